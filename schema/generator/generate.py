@@ -1,0 +1,47 @@
+#!/usr/bin/env python3
+"""Build-time generator: reads the model class catalogue and writes the
+generated C++ sources into an output folder of the build tree.
+
+    generate.py --catalogue schema/catalogue.txt --out BUILD/generated
+
+A faulty catalogue stops the build with a message naming the record at fault.
+Files whose content did not change are left alone, so the build only
+recompiles what the catalogue change touched.
+"""
+
+from __future__ import annotations
+
+import argparse
+import sys
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+
+from qovixgen.catalogue import CatalogueError, load  # noqa: E402
+from qovixgen.emit_dispatch import EMITTERS  # noqa: E402
+
+
+def write_if_changed(path: Path, text: str) -> None:
+    if path.exists() and path.read_text(encoding="utf-8") == text:
+        return
+    path.write_text(text, encoding="utf-8")
+
+
+def main(argv: list[str]) -> int:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--catalogue", type=Path, required=True)
+    parser.add_argument("--out", type=Path, required=True)
+    args = parser.parse_args(argv)
+    try:
+        catalogue = load(args.catalogue)
+    except CatalogueError as error:
+        print(f"error: {error}", file=sys.stderr)
+        return 1
+    args.out.mkdir(parents=True, exist_ok=True)
+    for name, emit in EMITTERS.items():
+        write_if_changed(args.out / name, emit(catalogue))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

@@ -1,0 +1,1 @@
+"""Generator of the procedure tables and dispatchers from the model class catalogue."""

@@ -1,0 +1,135 @@
+// Class routing from the entry point, and the dispatchers generated from the
+// catalogue.
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "class_dispatchers.h"
+#include "dispatch/entry_point.h"
+#include "dispatch/serve_class.h"
+#include "tests/support/test_transport.h"
+#include "tests/support/wire_bytes.h"
+#include "xdr/primitive_filters.h"
+
+namespace {
+
+TEST(ClassRouting, NumbersOutside1To97AreUnavailable) {
+  TestTransport transport;
+  for (std::uint32_t classNumber : {0u, 98u, 0x80000000u, 0xFFFFFFFFu}) {
+    for (std::int32_t templateId : {0, kCastTemplateId}) {
+      const auto& replies =
+          transport.call(QOVIX_server_1, {classNumber, templateId, 1}, words({1}));
+      ASSERT_EQ(replies.size(), 1u) << "class " << classNumber;
+      EXPECT_EQ(replies[0].status, ReplyStatus::ProcedureUnavailable);
+      EXPECT_EQ(transport.getargsCalls(), 0);
+    }
+  }
+}
+
+TEST(ClassRouting, NullModelCallIsUnavailable) {
+  TestTransport transport;
+  svc_req request{};
+  request.rq_proc = 1;
+  QOVIX_server_1(&request, transport.xprt(), nullptr);
+  ASSERT_EQ(transport.replies().size(), 1u);
+  EXPECT_EQ(transport.replies()[0].status, ReplyStatus::ProcedureUnavailable);
+}
+
+TEST(ClassRouting, RoutesFollowTheCatalogueOrder) {
+  ASSERT_EQ(kClassCount, 97u);
+  EXPECT_STREQ(classRoutes[0].name, "QOVIXElement");
+  EXPECT_EQ(classRoutes[0].dispatcher, &QOVIXElement_server_1);
+  EXPECT_STREQ(classRoutes[1].name, "QOVIXTaggedValue");
+  EXPECT_EQ(classRoutes[1].dispatcher, &QOVIXTaggedValue_server_1);
+  EXPECT_STREQ(classRoutes[54].name, "QOVIXUseCase");
+  EXPECT_EQ(classRoutes[54].dispatcher, &QOVIXUseCase_server_1);
+  EXPECT_STREQ(classRoutes[96].name, "QOVIXActivityState");
+  EXPECT_EQ(classRoutes[96].dispatcher, &QOVIXActivityState_server_1);
+
+  std::set<std::string> names;
+  std::set<ClassDispatcher> dispatchers;
+  for (const ClassRoute& route : classRoutes) {
+    names.insert(route.name);
+    dispatchers.insert(route.dispatcher);
+    EXPECT_EQ(std::string(route.name).rfind("QOVIX", 0), 0u) << route.name;
+  }
+  EXPECT_EQ(names.size(), kClassCount);
+  EXPECT_EQ(dispatchers.size(), kClassCount);
+}
+
+TEST(ClassRouting, TableSizesAreTheHighestProcedureNumbers) {
+  EXPECT_EQ(classRoutes[0].procedures.size(), 10u);    // QOVIXElement
+  EXPECT_EQ(classRoutes[2].procedures.size(), 170u);   // QOVIXModelElement
+  EXPECT_EQ(classRoutes[11].procedures.size(), 139u);  // QOVIXClassifier
+  EXPECT_EQ(classRoutes[23].procedures.size(), 43u);   // QOVIXAssociation
+  std::size_t numbers = 0;
+  for (const ClassRoute& route : classRoutes) numbers += route.procedures.size();
+  EXPECT_EQ(numbers, 2649u + 4u) << "served procedures plus the four unassigned numbers";
+}
+
+// Until the routines are bound, every number of every class and every cast
+// server answers exactly as an unassigned number does.
+TEST(ClassRouting, EveryNumberWithoutARoutineIsUnavailable) {
+  TestTransport transport;
+  for (std::uint32_t classNumber = 1; classNumber <= kClassCount; ++classNumber) {
+    const auto highest = static_cast<std::uint32_t>(classRoutes[classNumber - 1].procedures.size());
+    for (std::uint32_t procedure = 0; procedure <= highest + 1; ++procedure) {
+      for (std::int32_t templateId : {0, 77, kCastTemplateId, 79}) {
+        const auto& replies =
+            transport.call(QOVIX_server_1, {classNumber, templateId, procedure}, words({1, 0}));
+        ASSERT_EQ(replies.size(), 1u) << "class " << classNumber << " procedure " << procedure;
+        ASSERT_EQ(replies[0].status, ReplyStatus::ProcedureUnavailable);
+        ASSERT_EQ(transport.getargsCalls(), 0);
+      }
+    }
+  }
+}
+
+// The routing of serveClass, with a class whose cast server and table are
+// the test's own.
+struct ProbeClass {};
+int castServerCalls = 0;
+int tableRoutineCalls = 0;
+
+}  // namespace
+
+template <>
+struct VornCast<ProbeClass> {
+  static void server_1(svc_req*, SVCXPRT*) { ++castServerCalls; }
+};
+
+namespace {
+
+InteropHandle probeSlot = 0;
+void* probeRoutine(void*) {
+  ++tableRoutineCalls;
+  return &probeSlot;
+}
+
+constexpr ProcedureEntry kProbeTable[] = {
+    {}, {}, {}, {}, {&probeRoutine, &voidFilter, 4, untypedFilter<&X_InteropHandle>}};
+
+void serveProbe(std::int32_t templateId, std::uint32_t procedure) {
+  TestTransport transport;
+  svc_req request{};
+  request.rq_proc = procedure;
+  serveClass<ProbeClass>(kProbeTable, &request, transport.xprt(), templateId);
+}
+
+TEST(ClassDispatcher, CastTemplateGoesToTheCastServerWhateverTheProcedure) {
+  castServerCalls = tableRoutineCalls = 0;
+  for (std::uint32_t procedure : {0u, 1u, 5u, 6u, 0xFFFFFFFFu}) serveProbe(kCastTemplateId, procedure);
+  EXPECT_EQ(castServerCalls, 5);
+  EXPECT_EQ(tableRoutineCalls, 0);
+}
+
+TEST(ClassDispatcher, OtherTemplatesRunTheClassTable) {
+  castServerCalls = tableRoutineCalls = 0;
+  for (std::int32_t templateId : {0, 77, 79, -78}) serveProbe(templateId, 5);
+  EXPECT_EQ(castServerCalls, 0);
+  EXPECT_EQ(tableRoutineCalls, 4);
+}
+
+}  // namespace

@@ -1,0 +1,50 @@
+#include "tests/support/wire_bytes.h"
+
+#include <cstdio>
+
+Bytes words(std::initializer_list<std::uint32_t> values) {
+  Bytes bytes;
+  bytes.reserve(values.size() * 4);
+  for (std::uint32_t value : values) {
+    for (int shift = 24; shift >= 0; shift -= 8) {
+      bytes.push_back(static_cast<std::uint8_t>(value >> shift));
+    }
+  }
+  return bytes;
+}
+
+Bytes operator+(Bytes left, const Bytes& right) {
+  left.insert(left.end(), right.begin(), right.end());
+  return left;
+}
+
+std::string hex(const Bytes& bytes) {
+  std::string text;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    char digits[4];
+    std::snprintf(digits, sizeof digits, "%02x", bytes[i]);
+    if (i != 0 && i % 4 == 0) text += ' ';
+    text += digits;
+  }
+  return text;
+}
+
+std::optional<Bytes> encodeWith(xdrproc_t filter, void* object) {
+  const unsigned long size = xdr_sizeof(filter, object);
+  Bytes bytes(size);
+  XDR stream;
+  xdrmem_create(&stream, reinterpret_cast<char*>(bytes.data()), static_cast<u_int>(size),
+                XDR_ENCODE);
+  if (!filter(&stream, object)) return std::nullopt;
+  bytes.resize(xdr_getpos(&stream));
+  return bytes;
+}
+
+DecodeOutcome decodeWith(xdrproc_t filter, void* object, const Bytes& bytes) {
+  XDR stream;
+  // The runtime never writes through a decode stream's buffer.
+  xdrmem_create(&stream, const_cast<char*>(reinterpret_cast<const char*>(bytes.data())),
+                static_cast<u_int>(bytes.size()), XDR_DECODE);
+  const bool decoded = filter(&stream, object) != FALSE;
+  return {decoded, stream.x_handy};
+}
