@@ -13,10 +13,10 @@
 using ServerRoutine = void* (*)(void* argp);
 
 struct ProcedureEntry {
-  ServerRoutine routine;      // null: no procedure behind this number
-  XdrFilter argumentFilter;   // decodes the argument record; frees it again
-  unsigned argumentSize;      // bytes of the argument record
-  XdrFilter resultFilter;     // encodes the routine's result
+  ServerRoutine routine;     // null: no procedure behind this number
+  XdrFilter argumentFilter;  // decodes the argument record; frees it again
+  unsigned argumentSize;     // bytes of the argument record
+  XdrFilter resultFilter;    // encodes the routine's result
 };
 
 // Entries indexed by procedure number - 1.

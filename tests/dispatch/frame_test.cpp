@@ -43,7 +43,8 @@ void* lengthOfText(void* argp) {
   ++routineLog.calls;
   auto* record = static_cast<TextAndHandle*>(argp);
   routineLog.text = record->text != nullptr ? record->text : "";
-  lengthSlot = static_cast<udt_integer>(routineLog.text.size()) + static_cast<udt_integer>(record->handle);
+  lengthSlot =
+      static_cast<udt_integer>(routineLog.text.size()) + static_cast<udt_integer>(record->handle);
   return &lengthSlot;
 }
 
@@ -81,8 +82,8 @@ constexpr ProcedureEntry kTable[] = {
     /* 1 */ {&lengthOfText, kTextAndHandle, sizeof(TextAndHandle), kInteger},
     /* 2 */ {},
     /* 3 */ {&returnsNull, kTextAndHandle, sizeof(TextAndHandle), kInteger},
-    /* 4 */ {&lengthOfText, kTextAndHandle, sizeof(TextAndHandle),
-             untypedFilter<&failingResultFilter>},
+    /* 4 */
+    {&lengthOfText, kTextAndHandle, sizeof(TextAndHandle), untypedFilter<&failingResultFilter>},
     /* 5 */ {&throwsModelError, kTextAndHandle, sizeof(TextAndHandle), kInteger},
     /* 6 */ {&lengthOfText, kTextAndHandle, qovix::kArgumentRecordCapacity + 1, kInteger},
     /* 7 */ {&returnsNull, &scribbleFilter, kWideRecord, &voidFilter},

@@ -120,7 +120,8 @@ void serveProbe(std::int32_t templateId, std::uint32_t procedure) {
 
 TEST(ClassDispatcher, CastTemplateGoesToTheCastServerWhateverTheProcedure) {
   castServerCalls = tableRoutineCalls = 0;
-  for (std::uint32_t procedure : {0u, 1u, 5u, 6u, 0xFFFFFFFFu}) serveProbe(kCastTemplateId, procedure);
+  for (std::uint32_t procedure : {0u, 1u, 5u, 6u, 0xFFFFFFFFu})
+    serveProbe(kCastTemplateId, procedure);
   EXPECT_EQ(castServerCalls, 5);
   EXPECT_EQ(tableRoutineCalls, 0);
 }

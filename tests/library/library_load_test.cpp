@@ -50,8 +50,8 @@ TEST(LoadedLibrary, EntryPointIsFoundByItsPlainNameAndAnswers) {
 TEST(LoadedLibrary, DispatchersAndHelpersStayHidden) {
   LoadedLibrary library(QOVIX_OS_LIBRARY_PATH);
   ASSERT_NE(library.handle(), nullptr) << dlerror();
-  for (const char* name : {"QOVIXElement_server_1", "QOVIXActivityState_server_1",
-                           "X_InteropHandle", "classRoutes"}) {
+  for (const char* name :
+       {"QOVIXElement_server_1", "QOVIXActivityState_server_1", "X_InteropHandle", "classRoutes"}) {
     EXPECT_EQ(library.symbol(name), nullptr) << name << " must not be exported";
   }
 }
@@ -106,9 +106,8 @@ struct Expectation {
 // Linked against the library like any other module that uses the operators.
 TEST(ValueOperators, MapEachComparisonResult) {
   const Expectation table[] = {
-      {1, 0, 1, 1, 1, 0, 0},  {2, 1, 0, 0, 1, 0, 1},  {3, 0, 1, 0, 0, 1, 1},
-      {0, 0, 1, 0, 0, 0, 0},  {4, 0, 1, 0, 0, 0, 0},  {-1, 0, 1, 0, 0, 0, 0},
-      {99, 0, 1, 0, 0, 0, 0},
+      {1, 0, 1, 1, 1, 0, 0}, {2, 1, 0, 0, 1, 0, 1},  {3, 0, 1, 0, 0, 1, 1},  {0, 0, 1, 0, 0, 0, 0},
+      {4, 0, 1, 0, 0, 0, 0}, {-1, 0, 1, 0, 0, 0, 0}, {99, 0, 1, 0, 0, 0, 0},
   };
   const FixedComparison other(2);
   for (const Expectation& row : table) {

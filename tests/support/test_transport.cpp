@@ -76,7 +76,9 @@ const std::vector<Reply>& TestTransport::call(QovixServerEntry entry, CallAddres
   return replies_;
 }
 
-TestTransport& TestTransport::of(SVCXPRT* xprt) { return *static_cast<TestTransport*>(xprt->xp_p1); }
+TestTransport& TestTransport::of(SVCXPRT* xprt) {
+  return *static_cast<TestTransport*>(xprt->xp_p1);
+}
 
 bool_t TestTransport::getargs(SVCXPRT* xprt, xdrproc_t filter, void* record) {
   TestTransport& self = of(xprt);

@@ -1,0 +1,40 @@
+#pragma once
+
+// How clients address a qovixd server: the ONC RPC programs it serves and
+// what their versions and procedure numbers mean.
+//
+//   model program 0x20241000  version = class number (1..97),
+//                             procedure = the class's procedure number (1..N)
+//   cast program  0x20241001  version = class number, procedure 1 = the
+//                             class's cast procedure
+//   host program  0x20241002  version 1: services of the server itself
+//
+// A version outside a program's range gets the standard program-version
+// mismatch reply, which names the versions served. The model and cast
+// programs have no null procedure: procedure 0 is answered
+// procedure-unavailable.
+
+#include <cstdint>
+
+namespace qovix::protocol {
+
+inline constexpr std::uint32_t kModelProgram = 0x20241000;
+inline constexpr std::uint32_t kCastProgram = 0x20241001;
+inline constexpr std::uint32_t kHostProgram = 0x20241002;
+
+inline constexpr std::uint32_t kFirstClassNumber = 1;
+inline constexpr std::uint32_t kLastClassNumber = 97;
+
+inline constexpr std::uint32_t kCastProcedure = 1;
+
+inline constexpr std::uint32_t kHostVersion = 1;
+
+// Procedures of the host program.
+enum HostProcedure : std::uint32_t {
+  kHostNull = 0,  // no arguments, empty reply: is the server there?
+};
+
+// The port qovixd serves on, TCP and UDP alike, unless told otherwise.
+inline constexpr std::uint16_t kDefaultPort = 20241;
+
+}  // namespace qovix::protocol

@@ -1,0 +1,51 @@
+// qovixd: serves the QOVIX model repository over ONC RPC by handing every
+// model call to the loaded libQOVIX_os.so.
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <variant>
+
+#include "host/host_error.h"
+#include "host/loaded_library.h"
+#include "host/options.h"
+#include "host/program_dispatch.h"
+#include "host/rpc_endpoints.h"
+#include "host/serve_loop.h"
+
+namespace {
+
+int serve(const HostOptions& options) {
+  const SignalWatch signals{SIGINT, SIGTERM};
+  const LoadedLibrary library(options.libraryPath.empty() ? LoadedLibrary::besideExecutable()
+                                                          : options.libraryPath);
+  setModelEntry(library.entry());
+  {
+    const RpcEndpoints endpoints(options.bindAddress, options.port, options.registerWithRpcbind);
+    std::printf("qovixd listening on %s (tcp, udp)\n", endpoints.listeningAddress().c_str());
+    std::fflush(stdout);
+    const int signal = serveUntilSignalled(signals);
+    std::fprintf(stderr, "qovixd: %s, stopping\n", strsignal(signal));
+    closeConnections(endpoints);
+  }
+  setModelEntry(nullptr);
+  return 0;  // the library unloads as `library` goes, running its at-exit list
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const auto parsed = parseHostOptions(argc, argv);
+  if (const auto* exit = std::get_if<CommandLineExit>(&parsed)) {
+    std::fputs(exit->text.c_str(), exit->status == 0 ? stdout : stderr);
+    return exit->status;
+  }
+  // A client that vanishes must cost its connection, not the server.
+  std::signal(SIGPIPE, SIG_IGN);
+  try {
+    return serve(std::get<HostOptions>(parsed));
+  } catch (const HostError& error) {
+    std::fprintf(stderr, "qovixd: %s\n", error.what());
+    return 1;
+  }
+}

@@ -1,0 +1,97 @@
+#include "host/options.h"
+
+#include <arpa/inet.h>
+
+#include <charconv>
+#include <optional>
+#include <string_view>
+
+#include "client/protocol.h"
+
+namespace {
+
+constexpr int kUsageError = 2;
+
+CommandLineExit usageError(const std::string& message) {
+  return {kUsageError, "qovixd: " + message + "\nTry 'qovixd --help' for more information.\n"};
+}
+
+bool isNumericAddress(const std::string& text) {
+  unsigned char buffer[sizeof(in6_addr)];
+  return inet_pton(AF_INET, text.c_str(), buffer) == 1 ||
+         inet_pton(AF_INET6, text.c_str(), buffer) == 1;
+}
+
+std::optional<std::uint16_t> parsePort(std::string_view text) {
+  unsigned value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || value > 65535) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint16_t>(value);
+}
+
+}  // namespace
+
+std::string hostHelpText() {
+  return "Usage: qovixd [OPTION]...\n"
+         "Serve the QOVIX model repository over ONC RPC (TCP and UDP).\n"
+         "\n"
+         "  --bind ADDRESS    numeric IPv4 or IPv6 address to serve on (default 127.0.0.1)\n"
+         "  --port PORT       TCP and UDP port (default " +
+         std::to_string(qovix::protocol::kDefaultPort) +
+         "; 0 picks a free port)\n"
+         "  --library PATH    the QOVIX_os library to load (default: libQOVIX_os.so\n"
+         "                    in the folder that holds qovixd)\n"
+         "  --register        also register the programs with the running rpcbind\n"
+         "  --help            show this help and exit\n"
+         "\n"
+         "Once ready, qovixd prints 'qovixd listening on ADDRESS:PORT (tcp, udp)'.\n"
+         "SIGINT or SIGTERM stops it cleanly (exit status 0).\n"
+         "Exit status: 0 after a clean stop, 1 if serving could not start, 2 for bad usage.\n";
+}
+
+std::variant<HostOptions, CommandLineExit> parseHostOptions(int argc, const char* const* argv) {
+  HostOptions options;
+  for (int i = 1; i < argc; ++i) {
+    std::string_view argument = argv[i];
+    if (argument == "--help") return CommandLineExit{0, hostHelpText()};
+    if (!argument.starts_with("--")) {
+      return usageError("unexpected argument '" + std::string(argument) + "'");
+    }
+
+    std::string_view name = argument;
+    std::optional<std::string> value;
+    if (const auto equals = argument.find('='); equals != std::string_view::npos) {
+      name = argument.substr(0, equals);
+      value = std::string(argument.substr(equals + 1));
+    }
+    if (name == "--register") {
+      if (value) return usageError("option '--register' takes no value");
+      options.registerWithRpcbind = true;
+      continue;
+    }
+    if (name != "--bind" && name != "--port" && name != "--library") {
+      return usageError("unknown option '" + std::string(name) + "'");
+    }
+    if (!value) {
+      if (i + 1 >= argc) return usageError("option '" + std::string(name) + "' needs a value");
+      value = argv[++i];
+    }
+
+    if (name == "--bind") {
+      if (!isNumericAddress(*value)) {
+        return usageError("--bind needs a numeric IPv4 or IPv6 address, not '" + *value + "'");
+      }
+      options.bindAddress = *value;
+    } else if (name == "--port") {
+      const auto port = parsePort(*value);
+      if (!port) return usageError("--port needs a number from 0 to 65535, not '" + *value + "'");
+      options.port = *port;
+    } else {
+      if (value->empty()) return usageError("--library needs a path");
+      options.libraryPath = *value;
+    }
+  }
+  return options;
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+// qovixd's command line.
+
+#include <cstdint>
+#include <string>
+#include <variant>
+
+#include "client/protocol.h"
+
+struct HostOptions {
+  std::string bindAddress = "127.0.0.1";               // a numeric IPv4 or IPv6 address
+  std::uint16_t port = qovix::protocol::kDefaultPort;  // 0: pick a free port
+  std::string libraryPath;                             // empty: libQOVIX_os.so beside qovixd
+  bool registerWithRpcbind = false;
+};
+
+// What to do instead of serving: print `text` (to stdout for help, else to
+// stderr) and exit with `status`.
+struct CommandLineExit {
+  int status;
+  std::string text;
+};
+
+// Parses `argv`; options take their value as `--name VALUE` or `--name=VALUE`.
+std::variant<HostOptions, CommandLineExit> parseHostOptions(int argc, const char* const* argv);
+
+std::string hostHelpText();

@@ -1,0 +1,63 @@
+#include "host/serve_loop.h"
+
+#include <poll.h>
+#include <rpc/rpc.h>
+#include <sys/signalfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "host/host_error.h"
+#include "host/rpc_endpoints.h"
+
+SignalWatch::SignalWatch(std::initializer_list<int> signals) {
+  sigset_t mask;
+  sigemptyset(&mask);
+  for (int signal : signals) sigaddset(&mask, signal);
+  if (sigprocmask(SIG_BLOCK, &mask, nullptr) != 0) throw HostError("cannot block signals");
+  fd_ = signalfd(-1, &mask, SFD_CLOEXEC);
+  if (fd_ < 0) throw HostError(std::string("cannot watch signals: ") + std::strerror(errno));
+}
+
+SignalWatch::~SignalWatch() { close(fd_); }
+
+int SignalWatch::take() const {
+  signalfd_siginfo info{};
+  if (read(fd_, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) return 0;
+  return static_cast<int>(info.ssi_signo);
+}
+
+int serveUntilSignalled(const SignalWatch& signals) {
+  std::vector<pollfd> watched;
+  for (;;) {
+    // The runtime's own table first, laid out as it expects, then the signal
+    // descriptor after it where the runtime never looks.
+    const int transports = svc_max_pollfd;
+    watched.assign(svc_pollfd, svc_pollfd + transports);
+    watched.push_back({signals.fd(), POLLIN, 0});
+
+    const int ready = poll(watched.data(), watched.size(), -1);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      throw HostError(std::string("poll failed: ") + std::strerror(errno));
+    }
+    if (watched.back().revents != 0) return signals.take();
+    svc_getreq_poll(watched.data(), ready);
+  }
+}
+
+void closeConnections(const RpcEndpoints& endpoints) {
+  std::vector<pollfd> connections(svc_pollfd, svc_pollfd + svc_max_pollfd);
+  int closing = 0;
+  for (pollfd& entry : connections) {
+    entry.revents = 0;
+    if (entry.fd < 0 || endpoints.owns(entry.fd)) continue;
+    shutdown(entry.fd, SHUT_RDWR);
+    entry.revents = POLLIN;
+    ++closing;
+  }
+  if (closing > 0) svc_getreq_poll(connections.data(), closing);
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+// qovixd's event loop: one thread, one call at a time.
+
+#include <initializer_list>
+
+class RpcEndpoints;
+
+// Blocks the given signals for normal delivery and reports them through a
+// descriptor the event loop watches, so a stop request never interrupts a
+// call in progress.
+class SignalWatch {
+ public:
+  explicit SignalWatch(std::initializer_list<int> signals);
+  ~SignalWatch();
+  SignalWatch(const SignalWatch&) = delete;
+  SignalWatch& operator=(const SignalWatch&) = delete;
+
+  int fd() const { return fd_; }
+  // The signal that arrived, once the descriptor is readable.
+  int take() const;
+
+ private:
+  int fd_;
+};
+
+// Serves every registered transport until one of the watched signals
+// arrives, and returns that signal.
+int serveUntilSignalled(const SignalWatch& signals);
+
+// Ends every client connection: each is shut down and handed to the runtime,
+// which sees the end of the stream and destroys its transport.
+void closeConnections(const RpcEndpoints& endpoints);

@@ -1,0 +1,57 @@
+#include "host/options.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+std::variant<HostOptions, CommandLineExit> parse(std::vector<const char*> arguments) {
+  arguments.insert(arguments.begin(), "qovixd");
+  return parseHostOptions(static_cast<int>(arguments.size()), arguments.data());
+}
+
+TEST(HostOptions, DefaultsServeLoopbackOnTheDocumentedPort) {
+  const auto parsed = parse({});
+  ASSERT_TRUE(std::holds_alternative<HostOptions>(parsed));
+  const auto& options = std::get<HostOptions>(parsed);
+  EXPECT_EQ(options.bindAddress, "127.0.0.1");
+  EXPECT_EQ(options.port, 20241);
+  EXPECT_TRUE(options.libraryPath.empty());
+  EXPECT_FALSE(options.registerWithRpcbind);
+}
+
+TEST(HostOptions, ValuesAfterTheNameOrAnEqualsSign) {
+  const auto parsed =
+      parse({"--bind=::1", "--port", "0", "--library=/opt/lib.so", "--register", "--port=65535"});
+  ASSERT_TRUE(std::holds_alternative<HostOptions>(parsed));
+  const auto& options = std::get<HostOptions>(parsed);
+  EXPECT_EQ(options.bindAddress, "::1");
+  EXPECT_EQ(options.port, 65535);
+  EXPECT_EQ(options.libraryPath, "/opt/lib.so");
+  EXPECT_TRUE(options.registerWithRpcbind);
+}
+
+TEST(HostOptions, HelpWinsAndGoesToStandardOutput) {
+  const auto parsed = parse({"--port", "1", "--help", "--bogus"});
+  ASSERT_TRUE(std::holds_alternative<CommandLineExit>(parsed));
+  EXPECT_EQ(std::get<CommandLineExit>(parsed).status, 0);
+}
+
+TEST(HostOptions, MalformedValuesAreUsageErrors) {
+  for (std::vector<const char*> arguments : {std::vector<const char*>{"--port", "12ab"},
+                                             {"--port", ""},
+                                             {"--port", " 80"},
+                                             {"--port", "99999999999"},
+                                             {"--bind", "256.1.1.1"},
+                                             {"--bind="},
+                                             {"--library="},
+                                             {"--register=yes"},
+                                             {"-p", "80"}}) {
+    const auto parsed = parse(arguments);
+    ASSERT_TRUE(std::holds_alternative<CommandLineExit>(parsed)) << arguments[0];
+    EXPECT_EQ(std::get<CommandLineExit>(parsed).status, 2) << arguments[0];
+  }
+}
+
+}  // namespace

@@ -1,0 +1,57 @@
+#pragma once
+
+// Runs qovixd as a child process for end-to-end tests: on a free loopback
+// port, waiting for its ready line, and never outliving the test.
+//
+//   ServerProcess server({"--library", probePath});
+//   RpcClient client(Transport::Tcp, server.port(), program, version);
+//   ...
+//   EXPECT_EQ(server.stop(SIGTERM), 0);
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class ServerProcess {
+ public:
+  // Starts `executable` (qovixd by default) with `--bind 127.0.0.1 --port 0`
+  // followed by `arguments`, and waits for the ready line. Throws
+  // std::runtime_error, with what the server wrote to stderr, when it exits
+  // or stays silent instead.
+  explicit ServerProcess(std::vector<std::string> arguments = {},
+                         std::string executable = QOVIXD_PATH);
+  // Kills the server if it still runs.
+  ~ServerProcess();
+  ServerProcess(const ServerProcess&) = delete;
+  ServerProcess& operator=(const ServerProcess&) = delete;
+
+  std::uint16_t port() const { return port_; }
+  pid_t pid() const { return pid_; }
+  const std::string& readyLine() const { return readyLine_; }
+
+  // Sends `signal` and waits for the exit; returns the exit status, or -1
+  // when the server did not exit in time (it is then killed) or died by a
+  // signal.
+  int stop(int signal, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+  // Everything the server has written to stderr so far.
+  std::string standardError() const;
+
+ private:
+  pid_t pid_ = -1;
+  std::uint16_t port_ = 0;
+  std::string readyLine_;
+  std::string stderrPath_;
+};
+
+// Runs a program to completion with a time limit; for command-line tests.
+struct ProgramRun {
+  int status;  // exit status, or -1 when it timed out or died by a signal
+  std::string out;
+  std::string err;
+};
+ProgramRun runProgram(const std::string& executable, const std::vector<std::string>& arguments,
+                      std::chrono::milliseconds timeout = std::chrono::seconds(10));
