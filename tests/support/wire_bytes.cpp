@@ -1,6 +1,8 @@
 #include "tests/support/wire_bytes.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 Bytes words(std::initializer_list<std::uint32_t> values) {
   Bytes bytes;
@@ -47,4 +49,17 @@ DecodeOutcome decodeWith(xdrproc_t filter, void* object, const Bytes& bytes) {
                 static_cast<u_int>(bytes.size()), XDR_DECODE);
   const bool decoded = filter(&stream, object) != FALSE;
   return {decoded, stream.x_handy};
+}
+
+char* heapString(std::string_view text) {
+  auto* copy = static_cast<char*>(std::malloc(text.size() + 1));
+  std::copy(text.begin(), text.end(), copy);
+  copy[text.size()] = '\0';
+  return copy;
+}
+
+char16_t* heapText(std::u16string_view text) {
+  auto* copy = static_cast<char16_t*>(std::calloc(text.size() + 1, sizeof(char16_t)));
+  std::copy(text.begin(), text.end(), copy);
+  return copy;
 }

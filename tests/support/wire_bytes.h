@@ -8,6 +8,7 @@
 #include <initializer_list>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "xdr/xdr_filter.h"
@@ -43,6 +44,17 @@ template <class T>
 DecodeOutcome decode(bool_t (*filter)(XDR*, T*), T& object, const Bytes& bytes) {
   return decodeWith(toXdrProc(filter), &object, bytes);
 }
+
+// Runs `filter` in the free direction over `object`.
+inline bool freeWith(XdrFilter filter, void* object) {
+  XDR stream{};
+  stream.x_op = XDR_FREE;
+  return filter(&stream, object) != FALSE;
+}
+
+// Copies on the C heap, as a decode would leave them, for filling records.
+char* heapString(std::string_view text);
+char16_t* heapText(std::u16string_view text);
 
 // Runs `filter` in the free direction over `object`.
 template <class T>

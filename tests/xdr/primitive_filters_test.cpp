@@ -10,19 +10,6 @@
 
 namespace {
 
-// A malloc'd copy, as a decode would leave it.
-char* heapString(const char* text) {
-  auto* copy = static_cast<char*>(std::malloc(std::strlen(text) + 1));
-  std::strcpy(copy, text);
-  return copy;
-}
-
-Utf16Unit* heapText(std::u16string_view text) {
-  auto* copy = static_cast<Utf16Unit*>(std::calloc(text.size() + 1, sizeof(Utf16Unit)));
-  std::copy(text.begin(), text.end(), copy);
-  return copy;
-}
-
 // Decodes through a record stream, which cannot tell how many bytes are left.
 class RecordStream {
  public:
@@ -98,7 +85,7 @@ TEST(OptionalString, NullIsOneZeroWordAndEmptyIsNotNull) {
 
 TEST(OptionalString, RoundTripsTextOfEveryPadding) {
   for (std::string text : {"a", "ab", "abc", "abcd", "abcde"}) {
-    char* original = heapString(text.c_str());
+    char* original = heapString(text);
     auto bytes = encode(X_OptionalString, original);
     ASSERT_TRUE(bytes);
     EXPECT_EQ(bytes->size() % 4, 0u);
