@@ -18,7 +18,11 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 from qovixgen.catalogue import CatalogueError, load  # noqa: E402
-from qovixgen.emit_dispatch import EMITTERS  # noqa: E402
+from qovixgen.emit_dispatch import EMITTERS as DISPATCH_EMITTERS  # noqa: E402
+from qovixgen.emit_listing import EMITTERS as LISTING_EMITTERS  # noqa: E402
+from qovixgen.numbering import number_classes  # noqa: E402
+
+EMITTERS = {**DISPATCH_EMITTERS, **LISTING_EMITTERS}
 
 
 def write_if_changed(path: Path, text: str) -> None:
@@ -34,12 +38,13 @@ def main(argv: list[str]) -> int:
     args = parser.parse_args(argv)
     try:
         catalogue = load(args.catalogue)
+        numbered = number_classes(catalogue)
     except CatalogueError as error:
         print(f"error: {error}", file=sys.stderr)
         return 1
     args.out.mkdir(parents=True, exist_ok=True)
     for name, emit in EMITTERS.items():
-        write_if_changed(args.out / name, emit(catalogue))
+        write_if_changed(args.out / name, emit(catalogue, numbered))
     return 0
 
 

@@ -1,4 +1,7 @@
-"""The generator on tiny catalogues, sound and broken, and on the real one."""
+"""The generator on tiny catalogues, sound and broken, and on the real one.
+
+The tiny catalogues take their data types and member templates from the real
+catalogue and declare classes of their own."""
 
 import re
 import subprocess
@@ -8,85 +11,263 @@ import unittest
 from pathlib import Path
 
 from qovixgen.catalogue import CatalogueError, parse
-from qovixgen.emit_dispatch import EMITTERS
+from qovixgen.emit_dispatch import EMITTERS as DISPATCH_EMITTERS
+from qovixgen.emit_listing import EMITTERS as LISTING_EMITTERS
+from qovixgen.numbering import number_classes
 
 ROOT = Path(__file__).resolve().parents[2]
 GENERATOR = ROOT / "schema" / "generator" / "generate.py"
 REAL_CATALOGUE = ROOT / "schema" / "catalogue.txt"
+EMITTERS = {**DISPATCH_EMITTERS, **LISTING_EMITTERS}
 
-TINY = """
-# two classes
-class 1 QOVIXElement highest 10
-class 2 QOVIXLink highest 25 unassigned 20
+PRELUDE = "".join(line + "\n" for line in REAL_CATALOGUE.read_text().splitlines()
+                  if line.startswith(("datatype ", "member ")))
+PRELUDE_LINES = PRELUDE.count("\n")
+
+# One class with every kind of feature, a gap and a labelled operation.
+EVERY_KIND = """
+class 1 QOVIXThing highest 62 unassigned 49
+  attribute label: QOVIXName
+  attribute count: QOVIXInteger
+  single owner -> QOVIXThing
+  readonly shape -> QOVIXThing
+  set tags: QOVIXThing
+  list order: QOVIXThing const
+  array slots: QOVIXThing
+  values notes: QOVIXString
+  operation construct(QOVIXThing&, QOVIXName)
+  operation construct(QOVIXName, QOVIXThing&) label construct1
+  find _find__1 _find__2
+class 2 QOVIXPlain highest 10
+  operation construct(VornMetaModel&, QOVIXThing&)
 """
 
 
-class SoundCatalogue(unittest.TestCase):
-    def test_records_become_typed_classes(self):
-        catalogue = parse(TINY, "tiny.txt")
-        self.assertEqual([c.name for c in catalogue.classes], ["QOVIXElement", "QOVIXLink"])
-        link = catalogue.classes[1]
-        self.assertEqual((link.number, link.highest, link.unassigned, link.line), (2, 25, 20, 4))
-        self.assertIsNone(catalogue.classes[0].unassigned)
+def tiny(classes: str):
+    return parse(PRELUDE + classes, "tiny.txt")
 
-    def test_every_class_gets_a_dispatcher_a_table_and_a_route(self):
-        catalogue = parse(TINY, "tiny.txt")
-        dispatchers = EMITTERS["class_dispatchers.cpp"](catalogue)
-        tables = EMITTERS["procedure_tables.cpp"](catalogue)
-        self.assertIn("serveClass<QOVIXLink>(QOVIXLink_procedures, rqstp, transp, templateId)",
-                      dispatchers)
-        self.assertIn("QOVIXLink_procedures[25]", tables)
+
+def numbered(classes: str):
+    catalogue = tiny(classes)
+    return catalogue, number_classes(catalogue)
+
+
+class EveryFeatureKind(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.catalogue, cls.classes = numbered(EVERY_KIND)
+        cls.thing = cls.classes[0]
+
+    def slot(self, number):
+        return self.thing.slots[number - 1]
+
+    def assertProcedure(self, number, suffix, member, argument, result):
+        procedure = self.slot(number)
+        self.assertIsNotNone(procedure, number)
+        self.assertEqual(procedure.label, f"QOVIXThing_{suffix}")
+        self.assertEqual(procedure.member_text, member)
+        self.assertEqual((procedure.argument, procedure.result), (argument, result))
+
+    def test_head_comes_first(self):
+        self.assertProcedure(1, "create_0", "QOVIXThing()", "xdr_void", "X_InteropHandle")
+        self.assertProcedure(2, "create_1", "QOVIXThing(VORN&)", "X_InteropHandle",
+                             "X_InteropHandle")
+        self.assertProcedure(3, "create_2", "QOVIXThing(QOVIXThing const&, int)", "X_HandleInt",
+                             "X_InteropHandle")
+        self.assertProcedure(4, "destroy_0", "~QOVIXThing()", "X_InteropHandle", "xdr_void")
+
+    def test_attributes_take_two_numbers_each(self):
+        self.assertProcedure(5, "get_label_0", "QOVIXName get_label() const", "X_InteropHandle",
+                             "X_VornDataType")
+        self.assertProcedure(8, "set_count_0", "void set_count(QOVIXInteger)", "X_HandleValue",
+                             "xdr_void")
+
+    def test_single_and_read_only_references(self):
+        self.assertProcedure(9, "get_owner_0", "QOVIXThing get_owner() const", "X_InteropHandle",
+                             "X_InteropHandle")
+        self.assertProcedure(10, "isNull_owner_0", "int isNull_owner() const", "X_InteropHandle",
+                             "X_udt_boolean")
+        self.assertProcedure(11, "set_owner_0", "void set_owner(QOVIXThing&)", "X_HandleHandle",
+                             "xdr_void")
+        self.assertProcedure(12, "flush_owner_0", "void flush_owner()", "X_InteropHandle",
+                             "xdr_void")
+        self.assertProcedure(13, "get_shape_0", "QOVIXThing get_shape() const", "X_InteropHandle",
+                             "X_InteropHandle")
+        self.assertProcedure(14, "isNull_shape_0", "int isNull_shape() const", "X_InteropHandle",
+                             "X_udt_boolean")
+
+    def test_collections_take_ten_numbers(self):
+        self.assertProcedure(15, "get_tags_0", "VornSet<QOVIXThing> get_tags() const",
+                             "X_InteropHandle", "X_InteropHandle")
+        self.assertProcedure(16, "get_tags_1", "QOVIXThing get_tags(long) const", "X_HandleLong",
+                             "X_InteropHandle")
+        self.assertProcedure(17, "contains_tags_0", "int contains_tags(QOVIXThing const&) const",
+                             "X_HandleHandle", "X_udt_boolean")
+        self.assertProcedure(18, "size_tags_0", "long size_tags() const", "X_InteropHandle",
+                             "X_udt_integer")
+        self.assertProcedure(21, "add_tags_0", "void add_tags(QOVIXThing&)", "X_HandleHandle",
+                             "xdr_void")
+        self.assertProcedure(23, "rmv_tags_1", "void remove_tags(long)", "X_HandleLong",
+                             "xdr_void")
+        self.assertProcedure(24, "flush_tags_0", "void flush_tags()", "X_InteropHandle",
+                             "xdr_void")
+        self.assertProcedure(35, "get_slots_0", "VornArray<QOVIXThing> get_slots() const",
+                             "X_InteropHandle", "X_InteropHandle")
+
+    def test_lists_add_at_a_position_and_const_lists_take_constant_references(self):
+        self.assertProcedure(30, "set_order_0", "void set_order(VornList<QOVIXThing> const&)",
+                             "X_HandleHandle", "xdr_void")
+        self.assertProcedure(31, "add_order_0", "void add_order(QOVIXThing const&, long)",
+                             "X_HandleHandleLong", "xdr_void")
+        self.assertProcedure(32, "rmv_order_0", "void remove_order(QOVIXThing const&)",
+                             "X_HandleHandle", "xdr_void")
+
+    def test_values_have_no_whole_getter_and_a_gap_for_set(self):
+        self.assertProcedure(45, "get_notes_1", "QOVIXString get_notes(long) const",
+                             "X_HandleLong", "X_VornDataType")
+        self.assertProcedure(46, "contains_notes_0", "int contains_notes(QOVIXString) const",
+                             "X_HandleValue", "X_udt_boolean")
+        self.assertIsNone(self.slot(49))
+        self.assertProcedure(50, "add_notes_0", "void add_notes(QOVIXString, long)",
+                             "X_HandleValueLong", "xdr_void")
+        self.assertProcedure(52, "rmv_notes_1", "void removeAt_notes(long)", "X_HandleLong",
+                             "xdr_void")
+
+    def test_operations_repeat_the_class_name_and_take_their_label(self):
+        self.assertProcedure(54, "QOVIXThingconstruct_0", "void construct(QOVIXThing&, QOVIXName)",
+                             "X_HandleHandleValue", "xdr_void")
+        self.assertProcedure(55, "QOVIXThingconstruct1_0",
+                             "void construct(QOVIXName, QOVIXThing&)", "X_HandleValueHandle",
+                             "xdr_void")
+
+    def test_tail_with_the_finds_the_class_names(self):
+        self.assertProcedure(56, "duplicate_0",
+                             "QOVIXThing duplicate(VornReferenceProcessing) const",
+                             "X_HandleValue", "X_InteropHandle")
+        self.assertProcedure(58, "_find__1", "static VornArray<QOVIXThing> find(VORN&, "
+                             "VornString const&, VornString const&, int)",
+                             "X_HandleValueValueInt", "X_InteropHandle")
+        self.assertProcedure(59, "_find__2", "static VornArray<QOVIXThing> find(VORN&, "
+                             "VornString const&, long, int)", "X_HandleValueLongInt",
+                             "X_InteropHandle")
+        self.assertProcedure(60, "className_0", "static char const* className()", "xdr_void",
+                             "X_OptionalString")
+        self.assertProcedure(62, "operatorAssign_0",
+                             "QOVIXThing& operator=(QOVIXThing const&)", "X_HandleHandle",
+                             "X_InteropHandle")
+        plain = self.classes[1]
+        self.assertEqual([p.suffix for p in plain.procedures][-5:],
+                         ["duplicate_0", "_find__0", "className_0", "modelPrefix_0",
+                          "operatorAssign_0"])
+        self.assertEqual(plain.slots[4].argument, "X_HandleHandleHandle")
+
+    def test_cast_member(self):
+        self.assertEqual(self.thing.cast.member_text,
+                         "static QOVIXThing cast(VornPersistentObject const&, int)")
+        self.assertEqual((self.thing.cast.argument, self.thing.cast.result),
+                         ("X_HandleInt", "X_InteropHandle"))
+
+    def test_emitted_rows_dispatchers_and_listing(self):
+        tables = EMITTERS["procedure_tables.cpp"](self.catalogue, self.classes)
+        self.assertIn("procedureRow<&X_HandleHandleLong, &voidFilter>(),  // 31 add_order_0",
+                      tables)
+        self.assertIn("{},  // unassigned", tables)
+        dispatchers = EMITTERS["class_dispatchers.cpp"](self.catalogue, self.classes)
         routes = re.findall(r'\{"(\w+)", &(\w+)_server_1, (\w+)_procedures\}', dispatchers)
-        self.assertEqual(routes, [("QOVIXElement",) * 3, ("QOVIXLink",) * 3])
-        header = EMITTERS["class_dispatchers.h"](catalogue)
-        self.assertIn("kClassCount = 2;", header)
+        self.assertEqual(routes, [("QOVIXThing",) * 3, ("QOVIXPlain",) * 3])
+        tsv = EMITTERS["procedures.tsv"](self.catalogue, self.classes).splitlines()
+        self.assertEqual(len(tsv), 1 + 61 + 10)
+        self.assertIn("1\tQOVIXThing\t31\tQOVIXThing_add_order_0\tlist\torder\t"
+                      "void add_order(QOVIXThing const&, long)\tX_HandleHandleLong\txdr_void", tsv)
+        reference = EMITTERS["protocol-reference.md"](self.catalogue, self.classes)
+        self.assertIn("| 49 | (unassigned: procedure unavailable) | | | |", reference)
+        self.assertIn("| 31 | `QOVIXThing_add_order_0` | `void add_order(QOVIXThing const&, long)` "
+                      "| `X_HandleHandleLong`: handle, handle, long | `xdr_void` |", reference)
 
     def test_generated_files_say_they_are_generated_and_from_what(self):
-        catalogue = parse(TINY, "schema/tiny.txt")
         for name, emit in EMITTERS.items():
-            first = emit(catalogue).splitlines()[0]
-            self.assertEqual(first, "// Generated by schema/generator/generate.py from tiny.txt.",
-                             name)
+            if name.endswith((".h", ".cpp")):
+                first = emit(self.catalogue, self.classes).splitlines()[0]
+                self.assertEqual(first,
+                                 "// Generated by schema/generator/generate.py from tiny.txt.", name)
 
 
 class BrokenCatalogue(unittest.TestCase):
-    def assertFault(self, text, line, *fragments):
+    def assertFault(self, classes, line, *fragments):
         with self.assertRaises(CatalogueError) as caught:
-            parse(text, "broken.txt")
+            catalogue = tiny(classes)
+            number_classes(catalogue)
         message = str(caught.exception)
-        self.assertTrue(message.startswith(f"broken.txt:{line}:"), message)
+        self.assertTrue(message.startswith(f"tiny.txt:{PRELUDE_LINES + line}:"), message)
         for fragment in fragments:
             self.assertIn(fragment, message)
 
     def test_numbers_must_run_from_one_without_gaps(self):
-        self.assertFault("class 1 QOVIXA highest 10\nclass 3 QOVIXB highest 10\n", 2,
+        self.assertFault("class 1 QOVIXA highest 9\nclass 3 QOVIXB highest 9\n", 2,
                          "class 3 QOVIXB", "expected 2")
-        self.assertFault("class 2 QOVIXA highest 10\n", 1, "expected 1")
 
     def test_names_are_unique_identifiers_with_the_prefix(self):
-        self.assertFault("class 1 QOVIXA highest 10\nclass 2 QOVIXA highest 10\n", 2,
-                         "class 2 QOVIXA", "already used by line 1")
-        self.assertFault("class 1 Element highest 10\n", 1, "starting with QOVIX")
-        self.assertFault("class 1 QOVIX-A highest 10\n", 1, "identifier")
+        self.assertFault("class 1 QOVIXA highest 9\nclass 2 QOVIXA highest 9\n", 2,
+                         "class 2 QOVIXA", "already used by line")
+        self.assertFault("class 1 Element highest 9\n", 1, "starting with QOVIX")
 
-    def test_fields_are_checked(self):
+    def test_header_fields_are_checked(self):
         self.assertFault("class 1 QOVIXA\n", 1, "expected 'class NUMBER NAME")
-        self.assertFault("class 1 QOVIXA unassigned 3 x 4\n", 1, "unknown field 'x'")
-        self.assertFault("class 1 QOVIXA unassigned 3 unassigned 4\n", 1, "given twice")
-        self.assertFault("class 1 QOVIXA unassigned 3 highest\n", 1, "'highest' has no value")
-        self.assertFault("class 1 QOVIXA unassigned 3 size 9\n", 1, "unknown field 'size'")
-        self.assertFault("class 1 QOVIXA lowest 3 unassigned 2\n", 1, "unknown field 'lowest'")
-        self.assertFault("class one QOVIXA highest 10\n", 1, "class number must be a number")
-        self.assertFault("class 1 QOVIXA highest ten\n", 1, "'highest' must be a number")
-
-    def test_missing_highest_and_ranges(self):
+        self.assertFault("class 1 QOVIXA highest 9 size 9\n", 1, "unknown field 'size'")
         self.assertFault("class 1 QOVIXA unassigned 3\n", 1, "'highest' is missing")
-        self.assertFault("class 1 QOVIXA highest 0\n", 1, "at least 1")
+        self.assertFault("class 1 QOVIXA highest ten\n", 1, "'highest' must be a number")
         self.assertFault("class 1 QOVIXA highest 10 unassigned 10\n", 1, "inside 1..9")
-        self.assertFault("class 1 QOVIXA highest 10 unassigned 0\n", 1, "inside 1..9")
 
-    def test_unknown_records_and_empty_catalogues(self):
-        self.assertFault("klass 1 QOVIXA highest 10\n", 1, "unknown record 'klass'")
+    def test_totals_must_add_up(self):
+        self.assertFault("class 1 QOVIXA highest 10\n", 1, "class 1 QOVIXA",
+                         "the numbering ends at 9, not at the highest number 10")
+        self.assertFault("class 1 QOVIXA highest 11 unassigned 5\n  unassigned\n"
+                         "  unassigned\n", 1, "leaves unassigned 5, 6, not 5")
+        self.assertFault("class 1 QOVIXA highest 10\n  unassigned\n", 1,
+                         "leaves unassigned 5, not none")
+
+    def test_referenced_classes_and_types_must_exist(self):
+        self.assertFault("class 1 QOVIXA highest 9\n  single owner -> QOVIXNobody\n", 2,
+                         "single 'owner': unknown class 'QOVIXNobody'")
+        self.assertFault("class 1 QOVIXA highest 9\n  attribute size: Size\n", 2,
+                         "attribute 'size': 'Size' is no data type")
+        self.assertFault("class 1 QOVIXA highest 9\n  operation merge(QOVIXOther&)\n", 2,
+                         "operation 'merge': unknown type 'QOVIXOther'")
+        self.assertFault("class 1 QOVIXA highest 9\n  operation all() -> VornBag<QOVIXA>\n", 2,
+                         "'VornBag' is no collection")
+
+    def test_members_must_be_able_to_travel(self):
+        self.assertFault("class 1 QOVIXA highest 10\n  operation take(QOVIXA)\n", 2,
+                         "QOVIXAtake_0", "a parameter 'QOVIXA' cannot travel")
+        self.assertFault("class 1 QOVIXA highest 10\n  operation take(QOVIXName&)\n", 2,
+                         "a parameter 'QOVIXName&' cannot travel")
+
+    def test_features_come_in_order(self):
+        self.assertFault("class 1 QOVIXA highest 9\n  single a -> QOVIXA\n"
+                         "  attribute b: QOVIXName\n", 3, "attributes come first")
+        self.assertFault("class 1 QOVIXA highest 9\n  operation go()\n  single a -> QOVIXA\n",
+                         3, "after the operations")
+        self.assertFault("class 1 QOVIXA highest 9\n  set a: QOVIXA\n  list a: QOVIXA\n", 3,
+                         "list 'a' is declared twice")
+        self.assertFault("class 1 QOVIXA highest 9\n  array a: QOVIXA const\n", 2,
+                         "array 'a' cannot be const")
+
+    def test_operations_need_distinct_labels(self):
+        self.assertFault("class 1 QOVIXA highest 11\n  operation go()\n  operation go(long)\n",
+                         3, "operation 'go': the label 'go' is taken by line")
+
+    def test_finds_follow_the_attributes(self):
+        self.assertFault("class 1 QOVIXA highest 11\n  attribute name: QOVIXName\n", 1,
+                         "declares a text-valued attribute, so it needs _find__1")
+        self.assertFault("class 1 QOVIXA highest 10\n  find _find__2\n", 1,
+                         "_find__2 needs a number-valued attribute")
+        self.assertFault("class 1 QOVIXA highest 10\n  find _find__9\n", 2,
+                         "unknown find '_find__9'")
+
+    def test_unknown_records(self):
+        self.assertFault("klass 1 QOVIXA highest 9\n", 1, "unknown record 'klass'")
+        self.assertFault("class 1 QOVIXA highest 9\n  field x: QOVIXName\n", 2,
+                         "unknown feature kind 'field'")
         with self.assertRaises(CatalogueError) as caught:
             parse("# nothing\n", "empty.txt")
         self.assertIn("holds no class", str(caught.exception))
@@ -106,11 +287,12 @@ class CommandLine(unittest.TestCase):
     def test_broken_catalogue_fails_with_the_fault_and_writes_nothing(self):
         with tempfile.TemporaryDirectory() as folder:
             broken = Path(folder) / "broken.txt"
-            broken.write_text("class 1 QOVIXA highest 10\nclass 1 QOVIXB highest 10\n")
+            broken.write_text(PRELUDE + "class 1 QOVIXA highest 9\nclass 1 QOVIXB highest 9\n")
             out = Path(folder) / "out"
             result = self.run_generator(broken, out)
             self.assertEqual(result.returncode, 1)
-            self.assertIn("broken.txt:2: class 1 QOVIXB: class numbers run from 1", result.stderr)
+            self.assertIn(f"broken.txt:{PRELUDE_LINES + 2}: class 1 QOVIXB: class numbers run "
+                          "from 1", result.stderr)
             self.assertFalse(out.exists())
 
     def test_unchanged_output_is_not_rewritten(self):

@@ -1,22 +1,29 @@
 """The model class catalogue: typed records read from schema/catalogue.txt.
 
-The file is line oriented. Blank lines and lines starting with '#' are
-ignored. Each class is one record:
-
-    class NUMBER NAME highest N [unassigned K]
-
-Parsing and validation stop at the first fault with a CatalogueError that
-names the file, the line and the record at fault.
+The file's own header documents its records. Reading and validation stop at
+the first fault with a CatalogueError that names the file, the line and the
+record at fault.
 """
 
 from __future__ import annotations
 
 import re
-from dataclasses import dataclass
+from dataclasses import dataclass, field
 from pathlib import Path
+
+from .signature import SignatureError, TypeUse, parse_signature, parse_type
 
 IDENTIFIER = re.compile(r"[A-Za-z_][A-Za-z0-9_]*\Z")
 CLASS_PREFIX = "QOVIX"
+
+VALUE_KINDS = ("text", "number", "truth")
+CLASS_GROUPS = ("head", "tail", "cast")
+FEATURE_KINDS = ("attribute", "single", "readonly", "set", "list", "array", "values")
+REFERENCE_KINDS = ("single", "readonly", "set", "list", "array")
+COLLECTIONS = ("VornSet", "VornList", "VornArray")
+# Objects of the repository's base types that travel by handle.
+PLATFORM_OBJECTS = ("VORN", "VornMetaModel", "VornPersistentObject")
+OPTIONAL_FINDS = ("_find__1", "_find__2", "find_myName_0")
 
 
 class CatalogueError(Exception):
@@ -33,12 +40,55 @@ class CatalogueError(Exception):
 
 
 @dataclass(frozen=True)
+class DataType:
+    name: str
+    kind: str
+    base: str | None
+    line: int
+
+
+@dataclass(frozen=True)
+class MemberTemplate:
+    group: str
+    suffix: str | None  # None: a number kept without a procedure
+    signature: str | None
+    optional: bool
+    line: int
+
+
+@dataclass(frozen=True)
+class Feature:
+    kind: str
+    name: str
+    type: str
+    const: bool
+    line: int
+
+
+@dataclass(frozen=True)
+class Operation:
+    name: str
+    signature: str  # as a member: "RESULT NAME(PARAMETERS)"
+    label: str
+    line: int
+
+
+@dataclass(frozen=True)
+class Gap:
+    """A procedure number without a procedure, among the operations."""
+    line: int
+
+
+@dataclass
 class ModelClass:
     number: int
     name: str
     highest: int
     unassigned: int | None
     line: int
+    features: list[Feature] = field(default_factory=list)
+    operations: list[Operation | Gap] = field(default_factory=list)
+    finds: tuple[str, ...] = ()
 
     @property
     def label(self) -> str:
@@ -46,67 +96,205 @@ class ModelClass:
         return f"class {self.number} {self.name}"
 
 
-@dataclass(frozen=True)
+@dataclass
 class Catalogue:
     path: str
-    classes: tuple[ModelClass, ...]
+    datatypes: dict[str, DataType]
+    members: list[MemberTemplate]
+    classes: list[ModelClass]
 
     @property
     def source_name(self) -> str:
         """The catalogue's file name, for the banner of generated files."""
         return Path(self.path).name
 
+    def members_of(self, group: str) -> list[MemberTemplate]:
+        return [m for m in self.members if m.group == group]
 
-def _number(text: str, path: str, line: int, record: str, what: str) -> int:
-    if not text.isdigit():
-        raise CatalogueError(path, line, record, f"{what} must be a number, not '{text}'")
-    return int(text)
+    def class_named(self, name: str) -> ModelClass | None:
+        return self._by_name.get(name)
+
+    def __post_init__(self):
+        self._by_name = {c.name: c for c in self.classes}
 
 
-def _parse_class(words: list[str], path: str, line: int) -> ModelClass:
-    record = " ".join(words[:3])
-    if len(words) < 5:
-        raise CatalogueError(path, line, record,
-                             "expected 'class NUMBER NAME highest N [unassigned K]'")
-    number = _number(words[1], path, line, record, "the class number")
-    name = words[2]
-    if not IDENTIFIER.match(name) or not name.startswith(CLASS_PREFIX) or name == CLASS_PREFIX:
-        raise CatalogueError(path, line, record,
-                             f"the class name must be an identifier starting with {CLASS_PREFIX}")
-    options: dict[str, int] = {}
-    rest = words[3:]
-    if len(rest) % 2:
-        raise CatalogueError(path, line, record, f"'{rest[-1]}' has no value")
-    for key, value in zip(rest[::2], rest[1::2]):
-        if key not in ("highest", "unassigned"):
-            raise CatalogueError(path, line, record, f"unknown field '{key}'")
-        if key in options:
-            raise CatalogueError(path, line, record, f"'{key}' given twice")
-        options[key] = _number(value, path, line, record, f"'{key}'")
-    if "highest" not in options:
-        raise CatalogueError(path, line, record, "'highest' is missing")
-    return ModelClass(number, name, options["highest"], options.get("unassigned"), line)
+class _Reader:
+    """Reads the records line by line, remembering where each came from."""
+
+    def __init__(self, path: str):
+        self.path = path
+        self.datatypes: dict[str, DataType] = {}
+        self.members: list[MemberTemplate] = []
+        self.classes: list[ModelClass] = []
+
+    def fail(self, line: int, record: str, message: str):
+        raise CatalogueError(self.path, line, record, message)
+
+    def number(self, text: str, line: int, record: str, what: str) -> int:
+        if not text.isdigit():
+            self.fail(line, record, f"{what} must be a number, not '{text}'")
+        return int(text)
+
+    def read(self, text: str):
+        for line, raw in enumerate(text.splitlines(), start=1):
+            stripped = raw.strip()
+            if not stripped or stripped.startswith("#"):
+                continue
+            if raw[0].isspace():
+                if not self.classes:
+                    self.fail(line, "", "an indented line belongs to no class")
+                self.read_class_line(self.classes[-1], stripped, line)
+                continue
+            keyword = stripped.split()[0]
+            if keyword == "class":
+                self.read_class(stripped.split(), line)
+            elif keyword == "datatype":
+                self.read_datatype(stripped.split(), line)
+            elif keyword == "member":
+                self.read_member(stripped, line)
+            else:
+                self.fail(line, "", f"unknown record '{keyword}'")
+
+    def read_datatype(self, words: list[str], line: int):
+        record = " ".join(words[:2])
+        if len(words) not in (3, 5) or (len(words) == 5 and words[3] != "base"):
+            self.fail(line, record, "expected 'datatype NAME KIND [base BASE]'")
+        name, kind = words[1], words[2]
+        if not IDENTIFIER.match(name):
+            self.fail(line, record, "the name must be an identifier")
+        if kind not in VALUE_KINDS:
+            self.fail(line, record, f"the kind must be one of {', '.join(VALUE_KINDS)}")
+        if name in self.datatypes:
+            self.fail(line, record, f"already declared on line {self.datatypes[name].line}")
+        self.datatypes[name] = DataType(name, kind, words[4] if len(words) == 5 else None, line)
+
+    def read_member(self, text: str, line: int):
+        words = text.split()
+        record = " ".join(words[:3])
+        if len(words) < 3:
+            self.fail(line, record, "expected 'member GROUP SUFFIX = SIGNATURE'")
+        group = words[1]
+        if group not in CLASS_GROUPS + FEATURE_KINDS:
+            self.fail(line, record, f"unknown member group '{group}'")
+        if words[2:] == ["unassigned"]:
+            self.members.append(MemberTemplate(group, None, None, False, line))
+            return
+        if len(words) < 5 or words[3] != "=":
+            self.fail(line, record, "expected 'member GROUP SUFFIX = SIGNATURE'")
+        signature = text.split("=", 1)[1].strip()
+        optional = signature.endswith(" optional")
+        if optional:
+            signature = signature[: -len(" optional")].strip()
+            if group != "tail":
+                self.fail(line, record, "only tail members can be optional")
+        if any(m.group == group and m.suffix == words[2] for m in self.members):
+            self.fail(line, record, "the group already has this suffix")
+        self.members.append(MemberTemplate(group, words[2], signature, optional, line))
+
+    def read_class(self, words: list[str], line: int):
+        record = " ".join(words[:3])
+        if len(words) < 5:
+            self.fail(line, record, "expected 'class NUMBER NAME highest N [unassigned K]'")
+        number = self.number(words[1], line, record, "the class number")
+        name = words[2]
+        if not IDENTIFIER.match(name) or not name.startswith(CLASS_PREFIX) or name == CLASS_PREFIX:
+            self.fail(line, record, f"the class name must be an identifier starting with {CLASS_PREFIX}")
+        options: dict[str, int] = {}
+        rest = words[3:]
+        if len(rest) % 2:
+            self.fail(line, record, f"'{rest[-1]}' has no value")
+        for key, value in zip(rest[::2], rest[1::2]):
+            if key not in ("highest", "unassigned"):
+                self.fail(line, record, f"unknown field '{key}'")
+            if key in options:
+                self.fail(line, record, f"'{key}' given twice")
+            options[key] = self.number(value, line, record, f"'{key}'")
+        if "highest" not in options:
+            self.fail(line, record, "'highest' is missing")
+        self.classes.append(ModelClass(number, name, options["highest"], options.get("unassigned"),
+                                       line))
+
+    def read_class_line(self, model_class: ModelClass, text: str, line: int):
+        keyword = text.split()[0]
+        record = model_class.label
+        if model_class.finds:
+            self.fail(line, record, "the find line comes last")
+        if keyword in FEATURE_KINDS:
+            if model_class.operations:
+                self.fail(line, record, f"{keyword} '{text.split()[1]}' after the operations; "
+                          "features come first")
+            model_class.features.append(self.feature(keyword, text, line, record))
+        elif keyword == "operation":
+            model_class.operations.append(self.operation(text, line, record))
+        elif keyword == "unassigned":
+            model_class.operations.append(Gap(line))
+        elif keyword == "find":
+            model_class.finds = tuple(text.split()[1:])
+            for suffix in model_class.finds:
+                if suffix not in OPTIONAL_FINDS:
+                    self.fail(line, record, f"unknown find '{suffix}'")
+        else:
+            self.fail(line, record, f"unknown feature kind '{keyword}'")
+
+    def feature(self, kind: str, text: str, line: int, record: str) -> Feature:
+        separator = ":" if kind in ("attribute", "set", "list", "array", "values") else "->"
+        pattern = rf"{kind}\s+(\w+)\s*{re.escape(separator)}\s*(\w+)(\s+const)?$"
+        match = re.match(pattern, text)
+        if not match:
+            self.fail(line, record, f"expected '{kind} NAME {separator} TYPE'")
+        const = bool(match.group(3))
+        if const and kind not in ("single", "set", "list"):
+            self.fail(line, record, f"{kind} '{match.group(1)}' cannot be const")
+        return Feature(kind, match.group(1), match.group(2), const, line)
+
+    def operation(self, text: str, line: int, record: str) -> Operation:
+        match = re.match(r"operation\s+(\w+)\(([^()]*)\)\s*(?:->\s*(\S+))?\s*(?:label\s+(\w+))?$",
+                         text)
+        if not match:
+            self.fail(line, record, "expected 'operation NAME(PARAMETERS) [-> RESULT] [label L]'")
+        name, parameters, result, label = match.groups()
+        return Operation(name, f"{result or 'void'} {name}({parameters})", label or name, line)
 
 
 def parse(text: str, path: str = "<catalogue>") -> Catalogue:
-    classes: list[ModelClass] = []
-    for line_number, raw in enumerate(text.splitlines(), start=1):
-        stripped = raw.strip()
-        if not stripped or stripped.startswith("#"):
-            continue
-        words = stripped.split()
-        if words[0] != "class":
-            raise CatalogueError(path, line_number, "", f"unknown record '{words[0]}'")
-        classes.append(_parse_class(words, path, line_number))
-    catalogue = Catalogue(path, tuple(classes))
+    reader = _Reader(path)
+    reader.read(text)
+    catalogue = Catalogue(path, reader.datatypes, reader.members, reader.classes)
     validate(catalogue)
     return catalogue
+
+
+def load(path: Path) -> Catalogue:
+    return parse(path.read_text(encoding="utf-8"), str(path))
+
+
+# Validation ---------------------------------------------------------------
+
+def check_type(catalogue: Catalogue, use: TypeUse) -> str | None:
+    """What is wrong with a type, or None when it is known."""
+    if use.element is not None:
+        if use.name not in COLLECTIONS:
+            return f"'{use.name}' is no collection"
+        if catalogue.class_named(use.element) is None:
+            return f"unknown class '{use.element}'"
+        return None
+    if use.name in ("void", "int", "long", "char") or use.name in PLATFORM_OBJECTS:
+        return None
+    if use.name in catalogue.datatypes or catalogue.class_named(use.name) is not None:
+        return None
+    if use.name in COLLECTIONS:
+        return f"'{use.name}' needs an element class"
+    return f"unknown type '{use.name}'"
 
 
 def validate(catalogue: Catalogue) -> None:
     path = catalogue.path
     if not catalogue.classes:
         raise CatalogueError(path, 0, "", "the catalogue holds no class")
+    for datatype in catalogue.datatypes.values():
+        if datatype.name.startswith(CLASS_PREFIX) and catalogue.class_named(datatype.name):
+            raise CatalogueError(path, datatype.line, f"datatype {datatype.name}",
+                                 "the name is also a class")
     seen: dict[str, ModelClass] = {}
     for expected, model_class in enumerate(catalogue.classes, start=1):
         where = (path, model_class.line, model_class.label)
@@ -123,7 +311,86 @@ def validate(catalogue: Catalogue) -> None:
         if unassigned is not None and not 1 <= unassigned < model_class.highest:
             raise CatalogueError(*where, f"unassigned {unassigned} must lie inside "
                                  f"1..{model_class.highest - 1}, below the highest number")
+    for model_class in catalogue.classes:
+        _validate_features(catalogue, model_class)
+        _validate_operations(catalogue, model_class)
+        _validate_finds(catalogue, model_class)
 
 
-def load(path: Path) -> Catalogue:
-    return parse(path.read_text(encoding="utf-8"), str(path))
+def _validate_features(catalogue: Catalogue, model_class: ModelClass):
+    names: set[str] = set()
+    seen_reference = False
+    for feature in model_class.features:
+        where = (catalogue.path, feature.line, model_class.label)
+        subject = f"{feature.kind} '{feature.name}'"
+        if feature.name in names:
+            raise CatalogueError(*where, f"{subject} is declared twice")
+        names.add(feature.name)
+        if feature.kind == "attribute":
+            if seen_reference:
+                raise CatalogueError(*where, f"{subject} comes after a reference; "
+                                     "attributes come first")
+            if feature.type not in catalogue.datatypes:
+                raise CatalogueError(*where, f"{subject}: '{feature.type}' is no data type")
+        elif feature.kind == "values":
+            seen_reference = True
+            if feature.type not in catalogue.datatypes:
+                raise CatalogueError(*where, f"{subject}: '{feature.type}' is no data type")
+        else:
+            seen_reference = True
+            if catalogue.class_named(feature.type) is None:
+                raise CatalogueError(*where, f"{subject}: unknown class '{feature.type}'")
+
+
+def _validate_operations(catalogue: Catalogue, model_class: ModelClass):
+    labels: dict[str, Operation] = {}
+    for operation in model_class.operations:
+        if isinstance(operation, Gap):
+            continue
+        where = (catalogue.path, operation.line, model_class.label)
+        subject = f"operation '{operation.name}'"
+        if operation.label in labels:
+            raise CatalogueError(*where, f"{subject}: the label '{operation.label}' is taken by "
+                                 f"line {labels[operation.label].line}; give it a label")
+        labels[operation.label] = operation
+        try:
+            signature = parse_signature(operation.signature, model_class.name)
+        except SignatureError as error:
+            raise CatalogueError(*where, f"{subject}: {error}") from None
+        for use in (signature.result, *signature.parameters):
+            problem = check_type(catalogue, use)
+            if problem:
+                raise CatalogueError(*where, f"{subject}: {problem}")
+
+
+def _text_served(catalogue: Catalogue, model_class: ModelClass) -> bool:
+    for feature in model_class.features:
+        if feature.kind in ("attribute", "values") and \
+                catalogue.datatypes[feature.type].kind == "text":
+            return True
+    for operation in model_class.operations:
+        if isinstance(operation, Operation) and operation.name == "get_name":
+            result = parse_type(operation.signature.split()[0])
+            datatype = catalogue.datatypes.get(result.name)
+            if datatype is not None and datatype.kind == "text":
+                return True
+    return False
+
+
+def _number_served(catalogue: Catalogue, model_class: ModelClass) -> bool:
+    return any(f.kind == "attribute" and catalogue.datatypes[f.type].kind == "number"
+               for f in model_class.features)
+
+
+def _validate_finds(catalogue: Catalogue, model_class: ModelClass):
+    """_find__1 searches text attributes and _find__2 number attributes, so a
+    class has each exactly when it declares such an attribute (a class's name,
+    served by get_name, counts as text)."""
+    where = (catalogue.path, model_class.line, model_class.label)
+    for suffix, needed, what in (("_find__1", _text_served(catalogue, model_class), "text"),
+                                 ("_find__2", _number_served(catalogue, model_class), "number")):
+        if needed and suffix not in model_class.finds:
+            raise CatalogueError(*where, f"declares a {what}-valued attribute, so it needs "
+                                 f"{suffix}")
+        if not needed and suffix in model_class.finds:
+            raise CatalogueError(*where, f"{suffix} needs a {what}-valued attribute to search")

@@ -2,12 +2,14 @@
 procedure tables, the class dispatchers and the class-number route table.
 
 Everything emitted here is inert rows and one-line uses of the hand-written
-templates in dispatch/ (serveClass, VornCast, runProcedure).
+templates in dispatch/ (procedureRow, serveClass, VornCast).
 """
 
 from __future__ import annotations
 
 from .catalogue import Catalogue, ModelClass
+from .numbering import NumberedClass, Procedure
+from .wire import VOID
 
 
 def banner(catalogue: Catalogue) -> str:
@@ -23,7 +25,18 @@ def dispatcher_name(model_class: ModelClass) -> str:
     return f"{model_class.name}_server_1"
 
 
-def model_classes_header(catalogue: Catalogue) -> str:
+def filter_reference(name: str) -> str:
+    return "&voidFilter" if name == VOID else f"&{name}"
+
+
+def table_row(procedure: Procedure | None) -> str:
+    if procedure is None:
+        return "{},  // unassigned"
+    return (f"procedureRow<{filter_reference(procedure.argument)}, "
+            f"{filter_reference(procedure.result)}>(),  // {procedure.number} {procedure.suffix}")
+
+
+def model_classes_header(catalogue: Catalogue, numbered: list[NumberedClass]) -> str:
     lines = [banner(catalogue), "#pragma once", "",
              "// The served model's classes, one per class number.",
              "// clang-format off"]
@@ -32,7 +45,7 @@ def model_classes_header(catalogue: Catalogue) -> str:
     return "\n".join(lines) + "\n"
 
 
-def procedure_tables_header(catalogue: Catalogue) -> str:
+def procedure_tables_header(catalogue: Catalogue, numbered: list[NumberedClass]) -> str:
     lines = [banner(catalogue), "#pragma once", "",
              '#include "dispatch/procedure_entry.h"', "",
              "// Each class's procedures, indexed by procedure number - 1.",
@@ -43,18 +56,25 @@ def procedure_tables_header(catalogue: Catalogue) -> str:
     return "\n".join(lines) + "\n"
 
 
-def procedure_tables_source(catalogue: Catalogue) -> str:
+def procedure_tables_source(catalogue: Catalogue, numbered: list[NumberedClass]) -> str:
     lines = [banner(catalogue), '#include "procedure_tables.h"', "",
-             "// An entry without a routine answers procedure-unavailable, as an",
+             '#include "dispatch/procedure_row.h"',
+             '#include "xdr/argument_records.h"',
+             '#include "xdr/data_value.h"',
+             '#include "xdr/primitive_filters.h"', "",
+             "// A row without a routine answers procedure-unavailable, as an",
              "// unassigned number does; routines are bound as they are built.",
              "// clang-format off"]
-    for c in catalogue.classes:
-        lines.append(f"constexpr ProcedureEntry {table_name(c)}[{c.highest}] = {{}};")
+    for numbered_class in numbered:
+        model_class = numbered_class.model_class
+        lines.append(f"constexpr ProcedureEntry {table_name(model_class)}[{model_class.highest}] = {{")
+        lines += [f"    {table_row(slot)}" for slot in numbered_class.slots]
+        lines.append("};")
     lines.append("// clang-format on")
     return "\n".join(lines) + "\n"
 
 
-def class_dispatchers_header(catalogue: Catalogue) -> str:
+def class_dispatchers_header(catalogue: Catalogue, numbered: list[NumberedClass]) -> str:
     lines = [banner(catalogue), "#pragma once", "",
              "#include <cstdint>", "",
              '#include "dispatch/class_route.h"', "",
@@ -68,7 +88,7 @@ def class_dispatchers_header(catalogue: Catalogue) -> str:
     return "\n".join(lines) + "\n"
 
 
-def class_dispatchers_source(catalogue: Catalogue) -> str:
+def class_dispatchers_source(catalogue: Catalogue, numbered: list[NumberedClass]) -> str:
     lines = [banner(catalogue),
              '#include "class_dispatchers.h"', "",
              '#include "dispatch/serve_class.h"',
@@ -86,7 +106,6 @@ def class_dispatchers_source(catalogue: Catalogue) -> str:
     return "\n".join(lines) + "\n"
 
 
-# File name -> emitter, in the order they are written.
 EMITTERS = {
     "model_classes.h": model_classes_header,
     "procedure_tables.h": procedure_tables_header,
