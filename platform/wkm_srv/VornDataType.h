@@ -14,6 +14,7 @@ class WKM_SRV_API VornDataType : public VornObject {
   // the operators treat as "neither less, equal nor greater".
   enum Comparisons : int { LessThan = 1, Equal = 2, GreaterThan = 3 };
 
+  ~VornDataType() override;
   virtual Comparisons comparison(VornDataType const& other) const = 0;
   virtual int datatypeId() const = 0;
   virtual std::u16string format() const = 0;

@@ -18,11 +18,8 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 from qovixgen.catalogue import CatalogueError, load  # noqa: E402
-from qovixgen.emit_dispatch import EMITTERS as DISPATCH_EMITTERS  # noqa: E402
-from qovixgen.emit_listing import EMITTERS as LISTING_EMITTERS  # noqa: E402
+from qovixgen.emitters import EMITTERS  # noqa: E402
 from qovixgen.numbering import number_classes  # noqa: E402
-
-EMITTERS = {**DISPATCH_EMITTERS, **LISTING_EMITTERS}
 
 
 def write_if_changed(path: Path, text: str) -> None:

@@ -11,14 +11,12 @@ import unittest
 from pathlib import Path
 
 from qovixgen.catalogue import CatalogueError, parse
-from qovixgen.emit_dispatch import EMITTERS as DISPATCH_EMITTERS
-from qovixgen.emit_listing import EMITTERS as LISTING_EMITTERS
+from qovixgen.emitters import EMITTERS
 from qovixgen.numbering import number_classes
 
 ROOT = Path(__file__).resolve().parents[2]
 GENERATOR = ROOT / "schema" / "generator" / "generate.py"
 REAL_CATALOGUE = ROOT / "schema" / "catalogue.txt"
-EMITTERS = {**DISPATCH_EMITTERS, **LISTING_EMITTERS}
 
 PRELUDE = "".join(line + "\n" for line in REAL_CATALOGUE.read_text().splitlines()
                   if line.startswith(("datatype ", "member ")))

@@ -21,6 +21,9 @@ CLASS_GROUPS = ("head", "tail", "cast")
 FEATURE_KINDS = ("attribute", "single", "readonly", "set", "list", "array", "values")
 REFERENCE_KINDS = ("single", "readonly", "set", "list", "array")
 COLLECTIONS = ("VornSet", "VornList", "VornArray")
+# The hand-written payload bases a data type may derive from, besides
+# another data type.
+VALUE_BASES = ("TextValue", "VornInteger", "VornEnumeration")
 # Objects of the repository's base types that travel by handle.
 PLATFORM_OBJECTS = ("VORN", "VornMetaModel", "VornPersistentObject")
 OPTIONAL_FINDS = ("_find__1", "_find__2", "find_myName_0")
@@ -44,6 +47,7 @@ class DataType:
     name: str
     kind: str
     base: str | None
+    literals: tuple[str, ...]
     line: int
 
 
@@ -63,6 +67,7 @@ class Feature:
     type: str
     const: bool
     line: int
+    owns: bool = False
 
 
 @dataclass(frozen=True)
@@ -86,6 +91,7 @@ class ModelClass:
     highest: int
     unassigned: int | None
     line: int
+    superclasses: tuple[str, ...] = ()
     features: list[Feature] = field(default_factory=list)
     operations: list[Operation | Gap] = field(default_factory=list)
     finds: tuple[str, ...] = ()
@@ -157,8 +163,8 @@ class _Reader:
 
     def read_datatype(self, words: list[str], line: int):
         record = " ".join(words[:2])
-        if len(words) not in (3, 5) or (len(words) == 5 and words[3] != "base"):
-            self.fail(line, record, "expected 'datatype NAME KIND [base BASE]'")
+        if len(words) < 3:
+            self.fail(line, record, "expected 'datatype NAME KIND [base BASE] [literals NAME...]'")
         name, kind = words[1], words[2]
         if not IDENTIFIER.match(name):
             self.fail(line, record, "the name must be an identifier")
@@ -166,7 +172,22 @@ class _Reader:
             self.fail(line, record, f"the kind must be one of {', '.join(VALUE_KINDS)}")
         if name in self.datatypes:
             self.fail(line, record, f"already declared on line {self.datatypes[name].line}")
-        self.datatypes[name] = DataType(name, kind, words[4] if len(words) == 5 else None, line)
+        base = None
+        literals: tuple[str, ...] = ()
+        rest = words[3:]
+        while rest:
+            if rest[0] == "base" and len(rest) >= 2 and base is None:
+                base, rest = rest[1], rest[2:]
+            elif rest[0] == "literals" and len(rest) >= 2 and not literals:
+                literals, rest = tuple(rest[1:]), []
+            else:
+                self.fail(line, record, f"unexpected '{rest[0]}'")
+        if any(not IDENTIFIER.match(literal) for literal in literals) or \
+                len(set(literals)) != len(literals):
+            self.fail(line, record, "literals must be distinct identifiers")
+        if literals and kind == "text":
+            self.fail(line, record, "a text type has no literals")
+        self.datatypes[name] = DataType(name, kind, base, literals, line)
 
     def read_member(self, text: str, line: int):
         words = text.split()
@@ -200,10 +221,16 @@ class _Reader:
         if not IDENTIFIER.match(name) or not name.startswith(CLASS_PREFIX) or name == CLASS_PREFIX:
             self.fail(line, record, f"the class name must be an identifier starting with {CLASS_PREFIX}")
         options: dict[str, int] = {}
+        superclasses: tuple[str, ...] = ()
         rest = words[3:]
         if len(rest) % 2:
             self.fail(line, record, f"'{rest[-1]}' has no value")
         for key, value in zip(rest[::2], rest[1::2]):
+            if key == "isa":
+                if superclasses:
+                    self.fail(line, record, "'isa' given twice")
+                superclasses = tuple(value.split(","))
+                continue
             if key not in ("highest", "unassigned"):
                 self.fail(line, record, f"unknown field '{key}'")
             if key in options:
@@ -212,7 +239,7 @@ class _Reader:
         if "highest" not in options:
             self.fail(line, record, "'highest' is missing")
         self.classes.append(ModelClass(number, name, options["highest"], options.get("unassigned"),
-                                       line))
+                                       line, superclasses))
 
     def read_class_line(self, model_class: ModelClass, text: str, line: int):
         keyword = text.split()[0]
@@ -238,14 +265,21 @@ class _Reader:
 
     def feature(self, kind: str, text: str, line: int, record: str) -> Feature:
         separator = ":" if kind in ("attribute", "set", "list", "array", "values") else "->"
-        pattern = rf"{kind}\s+(\w+)\s*{re.escape(separator)}\s*(\w+)(\s+const)?$"
+        pattern = rf"{kind}\s+(\w+)\s*{re.escape(separator)}\s*(\w+)((?:\s+\w+)*)$"
         match = re.match(pattern, text)
         if not match:
             self.fail(line, record, f"expected '{kind} NAME {separator} TYPE'")
-        const = bool(match.group(3))
+        modifiers = match.group(3).split()
+        for modifier in modifiers:
+            if modifier not in ("const", "owns") or modifiers.count(modifier) > 1:
+                self.fail(line, record, f"{kind} '{match.group(1)}': unexpected '{modifier}'")
+        const = "const" in modifiers
+        owns = "owns" in modifiers
         if const and kind not in ("single", "set", "list"):
             self.fail(line, record, f"{kind} '{match.group(1)}' cannot be const")
-        return Feature(kind, match.group(1), match.group(2), const, line)
+        if owns and kind not in ("single", "set", "list", "array"):
+            self.fail(line, record, f"{kind} '{match.group(1)}' cannot own")
+        return Feature(kind, match.group(1), match.group(2), const, line, owns)
 
     def operation(self, text: str, line: int, record: str) -> Operation:
         match = re.match(r"operation\s+(\w+)\(([^()]*)\)\s*(?:->\s*(\S+))?\s*(?:label\s+(\w+))?$",
@@ -292,9 +326,14 @@ def validate(catalogue: Catalogue) -> None:
     if not catalogue.classes:
         raise CatalogueError(path, 0, "", "the catalogue holds no class")
     for datatype in catalogue.datatypes.values():
-        if datatype.name.startswith(CLASS_PREFIX) and catalogue.class_named(datatype.name):
-            raise CatalogueError(path, datatype.line, f"datatype {datatype.name}",
-                                 "the name is also a class")
+        where = (path, datatype.line, f"datatype {datatype.name}")
+        if catalogue.class_named(datatype.name):
+            raise CatalogueError(*where, "the name is also a class")
+        base = datatype.base
+        if base is not None and base not in catalogue.datatypes and base not in VALUE_BASES:
+            raise CatalogueError(*where, f"unknown base '{base}'")
+        if base in catalogue.datatypes and catalogue.datatypes[base].kind != datatype.kind:
+            raise CatalogueError(*where, f"the base '{base}' holds another kind of value")
     seen: dict[str, ModelClass] = {}
     for expected, model_class in enumerate(catalogue.classes, start=1):
         where = (path, model_class.line, model_class.label)
@@ -311,10 +350,39 @@ def validate(catalogue: Catalogue) -> None:
         if unassigned is not None and not 1 <= unassigned < model_class.highest:
             raise CatalogueError(*where, f"unassigned {unassigned} must lie inside "
                                  f"1..{model_class.highest - 1}, below the highest number")
+    _validate_generalization(catalogue)
     for model_class in catalogue.classes:
         _validate_features(catalogue, model_class)
         _validate_operations(catalogue, model_class)
         _validate_finds(catalogue, model_class)
+
+
+def ancestors(catalogue: Catalogue, model_class: ModelClass) -> list[ModelClass]:
+    """The class's superclasses, nearest first, each once."""
+    found: list[ModelClass] = []
+    frontier = [model_class]
+    while frontier:
+        following = []
+        for current in frontier:
+            for name in current.superclasses:
+                superclass = catalogue.class_named(name)
+                if superclass not in found:
+                    found.append(superclass)
+                    following.append(superclass)
+        frontier = following
+    return found
+
+
+def _validate_generalization(catalogue: Catalogue):
+    for model_class in catalogue.classes:
+        where = (catalogue.path, model_class.line, model_class.label)
+        for name in model_class.superclasses:
+            if catalogue.class_named(name) is None:
+                raise CatalogueError(*where, f"unknown superclass '{name}'")
+    for model_class in catalogue.classes:
+        if model_class in ancestors(catalogue, model_class):
+            raise CatalogueError(catalogue.path, model_class.line, model_class.label,
+                                 "the class is its own ancestor")
 
 
 def _validate_features(catalogue: Catalogue, model_class: ModelClass):

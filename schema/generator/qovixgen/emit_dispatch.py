@@ -1,5 +1,5 @@
-"""Emitters for call routing: the model-class declarations, the per-class
-procedure tables, the class dispatchers and the class-number route table.
+"""Emitters for call routing: the per-class procedure tables, the class
+dispatchers and the class-number route table.
 
 Everything emitted here is inert rows and one-line uses of the hand-written
 templates in dispatch/ (procedureRow, serveClass, VornCast).
@@ -34,15 +34,6 @@ def table_row(procedure: Procedure | None) -> str:
         return "{},  // unassigned"
     return (f"procedureRow<{filter_reference(procedure.argument)}, "
             f"{filter_reference(procedure.result)}>(),  // {procedure.number} {procedure.suffix}")
-
-
-def model_classes_header(catalogue: Catalogue, numbered: list[NumberedClass]) -> str:
-    lines = [banner(catalogue), "#pragma once", "",
-             "// The served model's classes, one per class number.",
-             "// clang-format off"]
-    lines += [f"class {c.name};" for c in catalogue.classes]
-    lines.append("// clang-format on")
-    return "\n".join(lines) + "\n"
 
 
 def procedure_tables_header(catalogue: Catalogue, numbered: list[NumberedClass]) -> str:
@@ -107,7 +98,6 @@ def class_dispatchers_source(catalogue: Catalogue, numbered: list[NumberedClass]
 
 
 EMITTERS = {
-    "model_classes.h": model_classes_header,
     "procedure_tables.h": procedure_tables_header,
     "procedure_tables.cpp": procedure_tables_source,
     "class_dispatchers.h": class_dispatchers_header,

@@ -1,0 +1,405 @@
+// Packages as wholes: copying a package with everything it contains, writing
+// it to a document and reading it back, and metamodels.
+//
+// What a package "contains" follows the features the catalogue marks `owns`
+// (owned elements, features, association ends, literals, parameters, tagged
+// values, diagrams, ranges and the like), at any depth.
+//
+// A document is text, one record per line:
+//
+//   qovix-document 1
+//   object N CLASS                  N numbers the objects from 1, the package first
+//   value N FEATURE CLASS TEXT|NUMBER
+//   item N FEATURE CLASS TEXT|NUMBER   one value of a list of values, in order
+//   ref N FEATURE M                 a single reference to object M of the document
+//   member N FEATURE M              a member of a collection, in order
+//
+// FEATURE is OWNER.NAME (`*.name` for an object's name); text is written in
+// double quotes with \\, \" and \uXXXX escapes. References to objects outside
+// the package are not written.
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+
+#include "model_classes.h"
+#include "platform/qovix_srv/members.h"
+#include "platform/qovix_srv/operations.h"
+#include "platform/qovix_srv/store_view.h"
+
+namespace model {
+namespace {
+
+// The package and everything it contains, the package first.
+std::vector<ObjectId> subtreeOf(const PersistentStore& store, ObjectId root) {
+  const StoreView view(store);
+  IdSet found;
+  found.add(root);
+  for (std::size_t i = 0; i < found.ids().size(); ++i) {
+    const ObjectId id = found.ids()[i];
+    for (const FeatureInfo& feature : modelFeatures()) {
+      if (!feature.owns) continue;
+      if (feature.kind == FeatureKind::Single) {
+        found.add(view.reference(id, feature.id));
+      } else {
+        found.addAll(view.members(id, feature.id));
+      }
+    }
+  }
+  return found.take();
+}
+
+// Copies `ids` into new objects of `into`, keeping references among them and
+// (when `keepOutside`) references to objects outside them. Returns the new
+// ids in the same order.
+std::vector<ObjectId> copyObjects(const PersistentStore& from, const std::vector<ObjectId>& ids,
+                                  PersistentStore& into, bool keepOutside) {
+  std::map<ObjectId, ObjectId> renamed;
+  for (ObjectId id : ids) renamed[id] = into.create(from.classOf(id));
+  auto mapped = [&](ObjectId id) -> ObjectId {
+    const auto found = renamed.find(id);
+    if (found != renamed.end()) return found->second;
+    return keepOutside && &from == &into ? id : 0;
+  };
+  for (ObjectId id : ids) {
+    const ObjectId copy = renamed[id];
+    for (const FeatureInfo& feature : modelFeatures()) {
+      switch (feature.kind) {
+        case FeatureKind::Attribute:
+        case FeatureKind::Hidden:
+          if (const StoredValue* value = from.value(id, feature.id))
+            into.setValue(copy, feature.id, *value);
+          break;
+        case FeatureKind::Values:
+          if (const auto* values = from.valueList(id, feature.id)) {
+            into.mutableValueList(copy, feature.id) = *values;
+          }
+          break;
+        case FeatureKind::Single:
+        case FeatureKind::ReadOnly:
+          if (const ObjectId target = mapped(from.reference(id, feature.id))) {
+            into.setReference(copy, feature.id, target);
+          }
+          break;
+        case FeatureKind::Set:
+        case FeatureKind::List:
+        case FeatureKind::Array:
+          if (const OrderedIdSet* members = from.collection(id, feature.id)) {
+            OrderedIdSet& target = into.mutableCollection(copy, feature.id);
+            for (ObjectId member : members->ids()) {
+              if (const ObjectId kept = mapped(member)) target.append(kept);
+            }
+          }
+          break;
+      }
+    }
+  }
+  std::vector<ObjectId> copies;
+  for (ObjectId id : ids) copies.push_back(renamed[id]);
+  return copies;
+}
+
+std::string narrow(const std::u16string& text) {
+  std::string out;
+  for (char16_t unit : text) out += unit < 0x80 ? static_cast<char>(unit) : '?';
+  return out;
+}
+
+// A document name is a plain file name inside the document folder.
+std::filesystem::path documentPath(const PersistentStore& store, const TextValue& format,
+                                   const TextValue& name) {
+  const std::string formatName = narrow(format.text());
+  if (!formatName.empty() && formatName != "qovix") {
+    throw std::invalid_argument("unknown document format '" + formatName + "'");
+  }
+  if (store.documentFolder().empty()) {
+    throw std::runtime_error("the repository has no document folder");
+  }
+  static const std::regex plain("[A-Za-z0-9][A-Za-z0-9._-]{0,127}");
+  const std::string text = narrow(name.text());
+  if (!std::regex_match(text, plain) || text.find("..") != std::string::npos ||
+      name.text().size() != text.size()) {
+    throw std::invalid_argument("'" + text + "' is no document name");
+  }
+  return store.documentFolder() / text;
+}
+
+std::string quoted(const std::u16string& text) {
+  std::string out = "\"";
+  for (char16_t unit : text) {
+    if (unit == u'\\' || unit == u'"') {
+      out += '\\';
+      out += static_cast<char>(unit);
+    } else if (unit >= 0x20 && unit < 0x7F) {
+      out += static_cast<char>(unit);
+    } else {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04X", static_cast<unsigned>(unit));
+      out += escape;
+    }
+  }
+  return out + "\"";
+}
+
+std::string featureName(const FeatureInfo& feature) {
+  return (feature.owner == 0 ? std::string("*") : std::string(classInfo(feature.owner).name)) +
+         "." + feature.name;
+}
+
+std::string storedText(const StoredValue& value) {
+  const ValueClassInfo* info = valueClassInfo(value.valueClass);
+  const std::string className = info != nullptr ? info->name : "?";
+  if (info != nullptr && info->payload == ValuePayload::Text) {
+    return className + " " + quoted(value.text);
+  }
+  return className + " " + std::to_string(value.number);
+}
+
+// Reads documents, failing with the document's name and line.
+class DocumentReader {
+ public:
+  DocumentReader(std::string name, PersistentStore& store)
+      : name_(std::move(name)), store_(store) {}
+
+  ObjectId read(std::istream& in) {
+    std::string line;
+    if (!std::getline(in, line) || line != "qovix-document 1") fail("not a QOVIX document");
+    std::vector<std::string> later;
+    while (std::getline(in, line)) {
+      ++line_;
+      if (line.empty()) continue;
+      std::istringstream words(line);
+      std::string record;
+      words >> record;
+      if (record == "object") {
+        readObject(words);
+      } else if (record == "value" || record == "item" || record == "ref" || record == "member") {
+        apply(record, words);
+      } else {
+        fail("unknown record '" + record + "'");
+      }
+    }
+    if (objects_.empty()) fail("the document holds no package");
+    if (!conformsTo(store_.classOf(objects_.front()), QOVIXPackage::kClassId)) {
+      fail("the document's first object is no package");
+    }
+    return objects_.front();
+  }
+
+ private:
+  [[noreturn]] void fail(const std::string& message) const {
+    throw std::runtime_error("document '" + name_ + "' line " + std::to_string(line_ + 1) + ": " +
+                             message);
+  }
+
+  void readObject(std::istringstream& words) {
+    std::size_t number = 0;
+    std::string className;
+    if (!(words >> number >> className) || number != objects_.size() + 1) fail("bad object record");
+    for (const ClassInfo& info : modelClasses()) {
+      if (className == info.name) {
+        objects_.push_back(store_.create(info.id));
+        return;
+      }
+    }
+    fail("unknown class '" + className + "'");
+  }
+
+  ObjectId object(std::size_t number) const {
+    if (number < 1 || number > objects_.size()) fail("no object " + std::to_string(number));
+    return objects_[number - 1];
+  }
+
+  const FeatureInfo& feature(const std::string& name) const {
+    for (const FeatureInfo& each : modelFeatures()) {
+      if (featureName(each) == name) return each;
+    }
+    fail("unknown feature '" + name + "'");
+  }
+
+  StoredValue value(std::istringstream& words) const {
+    std::string className;
+    words >> className;
+    const ValueClassInfo* info = nullptr;
+    for (const ValueClassInfo& each : valueClasses()) {
+      if (className == each.name) info = &each;
+    }
+    if (info == nullptr) fail("unknown value class '" + className + "'");
+    StoredValue stored{info->id, 0, {}};
+    std::string rest;
+    std::getline(words >> std::ws, rest);
+    if (info->payload == ValuePayload::Text) {
+      stored.text = unquoted(rest);
+    } else {
+      try {
+        std::size_t used = 0;
+        stored.number = std::stoi(rest, &used);
+        if (used != rest.size()) fail("bad number '" + rest + "'");
+      } catch (const std::logic_error&) {
+        fail("bad number '" + rest + "'");
+      }
+    }
+    return stored;
+  }
+
+  std::u16string unquoted(const std::string& text) const {
+    if (text.size() < 2 || text.front() != '"' || text.back() != '"') fail("text not quoted");
+    std::u16string out;
+    for (std::size_t i = 1; i + 1 < text.size(); ++i) {
+      if (text[i] != '\\') {
+        out += static_cast<char16_t>(static_cast<unsigned char>(text[i]));
+        continue;
+      }
+      if (i + 2 >= text.size()) fail("bad escape");
+      if (text[i + 1] == 'u') {
+        if (i + 6 >= text.size()) fail("bad escape");
+        const std::string hex = text.substr(i + 2, 4);
+        if (hex.find_first_not_of("0123456789ABCDEFabcdef") != std::string::npos)
+          fail("bad escape");
+        out += static_cast<char16_t>(std::stoul(hex, nullptr, 16));
+        i += 5;
+      } else {
+        out += static_cast<char16_t>(text[i + 1]);
+        ++i;
+      }
+    }
+    return out;
+  }
+
+  void apply(const std::string& record, std::istringstream& words) {
+    std::size_t number = 0;
+    std::string name;
+    if (!(words >> number >> name)) fail("bad " + record + " record");
+    const ObjectId id = object(number);
+    const FeatureInfo& target = feature(name);
+    if (record == "value") {
+      store_.setValue(id, target.id, value(words));
+    } else if (record == "item") {
+      store_.mutableValueList(id, target.id).push_back(value(words));
+    } else {
+      std::size_t other = 0;
+      if (!(words >> other)) fail("bad " + record + " record");
+      if (record == "ref") {
+        store_.setReference(id, target.id, object(other));
+      } else {
+        store_.mutableCollection(id, target.id).append(object(other));
+      }
+    }
+  }
+
+  std::string name_;
+  PersistentStore& store_;
+  std::vector<ObjectId> objects_;
+  std::size_t line_ = 0;
+};
+
+}  // namespace
+
+// A deep copy of the package (with everything it contains) placed in `into`.
+ObjectRef copyModel(const VornPersistentObject& package, const VornPersistentObject& into) {
+  const ObjectRef ref = named(package);
+  const ObjectId target = memberOf(package, into);
+  const std::vector<ObjectId> copies =
+      copyObjects(*ref.store, subtreeOf(*ref.store, ref.id), *ref.store, true);
+  ref.store->mutableCollection(target, feature::QOVIXNamespace_ownedElement).append(copies.front());
+  ref.store->mutableCollection(copies.front(), feature::QOVIXModelElement_namespace1).clear();
+  ref.store->mutableCollection(copies.front(), feature::QOVIXModelElement_namespace1)
+      .append(target);
+  return ObjectRef{ref.store, copies.front()};
+}
+
+void externalize(const VornPersistentObject& package, const TextValue& format,
+                 const TextValue& document) {
+  const ObjectRef ref = named(package);
+  const PersistentStore& store = *ref.store;
+  const std::filesystem::path path = documentPath(store, format, document);
+  const std::vector<ObjectId> ids = subtreeOf(store, ref.id);
+  std::map<ObjectId, std::size_t> number;
+  for (ObjectId id : ids) number[id] = number.size() + 1;
+
+  std::ostringstream out;
+  out << "qovix-document 1\n";
+  for (ObjectId id : ids)
+    out << "object " << number[id] << ' ' << classInfo(store.classOf(id)).name << '\n';
+  for (ObjectId id : ids) {
+    const std::size_t n = number[id];
+    for (const FeatureInfo& feature : modelFeatures()) {
+      const std::string name = featureName(feature);
+      if (const StoredValue* value = store.value(id, feature.id)) {
+        out << "value " << n << ' ' << name << ' ' << storedText(*value) << '\n';
+      }
+      if (const auto* values = store.valueList(id, feature.id)) {
+        for (const StoredValue& each : *values)
+          out << "item " << n << ' ' << name << ' ' << storedText(each) << '\n';
+      }
+      if (const ObjectId target = store.reference(id, feature.id); number.count(target)) {
+        out << "ref " << n << ' ' << name << ' ' << number[target] << '\n';
+      }
+      if (const OrderedIdSet* members = store.collection(id, feature.id)) {
+        for (ObjectId member : members->ids()) {
+          if (number.count(member))
+            out << "member " << n << ' ' << name << ' ' << number[member] << '\n';
+        }
+      }
+    }
+  }
+  std::ofstream file(path, std::ios::trunc);
+  file << out.str();
+  if (!file.flush()) throw std::runtime_error("cannot write the document '" + path.string() + "'");
+}
+
+// A new package, with everything it contains, read from the document.
+ObjectRef internalize(const VornPersistentObject& package, const TextValue& format,
+                      const TextValue& document) {
+  const ObjectRef ref = named(package);
+  const std::filesystem::path path = documentPath(*ref.store, format, document);
+  std::ifstream file(path);
+  if (!file) throw std::runtime_error("there is no document '" + narrow(document.text()) + "'");
+  DocumentReader reader(narrow(document.text()), *ref.store);
+  return ObjectRef{ref.store, reader.read(file)};
+}
+
+// Whether the package can define a metamodel: it and everything it contains
+// are well formed, and (when `strict`) every model element in it is named.
+bool createMetaModel(const VornPersistentObject& package, bool strict) {
+  const ObjectRef ref = named(package);
+  const StoreView view(*ref.store);
+  for (ObjectId id : subtreeOf(*ref.store, ref.id)) {
+    const ObjectRef each{ref.store, id};
+    if (!checkWellFormedness(QOVIXModelElement(each))) return false;
+    if (strict && view.is(id, QOVIXModelElement::kClassId) &&
+        view.text(id, feature::name).empty()) {
+      return false;
+    }
+  }
+  return true;
+}
+
+void constructFromMetaModel(const VornPersistentObject& self, const VornMetaModel& metaModel,
+                            const VornPersistentObject& owner) {
+  const ObjectRef ref = named(self);
+  const ObjectId ownerId = memberOf(self, owner);
+  PersistentStore& store = *ref.store;
+  const std::u16string name(metaModel.name().begin(), metaModel.name().end());
+  store.setValue(ref.id, feature::name, StoredValue{QOVIXName::kValueClassId, 0, name});
+  const ObjectRef defining = metaModel.definingPackage();
+  if (defining.store == &store && store.exists(defining.id)) {
+    std::vector<ObjectId> contained = subtreeOf(store, defining.id);
+    contained.erase(contained.begin());  // the contents, not the defining package
+    const std::vector<ObjectId> copies = copyObjects(store, contained, store, true);
+    const StoreView view(store);
+    const std::vector<ObjectId> direct =
+        view.members(defining.id, feature::QOVIXNamespace_ownedElement);
+    for (std::size_t i = 0; i < contained.size(); ++i) {
+      if (std::find(direct.begin(), direct.end(), contained[i]) != direct.end()) {
+        store.mutableCollection(ref.id, feature::QOVIXNamespace_ownedElement).append(copies[i]);
+      }
+    }
+  }
+  store.mutableCollection(ownerId, feature::QOVIXNamespace_ownedElement).append(ref.id);
+}
+
+}  // namespace model

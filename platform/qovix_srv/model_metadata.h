@@ -1,0 +1,46 @@
+#pragma once
+
+// The served model as rows the model library consults at run time: each
+// class with its superclasses and features, each feature with its kind and
+// its element or value class. Generated from the catalogue.
+
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "platform/qovix_srv/qovix_srv_api.h"
+#include "platform/wkm_srv/vorn_types.h"
+
+enum class FeatureKind { Attribute, Single, ReadOnly, Set, List, Array, Values, Hidden };
+
+struct FeatureInfo {
+  FeatureId id;
+  ClassId owner;  // the declaring class; 0 for the hidden slots every class shares
+  const char* name;
+  FeatureKind kind;
+  ClassId elementClass;     // references and collections
+  ValueClassId valueClass;  // attributes, value lists, hidden slots
+  bool owns;                // the object contains what the feature holds
+};
+
+struct ClassInfo {
+  ClassId id;
+  const char* name;
+  std::span<const ClassId> superclasses;
+  std::span<const FeatureId> features;  // declared, in catalogue order
+};
+
+QOVIX_SRV_API std::span<const ClassInfo> modelClasses();
+QOVIX_SRV_API std::span<const FeatureInfo> modelFeatures();
+// Throw std::out_of_range for an unknown id.
+QOVIX_SRV_API const ClassInfo& classInfo(ClassId id);
+QOVIX_SRV_API const FeatureInfo& featureInfo(FeatureId id);
+
+// Whether an object of class `actual` is also a `wanted`: the same class or
+// one of its descendants.
+QOVIX_SRV_API bool conformsTo(ClassId actual, ClassId wanted);
+// `wanted` and every class that conforms to it, in class-number order.
+QOVIX_SRV_API const std::vector<ClassId>& conformingClasses(ClassId wanted);
+// The attribute (or hidden slot) named `name` that a `classId` object has,
+// declared by the class or an ancestor; 0 when there is none.
+QOVIX_SRV_API FeatureId attributeNamed(ClassId classId, std::string_view name);

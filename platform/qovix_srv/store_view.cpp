@@ -1,0 +1,30 @@
+#include "platform/qovix_srv/store_view.h"
+
+#include "platform/qovix_srv/members.h"
+
+namespace model {
+
+std::vector<ObjectId> StoreView::instances(ClassId classId) const {
+  return instancesOf(store_, classId, true);
+}
+
+std::vector<ObjectId> StoreView::referrers(ClassId sourceClass, FeatureId feature,
+                                           ObjectId target) const {
+  std::vector<ObjectId> found;
+  for (ObjectId source : instances(sourceClass)) {
+    if (holds(source, feature, target) || reference(source, feature) == target) {
+      found.push_back(source);
+    }
+  }
+  return found;
+}
+
+std::vector<ObjectId> StoreView::related(ObjectId id, FeatureId forward, ClassId sourceClass,
+                                         FeatureId backward) const {
+  IdSet found;
+  found.addAll(members(id, forward));
+  found.addAll(referrers(sourceClass, backward, id));
+  return found.take();
+}
+
+}  // namespace model

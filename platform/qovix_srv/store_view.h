@@ -1,0 +1,77 @@
+#pragma once
+
+// How the class operations read the store: by object id, with the inverse
+// look-ups (which objects refer to this one) that let an operation find a
+// relation from whichever end a client recorded it.
+
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "platform/qovix_srv/model_metadata.h"
+#include "platform/wkm_srv/persistent_store.h"
+
+namespace model {
+
+// Ids in the order first added, each once.
+class IdSet {
+ public:
+  bool add(ObjectId id) {
+    if (id == 0 || !seen_.insert(id).second) return false;
+    ids_.push_back(id);
+    return true;
+  }
+  void addAll(const std::vector<ObjectId>& ids) {
+    for (ObjectId id : ids) add(id);
+  }
+  bool contains(ObjectId id) const { return seen_.count(id) != 0; }
+  const std::vector<ObjectId>& ids() const { return ids_; }
+  std::vector<ObjectId> take() { return std::move(ids_); }
+
+ private:
+  std::vector<ObjectId> ids_;
+  std::unordered_set<ObjectId> seen_;
+};
+
+class StoreView {
+ public:
+  explicit StoreView(const PersistentStore& store) : store_(store) {}
+
+  ClassId classOf(ObjectId id) const { return store_.classOf(id); }
+  bool is(ObjectId id, ClassId classId) const { return conformsTo(classOf(id), classId); }
+
+  std::vector<ObjectId> members(ObjectId id, FeatureId feature) const {
+    const OrderedIdSet* held = store_.collection(id, feature);
+    return held != nullptr ? held->ids() : std::vector<ObjectId>{};
+  }
+  bool holds(ObjectId id, FeatureId feature, ObjectId member) const {
+    const OrderedIdSet* held = store_.collection(id, feature);
+    return held != nullptr && held->contains(member);
+  }
+  ObjectId reference(ObjectId id, FeatureId feature) const { return store_.reference(id, feature); }
+  std::u16string text(ObjectId id, FeatureId feature) const {
+    const StoredValue* value = store_.value(id, feature);
+    return value != nullptr ? value->text : std::u16string();
+  }
+  std::int32_t number(ObjectId id, FeatureId feature) const {
+    const StoredValue* value = store_.value(id, feature);
+    return value != nullptr ? value->number : 0;
+  }
+
+  // Every object that conforms to `classId`, in creation order.
+  std::vector<ObjectId> instances(ClassId classId) const;
+  // The `sourceClass` objects whose `feature` (a collection or a single
+  // reference) holds `target`.
+  std::vector<ObjectId> referrers(ClassId sourceClass, FeatureId feature, ObjectId target) const;
+  // Members of `id`'s collection `forward`, and the `sourceClass` objects
+  // whose `backward` holds `id`: one relation read from both of its ends.
+  std::vector<ObjectId> related(ObjectId id, FeatureId forward, ClassId sourceClass,
+                                FeatureId backward) const;
+
+  const PersistentStore& store() const { return store_; }
+
+ private:
+  const PersistentStore& store_;
+};
+
+}  // namespace model

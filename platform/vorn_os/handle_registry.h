@@ -1,0 +1,70 @@
+#pragma once
+
+// The handle registry: every object, collection or repository object a
+// client may name is registered under a handle, a 32-bit number that is
+// never 0 and, once dropped, never valid again.
+//
+// The four calls the server routines use come first. The rest is what the
+// routines, the host and tools need besides: looking an entry up by class
+// (so that an object of another class is treated like an invalid handle),
+// releasing what an entry names, and counting.
+//
+// One thread at a time, like the server that uses it.
+
+#include <cstddef>
+#include <typeinfo>
+
+#include "platform/wkm_srv/VornObject.h"
+#include "platform/wkm_srv/collections.h"
+
+#define VORN_OS_API __attribute__((visibility("default")))
+
+// Non-zero when `handle` names a registered entry.
+VORN_OS_API int okHandle(unsigned long handle);
+
+// View 0: the registered object; view 1: its VornPersistentObject part (null
+// for entries registered without one). Null for an invalid handle.
+VORN_OS_API void* getObject(unsigned long handle, short view);
+
+// Registers an entry and returns its new handle (0 when the registry is
+// full or out of memory). A model object comes with its VornObject and
+// VornPersistentObject parts; an object that is no persistent object (the
+// repository object) with its VornObject part alone; a collection with
+// both parts null, `object` then being its VornCollection.
+VORN_OS_API unsigned long getHandle(void* object, void* objectPart, void* persistentPart);
+
+// Drops the handle without touching what it names. Returns 1 when the handle
+// was valid, 0 otherwise.
+VORN_OS_API int deleteHandle(unsigned long handle);
+
+namespace vorn_os {
+
+// The VornObject part of an entry, or null (invalid handle, or a collection).
+VORN_OS_API VornObject* objectPart(unsigned long handle);
+
+// The collection an entry names, or null (invalid handle, or no collection).
+VORN_OS_API VornCollection* collection(unsigned long handle);
+
+// The registered object if it is exactly of class C, else null: a handle of
+// another class counts as invalid.
+template <class C>
+C* lookup(unsigned long handle) {
+  VornObject* part = objectPart(handle);
+  return part != nullptr && typeid(*part) == typeid(C) ? static_cast<C*>(part) : nullptr;
+}
+
+// The registered collection if it is exactly of type C, else null.
+template <class C>
+C* lookupCollection(unsigned long handle) {
+  VornCollection* held = collection(handle);
+  return held != nullptr && typeid(*held) == typeid(C) ? static_cast<C*>(held) : nullptr;
+}
+
+// Deletes what the entry names (through its virtual destructor) and drops
+// the handle. Returns 0 for an invalid handle.
+VORN_OS_API int releaseHandle(unsigned long handle);
+
+// How many handles are registered now.
+VORN_OS_API std::size_t handleCount();
+
+}  // namespace vorn_os

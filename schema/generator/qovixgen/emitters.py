@@ -1,0 +1,8 @@
+"""Every file the generator writes, by name, with the emitter that writes it."""
+
+from .emit_dispatch import EMITTERS as DISPATCH
+from .emit_listing import EMITTERS as LISTING
+from .emit_model import EMITTERS as MODEL
+from .emit_values import EMITTERS as VALUES
+
+EMITTERS = {**DISPATCH, **LISTING, **VALUES, **MODEL}

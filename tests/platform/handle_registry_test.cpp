@@ -1,0 +1,113 @@
+#include "platform/vorn_os/handle_registry.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <vector>
+
+#include "model_classes.h"
+
+namespace {
+
+// Counts its destructions, to see what releasing a handle deletes.
+class Probe final : public VornObject {
+ public:
+  explicit Probe(int* destroyed) : destroyed_(destroyed) {}
+  ~Probe() override { ++*destroyed_; }
+  int classId() const override { return 0; }
+  VornObject* copy() const override { return nullptr; }
+  int isNull() const override { return 0; }
+  int isValid() const override { return 1; }
+  int modelId() const override { return 0; }
+
+ private:
+  int* destroyed_;
+};
+
+unsigned long registerModelObject(VornPersistentObject* object) {
+  return getHandle(object, static_cast<VornObject*>(object), object);
+}
+
+TEST(HandleRegistry, ZeroAndUnknownHandlesAreInvalid) {
+  EXPECT_EQ(okHandle(0), 0);
+  EXPECT_EQ(okHandle(0xFFFFFFFF), 0);
+  EXPECT_EQ(okHandle(0x100000000ul), 0);
+  EXPECT_EQ(getObject(0, 0), nullptr);
+  EXPECT_EQ(deleteHandle(0), 0);
+}
+
+TEST(HandleRegistry, ViewsGiveTheObjectAndItsPersistentPart) {
+  QOVIXClass surrogate;
+  const unsigned long handle = registerModelObject(&surrogate);
+  ASSERT_NE(handle, 0u);
+  EXPECT_EQ(okHandle(handle), 1);
+  EXPECT_EQ(getObject(handle, 0), &surrogate);
+  EXPECT_EQ(getObject(handle, 1), static_cast<VornPersistentObject*>(&surrogate));
+  EXPECT_EQ(getObject(handle, 2), nullptr);
+  EXPECT_EQ(deleteHandle(handle), 1);
+  EXPECT_EQ(okHandle(handle), 0);
+  EXPECT_EQ(getObject(handle, 0), nullptr);
+  EXPECT_EQ(deleteHandle(handle), 0) << "a dropped handle stays dropped";
+}
+
+TEST(HandleRegistry, DroppedHandlesNeverComeBackAsSlotsAreReused) {
+  QOVIXClass surrogate;
+  std::set<unsigned long> issued;
+  std::vector<unsigned long> dropped;
+  // Far more reuses than a slot has generations.
+  for (int i = 0; i < 2000; ++i) {
+    const unsigned long handle = registerModelObject(&surrogate);
+    ASSERT_NE(handle, 0u);
+    ASSERT_TRUE(issued.insert(handle).second) << "handle " << handle << " issued twice";
+    ASSERT_EQ(deleteHandle(handle), 1);
+    dropped.push_back(handle);
+  }
+  for (unsigned long handle : dropped) EXPECT_EQ(okHandle(handle), 0);
+}
+
+TEST(HandleRegistry, TypedLookupTreatsAnotherClassAsInvalid) {
+  QOVIXClass aClass;
+  QOVIXPackage aPackage;
+  const unsigned long classHandle = registerModelObject(&aClass);
+  const unsigned long packageHandle = registerModelObject(&aPackage);
+  EXPECT_EQ(vorn_os::lookup<QOVIXClass>(classHandle), &aClass);
+  EXPECT_EQ(vorn_os::lookup<QOVIXPackage>(classHandle), nullptr);
+  EXPECT_EQ(vorn_os::lookup<QOVIXPackage>(packageHandle), &aPackage);
+  EXPECT_EQ(vorn_os::lookup<QOVIXClass>(0), nullptr);
+  deleteHandle(classHandle);
+  deleteHandle(packageHandle);
+  EXPECT_EQ(vorn_os::lookup<QOVIXClass>(classHandle), nullptr);
+}
+
+TEST(HandleRegistry, CollectionsAreRegisteredWithoutParts) {
+  auto* set = new VornSet<QOVIXClass>();
+  const unsigned long handle = getHandle(static_cast<VornCollection*>(set), nullptr, nullptr);
+  EXPECT_EQ(vorn_os::collection(handle), set);
+  EXPECT_EQ(vorn_os::objectPart(handle), nullptr);
+  EXPECT_EQ(getObject(handle, 1), nullptr);
+  EXPECT_EQ(vorn_os::lookupCollection<VornSet<QOVIXClass>>(handle), set);
+  EXPECT_EQ(vorn_os::lookupCollection<VornList<QOVIXClass>>(handle), nullptr);
+  EXPECT_EQ(vorn_os::lookupCollection<VornSet<QOVIXPackage>>(handle), nullptr);
+  EXPECT_EQ(vorn_os::lookup<QOVIXClass>(handle), nullptr);
+  EXPECT_EQ(vorn_os::releaseHandle(handle), 1);
+  EXPECT_EQ(okHandle(handle), 0);
+}
+
+TEST(HandleRegistry, ReleasingDeletesWhatTheHandleNamesAndCountsStayExact) {
+  int destroyed = 0;
+  const std::size_t before = vorn_os::handleCount();
+  auto* probe = new Probe(&destroyed);
+  const unsigned long handle = getHandle(probe, static_cast<VornObject*>(probe), nullptr);
+  EXPECT_EQ(vorn_os::handleCount(), before + 1);
+  EXPECT_EQ(vorn_os::releaseHandle(handle), 1);
+  EXPECT_EQ(destroyed, 1);
+  EXPECT_EQ(vorn_os::handleCount(), before);
+  EXPECT_EQ(vorn_os::releaseHandle(handle), 0);
+  EXPECT_EQ(destroyed, 1) << "nothing is deleted twice";
+}
+
+TEST(HandleRegistry, NullObjectsAreNotRegistered) {
+  EXPECT_EQ(getHandle(nullptr, nullptr, nullptr), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,331 @@
+// The model's class operations on a small banking model built in the test:
+// a model with a package, classes in a generalization chain, features, an
+// association and dependencies.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "model_classes.h"
+
+namespace {
+
+using Ids = std::vector<ObjectId>;
+
+std::u16string nameOf(PersistentStore& store, ObjectId id) {
+  return QOVIXModelElement(ObjectRef{&store, id}).get_name().text();
+}
+
+std::vector<std::u16string> namesOf(VORN& repository, const VornCollection& collection) {
+  std::vector<std::u16string> names;
+  for (ObjectId id : collection.ids()) names.push_back(nameOf(repository.store(), id));
+  return names;
+}
+
+class BankingModel : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    QOVIXModelElement::cast(top, 1).set_name(QOVIXName(u"World"));  // a model needs no owner
+    QOVIXPackage topPackage = QOVIXPackage::cast(top, 1);
+    banking.construct(QOVIXName(u"Banking"), topPackage);
+    asset.construct(bankingSpace, QOVIXName(u"Asset"));
+    account.construct(bankingSpace, QOVIXName(u"Account"));
+    savings.construct(bankingSpace, QOVIXName(u"Savings"));
+    customer.construct(bankingSpace, QOVIXName(u"Customer"));
+
+    // Savings -> Account recorded on the generalization only; Account ->
+    // Asset on the subtype's generalization set only.
+    toAccount.construct(bankingSpace, QOVIXName(u"g1"));
+    toAccount.set_subtype(savingsGeneral);
+    toAccount.set_supertype(accountGeneral);
+    QOVIXGeneralization toAsset(repository);
+    QOVIXGeneralizableElement assetGeneral = QOVIXGeneralizableElement::cast(asset, 1);
+    toAsset.set_supertype(assetGeneral);
+    accountGeneral.add_generalization(toAsset);
+
+    balance.construct(accountClassifier, QOVIXName(u"balance"));
+    withdraw.construct(accountClassifier, QOVIXName(u"withdraw"));
+    rate.construct(savingsClassifier, QOVIXName(u"rate"));
+
+    holds.construct(bankingSpace, QOVIXName(u"holds"));
+    holder.construct(holds, QOVIXName(u"holder"));
+    held.construct(holds, QOVIXName(u"held"));
+    QOVIXClassifier customerClassifier = QOVIXClassifier::cast(customer, 1);
+    holder.set_type(customerClassifier);
+    held.set_type(accountClassifier);
+
+    uses.construct(bankingSpace, QOVIXName(u"uses"));
+    QOVIXModelElement savingsElement = QOVIXModelElement::cast(savings, 1);
+    QOVIXModelElement accountElement = QOVIXModelElement::cast(account, 1);
+    uses.add_client(savingsElement);
+    uses.add_supplier(accountElement);
+    audits.construct(bankingSpace, QOVIXName(u"audits"));
+    QOVIXModelElement assetElement = QOVIXModelElement::cast(asset, 1);
+    audits.add_client(accountElement);
+    audits.add_supplier(assetElement);
+  }
+
+  VORN repository{"bank"};
+  QOVIXModel top{repository};
+  QOVIXPackage banking{repository};
+  QOVIXNamespace bankingSpace = QOVIXNamespace::cast(banking, 1);
+  QOVIXClass asset{repository}, account{repository}, savings{repository}, customer{repository};
+  QOVIXGeneralizableElement accountGeneral = QOVIXGeneralizableElement::cast(account, 1);
+  QOVIXGeneralizableElement savingsGeneral = QOVIXGeneralizableElement::cast(savings, 1);
+  QOVIXClassifier accountClassifier = QOVIXClassifier::cast(account, 1);
+  QOVIXClassifier savingsClassifier = QOVIXClassifier::cast(savings, 1);
+  QOVIXGeneralization toAccount{repository};
+  QOVIXAttribute balance{repository}, rate{repository};
+  QOVIXOperation withdraw{repository};
+  QOVIXAssociation holds{repository};
+  QOVIXAssociationEnd holder{repository}, held{repository};
+  QOVIXDependency uses{repository}, audits{repository};
+};
+
+TEST_F(BankingModel, ConstructNamesAndPlacesInTheOwner) {
+  EXPECT_EQ(QOVIXModelElement::cast(account, 1).get_name().text(), u"Account");
+  EXPECT_EQ(namesOf(repository, QOVIXNamespace::cast(banking, 1).get_ownedElement()),
+            (std::vector<std::u16string>{u"Asset", u"Account", u"Savings", u"Customer", u"g1",
+                                         u"holds", u"uses", u"audits"}));
+  EXPECT_EQ(namesOf(repository, accountClassifier.get_feature()),
+            (std::vector<std::u16string>{u"balance", u"withdraw"}));
+  EXPECT_EQ(namesOf(repository, holds.get_connection()),
+            (std::vector<std::u16string>{u"holder", u"held"}));
+}
+
+TEST_F(BankingModel, SupertypesThroughEitherEndOfAGeneralization) {
+  EXPECT_EQ(namesOf(repository, savingsGeneral.supertype()),
+            (std::vector<std::u16string>{u"Account"}));
+  EXPECT_EQ(namesOf(repository, savingsGeneral.allSupertypes()),
+            (std::vector<std::u16string>{u"Account", u"Asset"}));
+  EXPECT_EQ(QOVIXGeneralizableElement::cast(asset, 1).allSupertypes().size(), 0);
+}
+
+TEST_F(BankingModel, FeaturesIncludeInheritedOnes) {
+  EXPECT_EQ(namesOf(repository, savingsClassifier.allFeatures()),
+            (std::vector<std::u16string>{u"rate", u"balance", u"withdraw"}));
+  EXPECT_EQ(namesOf(repository, savingsClassifier.allAttributes()),
+            (std::vector<std::u16string>{u"rate", u"balance"}));
+  EXPECT_EQ(namesOf(repository, savingsClassifier.allOperations()),
+            (std::vector<std::u16string>{u"withdraw"}));
+  EXPECT_EQ(savingsClassifier.allMethods().size(), 0);
+}
+
+TEST_F(BankingModel, AssociationsAndTheirEnds) {
+  EXPECT_EQ(namesOf(repository, accountClassifier.associations()),
+            (std::vector<std::u16string>{u"holds"}));
+  EXPECT_EQ(namesOf(repository, accountClassifier.oppositeAssociationEnds()),
+            (std::vector<std::u16string>{u"holder"}));
+  EXPECT_EQ(namesOf(repository, savingsClassifier.allAssociations()),
+            (std::vector<std::u16string>{u"holds"}))
+      << "inherited from Account";
+  EXPECT_EQ(namesOf(repository, savingsClassifier.allOppositeAssociationEnds()),
+            (std::vector<std::u16string>{u"holder"}));
+  EXPECT_EQ(savingsClassifier.associations().size(), 0);
+  EXPECT_EQ(namesOf(repository, holds.allConnections()),
+            (std::vector<std::u16string>{u"holder", u"held"}));
+}
+
+TEST_F(BankingModel, SuppliersThroughDependencies) {
+  QOVIXModelElement savingsElement = QOVIXModelElement::cast(savings, 1);
+  EXPECT_EQ(namesOf(repository, savingsElement.supplier()),
+            (std::vector<std::u16string>{u"Account"}));
+  EXPECT_EQ(namesOf(repository, savingsElement.allSuppliers()),
+            (std::vector<std::u16string>{u"Account", u"Asset"}));
+}
+
+TEST_F(BankingModel, NamespacesAroundAndWithin) {
+  QOVIXModelElement accountElement = QOVIXModelElement::cast(account, 1);
+  EXPECT_EQ(namesOf(repository, QOVIXNamespace::cast(account, 1).allSurroundingNamespaces()),
+            (std::vector<std::u16string>{u"Banking", u"World"}));
+  EXPECT_EQ(namesOf(repository, accountElement.model()), (std::vector<std::u16string>{u"World"}));
+  EXPECT_EQ(QOVIXNamespace::cast(top, 1).contents().size(), 1);
+  EXPECT_EQ(QOVIXNamespace::cast(top, 1).allContents().size(), 1 + 8)
+      << "the package and the 8 elements it owns: owned elements at any depth";
+  EXPECT_EQ(QOVIXPackage::cast(banking, 1).contents().size(), 8);
+  EXPECT_EQ(QOVIXNamespace::cast(account, 1).allVisibleElements().size(), 1 + 8)
+      << "what Banking and World contain";
+}
+
+TEST_F(BankingModel, WellFormedness) {
+  EXPECT_EQ(QOVIXPackage::cast(banking, 1).checkWellFormedness().number(), 1);
+  EXPECT_EQ(holds.checkWellFormedness().number(), 1);
+  EXPECT_EQ(accountClassifier.checkWellFormedness().number(), 1);
+
+  QOVIXAssociation lonely(repository);
+  lonely.construct(bankingSpace, QOVIXName(u"lonely"));
+  QOVIXAssociationEnd only(repository);
+  only.construct(lonely, QOVIXName(u"only"));
+  EXPECT_EQ(lonely.checkWellFormedness().number(), 0) << "fewer than two ends";
+
+  QOVIXClass twin(repository);
+  twin.construct(bankingSpace, QOVIXName(u"Account"));
+  EXPECT_EQ(QOVIXPackage::cast(banking, 1).checkWellFormedness().number(), 0) << "two Accounts";
+
+  QOVIXGeneralization back(repository);
+  QOVIXGeneralizableElement assetGeneral = QOVIXGeneralizableElement::cast(asset, 1);
+  back.set_subtype(assetGeneral);
+  back.set_supertype(savingsGeneral);
+  EXPECT_EQ(accountClassifier.checkWellFormedness().number(), 0) << "a generalization cycle";
+}
+
+TEST_F(BankingModel, SignaturesTaggedValuesAndTemplates) {
+  QOVIXOperation another(repository);
+  another.construct(savingsClassifier, QOVIXName(u"withdraw"));
+  QOVIXBehavioralFeature first = QOVIXBehavioralFeature::cast(withdraw, 1);
+  QOVIXBehavioralFeature second = QOVIXBehavioralFeature::cast(another, 1);
+  EXPECT_EQ(first.hasSameSignature(second).number(), 1);
+  QOVIXParameter amount(repository);
+  amount.construct(QOVIXName(u"amount"), second);
+  EXPECT_EQ(first.hasSameSignature(second).number(), 0) << "one more parameter";
+
+  QOVIXModelElement accountElement = QOVIXModelElement::cast(account, 1);
+  QOVIXTaggedValue author(repository);
+  author.construct(QOVIXName(u"author"), QOVIXUninterpreted(u"Ada"), accountElement);
+  EXPECT_EQ(accountElement.getTaggedValue(QOVIXName(u"author")).objectId(), author.objectId());
+  EXPECT_EQ(accountElement.getTaggedValue(QOVIXName(u"owner")).isNull(), 1);
+  EXPECT_EQ(author.label().text(), u"author = Ada");
+  EXPECT_EQ(author.get_tag().text(), u"author");
+  EXPECT_EQ(author.get_modelElement().objectId(), account.objectId());
+
+  EXPECT_EQ(accountElement.isTemplate().number(), 0);
+  accountElement.add_templateParameter(accountElement, 0);
+  EXPECT_EQ(accountElement.isTemplate().number(), 1);
+  QOVIXBinding binding(repository);
+  QOVIXModelElement customerElement = QOVIXModelElement::cast(customer, 1);
+  binding.add_argument(customerElement, 0);
+  accountElement.add_binding(binding);
+  EXPECT_EQ(accountElement.isInstantiated().number(), 1);
+  EXPECT_EQ(namesOf(repository, accountElement.templateArguments()),
+            (std::vector<std::u16string>{u"Customer"}));
+}
+
+TEST_F(BankingModel, PreferredVersionsAreTheFirstOfTheSet) {
+  QOVIXFeature feature = QOVIXFeature::cast(balance, 1);
+  EXPECT_EQ(feature.getPreferredVersion_owner().isNull(), 1);
+  feature.add_UMLowner(accountClassifier);
+  feature.add_UMLowner(savingsClassifier);
+  EXPECT_EQ(feature.getPreferredVersion_owner().objectId(), account.objectId());
+}
+
+TEST_F(BankingModel, LabelsAndMultiplicities) {
+  QOVIXEnumeration kind(repository);
+  kind.construct(bankingSpace, QOVIXName(u"Kind"));
+  QOVIXEnumerationLiteral gold(repository);
+  gold.construct(kind, QOVIXName(u"gold"));
+  EXPECT_EQ(gold.label().text(), u"gold");
+  EXPECT_EQ(gold.get_enumeration().objectId(), kind.objectId());
+  EXPECT_EQ(kind.size_literal(), 1);
+
+  QOVIXElementReference reference(repository);
+  QOVIXModelElement accountElement = QOVIXModelElement::cast(account, 1);
+  QOVIXPackage bankingPackage = QOVIXPackage::cast(banking, 1);
+  reference.construct(accountElement, bankingPackage, QOVIXName(u""));
+  EXPECT_EQ(reference.label().text(), u"Account");
+  EXPECT_EQ(namesOf(repository, bankingPackage.referencedElement()),
+            (std::vector<std::u16string>{u"Account"}));
+
+  QOVIXMultiplicity many(repository);
+  many.setValue(QOVIXString(u"0..*"));
+  EXPECT_EQ(many.getValue().text(), u"0..*");
+  EXPECT_EQ(many.size_ranges(), 1);
+  many.setValue(QOVIXString(u"1..3, 5"));
+  EXPECT_EQ(many.getValue().text(), u"1..3,5");
+  EXPECT_THROW(many.setValue(QOVIXString(u"3..1")), std::invalid_argument);
+  EXPECT_THROW(many.setValue(QOVIXString(u"few")), std::invalid_argument);
+  EXPECT_EQ(many.getValue().text(), u"1..3,5") << "a failed set changes nothing";
+
+  QOVIXMultiplicityRange range(repository);
+  range.construct(many, QOVIXInteger(2), QOVIXInteger(4));
+  EXPECT_EQ(range.get_lower().number(), 2);
+  EXPECT_EQ(range.get_upper().number(), 4);
+  EXPECT_EQ(many.getValue().text(), u"1..3,5,2..4");
+}
+
+class Documents : public BankingModel {
+ protected:
+  void SetUp() override {
+    BankingModel::SetUp();
+    folder = std::filesystem::temp_directory_path() /
+             ("qovix-documents-" + std::to_string(::getpid()) + "-" +
+              ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(folder);
+    repository.store().setDocumentFolder(folder);
+  }
+  void TearDown() override { std::filesystem::remove_all(folder); }
+  std::filesystem::path folder;
+};
+
+TEST_F(Documents, ExternalizeThenInternalizeRebuildsThePackage) {
+  QOVIXPackage package = QOVIXPackage::cast(banking, 1);
+  package.externalize(QOVIXUninterpreted(u""), QOVIXString(u"bank.qovix"));
+  ASSERT_TRUE(std::filesystem::exists(folder / "bank.qovix"));
+
+  QOVIXPackage copy = package.internalize(QOVIXUninterpreted(u"qovix"), QOVIXString(u"bank.qovix"));
+  ASSERT_EQ(copy.isValid(), 1);
+  EXPECT_NE(copy.objectId(), banking.objectId());
+  EXPECT_EQ(QOVIXModelElement::cast(copy, 1).get_name().text(), u"Banking");
+  EXPECT_EQ(namesOf(repository, copy.contents()), namesOf(repository, package.contents()));
+  // References inside the package point at the copies.
+  QOVIXAssociation copiedHolds(ObjectRef{&repository.store(), copy.contents().ids()[5]});
+  QOVIXAssociationEnd copiedHeld = copiedHolds.get_connection(1);
+  EXPECT_NE(copiedHeld.objectId(), held.objectId());
+  EXPECT_EQ(nameOf(repository.store(), copiedHeld.get_type().objectId()), u"Account");
+  EXPECT_NE(copiedHeld.get_type().objectId(), account.objectId());
+}
+
+TEST_F(Documents, NamesMustStayInTheFolder) {
+  QOVIXPackage package = QOVIXPackage::cast(banking, 1);
+  for (const char16_t* name : {u"../escape", u"", u".hidden", u"a/b", u"a..b", u"/etc/passwd"}) {
+    EXPECT_THROW(package.externalize(QOVIXUninterpreted(u""), QOVIXString(name)),
+                 std::invalid_argument);
+  }
+  EXPECT_THROW(package.externalize(QOVIXUninterpreted(u"xml"), QOVIXString(u"x")),
+               std::invalid_argument);
+  EXPECT_TRUE(std::filesystem::is_empty(folder));
+}
+
+TEST_F(Documents, MissingAndMalformedDocumentsAreErrors) {
+  QOVIXPackage package = QOVIXPackage::cast(banking, 1);
+  EXPECT_THROW(package.internalize(QOVIXUninterpreted(u""), QOVIXString(u"absent")),
+               std::runtime_error);
+  for (const char* text :
+       {"garbage\n", "qovix-document 1\nobject 1 QOVIXNoSuchClass\n",
+        "qovix-document 1\nobject 1 QOVIXPackage\nref 1 QOVIXTaggedValue.modelElement 7\n",
+        "qovix-document 1\nobject 1 QOVIXClass\n",
+        "qovix-document 1\nobject 1 QOVIXPackage\nvalue 1 *.name QOVIXName \"x\n"}) {
+    std::ofstream(folder / "bad") << text;
+    try {
+      package.internalize(QOVIXUninterpreted(u""), QOVIXString(u"bad"));
+      ADD_FAILURE() << "accepted: " << text;
+    } catch (const std::runtime_error& error) {
+      EXPECT_NE(std::string(error.what()).find("document 'bad'"), std::string::npos)
+          << error.what();
+    }
+  }
+}
+
+TEST_F(Documents, WithoutAFolderThereAreNoDocuments) {
+  repository.store().setDocumentFolder({});
+  EXPECT_THROW(
+      QOVIXPackage::cast(banking, 1).externalize(QOVIXUninterpreted(u""), QOVIXString(u"x")),
+      std::runtime_error);
+}
+
+TEST_F(BankingModel, CopyModelCopiesThePackageIntoANamespace) {
+  QOVIXPackage package = QOVIXPackage::cast(banking, 1);
+  QOVIXNamespace world = QOVIXNamespace::cast(top, 1);
+  QOVIXModelElement copy = package.copyModel(world);
+  EXPECT_EQ(copy.get_name().text(), u"Banking");
+  EXPECT_EQ(world.size_ownedElement(), 2);
+  QOVIXPackage copiedPackage = QOVIXPackage::cast(copy, 1);
+  EXPECT_EQ(namesOf(repository, copiedPackage.contents()), namesOf(repository, package.contents()));
+  EXPECT_EQ(package.createVornMetaModel(QOVIXBoolean(0)).number(), 1);
+}
+
+}  // namespace

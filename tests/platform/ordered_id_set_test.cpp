@@ -1,0 +1,78 @@
+#include "platform/wkm_srv/ordered_id_set.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <vector>
+
+namespace {
+
+using Ids = std::vector<ObjectId>;
+
+TEST(OrderedIdSet, KeepsInsertionOrderWithoutDuplicates) {
+  OrderedIdSet set;
+  EXPECT_TRUE(set.append(5));
+  EXPECT_TRUE(set.append(3));
+  EXPECT_FALSE(set.append(5));
+  EXPECT_TRUE(set.append(9));
+  EXPECT_EQ(set.ids(), (Ids{5, 3, 9}));
+  EXPECT_EQ(set.size(), 3);
+  EXPECT_TRUE(set.contains(3));
+  EXPECT_FALSE(set.contains(4));
+}
+
+TEST(OrderedIdSet, RemovalsKeepTheOrderOfTheRest) {
+  OrderedIdSet set;
+  for (ObjectId id = 1; id <= 10; ++id) set.append(id);
+  EXPECT_TRUE(set.remove(4));
+  EXPECT_FALSE(set.remove(4));
+  EXPECT_TRUE(set.remove(1));
+  EXPECT_TRUE(set.remove(10));
+  EXPECT_EQ(set.size(), 7);
+  EXPECT_EQ(set.at(0), 2u);
+  EXPECT_EQ(set.ids(), (Ids{2, 3, 5, 6, 7, 8, 9}));
+  set.removeAt(2);
+  EXPECT_EQ(set.ids(), (Ids{2, 3, 6, 7, 8, 9}));
+  EXPECT_TRUE(set.append(4));
+  EXPECT_EQ(set.at(6), 4u);
+}
+
+TEST(OrderedIdSet, InsertsAtAPosition) {
+  OrderedIdSet set;
+  set.append(1);
+  set.append(2);
+  EXPECT_TRUE(set.insertAt(7, 0));
+  EXPECT_TRUE(set.insertAt(8, 2));
+  EXPECT_TRUE(set.insertAt(9, 4));
+  EXPECT_EQ(set.ids(), (Ids{7, 1, 8, 2, 9}));
+  EXPECT_FALSE(set.insertAt(1, 0)) << "already a member";
+  EXPECT_TRUE(set.remove(8));
+  EXPECT_TRUE(set.insertAt(8, 1));
+  EXPECT_EQ(set.ids(), (Ids{7, 8, 1, 2, 9}));
+}
+
+TEST(OrderedIdSet, IndexesOutsideTheSetThrow) {
+  OrderedIdSet set;
+  EXPECT_THROW(set.at(0), std::out_of_range);
+  EXPECT_THROW(set.insertAt(1, 1), std::out_of_range);
+  EXPECT_THROW(set.insertAt(1, -1), std::out_of_range);
+  set.append(1);
+  EXPECT_THROW(set.at(1), std::out_of_range);
+  EXPECT_THROW(set.at(-1), std::out_of_range);
+  EXPECT_THROW(set.removeAt(1), std::out_of_range);
+  EXPECT_EQ(set.size(), 1);
+}
+
+TEST(OrderedIdSet, ClearEmptiesIt) {
+  OrderedIdSet set;
+  set.append(1);
+  set.append(2);
+  set.remove(1);
+  set.clear();
+  EXPECT_TRUE(set.empty());
+  EXPECT_TRUE(set.ids().empty());
+  EXPECT_TRUE(set.append(1));
+  EXPECT_EQ(set.ids(), (Ids{1}));
+}
+
+}  // namespace
