@@ -31,7 +31,8 @@ inline constexpr std::uint32_t kHostVersion = 1;
 
 // Procedures of the host program.
 enum HostProcedure : std::uint32_t {
-  kHostNull = 0,  // no arguments, empty reply: is the server there?
+  kHostNull = 0,        // no arguments, empty reply: is the server there?
+  kHostRepository = 1,  // no arguments; the handle of the repository served
 };
 
 // The port qovixd serves on, TCP and UDP alike, unless told otherwise.

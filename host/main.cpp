@@ -12,6 +12,7 @@
 #include "host/program_dispatch.h"
 #include "host/rpc_endpoints.h"
 #include "host/serve_loop.h"
+#include "host/served_repository.h"
 
 namespace {
 
@@ -19,7 +20,10 @@ int serve(const HostOptions& options) {
   const SignalWatch signals{SIGINT, SIGTERM};
   const LoadedLibrary library(options.libraryPath.empty() ? LoadedLibrary::besideExecutable()
                                                           : options.libraryPath);
-  setModelEntry(library.entry());
+  // Declared after the library, so it goes first: the objects clients still
+  // hold are released while the library that made them is loaded.
+  ServedRepository repository(options.repositoryName, options.documentFolder);
+  startServing(library.entry(), repository.handle());
   {
     const RpcEndpoints endpoints(options.bindAddress, options.port, options.registerWithRpcbind);
     std::printf("qovixd listening on %s (tcp, udp)\n", endpoints.listeningAddress().c_str());
@@ -28,7 +32,7 @@ int serve(const HostOptions& options) {
     std::fprintf(stderr, "qovixd: %s, stopping\n", strsignal(signal));
     closeConnections(endpoints);
   }
-  setModelEntry(nullptr);
+  stopServing();
   return 0;  // the library unloads as `library` goes, running its at-exit list
 }
 

@@ -43,6 +43,11 @@ std::string hostHelpText() {
          "; 0 picks a free port)\n"
          "  --library PATH    the QOVIX_os library to load (default: libQOVIX_os.so\n"
          "                    in the folder that holds qovixd)\n"
+         "  --repository-name NAME\n"
+         "                    the name of the repository served (default 'repository');\n"
+         "                    it is kept in memory while qovixd runs\n"
+         "  --documents DIR   the folder packages are externalized to and internalized\n"
+         "                    from (default: none, and those operations fail)\n"
          "  --register        also register the programs with the running rpcbind\n"
          "  --help            show this help and exit\n"
          "\n"
@@ -71,7 +76,8 @@ std::variant<HostOptions, CommandLineExit> parseHostOptions(int argc, const char
       options.registerWithRpcbind = true;
       continue;
     }
-    if (name != "--bind" && name != "--port" && name != "--library") {
+    if (name != "--bind" && name != "--port" && name != "--library" &&
+        name != "--repository-name" && name != "--documents") {
       return usageError("unknown option '" + std::string(name) + "'");
     }
     if (!value) {
@@ -88,9 +94,15 @@ std::variant<HostOptions, CommandLineExit> parseHostOptions(int argc, const char
       const auto port = parsePort(*value);
       if (!port) return usageError("--port needs a number from 0 to 65535, not '" + *value + "'");
       options.port = *port;
-    } else {
+    } else if (name == "--library") {
       if (value->empty()) return usageError("--library needs a path");
       options.libraryPath = *value;
+    } else if (name == "--repository-name") {
+      if (value->empty()) return usageError("--repository-name needs a name");
+      options.repositoryName = *value;
+    } else {
+      if (value->empty()) return usageError("--documents needs a folder");
+      options.documentFolder = *value;
     }
   }
   return options;

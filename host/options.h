@@ -12,6 +12,8 @@ struct HostOptions {
   std::string bindAddress = "127.0.0.1";               // a numeric IPv4 or IPv6 address
   std::uint16_t port = qovix::protocol::kDefaultPort;  // 0: pick a free port
   std::string libraryPath;                             // empty: libQOVIX_os.so beside qovixd
+  std::string repositoryName = "repository";
+  std::string documentFolder;  // empty: no documents
   bool registerWithRpcbind = false;
 };
 

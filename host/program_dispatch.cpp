@@ -5,12 +5,15 @@
 
 #include "client/protocol.h"
 #include "dispatch/model_call.h"
+#include "xdr/primitive_filters.h"
 #include "xdr/xdr_filter.h"
 
 namespace {
 
-// The runtime's dispatch functions carry no context, so the entry lives here.
+// The runtime's dispatch functions carry no context, so what they serve
+// lives here.
 QovixServerEntry modelEntry = nullptr;
+InteropHandle repositoryHandle = 0;
 
 void reportEscapedException(const ModelCall& call, std::uint32_t procedure, const char* what) {
   std::fprintf(stderr, "qovixd: class %u procedure %u%s: exception from the library: %s\n",
@@ -38,7 +41,15 @@ void callLibrary(svc_req* rqstp, SVCXPRT* transp, std::int32_t templateId) {
 
 }  // namespace
 
-void setModelEntry(QovixServerEntry entry) { modelEntry = entry; }
+void startServing(QovixServerEntry entry, unsigned long repository) {
+  modelEntry = entry;
+  repositoryHandle = static_cast<InteropHandle>(repository);
+}
+
+void stopServing() {
+  modelEntry = nullptr;
+  repositoryHandle = 0;
+}
 
 void dispatchModelProgram(svc_req* rqstp, SVCXPRT* transp) { callLibrary(rqstp, transp, 0); }
 
@@ -50,6 +61,9 @@ void dispatchHostProgram(svc_req* rqstp, SVCXPRT* transp) {
   switch (rqstp->rq_proc) {
     case qovix::protocol::kHostNull:
       svc_sendreply(transp, toXdrProc(&voidFilter), nullptr);
+      return;
+    case qovix::protocol::kHostRepository:
+      svc_sendreply(transp, toXdrProc(&X_InteropHandle), &repositoryHandle);
       return;
     default:
       svcerr_noproc(transp);

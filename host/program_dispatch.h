@@ -9,8 +9,10 @@
 
 #include "dispatch/entry_point.h"
 
-// The library entry the model and cast programs call; set while serving.
-void setModelEntry(QovixServerEntry entry);
+// What the programs serve: the library entry the model and cast programs
+// call, and the repository's handle; set while serving, cleared after.
+void startServing(QovixServerEntry entry, unsigned long repositoryHandle);
+void stopServing();
 
 void dispatchModelProgram(svc_req* rqstp, SVCXPRT* transp);
 void dispatchCastProgram(svc_req* rqstp, SVCXPRT* transp);

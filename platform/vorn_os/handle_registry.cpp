@@ -62,6 +62,18 @@ class Registry {
 
   std::size_t live() const { return live_; }
 
+  // Every live handle, in slot order.
+  std::vector<unsigned long> handles() const {
+    std::vector<unsigned long> live;
+    for (std::size_t index = 1; index < entries_.size(); ++index) {
+      if (entries_[index].live) {
+        live.push_back((static_cast<unsigned long>(entries_[index].generation) << kIndexBits) |
+                       index);
+      }
+    }
+    return live;
+  }
+
  private:
   // Slot 0 is never used, so no handle is 0.
   std::vector<Entry> entries_ = std::vector<Entry>(1);
@@ -135,5 +147,11 @@ int releaseHandle(unsigned long handle) {
 }
 
 std::size_t handleCount() { return registry().live(); }
+
+std::size_t releaseAll() {
+  const std::vector<unsigned long> handles = registry().handles();
+  for (unsigned long handle : handles) releaseHandle(handle);
+  return handles.size();
+}
 
 }  // namespace vorn_os

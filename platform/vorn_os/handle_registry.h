@@ -67,4 +67,8 @@ VORN_OS_API int releaseHandle(unsigned long handle);
 // How many handles are registered now.
 VORN_OS_API std::size_t handleCount();
 
+// Releases every entry, as releaseHandle does; what the registry still holds
+// when its owner stops. Returns how many there were.
+VORN_OS_API std::size_t releaseAll();
+
 }  // namespace vorn_os

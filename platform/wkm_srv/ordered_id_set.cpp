@@ -46,7 +46,11 @@ bool OrderedIdSet::remove(ObjectId id) {
   order_[found->second] = kHole;
   position_.erase(found);
   ++holes_;
-  if (position_.empty()) clear();
+  if (position_.empty()) {
+    clear();
+  } else if (holes_ > position_.size()) {
+    closeHoles();  // holes never outnumber members, so memory stays in step
+  }
   return true;
 }
 

@@ -5,7 +5,8 @@
 // however large the collection grows.
 //
 // Removing a member leaves a hole that the next access by index closes in
-// one pass, so a run of removals costs one pass, not one per removal.
+// one pass, so a run of removals costs one pass, not one per removal; holes
+// are also closed whenever they would outnumber the members.
 
 #include <cstddef>
 #include <unordered_map>

@@ -18,6 +18,7 @@
 #include "tests/host/probe_library.h"
 #include "tests/support/rpc_client.h"
 #include "tests/support/server_process.h"
+#include "xdr/primitive_filters.h"
 
 namespace {
 
@@ -143,6 +144,18 @@ TEST_F(Host, HostProgramAnswersItsNullProcedure) {
   }
 }
 
+TEST_F(Host, HostProgramNamesTheRepository) {
+  InteropHandle first = 0;
+  InteropHandle second = 0;
+  RpcClient tcp(Transport::Tcp, server->port(), kHostProgram, kHostVersion);
+  ASSERT_EQ(tcp.call(kHostRepository, {}, toXdrProc(&X_InteropHandle), &first).status, RPC_SUCCESS);
+  RpcClient udp(Transport::Udp, server->port(), kHostProgram, kHostVersion);
+  ASSERT_EQ(udp.call(kHostRepository, {}, toXdrProc(&X_InteropHandle), &second).status,
+            RPC_SUCCESS);
+  EXPECT_NE(first, 0u);
+  EXPECT_EQ(first, second) << "one repository for the server's life";
+}
+
 TEST_F(Host, ExceptionFromTheLibraryIsASystemErrorAndServingGoesOn) {
   for (Transport transport : kTransports) {
     RpcClient failing(transport, server->port(), kModelProgram, kProbeThrowingClass);
@@ -254,6 +267,13 @@ TEST(HostLifecycle, PortInUseIsAClearErrorNotACrash) {
       << second.err;
 }
 
+TEST(HostLifecycle, DocumentFolderMustBeAFolder) {
+  const ProgramRun run = runProgram(
+      QOVIXD_PATH, {"--port", "0", "--library", PROBE_LIBRARY_PATH, "--documents", "/nonexistent"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("--documents: '/nonexistent' is no folder"), std::string::npos) << run.err;
+}
+
 TEST(HostLifecycle, MissingLibraryIsAClearError) {
   const ProgramRun run =
       runProgram(QOVIXD_PATH, {"--port", "0", "--library", "/nonexistent/libQOVIX_os.so"});
@@ -264,7 +284,8 @@ TEST(HostLifecycle, MissingLibraryIsAClearError) {
 TEST(HostCommandLine, HelpDocumentsEveryOption) {
   const ProgramRun run = runProgram(QOVIXD_PATH, {"--help"});
   EXPECT_EQ(run.status, 0);
-  for (const char* option : {"--bind", "--port", "--library", "--register", "--help"}) {
+  for (const char* option : {"--bind", "--port", "--library", "--repository-name", "--documents",
+                             "--register", "--help"}) {
     EXPECT_NE(run.out.find(option), std::string::npos) << option;
   }
 }
@@ -281,6 +302,8 @@ TEST(HostCommandLine, BadUsageExitsWithTwoAndSaysWhy) {
       {{"--port=-1"}, "--port needs a number from 0 to 65535, not '-1'"},
       {{"--bind", "localhost"}, "--bind needs a numeric IPv4 or IPv6 address, not 'localhost'"},
       {{"serve"}, "unexpected argument 'serve'"},
+      {{"--repository-name="}, "--repository-name needs a name"},
+      {{"--documents", ""}, "--documents needs a folder"},
   };
   for (const Case& c : cases) {
     const ProgramRun run = runProgram(QOVIXD_PATH, c.arguments);

@@ -19,6 +19,8 @@ TEST(HostOptions, DefaultsServeLoopbackOnTheDocumentedPort) {
   EXPECT_EQ(options.port, 20241);
   EXPECT_TRUE(options.libraryPath.empty());
   EXPECT_FALSE(options.registerWithRpcbind);
+  EXPECT_EQ(options.repositoryName, "repository");
+  EXPECT_TRUE(options.documentFolder.empty());
 }
 
 TEST(HostOptions, ValuesAfterTheNameOrAnEqualsSign) {

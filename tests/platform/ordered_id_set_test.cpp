@@ -63,6 +63,21 @@ TEST(OrderedIdSet, IndexesOutsideTheSetThrow) {
   EXPECT_EQ(set.size(), 1);
 }
 
+TEST(OrderedIdSet, ChurnKeepsOrderAndMembership) {
+  OrderedIdSet set;
+  for (ObjectId id = 1; id <= 100; ++id) set.append(id);
+  for (int round = 0; round < 10000; ++round) {
+    const ObjectId id = static_cast<ObjectId>(round % 100) + 1;
+    ASSERT_TRUE(set.remove(id));
+    ASSERT_TRUE(set.append(id));
+  }
+  EXPECT_EQ(set.size(), 100);
+  const Ids ids = set.ids();
+  EXPECT_EQ(ids.size(), 100u);
+  EXPECT_EQ(ids.front(), 1u);
+  EXPECT_EQ(set.at(99), 100u);
+}
+
 TEST(OrderedIdSet, ClearEmptiesIt) {
   OrderedIdSet set;
   set.append(1);

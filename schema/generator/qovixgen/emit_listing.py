@@ -6,6 +6,7 @@ from __future__ import annotations
 
 from .catalogue import Catalogue
 from .emit_dispatch import banner
+from .emit_values import payload_of, value_class_ids
 from .numbering import NumberedClass, Procedure
 
 SHAPE_FIELDS = {"H": "handle", "V": "value", "L": "long", "I": "int"}
@@ -65,6 +66,7 @@ def protocol_reference(catalogue: Catalogue, numbered: list[NumberedClass]) -> s
              "`X_VornDataType` a data value, `xdr_void` an empty reply.", "",
              "Every class's cast procedure: `VornCast_cast_0`, arguments",
              "`X_HandleInt` (any object's handle, an int), result a handle.", ""]
+    lines += _value_classes(catalogue)
     for numbered_class in numbered:
         model_class = numbered_class.model_class
         lines += [f"## {model_class.number} {model_class.name}", "",
@@ -78,6 +80,24 @@ def protocol_reference(catalogue: Catalogue, numbered: list[NumberedClass]) -> s
                          f"{_arguments(slot)} | `{slot.result}` |")
         lines.append("")
     return "\n".join(lines)
+
+
+def _value_classes(catalogue: Catalogue) -> list[str]:
+    ids = value_class_ids(catalogue)
+    lines = ["## Data values", "",
+             "A data value travels with `extra` = its value-class number below and",
+             "`kind` = its arm: 10 (UTF-16 text) for text, 11 (one int) for integers,",
+             "truth values and enumerations (the literal's ordinal, from 0). A value",
+             "in any other arm, of an unknown class, or an ordinal outside the",
+             "literals is not converted: the procedure does nothing with it.", "",
+             "| number | value class | kind | payload |", "|---|---|---|---|"]
+    for datatype in catalogue.datatypes.values():
+        payload = payload_of(catalogue, datatype)
+        kind = 10 if payload == "Text" else 11
+        what = {"Text": "text", "Number": "any integer"}.get(
+            payload, ", ".join(f"{i} {literal}" for i, literal in enumerate(datatype.literals)))
+        lines.append(f"| {ids[datatype.name]} | `{datatype.name}` | {kind} | {what} |")
+    return lines + [""]
 
 
 EMITTERS = {
