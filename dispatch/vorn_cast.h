@@ -8,18 +8,15 @@
 
 #include "dispatch/frame.h"
 #include "dispatch/procedure_entry.h"
-#include "dispatch/procedure_row.h"
-#include "xdr/argument_records.h"
-#include "xdr/primitive_filters.h"
+
+// The cast server's table of `Surrogate`: `procedures`, one row (procedure 1).
+// Defined for every class with the generated procedure tables.
+template <class Surrogate>
+struct CastTable;
 
 template <class Surrogate>
 struct VornCast {
-  // Procedure 1 = cast: any object's handle and an int, giving a handle.
-  // The routine is bound once the cast routines exist; until then the
-  // number answers procedure-unavailable.
-  static constexpr ProcedureEntry procedures[1] = {procedureRow<&X_HandleInt, &X_InteropHandle>()};
-
   static void server_1(svc_req* rqstp, SVCXPRT* transp) {
-    qovix::runProcedure(procedures, rqstp, transp);
+    qovix::runProcedure(CastTable<Surrogate>::procedures, rqstp, transp);
   }
 };

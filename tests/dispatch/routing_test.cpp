@@ -69,14 +69,12 @@ TEST(ClassRouting, TableSizesAreTheHighestProcedureNumbers) {
   EXPECT_EQ(numbers, 2649u + 4u) << "served procedures plus the four unassigned numbers";
 }
 
-// Until the routines are bound, every number of every class and every cast
-// server answers exactly as an unassigned number does.
-TEST(ClassRouting, EveryNumberWithoutARoutineIsUnavailable) {
+TEST(ClassRouting, NumbersOutsideEachTableAreUnavailable) {
   TestTransport transport;
   for (std::uint32_t classNumber = 1; classNumber <= kClassCount; ++classNumber) {
     const auto highest = static_cast<std::uint32_t>(classRoutes[classNumber - 1].procedures.size());
-    for (std::uint32_t procedure = 0; procedure <= highest + 1; ++procedure) {
-      for (std::int32_t templateId : {0, 77, kCastTemplateId, 79}) {
+    for (std::int32_t templateId : {0, 77, kCastTemplateId, 79}) {
+      for (std::uint32_t procedure : {0u, highest + 1, 0xFFFFFFFFu}) {
         const auto& replies =
             transport.call(QOVIX_server_1, {classNumber, templateId, procedure}, words({1, 0}));
         ASSERT_EQ(replies.size(), 1u) << "class " << classNumber << " procedure " << procedure;
@@ -84,6 +82,26 @@ TEST(ClassRouting, EveryNumberWithoutARoutineIsUnavailable) {
         ASSERT_EQ(transport.getargsCalls(), 0);
       }
     }
+    const auto& second = transport.call(QOVIX_server_1, {classNumber, kCastTemplateId, 2}, {});
+    ASSERT_EQ(second.size(), 1u);
+    EXPECT_EQ(second[0].status, ReplyStatus::ProcedureUnavailable) << "a cast server has one";
+  }
+}
+
+// Procedure 1 is create_0 for a class and the cast for its cast server: the
+// one makes an object, the other (given no object) answers handle 0.
+TEST(ClassRouting, TheCastTemplateReachesTheCastRoutine) {
+  TestTransport transport;
+  for (std::uint32_t classNumber = 1; classNumber <= kClassCount; ++classNumber) {
+    const auto& cast =
+        transport.call(QOVIX_server_1, {classNumber, kCastTemplateId, 1}, words({0, 1}));
+    ASSERT_EQ(cast.size(), 1u);
+    ASSERT_EQ(cast[0].status, ReplyStatus::Success);
+    EXPECT_EQ(cast[0].body, words({0})) << "class " << classNumber;
+    const auto& created = transport.call(QOVIX_server_1, {classNumber, 0, 1}, {});
+    ASSERT_EQ(created.size(), 1u);
+    ASSERT_EQ(created[0].status, ReplyStatus::Success);
+    EXPECT_NE(created[0].body, words({0})) << "class " << classNumber;
   }
 }
 

@@ -167,8 +167,11 @@ class EveryFeatureKind(unittest.TestCase):
 
     def test_emitted_rows_dispatchers_and_listing(self):
         tables = EMITTERS["procedure_tables.cpp"](self.catalogue, self.classes)
-        self.assertIn("procedureRow<&X_HandleHandleLong, &voidFilter>(),  // 31 add_order_0",
-                      tables)
+        self.assertIn("procedureRow<&X_HandleHandleLong, &voidFilter>"
+                      "(&QOVIXThing_add_order_0),  // 31", tables)
+        self.assertIn("const ProcedureEntry CastTable<QOVIXThing>::procedures[1] = {\n"
+                      "    procedureRow<&X_HandleInt, &X_InteropHandle>"
+                      "(&QOVIXThing_VornCast_cast_0),  // 1\n};", tables)
         self.assertIn("{},  // unassigned", tables)
         dispatchers = EMITTERS["class_dispatchers.cpp"](self.catalogue, self.classes)
         routes = re.findall(r'\{"(\w+)", &(\w+)_server_1, (\w+)_procedures\}', dispatchers)

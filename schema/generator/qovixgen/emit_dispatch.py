@@ -29,19 +29,25 @@ def filter_reference(name: str) -> str:
     return "&voidFilter" if name == VOID else f"&{name}"
 
 
-def table_row(procedure: Procedure | None) -> str:
+def table_row(procedure: Procedure | None, routine: str | None = None) -> str:
     if procedure is None:
         return "{},  // unassigned"
     return (f"procedureRow<{filter_reference(procedure.argument)}, "
-            f"{filter_reference(procedure.result)}>(),  // {procedure.number} {procedure.suffix}")
+            f"{filter_reference(procedure.result)}>(&{routine or procedure.label}),"
+            f"  // {procedure.number}")
 
 
 def procedure_tables_header(catalogue: Catalogue, numbered: list[NumberedClass]) -> str:
     lines = [banner(catalogue), "#pragma once", "",
-             '#include "dispatch/procedure_entry.h"', "",
+             '#include "dispatch/procedure_entry.h"',
+             '#include "dispatch/vorn_cast.h"',
+             '#include "model_classes.h"', "",
              "// Each class's procedures, indexed by procedure number - 1.",
              "// clang-format off"]
     lines += [f"extern const ProcedureEntry {table_name(c)}[{c.highest}];"
+              for c in catalogue.classes]
+    lines += ["", "// Each class's cast server table: procedure 1, the cast."]
+    lines += [f"template <> struct CastTable<{c.name}> {{ static const ProcedureEntry procedures[1]; }};"
               for c in catalogue.classes]
     lines.append("// clang-format on")
     return "\n".join(lines) + "\n"
@@ -50,16 +56,20 @@ def procedure_tables_header(catalogue: Catalogue, numbered: list[NumberedClass])
 def procedure_tables_source(catalogue: Catalogue, numbered: list[NumberedClass]) -> str:
     lines = [banner(catalogue), '#include "procedure_tables.h"', "",
              '#include "dispatch/procedure_row.h"',
+             '#include "routines.h"',
              '#include "xdr/argument_records.h"',
              '#include "xdr/data_value.h"',
              '#include "xdr/primitive_filters.h"', "",
-             "// A row without a routine answers procedure-unavailable, as an",
-             "// unassigned number does; routines are bound as they are built.",
+             "// An unassigned number has an empty row: procedure-unavailable.",
              "// clang-format off"]
     for numbered_class in numbered:
         model_class = numbered_class.model_class
         lines.append(f"constexpr ProcedureEntry {table_name(model_class)}[{model_class.highest}] = {{")
         lines += [f"    {table_row(slot)}" for slot in numbered_class.slots]
+        lines.append("};")
+        cast = numbered_class.cast
+        lines.append(f"const ProcedureEntry CastTable<{model_class.name}>::procedures[1] = {{")
+        lines.append(f"    {table_row(cast, f'{model_class.name}_VornCast_cast_0')}")
         lines.append("};")
     lines.append("// clang-format on")
     return "\n".join(lines) + "\n"
@@ -83,7 +93,6 @@ def class_dispatchers_source(catalogue: Catalogue, numbered: list[NumberedClass]
     lines = [banner(catalogue),
              '#include "class_dispatchers.h"', "",
              '#include "dispatch/serve_class.h"',
-             '#include "model_classes.h"',
              '#include "procedure_tables.h"', "",
              "// clang-format off"]
     for c in catalogue.classes:

@@ -3,6 +3,7 @@
 from .emit_dispatch import EMITTERS as DISPATCH
 from .emit_listing import EMITTERS as LISTING
 from .emit_model import EMITTERS as MODEL
+from .emit_routines import EMITTERS as ROUTINES
 from .emit_values import EMITTERS as VALUES
 
-EMITTERS = {**DISPATCH, **LISTING, **VALUES, **MODEL}
+EMITTERS = {**DISPATCH, **LISTING, **VALUES, **MODEL, **ROUTINES}

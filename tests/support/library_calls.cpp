@@ -1,0 +1,133 @@
+#include "tests/support/library_calls.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <utility>
+
+#include "client/procedure_listing.h"
+#include "client/protocol.h"
+#include "dispatch/entry_point.h"
+#include "platform/vorn_os/handle_registry.h"
+#include "xdr/primitive_filters.h"
+
+namespace {
+
+struct Address {
+  std::uint32_t classNumber;
+  std::uint32_t procedure;
+};
+
+Address addressOf(const std::string& label) {
+  static const std::map<std::string, Address> addresses = [] {
+    std::map<std::string, Address> built;
+    for (std::size_t i = 0; i < kProcedureListingSize; ++i) {
+      built[kProcedureListing[i].label] = {kProcedureListing[i].classNumber,
+                                           kProcedureListing[i].number};
+    }
+    return built;
+  }();
+  const auto found = addresses.find(label);
+  if (found == addresses.end()) {
+    ADD_FAILURE() << "no procedure " << label;
+    return {0, 0};
+  }
+  return found->second;
+}
+
+std::uint32_t classNumberOf(const std::string& className) {
+  for (std::size_t i = 0; i < kProcedureListingSize; ++i) {
+    if (className == kProcedureListing[i].className) return kProcedureListing[i].classNumber;
+  }
+  ADD_FAILURE() << "no class " << className;
+  return 0;
+}
+
+Reply only(const std::vector<Reply>& replies) {
+  if (replies.size() != 1) return Reply{ReplyStatus::Other, {}};
+  return replies.front();
+}
+
+}  // namespace
+
+Bytes textValue(ValueClassId valueClass, std::u16string_view text) {
+  Bytes bytes = words(
+      {10, static_cast<std::uint32_t>(valueClass), static_cast<std::uint32_t>(text.size() + 1)});
+  for (char16_t unit : text) bytes = bytes + words({unit});
+  return bytes + words({0});
+}
+
+Bytes numberValue(ValueClassId valueClass, std::int32_t number) {
+  return words({11, static_cast<std::uint32_t>(valueClass), static_cast<std::uint32_t>(number)});
+}
+
+Bytes nullValue() { return words({0xFFFFFFFF, 0}); }
+
+InteropHandle handleOf(const Reply& reply) {
+  InteropHandle handle = 0;
+  EXPECT_EQ(reply.status, ReplyStatus::Success);
+  EXPECT_TRUE(decode(X_InteropHandle, handle, reply.body).decoded) << hex(reply.body);
+  return handle;
+}
+
+DecodedValue valueOf(const Reply& reply) {
+  DecodedValue result;
+  if (reply.status != ReplyStatus::Success) return result;
+  udt_dataType value{};
+  result.decoded = decode(X_VornDataType, value, reply.body).decoded;
+  result.kind = value.kind;
+  result.extra = value.extra;
+  if (value.kind == 10 && value.text != nullptr) result.text = value.text;
+  if (value.kind == 11) result.number = value.value.integer;
+  freeWith(X_VornDataType, value);
+  return result;
+}
+
+LibraryCalls::LibraryCalls()
+    : repositoryHandle_(getHandle(&repository_, static_cast<VornObject*>(&repository_), nullptr)) {}
+
+LibraryCalls::~LibraryCalls() { deleteHandle(repositoryHandle_); }
+
+Reply LibraryCalls::call(const std::string& label, const Bytes& arguments) {
+  const Address address = addressOf(label);
+  return only(
+      transport_.call(QOVIX_server_1, {address.classNumber, 0, address.procedure}, arguments));
+}
+
+Reply LibraryCalls::cast(const std::string& className, InteropHandle object, std::int32_t check) {
+  return only(transport_.call(
+      QOVIX_server_1, {classNumberOf(className), kCastTemplateId, qovix::protocol::kCastProcedure},
+      words({object, static_cast<std::uint32_t>(check)})));
+}
+
+InteropHandle LibraryCalls::handle(const std::string& label, const Bytes& arguments) {
+  return handleOf(call(label, arguments));
+}
+
+std::int32_t LibraryCalls::integer(const std::string& label, const Bytes& arguments) {
+  const Reply reply = call(label, arguments);
+  std::int32_t number = 0;
+  EXPECT_EQ(reply.status, ReplyStatus::Success) << label;
+  EXPECT_TRUE(decode(X_udt_integer, number, reply.body).decoded) << label;
+  return number;
+}
+
+DecodedValue LibraryCalls::value(const std::string& label, const Bytes& arguments) {
+  const DecodedValue decoded = valueOf(call(label, arguments));
+  EXPECT_TRUE(decoded.decoded) << label;
+  return decoded;
+}
+
+std::u16string LibraryCalls::text(const std::string& label, const Bytes& arguments) {
+  return value(label, arguments).text;
+}
+
+std::string LibraryCalls::optionalString(const std::string& label) {
+  const Reply reply = call(label);
+  char* text = nullptr;
+  EXPECT_TRUE(decode(X_OptionalString, text, reply.body).decoded) << label;
+  std::string result = text != nullptr ? text : "(null)";
+  freeWith(X_OptionalString, text);
+  return result;
+}
