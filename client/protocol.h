@@ -31,8 +31,16 @@ inline constexpr std::uint32_t kHostVersion = 1;
 
 // Procedures of the host program.
 enum HostProcedure : std::uint32_t {
-  kHostNull = 0,        // no arguments, empty reply: is the server there?
-  kHostRepository = 1,  // no arguments; the handle of the repository served
+  kHostNull = 0,         // no arguments, empty reply: is the server there?
+  kHostRepository = 1,   // no arguments; the handle of the repository served
+  kHostRelease = 2,      // handle; int 1 when it was released (what it names deleted,
+                         // the handle dropped), 0 for an invalid handle or the repository's
+  kHostSize = 3,         // handle of a collection or array; long: its size, -1 for no collection
+  kHostElement = 4,      // handle of a collection, long index; handle of a new object of
+                         // the element class on that member, 0 when there is none
+  kHostClassName = 5,    // handle; optional string: "QOVIXClass", "VornSet<QOVIXClass>",
+                         // "VORN", absent for an invalid handle
+  kHostHandleCount = 6,  // no arguments; long: how many handles are registered
 };
 
 // The port qovixd serves on, TCP and UDP alike, unless told otherwise.

@@ -2,9 +2,12 @@
 
 #include <cstdio>
 #include <exception>
+#include <string>
 
 #include "client/protocol.h"
 #include "dispatch/model_call.h"
+#include "host/host_services.h"
+#include "xdr/argument_records.h"
 #include "xdr/primitive_filters.h"
 #include "xdr/xdr_filter.h"
 
@@ -57,14 +60,66 @@ void dispatchCastProgram(svc_req* rqstp, SVCXPRT* transp) {
   callLibrary(rqstp, transp, kCastTemplateId);
 }
 
+namespace {
+
+// Decodes a host procedure's arguments; answers garbage-arguments when they
+// do not decode.
+template <class T>
+bool arguments(SVCXPRT* transp, bool_t (*filter)(XDR*, T*), T* record) {
+  if (transp->xp_ops->xp_getargs(transp, toXdrProc(filter), record)) return true;
+  svcerr_decode(transp);
+  return false;
+}
+
+template <class T>
+void reply(SVCXPRT* transp, bool_t (*filter)(XDR*, T*), T* result) {
+  if (!svc_sendreply(transp, toXdrProc(filter), result)) svcerr_systemerr(transp);
+}
+
+}  // namespace
+
 void dispatchHostProgram(svc_req* rqstp, SVCXPRT* transp) {
+  using namespace qovix::protocol;
+  InteropHandle handle = 0;
   switch (rqstp->rq_proc) {
-    case qovix::protocol::kHostNull:
+    case kHostNull:
       svc_sendreply(transp, toXdrProc(&voidFilter), nullptr);
       return;
-    case qovix::protocol::kHostRepository:
-      svc_sendreply(transp, toXdrProc(&X_InteropHandle), &repositoryHandle);
+    case kHostRepository:
+      reply(transp, &X_InteropHandle, &repositoryHandle);
       return;
+    case kHostRelease:
+      if (arguments(transp, &X_InteropHandle, &handle)) {
+        udt_boolean released = host_services::release(handle, repositoryHandle);
+        reply(transp, &X_udt_boolean, &released);
+      }
+      return;
+    case kHostSize:
+      if (arguments(transp, &X_InteropHandle, &handle)) {
+        udt_integer size = host_services::size(handle);
+        reply(transp, &X_udt_integer, &size);
+      }
+      return;
+    case kHostElement: {
+      HandleLong record{};
+      if (arguments(transp, &X_HandleLong, &record)) {
+        InteropHandle element = host_services::element(record.target, record.param1);
+        reply(transp, &X_InteropHandle, &element);
+      }
+      return;
+    }
+    case kHostClassName:
+      if (arguments(transp, &X_InteropHandle, &handle)) {
+        std::string name = host_services::className(handle);
+        char* text = name.empty() ? nullptr : name.data();
+        reply(transp, &X_OptionalString, &text);
+      }
+      return;
+    case kHostHandleCount: {
+      udt_integer count = host_services::handleCount();
+      reply(transp, &X_udt_integer, &count);
+      return;
+    }
     default:
       svcerr_noproc(transp);
       return;

@@ -94,19 +94,26 @@ void* assignObject(InteropHandle& slot, void* argp) {
   return &slot;
 }
 
+inline void releaseString(void* slot) {
+  auto* string = static_cast<StringSlot*>(slot);
+  delete[] string->text;
+  string->text = nullptr;
+}
+
 // className_0, modelPrefix_0: a copy of the static text, or null for none.
+// The encoder reads the slot's first member, the string pointer.
 template <auto Name>
-void* copyName(char*& slot) {
-  delete[] slot;
-  slot = nullptr;
+void* copyName(StringSlot& slot) {
+  releaseString(&slot);
   const char* name = Name();
-  if (name == nullptr) return &slot;
+  if (name == nullptr) return &slot.text;
   const std::size_t length = std::strlen(name);
   if (char* copy = new (std::nothrow) char[length + 1]) {
     std::memcpy(copy, name, length + 1);
-    slot = copy;
+    slot.text = copy;
+    if (!slot.releasedAtExit) slot.releasedAtExit = registerAtExit(&releaseString, &slot);
   }
-  return &slot;
+  return &slot.text;
 }
 
 // A member that gives an object or a collection: it is built in new memory
@@ -197,10 +204,16 @@ void* scalarValue(udt_dataType& slot, void* argp) {
 
 // Fresh form (class operations that give a value): the previous call's
 // object is released first; a call that cannot go ahead gives the default.
+template <class V>
+void releaseFresh(void* slot) {
+  auto* fresh = static_cast<FreshValue<V>*>(slot);
+  delete fresh->made;
+  fresh->made = nullptr;
+}
+
 template <auto Function, class Record, class V>
 void* freshValue(FreshValue<V>& slot, void* argp) {
-  delete slot.made;
-  slot.made = nullptr;
+  releaseFresh<V>(&slot);
   {
     V defaultValue;
     slot.flat = dataTypeToStruct(&defaultValue);  // refers to nothing of it
@@ -208,7 +221,9 @@ void* freshValue(FreshValue<V>& slot, void* argp) {
   Call<Function, Record> call(*static_cast<Record*>(argp));
   if (!call.resolved()) return &slot;
   slot.made = new (std::nothrow) V(call.invoke());
-  if (slot.made != nullptr) slot.flat = dataTypeToStruct(slot.made);
+  if (slot.made == nullptr) return &slot;
+  slot.flat = dataTypeToStruct(slot.made);
+  if (!slot.releasedAtExit) slot.releasedAtExit = registerAtExit(&releaseFresh<V>, &slot);
   return &slot;
 }
 

@@ -7,7 +7,7 @@
 //   handle             InteropHandle
 //   truth, empty       udt_boolean
 //   count              udt_integer
-//   optional string    char*
+//   optional string    StringSlot
 //   data value         udt_dataType (scalar form), HeldValue<V>, FreshValue<V>
 
 #include <new>
@@ -27,9 +27,17 @@ struct HeldValue {
 };
 
 // A data-value slot with the heap value object its last call made (null
-// before any), released by the next call.
+// before any), released by the next call, or when the library is unloaded.
 template <class V>
 struct FreshValue {
   udt_dataType flat;
   V* made;
+  bool releasedAtExit;  // whether the unload action is registered
+};
+
+// An optional-string slot: the last copy made, released by the next call or
+// when the library is unloaded.
+struct StringSlot {
+  char* text;
+  bool releasedAtExit;
 };

@@ -13,23 +13,10 @@
 #include <string>
 
 #include "platform/wkm_srv/VORN.h"
+#include "tests/support/reply_values.h"
 #include "tests/support/test_transport.h"
 #include "tests/support/wire_bytes.h"
 #include "xdr/data_value.h"
-
-// A data value's wire bytes: text in arm 10, a number in arm 11, the null
-// value.
-Bytes textValue(ValueClassId valueClass, std::u16string_view text);
-Bytes numberValue(ValueClassId valueClass, std::int32_t number);
-Bytes nullValue();
-
-struct DecodedValue {
-  bool decoded = false;
-  std::int32_t kind = 0;
-  std::int32_t extra = 0;
-  std::int32_t number = 0;
-  std::u16string text;
-};
 
 class LibraryCalls {
  public:
@@ -61,6 +48,3 @@ class LibraryCalls {
   unsigned long repositoryHandle_ = 0;
   TestTransport transport_;
 };
-
-InteropHandle handleOf(const Reply& reply);
-DecodedValue valueOf(const Reply& reply);

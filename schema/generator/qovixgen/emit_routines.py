@@ -83,7 +83,7 @@ def routine(catalogue: Catalogue, numbered: NumberedClass, procedure: Procedure,
         unused = "static_cast<void>(argp); " if suffix == "create_0" else ""
         return f"{head} {unused}static {slot} slot; return {call}; }}"
     if suffix in ("className_0", "modelPrefix_0"):
-        return (f"{head} static_cast<void>(argp); static char* slot; "
+        return (f"{head} static_cast<void>(argp); static StringSlot slot; "
                 f"return copyName<&{name}::{procedure.member.name}>(slot); }}")
     if suffix == "operatorAssign_0":
         return f"{head} static InteropHandle slot; return assignObject<{name}>(slot, argp); }}"
