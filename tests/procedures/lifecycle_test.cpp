@@ -135,6 +135,18 @@ TEST_F(Lifecycle, ModelErrorsPassOutOfTheLibrary) {
   const InteropHandle empty = calls.handle("QOVIXClassifier_create_0");
   EXPECT_THROW(calls.call("QOVIXClassifier_size_feature_0", words({empty})), std::invalid_argument);
   EXPECT_EQ(calls.transport().freeargsCalls(), 1) << "the arguments were still freed";
+
+  // The converted value is released as the exception passes (checked for
+  // leaks under AddressSanitizer), and nothing was registered.
+  const InteropHandle multiplicity =
+      calls.handle("QOVIXMultiplicity_create_1", words({calls.repository()}));
+  const std::size_t before = vorn_os::handleCount();
+  EXPECT_THROW(calls.call("QOVIXMultiplicity_QOVIXMultiplicitysetValue_0",
+                          words({multiplicity}) + textValue(QOVIXString::kValueClassId, u"many")),
+               std::invalid_argument);
+  EXPECT_THROW(calls.call("QOVIXMultiplicity_get_ranges_1", words({multiplicity, 0})),
+               std::out_of_range);
+  EXPECT_EQ(vorn_os::handleCount(), before);
 }
 
 }  // namespace
