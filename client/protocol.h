@@ -41,6 +41,9 @@ enum HostProcedure : std::uint32_t {
   kHostClassName = 5,    // handle; optional string: "QOVIXClass", "VornSet<QOVIXClass>",
                          // "VORN", absent for an invalid handle
   kHostHandleCount = 6,  // no arguments; long: how many handles are registered
+  kHostIdentity = 7,     // handle; the persistent object it names, as X_HandleLong: its
+                         // object number and the class number it was created as (0, 0
+                         // when it names none)
 };
 
 // The port qovixd serves on, TCP and UDP alike, unless told otherwise.

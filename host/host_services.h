@@ -27,4 +27,12 @@ std::string className(InteropHandle handle);
 
 udt_integer handleCount();
 
+// Which persistent object a handle's surrogate names: its number and the
+// class it was created as; (0, 0) when it names none.
+struct Identity {
+  InteropHandle object;
+  udt_integer classNumber;
+};
+Identity identity(InteropHandle handle);
+
 }  // namespace host_services

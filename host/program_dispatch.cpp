@@ -115,6 +115,13 @@ void dispatchHostProgram(svc_req* rqstp, SVCXPRT* transp) {
         reply(transp, &X_OptionalString, &text);
       }
       return;
+    case kHostIdentity:
+      if (arguments(transp, &X_InteropHandle, &handle)) {
+        const host_services::Identity found = host_services::identity(handle);
+        HandleLong pair{found.object, found.classNumber};
+        reply(transp, &X_HandleLong, &pair);
+      }
+      return;
     case kHostHandleCount: {
       udt_integer count = host_services::handleCount();
       reply(transp, &X_udt_integer, &count);
