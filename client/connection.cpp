@@ -1,0 +1,310 @@
+#include "client/connection.h"
+
+#include <netdb.h>
+#include <netinet/in.h>
+#include <rpc/clnt_soc.h>
+#include <sys/socket.h>
+
+#include <cstring>
+
+#include "client/protocol.h"
+#include "xdr/argument_records.h"
+#include "xdr/data_value.h"
+#include "xdr/primitive_filters.h"
+#include "xdr/xdr_filter.h"
+
+namespace qovix::client {
+namespace {
+
+using namespace qovix::protocol;
+
+constexpr std::int32_t kTextArm = 10;
+constexpr std::int32_t kNumberArm = 11;
+
+// Writes the fields one after another: the record they make.
+bool_t encodeFields(XDR* xdrs, const std::vector<Field>* fields) {
+  if (xdrs->x_op != XDR_ENCODE) return TRUE;
+  for (const Field& field : *fields) {
+    switch (field.kind) {
+      case Field::Kind::Handle: {
+        InteropHandle handle = field.word;
+        if (!X_InteropHandle(xdrs, &handle)) return FALSE;
+        break;
+      }
+      case Field::Kind::Word: {
+        auto number = static_cast<udt_integer>(field.word);
+        if (!X_udt_integer(xdrs, &number)) return FALSE;
+        break;
+      }
+      case Field::Kind::Value: {
+        udt_dataType flat{};
+        flat.extra = field.value.valueClass;
+        if (field.value.isText) {
+          flat.kind = kTextArm;
+          flat.text = const_cast<Utf16Unit*>(field.value.text.c_str());
+        } else {
+          flat.kind = kNumberArm;
+          flat.value.integer = field.value.number;
+        }
+        if (!X_VornDataType(xdrs, &flat)) return FALSE;
+        break;
+      }
+    }
+  }
+  return TRUE;
+}
+
+ErrorKind kindOf(clnt_stat status) {
+  switch (status) {
+    case RPC_PROCUNAVAIL:
+      return ErrorKind::ProcedureUnavailable;
+    case RPC_CANTDECODEARGS:
+      return ErrorKind::GarbageArguments;
+    case RPC_SYSTEMERROR:
+      return ErrorKind::SystemError;
+    case RPC_TIMEDOUT:
+      return ErrorKind::Timeout;
+    case RPC_PROGVERSMISMATCH:
+      return ErrorKind::VersionMismatch;
+    case RPC_PROGUNAVAIL:
+      return ErrorKind::ProgramUnavailable;
+    case RPC_CANTSEND:
+    case RPC_CANTRECV:
+      return ErrorKind::ConnectionLost;
+    case RPC_CANTDECODERES:
+      return ErrorKind::UnexpectedReply;
+    default:
+      return ErrorKind::Other;
+  }
+}
+
+std::string describe(std::uint32_t program, std::uint32_t version, std::uint32_t procedure) {
+  std::string what = program == kModelProgram  ? "class " + std::to_string(version)
+                     : program == kCastProgram ? "cast to class " + std::to_string(version)
+                                               : "host";
+  return what + " procedure " + std::to_string(procedure);
+}
+
+timeval toTimeval(std::chrono::milliseconds timeout) {
+  return {static_cast<time_t>(timeout.count() / 1000),
+          static_cast<suseconds_t>((timeout.count() % 1000) * 1000)};
+}
+
+}  // namespace
+
+const char* toString(ErrorKind kind) {
+  switch (kind) {
+    case ErrorKind::CannotConnect:
+      return "cannot connect";
+    case ErrorKind::ProcedureUnavailable:
+      return "procedure unavailable";
+    case ErrorKind::GarbageArguments:
+      return "the server could not decode the arguments";
+    case ErrorKind::SystemError:
+      return "system error (the model failed the call; the server's log says why)";
+    case ErrorKind::Timeout:
+      return "no reply in time";
+    case ErrorKind::VersionMismatch:
+      return "no such class number";
+    case ErrorKind::ProgramUnavailable:
+      return "the server does not serve this program";
+    case ErrorKind::ConnectionLost:
+      return "the connection was lost";
+    case ErrorKind::UnexpectedReply:
+      return "the reply was not of the expected type";
+    case ErrorKind::Other:
+      break;
+  }
+  return "the call failed";
+}
+
+Value Value::ofText(std::int32_t valueClass, std::u16string text) {
+  Value value;
+  value.valueClass = valueClass;
+  value.isText = true;
+  value.text = std::move(text);
+  return value;
+}
+
+Value Value::ofNumber(std::int32_t valueClass, std::int32_t number) {
+  Value value;
+  value.valueClass = valueClass;
+  value.number = number;
+  return value;
+}
+
+Connection::Connection(const std::string& host, std::uint16_t port, Transport transport,
+                       std::chrono::milliseconds timeout)
+    : host_(host), port_(port), transport_(transport), timeout_(toTimeval(timeout)) {
+  ping();
+}
+
+Connection::~Connection() {
+  for (auto& [program, client] : clients_) clnt_destroy(client);
+}
+
+CLIENT* Connection::clientFor(std::uint32_t program, std::uint32_t version) {
+  if (const auto cached = clients_.find(program); cached != clients_.end()) {
+    clnt_control(cached->second, CLSET_VERS, reinterpret_cast<char*>(&version));
+    return cached->second;
+  }
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = transport_ == Transport::Tcp ? SOCK_STREAM : SOCK_DGRAM;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(host_.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) {
+    throw Error(ErrorKind::CannotConnect, "cannot resolve the host '" + host_ + "'");
+  }
+  sockaddr_in address{};
+  std::memcpy(&address, found->ai_addr, sizeof address);
+  freeaddrinfo(found);
+  address.sin_port = htons(port_);
+  int socket = RPC_ANYSOCK;
+  CLIENT* client =
+      transport_ == Transport::Tcp
+          ? clnttcp_create(&address, program, version, &socket, 0, 0)
+          : clntudp_bufcreate(&address, program, version, toTimeval(std::chrono::milliseconds(500)),
+                              &socket, 65536, 65536);
+  if (client == nullptr) {
+    // The runtime's message starts with the prefix it is given and ": ".
+    const std::string reason = clnt_spcreateerror("");
+    throw Error(ErrorKind::CannotConnect, "cannot reach qovixd at " + host_ + ":" +
+                                              std::to_string(port_) + ": " + reason.substr(2));
+  }
+  clnt_control(client, CLSET_TIMEOUT, reinterpret_cast<char*>(&timeout_));
+  clients_[program] = client;
+  return client;
+}
+
+Result Connection::invoke(std::uint32_t program, std::uint32_t version, std::uint32_t procedure,
+                          const std::vector<Field>& fields, ResultKind expected) {
+  CLIENT* client = clientFor(program, version);
+  Result result;
+  result.kind = expected;
+  char* text = nullptr;
+  udt_dataType value{};
+  HandleLong pair{};
+  void* into = nullptr;
+  XdrFilter filter = &voidFilter;
+  switch (expected) {
+    case ResultKind::Void:
+      break;
+    case ResultKind::Handle:
+      filter = untypedFilter<&X_InteropHandle>;
+      into = &result.handle;
+      break;
+    case ResultKind::Int:
+      filter = untypedFilter<&X_udt_boolean>;
+      into = &result.number;
+      break;
+    case ResultKind::Long:
+      filter = untypedFilter<&X_udt_integer>;
+      into = &result.number;
+      break;
+    case ResultKind::OptionalString:
+      filter = untypedFilter<&X_OptionalString>;
+      into = &text;
+      break;
+    case ResultKind::DataValue:
+      filter = untypedFilter<&X_VornDataType>;
+      into = &value;
+      break;
+    case ResultKind::Pair:
+      filter = untypedFilter<&X_HandleLong>;
+      into = &pair;
+      break;
+  }
+  const clnt_stat status =
+      clnt_call(client, procedure, toXdrProc(&encodeFields),
+                const_cast<std::vector<Field>*>(&fields), toXdrProc(filter), into, timeout_);
+  if (status != RPC_SUCCESS) {
+    const ErrorKind kind = kindOf(status);
+    std::string message = describe(program, version, procedure) + ": " + toString(kind);
+    if (kind == ErrorKind::VersionMismatch) {
+      rpc_err error{};
+      clnt_geterr(client, &error);
+      message += " (the server serves " + std::to_string(error.re_vers.low) + ".." +
+                 std::to_string(error.re_vers.high) + ")";
+    }
+    if (kind == ErrorKind::ConnectionLost || kind == ErrorKind::Timeout) {
+      clnt_destroy(client);  // a broken stream is not reused
+      clients_.erase(program);
+    }
+    xdr_free(toXdrProc(filter), into);
+    throw Error(kind, message);
+  }
+  if (expected == ResultKind::Pair) {
+    result.handle = pair.target;
+    result.number = pair.param1;
+  } else if (expected == ResultKind::OptionalString) {
+    if (text != nullptr) result.text = text;
+    xdr_free(toXdrProc(&X_OptionalString), &text);
+  } else if (expected == ResultKind::DataValue) {
+    if (value.kind == kTextArm) {
+      result.value =
+          Value::ofText(value.extra, value.text != nullptr ? std::u16string(value.text) : u"");
+    } else if (value.kind == kNumberArm) {
+      result.value = Value::ofNumber(value.extra, value.value.integer);
+    } else if (value.kind != kNullDataValue) {
+      xdr_free(toXdrProc(&X_VornDataType), &value);
+      throw Error(ErrorKind::UnexpectedReply, describe(program, version, procedure) +
+                                                  ": a data value in arm " +
+                                                  std::to_string(value.kind));
+    }
+    xdr_free(toXdrProc(&X_VornDataType), &value);
+  }
+  return result;
+}
+
+Result Connection::call(std::uint32_t classNumber, std::uint32_t procedure,
+                        const std::vector<Field>& fields, ResultKind expected) {
+  return invoke(kModelProgram, classNumber, procedure, fields, expected);
+}
+
+std::uint32_t Connection::cast(std::uint32_t classNumber, std::uint32_t object, bool check) {
+  return invoke(kCastProgram, classNumber, kCastProcedure,
+                {Field::handle(object), Field::number(check ? 1 : 0)}, ResultKind::Handle)
+      .handle;
+}
+
+void Connection::ping() { invoke(kHostProgram, kHostVersion, kHostNull, {}, ResultKind::Void); }
+
+std::uint32_t Connection::repository() {
+  return invoke(kHostProgram, kHostVersion, kHostRepository, {}, ResultKind::Handle).handle;
+}
+
+bool Connection::release(std::uint32_t handle) {
+  return invoke(kHostProgram, kHostVersion, kHostRelease, {Field::handle(handle)}, ResultKind::Int)
+             .number != 0;
+}
+
+std::int32_t Connection::size(std::uint32_t collection) {
+  return invoke(kHostProgram, kHostVersion, kHostSize, {Field::handle(collection)},
+                ResultKind::Long)
+      .number;
+}
+
+std::uint32_t Connection::element(std::uint32_t collection, std::int32_t index) {
+  return invoke(kHostProgram, kHostVersion, kHostElement,
+                {Field::handle(collection), Field::number(index)}, ResultKind::Handle)
+      .handle;
+}
+
+std::string Connection::className(std::uint32_t handle) {
+  return invoke(kHostProgram, kHostVersion, kHostClassName, {Field::handle(handle)},
+                ResultKind::OptionalString)
+      .text.value_or("");
+}
+
+Connection::Identity Connection::identity(std::uint32_t handle) {
+  // Two words: the object number and the class number.
+  const Result first =
+      invoke(kHostProgram, kHostVersion, kHostIdentity, {Field::handle(handle)}, ResultKind::Pair);
+  return Identity{first.handle, static_cast<std::uint32_t>(first.number)};
+}
+
+std::int32_t Connection::handleCount() {
+  return invoke(kHostProgram, kHostVersion, kHostHandleCount, {}, ResultKind::Long).number;
+}
+
+}  // namespace qovix::client

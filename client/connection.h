@@ -1,0 +1,134 @@
+#pragma once
+
+// A connection to a qovixd: calls any procedure of the model, cast and host
+// programs with arguments given as fields, and gives back its result. The
+// generated typed calls (client_model.h) and the qovix tool build on it.
+//
+//   qovix::client::Connection server("127.0.0.1", 20241);
+//   auto repository = server.repository();
+//
+// Every failure is a qovix::client::Error saying what went wrong; no call
+// quietly answers zero.
+
+#include <rpc/rpc.h>
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace qovix::client {
+
+enum class Transport { Tcp, Udp };
+
+enum class ErrorKind {
+  CannotConnect,         // no server there, or the host name does not resolve
+  ProcedureUnavailable,  // no such procedure (or class)
+  GarbageArguments,      // the server could not decode the arguments
+  SystemError,           // the model failed the call (see the server's log)
+  Timeout,               // no reply in time
+  VersionMismatch,       // no such class number (version) in the program
+  ProgramUnavailable,    // not a qovixd
+  ConnectionLost,        // the connection broke
+  UnexpectedReply,       // a reply of another type than the procedure's
+  Other,
+};
+
+class Error : public std::runtime_error {
+ public:
+  Error(ErrorKind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
+  ErrorKind kind() const { return kind_; }
+
+ private:
+  ErrorKind kind_;
+};
+
+// A data value: its value-class number and its payload (text or number).
+struct Value {
+  std::int32_t valueClass = 0;
+  bool isText = false;
+  std::u16string text;
+  std::int32_t number = 0;
+
+  static Value ofText(std::int32_t valueClass, std::u16string text);
+  static Value ofNumber(std::int32_t valueClass, std::int32_t number);
+};
+
+// One field of an argument record, in wire order.
+struct Field {
+  enum class Kind { Handle, Word, Value } kind;
+  std::uint32_t word = 0;
+  Value value;
+
+  static Field handle(std::uint32_t handle) { return {Kind::Handle, handle, {}}; }
+  static Field number(std::int32_t number) {
+    return {Kind::Word, static_cast<std::uint32_t>(number), {}};
+  }
+  static Field of(Value value) { return {Kind::Value, 0, std::move(value)}; }
+};
+
+// What a call answers; Pair is a handle and a long (host identity).
+enum class ResultKind { Void, Handle, Int, Long, OptionalString, DataValue, Pair };
+
+struct Result {
+  ResultKind kind = ResultKind::Void;
+  std::uint32_t handle = 0;
+  std::int32_t number = 0;
+  std::optional<std::string> text;  // an optional string
+  std::optional<Value> value;       // a data value; empty for the null value
+};
+
+class Connection {
+ public:
+  // Resolves `host` (a name or an IPv4 address) and checks the server
+  // answers; throws Error(CannotConnect) otherwise.
+  Connection(const std::string& host, std::uint16_t port, Transport transport = Transport::Tcp,
+             std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  ~Connection();
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  Result invoke(std::uint32_t program, std::uint32_t version, std::uint32_t procedure,
+                const std::vector<Field>& fields, ResultKind expected);
+
+  // A model procedure of a class.
+  Result call(std::uint32_t classNumber, std::uint32_t procedure, const std::vector<Field>& fields,
+              ResultKind expected);
+  // A handle to the object seen as `classNumber` (with `check`, an empty one
+  // unless the object's class conforms).
+  std::uint32_t cast(std::uint32_t classNumber, std::uint32_t object, bool check);
+
+  // Host services.
+  void ping();
+  std::uint32_t repository();
+  bool release(std::uint32_t handle);
+  std::int32_t size(std::uint32_t collection);
+  std::uint32_t element(std::uint32_t collection, std::int32_t index);
+  std::string className(std::uint32_t handle);
+  std::int32_t handleCount();
+  // The persistent object a handle names: its number and the class it was
+  // created as; {0, 0} for none.
+  struct Identity {
+    std::uint32_t object = 0;
+    std::uint32_t classNumber = 0;
+  };
+  Identity identity(std::uint32_t handle);
+
+  Transport transport() const { return transport_; }
+
+ private:
+  CLIENT* clientFor(std::uint32_t program, std::uint32_t version);
+
+  std::string host_;
+  std::uint16_t port_;
+  Transport transport_;
+  timeval timeout_;
+  std::map<std::uint32_t, CLIENT*> clients_;  // one per program; versions switch per call
+};
+
+const char* toString(ErrorKind kind);
+
+}  // namespace qovix::client
