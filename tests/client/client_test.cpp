@@ -253,7 +253,7 @@ TEST(ClientLoad, ReadingAndReleasingKeepsTheRegistryFlat) {
   const auto tagged = TaggedValue::create(connection, repository);
   TaggedValue::set_modelElement(connection, tagged, ModelElement::create(connection, repository));
   const std::int32_t before = connection.handleCount();
-  for (int i = 0; i < 20000; ++i) {
+  for (int i = 0; i < 100000; ++i) {
     const auto element = TaggedValue::get_modelElement(connection, tagged);
     ASSERT_TRUE(connection.release(element.handle)) << i;
   }
