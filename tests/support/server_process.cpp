@@ -113,11 +113,12 @@ ServerProcess::ServerProcess(std::vector<std::string> arguments, std::string exe
   readyLine_ = readLine(out[0], std::chrono::seconds(20));
   close(out[0]);
 
-  static const std::regex ready(R"(qovixd listening on 127\.0\.0\.1:(\d+) \(tcp, udp\))");
+  // "qovixd listening on ...", or the same from another server of this form.
+  static const std::regex ready(R"([\w-]+ listening on 127\.0\.0\.1:(\d+) \(tcp, udp\))");
   std::smatch match;
   if (!std::regex_match(readyLine_, match, ready)) {
     stop(SIGKILL, std::chrono::seconds(5));
-    throw std::runtime_error("qovixd did not become ready; stdout: '" + readyLine_ +
+    throw std::runtime_error(executable + " did not become ready; stdout: '" + readyLine_ +
                              "'; stderr: " + standardError());
   }
   port_ = static_cast<std::uint16_t>(std::stoi(match[1]));

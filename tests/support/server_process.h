@@ -1,7 +1,9 @@
 #pragma once
 
-// Runs qovixd as a child process for end-to-end tests: on a free loopback
-// port, waiting for its ready line, and never outliving the test.
+// Runs qovixd (or another server that takes --bind and --port and prints
+// "NAME listening on ADDRESS:PORT (tcp, udp)") as a child process for
+// end-to-end tests and benchmarks: on a free loopback port, waiting for its
+// ready line, and never outliving its owner.
 //
 //   ServerProcess server({"--library", probePath});
 //   RpcClient client(Transport::Tcp, server.port(), program, version);
