@@ -99,8 +99,9 @@ struct Argument<P, std::enable_if_t<isDataValue<std::remove_cvref_t<P>>>> {
     if (!converted) return false;
     if constexpr (std::is_reference_v<P>) {
       typed = dynamic_cast<Value*>(converted.get());
-    } else if (typeid(*converted) == typeid(Value)) {
-      typed = static_cast<Value*>(converted.get());
+    } else {
+      VornDataType& value = *converted;
+      if (typeid(value) == typeid(Value)) typed = static_cast<Value*>(&value);
     }
     return typed != nullptr;
   }

@@ -52,7 +52,9 @@ TEST(ValueConverter, EveryValueClassRoundTripsThroughTheFlatForm) {
     EXPECT_EQ(flat.kind, info.payload == ValuePayload::Text ? 10 : 11) << info.name;
     std::unique_ptr<VornDataType> back(structToDataType(&flat));
     ASSERT_NE(back, nullptr) << info.name;
-    EXPECT_EQ(typeid(*back), typeid(*original)) << info.name;
+    const VornDataType& backValue = *back;
+    const VornDataType& originalValue = *original;
+    EXPECT_EQ(typeid(backValue), typeid(originalValue)) << info.name;
     EXPECT_EQ(back->comparison(*original), VornDataType::Equal) << info.name;
     EXPECT_EQ(back->format(), original->format()) << info.name;
   }

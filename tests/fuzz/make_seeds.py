@@ -1,0 +1,118 @@
+"""Writes the fuzzers' seed corpora: the byte examples of the wire tests for
+the filter fuzzer, and one well-formed call of every procedure (from the
+build's procedures.tsv) for the server fuzzer.
+
+    python3 tests/fuzz/make_seeds.py build-fuzz/generated/procedures.tsv OUT_DIR
+"""
+
+import struct
+import sys
+from pathlib import Path
+
+HANDLE_MARK = 0x51580000  # the server fuzzer's stand-in for its K-th handle
+
+# The filter fuzzer's first byte: kFilters' order in fuzz_filters.cpp.
+FILTERS = ["InteropHandle", "udt_integer", "OptionalString", "stringUTF16", "string_info",
+           "VornDataType", "HandleHandle", "HandleLong", "HandleInt", "HandleValue",
+           "HandleHandleValue", "HandleValueValueInt", "HandleValueLongInt", "HandleHandleLong",
+           "HandleValueHandle", "HandleValueValue", "HandleValueValueHandle",
+           "HandleHandleHandleValue", "HandleHandleHandle", "HandleValueLong",
+           "HandleHandleValueValue"]
+# The server fuzzer's fixture objects, by class, after the repository (0).
+FIXTURE = ["QOVIXTaggedValue", "QOVIXClass", "QOVIXPackage", "QOVIXAssociation",
+           "QOVIXAssociationEnd", "QOVIXAttribute", "QOVIXOperation", "QOVIXMultiplicity"]
+
+
+def words(*values):
+    return b"".join(struct.pack(">I", v & 0xFFFFFFFF) for v in values)
+
+
+def utf16(text):
+    units = [ord(c) for c in text] + [0]
+    return words(len(units), *units)
+
+
+# One data value of each arm.
+VALUES = [
+    words(0xFFFFFFFF, 3),                                   # null
+    words(1, 1, 5, 6), words(9, 1, 7, 8),                   # long, long
+    words(2, 1, ord("a"), ord("b"), ord("c"), 0xFFFFFFFF),  # chars and a short
+    words(3, 1, 9), words(12, 1, 10),                       # handle
+    words(4, 1, 2) + utf16("ab"),                           # textInfo, text
+    words(5, 1) + struct.pack(">d", 2.5),                   # double
+    words(6, 1, 1, 3, 2),                                   # three longs
+    words(7, 1, 5, 6, 1, 2, 0x78790000, 1, 1, 0x7A000000),  # two optional strings
+    words(8, 1, 0xFFFFFFFF, 65, 66),                        # short, char, char
+    words(10, 1) + utf16("author"),                         # text
+    words(11, 2, 1),                                        # int
+]
+
+SHAPE_FIELDS = {"InteropHandle": "H", "HandleHandle": "HH", "HandleLong": "HL", "HandleInt": "HI",
+                "HandleValue": "HV", "HandleHandleValue": "HHV", "HandleValueValueInt": "HVVI",
+                "HandleValueLongInt": "HVLI", "HandleHandleLong": "HHL",
+                "HandleValueHandle": "HVH", "HandleValueValue": "HVV",
+                "HandleValueValueHandle": "HVVH", "HandleHandleHandleValue": "HHHV",
+                "HandleHandleHandle": "HHH", "HandleValueLong": "HVL",
+                "HandleHandleValueValue": "HHVV"}
+
+
+def record(fields, handle, value):
+    out = b""
+    for field in fields:
+        out += words(handle) if field == "H" else value if field == "V" else words(0)
+        handle = HANDLE_MARK + 1
+    return out
+
+
+def filter_seeds():
+    seeds = [words(7), words(0xFFFFFFFF), words(0), words(1, 3) + b"abc\0", utf16("ab"),
+             words(0), words(4) + utf16("xy")]
+    out = [bytes([0]) + seeds[0], bytes([1]) + seeds[1], bytes([2]) + seeds[2],
+           bytes([2]) + seeds[3], bytes([3]) + seeds[4], bytes([3]) + seeds[5],
+           bytes([4]) + seeds[6]]
+    out += [bytes([5]) + value for value in VALUES]
+    for index, name in enumerate(FILTERS[6:], start=6):
+        for value in (VALUES[11], VALUES[9], VALUES[0]):
+            out.append(bytes([index]) + record(SHAPE_FIELDS[name], 7, value))
+    out.append(bytes([7]) + words(7, 2))  # element 2 of object 7
+    out.append(bytes([9]) + words(9, 10, 0, 2, ord("A"), 0))
+    return out
+
+
+def server_seeds(tsv):
+    out = []
+    for line in Path(tsv).read_text().splitlines():
+        columns = line.split("\t")
+        if not columns[0].isdigit():
+            continue
+        class_number, class_name, number, label = int(columns[0]), columns[1], int(columns[2]), columns[3]
+        argument = columns[7].removeprefix("X_")
+        fields = SHAPE_FIELDS.get(argument, "")
+        target = FIXTURE.index(class_name) + 1 if class_name in FIXTURE else 0
+        if "create_1" in label or "_find_" in label:
+            target = 0
+        header = bytes([class_number - 1, 2, number >> 8, number & 0xFF])
+        out.append(header + record(fields, HANDLE_MARK + target, VALUES[11]))
+    # The cast procedure of a few classes, checked and not.
+    for class_number in (1, 2, 5, 12, 97):
+        out.append(bytes([class_number - 1, 1, 0, 1]) + words(HANDLE_MARK + 2, 1))
+        out.append(bytes([class_number - 1, 1, 0, 1]) + words(HANDLE_MARK + 1, 0))
+    return out
+
+
+def write(folder, seeds):
+    folder.mkdir(parents=True, exist_ok=True)
+    for index, seed in enumerate(seeds):
+        (folder / f"seed-{index:04d}").write_bytes(seed)
+
+
+def main():
+    if len(sys.argv) != 3:
+        sys.exit(__doc__)
+    out = Path(sys.argv[2])
+    write(out / "filters", filter_seeds())
+    write(out / "server", server_seeds(sys.argv[1]))
+
+
+if __name__ == "__main__":
+    main()
