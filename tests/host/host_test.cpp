@@ -16,6 +16,7 @@
 
 #include "client/protocol.h"
 #include "tests/host/probe_library.h"
+#include "tests/support/raw_connection.h"
 #include "tests/support/rpc_client.h"
 #include "tests/support/server_process.h"
 #include "xdr/primitive_filters.h"
@@ -26,43 +27,6 @@ using namespace qovix::protocol;
 using namespace std::chrono_literals;
 
 const Transport kTransports[] = {Transport::Tcp, Transport::Udp};
-
-// A plain TCP connection, for clients that misbehave.
-class RawConnection {
- public:
-  explicit RawConnection(std::uint16_t port) : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  }
-  ~RawConnection() { close(fd_); }
-  RawConnection(const RawConnection&) = delete;
-  RawConnection& operator=(const RawConnection&) = delete;
-
-  bool connected() const { return connected_; }
-  bool send(const Bytes& bytes) {
-    return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
-           static_cast<ssize_t>(bytes.size());
-  }
-  // Whether the server closed the connection within `timeout`.
-  bool closedByServer(std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-      pollfd entry{fd_, POLLIN, 0};
-      if (poll(&entry, 1, 50) <= 0) continue;
-      char buffer[256];
-      const ssize_t got = recv(fd_, buffer, sizeof buffer, 0);
-      if (got <= 0) return true;
-    }
-    return false;
-  }
-
- private:
-  int fd_;
-  bool connected_ = false;
-};
 
 class Host : public ::testing::Test {
  protected:

@@ -1,0 +1,28 @@
+#pragma once
+
+// A plain TCP connection to a server on loopback, for clients that
+// misbehave: it sends bytes as given and reads nothing unless asked.
+
+#include <chrono>
+#include <cstdint>
+
+#include "tests/support/wire_bytes.h"
+
+class RawConnection {
+ public:
+  explicit RawConnection(std::uint16_t port);
+  ~RawConnection();
+  RawConnection(const RawConnection&) = delete;
+  RawConnection& operator=(const RawConnection&) = delete;
+
+  bool connected() const { return connected_; }
+  // Sends all of `bytes`; false when the connection would not take them.
+  bool send(const Bytes& bytes);
+  // Whether the server closed the connection within `timeout` (what it sent
+  // before is read and dropped).
+  bool closedByServer(std::chrono::milliseconds timeout);
+
+ private:
+  int fd_;
+  bool connected_ = false;
+};
