@@ -62,10 +62,9 @@ const char* nameOf(Placement placement) {
 }
 
 std::uint32_t procedureNumber(const char* label) {
-  for (std::size_t i = 0; i < kProcedureListingSize; ++i) {
-    if (std::string(kProcedureListing[i].label) == label) return kProcedureListing[i].number;
-  }
-  throw std::runtime_error(std::string("no procedure ") + label);
+  const ProcedureListing* found = findProcedureByLabel(label);
+  if (found == nullptr) throw std::runtime_error(std::string("no procedure ") + label);
+  return found->number;
 }
 
 void pin(pid_t pid, int cpu) {

@@ -21,12 +21,8 @@
 namespace {
 
 CallAddress addressOf(const char* label) {
-  for (std::size_t i = 0; i < kProcedureListingSize; ++i) {
-    if (std::string(kProcedureListing[i].label) == label) {
-      return {kProcedureListing[i].classNumber, 0, kProcedureListing[i].number};
-    }
-  }
-  return {};
+  const ProcedureListing* found = findProcedureByLabel(label);
+  return found != nullptr ? CallAddress{found->classNumber, 0, found->number} : CallAddress{};
 }
 
 // What any procedure costs besides the library: its handle decoded, a handle

@@ -2,7 +2,7 @@
 
 // A connection to a qovixd: calls any procedure of the model, cast and host
 // programs with arguments given as fields, and gives back its result. The
-// generated typed calls (client_model.h) and the qovix tool build on it.
+// typed calls of client_model.h and the qovix tool build on it.
 //
 //   qovix::client::Connection server("127.0.0.1", 20241);
 //   auto repository = server.repository();

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 struct ProcedureListing {
   std::uint32_t classNumber;
@@ -22,3 +23,7 @@ struct ProcedureListing {
 
 extern const ProcedureListing kProcedureListing[];
 extern const std::size_t kProcedureListingSize;
+
+// The procedure labelled `label` ("QOVIXTaggedValue_get_tag_0"); null when
+// there is none.
+const ProcedureListing* findProcedureByLabel(std::string_view label);

@@ -1,7 +1,7 @@
 #pragma once
 
 // The model's class operations, written once against the store; the
-// generated members call them. Derived collections answer the members' ids
+// members of the model classes call them. Derived collections answer the members' ids
 // in a stable order (the order found, each once).
 
 #include <initializer_list>

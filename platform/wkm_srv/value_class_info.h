@@ -1,8 +1,8 @@
 #pragma once
 
 // What the converter and the model library need to know about each data-value
-// class without naming it: its number, its payload, and how to make one.
-// Generated from the catalogue's data types.
+// class without naming it: its number, its payload, and how to make one. The
+// table of these is written by the generator from the catalogue's data types.
 
 #include <cstdint>
 #include <span>

@@ -30,13 +30,10 @@ const char* const kObjectsMade[] = {
     "QOVIXOperation_create_1",   "QOVIXMultiplicity_create_1",
 };
 
-CallAddress addressOf(const std::string& label) {
-  for (std::size_t i = 0; i < kProcedureListingSize; ++i) {
-    if (label == kProcedureListing[i].label) {
-      return {kProcedureListing[i].classNumber, 0, kProcedureListing[i].number};
-    }
-  }
-  std::abort();
+CallAddress addressOf(const char* label) {
+  const ProcedureListing* found = findProcedureByLabel(label);
+  if (found == nullptr) std::abort();
+  return {found->classNumber, 0, found->number};
 }
 
 std::vector<std::uint8_t> word(std::uint32_t value) {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <map>
 #include <utility>
 
 #include "client/procedure_listing.h"
@@ -20,20 +19,12 @@ struct Address {
 };
 
 Address addressOf(const std::string& label) {
-  static const std::map<std::string, Address> addresses = [] {
-    std::map<std::string, Address> built;
-    for (std::size_t i = 0; i < kProcedureListingSize; ++i) {
-      built[kProcedureListing[i].label] = {kProcedureListing[i].classNumber,
-                                           kProcedureListing[i].number};
-    }
-    return built;
-  }();
-  const auto found = addresses.find(label);
-  if (found == addresses.end()) {
+  const ProcedureListing* found = findProcedureByLabel(label);
+  if (found == nullptr) {
     ADD_FAILURE() << "no procedure " << label;
     return {0, 0};
   }
-  return found->second;
+  return {found->classNumber, found->number};
 }
 
 std::uint32_t classNumberOf(const std::string& className) {

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <memory>
 
 #include "client/procedure_listing.h"
@@ -27,20 +26,12 @@ bool_t takeRawBody(XDR* xdrs, RawBody* body) {
 }
 
 std::pair<std::uint32_t, std::uint32_t> addressOf(const std::string& label) {
-  static const auto addresses = [] {
-    std::map<std::string, std::pair<std::uint32_t, std::uint32_t>> built;
-    for (std::size_t i = 0; i < kProcedureListingSize; ++i) {
-      built[kProcedureListing[i].label] = {kProcedureListing[i].classNumber,
-                                           kProcedureListing[i].number};
-    }
-    return built;
-  }();
-  const auto found = addresses.find(label);
-  if (found == addresses.end()) {
+  const ProcedureListing* found = findProcedureByLabel(label);
+  if (found == nullptr) {
     ADD_FAILURE() << "no procedure " << label;
     return {0, 0};
   }
-  return found->second;
+  return {found->classNumber, found->number};
 }
 
 ReplyStatus statusOf(clnt_stat status) {
