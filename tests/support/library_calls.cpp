@@ -64,11 +64,8 @@ InteropHandle LibraryCalls::handle(const std::string& label, const Bytes& argume
 }
 
 std::int32_t LibraryCalls::integer(const std::string& label, const Bytes& arguments) {
-  const Reply reply = call(label, arguments);
-  std::int32_t number = 0;
-  EXPECT_EQ(reply.status, ReplyStatus::Success) << label;
-  EXPECT_TRUE(decode(X_udt_integer, number, reply.body).decoded) << label;
-  return number;
+  SCOPED_TRACE(label);
+  return integerOf(call(label, arguments));
 }
 
 DecodedValue LibraryCalls::value(const std::string& label, const Bytes& arguments) {

@@ -83,11 +83,8 @@ InteropHandle RemoteCalls::handle(const std::string& label, const Bytes& argumen
 }
 
 std::int32_t RemoteCalls::integer(const std::string& label, const Bytes& arguments) {
-  const Reply reply = call(label, arguments);
-  std::int32_t number = 0;
-  EXPECT_EQ(reply.status, ReplyStatus::Success) << label;
-  EXPECT_TRUE(decode(X_udt_integer, number, reply.body).decoded) << label;
-  return number;
+  SCOPED_TRACE(label);
+  return integerOf(call(label, arguments));
 }
 
 std::u16string RemoteCalls::text(const std::string& label, const Bytes& arguments) {

@@ -24,6 +24,13 @@ InteropHandle handleOf(const Reply& reply) {
   return handle;
 }
 
+std::int32_t integerOf(const Reply& reply) {
+  std::int32_t number = 0;
+  EXPECT_EQ(reply.status, ReplyStatus::Success);
+  EXPECT_TRUE(decode(X_udt_integer, number, reply.body).decoded) << hex(reply.body);
+  return number;
+}
+
 DecodedValue valueOf(const Reply& reply) {
   DecodedValue result;
   if (reply.status != ReplyStatus::Success) return result;

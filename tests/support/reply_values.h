@@ -29,3 +29,5 @@ struct DecodedValue {
 // data value.
 InteropHandle handleOf(const Reply& reply);
 DecodedValue valueOf(const Reply& reply);
+// A successful reply holding one signed word (X_udt_integer or X_udt_boolean).
+std::int32_t integerOf(const Reply& reply);
