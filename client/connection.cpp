@@ -2,6 +2,7 @@
 
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <rpc/clnt_soc.h>
 #include <sys/socket.h>
 
@@ -143,8 +144,29 @@ Connection::~Connection() {
   for (auto& [program, client] : clients_) clnt_destroy(client);
 }
 
+namespace {
+
+// Whether the server has closed a TCP connection that has no call
+// outstanding (it closes idle ones). Such a connection has nothing to read
+// unless it has ended.
+bool serverHungUp(CLIENT* client) {
+  int fd = -1;
+  if (!clnt_control(client, CLGET_FD, reinterpret_cast<char*>(&fd)) || fd < 0) return false;
+  pollfd entry{fd, POLLIN, 0};
+  return poll(&entry, 1, 0) > 0;
+}
+
+}  // namespace
+
 CLIENT* Connection::clientFor(std::uint32_t program, std::uint32_t version) {
   if (const auto cached = clients_.find(program); cached != clients_.end()) {
+    if (transport_ == Transport::Tcp && serverHungUp(cached->second)) {
+      // Reconnect before sending: the call has not been made yet, so
+      // nothing is lost or done twice.
+      clnt_destroy(cached->second);
+      clients_.erase(cached);
+      return clientFor(program, version);
+    }
     clnt_control(cached->second, CLSET_VERS, reinterpret_cast<char*>(&version));
     return cached->second;
   }

@@ -50,7 +50,8 @@ udt_integer handleCount() { return static_cast<udt_integer>(vorn_os::handleCount
 Identity identity(InteropHandle handle) {
   const auto* object = dynamic_cast<const VornPersistentObject*>(vorn_os::objectPart(handle));
   if (object == nullptr || object->isValid() == 0) return {0, 0};
-  return {object->objectId(), static_cast<udt_integer>(object->store()->classOf(object->objectId()))};
+  return {object->objectId(),
+          static_cast<udt_integer>(object->store()->classOf(object->objectId()))};
 }
 
 }  // namespace host_services

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <variant>
 
+#include "host/connection_limits.h"
 #include "host/host_error.h"
 #include "host/loaded_library.h"
 #include "host/options.h"
@@ -13,10 +14,16 @@
 #include "host/rpc_endpoints.h"
 #include "host/serve_loop.h"
 #include "host/served_repository.h"
+#include "host/stream_listener.h"
 
 namespace {
 
 int serve(const HostOptions& options) {
+  const ConnectionLimits limits = fitToDescriptorLimit(options.connectionLimits);
+  if (limits.maxConnections < options.connectionLimits.maxConnections) {
+    std::fprintf(stderr, "qovixd: the descriptor limit allows %zu connections, not %zu\n",
+                 limits.maxConnections, options.connectionLimits.maxConnections);
+  }
   const SignalWatch signals{SIGINT, SIGTERM};
   const LoadedLibrary library(options.libraryPath.empty() ? LoadedLibrary::besideExecutable()
                                                           : options.libraryPath);
@@ -25,12 +32,13 @@ int serve(const HostOptions& options) {
   ServedRepository repository(options.repositoryName, options.documentFolder);
   startServing(library.entry(), repository.handle());
   {
-    const RpcEndpoints endpoints(options.bindAddress, options.port, options.registerWithRpcbind);
+    const RpcEndpoints endpoints(options.bindAddress, options.port, options.registerWithRpcbind,
+                                 limits);
     std::printf("qovixd listening on %s (tcp, udp)\n", endpoints.listeningAddress().c_str());
     std::fflush(stdout);
-    const int signal = serveUntilSignalled(signals);
+    const int signal = serveUntilSignalled(signals, endpoints.connections());
     std::fprintf(stderr, "qovixd: %s, stopping\n", strsignal(signal));
-    closeConnections(endpoints);
+    endpoints.connections().closeAll();
   }
   stopServing();
   return 0;  // the library unloads as `library` goes, running its at-exit list

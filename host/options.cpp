@@ -31,6 +31,20 @@ std::optional<std::uint16_t> parsePort(std::string_view text) {
   return static_cast<std::uint16_t>(value);
 }
 
+std::optional<unsigned> parseCount(std::string_view text, unsigned least, unsigned most) {
+  unsigned value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || value < least || value > most) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+// Bounds for the connection options: far beyond any descriptor limit, and a
+// day of idleness.
+constexpr unsigned kMostConnections = 1u << 20;
+constexpr unsigned kMostIdleSeconds = 86400;
+
 }  // namespace
 
 std::string hostHelpText() {
@@ -48,6 +62,15 @@ std::string hostHelpText() {
          "                    it is kept in memory while qovixd runs\n"
          "  --documents DIR   the folder packages are externalized to and internalized\n"
          "                    from (default: none, and those operations fail)\n"
+         "  --max-connections N\n"
+         "                    keep at most N TCP connections (default " +
+         std::to_string(ConnectionLimits{}.maxConnections) +
+         "); with N open, a new\n"
+         "                    connection ends the least recently active one\n"
+         "  --idle-seconds S  close a TCP connection that sends nothing for S seconds\n"
+         "                    (default " +
+         std::to_string(ConnectionLimits{}.idleTimeout.count()) +
+         "; 0 keeps idle connections open)\n"
          "  --register        also register the programs with the running rpcbind\n"
          "  --help            show this help and exit\n"
          "\n"
@@ -77,7 +100,8 @@ std::variant<HostOptions, CommandLineExit> parseHostOptions(int argc, const char
       continue;
     }
     if (name != "--bind" && name != "--port" && name != "--library" &&
-        name != "--repository-name" && name != "--documents") {
+        name != "--repository-name" && name != "--documents" && name != "--max-connections" &&
+        name != "--idle-seconds") {
       return usageError("unknown option '" + std::string(name) + "'");
     }
     if (!value) {
@@ -100,6 +124,20 @@ std::variant<HostOptions, CommandLineExit> parseHostOptions(int argc, const char
     } else if (name == "--repository-name") {
       if (value->empty()) return usageError("--repository-name needs a name");
       options.repositoryName = *value;
+    } else if (name == "--max-connections") {
+      const auto count = parseCount(*value, 1, kMostConnections);
+      if (!count) {
+        return usageError("--max-connections needs a number from 1 to " +
+                          std::to_string(kMostConnections) + ", not '" + *value + "'");
+      }
+      options.connectionLimits.maxConnections = *count;
+    } else if (name == "--idle-seconds") {
+      const auto seconds = parseCount(*value, 0, kMostIdleSeconds);
+      if (!seconds) {
+        return usageError("--idle-seconds needs a number from 0 to " +
+                          std::to_string(kMostIdleSeconds) + ", not '" + *value + "'");
+      }
+      options.connectionLimits.idleTimeout = std::chrono::seconds(*seconds);
     } else {
       if (value->empty()) return usageError("--documents needs a folder");
       options.documentFolder = *value;

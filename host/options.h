@@ -7,6 +7,7 @@
 #include <variant>
 
 #include "client/protocol.h"
+#include "host/connection_limits.h"
 
 struct HostOptions {
   std::string bindAddress = "127.0.0.1";               // a numeric IPv4 or IPv6 address
@@ -15,6 +16,7 @@ struct HostOptions {
   std::string repositoryName = "repository";
   std::string documentFolder;  // empty: no documents
   bool registerWithRpcbind = false;
+  ConnectionLimits connectionLimits;
 };
 
 // What to do instead of serving: print `text` (to stdout for help, else to

@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <netconfig.h>
 #include <netinet/in.h>
-#include <rpc/rpc_com.h>
 #include <rpc/rpcb_clnt.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -13,16 +12,16 @@
 #include <utility>
 
 #include "client/protocol.h"
+#include "host/datagram_transport.h"
 #include "host/host_error.h"
 #include "host/program_dispatch.h"
-#include "xdr/wire_types.h"
+#include "host/stream_listener.h"
 
 namespace {
 
 using namespace qovix::protocol;
 
 constexpr int kPortAttempts = 50;
-constexpr u_int kDatagramBytes = 65536;  // the largest UDP call or reply
 
 // A socket that closes itself unless handed over.
 class Socket {
@@ -145,46 +144,23 @@ void forEachProgramVersion(Visit visit) {
 }  // namespace
 
 RpcEndpoints::RpcEndpoints(const std::string& bindAddress, std::uint16_t port,
-                           bool registerWithRpcbind)
+                           bool registerWithRpcbind, ConnectionLimits limits)
     : address_(bindAddress) {
   BoundSockets sockets = bindBoth(bindAddress, port);
   port_ = sockets.port;
 
-  // Connections are read without blocking and their records are bounded, so
-  // a client that stalls mid-record or sends too much cannot hold the server.
-  int maxRecord = static_cast<int>(kMaxCallRecordBytes);
-  rpc_control(RPC_SVC_CONNMAXREC_SET, &maxRecord);
-
-  tcp_ = svc_vc_create(sockets.tcp.get(), 0, 0);
-  if (tcp_ == nullptr) throw HostError("cannot create the TCP transport");
-  sockets.tcp.release();  // the transport closes it
-  udp_ = svc_dg_create(sockets.udp.get(), kDatagramBytes, kDatagramBytes);
-  if (udp_ == nullptr) {
-    svc_destroy(tcp_);
-    throw HostError("cannot create the UDP transport");
-  }
-  sockets.udp.release();
-
-  try {
-    registerPrograms(tcp_);
-    registerPrograms(udp_);
-    if (registerWithRpcbind) announceToRpcbind();
-  } catch (...) {
-    svc_destroy(udp_);
-    svc_destroy(tcp_);
-    throw;
-  }
+  tcp_ = std::make_unique<StreamListener>(sockets.tcp.release(), limits);
+  udp_ = std::make_unique<DatagramTransport>(sockets.udp.release());
+  registerPrograms(tcp_->xprt());
+  registerPrograms(udp_->xprt());
+  if (registerWithRpcbind) announceToRpcbind();
 }
 
 RpcEndpoints::~RpcEndpoints() {
   if (registeredWithRpcbind_) withdrawFromRpcbind();
-  svc_destroy(udp_);
-  svc_destroy(tcp_);
 }
 
 std::string RpcEndpoints::listeningAddress() const { return describe(address_, port_); }
-
-bool RpcEndpoints::owns(int fd) const { return fd == tcp_->xp_fd || fd == udp_->xp_fd; }
 
 void RpcEndpoints::registerPrograms(SVCXPRT* transport) {
   forEachProgramVersion([&](std::uint32_t program, std::uint32_t version, auto dispatch) {
@@ -199,7 +175,7 @@ void RpcEndpoints::announceToRpcbind() {
   // Clear what an earlier server that did not stop cleanly left behind;
   // rpcbind refuses to register a program version twice.
   withdrawFromRpcbind();
-  for (SVCXPRT* transport : {tcp_, udp_}) {
+  for (SVCXPRT* transport : {tcp_->xprt(), udp_->xprt()}) {
     netconfig* config = getnetconfigent(transport->xp_netid);
     if (config == nullptr)
       throw HostError("no network configuration for " + std::string(transport->xp_netid));

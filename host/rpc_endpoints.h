@@ -6,15 +6,23 @@
 #include <rpc/rpc.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
+
+#include "host/connection_limits.h"
+
+class DatagramTransport;
+class StreamListener;
 
 class RpcEndpoints {
  public:
   // Binds, listens and registers; throws HostError with the reason when the
   // address or port cannot be had. Port 0 picks a port free for both
   // protocols.
-  RpcEndpoints(const std::string& bindAddress, std::uint16_t port, bool registerWithRpcbind);
-  // Withdraws any rpcbind registration and destroys both transports.
+  RpcEndpoints(const std::string& bindAddress, std::uint16_t port, bool registerWithRpcbind,
+               ConnectionLimits limits = {});
+  // Withdraws any rpcbind registration, ends every connection and destroys
+  // both transports.
   ~RpcEndpoints();
   RpcEndpoints(const RpcEndpoints&) = delete;
   RpcEndpoints& operator=(const RpcEndpoints&) = delete;
@@ -22,8 +30,7 @@ class RpcEndpoints {
   std::uint16_t port() const { return port_; }
   // "ADDRESS:PORT", with an IPv6 address in brackets.
   std::string listeningAddress() const;
-  // Whether `fd` is one of the two transports themselves (not a connection).
-  bool owns(int fd) const;
+  StreamListener& connections() const { return *tcp_; }
 
  private:
   void registerPrograms(SVCXPRT* transport);
@@ -32,7 +39,7 @@ class RpcEndpoints {
 
   std::string address_;
   std::uint16_t port_ = 0;
-  SVCXPRT* tcp_ = nullptr;
-  SVCXPRT* udp_ = nullptr;
+  std::unique_ptr<StreamListener> tcp_;
+  std::unique_ptr<DatagramTransport> udp_;
   bool registeredWithRpcbind_ = false;
 };

@@ -3,7 +3,6 @@
 #include <poll.h>
 #include <rpc/rpc.h>
 #include <sys/signalfd.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,7 +10,7 @@
 #include <vector>
 
 #include "host/host_error.h"
-#include "host/rpc_endpoints.h"
+#include "host/stream_listener.h"
 
 SignalWatch::SignalWatch(std::initializer_list<int> signals) {
   sigset_t mask;
@@ -30,34 +29,23 @@ int SignalWatch::take() const {
   return static_cast<int>(info.ssi_signo);
 }
 
-int serveUntilSignalled(const SignalWatch& signals) {
+int serveUntilSignalled(const SignalWatch& signals, StreamListener& connections) {
   std::vector<pollfd> watched;
   for (;;) {
+    const int timeout = connections.closeIdle(StreamListener::Clock::now());
     // The runtime's own table first, laid out as it expects, then the signal
     // descriptor after it where the runtime never looks.
     const int transports = svc_max_pollfd;
     watched.assign(svc_pollfd, svc_pollfd + transports);
     watched.push_back({signals.fd(), POLLIN, 0});
 
-    const int ready = poll(watched.data(), watched.size(), -1);
+    const int ready = poll(watched.data(), watched.size(), timeout);
     if (ready < 0) {
       if (errno == EINTR) continue;
       throw HostError(std::string("poll failed: ") + std::strerror(errno));
     }
+    if (ready == 0) continue;
     if (watched.back().revents != 0) return signals.take();
     svc_getreq_poll(watched.data(), ready);
   }
-}
-
-void closeConnections(const RpcEndpoints& endpoints) {
-  std::vector<pollfd> connections(svc_pollfd, svc_pollfd + svc_max_pollfd);
-  int closing = 0;
-  for (pollfd& entry : connections) {
-    entry.revents = 0;
-    if (entry.fd < 0 || endpoints.owns(entry.fd)) continue;
-    shutdown(entry.fd, SHUT_RDWR);
-    entry.revents = POLLIN;
-    ++closing;
-  }
-  if (closing > 0) svc_getreq_poll(connections.data(), closing);
 }

@@ -4,7 +4,7 @@
 
 #include <initializer_list>
 
-class RpcEndpoints;
+class StreamListener;
 
 // Blocks the given signals for normal delivery and reports them through a
 // descriptor the event loop watches, so a stop request never interrupts a
@@ -25,9 +25,6 @@ class SignalWatch {
 };
 
 // Serves every registered transport until one of the watched signals
-// arrives, and returns that signal.
-int serveUntilSignalled(const SignalWatch& signals);
-
-// Ends every client connection: each is shut down and handed to the runtime,
-// which sees the end of the stream and destroys its transport.
-void closeConnections(const RpcEndpoints& endpoints);
+// arrives, and returns that signal. Between calls, connections idle past
+// their timeout are closed.
+int serveUntilSignalled(const SignalWatch& signals, StreamListener& connections);

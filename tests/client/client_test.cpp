@@ -246,6 +246,18 @@ TEST(ClientFailures, AServerThatGoesAwayIsAConnectionLost) {
   }
 }
 
+// qovixd closes idle connections; the next call reconnects first, and the
+// handles from before still name their objects.
+TEST(ClientFailures, AConnectionClosedForIdlenessIsReopenedBeforeTheNextCall) {
+  ServerProcess server({"--idle-seconds", "1"});
+  Connection connection("127.0.0.1", server.port());
+  const RepositoryRef repository{connection.repository()};
+  const auto model = Model::create(connection, repository);
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  EXPECT_EQ(connection.className(model.handle), "QOVIXModel");
+  EXPECT_EQ(connection.repository(), repository.handle);
+}
+
 TEST(ClientLoad, ReadingAndReleasingKeepsTheRegistryFlat) {
   ServerProcess server;
   Connection connection("127.0.0.1", server.port());

@@ -21,6 +21,18 @@ TEST(HostOptions, DefaultsServeLoopbackOnTheDocumentedPort) {
   EXPECT_FALSE(options.registerWithRpcbind);
   EXPECT_EQ(options.repositoryName, "repository");
   EXPECT_TRUE(options.documentFolder.empty());
+  EXPECT_EQ(options.connectionLimits.maxConnections, 1000u);
+  EXPECT_EQ(options.connectionLimits.idleTimeout, std::chrono::seconds(300));
+}
+
+TEST(HostOptions, ConnectionLimits) {
+  const auto parsed = parse({"--max-connections", "1", "--idle-seconds=0"});
+  ASSERT_TRUE(std::holds_alternative<HostOptions>(parsed));
+  const auto& limits = std::get<HostOptions>(parsed).connectionLimits;
+  EXPECT_EQ(limits.maxConnections, 1u);
+  EXPECT_EQ(limits.idleTimeout, std::chrono::seconds(0)) << "zero keeps idle connections";
+  const auto most = parse({"--max-connections=1048576", "--idle-seconds", "86400"});
+  ASSERT_TRUE(std::holds_alternative<HostOptions>(most));
 }
 
 TEST(HostOptions, ValuesAfterTheNameOrAnEqualsSign) {
@@ -49,6 +61,11 @@ TEST(HostOptions, MalformedValuesAreUsageErrors) {
                                              {"--bind="},
                                              {"--library="},
                                              {"--register=yes"},
+                                             {"--max-connections", "0"},
+                                             {"--max-connections", "1048577"},
+                                             {"--max-connections", "-5"},
+                                             {"--idle-seconds", "86401"},
+                                             {"--idle-seconds", "1.5"},
                                              {"-p", "80"}}) {
     const auto parsed = parse(arguments);
     ASSERT_TRUE(std::holds_alternative<CommandLineExit>(parsed)) << arguments[0];

@@ -5,6 +5,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 RawConnection::RawConnection(std::uint16_t port)
     : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
   sockaddr_in address{};
@@ -30,4 +32,28 @@ bool RawConnection::closedByServer(std::chrono::milliseconds timeout) {
     if (recv(fd_, buffer, sizeof buffer, 0) <= 0) return true;
   }
   return false;
+}
+
+std::optional<Bytes> RawConnection::receiveRecord(std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  Bytes received;
+  auto readUntil = [&](std::size_t size) {
+    while (received.size() < size) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      pollfd entry{fd_, POLLIN, 0};
+      if (left.count() <= 0 || poll(&entry, 1, static_cast<int>(left.count())) <= 0) return false;
+      std::uint8_t buffer[65536];
+      const ssize_t count = recv(fd_, buffer, std::min(sizeof buffer, size - received.size()), 0);
+      if (count <= 0) return false;
+      received.insert(received.end(), buffer, buffer + count);
+    }
+    return true;
+  };
+  if (!readUntil(4)) return std::nullopt;
+  const std::uint32_t mark = (std::uint32_t{received[0]} << 24) |
+                             (std::uint32_t{received[1]} << 16) |
+                             (std::uint32_t{received[2]} << 8) | std::uint32_t{received[3]};
+  if (!readUntil(4 + (mark & 0x7FFFFFFFu))) return std::nullopt;
+  return Bytes(received.begin() + 4, received.end());
 }

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 
 #include "tests/support/wire_bytes.h"
 
@@ -18,6 +19,9 @@ class RawConnection {
   bool connected() const { return connected_; }
   // Sends all of `bytes`; false when the connection would not take them.
   bool send(const Bytes& bytes);
+  // The data of the next record the server sends (one fragment, as qovixd
+  // sends them), or nothing when none arrives within `timeout`.
+  std::optional<Bytes> receiveRecord(std::chrono::milliseconds timeout);
   // Whether the server closed the connection within `timeout` (what it sent
   // before is read and dropped).
   bool closedByServer(std::chrono::milliseconds timeout);

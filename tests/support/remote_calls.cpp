@@ -21,7 +21,11 @@ struct RawBody {
 bool_t takeRawBody(XDR* xdrs, RawBody* body) {
   if (xdrs->x_op != XDR_DECODE) return TRUE;
   std::uint32_t word = 0;
-  while (xdr_u_int32_t(xdrs, &word)) body->bytes = body->bytes + words({word});
+  while (xdr_u_int32_t(xdrs, &word)) {
+    for (int shift = 24; shift >= 0; shift -= 8) {
+      body->bytes.push_back(static_cast<std::uint8_t>(word >> shift));
+    }
+  }
   return TRUE;
 }
 

@@ -7,7 +7,11 @@
 Bytes textValue(ValueClassId valueClass, std::u16string_view text) {
   Bytes bytes = words(
       {10, static_cast<std::uint32_t>(valueClass), static_cast<std::uint32_t>(text.size() + 1)});
-  for (char16_t unit : text) bytes = bytes + words({unit});
+  bytes.reserve(bytes.size() + 4 * (text.size() + 1));
+  for (char16_t unit : text) {
+    const Bytes word = words({unit});
+    bytes.insert(bytes.end(), word.begin(), word.end());
+  }
   return bytes + words({0});
 }
 

@@ -1,0 +1,49 @@
+#pragma once
+
+// qovixd's UDP transport. The runtime's own datagram transport decodes
+// arguments from a buffer sized for the largest datagram, so a call whose
+// arguments stop short is completed with whatever an earlier datagram left
+// there. This one receives into its own buffer and decodes arguments from
+// exactly the bytes that arrived: a short call is garbage arguments. A reply
+// too large for a datagram is answered as a system error instead of being
+// dropped.
+
+#include <rpc/rpc.h>
+#include <sys/socket.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "host/borrowed_transport.h"
+
+class DatagramTransport {
+ public:
+  // Takes over `fd`, a bound UDP socket, which is closed with the transport.
+  // Throws HostError when the runtime cannot make a transport of it.
+  explicit DatagramTransport(int fd);
+  ~DatagramTransport();
+  DatagramTransport(const DatagramTransport&) = delete;
+  DatagramTransport& operator=(const DatagramTransport&) = delete;
+
+  SVCXPRT* xprt() const { return transport_->get(); }
+
+ private:
+  static bool_t receive(SVCXPRT* xprt, rpc_msg* message);
+  static xprt_stat status(SVCXPRT* xprt);
+  static bool_t getArguments(SVCXPRT* xprt, xdrproc_t filter, void* record);
+  static bool_t reply(SVCXPRT* xprt, rpc_msg* message);
+  static void destroy(SVCXPRT* xprt);
+
+  static const TransportOperations kOperations;
+
+  std::optional<BorrowedTransport> transport_;
+  netbuf runtimeCaller_{};  // given back with the transport
+
+  sockaddr_storage caller_{};
+  std::vector<char> received_;
+  std::vector<char> sending_;
+  XDR arguments_{};  // over the bytes of the last call received, after its header
+  std::uint32_t xid_ = 0;
+};

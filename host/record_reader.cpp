@@ -1,0 +1,88 @@
+#include "host/record_reader.h"
+
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+constexpr std::size_t kMarkBytes = 4;
+constexpr std::uint32_t kLastFragment = 0x80000000u;
+// Above this, a buffer that has emptied is given back rather than kept.
+constexpr std::size_t kKeptBufferBytes = 64 * 1024;
+
+std::uint32_t markAt(const char* bytes) {
+  const auto* b = reinterpret_cast<const unsigned char*>(bytes);
+  return (std::uint32_t{b[0]} << 24) | (std::uint32_t{b[1]} << 16) | (std::uint32_t{b[2]} << 8) |
+         std::uint32_t{b[3]};
+}
+
+}  // namespace
+
+RecordReader::Scan RecordReader::scan(std::size_t from) const {
+  Scan result{Next::NeedMore};
+  std::size_t data = 0;
+  for (std::size_t at = from;;) {
+    if (end_ - at < kMarkBytes) return result;
+    const std::uint32_t mark = markAt(buffer_.data() + at);
+    const std::size_t length = mark & ~kLastFragment;
+    data += length;
+    ++result.fragments;
+    // Judged on the marks alone, before the data arrives.
+    if (data > maxRecordBytes_ || result.fragments > kMaxFragments) {
+      result.outcome = Next::TooLarge;
+      return result;
+    }
+    at += kMarkBytes;
+    if (end_ - at < length) return result;
+    at += length;
+    if ((mark & kLastFragment) != 0) {
+      result.outcome = Next::Record;
+      result.end = at;
+      return result;
+    }
+  }
+}
+
+void RecordReader::dropDelivered() {
+  begin_ = delivered_;
+  record_ = {};
+  if (begin_ == end_) {
+    begin_ = delivered_ = end_ = 0;
+    if (buffer_.size() > kKeptBufferBytes) buffer_ = {};
+    if (joined_.capacity() > kKeptBufferBytes) joined_ = {};
+  }
+}
+
+std::span<char> RecordReader::space(std::size_t bytes) {
+  dropDelivered();
+  if (begin_ > 0) {
+    std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+    end_ -= begin_;
+    begin_ = delivered_ = 0;
+  }
+  if (buffer_.size() - end_ < bytes) buffer_.resize(end_ + bytes);
+  return {buffer_.data() + end_, buffer_.size() - end_};
+}
+
+RecordReader::Next RecordReader::next() {
+  dropDelivered();
+  const Scan found = scan(begin_);
+  if (found.outcome != Next::Record) return found.outcome;
+
+  if (found.fragments == 1) {
+    record_ = {buffer_.data() + begin_ + kMarkBytes, found.end - begin_ - kMarkBytes};
+  } else {
+    joined_.clear();
+    for (std::size_t at = begin_; at < found.end;) {
+      const std::size_t length = markAt(buffer_.data() + at) & ~kLastFragment;
+      const char* data = buffer_.data() + at + kMarkBytes;
+      joined_.insert(joined_.end(), data, data + length);
+      at += kMarkBytes + length;
+    }
+    record_ = joined_;
+  }
+  delivered_ = found.end;
+  return Next::Record;
+}
+
+bool RecordReader::hasRecord() const { return scan(delivered_).outcome == Next::Record; }

@@ -1,0 +1,139 @@
+#include "host/stream_connection.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "host/reply_encoding.h"
+#include "host/stream_listener.h"
+#include "xdr/wire_types.h"
+
+namespace {
+
+constexpr std::size_t kReadBytes = 64 * 1024;
+constexpr std::size_t kMarkBytes = 4;
+constexpr std::uint32_t kLastFragment = 0x80000000u;
+// A reply goes out as one fragment, whose length has 31 bits.
+constexpr std::size_t kLargestReply = 0x7FFFFFFF;
+// How long a client may leave a reply untaken before it loses the connection.
+constexpr auto kWriteTimeout = std::chrono::seconds(2);
+
+}  // namespace
+
+const TransportOperations StreamConnection::kOperations = {
+    .xp_recv = &StreamConnection::receive,
+    .xp_stat = &StreamConnection::status,
+    .xp_getargs = &StreamConnection::getArguments,
+    .xp_reply = &StreamConnection::reply,
+    .xp_freeargs = &freeDecodedArguments,
+    .xp_destroy = &StreamConnection::destroy,
+};
+
+StreamConnection::StreamConnection(SVCXPRT* connection, StreamListener& listener)
+    : listener_(listener),
+      reader_(kMaxCallRecordBytes),
+      transport_(connection, &kOperations, this) {}
+
+bool StreamConnection::readSome() {
+  const auto room = reader_.space(kReadBytes);
+  const ssize_t count = read(fd(), room.data(), room.size());
+  if (count > 0) {
+    reader_.received(static_cast<std::size_t>(count));
+    return true;
+  }
+  if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return true;
+  return false;  // the client hung up, or the connection broke
+}
+
+bool_t StreamConnection::receive(SVCXPRT* xprt, rpc_msg* message) {
+  auto& self = BorrowedTransport::ownerOf<StreamConnection>(xprt);
+  self.lastActive_ = Clock::now();
+  for (bool readOnce = false;;) {
+    switch (self.reader_.next()) {
+      case RecordReader::Next::Record: {
+        const auto record = self.reader_.record();
+        xdrmem_create(&self.arguments_, const_cast<char*>(record.data()),
+                      static_cast<u_int>(record.size()), XDR_DECODE);
+        if (!xdr_callmsg(&self.arguments_, message)) {
+          self.ended_ = true;  // not a call: nothing to answer, no way to resynchronize
+          return FALSE;
+        }
+        self.xid_ = message->rm_xid;
+        return TRUE;
+      }
+      case RecordReader::Next::TooLarge:
+        self.ended_ = true;
+        return FALSE;
+      case RecordReader::Next::NeedMore: {
+        const std::size_t before = self.reader_.buffered();
+        if (readOnce) return FALSE;
+        if (!self.readSome()) {
+          self.ended_ = true;
+          return FALSE;
+        }
+        readOnce = true;
+        if (self.reader_.buffered() == before) return FALSE;  // nothing had arrived
+        break;
+      }
+    }
+  }
+}
+
+xprt_stat StreamConnection::status(SVCXPRT* xprt) {
+  const auto& self = BorrowedTransport::ownerOf<StreamConnection>(xprt);
+  if (self.ended_) return XPRT_DIED;
+  return self.reader_.hasRecord() ? XPRT_MOREREQS : XPRT_IDLE;
+}
+
+bool_t StreamConnection::getArguments(SVCXPRT* xprt, xdrproc_t filter, void* record) {
+  return filter(&BorrowedTransport::ownerOf<StreamConnection>(xprt).arguments_, record);
+}
+
+bool_t StreamConnection::reply(SVCXPRT* xprt, rpc_msg* message) {
+  auto& self = BorrowedTransport::ownerOf<StreamConnection>(xprt);
+  message->rm_xid = self.xid_;
+  std::vector<char>& out = self.listener_.replyBuffer();
+  const std::size_t length = encodeReply(*message, out, kMarkBytes, kLargestReply);
+  if (length == 0) return FALSE;
+  const std::uint32_t mark = kLastFragment | static_cast<std::uint32_t>(length);
+  for (std::size_t i = 0; i < kMarkBytes; ++i) {
+    out[i] = static_cast<char>(mark >> (8 * (kMarkBytes - 1 - i)));
+  }
+  const bool sent = self.writeAll(out.data(), kMarkBytes + length);
+  self.listener_.trimReplyBuffer();
+  if (!sent) {
+    self.ended_ = true;
+    return FALSE;
+  }
+  self.lastActive_ = Clock::now();
+  return TRUE;
+}
+
+bool StreamConnection::writeAll(const char* bytes, std::size_t length) {
+  const auto deadline = Clock::now() + kWriteTimeout;
+  while (length > 0) {
+    const ssize_t sent = send(fd(), bytes, length, MSG_NOSIGNAL);
+    if (sent > 0) {
+      bytes += sent;
+      length -= static_cast<std::size_t>(sent);
+      continue;
+    }
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+      if (left.count() <= 0) return false;
+      pollfd writable{fd(), POLLOUT, 0};
+      poll(&writable, 1, static_cast<int>(left.count()));
+      continue;
+    }
+    return false;
+  }
+  return true;
+}
+
+void StreamConnection::destroy(SVCXPRT* xprt) {
+  auto& self = BorrowedTransport::ownerOf<StreamConnection>(xprt);
+  self.listener_.forget(self.fd());  // destroys `self`
+}

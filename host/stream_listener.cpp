@@ -1,0 +1,98 @@
+#include "host/stream_listener.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "host/host_error.h"
+
+namespace {
+
+// The runtime's transports get token buffers: they never read or write.
+constexpr u_int kRuntimeBufferBytes = 512;
+// Replies up to this size keep their buffer between calls.
+constexpr std::size_t kKeptReplyBytes = 64 * 1024;
+
+}  // namespace
+
+const TransportOperations StreamListener::kOperations = {
+    .xp_recv = &StreamListener::accept,
+    .xp_stat = &StreamListener::status,
+    .xp_getargs = &StreamListener::noArguments,
+    .xp_reply = &StreamListener::noReply,
+    .xp_freeargs = &StreamListener::noArguments,
+    .xp_destroy = &StreamListener::destroy,
+};
+
+StreamListener::StreamListener(int fd, ConnectionLimits limits)
+    : limits_(limits), replyBuffer_(kKeptReplyBytes) {
+  SVCXPRT* xprt = svc_vc_create(fd, kRuntimeBufferBytes, kRuntimeBufferBytes);
+  if (xprt == nullptr) {
+    close(fd);
+    throw HostError("cannot create the TCP transport");
+  }
+  listening_.emplace(xprt, &kOperations, this);
+}
+
+StreamListener::~StreamListener() { closeAll(); }
+
+bool_t StreamListener::accept(SVCXPRT* xprt, rpc_msg*) {
+  auto& self = BorrowedTransport::ownerOf<StreamListener>(xprt);
+  int fd = accept4(xprt->xp_fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  if (fd < 0 && (errno == EMFILE || errno == ENFILE) && !self.connections_.empty()) {
+    self.closeLeastRecentlyActive();
+    fd = accept4(xprt->xp_fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  }
+  if (fd < 0) return FALSE;
+  if (self.connections_.size() >= self.limits_.maxConnections) self.closeLeastRecentlyActive();
+
+  SVCXPRT* connection = svc_fd_create(fd, kRuntimeBufferBytes, kRuntimeBufferBytes);
+  if (connection == nullptr) {
+    close(fd);
+    return FALSE;
+  }
+  self.connections_[fd] = std::make_unique<StreamConnection>(connection, self);
+  if (self.limits_.idleTimeout.count() > 0) {
+    self.nextIdleCheck_ = std::min(self.nextIdleCheck_, Clock::now() + self.limits_.idleTimeout);
+  }
+  return FALSE;  // a connection, not a call
+}
+
+xprt_stat StreamListener::status(SVCXPRT*) { return XPRT_IDLE; }
+bool_t StreamListener::noArguments(SVCXPRT*, xdrproc_t, void*) { return FALSE; }
+bool_t StreamListener::noReply(SVCXPRT*, rpc_msg*) { return FALSE; }
+// The runtime never ends a listening transport by itself; qovixd ends it by
+// destroying this object.
+void StreamListener::destroy(SVCXPRT*) {}
+
+void StreamListener::closeLeastRecentlyActive() {
+  const auto oldest = std::min_element(
+      connections_.begin(), connections_.end(),
+      [](const auto& a, const auto& b) { return a.second->lastActive() < b.second->lastActive(); });
+  if (oldest != connections_.end()) connections_.erase(oldest);
+}
+
+int StreamListener::closeIdle(Clock::time_point now) {
+  if (limits_.idleTimeout.count() == 0 || connections_.empty()) return -1;
+  if (now < nextIdleCheck_) {
+    return static_cast<int>(
+        std::chrono::ceil<std::chrono::milliseconds>(nextIdleCheck_ - now).count());
+  }
+  nextIdleCheck_ = Clock::time_point::max();
+  std::erase_if(connections_, [&](const auto& entry) {
+    const auto due = entry.second->lastActive() + limits_.idleTimeout;
+    if (due <= now) return true;
+    nextIdleCheck_ = std::min(nextIdleCheck_, due);
+    return false;
+  });
+  return closeIdle(now);
+}
+
+void StreamListener::trimReplyBuffer() {
+  if (replyBuffer_.size() > kKeptReplyBytes) {
+    replyBuffer_.resize(kKeptReplyBytes);
+    replyBuffer_.shrink_to_fit();
+  }
+}

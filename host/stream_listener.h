@@ -1,0 +1,63 @@
+#pragma once
+
+// qovixd's listening TCP transport and the connections it accepts. It keeps
+// at most the configured number of connections (a new one ends the least
+// recently active) and closes those idle past the timeout, so clients that
+// connect and go quiet cannot use up the server's descriptors.
+
+#include <rpc/rpc.h>
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
+#include "host/borrowed_transport.h"
+#include "host/connection_limits.h"
+#include "host/stream_connection.h"
+
+class StreamListener {
+ public:
+  using Clock = StreamConnection::Clock;
+
+  // Takes over `fd`, a listening TCP socket. Throws HostError when the
+  // runtime cannot make a transport of it.
+  StreamListener(int fd, ConnectionLimits limits);
+  // Ends every connection, then stops listening.
+  ~StreamListener();
+  StreamListener(const StreamListener&) = delete;
+  StreamListener& operator=(const StreamListener&) = delete;
+
+  SVCXPRT* xprt() const { return listening_->get(); }
+  std::size_t connectionCount() const { return connections_.size(); }
+
+  // Closes the connections idle past the timeout, when any can be due, and
+  // returns how many milliseconds until the next can be (-1: none can).
+  int closeIdle(Clock::time_point now);
+  void closeAll() { connections_.clear(); }
+
+  // For the connections: the buffer replies are encoded into (one reply is
+  // written at a time), and the end of a connection.
+  std::vector<char>& replyBuffer() { return replyBuffer_; }
+  void trimReplyBuffer();
+  void forget(int fd) { connections_.erase(fd); }
+
+ private:
+  static bool_t accept(SVCXPRT* xprt, rpc_msg* message);
+  static xprt_stat status(SVCXPRT* xprt);
+  static bool_t noArguments(SVCXPRT* xprt, xdrproc_t filter, void* record);
+  static bool_t noReply(SVCXPRT* xprt, rpc_msg* message);
+  static void destroy(SVCXPRT* xprt);
+
+  void closeLeastRecentlyActive();
+
+  static const TransportOperations kOperations;
+
+  ConnectionLimits limits_;
+  Clock::time_point nextIdleCheck_ = Clock::time_point::max();
+  std::vector<char> replyBuffer_;
+  std::unordered_map<int, std::unique_ptr<StreamConnection>> connections_;
+  std::optional<BorrowedTransport> listening_;
+};
