@@ -201,6 +201,7 @@ CLIENT* Connection::clientFor(std::uint32_t program, std::uint32_t version) {
 Result Connection::invoke(std::uint32_t program, std::uint32_t version, std::uint32_t procedure,
                           const std::vector<Field>& fields, ResultKind expected) {
   CLIENT* client = clientFor(program, version);
+  ++callsMade_;
   Result result;
   result.kind = expected;
   char* text = nullptr;

@@ -118,6 +118,8 @@ class Connection {
   Identity identity(std::uint32_t handle);
 
   Transport transport() const { return transport_; }
+  // Calls made on this connection, answered or not.
+  std::uint64_t callsMade() const { return callsMade_; }
 
  private:
   CLIENT* clientFor(std::uint32_t program, std::uint32_t version);
@@ -126,7 +128,8 @@ class Connection {
   std::uint16_t port_;
   Transport transport_;
   timeval timeout_;
-  std::map<std::uint32_t, CLIENT*> clients_;  // one per program; versions switch per call
+  std::map<std::uint32_t, CLIENT*> clients_;
+  std::uint64_t callsMade_ = 0;  // one per program; versions switch per call
 };
 
 const char* toString(ErrorKind kind);

@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <random>
@@ -19,6 +18,7 @@
 #include "client/procedure_listing.h"
 #include "client/protocol.h"
 #include "model_values.h"
+#include "tests/support/process_memory.h"
 #include "tests/support/raw_connection.h"
 #include "tests/support/remote_calls.h"
 #include "tests/support/rpc_client.h"
@@ -45,13 +45,7 @@ constexpr bool kAddressSanitizer = false;
 constexpr bool kAddressSanitizer = false;
 #endif
 
-long residentKilobytes(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-  }
-  return -1;
-}
+long residentKilobytes(pid_t pid) { return residentMemory(pid).kilobytes; }
 
 // A call record as a TCP client sends it: the record mark, then the call.
 Bytes callRecord(std::uint32_t xid, std::uint32_t program, std::uint32_t version,
