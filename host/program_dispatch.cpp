@@ -18,10 +18,19 @@ namespace {
 QovixServerEntry modelEntry = nullptr;
 InteropHandle repositoryHandle = 0;
 
-void reportEscapedException(const ModelCall& call, std::uint32_t procedure, const char* what) {
-  std::fprintf(stderr, "qovixd: class %u procedure %u%s: exception from the library: %s\n",
-               call.classNumber, procedure, call.templateId == kCastTemplateId ? " (cast)" : "",
-               what);
+// Runs `serve`; an exception that escapes it is logged (with `where`) and
+// answered with the system-error reply, so every call gets one.
+template <class Serve, class Where>
+void answeringExceptions(SVCXPRT* transp, Serve serve, Where where) {
+  try {
+    serve();
+    return;
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "qovixd: %s: %s\n", where().c_str(), error.what());
+  } catch (...) {
+    std::fprintf(stderr, "qovixd: %s: not a std::exception\n", where().c_str());
+  }
+  svcerr_systemerr(transp);
 }
 
 void callLibrary(svc_req* rqstp, SVCXPRT* transp, std::int32_t templateId) {
@@ -31,15 +40,14 @@ void callLibrary(svc_req* rqstp, SVCXPRT* transp, std::int32_t templateId) {
     svcerr_systemerr(transp);
     return;
   }
-  try {
-    modelEntry(rqstp, transp, &call);
-  } catch (const std::exception& error) {
-    reportEscapedException(call, rqstp->rq_proc, error.what());
-    svcerr_systemerr(transp);
-  } catch (...) {
-    reportEscapedException(call, rqstp->rq_proc, "not a std::exception");
-    svcerr_systemerr(transp);
-  }
+  answeringExceptions(
+      transp, [&] { modelEntry(rqstp, transp, &call); },
+      [&] {
+        return "class " + std::to_string(call.classNumber) + " procedure " +
+               std::to_string(rqstp->rq_proc) +
+               (call.templateId == kCastTemplateId ? " (cast)" : "") +
+               ": exception from the library";
+      });
 }
 
 }  // namespace
@@ -76,9 +84,7 @@ void reply(SVCXPRT* transp, bool_t (*filter)(XDR*, T*), T* result) {
   if (!svc_sendreply(transp, toXdrProc(filter), result)) svcerr_systemerr(transp);
 }
 
-}  // namespace
-
-void dispatchHostProgram(svc_req* rqstp, SVCXPRT* transp) {
+void serveHostProcedure(svc_req* rqstp, SVCXPRT* transp) {
   using namespace qovix::protocol;
   InteropHandle handle = 0;
   switch (rqstp->rq_proc) {
@@ -131,4 +137,13 @@ void dispatchHostProgram(svc_req* rqstp, SVCXPRT* transp) {
       svcerr_noproc(transp);
       return;
   }
+}
+
+}  // namespace
+
+// Host services allocate (new handles, class names), so they too can fail.
+void dispatchHostProgram(svc_req* rqstp, SVCXPRT* transp) {
+  answeringExceptions(
+      transp, [&] { serveHostProcedure(rqstp, transp); },
+      [&] { return "host procedure " + std::to_string(rqstp->rq_proc); });
 }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <new>
 
 #include "host/reply_encoding.h"
 #include "host/stream_listener.h"
@@ -37,7 +38,12 @@ StreamConnection::StreamConnection(SVCXPRT* connection, StreamListener& listener
       transport_(connection, &kOperations, this) {}
 
 bool StreamConnection::readSome() {
-  const auto room = reader_.space(kReadBytes);
+  std::span<char> room;
+  try {
+    room = reader_.space(kReadBytes);
+  } catch (const std::bad_alloc&) {
+    return false;  // no room for what the client sends: it loses the connection
+  }
   const ssize_t count = read(fd(), room.data(), room.size());
   if (count > 0) {
     reader_.received(static_cast<std::size_t>(count));
@@ -95,7 +101,16 @@ bool_t StreamConnection::reply(SVCXPRT* xprt, rpc_msg* message) {
   auto& self = BorrowedTransport::ownerOf<StreamConnection>(xprt);
   message->rm_xid = self.xid_;
   std::vector<char>& out = self.listener_.replyBuffer();
-  const std::size_t length = encodeReply(*message, out, kMarkBytes, kLargestReply);
+  std::size_t length = 0;
+  try {
+    length = encodeReply(*message, out, kMarkBytes, kLargestReply);
+  } catch (const std::bad_alloc&) {
+    // No room for these results; the reply buffer always has room for the
+    // system error that says so.
+    rpc_msg failed = *message;
+    failed.acpted_rply.ar_stat = SYSTEM_ERR;
+    length = encodeReply(failed, out, kMarkBytes, kLargestReply);
+  }
   if (length == 0) return FALSE;
   const std::uint32_t mark = kLastFragment | static_cast<std::uint32_t>(length);
   for (std::size_t i = 0; i < kMarkBytes; ++i) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <new>
 
 #include "host/host_error.h"
 
@@ -53,7 +54,18 @@ bool_t StreamListener::accept(SVCXPRT* xprt, rpc_msg*) {
     close(fd);
     return FALSE;
   }
-  self.connections_[fd] = std::make_unique<StreamConnection>(connection, self);
+  std::unique_ptr<StreamConnection> owned;
+  try {
+    owned = std::make_unique<StreamConnection>(connection, self);
+  } catch (const std::bad_alloc&) {
+    svc_destroy(connection);  // still the runtime's own transport: closes the socket
+    return FALSE;
+  }
+  try {
+    self.connections_.emplace(fd, std::move(owned));
+  } catch (const std::bad_alloc&) {
+    return FALSE;  // `owned` ends the connection
+  }
   if (self.limits_.idleTimeout.count() > 0) {
     self.nextIdleCheck_ = std::min(self.nextIdleCheck_, Clock::now() + self.limits_.idleTimeout);
   }

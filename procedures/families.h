@@ -16,6 +16,7 @@
 // routine has released what it converted and freed what it was building.
 
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -124,15 +125,14 @@ void* newObject(InteropHandle& slot, void* argp) {
   using Result = typename Call<Function, Record>::Result;
   Call<Function, Record> call(*static_cast<Record*>(argp));
   if (!call.resolved()) return &slot;
-  Result* made = new (std::nothrow) Result(call.invoke());
+  // Owned until registered: the validity test reads the repository, which
+  // can throw.
+  std::unique_ptr<Result> made(new (std::nothrow) Result(call.invoke()));
   if (made == nullptr) return &slot;
   if constexpr (MustBeValid) {
-    if (made->isValid() == 0) {
-      delete made;
-      return &slot;
-    }
+    if (made->isValid() == 0) return &slot;
   }
-  registerResult(slot, made);
+  registerResult(slot, made.release());
   return &slot;
 }
 
