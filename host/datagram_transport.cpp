@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "host/host_error.h"
 #include "host/reply_encoding.h"
@@ -16,6 +17,8 @@ constexpr std::size_t kReceiveBytes = 65536;
 constexpr std::size_t kLargestReply = 65507;
 // The runtime's transport gets a token buffer: it receives nothing itself.
 constexpr u_int kRuntimeBufferBytes = 512;
+// Replies kept for calls sent again: far more than a client has outstanding.
+constexpr std::size_t kKeptReplies = 256;
 // A call header is at least this long (xid, direction, RPC version, program).
 constexpr ssize_t kShortestCall = 16;
 
@@ -30,7 +33,8 @@ const TransportOperations DatagramTransport::kOperations = {
     .xp_destroy = &DatagramTransport::destroy,
 };
 
-DatagramTransport::DatagramTransport(int fd) : received_(kReceiveBytes), sending_(kLargestReply) {
+DatagramTransport::DatagramTransport(int fd)
+    : received_(kReceiveBytes), sending_(kLargestReply), replies_(kKeptReplies) {
   SVCXPRT* xprt = svc_dg_create(fd, kRuntimeBufferBytes, kRuntimeBufferBytes);
   if (xprt == nullptr) {
     close(fd);
@@ -61,7 +65,17 @@ bool_t DatagramTransport::receive(SVCXPRT* xprt, rpc_msg* message) {
 
   xdrmem_create(&self.arguments_, self.received_.data(), static_cast<u_int>(length), XDR_DECODE);
   if (!xdr_callmsg(&self.arguments_, message)) return FALSE;
-  self.xid_ = message->rm_xid;
+  ReplyCache::Call& call = self.call_;
+  call = {message->rm_xid,
+          static_cast<std::uint32_t>(message->rm_call.cb_prog),
+          static_cast<std::uint32_t>(message->rm_call.cb_vers),
+          static_cast<std::uint32_t>(message->rm_call.cb_proc),
+          self.caller_,
+          header.msg_namelen};
+  if (const auto answered = self.replies_.find(call); !answered.empty()) {
+    self.send(answered);
+    return FALSE;  // answered already: not made again
+  }
   return TRUE;
 }
 
@@ -73,13 +87,22 @@ bool_t DatagramTransport::getArguments(SVCXPRT* xprt, xdrproc_t filter, void* re
 
 bool_t DatagramTransport::reply(SVCXPRT* xprt, rpc_msg* message) {
   auto& self = BorrowedTransport::ownerOf<DatagramTransport>(xprt);
-  message->rm_xid = self.xid_;
+  message->rm_xid = self.call_.xid;
   const std::size_t length = encodeReply(*message, self.sending_, 0, kLargestReply);
   if (length == 0) return FALSE;
-  const ssize_t sent =
-      sendto(xprt->xp_fd, self.sending_.data(), length, 0,
-             reinterpret_cast<const sockaddr*>(&self.caller_), xprt->xp_rtaddr.len);
-  return sent == static_cast<ssize_t>(length);
+  const std::span<const char> encoded(self.sending_.data(), length);
+  try {
+    self.replies_.keep(self.call_, encoded);
+  } catch (const std::bad_alloc&) {
+    // Not kept: a call sent again would be made again, as without the cache.
+  }
+  return self.send(encoded);
+}
+
+bool DatagramTransport::send(std::span<const char> reply) const {
+  const ssize_t sent = sendto(xprt()->xp_fd, reply.data(), reply.size(), 0,
+                              reinterpret_cast<const sockaddr*>(&caller_), call_.callerLength);
+  return sent == static_cast<ssize_t>(reply.size());
 }
 
 // The runtime never ends a datagram transport by itself; qovixd ends it by

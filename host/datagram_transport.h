@@ -6,7 +6,8 @@
 // there. This one receives into its own buffer and decodes arguments from
 // exactly the bytes that arrived: a short call is garbage arguments. A reply
 // too large for a datagram is answered as a system error instead of being
-// dropped.
+// dropped. A call sent again after its reply was lost is answered with that
+// reply, not made twice (ReplyCache).
 
 #include <rpc/rpc.h>
 #include <sys/socket.h>
@@ -14,9 +15,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "host/borrowed_transport.h"
+#include "host/reply_cache.h"
 
 class DatagramTransport {
  public:
@@ -36,6 +39,8 @@ class DatagramTransport {
   static bool_t reply(SVCXPRT* xprt, rpc_msg* message);
   static void destroy(SVCXPRT* xprt);
 
+  bool send(std::span<const char> reply) const;
+
   static const TransportOperations kOperations;
 
   std::optional<BorrowedTransport> transport_;
@@ -44,6 +49,7 @@ class DatagramTransport {
   sockaddr_storage caller_{};
   std::vector<char> received_;
   std::vector<char> sending_;
-  XDR arguments_{};  // over the bytes of the last call received, after its header
-  std::uint32_t xid_ = 0;
+  XDR arguments_{};        // over the bytes of the last call received, after its header
+  ReplyCache::Call call_;  // the call being served
+  ReplyCache replies_;
 };

@@ -171,7 +171,10 @@ TEST_F(HostileClients, UdpDatagramsOfEverySize) {
     Bytes datagram = randomBytes(random, size);
     sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&address),
            sizeof address);
-    const Bytes header = words({1, 0, 2, kModelProgram, 2, 3, 0, 0, 0, 0});
+    // A transaction id of its own, or the server would answer it as a call
+    // sent again.
+    const auto xid = static_cast<std::uint32_t>(size + 1);
+    const Bytes header = words({xid, 0, 2, kModelProgram, 2, 3, 0, 0, 0, 0});
     if (size >= header.size()) std::copy(header.begin(), header.end(), datagram.begin());
     sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&address),
            sizeof address);
@@ -241,6 +244,41 @@ TEST_F(HostileClients, AReplyTooLargeForADatagram) {
   EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
   casesTried += 2;
   for (InteropHandle handle : {element, model}) remote.release(handle);
+}
+
+// A UDP client whose reply was lost sends its call again with the same
+// transaction id: it gets the first reply again, and the call is not made
+// twice. A new transaction id is a new call.
+TEST_F(HostileClients, ACallSentAgainOverUdpIsAnsweredAgainNotMadeTwice) {
+  RemoteCalls remote(server->port());
+  const InteropHandle repository = remote.repository();
+  const std::int32_t handlesBefore = remote.handleCount();
+  const std::uint32_t create = findProcedureByLabel("QOVIXTaggedValue_create_1")->number;
+
+  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(server->port());
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const auto exchange = [&](std::uint32_t xid) {
+    const Bytes call = words({xid, 0, 2, kModelProgram, 2, create, 0, 0, 0, 0, repository});
+    EXPECT_EQ(send(fd, call.data(), call.size(), 0), static_cast<ssize_t>(call.size()));
+    Bytes reply(1024);
+    const ssize_t length = recv(fd, reply.data(), reply.size(), 0);
+    reply.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
+    return reply;
+  };
+  const Bytes first = exchange(0x5eed);
+  ASSERT_EQ(first.size(), 28u) << "xid, reply, accepted, verifier, success, handle";
+  EXPECT_EQ(exchange(0x5eed), first) << "the same reply, the same handle";
+  EXPECT_EQ(exchange(0x5eed), first);
+  EXPECT_EQ(remote.handleCount(), handlesBefore + 1) << "one object made";
+  const Bytes another = exchange(0x5eee);
+  EXPECT_NE(Bytes(another.begin() + 24, another.end()), Bytes(first.begin() + 24, first.end()));
+  EXPECT_EQ(remote.handleCount(), handlesBefore + 2);
+  close(fd);
+  casesTried += 4;
 }
 
 TEST_F(HostileClients, AClientThatNeverReadsItsReplies) {
