@@ -65,8 +65,8 @@ std::string hostHelpText() {
          "  --max-connections N\n"
          "                    keep at most N TCP connections (default " +
          std::to_string(ConnectionLimits{}.maxConnections) +
-         "); with N open, a new\n"
-         "                    connection ends the least recently active one\n"
+         ");\n"
+         "                    with N open, a new one ends the least recently active\n"
          "  --idle-seconds S  close a TCP connection that sends nothing for S seconds\n"
          "                    (default " +
          std::to_string(ConnectionLimits{}.idleTimeout.count()) +

@@ -7,8 +7,9 @@ namespace {
 
 constexpr std::size_t kMarkBytes = 4;
 constexpr std::uint32_t kLastFragment = 0x80000000u;
-// Above this, a buffer that has emptied is given back rather than kept.
-constexpr std::size_t kKeptBufferBytes = 64 * 1024;
+// Above this, a buffer that has emptied is given back rather than kept, so
+// a connection that once sent a large record does not hold its room.
+constexpr std::size_t kKeptBufferBytes = 4 * 1024;
 
 std::uint32_t markAt(const char* bytes) {
   const auto* b = reinterpret_cast<const unsigned char*>(bytes);
@@ -48,20 +49,23 @@ void RecordReader::dropDelivered() {
   record_ = {};
   if (begin_ == end_) {
     begin_ = delivered_ = end_ = 0;
-    if (buffer_.size() > kKeptBufferBytes) buffer_ = {};
-    if (joined_.capacity() > kKeptBufferBytes) joined_ = {};
+    buffer_.clear();
+    // Moving an empty vector in gives the storage back; clear() keeps it.
+    if (buffer_.capacity() > kKeptBufferBytes) buffer_ = std::vector<char>();
+    if (joined_.capacity() > kKeptBufferBytes) joined_ = std::vector<char>();
   }
 }
 
-std::span<char> RecordReader::space(std::size_t bytes) {
+void RecordReader::append(std::span<const char> bytes) {
   dropDelivered();
   if (begin_ > 0) {
     std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
     end_ -= begin_;
     begin_ = delivered_ = 0;
   }
-  if (buffer_.size() - end_ < bytes) buffer_.resize(end_ + bytes);
-  return {buffer_.data() + end_, buffer_.size() - end_};
+  buffer_.resize(end_);  // drops what was moved down
+  buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
+  end_ = buffer_.size();
 }
 
 RecordReader::Next RecordReader::next() {

@@ -7,9 +7,11 @@
 // client can never make the reader hold more than about one bound's worth.
 //
 //   RecordReader reader(1 << 20);
-//   auto room = reader.space(65536);
-//   reader.received(read(fd, room.data(), room.size()));
+//   reader.append({scratch, read(fd, scratch, sizeof scratch)});
 //   while (reader.next() == RecordReader::Next::Record) decode(reader.record());
+//
+// It holds only the bytes not yet delivered, so a connection that has
+// nothing pending holds next to nothing.
 
 #include <cstddef>
 #include <span>
@@ -22,10 +24,8 @@ class RecordReader {
 
   explicit RecordReader(std::size_t maxRecordBytes) : maxRecordBytes_(maxRecordBytes) {}
 
-  // At least `bytes` of room for input; fill some, then report it with
-  // `received`.
-  std::span<char> space(std::size_t bytes);
-  void received(std::size_t count) { end_ += count; }
+  // Adds bytes that arrived.
+  void append(std::span<const char> bytes);
 
   enum class Next {
     Record,    // record() holds the next record
@@ -35,12 +35,14 @@ class RecordReader {
   // Moves past the record delivered before, if any, and looks for the next.
   Next next();
   // The data of the record `next` found, fragments joined; valid until the
-  // next call of `next` or `space`.
+  // next call of `next` or `append`.
   std::span<const char> record() const { return record_; }
   // Whether a whole record is buffered after the one delivered.
   bool hasRecord() const;
   // Bytes buffered and not yet delivered.
   std::size_t buffered() const { return end_ - delivered_; }
+  // The memory the reader holds for its buffers.
+  std::size_t heldBytes() const { return buffer_.capacity() + joined_.capacity(); }
 
  private:
   struct Scan {

@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr std::size_t kReadBytes = 64 * 1024;
 constexpr std::size_t kMarkBytes = 4;
 constexpr std::uint32_t kLastFragment = 0x80000000u;
 // A reply goes out as one fragment, whose length has 31 bits.
@@ -38,19 +37,16 @@ StreamConnection::StreamConnection(SVCXPRT* connection, StreamListener& listener
       transport_(connection, &kOperations, this) {}
 
 bool StreamConnection::readSome() {
-  std::span<char> room;
+  std::vector<char>& scratch = listener_.readBuffer();
+  const ssize_t count = read(fd(), scratch.data(), scratch.size());
+  if (count < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+  if (count == 0) return false;  // the client hung up
   try {
-    room = reader_.space(kReadBytes);
+    reader_.append({scratch.data(), static_cast<std::size_t>(count)});
   } catch (const std::bad_alloc&) {
     return false;  // no room for what the client sends: it loses the connection
   }
-  const ssize_t count = read(fd(), room.data(), room.size());
-  if (count > 0) {
-    reader_.received(static_cast<std::size_t>(count));
-    return true;
-  }
-  if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return true;
-  return false;  // the client hung up, or the connection broke
+  return true;
 }
 
 bool_t StreamConnection::receive(SVCXPRT* xprt, rpc_msg* message) {

@@ -13,6 +13,8 @@ namespace {
 
 // The runtime's transports get token buffers: they never read or write.
 constexpr u_int kRuntimeBufferBytes = 512;
+// How much one read of a connection takes.
+constexpr std::size_t kReadBytes = 64 * 1024;
 // Replies up to this size keep their buffer between calls.
 constexpr std::size_t kKeptReplyBytes = 64 * 1024;
 
@@ -28,7 +30,7 @@ const TransportOperations StreamListener::kOperations = {
 };
 
 StreamListener::StreamListener(int fd, ConnectionLimits limits)
-    : limits_(limits), replyBuffer_(kKeptReplyBytes) {
+    : limits_(limits), readBuffer_(kReadBytes), replyBuffer_(kKeptReplyBytes) {
   SVCXPRT* xprt = svc_vc_create(fd, kRuntimeBufferBytes, kRuntimeBufferBytes);
   if (xprt == nullptr) {
     close(fd);

@@ -38,8 +38,10 @@ class StreamListener {
   int closeIdle(Clock::time_point now);
   void closeAll() { connections_.clear(); }
 
-  // For the connections: the buffer replies are encoded into (one reply is
-  // written at a time), and the end of a connection.
+  // For the connections, which are served one at a time: the buffer they
+  // read into before keeping what arrived, the buffer replies are encoded
+  // into, and the end of a connection.
+  std::vector<char>& readBuffer() { return readBuffer_; }
   std::vector<char>& replyBuffer() { return replyBuffer_; }
   void trimReplyBuffer();
   void forget(int fd) { connections_.erase(fd); }
@@ -57,6 +59,7 @@ class StreamListener {
 
   ConnectionLimits limits_;
   Clock::time_point nextIdleCheck_ = Clock::time_point::max();
+  std::vector<char> readBuffer_;
   std::vector<char> replyBuffer_;
   std::unordered_map<int, std::unique_ptr<StreamConnection>> connections_;
   std::optional<BorrowedTransport> listening_;

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
 #include "tests/support/wire_bytes.h"
@@ -29,10 +28,7 @@ Bytes record(std::initializer_list<std::string> fragments) {
 }
 
 void feed(RecordReader& reader, const Bytes& bytes) {
-  const auto room = reader.space(bytes.size());
-  ASSERT_GE(room.size(), bytes.size());
-  if (!bytes.empty()) std::memcpy(room.data(), bytes.data(), bytes.size());
-  reader.received(bytes.size());
+  reader.append({reinterpret_cast<const char*>(bytes.data()), bytes.size()});
 }
 
 std::string text(std::span<const char> bytes) { return {bytes.begin(), bytes.end()}; }
@@ -109,7 +105,7 @@ TEST(RecordReader, BoundsAreJudgedFromTheMarksAlone) {
   }
 }
 
-TEST(RecordReader, RoomIsReusedOnceRecordsAreServed) {
+TEST(RecordReader, HoldsLittleOnceRecordsAreServed) {
   RecordReader reader(kBound);
   for (int i = 0; i < 1000; ++i) {
     feed(reader, record({"abc", "def"}) + record({std::string(100, 'x')}));
@@ -118,7 +114,19 @@ TEST(RecordReader, RoomIsReusedOnceRecordsAreServed) {
     ASSERT_EQ(reader.next(), RecordReader::Next::Record);
     ASSERT_EQ(reader.record().size(), 100u);
   }
-  EXPECT_LE(reader.space(1).size(), 64u * 1024) << "the buffer did not grow with the traffic";
+  EXPECT_EQ(reader.next(), RecordReader::Next::NeedMore);
+  EXPECT_LE(reader.heldBytes(), 4096u) << "the buffer did not grow with the traffic";
+
+  // The room large records took, whole and in fragments, is given back once
+  // they are served.
+  RecordReader large(1 << 20);
+  feed(large, record({std::string(100000, 'y')}) + record({std::string(60000, 'z'), "z"}));
+  ASSERT_EQ(large.next(), RecordReader::Next::Record);
+  EXPECT_EQ(large.record().size(), 100000u);
+  ASSERT_EQ(large.next(), RecordReader::Next::Record);
+  EXPECT_EQ(large.record().size(), 60001u);
+  EXPECT_EQ(large.next(), RecordReader::Next::NeedMore);
+  EXPECT_LE(large.heldBytes(), 4096u) << "an idle connection holds next to nothing";
 }
 
 }  // namespace

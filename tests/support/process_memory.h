@@ -10,3 +10,17 @@ struct ResidentMemory {
 };
 
 ResidentMemory residentMemory(pid_t pid);
+
+// AddressSanitizer keeps freed memory in quarantine, so under it resident
+// memory says little about what a server holds.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kUnderAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kUnderAddressSanitizer = true;
+#else
+inline constexpr bool kUnderAddressSanitizer = false;
+#endif
+#else
+inline constexpr bool kUnderAddressSanitizer = false;
+#endif
