@@ -13,7 +13,9 @@ bool sameCall(const ReplyCache::Call& a, const ReplyCache::Call& b) {
 }  // namespace
 
 std::span<const char> ReplyCache::find(const Call& call) const {
-  for (const Entry& entry : entries_) {
+  for (std::size_t i = 0; i < xids_.size(); ++i) {
+    if (xids_[i] != call.xid) continue;
+    const Entry& entry = entries_[i];
     if (entry.used && sameCall(entry.call, call)) return entry.reply;
   }
   return {};
@@ -22,6 +24,7 @@ std::span<const char> ReplyCache::find(const Call& call) const {
 void ReplyCache::keep(const Call& call, std::span<const char> reply) {
   if (entries_.empty() || reply.empty() || reply.size() > kLargestKeptReply) return;
   Entry& entry = entries_[next_];
+  xids_[next_] = call.xid;
   next_ = (next_ + 1) % entries_.size();
   entry.call = call;
   entry.reply.assign(reply.begin(), reply.end());

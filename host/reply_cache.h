@@ -29,7 +29,7 @@ class ReplyCache {
   // the same again, and keeping them would cost more than it saves.
   static constexpr std::size_t kLargestKeptReply = 1024;
 
-  explicit ReplyCache(std::size_t capacity) : entries_(capacity) {}
+  explicit ReplyCache(std::size_t capacity) : xids_(capacity), entries_(capacity) {}
 
   // The reply sent to `call`, if it is still kept.
   std::span<const char> find(const Call& call) const;
@@ -42,6 +42,9 @@ class ReplyCache {
     std::vector<char> reply;
     bool used = false;
   };
+  // The entries' transaction ids apart, so a look-up scans a small array
+  // and reads an entry only when its id matches.
+  std::vector<std::uint32_t> xids_;
   std::vector<Entry> entries_;
   std::size_t next_ = 0;
 };
