@@ -1,6 +1,7 @@
 """Writes the fuzzers' seed corpora: the byte examples of the wire tests for
-the filter fuzzer, and one well-formed call of every procedure (from the
-build's procedures.tsv) for the server fuzzer.
+the filter fuzzer, one well-formed call of every procedure (from the
+build's procedures.tsv) for the server fuzzer, and record-marked streams for
+the record fuzzer.
 
     python3 tests/fuzz/make_seeds.py build-fuzz/generated/procedures.tsv OUT_DIR
 """
@@ -100,6 +101,23 @@ def server_seeds(tsv):
     return out
 
 
+def record_seeds():
+    """A cutting byte, then streams: single and split records, empty
+    fragments, a record at the bound and one past it."""
+    def fragment(data, last):
+        return words((0x80000000 if last else 0) | len(data)) + data
+    call = words(1, 0, 2, 0x20241002, 1, 0, 0, 0, 0, 0)
+    streams = [
+        fragment(call, True),
+        fragment(call[:12], False) + fragment(call[12:], True) + fragment(call, True),
+        fragment(b"", False) + fragment(call, False) + fragment(b"", True),
+        fragment(b"x" * 512, True),
+        fragment(b"x" * 300, False) + fragment(b"y" * 213, True),
+        words(0xFFFFFFFF),
+    ]
+    return [bytes([cut]) + stream for cut in (0, 7, 200) for stream in streams]
+
+
 def write(folder, seeds):
     folder.mkdir(parents=True, exist_ok=True)
     for index, seed in enumerate(seeds):
@@ -112,6 +130,7 @@ def main():
     out = Path(sys.argv[2])
     write(out / "filters", filter_seeds())
     write(out / "server", server_seeds(sys.argv[1]))
+    write(out / "records", record_seeds())
 
 
 if __name__ == "__main__":
