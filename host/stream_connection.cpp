@@ -59,7 +59,9 @@ bool_t StreamConnection::receive(SVCXPRT* xprt, rpc_msg* message) {
         xdrmem_create(&self.arguments_, const_cast<char*>(record.data()),
                       static_cast<u_int>(record.size()), XDR_DECODE);
         if (!xdr_callmsg(&self.arguments_, message)) {
-          self.ended_ = true;  // not a call: nothing to answer, no way to resynchronize
+          // Not an ONC RPC call: there is no transaction to answer, and a
+          // client that sends such records is not one to keep serving.
+          self.ended_ = true;
           return FALSE;
         }
         self.xid_ = message->rm_xid;
@@ -69,8 +71,8 @@ bool_t StreamConnection::receive(SVCXPRT* xprt, rpc_msg* message) {
         self.ended_ = true;
         return FALSE;
       case RecordReader::Next::NeedMore: {
-        const std::size_t before = self.reader_.buffered();
         if (readOnce) return FALSE;
+        const std::size_t before = self.reader_.buffered();
         if (!self.readSome()) {
           self.ended_ = true;
           return FALSE;
