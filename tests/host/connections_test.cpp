@@ -49,22 +49,6 @@ rlim_t setSoftDescriptorLimit(rlim_t wanted) {
   return limit.rlim_cur;
 }
 
-// A call record cut into fragments of `fragmentBytes`, marks included.
-Bytes fragmentedCall(std::uint32_t xid, std::uint32_t program, std::uint32_t version,
-                     std::uint32_t procedure, const Bytes& arguments, std::size_t fragmentBytes) {
-  const Bytes call = words({xid, 0, 2, program, version, procedure, 0, 0, 0, 0}) + arguments;
-  Bytes wire;
-  for (std::size_t at = 0; at < call.size(); at += fragmentBytes) {
-    const std::size_t length = std::min(fragmentBytes, call.size() - at);
-    const bool last = at + length == call.size();
-    const Bytes mark = words({(last ? 0x80000000u : 0u) | static_cast<std::uint32_t>(length)});
-    wire.insert(wire.end(), mark.begin(), mark.end());
-    wire.insert(wire.end(), call.begin() + static_cast<long>(at),
-                call.begin() + static_cast<long>(at + length));
-  }
-  return wire;
-}
-
 bool hostNullAnswers(RpcClient& client) { return client.call(kHostNull).status == RPC_SUCCESS; }
 
 TEST(Connections, CallsAndRepliesUpToTheRecordBoundInAnyFragments) {
@@ -84,9 +68,10 @@ TEST(Connections, CallsAndRepliesUpToTheRecordBoundInAnyFragments) {
   // The same size in 997-byte fragments, from a client of our own.
   const std::u16string other(200000, u'b');
   RawConnection raw(server.port());
-  ASSERT_TRUE(raw.send(
-      fragmentedCall(77, kModelProgram, kModelElementClass, findProcedureByLabel(kSetName)->number,
-                     words({element}) + textValue(QOVIXName::kValueClassId, other), 997)));
+  ASSERT_TRUE(raw.send(recordMarked(
+      callMessage(77, kModelProgram, kModelElementClass, findProcedureByLabel(kSetName)->number,
+                  words({element}) + textValue(QOVIXName::kValueClassId, other)),
+      997)));
   const auto reply = raw.receiveRecord(10s);
   ASSERT_TRUE(reply.has_value());
   EXPECT_EQ(*reply, words({77, 1, 0, 0, 0, 0})) << "xid, reply, accepted, no verifier, success";

@@ -33,15 +33,6 @@ using namespace std::chrono_literals;
 
 constexpr std::uint32_t kModelElementClass = 3;
 
-long residentKilobytes(pid_t pid) { return residentMemory(pid).kilobytes; }
-
-// A call record as a TCP client sends it: the record mark, then the call.
-Bytes callRecord(std::uint32_t xid, std::uint32_t program, std::uint32_t version,
-                 std::uint32_t procedure, const Bytes& arguments) {
-  const Bytes call = words({xid, 0, 2, program, version, procedure, 0, 0, 0, 0}) + arguments;
-  return words({0x80000000u | static_cast<std::uint32_t>(call.size())}) + call;
-}
-
 Bytes randomBytes(std::mt19937& random, std::size_t size) {
   Bytes bytes(size);
   for (auto& byte : bytes) byte = static_cast<std::uint8_t>(random());
@@ -54,11 +45,11 @@ class HostileClients : public ::testing::Test {
     server = std::make_unique<ServerProcess>();
     // Warm up: the allocator's pools and the registry grow on first use.
     for (int i = 0; i < 200; ++i) serverAnswers();
-    residentAtStart = residentKilobytes(server->pid());
+    residentAtStart = residentMemory(server->pid()).kilobytes;
   }
   static void TearDownTestSuite() {
     std::printf("[ hostile  ] %d hostile cases; qovixd resident %ld kB at start, %ld kB at end\n",
-                casesTried, residentAtStart, residentKilobytes(server->pid()));
+                casesTried, residentAtStart, residentMemory(server->pid()).kilobytes);
     server.reset();
   }
 
@@ -67,7 +58,7 @@ class HostileClients : public ::testing::Test {
   // quarantine, so its builds only check the answer.)
   void TearDown() override {
     EXPECT_TRUE(serverAnswers());
-    const long resident = residentKilobytes(server->pid());
+    const long resident = residentMemory(server->pid()).kilobytes;
     ASSERT_GT(resident, 0);
     if (!kUnderAddressSanitizer) {
       EXPECT_LT(resident, residentAtStart + 16 * 1024)
@@ -111,8 +102,9 @@ TEST_F(HostileClients, GarbageOverTcp) {
     RawConnection connection(server->port());
     connection.send(words({0x80000100}) + randomBytes(random, 0x100));
     RawConnection arguments(server->port());
-    arguments.send(callRecord(classNumber, kModelProgram, classNumber, 1 + random() % 40,
-                              randomBytes(random, 4 * (random() % 16))));
+    arguments.send(
+        recordMarked(callMessage(classNumber, kModelProgram, classNumber, 1 + random() % 40,
+                                 randomBytes(random, 4 * (random() % 16)))));
   }
   EXPECT_TRUE(serverAnswers());
 }
@@ -135,7 +127,7 @@ TEST_F(HostileClients, RecordMarksUpTo0x7FFFFFFF) {
 }
 
 TEST_F(HostileClients, TruncatedRecordsThenHangUp) {
-  const Bytes create = callRecord(7, kModelProgram, 2, 2, words({1}));
+  const Bytes create = recordMarked(callMessage(7, kModelProgram, 2, 2, words({1})));
   for (std::size_t cut = 1; cut < create.size(); ++cut, ++casesTried) {
     RawConnection connection(server->port());
     connection.send(Bytes(create.begin(), create.begin() + static_cast<long>(cut)));
@@ -162,7 +154,7 @@ TEST_F(HostileClients, UdpDatagramsOfEverySize) {
     // A transaction id of its own, or the server would answer it as a call
     // sent again.
     const auto xid = static_cast<std::uint32_t>(size + 1);
-    const Bytes header = words({xid, 0, 2, kModelProgram, 2, 3, 0, 0, 0, 0});
+    const Bytes header = callMessage(xid, kModelProgram, 2, 3);
     if (size >= header.size()) std::copy(header.begin(), header.end(), datagram.begin());
     sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&address),
            sizeof address);
@@ -250,7 +242,7 @@ TEST_F(HostileClients, ACallSentAgainOverUdpIsAnsweredAgainNotMadeTwice) {
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
   const auto exchange = [&](std::uint32_t xid) {
-    const Bytes call = words({xid, 0, 2, kModelProgram, 2, create, 0, 0, 0, 0, repository});
+    const Bytes call = callMessage(xid, kModelProgram, 2, create, words({repository}));
     EXPECT_EQ(send(fd, call.data(), call.size(), 0), static_cast<ssize_t>(call.size()));
     Bytes reply(1024);
     const ssize_t length = recv(fd, reply.data(), reply.size(), 0);
@@ -276,7 +268,7 @@ TEST_F(HostileClients, AClientThatNeverReadsItsReplies) {
   // all and must give up on this client rather than on everyone.
   Bytes calls;
   for (std::uint32_t i = 0; i < 2000; ++i) {
-    calls = calls + callRecord(i, kHostProgram, kHostVersion, kHostRepository, {});
+    calls = calls + recordMarked(callMessage(i, kHostProgram, kHostVersion, kHostRepository, {}));
   }
   for (int round = 0; round < 20 && deaf.send(calls); ++round, casesTried += 2000) {
   }

@@ -63,3 +63,23 @@ char16_t* heapText(std::u16string_view text) {
   std::copy(text.begin(), text.end(), copy);
   return copy;
 }
+
+Bytes callMessage(std::uint32_t xid, std::uint32_t program, std::uint32_t version,
+                  std::uint32_t procedure, const Bytes& arguments) {
+  return words({xid, 0, 2, program, version, procedure, 0, 0, 0, 0}) + arguments;
+}
+
+Bytes recordMarked(const Bytes& message, std::size_t fragmentBytes) {
+  Bytes wire;
+  std::size_t at = 0;
+  do {
+    const std::size_t length = std::min(fragmentBytes, message.size() - at);
+    const bool last = at + length == message.size();
+    const Bytes mark = words({(last ? 0x80000000u : 0u) | static_cast<std::uint32_t>(length)});
+    wire.insert(wire.end(), mark.begin(), mark.end());
+    wire.insert(wire.end(), message.begin() + static_cast<long>(at),
+                message.begin() + static_cast<long>(at + length));
+    at += length;
+  } while (at < message.size());
+  return wire;
+}

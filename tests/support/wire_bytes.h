@@ -4,6 +4,7 @@
 
 #include <rpc/xdr.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
@@ -20,6 +21,16 @@ Bytes words(std::initializer_list<std::uint32_t> values);
 
 // Concatenation, for building a call from parts.
 Bytes operator+(Bytes left, const Bytes& right);
+
+// An ONC RPC call message as a client sends it: transaction id, CALL, RPC
+// version 2, program, version, procedure, empty credential and verifier,
+// then the argument bytes.
+Bytes callMessage(std::uint32_t xid, std::uint32_t program, std::uint32_t version,
+                  std::uint32_t procedure, const Bytes& arguments = {});
+
+// `message` with TCP record marking, in fragments of at most
+// `fragmentBytes` (one fragment by default).
+Bytes recordMarked(const Bytes& message, std::size_t fragmentBytes = SIZE_MAX);
 
 // Lower-case hex with a space between words, for readable failure messages.
 std::string hex(const Bytes& bytes);
