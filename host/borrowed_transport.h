@@ -16,11 +16,43 @@ using TransportOperations = std::remove_const_t<std::remove_pointer_t<decltype(S
 // Frees what decoding arguments allocated; the same for every transport.
 bool_t freeDecodedArguments(SVCXPRT* xprt, xdrproc_t filter, void* record);
 
+// The operations of a transport served by an `Owner`'s member functions,
+// which it keeps private and opens to this class as a friend:
+//
+//   bool_t receive(rpc_msg* message);          // the next call's header
+//   xprt_stat status() const;
+//   bool_t getArguments(xdrproc_t filter, void* record);
+//   bool_t reply(rpc_msg* message);
+//   void endedByRuntime();                     // the runtime destroys it
+template <class Owner>
+class TransportOperationsOf {
+  static Owner& of(SVCXPRT* xprt) { return *static_cast<Owner*>(xprt->xp_p1); }
+  static bool_t receive(SVCXPRT* xprt, rpc_msg* message) { return of(xprt).receive(message); }
+  static xprt_stat status(SVCXPRT* xprt) { return of(xprt).status(); }
+  static bool_t getArguments(SVCXPRT* xprt, xdrproc_t filter, void* record) {
+    return of(xprt).getArguments(filter, record);
+  }
+  static bool_t reply(SVCXPRT* xprt, rpc_msg* message) { return of(xprt).reply(message); }
+  static void destroy(SVCXPRT* xprt) { of(xprt).endedByRuntime(); }
+
+ public:
+  static constexpr TransportOperations kTable = {
+      .xp_recv = &receive,
+      .xp_stat = &status,
+      .xp_getargs = &getArguments,
+      .xp_reply = &reply,
+      .xp_freeargs = &freeDecodedArguments,
+      .xp_destroy = &destroy,
+  };
+};
+
 class BorrowedTransport {
  public:
-  // Takes over `xprt` (not null), pointing its operations at `operations`
-  // and its private pointer at `owner`, for `ownerOf` to find.
-  BorrowedTransport(SVCXPRT* xprt, const TransportOperations* operations, void* owner);
+  // Takes over `xprt` (not null) for `owner`, whose member functions serve
+  // it from now on.
+  template <class Owner>
+  BorrowedTransport(SVCXPRT* xprt, Owner* owner)
+      : BorrowedTransport(xprt, &TransportOperationsOf<Owner>::kTable, owner) {}
   // Gives the transport back and has the runtime destroy it, which closes
   // its descriptor.
   ~BorrowedTransport();
@@ -30,12 +62,9 @@ class BorrowedTransport {
   SVCXPRT* get() const { return xprt_; }
   int fd() const { return xprt_->xp_fd; }
 
-  template <class Owner>
-  static Owner& ownerOf(SVCXPRT* xprt) {
-    return *static_cast<Owner*>(xprt->xp_p1);
-  }
-
  private:
+  BorrowedTransport(SVCXPRT* xprt, const TransportOperations* operations, void* owner);
+
   SVCXPRT* xprt_;
   const TransportOperations* runtimeOperations_;
   void* runtimePrivate_;

@@ -33,15 +33,16 @@ class DatagramTransport {
   SVCXPRT* xprt() const { return transport_->get(); }
 
  private:
-  static bool_t receive(SVCXPRT* xprt, rpc_msg* message);
-  static xprt_stat status(SVCXPRT* xprt);
-  static bool_t getArguments(SVCXPRT* xprt, xdrproc_t filter, void* record);
-  static bool_t reply(SVCXPRT* xprt, rpc_msg* message);
-  static void destroy(SVCXPRT* xprt);
+  friend class TransportOperationsOf<DatagramTransport>;
+  bool_t receive(rpc_msg* message);
+  xprt_stat status() const { return XPRT_IDLE; }
+  bool_t getArguments(xdrproc_t filter, void* record) { return filter(&arguments_, record); }
+  bool_t reply(rpc_msg* message);
+  // The runtime never ends a datagram transport by itself; qovixd ends it
+  // by destroying this object.
+  void endedByRuntime() {}
 
   bool send(std::span<const char> reply) const;
-
-  static const TransportOperations kOperations;
 
   std::optional<BorrowedTransport> transport_;
   netbuf runtimeCaller_{};  // given back with the transport

@@ -22,19 +22,8 @@ constexpr auto kWriteTimeout = std::chrono::seconds(2);
 
 }  // namespace
 
-const TransportOperations StreamConnection::kOperations = {
-    .xp_recv = &StreamConnection::receive,
-    .xp_stat = &StreamConnection::status,
-    .xp_getargs = &StreamConnection::getArguments,
-    .xp_reply = &StreamConnection::reply,
-    .xp_freeargs = &freeDecodedArguments,
-    .xp_destroy = &StreamConnection::destroy,
-};
-
 StreamConnection::StreamConnection(SVCXPRT* connection, StreamListener& listener)
-    : listener_(listener),
-      reader_(kMaxCallRecordBytes),
-      transport_(connection, &kOperations, this) {}
+    : listener_(listener), reader_(kMaxCallRecordBytes), transport_(connection, this) {}
 
 bool StreamConnection::readSome() {
   std::vector<char>& scratch = listener_.readBuffer();
@@ -49,56 +38,49 @@ bool StreamConnection::readSome() {
   return true;
 }
 
-bool_t StreamConnection::receive(SVCXPRT* xprt, rpc_msg* message) {
-  auto& self = BorrowedTransport::ownerOf<StreamConnection>(xprt);
-  self.lastActive_ = Clock::now();
+bool_t StreamConnection::receive(rpc_msg* message) {
+  lastActive_ = Clock::now();
   for (bool readOnce = false;;) {
-    switch (self.reader_.next()) {
+    switch (reader_.next()) {
       case RecordReader::Next::Record: {
-        const auto record = self.reader_.record();
-        xdrmem_create(&self.arguments_, const_cast<char*>(record.data()),
+        const auto record = reader_.record();
+        xdrmem_create(&arguments_, const_cast<char*>(record.data()),
                       static_cast<u_int>(record.size()), XDR_DECODE);
-        if (!xdr_callmsg(&self.arguments_, message)) {
+        if (!xdr_callmsg(&arguments_, message)) {
           // Not an ONC RPC call: there is no transaction to answer, and a
           // client that sends such records is not one to keep serving.
-          self.ended_ = true;
+          ended_ = true;
           return FALSE;
         }
-        self.xid_ = message->rm_xid;
+        xid_ = message->rm_xid;
         return TRUE;
       }
       case RecordReader::Next::TooLarge:
-        self.ended_ = true;
+        ended_ = true;
         return FALSE;
       case RecordReader::Next::NeedMore: {
         if (readOnce) return FALSE;
-        const std::size_t before = self.reader_.buffered();
-        if (!self.readSome()) {
-          self.ended_ = true;
+        const std::size_t before = reader_.buffered();
+        if (!readSome()) {
+          ended_ = true;
           return FALSE;
         }
         readOnce = true;
-        if (self.reader_.buffered() == before) return FALSE;  // nothing had arrived
+        if (reader_.buffered() == before) return FALSE;  // nothing had arrived
         break;
       }
     }
   }
 }
 
-xprt_stat StreamConnection::status(SVCXPRT* xprt) {
-  const auto& self = BorrowedTransport::ownerOf<StreamConnection>(xprt);
-  if (self.ended_) return XPRT_DIED;
-  return self.reader_.hasRecord() ? XPRT_MOREREQS : XPRT_IDLE;
+xprt_stat StreamConnection::status() const {
+  if (ended_) return XPRT_DIED;
+  return reader_.hasRecord() ? XPRT_MOREREQS : XPRT_IDLE;
 }
 
-bool_t StreamConnection::getArguments(SVCXPRT* xprt, xdrproc_t filter, void* record) {
-  return filter(&BorrowedTransport::ownerOf<StreamConnection>(xprt).arguments_, record);
-}
-
-bool_t StreamConnection::reply(SVCXPRT* xprt, rpc_msg* message) {
-  auto& self = BorrowedTransport::ownerOf<StreamConnection>(xprt);
-  message->rm_xid = self.xid_;
-  std::vector<char>& out = self.listener_.replyBuffer();
+bool_t StreamConnection::reply(rpc_msg* message) {
+  message->rm_xid = xid_;
+  std::vector<char>& out = listener_.replyBuffer();
   std::size_t length = 0;
   try {
     length = encodeReply(*message, out, kMarkBytes, kLargestReply);
@@ -114,13 +96,13 @@ bool_t StreamConnection::reply(SVCXPRT* xprt, rpc_msg* message) {
   for (std::size_t i = 0; i < kMarkBytes; ++i) {
     out[i] = static_cast<char>(mark >> (8 * (kMarkBytes - 1 - i)));
   }
-  const bool sent = self.writeAll(out.data(), kMarkBytes + length);
-  self.listener_.trimReplyBuffer();
+  const bool sent = writeAll(out.data(), kMarkBytes + length);
+  listener_.trimReplyBuffer();
   if (!sent) {
-    self.ended_ = true;
+    ended_ = true;
     return FALSE;
   }
-  self.lastActive_ = Clock::now();
+  lastActive_ = Clock::now();
   return TRUE;
 }
 
@@ -146,7 +128,6 @@ bool StreamConnection::writeAll(const char* bytes, std::size_t length) {
   return true;
 }
 
-void StreamConnection::destroy(SVCXPRT* xprt) {
-  auto& self = BorrowedTransport::ownerOf<StreamConnection>(xprt);
-  self.listener_.forget(self.fd());  // destroys `self`
+void StreamConnection::endedByRuntime() {
+  listener_.forget(fd());  // destroys this object
 }

@@ -30,17 +30,18 @@ class StreamConnection {
   Clock::time_point lastActive() const { return lastActive_; }
 
  private:
-  static bool_t receive(SVCXPRT* xprt, rpc_msg* message);
-  static xprt_stat status(SVCXPRT* xprt);
-  static bool_t getArguments(SVCXPRT* xprt, xdrproc_t filter, void* record);
-  static bool_t reply(SVCXPRT* xprt, rpc_msg* message);
-  static void destroy(SVCXPRT* xprt);
+  friend class TransportOperationsOf<StreamConnection>;
+  bool_t receive(rpc_msg* message);
+  xprt_stat status() const;
+  bool_t getArguments(xdrproc_t filter, void* record) { return filter(&arguments_, record); }
+  bool_t reply(rpc_msg* message);
+  // The runtime ends a connection that broke or hung up; so does the
+  // listener, which owns this object.
+  void endedByRuntime();
 
   // Reads what has arrived, once; false when the connection has ended.
   bool readSome();
   bool writeAll(const char* bytes, std::size_t length);
-
-  static const TransportOperations kOperations;
 
   StreamListener& listener_;
   RecordReader reader_;

@@ -20,15 +20,6 @@ constexpr std::size_t kKeptReplyBytes = 64 * 1024;
 
 }  // namespace
 
-const TransportOperations StreamListener::kOperations = {
-    .xp_recv = &StreamListener::accept,
-    .xp_stat = &StreamListener::status,
-    .xp_getargs = &StreamListener::noArguments,
-    .xp_reply = &StreamListener::noReply,
-    .xp_freeargs = &StreamListener::noArguments,
-    .xp_destroy = &StreamListener::destroy,
-};
-
 StreamListener::StreamListener(int fd, ConnectionLimits limits)
     : limits_(limits), readBuffer_(kReadBytes), replyBuffer_(kKeptReplyBytes) {
   SVCXPRT* xprt = svc_vc_create(fd, kRuntimeBufferBytes, kRuntimeBufferBytes);
@@ -36,20 +27,21 @@ StreamListener::StreamListener(int fd, ConnectionLimits limits)
     close(fd);
     throw HostError("cannot create the TCP transport");
   }
-  listening_.emplace(xprt, &kOperations, this);
+  listening_.emplace(xprt, this);
 }
 
 StreamListener::~StreamListener() { closeAll(); }
 
-bool_t StreamListener::accept(SVCXPRT* xprt, rpc_msg*) {
-  auto& self = BorrowedTransport::ownerOf<StreamListener>(xprt);
-  int fd = accept4(xprt->xp_fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-  if (fd < 0 && (errno == EMFILE || errno == ENFILE) && !self.connections_.empty()) {
-    self.closeLeastRecentlyActive();
-    fd = accept4(xprt->xp_fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+// Accepts one connection.
+bool_t StreamListener::receive(rpc_msg*) {
+  const int listening = xprt()->xp_fd;
+  int fd = accept4(listening, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  if (fd < 0 && (errno == EMFILE || errno == ENFILE) && !connections_.empty()) {
+    closeLeastRecentlyActive();
+    fd = accept4(listening, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
   }
   if (fd < 0) return FALSE;
-  if (self.connections_.size() >= self.limits_.maxConnections) self.closeLeastRecentlyActive();
+  if (connections_.size() >= limits_.maxConnections) closeLeastRecentlyActive();
 
   SVCXPRT* connection = svc_fd_create(fd, kRuntimeBufferBytes, kRuntimeBufferBytes);
   if (connection == nullptr) {
@@ -58,28 +50,21 @@ bool_t StreamListener::accept(SVCXPRT* xprt, rpc_msg*) {
   }
   std::unique_ptr<StreamConnection> owned;
   try {
-    owned = std::make_unique<StreamConnection>(connection, self);
+    owned = std::make_unique<StreamConnection>(connection, *this);
   } catch (const std::bad_alloc&) {
     svc_destroy(connection);  // still the runtime's own transport: closes the socket
     return FALSE;
   }
   try {
-    self.connections_.emplace(fd, std::move(owned));
+    connections_.emplace(fd, std::move(owned));
   } catch (const std::bad_alloc&) {
     return FALSE;  // `owned` ends the connection
   }
-  if (self.limits_.idleTimeout.count() > 0) {
-    self.nextIdleCheck_ = std::min(self.nextIdleCheck_, Clock::now() + self.limits_.idleTimeout);
+  if (limits_.idleTimeout.count() > 0) {
+    nextIdleCheck_ = std::min(nextIdleCheck_, Clock::now() + limits_.idleTimeout);
   }
   return FALSE;  // a connection, not a call
 }
-
-xprt_stat StreamListener::status(SVCXPRT*) { return XPRT_IDLE; }
-bool_t StreamListener::noArguments(SVCXPRT*, xdrproc_t, void*) { return FALSE; }
-bool_t StreamListener::noReply(SVCXPRT*, rpc_msg*) { return FALSE; }
-// The runtime never ends a listening transport by itself; qovixd ends it by
-// destroying this object.
-void StreamListener::destroy(SVCXPRT*) {}
 
 void StreamListener::closeLeastRecentlyActive() {
   const auto oldest = std::min_element(

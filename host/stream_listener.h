@@ -47,15 +47,17 @@ class StreamListener {
   void forget(int fd) { connections_.erase(fd); }
 
  private:
-  static bool_t accept(SVCXPRT* xprt, rpc_msg* message);
-  static xprt_stat status(SVCXPRT* xprt);
-  static bool_t noArguments(SVCXPRT* xprt, xdrproc_t filter, void* record);
-  static bool_t noReply(SVCXPRT* xprt, rpc_msg* message);
-  static void destroy(SVCXPRT* xprt);
+  friend class TransportOperationsOf<StreamListener>;
+  // What arrives on a listening socket is a connection, never a call.
+  bool_t receive(rpc_msg* message);
+  xprt_stat status() const { return XPRT_IDLE; }
+  bool_t getArguments(xdrproc_t, void*) { return FALSE; }
+  bool_t reply(rpc_msg*) { return FALSE; }
+  // The runtime never ends a listening transport by itself; qovixd ends it
+  // by destroying this object.
+  void endedByRuntime() {}
 
   void closeLeastRecentlyActive();
-
-  static const TransportOperations kOperations;
 
   ConnectionLimits limits_;
   Clock::time_point nextIdleCheck_ = Clock::time_point::max();
