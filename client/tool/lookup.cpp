@@ -242,9 +242,11 @@ std::string formatResult(client::Connection& connection, const client::Result& r
   switch (result.kind) {
     case client::ResultKind::Void:
       return "done";
-    case client::ResultKind::Handle:
-      return std::to_string(result.handle) +
-             (result.handle != 0 ? " " + connection.className(result.handle) : "");
+    case client::ResultKind::Handle: {
+      std::string text = std::to_string(result.handle);
+      if (result.handle != 0) text.append(" ").append(connection.className(result.handle));
+      return text;
+    }
     case client::ResultKind::Int:
     case client::ResultKind::Long:
     case client::ResultKind::Pair:

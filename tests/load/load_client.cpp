@@ -84,7 +84,10 @@ class LoadClient {
   void create() {
     Tagged entry;
     entry.handle = TaggedValue::create(connection_, repository_);
-    entry.tag = "c" + std::to_string(client_) + "-" + std::to_string(tagged_.size());
+    entry.tag.append("c")
+        .append(std::to_string(client_))
+        .append("-")
+        .append(std::to_string(tagged_.size()));
     entry.value = "v0";
     TaggedValue::set_tag(connection_, entry.handle, entry.tag);
     TaggedValue::set_umlValue(connection_, entry.handle, entry.value);
@@ -98,7 +101,7 @@ class LoadClient {
   }
 
   void change(Tagged& entry) {
-    entry.value = "v" + std::to_string(++changes_);
+    entry.value = std::string("v").append(std::to_string(++changes_));
     TaggedValue::set_umlValue(connection_, entry.handle, entry.value);
   }
 
