@@ -36,12 +36,14 @@ def main(argv: list[str]) -> int:
     try:
         catalogue = load(args.catalogue)
         numbered = number_classes(catalogue)
+        # Every file first, so that a fault an emitter finds writes nothing.
+        texts = {name: emit(catalogue, numbered) for name, emit in EMITTERS.items()}
     except CatalogueError as error:
         print(f"error: {error}", file=sys.stderr)
         return 1
     args.out.mkdir(parents=True, exist_ok=True)
-    for name, emit in EMITTERS.items():
-        write_if_changed(args.out / name, emit(catalogue, numbered))
+    for name, text in texts.items():
+        write_if_changed(args.out / name, text)
     return 0
 
 

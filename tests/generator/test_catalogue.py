@@ -185,6 +185,32 @@ class EveryFeatureKind(unittest.TestCase):
         self.assertIn("| 31 | `QOVIXThing_add_order_0` | `void add_order(QOVIXThing const&, long)` "
                       "| `X_HandleHandleLong`: handle, handle, long | `xdr_void` |", reference)
 
+    def test_protocol_file_declares_every_procedure_for_rpcgen(self):
+        protocol = EMITTERS["qovix.x"](self.catalogue, self.classes)
+        model = protocol[protocol.index("program QOVIX_MODEL_PROGRAM"):]
+        self.assertIn("    version QOVIXThing_VERSION {\n"
+                      "        X_InteropHandle QOVIXThing_create_0(void) = 1;\n", model)
+        self.assertIn("        void QOVIXThing_add_order_0(X_HandleHandleLong) = 31;", model)
+        self.assertNotIn(") = 49;", model[:model.index("QOVIXPlain_VERSION")])
+        self.assertIn("struct X_HandleHandleLong {\n    X_InteropHandle target;\n"
+                      "    X_InteropHandle param1;\n    X_udt_integer param2;\n};", protocol)
+        self.assertIn("    version QOVIXPlain_CAST_VERSION {\n        X_InteropHandle "
+                      "QOVIXPlain_VornCast_cast_0(X_HandleInt) = 1;\n    } = 2;", protocol)
+
+    def test_protocol_file_addresses_as_the_client_header_does(self):
+        header = (ROOT / "client" / "protocol.h").read_text()
+        protocol = EMITTERS["qovix.x"](self.catalogue, self.classes)
+        for program in ("Model", "Cast", "Host"):
+            number = re.search(rf"k{program}Program = (0x[0-9A-Fa-f]+);", header).group(1)
+            self.assertIn(f"}} = {number.lower()};\n",
+                          protocol[protocol.index(f"program QOVIX_{program.upper()}_PROGRAM"):])
+        host = dict(re.findall(r"kHost(\w+) = (\d+),", header))
+        declared = dict(re.findall(r"QOVIX_HOST_(\w+)\(\w+\) = (\d+);", protocol))
+        self.assertEqual(len(host), len(declared))
+        for name, number in host.items():
+            spelled = re.sub(r"(?<!^)(?=[A-Z])", "_", name).upper()
+            self.assertEqual(declared.get(spelled), number, name)
+
     def test_generated_files_say_they_are_generated_and_from_what(self):
         for name, emit in EMITTERS.items():
             if name.endswith((".h", ".cpp")):
@@ -256,6 +282,14 @@ class BrokenCatalogue(unittest.TestCase):
     def test_operations_need_distinct_labels(self):
         self.assertFault("class 1 QOVIXA highest 11\n  operation go()\n  operation go(long)\n",
                          3, "operation 'go': the label 'go' is taken by line")
+
+    def test_protocol_names_differ_in_more_than_letter_case(self):
+        catalogue = tiny("class 1 QOVIXA highest 11\n  operation go()\n  operation Go()\n")
+        with self.assertRaises(CatalogueError) as caught:
+            EMITTERS["qovix.x"](catalogue, number_classes(catalogue))
+        self.assertIn(f"tiny.txt:{PRELUDE_LINES + 1}: class 1 QOVIXA: the protocol name "
+                      "QOVIXA_QOVIXAGo_0 is QOVIXA_QOVIXAgo_0 in another letter case",
+                      str(caught.exception))
 
     def test_finds_follow_the_attributes(self):
         self.assertFault("class 1 QOVIXA highest 11\n  attribute name: QOVIXName\n", 1,

@@ -6,6 +6,7 @@ from __future__ import annotations
 
 from .catalogue import Catalogue
 from .emit_dispatch import banner
+from .emit_protocol_file import SPELLING_NOTES
 from .emit_values import payload_of, value_class_ids
 from .numbering import NumberedClass, Procedure
 
@@ -66,6 +67,7 @@ def protocol_reference(catalogue: Catalogue, numbered: list[NumberedClass]) -> s
              "`X_VornDataType` a data value, `xdr_void` an empty reply.", "",
              "Every class's cast procedure: `VornCast_cast_0`, arguments",
              "`X_HandleInt` (any object's handle, an int), result a handle.", ""]
+    lines += _protocol_file()
     lines += _value_classes(catalogue)
     for numbered_class in numbered:
         model_class = numbered_class.model_class
@@ -80,6 +82,17 @@ def protocol_reference(catalogue: Catalogue, numbered: list[NumberedClass]) -> s
                          f"{_arguments(slot)} | `{slot.result}` |")
         lines.append("")
     return "\n".join(lines)
+
+
+def _protocol_file() -> list[str]:
+    lines = ["## The protocol file `qovix.x`", "",
+             "`qovix.x` (installed as `include/qovix/qovix.x`) declares all of this in",
+             "rpcgen's language: the three programs, a version per class, every procedure",
+             "under its label with its argument and result types, the data-value union and",
+             "the argument records. `rpcgen` turns it into a C client for libtirpc. It",
+             "gives exactly the bytes qovixd sends and reads; where the wire has no exact",
+             "rpcgen spelling, its declarations take another shape:", ""]
+    return lines + [f"- {note}" for note in SPELLING_NOTES] + [""]
 
 
 def _value_classes(catalogue: Catalogue) -> list[str]:
