@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "client/connection.h"
+#include "connection.h"
 
 namespace qovix::client {
 

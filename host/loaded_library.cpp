@@ -19,9 +19,12 @@ LoadedLibrary::LoadedLibrary(const std::string& path)
 
 LoadedLibrary::~LoadedLibrary() { dlclose(handle_); }
 
-std::string LoadedLibrary::besideExecutable() {
+std::string LoadedLibrary::defaultPath() {
+  constexpr const char* kName = "libQOVIX_os.so";
   std::error_code error;
   const auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (error) return "libQOVIX_os.so";
-  return (executable.parent_path() / "libQOVIX_os.so").string();
+  if (error) return kName;
+  const auto folder = executable.parent_path();
+  if (std::filesystem::exists(folder / kName, error)) return (folder / kName).string();
+  return (folder / QOVIX_LIBRARY_FOLDER_FROM_EXECUTABLE / kName).lexically_normal().string();
 }

@@ -17,8 +17,10 @@ class LoadedLibrary {
 
   QovixServerEntry entry() const { return entry_; }
 
-  // libQOVIX_os.so in the folder that holds the running executable.
-  static std::string besideExecutable();
+  // libQOVIX_os.so in the folder that holds the running executable (a build
+  // tree), else in the private library folder of the prefix it is installed
+  // in (../lib/qovix from bin/).
+  static std::string defaultPath();
 
  private:
   void* handle_;

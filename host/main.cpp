@@ -25,7 +25,7 @@ int serve(const HostOptions& options) {
                  limits.maxConnections, options.connectionLimits.maxConnections);
   }
   const SignalWatch signals{SIGINT, SIGTERM};
-  const LoadedLibrary library(options.libraryPath.empty() ? LoadedLibrary::besideExecutable()
+  const LoadedLibrary library(options.libraryPath.empty() ? LoadedLibrary::defaultPath()
                                                           : options.libraryPath);
   // Declared after the library, so it goes first: the objects clients still
   // hold are released while the library that made them is loaded.

@@ -45,6 +45,9 @@ std::optional<unsigned> parseCount(std::string_view text, unsigned least, unsign
 constexpr unsigned kMostConnections = 1u << 20;
 constexpr unsigned kMostIdleSeconds = 86400;
 
+// Where an installed qovixd finds libQOVIX_os.so, from its own folder.
+constexpr const char* kInstalledLibraryFolder = QOVIX_LIBRARY_FOLDER_FROM_EXECUTABLE;
+
 }  // namespace
 
 std::string hostHelpText() {
@@ -55,8 +58,11 @@ std::string hostHelpText() {
          "  --port PORT       TCP and UDP port (default " +
          std::to_string(qovix::protocol::kDefaultPort) +
          "; 0 picks a free port)\n"
-         "  --library PATH    the QOVIX_os library to load (default: libQOVIX_os.so\n"
-         "                    in the folder that holds qovixd)\n"
+         "  --library PATH    the QOVIX_os library to load (default: libQOVIX_os.so in\n"
+         "                    the folder that holds qovixd, else in " +
+         std::string(kInstalledLibraryFolder) +
+         " from it,\n"
+         "                    where an installed qovixd finds it)\n"
          "  --repository-name NAME\n"
          "                    the name of the repository served (default 'repository');\n"
          "                    it is kept in memory while qovixd runs\n"
@@ -73,10 +79,15 @@ std::string hostHelpText() {
          "; 0 keeps idle connections open)\n"
          "  --register        also register the programs with the running rpcbind\n"
          "  --help            show this help and exit\n"
+         "  --version         show the version and exit\n"
          "\n"
          "Once ready, qovixd prints 'qovixd listening on ADDRESS:PORT (tcp, udp)'.\n"
-         "SIGINT or SIGTERM stops it cleanly (exit status 0).\n"
-         "Exit status: 0 after a clean stop, 1 if serving could not start, 2 for bad usage.\n";
+         "SIGINT or SIGTERM stops it cleanly.\n"
+         "\n"
+         "Exit status:\n"
+         "  0  stopped cleanly\n"
+         "  1  serving could not start (port in use, library missing)\n"
+         "  2  bad usage\n";
 }
 
 std::variant<HostOptions, CommandLineExit> parseHostOptions(int argc, const char* const* argv) {
@@ -84,6 +95,7 @@ std::variant<HostOptions, CommandLineExit> parseHostOptions(int argc, const char
   for (int i = 1; i < argc; ++i) {
     std::string_view argument = argv[i];
     if (argument == "--help") return CommandLineExit{0, hostHelpText()};
+    if (argument == "--version") return CommandLineExit{0, "qovixd " QOVIX_VERSION "\n"};
     if (!argument.starts_with("--")) {
       return usageError("unexpected argument '" + std::string(argument) + "'");
     }

@@ -20,16 +20,19 @@ constexpr const char* kHelp =
     "Work on the model repository a qovixd serves.\n"
     "\n"
     "Commands:\n"
-    "  call CLASS PROCEDURE [ARGS...]   call one procedure and print its result\n"
-    "        CLASS: a name (with or without QOVIX) or a class number;\n"
-    "        PROCEDURE: a label suffix such as get_tag_0, or a number;\n"
-    "        ARGS, in record order: handles and numbers as numbers, values as\n"
-    "        CLASS:VALUE (name:Account, string:x, bool:true, int:5,\n"
-    "        VisibilityKind:private) or bare in the parameter's own class\n"
-    "  cast CLASS HANDLE [CHECK]        a new handle to the object seen as CLASS;\n"
-    "        a class's procedures take handles of that class. With CHECK 1\n"
-    "        (the default) the handle names no object, printed (empty), unless\n"
-    "        the object's class conforms\n"
+    "  call CLASS PROCEDURE [ARGS...]   call one procedure and print its result.\n"
+    "                                   CLASS: a name (with or without QOVIX) or a\n"
+    "                                   class number; PROCEDURE: a label suffix such\n"
+    "                                   as get_tag_0, or a number; ARGS, in record\n"
+    "                                   order: handles and numbers as numbers, values\n"
+    "                                   as CLASS:VALUE (name:Account, string:x,\n"
+    "                                   bool:true, int:5, VisibilityKind:private) or\n"
+    "                                   bare in the parameter's own class\n"
+    "  cast CLASS HANDLE [CHECK]        a new handle to the object seen as CLASS; a\n"
+    "                                   class's procedures take handles of that class.\n"
+    "                                   With CHECK 1 (the default) the handle names no\n"
+    "                                   object, printed (empty), unless the object's\n"
+    "                                   class conforms\n"
     "  procedures CLASS                 the class's procedures with their wire types\n"
     "  ls CLASS                         the instances of a class: handle, class, name\n"
     "  tree                             packages with what they contain\n"
@@ -41,8 +44,12 @@ constexpr const char* kHelp =
     "  --port PORT   its port (default 20241)\n"
     "  --udp         call over UDP instead of TCP\n"
     "  --help        show this help\n"
+    "  --version     show the version\n"
     "\n"
-    "Exit status: 0 done, 1 the call failed, 2 bad usage.\n";
+    "Exit status:\n"
+    "  0  done\n"
+    "  1  the call failed\n"
+    "  2  bad usage\n";
 
 struct Options {
   std::string host = "127.0.0.1";
@@ -50,6 +57,7 @@ struct Options {
   qovix::client::Transport transport = qovix::client::Transport::Tcp;
   std::vector<std::string> command;
   bool help = false;
+  bool version = false;
 };
 
 Options parse(int argc, char** argv) {
@@ -58,6 +66,8 @@ Options parse(int argc, char** argv) {
     const std::string argument = argv[i];
     if (argument == "--help" || argument == "-h") {
       options.help = true;
+    } else if (argument == "--version" && options.command.empty()) {
+      options.version = true;
     } else if (argument == "--udp") {
       options.transport = qovix::client::Transport::Udp;
     } else if ((argument == "--host" || argument == "--port") && options.command.empty()) {
@@ -160,6 +170,10 @@ int main(int argc, char** argv) {
     const Options options = parse(argc, argv);
     if (options.help) {
       std::cout << kHelp;
+      return 0;
+    }
+    if (options.version) {
+      std::cout << "qovix " QOVIX_VERSION "\n";
       return 0;
     }
     return run(options);
