@@ -7,6 +7,7 @@
 #include <new>
 
 #include "host/host_error.h"
+#include "host/program_dispatch.h"
 #include "host/reply_encoding.h"
 
 namespace {
@@ -70,6 +71,7 @@ bool_t DatagramTransport::receive(rpc_msg* message) {
 }
 
 bool_t DatagramTransport::reply(rpc_msg* message) {
+  settleBeforeReply(message);
   message->rm_xid = call_.xid;
   const std::size_t length = encodeReply(*message, sending_, 0, kLargestReply);
   if (length == 0) return FALSE;

@@ -29,12 +29,13 @@ int serve(const HostOptions& options) {
                                                           : options.libraryPath);
   // Declared after the library, so it goes first: the objects clients still
   // hold are released while the library that made them is loaded.
-  ServedRepository repository(options.repositoryName, options.documentFolder);
-  startServing(library.entry(), repository.handle());
+  ServedRepository repository(options);
+  startServing(library.entry(), repository.handle(), &repository.repository().store());
   {
     const RpcEndpoints endpoints(options.bindAddress, options.port, options.registerWithRpcbind,
                                  limits);
     std::printf("qovixd listening on %s (tcp, udp)\n", endpoints.listeningAddress().c_str());
+    std::printf("qovixd keeps the repository in %s\n", repository.storeDescription().c_str());
     std::fflush(stdout);
     const int signal = serveUntilSignalled(signals, endpoints.connections());
     std::fprintf(stderr, "qovixd: %s, stopping\n", strsignal(signal));

@@ -64,8 +64,16 @@ std::string hostHelpText() {
          " from it,\n"
          "                    where an installed qovixd finds it)\n"
          "  --repository-name NAME\n"
-         "                    the name of the repository served (default 'repository');\n"
-         "                    it is kept in memory while qovixd runs\n"
+         "                    the name of the repository served (default 'repository')\n"
+         "  --store FILE      the repository file, made when missing (default " +
+         std::string(kDefaultStorePath) +
+         "\n"
+         "                    in the current folder); every change a reply acknowledges\n"
+         "                    is in it. 'memory' keeps the repository in memory instead,\n"
+         "                    lost when qovixd stops\n"
+         "  --sync MODE       'normal' (default): acknowledged changes outlast qovixd being\n"
+         "                    killed; 'full': also the machine losing power, flushing\n"
+         "                    each to the disk before its reply\n"
          "  --documents DIR   the folder packages are externalized to and internalized\n"
          "                    from (default: none, and those operations fail)\n"
          "  --max-connections N\n"
@@ -82,11 +90,13 @@ std::string hostHelpText() {
          "  --version         show the version and exit\n"
          "\n"
          "Once ready, qovixd prints 'qovixd listening on ADDRESS:PORT (tcp, udp)'.\n"
-         "SIGINT or SIGTERM stops it cleanly.\n"
+         "SIGINT or SIGTERM stops it cleanly. Handles do not outlast qovixd: a new\n"
+         "start hands out new ones, the repository's first.\n"
          "\n"
          "Exit status:\n"
          "  0  stopped cleanly\n"
-         "  1  serving could not start (port in use, library missing)\n"
+         "  1  serving could not start (port in use, library missing, repository file\n"
+         "     refused or in use)\n"
          "  2  bad usage\n";
 }
 
@@ -113,7 +123,7 @@ std::variant<HostOptions, CommandLineExit> parseHostOptions(int argc, const char
     }
     if (name != "--bind" && name != "--port" && name != "--library" &&
         name != "--repository-name" && name != "--documents" && name != "--max-connections" &&
-        name != "--idle-seconds") {
+        name != "--idle-seconds" && name != "--store" && name != "--sync") {
       return usageError("unknown option '" + std::string(name) + "'");
     }
     if (!value) {
@@ -150,6 +160,14 @@ std::variant<HostOptions, CommandLineExit> parseHostOptions(int argc, const char
                           std::to_string(kMostIdleSeconds) + ", not '" + *value + "'");
       }
       options.connectionLimits.idleTimeout = std::chrono::seconds(*seconds);
+    } else if (name == "--store") {
+      if (value->empty()) return usageError("--store needs a file, or 'memory'");
+      options.storePath = *value;
+    } else if (name == "--sync") {
+      if (*value != "normal" && *value != "full") {
+        return usageError("--sync needs 'normal' or 'full', not '" + *value + "'");
+      }
+      options.syncFull = *value == "full";
     } else {
       if (value->empty()) return usageError("--documents needs a folder");
       options.documentFolder = *value;

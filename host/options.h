@@ -9,12 +9,19 @@
 #include "client/protocol.h"
 #include "host/connection_limits.h"
 
+// The repository file qovixd keeps when --store names none, in the folder it
+// was started in; and the --store value that keeps the repository in memory.
+inline constexpr const char* kDefaultStorePath = "qovix-repository.sqlite3";
+inline constexpr const char* kMemoryStore = "memory";
+
 struct HostOptions {
   std::string bindAddress = "127.0.0.1";               // a numeric IPv4 or IPv6 address
   std::uint16_t port = qovix::protocol::kDefaultPort;  // 0: pick a free port
   std::string libraryPath;                             // empty: libQOVIX_os.so beside qovixd
   std::string repositoryName = "repository";
   std::string documentFolder;  // empty: no documents
+  std::string storePath = kDefaultStorePath;  // kMemoryStore: kept in memory only
+  bool syncFull = false;                      // --sync full: flushed to the disk per commit
   bool registerWithRpcbind = false;
   ConnectionLimits connectionLimits;
 };

@@ -7,6 +7,8 @@
 #include "client/protocol.h"
 #include "dispatch/model_call.h"
 #include "host/host_services.h"
+#include "platform/vorn_os/handle_registry.h"
+#include "platform/wkm_srv/persistent_store.h"
 #include "xdr/argument_records.h"
 #include "xdr/primitive_filters.h"
 #include "xdr/xdr_filter.h"
@@ -17,6 +19,21 @@ namespace {
 // lives here.
 QovixServerEntry modelEntry = nullptr;
 InteropHandle repositoryHandle = 0;
+PersistentStore* servedStore = nullptr;
+
+// The changes and handles of one model call: undone (and released) when the
+// call ends without a reply that kept them, however it ends.
+class CallInProgress {
+ public:
+  CallInProgress() { vorn_os::startCall(); }
+  ~CallInProgress() {
+    if (servedStore != nullptr) servedStore->rollback();
+    vorn_os::releaseMadeThisCall();
+    vorn_os::endCall();
+  }
+  CallInProgress(const CallInProgress&) = delete;
+  CallInProgress& operator=(const CallInProgress&) = delete;
+};
 
 // Runs `serve`; an exception that escapes it is logged (with `where`) and
 // answered with the system-error reply, so every call gets one.
@@ -40,6 +57,7 @@ void callLibrary(svc_req* rqstp, SVCXPRT* transp, std::int32_t templateId) {
     svcerr_systemerr(transp);
     return;
   }
+  const CallInProgress inProgress;
   answeringExceptions(
       transp, [&] { modelEntry(rqstp, transp, &call); },
       [&] {
@@ -52,14 +70,34 @@ void callLibrary(svc_req* rqstp, SVCXPRT* transp, std::int32_t templateId) {
 
 }  // namespace
 
-void startServing(QovixServerEntry entry, unsigned long repository) {
+void startServing(QovixServerEntry entry, unsigned long repository, PersistentStore* store) {
   modelEntry = entry;
   repositoryHandle = static_cast<InteropHandle>(repository);
+  servedStore = store;
 }
 
 void stopServing() {
   modelEntry = nullptr;
   repositoryHandle = 0;
+  servedStore = nullptr;
+}
+
+void settleBeforeReply(rpc_msg* reply) {
+  if (servedStore == nullptr) return;
+  const bool succeeded = reply->rm_reply.rp_stat == MSG_ACCEPTED &&
+                         reply->acpted_rply.ar_stat == SUCCESS;
+  if (succeeded) {
+    try {
+      servedStore->commit();
+      vorn_os::endCall();  // what it registered stays
+      return;
+    } catch (const std::exception& error) {
+      std::fprintf(stderr, "qovixd: a call's changes were not kept: %s\n", error.what());
+      reply->acpted_rply.ar_stat = SYSTEM_ERR;
+    }
+  }
+  servedStore->rollback();
+  vorn_os::releaseMadeThisCall();
 }
 
 void dispatchModelProgram(svc_req* rqstp, SVCXPRT* transp) { callLibrary(rqstp, transp, 0); }
@@ -143,6 +181,7 @@ void serveHostProcedure(svc_req* rqstp, SVCXPRT* transp) {
 
 // Host services allocate (new handles, class names), so they too can fail.
 void dispatchHostProgram(svc_req* rqstp, SVCXPRT* transp) {
+  const CallInProgress inProgress;
   answeringExceptions(
       transp, [&] { serveHostProcedure(rqstp, transp); },
       [&] { return "host procedure " + std::to_string(rqstp->rq_proc); });

@@ -9,10 +9,19 @@
 
 #include "dispatch/entry_point.h"
 
+class PersistentStore;
+
 // What the programs serve: the library entry the model and cast programs
-// call, and the repository's handle; set while serving, cleared after.
-void startServing(QovixServerEntry entry, unsigned long repositoryHandle);
+// call, the repository's handle and its store; set while serving, cleared
+// after.
+void startServing(QovixServerEntry entry, unsigned long repositoryHandle, PersistentStore* store);
 void stopServing();
+
+// Settles the changes of the call being answered, just before its reply
+// leaves: a successful reply keeps them (committed to the store), any other
+// reply undoes them. When they cannot be kept, they are undone and the reply
+// becomes the system error. Every transport calls this before it sends.
+void settleBeforeReply(rpc_msg* reply);
 
 void dispatchModelProgram(svc_req* rqstp, SVCXPRT* transp);
 void dispatchCastProgram(svc_req* rqstp, SVCXPRT* transp);

@@ -3,15 +3,46 @@
 #include <filesystem>
 
 #include "host/host_error.h"
+#include "platform/qovix_srv/model_metadata.h"
+#include "platform/store/sqlite_store.h"
 #include "platform/vorn_os/handle_registry.h"
 
-ServedRepository::ServedRepository(const std::string& name, const std::string& documentFolder)
-    : repository_(name) {
-  if (!documentFolder.empty()) {
+namespace {
+
+bool inMemory(const HostOptions& options) { return options.storePath == kMemoryStore; }
+
+std::unique_ptr<PersistentStore> openStore(const HostOptions& options) {
+  if (inMemory(options)) return makeMemoryStore();
+  SqliteStoreOptions store;
+  store.sync = options.syncFull ? SqliteStoreOptions::Sync::Full : SqliteStoreOptions::Sync::Normal;
+  for (const ClassInfo& each : modelClasses()) store.classNames.push_back({each.id, each.name});
+  for (const FeatureInfo& each : modelFeatures()) {
+    store.featureNames.push_back({each.id, each.owner, each.name});
+  }
+  try {
+    return openSqliteStore(options.storePath, store);
+  } catch (const StoreError& error) {
+    throw HostError(error.what());
+  }
+}
+
+std::string describe(const HostOptions& options) {
+  if (inMemory(options)) return "memory (not kept when qovixd stops)";
+  std::error_code error;
+  const auto path = std::filesystem::absolute(options.storePath, error);
+  return (error ? options.storePath : path.string()) + (options.syncFull ? " (sync full)" : "");
+}
+
+}  // namespace
+
+ServedRepository::ServedRepository(const HostOptions& options)
+    : storeDescription_(describe(options)),
+      repository_(options.repositoryName, openStore(options)) {
+  if (!options.documentFolder.empty()) {
     std::error_code error;
-    const auto folder = std::filesystem::canonical(documentFolder, error);
+    const auto folder = std::filesystem::canonical(options.documentFolder, error);
     if (error || !std::filesystem::is_directory(folder)) {
-      throw HostError("--documents: '" + documentFolder + "' is no folder");
+      throw HostError("--documents: '" + options.documentFolder + "' is no folder");
     }
     repository_.store().setDocumentFolder(folder);
   }

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <new>
 
+#include "host/program_dispatch.h"
 #include "host/reply_encoding.h"
 #include "host/stream_listener.h"
 #include "xdr/wire_types.h"
@@ -79,6 +80,7 @@ xprt_stat StreamConnection::status() const {
 }
 
 bool_t StreamConnection::reply(rpc_msg* message) {
+  settleBeforeReply(message);
   message->rm_xid = xid_;
   std::vector<char>& out = listener_.replyBuffer();
   std::size_t length = 0;

@@ -70,12 +70,11 @@ std::vector<ObjectId> copyObjects(const PersistentStore& from, const std::vector
       switch (feature.kind) {
         case FeatureKind::Attribute:
         case FeatureKind::Hidden:
-          if (const StoredValue* value = from.value(id, feature.id))
-            into.setValue(copy, feature.id, *value);
+          if (const auto value = from.value(id, feature.id)) into.setValue(copy, feature.id, *value);
           break;
         case FeatureKind::Values:
-          if (const auto* values = from.valueList(id, feature.id)) {
-            into.mutableValueList(copy, feature.id) = *values;
+          if (auto values = from.values(id, feature.id); !values.empty()) {
+            into.setValues(copy, feature.id, std::move(values));
           }
           break;
         case FeatureKind::Single:
@@ -87,11 +86,8 @@ std::vector<ObjectId> copyObjects(const PersistentStore& from, const std::vector
         case FeatureKind::Set:
         case FeatureKind::List:
         case FeatureKind::Array:
-          if (const OrderedIdSet* members = from.collection(id, feature.id)) {
-            OrderedIdSet& target = into.mutableCollection(copy, feature.id);
-            for (ObjectId member : members->ids()) {
-              if (const ObjectId kept = mapped(member)) target.append(kept);
-            }
+          for (ObjectId member : from.members(id, feature.id)) {
+            if (const ObjectId kept = mapped(member)) into.appendMember(copy, feature.id, kept);
           }
           break;
       }
@@ -278,14 +274,16 @@ class DocumentReader {
     if (record == "value") {
       store_.setValue(id, target.id, value(words));
     } else if (record == "item") {
-      store_.mutableValueList(id, target.id).push_back(value(words));
+      std::vector<StoredValue> items = store_.values(id, target.id);
+      items.push_back(value(words));
+      store_.setValues(id, target.id, std::move(items));
     } else {
       std::size_t other = 0;
       if (!(words >> other)) fail("bad " + record + " record");
       if (record == "ref") {
         store_.setReference(id, target.id, object(other));
       } else {
-        store_.mutableCollection(id, target.id).append(object(other));
+        store_.appendMember(id, target.id, object(other));
       }
     }
   }
@@ -304,10 +302,9 @@ ObjectRef copyModel(const VornPersistentObject& package, const VornPersistentObj
   const ObjectId target = memberOf(package, into);
   const std::vector<ObjectId> copies =
       copyObjects(*ref.store, subtreeOf(*ref.store, ref.id), *ref.store, true);
-  ref.store->mutableCollection(target, feature::QOVIXNamespace_ownedElement).append(copies.front());
-  ref.store->mutableCollection(copies.front(), feature::QOVIXModelElement_namespace1).clear();
-  ref.store->mutableCollection(copies.front(), feature::QOVIXModelElement_namespace1)
-      .append(target);
+  ref.store->appendMember(target, feature::QOVIXNamespace_ownedElement, copies.front());
+  ref.store->clearMembers(copies.front(), feature::QOVIXModelElement_namespace1);
+  ref.store->appendMember(copies.front(), feature::QOVIXModelElement_namespace1, target);
   return ObjectRef{ref.store, copies.front()};
 }
 
@@ -328,21 +325,18 @@ void externalize(const VornPersistentObject& package, const TextValue& format,
     const std::size_t n = number[id];
     for (const FeatureInfo& feature : modelFeatures()) {
       const std::string name = featureName(feature);
-      if (const StoredValue* value = store.value(id, feature.id)) {
+      if (const auto value = store.value(id, feature.id)) {
         out << "value " << n << ' ' << name << ' ' << storedText(*value) << '\n';
       }
-      if (const auto* values = store.valueList(id, feature.id)) {
-        for (const StoredValue& each : *values)
-          out << "item " << n << ' ' << name << ' ' << storedText(each) << '\n';
+      for (const StoredValue& each : store.values(id, feature.id)) {
+        out << "item " << n << ' ' << name << ' ' << storedText(each) << '\n';
       }
       if (const ObjectId target = store.reference(id, feature.id); number.count(target)) {
         out << "ref " << n << ' ' << name << ' ' << number[target] << '\n';
       }
-      if (const OrderedIdSet* members = store.collection(id, feature.id)) {
-        for (ObjectId member : members->ids()) {
-          if (number.count(member))
-            out << "member " << n << ' ' << name << ' ' << number[member] << '\n';
-        }
+      for (ObjectId member : store.members(id, feature.id)) {
+        if (number.count(member))
+          out << "member " << n << ' ' << name << ' ' << number[member] << '\n';
       }
     }
   }
@@ -395,11 +389,11 @@ void constructFromMetaModel(const VornPersistentObject& self, const VornMetaMode
         view.members(defining.id, feature::QOVIXNamespace_ownedElement);
     for (std::size_t i = 0; i < contained.size(); ++i) {
       if (std::find(direct.begin(), direct.end(), contained[i]) != direct.end()) {
-        store.mutableCollection(ref.id, feature::QOVIXNamespace_ownedElement).append(copies[i]);
+        store.appendMember(ref.id, feature::QOVIXNamespace_ownedElement, copies[i]);
       }
     }
   }
-  store.mutableCollection(ownerId, feature::QOVIXNamespace_ownedElement).append(ref.id);
+  store.appendMember(ownerId, feature::QOVIXNamespace_ownedElement, ref.id);
 }
 
 }  // namespace model

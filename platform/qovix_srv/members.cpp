@@ -14,16 +14,6 @@ std::string narrow(const std::u16string& text) {
   return out;
 }
 
-const OrderedIdSet* collectionOf(const VornPersistentObject& self, FeatureId feature) {
-  const ObjectRef ref = named(self);
-  return ref.store->collection(ref.id, feature);
-}
-
-OrderedIdSet& mutableCollectionOf(const VornPersistentObject& self, FeatureId feature) {
-  const ObjectRef ref = named(self);
-  return ref.store->mutableCollection(ref.id, feature);
-}
-
 void checkPosition(VornLong position, std::size_t limit) {
   if (position < 0 || static_cast<std::size_t>(position) > limit) {
     throw std::out_of_range("position " + std::to_string(position) + " is outside 0.." +
@@ -31,9 +21,15 @@ void checkPosition(VornLong position, std::size_t limit) {
   }
 }
 
-std::vector<StoredValue>* valuesOf(const VornPersistentObject& self, FeatureId feature) {
+std::vector<StoredValue> valuesOf(const VornPersistentObject& self, FeatureId feature) {
   const ObjectRef ref = named(self);
-  return const_cast<std::vector<StoredValue>*>(ref.store->valueList(ref.id, feature));
+  return ref.store->values(ref.id, feature);
+}
+
+void writeValues(const VornPersistentObject& self, FeatureId feature,
+                 std::vector<StoredValue> values) {
+  const ObjectRef ref = named(self);
+  ref.store->setValues(ref.id, feature, std::move(values));
 }
 
 }  // namespace
@@ -103,25 +99,24 @@ void clearReference(const VornPersistentObject& self, FeatureId feature) {
 }
 
 std::vector<ObjectId> membersOf(const VornPersistentObject& self, FeatureId feature) {
-  const OrderedIdSet* members = collectionOf(self, feature);
-  return members != nullptr ? members->ids() : std::vector<ObjectId>{};
+  const ObjectRef ref = named(self);
+  return ref.store->members(ref.id, feature);
 }
 
 ObjectId memberAt(const VornPersistentObject& self, FeatureId feature, VornLong index) {
-  const OrderedIdSet* members = collectionOf(self, feature);
-  if (members == nullptr) throw std::out_of_range("index " + std::to_string(index) + " of none");
-  return members->at(index);
+  const ObjectRef ref = named(self);
+  return ref.store->memberAt(ref.id, feature, index);
 }
 
 int collectionContains(const VornPersistentObject& self, FeatureId feature,
                        const VornPersistentObject& member) {
-  const OrderedIdSet* members = collectionOf(self, feature);
-  return members != nullptr && members->contains(memberOf(self, member)) ? 1 : 0;
+  const ObjectRef ref = named(self);
+  return ref.store->hasMember(ref.id, feature, memberOf(self, member)) ? 1 : 0;
 }
 
 VornLong collectionSize(const VornPersistentObject& self, FeatureId feature) {
-  const OrderedIdSet* members = collectionOf(self, feature);
-  return members != nullptr ? members->size() : 0;
+  const ObjectRef ref = named(self);
+  return ref.store->memberCount(ref.id, feature);
 }
 
 int collectionIsEmpty(const VornPersistentObject& self, FeatureId feature) {
@@ -130,64 +125,61 @@ int collectionIsEmpty(const VornPersistentObject& self, FeatureId feature) {
 
 void replaceCollection(const VornPersistentObject& self, FeatureId feature,
                        const VornCollection& members) {
-  named(self);
+  const ObjectRef ref = named(self);
   if (members.size() > 0 && members.store() != self.store()) {
     throw std::invalid_argument("the collection belongs to another repository");
   }
   for (ObjectId id : members.ids()) {
-    if (!self.store()->exists(id)) throw std::invalid_argument("the collection names no object");
+    if (!ref.store->exists(id)) throw std::invalid_argument("the collection names no object");
   }
-  OrderedIdSet& target = mutableCollectionOf(self, feature);
-  target.clear();
-  for (ObjectId id : members.ids()) target.append(id);
+  ref.store->clearMembers(ref.id, feature);
+  for (ObjectId id : members.ids()) ref.store->appendMember(ref.id, feature, id);
 }
 
 void addMember(const VornPersistentObject& self, FeatureId feature,
                const VornPersistentObject& member) {
-  const ObjectId id = memberOf(self, member);
-  mutableCollectionOf(self, feature).append(id);
+  const ObjectRef ref = named(self);
+  ref.store->appendMember(ref.id, feature, memberOf(self, member));
 }
 
 void insertMember(const VornPersistentObject& self, FeatureId feature,
                   const VornPersistentObject& member, VornLong position) {
-  const ObjectId id = memberOf(self, member);
-  mutableCollectionOf(self, feature).insertAt(id, position);
+  const ObjectRef ref = named(self);
+  ref.store->insertMember(ref.id, feature, memberOf(self, member), position);
 }
 
 void removeMember(const VornPersistentObject& self, FeatureId feature,
                   const VornPersistentObject& member) {
-  const ObjectId id = memberOf(self, member);
-  mutableCollectionOf(self, feature).remove(id);
+  const ObjectRef ref = named(self);
+  ref.store->removeMember(ref.id, feature, memberOf(self, member));
 }
 
 void removeMemberAt(const VornPersistentObject& self, FeatureId feature, VornLong index) {
-  mutableCollectionOf(self, feature).removeAt(index);
+  const ObjectRef ref = named(self);
+  ref.store->removeMember(ref.id, feature, ref.store->memberAt(ref.id, feature, index));
 }
 
 void clearCollection(const VornPersistentObject& self, FeatureId feature) {
-  mutableCollectionOf(self, feature).clear();
+  const ObjectRef ref = named(self);
+  ref.store->clearMembers(ref.id, feature);
 }
 
-const StoredValue& storedValueAt(const VornPersistentObject& self, FeatureId feature,
-                                 VornLong index) {
-  const std::vector<StoredValue>* values = valuesOf(self, feature);
-  const std::size_t count = values != nullptr ? values->size() : 0;
-  if (index < 0 || static_cast<std::size_t>(index) >= count) {
+StoredValue storedValueAt(const VornPersistentObject& self, FeatureId feature, VornLong index) {
+  std::vector<StoredValue> values = valuesOf(self, feature);
+  if (index < 0 || static_cast<std::size_t>(index) >= values.size()) {
     throw std::out_of_range("index " + std::to_string(index) + " is outside the " +
-                            std::to_string(count) + " values");
+                            std::to_string(values.size()) + " values");
   }
-  return (*values)[static_cast<std::size_t>(index)];
+  return std::move(values[static_cast<std::size_t>(index)]);
 }
 
 int valuesContain(const VornPersistentObject& self, FeatureId feature, const VornDataType& value) {
-  const std::vector<StoredValue>* values = valuesOf(self, feature);
-  if (values == nullptr) return 0;
-  return std::find(values->begin(), values->end(), toStored(value)) != values->end() ? 1 : 0;
+  const std::vector<StoredValue> values = valuesOf(self, feature);
+  return std::find(values.begin(), values.end(), toStored(value)) != values.end() ? 1 : 0;
 }
 
 VornLong valueCount(const VornPersistentObject& self, FeatureId feature) {
-  const std::vector<StoredValue>* values = valuesOf(self, feature);
-  return values != nullptr ? static_cast<VornLong>(values->size()) : 0;
+  return static_cast<VornLong>(valuesOf(self, feature).size());
 }
 
 int valuesEmpty(const VornPersistentObject& self, FeatureId feature) {
@@ -196,27 +188,29 @@ int valuesEmpty(const VornPersistentObject& self, FeatureId feature) {
 
 void insertValue(const VornPersistentObject& self, FeatureId feature, const VornDataType& value,
                  VornLong position) {
-  const ObjectRef ref = named(self);
-  std::vector<StoredValue>& values = ref.store->mutableValueList(ref.id, feature);
+  std::vector<StoredValue> values = valuesOf(self, feature);
   checkPosition(position, values.size());
   values.insert(values.begin() + position, toStored(value));
+  writeValues(self, feature, std::move(values));
 }
 
 void removeValue(const VornPersistentObject& self, FeatureId feature, const VornDataType& value) {
-  std::vector<StoredValue>* values = valuesOf(self, feature);
-  if (values == nullptr) return;
-  const auto found = std::find(values->begin(), values->end(), toStored(value));
-  if (found != values->end()) values->erase(found);
+  std::vector<StoredValue> values = valuesOf(self, feature);
+  const auto found = std::find(values.begin(), values.end(), toStored(value));
+  if (found == values.end()) return;
+  values.erase(found);
+  writeValues(self, feature, std::move(values));
 }
 
 void removeValueAt(const VornPersistentObject& self, FeatureId feature, VornLong index) {
   storedValueAt(self, feature, index);  // checks the index
-  std::vector<StoredValue>* values = valuesOf(self, feature);
-  values->erase(values->begin() + index);
+  std::vector<StoredValue> values = valuesOf(self, feature);
+  values.erase(values.begin() + index);
+  writeValues(self, feature, std::move(values));
 }
 
 void clearValues(const VornPersistentObject& self, FeatureId feature) {
-  if (std::vector<StoredValue>* values = valuesOf(self, feature)) values->clear();
+  if (valueCount(self, feature) != 0) writeValues(self, feature, {});
 }
 
 ObjectRef createIn(PersistentStore& store, ClassId classId) {
@@ -232,13 +226,13 @@ ObjectRef duplicateOf(const VornPersistentObject& source, bool copyReferences) {
     switch (feature.kind) {
       case FeatureKind::Attribute:
       case FeatureKind::Hidden:
-        if (const StoredValue* value = store.value(from.id, feature.id)) {
+        if (const auto value = store.value(from.id, feature.id)) {
           store.setValue(copy.id, feature.id, *value);
         }
         break;
       case FeatureKind::Values:
-        if (const auto* values = store.valueList(from.id, feature.id)) {
-          store.mutableValueList(copy.id, feature.id) = *values;
+        if (auto values = store.values(from.id, feature.id); !values.empty()) {
+          store.setValues(copy.id, feature.id, std::move(values));
         }
         break;
       case FeatureKind::Single:
@@ -250,9 +244,8 @@ ObjectRef duplicateOf(const VornPersistentObject& source, bool copyReferences) {
       case FeatureKind::List:
       case FeatureKind::Array:
         if (!copyReferences) break;
-        if (const OrderedIdSet* members = store.collection(from.id, feature.id)) {
-          OrderedIdSet& target = store.mutableCollection(copy.id, feature.id);
-          for (ObjectId id : members->ids()) target.append(id);
+        for (ObjectId id : store.members(from.id, feature.id)) {
+          store.appendMember(copy.id, feature.id, id);
         }
         break;
     }
@@ -262,18 +255,8 @@ ObjectRef duplicateOf(const VornPersistentObject& source, bool copyReferences) {
 
 std::vector<ObjectId> instancesOf(const PersistentStore& store, ClassId classId,
                                   bool withSubclasses) {
-  if (!withSubclasses) return store.instancesOf(classId);
-  std::vector<ObjectId> found;
-  int listsTaken = 0;
-  for (ClassId each : conformingClasses(classId)) {
-    const std::vector<ObjectId>& instances = store.instancesOf(each);
-    if (instances.empty()) continue;
-    found.insert(found.end(), instances.begin(), instances.end());
-    ++listsTaken;
-  }
-  // Ids are given in creation order; each class's list is already sorted.
-  if (listsTaken > 1) std::sort(found.begin(), found.end());
-  return found;
+  if (!withSubclasses) return store.instancesOf(std::span(&classId, 1));
+  return store.instancesOf(conformingClasses(classId));
 }
 
 namespace {
@@ -289,13 +272,28 @@ FeatureId searchedAttribute(ClassId classId, const TextValue& attribute, bool te
                               narrow(attribute.text()) + "'");
 }
 
-template <class Matches>
+// The `classId` objects (or, with `withSubclasses`, those that conform to
+// it) whose attribute `feature` holds `wanted`. An unwritten attribute reads
+// as the empty text or 0, so a search for that looks at every instance;
+// any other search is answered from the store's index of values, and costs
+// what it finds.
 std::vector<ObjectId> instancesWhere(const PersistentStore& store, ClassId classId,
-                                     bool withSubclasses, FeatureId feature, Matches matches) {
+                                     bool withSubclasses, FeatureId feature,
+                                     const StoredValue& wanted) {
+  const auto fits = [&](ObjectId id) {
+    const ClassId actual = store.classOf(id);
+    return withSubclasses ? conformsTo(actual, classId) : actual == classId;
+  };
   std::vector<ObjectId> found;
-  for (ObjectId id : instancesOf(store, classId, withSubclasses)) {
-    const StoredValue* value = store.value(id, feature);
-    if (matches(value)) found.push_back(id);
+  if (wanted.text.empty() && wanted.number == 0) {
+    for (ObjectId id : instancesOf(store, classId, withSubclasses)) {
+      const std::optional<StoredValue> value = store.value(id, feature);
+      if (!value || (value->text.empty() && value->number == 0)) found.push_back(id);
+    }
+    return found;
+  }
+  for (ObjectId id : store.holdingValue(feature, wanted)) {
+    if (fits(id)) found.push_back(id);
   }
   return found;
 }
@@ -306,18 +304,14 @@ std::vector<ObjectId> instancesWithText(const PersistentStore& store, ClassId cl
                                         const TextValue& attribute, const TextValue& text,
                                         bool withSubclasses) {
   const FeatureId feature = searchedAttribute(classId, attribute, true);
-  return instancesWhere(store, classId, withSubclasses, feature, [&](const StoredValue* value) {
-    return value != nullptr ? value->text == text.text() : text.text().empty();
-  });
+  return instancesWhere(store, classId, withSubclasses, feature, StoredValue{0, 0, text.text()});
 }
 
 std::vector<ObjectId> instancesWithNumber(const PersistentStore& store, ClassId classId,
                                           const TextValue& attribute, std::int32_t number,
                                           bool withSubclasses) {
   const FeatureId feature = searchedAttribute(classId, attribute, false);
-  return instancesWhere(store, classId, withSubclasses, feature, [&](const StoredValue* value) {
-    return (value != nullptr ? value->number : 0) == number;
-  });
+  return instancesWhere(store, classId, withSubclasses, feature, StoredValue{0, number, {}});
 }
 
 ObjectRef castTo(const VornPersistentObject& object, ClassId classId, int check) {

@@ -32,7 +32,7 @@ template <class V>
 V readValue(const VornPersistentObject& self, FeatureId feature) {
   const ObjectRef ref = named(self);
   V value;
-  if (const StoredValue* stored = ref.store->value(ref.id, feature)) fromStored(*stored, value);
+  if (const auto stored = ref.store->value(ref.id, feature)) fromStored(*stored, value);
   return value;
 }
 
@@ -94,7 +94,7 @@ QOVIX_SRV_API void clearCollection(const VornPersistentObject& self, FeatureId f
 
 // Lists of values ---------------------------------------------------------
 
-QOVIX_SRV_API const StoredValue& storedValueAt(const VornPersistentObject& self, FeatureId feature,
+QOVIX_SRV_API StoredValue storedValueAt(const VornPersistentObject& self, FeatureId feature,
                                                VornLong index);
 
 template <class V>

@@ -88,7 +88,7 @@ void placeIn(PersistentStore& store, ObjectId owner, FeatureId feature, ObjectId
   if (featureInfo(feature).kind == FeatureKind::Single) {
     store.setReference(owner, feature, element);
   } else {
-    store.mutableCollection(owner, feature).append(element);
+    store.appendMember(owner, feature, element);
   }
 }
 
@@ -195,8 +195,7 @@ void setMultiplicityText(const VornPersistentObject& self, const TextValue& text
     start = comma + 1;
   }
   PersistentStore& store = *ref.store;
-  OrderedIdSet& held = store.mutableCollection(ref.id, feature::QOVIXMultiplicity_ranges);
-  held.clear();
+  store.clearMembers(ref.id, feature::QOVIXMultiplicity_ranges);
   for (const auto& [lower, upper] : ranges) {
     const ObjectId range = store.create(QOVIXMultiplicityRange::kClassId);
     store.setValue(range, feature::QOVIXMultiplicityRange_lower,
@@ -204,7 +203,7 @@ void setMultiplicityText(const VornPersistentObject& self, const TextValue& text
     store.setValue(range, feature::QOVIXMultiplicityRange_upper,
                    StoredValue{QOVIXInteger::kValueClassId, upper, {}});
     store.setReference(range, feature::QOVIXMultiplicityRange_multiplicity, ref.id);
-    held.append(range);
+    store.appendMember(ref.id, feature::QOVIXMultiplicity_ranges, range);
   }
 }
 
@@ -230,8 +229,7 @@ std::u16string label(const VornPersistentObject& self) {
 
 ObjectId firstMemberId(const VornPersistentObject& self, FeatureId feature) {
   const ObjectRef ref = named(self);
-  const OrderedIdSet* held = ref.store->collection(ref.id, feature);
-  return held != nullptr && !held->empty() ? held->at(0) : 0;
+  return ref.store->memberCount(ref.id, feature) > 0 ? ref.store->memberAt(ref.id, feature, 0) : 0;
 }
 
 ObjectRef taggedValueNamed(const VornPersistentObject& self, const TextValue& tag) {

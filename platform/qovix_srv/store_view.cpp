@@ -11,10 +11,8 @@ std::vector<ObjectId> StoreView::instances(ClassId classId) const {
 std::vector<ObjectId> StoreView::referrers(ClassId sourceClass, FeatureId feature,
                                            ObjectId target) const {
   std::vector<ObjectId> found;
-  for (ObjectId source : instances(sourceClass)) {
-    if (holds(source, feature, target) || reference(source, feature) == target) {
-      found.push_back(source);
-    }
+  for (ObjectId source : store_.referrers(feature, target)) {
+    if (is(source, sourceClass)) found.push_back(source);
   }
   return found;
 }

@@ -41,27 +41,25 @@ class StoreView {
   bool is(ObjectId id, ClassId classId) const { return conformsTo(classOf(id), classId); }
 
   std::vector<ObjectId> members(ObjectId id, FeatureId feature) const {
-    const OrderedIdSet* held = store_.collection(id, feature);
-    return held != nullptr ? held->ids() : std::vector<ObjectId>{};
+    return store_.members(id, feature);
   }
   bool holds(ObjectId id, FeatureId feature, ObjectId member) const {
-    const OrderedIdSet* held = store_.collection(id, feature);
-    return held != nullptr && held->contains(member);
+    return store_.hasMember(id, feature, member);
   }
   ObjectId reference(ObjectId id, FeatureId feature) const { return store_.reference(id, feature); }
   std::u16string text(ObjectId id, FeatureId feature) const {
-    const StoredValue* value = store_.value(id, feature);
-    return value != nullptr ? value->text : std::u16string();
+    const auto value = store_.value(id, feature);
+    return value ? value->text : std::u16string();
   }
   std::int32_t number(ObjectId id, FeatureId feature) const {
-    const StoredValue* value = store_.value(id, feature);
-    return value != nullptr ? value->number : 0;
+    const auto value = store_.value(id, feature);
+    return value ? value->number : 0;
   }
 
   // Every object that conforms to `classId`, in creation order.
   std::vector<ObjectId> instances(ClassId classId) const;
   // The `sourceClass` objects whose `feature` (a collection or a single
-  // reference) holds `target`.
+  // reference) holds `target`, from the store's index of referrers.
   std::vector<ObjectId> referrers(ClassId sourceClass, FeatureId feature, ObjectId target) const;
   // Members of `id`'s collection `forward`, and the `sourceClass` objects
   // whose `backward` holds `id`: one relation read from both of its ends.

@@ -35,6 +35,18 @@ class Registry {
       entries_.emplace_back();
       index = static_cast<std::uint32_t>(entries_.size() - 1);
     }
+    if (noting_) {
+      try {
+        madeThisCall_.push_back(index);
+      } catch (...) {
+        if (index + 1 == entries_.size()) {
+          entries_.pop_back();
+        } else {
+          free_.push_front(index);
+        }
+        throw;
+      }
+    }
     Entry& entry = entries_[index];
     entry.object = object;
     entry.objectPart = static_cast<VornObject*>(objectPart);
@@ -62,6 +74,22 @@ class Registry {
 
   std::size_t live() const { return live_; }
 
+  void noteCalls(bool noting) {
+    noting_ = noting;
+    madeThisCall_.clear();
+  }
+  // The handles registered since noting began that are still live.
+  std::vector<unsigned long> madeThisCall() const {
+    std::vector<unsigned long> made;
+    for (std::uint32_t index : madeThisCall_) {
+      if (entries_[index].live) {
+        made.push_back((static_cast<unsigned long>(entries_[index].generation) << kIndexBits) |
+                       index);
+      }
+    }
+    return made;
+  }
+
   // Every live handle, in slot order.
   std::vector<unsigned long> handles() const {
     std::vector<unsigned long> live;
@@ -79,6 +107,8 @@ class Registry {
   std::vector<Entry> entries_ = std::vector<Entry>(1);
   std::deque<std::uint32_t> free_;
   std::size_t live_ = 0;
+  bool noting_ = false;
+  std::vector<std::uint32_t> madeThisCall_;
 };
 
 Registry& registry() {
@@ -147,6 +177,14 @@ int releaseHandle(unsigned long handle) {
 }
 
 std::size_t handleCount() { return registry().live(); }
+
+void startCall() { registry().noteCalls(true); }
+
+void releaseMadeThisCall() {
+  for (unsigned long handle : registry().madeThisCall()) releaseHandle(handle);
+}
+
+void endCall() { registry().noteCalls(false); }
 
 std::size_t releaseAll() {
   const std::vector<unsigned long> handles = registry().handles();

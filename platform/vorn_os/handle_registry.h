@@ -71,4 +71,11 @@ VORN_OS_API std::size_t handleCount();
 // when its owner stops. Returns how many there were.
 VORN_OS_API std::size_t releaseAll();
 
+// The handles one call registers, noted from startCall() to endCall(), so
+// that a call whose changes are undone can release them too: they would
+// name objects that no longer exist.
+VORN_OS_API void startCall();
+VORN_OS_API void releaseMadeThisCall();
+VORN_OS_API void endCall();
+
 }  // namespace vorn_os

@@ -1,14 +1,44 @@
+#include <functional>
 #include <memory>
+#include <queue>
+#include <set>
 #include <stdexcept>
+#include <unordered_map>
 #include <variant>
 
+#include "platform/wkm_srv/collection_reads.h"
 #include "platform/wkm_srv/persistent_store.h"
 
 PersistentStore::~PersistentStore() = default;
 
+std::vector<ObjectId> mergeInCreationOrder(std::vector<std::vector<ObjectId>> lists) {
+  std::erase_if(lists, [](const std::vector<ObjectId>& list) { return list.empty(); });
+  if (lists.empty()) return {};
+  if (lists.size() == 1) return std::move(lists.front());
+  // A k-way merge: each list is in order already, so only their heads compete.
+  using Head = std::pair<ObjectId, std::size_t>;  // id, list
+  std::priority_queue<Head, std::vector<Head>, std::greater<>> heads;
+  std::vector<std::size_t> next(lists.size(), 1);
+  std::size_t total = 0;
+  for (std::size_t i = 0; i < lists.size(); ++i) {
+    heads.emplace(lists[i].front(), i);
+    total += lists[i].size();
+  }
+  std::vector<ObjectId> merged;
+  merged.reserve(total);
+  while (!heads.empty()) {
+    const auto [id, list] = heads.top();
+    heads.pop();
+    merged.push_back(id);
+    if (next[list] < lists[list].size()) heads.emplace(lists[list][next[list]++], list);
+  }
+  return merged;
+}
+
 namespace {
 
 using ValueList = std::vector<StoredValue>;
+using Ids = std::vector<ObjectId>;
 
 struct Slot {
   FeatureId feature;
@@ -32,14 +62,61 @@ struct ObjectRecord {
   }
 };
 
-class MemoryStore final : public PersistentStore {
+template <class T>
+T* held(Slot* slot) {
+  if (slot == nullptr) return nullptr;
+  if constexpr (std::is_same_v<T, StoredValue> || std::is_same_v<T, ObjectId>) {
+    return std::get_if<T>(&slot->content);
+  } else {
+    auto* owner = std::get_if<std::unique_ptr<T>>(&slot->content);
+    return owner != nullptr ? owner->get() : nullptr;
+  }
+}
+
+// A value as an index key: the feature that holds it and its payload (its
+// value class does not count).
+struct ValueKey {
+  FeatureId feature;
+  std::int32_t number;
+  std::u16string text;
+  ValueKey(FeatureId holder, const StoredValue& value)
+      : feature(holder), number(value.number), text(value.text) {}
+  friend bool operator==(const ValueKey&, const ValueKey&) = default;
+};
+struct ValueKeyHash {
+  std::size_t operator()(const ValueKey& key) const {
+    const std::uint64_t word = (std::uint64_t{key.feature} << 32) ^ static_cast<std::uint32_t>(key.number);
+    return std::hash<std::u16string>()(key.text) * 31 + std::hash<std::uint64_t>()(word);
+  }
+};
+
+std::uint64_t referenceKey(FeatureId feature, ObjectId target) {
+  return (std::uint64_t{feature} << 32) | target;
+}
+
+Ids inOrder(const std::set<ObjectId>* ids) {
+  return ids != nullptr ? Ids(ids->begin(), ids->end()) : Ids{};
+}
+
+class MemoryStore final : public CollectionReadsOf<MemoryStore> {
+  friend class CollectionReadsOf<MemoryStore>;
+
  public:
   ObjectId create(ClassId classId) override {
     if (objects_.size() >= UINT32_MAX - 1) throw std::length_error("the repository is full");
+    if (classId >= byClass_.size()) byClass_.resize(classId + 1);
     objects_.push_back({classId, {}});
     const auto id = static_cast<ObjectId>(objects_.size());
-    if (classId >= byClass_.size()) byClass_.resize(classId + 1);
-    byClass_[classId].push_back(id);
+    try {
+      byClass_[classId].push_back(id);
+    } catch (...) {
+      objects_.pop_back();
+      throw;
+    }
+    keepUndo([this, classId] {
+      byClass_[classId].pop_back();
+      objects_.pop_back();
+    });
     return id;
   }
 
@@ -47,85 +124,194 @@ class MemoryStore final : public PersistentStore {
 
   ClassId classOf(ObjectId id) const override { return exists(id) ? objects_[id - 1].classId : 0; }
 
-  const std::vector<ObjectId>& instancesOf(ClassId classId) const override {
-    static const std::vector<ObjectId> none;
-    return classId < byClass_.size() ? byClass_[classId] : none;
+  Ids instancesOf(std::span<const ClassId> classes) const override {
+    std::vector<Ids> lists;
+    for (ClassId classId : classes) {
+      if (classId < byClass_.size()) lists.push_back(byClass_[classId]);
+    }
+    return mergeInCreationOrder(std::move(lists));
   }
 
   std::size_t objectCount() const override { return objects_.size(); }
 
-  const StoredValue* value(ObjectId id, FeatureId feature) const override {
-    const Slot* slot = find(id, feature);
-    return slot != nullptr ? std::get_if<StoredValue>(&slot->content) : nullptr;
+  std::optional<StoredValue> value(ObjectId id, FeatureId feature) const override {
+    const StoredValue* value = held<StoredValue>(find(id, feature));
+    return value != nullptr ? std::optional(*value) : std::nullopt;
   }
 
-  void setValue(ObjectId id, FeatureId feature, StoredValue value) override {
-    slot(id, feature).content = std::move(value);
+  void setValue(ObjectId id, FeatureId feature, const StoredValue& value) override {
+    std::optional<StoredValue> before = putValue(id, feature, value);
+    keepUndo([this, id, feature, before = std::move(before)] { putValue(id, feature, before); });
+  }
+
+  Ids holdingValue(FeatureId feature, const StoredValue& value) const override {
+    const auto found = holders_.find(ValueKey{feature, value});
+    return inOrder(found != holders_.end() ? &found->second : nullptr);
   }
 
   ObjectId reference(ObjectId id, FeatureId feature) const override {
-    const Slot* slot = find(id, feature);
-    const ObjectId* target = slot != nullptr ? std::get_if<ObjectId>(&slot->content) : nullptr;
+    const ObjectId* target = held<ObjectId>(find(id, feature));
     return target != nullptr ? *target : 0;
   }
 
   void setReference(ObjectId id, FeatureId feature, ObjectId target) override {
-    slot(id, feature).content = target;
+    const ObjectId before = putReference(id, feature, target);
+    keepUndo([this, id, feature, before] { putReference(id, feature, before); });
   }
 
-  const OrderedIdSet* collection(ObjectId id, FeatureId feature) const override {
-    const Slot* slot = find(id, feature);
-    if (slot == nullptr) return nullptr;
-    const auto* held = std::get_if<std::unique_ptr<OrderedIdSet>>(&slot->content);
-    return held != nullptr ? held->get() : nullptr;
-  }
-
-  OrderedIdSet& mutableCollection(ObjectId id, FeatureId feature) override {
-    Slot& written = slot(id, feature);
-    auto* held = std::get_if<std::unique_ptr<OrderedIdSet>>(&written.content);
-    if (held == nullptr || *held == nullptr) {
-      written.content = std::make_unique<OrderedIdSet>();
-      held = std::get_if<std::unique_ptr<OrderedIdSet>>(&written.content);
+  bool insertMember(ObjectId id, FeatureId feature, ObjectId member, VornLong position) override {
+    OrderedIdSet& members = mutableCollection(id, feature);
+    if (!members.insertAt(member, position)) return false;
+    try {
+      referrers_[referenceKey(feature, member)].insert(id);
+    } catch (...) {
+      members.remove(member);
+      throw;
     }
-    return **held;
+    keepUndo([this, id, feature, member] { takeMember(id, feature, member); });
+    return true;
   }
 
-  const ValueList* valueList(ObjectId id, FeatureId feature) const override {
-    const Slot* slot = find(id, feature);
-    if (slot == nullptr) return nullptr;
-    const auto* held = std::get_if<std::unique_ptr<ValueList>>(&slot->content);
-    return held != nullptr ? held->get() : nullptr;
+  bool removeMember(ObjectId id, FeatureId feature, ObjectId member) override {
+    const OrderedIdSet* held = collection(id, feature);
+    const VornLong position = held != nullptr ? held->indexOf(member) : -1;
+    if (position < 0) return false;
+    logUndo([this, id, feature, member, position] {
+      mutableCollection(id, feature).insertAt(member, position);
+      referrers_[referenceKey(feature, member)].insert(id);
+    });
+    takeMember(id, feature, member);
+    return true;
   }
 
-  ValueList& mutableValueList(ObjectId id, FeatureId feature) override {
+  void clearMembers(ObjectId id, FeatureId feature) override {
+    Ids before = members(id, feature);
+    if (before.empty()) return;
+    logUndo([this, id, feature, before] {
+      for (ObjectId member : before) {
+        mutableCollection(id, feature).append(member);
+        referrers_[referenceKey(feature, member)].insert(id);
+      }
+    });
+    for (ObjectId member : before) takeMember(id, feature, member);
+  }
+
+  Ids referrers(FeatureId feature, ObjectId target) const override {
+    const auto found = referrers_.find(referenceKey(feature, target));
+    return inOrder(found != referrers_.end() ? &found->second : nullptr);
+  }
+
+  ValueList values(ObjectId id, FeatureId feature) const override {
+    const ValueList* values = held<ValueList>(const_cast<MemoryStore*>(this)->find(id, feature));
+    return values != nullptr ? *values : ValueList{};
+  }
+
+  void setValues(ObjectId id, FeatureId feature, ValueList values) override {
     Slot& written = slot(id, feature);
-    auto* held = std::get_if<std::unique_ptr<ValueList>>(&written.content);
-    if (held == nullptr || *held == nullptr) {
+    ValueList* list = held<ValueList>(&written);
+    if (list == nullptr) {
       written.content = std::make_unique<ValueList>();
-      held = std::get_if<std::unique_ptr<ValueList>>(&written.content);
+      list = held<ValueList>(&written);
     }
-    return **held;
+    logUndo([this, id, feature, before = *list] { *held<ValueList>(find(id, feature)) = before; });
+    *list = std::move(values);
+  }
+
+  void commit() override { undo_.clear(); }
+
+  void rollback() override {
+    while (!undo_.empty()) {
+      undo_.back()();
+      undo_.pop_back();
+    }
   }
 
  private:
+  // Keeps how to undo a change about to be made.
+  void logUndo(std::function<void()> undo) { undo_.push_back(std::move(undo)); }
+  // Keeps how to undo a change just made; when that cannot be kept, undoes
+  // it at once, so that no change is left that rollback could not undo.
+  void keepUndo(std::function<void()> undo) {
+    try {
+      undo_.push_back(undo);
+    } catch (...) {
+      undo();
+      throw;
+    }
+  }
+
   ObjectRecord& record(ObjectId id) {
     if (!exists(id)) throw std::invalid_argument("no object " + std::to_string(id));
     return objects_[id - 1];
   }
 
-  const Slot* find(ObjectId id, FeatureId feature) const {
-    return exists(id) ? objects_[id - 1].find(feature) : nullptr;
+  Slot* find(ObjectId id, FeatureId feature) const {
+    return exists(id) ? const_cast<ObjectRecord&>(objects_[id - 1]).find(feature) : nullptr;
   }
 
   Slot& slot(ObjectId id, FeatureId feature) {
     ObjectRecord& object = record(id);
     if (Slot* found = object.find(feature)) return *found;
-    object.slots.push_back({feature, StoredValue{}});
+    object.slots.push_back({feature, ObjectId{0}});
     return object.slots.back();
   }
 
+  const OrderedIdSet* collection(ObjectId id, FeatureId feature) const {
+    return held<OrderedIdSet>(find(id, feature));
+  }
+
+  OrderedIdSet& mutableCollection(ObjectId id, FeatureId feature) {
+    Slot& written = slot(id, feature);
+    if (OrderedIdSet* members = held<OrderedIdSet>(&written)) return *members;
+    written.content = std::make_unique<OrderedIdSet>();
+    return *held<OrderedIdSet>(&written);
+  }
+
+  // Sets or (with nothing) unwrites a value, keeping the index in step;
+  // answers what it held before.
+  std::optional<StoredValue> putValue(ObjectId id, FeatureId feature,
+                                      const std::optional<StoredValue>& value) {
+    Slot& written = slot(id, feature);
+    std::optional<StoredValue> before;
+    if (const StoredValue* old = held<StoredValue>(&written)) before = *old;
+    if (value) holders_[ValueKey{feature, *value}].insert(id);  // may throw: nothing changed yet
+    if (before) unindex(holders_, ValueKey{feature, *before}, id);
+    if (value) {
+      written.content = *value;
+    } else {
+      written.content = ObjectId{0};
+    }
+    return before;
+  }
+
+  ObjectId putReference(ObjectId id, FeatureId feature, ObjectId target) {
+    Slot& written = slot(id, feature);
+    const ObjectId* old = held<ObjectId>(&written);
+    const ObjectId before = old != nullptr ? *old : 0;
+    if (target != 0) referrers_[referenceKey(feature, target)].insert(id);
+    if (before != 0 && before != target) unindex(referrers_, referenceKey(feature, before), id);
+    written.content = target;
+    return before;
+  }
+
+  void takeMember(ObjectId id, FeatureId feature, ObjectId member) {
+    mutableCollection(id, feature).remove(member);
+    unindex(referrers_, referenceKey(feature, member), id);
+  }
+
+  template <class Index, class Key>
+  static void unindex(Index& index, const Key& key, ObjectId id) {
+    const auto found = index.find(key);
+    if (found == index.end()) return;
+    found->second.erase(id);
+    if (found->second.empty()) index.erase(found);
+  }
+
   std::vector<ObjectRecord> objects_;
-  std::vector<std::vector<ObjectId>> byClass_;
+  std::vector<Ids> byClass_;
+  std::unordered_map<ValueKey, std::set<ObjectId>, ValueKeyHash> holders_;
+  std::unordered_map<std::uint64_t, std::set<ObjectId>> referrers_;
+  std::vector<std::function<void()>> undo_;
 };
 
 }  // namespace

@@ -1,14 +1,14 @@
 #pragma once
 
-// The members of one object collection: ordered, without duplicates, with
-// membership tests, adds and removals by member in constant time on average
-// however large the collection grows.
-//
-// Removing a member leaves a hole that the next access by index closes in
-// one pass, so a run of removals costs one pass, not one per removal; holes
-// are also closed whenever they would outnumber the members.
+// The members of one object collection: ordered, without duplicates. Every
+// operation takes logarithmic time however large the collection grows:
+// membership by a hash of the members, positions by a tree that counts the
+// members below each node (a treap ordered by position), so inserting at a
+// position, removing a member and reading the member at an index never
+// renumber the rest.
 
 #include <cstddef>
+#include <cstdint>
 #include <unordered_map>
 #include <vector>
 
@@ -17,12 +17,12 @@
 
 class WKM_SRV_API OrderedIdSet {
  public:
-  VornLong size() const { return static_cast<VornLong>(position_.size()); }
-  bool empty() const { return position_.empty(); }
-  bool contains(ObjectId id) const { return position_.count(id) != 0; }
+  VornLong size() const { return static_cast<VornLong>(node_.size()); }
+  bool empty() const { return node_.empty(); }
+  bool contains(ObjectId id) const { return node_.count(id) != 0; }
 
   // Adds `id` at the end; false when it is already a member.
-  bool append(ObjectId id);
+  bool append(ObjectId id) { return insertAt(id, size()); }
   // Adds `id` before the member at `position` (size() appends); false when
   // it is already a member. Throws std::out_of_range outside 0..size().
   bool insertAt(ObjectId id, VornLong position);
@@ -30,19 +30,36 @@ class WKM_SRV_API OrderedIdSet {
   bool remove(ObjectId id);
   // Removes the member at `index`; throws std::out_of_range outside the
   // collection.
-  void removeAt(VornLong index);
+  void removeAt(VornLong index) { remove(at(index)); }
   // The member at `index`; throws std::out_of_range outside the collection.
   ObjectId at(VornLong index) const;
+  // Where `id` stands; -1 when it is no member.
+  VornLong indexOf(ObjectId id) const;
   void clear();
   // The members in order.
   std::vector<ObjectId> ids() const;
 
  private:
-  void closeHoles() const;
+  using Link = std::uint32_t;
+  static constexpr Link kNone = 0;  // nodes_[0] is never used
+  struct Node {
+    ObjectId id;
+    std::uint32_t priority;
+    Link left = kNone, right = kNone, parent = kNone;
+    std::uint32_t count = 1;  // this node and those below it
+  };
+
+  std::uint32_t countOf(Link node) const { return node == kNone ? 0 : nodes_[node].count; }
+  void attach(Link parent, Link left, Link right);
+  // Splits `tree` into its first `count` members and the rest.
+  void split(Link tree, std::uint32_t count, Link& first, Link& rest);
+  Link merge(Link first, Link rest);
+  Link newNode(ObjectId id);
   std::size_t checkedIndex(VornLong index, std::size_t limit) const;
 
-  static constexpr ObjectId kHole = 0;
-  mutable std::vector<ObjectId> order_;
-  mutable std::unordered_map<ObjectId, std::size_t> position_;
-  mutable std::size_t holes_ = 0;
+  std::vector<Node> nodes_{Node{0, 0}};
+  std::vector<Link> free_;
+  std::unordered_map<ObjectId, Link> node_;
+  Link root_ = kNone;
+  std::uint32_t random_ = 0x9E3779B9u;
 };

@@ -1,22 +1,28 @@
 #pragma once
 
 // Where a repository's persistent objects live. The interface is what the
-// model library needs; the repository keeps its objects in memory today
-// (MemoryStore), and a store that keeps them on disk can take its place
-// behind the same interface.
+// model library needs, in operations a store can answer from its own
+// indexes: no question it answers needs a walk over the whole repository.
+// Two stores stand behind it: one in memory (makeMemoryStore) and one in a
+// database file (platform/store).
 //
 // Objects are numbered from 1 in creation order and are never removed: a
 // surrogate that is destroyed releases only itself. Each object holds slots,
 // one per feature written: a value, a single reference, a collection of
 // objects or a list of values.
+//
+// Changes are grouped: commit() keeps every change since the last commit,
+// rollback() undoes them all.
 
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
+#include <span>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "platform/wkm_srv/ordered_id_set.h"
 #include "platform/wkm_srv/vorn_types.h"
 #include "platform/wkm_srv/wkm_srv_api.h"
 
@@ -29,35 +35,80 @@ struct StoredValue {
   friend bool operator==(const StoredValue&, const StoredValue&) = default;
 };
 
+// A store that cannot do what it was asked: its file cannot be read or
+// written, is full, or is not a repository.
+class StoreError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 class WKM_SRV_API PersistentStore {
  public:
   virtual ~PersistentStore();
+
+  // Objects ----------------------------------------------------------------
 
   // A new object of `classId`; its slots are all unwritten.
   virtual ObjectId create(ClassId classId) = 0;
   virtual bool exists(ObjectId id) const = 0;
   // The class the object was created as; 0 for no object.
   virtual ClassId classOf(ObjectId id) const = 0;
-  // The objects created as `classId`, in creation order.
-  virtual const std::vector<ObjectId>& instancesOf(ClassId classId) const = 0;
+  // The objects created as any of `classes`, in creation order.
+  virtual std::vector<ObjectId> instancesOf(std::span<const ClassId> classes) const = 0;
   virtual std::size_t objectCount() const = 0;
 
-  // A value slot; null when never written.
-  virtual const StoredValue* value(ObjectId id, FeatureId feature) const = 0;
-  virtual void setValue(ObjectId id, FeatureId feature, StoredValue value) = 0;
+  // Values -----------------------------------------------------------------
+
+  // A value slot; nothing when never written.
+  virtual std::optional<StoredValue> value(ObjectId id, FeatureId feature) const = 0;
+  virtual void setValue(ObjectId id, FeatureId feature, const StoredValue& value) = 0;
+  // The objects whose value slot `feature` holds the payload of `value` (its
+  // number and text, whatever its value class), in creation order.
+  virtual std::vector<ObjectId> holdingValue(FeatureId feature, const StoredValue& value) const = 0;
+
+  // References and collections ----------------------------------------------
 
   // A single reference; 0 when unset.
   virtual ObjectId reference(ObjectId id, FeatureId feature) const = 0;
   // Sets (or with 0 clears) a single reference.
   virtual void setReference(ObjectId id, FeatureId feature, ObjectId target) = 0;
 
-  // An object collection; null when never written.
-  virtual const OrderedIdSet* collection(ObjectId id, FeatureId feature) const = 0;
-  virtual OrderedIdSet& mutableCollection(ObjectId id, FeatureId feature) = 0;
+  // An object collection: ordered, each member once; empty when never written.
+  virtual VornLong memberCount(ObjectId id, FeatureId feature) const = 0;
+  virtual bool hasMember(ObjectId id, FeatureId feature, ObjectId member) const = 0;
+  // Throws std::out_of_range outside the collection.
+  virtual ObjectId memberAt(ObjectId id, FeatureId feature, VornLong index) const = 0;
+  virtual std::vector<ObjectId> members(ObjectId id, FeatureId feature) const = 0;
+  // Adds `member` before the one at `position` (memberCount appends); false
+  // when it is a member already. Throws std::out_of_range outside
+  // 0..memberCount.
+  virtual bool insertMember(ObjectId id, FeatureId feature, ObjectId member,
+                            VornLong position) = 0;
+  // False when `member` was no member.
+  virtual bool removeMember(ObjectId id, FeatureId feature, ObjectId member) = 0;
+  virtual void clearMembers(ObjectId id, FeatureId feature) = 0;
 
-  // A list of values; null when never written.
-  virtual const std::vector<StoredValue>* valueList(ObjectId id, FeatureId feature) const = 0;
-  virtual std::vector<StoredValue>& mutableValueList(ObjectId id, FeatureId feature) = 0;
+  bool appendMember(ObjectId id, FeatureId feature, ObjectId member) {
+    return insertMember(id, feature, member, memberCount(id, feature));
+  }
+
+  // The objects whose single reference or collection `feature` holds
+  // `target`, in creation order.
+  virtual std::vector<ObjectId> referrers(FeatureId feature, ObjectId target) const = 0;
+
+  // Lists of values ----------------------------------------------------------
+
+  // Empty when never written.
+  virtual std::vector<StoredValue> values(ObjectId id, FeatureId feature) const = 0;
+  virtual void setValues(ObjectId id, FeatureId feature, std::vector<StoredValue> values) = 0;
+
+  // Transactions -------------------------------------------------------------
+
+  // Keeps every change since the last commit. Throws StoreError when they
+  // cannot be kept; they are undone then.
+  virtual void commit() = 0;
+  // Undoes every change since the last commit.
+  virtual void rollback() = 0;
 
   // Where packages are written to and read from as documents; empty when
   // the repository has no document folder.
@@ -68,5 +119,10 @@ class WKM_SRV_API PersistentStore {
   std::filesystem::path documentFolder_;
 };
 
-// Keeps every object in memory for the life of the process.
+// Keeps every object in memory for the life of the process. Its indexes are
+// those of every store; rollback undoes from a log of the changes made since
+// the last commit.
 WKM_SRV_API std::unique_ptr<PersistentStore> makeMemoryStore();
+
+// Merges lists that are each in creation order into one, without sorting.
+WKM_SRV_API std::vector<ObjectId> mergeInCreationOrder(std::vector<std::vector<ObjectId>> lists);

@@ -78,64 +78,72 @@ void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
 
 namespace {
 
+// Every operation of the store may be the one that fails.
 class FaultyStore final : public PersistentStore {
  public:
   FaultyStore() : store_(makeMemoryStore()) {}
 
-  ObjectId create(ClassId classId) override {
-    faults::storeOperation();
-    return store_->create(classId);
+  ObjectId create(ClassId classId) override { return faulty().create(classId); }
+  bool exists(ObjectId id) const override { return faulty().exists(id); }
+  ClassId classOf(ObjectId id) const override { return faulty().classOf(id); }
+  std::vector<ObjectId> instancesOf(std::span<const ClassId> classes) const override {
+    return faulty().instancesOf(classes);
   }
-  bool exists(ObjectId id) const override {
-    faults::storeOperation();
-    return store_->exists(id);
+  std::size_t objectCount() const override { return faulty().objectCount(); }
+  std::optional<StoredValue> value(ObjectId id, FeatureId feature) const override {
+    return faulty().value(id, feature);
   }
-  ClassId classOf(ObjectId id) const override {
-    faults::storeOperation();
-    return store_->classOf(id);
+  void setValue(ObjectId id, FeatureId feature, const StoredValue& value) override {
+    faulty().setValue(id, feature, value);
   }
-  const std::vector<ObjectId>& instancesOf(ClassId classId) const override {
-    faults::storeOperation();
-    return store_->instancesOf(classId);
-  }
-  std::size_t objectCount() const override {
-    faults::storeOperation();
-    return store_->objectCount();
-  }
-  const StoredValue* value(ObjectId id, FeatureId feature) const override {
-    faults::storeOperation();
-    return store_->value(id, feature);
-  }
-  void setValue(ObjectId id, FeatureId feature, StoredValue value) override {
-    faults::storeOperation();
-    store_->setValue(id, feature, std::move(value));
+  std::vector<ObjectId> holdingValue(FeatureId feature, const StoredValue& value) const override {
+    return faulty().holdingValue(feature, value);
   }
   ObjectId reference(ObjectId id, FeatureId feature) const override {
-    faults::storeOperation();
-    return store_->reference(id, feature);
+    return faulty().reference(id, feature);
   }
   void setReference(ObjectId id, FeatureId feature, ObjectId target) override {
-    faults::storeOperation();
-    store_->setReference(id, feature, target);
+    faulty().setReference(id, feature, target);
   }
-  const OrderedIdSet* collection(ObjectId id, FeatureId feature) const override {
-    faults::storeOperation();
-    return store_->collection(id, feature);
+  VornLong memberCount(ObjectId id, FeatureId feature) const override {
+    return faulty().memberCount(id, feature);
   }
-  OrderedIdSet& mutableCollection(ObjectId id, FeatureId feature) override {
-    faults::storeOperation();
-    return store_->mutableCollection(id, feature);
+  bool hasMember(ObjectId id, FeatureId feature, ObjectId member) const override {
+    return faulty().hasMember(id, feature, member);
   }
-  const std::vector<StoredValue>* valueList(ObjectId id, FeatureId feature) const override {
-    faults::storeOperation();
-    return store_->valueList(id, feature);
+  ObjectId memberAt(ObjectId id, FeatureId feature, VornLong index) const override {
+    return faulty().memberAt(id, feature, index);
   }
-  std::vector<StoredValue>& mutableValueList(ObjectId id, FeatureId feature) override {
-    faults::storeOperation();
-    return store_->mutableValueList(id, feature);
+  std::vector<ObjectId> members(ObjectId id, FeatureId feature) const override {
+    return faulty().members(id, feature);
   }
+  bool insertMember(ObjectId id, FeatureId feature, ObjectId member, VornLong position) override {
+    return faulty().insertMember(id, feature, member, position);
+  }
+  bool removeMember(ObjectId id, FeatureId feature, ObjectId member) override {
+    return faulty().removeMember(id, feature, member);
+  }
+  void clearMembers(ObjectId id, FeatureId feature) override {
+    faulty().clearMembers(id, feature);
+  }
+  std::vector<ObjectId> referrers(FeatureId feature, ObjectId target) const override {
+    return faulty().referrers(feature, target);
+  }
+  std::vector<StoredValue> values(ObjectId id, FeatureId feature) const override {
+    return faulty().values(id, feature);
+  }
+  void setValues(ObjectId id, FeatureId feature, std::vector<StoredValue> values) override {
+    faulty().setValues(id, feature, std::move(values));
+  }
+  void commit() override { faulty().commit(); }
+  void rollback() override { store_->rollback(); }  // undoing never fails
 
  private:
+  PersistentStore& faulty() const {
+    faults::storeOperation();
+    return *store_;
+  }
+
   std::unique_ptr<PersistentStore> store_;
 };
 

@@ -31,7 +31,7 @@ dpkg-deb -f "$deb" Depends | grep -q 'libtirpc3' || fail "the package does not d
 
 dpkg-deb -x "$deb" "$work/root"
 unit=$work/root/usr/lib/systemd/system/qovixd.service
-for line in 'ExecStart=/usr/bin/qovixd --bind 127.0.0.1 --documents /var/lib/qovix/documents $QOVIXD_OPTIONS' \
+for line in 'ExecStart=/usr/bin/qovixd --bind 127.0.0.1 --store /var/lib/qovix/repository.sqlite3 --documents /var/lib/qovix/documents $QOVIXD_OPTIONS' \
     'DynamicUser=yes' 'User=qovix' 'StateDirectory=qovix qovix/documents' \
     'Restart=on-failure' 'KillSignal=SIGTERM' 'WantedBy=multi-user.target'; do
   grep -qxF -- "$line" "$unit" || fail "the unit lacks '$line'"

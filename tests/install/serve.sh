@@ -19,7 +19,7 @@ fail() {
 }
 
 start_qovixd() {
-  "$1" --bind 127.0.0.1 --port 0 >"$work/qovixd.log" 2>&1 &
+  "$1" --bind 127.0.0.1 --port 0 --store "$work/repository.sqlite3" >"$work/qovixd.log" 2>&1 &
   qovixd_pid=$!
   for _ in $(seq 100); do
     qovixd_port=$(sed -n 's/^qovixd listening on 127.0.0.1:\([0-9]*\) .*/\1/p' "$work/qovixd.log")

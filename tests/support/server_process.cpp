@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -99,6 +100,10 @@ std::string readLine(int fd, std::chrono::milliseconds timeout) {
 ServerProcess::ServerProcess(std::vector<std::string> arguments, std::string executable) {
   std::vector<std::string> all = {"--bind", "127.0.0.1", "--port", "0"};
   all.insert(all.end(), arguments.begin(), arguments.end());
+  const bool namesStore = std::find(arguments.begin(), arguments.end(), "--store") != arguments.end();
+  if (executable == QOVIXD_PATH && !namesStore) {
+    all.insert(all.end(), {"--store", "memory"});
+  }
   stderrPath_ = makeTempFile("qovixd-stderr-");
   int out[2];
   if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("cannot create a pipe");

@@ -20,7 +20,8 @@
 class ServerProcess {
  public:
   // Starts `executable` (qovixd by default) with `--bind 127.0.0.1 --port 0`
-  // followed by `arguments`, and waits for the ready line. Throws
+  // followed by `arguments`, and waits for the ready line. qovixd keeps its
+  // repository in memory unless `arguments` name a `--store`. Throws
   // std::runtime_error, with what the server wrote to stderr, when it exits
   // or stays silent instead.
   explicit ServerProcess(std::vector<std::string> arguments = {},

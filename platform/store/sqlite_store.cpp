@@ -1,0 +1,474 @@
+#include "platform/store/sqlite_store.h"
+
+#include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "platform/store/database.h"
+#include "platform/store/file_lock.h"
+#include "platform/store/store_schema.h"
+#include "platform/wkm_srv/collection_reads.h"
+
+namespace {
+
+using Ids = std::vector<ObjectId>;
+
+// What the cache holds of one object: its class and value and reference
+// slots, read whole on first use, and the collections and value lists read
+// so far.
+struct CachedObject {
+  ClassId classId = 0;
+  std::vector<std::pair<FeatureId, StoredValue>> values;
+  std::vector<std::pair<FeatureId, ObjectId>> references;
+  std::unordered_map<FeatureId, OrderedIdSet> collections;
+  std::unordered_map<FeatureId, std::vector<StoredValue>> valueLists;
+  bool created = false;  // made by this process: nothing of it is in the file unread
+};
+
+template <class Slots>
+auto* slotOf(Slots& slots, FeatureId feature) {
+  for (auto& slot : slots) {
+    if (slot.first == feature) return &slot.second;
+  }
+  return static_cast<decltype(&slots.front().second)>(nullptr);
+}
+
+// Past this many objects, members and values the cache is dropped between
+// calls and filled again from the file as calls need.
+constexpr std::size_t kCacheLimit = 4'000'000;
+
+class SqliteStore final : public CollectionReadsOf<SqliteStore> {
+  friend class CollectionReadsOf<SqliteStore>;
+
+ public:
+  SqliteStore(const std::filesystem::path& path, const SqliteStoreOptions& options)
+      : lock_(path), database_(path, true), statements_(prepared(database_, options)) {
+    objectCount_ = countObjects();
+    dataVersion_ = currentDataVersion();
+  }
+
+  ~SqliteStore() override {
+    try {
+      rollback();
+    } catch (...) {
+      // closing undoes what was not committed anyway
+    }
+  }
+
+  ObjectId create(ClassId classId) override {
+    begin();
+    const Use use(statements_.addObject);
+    use->bind(1, classId).run();
+    const auto id = static_cast<ObjectId>(sqlite3_last_insert_rowid(database_.get()));
+    touched_.insert(id);
+    CachedObject& object = cache_[id];
+    object.classId = classId;
+    object.created = true;
+    ++objectCount_;
+    ++cached_;
+    return id;
+  }
+
+  bool exists(ObjectId id) const override { return cached(id) != nullptr; }
+
+  ClassId classOf(ObjectId id) const override {
+    const CachedObject* object = cached(id);
+    return object != nullptr ? object->classId : 0;
+  }
+
+  Ids instancesOf(std::span<const ClassId> classes) const override {
+    std::vector<Ids> lists;
+    for (ClassId classId : classes) {
+      const Use use(statements_.instances);
+      use->bind(1, classId);
+      lists.push_back(column(use.statement()));
+    }
+    return mergeInCreationOrder(std::move(lists));
+  }
+
+  std::size_t objectCount() const override {
+    dropCacheIfChanged();
+    return objectCount_;
+  }
+
+  std::optional<StoredValue> value(ObjectId id, FeatureId feature) const override {
+    const CachedObject* object = cached(id);
+    if (object == nullptr) return std::nullopt;
+    const StoredValue* value = slotOf(object->values, feature);
+    return value != nullptr ? std::optional(*value) : std::nullopt;
+  }
+
+  void setValue(ObjectId id, FeatureId feature, const StoredValue& value) override {
+    CachedObject& object = changing(id);
+    {
+      const Use use(statements_.setAttribute);
+      use->bind(1, id).bind(2, feature).bind(3, value.valueClass).bind(4, value.number);
+      use->bind(5, value.text).run();
+    }
+    if (StoredValue* slot = slotOf(object.values, feature)) {
+      *slot = value;
+    } else {
+      object.values.emplace_back(feature, value);
+    }
+  }
+
+  Ids holdingValue(FeatureId feature, const StoredValue& value) const override {
+    const Use use(statements_.holding);
+    use->bind(1, feature).bind(2, value.text).bind(3, value.number);
+    return column(use.statement());
+  }
+
+  ObjectId reference(ObjectId id, FeatureId feature) const override {
+    const CachedObject* object = cached(id);
+    if (object == nullptr) return 0;
+    const ObjectId* target = slotOf(object->references, feature);
+    return target != nullptr ? *target : 0;
+  }
+
+  void setReference(ObjectId id, FeatureId feature, ObjectId target) override {
+    CachedObject& object = changing(id);
+    if (target == 0) {
+      const Use use(statements_.clearReference);
+      use->bind(1, id).bind(2, feature).run();
+      std::erase_if(object.references, [&](const auto& slot) { return slot.first == feature; });
+      return;
+    }
+    {
+      const Use use(statements_.setReference);
+      use->bind(1, id).bind(2, feature).bind(3, target).run();
+    }
+    if (ObjectId* slot = slotOf(object.references, feature)) {
+      *slot = target;
+    } else {
+      object.references.emplace_back(feature, target);
+    }
+  }
+
+  // The file keeps a collection as a chain, each member naming the next, so
+  // that a member goes in or out with two rows written, whatever its place.
+  bool insertMember(ObjectId id, FeatureId feature, ObjectId member, VornLong position) override {
+    OrderedIdSet& members = changingCollection(id, feature);
+    if (position < 0 || position > members.size()) {
+      throw std::out_of_range("position " + std::to_string(position) + " is outside 0.." +
+                              std::to_string(members.size()));
+    }
+    if (members.contains(member)) return false;
+    const ObjectId before = position > 0 ? members.at(position - 1) : 0;
+    const ObjectId after = position < members.size() ? members.at(position) : 0;
+    {
+      const Use use(statements_.addMember);
+      use->bind(1, id).bind(2, feature).bind(3, member).bind(4, after).run();
+    }
+    if (before != 0) relink(id, feature, before, member);
+    members.insertAt(member, position);
+    ++cached_;
+    return true;
+  }
+
+  bool removeMember(ObjectId id, FeatureId feature, ObjectId member) override {
+    OrderedIdSet& members = changingCollection(id, feature);
+    const VornLong position = members.indexOf(member);
+    if (position < 0) return false;
+    const ObjectId before = position > 0 ? members.at(position - 1) : 0;
+    const ObjectId after = position + 1 < members.size() ? members.at(position + 1) : 0;
+    {
+      const Use use(statements_.removeMember);
+      use->bind(1, id).bind(2, feature).bind(3, member).run();
+    }
+    if (before != 0) relink(id, feature, before, after);
+    members.remove(member);
+    return true;
+  }
+
+  void clearMembers(ObjectId id, FeatureId feature) override {
+    OrderedIdSet& members = changingCollection(id, feature);
+    const Use use(statements_.clearMembers);
+    use->bind(1, id).bind(2, feature).run();
+    members.clear();
+  }
+
+  Ids referrers(FeatureId feature, ObjectId target) const override {
+    std::vector<Ids> lists;
+    for (Statement* statement : {&statements_.referringBySingle, &statements_.referringByMember}) {
+      const Use use(*statement);
+      use->bind(1, feature).bind(2, target);
+      lists.push_back(column(*statement));
+    }
+    return mergeInCreationOrder(std::move(lists));
+  }
+
+  std::vector<StoredValue> values(ObjectId id, FeatureId feature) const override {
+    const std::vector<StoredValue>* list = valueList(id, feature);
+    return list != nullptr ? *list : std::vector<StoredValue>{};
+  }
+
+  void setValues(ObjectId id, FeatureId feature, std::vector<StoredValue> values) override {
+    CachedObject& object = changing(id);
+    {
+      const Use use(statements_.clearValues);
+      use->bind(1, id).bind(2, feature).run();
+    }
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      const Use use(statements_.addValue);
+      use->bind(1, id).bind(2, feature).bind(3, static_cast<std::int64_t>(i));
+      use->bind(4, values[i].valueClass).bind(5, values[i].number).bind(6, values[i].text).run();
+    }
+    cached_ += values.size();
+    object.valueLists[feature] = std::move(values);
+  }
+
+  void commit() override {
+    if (!inTransaction_) return;
+    const int code = sqlite3_exec(database_.get(), "COMMIT", nullptr, nullptr, nullptr);
+    if (code != SQLITE_OK) {
+      try {
+        database_.fail(code, "committing");  // says why, before the rollback
+      } catch (const StoreError&) {
+        rollback();
+        throw;
+      }
+    }
+    inTransaction_ = false;
+    touched_.clear();
+    trimCache();
+    mayBeStale_ = true;
+  }
+
+  void rollback() override {
+    mayBeStale_ = true;
+    if (!inTransaction_) return;
+    // ROLLBACK undoes the file; the cache forgets what the transaction touched.
+    sqlite3_exec(database_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+    inTransaction_ = false;
+    for (ObjectId id : touched_) cache_.erase(id);
+    touched_.clear();
+    objectCount_ = countObjects();
+    trimCache();
+  }
+
+ private:
+  struct Statements {
+    Statement readObject, readAttributes, readReferences, readMembers, readValues;
+    Statement addObject, setAttribute, setReference, clearReference, addMember, removeMember,
+        relink, clearMembers, clearValues, addValue;
+    Statement instances, holding, referringBySingle, referringByMember, countObjects, dataVersion;
+  };
+
+  static Statements prepared(Database& database, const SqliteStoreOptions& options) {
+    prepareRepositoryFile(database, options);
+    return Statements{
+        {database, "SELECT class FROM object WHERE id = ?1"},
+        {database,
+         "SELECT feature, value_class, number, text FROM attribute WHERE object = ?1"},
+        {database, "SELECT feature, target FROM reference WHERE object = ?1"},
+        {database, "SELECT member, next FROM member WHERE object = ?1 AND feature = ?2"},
+        {database,
+         "SELECT value_class, number, text FROM value_item WHERE object = ?1 AND feature = ?2 "
+         "ORDER BY position"},
+        {database, "INSERT INTO object (class) VALUES (?1)"},
+        {database,
+         "INSERT OR REPLACE INTO attribute (object, feature, value_class, number, text) "
+         "VALUES (?1, ?2, ?3, ?4, ?5)"},
+        {database, "INSERT OR REPLACE INTO reference (object, feature, target) VALUES (?1, ?2, ?3)"},
+        {database, "DELETE FROM reference WHERE object = ?1 AND feature = ?2"},
+        {database, "INSERT INTO member (object, feature, member, next) VALUES (?1, ?2, ?3, ?4)"},
+        {database, "DELETE FROM member WHERE object = ?1 AND feature = ?2 AND member = ?3"},
+        {database, "UPDATE member SET next = ?4 WHERE object = ?1 AND feature = ?2 AND member = ?3"},
+        {database, "DELETE FROM member WHERE object = ?1 AND feature = ?2"},
+        {database, "DELETE FROM value_item WHERE object = ?1 AND feature = ?2"},
+        {database,
+         "INSERT INTO value_item (object, feature, position, value_class, number, text) "
+         "VALUES (?1, ?2, ?3, ?4, ?5, ?6)"},
+        {database, "SELECT id FROM object WHERE class = ?1 ORDER BY id"},
+        {database,
+         "SELECT object FROM attribute WHERE feature = ?1 AND text = ?2 AND number = ?3 "
+         "ORDER BY object"},
+        {database, "SELECT object FROM reference WHERE feature = ?1 AND target = ?2 ORDER BY object"},
+        {database, "SELECT object FROM member WHERE feature = ?1 AND member = ?2 ORDER BY object"},
+        {database, "SELECT max(id) FROM object"},
+        {database, "PRAGMA data_version"},
+    };
+  }
+
+  static Ids column(Statement& statement) {
+    Ids ids;
+    while (statement.step()) ids.push_back(static_cast<ObjectId>(statement.integer(0)));
+    return ids;
+  }
+
+  std::size_t countObjects() const {
+    const Use use(statements_.countObjects);
+    return use->step() ? static_cast<std::size_t>(use->integer(0)) : 0;
+  }
+
+  std::int64_t currentDataVersion() const {
+    const Use use(statements_.dataVersion);
+    return use->step() ? use->integer(0) : 0;
+  }
+
+  // Between calls another program may have written to the file: then what
+  // the cache holds may be out of date, and it goes.
+  void dropCacheIfChanged() const {
+    if (!mayBeStale_) return;
+    mayBeStale_ = false;
+    const std::int64_t version = currentDataVersion();
+    if (version == dataVersion_) return;
+    dataVersion_ = version;
+    cache_.clear();
+    cached_ = 0;
+    objectCount_ = countObjects();
+  }
+
+  void begin() {
+    dropCacheIfChanged();
+    if (inTransaction_) return;
+    database_.execute("BEGIN IMMEDIATE");
+    inTransaction_ = true;
+  }
+
+  // The object as cached, read from the file first when it is not; null
+  // when there is no such object.
+  const CachedObject* cached(ObjectId id) const {
+    if (id == 0) return nullptr;
+    dropCacheIfChanged();
+    if (const auto found = cache_.find(id); found != cache_.end()) return &found->second;
+    ClassId classId = 0;
+    {
+      const Use use(statements_.readObject);
+      use->bind(1, id);
+      if (!use->step()) return nullptr;
+      classId = static_cast<ClassId>(use->integer(0));
+    }
+    CachedObject object;
+    object.classId = classId;
+    {
+      const Use use(statements_.readAttributes);
+      use->bind(1, id);
+      while (use->step()) {
+        object.values.emplace_back(
+            static_cast<FeatureId>(use->integer(0)),
+            StoredValue{static_cast<ValueClassId>(use->integer(1)),
+                        static_cast<std::int32_t>(use->integer(2)), use->text(3)});
+      }
+    }
+    {
+      const Use use(statements_.readReferences);
+      use->bind(1, id);
+      while (use->step()) {
+        object.references.emplace_back(static_cast<FeatureId>(use->integer(0)),
+                                       static_cast<ObjectId>(use->integer(1)));
+      }
+    }
+    cached_ += 1 + object.values.size() + object.references.size();
+    return &cache_.emplace(id, std::move(object)).first->second;
+  }
+
+  CachedObject& changing(ObjectId id) {
+    const CachedObject* object = cached(id);
+    if (object == nullptr) throw std::invalid_argument("no object " + std::to_string(id));
+    begin();
+    touched_.insert(id);
+    return const_cast<CachedObject&>(*object);
+  }
+
+  const OrderedIdSet* collection(ObjectId id, FeatureId feature) const {
+    const CachedObject* found = cached(id);
+    if (found == nullptr) return nullptr;
+    auto& object = const_cast<CachedObject&>(*found);
+    if (const auto held = object.collections.find(feature); held != object.collections.end()) {
+      return &held->second;
+    }
+    OrderedIdSet members;
+    if (!object.created) members = readChain(id, feature);
+    cached_ += static_cast<std::size_t>(members.size());
+    return &object.collections.emplace(feature, std::move(members)).first->second;
+  }
+
+  OrderedIdSet& changingCollection(ObjectId id, FeatureId feature) {
+    changing(id);
+    return const_cast<OrderedIdSet&>(*collection(id, feature));
+  }
+
+  // Follows a collection's chain from its first member, the one no other
+  // member names as next.
+  OrderedIdSet readChain(ObjectId id, FeatureId feature) const {
+    std::unordered_map<ObjectId, ObjectId> next;
+    std::unordered_set<ObjectId> named;
+    {
+      const Use use(statements_.readMembers);
+      use->bind(1, id).bind(2, feature);
+      while (use->step()) {
+        const auto member = static_cast<ObjectId>(use->integer(0));
+        const auto after = static_cast<ObjectId>(use->integer(1));
+        next.emplace(member, after);
+        if (after != 0) named.insert(after);
+      }
+    }
+    OrderedIdSet members;
+    if (next.empty()) return members;
+    ObjectId first = 0;
+    for (const auto& [member, after] : next) {
+      if (named.count(member) == 0) first = member;
+    }
+    for (ObjectId member = first; member != 0;) {
+      const auto found = next.find(member);
+      if (found == next.end() || !members.append(member)) break;
+      member = found->second;
+    }
+    if (members.size() != static_cast<VornLong>(next.size())) {
+      throw StoreError("the repository file '" + database_.path().string() +
+                       "' is damaged: the chain of collection " + std::to_string(feature) +
+                       " of object " + std::to_string(id) + " is broken");
+    }
+    return members;
+  }
+
+  void relink(ObjectId id, FeatureId feature, ObjectId member, ObjectId next) {
+    const Use use(statements_.relink);
+    use->bind(1, id).bind(2, feature).bind(3, member).bind(4, next).run();
+  }
+
+  const std::vector<StoredValue>* valueList(ObjectId id, FeatureId feature) const {
+    const CachedObject* found = cached(id);
+    if (found == nullptr) return nullptr;
+    auto& object = const_cast<CachedObject&>(*found);
+    if (const auto held = object.valueLists.find(feature); held != object.valueLists.end()) {
+      return &held->second;
+    }
+    std::vector<StoredValue> values;
+    if (!object.created) {
+      const Use use(statements_.readValues);
+      use->bind(1, id).bind(2, feature);
+      while (use->step()) {
+        values.push_back({static_cast<ValueClassId>(use->integer(0)),
+                          static_cast<std::int32_t>(use->integer(1)), use->text(2)});
+      }
+    }
+    cached_ += values.size();
+    return &object.valueLists.emplace(feature, std::move(values)).first->second;
+  }
+
+  void trimCache() {
+    if (cached_ <= kCacheLimit) return;
+    cache_.clear();
+    cached_ = 0;
+  }
+
+  FileLock lock_;  // first made, last gone
+  Database database_;
+  mutable Statements statements_;
+  mutable std::unordered_map<ObjectId, CachedObject> cache_;
+  mutable std::size_t cached_ = 0;  // objects, members and values the cache holds
+  std::unordered_set<ObjectId> touched_;
+  mutable std::size_t objectCount_ = 0;
+  mutable std::int64_t dataVersion_ = 0;
+  mutable bool mayBeStale_ = false;
+  bool inTransaction_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<PersistentStore> openSqliteStore(const std::filesystem::path& path,
+                                                 const SqliteStoreOptions& options) {
+  return std::make_unique<SqliteStore>(path, options);
+}

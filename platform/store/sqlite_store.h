@@ -1,0 +1,55 @@
+#pragma once
+
+// The repository in one SQLite database file: durable, indexed, and
+// readable with the sqlite3 tool (docs/store.md gives its schema).
+//
+// The file is the truth. What the store has read stays in a cache in front
+// of it, written through on every change and dropped for the objects a
+// rolled-back transaction touched. Each commit() is one SQLite transaction
+// in WAL mode: with Sync::Normal it survives the process being killed at
+// any moment, with Sync::Full also the machine losing power (the log is
+// flushed to the disk before commit() returns).
+//
+// One process serves a file at a time: a second store on the same file is
+// refused. Other programs may read the file meanwhile; should one write to
+// it, the cache notices (the file's data version moves) and is dropped
+// before the next call reads from it.
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/wkm_srv/persistent_store.h"
+
+struct SqliteStoreOptions {
+  enum class Sync { Normal, Full };
+  Sync sync = Sync::Normal;
+  // The model's names, written into the file so that plain SQL can show
+  // classes and features by name; empty lists leave the file's names as
+  // they are.
+  struct ClassName {
+    ClassId id;
+    std::string name;
+  };
+  struct FeatureName {
+    FeatureId id;
+    ClassId owner;
+    std::string name;
+  };
+  std::vector<ClassName> classNames;
+  std::vector<FeatureName> featureNames;
+};
+
+// Opens the repository file at `path`, creating it when it is missing.
+// Throws StoreError when the file is not a repository, is of a newer
+// schema, is damaged, or is in use by another process; such a file is left
+// as it was.
+std::unique_ptr<PersistentStore> openSqliteStore(const std::filesystem::path& path,
+                                                 const SqliteStoreOptions& options = {});
+
+// The schema version this build reads and writes (PRAGMA user_version).
+inline constexpr int kStoreSchemaVersion = 1;
+// Marks the file as a QOVIX repository (PRAGMA application_id): "QVXR".
+inline constexpr std::int32_t kStoreApplicationId = 0x51565852;

@@ -1,0 +1,138 @@
+#include "platform/store/store_schema.h"
+
+#include <string>
+
+namespace {
+
+// Version 1. Text is UTF-16 as the model holds it (the file's encoding), so
+// every text comes back unit for unit.
+constexpr const char* kSchema = R"sql(
+CREATE TABLE object (
+  id    INTEGER PRIMARY KEY,        -- the persistent object number, from 1
+  class INTEGER NOT NULL            -- class.id
+);
+CREATE INDEX object_by_class ON object (class, id);
+
+CREATE TABLE attribute (            -- value slots
+  object      INTEGER NOT NULL,
+  feature     INTEGER NOT NULL,     -- feature.id
+  value_class INTEGER NOT NULL,
+  number      INTEGER NOT NULL,     -- the payload of numbers and enumerations
+  text        TEXT NOT NULL,        -- the payload of texts
+  PRIMARY KEY (object, feature)
+) WITHOUT ROWID;
+CREATE INDEX attribute_by_value ON attribute (feature, text, number, object);
+
+CREATE TABLE reference (            -- single references that are set
+  object  INTEGER NOT NULL,
+  feature INTEGER NOT NULL,
+  target  INTEGER NOT NULL,
+  PRIMARY KEY (object, feature)
+) WITHOUT ROWID;
+CREATE INDEX reference_by_target ON reference (feature, target, object);
+
+CREATE TABLE member (               -- collections, each a chain: member, then next
+  object  INTEGER NOT NULL,
+  feature INTEGER NOT NULL,
+  member  INTEGER NOT NULL,
+  next    INTEGER NOT NULL,         -- the member after this one; 0 for the last
+  PRIMARY KEY (object, feature, member)
+) WITHOUT ROWID;
+CREATE INDEX member_by_member ON member (feature, member, object);
+
+CREATE TABLE value_item (           -- lists of values
+  object      INTEGER NOT NULL,
+  feature     INTEGER NOT NULL,
+  position    INTEGER NOT NULL,     -- from 0
+  value_class INTEGER NOT NULL,
+  number      INTEGER NOT NULL,
+  text        TEXT NOT NULL,
+  PRIMARY KEY (object, feature, position)
+) WITHOUT ROWID;
+
+CREATE TABLE class (id INTEGER PRIMARY KEY, name TEXT NOT NULL);
+CREATE TABLE feature (
+  id    INTEGER PRIMARY KEY,
+  owner INTEGER NOT NULL,           -- the declaring class; 0 for slots every class has
+  name  TEXT NOT NULL
+);
+
+CREATE VIEW named_object AS
+  SELECT o.id AS id, c.name AS class,
+         (SELECT a.text FROM attribute a JOIN feature f ON f.id = a.feature
+           WHERE a.object = o.id AND f.owner = 0 AND f.name = 'name') AS name
+  FROM object o LEFT JOIN class c ON c.id = o.class;
+CREATE VIEW named_attribute AS
+  SELECT a.object AS object, coalesce(c.name, '*') || '.' || f.name AS feature,
+         a.number AS number, a.text AS text
+  FROM attribute a LEFT JOIN feature f ON f.id = a.feature LEFT JOIN class c ON c.id = f.owner;
+CREATE VIEW named_link AS
+  SELECT r.object AS object, coalesce(c.name, '*') || '.' || f.name AS feature,
+         r.target AS target, NULL AS next
+  FROM reference r LEFT JOIN feature f ON f.id = r.feature LEFT JOIN class c ON c.id = f.owner
+  UNION ALL
+  SELECT m.object, coalesce(c.name, '*') || '.' || f.name, m.member, m.next
+  FROM member m LEFT JOIN feature f ON f.id = m.feature LEFT JOIN class c ON c.id = f.owner;
+)sql";
+
+std::int64_t pragmaNumber(Database& database, const char* sql) {
+  Statement statement(database, sql);
+  return statement.step() ? statement.integer(0) : 0;
+}
+
+void writeNames(Database& database, const SqliteStoreOptions& options) {
+  if (options.classNames.empty() && options.featureNames.empty()) return;
+  database.execute("DELETE FROM class; DELETE FROM feature;");
+  Statement addClass(database, "INSERT INTO class (id, name) VALUES (?1, ?2)");
+  for (const auto& each : options.classNames) {
+    const Use use(addClass);
+    use->bind(1, each.id).bind(2, std::u16string(each.name.begin(), each.name.end())).run();
+  }
+  Statement addFeature(database, "INSERT INTO feature (id, owner, name) VALUES (?1, ?2, ?3)");
+  for (const auto& each : options.featureNames) {
+    const Use use(addFeature);
+    use->bind(1, each.id).bind(2, each.owner);
+    use->bind(3, std::u16string(each.name.begin(), each.name.end())).run();
+  }
+}
+
+}  // namespace
+
+void prepareRepositoryFile(Database& database, const SqliteStoreOptions& options) {
+  const std::string file = "the repository file '" + database.path().string() + "'";
+  // Another writer (the sqlite3 tool, say) makes a call fail at once rather
+  // than stall the server.
+  database.execute("PRAGMA busy_timeout = 0");
+  database.execute("BEGIN");
+  const std::int64_t application = pragmaNumber(database, "PRAGMA application_id");
+  const std::int64_t version = pragmaNumber(database, "PRAGMA user_version");
+  const std::int64_t tables = pragmaNumber(database, "SELECT count(*) FROM sqlite_schema");
+  database.execute("COMMIT");
+  const bool empty = application == 0 && version == 0 && tables == 0;
+  if (!empty && application != kStoreApplicationId) {
+    throw StoreError(file + " is not a QOVIX repository (its application id is " +
+                     std::to_string(application) + "); it was left as it is");
+  }
+  if (version > kStoreSchemaVersion) {
+    throw StoreError(file + " has schema version " + std::to_string(version) +
+                     ", newer than this qovixd reads (" + std::to_string(kStoreSchemaVersion) +
+                     "); it was left as it is");
+  }
+  if (!empty && version < 1) {
+    throw StoreError(file + " has no schema version; it was left as it is");
+  }
+
+  // The encoding holds from the file's first page, which WAL mode writes.
+  if (empty) database.execute("PRAGMA encoding = 'UTF-16le'");
+  database.execute("PRAGMA journal_mode = WAL");
+  database.execute(options.sync == SqliteStoreOptions::Sync::Full ? "PRAGMA synchronous = FULL"
+                                                                  : "PRAGMA synchronous = NORMAL");
+  database.execute("BEGIN IMMEDIATE");
+  if (empty) {
+    database.execute(kSchema);
+    database.execute(("PRAGMA application_id = " + std::to_string(kStoreApplicationId)).c_str());
+    database.execute(("PRAGMA user_version = " + std::to_string(kStoreSchemaVersion)).c_str());
+  }
+  writeNames(database, options);
+  database.execute("COMMIT");
+}

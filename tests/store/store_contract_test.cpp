@@ -1,0 +1,175 @@
+// What every store must do, checked on each: the memory store and the
+// SQLite store (in a fresh file). The indexes must agree with the slots
+// they index after every kind of change, and rollback must undo exactly
+// what came after the last commit.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <random>
+
+#include "platform/store/sqlite_store.h"
+#include "tests/support/temporary_folder.h"
+
+namespace {
+
+using Ids = std::vector<ObjectId>;
+
+constexpr FeatureId kName = 1, kSize = 2, kOwner = 3, kMembers = 4, kItems = 5;
+constexpr ClassId kPlain = 10, kOther = 11;
+
+StoredValue text(std::u16string value) { return {7, 0, std::move(value)}; }
+StoredValue number(std::int32_t value) { return {8, value, {}}; }
+
+struct StoreKind {
+  const char* name;
+  std::function<std::unique_ptr<PersistentStore>(const std::filesystem::path&)> open;
+};
+
+class StoreContract : public ::testing::TestWithParam<StoreKind> {
+ protected:
+  std::unique_ptr<PersistentStore> open() { return GetParam().open(folder_.path() / "r.sqlite3"); }
+
+  TemporaryFolder folder_;
+  std::unique_ptr<PersistentStore> store_ = open();
+};
+
+TEST_P(StoreContract, ObjectsAreNumberedAndListedByClassInCreationOrder) {
+  PersistentStore& s = *store_;
+  const ObjectId a = s.create(kPlain), b = s.create(kOther), c = s.create(kPlain);
+  EXPECT_EQ((Ids{a, b, c}), (Ids{1, 2, 3}));
+  EXPECT_EQ(s.objectCount(), 3u);
+  EXPECT_TRUE(s.exists(b));
+  EXPECT_FALSE(s.exists(0));
+  EXPECT_FALSE(s.exists(4));
+  EXPECT_EQ(s.classOf(b), kOther);
+  EXPECT_EQ(s.classOf(9), 0u);
+  const ClassId both[] = {kOther, kPlain, 99};
+  EXPECT_EQ(s.instancesOf(both), (Ids{a, b, c}));
+}
+
+TEST_P(StoreContract, ValuesAreFoundByWhatTheyHoldAndNoLongerByWhatTheyHeld) {
+  PersistentStore& s = *store_;
+  const ObjectId a = s.create(kPlain), b = s.create(kPlain), c = s.create(kPlain);
+  EXPECT_FALSE(s.value(a, kName));
+  s.setValue(c, kName, text(u"Account"));
+  s.setValue(a, kName, text(u"Account"));
+  s.setValue(b, kName, text(u"Bank"));
+  s.setValue(a, kSize, number(-5));
+  EXPECT_EQ(s.value(a, kName), text(u"Account"));
+  EXPECT_EQ(s.holdingValue(kName, text(u"Account")), (Ids{a, c}));
+  EXPECT_EQ(s.holdingValue(kSize, number(-5)), (Ids{a}));
+  EXPECT_EQ(s.holdingValue(kName, StoredValue{0, 0, u"Account"}), (Ids{a, c})) << "any class";
+  s.setValue(a, kName, text(u"Bank"));
+  EXPECT_EQ(s.holdingValue(kName, text(u"Account")), (Ids{c}));
+  EXPECT_EQ(s.holdingValue(kName, text(u"Bank")), (Ids{a, b}));
+  EXPECT_TRUE(s.holdingValue(kSize, text(u"Bank")).empty()) << "another feature";
+}
+
+TEST_P(StoreContract, ReferrersFollowReferencesAndCollections) {
+  PersistentStore& s = *store_;
+  const ObjectId owner = s.create(kPlain), x = s.create(kPlain), y = s.create(kPlain);
+  s.setReference(y, kOwner, owner);
+  s.setReference(x, kOwner, owner);
+  EXPECT_EQ(s.reference(x, kOwner), owner);
+  EXPECT_EQ(s.referrers(kOwner, owner), (Ids{x, y}));
+  s.setReference(x, kOwner, y);
+  s.setReference(y, kOwner, 0);
+  EXPECT_TRUE(s.referrers(kOwner, owner).empty());
+  EXPECT_EQ(s.referrers(kOwner, y), (Ids{x}));
+  EXPECT_EQ(s.reference(y, kOwner), 0u);
+
+  s.appendMember(y, kMembers, owner);
+  s.appendMember(x, kMembers, owner);
+  EXPECT_EQ(s.referrers(kMembers, owner), (Ids{x, y}));
+  EXPECT_TRUE(s.removeMember(y, kMembers, owner));
+  s.clearMembers(x, kMembers);
+  EXPECT_TRUE(s.referrers(kMembers, owner).empty());
+}
+
+// Random inserts and removals at every place, checked against a plain list.
+TEST_P(StoreContract, CollectionsKeepTheirOrderThroughChurn) {
+  PersistentStore& s = *store_;
+  const ObjectId owner = s.create(kPlain);
+  Ids expected;
+  std::mt19937 random(7);
+  for (int step = 0; step < 3000; ++step) {
+    const ObjectId member = 1 + random() % 400;
+    const auto found = std::find(expected.begin(), expected.end(), member);
+    if (found != expected.end() && random() % 3 != 0) {
+      ASSERT_TRUE(s.removeMember(owner, kMembers, member));
+      expected.erase(found);
+    } else {
+      const auto at = static_cast<VornLong>(random() % (expected.size() + 1));
+      const bool added = s.insertMember(owner, kMembers, member, at);
+      ASSERT_EQ(added, found == expected.end());
+      if (added) expected.insert(expected.begin() + at, member);
+    }
+    if (step % 500 == 0) s.commit();
+  }
+  EXPECT_EQ(s.members(owner, kMembers), expected);
+  EXPECT_EQ(s.memberCount(owner, kMembers), static_cast<VornLong>(expected.size()));
+  EXPECT_EQ(s.memberAt(owner, kMembers, 3), expected[3]);
+  EXPECT_TRUE(s.hasMember(owner, kMembers, expected.back()));
+  EXPECT_FALSE(s.removeMember(owner, kMembers, 999));
+  EXPECT_FALSE(s.insertMember(owner, kMembers, expected[0], 0)) << "a member already";
+  EXPECT_THROW(s.insertMember(owner, kMembers, 998, -1), std::out_of_range);
+  EXPECT_THROW(s.memberAt(owner, kMembers, s.memberCount(owner, kMembers)), std::out_of_range);
+  s.commit();
+  store_.reset();
+  store_ = open();
+  if (GetParam().name != std::string("memory")) {
+    EXPECT_EQ(store_->members(owner, kMembers), expected) << "as kept in the file";
+  }
+}
+
+TEST_P(StoreContract, ValueListsKeepTheirOrder) {
+  PersistentStore& s = *store_;
+  const ObjectId a = s.create(kPlain);
+  EXPECT_TRUE(s.values(a, kItems).empty());
+  s.setValues(a, kItems, {text(u"b"), number(3), text(u"")});
+  EXPECT_EQ(s.values(a, kItems), (std::vector<StoredValue>{text(u"b"), number(3), text(u"")}));
+  s.setValues(a, kItems, {number(4)});
+  EXPECT_EQ(s.values(a, kItems), (std::vector<StoredValue>{number(4)}));
+}
+
+TEST_P(StoreContract, RollbackUndoesExactlyWhatCameAfterTheLastCommit) {
+  PersistentStore& s = *store_;
+  const ObjectId a = s.create(kPlain), b = s.create(kPlain);
+  s.setValue(a, kName, text(u"kept"));
+  s.appendMember(a, kMembers, b);
+  s.setReference(b, kOwner, a);
+  s.commit();
+
+  const ObjectId c = s.create(kOther);
+  s.setValue(a, kName, text(u"undone"));
+  s.setValue(c, kName, text(u"kept"));
+  s.insertMember(a, kMembers, c, 0);
+  s.removeMember(a, kMembers, b);
+  s.setReference(b, kOwner, c);
+  s.setValues(a, kItems, {number(1)});
+  s.rollback();
+
+  EXPECT_EQ(s.objectCount(), 2u);
+  EXPECT_FALSE(s.exists(c));
+  EXPECT_EQ(s.value(a, kName), text(u"kept"));
+  EXPECT_EQ(s.holdingValue(kName, text(u"kept")), (Ids{a}));
+  EXPECT_TRUE(s.holdingValue(kName, text(u"undone")).empty());
+  EXPECT_EQ(s.members(a, kMembers), (Ids{b}));
+  EXPECT_EQ(s.referrers(kMembers, b), (Ids{a}));
+  EXPECT_EQ(s.reference(b, kOwner), a);
+  EXPECT_EQ(s.referrers(kOwner, a), (Ids{b}));
+  EXPECT_TRUE(s.values(a, kItems).empty());
+  EXPECT_EQ(s.create(kOther), 3u) << "the undone object's number is free again";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryStore, StoreContract,
+    ::testing::Values(
+        StoreKind{"memory", [](const std::filesystem::path&) { return makeMemoryStore(); }},
+        StoreKind{"sqlite", [](const std::filesystem::path& file) { return openSqliteStore(file); }}),
+    [](const auto& each) { return std::string(each.param.name); });
+
+}  // namespace
