@@ -174,6 +174,16 @@ void runDemo(Connection& connection, std::ostream& out) {
     return kept.keep(GeneralizableElement::cast(connection, object, true));
   };
 
+  // A durable repository keeps the model from an earlier run: show it
+  // rather than build a second one.
+  const auto named = kept.keep(ModelElement::find_myName(connection, repository, "Bank"));
+  for (const Node& each : membersOf(connection, kept, named)) {
+    if (each.identity.classNumber != Model::kClassNumber) continue;
+    out << "The repository holds the demo model from an earlier run:\n\n";
+    printTree(connection, out);
+    return;
+  }
+
   const auto bank = kept.keep(Model::create(connection, repository));
   ModelElement::set_name(connection, asElement(bank), "Bank");
   const auto accounts = kept.keep(Package::create(connection, repository));

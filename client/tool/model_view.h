@@ -44,7 +44,8 @@ void listInstances(client::Connection& connection, std::uint32_t classNumber, st
 // their ends.
 void printTree(client::Connection& connection, std::ostream& out);
 
-// Builds a small banking model, prints its tree and a few derived answers.
+// Builds a small banking model, prints its tree and a few derived answers;
+// a repository that holds it already has its tree printed.
 void runDemo(client::Connection& connection, std::ostream& out);
 
 }  // namespace qovix::tool

@@ -86,6 +86,12 @@ TEST_F(Tool, DemoBuildsAModelThatTreeAndLsShow) {
     names.push_back(line.substr(line.rfind('\t') + 1));
   }
   EXPECT_EQ(names, (std::vector<std::string>{"Customer", "Account", "Savings", "Checking"}));
+
+  // Run again on a repository that keeps it, the demo shows the model it has.
+  const ProgramRun again = qovix({"demo"});
+  ASSERT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(again.out,
+            std::string("The repository holds the demo model from an earlier run:\n\n") + kDemoTree);
 }
 
 TEST_F(Tool, TreeLeavesNoHandlesAndLsKeepsOnlyTheListed) {

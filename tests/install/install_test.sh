@@ -22,7 +22,8 @@ for file in "$BINDIR/qovixd" "$BINDIR/qovix" \
     "$LIBDIR/libqovix-client.so" "$INCLUDEDIR/qovix/client_model.h" \
     "$INCLUDEDIR/qovix/client/connection.h" "$INCLUDEDIR/qovix/qovix.x" \
     "$LIBDIR/cmake/Qovix/QovixConfig.cmake" "$LIBDIR/pkgconfig/qovix-client.pc" \
-    "$DATADIR/doc/qovix/protocol-reference.md" lib/systemd/system/qovixd.service; do
+    "$DATADIR/doc/qovix/protocol-reference.md" "$DATADIR/doc/qovix/store.md" \
+    lib/systemd/system/qovixd.service; do
   [[ -e $prefix/$file ]] || fail "cmake --install did not install $file"
 done
 grep -qx "ExecStart=$prefix/$BINDIR/qovixd .*" "$prefix/lib/systemd/system/qovixd.service" ||

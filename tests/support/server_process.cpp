@@ -97,8 +97,10 @@ std::string readLine(int fd, std::chrono::milliseconds timeout) {
 
 }  // namespace
 
-ServerProcess::ServerProcess(std::vector<std::string> arguments, std::string executable) {
-  std::vector<std::string> all = {"--bind", "127.0.0.1", "--port", "0"};
+ServerProcess::ServerProcess(std::vector<std::string> arguments, std::string executable,
+                             std::vector<std::string> leading) {
+  std::vector<std::string> all = std::move(leading);
+  all.insert(all.end(), {"--bind", "127.0.0.1", "--port", "0"});
   all.insert(all.end(), arguments.begin(), arguments.end());
   const bool namesStore = std::find(arguments.begin(), arguments.end(), "--store") != arguments.end();
   if (executable == QOVIXD_PATH && !namesStore) {

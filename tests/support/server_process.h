@@ -23,9 +23,11 @@ class ServerProcess {
   // followed by `arguments`, and waits for the ready line. qovixd keeps its
   // repository in memory unless `arguments` name a `--store`. Throws
   // std::runtime_error, with what the server wrote to stderr, when it exits
-  // or stays silent instead.
+  // or stays silent instead. `leading` arguments go before all others: a
+  // wrapper's own (`sh -c SCRIPT NAME`).
   explicit ServerProcess(std::vector<std::string> arguments = {},
-                         std::string executable = QOVIXD_PATH);
+                         std::string executable = QOVIXD_PATH,
+                         std::vector<std::string> leading = {});
   // Kills the server if it still runs.
   ~ServerProcess();
   ServerProcess(const ServerProcess&) = delete;

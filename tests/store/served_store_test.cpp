@@ -1,0 +1,127 @@
+// qovixd with its repository file: a restart brings the model back, a
+// second qovixd on the file is refused, and a full disk fails the call it
+// happens in while everything committed before stays.
+
+#include <signal.h>
+
+#include <gtest/gtest.h>
+
+#include "client/connection.h"
+#include "client_model.h"
+#include "tests/support/server_process.h"
+#include "tests/support/temporary_folder.h"
+
+namespace {
+
+using namespace qovix::client;
+
+class ServedStore : public ::testing::Test {
+ protected:
+  TemporaryFolder folder_;
+  std::string file_ = (folder_.path() / "repository.sqlite3").string();
+};
+
+std::string tagOf(int n) { return std::string("t").append(std::to_string(n)); }
+
+ModelElementRef named(Connection& connection, const std::string& name) {
+  const RepositoryRef repository{connection.repository()};
+  const ModelElementRef element = ModelElement::create(connection, repository);
+  ModelElement::set_name(connection, element, name);
+  return element;
+}
+
+ModelElementRef findNamed(Connection& connection, const std::string& name) {
+  const RepositoryRef repository{connection.repository()};
+  const auto found = ModelElement::find(connection, repository, "name", name, 1);
+  EXPECT_EQ(connection.size(found.handle), 1) << name;
+  return ModelElementRef{connection.size(found.handle) > 0 ? connection.element(found.handle, 0)
+                                                           : 0};
+}
+
+TEST_F(ServedStore, ARestartBringsBackObjectsValuesOrderAndObjectNumbers) {
+  std::uint32_t number = 0;
+  {
+    ServerProcess server({"--store", file_});
+    Connection connection("127.0.0.1", server.port());
+    const ModelElementRef owner = named(connection, "owner");
+    const ModelElementRef a = named(connection, "a"), b = named(connection, "b"),
+                          c = named(connection, "c");
+    ModelElement::add_templateParameter(connection, owner, a, 0);
+    ModelElement::add_templateParameter(connection, owner, c, 1);
+    ModelElement::add_templateParameter(connection, owner, b, 1);
+    const RepositoryRef repository{connection.repository()};
+    const TaggedValueRef tagged = TaggedValue::create(connection, repository);
+    TaggedValue::construct(connection, tagged, "author", "ada", owner);
+    number = connection.identity(owner.handle).object;
+    EXPECT_EQ(server.stop(SIGTERM), 0) << server.standardError();
+  }
+  ServerProcess server({"--store", file_});
+  EXPECT_NE(server.readyLine().find("listening"), std::string::npos);
+  Connection connection("127.0.0.1", server.port());
+  const ModelElementRef owner = findNamed(connection, "owner");
+  EXPECT_EQ(connection.identity(owner.handle).object, number);
+  std::string order;
+  for (std::int32_t i = 0; i < ModelElement::size_templateParameter(connection, owner); ++i) {
+    order += ModelElement::get_name(connection,
+                                    ModelElement::get_templateParameter(connection, owner, i));
+  }
+  EXPECT_EQ(order, "abc");
+  const auto values = ModelElement::get_taggedValue(connection, owner);
+  ASSERT_EQ(connection.size(values.handle), 1);
+  const TaggedValueRef tagged{connection.element(values.handle, 0)};
+  EXPECT_EQ(TaggedValue::get_tag(connection, tagged), "author");
+  EXPECT_EQ(TaggedValue::get_umlValue(connection, tagged), "ada");
+}
+
+TEST_F(ServedStore, ASecondQovixdOnTheFileIsRefusedAndSaysWhichFile) {
+  ServerProcess first({"--store", file_});
+  const ProgramRun second = runProgram(QOVIXD_PATH, {"--port", "0", "--store", file_});
+  EXPECT_EQ(second.status, 1);
+  EXPECT_NE(second.err.find(std::string("'").append(file_).append("' is in use by another qovixd")),
+            std::string::npos)
+      << second.err;
+  Connection connection("127.0.0.1", first.port());
+  connection.ping();
+}
+
+// The file may grow to 256 KiB (RLIMIT_FSIZE, with SIGXFSZ ignored so that
+// a write past it fails instead of killing the server).
+TEST_F(ServedStore, AFullDiskFailsTheCallAndLosesNothingCommitted) {
+  int written = 0;
+  {
+    const std::string limited =
+        std::string("trap '' XFSZ; ulimit -f 512; exec ").append(QOVIXD_PATH).append(" \"$@\"");
+    ServerProcess server({"--store", file_}, "/bin/sh", {"-c", limited, "qovixd"});
+    Connection connection("127.0.0.1", server.port());
+    const RepositoryRef repository{connection.repository()};
+    const std::string text(2000, 'x');
+    try {
+      for (; written < 10000; ++written) {
+        const TaggedValueRef tagged = TaggedValue::create(connection, repository);
+        TaggedValue::set_tag(connection, tagged, tagOf(written));
+        TaggedValue::set_umlValue(connection, tagged, text);
+        connection.release(tagged.handle);
+      }
+    } catch (const Error& error) {
+      EXPECT_EQ(error.kind(), ErrorKind::SystemError) << error.what();
+    }
+    ASSERT_LT(written, 10000) << "the file never filled";
+    EXPECT_NE(server.standardError().find("changes were not kept"), std::string::npos)
+        << server.standardError();
+    connection.ping();  // still serving
+    EXPECT_EQ(server.stop(SIGTERM), 0) << server.standardError();
+  }
+  ServerProcess server({"--store", file_});
+  Connection connection("127.0.0.1", server.port());
+  const RepositoryRef repository{connection.repository()};
+  for (int n = 0; n < written; n += std::max(1, written / 50)) {
+    const auto found = TaggedValue::find(connection, repository, "tag", tagOf(n), 0);
+    ASSERT_EQ(connection.size(found.handle), 1) << "t" << n << " of " << written;
+    const TaggedValueRef tagged{connection.element(found.handle, 0)};
+    EXPECT_EQ(TaggedValue::get_umlValue(connection, tagged).size(), 2000u);
+    connection.release(tagged.handle);
+    connection.release(found.handle);
+  }
+}
+
+}  // namespace
