@@ -6,6 +6,7 @@
 
 #include "platform/store/database.h"
 #include "platform/store/file_lock.h"
+#include "platform/store/kept_answers.h"
 #include "platform/store/store_schema.h"
 #include "platform/wkm_srv/collection_reads.h"
 
@@ -33,8 +34,27 @@ auto* slotOf(Slots& slots, FeatureId feature) {
   return static_cast<decltype(&slots.front().second)>(nullptr);
 }
 
-// Past this many objects, members and values the cache is dropped between
-// calls and filled again from the file as calls need.
+// Who holds a value: the feature and the value's payload.
+struct HeldValue {
+  FeatureId feature;
+  std::int32_t number;
+  std::u16string text;
+  friend bool operator==(const HeldValue&, const HeldValue&) = default;
+};
+struct HeldValueHash {
+  std::size_t operator()(const HeldValue& held) const {
+    return std::hash<std::u16string>()(held.text) * 31 +
+           std::hash<std::uint64_t>()((std::uint64_t{held.feature} << 32) ^
+                                      static_cast<std::uint32_t>(held.number));
+  }
+};
+
+std::uint64_t referenceKey(FeatureId feature, ObjectId target) {
+  return (std::uint64_t{feature} << 32) | target;
+}
+
+// Past this many objects, members, values and ids in kept answers the cache
+// is dropped between calls and filled again from the file as calls need.
 constexpr std::size_t kCacheLimit = 4'000'000;
 
 class SqliteStore final : public CollectionReadsOf<SqliteStore> {
@@ -61,6 +81,7 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
     use->bind(1, classId).run();
     const auto id = static_cast<ObjectId>(sqlite3_last_insert_rowid(database_.get()));
     touched_.insert(id);
+    instances_.forget(classId);
     CachedObject& object = cache_[id];
     object.classId = classId;
     object.created = true;
@@ -77,11 +98,16 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
   }
 
   Ids instancesOf(std::span<const ClassId> classes) const override {
+    dropCacheIfChanged();
     std::vector<Ids> lists;
     for (ClassId classId : classes) {
-      const Use use(statements_.instances);
-      use->bind(1, classId);
-      lists.push_back(column(use.statement()));
+      const Ids* kept = instances_.find(classId);
+      if (kept == nullptr) {
+        const Use use(statements_.instances);
+        use->bind(1, classId);
+        kept = &instances_.keep(classId, column(use.statement()));
+      }
+      lists.push_back(*kept);
     }
     return mergeInCreationOrder(std::move(lists));
   }
@@ -105,7 +131,9 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
       use->bind(1, id).bind(2, feature).bind(3, value.valueClass).bind(4, value.number);
       use->bind(5, value.text).run();
     }
+    holders_.forget({feature, value.number, value.text});
     if (StoredValue* slot = slotOf(object.values, feature)) {
+      holders_.forget({feature, slot->number, slot->text});
       *slot = value;
     } else {
       object.values.emplace_back(feature, value);
@@ -113,9 +141,12 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
   }
 
   Ids holdingValue(FeatureId feature, const StoredValue& value) const override {
+    dropCacheIfChanged();
+    const HeldValue question{feature, value.number, value.text};
+    if (const Ids* kept = holders_.find(question)) return *kept;
     const Use use(statements_.holding);
     use->bind(1, feature).bind(2, value.text).bind(3, value.number);
-    return column(use.statement());
+    return holders_.keep(question, column(use.statement()));
   }
 
   ObjectId reference(ObjectId id, FeatureId feature) const override {
@@ -127,6 +158,10 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
 
   void setReference(ObjectId id, FeatureId feature, ObjectId target) override {
     CachedObject& object = changing(id);
+    referrers_.forget(referenceKey(feature, target));
+    if (const ObjectId* before = slotOf(object.references, feature)) {
+      referrers_.forget(referenceKey(feature, *before));
+    }
     if (target == 0) {
       const Use use(statements_.clearReference);
       use->bind(1, id).bind(2, feature).run();
@@ -160,6 +195,7 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
       use->bind(1, id).bind(2, feature).bind(3, member).bind(4, after).run();
     }
     if (before != 0) relink(id, feature, before, member);
+    referrers_.forget(referenceKey(feature, member));
     members.insertAt(member, position);
     ++cached_;
     return true;
@@ -176,6 +212,7 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
       use->bind(1, id).bind(2, feature).bind(3, member).run();
     }
     if (before != 0) relink(id, feature, before, after);
+    referrers_.forget(referenceKey(feature, member));
     members.remove(member);
     return true;
   }
@@ -184,17 +221,20 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
     OrderedIdSet& members = changingCollection(id, feature);
     const Use use(statements_.clearMembers);
     use->bind(1, id).bind(2, feature).run();
+    for (ObjectId member : members.ids()) referrers_.forget(referenceKey(feature, member));
     members.clear();
   }
 
   Ids referrers(FeatureId feature, ObjectId target) const override {
+    dropCacheIfChanged();
+    if (const Ids* kept = referrers_.find(referenceKey(feature, target))) return *kept;
     std::vector<Ids> lists;
     for (Statement* statement : {&statements_.referringBySingle, &statements_.referringByMember}) {
       const Use use(*statement);
       use->bind(1, feature).bind(2, target);
       lists.push_back(column(*statement));
     }
-    return mergeInCreationOrder(std::move(lists));
+    return referrers_.keep(referenceKey(feature, target), mergeInCreationOrder(std::move(lists)));
   }
 
   std::vector<StoredValue> values(ObjectId id, FeatureId feature) const override {
@@ -219,14 +259,11 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
 
   void commit() override {
     if (!inTransaction_) return;
-    const int code = sqlite3_exec(database_.get(), "COMMIT", nullptr, nullptr, nullptr);
-    if (code != SQLITE_OK) {
-      try {
-        database_.fail(code, "committing");  // says why, before the rollback
-      } catch (const StoreError&) {
-        rollback();
-        throw;
-      }
+    try {
+      Use(statements_.commit)->run();
+    } catch (const StoreError&) {
+      rollback();  // after the error has said why
+      throw;
     }
     inTransaction_ = false;
     touched_.clear();
@@ -237,11 +274,17 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
   void rollback() override {
     mayBeStale_ = true;
     if (!inTransaction_) return;
-    // ROLLBACK undoes the file; the cache forgets what the transaction touched.
-    sqlite3_exec(database_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+    // ROLLBACK undoes the file; the cache forgets the objects the
+    // transaction touched, and every kept answer.
+    try {
+      Use(statements_.rollback)->run();
+    } catch (const StoreError&) {
+      // a failed commit may have rolled back already; nothing is left to undo
+    }
     inTransaction_ = false;
     for (ObjectId id : touched_) cache_.erase(id);
     touched_.clear();
+    forgetAnswers();
     objectCount_ = countObjects();
     trimCache();
   }
@@ -252,6 +295,7 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
     Statement addObject, setAttribute, setReference, clearReference, addMember, removeMember,
         relink, clearMembers, clearValues, addValue;
     Statement instances, holding, referringBySingle, referringByMember, countObjects, dataVersion;
+    Statement begin, commit, rollback;
   };
 
   static Statements prepared(Database& database, const SqliteStoreOptions& options) {
@@ -287,6 +331,9 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
         {database, "SELECT object FROM member WHERE feature = ?1 AND member = ?2 ORDER BY object"},
         {database, "SELECT max(id) FROM object"},
         {database, "PRAGMA data_version"},
+        {database, "BEGIN IMMEDIATE"},
+        {database, "COMMIT"},
+        {database, "ROLLBACK"},
     };
   }
 
@@ -314,15 +361,26 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
     const std::int64_t version = currentDataVersion();
     if (version == dataVersion_) return;
     dataVersion_ = version;
+    dropCache();
+    objectCount_ = countObjects();
+  }
+
+  void forgetAnswers() const {
+    instances_.clear();
+    holders_.clear();
+    referrers_.clear();
+  }
+
+  void dropCache() const {
     cache_.clear();
     cached_ = 0;
-    objectCount_ = countObjects();
+    forgetAnswers();
   }
 
   void begin() {
     dropCacheIfChanged();
     if (inTransaction_) return;
-    database_.execute("BEGIN IMMEDIATE");
+    Use(statements_.begin)->run();
     inTransaction_ = true;
   }
 
@@ -449,9 +507,9 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
   }
 
   void trimCache() {
-    if (cached_ <= kCacheLimit) return;
-    cache_.clear();
-    cached_ = 0;
+    if (cached_ + instances_.size() + holders_.size() + referrers_.size() > kCacheLimit) {
+      dropCache();
+    }
   }
 
   FileLock lock_;  // first made, last gone
@@ -459,6 +517,10 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
   mutable Statements statements_;
   mutable std::unordered_map<ObjectId, CachedObject> cache_;
   mutable std::size_t cached_ = 0;  // objects, members and values the cache holds
+  // Answers from the file's indexes: by class, by value held, by target.
+  mutable KeptAnswers<ClassId> instances_;
+  mutable KeptAnswers<HeldValue, HeldValueHash> holders_;
+  mutable KeptAnswers<std::uint64_t> referrers_;
   std::unordered_set<ObjectId> touched_;
   mutable std::size_t objectCount_ = 0;
   mutable std::int64_t dataVersion_ = 0;

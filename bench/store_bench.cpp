@@ -1,0 +1,300 @@
+// qovixd on its two stores, end to end over loopback TCP: the memory store
+// (--store memory) and the repository file (--store FILE, --sync normal),
+// the same client calling both in turn, both servers pinned to CPU 0 and the
+// client to CPU 1 (or CPU 0 on a one-CPU machine). For each model size the
+// model grows in both servers, then every operation is timed on each; a
+// benchmark's counters are the microseconds per operation on each store and
+// the ratio of their speeds (file / memory, 1.0 = as fast).
+//
+// The model of N elements: one package holding N/10 classes, each with 9
+// attributes; the first 11 classes form a chain of generalizations, so the
+// last has 10 supertypes and 99 features. Afterwards the file's server is
+// restarted on the largest model and the time until it answers is reported,
+// and `--sync full` is measured against `--sync normal` for the writes.
+//
+//   build/bench/qovix_store_bench                          # up to 1M elements, some minutes
+//   QOVIX_STORE_BENCH_MAX=100000 build/bench/qovix_store_bench
+
+#include <benchmark/benchmark.h>
+#include <sched.h>
+#include <signal.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "client/connection.h"
+#include "client_model.h"
+#include "tests/support/server_process.h"
+#include "tests/support/temporary_folder.h"
+
+namespace {
+
+using namespace qovix::client;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kAttributesPerClass = 9;
+constexpr int kChain = 11;  // classes in the generalization chain
+
+std::string numbered(const char* prefix, std::size_t n) {
+  return std::string(prefix).append(std::to_string(n));
+}
+
+void pin(pid_t pid, int cpu) {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  CPU_SET(cpu, &set);
+  sched_setaffinity(pid, sizeof set, &set);
+}
+
+// Every CPU this process may use, as it started.
+const cpu_set_t& everyCpu() {
+  static const cpu_set_t all = [] {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    sched_getaffinity(0, sizeof set, &set);
+    return set;
+  }();
+  return all;
+}
+
+void unpin(pid_t pid) { sched_setaffinity(pid, sizeof(cpu_set_t), &everyCpu()); }
+
+int clientCpu() { return CPU_COUNT(&everyCpu()) > 1 ? 1 : 0; }
+
+// One server and the model in it, grown on demand.
+class ServedModel {
+ public:
+  explicit ServedModel(std::vector<std::string> arguments)
+      : server_(std::move(arguments)), connection_("127.0.0.1", server_.port()) {
+    repository_ = RepositoryRef{connection_.repository()};
+    package_ = Package::create(connection_, repository_);
+    ModelElement::set_name(connection_, ModelElement::cast(connection_, package_, true), "P");
+    space_ = Namespace::cast(connection_, package_, true);
+    tagged_ = TaggedValue::create(connection_, repository_);
+  }
+
+  void growTo(std::size_t elements) {
+    while (elements_ < elements) addClass();
+  }
+
+  Connection& connection() { return connection_; }
+  ServerProcess& server() { return server_; }
+  std::size_t classes() const { return classes_.size(); }
+  RepositoryRef repository() const { return repository_; }
+  NamespaceRef space() const { return space_; }
+  PackageRef package() const { return package_; }
+  TaggedValueRef tagged() const { return tagged_; }
+  ClassRef someClass(std::size_t n) const { return classes_[n % classes_.size()]; }
+  ClassRef deepest() const { return classes_[kChain - 1]; }
+
+ private:
+  void addClass() {
+    const std::size_t n = classes_.size();
+    const ClassRef made = Class::create(connection_, repository_);
+    Class::construct(connection_, made, space_, numbered("C", n));
+    const ClassifierRef classifier = Classifier::cast(connection_, made, true);
+    for (int a = 0; a < kAttributesPerClass; ++a) {
+      const AttributeRef attribute = Attribute::create(connection_, repository_);
+      Attribute::construct(connection_, attribute, classifier, numbered("a", a));
+      connection_.release(attribute.handle);
+    }
+    connection_.release(classifier.handle);
+    if (n > 0 && n < kChain) {
+      const GeneralizationRef generalization = Generalization::create(connection_, repository_);
+      Generalization::set_subtype(connection_, generalization,
+                                  GeneralizableElement::cast(connection_, made, true));
+      Generalization::set_supertype(connection_, generalization,
+                                    GeneralizableElement::cast(connection_, classes_[n - 1], true));
+    }
+    classes_.push_back(made);
+    elements_ += 1 + kAttributesPerClass;
+  }
+
+  ServerProcess server_;
+  Connection connection_;
+  RepositoryRef repository_;
+  PackageRef package_;
+  NamespaceRef space_;
+  TaggedValueRef tagged_;
+  std::vector<ClassRef> classes_;
+  std::size_t elements_ = 0;
+};
+
+struct Stores {
+  TemporaryFolder folder;
+  std::string file = (folder.path() / "repository.sqlite3").string();
+  ServedModel memory{{"--store", "memory"}};
+  ServedModel sqlite{{"--store", file}};
+};
+Stores* stores = nullptr;
+
+// Releases a handle the operation made.
+void drop(Connection& connection, std::uint32_t handle) { connection.release(handle); }
+
+using Operation = std::function<void(ServedModel&, std::size_t)>;
+
+// Checks a collection's size and releases it.
+template <class Collection>
+void expectSize(ServedModel& model, Collection collection, std::int32_t size) {
+  if (size >= 0 && model.connection().size(collection.handle) != size) {
+    throw std::runtime_error("a collection of the wrong size");
+  }
+  drop(model.connection(), collection.handle);
+}
+
+std::vector<std::pair<const char*, Operation>> operations() {
+  return {
+      {"getter", [](ServedModel& m, std::size_t n) {
+         Class::get_isActive(m.connection(), m.someClass(n));
+       }},
+      {"setter", [](ServedModel& m, std::size_t n) {
+         Class::set_isActive(m.connection(), m.someClass(n), n % 2 == 0);
+       }},
+      {"create_1", [](ServedModel& m, std::size_t) {
+         drop(m.connection(), TaggedValue::create(m.connection(), m.repository()).handle);
+       }},
+      {"add+rmv", [](ServedModel& m, std::size_t) {
+         const ModelElementRef owner = ModelElement::cast(m.connection(), m.someClass(3), false);
+         ModelElement::add_taggedValue(m.connection(), owner, m.tagged());
+         ModelElement::rmv_taggedValue(m.connection(), owner, m.tagged());
+         drop(m.connection(), owner.handle);
+       }},
+      {"_find__1 one match", [](ServedModel& m, std::size_t n) {
+         expectSize(m, ModelElement::find(m.connection(), m.repository(), "name",
+                                          numbered("C", n % m.classes()), 1),
+                    1);
+       }},
+      {"find_myName", [](ServedModel& m, std::size_t n) {
+         expectSize(m, ModelElement::find_myName(m.connection(), m.repository(),
+                                                 numbered("C", n % m.classes())),
+                    1);
+       }},
+      {"contents", [](ServedModel& m, std::size_t) {
+         expectSize(m, Namespace::contents(m.connection(), m.space()),
+                    static_cast<std::int32_t>(m.classes()));
+       }},
+      {"allContents", [](ServedModel& m, std::size_t) {
+         const auto general = GeneralizableElement::cast(m.connection(), m.package(), true);
+         expectSize(m, GeneralizableElement::allContents(m.connection(), general), -1);
+         drop(m.connection(), general.handle);
+       }},
+      {"allSupertypes 10", [](ServedModel& m, std::size_t) {
+         const auto general = GeneralizableElement::cast(m.connection(), m.deepest(), true);
+         expectSize(m, GeneralizableElement::allSupertypes(m.connection(), general), kChain - 1);
+         drop(m.connection(), general.handle);
+       }},
+      {"allFeatures 99", [](ServedModel& m, std::size_t) {
+         const auto classifier = Classifier::cast(m.connection(), m.deepest(), true);
+         expectSize(m, Classifier::allFeatures(m.connection(), classifier),
+                    kChain * kAttributesPerClass);
+         drop(m.connection(), classifier.handle);
+       }},
+  };
+}
+
+// Times `operation` on `model` once.
+double microseconds(const Operation& operation, ServedModel& model, std::size_t n) {
+  const auto started = Clock::now();
+  operation(model, n);
+  return std::chrono::duration<double, std::micro>(Clock::now() - started).count();
+}
+
+void compareStores(benchmark::State& state, std::size_t elements, Operation operation) {
+  if (stores->memory.classes() * (1 + kAttributesPerClass) < elements) {
+    // Grow both at once, unpinned, one client thread each.
+    for (pid_t pid : {stores->memory.server().pid(), stores->sqlite.server().pid(), 0}) unpin(pid);
+    std::thread other([&] { stores->sqlite.growTo(elements); });
+    stores->memory.growTo(elements);
+    other.join();
+  }
+  pin(stores->memory.server().pid(), 0);
+  pin(stores->sqlite.server().pid(), 0);
+  pin(0, clientCpu());
+  double memory = 0, sqlite = 0;
+  std::size_t n = 0;
+  for (auto _ : state) {
+    memory += microseconds(operation, stores->memory, n);
+    sqlite += microseconds(operation, stores->sqlite, n);
+    ++n;
+  }
+  state.counters["memory_us"] = memory / static_cast<double>(n);
+  state.counters["file_us"] = sqlite / static_cast<double>(n);
+  state.counters["file/memory speed"] = memory / sqlite;
+}
+
+// How long the file's server takes from its start to its first answer on
+// the largest model.
+void restart(benchmark::State& state) {
+  for (auto _ : state) {
+    const int stopped = stores->sqlite.server().stop(SIGTERM);
+    if (stopped != 0) state.SkipWithError("qovixd did not stop cleanly");
+    const auto started = Clock::now();
+    ServerProcess again({"--store", stores->file});
+    Connection connection("127.0.0.1", again.port());
+    const RepositoryRef repository{connection.repository()};
+    const auto found = ModelElement::find_myName(connection, repository, "C7");
+    if (connection.size(found.handle) != 1) state.SkipWithError("the model did not come back");
+    state.counters["serving_ms"] =
+        std::chrono::duration<double, std::milli>(Clock::now() - started).count();
+    state.counters["objects"] = static_cast<double>(
+        connection.identity(connection.element(found.handle, 0)).object);
+  }
+}
+
+// The writes with --sync full (a flush to the disk per reply) against
+// --sync normal, on a small model.
+void syncFull(benchmark::State& state, Operation operation) {
+  const TemporaryFolder folder;
+  ServedModel normal({"--store", (folder.path() / "normal.sqlite3").string()});
+  ServedModel full({"--store", (folder.path() / "full.sqlite3").string(), "--sync", "full"});
+  normal.growTo(1000);
+  full.growTo(1000);
+  double normalTime = 0, fullTime = 0;
+  std::size_t n = 0;
+  for (auto _ : state) {
+    normalTime += microseconds(operation, normal, n);
+    fullTime += microseconds(operation, full, n);
+    ++n;
+  }
+  state.counters["normal_us"] = normalTime / static_cast<double>(n);
+  state.counters["full_us"] = fullTime / static_cast<double>(n);
+  state.counters["full/normal speed"] = normalTime / fullTime;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  everyCpu();  // before anything is pinned
+  const char* configured = std::getenv("QOVIX_STORE_BENCH_MAX");
+  const std::size_t largest = configured != nullptr ? std::strtoul(configured, nullptr, 10) : 1000000;
+  benchmark::Initialize(&argc, argv);
+  Stores both;
+  stores = &both;
+  for (std::size_t elements = 1000; elements <= largest; elements *= 10) {
+    for (const auto& [name, operation] : operations()) {
+      const std::string label = std::string(name).append("/").append(std::to_string(elements));
+      auto* registered = benchmark::RegisterBenchmark(
+          label.c_str(), [elements, operation = operation](benchmark::State& state) {
+            compareStores(state, elements, operation);
+          });
+      registered->MinTime(0.3)->UseRealTime();
+    }
+  }
+  benchmark::RegisterBenchmark("restart, largest model", restart)->Iterations(1)->UseRealTime();
+  for (const auto& [name, operation] : operations()) {
+    if (std::string(name) != "setter" && std::string(name) != "create_1") continue;
+    const std::string label = std::string("sync full vs normal: ").append(name);
+    benchmark::RegisterBenchmark(label.c_str(), [operation = operation](benchmark::State& state) {
+      syncFull(state, operation);
+    })->MinTime(0.3)->UseRealTime();
+  }
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
