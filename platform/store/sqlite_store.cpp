@@ -9,6 +9,7 @@
 #include "platform/store/kept_answers.h"
 #include "platform/store/store_schema.h"
 #include "platform/wkm_srv/collection_reads.h"
+#include "platform/wkm_srv/index_keys.h"
 
 namespace {
 
@@ -34,25 +35,6 @@ auto* slotOf(Slots& slots, FeatureId feature) {
   return static_cast<decltype(&slots.front().second)>(nullptr);
 }
 
-// Who holds a value: the feature and the value's payload.
-struct HeldValue {
-  FeatureId feature;
-  std::int32_t number;
-  std::u16string text;
-  friend bool operator==(const HeldValue&, const HeldValue&) = default;
-};
-struct HeldValueHash {
-  std::size_t operator()(const HeldValue& held) const {
-    return std::hash<std::u16string>()(held.text) * 31 +
-           std::hash<std::uint64_t>()((std::uint64_t{held.feature} << 32) ^
-                                      static_cast<std::uint32_t>(held.number));
-  }
-};
-
-std::uint64_t referenceKey(FeatureId feature, ObjectId target) {
-  return (std::uint64_t{feature} << 32) | target;
-}
-
 // Past this many objects, members, values and ids in kept answers the cache
 // is dropped between calls and filled again from the file as calls need.
 constexpr std::size_t kCacheLimit = 4'000'000;
@@ -64,7 +46,6 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
   SqliteStore(const std::filesystem::path& path, const SqliteStoreOptions& options)
       : lock_(path), database_(path, true), statements_(prepared(database_, options)) {
     objectCount_ = countObjects();
-    dataVersion_ = currentDataVersion();
   }
 
   ~SqliteStore() override {
@@ -98,7 +79,6 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
   }
 
   Ids instancesOf(std::span<const ClassId> classes) const override {
-    dropCacheIfChanged();
     std::vector<Ids> lists;
     for (ClassId classId : classes) {
       const Ids* kept = instances_.find(classId);
@@ -112,10 +92,7 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
     return mergeInCreationOrder(std::move(lists));
   }
 
-  std::size_t objectCount() const override {
-    dropCacheIfChanged();
-    return objectCount_;
-  }
+  std::size_t objectCount() const override { return objectCount_; }
 
   std::optional<StoredValue> value(ObjectId id, FeatureId feature) const override {
     const CachedObject* object = cached(id);
@@ -131,9 +108,9 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
       use->bind(1, id).bind(2, feature).bind(3, value.valueClass).bind(4, value.number);
       use->bind(5, value.text).run();
     }
-    holders_.forget({feature, value.number, value.text});
+    holders_.forget(HeldValue{feature, value});
     if (StoredValue* slot = slotOf(object.values, feature)) {
-      holders_.forget({feature, slot->number, slot->text});
+      holders_.forget(HeldValue{feature, *slot});
       *slot = value;
     } else {
       object.values.emplace_back(feature, value);
@@ -141,8 +118,7 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
   }
 
   Ids holdingValue(FeatureId feature, const StoredValue& value) const override {
-    dropCacheIfChanged();
-    const HeldValue question{feature, value.number, value.text};
+    const HeldValue question{feature, value};
     if (const Ids* kept = holders_.find(question)) return *kept;
     const Use use(statements_.holding);
     use->bind(1, feature).bind(2, value.text).bind(3, value.number);
@@ -226,7 +202,6 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
   }
 
   Ids referrers(FeatureId feature, ObjectId target) const override {
-    dropCacheIfChanged();
     if (const Ids* kept = referrers_.find(referenceKey(feature, target))) return *kept;
     std::vector<Ids> lists;
     for (Statement* statement : {&statements_.referringBySingle, &statements_.referringByMember}) {
@@ -268,11 +243,9 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
     inTransaction_ = false;
     touched_.clear();
     trimCache();
-    mayBeStale_ = true;
   }
 
   void rollback() override {
-    mayBeStale_ = true;
     if (!inTransaction_) return;
     // ROLLBACK undoes the file; the cache forgets the objects the
     // transaction touched, and every kept answer.
@@ -294,7 +267,7 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
     Statement readObject, readAttributes, readReferences, readMembers, readValues;
     Statement addObject, setAttribute, setReference, clearReference, addMember, removeMember,
         relink, clearMembers, clearValues, addValue;
-    Statement instances, holding, referringBySingle, referringByMember, countObjects, dataVersion;
+    Statement instances, holding, referringBySingle, referringByMember, countObjects;
     Statement begin, commit, rollback;
   };
 
@@ -330,7 +303,6 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
         {database, "SELECT object FROM reference WHERE feature = ?1 AND target = ?2 ORDER BY object"},
         {database, "SELECT object FROM member WHERE feature = ?1 AND member = ?2 ORDER BY object"},
         {database, "SELECT max(id) FROM object"},
-        {database, "PRAGMA data_version"},
         {database, "BEGIN IMMEDIATE"},
         {database, "COMMIT"},
         {database, "ROLLBACK"},
@@ -348,23 +320,6 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
     return use->step() ? static_cast<std::size_t>(use->integer(0)) : 0;
   }
 
-  std::int64_t currentDataVersion() const {
-    const Use use(statements_.dataVersion);
-    return use->step() ? use->integer(0) : 0;
-  }
-
-  // Between calls another program may have written to the file: then what
-  // the cache holds may be out of date, and it goes.
-  void dropCacheIfChanged() const {
-    if (!mayBeStale_) return;
-    mayBeStale_ = false;
-    const std::int64_t version = currentDataVersion();
-    if (version == dataVersion_) return;
-    dataVersion_ = version;
-    dropCache();
-    objectCount_ = countObjects();
-  }
-
   void forgetAnswers() const {
     instances_.clear();
     holders_.clear();
@@ -378,7 +333,6 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
   }
 
   void begin() {
-    dropCacheIfChanged();
     if (inTransaction_) return;
     Use(statements_.begin)->run();
     inTransaction_ = true;
@@ -388,7 +342,6 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
   // when there is no such object.
   const CachedObject* cached(ObjectId id) const {
     if (id == 0) return nullptr;
-    dropCacheIfChanged();
     if (const auto found = cache_.find(id); found != cache_.end()) return &found->second;
     ClassId classId = 0;
     {
@@ -522,9 +475,7 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
   mutable KeptAnswers<HeldValue, HeldValueHash> holders_;
   mutable KeptAnswers<std::uint64_t> referrers_;
   std::unordered_set<ObjectId> touched_;
-  mutable std::size_t objectCount_ = 0;
-  mutable std::int64_t dataVersion_ = 0;
-  mutable bool mayBeStale_ = false;
+  std::size_t objectCount_ = 0;
   bool inTransaction_ = false;
 };
 

@@ -10,10 +10,10 @@
 // any moment, with Sync::Full also the machine losing power (the log is
 // flushed to the disk before commit() returns).
 //
-// One process serves a file at a time: a second store on the same file is
-// refused. Other programs may read the file meanwhile; should one write to
-// it, the cache notices (the file's data version moves) and is dropped
-// before the next call reads from it.
+// One process serves a file at a time, and has it to itself: a second
+// store on the same file is refused, and other programs (the sqlite3 tool)
+// read it once the store is closed. So the cache is never out of date; a
+// store whose data others change would drop it (dropCache) on their word.
 
 #include <cstdint>
 #include <filesystem>

@@ -100,9 +100,10 @@ void writeNames(Database& database, const SqliteStoreOptions& options) {
 
 void prepareRepositoryFile(Database& database, const SqliteStoreOptions& options) {
   const std::string file = "the repository file '" + database.path().string() + "'";
-  // Another writer (the sqlite3 tool, say) makes a call fail at once rather
-  // than stall the server.
-  database.execute("PRAGMA busy_timeout = 0");
+  // The file is this server's alone while it runs: no other connection reads
+  // or writes it, so no transaction waits for a lock or checks what another
+  // changed, and the cache is never out of date.
+  database.execute("PRAGMA busy_timeout = 0; PRAGMA locking_mode = EXCLUSIVE");
   database.execute("BEGIN");
   const std::int64_t application = pragmaNumber(database, "PRAGMA application_id");
   const std::int64_t version = pragmaNumber(database, "PRAGMA user_version");

@@ -7,6 +7,7 @@
 #include <variant>
 
 #include "platform/wkm_srv/collection_reads.h"
+#include "platform/wkm_srv/index_keys.h"
 #include "platform/wkm_srv/persistent_store.h"
 
 PersistentStore::~PersistentStore() = default;
@@ -73,27 +74,6 @@ T* held(Slot* slot) {
   }
 }
 
-// A value as an index key: the feature that holds it and its payload (its
-// value class does not count).
-struct ValueKey {
-  FeatureId feature;
-  std::int32_t number;
-  std::u16string text;
-  ValueKey(FeatureId holder, const StoredValue& value)
-      : feature(holder), number(value.number), text(value.text) {}
-  friend bool operator==(const ValueKey&, const ValueKey&) = default;
-};
-struct ValueKeyHash {
-  std::size_t operator()(const ValueKey& key) const {
-    const std::uint64_t word = (std::uint64_t{key.feature} << 32) ^ static_cast<std::uint32_t>(key.number);
-    return std::hash<std::u16string>()(key.text) * 31 + std::hash<std::uint64_t>()(word);
-  }
-};
-
-std::uint64_t referenceKey(FeatureId feature, ObjectId target) {
-  return (std::uint64_t{feature} << 32) | target;
-}
-
 Ids inOrder(const std::set<ObjectId>* ids) {
   return ids != nullptr ? Ids(ids->begin(), ids->end()) : Ids{};
 }
@@ -145,7 +125,7 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
   }
 
   Ids holdingValue(FeatureId feature, const StoredValue& value) const override {
-    const auto found = holders_.find(ValueKey{feature, value});
+    const auto found = holders_.find(HeldValue{feature, value});
     return inOrder(found != holders_.end() ? &found->second : nullptr);
   }
 
@@ -274,8 +254,8 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
     Slot& written = slot(id, feature);
     std::optional<StoredValue> before;
     if (const StoredValue* old = held<StoredValue>(&written)) before = *old;
-    if (value) holders_[ValueKey{feature, *value}].insert(id);  // may throw: nothing changed yet
-    if (before) unindex(holders_, ValueKey{feature, *before}, id);
+    if (value) holders_[HeldValue{feature, *value}].insert(id);  // may throw: nothing changed yet
+    if (before) unindex(holders_, HeldValue{feature, *before}, id);
     if (value) {
       written.content = *value;
     } else {
@@ -309,7 +289,7 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
 
   std::vector<ObjectRecord> objects_;
   std::vector<Ids> byClass_;
-  std::unordered_map<ValueKey, std::set<ObjectId>, ValueKeyHash> holders_;
+  std::unordered_map<HeldValue, std::set<ObjectId>, HeldValueHash> holders_;
   std::unordered_map<std::uint64_t, std::set<ObjectId>> referrers_;
   std::vector<std::function<void()>> undo_;
 };

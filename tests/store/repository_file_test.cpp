@@ -85,25 +85,15 @@ TEST_F(RepositoryFile, KeepsEveryUnitOfTextAndIsReadableWithPlainSql) {
   EXPECT_EQ(firstAnswer(file_, "PRAGMA user_version"), std::to_string(kStoreSchemaVersion));
 }
 
-TEST_F(RepositoryFile, ASecondStoreOnTheSameFileIsRefusedWhileReadersMayRead) {
+TEST_F(RepositoryFile, IsOneStoresAloneWhileItIsOpen) {
   auto first = openSqliteStore(file_);
   first->create(10);
   first->commit();
   EXPECT_NE(refusal(file_).find("in use by another qovixd"), std::string::npos) << refusal(file_);
-  EXPECT_EQ(firstAnswer(file_, "SELECT count(*) FROM object"), "1");
+  EXPECT_EQ(firstAnswer(file_, "SELECT count(*) FROM object"), "(error)") << "locked";
   first.reset();
+  EXPECT_EQ(firstAnswer(file_, "SELECT count(*) FROM object"), "1");
   EXPECT_EQ(refusal(file_), "(opened)");
-}
-
-TEST_F(RepositoryFile, ChangesFromAnotherWriterReachTheCacheBeforeTheNextCall) {
-  auto store = openSqliteStore(file_);
-  const ObjectId id = store->create(10);
-  store->setValue(id, 1, {7, 0, u"before"});
-  store->commit();
-  ASSERT_EQ(store->value(id, 1)->text, u"before");
-  runSql(file_, "UPDATE attribute SET text = 'after' WHERE object = 1");
-  store->rollback();  // the end of a call
-  EXPECT_EQ(store->value(id, 1)->text, u"after");
 }
 
 TEST_F(RepositoryFile, FilesThatAreNotRepositoriesOfThisSchemaAreRefusedAndLeftAsTheyWere) {
