@@ -1,5 +1,6 @@
 // Scale of the platform stand-ins: the handle registry, a set feature of a
-// model object, and find over a class's instances. Each family runs at sizes
+// model object, an ordered list in both stores, and find over a class's
+// instances. Each family runs at sizes
 // from 1,024 to 1,048,576 and Google Benchmark fits the growth ("BigO"); a
 // flat fit (O(1)) is the claim for per-operation costs.
 //
@@ -13,7 +14,9 @@
 #include <vector>
 
 #include "model_classes.h"
+#include "platform/store/sqlite_store.h"
 #include "platform/vorn_os/handle_registry.h"
+#include "tests/support/temporary_folder.h"
 
 namespace {
 
@@ -74,6 +77,7 @@ struct FilledSet {
       space.add_ownedElement(element);
       members.push_back(element);
     }
+    repository.store().commit();
   }
   VORN repository;
   QOVIXNamespace space;
@@ -87,6 +91,7 @@ void SetAddThenRemove(benchmark::State& state) {
   for (auto _ : state) {
     set.space.add_ownedElement(extra);
     set.space.remove_ownedElement(extra);
+    set.repository.store().commit();  // as qovixd does after each call
   }
   state.SetComplexityN(state.range(0));
 }
@@ -112,10 +117,38 @@ void SetRemoveThenAdd(benchmark::State& state) {
     QOVIXModelElement& member = set.members[pick(random)];
     set.space.remove_ownedElement(member);
     set.space.add_ownedElement(member);
+    set.repository.store().commit();
   }
   state.SetComplexityN(state.range(0));
 }
 BENCHMARK(SetRemoveThenAdd)->RangeMultiplier(32)->Range(kSmallest, kLargest)->Complexity();
+
+// Inserting a member at the front of an ordered list of N members and
+// removing it again, in the memory store and in the repository file (its
+// changes committed every 1,000 operations): neither renumbers the members.
+void ListInsertAtFrontThenRemove(benchmark::State& state, bool inFile) {
+  const TemporaryFolder folder;
+  VORN repository("r", inFile ? openSqliteStore(folder.path() / "r.sqlite3") : makeMemoryStore());
+  QOVIXModelElement owner(repository);
+  for (std::int64_t i = 0; i < state.range(0); ++i) {
+    QOVIXModelElement member(repository);
+    owner.add_templateParameter(member, static_cast<VornLong>(i));
+  }
+  repository.store().commit();
+  QOVIXModelElement extra(repository);
+  std::int64_t done = 0;
+  for (auto _ : state) {
+    owner.add_templateParameter(extra, 0);
+    owner.remove_templateParameter(extra);
+    if (++done % 1000 == 0) repository.store().commit();
+  }
+  repository.store().commit();
+  state.SetComplexityN(state.range(0));
+}
+BENCHMARK_CAPTURE(ListInsertAtFrontThenRemove, memory, false)
+    ->RangeMultiplier(32)->Range(kSmallest, kLargest)->Complexity();
+BENCHMARK_CAPTURE(ListInsertAtFrontThenRemove, file, true)
+    ->RangeMultiplier(32)->Range(kSmallest, kLargest)->Complexity();
 
 // find over a class with N instances, against the baseline of copying N ids.
 void FindAllInstances(benchmark::State& state) {

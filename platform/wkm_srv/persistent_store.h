@@ -121,7 +121,8 @@ class WKM_SRV_API PersistentStore {
 
 // Keeps every object in memory for the life of the process. Its indexes are
 // those of every store; rollback undoes from a log of the changes made since
-// the last commit.
+// the last commit, so an owner commits after each call (as qovixd does) or
+// the log grows with every change.
 WKM_SRV_API std::unique_ptr<PersistentStore> makeMemoryStore();
 
 // Merges lists that are each in creation order into one, without sorting.

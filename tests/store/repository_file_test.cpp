@@ -57,7 +57,7 @@ class RepositoryFile : public ::testing::Test {
   std::filesystem::path file_ = folder_.path() / "repository.sqlite3";
 };
 
-TEST_F(RepositoryFile, KeepsEveryUnitOfTextAndIsReadableWithPlainSql) {
+TEST_F(RepositoryFile, KeepsEveryUnitOfTextAndListsOfValuesAndIsReadableWithPlainSql) {
   const std::u16string odd = {u'a', 0xD800, 0, u'\u00e9', 0xDFFF};  // lone surrogates, a NUL
   SqliteStoreOptions options;
   options.classNames = {{10, "Class"}};
@@ -69,6 +69,7 @@ TEST_F(RepositoryFile, KeepsEveryUnitOfTextAndIsReadableWithPlainSql) {
     store->create(10);
     store->setValue(2, 1, {7, 0, odd});
     store->setValue(id, 2, {8, 1, {}});
+    store->setValues(id, 3, {{7, 0, u"b"}, {8, 4, {}}, {7, 0, u"a"}});
     store->commit();
     store->create(10);  // never committed
   }
@@ -76,6 +77,8 @@ TEST_F(RepositoryFile, KeepsEveryUnitOfTextAndIsReadableWithPlainSql) {
   EXPECT_EQ(store->objectCount(), 2u);
   EXPECT_EQ(store->value(2, 1)->text, odd);
   EXPECT_EQ(store->value(1, 2)->number, 1);
+  EXPECT_EQ(store->values(1, 3),
+            (std::vector<StoredValue>{{7, 0, u"b"}, {8, 4, {}}, {7, 0, u"a"}}));
   store.reset();
   EXPECT_EQ(firstAnswer(file_, "SELECT class || ' ' || name FROM named_object WHERE id = 1"),
             "Class Account");
