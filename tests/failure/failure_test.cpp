@@ -1,11 +1,12 @@
 // The library and the host's dispatch with failures on demand: every
-// allocation in turn fails, and every operation of the repository's store in
-// turn throws, during calls of every routine family and host service. Every
-// call must still be answered exactly once (with its result, or the system
-// error when an exception passed), nothing a failed call made may stay
-// registered or in the store, and a routine's slot must keep what it held: a
-// later call that names no object repeats the last result. Under AddressSanitizer the leak
-// check at exit proves that nothing leaked on any of these paths.
+// allocation in turn fails, and every operation of the repository's store
+// (in memory, and in a repository file) in turn throws, during calls of
+// every routine family and host service. Every call must still be answered
+// exactly once (with its result, or the system error when an exception
+// passed), nothing a failed call made may stay registered or in the store,
+// and a routine's slot must keep what it held: a later call that names no
+// object repeats the last result. Under AddressSanitizer the leak check at
+// exit proves that nothing leaked on any of these paths.
 
 #include <gtest/gtest.h>
 
@@ -22,8 +23,10 @@
 #include "model_values.h"
 #include "platform/vorn_os/handle_registry.h"
 #include "platform/wkm_srv/VORN.h"
+#include "platform/store/sqlite_store.h"
 #include "tests/failure/fault_injection.h"
 #include "tests/support/reply_values.h"
+#include "tests/support/temporary_folder.h"
 #include "tests/support/test_transport.h"
 #include "tests/support/wire_bytes.h"
 
@@ -51,7 +54,12 @@ bool_t replyUnfailing(SVCXPRT* xprt, rpc_msg* message) {
   return transportOperations->xp_reply(xprt, message);
 }
 
-class FailurePaths : public ::testing::Test {
+// The store behind the repository: in memory, or a repository file.
+std::unique_ptr<PersistentStore> storeOfKind(bool inFile, const TemporaryFolder& folder) {
+  return inFile ? openSqliteStore(folder.path() / "failures.sqlite3") : makeMemoryStore();
+}
+
+class FailurePaths : public ::testing::TestWithParam<bool> {
  protected:
   FailurePaths() {
     transportOperations = transport_.xprt()->xp_ops;
@@ -59,6 +67,7 @@ class FailurePaths : public ::testing::Test {
     operations_.xp_reply = &replyUnfailing;
     transport_.xprt()->xp_ops = &operations_;
     startServing(&QOVIX_server_1, repository_, &repositoryObject_.store());
+    faultedCalls = systemErrors = 0;
   }
   ~FailurePaths() override {
     stopServing();
@@ -152,7 +161,8 @@ class FailurePaths : public ::testing::Test {
 
   TestTransport transport_;
   TransportOperations operations_{};
-  VORN repositoryObject_{"failures", makeFaultyStore()};
+  TemporaryFolder folder_;
+  VORN repositoryObject_{"failures", makeFaultyStore(storeOfKind(GetParam(), folder_))};
   InteropHandle repository_ = static_cast<InteropHandle>(
       getHandle(&repositoryObject_, static_cast<VornObject*>(&repositoryObject_), nullptr));
   bool fired_ = false;
@@ -170,7 +180,7 @@ int FailurePaths::systemErrors = 0;
 
 constexpr std::uint32_t kModelElementClass = 3;
 
-TEST_F(FailurePaths, EveryFamilyAndHostServiceAnswersAndKeepsItsSlot) {
+TEST_P(FailurePaths, EveryFamilyAndHostServiceAnswersAndKeepsItsSlot) {
   const auto text = [](ValueClassId valueClass, std::u16string_view value) {
     return textValue(valueClass, value);
   };
@@ -238,5 +248,8 @@ TEST_F(FailurePaths, EveryFamilyAndHostServiceAnswersAndKeepsItsSlot) {
       faultedCalls, systemErrors);
   EXPECT_GT(faultedCalls, 100);
 }
+
+INSTANTIATE_TEST_SUITE_P(EveryStore, FailurePaths, ::testing::Bool(),
+                         [](const auto& each) { return each.param ? "file" : "memory"; });
 
 }  // namespace

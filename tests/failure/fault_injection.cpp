@@ -81,7 +81,7 @@ namespace {
 // Every operation of the store may be the one that fails.
 class FaultyStore final : public PersistentStore {
  public:
-  FaultyStore() : store_(makeMemoryStore()) {}
+  explicit FaultyStore(std::unique_ptr<PersistentStore> store) : store_(std::move(store)) {}
 
   ObjectId create(ClassId classId) override { return faulty().create(classId); }
   bool exists(ObjectId id) const override { return faulty().exists(id); }
@@ -149,4 +149,6 @@ class FaultyStore final : public PersistentStore {
 
 }  // namespace
 
-std::unique_ptr<PersistentStore> makeFaultyStore() { return std::make_unique<FaultyStore>(); }
+std::unique_ptr<PersistentStore> makeFaultyStore(std::unique_ptr<PersistentStore> store) {
+  return std::make_unique<FaultyStore>(std::move(store));
+}

@@ -34,5 +34,5 @@ class Suspended {
 
 }  // namespace faults
 
-// A memory store whose every operation can be the one that fails.
-std::unique_ptr<PersistentStore> makeFaultyStore();
+// `store`, whose every operation can be the one that fails.
+std::unique_ptr<PersistentStore> makeFaultyStore(std::unique_ptr<PersistentStore> store);
