@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "client/connection.h"
 #include "client_model.h"
 #include "tests/support/server_process.h"
@@ -82,6 +84,33 @@ TEST_F(ServedStore, ASecondQovixdOnTheFileIsRefusedAndSaysWhichFile) {
       << second.err;
   Connection connection("127.0.0.1", first.port());
   connection.ping();
+}
+
+// A document that fails halfway through leaves nothing it read behind.
+TEST_F(ServedStore, AFailedCallLeavesNothingOfItself) {
+  const std::filesystem::path documents = folder_.path() / "documents";
+  std::filesystem::create_directory(documents);
+  ServerProcess server({"--store", file_, "--documents", documents.string()});
+  Connection connection("127.0.0.1", server.port());
+  const RepositoryRef repository{connection.repository()};
+  const PackageRef package = Package::create(connection, repository);
+  for (int i = 0; i < 20; ++i) {
+    const ClassRef made = Class::create(connection, repository);
+    Class::construct(connection, made, Namespace::cast(connection, package, true), tagOf(i));
+  }
+  Package::externalize(connection, package, "qovix", "model");
+  std::ofstream(documents / "model", std::ios::app) << "member 1 not-a-feature 2\n";
+  const auto objects = [&] {
+    return connection.size(Element::find(connection, repository, 1).handle);
+  };
+  const std::int32_t before = objects();
+  try {
+    Package::internalize(connection, package, "qovix", "model");
+    ADD_FAILURE() << "a damaged document was read";
+  } catch (const Error& error) {
+    EXPECT_EQ(error.kind(), ErrorKind::SystemError) << error.what();
+  }
+  EXPECT_EQ(objects(), before) << "what the document held before the damage stayed";
 }
 
 // The file may grow to 256 KiB (RLIMIT_FSIZE, with SIGXFSZ ignored so that
