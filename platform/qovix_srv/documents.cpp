@@ -7,25 +7,36 @@
 //
 // A document is text, one record per line:
 //
-//   qovix-document 1
+//   qovix-document 2
 //   object N CLASS                  N numbers the objects from 1, the package first
 //   value N FEATURE CLASS TEXT|NUMBER
 //   item N FEATURE CLASS TEXT|NUMBER   one value of a list of values, in order
 //   ref N FEATURE M                 a single reference to object M of the document
 //   member N FEATURE M              a member of a collection, in order
+//   end BYTES CRC                   the length and CRC-32 (hex) of all the lines before
 //
 // FEATURE is OWNER.NAME (`*.name` for an object's name); text is written in
 // double quotes with \\, \" and \uXXXX escapes. References to objects outside
-// the package are not written.
+// the package are not written. A document must end with its end line and
+// have the length and checksum it gives, so that a cut or changed one is
+// refused; version 1, which had no end line, is still read. Every record is checked as the wire checks
+// a call: the feature must be one the object's class has and of the
+// record's kind, a value of the feature's value class and within it, a
+// referenced object of the feature's element class.
+//
+// A package's contents are what the features marked `owns` hold, at any
+// depth, and the generalizations of the generalizable elements among them.
+
+#include <zlib.h>
 
 #include <algorithm>
-#include <fstream>
 #include <map>
 #include <regex>
 #include <sstream>
 #include <stdexcept>
 
 #include "model_classes.h"
+#include "platform/qovix_srv/document_files.h"
 #include "platform/qovix_srv/members.h"
 #include "platform/qovix_srv/operations.h"
 #include "platform/qovix_srv/store_view.h"
@@ -40,6 +51,11 @@ std::vector<ObjectId> subtreeOf(const PersistentStore& store, ObjectId root) {
   found.add(root);
   for (std::size_t i = 0; i < found.ids().size(); ++i) {
     const ObjectId id = found.ids()[i];
+    if (view.is(id, QOVIXGeneralizableElement::kClassId)) {
+      found.addAll(view.related(id, feature::QOVIXGeneralizableElement_generalization,
+                                QOVIXGeneralization::kClassId,
+                                feature::QOVIXGeneralization_subtype));
+    }
     for (const FeatureInfo& feature : modelFeatures()) {
       if (!feature.owns) continue;
       if (feature.kind == FeatureKind::Single) {
@@ -140,6 +156,15 @@ std::string quoted(const std::u16string& text) {
   return out + "\"";
 }
 
+// The line that ends a document whose lines before it are `body`.
+std::string endLine(std::string_view body) {
+  const auto crc = crc32_z(crc32_z(0, nullptr, 0), reinterpret_cast<const Bytef*>(body.data()),
+                           body.size());
+  char checksum[16];
+  std::snprintf(checksum, sizeof checksum, "%08lx", static_cast<unsigned long>(crc));
+  return std::string("end ").append(std::to_string(body.size())).append(" ").append(checksum);
+}
+
 std::string featureName(const FeatureInfo& feature) {
   return (feature.owner == 0 ? std::string("*") : std::string(classInfo(feature.owner).name)) +
          "." + feature.name;
@@ -160,12 +185,25 @@ class DocumentReader {
   DocumentReader(std::string name, PersistentStore& store)
       : name_(std::move(name)), store_(store) {}
 
-  ObjectId read(std::istream& in) {
+  ObjectId read(const std::string& text) {
+    std::istringstream in(text);
     std::string line;
-    if (!std::getline(in, line) || line != "qovix-document 1") fail("not a QOVIX document");
-    std::vector<std::string> later;
+    std::getline(in, line);
+    const bool ended = line == "qovix-document 2";
+    if (!ended && line != "qovix-document 1") fail("not a QOVIX document");
+    std::size_t before = line.size() + 1;  // the bytes before the current line
+    bool endSeen = false;
     while (std::getline(in, line)) {
       ++line_;
+      if (endSeen) fail("text after the end line");
+      if (ended && line.starts_with("end ")) {
+        if (line != endLine(std::string_view(text).substr(0, before)) || in.eof()) {
+          fail("the document does not match its end line: it was cut or changed");
+        }
+        endSeen = true;
+        continue;
+      }
+      before += line.size() + 1;
       if (line.empty()) continue;
       std::istringstream words(line);
       std::string record;
@@ -178,6 +216,7 @@ class DocumentReader {
         fail("unknown record '" + record + "'");
       }
     }
+    if (ended && !endSeen) fail("the document has no end line: it was cut short");
     if (objects_.empty()) fail("the document holds no package");
     if (!conformsTo(store_.classOf(objects_.front()), QOVIXPackage::kClassId)) {
       fail("the document's first object is no package");
@@ -216,7 +255,7 @@ class DocumentReader {
     fail("unknown feature '" + name + "'");
   }
 
-  StoredValue value(std::istringstream& words) const {
+  StoredValue value(std::istringstream& words, const FeatureInfo& target) const {
     std::string className;
     words >> className;
     const ValueClassInfo* info = nullptr;
@@ -224,6 +263,9 @@ class DocumentReader {
       if (className == each.name) info = &each;
     }
     if (info == nullptr) fail("unknown value class '" + className + "'");
+    if (target.valueClass != 0 && info->id != target.valueClass) {
+      fail(featureName(target) + " holds no " + className);
+    }
     StoredValue stored{info->id, 0, {}};
     std::string rest;
     std::getline(words >> std::ws, rest);
@@ -237,6 +279,9 @@ class DocumentReader {
       } catch (const std::logic_error&) {
         fail("bad number '" + rest + "'");
       }
+    }
+    if (!takesPayload(*info, stored.number, stored.text)) {
+      fail("a " + className + " cannot hold " + rest);
     }
     return stored;
   }
@@ -265,25 +310,53 @@ class DocumentReader {
     return out;
   }
 
+  // Whether a feature of this kind is written by a record of this kind.
+  static bool recordFits(const std::string& record, FeatureKind kind) {
+    switch (kind) {
+      case FeatureKind::Attribute:
+      case FeatureKind::Hidden:
+        return record == "value";
+      case FeatureKind::Values:
+        return record == "item";
+      case FeatureKind::Single:
+      case FeatureKind::ReadOnly:
+        return record == "ref";
+      case FeatureKind::Set:
+      case FeatureKind::List:
+      case FeatureKind::Array:
+        return record == "member";
+    }
+    return false;
+  }
+
   void apply(const std::string& record, std::istringstream& words) {
     std::size_t number = 0;
     std::string name;
     if (!(words >> number >> name)) fail("bad " + record + " record");
     const ObjectId id = object(number);
     const FeatureInfo& target = feature(name);
+    const ClassId objectClass = store_.classOf(id);
+    if (target.owner != 0 && !conformsTo(objectClass, target.owner)) {
+      fail(std::string(classInfo(objectClass).name) + " has no " + featureName(target));
+    }
+    if (!recordFits(record, target.kind)) fail(featureName(target) + " is not written by " + record);
     if (record == "value") {
-      store_.setValue(id, target.id, value(words));
+      store_.setValue(id, target.id, value(words, target));
     } else if (record == "item") {
       std::vector<StoredValue> items = store_.values(id, target.id);
-      items.push_back(value(words));
+      items.push_back(value(words, target));
       store_.setValues(id, target.id, std::move(items));
     } else {
       std::size_t other = 0;
       if (!(words >> other)) fail("bad " + record + " record");
+      const ObjectId referred = object(other);
+      if (target.elementClass != 0 && !conformsTo(store_.classOf(referred), target.elementClass)) {
+        fail(featureName(target) + " cannot hold a " + classInfo(store_.classOf(referred)).name);
+      }
       if (record == "ref") {
-        store_.setReference(id, target.id, object(other));
+        store_.setReference(id, target.id, referred);
       } else {
-        store_.appendMember(id, target.id, object(other));
+        store_.appendMember(id, target.id, referred);
       }
     }
   }
@@ -318,7 +391,7 @@ void externalize(const VornPersistentObject& package, const TextValue& format,
   for (ObjectId id : ids) number[id] = number.size() + 1;
 
   std::ostringstream out;
-  out << "qovix-document 1\n";
+  out << "qovix-document 2\n";
   for (ObjectId id : ids)
     out << "object " << number[id] << ' ' << classInfo(store.classOf(id)).name << '\n';
   for (ObjectId id : ids) {
@@ -340,9 +413,9 @@ void externalize(const VornPersistentObject& package, const TextValue& format,
       }
     }
   }
-  std::ofstream file(path, std::ios::trunc);
-  file << out.str();
-  if (!file.flush()) throw std::runtime_error("cannot write the document '" + path.string() + "'");
+  const std::string body = out.str();
+  writeDocumentFile(path.parent_path(), path.filename().string(),
+                    std::string(body).append(endLine(body)).append("\n"));
 }
 
 // A new package, with everything it contains, read from the document.
@@ -350,10 +423,9 @@ ObjectRef internalize(const VornPersistentObject& package, const TextValue& form
                       const TextValue& document) {
   const ObjectRef ref = named(package);
   const std::filesystem::path path = documentPath(*ref.store, format, document);
-  std::ifstream file(path);
-  if (!file) throw std::runtime_error("there is no document '" + narrow(document.text()) + "'");
+  const std::string text = readDocumentFile(path.parent_path(), path.filename().string());
   DocumentReader reader(narrow(document.text()), *ref.store);
-  return ObjectRef{ref.store, reader.read(file)};
+  return ObjectRef{ref.store, reader.read(text)};
 }
 
 // Whether the package can define a metamodel: it and everything it contains

@@ -8,19 +8,6 @@
 
 namespace {
 
-bool isValidUtf16(const std::u16string& text) {
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char16_t unit = text[i];
-    if (unit >= 0xD800 && unit <= 0xDBFF) {
-      if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) return false;
-      ++i;
-    } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
-      return false;
-    }
-  }
-  return true;
-}
-
 // A terminator that belongs to no value, for empty text.
 Utf16Unit emptyText[1] = {0};
 
@@ -32,17 +19,12 @@ VornDataType* structToDataType(udt_dataType* value) {
   if (info == nullptr) return nullptr;
   const bool text = info->payload == ValuePayload::Text;
   if (value->kind != (text ? kTextArm : kNumberArm)) return nullptr;
-  if (!text) {
-    const std::int32_t number = value->value.integer;
-    if (info->payload == ValuePayload::Ordinal && (number < 0 || number >= info->literalCount)) {
-      return nullptr;
-    }
-  }
+  if (!text && !takesPayload(*info, value->value.integer, {})) return nullptr;
   std::unique_ptr<VornDataType> made(info->makeDefault());
   if (!made) return nullptr;
   if (text) {
     std::u16string content = value->text != nullptr ? std::u16string(value->text) : u"";
-    if (!isValidUtf16(content)) return nullptr;
+    if (!isWellFormedUtf16(content)) return nullptr;
     static_cast<TextValue&>(*made).setText(std::move(content));
   } else if (info->payload == ValuePayload::Number) {
     static_cast<VornInteger&>(*made).setNumber(value->value.integer);

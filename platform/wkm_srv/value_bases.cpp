@@ -1,5 +1,7 @@
 #include "platform/wkm_srv/value_bases.h"
 
+#include "platform/wkm_srv/value_class_info.h"
+
 #include <string>
 
 namespace {
@@ -43,4 +45,29 @@ VornDataType::Comparisons VornEnumeration::comparison(VornDataType const& other)
 std::u16string VornEnumeration::format() const {
   if (isValid()) return widen(literals()[static_cast<std::size_t>(ordinal_)]);
   return widen(std::to_string(ordinal_));
+}
+
+bool isWellFormedUtf16(std::u16string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t unit = text[i];
+    if (unit >= 0xD800 && unit <= 0xDBFF) {
+      if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) return false;
+      ++i;
+    } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool takesPayload(const ValueClassInfo& info, std::int32_t number, std::u16string_view text) {
+  switch (info.payload) {
+    case ValuePayload::Text:
+      return isWellFormedUtf16(text);
+    case ValuePayload::Ordinal:
+      return number >= 0 && number < info.literalCount;
+    case ValuePayload::Number:
+      return true;
+  }
+  return false;
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 #include "platform/wkm_srv/VornDataType.h"
 #include "platform/wkm_srv/vorn_types.h"
@@ -30,3 +31,10 @@ struct ValueClassInfo {
 WKM_SRV_API std::span<const ValueClassInfo> valueClasses();
 // The class numbered `id`, or null.
 WKM_SRV_API const ValueClassInfo* valueClassInfo(ValueClassId id);
+
+// Whether `text` is well-formed UTF-16: every surrogate one of a pair.
+WKM_SRV_API bool isWellFormedUtf16(std::u16string_view text);
+// Whether a payload is one the class takes, as the wire checks it: an
+// ordinal among the class's literals; text that is well-formed.
+WKM_SRV_API bool takesPayload(const ValueClassInfo& info, std::int32_t number,
+                              std::u16string_view text);

@@ -3,7 +3,12 @@
 // association and dependencies.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <csignal>
+#include <iterator>
 
 #include <filesystem>
 #include <fstream>
@@ -308,6 +313,105 @@ TEST_F(Documents, MissingAndMalformedDocumentsAreErrors) {
           << error.what();
     }
   }
+}
+
+// Every feature of every object of the package survives a round trip into
+// another repository, the generalizations (owned by no namespace) included:
+// the copy writes the very document the original wrote.
+TEST_F(Documents, ARoundTripIntoAnotherRepositoryLosesNothing) {
+  QOVIXPackage::cast(banking, 1).externalize(QOVIXUninterpreted(u""), QOVIXString(u"bank"));
+  VORN other{"other"};
+  other.store().setDocumentFolder(folder);
+  QOVIXPackage somewhere{other};
+  QOVIXPackage copy = somewhere.internalize(QOVIXUninterpreted(u""), QOVIXString(u"bank"));
+  copy.externalize(QOVIXUninterpreted(u""), QOVIXString(u"again"));
+  const auto text = [&](const char* name) {
+    std::ifstream in(folder / name);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  EXPECT_EQ(text("again"), text("bank"));
+  const ObjectId copiedSavings = copy.contents().ids()[2];
+  QOVIXGeneralizableElement general(ObjectRef{&other.store(), copiedSavings});
+  EXPECT_EQ(namesOf(other, general.allSupertypes()),
+            (std::vector<std::u16string>{u"Account", u"Asset"}));
+}
+
+// What the wire refuses, a document may not bring in; nor may a cut or
+// changed one be read.
+TEST_F(Documents, CutChangedAndHostileDocumentsAreRefused) {
+  QOVIXPackage package = QOVIXPackage::cast(banking, 1);
+  package.externalize(QOVIXUninterpreted(u""), QOVIXString(u"bank"));
+  std::ifstream in(folder / "bank");
+  const std::string good(std::istreambuf_iterator<char>(in), {});
+  std::vector<std::string> bad;
+  for (std::size_t cut = good.find('\n'); cut + 1 < good.size(); cut = good.find('\n', cut + 1)) {
+    bad.push_back(good.substr(0, cut + 1));  // at every line boundary
+  }
+  bad.push_back(good.substr(0, good.size() - 3));
+  std::string changed = good;
+  changed[changed.find("Savings")] = 'X';
+  bad.push_back(changed);
+  bad.push_back(good + "object 99 QOVIXClass\n");
+  const std::string head = "qovix-document 1\nobject 1 QOVIXPackage\nobject 2 QOVIXParameter\n";
+  bad.push_back(head + "value 2 QOVIXParameter.kind QOVIXParameterDirectionKind 99\n");
+  bad.push_back(head + "ref 2 QOVIXParameter.type 1\n");  // a package as a type
+  bad.push_back(head + "value 2 *.name QOVIXName \"a\\uD800b\"\n");  // a lone surrogate
+  bad.push_back(head + "value 2 *.name QOVIXString \"wrong class\"\n");
+  bad.push_back(head + "value 1 QOVIXParameter.kind QOVIXParameterDirectionKind 1\n");
+  bad.push_back(head + "member 2 QOVIXParameter.type 1\n");  // a reference written as a member
+  for (const std::string& text : bad) {
+    std::ofstream(folder / "bad", std::ios::trunc) << text;
+    EXPECT_THROW(package.internalize(QOVIXUninterpreted(u""), QOVIXString(u"bad")),
+                 std::runtime_error)
+        << text.substr(text.size() > 120 ? text.size() - 120 : 0);
+  }
+}
+
+TEST_F(Documents, OnlyPlainFilesInTheFolderAreDocuments) {
+  QOVIXPackage package = QOVIXPackage::cast(banking, 1);
+  const std::filesystem::path outside = folder.parent_path() / (folder.filename().string() + "-out");
+  std::ofstream(outside) << "precious";
+  std::filesystem::create_symlink(outside, folder / "link");
+  std::filesystem::create_symlink("/dev/zero", folder / "zero");
+  mkfifo((folder / "fifo").c_str(), 0600);
+  std::filesystem::create_directory(folder / "dir");
+  for (const char16_t* name : {u"link", u"zero", u"fifo", u"dir"}) {
+    EXPECT_THROW(package.internalize(QOVIXUninterpreted(u""), QOVIXString(name)),
+                 std::runtime_error);
+  }
+  // Writing replaces the link itself, never what it points at.
+  package.externalize(QOVIXUninterpreted(u""), QOVIXString(u"link"));
+  EXPECT_FALSE(std::filesystem::is_symlink(folder / "link"));
+  std::ifstream kept(outside);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "precious");
+  std::filesystem::remove(outside);
+  EXPECT_THROW(package.externalize(QOVIXUninterpreted(u""), QOVIXString(u"dir")),
+               std::runtime_error);
+}
+
+// A write that fails (here: past the process's file size limit) leaves the
+// old document as it was, and no half-written file beside it.
+TEST_F(Documents, AFailedWriteLeavesTheOldDocument) {
+  QOVIXPackage package = QOVIXPackage::cast(banking, 1);
+  package.externalize(QOVIXUninterpreted(u""), QOVIXString(u"bank"));
+  const auto before = std::filesystem::file_size(folder / "bank");
+  for (int i = 0; i < 200; ++i) {
+    QOVIXClass more{repository};
+    more.construct(bankingSpace, QOVIXName(u"Another class with a long name"));
+  }
+  rlimit saved{};
+  getrlimit(RLIMIT_FSIZE, &saved);
+  const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = before + 512;
+  setrlimit(RLIMIT_FSIZE, &small);
+  EXPECT_THROW(package.externalize(QOVIXUninterpreted(u""), QOVIXString(u"bank")),
+               std::runtime_error);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_EQ(std::filesystem::file_size(folder / "bank"), before);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1) << "a file left";
+  EXPECT_NO_THROW(package.internalize(QOVIXUninterpreted(u""), QOVIXString(u"bank")));
 }
 
 TEST_F(Documents, WithoutAFolderThereAreNoDocuments) {
