@@ -44,6 +44,8 @@ std::optional<unsigned> parseCount(std::string_view text, unsigned least, unsign
 // day of idleness.
 constexpr unsigned kMostConnections = 1u << 20;
 constexpr unsigned kMostIdleSeconds = 86400;
+// Object numbers are 32-bit.
+constexpr unsigned kMostObjects = 0xFFFFFFFEu;
 
 // Where an installed qovixd finds libQOVIX_os.so, from its own folder.
 constexpr const char* kInstalledLibraryFolder = QOVIX_LIBRARY_FOLDER_FROM_EXECUTABLE;
@@ -71,6 +73,13 @@ std::string hostHelpText() {
          "                    in the current folder); every change a reply acknowledges\n"
          "                    is in it. 'memory' keeps the repository in memory instead,\n"
          "                    lost when qovixd stops\n"
+         "  --max-objects N   let the repository hold at most N objects (default " +
+         std::to_string(StoreLimits{}.mostObjects) +
+         ");\n"
+         "                    a call that would make more answers the system error; one\n"
+         "                    call makes at most " +
+         std::to_string(StoreLimits{}.mostCreatedPerTransaction) +
+         "\n"
          "  --sync MODE       'normal' (default): acknowledged changes outlast qovixd being\n"
          "                    killed; 'full': also the machine losing power, flushing\n"
          "                    each to the disk before its reply\n"
@@ -123,7 +132,8 @@ std::variant<HostOptions, CommandLineExit> parseHostOptions(int argc, const char
     }
     if (name != "--bind" && name != "--port" && name != "--library" &&
         name != "--repository-name" && name != "--documents" && name != "--max-connections" &&
-        name != "--idle-seconds" && name != "--store" && name != "--sync") {
+        name != "--idle-seconds" && name != "--store" && name != "--sync" &&
+        name != "--max-objects") {
       return usageError("unknown option '" + std::string(name) + "'");
     }
     if (!value) {
@@ -163,6 +173,13 @@ std::variant<HostOptions, CommandLineExit> parseHostOptions(int argc, const char
     } else if (name == "--store") {
       if (value->empty()) return usageError("--store needs a file, or 'memory'");
       options.storePath = *value;
+    } else if (name == "--max-objects") {
+      const auto count = parseCount(*value, 1, kMostObjects);
+      if (!count) {
+        return usageError("--max-objects needs a number from 1 to " + std::to_string(kMostObjects) +
+                          ", not '" + *value + "'");
+      }
+      options.maxObjects = *count;
     } else if (name == "--sync") {
       if (*value != "normal" && *value != "full") {
         return usageError("--sync needs 'normal' or 'full', not '" + *value + "'");

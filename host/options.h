@@ -8,6 +8,7 @@
 
 #include "client/protocol.h"
 #include "host/connection_limits.h"
+#include "platform/wkm_srv/persistent_store.h"
 
 // The repository file qovixd keeps when --store names none, in the folder it
 // was started in; and the --store value that keeps the repository in memory.
@@ -22,6 +23,7 @@ struct HostOptions {
   std::string documentFolder;  // empty: no documents
   std::string storePath = kDefaultStorePath;  // kMemoryStore: kept in memory only
   bool syncFull = false;                      // --sync full: flushed to the disk per commit
+  std::size_t maxObjects = StoreLimits{}.mostObjects;
   bool registerWithRpcbind = false;
   ConnectionLimits connectionLimits;
 };

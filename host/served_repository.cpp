@@ -46,6 +46,9 @@ ServedRepository::ServedRepository(const HostOptions& options)
     }
     repository_.store().setDocumentFolder(folder);
   }
+  StoreLimits limits;
+  limits.mostObjects = options.maxObjects;
+  repository_.store().setLimits(limits);
   handle_ = getHandle(&repository_, static_cast<VornObject*>(&repository_), nullptr);
   if (handle_ == 0) throw HostError("cannot register the repository");
 }

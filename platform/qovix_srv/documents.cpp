@@ -373,8 +373,13 @@ class DocumentReader {
 ObjectRef copyModel(const VornPersistentObject& package, const VornPersistentObject& into) {
   const ObjectRef ref = named(package);
   const ObjectId target = memberOf(package, into);
-  const std::vector<ObjectId> copies =
-      copyObjects(*ref.store, subtreeOf(*ref.store, ref.id), *ref.store, true);
+  const std::vector<ObjectId> contained = subtreeOf(*ref.store, ref.id);
+  // A copy placed inside what it copies would be copied again by the next
+  // copy: each call would double the repository.
+  if (std::find(contained.begin(), contained.end(), target) != contained.end()) {
+    throw std::invalid_argument("a package cannot be copied into itself or its own contents");
+  }
+  const std::vector<ObjectId> copies = copyObjects(*ref.store, contained, *ref.store, true);
   ref.store->appendMember(target, feature::QOVIXNamespace_ownedElement, copies.front());
   ref.store->clearMembers(copies.front(), feature::QOVIXModelElement_namespace1);
   ref.store->appendMember(copies.front(), feature::QOVIXModelElement_namespace1, target);

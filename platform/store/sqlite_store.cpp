@@ -56,7 +56,7 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
     }
   }
 
-  ObjectId create(ClassId classId) override {
+  ObjectId createObject(ClassId classId) override {
     begin();
     const Use use(statements_.addObject);
     use->bind(1, classId).run();
@@ -232,7 +232,7 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
     object.valueLists[feature] = std::move(values);
   }
 
-  void commit() override {
+  void commitChanges() override {
     if (!inTransaction_) return;
     try {
       Use(statements_.commit)->run();
@@ -245,7 +245,7 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
     trimCache();
   }
 
-  void rollback() override {
+  void rollbackChanges() override {
     if (!inTransaction_) return;
     // ROLLBACK undoes the file; the cache forgets the objects the
     // transaction touched, and every kept answer.

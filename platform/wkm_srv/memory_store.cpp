@@ -12,6 +12,30 @@
 
 PersistentStore::~PersistentStore() = default;
 
+ObjectId PersistentStore::create(ClassId classId) {
+  if (objectCount() >= limits_.mostObjects) {
+    throw StoreError("the repository holds its most objects, " +
+                     std::to_string(limits_.mostObjects) + " (qovixd --max-objects)");
+  }
+  if (createdInTransaction_ >= limits_.mostCreatedPerTransaction) {
+    throw StoreError("one call may make at most " +
+                     std::to_string(limits_.mostCreatedPerTransaction) + " objects");
+  }
+  const ObjectId made = createObject(classId);
+  ++createdInTransaction_;
+  return made;
+}
+
+void PersistentStore::commit() {
+  createdInTransaction_ = 0;
+  commitChanges();
+}
+
+void PersistentStore::rollback() {
+  createdInTransaction_ = 0;
+  rollbackChanges();
+}
+
 std::vector<ObjectId> mergeInCreationOrder(std::vector<std::vector<ObjectId>> lists) {
   std::erase_if(lists, [](const std::vector<ObjectId>& list) { return list.empty(); });
   if (lists.empty()) return {};
@@ -82,7 +106,7 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
   friend class CollectionReadsOf<MemoryStore>;
 
  public:
-  ObjectId create(ClassId classId) override {
+  ObjectId createObject(ClassId classId) override {
     if (objects_.size() >= UINT32_MAX - 1) throw std::length_error("the repository is full");
     if (classId >= byClass_.size()) byClass_.resize(classId + 1);
     objects_.push_back({classId, {}});
@@ -197,9 +221,9 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
     *list = std::move(values);
   }
 
-  void commit() override { undo_.clear(); }
+  void commitChanges() override { undo_.clear(); }
 
-  void rollback() override {
+  void rollbackChanges() override {
     while (!undo_.empty()) {
       undo_.back()();
       undo_.pop_back();

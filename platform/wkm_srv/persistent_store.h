@@ -42,14 +42,24 @@ class StoreError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// How large a repository may grow, and how much one transaction (one call)
+// may make: no call can grow the repository without bound or keep the
+// server busy for long.
+struct StoreLimits {
+  std::size_t mostObjects = 10'000'000;
+  std::size_t mostCreatedPerTransaction = 100'000;
+};
+
 class WKM_SRV_API PersistentStore {
  public:
   virtual ~PersistentStore();
 
   // Objects ----------------------------------------------------------------
 
-  // A new object of `classId`; its slots are all unwritten.
-  virtual ObjectId create(ClassId classId) = 0;
+  // A new object of `classId`; its slots are all unwritten. Throws
+  // StoreError when the repository holds its most objects, or this
+  // transaction has made its most.
+  ObjectId create(ClassId classId);
   virtual bool exists(ObjectId id) const = 0;
   // The class the object was created as; 0 for no object.
   virtual ClassId classOf(ObjectId id) const = 0;
@@ -106,17 +116,28 @@ class WKM_SRV_API PersistentStore {
 
   // Keeps every change since the last commit. Throws StoreError when they
   // cannot be kept; they are undone then.
-  virtual void commit() = 0;
+  void commit();
   // Undoes every change since the last commit.
-  virtual void rollback() = 0;
+  void rollback();
+
+  const StoreLimits& limits() const { return limits_; }
+  void setLimits(const StoreLimits& limits) { limits_ = limits; }
 
   // Where packages are written to and read from as documents; empty when
   // the repository has no document folder.
   const std::filesystem::path& documentFolder() const { return documentFolder_; }
   void setDocumentFolder(std::filesystem::path folder) { documentFolder_ = std::move(folder); }
 
+ protected:
+  // What each store does for create, commit and rollback.
+  virtual ObjectId createObject(ClassId classId) = 0;
+  virtual void commitChanges() = 0;
+  virtual void rollbackChanges() = 0;
+
  private:
   std::filesystem::path documentFolder_;
+  StoreLimits limits_;
+  std::size_t createdInTransaction_ = 0;
 };
 
 // Keeps every object in memory for the life of the process. Its indexes are

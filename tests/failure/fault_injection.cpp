@@ -83,7 +83,7 @@ class FaultyStore final : public PersistentStore {
  public:
   explicit FaultyStore(std::unique_ptr<PersistentStore> store) : store_(std::move(store)) {}
 
-  ObjectId create(ClassId classId) override { return faulty().create(classId); }
+  ObjectId createObject(ClassId classId) override { return faulty().create(classId); }
   bool exists(ObjectId id) const override { return faulty().exists(id); }
   ClassId classOf(ObjectId id) const override { return faulty().classOf(id); }
   std::vector<ObjectId> instancesOf(std::span<const ClassId> classes) const override {
@@ -135,8 +135,8 @@ class FaultyStore final : public PersistentStore {
   void setValues(ObjectId id, FeatureId feature, std::vector<StoredValue> values) override {
     faulty().setValues(id, feature, std::move(values));
   }
-  void commit() override { faulty().commit(); }
-  void rollback() override { store_->rollback(); }  // undoing never fails
+  void commitChanges() override { faulty().commit(); }
+  void rollbackChanges() override { store_->rollback(); }  // undoing never fails
 
  private:
   PersistentStore& faulty() const {

@@ -35,6 +35,19 @@ TEST(HostOptions, ConnectionLimits) {
   ASSERT_TRUE(std::holds_alternative<HostOptions>(most));
 }
 
+TEST(HostOptions, StoreOptions) {
+  const auto defaults = std::get<HostOptions>(parse({}));
+  EXPECT_EQ(defaults.storePath, "qovix-repository.sqlite3");
+  EXPECT_FALSE(defaults.syncFull);
+  EXPECT_EQ(defaults.maxObjects, 10'000'000u);
+  const auto parsed = parse({"--store=memory", "--sync", "full", "--max-objects", "5"});
+  ASSERT_TRUE(std::holds_alternative<HostOptions>(parsed));
+  const auto& options = std::get<HostOptions>(parsed);
+  EXPECT_EQ(options.storePath, "memory");
+  EXPECT_TRUE(options.syncFull);
+  EXPECT_EQ(options.maxObjects, 5u);
+}
+
 TEST(HostOptions, ValuesAfterTheNameOrAnEqualsSign) {
   const auto parsed =
       parse({"--bind=::1", "--port", "0", "--library=/opt/lib.so", "--register", "--port=65535"});
@@ -66,6 +79,10 @@ TEST(HostOptions, MalformedValuesAreUsageErrors) {
                                              {"--max-connections", "-5"},
                                              {"--idle-seconds", "86401"},
                                              {"--idle-seconds", "1.5"},
+                                             {"--store="},
+                                             {"--sync", "sometimes"},
+                                             {"--max-objects", "0"},
+                                             {"--max-objects", "4294967295"},
                                              {"-p", "80"}}) {
     const auto parsed = parse(arguments);
     ASSERT_TRUE(std::holds_alternative<CommandLineExit>(parsed)) << arguments[0];

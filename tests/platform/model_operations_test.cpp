@@ -421,6 +421,16 @@ TEST_F(Documents, WithoutAFolderThereAreNoDocuments) {
       std::runtime_error);
 }
 
+// Each such copy would double the repository: the copy would be copied too.
+TEST_F(BankingModel, CopyModelRefusesToCopyAPackageIntoItselfOrItsContents) {
+  QOVIXPackage package = QOVIXPackage::cast(banking, 1);
+  const std::size_t before = repository.store().objectCount();
+  EXPECT_THROW(package.copyModel(bankingSpace), std::invalid_argument);
+  QOVIXNamespace inside = QOVIXNamespace::cast(account, 1);
+  EXPECT_THROW(package.copyModel(inside), std::invalid_argument);
+  EXPECT_EQ(repository.store().objectCount(), before);
+}
+
 TEST_F(BankingModel, CopyModelCopiesThePackageIntoANamespace) {
   QOVIXPackage package = QOVIXPackage::cast(banking, 1);
   QOVIXNamespace world = QOVIXNamespace::cast(top, 1);

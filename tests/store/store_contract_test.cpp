@@ -165,6 +165,20 @@ TEST_P(StoreContract, RollbackUndoesExactlyWhatCameAfterTheLastCommit) {
   EXPECT_EQ(s.create(kOther), 3u) << "the undone object's number is free again";
 }
 
+TEST_P(StoreContract, LimitsBoundTheRepositoryAndEachTransaction) {
+  PersistentStore& s = *store_;
+  s.setLimits({.mostObjects = 4, .mostCreatedPerTransaction = 2});
+  s.create(kPlain);
+  s.create(kPlain);
+  EXPECT_THROW(s.create(kPlain), StoreError) << "a third in one transaction";
+  s.commit();
+  s.create(kPlain);
+  s.create(kPlain);
+  s.commit();
+  EXPECT_THROW(s.create(kPlain), StoreError) << "a fifth in the repository";
+  EXPECT_EQ(s.objectCount(), 4u);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     EveryStore, StoreContract,
     ::testing::Values(
