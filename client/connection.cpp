@@ -141,7 +141,7 @@ Connection::Connection(const std::string& host, std::uint16_t port, Transport tr
 }
 
 Connection::~Connection() {
-  for (auto& [program, client] : clients_) clnt_destroy(client);
+  for (auto& [key, client] : clients_) clnt_destroy(client);
 }
 
 namespace {
@@ -158,21 +158,21 @@ bool serverHungUp(CLIENT* client) {
 
 }  // namespace
 
-CLIENT* Connection::clientFor(std::uint32_t program, std::uint32_t version) {
-  if (const auto cached = clients_.find(program); cached != clients_.end()) {
-    if (transport_ == Transport::Tcp && serverHungUp(cached->second)) {
+CLIENT* Connection::clientFor(Transport transport, std::uint32_t program, std::uint32_t version) {
+  if (const auto cached = clients_.find({transport, program}); cached != clients_.end()) {
+    if (transport == Transport::Tcp && serverHungUp(cached->second)) {
       // Reconnect before sending: the call has not been made yet, so
       // nothing is lost or done twice.
       clnt_destroy(cached->second);
       clients_.erase(cached);
-      return clientFor(program, version);
+      return clientFor(transport, program, version);
     }
     clnt_control(cached->second, CLSET_VERS, reinterpret_cast<char*>(&version));
     return cached->second;
   }
   addrinfo hints{};
   hints.ai_family = AF_INET;
-  hints.ai_socktype = transport_ == Transport::Tcp ? SOCK_STREAM : SOCK_DGRAM;
+  hints.ai_socktype = transport == Transport::Tcp ? SOCK_STREAM : SOCK_DGRAM;
   addrinfo* found = nullptr;
   if (getaddrinfo(host_.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) {
     throw Error(ErrorKind::CannotConnect, "cannot resolve the host '" + host_ + "'");
@@ -183,7 +183,7 @@ CLIENT* Connection::clientFor(std::uint32_t program, std::uint32_t version) {
   address.sin_port = htons(port_);
   int socket = RPC_ANYSOCK;
   CLIENT* client =
-      transport_ == Transport::Tcp
+      transport == Transport::Tcp
           ? clnttcp_create(&address, program, version, &socket, 0, 0)
           : clntudp_bufcreate(&address, program, version, toTimeval(std::chrono::milliseconds(500)),
                               &socket, 65536, 65536);
@@ -194,13 +194,26 @@ CLIENT* Connection::clientFor(std::uint32_t program, std::uint32_t version) {
                                               std::to_string(port_) + ": " + reason.substr(2));
   }
   clnt_control(client, CLSET_TIMEOUT, reinterpret_cast<char*>(&timeout_));
-  clients_[program] = client;
+  clients_[{transport, program}] = client;
   return client;
+}
+
+clnt_stat Connection::send(Transport transport, std::uint32_t program, std::uint32_t version,
+                           std::uint32_t procedure, const std::vector<Field>& fields,
+                           xdrproc_t filter, void* into) {
+  CLIENT* client = clientFor(transport, program, version);
+  const clnt_stat status =
+      clnt_call(client, procedure, toXdrProc(&encodeFields),
+                const_cast<std::vector<Field>*>(&fields), filter, into, timeout_);
+  if (status == RPC_CANTRECV || status == RPC_TIMEDOUT || status == RPC_CANTSEND) {
+    clnt_destroy(client);  // a broken stream is not reused
+    clients_.erase({transport, program});
+  }
+  return status;
 }
 
 Result Connection::invoke(std::uint32_t program, std::uint32_t version, std::uint32_t procedure,
                           const std::vector<Field>& fields, ResultKind expected) {
-  CLIENT* client = clientFor(program, version);
   ++callsMade_;
   Result result;
   result.kind = expected;
@@ -237,21 +250,26 @@ Result Connection::invoke(std::uint32_t program, std::uint32_t version, std::uin
       into = &pair;
       break;
   }
-  const clnt_stat status =
-      clnt_call(client, procedure, toXdrProc(&encodeFields),
-                const_cast<std::vector<Field>*>(&fields), toXdrProc(filter), into, timeout_);
+  Transport used = transport_;
+  clnt_stat status = send(used, program, version, procedure, fields, toXdrProc(filter), into);
+  if (status == RPC_SYSTEMERROR && used == Transport::Udp) {
+    // qovixd answers a reply too large for UDP with the system error, and
+    // undoes the call (it undoes every call that fails), so it is made
+    // again over TCP. A call that failed for another reason fails again.
+    xdr_free(toXdrProc(filter), into);
+    ++callsMade_;
+    used = Transport::Tcp;
+    status = send(used, program, version, procedure, fields, toXdrProc(filter), into);
+  }
   if (status != RPC_SUCCESS) {
     const ErrorKind kind = kindOf(status);
     std::string message = describe(program, version, procedure) + ": " + toString(kind);
-    if (kind == ErrorKind::VersionMismatch) {
+    if (const auto client = clients_.find({used, program});
+        kind == ErrorKind::VersionMismatch && client != clients_.end()) {
       rpc_err error{};
-      clnt_geterr(client, &error);
+      clnt_geterr(client->second, &error);
       message += " (the server serves " + std::to_string(error.re_vers.low) + ".." +
                  std::to_string(error.re_vers.high) + ")";
-    }
-    if (kind == ErrorKind::ConnectionLost || kind == ErrorKind::Timeout) {
-      clnt_destroy(client);  // a broken stream is not reused
-      clients_.erase(program);
     }
     xdr_free(toXdrProc(filter), into);
     throw Error(kind, message);

@@ -84,7 +84,10 @@ struct Result {
 class Connection {
  public:
   // Resolves `host` (a name or an IPv4 address) and checks the server
-  // answers; throws Error(CannotConnect) otherwise.
+  // answers; throws Error(CannotConnect) otherwise. Over UDP, a call that
+  // gets the system error is made again over TCP: qovixd answers so when a
+  // reply is too large for UDP, and a call that fails leaves nothing of
+  // itself, so making it again is safe.
   Connection(const std::string& host, std::uint16_t port, Transport transport = Transport::Tcp,
              std::chrono::milliseconds timeout = std::chrono::seconds(10));
   ~Connection();
@@ -122,13 +125,16 @@ class Connection {
   std::uint64_t callsMade() const { return callsMade_; }
 
  private:
-  CLIENT* clientFor(std::uint32_t program, std::uint32_t version);
+  CLIENT* clientFor(Transport transport, std::uint32_t program, std::uint32_t version);
+  clnt_stat send(Transport transport, std::uint32_t program, std::uint32_t version,
+                 std::uint32_t procedure, const std::vector<Field>& fields, xdrproc_t filter,
+                 void* into);
 
   std::string host_;
   std::uint16_t port_;
   Transport transport_;
   timeval timeout_;
-  std::map<std::uint32_t, CLIENT*> clients_;
+  std::map<std::pair<Transport, std::uint32_t>, CLIENT*> clients_;  // by transport and program
   std::uint64_t callsMade_ = 0;  // one per program; versions switch per call
 };
 

@@ -1,6 +1,7 @@
 #pragma once
 
-// How many TCP connections qovixd keeps and how long it keeps an idle one.
+// How many TCP connections qovixd keeps and how long it keeps an idle one,
+// and how large a reply it sends over UDP.
 
 #include <chrono>
 #include <cstddef>
@@ -11,6 +12,8 @@ struct ConnectionLimits {
   std::size_t maxConnections = 1000;
   // A connection that sends nothing for this long is closed; zero: never.
   std::chrono::seconds idleTimeout{300};
+  // A larger reply over UDP is the system error; the caller asks over TCP.
+  std::size_t udpMostReplyBytes = 8192;
 };
 
 // Descriptors kept for everything but connections: standard streams, the

@@ -25,8 +25,11 @@ constexpr ssize_t kShortestCall = 16;
 
 }  // namespace
 
-DatagramTransport::DatagramTransport(int fd)
-    : received_(kReceiveBytes), sending_(kLargestReply), replies_(kKeptReplies) {
+DatagramTransport::DatagramTransport(int fd, std::size_t mostReplyBytes)
+    : mostReplyBytes_(std::min(mostReplyBytes, kLargestReply)),
+      received_(kReceiveBytes),
+      sending_(mostReplyBytes_),
+      replies_(kKeptReplies) {
   SVCXPRT* xprt = svc_dg_create(fd, kRuntimeBufferBytes, kRuntimeBufferBytes);
   if (xprt == nullptr) {
     close(fd);
@@ -71,9 +74,9 @@ bool_t DatagramTransport::receive(rpc_msg* message) {
 }
 
 bool_t DatagramTransport::reply(rpc_msg* message) {
-  settleBeforeReply(message);
   message->rm_xid = call_.xid;
-  const std::size_t length = encodeReply(*message, sending_, 0, kLargestReply);
+  std::size_t length = encodeReply(*message, sending_, 0, mostReplyBytes_);
+  if (settleBeforeReply(message)) length = encodeReply(*message, sending_, 0, mostReplyBytes_);
   if (length == 0) return FALSE;
   const std::span<const char> encoded(sending_.data(), length);
   try {

@@ -5,9 +5,11 @@
 // arguments stop short is completed with whatever an earlier datagram left
 // there. This one receives into its own buffer and decodes arguments from
 // exactly the bytes that arrived: a short call is garbage arguments. A reply
-// too large for a datagram is answered as a system error instead of being
-// dropped. A call sent again after its reply was lost is answered with that
-// reply, not made twice (ReplyCache).
+// larger than its bound (a few KiB, so that a small forged call cannot draw
+// a large reply to someone else) is answered as a system error instead, and
+// the call's changes are undone: the caller may make it again over TCP. A
+// call sent again after its reply was lost is answered with that reply, not
+// made twice (ReplyCache).
 
 #include <rpc/rpc.h>
 #include <sys/socket.h>
@@ -23,9 +25,10 @@
 
 class DatagramTransport {
  public:
-  // Takes over `fd`, a bound UDP socket, which is closed with the transport.
+  // Takes over `fd`, a bound UDP socket, which is closed with the transport;
+  // replies are at most `mostReplyBytes` (and never more than a datagram).
   // Throws HostError when the runtime cannot make a transport of it.
-  explicit DatagramTransport(int fd);
+  DatagramTransport(int fd, std::size_t mostReplyBytes);
   ~DatagramTransport();
   DatagramTransport(const DatagramTransport&) = delete;
   DatagramTransport& operator=(const DatagramTransport&) = delete;
@@ -48,6 +51,7 @@ class DatagramTransport {
   netbuf runtimeCaller_{};  // given back with the transport
 
   sockaddr_storage caller_{};
+  std::size_t mostReplyBytes_;
   std::vector<char> received_;
   std::vector<char> sending_;
   XDR arguments_{};        // over the bytes of the last call received, after its header

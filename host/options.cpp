@@ -94,6 +94,12 @@ std::string hostHelpText() {
          "                    (default " +
          std::to_string(ConnectionLimits{}.idleTimeout.count()) +
          "; 0 keeps idle connections open)\n"
+         "  --udp-max-reply BYTES\n"
+         "                    answer a UDP call whose reply is larger with the system error\n"
+         "                    (default " +
+         std::to_string(ConnectionLimits{}.udpMostReplyBytes) +
+         "; 512 to 65507), so that a small forged call draws no large\n"
+         "                    reply; the call is undone and can be made over TCP\n"
          "  --register        also register the programs with the running rpcbind\n"
          "  --help            show this help and exit\n"
          "  --version         show the version and exit\n"
@@ -133,7 +139,7 @@ std::variant<HostOptions, CommandLineExit> parseHostOptions(int argc, const char
     if (name != "--bind" && name != "--port" && name != "--library" &&
         name != "--repository-name" && name != "--documents" && name != "--max-connections" &&
         name != "--idle-seconds" && name != "--store" && name != "--sync" &&
-        name != "--max-objects") {
+        name != "--max-objects" && name != "--udp-max-reply") {
       return usageError("unknown option '" + std::string(name) + "'");
     }
     if (!value) {
@@ -173,6 +179,10 @@ std::variant<HostOptions, CommandLineExit> parseHostOptions(int argc, const char
     } else if (name == "--store") {
       if (value->empty()) return usageError("--store needs a file, or 'memory'");
       options.storePath = *value;
+    } else if (name == "--udp-max-reply") {
+      const auto bytes = parseCount(*value, 512, 65507);
+      if (!bytes) return usageError("--udp-max-reply needs a number from 512 to 65507, not '" + *value + "'");
+      options.connectionLimits.udpMostReplyBytes = *bytes;
     } else if (name == "--max-objects") {
       const auto count = parseCount(*value, 1, kMostObjects);
       if (!count) {

@@ -82,22 +82,26 @@ void stopServing() {
   servedStore = nullptr;
 }
 
-void settleBeforeReply(rpc_msg* reply) {
-  if (servedStore == nullptr) return;
+bool settleBeforeReply(rpc_msg* reply) {
+  if (servedStore == nullptr) return false;
   const bool succeeded = reply->rm_reply.rp_stat == MSG_ACCEPTED &&
                          reply->acpted_rply.ar_stat == SUCCESS;
   if (succeeded) {
     try {
       servedStore->commit();
       vorn_os::endCall();  // what it registered stays
-      return;
+      return false;
     } catch (const std::exception& error) {
       std::fprintf(stderr, "qovixd: a call's changes were not kept: %s\n", error.what());
       reply->acpted_rply.ar_stat = SYSTEM_ERR;
+      servedStore->rollback();
+      vorn_os::releaseMadeThisCall();
+      return true;
     }
   }
   servedStore->rollback();
   vorn_os::releaseMadeThisCall();
+  return false;
 }
 
 void dispatchModelProgram(svc_req* rqstp, SVCXPRT* transp) { callLibrary(rqstp, transp, 0); }

@@ -17,11 +17,13 @@ class PersistentStore;
 void startServing(QovixServerEntry entry, unsigned long repositoryHandle, PersistentStore* store);
 void stopServing();
 
-// Settles the changes of the call being answered, just before its reply
-// leaves: a successful reply keeps them (committed to the store), any other
-// reply undoes them. When they cannot be kept, they are undone and the reply
-// becomes the system error. Every transport calls this before it sends.
-void settleBeforeReply(rpc_msg* reply);
+// Settles the changes of the call being answered, once its reply is encoded
+// and before it leaves: a successful reply keeps them (committed to the
+// store), any other reply (one too large to send among them) undoes them.
+// When they cannot be kept, they are undone, the reply becomes the system
+// error and this answers true: the transport encodes it again. Every
+// transport calls this before it sends.
+bool settleBeforeReply(rpc_msg* reply);
 
 void dispatchModelProgram(svc_req* rqstp, SVCXPRT* transp);
 void dispatchCastProgram(svc_req* rqstp, SVCXPRT* transp);

@@ -24,7 +24,6 @@ std::size_t encodeReply(rpc_msg& message, std::vector<char>& buffer, std::size_t
     if (const std::size_t length = encodeInto(message, buffer, offset); length > 0) return length;
   }
   if (message.rm_reply.rp_stat != MSG_ACCEPTED || message.acpted_rply.ar_stat != SUCCESS) return 0;
-  rpc_msg failed = message;
-  failed.acpted_rply.ar_stat = SYSTEM_ERR;
-  return encodeInto(failed, buffer, offset);
+  message.acpted_rply.ar_stat = SYSTEM_ERR;
+  return encodeInto(message, buffer, offset);
 }

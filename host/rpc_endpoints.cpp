@@ -150,7 +150,7 @@ RpcEndpoints::RpcEndpoints(const std::string& bindAddress, std::uint16_t port,
   port_ = sockets.port;
 
   tcp_ = std::make_unique<StreamListener>(sockets.tcp.release(), limits);
-  udp_ = std::make_unique<DatagramTransport>(sockets.udp.release());
+  udp_ = std::make_unique<DatagramTransport>(sockets.udp.release(), limits.udpMostReplyBytes);
   registerPrograms(tcp_->xprt());
   registerPrograms(udp_->xprt());
   if (registerWithRpcbind) announceToRpcbind();

@@ -80,7 +80,6 @@ xprt_stat StreamConnection::status() const {
 }
 
 bool_t StreamConnection::reply(rpc_msg* message) {
-  settleBeforeReply(message);
   message->rm_xid = xid_;
   std::vector<char>& out = listener_.replyBuffer();
   std::size_t length = 0;
@@ -89,10 +88,10 @@ bool_t StreamConnection::reply(rpc_msg* message) {
   } catch (const std::bad_alloc&) {
     // No room for these results; the reply buffer always has room for the
     // system error that says so.
-    rpc_msg failed = *message;
-    failed.acpted_rply.ar_stat = SYSTEM_ERR;
-    length = encodeReply(failed, out, kMarkBytes, kLargestReply);
+    message->acpted_rply.ar_stat = SYSTEM_ERR;
+    length = encodeReply(*message, out, kMarkBytes, kLargestReply);
   }
+  if (settleBeforeReply(message)) length = encodeReply(*message, out, kMarkBytes, kLargestReply);
   if (length == 0) return FALSE;
   const std::uint32_t mark = kLastFragment | static_cast<std::uint32_t>(length);
   for (std::size_t i = 0; i < kMarkBytes; ++i) {

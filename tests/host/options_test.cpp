@@ -83,6 +83,8 @@ TEST(HostOptions, MalformedValuesAreUsageErrors) {
                                              {"--sync", "sometimes"},
                                              {"--max-objects", "0"},
                                              {"--max-objects", "4294967295"},
+                                             {"--udp-max-reply", "511"},
+                                             {"--udp-max-reply", "65508"},
                                              {"-p", "80"}}) {
     const auto parsed = parse(arguments);
     ASSERT_TRUE(std::holds_alternative<CommandLineExit>(parsed)) << arguments[0];
