@@ -16,12 +16,16 @@ struct ConnectionLimits {
   std::size_t udpMostReplyBytes = 8192;
 };
 
-// Descriptors kept for everything but connections: standard streams, the
-// transports, the signal watch, the library, documents, rpcbind.
-inline constexpr std::size_t kReservedDescriptors = 64;
+// Descriptors the server opens besides connections and what is open when it
+// starts: two sockets, the signal watch, the repository file with its log,
+// its index and its lock, the library, a document and its folder, an
+// rpcbind client, and one to accept with.
+inline constexpr std::size_t kServerDescriptors = 12;
 
 // Raises the process's soft descriptor limit as far as `limits` need (never
 // past the hard limit) and returns the limits it can keep: the connection
-// cap is lowered when the hard limit is too low for it. Must run before the
-// first transport is made, since the runtime sizes its tables then.
+// cap is lowered when the hard limit is too low for it, leaving room for
+// what is open already and what the server opens (kServerDescriptors). Must
+// run before the first transport is made, since the runtime sizes its
+// tables then.
 ConnectionLimits fitToDescriptorLimit(ConnectionLimits limits);

@@ -129,6 +129,25 @@ TEST(Connections, ThousandsOfIdleConnectionsDoNotLockOutAWorkingClient) {
       kIdle, peak, residentAtStart, memory.peakKilobytes, memory.kilobytes);
 }
 
+// Under a low descriptor limit the server keeps as many connections as the
+// limit leaves room for, not one: 40 clients calling in turn are all served,
+// each on the connection it opened.
+TEST(Connections, ALowDescriptorLimitStillServesManyClients) {
+  ServerProcess server({}, "/bin/sh",
+                       {"-c", std::string("ulimit -n 64; exec ").append(QOVIXD_PATH).append(" \"$@\""),
+                        "qovixd"});
+  std::vector<std::unique_ptr<RpcClient>> clients;
+  for (int i = 0; i < 40; ++i) {
+    clients.push_back(
+        std::make_unique<RpcClient>(Transport::Tcp, server.port(), kHostProgram, kHostVersion, 3s));
+    ASSERT_TRUE(hostNullAnswers(*clients.back())) << "client " << i;
+  }
+  for (std::size_t i = 0; i < clients.size(); ++i) {
+    EXPECT_TRUE(hostNullAnswers(*clients[i])) << "client " << i << " lost its connection";
+  }
+  EXPECT_EQ(server.standardError().find("allows 1 connections"), std::string::npos);
+}
+
 TEST(Connections, IdleConnectionsAreClosedAndWorkingOnesKept) {
   ServerProcess server({"--idle-seconds", "1"});
   const std::size_t atStart = openDescriptors(server.pid());
