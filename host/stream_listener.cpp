@@ -41,6 +41,17 @@ bool_t StreamListener::receive(rpc_msg*) {
     fd = accept4(listening, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
   }
   if (fd < 0) return FALSE;
+  // A client that connected and reset at once has no address any more: the
+  // runtime would say so on stderr for each one and leak the transport it
+  // had begun to make, so such a connection goes before it sees it. (One
+  // reset in the microseconds between this check and the runtime's own
+  // still leaks; there is no way to hand the runtime the address.)
+  sockaddr_storage peer{};
+  socklen_t peerLength = sizeof peer;
+  if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0) {
+    close(fd);
+    return FALSE;
+  }
   if (connections_.size() >= limits_.maxConnections) closeLeastRecentlyActive();
 
   SVCXPRT* connection = svc_fd_create(fd, kRuntimeBufferBytes, kRuntimeBufferBytes);
