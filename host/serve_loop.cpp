@@ -32,20 +32,27 @@ int SignalWatch::take() const {
 int serveUntilSignalled(const SignalWatch& signals, StreamListener& connections) {
   std::vector<pollfd> watched;
   for (;;) {
-    const int timeout = connections.closeIdle(StreamListener::Clock::now());
-    // The runtime's own table first, laid out as it expects, then the signal
-    // descriptor after it where the runtime never looks.
-    const int transports = svc_max_pollfd;
+    int timeout = connections.closeIdle(StreamListener::Clock::now());
+    // The runtime's own table first, laid out as it expects, then where the
+    // runtime never looks: the signal descriptor, and the connections whose
+    // replies wait for room to be written.
+    const auto transports = static_cast<std::size_t>(svc_max_pollfd);
     watched.assign(svc_pollfd, svc_pollfd + transports);
     watched.push_back({signals.fd(), POLLIN, 0});
+    connections.watchWaitingReplies(watched);
+    const std::size_t writers = transports + 1;
+    if (watched.size() > writers && (timeout < 0 || timeout > 1000)) {
+      timeout = 1000;  // a client that takes nothing is noticed within a second of its time
+    }
 
     const int ready = poll(watched.data(), watched.size(), timeout);
     if (ready < 0) {
       if (errno == EINTR) continue;
       throw HostError(std::string("poll failed: ") + std::strerror(errno));
     }
-    if (ready == 0) continue;
-    if (watched.back().revents != 0) return signals.take();
-    svc_getreq_poll(watched.data(), ready);
+    if (watched[transports].revents != 0) return signals.take();
+    if (ready > 0) svc_getreq_poll(watched.data(), ready);
+    connections.writeWaitingReplies(std::span(watched).subspan(writers),
+                                    StreamListener::Clock::now());
   }
 }

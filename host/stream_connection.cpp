@@ -1,6 +1,5 @@
 #include "host/stream_connection.h"
 
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -18,8 +17,8 @@ constexpr std::size_t kMarkBytes = 4;
 constexpr std::uint32_t kLastFragment = 0x80000000u;
 // A reply goes out as one fragment, whose length has 31 bits.
 constexpr std::size_t kLargestReply = 0x7FFFFFFF;
-// How long a client may leave a reply untaken before it loses the connection.
-constexpr auto kWriteTimeout = std::chrono::seconds(2);
+// The most reply bytes that may wait for one client.
+constexpr std::size_t kMostWaitingBytes = 8u << 20;
 
 }  // namespace
 
@@ -97,7 +96,7 @@ bool_t StreamConnection::reply(rpc_msg* message) {
   for (std::size_t i = 0; i < kMarkBytes; ++i) {
     out[i] = static_cast<char>(mark >> (8 * (kMarkBytes - 1 - i)));
   }
-  const bool sent = writeAll(out.data(), kMarkBytes + length);
+  const bool sent = send(out.data(), kMarkBytes + length);
   listener_.trimReplyBuffer();
   if (!sent) {
     ended_ = true;
@@ -107,24 +106,52 @@ bool_t StreamConnection::reply(rpc_msg* message) {
   return TRUE;
 }
 
-bool StreamConnection::writeAll(const char* bytes, std::size_t length) {
-  const auto deadline = Clock::now() + kWriteTimeout;
-  while (length > 0) {
-    const ssize_t sent = send(fd(), bytes, length, MSG_NOSIGNAL);
+long StreamConnection::writeSome(const char* bytes, std::size_t length) {
+  std::size_t done = 0;
+  while (done < length) {
+    const ssize_t sent = ::send(fd(), bytes + done, length - done, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (sent > 0) {
-      bytes += sent;
-      length -= static_cast<std::size_t>(sent);
+      done += static_cast<std::size_t>(sent);
       continue;
     }
     if (sent < 0 && errno == EINTR) continue;
-    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-      if (left.count() <= 0) return false;
-      pollfd writable{fd(), POLLOUT, 0};
-      poll(&writable, 1, static_cast<int>(left.count()));
-      continue;
-    }
+    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+    return -1;
+  }
+  if (done > 0) lastWritten_ = Clock::now();
+  return static_cast<long>(done);
+}
+
+bool StreamConnection::send(const char* bytes, std::size_t length) {
+  if (!hasWaitingReplies()) {
+    const long sent = writeSome(bytes, length);
+    if (sent < 0) return false;
+    bytes += sent;
+    length -= static_cast<std::size_t>(sent);
+    if (length == 0) return true;
+    waiting_.clear();
+    waitingFrom_ = 0;
+    lastWritten_ = Clock::now();  // the client's time to take the rest starts now
+  }
+  if (waiting_.size() - waitingFrom_ + length > kMostWaitingBytes) return false;
+  try {
+    waiting_.insert(waiting_.end(), bytes, bytes + length);
+  } catch (const std::bad_alloc&) {
     return false;
+  }
+  return true;
+}
+
+bool StreamConnection::writeWaiting() {
+  const long sent = writeSome(waiting_.data() + waitingFrom_, waiting_.size() - waitingFrom_);
+  if (sent < 0) return false;
+  waitingFrom_ += static_cast<std::size_t>(sent);
+  if (!hasWaitingReplies()) {
+    waiting_ = {};  // gives the memory back
+    waitingFrom_ = 0;
+  } else if (waitingFrom_ > waiting_.size() / 2) {
+    waiting_.erase(waiting_.begin(), waiting_.begin() + static_cast<std::ptrdiff_t>(waitingFrom_));
+    waitingFrom_ = 0;
   }
   return true;
 }

@@ -5,13 +5,16 @@
 // mid-record holds nothing but its own buffer, a record of many fragments
 // arrives whole, and one over the bound ends the connection. Arguments are
 // decoded from exactly the record's bytes. A reply is written as one
-// fragment; a client that does not take it within a short time loses its
-// connection.
+// fragment, never waiting for the client: what its socket does not take at
+// once waits in the connection's own queue, written as the socket allows
+// (StreamListener watches for room). A client whose queue grows past its
+// bound, or that takes nothing for a while, loses its connection.
 
 #include <rpc/rpc.h>
 
 #include <chrono>
 #include <cstdint>
+#include <vector>
 
 #include "host/borrowed_transport.h"
 #include "host/record_reader.h"
@@ -29,6 +32,14 @@ class StreamConnection {
   int fd() const { return transport_.fd(); }
   Clock::time_point lastActive() const { return lastActive_; }
 
+  // Whether replies wait for the client to take them, and when it last took
+  // any of them.
+  bool hasWaitingReplies() const { return waitingFrom_ < waiting_.size(); }
+  Clock::time_point lastWritten() const { return lastWritten_; }
+  // Writes what the socket takes of the waiting replies; false when the
+  // client is gone.
+  bool writeWaiting();
+
  private:
   friend class TransportOperationsOf<StreamConnection>;
   bool_t receive(rpc_msg* message);
@@ -41,7 +52,12 @@ class StreamConnection {
 
   // Reads what has arrived, once; false when the connection has ended.
   bool readSome();
-  bool writeAll(const char* bytes, std::size_t length);
+  // Writes what the socket takes now, without waiting; how much, or -1 when
+  // the client is gone.
+  long writeSome(const char* bytes, std::size_t length);
+  // Sends a reply after those waiting, keeping what the socket does not
+  // take; false when the client is gone or its queue would pass its bound.
+  bool send(const char* bytes, std::size_t length);
 
   StreamListener& listener_;
   RecordReader reader_;
@@ -49,5 +65,8 @@ class StreamConnection {
   std::uint32_t xid_ = 0;
   bool ended_ = false;
   Clock::time_point lastActive_ = Clock::now();
+  std::vector<char> waiting_;  // replies the client has not taken, from waitingFrom_ on
+  std::size_t waitingFrom_ = 0;
+  Clock::time_point lastWritten_ = Clock::now();
   BorrowedTransport transport_;
 };

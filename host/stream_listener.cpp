@@ -100,6 +100,24 @@ int StreamListener::closeIdle(Clock::time_point now) {
   return closeIdle(now);
 }
 
+void StreamListener::watchWaitingReplies(std::vector<pollfd>& watched) const {
+  for (const auto& [fd, connection] : connections_) {
+    if (connection->hasWaitingReplies()) watched.push_back({fd, POLLOUT, 0});
+  }
+}
+
+void StreamListener::writeWaitingReplies(std::span<const pollfd> ready, Clock::time_point now) {
+  for (const pollfd& entry : ready) {
+    if (entry.revents == 0) continue;
+    const auto found = connections_.find(entry.fd);
+    if (found == connections_.end() || !found->second->hasWaitingReplies()) continue;
+    if (!found->second->writeWaiting()) connections_.erase(found);
+  }
+  std::erase_if(connections_, [&](const auto& each) {
+    return each.second->hasWaitingReplies() && each.second->lastWritten() + kReplyTakingTime <= now;
+  });
+}
+
 void StreamListener::trimReplyBuffer() {
   if (replyBuffer_.size() > kKeptReplyBytes) {
     replyBuffer_.resize(kKeptReplyBytes);

@@ -5,12 +5,14 @@
 // recently active) and closes those idle past the timeout, so clients that
 // connect and go quiet cannot use up the server's descriptors.
 
+#include <poll.h>
 #include <rpc/rpc.h>
 
 #include <chrono>
 #include <cstddef>
 #include <memory>
 #include <optional>
+#include <span>
 #include <unordered_map>
 #include <vector>
 
@@ -37,6 +39,17 @@ class StreamListener {
   // returns how many milliseconds until the next can be (-1: none can).
   int closeIdle(Clock::time_point now);
   void closeAll() { connections_.clear(); }
+
+  // Adds the connections whose replies wait for their client to `watched`,
+  // to be woken when there is room to write.
+  void watchWaitingReplies(std::vector<pollfd>& watched) const;
+  // Writes waiting replies where `ready` (the entries watchWaitingReplies
+  // added, after the poll) says there is room, and ends the connections
+  // whose client is gone or has taken nothing for kReplyTakingTime.
+  void writeWaitingReplies(std::span<const pollfd> ready, Clock::time_point now);
+  // How long a client may take no reply bytes at all before it loses its
+  // connection.
+  static constexpr std::chrono::seconds kReplyTakingTime{10};
 
   // For the connections, which are served one at a time: the buffer they
   // read into before keeping what arrived, the buffer replies are encoded

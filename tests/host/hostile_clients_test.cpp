@@ -299,6 +299,39 @@ TEST_F(HostileClients, ACallSentAgainOverUdpIsAnsweredAgainNotMadeTwice) {
   casesTried += 4;
 }
 
+// Fifty clients with small receive buffers ask for long replies and never
+// read them. Their replies wait in their own queues; the server never waits
+// for them, so a well-behaved client is answered at once.
+TEST_F(HostileClients, ClientsThatNeverReadStallNoOne) {
+  RemoteCalls remote(server->port());
+  const InteropHandle tagged =
+      remote.handle("QOVIXTaggedValue_create_1", words({remote.repository()}));
+  ASSERT_EQ(remote
+                .call("QOVIXTaggedValue_set_tag_0",
+                      words({tagged}) + textValue(QOVIXName::kValueClassId,
+                                                  std::u16string(4000, u't')))
+                .status,
+            ReplyStatus::Success);
+  const ProcedureListing* getTag = findProcedureByLabel("QOVIXTaggedValue_get_tag_0");
+  Bytes calls;
+  for (std::uint32_t i = 0; i < 20; ++i) {
+    calls = calls + recordMarked(callMessage(i, kModelProgram, getTag->classNumber, getTag->number,
+                                             words({tagged})));
+  }
+  std::vector<std::unique_ptr<RawConnection>> deaf;
+  for (int i = 0; i < 50; ++i) {
+    deaf.push_back(std::make_unique<RawConnection>(server->port(), 4096));
+    ASSERT_TRUE(deaf.back()->connected());
+    ASSERT_TRUE(deaf.back()->send(calls));
+  }
+  const auto started = std::chrono::steady_clock::now();
+  for (int i = 0; i < 20; ++i) ASSERT_TRUE(serverAnswers()) << "call " << i;
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 5s) << "the good client waited";
+  casesTried += 50 * 20;
+  deaf.clear();
+  remote.release(tagged);
+}
+
 TEST_F(HostileClients, AClientThatNeverReadsItsReplies) {
   RawConnection deaf(server->port());
   ASSERT_TRUE(deaf.connected());

@@ -7,8 +7,11 @@
 
 #include <algorithm>
 
-RawConnection::RawConnection(std::uint16_t port)
+RawConnection::RawConnection(std::uint16_t port, int receiveBufferBytes)
     : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+  if (receiveBufferBytes > 0) {
+    setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBufferBytes, sizeof receiveBufferBytes);
+  }
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(port);

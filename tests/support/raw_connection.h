@@ -11,7 +11,8 @@
 
 class RawConnection {
  public:
-  explicit RawConnection(std::uint16_t port);
+  // With `receiveBufferBytes`, the socket's receive buffer is that small.
+  explicit RawConnection(std::uint16_t port, int receiveBufferBytes = 0);
   ~RawConnection();
   RawConnection(const RawConnection&) = delete;
   RawConnection& operator=(const RawConnection&) = delete;
