@@ -80,6 +80,11 @@ std::string hostHelpText() {
          "                    call makes at most " +
          std::to_string(StoreLimits{}.mostCreatedPerTransaction) +
          "\n"
+         "  --max-handles-per-client N\n"
+         "                    let one client address hold at most N handles at once\n"
+         "                    (default " +
+         std::to_string(HostOptions{}.maxHandlesPerClient) +
+         "); past that, a call that would make one answers the system error\n"
          "  --sync MODE       'normal' (default): acknowledged changes outlast qovixd being\n"
          "                    killed; 'full': also the machine losing power, flushing\n"
          "                    each to the disk before its reply\n"
@@ -139,7 +144,8 @@ std::variant<HostOptions, CommandLineExit> parseHostOptions(int argc, const char
     if (name != "--bind" && name != "--port" && name != "--library" &&
         name != "--repository-name" && name != "--documents" && name != "--max-connections" &&
         name != "--idle-seconds" && name != "--store" && name != "--sync" &&
-        name != "--max-objects" && name != "--udp-max-reply") {
+        name != "--max-objects" && name != "--udp-max-reply" &&
+        name != "--max-handles-per-client") {
       return usageError("unknown option '" + std::string(name) + "'");
     }
     if (!value) {
@@ -183,6 +189,13 @@ std::variant<HostOptions, CommandLineExit> parseHostOptions(int argc, const char
       const auto bytes = parseCount(*value, 512, 65507);
       if (!bytes) return usageError("--udp-max-reply needs a number from 512 to 65507, not '" + *value + "'");
       options.connectionLimits.udpMostReplyBytes = *bytes;
+    } else if (name == "--max-handles-per-client") {
+      const auto count = parseCount(*value, 1, kMostObjects);
+      if (!count) {
+        return usageError("--max-handles-per-client needs a number from 1 to " +
+                          std::to_string(kMostObjects) + ", not '" + *value + "'");
+      }
+      options.maxHandlesPerClient = *count;
     } else if (name == "--max-objects") {
       const auto count = parseCount(*value, 1, kMostObjects);
       if (!count) {

@@ -24,6 +24,7 @@ struct HostOptions {
   std::string storePath = kDefaultStorePath;  // kMemoryStore: kept in memory only
   bool syncFull = false;                      // --sync full: flushed to the disk per commit
   std::size_t maxObjects = StoreLimits{}.mostObjects;
+  std::size_t maxHandlesPerClient = 1'000'000;  // live handles one client address may hold
   bool registerWithRpcbind = false;
   ConnectionLimits connectionLimits;
 };

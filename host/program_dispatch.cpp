@@ -1,5 +1,8 @@
 #include "host/program_dispatch.h"
 
+#include <netdb.h>
+#include <sys/socket.h>
+
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -21,15 +24,30 @@ QovixServerEntry modelEntry = nullptr;
 InteropHandle repositoryHandle = 0;
 PersistentStore* servedStore = nullptr;
 
-// The changes and handles of one model call: undone (and released) when the
-// call ends without a reply that kept them, however it ends.
+// The caller's address without its port: whose handles a call registers.
+std::string callerOf(const SVCXPRT* transp) {
+  const netbuf& address = transp->xp_rtaddr;
+  if (address.buf == nullptr || address.len == 0) return "?";
+  char host[NI_MAXHOST] = "?";
+  getnameinfo(static_cast<const sockaddr*>(address.buf), address.len, host, sizeof host, nullptr,
+              0, NI_NUMERICHOST);
+  return host;
+}
+
+// The changes and handles of one call: registered for its caller, and
+// undone (and released) when the call ends without a reply that kept them,
+// however it ends.
 class CallInProgress {
  public:
-  CallInProgress() { vorn_os::startCall(); }
+  explicit CallInProgress(const SVCXPRT* transp) {
+    vorn_os::setCaller(callerOf(transp));
+    vorn_os::startCall();
+  }
   ~CallInProgress() {
     if (servedStore != nullptr) servedStore->rollback();
     vorn_os::releaseMadeThisCall();
     vorn_os::endCall();
+    vorn_os::setCaller({});
   }
   CallInProgress(const CallInProgress&) = delete;
   CallInProgress& operator=(const CallInProgress&) = delete;
@@ -57,7 +75,7 @@ void callLibrary(svc_req* rqstp, SVCXPRT* transp, std::int32_t templateId) {
     svcerr_systemerr(transp);
     return;
   }
-  const CallInProgress inProgress;
+  const CallInProgress inProgress(transp);
   answeringExceptions(
       transp, [&] { modelEntry(rqstp, transp, &call); },
       [&] {
@@ -185,7 +203,7 @@ void serveHostProcedure(svc_req* rqstp, SVCXPRT* transp) {
 
 // Host services allocate (new handles, class names), so they too can fail.
 void dispatchHostProgram(svc_req* rqstp, SVCXPRT* transp) {
-  const CallInProgress inProgress;
+  const CallInProgress inProgress(transp);
   answeringExceptions(
       transp, [&] { serveHostProcedure(rqstp, transp); },
       [&] { return "host procedure " + std::to_string(rqstp->rq_proc); });

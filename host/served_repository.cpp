@@ -49,6 +49,7 @@ ServedRepository::ServedRepository(const HostOptions& options)
   StoreLimits limits;
   limits.mostObjects = options.maxObjects;
   repository_.store().setLimits(limits);
+  vorn_os::setMostHandlesPerCaller(options.maxHandlesPerClient);
   handle_ = getHandle(&repository_, static_cast<VornObject*>(&repository_), nullptr);
   if (handle_ == 0) throw HostError("cannot register the repository");
 }

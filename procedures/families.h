@@ -18,6 +18,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <stdexcept>
 #include <string>
 
 #include "dispatch/at_exit_list.h"
@@ -28,7 +29,10 @@ namespace qovix {
 
 // Registers a new object and stores its handle in the slot: a model object
 // with its two base parts, a collection with none. When the registry cannot
-// take it, the object is deleted and the slot keeps what it held.
+// take it (full, or the caller holds its most handles), the object is
+// deleted and the call fails: its reply is the system error, the slot keeps
+// what it held, and what the call made in the repository is undone. Never
+// another object's handle, and never an object that no handle names.
 template <class T>
 void registerResult(InteropHandle& slot, T* made) {
   unsigned long handle = 0;
@@ -40,7 +44,7 @@ void registerResult(InteropHandle& slot, T* made) {
   }
   if (handle == 0) {
     delete made;
-    return;
+    throw std::runtime_error("no handle can be given: the registry is full, or the caller holds its most");
   }
   slot = static_cast<InteropHandle>(handle);
 }

@@ -3,35 +3,46 @@
 #include <cstdint>
 #include <deque>
 #include <new>
+#include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace {
 
 // A handle is a slot index (low 24 bits, from 1) and the slot's generation
 // (high 8 bits). Dropping an entry moves its slot to the next generation, so
-// the old handle no longer matches; a slot whose generations are used up is
-// retired, never reused, so no handle ever comes back to life.
+// the old handle no longer matches. A dropped slot waits in a queue behind
+// at least kQuarantine others before it is used again (the table grows
+// meanwhile), and its generation wraps after 256 uses: a dropped handle
+// cannot pass okHandle again for at least 256 x kQuarantine = 16,777,216
+// later registrations, and registering never stops working.
 constexpr unsigned kIndexBits = 24;
 constexpr std::uint32_t kIndexMask = (1u << kIndexBits) - 1;
-constexpr std::uint32_t kLastGeneration = 0xFF;
+constexpr std::uint32_t kGenerations = 0x100;
+constexpr std::size_t kQuarantine = 1u << 16;
 
 struct Entry {
   void* object = nullptr;
   VornObject* objectPart = nullptr;
   void* persistentPart = nullptr;
   std::uint32_t generation = 0;
+  std::uint32_t holder = 0;  // who registered it (Registry::holders_)
   bool live = false;
 };
 
 class Registry {
  public:
   unsigned long add(void* object, void* objectPart, void* persistentPart) {
+    Holder& holder = holders_[caller_];
+    if (caller_ != 0 && holder.live >= mostPerCaller_) return 0;
     std::uint32_t index = 0;
-    if (!free_.empty()) {
+    const bool tableFull = entries_.size() > kIndexMask;
+    if (free_.size() > kQuarantine || (tableFull && !free_.empty())) {
       index = free_.front();
       free_.pop_front();
     } else {
-      if (entries_.size() > kIndexMask) return 0;  // every slot is in use or retired
+      if (tableFull) return 0;  // every slot is in use
       entries_.emplace_back();
       index = static_cast<std::uint32_t>(entries_.size() - 1);
     }
@@ -51,8 +62,10 @@ class Registry {
     entry.object = object;
     entry.objectPart = static_cast<VornObject*>(objectPart);
     entry.persistentPart = persistentPart;
+    entry.holder = caller_;
     entry.live = true;
     ++live_;
+    ++holder.live;
     return (static_cast<unsigned long>(entry.generation) << kIndexBits) | index;
   }
 
@@ -67,10 +80,24 @@ class Registry {
 
   void drop(Entry& entry) {
     const auto index = static_cast<std::uint32_t>(&entry - entries_.data());
-    entry = Entry{nullptr, nullptr, nullptr, entry.generation + 1, false};
+    --holders_[entry.holder].live;
+    entry = Entry{nullptr, nullptr, nullptr, (entry.generation + 1) % kGenerations, 0, false};
     --live_;
-    if (entry.generation <= kLastGeneration) free_.push_back(index);
+    free_.push_back(index);
   }
+
+  // Who the next registrations are for: a caller's name (its address), or
+  // empty for the process itself, which has no cap.
+  void setCaller(std::string_view name) {
+    if (name.empty()) {
+      caller_ = 0;
+      return;
+    }
+    const auto [found, added] = holderIds_.try_emplace(std::string(name), holders_.size());
+    if (added) holders_.emplace_back();
+    caller_ = found->second;
+  }
+  void setMostPerCaller(std::size_t most) { mostPerCaller_ = most; }
 
   std::size_t live() const { return live_; }
 
@@ -104,9 +131,17 @@ class Registry {
 
  private:
   // Slot 0 is never used, so no handle is 0.
+  struct Holder {
+    std::size_t live = 0;
+  };
+
   std::vector<Entry> entries_ = std::vector<Entry>(1);
   std::deque<std::uint32_t> free_;
   std::size_t live_ = 0;
+  std::vector<Holder> holders_ = std::vector<Holder>(1);  // 0: the process itself
+  std::unordered_map<std::string, std::uint32_t> holderIds_;
+  std::uint32_t caller_ = 0;
+  std::size_t mostPerCaller_ = SIZE_MAX;
   bool noting_ = false;
   std::vector<std::uint32_t> madeThisCall_;
 };
@@ -177,6 +212,16 @@ int releaseHandle(unsigned long handle) {
 }
 
 std::size_t handleCount() { return registry().live(); }
+
+void setCaller(std::string_view caller) {
+  try {
+    registry().setCaller(caller);
+  } catch (const std::bad_alloc&) {
+    registry().setCaller({});  // not counted apart; the process's own cap (none) holds
+  }
+}
+
+void setMostHandlesPerCaller(std::size_t most) { registry().setMostPerCaller(most); }
 
 void startCall() { registry().noteCalls(true); }
 

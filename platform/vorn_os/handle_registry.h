@@ -2,7 +2,8 @@
 
 // The handle registry: every object, collection or repository object a
 // client may name is registered under a handle, a 32-bit number that is
-// never 0 and, once dropped, never valid again.
+// never 0 and, once dropped, not valid again for at least 16,777,216 later
+// registrations (handle_registry.cpp says how).
 //
 // The four calls the server routines use come first. The rest is what the
 // routines, the host and tools need besides: looking an entry up by class
@@ -12,6 +13,7 @@
 // One thread at a time, like the server that uses it.
 
 #include <cstddef>
+#include <string_view>
 #include <typeinfo>
 
 #include "platform/wkm_srv/VornObject.h"
@@ -70,6 +72,13 @@ VORN_OS_API std::size_t handleCount();
 // Releases every entry, as releaseHandle does; what the registry still holds
 // when its owner stops. Returns how many there were.
 VORN_OS_API std::size_t releaseAll();
+
+// Whom the next registrations are for: a client's name (its address), or
+// empty for the process itself. A client holds at most the most set here
+// (no cap until one is set); the process has no cap. Over that, getHandle
+// gives 0.
+VORN_OS_API void setCaller(std::string_view caller);
+VORN_OS_API void setMostHandlesPerCaller(std::size_t most);
 
 // The handles one call registers, noted from startCall() to endCall(), so
 // that a call whose changes are undone can release them too: they would

@@ -84,6 +84,7 @@ TEST(HostOptions, MalformedValuesAreUsageErrors) {
                                              {"--max-objects", "0"},
                                              {"--max-objects", "4294967295"},
                                              {"--udp-max-reply", "511"},
+                                             {"--max-handles-per-client", "0"},
                                              {"--udp-max-reply", "65508"},
                                              {"-p", "80"}}) {
     const auto parsed = parse(arguments);

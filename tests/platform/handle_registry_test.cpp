@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <set>
 #include <vector>
 
@@ -63,6 +64,48 @@ TEST(HandleRegistry, DroppedHandlesNeverComeBackAsSlotsAreReused) {
     dropped.push_back(handle);
   }
   for (unsigned long handle : dropped) EXPECT_EQ(okHandle(handle), 0);
+}
+
+// A dropped handle stays invalid for 16,777,216 later registrations, and
+// registering goes on working however long the registry is used: the
+// slots' generations wrap around instead of retiring slots.
+TEST(HandleRegistry, ADroppedHandleStaysInvalidForLongAndRegisteringNeverStops) {
+  QOVIXClass surrogate;
+  const unsigned long first = registerModelObject(&surrogate);
+  ASSERT_EQ(deleteHandle(first), 1);
+  for (std::uint32_t i = 0; i < (1u << 24); ++i) {
+    const unsigned long handle = registerModelObject(&surrogate);
+    if (handle == 0 || handle == first) {
+      FAIL() << "registration " << i << " gave " << (handle == 0 ? "no handle" : "the dropped one");
+    }
+    deleteHandle(handle);
+  }
+  EXPECT_EQ(okHandle(first), 0);
+  EXPECT_LE(vorn_os::handleCount(), 1u);
+}
+
+// One client cannot take every handle: past its cap it gets none, while
+// another client and the process itself still do.
+TEST(HandleRegistry, EachClientHoldsAtMostItsCap) {
+  QOVIXClass surrogate;
+  vorn_os::setMostHandlesPerCaller(3);
+  vorn_os::setCaller("192.0.2.1");
+  std::vector<unsigned long> held;
+  for (int i = 0; i < 3; ++i) held.push_back(registerModelObject(&surrogate));
+  EXPECT_EQ(registerModelObject(&surrogate), 0u) << "a fourth";
+  vorn_os::setCaller("192.0.2.2");
+  const unsigned long other = registerModelObject(&surrogate);
+  EXPECT_NE(other, 0u);
+  vorn_os::setCaller("192.0.2.1");
+  deleteHandle(held.back());
+  held.back() = registerModelObject(&surrogate);
+  EXPECT_NE(held.back(), 0u) << "one dropped, one may be had again";
+  vorn_os::setCaller({});
+  const unsigned long own = registerModelObject(&surrogate);
+  EXPECT_NE(own, 0u);
+  for (unsigned long handle : held) deleteHandle(handle);
+  for (unsigned long handle : {other, own}) deleteHandle(handle);
+  vorn_os::setMostHandlesPerCaller(SIZE_MAX);
 }
 
 TEST(HandleRegistry, TypedLookupTreatsAnotherClassAsInvalid) {

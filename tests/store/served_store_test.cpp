@@ -113,6 +113,26 @@ TEST_F(ServedStore, AFailedCallLeavesNothingOfItself) {
   EXPECT_EQ(objects(), before) << "what the document held before the damage stayed";
 }
 
+// A call that cannot get a handle for what it makes fails whole: it answers
+// the system error (never another object's handle) and makes nothing.
+TEST_F(ServedStore, ACallThatGetsNoHandleFailsAndMakesNothing) {
+  ServerProcess server({"--store", file_, "--max-handles-per-client", "4"});
+  Connection connection("127.0.0.1", server.port());
+  const RepositoryRef repository{connection.repository()};
+  std::vector<std::uint32_t> made;
+  for (int i = 0; i < 4; ++i) made.push_back(TaggedValue::create(connection, repository).handle);
+  try {
+    TaggedValue::create(connection, repository);
+    ADD_FAILURE() << "a fifth handle";
+  } catch (const Error& error) {
+    EXPECT_EQ(error.kind(), ErrorKind::SystemError) << error.what();
+  }
+  const std::uint32_t lastObject = connection.identity(made.back()).object;
+  connection.release(made.back());
+  const TaggedValueRef next = TaggedValue::create(connection, repository);
+  EXPECT_EQ(connection.identity(next.handle).object, lastObject + 1) << "the failed call made none";
+}
+
 // The file may grow to 256 KiB (RLIMIT_FSIZE, with SIGXFSZ ignored so that
 // a write past it fails instead of killing the server).
 TEST_F(ServedStore, AFullDiskFailsTheCallAndLosesNothingCommitted) {
