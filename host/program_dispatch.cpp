@@ -9,6 +9,7 @@
 
 #include "client/protocol.h"
 #include "dispatch/model_call.h"
+#include "host/call_log.h"
 #include "host/host_services.h"
 #include "platform/vorn_os/handle_registry.h"
 #include "platform/wkm_srv/persistent_store.h"
@@ -23,6 +24,11 @@ namespace {
 QovixServerEntry modelEntry = nullptr;
 InteropHandle repositoryHandle = 0;
 PersistentStore* servedStore = nullptr;
+
+CallLog& callLog() {
+  static CallLog log;
+  return log;
+}
 
 // The caller's address without its port: whose handles a call registers.
 std::string callerOf(const SVCXPRT* transp) {
@@ -61,9 +67,9 @@ void answeringExceptions(SVCXPRT* transp, Serve serve, Where where) {
     serve();
     return;
   } catch (const std::exception& error) {
-    std::fprintf(stderr, "qovixd: %s: %s\n", where().c_str(), error.what());
+    callLog().say(where() + ": " + error.what());
   } catch (...) {
-    std::fprintf(stderr, "qovixd: %s: not a std::exception\n", where().c_str());
+    callLog().say(where() + ": not a std::exception");
   }
   svcerr_systemerr(transp);
 }
@@ -110,7 +116,7 @@ bool settleBeforeReply(rpc_msg* reply) {
       vorn_os::endCall();  // what it registered stays
       return false;
     } catch (const std::exception& error) {
-      std::fprintf(stderr, "qovixd: a call's changes were not kept: %s\n", error.what());
+      callLog().say(std::string("a call's changes were not kept: ") + error.what());
       reply->acpted_rply.ar_stat = SYSTEM_ERR;
       servedStore->rollback();
       vorn_os::releaseMadeThisCall();
