@@ -29,30 +29,36 @@ int SignalWatch::take() const {
   return static_cast<int>(info.ssi_signo);
 }
 
-int serveUntilSignalled(const SignalWatch& signals, StreamListener& connections) {
+int serveRound(int signalFd, StreamListener& connections, int longest) {
   std::vector<pollfd> watched;
-  for (;;) {
-    int timeout = connections.closeIdle(StreamListener::Clock::now());
-    // The runtime's own table first, laid out as it expects, then where the
-    // runtime never looks: the signal descriptor, and the connections whose
-    // replies wait for room to be written.
-    const auto transports = static_cast<std::size_t>(svc_max_pollfd);
-    watched.assign(svc_pollfd, svc_pollfd + transports);
-    watched.push_back({signals.fd(), POLLIN, 0});
-    connections.watchWaitingReplies(watched);
-    const std::size_t writers = transports + 1;
-    if (watched.size() > writers && (timeout < 0 || timeout > 1000)) {
-      timeout = 1000;  // a client that takes nothing is noticed within a second of its time
-    }
+  int timeout = connections.closeIdle(StreamListener::Clock::now());
+  if (longest >= 0 && (timeout < 0 || timeout > longest)) timeout = longest;
+  // The runtime's own table first, laid out as it expects, then where the
+  // runtime never looks: the signal descriptor, and the connections whose
+  // replies wait for room to be written.
+  const auto transports = static_cast<std::size_t>(svc_max_pollfd);
+  watched.assign(svc_pollfd, svc_pollfd + transports);
+  watched.push_back({signalFd, POLLIN, 0});
+  connections.watchWaitingReplies(watched);
+  const std::size_t writers = transports + 1;
+  if (watched.size() > writers && (timeout < 0 || timeout > 1000)) {
+    timeout = 1000;  // a client that takes nothing is noticed within a second of its time
+  }
 
-    const int ready = poll(watched.data(), watched.size(), timeout);
-    if (ready < 0) {
-      if (errno == EINTR) continue;
-      throw HostError(std::string("poll failed: ") + std::strerror(errno));
-    }
-    if (watched[transports].revents != 0) return signals.take();
-    if (ready > 0) svc_getreq_poll(watched.data(), ready);
-    connections.writeWaitingReplies(std::span(watched).subspan(writers),
-                                    StreamListener::Clock::now());
+  const int ready = poll(watched.data(), watched.size(), timeout);
+  if (ready < 0) {
+    if (errno == EINTR) return 0;
+    throw HostError(std::string("poll failed: ") + std::strerror(errno));
+  }
+  if (signalFd >= 0 && watched[transports].revents != 0) return -1;
+  if (ready > 0) svc_getreq_poll(watched.data(), ready);
+  connections.writeWaitingReplies(std::span(watched).subspan(writers),
+                                  StreamListener::Clock::now());
+  return 0;
+}
+
+int serveUntilSignalled(const SignalWatch& signals, StreamListener& connections) {
+  for (;;) {
+    if (serveRound(signals.fd(), connections, -1) < 0) return signals.take();
   }
 }

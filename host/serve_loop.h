@@ -28,3 +28,8 @@ class SignalWatch {
 // arrives, and returns that signal. Between calls, connections idle past
 // their timeout are closed.
 int serveUntilSignalled(const SignalWatch& signals, StreamListener& connections);
+
+// One round of that: waits at most `longest` milliseconds (-1: as long as
+// nothing is due) for calls, connections or room to write, and serves what
+// came. Answers -1 when `signalFd` (which may be -1) became readable.
+int serveRound(int signalFd, StreamListener& connections, int longest);

@@ -3,12 +3,15 @@
 // fuzzer can afford to vary all of it; and a package document, written by
 // externalize from a small model.
 //
-//   qovix_make_file_seeds OUT_DIR     # OUT_DIR/store/repository.sqlite3, OUT_DIR/documents/model
+//   qovix_make_file_seeds OUT_DIR     # OUT_DIR/store/repository.sqlite3, OUT_DIR/documents/model,
+//                                     # OUT_DIR/connections/start
 
 #include <sqlite3.h>
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <string>
 
 #include "model_classes.h"
 #include "platform/store/sqlite_store.h"
@@ -70,5 +73,8 @@ int main(int argc, char** argv) {
   std::filesystem::create_directories(out / "documents");
   if (!writeStoreSeed(out / "store" / "repository.sqlite3")) return 1;
   writeDocumentSeed(out / "documents");
+  // The connections fuzzer plays from its own moves; one short game to begin.
+  std::filesystem::create_directories(out / "connections");
+  std::ofstream(out / "connections" / "start", std::ios::binary) << std::string("\x06\x01\x00\x00", 4);
   return 0;
 }
