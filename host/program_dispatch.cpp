@@ -30,28 +30,28 @@ CallLog& callLog() {
   return log;
 }
 
-// The caller's address without its port: whose handles a call registers.
-std::string callerOf(const SVCXPRT* transp) {
-  const netbuf& address = transp->xp_rtaddr;
-  if (address.buf == nullptr || address.len == 0) return "?";
-  char host[NI_MAXHOST] = "?";
-  getnameinfo(static_cast<const sockaddr*>(address.buf), address.len, host, sizeof host, nullptr,
-              0, NI_NUMERICHOST);
-  return host;
-}
-
-// The changes and handles of one call: registered for its caller, and
-// undone (and released) when the call ends without a reply that kept them,
-// however it ends.
+// The changes and handles of one call: registered for its caller (its
+// address without the port), and undone (and released) when the call ends
+// without a reply that kept them, however it ends.
 class CallInProgress {
  public:
   explicit CallInProgress(const SVCXPRT* transp) {
-    vorn_os::setCaller(callerOf(transp));
+    char caller[NI_MAXHOST] = "?";  // no allocation: nothing here may throw
+    const netbuf& address = transp->xp_rtaddr;
+    if (address.buf != nullptr && address.len > 0) {
+      getnameinfo(static_cast<const sockaddr*>(address.buf), address.len, caller, sizeof caller,
+                  nullptr, 0, NI_NUMERICHOST);
+    }
+    vorn_os::setCaller(caller);
     vorn_os::startCall();
   }
   ~CallInProgress() {
-    if (servedStore != nullptr) servedStore->rollback();
-    vorn_os::releaseMadeThisCall();
+    try {
+      if (servedStore != nullptr) servedStore->rollback();
+      vorn_os::releaseMadeThisCall();
+    } catch (...) {
+      // no memory to release with: the handles stay, naming nothing the store has
+    }
     vorn_os::endCall();
     vorn_os::setCaller({});
   }

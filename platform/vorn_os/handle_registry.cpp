@@ -93,9 +93,17 @@ class Registry {
       caller_ = 0;
       return;
     }
-    const auto [found, added] = holderIds_.try_emplace(std::string(name), holders_.size());
-    if (added) holders_.emplace_back();
-    caller_ = found->second;
+    if (const auto found = holderIds_.find(std::string(name)); found != holderIds_.end()) {
+      caller_ = found->second;
+      return;
+    }
+    holders_.emplace_back();  // first, so that no id ever names a holder that is not there
+    try {
+      caller_ = holderIds_.emplace(std::string(name), holders_.size() - 1).first->second;
+    } catch (...) {
+      holders_.pop_back();
+      throw;
+    }
   }
   void setMostPerCaller(std::size_t most) { mostPerCaller_ = most; }
 
