@@ -133,7 +133,7 @@ TEST(Connections, ThousandsOfIdleConnectionsDoNotLockOutAWorkingClient) {
 // limit leaves room for, not one: 40 clients calling in turn are all served,
 // each on the connection it opened.
 TEST(Connections, ALowDescriptorLimitStillServesManyClients) {
-  ServerProcess server({}, "/bin/sh",
+  ServerProcess server({"--store", "memory"}, "/bin/sh",
                        {"-c", std::string("ulimit -n 64; exec ").append(QOVIXD_PATH).append(" \"$@\""),
                         "qovixd"});
   std::vector<std::unique_ptr<RpcClient>> clients;
