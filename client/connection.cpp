@@ -137,7 +137,19 @@ Value Value::ofNumber(std::int32_t valueClass, std::int32_t number) {
 Connection::Connection(const std::string& host, std::uint16_t port, Transport transport,
                        std::chrono::milliseconds timeout)
     : host_(host), port_(port), transport_(transport), timeout_(toTimeval(timeout)) {
-  ping();
+  try {
+    ping();
+  } catch (const Error& error) {
+    for (auto& [key, client] : clients_) clnt_destroy(client);  // no destructor runs
+    clients_.clear();
+    // Over UDP nothing connects first: no server shows as no reply.
+    if (transport == Transport::Udp &&
+        (error.kind() == ErrorKind::ConnectionLost || error.kind() == ErrorKind::Timeout)) {
+      throw Error(ErrorKind::CannotConnect, "no answer from qovixd at " + host + ":" +
+                                                std::to_string(port) + " over UDP");
+    }
+    throw;
+  }
 }
 
 Connection::~Connection() {

@@ -7,6 +7,7 @@
 #include <regex>
 
 #include "client/text.h"
+#include "client/tool/suggestions.h"
 #include "client_model.h"
 
 namespace qovix::tool {
@@ -130,11 +131,13 @@ std::uint32_t findClass(const std::string& text) {
     throw UsageError("there is no class number " + text + " (1.." +
                      std::to_string(std::size(client::kClasses)) + ")");
   }
+  std::vector<std::string> names;
   for (std::uint32_t i = 0; i < std::size(client::kClasses); ++i) {
     const std::string name = client::kClasses[i].name;
     if (lower(text) == lower(name) || lower(text) == lower(withoutPrefix(name))) return i + 1;
+    names.push_back(withoutPrefix(name));
   }
-  throw UsageError("there is no class '" + text + "'");
+  throw UsageError("there is no class '" + text + "'" + didYouMean(text, names));
 }
 
 const char* className(std::uint32_t classNumber) { return client::kClasses[classNumber - 1].name; }
@@ -150,6 +153,7 @@ std::vector<const ProcedureListing*> proceduresOf(std::uint32_t classNumber) {
 const ProcedureListing& findProcedure(std::uint32_t classNumber, const std::string& text) {
   std::uint32_t number = 0;
   const bool byNumber = parseNumber(text, number);
+  std::vector<std::string> names;
   for (const ProcedureListing* procedure : proceduresOf(classNumber)) {
     const std::string label = procedure->label;
     const std::string owner = procedure->className;
@@ -162,9 +166,11 @@ const ProcedureListing& findProcedure(std::uint32_t classNumber, const std::stri
                        (repeatsOwner && text == suffix.substr(owner.size()))) {
       return *procedure;
     }
+    names.push_back(repeatsOwner ? suffix.substr(owner.size()) : suffix);
   }
   throw UsageError(std::string("class ") + className(classNumber) + " has no procedure '" + text +
-                   "' (see: qovix procedures " + className(classNumber) + ")");
+                   "'" + (byNumber ? std::string() : didYouMean(text, names)) +
+                   " (see: qovix procedures " + className(classNumber) + ")");
 }
 
 std::vector<client::Field> readArguments(const ProcedureListing& procedure,

@@ -209,6 +209,17 @@ TEST(ClientFailures, NoServerIsCannotConnect) {
     EXPECT_NE(std::string(error.what()).find("cannot reach qovixd"), std::string::npos);
   }
   EXPECT_THROW(Connection("no-such-host.invalid", 1), Error);
+  // Over UDP, where nothing connects first, no server is no answer.
+  try {
+    Connection connection("127.0.0.1", closedPort(), Transport::Udp, std::chrono::milliseconds(500));
+    ADD_FAILURE() << "an answer over UDP from nothing";
+  } catch (const Error& error) {
+    EXPECT_EQ(error.kind(), ErrorKind::CannotConnect);
+    EXPECT_NE(std::string(error.what()).find("no answer from qovixd at 127.0.0.1:"),
+              std::string::npos)
+        << error.what();
+    EXPECT_NE(std::string(error.what()).find(" over UDP"), std::string::npos) << error.what();
+  }
 }
 
 TEST(ClientFailures, SilenceIsATimeout) {
