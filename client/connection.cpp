@@ -5,7 +5,9 @@
 #include <poll.h>
 #include <rpc/clnt_soc.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "client/protocol.h"
@@ -145,8 +147,8 @@ Connection::Connection(const std::string& host, std::uint16_t port, Transport tr
     // Over UDP nothing connects first: no server shows as no reply.
     if (transport == Transport::Udp &&
         (error.kind() == ErrorKind::ConnectionLost || error.kind() == ErrorKind::Timeout)) {
-      throw Error(ErrorKind::CannotConnect, "no answer from qovixd at " + host + ":" +
-                                                std::to_string(port) + " over UDP");
+      throw Error(ErrorKind::CannotConnect,
+                  "no answer from qovixd at " + endpoint() + " over UDP");
     }
     throw;
   }
@@ -183,30 +185,65 @@ CLIENT* Connection::clientFor(Transport transport, std::uint32_t program, std::u
     return cached->second;
   }
   addrinfo hints{};
-  hints.ai_family = AF_INET;
+  hints.ai_family = AF_UNSPEC;  // an IPv4 or IPv6 address, or a name for either
   hints.ai_socktype = transport == Transport::Tcp ? SOCK_STREAM : SOCK_DGRAM;
   addrinfo* found = nullptr;
-  if (getaddrinfo(host_.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) {
+  const std::string port = std::to_string(port_);
+  if (getaddrinfo(host_.c_str(), port.c_str(), &hints, &found) != 0 || found == nullptr) {
     throw Error(ErrorKind::CannotConnect, "cannot resolve the host '" + host_ + "'");
   }
-  sockaddr_in address{};
-  std::memcpy(&address, found->ai_addr, sizeof address);
+  CLIENT* client = clientAt(*found, transport, program, version);
   freeaddrinfo(found);
-  address.sin_port = htons(port_);
-  int socket = RPC_ANYSOCK;
-  CLIENT* client =
-      transport == Transport::Tcp
-          ? clnttcp_create(&address, program, version, &socket, 0, 0)
-          : clntudp_bufcreate(&address, program, version, toTimeval(std::chrono::milliseconds(500)),
-                              &socket, 65536, 65536);
   if (client == nullptr) {
     // The runtime's message starts with the prefix it is given and ": ".
     const std::string reason = clnt_spcreateerror("");
-    throw Error(ErrorKind::CannotConnect, "cannot reach qovixd at " + host_ + ":" +
-                                              std::to_string(port_) + ": " + reason.substr(2));
+    throw Error(ErrorKind::CannotConnect,
+                "cannot reach qovixd at " + endpoint() + ": " + reason.substr(2));
   }
   clnt_control(client, CLSET_TIMEOUT, reinterpret_cast<char*>(&timeout_));
   clients_[{transport, program}] = client;
+  return client;
+}
+
+std::string Connection::endpoint() const {
+  const bool ipv6 = host_.find(':') != std::string::npos;
+  return (ipv6 ? "[" + host_ + "]" : host_) + ":" + std::to_string(port_);
+}
+
+CLIENT* Connection::clientAt(const addrinfo& where, Transport transport, std::uint32_t program,
+                             std::uint32_t version) {
+  if (where.ai_family == AF_INET) {
+    sockaddr_in address{};
+    std::memcpy(&address, where.ai_addr, sizeof address);
+    int socket = RPC_ANYSOCK;
+    return transport == Transport::Tcp
+               ? clnttcp_create(&address, program, version, &socket, 0, 0)
+               : clntudp_bufcreate(&address, program, version,
+                                   toTimeval(std::chrono::milliseconds(500)), &socket, 65536, 65536);
+  }
+  // IPv6: the runtime's transport-independent clients, on a socket of ours
+  // that they close when they go.
+  const int fd = ::socket(where.ai_family, where.ai_socktype | SOCK_CLOEXEC, where.ai_protocol);
+  if (fd < 0) return nullptr;
+  if (transport == Transport::Tcp && connect(fd, where.ai_addr, where.ai_addrlen) != 0) {
+    rpc_createerr.cf_stat = RPC_SYSTEMERROR;
+    rpc_createerr.cf_error.re_errno = errno;
+    close(fd);
+    return nullptr;
+  }
+  netbuf address{where.ai_addrlen, where.ai_addrlen, where.ai_addr};
+  CLIENT* client = transport == Transport::Tcp
+                       ? clnt_vc_create(fd, &address, program, version, 0, 0)
+                       : clnt_dg_create(fd, &address, program, version, 65536, 65536);
+  if (client == nullptr) {
+    close(fd);
+    return nullptr;
+  }
+  clnt_control(client, CLSET_FD_CLOSE, nullptr);
+  if (transport == Transport::Udp) {
+    timeval retry = toTimeval(std::chrono::milliseconds(500));
+    clnt_control(client, CLSET_RETRY_TIMEOUT, reinterpret_cast<char*>(&retry));
+  }
   return client;
 }
 

@@ -10,6 +10,7 @@
 // Every failure is a qovix::client::Error saying what went wrong; no call
 // quietly answers zero.
 
+#include <netdb.h>
 #include <rpc/rpc.h>
 
 #include <chrono>
@@ -83,7 +84,7 @@ struct Result {
 
 class Connection {
  public:
-  // Resolves `host` (a name or an IPv4 address) and checks the server
+  // Resolves `host` (a name, or an IPv4 or IPv6 address) and checks the server
   // answers; throws Error(CannotConnect) otherwise. Over UDP, a call that
   // gets the system error is made again over TCP: qovixd answers so when a
   // reply is too large for UDP, and a call that fails leaves nothing of
@@ -126,6 +127,11 @@ class Connection {
 
  private:
   CLIENT* clientFor(Transport transport, std::uint32_t program, std::uint32_t version);
+  // "HOST:PORT", or "[HOST]:PORT" for an IPv6 address.
+  std::string endpoint() const;
+  // A client at the address found; null (rpc_createerr says why) when none.
+  static CLIENT* clientAt(const addrinfo& where, Transport transport, std::uint32_t program,
+                          std::uint32_t version);
   clnt_stat send(Transport transport, std::uint32_t program, std::uint32_t version,
                  std::uint32_t procedure, const std::vector<Field>& fields, xdrproc_t filter,
                  void* into);

@@ -222,6 +222,15 @@ TEST(ClientFailures, NoServerIsCannotConnect) {
   }
 }
 
+// `--host ::1` reaches a qovixd bound to IPv6 loopback, over both transports.
+TEST(ClientAddresses, IPv6LiteralsWork) {
+  ServerProcess server({"--bind", "::1"});
+  for (Transport transport : {Transport::Tcp, Transport::Udp}) {
+    Connection connection("::1", server.port(), transport);
+    EXPECT_NE(connection.repository(), 0u);
+  }
+}
+
 TEST(ClientFailures, SilenceIsATimeout) {
   // A listener that accepts and never answers.
   const int listener = socket(AF_INET, SOCK_STREAM, 0);
