@@ -40,6 +40,19 @@ std::optional<unsigned> parseCount(std::string_view text, unsigned least, unsign
   return value;
 }
 
+// Reads a number option's value into `into`; the usage error that says what
+// it needs when the value is no number from `least` to `most`.
+std::optional<CommandLineExit> readCount(std::string_view name, const std::string& value,
+                                         unsigned least, unsigned most, std::size_t& into) {
+  const auto count = parseCount(value, least, most);
+  if (!count) {
+    return usageError(std::string(name) + " needs a number from " + std::to_string(least) +
+                      " to " + std::to_string(most) + ", not '" + value + "'");
+  }
+  into = *count;
+  return std::nullopt;
+}
+
 // Bounds for the connection options: far beyond any descriptor limit, and a
 // day of idleness.
 constexpr unsigned kMostConnections = 1u << 20;
@@ -169,40 +182,24 @@ std::variant<HostOptions, CommandLineExit> parseHostOptions(int argc, const char
       if (value->empty()) return usageError("--repository-name needs a name");
       options.repositoryName = *value;
     } else if (name == "--max-connections") {
-      const auto count = parseCount(*value, 1, kMostConnections);
-      if (!count) {
-        return usageError("--max-connections needs a number from 1 to " +
-                          std::to_string(kMostConnections) + ", not '" + *value + "'");
-      }
-      options.connectionLimits.maxConnections = *count;
+      auto& into = options.connectionLimits.maxConnections;
+      if (auto error = readCount(name, *value, 1, kMostConnections, into)) return *error;
     } else if (name == "--idle-seconds") {
-      const auto seconds = parseCount(*value, 0, kMostIdleSeconds);
-      if (!seconds) {
-        return usageError("--idle-seconds needs a number from 0 to " +
-                          std::to_string(kMostIdleSeconds) + ", not '" + *value + "'");
-      }
-      options.connectionLimits.idleTimeout = std::chrono::seconds(*seconds);
+      std::size_t seconds = 0;
+      if (auto error = readCount(name, *value, 0, kMostIdleSeconds, seconds)) return *error;
+      options.connectionLimits.idleTimeout = std::chrono::seconds(seconds);
     } else if (name == "--store") {
       if (value->empty()) return usageError("--store needs a file, or 'memory'");
       options.storePath = *value;
     } else if (name == "--udp-max-reply") {
-      const auto bytes = parseCount(*value, 512, 65507);
-      if (!bytes) return usageError("--udp-max-reply needs a number from 512 to 65507, not '" + *value + "'");
-      options.connectionLimits.udpMostReplyBytes = *bytes;
+      auto& into = options.connectionLimits.udpMostReplyBytes;
+      if (auto error = readCount(name, *value, 512, 65507, into)) return *error;
     } else if (name == "--max-handles-per-client") {
-      const auto count = parseCount(*value, 1, kMostObjects);
-      if (!count) {
-        return usageError("--max-handles-per-client needs a number from 1 to " +
-                          std::to_string(kMostObjects) + ", not '" + *value + "'");
+      if (auto error = readCount(name, *value, 1, kMostObjects, options.maxHandlesPerClient)) {
+        return *error;
       }
-      options.maxHandlesPerClient = *count;
     } else if (name == "--max-objects") {
-      const auto count = parseCount(*value, 1, kMostObjects);
-      if (!count) {
-        return usageError("--max-objects needs a number from 1 to " + std::to_string(kMostObjects) +
-                          ", not '" + *value + "'");
-      }
-      options.maxObjects = *count;
+      if (auto error = readCount(name, *value, 1, kMostObjects, options.maxObjects)) return *error;
     } else if (name == "--sync") {
       if (*value != "normal" && *value != "full") {
         return usageError("--sync needs 'normal' or 'full', not '" + *value + "'");
