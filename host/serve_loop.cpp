@@ -29,8 +29,8 @@ int SignalWatch::take() const {
   return static_cast<int>(info.ssi_signo);
 }
 
-int serveRound(int signalFd, StreamListener& connections, int longest) {
-  std::vector<pollfd> watched;
+int serveRound(int signalFd, StreamListener& connections, int longest,
+               std::vector<pollfd>& watched) {
   int timeout = connections.closeIdle(StreamListener::Clock::now());
   if (longest >= 0 && (timeout < 0 || timeout > longest)) timeout = longest;
   // The runtime's own table first, laid out as it expects, then where the
@@ -58,7 +58,8 @@ int serveRound(int signalFd, StreamListener& connections, int longest) {
 }
 
 int serveUntilSignalled(const SignalWatch& signals, StreamListener& connections) {
+  std::vector<pollfd> watched;  // kept from round to round
   for (;;) {
-    if (serveRound(signals.fd(), connections, -1) < 0) return signals.take();
+    if (serveRound(signals.fd(), connections, -1, watched) < 0) return signals.take();
   }
 }

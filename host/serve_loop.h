@@ -2,7 +2,10 @@
 
 // qovixd's event loop: one thread, one call at a time.
 
+#include <poll.h>
+
 #include <initializer_list>
+#include <vector>
 
 class StreamListener;
 
@@ -32,4 +35,6 @@ int serveUntilSignalled(const SignalWatch& signals, StreamListener& connections)
 // One round of that: waits at most `longest` milliseconds (-1: as long as
 // nothing is due) for calls, connections or room to write, and serves what
 // came. Answers -1 when `signalFd` (which may be -1) became readable.
-int serveRound(int signalFd, StreamListener& connections, int longest);
+// `watched` is the round's poll table, kept by the caller for the next.
+int serveRound(int signalFd, StreamListener& connections, int longest,
+               std::vector<pollfd>& watched);

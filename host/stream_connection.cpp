@@ -25,6 +25,8 @@ constexpr std::size_t kMostWaitingBytes = 8u << 20;
 StreamConnection::StreamConnection(SVCXPRT* connection, StreamListener& listener)
     : listener_(listener), reader_(kMaxCallRecordBytes), transport_(connection, this) {}
 
+StreamConnection::~StreamConnection() { listener_.unmarkWaiting(fd()); }
+
 bool StreamConnection::readSome() {
   std::vector<char>& scratch = listener_.readBuffer();
   const ssize_t count = read(fd(), scratch.data(), scratch.size());
@@ -132,6 +134,11 @@ bool StreamConnection::send(const char* bytes, std::size_t length) {
     waiting_.clear();
     waitingFrom_ = 0;
     lastWritten_ = Clock::now();  // the client's time to take the rest starts now
+    try {
+      listener_.markWaiting(fd());
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
   }
   if (waiting_.size() - waitingFrom_ + length > kMostWaitingBytes) return false;
   try {
@@ -149,6 +156,7 @@ bool StreamConnection::writeWaiting() {
   if (!hasWaitingReplies()) {
     waiting_ = {};  // gives the memory back
     waitingFrom_ = 0;
+    listener_.unmarkWaiting(fd());
   } else if (waitingFrom_ > waiting_.size() / 2) {
     waiting_.erase(waiting_.begin(), waiting_.begin() + static_cast<std::ptrdiff_t>(waitingFrom_));
     waitingFrom_ = 0;

@@ -28,6 +28,9 @@ class StreamConnection {
   // Takes over `connection`, a transport the runtime made for an accepted
   // socket set to non-blocking.
   StreamConnection(SVCXPRT* connection, StreamListener& listener);
+  ~StreamConnection();
+  StreamConnection(const StreamConnection&) = delete;
+  StreamConnection& operator=(const StreamConnection&) = delete;
 
   int fd() const { return transport_.fd(); }
   Clock::time_point lastActive() const { return lastActive_; }

@@ -101,9 +101,7 @@ int StreamListener::closeIdle(Clock::time_point now) {
 }
 
 void StreamListener::watchWaitingReplies(std::vector<pollfd>& watched) const {
-  for (const auto& [fd, connection] : connections_) {
-    if (connection->hasWaitingReplies()) watched.push_back({fd, POLLOUT, 0});
-  }
+  for (int fd : waiting_) watched.push_back({fd, POLLOUT, 0});
 }
 
 void StreamListener::writeWaitingReplies(std::span<const pollfd> ready, Clock::time_point now) {
@@ -113,9 +111,15 @@ void StreamListener::writeWaitingReplies(std::span<const pollfd> ready, Clock::t
     if (found == connections_.end() || !found->second->hasWaitingReplies()) continue;
     if (!found->second->writeWaiting()) connections_.erase(found);
   }
-  std::erase_if(connections_, [&](const auto& each) {
-    return each.second->hasWaitingReplies() && each.second->lastWritten() + kReplyTakingTime <= now;
-  });
+  // Ending a connection unmarks it, so the stalled are found first.
+  std::vector<int> stalled;
+  for (int fd : waiting_) {
+    const auto found = connections_.find(fd);
+    if (found != connections_.end() && found->second->lastWritten() + kReplyTakingTime <= now) {
+      stalled.push_back(fd);
+    }
+  }
+  for (int fd : stalled) connections_.erase(fd);
 }
 
 void StreamListener::trimReplyBuffer() {

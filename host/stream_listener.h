@@ -14,6 +14,7 @@
 #include <optional>
 #include <span>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "host/borrowed_transport.h"
@@ -58,6 +59,10 @@ class StreamListener {
   std::vector<char>& replyBuffer() { return replyBuffer_; }
   void trimReplyBuffer();
   void forget(int fd) { connections_.erase(fd); }
+  // Whether a connection has replies waiting for its client; the rounds
+  // look at those connections alone. Marking one may throw std::bad_alloc.
+  void markWaiting(int fd) { waiting_.insert(fd); }
+  void unmarkWaiting(int fd) { waiting_.erase(fd); }
 
  private:
   friend class TransportOperationsOf<StreamListener>;
@@ -76,6 +81,7 @@ class StreamListener {
   Clock::time_point nextIdleCheck_ = Clock::time_point::max();
   std::vector<char> readBuffer_;
   std::vector<char> replyBuffer_;
+  std::unordered_set<int> waiting_;  // before connections_: they unmark themselves as they go
   std::unordered_map<int, std::unique_ptr<StreamConnection>> connections_;
   std::optional<BorrowedTransport> listening_;
 };
