@@ -1,12 +1,6 @@
 #include "platform/qovix_srv/store_view.h"
 
-#include "platform/qovix_srv/members.h"
-
 namespace model {
-
-std::vector<ObjectId> StoreView::instances(ClassId classId) const {
-  return instancesOf(store_, classId, true);
-}
 
 std::vector<ObjectId> StoreView::referrers(ClassId sourceClass, FeatureId feature,
                                            ObjectId target) const {

@@ -56,8 +56,6 @@ class StoreView {
     return value ? value->number : 0;
   }
 
-  // Every object that conforms to `classId`, in creation order.
-  std::vector<ObjectId> instances(ClassId classId) const;
   // The `sourceClass` objects whose `feature` (a collection or a single
   // reference) holds `target`, from the store's index of referrers.
   std::vector<ObjectId> referrers(ClassId sourceClass, FeatureId feature, ObjectId target) const;
