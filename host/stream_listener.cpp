@@ -1,5 +1,7 @@
 #include "host/stream_listener.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -53,6 +55,11 @@ bool_t StreamListener::receive(rpc_msg*) {
     return FALSE;
   }
   if (connections_.size() >= limits_.maxConnections) closeLeastRecentlyActive();
+  // Each reply is one write, sent at once: a client that sends several calls
+  // before reading would otherwise wait out the acknowledgement of the first
+  // reply (Nagle's rule against the client's delayed acknowledgement).
+  const int noDelay = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
 
   SVCXPRT* connection = svc_fd_create(fd, kRuntimeBufferBytes, kRuntimeBufferBytes);
   if (connection == nullptr) {

@@ -3,6 +3,7 @@
 generated C++ sources into an output folder of the build tree.
 
     generate.py --catalogue schema/catalogue.txt --out BUILD/generated
+    generate.py ... --only python_model.py     # one file only
 
 A faulty catalogue stops the build with a message naming the record at fault.
 Files whose content did not change are left alone, so the build only
@@ -32,12 +33,15 @@ def main(argv: list[str]) -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--catalogue", type=Path, required=True)
     parser.add_argument("--out", type=Path, required=True)
+    parser.add_argument("--only", action="append", choices=sorted(EMITTERS),
+                        help="write only this file (may be repeated)")
     args = parser.parse_args(argv)
+    emitters = {name: EMITTERS[name] for name in args.only} if args.only else EMITTERS
     try:
         catalogue = load(args.catalogue)
         numbered = number_classes(catalogue)
         # Every file first, so that a fault an emitter finds writes nothing.
-        texts = {name: emit(catalogue, numbered) for name, emit in EMITTERS.items()}
+        texts = {name: emit(catalogue, numbered) for name, emit in emitters.items()}
     except CatalogueError as error:
         print(f"error: {error}", file=sys.stderr)
         return 1

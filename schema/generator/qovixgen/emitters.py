@@ -5,7 +5,8 @@ from .emit_dispatch import EMITTERS as DISPATCH
 from .emit_listing import EMITTERS as LISTING
 from .emit_model import EMITTERS as MODEL
 from .emit_protocol_file import EMITTERS as PROTOCOL_FILE
+from .emit_python import EMITTERS as PYTHON
 from .emit_routines import EMITTERS as ROUTINES
 from .emit_values import EMITTERS as VALUES
 
-EMITTERS = {**DISPATCH, **LISTING, **VALUES, **MODEL, **PROTOCOL_FILE, **ROUTINES, **CLIENT}
+EMITTERS = {**DISPATCH, **LISTING, **VALUES, **MODEL, **PROTOCOL_FILE, **ROUTINES, **CLIENT, **PYTHON}

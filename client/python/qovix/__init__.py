@@ -1,0 +1,21 @@
+"""A Python client for qovixd, the UML model repository served over ONC RPC.
+
+    import qovix
+
+    with qovix.Repository.connect("127.0.0.1", 20241) as repo:
+        account = repo.Class.create()
+        account.name = "Account"
+        print([c.name for c in repo.Class.find(name="Account")])
+
+Every model class is an attribute of the repository (`repo.Class`), and
+objects have the model's features as attributes. Failures raise
+QovixError or one of its subclasses.
+"""
+
+from ._model import *  # noqa: F401,F403 - the model classes and enumerations
+from ._model import Repository
+from ._runtime import ClassAccess, Collection, Members, ModelObject
+from .errors import (DecodeError, InvalidHandle, ProtocolError, QovixError, ServerSystemError,
+                     ServerUnreachable)
+
+__version__ = "1.0.0"

@@ -1,0 +1,285 @@
+"""ONC RPC (RFC 5531) calls over TCP or UDP, with XDR (RFC 4506) arguments
+and results: just what qovixd's programs use.
+
+Over TCP several calls can travel in one write and their replies be read in
+turn (`Transport.call_many`); the client library uses that to check a call's
+handles in the same round trip.
+"""
+
+from __future__ import annotations
+
+import os
+import socket
+import struct
+from dataclasses import dataclass
+from typing import Callable, Sequence
+
+from .errors import DecodeError, ProtocolError, ServerSystemError, ServerUnreachable
+
+MODEL_PROGRAM = 0x20241000
+CAST_PROGRAM = 0x20241001
+HOST_PROGRAM = 0x20241002
+HOST_VERSION = 1
+
+TEXT_ARM = 10
+NUMBER_ARM = 11
+NULL_VALUE = -1
+
+_LAST_FRAGMENT = 0x80000000
+_MOST_REPLY_BYTES = 64 * 1024 * 1024
+
+
+@dataclass(frozen=True)
+class Value:
+    """A data value: its value-class number and its text or number."""
+    value_class: int
+    payload: str | int
+
+
+# Arguments, in record order: ("h", handle), ("l", long or int), ("v", Value).
+Field = tuple
+
+
+def _word(number: int) -> bytes:
+    return struct.pack(">I", number & 0xFFFFFFFF)
+
+
+def encode_fields(fields: Sequence[Field]) -> bytes:
+    parts = []
+    for kind, item in fields:
+        if kind == "v":
+            if isinstance(item.payload, str):
+                units = item.payload.encode("utf-16-be", "surrogatepass")
+                count = len(units) // 2 + 1  # the terminator travels too
+                parts.append(struct.pack(">iiI", TEXT_ARM, item.value_class, count))
+                parts.append(struct.pack(f">{count}I", *struct.unpack(f">{count - 1}H", units), 0))
+            else:
+                parts.append(struct.pack(">iii", NUMBER_ARM, item.value_class, item.payload))
+        else:
+            parts.append(_word(item))
+    return b"".join(parts)
+
+
+class Reader:
+    """Reads XDR items from a reply's body."""
+
+    def __init__(self, data: bytes, offset: int = 0):
+        self.data = data
+        self.offset = offset
+
+    def word(self) -> int:
+        if self.offset + 4 > len(self.data):
+            raise ProtocolError("the reply ended early")
+        (number,) = struct.unpack_from(">I", self.data, self.offset)
+        self.offset += 4
+        return number
+
+    def signed(self) -> int:
+        number = self.word()
+        return number - (1 << 32) if number & 0x80000000 else number
+
+    def opaque(self, length: int) -> bytes:
+        end = self.offset + length
+        if end > len(self.data):
+            raise ProtocolError("the reply ended early")
+        chunk = self.data[self.offset:end]
+        self.offset = end + (-length % 4)
+        return chunk
+
+    def optional_string(self) -> str | None:
+        if self.word() == 0:
+            return None
+        return self.opaque(self.word()).decode("utf-8", "replace")
+
+    def value(self) -> Value | None:
+        kind, value_class = self.signed(), self.signed()
+        if kind == NULL_VALUE:
+            return None
+        if kind == NUMBER_ARM:
+            return Value(value_class, self.signed())
+        if kind != TEXT_ARM:
+            raise ProtocolError(f"a data value in arm {kind}")
+        count = self.word()
+        if count > (len(self.data) - self.offset) // 4:
+            raise ProtocolError("the reply ended early")
+        units = struct.unpack_from(f">{count}I", self.data, self.offset)
+        self.offset += 4 * count
+        if units and units[-1] == 0:
+            units = units[:-1]
+        raw = struct.pack(f">{len(units)}H", *(u & 0xFFFF for u in units))
+        return Value(value_class, raw.decode("utf-16-be", "surrogatepass"))
+
+
+# What a result is read as, by the procedure's result filter.
+ResultReader = Callable[[Reader], object]
+
+
+def no_result(reader: Reader) -> None:
+    return None
+
+
+def handle_result(reader: Reader) -> int:
+    return reader.word()
+
+
+def number_result(reader: Reader) -> int:
+    return reader.signed()
+
+
+def string_result(reader: Reader) -> str | None:
+    return reader.optional_string()
+
+
+def value_result(reader: Reader) -> Value | None:
+    return reader.value()
+
+
+def pair_result(reader: Reader) -> tuple[int, int]:
+    return reader.word(), reader.signed()
+
+
+@dataclass(frozen=True)
+class Call:
+    program: int
+    version: int
+    procedure: int
+    fields: Sequence[Field]
+    result: ResultReader
+
+    def describe(self) -> str:
+        what = {MODEL_PROGRAM: f"class {self.version}", CAST_PROGRAM: f"cast to class {self.version}",
+                HOST_PROGRAM: "host"}.get(self.program, f"program {self.program:#x}")
+        return f"{what} procedure {self.procedure}"
+
+
+def _accepted_error(call: Call, status: int, reader: Reader) -> Exception:
+    if status == 5:
+        return ServerSystemError(f"{call.describe()}: the server failed the call "
+                                 "(nothing of it was kept; its log says why)")
+    if status == 4:
+        return DecodeError(f"{call.describe()}: the server could not decode the arguments")
+    if status == 2:
+        low, high = reader.word(), reader.word()
+        return ProtocolError(f"{call.describe()}: no such version (the server serves {low}..{high})")
+    if status == 3:
+        return ProtocolError(f"{call.describe()}: no such procedure")
+    if status == 1:
+        return ProtocolError(f"{call.describe()}: the server does not serve this program")
+    return ProtocolError(f"{call.describe()}: accept status {status}")
+
+
+def read_reply(call: Call, xid: int, body: bytes) -> object:
+    reader = Reader(body)
+    if reader.word() != xid or reader.word() != 1:
+        raise ProtocolError(f"{call.describe()}: a reply to another call")
+    if reader.word() != 0:
+        raise ProtocolError(f"{call.describe()}: the call was refused (authentication)")
+    reader.word()
+    reader.opaque(reader.word())  # the verifier
+    status = reader.word()
+    if status != 0:
+        raise _accepted_error(call, status, reader)
+    result = call.result(reader)
+    if reader.offset != len(body):
+        raise ProtocolError(f"{call.describe()}: the reply was not of the expected type")
+    return result
+
+
+class Transport:
+    """One socket to qovixd and the calls made on it."""
+
+    def __init__(self, host: str, port: int, udp: bool, timeout: float):
+        self.udp = udp
+        self.endpoint = f"[{host}]:{port}" if ":" in host else f"{host}:{port}"
+        self._xid = int.from_bytes(os.urandom(4), "big")
+        kind = socket.SOCK_DGRAM if udp else socket.SOCK_STREAM
+        try:
+            found = socket.getaddrinfo(host, port, type=kind)
+        except socket.gaierror as error:
+            raise ServerUnreachable(f"cannot resolve the host '{host}': {error.strerror}") from None
+        family, _, _, _, address = found[0]
+        self._socket = socket.socket(family, kind)
+        # Over UDP a lost datagram is sent again every half second.
+        self._attempts = max(1, round(timeout / 0.5)) if udp else 1
+        self._socket.settimeout(0.5 if udp else timeout)
+        try:
+            self._socket.connect(address)
+            if not udp:
+                self._socket.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        except OSError as error:
+            self._socket.close()
+            raise ServerUnreachable(f"cannot reach qovixd at {self.endpoint}: "
+                                    f"{error.strerror or error}") from None
+        self._buffer = b""
+        self.calls_made = 0
+
+    def close(self) -> None:
+        self._socket.close()
+
+    def _message(self, call: Call) -> tuple[int, bytes]:
+        self._xid = (self._xid + 1) & 0xFFFFFFFF
+        header = struct.pack(">IIIIIIIIII", self._xid, 0, 2, call.program, call.version,
+                             call.procedure, 0, 0, 0, 0)
+        return self._xid, header + encode_fields(call.fields)
+
+    def call(self, call: Call) -> object:
+        return self.call_many([call])[0]
+
+    def call_many(self, calls: Sequence[Call]) -> list[object]:
+        """Makes the calls in order; their results, or raises the first
+        failure once every reply has been read."""
+        messages = [self._message(call) for call in calls]
+        self.calls_made += len(calls)
+        if self.udp:
+            return [self._udp_call(call, xid, data) for call, (xid, data) in zip(calls, messages)]
+        out = b"".join(struct.pack(">I", _LAST_FRAGMENT | len(data)) + data for _, data in messages)
+        try:
+            self._socket.sendall(out)
+            bodies = [self._read_record() for _ in calls]
+        except (OSError, EOFError) as error:
+            raise ServerUnreachable(f"the connection to qovixd at {self.endpoint} broke: "
+                                    f"{error or 'closed by the server'}") from None
+        results, failure = [], None
+        for call, (xid, _), body in zip(calls, messages, bodies):
+            try:
+                results.append(read_reply(call, xid, body))
+            except Exception as error:  # noqa: BLE001 - the first is raised below
+                failure = failure or error
+                results.append(None)
+        if failure is not None:
+            raise failure
+        return results
+
+    def _read_record(self) -> bytes:
+        body = b""
+        while True:
+            (mark,) = struct.unpack(">I", self._take(4))
+            length = mark & ~_LAST_FRAGMENT
+            if len(body) + length > _MOST_REPLY_BYTES:
+                raise ProtocolError("a reply larger than 64 MiB")
+            body += self._take(length)
+            if mark & _LAST_FRAGMENT:
+                return body
+
+    def _take(self, count: int) -> bytes:
+        while len(self._buffer) < count:
+            chunk = self._socket.recv(max(65536, count - len(self._buffer)))
+            if not chunk:
+                raise EOFError()
+            self._buffer += chunk
+        taken, self._buffer = self._buffer[:count], self._buffer[count:]
+        return taken
+
+    def _udp_call(self, call: Call, xid: int, data: bytes) -> object:
+        for _ in range(self._attempts):
+            try:
+                self._socket.send(data)
+                while True:
+                    reply = self._socket.recv(65536)
+                    if len(reply) >= 4 and struct.unpack_from(">I", reply)[0] == xid:
+                        return read_reply(call, xid, reply)
+            except socket.timeout:
+                continue
+            except ConnectionRefusedError:
+                break
+        raise ServerUnreachable(f"no answer from qovixd at {self.endpoint} over UDP")

@@ -1,0 +1,581 @@
+"""The repository a qovixd serves, and the objects in it as Python objects.
+
+The generated classes (`_model.py`) are thin: each property and method is
+one line calling the helpers here, which hold the handles, check them and
+convert values.
+
+The wire cannot report that a call failed: a routine given a handle that
+names nothing answers its previous result. So, unless told otherwise, every
+call that names objects asks the server, in the same round trip, whether
+its handles still name them, and raises InvalidHandle when one does not.
+"""
+
+from __future__ import annotations
+
+import enum
+import weakref
+from dataclasses import dataclass
+from typing import Any, ClassVar, Generic, Iterator, Sequence, TypeVar, overload
+
+from . import _rpc
+from ._rpc import CAST_PROGRAM, HOST_PROGRAM, HOST_VERSION, MODEL_PROGRAM, Call, Value
+from .errors import InvalidHandle, ProtocolError, QovixError, ServerSystemError
+
+DEFAULT_PORT = 20241
+
+# Host services.
+_REPOSITORY, _RELEASE, _SIZE, _ELEMENT, _CLASS_NAME, _HANDLE_COUNT, _IDENTITY = 1, 2, 3, 4, 5, 6, 7
+
+
+@dataclass(frozen=True)
+class ValueClass:
+    """How values of one value class are written in Python."""
+    number: int
+    name: str
+    kind: str  # "text", "truth", "number" or "enum"
+    literals: type[enum.IntEnum] | None = None
+
+    def to_wire(self, value: Any) -> Value:
+        if self.kind == "text":
+            if not isinstance(value, str):
+                raise TypeError(f"{self.name} takes a str, not {type(value).__name__}")
+            return Value(self.number, value)
+        if self.kind == "truth":
+            if not isinstance(value, bool):
+                raise TypeError(f"{self.name} takes a bool, not {type(value).__name__}")
+            return Value(self.number, int(value))
+        if self.kind == "enum":
+            assert self.literals is not None
+            if not isinstance(value, self.literals):
+                raise TypeError(f"{self.name} takes a {self.literals.__name__}, "
+                                f"not {type(value).__name__}")
+            return Value(self.number, int(value))
+        if isinstance(value, bool) or not isinstance(value, int):
+            raise TypeError(f"{self.name} takes an int, not {type(value).__name__}")
+        if not -2**31 <= value < 2**31:
+            raise ValueError(f"{self.name} holds 32-bit integers, not {value}")
+        return Value(self.number, value)
+
+    def from_wire(self, value: Value | None) -> Any:
+        if value is None or value.value_class != self.number:
+            found = "the null value" if value is None else f"value class {value.value_class}"
+            raise ProtocolError(f"expected a {self.name}, got {found}")
+        if self.kind == "text":
+            return value.payload
+        if self.kind == "truth":
+            return value.payload != 0
+        if self.kind == "enum":
+            assert self.literals is not None
+            return self.literals(value.payload)
+        return value.payload
+
+
+# Filled by the generated module: classes by number, value classes by number.
+CLASSES: dict[int, type[ModelObject]] = {}
+VALUE_CLASSES: dict[int, ValueClass] = {}
+
+
+def conforms(actual: int, wanted: int) -> bool:
+    return issubclass(CLASSES[actual], CLASSES[wanted])
+
+
+class Repository:
+    """A connection to qovixd and the repository it serves.
+
+        with qovix.Repository.connect("127.0.0.1", 20241) as repo:
+            tv = repo.TaggedValue.create()
+            tv.tag = "author"
+    """
+
+    def __init__(self, host: str, port: int, udp: bool, timeout: float, checked: bool):
+        self._host, self._port, self._timeout = host, port, timeout
+        self._transport = _rpc.Transport(host, port, udp, timeout)
+        self._tcp: _rpc.Transport | None = None if udp else self._transport
+        self.checked = checked
+        self._owned: set[int] = set()  # handles this client registered and still holds
+        self._to_release: list[int] = []  # handles of objects Python has collected
+        self._objects: weakref.WeakValueDictionary[int, ModelObject] = weakref.WeakValueDictionary()
+        try:
+            self._host_call(0, (), _rpc.no_result)  # is it there?
+            self.handle: int = self._host_call(_REPOSITORY, (), _rpc.handle_result)
+        except BaseException:
+            self._transport.close()
+            raise
+
+    @classmethod
+    def connect(cls, host: str = "127.0.0.1", port: int = DEFAULT_PORT, udp: bool = False, *,
+                timeout: float = 10.0, checked: bool = True) -> Repository:
+        """Connects to the qovixd at host:port (over UDP with `udp`). With
+        `checked` (the default), calls that could fail silently are checked
+        in the same round trip."""
+        return cls(host, port, udp, timeout, checked)
+
+    def __enter__(self) -> Repository:
+        return self
+
+    def __exit__(self, *exception: object) -> None:
+        self.close()
+
+    def close(self) -> None:
+        """Releases every handle this client holds and disconnects."""
+        if self._transport is None:
+            return
+        self._to_release.extend(self._owned)
+        self._owned.clear()
+        try:
+            self._flush_releases([])
+        except QovixError:
+            pass  # the server is gone, and its handles with it
+        for transport in {id(t): t for t in (self._transport, self._tcp) if t}.values():
+            transport.close()
+        self._transport = self._tcp = None
+
+    # -- calls ---------------------------------------------------------------
+
+    @property
+    def calls_made(self) -> int:
+        return sum(t.calls_made for t in {id(t): t for t in (self._transport, self._tcp) if t}.values())
+
+    def _flush_releases(self, calls: list[Call]) -> list[object]:
+        """Makes `calls` after the releases that wait; their results."""
+        waiting = [Call(HOST_PROGRAM, HOST_VERSION, _RELEASE, (("h", h),), _rpc.number_result)
+                   for h in self._to_release]
+        self._to_release.clear()
+        return self._make(waiting + calls)[len(waiting):]
+
+    def _make(self, calls: list[Call]) -> list[object]:
+        if self._transport is None:
+            raise QovixError("the repository connection is closed")
+        if not calls:
+            return []
+        try:
+            return self._transport.call_many(calls)
+        except ServerSystemError:
+            if self._transport is self._tcp:
+                raise
+        # Over UDP: qovixd answers a reply too large for a datagram with the
+        # system error and keeps nothing of the call, so it is made over TCP.
+        if self._tcp is None:
+            self._tcp = _rpc.Transport(self._host, self._port, False, self._timeout)
+        return self._tcp.call_many(calls)
+
+    def _host_call(self, procedure: int, fields: tuple, result: _rpc.ResultReader) -> Any:
+        return self._flush_releases([Call(HOST_PROGRAM, HOST_VERSION, procedure, fields, result)])[0]
+
+    def _checked_call(self, call: Call, handles: Sequence[tuple[int, int]]) -> Any:
+        """Makes the call; with checks on, asks in the same round trip
+        whether each (handle, class) it names still names an object."""
+        checks = [Call(HOST_PROGRAM, HOST_VERSION, _IDENTITY, (("h", h),), _rpc.pair_result)
+                  for h, _ in handles] if self.checked else []
+        results = self._flush_releases([call] + checks)
+        for (handle, class_number), (object_number, _) in zip(handles, results[1:]):
+            if object_number == 0:
+                raise InvalidHandle(f"no object of class {CLASSES[class_number].__name__} "
+                                    f"has handle {handle}: the call did nothing")
+        return results[0]
+
+    def _adopt(self, handle: int) -> int:
+        if handle == 0:
+            raise ProtocolError("the server registered no handle for the result")
+        self._owned.add(handle)
+        return handle
+
+    def _release(self, handles: Sequence[int]) -> None:
+        for handle in handles:
+            if handle in self._owned:
+                self._owned.discard(handle)
+                self._to_release.append(handle)
+
+    def _identity(self, handle: int) -> tuple[int, int]:
+        return self._host_call(_IDENTITY, (("h", handle),), _rpc.pair_result)
+
+    def _wrap(self, handle: int, view_class: int) -> ModelObject | None:
+        """The object a fresh result handle names, or None for no object."""
+        if handle == 0:
+            return None
+        self._adopt(handle)
+        object_number, class_number = self._identity(handle)
+        if object_number == 0:
+            self._release([handle])
+            return None
+        known = self._objects.get(object_number)
+        if known is not None and not known._released:
+            if view_class in known._views:
+                self._release([handle])
+            else:
+                known._views[view_class] = handle
+            return known
+        if class_number not in CLASSES:
+            raise ProtocolError(f"handle {handle} names an object of unknown class {class_number}")
+        made = CLASSES[class_number].__new__(CLASSES[class_number])
+        made._bind(self, object_number, {view_class: handle})
+        self._objects[object_number] = made
+        return made
+
+    # -- host services ---------------------------------------------------------
+
+    def handle_count(self) -> int:
+        """How many handles the server holds, for all its clients."""
+        return self._host_call(_HANDLE_COUNT, (), _rpc.number_result)
+
+    def handles_held(self) -> int:
+        """How many handles this client holds."""
+        return len(self._owned)
+
+    def from_handle(self, handle: int, class_number: int | None = None) -> ModelObject:
+        """The object a handle registered elsewhere names (the handle is not
+        released when the object is collected). InvalidHandle when it names
+        no object, or none of `class_number`."""
+        name = self._host_call(_CLASS_NAME, (("h", handle),), _rpc.string_result)
+        object_number, created = self._identity(handle)
+        wanted = CLASSES[class_number].__name__ if class_number else "any model class"
+        view = next((n for n, c in CLASSES.items() if name == "QOVIX" + c.__name__), None)
+        if object_number == 0 or view is None or (class_number and not conforms(created, class_number)):
+            raise InvalidHandle(f"no object of class {wanted} has handle {handle}")
+        known = self._objects.get(object_number)
+        if known is not None and not known._released:
+            known._views.setdefault(view, handle)
+            return known
+        made = CLASSES[created].__new__(CLASSES[created])
+        made._bind(self, object_number, {view: handle}, borrowed={handle})
+        self._objects[object_number] = made
+        return made
+
+
+T = TypeVar("T", bound="ModelObject")
+
+
+class ModelObject:
+    """An object of the repository. Its handles are released when Python
+    collects it, when a `with` block on it ends, or on `release()`."""
+
+    __slots__ = ("_repository", "_object", "_views", "_released", "_borrowed", "_finalizer",
+                 "__weakref__")
+    _class_number: ClassVar[int] = 0
+
+    def __init__(self) -> None:
+        raise TypeError(f"make objects with repository.{type(self).__name__}.create()")
+
+    def _bind(self, repository: Repository, object_number: int, views: dict[int, int],
+              borrowed: set[int] | None = None) -> None:
+        self._repository, self._object, self._views, self._released = (
+            repository, object_number, views, False)
+        self._borrowed = borrowed or set()
+        self._finalizer = weakref.finalize(self, _release_views, weakref.ref(repository),
+                                           views, self._borrowed)
+
+    # -- identity --------------------------------------------------------------
+
+    @property
+    def repository(self) -> Repository:
+        return self._repository
+
+    @property
+    def object_number(self) -> int:
+        """The persistent object's number: the same across handles and restarts."""
+        return self._object
+
+    @property
+    def handle(self) -> int:
+        """A handle to the object as its own class."""
+        return self._view(type(self)._class_number)
+
+    def __eq__(self, other: object) -> bool:
+        return (isinstance(other, ModelObject) and other._repository is self._repository
+                and other._object == self._object)
+
+    def __hash__(self) -> int:
+        return hash(self._object)
+
+    def __repr__(self) -> str:
+        return f"<{type(self).__name__} object {self._object}>"
+
+    def __enter__(self: T) -> T:
+        return self
+
+    def __exit__(self, *exception: object) -> None:
+        self.release()
+
+    def release(self) -> None:
+        """Releases this object's handles; the object stays in the repository."""
+        self._finalizer()
+        self._released = True
+
+    def destroy(self) -> None:
+        """Deletes the object from the repository."""
+        self._call(type(self)._class_number, 4, (), _rpc.no_result, checked=False)
+        self.release()
+
+    # -- what the generated members call --------------------------------------
+
+    def _view(self, class_number: int) -> int:
+        if self._released:
+            raise InvalidHandle(f"{self!r} was released")
+        handle = self._views.get(class_number)
+        if handle is None:
+            any_view = next(iter(self._views.values()))
+            handle = self._repository._make(
+                [Call(CAST_PROGRAM, class_number, 1, (("h", any_view), ("l", 0)),
+                      _rpc.handle_result)])[0]
+            self._views[class_number] = self._repository._adopt(handle)
+        return handle
+
+    def _call(self, owner: int, procedure: int, arguments: Sequence[Any],
+              result: _rpc.ResultReader, checked: bool = True) -> Any:
+        """Calls procedure `procedure` of class `owner` on this object with
+        arguments made by `_object_argument` and `_value_argument`."""
+        fields = [("h", self._view(owner))]
+        handles = [(fields[0][1], owner)]
+        for kind, item, class_number in arguments:
+            fields.append((kind, item))
+            if kind == "h":
+                handles.append((item, class_number))
+        call = Call(MODEL_PROGRAM, owner, procedure, tuple(fields), result)
+        return self._repository._checked_call(call, handles if checked else [])
+
+    def _get_value(self, owner: int, procedure: int, value_class: int,
+                   *arguments: Any) -> Any:
+        got = self._call(owner, procedure, arguments, _rpc.value_result)
+        return VALUE_CLASSES[value_class].from_wire(got)
+
+    def _get_object(self, owner: int, procedure: int, result_class: int,
+                    *arguments: Any) -> Any:
+        handle = self._call(owner, procedure, arguments, _rpc.handle_result)
+        return self._repository._wrap(handle, result_class)
+
+    def _get_collection(self, owner: int, procedure: int, element_class: int,
+                        *arguments: Any) -> Any:
+        handle = self._call(owner, procedure, arguments, _rpc.handle_result)
+        return Collection(self._repository, self._repository._adopt(handle), element_class)
+
+    def _do(self, owner: int, procedure: int, *arguments: Any) -> None:
+        self._call(owner, procedure, arguments, _rpc.no_result)
+
+    def _get_number(self, owner: int, procedure: int, *arguments: Any) -> int:
+        return self._call(owner, procedure, arguments, _rpc.number_result)
+
+    def _get_string(self, owner: int, procedure: int) -> str | None:
+        return self._call(owner, procedure, (), _rpc.string_result)
+
+
+def _release_views(repository: weakref.ref[Repository], views: dict[int, int],
+                   borrowed: set[int]) -> None:
+    # Runs when Python collects the object, possibly in the middle of another
+    # call: the handles wait for the next call to release them.
+    held = repository()
+    if held is not None:
+        held._release([h for h in views.values() if h not in borrowed])
+    views.clear()
+
+
+def object_argument(value: ModelObject | None, class_number: int) -> tuple:
+    """An object argument, as a handle of the parameter's class."""
+    wanted = CLASSES[class_number]
+    if not isinstance(value, wanted):
+        raise TypeError(f"expected a {wanted.__name__}, not {type(value).__name__}")
+    return ("h", value._view(class_number), class_number)
+
+
+def value_argument(value: Any, value_class: int) -> tuple:
+    return ("v", VALUE_CLASSES[value_class].to_wire(value), 0)
+
+
+def number_argument(value: int) -> tuple:
+    if isinstance(value, bool) or not isinstance(value, int) or not -2**31 <= value < 2**31:
+        raise TypeError(f"expected a 32-bit int, not {value!r}")
+    return ("l", value, 0)
+
+
+class _Indexed(Sequence[T]):
+    """A sequence read member by member (`_at`)."""
+
+    def _at(self, position: int) -> T:
+        raise NotImplementedError
+
+    @overload
+    def __getitem__(self, index: int) -> T: ...
+    @overload
+    def __getitem__(self, index: slice) -> list[T]: ...
+
+    def __getitem__(self, index: int | slice) -> T | list[T]:
+        if isinstance(index, slice):
+            return [self[i] for i in range(*index.indices(len(self)))]
+        size = len(self)
+        position = index + size if index < 0 else index
+        if not 0 <= position < size:
+            raise IndexError(index)
+        return self._at(position)
+
+    def __repr__(self) -> str:
+        return f"[{', '.join(repr(item) for item in self)}]"
+
+
+class Collection(_Indexed[T]):
+    """A collection an operation computed, read element by element."""
+
+    def __init__(self, repository: Repository, handle: int, element_class: int):
+        self._repository, self._handle, self._element_class = repository, handle, element_class
+        self._size: int | None = None
+        weakref.finalize(self, _release_views, weakref.ref(repository), {0: handle}, set())
+
+    def __len__(self) -> int:
+        if self._size is None:
+            self._size = self._repository._host_call(_SIZE, (("h", self._handle),),
+                                                     _rpc.number_result)
+            if self._size < 0:
+                raise InvalidHandle(f"handle {self._handle} names no collection")
+        return self._size
+
+    def _at(self, position: int) -> T:
+        handle = self._repository._host_call(_ELEMENT, (("h", self._handle), ("l", position)),
+                                             _rpc.handle_result)
+        made = self._repository._wrap(handle, self._element_class)
+        if made is None:
+            raise InvalidHandle(f"member {position} of the collection names no object")
+        return made  # type: ignore[return-value]
+
+
+@dataclass(frozen=True)
+class Feature:
+    """The procedures of a collection feature, by number (0: none)."""
+    owner: int
+    element: int  # class number, or value class for a list of values
+    kind: str  # "set", "list", "array" or "values"
+    get: int
+    contains: int
+    size: int
+    add: int
+    remove: int
+    flush: int
+
+
+class Members(_Indexed[T]):
+    """A collection feature of an object, read and changed in place:
+    `len(package.ownedElement)`, `x in ...`, `[i]`, `add`, `remove`."""
+
+    def __init__(self, owner: ModelObject, feature: Feature):
+        self._owner, self._feature = owner, feature
+
+    def _argument(self, item: Any) -> tuple:
+        if self._feature.kind == "values":
+            return value_argument(item, self._feature.element)
+        return object_argument(item, self._feature.element)
+
+    def __len__(self) -> int:
+        f = self._feature
+        return self._owner._get_number(f.owner, f.size)
+
+    def _at(self, position: int) -> T:
+        f = self._feature
+        if f.kind == "values":
+            return self._owner._get_value(f.owner, f.get, f.element, number_argument(position))
+        return self._owner._get_object(f.owner, f.get, f.element, number_argument(position))
+
+    def __iter__(self) -> Iterator[T]:
+        for i in range(len(self)):
+            yield self[i]
+
+    def __contains__(self, item: object) -> bool:
+        f = self._feature
+        try:
+            argument = self._argument(item)
+        except TypeError:
+            return False
+        return self._owner._get_number(f.owner, f.contains, argument) != 0
+
+    def add(self, item: T) -> None:
+        """Adds the item (at the end of an ordered collection)."""
+        if self._feature.kind in ("list", "values"):
+            self.insert(len(self), item)
+        else:
+            self._owner._do(self._feature.owner, self._feature.add, self._argument(item))
+
+    append = add
+
+    def insert(self, position: int, item: T) -> None:
+        """Inserts the item before `position` (ordered collections)."""
+        f = self._feature
+        if f.kind not in ("list", "values"):
+            raise TypeError(f"a {f.kind} has no order to insert into")
+        self._owner._do(f.owner, f.add, self._argument(item), number_argument(position))
+
+    def remove(self, item: T) -> None:
+        self._owner._do(self._feature.owner, self._feature.remove, self._argument(item))
+
+    def clear(self) -> None:
+        self._owner._do(self._feature.owner, self._feature.flush)
+
+
+
+@dataclass(frozen=True)
+class Search:
+    """How instances are found by one attribute: the class whose find
+    procedure serves it, that procedure, and the attribute's value class."""
+    owner: int
+    procedure: int
+    value_class: int
+
+
+class ClassAccess(Generic[T]):
+    """One class of a repository: `repo.Class.create()`, `.find(name=...)`,
+    `.all()`, `.from_handle(h)`."""
+
+    def __init__(self, repository: Repository, model_class: type[T],
+                 searches: dict[str, Search]):
+        self._repository, self._class, self._searches = repository, model_class, searches
+
+    def create(self) -> T:
+        """A new object of the class, made in this repository."""
+        number = self._class._class_number
+        handle = self._repository._checked_call(
+            Call(MODEL_PROGRAM, number, 2, (("h", self._repository.handle),), _rpc.handle_result), [])
+        made = self._repository._wrap(handle, number)
+        if made is None:
+            raise QovixError(f"the server made no {self._class.__name__}")
+        return made  # type: ignore[return-value]
+
+    def from_handle(self, handle: int) -> T:
+        return self._repository.from_handle(handle, self._class._class_number)  # type: ignore
+
+    def _found(self, procedure: int, owner: int, fields: tuple) -> list[T]:
+        handle = self._repository._checked_call(
+            Call(MODEL_PROGRAM, owner, procedure, (("h", self._repository.handle),) + fields,
+                 _rpc.handle_result), [])
+        found = Collection(self._repository, self._repository._adopt(handle), owner)
+        return [item for item in found if isinstance(item, self._class)]
+
+    def all(self) -> list[T]:
+        """Every instance of the class, subclasses included, in creation order."""
+        find_all = _FIND_ALL[self._class._class_number]
+        return self._found(find_all, self._class._class_number, (("l", 1),))
+
+    def find(self, **attributes: Any) -> list[T]:
+        """The instances (subclasses included) whose attributes hold the
+        values given: `repo.Class.find(name="Account")`."""
+        if not attributes:
+            return self.all()
+        found: list[T] | None = None
+        for name, wanted in attributes.items():
+            search = self._searches.get(name)
+            if search is None:
+                raise TypeError(f"{self._class.__name__} has no attribute '{name}' to find by")
+            value = VALUE_CLASSES[search.value_class].to_wire(wanted)
+            text = VALUE_CLASSES[VORN_STRING]
+            if isinstance(value.payload, str):
+                fields = (("v", text.to_wire(name)), ("v", text.to_wire(value.payload)), ("l", 1))
+            else:
+                fields = (("v", text.to_wire(name)), ("l", value.payload), ("l", 1))
+            matches = self._found(search.procedure, search.owner, fields)
+            found = matches if found is None else [m for m in found if m in set(matches)]
+        return found or []
+
+
+# Filled by the generated module: each class's `_find__0` procedure, and
+# the value class of the names given to finds.
+_FIND_ALL: dict[int, int] = {}
+VORN_STRING = 0
+
+
+def literals(name: str, names: Sequence[str]) -> type[enum.IntEnum]:
+    return enum.IntEnum(name, [(n, i) for i, n in enumerate(names)])  # type: ignore[return-value]
+

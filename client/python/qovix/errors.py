@@ -1,0 +1,29 @@
+"""What a failed call raises. Every failure is a QovixError; no call quietly
+answers a default value."""
+
+from __future__ import annotations
+
+
+class QovixError(Exception):
+    """Any failure of a call to qovixd."""
+
+
+class ServerUnreachable(QovixError):
+    """No qovixd answers at the address, or the connection to it broke."""
+
+
+class ServerSystemError(QovixError):
+    """The server failed the call (its log says why); nothing of it was kept."""
+
+
+class DecodeError(QovixError):
+    """The server could not decode the call's arguments."""
+
+
+class InvalidHandle(QovixError):
+    """A handle names no object (of the class the call needs)."""
+
+
+class ProtocolError(QovixError):
+    """The server answered in a way this client does not expect: not a
+    qovixd, another version of it, or a reply of another type."""
