@@ -115,6 +115,8 @@ const char* toString(ErrorKind kind) {
       return "the connection was lost";
     case ErrorKind::UnexpectedReply:
       return "the reply was not of the expected type";
+    case ErrorKind::InvalidHandle:
+      return "a handle names no object of the class the call needs";
     case ErrorKind::Other:
       break;
   }
@@ -346,9 +348,64 @@ Result Connection::invoke(std::uint32_t program, std::uint32_t version, std::uin
   return result;
 }
 
+std::string displayClassName(const std::string& name) {
+  return name.rfind("QOVIX", 0) == 0 && name.size() > 5 ? name.substr(5) : name;
+}
+
+namespace {
+
+bool namesModelObject(const std::string& className) {
+  return className.rfind("QOVIX", 0) == 0;
+}
+
+Error noObject(const Field& field, const std::string& why) {
+  return Error(ErrorKind::InvalidHandle, "no object of class " +
+                                             displayClassName(field.expectedClass) +
+                                             " has handle " + std::to_string(field.word) + why);
+}
+
+}  // namespace
+
+void Connection::checkHandle(const Field& field) {
+  const std::string named = className(field.word);
+  if (named.empty()) throw noObject(field, "");
+  if (named != field.expectedClass) {
+    throw noObject(field, " (it names a " + displayClassName(named) + "; cast it first)");
+  }
+  if (namesModelObject(named) && identity(field.word).object == 0) {
+    throw noObject(field, " (its object was deleted)");
+  }
+}
+
+void Connection::checkAfter(std::uint32_t procedure, const std::vector<Field>& fields,
+                            const Result& result) {
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const Field& field = fields[i];
+    if (field.kind != Field::Kind::Handle || field.expectedClass == nullptr ||
+        !namesModelObject(field.expectedClass) || (i == 0 && procedure == kDestroyProcedure)) {
+      continue;
+    }
+    if (identity(field.word).object == 0) {
+      throw noObject(field, ": its object went while the call was made, so the answer is the "
+                            "procedure's previous one");
+    }
+  }
+  if (result.kind == ResultKind::Handle && result.handle != 0 && className(result.handle).empty()) {
+    throw Error(ErrorKind::InvalidHandle,
+                "the call made nothing: it answered its previous result, handle " +
+                    std::to_string(result.handle) + ", which names nothing");
+  }
+}
+
 Result Connection::call(std::uint32_t classNumber, std::uint32_t procedure,
                         const std::vector<Field>& fields, ResultKind expected) {
-  return invoke(kModelProgram, classNumber, procedure, fields, expected);
+  if (!checked_) return invoke(kModelProgram, classNumber, procedure, fields, expected);
+  for (const Field& field : fields) {
+    if (field.kind == Field::Kind::Handle && field.expectedClass != nullptr) checkHandle(field);
+  }
+  Result result = invoke(kModelProgram, classNumber, procedure, fields, expected);
+  checkAfter(procedure, fields, result);
+  return result;
 }
 
 std::uint32_t Connection::cast(std::uint32_t classNumber, std::uint32_t object, bool check) {

@@ -36,6 +36,10 @@ enum class ErrorKind {
   ConnectionLost,        // the connection broke
   UnexpectedReply,       // a reply of another type than the procedure's
   Other,
+  // With checks on (Connection::setChecked): a handle that names no object
+  // of the class the call needs, or a call whose result turned out to be
+  // the routine's previous one.
+  InvalidHandle,
 };
 
 class Error : public std::runtime_error {
@@ -58,13 +62,18 @@ struct Value {
   static Value ofNumber(std::int32_t valueClass, std::int32_t number);
 };
 
-// One field of an argument record, in wire order.
+// One field of an argument record, in wire order. A handle may say the
+// class it must name, as the host's class-name service writes it
+// ("QOVIXNamespace", "VORN", "VornSet<QOVIXModelElement>"), for checks.
 struct Field {
   enum class Kind { Handle, Word, Value } kind;
   std::uint32_t word = 0;
   Value value;
+  const char* expectedClass = nullptr;
 
-  static Field handle(std::uint32_t handle) { return {Kind::Handle, handle, {}}; }
+  static Field handle(std::uint32_t handle, const char* expectedClass = nullptr) {
+    return {Kind::Handle, handle, {}, expectedClass};
+  }
   static Field number(std::int32_t number) {
     return {Kind::Word, static_cast<std::uint32_t>(number), {}};
   }
@@ -97,6 +106,16 @@ class Connection {
 
   Result invoke(std::uint32_t program, std::uint32_t version, std::uint32_t procedure,
                 const std::vector<Field>& fields, ResultKind expected);
+
+  // With checks on (off by default), a model call first asks the host
+  // services whether every handle field that says its class names a live
+  // object of exactly that class, and sends nothing when one does not; after
+  // the call it asks again, since a routine whose handle turned out invalid
+  // answers its previous result, and checks that a handle result names
+  // something. Each failure is Error(InvalidHandle). A check costs one or
+  // two calls per handle before and one after.
+  void setChecked(bool checked) { checked_ = checked; }
+  bool checked() const { return checked_; }
 
   // A model procedure of a class.
   Result call(std::uint32_t classNumber, std::uint32_t procedure, const std::vector<Field>& fields,
@@ -142,7 +161,17 @@ class Connection {
   timeval timeout_;
   std::map<std::pair<Transport, std::uint32_t>, CLIENT*> clients_;  // by transport and program
   std::uint64_t callsMade_ = 0;  // one per program; versions switch per call
+  bool checked_ = false;
+
+  // The checks of a checked call, before it and after it.
+  void checkHandle(const Field& field);
+  void checkAfter(std::uint32_t procedure, const std::vector<Field>& fields,
+                  const Result& result);
 };
+
+// A class as messages name it: "TaggedValue" for QOVIXTaggedValue, other
+// names as they are.
+std::string displayClassName(const std::string& name);
 
 const char* toString(ErrorKind kind);
 

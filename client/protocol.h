@@ -26,6 +26,8 @@ inline constexpr std::uint32_t kFirstClassNumber = 1;
 inline constexpr std::uint32_t kLastClassNumber = 97;
 
 inline constexpr std::uint32_t kCastProcedure = 1;
+// Every class's destroy_0: its handle names nothing after it.
+inline constexpr std::uint32_t kDestroyProcedure = 4;
 
 inline constexpr std::uint32_t kHostVersion = 1;
 

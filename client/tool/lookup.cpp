@@ -5,6 +5,7 @@
 #include <charconv>
 #include <map>
 #include <regex>
+#include <set>
 
 #include "client/text.h"
 #include "client/tool/suggestions.h"
@@ -77,7 +78,9 @@ client::Value readValue(const ValueClass& valueClass, const std::string& text) {
         }
       }
       std::int32_t ordinal = 0;
-      if (parseNumber(text, ordinal)) return client::Value::ofNumber(valueClass.id, ordinal);
+      if (parseNumber(text, ordinal) && ordinal >= 0 && ordinal < valueClass.literalCount) {
+        return client::Value::ofNumber(valueClass.id, ordinal);
+      }
       break;
   }
   std::string known;
@@ -103,6 +106,20 @@ std::vector<std::string> parameterTypes(const ProcedureListing& procedure) {
     start = comma + 2;
   }
   return types;
+}
+
+// The class a handle parameter must name, as the host's class-name service
+// writes it ("QOVIXNamespace", "VORN", "VornSet<QOVIXModelElement>"), from
+// its type in the signature ("QOVIXNamespace const&"); null when the host
+// names no such class. The text lives as long as the program.
+const char* expectedClassOf(const std::string& type) {
+  static std::set<std::string, std::less<>> interned;
+  std::string name = type.substr(0, type.find_first_of(" &"));
+  if (name.rfind("QOVIX", 0) != 0 && name != "VORN" && name.rfind("VornSet<", 0) != 0 &&
+      name.rfind("VornList<", 0) != 0 && name.rfind("VornArray<", 0) != 0) {
+    return nullptr;
+  }
+  return interned.insert(std::move(name)).first->c_str();
 }
 
 // The record's fields: H handle, L long, I int, V value.
@@ -150,6 +167,12 @@ std::vector<const ProcedureListing*> proceduresOf(std::uint32_t classNumber) {
   return found;
 }
 
+std::string suffixOf(const ProcedureListing& procedure) {
+  const std::string owner = procedure.className;
+  const std::string suffix = std::string(procedure.label).substr(owner.size() + 1);
+  return suffix.rfind(owner, 0) == 0 ? suffix.substr(owner.size()) : suffix;
+}
+
 const ProcedureListing& findProcedure(std::uint32_t classNumber, const std::string& text) {
   std::uint32_t number = 0;
   const bool byNumber = parseNumber(text, number);
@@ -182,8 +205,9 @@ std::vector<client::Field> readArguments(const ProcedureListing& procedure,
                      std::to_string(words.size()));
   }
   std::vector<std::string> types = parameterTypes(procedure);
-  // The leading handle of a member called on an object has no parameter.
-  if (types.size() + 1 == fields.size()) types.insert(types.begin(), "(object)");
+  // The leading handle of a member called on an object has no parameter:
+  // it names an object of the procedure's class.
+  if (types.size() + 1 == fields.size()) types.insert(types.begin(), procedure.className);
   std::vector<client::Field> read;
   for (std::size_t i = 0; i < fields.size(); ++i) {
     const std::string& word = words[i];
@@ -197,11 +221,24 @@ std::vector<client::Field> readArguments(const ProcedureListing& procedure,
       const ValueClass* valueClass = prefixed != nullptr ? prefixed : declared;
       if (valueClass == nullptr)
         throw UsageError("argument " + std::to_string(i + 1) + " needs CLASS:VALUE");
+      // The server would take a value of another class as no value at all,
+      // and answer as if the call had been made.
+      if (declared != nullptr && valueClass != declared) {
+        throw UsageError("argument " + std::to_string(i + 1) + " is a " + declared->name +
+                         ", not a " + valueClass->name + " (write it as " +
+                         withoutPrefix(declared->name) + ":VALUE, or bare)");
+      }
       read.push_back(
           client::Field::of(readValue(*valueClass, prefixed ? word.substr(colon + 1) : word)));
       continue;
     }
-    read.push_back(fields[i] == 'H' ? readHandle(word, i + 1) : readNumber(word, i + 1));
+    if (fields[i] == 'H') {
+      client::Field handle = readHandle(word, i + 1);
+      handle.expectedClass = i < types.size() ? expectedClassOf(types[i]) : nullptr;
+      read.push_back(handle);
+    } else {
+      read.push_back(readNumber(word, i + 1));
+    }
   }
   return read;
 }
@@ -268,6 +305,41 @@ std::string formatResult(client::Connection& connection, const client::Result& r
       }
   }
   return "";
+}
+
+nlohmann::json resultJson(client::Connection& connection, const client::Result& result) {
+  switch (result.kind) {
+    case client::ResultKind::Void:
+      return {{"kind", "void"}};
+    case client::ResultKind::Handle: {
+      nlohmann::json made = {{"kind", "handle"}, {"handle", result.handle}};
+      if (result.handle != 0) made["class"] = connection.className(result.handle);
+      return made;
+    }
+    case client::ResultKind::Int:
+    case client::ResultKind::Long:
+    case client::ResultKind::Pair:
+      return {{"kind", "number"}, {"value", result.number}};
+    case client::ResultKind::OptionalString:
+      return {{"kind", "string"}, {"value", result.text ? nlohmann::json(*result.text) : nullptr}};
+    case client::ResultKind::DataValue:
+      break;
+  }
+  if (!result.value) return {{"kind", "value"}, {"value", nullptr}};
+  const ValueClass* valueClass = valueClassOf(result.value->valueClass);
+  nlohmann::json made = {{"kind", "value"},
+                         {"class", valueClass != nullptr ? valueClass->name : ""}};
+  if (result.value->isText || valueClass == nullptr ||
+      valueClass->kind == ValueClass::Kind::Number) {
+    made["value"] = result.value->isText ? nlohmann::json(client::toUtf8(result.value->text))
+                                         : nlohmann::json(result.value->number);
+  } else if (valueClass->kind == ValueClass::Kind::Truth) {
+    made["value"] = result.value->number != 0;
+  } else {
+    made["value"] = formatValue(*result.value);
+    made["ordinal"] = result.value->number;
+  }
+  return made;
 }
 
 }  // namespace qovix::tool

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "client/connection.h"
 #include "client/procedure_listing.h"
 
@@ -26,6 +28,10 @@ const char* className(std::uint32_t classNumber);
 
 // A procedure of the class by number, label suffix ("get_tag_0") or label.
 const ProcedureListing& findProcedure(std::uint32_t classNumber, const std::string& text);
+
+// The procedure's label without its class: "get_tag_0", and "get_name_0"
+// for an operation, whose label repeats its class.
+std::string suffixOf(const ProcedureListing& procedure);
 
 // Every procedure of the class, in number order.
 std::vector<const ProcedureListing*> proceduresOf(std::uint32_t classNumber);
@@ -47,6 +53,10 @@ client::ResultKind resultKindOf(const ProcedureListing& procedure);
 
 // A result as a person reads it.
 std::string formatResult(client::Connection& connection, const client::Result& result);
+
+// A result for programs: {"kind": "handle", "handle": 7, "class": "QOVIXClass"},
+// {"kind": "value", "class": "QOVIXName", "value": "author"} and so on.
+nlohmann::json resultJson(client::Connection& connection, const client::Result& result);
 
 // A value as a person reads it: text as is, a literal by name, a number.
 std::string formatValue(const client::Value& value);

@@ -2,21 +2,25 @@
 
 #include <charconv>
 #include <cstdio>
+#include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "client/connection.h"
 #include "client/protocol.h"
+#include "client/tool/diagram.h"
 #include "client/tool/lookup.h"
 #include "client/tool/model_view.h"
+#include "client/tool/suggestions.h"
+#include "client/tool/table.h"
 
 namespace {
 
 using qovix::tool::UsageError;
 
 constexpr const char* kHelp =
-    "Usage: qovix [--host HOST] [--port PORT] [--udp] COMMAND [ARGUMENTS]\n"
+    "Usage: qovix [OPTIONS] COMMAND [ARGUMENTS]\n"
     "Work on the model repository a qovixd serves.\n"
     "\n"
     "Commands:\n"
@@ -30,26 +34,36 @@ constexpr const char* kHelp =
     "                                   bare in the parameter's own class\n"
     "  cast CLASS HANDLE [CHECK]        a new handle to the object seen as CLASS; a\n"
     "                                   class's procedures take handles of that class.\n"
-    "                                   With CHECK 1 (the default) the handle names no\n"
-    "                                   object, printed (empty), unless the object's\n"
-    "                                   class conforms\n"
+    "                                   With CHECK 1 (the default) an object whose\n"
+    "                                   class does not conform is refused\n"
     "  procedures CLASS                 the class's procedures with their wire types\n"
-    "  ls CLASS                         the instances of a class: handle, class, name\n"
+    "  ls CLASS                         the instances of a class: object, class, name\n"
+    "                                   (with --keep, a handle to each as well)\n"
     "  tree                             packages with what they contain\n"
+    "  diagram PACKAGE [--format svg|png|dot] [-o FILE]\n"
+    "                                   a UML class diagram of the package (by name),\n"
+    "                                   drawn by Graphviz; svg by default, to FILE or\n"
+    "                                   standard output\n"
     "  demo                             build a small banking model and show it\n"
     "  repository                       the repository's handle\n"
     "\n"
     "Options:\n"
-    "  --host HOST   the server's name or IPv4 address (default 127.0.0.1)\n"
+    "  --host HOST   the server's name, IPv4 or IPv6 address (default 127.0.0.1)\n"
     "  --port PORT   its port (default 20241)\n"
     "  --udp         call over UDP instead of TCP\n"
+    "  --json        print call, ls, tree and procedures as JSON\n"
+    "  --keep        ls and tree keep the handles they list registered (they release\n"
+    "                them otherwise)\n"
+    "  --no-check    send calls without first checking their handles with the server\n"
+    "                (the wire cannot report a handle that names nothing: such a call\n"
+    "                answers the procedure's previous result)\n"
     "  --help        show this help\n"
     "  --version     show the version\n"
     "\n"
     "Exit status:\n"
     "  0  done\n"
-    "  1  the call failed\n"
-    "  2  bad usage\n";
+    "  1  the call failed, or a handle names no object of the class it needs\n"
+    "  2  bad usage, or a value of another class than the parameter's\n";
 
 struct Options {
   std::string host = "127.0.0.1";
@@ -58,33 +72,55 @@ struct Options {
   std::vector<std::string> command;
   bool help = false;
   bool version = false;
+  bool json = false;
+  bool keep = false;
+  bool check = true;
+  std::string format = "svg";  // diagram
+  std::string output = "-";    // diagram
 };
+
+std::uint16_t readPort(const std::string& value) {
+  unsigned port = 0;
+  const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), port);
+  if (error != std::errc() || end != value.data() + value.size() || port == 0 || port > 65535) {
+    throw UsageError("--port needs a number from 1 to 65535, not '" + value + "'");
+  }
+  return static_cast<std::uint16_t>(port);
+}
 
 Options parse(int argc, char** argv) {
   Options options;
+  auto valueOf = [&](int& i, const std::string& option) {
+    if (i + 1 >= argc) throw UsageError("option '" + option + "' needs a value");
+    return std::string(argv[++i]);
+  };
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
+    const bool beforeCommand = options.command.empty();
     if (argument == "--help" || argument == "-h") {
       options.help = true;
-    } else if (argument == "--version" && options.command.empty()) {
+    } else if (argument == "--version" && beforeCommand) {
       options.version = true;
     } else if (argument == "--udp") {
       options.transport = qovix::client::Transport::Udp;
-    } else if ((argument == "--host" || argument == "--port") && options.command.empty()) {
-      if (i + 1 >= argc) throw UsageError("option '" + argument + "' needs a value");
-      const std::string value = argv[++i];
-      if (argument == "--host") {
-        options.host = value;
-      } else {
-        unsigned port = 0;
-        const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), port);
-        if (error != std::errc() || end != value.data() + value.size() || port == 0 ||
-            port > 65535) {
-          throw UsageError("--port needs a number from 1 to 65535, not '" + value + "'");
-        }
-        options.port = static_cast<std::uint16_t>(port);
+    } else if (argument == "--json") {
+      options.json = true;
+    } else if (argument == "--keep") {
+      options.keep = true;
+    } else if (argument == "--no-check") {
+      options.check = false;
+    } else if (argument == "--host" && beforeCommand) {
+      options.host = valueOf(i, argument);
+    } else if (argument == "--port" && beforeCommand) {
+      options.port = readPort(valueOf(i, argument));
+    } else if (argument == "--format") {
+      options.format = valueOf(i, argument);
+      if (options.format != "svg" && options.format != "png" && options.format != "dot") {
+        throw UsageError("--format is svg, png or dot, not '" + options.format + "'");
       }
-    } else if (argument.rfind("--", 0) == 0 && options.command.empty()) {
+    } else if (argument == "-o" || argument == "--output") {
+      options.output = valueOf(i, argument);
+    } else if (argument.rfind("--", 0) == 0 && beforeCommand) {
       throw UsageError("unknown option '" + argument + "'");
     } else {
       options.command.push_back(argument);
@@ -98,25 +134,56 @@ void expectArguments(const std::vector<std::string>& command, std::size_t count,
   if (command.size() != count) throw UsageError(std::string("usage: qovix ") + usage);
 }
 
+void printProcedures(std::uint32_t classNumber, bool json) {
+  const auto procedures = qovix::tool::proceduresOf(classNumber);
+  if (json) {
+    nlohmann::json list = nlohmann::json::array();
+    for (const ProcedureListing* each : procedures) {
+      list.push_back({{"number", each->number},
+                      {"label", each->label},
+                      {"procedure", qovix::tool::suffixOf(*each)},
+                      {"family", each->family},
+                      {"feature", each->feature},
+                      {"member", each->member},
+                      {"argument", each->argument},
+                      {"result", each->result}});
+    }
+    std::cout << list.dump(2) << '\n';
+    return;
+  }
+  std::vector<qovix::tool::TableRow> rows = {{"NUMBER", "PROCEDURE", "MEMBER", "ARGUMENT -> RESULT"}};
+  for (const ProcedureListing* each : procedures) {
+    rows.push_back({std::to_string(each->number), qovix::tool::suffixOf(*each), each->member,
+                    std::string(each->argument) + " -> " + each->result});
+  }
+  qovix::tool::printTable(rows, std::cout);
+}
+
+// A handle any cast may take: one that names something.
+void checkCastHandle(qovix::client::Connection& connection, std::uint32_t handle) {
+  if (connection.className(handle).empty() ||
+      (connection.className(handle).rfind("QOVIX", 0) == 0 &&
+       connection.identity(handle).object == 0)) {
+    throw qovix::client::Error(qovix::client::ErrorKind::InvalidHandle,
+                               "no object has handle " + std::to_string(handle));
+  }
+}
+
 int run(const Options& options) {
   const std::vector<std::string>& command = options.command;
   if (command.empty()) throw UsageError("no command given");
   const std::string& name = command[0];
   if (name == "procedures") {
     expectArguments(command, 2, "procedures CLASS");
-    for (const ProcedureListing* procedure :
-         qovix::tool::proceduresOf(qovix::tool::findClass(command[1]))) {
-      std::printf("%4u  %-46s %-36s %s -> %s\n", procedure->number,
-                  std::string(procedure->label)
-                      .substr(std::string(procedure->className).size() + 1)
-                      .c_str(),
-                  procedure->member, procedure->argument, procedure->result);
-    }
+    printProcedures(qovix::tool::findClass(command[1]), options.json);
     return 0;
   }
   if (name != "call" && name != "cast" && name != "ls" && name != "tree" && name != "demo" &&
-      name != "repository") {
-    throw UsageError("unknown command '" + name + "'");
+      name != "repository" && name != "diagram") {
+    std::vector<std::string> commands = {"call", "cast", "procedures", "ls", "tree",
+                                         "diagram", "demo", "repository"};
+    throw UsageError("unknown command '" + name + "'" +
+                     qovix::tool::didYouMean(name, commands));
   }
   // Check the usage before connecting.
   std::uint32_t classNumber = 0;
@@ -136,25 +203,66 @@ int run(const Options& options) {
   } else if (name == "ls") {
     expectArguments(command, 2, "ls CLASS");
     classNumber = qovix::tool::findClass(command[1]);
+  } else if (name == "diagram") {
+    expectArguments(command, 2, "diagram PACKAGE [--format svg|png|dot] [-o FILE]");
   } else {
     expectArguments(command, 1, name.c_str());
   }
 
   qovix::client::Connection connection(options.host, options.port, options.transport);
+  connection.setChecked(options.check);
   if (name == "call") {
     const auto result = connection.call(classNumber, procedure->number, fields,
                                         qovix::tool::resultKindOf(*procedure));
-    std::cout << qovix::tool::formatResult(connection, result) << '\n';
+    if (options.json) {
+      std::cout << qovix::tool::resultJson(connection, result).dump(2) << '\n';
+    } else {
+      std::cout << qovix::tool::formatResult(connection, result) << '\n';
+    }
   } else if (name == "cast") {
+    if (options.check) checkCastHandle(connection, fields[0].word);
     qovix::client::Result result;
     result.kind = qovix::client::ResultKind::Handle;
     result.handle = connection.cast(classNumber, fields[0].word, fields[1].word != 0);
     const bool empty = connection.identity(result.handle).object == 0;
+    if (empty && options.check) {
+      connection.release(result.handle);
+      throw qovix::client::Error(
+          qovix::client::ErrorKind::InvalidHandle,
+          "handle " + std::to_string(fields[0].word) + " names a " +
+              qovix::client::displayClassName(connection.className(fields[0].word)) +
+              ", which is no " + qovix::tool::kindOf(classNumber));
+    }
     std::cout << qovix::tool::formatResult(connection, result) << (empty ? " (empty)" : "") << '\n';
   } else if (name == "ls") {
-    qovix::tool::listInstances(connection, classNumber, std::cout);
+    const auto instances = qovix::tool::listInstances(connection, classNumber, options.keep);
+    if (options.json) {
+      std::cout << qovix::tool::instancesJson(instances).dump(2) << '\n';
+    } else {
+      qovix::tool::printInstances(instances, options.keep, std::cout);
+    }
   } else if (name == "tree") {
-    qovix::tool::printTree(connection, std::cout);
+    const auto roots = qovix::tool::readTree(connection, options.keep);
+    if (options.json) {
+      std::cout << qovix::tool::treeJson(roots).dump(2) << '\n';
+    } else {
+      qovix::tool::printTree(roots, std::cout);
+    }
+  } else if (name == "diagram") {
+    const std::string dot = qovix::tool::diagramDot(
+        qovix::tool::findPackage(qovix::tool::readTree(connection), command[1]));
+    if (options.format == "dot") {
+      if (options.output == "-") {
+        std::cout << dot;
+      } else {
+        std::ofstream file(options.output, std::ios::binary);
+        if (!(file << dot) || !file.flush()) {
+          throw std::runtime_error("cannot write '" + options.output + "'");
+        }
+      }
+    } else {
+      qovix::tool::renderDot(dot, options.format, options.output);
+    }
   } else if (name == "demo") {
     qovix::tool::runDemo(connection, std::cout);
   } else {
@@ -184,6 +292,9 @@ int main(int argc, char** argv) {
     std::cerr << "qovix: " << error.what() << '\n';
     return 2;
   } catch (const qovix::client::Error& error) {
+    std::cerr << "qovix: " << error.what() << '\n';
+    return 1;
+  } catch (const std::runtime_error& error) {
     std::cerr << "qovix: " << error.what() << '\n';
     return 1;
   }

@@ -5,18 +5,15 @@
 #include <string>
 
 #include "client/tool/lookup.h"
+#include "client/tool/suggestions.h"
+#include "client/tool/table.h"
 #include "client_model.h"
 
 namespace qovix::tool {
 namespace {
 
 using namespace client;
-
-constexpr std::uint32_t kModelElementClass = ModelElement::kClassNumber;
-
-std::string kindOf(std::uint32_t classNumber) {
-  return std::string(className(classNumber)).substr(5);  // without QOVIX
-}
+using nlohmann::json;
 
 struct Node {
   std::uint32_t handle;
@@ -37,82 +34,206 @@ std::vector<Node> membersOf(Connection& connection, KeptHandles& kept, Collectio
 }
 
 std::string nameOf(Connection& connection, KeptHandles& kept, const Node& node) {
-  if (!conformsTo(node.identity.classNumber, kModelElementClass)) return "";
+  if (!conformsTo(node.identity.classNumber, ModelElement::kClassNumber)) return "";
   const auto element = kept.keep(ModelElement::cast(connection, AnyRef(node.handle), false));
   return ModelElement::get_name(connection, element);
 }
 
 std::string joined(const std::vector<std::string>& parts) {
   std::string text;
-  for (const std::string& part : parts) text += (text.empty() ? "" : ", ") + part;
+  for (const std::string& part : parts) text.append(text.empty() ? "" : ", ").append(part);
   return text;
 }
 
-class TreePrinter {
- public:
-  TreePrinter(Connection& connection, std::ostream& out)
-      : connection_(connection), out_(out), kept_(connection) {}
+const char* visibilityName(VisibilityKind kind) {
+  switch (kind) {
+    case VisibilityKind::Public:
+      return "public";
+    case VisibilityKind::Protected:
+      return "protected";
+    case VisibilityKind::Private:
+      return "private";
+  }
+  return "";
+}
 
-  void print(const Node& node, int depth) {
-    const std::uint32_t classNumber = node.identity.classNumber;
-    std::string line = std::string(static_cast<std::size_t>(depth) * 2, ' ') + kindOf(classNumber);
-    const std::string name = nameOf(connection_, kept_, node);
-    if (!name.empty()) line += " " + name;
-    if (conformsTo(classNumber, GeneralizableElement::kClassNumber))
-      line += generalizationText(node);
-    if (conformsTo(classNumber, Association::kClassNumber)) line += endsText(node);
-    out_ << line << '\n';
+// Reads elements and what they hold, keeping every handle it makes until
+// it goes.
+class TreeReader {
+ public:
+  TreeReader(Connection& connection, bool keepHandles)
+      : connection_(connection), kept_(connection), keepHandles_(keepHandles) {}
+
+  // A handle to the object as `Class`.
+  template <class Class>
+  auto as(const Node& node) -> decltype(Class::cast(std::declval<Connection&>(), AnyRef(), false)) {
+    return kept_.keep(Class::cast(connection_, AnyRef(node.handle), false));
+  }
+
+  ElementView read(const Node& node) {
+    ElementView view;
+    if (keepHandles_) {
+      kept_.spare(node.handle);
+      view.handle = node.handle;
+    }
+    view.object = node.identity.object;
+    view.classNumber = node.identity.classNumber;
+    view.name = nameOf(connection_, kept_, node);
+    const std::uint32_t classNumber = view.classNumber;
+    if (conformsTo(classNumber, GeneralizableElement::kClassNumber)) {
+      const auto general = as<GeneralizableElement>(node);
+      view.isAbstract = GeneralizableElement::get_isAbstract(connection_, general);
+      for (const Node& parent : members(GeneralizableElement::supertype(connection_, general))) {
+        view.supertypes.push_back({parent.identity.object, nameOf(connection_, kept_, parent)});
+      }
+    }
+    if (conformsTo(classNumber, Association::kClassNumber)) view.ends = endsOf(node);
     if (conformsTo(classNumber, Classifier::kClassNumber)) {
-      const auto classifier = kept_.keep(Classifier::cast(connection_, AnyRef(node.handle), false));
-      for (const Node& feature :
-           membersOf(connection_, kept_, Classifier::get_feature(connection_, classifier))) {
-        out_ << std::string(static_cast<std::size_t>(depth + 1) * 2, ' ')
-             << kindOf(feature.identity.classNumber) << ' ' << nameOf(connection_, kept_, feature)
-             << '\n';
+      for (const Node& feature : members(Classifier::get_feature(connection_, as<Classifier>(node)))) {
+        view.features.push_back(featureOf(feature));
       }
     }
     if (conformsTo(classNumber, Namespace::kClassNumber)) {
-      const auto space = kept_.keep(Namespace::cast(connection_, AnyRef(node.handle), false));
-      for (const Node& child :
-           membersOf(connection_, kept_, Namespace::contents(connection_, space))) {
-        print(child, depth + 1);
+      for (const Node& child : members(Namespace::contents(connection_, as<Namespace>(node)))) {
+        view.contents.push_back(read(child));
       }
     }
+    return view;
   }
+
+  template <class Collection>
+  std::vector<Node> members(Collection collection) {
+    return membersOf(connection_, kept_, collection);
+  }
+
+  KeptHandles& kept() { return kept_; }
 
  private:
-  std::string generalizationText(const Node& node) {
-    const auto general =
-        kept_.keep(GeneralizableElement::cast(connection_, AnyRef(node.handle), false));
-    std::string text;
-    if (GeneralizableElement::get_isAbstract(connection_, general)) text += " {abstract}";
-    std::vector<std::string> parents;
-    for (const Node& parent :
-         membersOf(connection_, kept_, GeneralizableElement::supertype(connection_, general))) {
-      parents.push_back(nameOf(connection_, kept_, parent));
-    }
-    return parents.empty() ? text : text + " : " + joined(parents);
+  // The classifier a single reference names; object 0 for none.
+  template <class Ref>
+  NamedRef typeOf(Ref type) {
+    kept_.keep(type.handle);
+    const Node node{type.handle, connection_.identity(type.handle)};
+    return {node.identity.object, nameOf(connection_, kept_, node)};
   }
 
-  std::string endsText(const Node& node) {
-    const auto association = kept_.keep(Association::cast(connection_, AnyRef(node.handle), false));
-    std::vector<std::string> ends;
-    for (const Node& end :
-         membersOf(connection_, kept_, Association::allConnections(connection_, association))) {
-      const auto typed = kept_.keep(AssociationEnd::cast(connection_, AnyRef(end.handle), false));
-      const auto type = kept_.keep(AssociationEnd::get_type(connection_, typed));
-      const Node typeNode{type.handle, connection_.identity(type.handle)};
-      ends.push_back(nameOf(connection_, kept_, end) + ": " + nameOf(connection_, kept_, typeNode));
+  FeatureView featureOf(const Node& node) {
+    FeatureView view;
+    view.classNumber = node.identity.classNumber;
+    view.name = nameOf(connection_, kept_, node);
+    view.visibility = visibilityName(Feature::get_visibility(connection_, as<Feature>(node)));
+    if (conformsTo(view.classNumber, StructuralFeature::kClassNumber)) {
+      view.type = typeOf(StructuralFeature::get_type(connection_, as<StructuralFeature>(node))).name;
     }
-    return ends.empty() ? "" : " (" + joined(ends) + ")";
+    if (conformsTo(view.classNumber, Attribute::kClassNumber)) {
+      view.initialValue = Attribute::get_initialValue(connection_, as<Attribute>(node));
+    }
+    if (conformsTo(view.classNumber, BehavioralFeature::kClassNumber)) {
+      for (const Node& parameter :
+           members(BehavioralFeature::get_parameter(connection_, as<BehavioralFeature>(node)))) {
+        const auto typed = as<Parameter>(parameter);
+        const std::string type = typeOf(Parameter::get_type(connection_, typed)).name;
+        if (Parameter::get_kind(connection_, typed) == ParameterDirectionKind::Return) {
+          view.type = type;
+        } else {
+          view.parameters.emplace_back(nameOf(connection_, kept_, parameter), type);
+        }
+      }
+    }
+    return view;
+  }
+
+  std::vector<EndView> endsOf(const Node& node) {
+    std::vector<EndView> ends;
+    for (const Node& end : members(Association::allConnections(connection_, as<Association>(node)))) {
+      const auto typed = as<AssociationEnd>(end);
+      EndView view{nameOf(connection_, kept_, end),
+                   typeOf(AssociationEnd::get_type(connection_, typed)), ""};
+      const auto multiplicity = kept_.keep(AssociationEnd::get_multiplicity(connection_, typed));
+      if (connection_.identity(multiplicity.handle).object != 0) {
+        view.multiplicity = Multiplicity::getValue(connection_, multiplicity);
+      }
+      ends.push_back(std::move(view));
+    }
+    return ends;
   }
 
   Connection& connection_;
-  std::ostream& out_;
   KeptHandles kept_;
+  bool keepHandles_;
 };
 
+json elementJson(const ElementView& element) {
+  json made = {{"object", element.object},
+               {"class", className(element.classNumber)},
+               {"name", element.name}};
+  if (element.handle != 0) made["handle"] = element.handle;
+  if (conformsTo(element.classNumber, GeneralizableElement::kClassNumber)) {
+    made["isAbstract"] = element.isAbstract;
+    made["supertypes"] = json::array();
+    for (const NamedRef& parent : element.supertypes) made["supertypes"].push_back(parent.name);
+  }
+  if (conformsTo(element.classNumber, Classifier::kClassNumber)) {
+    json features = json::array();
+    for (const FeatureView& feature : element.features) {
+      json entry = {{"class", className(feature.classNumber)},
+                    {"name", feature.name},
+                    {"visibility", feature.visibility},
+                    {"type", feature.type}};
+      if (conformsTo(feature.classNumber, Attribute::kClassNumber))
+        entry["initialValue"] = feature.initialValue;
+      if (conformsTo(feature.classNumber, BehavioralFeature::kClassNumber)) {
+        entry["parameters"] = json::array();
+        for (const auto& [name, type] : feature.parameters) {
+          entry["parameters"].push_back({{"name", name}, {"type", type}});
+        }
+      }
+      features.push_back(std::move(entry));
+    }
+    made["features"] = std::move(features);
+  }
+  if (conformsTo(element.classNumber, Association::kClassNumber)) {
+    made["ends"] = json::array();
+    for (const EndView& end : element.ends) {
+      made["ends"].push_back(
+          {{"name", end.name}, {"type", end.type.name}, {"multiplicity", end.multiplicity}});
+    }
+  }
+  if (conformsTo(element.classNumber, Namespace::kClassNumber)) {
+    made["contents"] = json::array();
+    for (const ElementView& child : element.contents) made["contents"].push_back(elementJson(child));
+  }
+  return made;
+}
+
+void printElement(const ElementView& element, int depth, std::ostream& out) {
+  const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
+  std::string line = indent + kindOf(element.classNumber);
+  if (!element.name.empty()) line.append(" ").append(element.name);
+  if (element.isAbstract) line += " {abstract}";
+  if (!element.supertypes.empty()) {
+    std::vector<std::string> parents;
+    for (const NamedRef& parent : element.supertypes) parents.push_back(parent.name);
+    line.append(" : ").append(joined(parents));
+  }
+  if (!element.ends.empty()) {
+    std::vector<std::string> ends;
+    for (const EndView& end : element.ends) ends.push_back(end.name + ": " + end.type.name);
+    line.append(" (").append(joined(ends)).append(")");
+  }
+  if (element.handle != 0) line.append("  [handle ").append(std::to_string(element.handle)).append("]");
+  out << line << '\n';
+  for (const FeatureView& feature : element.features) {
+    out << indent << "  " << kindOf(feature.classNumber) << ' ' << feature.name << '\n';
+  }
+  for (const ElementView& child : element.contents) printElement(child, depth + 1, out);
+}
+
 }  // namespace
+
+std::string kindOf(std::uint32_t classNumber) {
+  return std::string(className(classNumber)).substr(5);  // without QOVIX
+}
 
 KeptHandles::~KeptHandles() {
   for (std::uint32_t handle : held_) {
@@ -124,41 +245,108 @@ KeptHandles::~KeptHandles() {
   }
 }
 
-void listInstances(Connection& connection, std::uint32_t classNumber, std::ostream& out) {
+void KeptHandles::spare(std::uint32_t handle) {
+  const auto found = std::find(held_.rbegin(), held_.rend(), handle);
+  if (found != held_.rend()) held_.erase(std::next(found).base());
+}
+
+std::vector<Instance> listInstances(Connection& connection, std::uint32_t classNumber,
+                                    bool keepHandles) {
   KeptHandles kept(connection);
   const RepositoryRef repository{connection.repository()};
   const ProcedureListing& find = findProcedure(classNumber, "_find__0");
-  const ArrayRef<tag::Element> found{
-      kept.keep(connection
-                    .call(classNumber, find.number,
-                          {Field::handle(repository.handle), Field::number(1)}, ResultKind::Handle)
-                    .handle)};
-  const std::int32_t size = connection.size(found.handle);
+  const std::uint32_t found = kept.keep(
+      connection
+          .call(classNumber, find.number, {Field::handle(repository.handle), Field::number(1)},
+                ResultKind::Handle)
+          .handle);
+  std::vector<Instance> instances;
+  const std::int32_t size = connection.size(found);
   for (std::int32_t i = 0; i < size; ++i) {
-    const std::uint32_t handle = connection.element(found.handle, i);
+    const std::uint32_t handle = connection.element(found, i);
+    if (!keepHandles) kept.keep(handle);
     const Node node{handle, connection.identity(handle)};
-    out << handle << '\t' << className(node.identity.classNumber) << '\t'
-        << nameOf(connection, kept, node) << '\n';
+    instances.push_back({keepHandles ? handle : 0, node.identity.object,
+                         node.identity.classNumber, nameOf(connection, kept, node)});
   }
+  return instances;
 }
 
-void printTree(Connection& connection, std::ostream& out) {
-  KeptHandles kept(connection);
+void printInstances(const std::vector<Instance>& instances, bool withHandles, std::ostream& out) {
+  std::vector<TableRow> rows;
+  auto row = [&](std::string handle, std::string object, std::string kind, std::string name) {
+    TableRow made;
+    if (withHandles) made.push_back(std::move(handle));
+    made.insert(made.end(), {std::move(object), std::move(kind), std::move(name)});
+    rows.push_back(std::move(made));
+  };
+  row("HANDLE", "OBJECT", "CLASS", "NAME");
+  for (const Instance& each : instances) {
+    row(std::to_string(each.handle), std::to_string(each.object), kindOf(each.classNumber),
+        each.name);
+  }
+  printTable(rows, out);
+}
+
+json instancesJson(const std::vector<Instance>& instances) {
+  json made = json::array();
+  for (const Instance& each : instances) {
+    json entry = {{"object", each.object}, {"class", className(each.classNumber)},
+                  {"name", each.name}};
+    if (each.handle != 0) entry["handle"] = each.handle;
+    made.push_back(std::move(entry));
+  }
+  return made;
+}
+
+std::vector<ElementView> readTree(Connection& connection, bool keepHandles) {
+  TreeReader reader(connection, keepHandles);
   const RepositoryRef repository{connection.repository()};
-  const std::vector<Node> packages =
-      membersOf(connection, kept, Package::find(connection, repository, 1));
+  const std::vector<Node> packages = reader.members(Package::find(connection, repository, 1));
   std::set<std::uint32_t> contained;
   for (const Node& package : packages) {
-    const auto asPackage = kept.keep(Package::cast(connection, AnyRef(package.handle), false));
-    for (const Node& member :
-         membersOf(connection, kept, Package::contents(connection, asPackage))) {
+    const auto asPackage =
+        reader.kept().keep(Package::cast(connection, AnyRef(package.handle), false));
+    for (const Node& member : reader.members(Package::contents(connection, asPackage))) {
       contained.insert(member.identity.object);
     }
   }
-  TreePrinter printer(connection, out);
+  std::vector<ElementView> roots;
   for (const Node& package : packages) {
-    if (contained.count(package.identity.object) == 0) printer.print(package, 0);
+    if (contained.count(package.identity.object) == 0) roots.push_back(reader.read(package));
   }
+  return roots;
+}
+
+void printTree(const std::vector<ElementView>& roots, std::ostream& out) {
+  for (const ElementView& root : roots) printElement(root, 0, out);
+}
+
+namespace {
+
+const ElementView* packageNamed(const std::vector<ElementView>& elements, const std::string& name,
+                                std::vector<std::string>& seen) {
+  for (const ElementView& element : elements) {
+    if (!conformsTo(element.classNumber, Package::kClassNumber)) continue;
+    if (element.name == name) return &element;
+    seen.push_back(element.name);
+    if (const ElementView* found = packageNamed(element.contents, name, seen)) return found;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+const ElementView& findPackage(const std::vector<ElementView>& roots, const std::string& name) {
+  std::vector<std::string> seen;
+  if (const ElementView* found = packageNamed(roots, name, seen)) return *found;
+  throw std::runtime_error("there is no package '" + name + "'" + didYouMean(name, seen));
+}
+
+json treeJson(const std::vector<ElementView>& roots) {
+  json made = json::array();
+  for (const ElementView& root : roots) made.push_back(elementJson(root));
+  return made;
 }
 
 void runDemo(Connection& connection, std::ostream& out) {
@@ -180,7 +368,8 @@ void runDemo(Connection& connection, std::ostream& out) {
   for (const Node& each : membersOf(connection, kept, named)) {
     if (each.identity.classNumber != Model::kClassNumber) continue;
     out << "The repository holds the demo model from an earlier run:\n\n";
-    printTree(connection, out);
+    printTree(readTree(connection), out);
+    out << "\nSee it as a UML class diagram (needs Graphviz): qovix diagram Bank -o bank.svg\n";
     return;
   }
 
@@ -227,7 +416,7 @@ void runDemo(Connection& connection, std::ostream& out) {
     AssociationEnd::set_type(connection, end, asClassifier(type));
   }
 
-  printTree(connection, out);
+  printTree(readTree(connection), out);
   out << '\n';
   auto names = [&](auto collection) {
     std::vector<std::string> found;
@@ -243,6 +432,7 @@ void runDemo(Connection& connection, std::ostream& out) {
   out << "associations(Customer) = "
       << names(Classifier::associations(connection, asClassifier(customer))) << '\n';
   out << "allContents(Accounts) = " << names(Namespace::allContents(connection, space)) << '\n';
+  out << "\nSee it as a UML class diagram (needs Graphviz): qovix diagram Bank -o bank.svg\n";
 }
 
 }  // namespace qovix::tool

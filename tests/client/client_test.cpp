@@ -149,6 +149,37 @@ TEST_P(Client, ReleasingAHandleMakesItInvalid) {
   EXPECT_FALSE(Class::get_isActive(c, aClass)) << "an invalid handle reads the default";
 }
 
+TEST_P(Client, CheckedCallsRefuseHandlesThatNameNoObjectOfTheirClass) {
+  Connection& c = *connection;
+  const auto tagged = TaggedValue::create(c, repository);
+  TaggedValue::set_tag(c, tagged, "mine");
+  const auto other = TaggedValue::create(c, repository);
+  TaggedValue::destroy(c, other);
+  c.setChecked(true);
+  auto refusal = [&](auto&& call) {
+    const std::uint64_t made = c.callsMade();
+    try {
+      call();
+    } catch (const Error& error) {
+      EXPECT_EQ(error.kind(), ErrorKind::InvalidHandle);
+      EXPECT_LE(c.callsMade() - made, 2u) << "only the checks were sent";
+      return std::string(error.what());
+    }
+    return std::string("no error");
+  };
+  EXPECT_EQ(refusal([&] { TaggedValue::get_tag(c, TaggedValueRef{999}); }),
+            "no object of class TaggedValue has handle 999");
+  EXPECT_EQ(refusal([&] { ModelElement::get_name(c, ModelElementRef{tagged.handle}); }),
+            "no object of class ModelElement has handle " + std::to_string(tagged.handle) +
+                " (it names a TaggedValue; cast it first)");
+  EXPECT_EQ(refusal([&] { TaggedValue::set_tag(c, other, "x"); }),
+            "no object of class TaggedValue has handle " + std::to_string(other.handle));
+  EXPECT_EQ(TaggedValue::get_tag(c, tagged), "mine");
+  TaggedValue::destroy(c, TaggedValue::create(c, repository));  // its handle goes, as it should
+  c.setChecked(false);
+  EXPECT_EQ(TaggedValue::get_tag(c, TaggedValueRef{999}), "mine") << "unchecked: the previous answer";
+}
+
 TEST_P(Client, ErrorsAreTypedAndSayWhat) {
   Connection& c = *connection;
   auto kindOf = [](auto&& call) {

@@ -3,15 +3,22 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <map>
 #include <memory>
 #include <sstream>
+
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "client/connection.h"
 #include "tests/support/server_process.h"
+#include "tests/support/temporary_folder.h"
 
 namespace {
+
+std::string firstWord(const std::string& text) { return text.substr(0, text.find_first_of(" \n")); }
 
 class Tool : public ::testing::Test {
  protected:
@@ -32,8 +39,7 @@ class Tool : public ::testing::Test {
   }
   // The handle a create call printed ("12 QOVIXClass").
   std::string created(const std::string& className) {
-    const std::string out = call({className, "create_1", repository()});
-    return out.substr(0, out.find(' '));
+    return firstWord(call({className, "create_1", repository()}));
   }
   std::string repository() {
     const ProgramRun run = qovix({"repository"});
@@ -57,6 +63,8 @@ constexpr const char* kDemoTree =
     "      Attribute rate\n"
     "    Class Checking : Account\n"
     "    Association holds (holder: Customer, held: Account)\n";
+constexpr const char* kDiagramHint =
+    "\nSee it as a UML class diagram (needs Graphviz): qovix diagram Bank -o bank.svg\n";
 
 TEST_F(Tool, DemoBuildsAModelThatTreeAndLsShow) {
   const ProgramRun demo = qovix({"demo"});
@@ -66,7 +74,8 @@ TEST_F(Tool, DemoBuildsAModelThatTreeAndLsShow) {
                           "allSupertypes(Checking) = Account\n"
                           "allFeatures(Savings) = rate, balance, deposit, withdraw\n"
                           "associations(Customer) = holds\n"
-                          "allContents(Accounts) = Customer, Account, Savings, Checking, holds\n");
+                          "allContents(Accounts) = Customer, Account, Savings, Checking, holds\n" +
+                          kDiagramHint);
 
   // A second client sees the same model, over either transport.
   for (const char* transport : {"--port", "--udp"}) {
@@ -79,31 +88,44 @@ TEST_F(Tool, DemoBuildsAModelThatTreeAndLsShow) {
 
   const ProgramRun ls = qovix({"ls", "Class"});
   ASSERT_EQ(ls.status, 0) << ls.err;
-  std::istringstream lines(ls.out);
-  std::vector<std::string> names;
-  for (std::string line; std::getline(lines, line);) {
-    ASSERT_EQ(line.find("\tQOVIXClass\t"), line.find('\t')) << line;
-    names.push_back(line.substr(line.rfind('\t') + 1));
-  }
-  EXPECT_EQ(names, (std::vector<std::string>{"Customer", "Account", "Savings", "Checking"}));
+  EXPECT_EQ(ls.out,
+            "OBJECT  CLASS  NAME\n"
+            "3       Class  Customer\n"
+            "4       Class  Account\n"
+            "5       Class  Savings\n"
+            "6       Class  Checking\n");
 
   // Run again on a repository that keeps it, the demo shows the model it has.
   const ProgramRun again = qovix({"demo"});
   ASSERT_EQ(again.status, 0) << again.err;
-  EXPECT_EQ(again.out,
-            std::string("The repository holds the demo model from an earlier run:\n\n") + kDemoTree);
+  EXPECT_EQ(again.out, std::string("The repository holds the demo model from an earlier run:\n\n") +
+                           kDemoTree + kDiagramHint);
 }
 
-TEST_F(Tool, TreeLeavesNoHandlesAndLsKeepsOnlyTheListed) {
+TEST_F(Tool, LsAndTreeLeaveNoHandlesUnlessKept) {
   ASSERT_EQ(qovix({"demo"}).status, 0);
   qovix::client::Connection connection("127.0.0.1", server->port());
   const std::int32_t before = connection.handleCount();
-  ASSERT_EQ(qovix({"tree"}).status, 0);
-  ASSERT_EQ(qovix({"--udp", "tree"}).status, 0);
-  EXPECT_EQ(connection.handleCount(), before);
-  const ProgramRun ls = qovix({"ls", "Class"});
-  ASSERT_EQ(ls.status, 0);
-  EXPECT_EQ(connection.handleCount(), before + 4) << ls.out;
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{"tree"}, {"--udp", "tree"}, {"ls", "Class"}, {"--json", "ls", "Element"}}) {
+    ASSERT_EQ(qovix(arguments).status, 0);
+    EXPECT_EQ(connection.handleCount(), before) << arguments.back();
+  }
+  const ProgramRun kept = qovix({"--keep", "ls", "Class"});
+  ASSERT_EQ(kept.status, 0);
+  EXPECT_EQ(connection.handleCount(), before + 4) << kept.out;
+  // The handles listed name what the line says.
+  std::istringstream lines(kept.out);
+  std::string line;
+  std::getline(lines, line);
+  EXPECT_EQ(line, "HANDLE  OBJECT  CLASS  NAME");
+  while (std::getline(lines, line)) {
+    const std::string element = firstWord(qovix({"cast", "ModelElement", firstWord(line)}).out);
+    EXPECT_EQ(call({"ModelElement", "get_name_0", element}),
+              "QOVIXName " + line.substr(line.rfind(' ') + 1) + "\n");
+  }
+  const ProgramRun tree = qovix({"--keep", "tree"});
+  EXPECT_NE(tree.out.find("Class Customer  [handle "), std::string::npos) << tree.out;
 }
 
 TEST_F(Tool, CallTakesValuesByClassOrBare) {
@@ -129,11 +151,6 @@ TEST_F(Tool, CallTakesValuesByClassOrBare) {
   EXPECT_EQ(asElement.out, element + " QOVIXModelElement\n");
   EXPECT_EQ(call({"ModelElement", "set_name_0", element, "Account"}), "done\n");
   EXPECT_EQ(call({"ModelElement", "get_name_0", element}), "QOVIXName Account\n");
-  EXPECT_EQ(call({"ModelElement", "get_name_0", aClass}), "QOVIXName \n")
-      << "a handle of another class reads the default";
-  const std::string notAnAssociation = qovix({"cast", "Association", aClass}).out;
-  EXPECT_NE(notAnAssociation.find(" QOVIXAssociation (empty)\n"), std::string::npos)
-      << notAnAssociation;
   EXPECT_EQ(qovix({"cast", "Association", aClass, "0"}).out.find("(empty)"), std::string::npos)
       << "unchecked";
 
@@ -164,13 +181,143 @@ TEST_F(Tool, AFailedCallExitsOne) {
   EXPECT_NE(outOfRange.err.find("system error"), std::string::npos) << outOfRange.err;
   EXPECT_NE(server->standardError().find("index 5"), std::string::npos) << "the server says why";
 
-  const ProgramRun garbage = qovix({"call", "TaggedValue", "set_tag_0", "1", "int:5"});
-  EXPECT_EQ(garbage.status, 0) << "a value of another class is the model's business: "
-                               << garbage.err;
-
   const ProgramRun unreachable = runProgram(QOVIX_TOOL_PATH, {"--port", "1", "repository"});
   EXPECT_EQ(unreachable.status, 1);
   EXPECT_NE(unreachable.err.find("cannot reach qovixd"), std::string::npos) << unreachable.err;
+}
+
+// The wire cannot report a failure: a routine given a handle that names
+// nothing answers its previous result. qovix asks the server first.
+TEST_F(Tool, HandlesThatNameNothingOrAnotherClassAreRefused) {
+  const std::string tagged = created("TaggedValue");
+  call({"TaggedValue", "set_tag_0", tagged, "author"});
+  EXPECT_EQ(call({"TaggedValue", "get_tag_0", tagged}), "QOVIXName author\n");
+  const std::string aClass = created("Class");
+  const std::string destroyed = created("TaggedValue");
+  call({"TaggedValue", "destroy_0", destroyed});  // its handle goes, and that is no failure
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string says;
+  };
+  const Case cases[] = {
+      {{"call", "TaggedValue", "get_tag_0", "999"}, "no object of class TaggedValue has handle 999\n"},
+      {{"call", "TaggedValue", "set_tag_0", "999", "x"}, "no object of class TaggedValue has handle 999"},
+      {{"call", "ModelElement", "get_name_0", aClass},
+       "no object of class ModelElement has handle " + aClass + " (it names a Class; cast it first)"},
+      {{"call", "TaggedValue", "get_tag_0", destroyed},
+       "no object of class TaggedValue has handle " + destroyed},
+      {{"call", "Class", "create_1", aClass}, "no object of class VORN has handle " + aClass},
+      {{"cast", "ModelElement", "999"}, "no object has handle 999"},
+      {{"cast", "Association", aClass}, "names a Class, which is no Association"},
+  };
+  for (const Case& each : cases) {
+    const ProgramRun run = qovix(each.arguments);
+    EXPECT_EQ(run.status, 1) << each.says;
+    EXPECT_NE(run.err.find(each.says), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "");
+  }
+  // Unchecked, the previous answer comes back as if it were the object's.
+  const ProgramRun unchecked = qovix({"--no-check", "call", "TaggedValue", "get_tag_0", "999"});
+  EXPECT_EQ(unchecked.status, 0);
+  EXPECT_EQ(unchecked.out, "QOVIXName author\n");
+
+  // Values of another class than the parameter's are bad usage.
+  for (const char* value : {"string:x", "int:5", "VisibilityKind:private"}) {
+    const ProgramRun run = qovix({"call", "TaggedValue", "set_tag_0", tagged, value});
+    EXPECT_EQ(run.status, 2) << value;
+    EXPECT_NE(run.err.find("argument 2 is a QOVIXName, not a"), std::string::npos) << run.err;
+  }
+  EXPECT_EQ(qovix({"call", "AssociationEnd", "set_aggregation_0", created("AssociationEnd"), "3"})
+                .status,
+            2)
+      << "no fourth literal";
+  EXPECT_EQ(call({"TaggedValue", "get_tag_0", tagged}), "QOVIXName author\n") << "unchanged";
+}
+
+TEST_F(Tool, JsonForProgramsAndAlignedTablesForPeople) {
+  ASSERT_EQ(qovix({"demo"}).status, 0);
+  const auto json = [&](std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), "--json");
+    const ProgramRun run = qovix(arguments);
+    EXPECT_EQ(run.status, 0) << run.err;
+    return nlohmann::json::parse(run.out);
+  };
+  const auto classes = json({"ls", "Class"});
+  ASSERT_EQ(classes.size(), 4u);
+  EXPECT_EQ(classes[1]["name"], "Account");
+  EXPECT_EQ(classes[1]["class"], "QOVIXClass");
+  EXPECT_FALSE(classes[1].contains("handle"));
+  EXPECT_TRUE(json({"--keep", "ls", "Class"})[1].contains("handle"));
+
+  const auto tree = json({"tree"});
+  const auto& accounts = tree.at(0).at("contents").at(0);
+  EXPECT_EQ(accounts["name"], "Accounts");
+  const auto& savings = accounts["contents"][2];
+  EXPECT_EQ(savings["supertypes"], nlohmann::json::array({"Account"}));
+  EXPECT_EQ(savings["features"][0]["name"], "rate");
+  EXPECT_EQ(savings["features"][0]["initialValue"], "0.02");
+  EXPECT_EQ(accounts["contents"][4]["ends"][1]["type"], "Account");
+
+  const std::string tagged = created("TaggedValue");
+  call({"TaggedValue", "set_tag_0", tagged, "author"});
+  EXPECT_EQ(json({"call", "TaggedValue", "get_tag_0", tagged}),
+            nlohmann::json({{"kind", "value"}, {"class", "QOVIXName"}, {"value", "author"}}));
+  EXPECT_EQ(json({"call", "TaggedValue", "set_tag_0", tagged, "x"}), nlohmann::json({{"kind", "void"}}));
+  const auto made = json({"call", "Class", "create_1", repository()});
+  EXPECT_EQ(made["class"], "QOVIXClass");
+  const auto procedures = json({"procedures", "TaggedValue"});
+  EXPECT_EQ(procedures[4]["procedure"], "get_tag_0");
+  EXPECT_EQ(procedures[4]["result"], "X_VornDataType");
+
+  // Every line of the table starts its columns where the header does.
+  const ProgramRun table = qovix({"procedures", "Package"});
+  std::istringstream lines(table.out);
+  std::string header;
+  std::getline(lines, header);
+  const std::size_t member = header.find("MEMBER");
+  const std::size_t types = header.find("ARGUMENT");
+  for (std::string line; std::getline(lines, line);) {
+    EXPECT_EQ(line.find_first_not_of(' ', member - 2), member) << line;
+    EXPECT_EQ(line[types - 1], ' ') << line;
+    EXPECT_NE(line[types], ' ') << line;
+  }
+}
+
+TEST_F(Tool, DiagramDrawsEveryClassAttributeAndGeneralization) {
+  ASSERT_EQ(qovix({"demo"}).status, 0);
+  const ProgramRun dot = qovix({"diagram", "Accounts", "--format", "dot"});
+  ASSERT_EQ(dot.status, 0) << dot.err;
+  EXPECT_EQ(dot.out.rfind("digraph \"Accounts\" {", 0), 0u) << dot.out;
+  EXPECT_NE(qovix({"diagram", "Acounts"}).err.find("did you mean Accounts?"), std::string::npos);
+  if (runProgram("/bin/sh", {"-c", "command -v dot"}).status != 0) GTEST_SKIP() << "no Graphviz";
+
+  const ProgramRun svg = qovix({"diagram", "Bank"});
+  ASSERT_EQ(svg.status, 0) << svg.err;
+  EXPECT_NE(svg.out.find("<svg"), std::string::npos);
+  std::map<std::string, std::string> objects;  // class name -> object number
+  for (const auto& each : nlohmann::json::parse(qovix({"--json", "ls", "Class"}).out)) {
+    objects[each["name"]] = std::to_string(each["object"].get<int>());
+  }
+  for (const char* text : {">Bank<", ">Accounts<", ">Customer<", ">Account<", ">Savings<",
+                           ">Checking<", ">+ name = &quot;&quot;<", ">+ balance = 0<",
+                           ">+ rate = 0.02<", ">+ deposit()<", ">+ withdraw()<", ">holds<",
+                           ">holder<", ">held<"}) {
+    EXPECT_NE(svg.out.find(text), std::string::npos) << text;
+  }
+  for (const char* subtype : {"Savings", "Checking"}) {
+    // Graphviz titles each edge "TAIL->HEAD"; generalizations end in a hollow triangle.
+    const std::string edge = "<title>e" + objects[subtype] + "&#45;&gt;e" + objects["Account"] + "</title>";
+    const std::size_t at = svg.out.find(edge);
+    ASSERT_NE(at, std::string::npos) << subtype;
+    EXPECT_NE(svg.out.find("fill=\"none\"", at), std::string::npos);
+  }
+  TemporaryFolder folder;
+  const std::string png = (folder.path() / "bank.png").string();
+  ASSERT_EQ(qovix({"diagram", "Bank", "--format", "png", "-o", png}).status, 0);
+  std::ifstream file(png, std::ios::binary);
+  std::string magic(8, '\0');
+  file.read(magic.data(), 8);
+  EXPECT_EQ(magic, "\x89PNG\r\n\x1a\n");
 }
 
 TEST(ToolUsage, MistakesExitTwoBeforeAnyCall) {

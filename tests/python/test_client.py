@@ -130,7 +130,7 @@ class HandlesTest(unittest.TestCase):
         with connect() as repo, connect() as other:
             tv = repo.TaggedValue.create()
             tv.tag = "mine"
-            other.TaggedValue.from_handle(tv.handle).destroy()
+            self.assertTrue(other.release_handle(tv.handle))
             with self.assertRaisesRegex(qovix.InvalidHandle, "no object of class TaggedValue"):
                 tv.tag
             with self.assertRaises(qovix.InvalidHandle):
@@ -142,7 +142,7 @@ class HandlesTest(unittest.TestCase):
                         wanted.from_handle(handle)
             unchecked = connect(checked=False)
             stale = unchecked.TaggedValue.create()
-            other.TaggedValue.from_handle(stale.handle).destroy()
+            other.release_handle(stale.handle)
             stale.tag  # unchecked: the routine's previous answer, as the wire gives it
             unchecked.close()
 

@@ -218,6 +218,12 @@ class Repository:
         """How many handles the server holds, for all its clients."""
         return self._host_call(_HANDLE_COUNT, (), _rpc.number_result)
 
+    def release_handle(self, handle: int) -> bool:
+        """Releases a handle registered elsewhere (by the qovix tool, say);
+        whether it named something."""
+        self._owned.discard(handle)
+        return self._host_call(_RELEASE, (("h", handle),), _rpc.number_result) != 0
+
     def handles_held(self) -> int:
         """How many handles this client holds."""
         return len(self._owned)
@@ -301,11 +307,6 @@ class ModelObject:
         self._finalizer()
         self._released = True
 
-    def destroy(self) -> None:
-        """Deletes the object from the repository."""
-        self._call(type(self)._class_number, 4, (), _rpc.no_result, checked=False)
-        self.release()
-
     # -- what the generated members call --------------------------------------
 
     def _view(self, class_number: int) -> int:
@@ -321,7 +322,7 @@ class ModelObject:
         return handle
 
     def _call(self, owner: int, procedure: int, arguments: Sequence[Any],
-              result: _rpc.ResultReader, checked: bool = True) -> Any:
+              result: _rpc.ResultReader) -> Any:
         """Calls procedure `procedure` of class `owner` on this object with
         arguments made by `_object_argument` and `_value_argument`."""
         fields = [("h", self._view(owner))]
@@ -331,7 +332,7 @@ class ModelObject:
             if kind == "h":
                 handles.append((item, class_number))
         call = Call(MODEL_PROGRAM, owner, procedure, tuple(fields), result)
-        return self._repository._checked_call(call, handles if checked else [])
+        return self._repository._checked_call(call, handles)
 
     def _get_value(self, owner: int, procedure: int, value_class: int,
                    *arguments: Any) -> Any:

@@ -82,7 +82,7 @@ class Types:
             return f"Field::number({name})"
         kind = self.kind(use.name)
         if kind == "object":
-            return f"Field::handle({name}.handle)"
+            return handle_field(f"{name}.handle", use)
         value_class = self.ids[use.name]
         if kind == "text":
             return f"textField({value_class}, {name})"
@@ -111,6 +111,21 @@ class Types:
         if kind == "enum":
             return f"static_cast<{enum_name(use.name)}>(numberOf({result}, {value_class}))"
         return f"numberOf({result}, {value_class})"
+
+
+def checked_class(use: TypeUse) -> str | None:
+    """The class a handle of this type names, as the host's class-name
+    service writes it; None where the host names no such class."""
+    if use.name.startswith("QOVIX") or use.name == "VORN":
+        return use.name
+    if use.name in COLLECTION_REFS:
+        return f"{use.name}<{use.element}>"
+    return None
+
+
+def handle_field(expression: str, use: TypeUse) -> str:
+    named = checked_class(use)
+    return f'Field::handle({expression}, "{named}")' if named else f"Field::handle({expression})"
 
 
 RESULT_KINDS = {VOID: "Void", HANDLE: "Handle", BOOLEAN: "Int", INTEGER: "Long",
@@ -232,7 +247,8 @@ def client_source(catalogue: Catalogue, numbered: list[NumberedClass]) -> str:
         for procedure in numbered_class.procedures:
             signature = _signature(types, procedure)
             params = "".join(f", {t} {n}" for t, n in signature)
-            fields = [f"Field::handle(self.handle)"] if procedure.member.on_object else []
+            fields = ([handle_field("self.handle", TypeUse(model_class.name))]
+                      if procedure.member.on_object else [])
             fields += [types.field(use, f"p{i}")
                        for i, use in enumerate(procedure.member.parameters, start=1)]
             call = (f"connection.call({model_class.number}, {procedure.number}, "

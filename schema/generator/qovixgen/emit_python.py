@@ -20,7 +20,7 @@ COLLECTIONS = ("VornSet", "VornList", "VornArray")
 # What every model object has already; a feature of the same name would hide it.
 # The hand-written classes the model module names as they are.
 RUNTIME_NAMES = {"ClassAccess", "Collection", "Members", "ModelObject", "Repository"}
-RESERVED = {"repository", "object_number", "handle", "release", "destroy"}
+RESERVED = {"repository", "object_number", "handle", "release"}
 
 
 def enum_member(literal: str) -> str:

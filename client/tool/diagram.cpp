@@ -1,0 +1,210 @@
+#include "client/tool/diagram.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <map>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+#include <vector>
+
+#include "client_model.h"
+
+extern char** environ;
+
+namespace qovix::tool {
+namespace {
+
+using namespace client;
+
+// Text inside Graphviz's HTML-like labels.
+std::string escaped(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+// A quoted DOT string.
+std::string dotString(const std::string& text) {
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c == '\n' ? ' ' : c;
+  }
+  return out + "\"";
+}
+
+const char* visibilityMark(const std::string& visibility) {
+  return visibility == "private" ? "-" : visibility == "protected" ? "#" : "+";
+}
+
+std::string featureText(const FeatureView& feature) {
+  std::string text = std::string(visibilityMark(feature.visibility)) + " " + feature.name;
+  if (conformsTo(feature.classNumber, BehavioralFeature::kClassNumber)) {
+    text += "(";
+    for (std::size_t i = 0; i < feature.parameters.size(); ++i) {
+      const auto& [name, type] = feature.parameters[i];
+      text.append(i == 0 ? "" : ", ").append(name);
+      if (!type.empty()) text.append(" : ").append(type);
+    }
+    text += ")";
+  }
+  if (!feature.type.empty()) text.append(" : ").append(feature.type);
+  if (!feature.initialValue.empty()) text.append(" = ").append(feature.initialValue);
+  return escaped(text);
+}
+
+std::string nodeId(std::uint32_t object) { return std::string("e").append(std::to_string(object)); }
+
+class DotWriter {
+ public:
+  std::string write(const ElementView& package) {
+    out_ << "digraph " << dotString(package.name) << " {\n"
+         << "  graph [rankdir=BT, fontname=\"Helvetica\", compound=true];\n"
+         << "  node [shape=plain, fontname=\"Helvetica\", fontsize=11];\n"
+         << "  edge [fontname=\"Helvetica\", fontsize=10];\n";
+    frame(package, 1);
+    for (const std::string& edge : edges_) out_ << "  " << edge << '\n';
+    // Classifiers named from the package but kept elsewhere: by name only.
+    for (const auto& [object, name] : outside_) {
+      if (drawn_.count(object) == 0) {
+        out_ << "  " << nodeId(object) << " [label=<<table border=\"1\" cellborder=\"0\" "
+             << "cellspacing=\"0\" cellpadding=\"4\"><tr><td>" << escaped(name)
+             << "</td></tr></table>>, style=dashed];\n";
+      }
+    }
+    out_ << "}\n";
+    return out_.str();
+  }
+
+ private:
+  void frame(const ElementView& package, int depth) {
+    const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
+    // Drawn bottom to top (rankdir=BT), so labelloc=b puts the name on top.
+    out_ << indent << "subgraph cluster_" << package.object << " {\n"
+         << indent << "  label=<<b>" << escaped(package.name) << "</b>>; labeljust=l; labelloc=b; "
+         << "style=rounded;\n";
+    for (const ElementView& element : package.contents) {
+      if (conformsTo(element.classNumber, Package::kClassNumber)) {
+        frame(element, depth + 1);
+      } else if (conformsTo(element.classNumber, Association::kClassNumber)) {
+        association(element);
+      } else if (conformsTo(element.classNumber, Classifier::kClassNumber)) {
+        classifier(element, indent + "  ");
+      }
+    }
+    out_ << indent << "}\n";
+  }
+
+  void classifier(const ElementView& element, const std::string& indent) {
+    drawn_.insert(element.object);
+    std::string name = escaped(element.name);
+    if (element.isAbstract) name = "<i>" + name + "</i>";
+    std::string stereotype;
+    if (element.classNumber == Interface::kClassNumber) stereotype = "&laquo;interface&raquo;<br/>";
+    if (element.classNumber == DataType::kClassNumber) stereotype = "&laquo;datatype&raquo;<br/>";
+    std::string attributes, operations;
+    for (const FeatureView& feature : element.features) {
+      std::string& into = conformsTo(feature.classNumber, BehavioralFeature::kClassNumber)
+                              ? operations
+                              : attributes;
+      into.append("<tr><td align=\"left\">").append(featureText(feature)).append("</td></tr>");
+    }
+    auto compartment = [](const std::string& rows) {
+      return "<tr><td><table border=\"0\" cellspacing=\"0\" cellpadding=\"1\">" +
+             (rows.empty() ? std::string("<tr><td> </td></tr>") : rows) + "</table></td></tr>";
+    };
+    out_ << indent << nodeId(element.object)
+         << " [label=<<table border=\"0\" cellborder=\"1\" cellspacing=\"0\" cellpadding=\"4\">"
+         << "<tr><td>" << stereotype << "<b>" << name << "</b></td></tr>"
+         << compartment(attributes) << compartment(operations) << "</table>>];\n";
+    for (const NamedRef& parent : element.supertypes) {
+      if (parent.object == 0) continue;
+      outside_[parent.object] = parent.name;
+      edges_.push_back(nodeId(element.object) + " -> " + nodeId(parent.object) +
+                       " [arrowhead=empty, arrowsize=1.2];");
+    }
+  }
+
+  void association(const ElementView& element) {
+    if (element.ends.size() != 2 || element.ends[0].type.object == 0 ||
+        element.ends[1].type.object == 0) {
+      return;  // only binary associations between known classifiers are drawn as lines
+    }
+    const EndView& tail = element.ends[0];
+    const EndView& head = element.ends[1];
+    for (const EndView* end : {&tail, &head}) outside_[end->type.object] = end->type.name;
+    auto endLabel = [](const EndView& end) {
+      std::string text = end.name;
+      if (!end.multiplicity.empty()) text.append(text.empty() ? "" : "\n").append(end.multiplicity);
+      return dotString(text);
+    };
+    edges_.push_back(nodeId(tail.type.object) + " -> " + nodeId(head.type.object) +
+                     " [dir=none, constraint=false, label=" + dotString(element.name) +
+                     ", taillabel=" + endLabel(tail) + ", headlabel=" + endLabel(head) + "];");
+  }
+
+  std::ostringstream out_;
+  std::vector<std::string> edges_;
+  std::set<std::uint32_t> drawn_;
+  std::map<std::uint32_t, std::string> outside_;
+};
+
+}  // namespace
+
+std::string diagramDot(const ElementView& package) { return DotWriter().write(package); }
+
+void renderDot(const std::string& dot, const std::string& format, const std::string& outputPath) {
+  std::signal(SIGPIPE, SIG_IGN);  // a dot that ends early is told by its status
+  int input[2];
+  if (pipe2(input, O_CLOEXEC) != 0) throw std::runtime_error(std::strerror(errno));
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
+  const std::string type = "-T" + format;
+  std::vector<std::string> words = {"dot", type};
+  if (outputPath != "-") words.push_back("-o" + outputPath);
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  const int spawned = posix_spawnp(&pid, "dot", &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(input[0]);
+  if (spawned != 0) {
+    close(input[1]);
+    throw std::runtime_error(
+        "qovix diagram needs Graphviz's dot to draw svg or png (Debian: graphviz); "
+        "--format dot gives the diagram's DOT text without it");
+  }
+  std::size_t written = 0;
+  while (written < dot.size()) {
+    const ssize_t now = write(input[1], dot.data() + written, dot.size() - written);
+    if (now < 0 && errno == EINTR) continue;
+    if (now <= 0) break;  // dot ended early; its status says why
+    written += static_cast<std::size_t>(now);
+  }
+  close(input[1]);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    throw std::runtime_error("Graphviz's dot failed to draw the diagram as " + format);
+  }
+}
+
+}  // namespace qovix::tool
