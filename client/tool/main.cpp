@@ -1,6 +1,7 @@
 // qovix: work on a qovixd repository from the shell.
 
 #include <charconv>
+#include <cstdlib>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -48,8 +49,9 @@ constexpr const char* kHelp =
     "  repository                       the repository's handle\n"
     "\n"
     "Options:\n"
-    "  --host HOST   the server's name, IPv4 or IPv6 address (default 127.0.0.1)\n"
-    "  --port PORT   its port (default 20241)\n"
+    "  --host HOST   the server's name, IPv4 or IPv6 address (default $QOVIX_HOST,\n"
+    "                else 127.0.0.1)\n"
+    "  --port PORT   its port (default $QOVIX_PORT, else 20241)\n"
     "  --udp         call over UDP instead of TCP\n"
     "  --json        print call, ls, tree and procedures as JSON\n"
     "  --keep        ls and tree keep the handles they list registered (they release\n"
@@ -90,6 +92,13 @@ std::uint16_t readPort(const std::string& value) {
 
 Options parse(int argc, char** argv) {
   Options options;
+  // Defaults from the environment, as for other servers' tools.
+  if (const char* host = std::getenv("QOVIX_HOST"); host != nullptr && *host != '\0') {
+    options.host = host;
+  }
+  if (const char* port = std::getenv("QOVIX_PORT"); port != nullptr && *port != '\0') {
+    options.port = readPort(port);
+  }
   auto valueOf = [&](int& i, const std::string& option) {
     if (i + 1 >= argc) throw UsageError("option '" + option + "' needs a value");
     return std::string(argv[++i]);

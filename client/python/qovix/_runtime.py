@@ -13,6 +13,7 @@ its handles still name them, and raises InvalidHandle when one does not.
 from __future__ import annotations
 
 import enum
+import os
 import weakref
 from dataclasses import dataclass
 from typing import Any, ClassVar, Generic, Iterator, Sequence, TypeVar, overload
@@ -103,11 +104,14 @@ class Repository:
             raise
 
     @classmethod
-    def connect(cls, host: str = "127.0.0.1", port: int = DEFAULT_PORT, udp: bool = False, *,
+    def connect(cls, host: str | None = None, port: int | None = None, udp: bool = False, *,
                 timeout: float = 10.0, checked: bool = True) -> Repository:
-        """Connects to the qovixd at host:port (over UDP with `udp`). With
+        """Connects to the qovixd at host:port (over UDP with `udp`); by
+        default $QOVIX_HOST and $QOVIX_PORT, else 127.0.0.1 and 20241. With
         `checked` (the default), calls that could fail silently are checked
         in the same round trip."""
+        host = host or os.environ.get("QOVIX_HOST") or "127.0.0.1"
+        port = port or int(os.environ.get("QOVIX_PORT") or DEFAULT_PORT)
         return cls(host, port, udp, timeout, checked)
 
     def __enter__(self) -> Repository:
