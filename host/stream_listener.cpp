@@ -43,6 +43,12 @@ bool_t StreamListener::receive(rpc_msg*) {
     fd = accept4(listening, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
   }
   if (fd < 0) return FALSE;
+  // Each reply is one write, sent at once: a client that sends several calls
+  // before reading would otherwise wait out the acknowledgement of the first
+  // reply (Nagle's rule against the client's delayed acknowledgement). Set
+  // before the check below, which must stay next to the runtime's.
+  const int noDelay = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
   // A client that connected and reset at once has no address any more: the
   // runtime would say so on stderr for each one and leak the transport it
   // had begun to make, so such a connection goes before it sees it. (One
@@ -55,11 +61,6 @@ bool_t StreamListener::receive(rpc_msg*) {
     return FALSE;
   }
   if (connections_.size() >= limits_.maxConnections) closeLeastRecentlyActive();
-  // Each reply is one write, sent at once: a client that sends several calls
-  // before reading would otherwise wait out the acknowledgement of the first
-  // reply (Nagle's rule against the client's delayed acknowledgement).
-  const int noDelay = 1;
-  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
 
   SVCXPRT* connection = svc_fd_create(fd, kRuntimeBufferBytes, kRuntimeBufferBytes);
   if (connection == nullptr) {
