@@ -19,6 +19,9 @@
 namespace {
 
 int serve(const HostOptions& options) {
+  // A malformed access file stops qovixd before anything else starts.
+  const AccessPolicy policy =
+      options.accessFile.empty() ? AccessPolicy() : AccessPolicy::load(options.accessFile);
   const ConnectionLimits limits = fitToDescriptorLimit(options.connectionLimits);
   if (limits.maxConnections < options.connectionLimits.maxConnections) {
     std::fprintf(stderr, "qovixd: the descriptor limit allows %zu connections, not %zu\n",
@@ -31,6 +34,7 @@ int serve(const HostOptions& options) {
   // hold are released while the library that made them is loaded.
   ServedRepository repository(options);
   startServing(library.entry(), repository.handle(), &repository.repository().store());
+  controlAccess(policy, options.principalsInForce());
   {
     const RpcEndpoints endpoints(options.bindAddress, options.port, options.registerWithRpcbind,
                                  limits);

@@ -118,6 +118,21 @@ std::string hostHelpText() {
          std::to_string(ConnectionLimits{}.udpMostReplyBytes) +
          "; 512 to 65507), so that a small forged call draws no large\n"
          "                    reply; the call is undone and can be made over TCP\n"
+         "  --access FILE     who may do what: lines 'LEVEL PRINCIPAL', LEVEL none, read or\n"
+         "                    write, PRINCIPAL a client certificate's subject, a peer\n"
+         "                    address, or * for everyone else. With it (or --tls-cert),\n"
+         "                    each principal sees only the handles made for it\n"
+         "  --tls-cert FILE   serve RPC-with-TLS (RFC 9289) on TCP with this certificate\n"
+         "  --tls-key FILE    and this private key (PEM)\n"
+         "  --tls-ca FILE     accept only clients whose certificate this CA signed\n"
+         "                    (mutual TLS); a certificate's subject is its principal\n"
+         "  --tls-require     refuse plain TCP calls other than the TLS probe, and serve\n"
+         "                    no UDP\n"
+         "  --principal-grace-seconds S\n"
+         "                    a certified principal's handles outlast its last connection\n"
+         "                    by S seconds (default " +
+         std::to_string(HostOptions{}.principalGrace.count()) +
+         "), so a client that reconnects keeps them\n"
          "  --register        also register the programs with the running rpcbind\n"
          "  --help            show this help and exit\n"
          "  --version         show the version and exit\n"
@@ -149,16 +164,17 @@ std::variant<HostOptions, CommandLineExit> parseHostOptions(int argc, const char
       name = argument.substr(0, equals);
       value = std::string(argument.substr(equals + 1));
     }
-    if (name == "--register") {
-      if (value) return usageError("option '--register' takes no value");
-      options.registerWithRpcbind = true;
+    if (name == "--register" || name == "--tls-require") {
+      if (value) return usageError("option '" + std::string(name) + "' takes no value");
+      (name == "--register" ? options.registerWithRpcbind : options.tlsRequired) = true;
       continue;
     }
     if (name != "--bind" && name != "--port" && name != "--library" &&
         name != "--repository-name" && name != "--documents" && name != "--max-connections" &&
         name != "--idle-seconds" && name != "--store" && name != "--sync" &&
         name != "--max-objects" && name != "--udp-max-reply" &&
-        name != "--max-handles-per-client") {
+        name != "--max-handles-per-client" && name != "--access" && name != "--tls-cert" &&
+        name != "--tls-key" && name != "--tls-ca" && name != "--principal-grace-seconds") {
       return usageError("unknown option '" + std::string(name) + "'");
     }
     if (!value) {
@@ -198,6 +214,17 @@ std::variant<HostOptions, CommandLineExit> parseHostOptions(int argc, const char
       if (auto error = readCount(name, *value, 1, kMostObjects, options.maxHandlesPerClient)) {
         return *error;
       }
+    } else if (name == "--access" || name == "--tls-cert" || name == "--tls-key" ||
+               name == "--tls-ca") {
+      if (value->empty()) return usageError(std::string(name) + " needs a file");
+      (name == "--access"     ? options.accessFile
+       : name == "--tls-cert" ? options.tlsCertificate
+       : name == "--tls-key"  ? options.tlsKey
+                              : options.tlsAuthority) = *value;
+    } else if (name == "--principal-grace-seconds") {
+      std::size_t seconds = 0;
+      if (auto error = readCount(name, *value, 0, kMostIdleSeconds, seconds)) return *error;
+      options.principalGrace = std::chrono::seconds(seconds);
     } else if (name == "--max-objects") {
       if (auto error = readCount(name, *value, 1, kMostObjects, options.maxObjects)) return *error;
     } else if (name == "--sync") {
@@ -209,6 +236,13 @@ std::variant<HostOptions, CommandLineExit> parseHostOptions(int argc, const char
       if (value->empty()) return usageError("--documents needs a folder");
       options.documentFolder = *value;
     }
+  }
+  if (options.tlsCertificate.empty() != options.tlsKey.empty()) {
+    return usageError("--tls-cert and --tls-key go together");
+  }
+  if (options.tlsCertificate.empty() && (!options.tlsAuthority.empty() || options.tlsRequired)) {
+    return usageError(std::string(options.tlsRequired ? "--tls-require" : "--tls-ca") +
+                      " needs --tls-cert and --tls-key");
   }
   return options;
 }

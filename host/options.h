@@ -2,6 +2,7 @@
 
 // qovixd's command line.
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <variant>
@@ -27,6 +28,18 @@ struct HostOptions {
   std::size_t maxHandlesPerClient = 1'000'000;  // live handles one client address may hold
   bool registerWithRpcbind = false;
   ConnectionLimits connectionLimits;
+  std::string accessFile;  // empty: everyone may write
+  // RPC-with-TLS (RFC 9289) on TCP: the server's certificate and key (PEM);
+  // with a CA, clients must present a certificate it signed (mutual TLS).
+  std::string tlsCertificate;
+  std::string tlsKey;
+  std::string tlsAuthority;
+  bool tlsRequired = false;  // plain TCP calls other than the probe are refused; no UDP
+  std::chrono::seconds principalGrace{60};  // a certified principal's handles outlast its
+                                            // last connection this long
+
+  // Principals are in force: each sees only its own handles.
+  bool principalsInForce() const { return !accessFile.empty() || !tlsCertificate.empty(); }
 };
 
 // What to do instead of serving: print `text` (to stdout for help, else to

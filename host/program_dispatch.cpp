@@ -1,16 +1,18 @@
 #include "host/program_dispatch.h"
 
-#include <netdb.h>
-#include <sys/socket.h>
 
 #include <cstdio>
 #include <exception>
+#include <new>
 #include <string>
+#include <unordered_map>
 
 #include "client/protocol.h"
 #include "dispatch/model_call.h"
 #include "host/call_log.h"
 #include "host/host_services.h"
+#include "host/principals.h"
+#include "host/procedure_access.h"
 #include "platform/vorn_os/handle_registry.h"
 #include "platform/wkm_srv/persistent_store.h"
 #include "xdr/argument_records.h"
@@ -30,19 +32,21 @@ CallLog& callLog() {
   return log;
 }
 
-// The changes and handles of one call: registered for its caller (its
-// address without the port), and undone (and released) when the call ends
-// without a reply that kept them, however it ends.
+// Who may do what, and whether each principal sees only its own handles.
+AccessPolicy accessPolicy;
+bool handlesScoped = false;
+// The repository object, and each principal's own handle to it (scoped).
+void* repositoryObject = nullptr;
+void* repositoryPart = nullptr;
+std::unordered_map<std::string, InteropHandle> repositoryHandles;
+
+// The changes and handles of one call: registered for its principal, and
+// undone (and released) when the call ends without a reply that kept them,
+// however it ends.
 class CallInProgress {
  public:
-  explicit CallInProgress(const SVCXPRT* transp) {
-    char caller[NI_MAXHOST] = "?";  // no allocation: nothing here may throw
-    const netbuf& address = transp->xp_rtaddr;
-    if (address.buf != nullptr && address.len > 0) {
-      getnameinfo(static_cast<const sockaddr*>(address.buf), address.len, caller, sizeof caller,
-                  nullptr, 0, NI_NUMERICHOST);
-    }
-    vorn_os::setCaller(caller);
+  explicit CallInProgress(const std::string& principalKey) {
+    vorn_os::setCaller(principalKey);  // cannot throw: a caller not noted is nobody
     vorn_os::startCall();
   }
   ~CallInProgress() {
@@ -58,6 +62,58 @@ class CallInProgress {
   CallInProgress(const CallInProgress&) = delete;
   CallInProgress& operator=(const CallInProgress&) = delete;
 };
+
+// Reads the handle fields of a call's argument record, and puts the stream
+// back where it was for the library to decode. `fields` as the procedure's
+// row gives them: H handle, V value, L long, I int.
+struct HandlePeek {
+  const char* fields;
+  bool allOwn = true;
+};
+
+bool_t peekHandles(XDR* xdrs, HandlePeek* peek) {
+  const u_int start = xdr_getpos(xdrs);
+  for (const char* field = peek->fields; *field != '\0'; ++field) {
+    bool decoded = true;
+    if (*field == 'H') {
+      InteropHandle handle = 0;
+      decoded = X_InteropHandle(xdrs, &handle) != 0;
+      // Scoped, the registry sees only the caller's own handles.
+      if (decoded && okHandle(handle) == 0) peek->allOwn = false;
+    } else if (*field == 'V') {
+      udt_dataType value{};
+      decoded = X_VornDataType(xdrs, &value) != 0;
+      xdr_free(toXdrProc(&X_VornDataType), &value);
+    } else {
+      udt_integer number = 0;
+      decoded = X_udt_integer(xdrs, &number) != 0;
+    }
+    if (!decoded) break;  // the library answers what does not decode
+  }
+  xdr_setpos(xdrs, start);
+  return TRUE;
+}
+
+// Whether the principal may make this model or cast call: its access
+// allows the procedure, and (scoped) every handle it names is its own. A
+// handle of another principal, or none at all, would make the routine
+// answer its previous result, which may be another principal's.
+bool permitted(svc_req* rqstp, SVCXPRT* transp, const Principal& principal,
+               std::int32_t templateId) {
+  const Access access = accessPolicy.of(principal.name);
+  if (access == Access::None) return false;
+  const char* fields = "HI";  // a cast: any handle of the caller's, and the check
+  if (templateId != kCastTemplateId) {
+    const procedure_access::Row* row = procedure_access::find(rqstp->rq_vers, rqstp->rq_proc);
+    if (row == nullptr) return true;  // the library answers that it has no such procedure
+    if (row->writes && access != Access::Write) return false;
+    fields = row->fields;
+  }
+  if (!handlesScoped) return true;
+  HandlePeek peek{fields};
+  transp->xp_ops->xp_getargs(transp, toXdrProc(&peekHandles), &peek);
+  return peek.allOwn;
+}
 
 // Runs `serve`; an exception that escapes it is logged (with `where`) and
 // answered with the system-error reply, so every call gets one.
@@ -81,7 +137,18 @@ void callLibrary(svc_req* rqstp, SVCXPRT* transp, std::int32_t templateId) {
     svcerr_systemerr(transp);
     return;
   }
-  const CallInProgress inProgress(transp);
+  Principal principal;
+  try {
+    principal = principalOf(transp);
+  } catch (const std::bad_alloc&) {
+    svcerr_systemerr(transp);
+    return;
+  }
+  const CallInProgress inProgress(principal.key());
+  if (!permitted(rqstp, transp, principal, templateId)) {
+    svcerr_auth(transp, AUTH_TOOWEAK);
+    return;
+  }
   answeringExceptions(
       transp, [&] { modelEntry(rqstp, transp, &call); },
       [&] {
@@ -97,13 +164,26 @@ void callLibrary(svc_req* rqstp, SVCXPRT* transp, std::int32_t templateId) {
 void startServing(QovixServerEntry entry, unsigned long repository, PersistentStore* store) {
   modelEntry = entry;
   repositoryHandle = static_cast<InteropHandle>(repository);
+  repositoryObject = getObject(repository, 0);
+  repositoryPart = vorn_os::objectPart(repository);
   servedStore = store;
+}
+
+void controlAccess(AccessPolicy policy, bool scopeHandles) {
+  accessPolicy = std::move(policy);
+  handlesScoped = scopeHandles;
+  vorn_os::setScoped(scopeHandles);
 }
 
 void stopServing() {
   modelEntry = nullptr;
   repositoryHandle = 0;
+  repositoryObject = repositoryPart = nullptr;
+  repositoryHandles.clear();
   servedStore = nullptr;
+  accessPolicy = AccessPolicy();
+  handlesScoped = false;
+  vorn_os::setScoped(false);
 }
 
 bool settleBeforeReply(rpc_msg* reply) {
@@ -150,16 +230,34 @@ void reply(SVCXPRT* transp, bool_t (*filter)(XDR*, T*), T* result) {
   if (!svc_sendreply(transp, toXdrProc(filter), result)) svcerr_systemerr(transp);
 }
 
-void serveHostProcedure(svc_req* rqstp, SVCXPRT* transp) {
+// The repository handle of the principal calling: its own when handles are
+// scoped (made when it first asks, or when it released the last), else the
+// one every client shares.
+InteropHandle repositoryHandleFor(const std::string& principalKey) {
+  if (!handlesScoped) return repositoryHandle;
+  InteropHandle& own = repositoryHandles[principalKey];
+  if (own == 0 || okHandle(own) == 0) {
+    own = static_cast<InteropHandle>(vorn_os::borrowedHandle(repositoryObject, repositoryPart));
+  }
+  return own;
+}
+
+void serveHostProcedure(svc_req* rqstp, SVCXPRT* transp, const std::string& principalKey) {
   using namespace qovix::protocol;
   InteropHandle handle = 0;
   switch (rqstp->rq_proc) {
     case kHostNull:
       svc_sendreply(transp, toXdrProc(&voidFilter), nullptr);
       return;
-    case kHostRepository:
-      reply(transp, &X_InteropHandle, &repositoryHandle);
+    case kHostRepository: {
+      InteropHandle own = repositoryHandleFor(principalKey);
+      if (own == 0) {
+        svcerr_systemerr(transp);  // no handle to be had: no other's is answered
+        return;
+      }
+      reply(transp, &X_InteropHandle, &own);
       return;
+    }
     case kHostRelease:
       if (arguments(transp, &X_InteropHandle, &handle)) {
         udt_boolean released = host_services::release(handle, repositoryHandle);
@@ -195,7 +293,10 @@ void serveHostProcedure(svc_req* rqstp, SVCXPRT* transp) {
       }
       return;
     case kHostHandleCount: {
-      udt_integer count = host_services::handleCount();
+      // Scoped, a principal counts only its own.
+      udt_integer count = handlesScoped
+                              ? static_cast<udt_integer>(vorn_os::handleCountOfCaller())
+                              : host_services::handleCount();
       reply(transp, &X_udt_integer, &count);
       return;
     }
@@ -209,8 +310,23 @@ void serveHostProcedure(svc_req* rqstp, SVCXPRT* transp) {
 
 // Host services allocate (new handles, class names), so they too can fail.
 void dispatchHostProgram(svc_req* rqstp, SVCXPRT* transp) {
-  const CallInProgress inProgress(transp);
+  Principal principal;
+  try {
+    principal = principalOf(transp);
+  } catch (const std::bad_alloc&) {
+    svcerr_systemerr(transp);
+    return;
+  }
+  const CallInProgress inProgress(principal.key());
+  // Anyone may ask whether the server is there; releasing is a write, of
+  // the caller's own handles; the rest reads.
+  const Access access = accessPolicy.of(principal.name);
+  if ((rqstp->rq_proc != qovix::protocol::kHostNull && access == Access::None) ||
+      (rqstp->rq_proc == qovix::protocol::kHostRelease && access != Access::Write)) {
+    svcerr_auth(transp, AUTH_TOOWEAK);
+    return;
+  }
   answeringExceptions(
-      transp, [&] { serveHostProcedure(rqstp, transp); },
+      transp, [&] { serveHostProcedure(rqstp, transp, principal.key()); },
       [&] { return "host procedure " + std::to_string(rqstp->rq_proc); });
 }

@@ -8,6 +8,7 @@
 #include <rpc/rpc.h>
 
 #include "dispatch/entry_point.h"
+#include "host/access_policy.h"
 
 class PersistentStore;
 
@@ -16,6 +17,13 @@ class PersistentStore;
 // after.
 void startServing(QovixServerEntry entry, unsigned long repositoryHandle, PersistentStore* store);
 void stopServing();
+
+// Who may do what (the access file) and whether each principal sees only
+// the handles made for it, with a repository handle of its own; a call its
+// principal may not make, or one that names a handle not its own, is
+// refused with the authentication error AUTH_TOOWEAK before the library
+// sees it. Without this, everyone may write and handles are shared.
+void controlAccess(AccessPolicy policy, bool scopeHandles);
 
 // Settles the changes of the call being answered, once its reply is encoded
 // and before it leaves: a successful reply keeps them (committed to the

@@ -29,11 +29,17 @@ struct Entry {
   std::uint32_t generation = 0;
   std::uint32_t holder = 0;  // who registered it (Registry::holders_)
   bool live = false;
+  bool borrowed = false;  // releasing it drops the handle and deletes nothing
 };
+
+// The caller when its name could not be noted: it holds nothing and may
+// register nothing, so that no one is taken for the process itself.
+constexpr std::uint32_t kNobody = UINT32_MAX;
 
 class Registry {
  public:
-  unsigned long add(void* object, void* objectPart, void* persistentPart) {
+  unsigned long add(void* object, void* objectPart, void* persistentPart, bool borrowed = false) {
+    if (caller_ == kNobody) return 0;
     Holder& holder = holders_[caller_];
     if (caller_ != 0 && holder.live >= mostPerCaller_) return 0;
     std::uint32_t index = 0;
@@ -64,6 +70,7 @@ class Registry {
     entry.persistentPart = persistentPart;
     entry.holder = caller_;
     entry.live = true;
+    entry.borrowed = borrowed;
     ++live_;
     ++holder.live;
     return (static_cast<unsigned long>(entry.generation) << kIndexBits) | index;
@@ -75,13 +82,16 @@ class Registry {
     const auto generation = static_cast<std::uint32_t>(handle >> kIndexBits);
     if (index == 0 || index >= entries_.size()) return nullptr;
     Entry& entry = entries_[index];
-    return entry.live && entry.generation == generation ? &entry : nullptr;
+    if (!entry.live || entry.generation != generation) return nullptr;
+    // Scoped, a caller sees only what it registered; the process sees all.
+    if (scoped_ && caller_ != 0 && entry.holder != caller_) return nullptr;
+    return &entry;
   }
 
   void drop(Entry& entry) {
     const auto index = static_cast<std::uint32_t>(&entry - entries_.data());
     --holders_[entry.holder].live;
-    entry = Entry{nullptr, nullptr, nullptr, (entry.generation + 1) % kGenerations, 0, false};
+    entry = Entry{nullptr, nullptr, nullptr, (entry.generation + 1) % kGenerations, 0, false, false};
     --live_;
     free_.push_back(index);
   }
@@ -89,6 +99,7 @@ class Registry {
   // Who the next registrations are for: a caller's name (its address), or
   // empty for the process itself, which has no cap.
   void setCaller(std::string_view name) {
+    caller_ = kNobody;  // until the name is noted
     if (name.empty()) {
       caller_ = 0;
       return;
@@ -106,8 +117,32 @@ class Registry {
     }
   }
   void setMostPerCaller(std::size_t most) { mostPerCaller_ = most; }
+  void setScoped(bool scoped) { scoped_ = scoped; }
+  std::uint32_t callerId() const { return caller_; }
+  void setCallerId(std::uint32_t id) { caller_ = id; }
+  bool scoped() const { return scoped_; }
+  bool callerIsNobody() const { return caller_ == kNobody; }
 
   std::size_t live() const { return live_; }
+  // What the caller holds; everything for the process.
+  std::size_t liveOfCaller() const {
+    if (caller_ == 0) return live_;
+    return caller_ == kNobody ? 0 : holders_[caller_].live;
+  }
+
+  // The live handles the named caller registered.
+  std::vector<unsigned long> handlesOf(std::string_view name) const {
+    std::vector<unsigned long> held;
+    const auto found = holderIds_.find(std::string(name));
+    if (found == holderIds_.end()) return held;
+    for (std::size_t index = 1; index < entries_.size(); ++index) {
+      const Entry& entry = entries_[index];
+      if (entry.live && entry.holder == found->second) {
+        held.push_back((static_cast<unsigned long>(entry.generation) << kIndexBits) | index);
+      }
+    }
+    return held;
+  }
 
   void noteCalls(bool noting) {
     noting_ = noting;
@@ -150,6 +185,7 @@ class Registry {
   std::unordered_map<std::string, std::uint32_t> holderIds_;
   std::uint32_t caller_ = 0;
   std::size_t mostPerCaller_ = SIZE_MAX;
+  bool scoped_ = false;
   bool noting_ = false;
   std::vector<std::uint32_t> madeThisCall_;
 };
@@ -210,7 +246,9 @@ VornCollection* collection(unsigned long handle) {
 int releaseHandle(unsigned long handle) {
   Entry* entry = registry().find(handle);
   if (entry == nullptr) return 0;
-  if (entry->objectPart != nullptr) {
+  if (entry->borrowed) {
+    // names what someone else owns
+  } else if (entry->objectPart != nullptr) {
     delete entry->objectPart;
   } else if (entry->persistentPart == nullptr) {
     delete static_cast<VornCollection*>(entry->object);
@@ -221,11 +259,33 @@ int releaseHandle(unsigned long handle) {
 
 std::size_t handleCount() { return registry().live(); }
 
+std::size_t handleCountOfCaller() { return registry().liveOfCaller(); }
+
+unsigned long borrowedHandle(void* object, void* objectPart) {
+  if (object == nullptr) return 0;
+  try {
+    return registry().add(object, objectPart, nullptr, true);
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
+}
+
+void setScoped(bool scoped) { registry().setScoped(scoped); }
+
+std::size_t releaseAllOf(std::string_view caller) {
+  const std::vector<unsigned long> held = registry().handlesOf(caller);
+  const std::uint32_t current = registry().callerId();
+  registry().setCallerId(0);  // as the process, which sees all of them
+  for (unsigned long handle : held) releaseHandle(handle);
+  registry().setCallerId(current);
+  return held.size();
+}
+
 void setCaller(std::string_view caller) {
   try {
     registry().setCaller(caller);
   } catch (const std::bad_alloc&) {
-    registry().setCaller({});  // not counted apart; the process's own cap (none) holds
+    // Not noted: the caller is nobody, who sees nothing and registers nothing.
   }
 }
 

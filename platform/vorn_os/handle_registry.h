@@ -73,12 +73,29 @@ VORN_OS_API std::size_t handleCount();
 // when its owner stops. Returns how many there were.
 VORN_OS_API std::size_t releaseAll();
 
-// Whom the next registrations are for: a client's name (its address), or
-// empty for the process itself. A client holds at most the most set here
+// Whom the next registrations are for: a client's name (its principal),
+// or empty for the process itself. A client holds at most the most set here
 // (no cap until one is set); the process has no cap. Over that, getHandle
-// gives 0.
+// gives 0. A caller whose name cannot be noted (no memory) is nobody: it
+// sees no handle and registers none.
 VORN_OS_API void setCaller(std::string_view caller);
 VORN_OS_API void setMostHandlesPerCaller(std::size_t most);
+
+// Scoped, a client sees only the handles registered for it: to every call
+// made for another, they are as invalid as an unknown number. The process
+// itself sees all of them.
+VORN_OS_API void setScoped(bool scoped);
+
+// How many handles the caller holds (all of them, for the process).
+VORN_OS_API std::size_t handleCountOfCaller();
+
+// Registers, for the caller, a handle to an object someone else owns:
+// releasing it drops the handle and deletes nothing (a client's own handle
+// to the repository object).
+VORN_OS_API unsigned long borrowedHandle(void* object, void* objectPart);
+
+// Releases every handle the named client holds; how many there were.
+VORN_OS_API std::size_t releaseAllOf(std::string_view caller);
 
 // The handles one call registers, noted from startCall() to endCall(), so
 // that a call whose changes are undone can release them too: they would

@@ -179,11 +179,29 @@ class EveryFeatureKind(unittest.TestCase):
         tsv = EMITTERS["procedures.tsv"](self.catalogue, self.classes).splitlines()
         self.assertEqual(len(tsv), 1 + 61 + 10)
         self.assertIn("1\tQOVIXThing\t31\tQOVIXThing_add_order_0\tlist\torder\t"
-                      "void add_order(QOVIXThing const&, long)\tX_HandleHandleLong\txdr_void", tsv)
+                      "void add_order(QOVIXThing const&, long)\tX_HandleHandleLong\txdr_void\twrite",
+                      tsv)
         reference = EMITTERS["protocol-reference.md"](self.catalogue, self.classes)
-        self.assertIn("| 49 | (unassigned: procedure unavailable) | | | |", reference)
+        self.assertIn("| 49 | (unassigned: procedure unavailable) | | | | |", reference)
         self.assertIn("| 31 | `QOVIXThing_add_order_0` | `void add_order(QOVIXThing const&, long)` "
-                      "| `X_HandleHandleLong`: handle, handle, long | `xdr_void` |", reference)
+                      "| `X_HandleHandleLong`: handle, handle, long | `xdr_void` | write |", reference)
+        access = EMITTERS["procedure_access.cpp"](self.catalogue, self.classes)
+        self.assertIn('{true, "HHL"}', access)  # add_order_0
+        self.assertIn("{false, nullptr}", access)  # the unassigned 49
+
+    def test_every_procedure_that_changes_the_repository_is_marked_writing(self):
+        catalogue = parse(REAL_CATALOGUE.read_text(), str(REAL_CATALOGUE))
+        writing = re.compile(r"(create|destroy|set|add|rmv|flush|duplicate|operatorAssign)_|"
+                             r"(construct\w*|copyModel|internalize|externalize|"
+                             r"createVornMetaModel|set_name|set_upper|setValue)_0$")
+        for model_class in number_classes(catalogue):
+            for procedure in model_class.procedures:
+                suffix = procedure.suffix.removeprefix(procedure.class_name)
+                with self.subTest(procedure.label):
+                    self.assertEqual(procedure.writes, bool(writing.match(suffix)))
+        with self.assertRaisesRegex(CatalogueError, "a cast only reads"):
+            parse(PRELUDE.replace("VornPersistentObject const&, int)",
+                                  "VornPersistentObject const&, int) writes") + EVERY_KIND)
 
     def test_protocol_file_declares_every_procedure_for_rpcgen(self):
         protocol = EMITTERS["qovix.x"](self.catalogue, self.classes)

@@ -154,3 +154,32 @@ TEST(HandleRegistry, NullObjectsAreNotRegistered) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(HandleRegistry, ScopedEachClientSeesOnlyItsOwnAndTheProcessSeesAll) {
+  int destroyed = 0;
+  Probe repository(&destroyed);
+  vorn_os::setScoped(true);
+  vorn_os::setCaller("address 192.0.2.1");
+  const unsigned long mine = registerModelObject(new QOVIXClass);
+  const unsigned long borrowed = vorn_os::borrowedHandle(&repository, &repository);
+  EXPECT_EQ(vorn_os::handleCountOfCaller(), 2u);
+  vorn_os::setCaller("address 192.0.2.2");
+  EXPECT_EQ(okHandle(mine), 0) << "another's handle is as invalid as an unknown number";
+  EXPECT_EQ(getObject(mine, 0), nullptr);
+  EXPECT_EQ(vorn_os::releaseHandle(mine), 0) << "nor can it be released";
+  EXPECT_EQ(vorn_os::handleCountOfCaller(), 0u);
+  vorn_os::setCaller({});
+  EXPECT_EQ(okHandle(mine), 1) << "the process sees every handle";
+  vorn_os::setCaller("address 192.0.2.1");
+  EXPECT_EQ(okHandle(mine), 1);
+  vorn_os::setCaller({});
+  EXPECT_EQ(vorn_os::releaseAllOf("address 192.0.2.1"), 2u);
+  EXPECT_EQ(okHandle(mine), 0);
+  EXPECT_EQ(okHandle(borrowed), 0);
+  EXPECT_EQ(destroyed, 0) << "a borrowed handle's object is someone else's to delete";
+  vorn_os::setScoped(false);
+}
+
+}  // namespace

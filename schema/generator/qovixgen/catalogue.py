@@ -58,6 +58,7 @@ class MemberTemplate:
     signature: str | None
     optional: bool
     line: int
+    writes: bool = False  # changes the repository; else it only reads
 
 
 @dataclass(frozen=True)
@@ -76,6 +77,7 @@ class Operation:
     signature: str  # as a member: "RESULT NAME(PARAMETERS)"
     label: str
     line: int
+    writes: bool = False
 
 
 @dataclass(frozen=True)
@@ -203,14 +205,21 @@ class _Reader:
         if len(words) < 5 or words[3] != "=":
             self.fail(line, record, "expected 'member GROUP SUFFIX = SIGNATURE'")
         signature = text.split("=", 1)[1].strip()
-        optional = signature.endswith(" optional")
-        if optional:
-            signature = signature[: -len(" optional")].strip()
-            if group != "tail":
-                self.fail(line, record, "only tail members can be optional")
+        marks = []
+        while signature.rsplit(" ", 1)[-1] in ("optional", "writes") and " " in signature:
+            signature, mark = signature.rsplit(" ", 1)
+            if mark in marks:
+                self.fail(line, record, f"'{mark}' given twice")
+            marks.append(mark)
+        optional = "optional" in marks
+        if optional and group != "tail":
+            self.fail(line, record, "only tail members can be optional")
+        if "writes" in marks and group == "cast":
+            self.fail(line, record, "a cast only reads")
         if any(m.group == group and m.suffix == words[2] for m in self.members):
             self.fail(line, record, "the group already has this suffix")
-        self.members.append(MemberTemplate(group, words[2], signature, optional, line))
+        self.members.append(MemberTemplate(group, words[2], signature.strip(), optional, line,
+                                           "writes" in marks))
 
     def read_class(self, words: list[str], line: int):
         record = " ".join(words[:3])
@@ -282,12 +291,14 @@ class _Reader:
         return Feature(kind, match.group(1), match.group(2), const, line, owns)
 
     def operation(self, text: str, line: int, record: str) -> Operation:
-        match = re.match(r"operation\s+(\w+)\(([^()]*)\)\s*(?:->\s*(\S+))?\s*(?:label\s+(\w+))?$",
-                         text)
+        match = re.match(r"operation\s+(\w+)\(([^()]*)\)\s*(?:->\s*(\S+))?\s*(?:label\s+(\w+))?"
+                         r"\s*(writes)?$", text)
         if not match:
-            self.fail(line, record, "expected 'operation NAME(PARAMETERS) [-> RESULT] [label L]'")
-        name, parameters, result, label = match.groups()
-        return Operation(name, f"{result or 'void'} {name}({parameters})", label or name, line)
+            self.fail(line, record,
+                      "expected 'operation NAME(PARAMETERS) [-> RESULT] [label L] [writes]'")
+        name, parameters, result, label, writes = match.groups()
+        return Operation(name, f"{result or 'void'} {name}({parameters})", label or name, line,
+                         writes is not None)
 
 
 def parse(text: str, path: str = "<catalogue>") -> Catalogue:

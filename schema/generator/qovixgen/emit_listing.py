@@ -33,12 +33,42 @@ def listing_source(catalogue: Catalogue, numbered: list[NumberedClass]) -> str:
 
 
 def listing_tsv(catalogue: Catalogue, numbered: list[NumberedClass]) -> str:
-    lines = ["class_number\tclass\tprocedure\tlabel\tfamily\tfeature\tmember\targument\tresult"]
+    lines = ["class_number\tclass\tprocedure\tlabel\tfamily\tfeature\tmember\targument\tresult"
+             "\taccess"]
     for numbered_class in numbered:
         for p in numbered_class.procedures:
             lines.append("\t".join([str(p.class_number), p.class_name, str(p.number), p.label,
                                     p.family, p.feature or "", p.member_text, p.argument,
-                                    p.result]))
+                                    p.result, access_of(p)]))
+    return "\n".join(lines) + "\n"
+
+
+def access_of(procedure: Procedure) -> str:
+    """What a principal needs to call the procedure."""
+    return "write" if procedure.writes else "read"
+
+
+def access_source(catalogue: Catalogue, numbered: list[NumberedClass]) -> str:
+    """The host's table of each procedure's access and argument fields."""
+    lines = [banner(catalogue), '#include "host/procedure_access.h"', "", "#include <iterator>",
+             "", "namespace procedure_access {", "namespace {", "", "// clang-format off"]
+    for numbered_class in numbered:
+        rows = ", ".join("{false, nullptr}" if p is None else
+                         f'{{{"true" if p.writes else "false"}, "{p.fields}"}}'
+                         for p in numbered_class.slots)
+        lines.append(f"constexpr Row kClass{numbered_class.model_class.number}[] = {{{rows}}};")
+    lines += ["", "struct Rows {", "  const Row* rows;", "  std::uint32_t count;", "};",
+              "constexpr Rows kClasses[] = {", "    {nullptr, 0},"]
+    lines += [f"    {{kClass{n.model_class.number}, std::size(kClass{n.model_class.number})}},"
+              for n in numbered]
+    lines += ["};", "// clang-format on", "", "}  // namespace", "",
+              "const Row* find(std::uint32_t classNumber, std::uint32_t procedure) {",
+              "  if (classNumber == 0 || classNumber >= std::size(kClasses)) return nullptr;",
+              "  const Rows& of = kClasses[classNumber];",
+              "  if (procedure == 0 || procedure > of.count) return nullptr;",
+              "  const Row* row = &of.rows[procedure - 1];",
+              "  return row->fields != nullptr ? row : nullptr;", "}", "",
+              "}  // namespace procedure_access"]
     return "\n".join(lines) + "\n"
 
 
@@ -64,7 +94,9 @@ def protocol_reference(catalogue: Catalogue, numbered: list[NumberedClass]) -> s
              "word each, a value one data value (see the README for both encodings).",
              "Results: `X_InteropHandle` a handle, `X_udt_boolean` an int,",
              "`X_udt_integer` a long, `X_OptionalString` an optional string,",
-             "`X_VornDataType` a data value, `xdr_void` an empty reply.", "",
+             "`X_VornDataType` a data value, `xdr_void` an empty reply.",
+             "Access: what a principal needs to call it, where an access file is in force",
+             "(write changes the repository; read only reads).", "",
              "Every class's cast procedure: `VornCast_cast_0`, arguments",
              "`X_HandleInt` (any object's handle, an int), result a handle.", ""]
     lines += _protocol_file()
@@ -72,14 +104,14 @@ def protocol_reference(catalogue: Catalogue, numbered: list[NumberedClass]) -> s
     for numbered_class in numbered:
         model_class = numbered_class.model_class
         lines += [f"## {model_class.number} {model_class.name}", "",
-                  "| # | label | model member | arguments | result |",
-                  "|---|---|---|---|---|"]
+                  "| # | label | model member | arguments | result | access |",
+                  "|---|---|---|---|---|---|"]
         for number, slot in enumerate(numbered_class.slots, start=1):
             if slot is None:
-                lines.append(f"| {number} | (unassigned: procedure unavailable) | | | |")
+                lines.append(f"| {number} | (unassigned: procedure unavailable) | | | | |")
                 continue
             lines.append(f"| {number} | `{slot.label}` | `{slot.member_text}` | "
-                         f"{_arguments(slot)} | `{slot.result}` |")
+                         f"{_arguments(slot)} | `{slot.result}` | {access_of(slot)} |")
         lines.append("")
     return "\n".join(lines)
 
@@ -116,5 +148,6 @@ def _value_classes(catalogue: Catalogue) -> list[str]:
 EMITTERS = {
     "procedure_listing.cpp": listing_source,
     "procedures.tsv": listing_tsv,
+    "procedure_access.cpp": access_source,
     "protocol-reference.md": protocol_reference,
 }

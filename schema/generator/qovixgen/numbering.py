@@ -31,6 +31,7 @@ class Procedure:
     fields: str  # argument fields after the rule: H, V, L, I
     argument: str
     result: str
+    writes: bool = False  # changes the repository; else a reader may call it
 
     @property
     def label(self) -> str:
@@ -69,7 +70,8 @@ class _Numberer:
         raise CatalogueError(self.catalogue.path, line, self.model_class.label, message)
 
     def procedure(self, number: int, suffix: str, family: str, feature: str | None,
-                  signature_text: str, line: int, const: bool = False) -> Procedure:
+                  signature_text: str, line: int, const: bool = False,
+                  writes: bool = False) -> Procedure:
         try:
             member = parse_signature(signature_text, self.model_class.name)
             if const:
@@ -77,7 +79,7 @@ class _Numberer:
             fields = argument_fields(self.catalogue, member)
             return Procedure(self.model_class.number, self.model_class.name, number, suffix,
                              family, feature, member, fields, argument_filter(fields),
-                             result_filter(self.catalogue, member))
+                             result_filter(self.catalogue, member), writes)
         except (SignatureError, WireError) as error:
             self.fail(line, f"{suffix}: {error}")
 
@@ -91,13 +93,13 @@ class _Numberer:
         self.slots.append(self.procedure(
             len(self.slots) + 1, suffix, family, feature.name if feature else None,
             _substitute(template.signature, name, feature), line,
-            const=feature is not None and feature.const))
+            const=feature is not None and feature.const, writes=template.writes))
 
     def add_operation(self, operation: Operation):
         name = self.model_class.name
         self.slots.append(self.procedure(len(self.slots) + 1, f"{name}{operation.label}_0",
                                          "operation", operation.name, operation.signature,
-                                         operation.line))
+                                         operation.line, writes=operation.writes))
 
     def number(self) -> NumberedClass:
         for template in self.catalogue.members_of("head"):

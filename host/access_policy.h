@@ -1,0 +1,42 @@
+#pragma once
+
+// Who may do what: the access file (--access) maps principals to none, read
+// or write. A principal is a client certificate's subject, or the peer
+// address of a client without one.
+//
+//   # LEVEL  PRINCIPAL (the rest of the line; * for everyone else)
+//   write    CN=alice,O=Modelling
+//   read     CN=bob,O=Modelling
+//   read     127.0.0.1
+//   none     *
+//
+// An exact name wins over `*`; a principal the file does not name, with no
+// `*` line, has no access. Without a file everyone may write.
+
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+enum class Access { None, Read, Write };
+
+class AccessPolicy {
+ public:
+  // Everyone may write: what qovixd does without --access.
+  AccessPolicy() = default;
+  // Reads an access file; throws HostError naming the file and the line at
+  // fault.
+  static AccessPolicy load(const std::string& path);
+  // The same from text; `name` stands for the file in messages.
+  static AccessPolicy parse(std::string_view text, const std::string& name);
+
+  Access of(const std::string& principal) const;
+  bool inForce() const { return inForce_; }
+
+ private:
+  bool inForce_ = false;
+  std::unordered_map<std::string, Access> named_;
+  Access others_ = Access::None;
+  bool othersGiven_ = false;
+};
+
+const char* toString(Access access);

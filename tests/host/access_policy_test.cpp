@@ -1,0 +1,46 @@
+#include "host/access_policy.h"
+
+#include <gtest/gtest.h>
+
+#include "host/host_error.h"
+
+namespace {
+
+TEST(AccessPolicy, ExactNamesWinOverTheStarAndTheUnnamedHaveNone) {
+  EXPECT_EQ(AccessPolicy().of("anyone"), Access::Write) << "no file: everyone writes";
+  const AccessPolicy policy = AccessPolicy::parse(
+      "# the team\n"
+      "write  CN=alice,O=Modelling\n"
+      "\tread\tCN=bob, O=Modelling  \r\n"
+      "none 192.0.2.7\n"
+      "read *\n",
+      "access");
+  EXPECT_EQ(policy.of("CN=alice,O=Modelling"), Access::Write);
+  EXPECT_EQ(policy.of("CN=bob, O=Modelling"), Access::Read) << "spaces inside a name stay";
+  EXPECT_EQ(policy.of("192.0.2.7"), Access::None);
+  EXPECT_EQ(policy.of("CN=eve"), Access::Read);
+  EXPECT_EQ(AccessPolicy::parse("write CN=alice\n", "access").of("CN=eve"), Access::None);
+}
+
+TEST(AccessPolicy, AMalformedFileNamesItsLine) {
+  const struct {
+    const char* text;
+    const char* says;
+  } cases[] = {
+      {"write a\nowner b\n", "access:2: expected 'none', 'read' or 'write'"},
+      {"\n\nread\n", "access:3: 'read' names no principal"},
+      {"read a\nwrite a\n", "access:2: 'a' is given twice"},
+      {"read *\nnone *\n", "access:2: '*' is given twice"},
+  };
+  for (const auto& each : cases) {
+    try {
+      AccessPolicy::parse(each.text, "access");
+      ADD_FAILURE() << each.text;
+    } catch (const HostError& error) {
+      EXPECT_EQ(std::string(error.what()).rfind(each.says, 0), 0u) << error.what();
+    }
+  }
+  EXPECT_THROW(AccessPolicy::load("/nonexistent/access"), HostError);
+}
+
+}  // namespace
