@@ -94,6 +94,18 @@ bool_t peekHandles(XDR* xdrs, HandlePeek* peek) {
   return TRUE;
 }
 
+// The principal of the call the transport carries; false, with the
+// system error answered, when there is no memory to name it.
+bool principalFor(SVCXPRT* transp, Principal& principal) {
+  try {
+    principal = principalOf(transp);
+    return true;
+  } catch (const std::bad_alloc&) {
+    svcerr_systemerr(transp);
+    return false;
+  }
+}
+
 // Whether the principal may make this model or cast call: its access
 // allows the procedure, and (scoped) every handle it names is its own. A
 // handle of another principal, or none at all, would make the routine
@@ -138,12 +150,7 @@ void callLibrary(svc_req* rqstp, SVCXPRT* transp, std::int32_t templateId) {
     return;
   }
   Principal principal;
-  try {
-    principal = principalOf(transp);
-  } catch (const std::bad_alloc&) {
-    svcerr_systemerr(transp);
-    return;
-  }
+  if (!principalFor(transp, principal)) return;
   const CallInProgress inProgress(principal.key());
   if (!permitted(rqstp, transp, principal, templateId)) {
     svcerr_auth(transp, AUTH_TOOWEAK);
@@ -311,12 +318,7 @@ void serveHostProcedure(svc_req* rqstp, SVCXPRT* transp, const std::string& prin
 // Host services allocate (new handles, class names), so they too can fail.
 void dispatchHostProgram(svc_req* rqstp, SVCXPRT* transp) {
   Principal principal;
-  try {
-    principal = principalOf(transp);
-  } catch (const std::bad_alloc&) {
-    svcerr_systemerr(transp);
-    return;
-  }
+  if (!principalFor(transp, principal)) return;
   const CallInProgress inProgress(principal.key());
   // Anyone may ask whether the server is there; releasing is a write, of
   // the caller's own handles; the rest reads.
