@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <variant>
 
 #include "host/connection_limits.h"
@@ -15,6 +16,7 @@
 #include "host/serve_loop.h"
 #include "host/served_repository.h"
 #include "host/stream_listener.h"
+#include "host/tls_credentials.h"
 
 namespace {
 
@@ -22,6 +24,11 @@ int serve(const HostOptions& options) {
   // A malformed access file stops qovixd before anything else starts.
   const AccessPolicy policy =
       options.accessFile.empty() ? AccessPolicy() : AccessPolicy::load(options.accessFile);
+  const std::unique_ptr<TlsCredentials> tls =
+      options.tlsCertificate.empty()
+          ? nullptr
+          : std::make_unique<TlsCredentials>(options.tlsCertificate, options.tlsKey,
+                                             options.tlsAuthority);
   const ConnectionLimits limits = fitToDescriptorLimit(options.connectionLimits);
   if (limits.maxConnections < options.connectionLimits.maxConnections) {
     std::fprintf(stderr, "qovixd: the descriptor limit allows %zu connections, not %zu\n",
@@ -36,9 +43,17 @@ int serve(const HostOptions& options) {
   startServing(library.entry(), repository.handle(), &repository.repository().store());
   controlAccess(policy, options.principalsInForce());
   {
+    // Without TLS, UDP is served too; TLS required, only TLS on TCP is.
     const RpcEndpoints endpoints(options.bindAddress, options.port, options.registerWithRpcbind,
-                                 limits);
-    std::printf("qovixd listening on %s (tcp, udp)\n", endpoints.listeningAddress().c_str());
+                                 limits, !options.tlsRequired);
+    endpoints.connections().serveTls(tls.get(), options.tlsRequired, options.principalGrace);
+    std::printf("qovixd listening on %s (%s)\n", endpoints.listeningAddress().c_str(),
+                endpoints.protocols());
+    if (tls) {
+      std::printf("qovixd serves RPC-with-TLS%s%s\n",
+                  tls->verifiesClients() ? ", to clients with a certificate its CA signed" : "",
+                  options.tlsRequired ? ", and nothing without it" : "");
+    }
     std::printf("qovixd keeps the repository in %s\n", repository.storeDescription().c_str());
     std::fflush(stdout);
     const int signal = serveUntilSignalled(signals, endpoints.connections());

@@ -320,11 +320,12 @@ void dispatchHostProgram(svc_req* rqstp, SVCXPRT* transp) {
   Principal principal;
   if (!principalFor(transp, principal)) return;
   const CallInProgress inProgress(principal.key());
-  // Anyone may ask whether the server is there; releasing is a write, of
-  // the caller's own handles; the rest reads.
+  // Anyone may ask whether the server is there; the rest needs read
+  // access. Releasing writes only the caller's own handles (scoped, it
+  // reaches no other's), never the repository, so a reader may release what
+  // it read: else every reader would pile up handles until it left.
   const Access access = accessPolicy.of(principal.name);
-  if ((rqstp->rq_proc != qovix::protocol::kHostNull && access == Access::None) ||
-      (rqstp->rq_proc == qovix::protocol::kHostRelease && access != Access::Write)) {
+  if (rqstp->rq_proc != qovix::protocol::kHostNull && access == Access::None) {
     svcerr_auth(transp, AUTH_TOOWEAK);
     return;
   }

@@ -144,15 +144,17 @@ void forEachProgramVersion(Visit visit) {
 }  // namespace
 
 RpcEndpoints::RpcEndpoints(const std::string& bindAddress, std::uint16_t port,
-                           bool registerWithRpcbind, ConnectionLimits limits)
+                           bool registerWithRpcbind, ConnectionLimits limits, bool serveUdp)
     : address_(bindAddress) {
   BoundSockets sockets = bindBoth(bindAddress, port);
   port_ = sockets.port;
 
   tcp_ = std::make_unique<StreamListener>(sockets.tcp.release(), limits);
-  udp_ = std::make_unique<DatagramTransport>(sockets.udp.release(), limits.udpMostReplyBytes);
   registerPrograms(tcp_->xprt());
-  registerPrograms(udp_->xprt());
+  if (serveUdp) {
+    udp_ = std::make_unique<DatagramTransport>(sockets.udp.release(), limits.udpMostReplyBytes);
+    registerPrograms(udp_->xprt());
+  }
   if (registerWithRpcbind) announceToRpcbind();
 }
 
@@ -161,6 +163,8 @@ RpcEndpoints::~RpcEndpoints() {
 }
 
 std::string RpcEndpoints::listeningAddress() const { return describe(address_, port_); }
+
+const char* RpcEndpoints::protocols() const { return udp_ ? "tcp, udp" : "tcp"; }
 
 void RpcEndpoints::registerPrograms(SVCXPRT* transport) {
   forEachProgramVersion([&](std::uint32_t program, std::uint32_t version, auto dispatch) {
@@ -175,7 +179,8 @@ void RpcEndpoints::announceToRpcbind() {
   // Clear what an earlier server that did not stop cleanly left behind;
   // rpcbind refuses to register a program version twice.
   withdrawFromRpcbind();
-  for (SVCXPRT* transport : {tcp_->xprt(), udp_->xprt()}) {
+  for (SVCXPRT* transport : {tcp_->xprt(), udp_ ? udp_->xprt() : nullptr}) {
+    if (transport == nullptr) continue;
     netconfig* config = getnetconfigent(transport->xp_netid);
     if (config == nullptr)
       throw HostError("no network configuration for " + std::string(transport->xp_netid));

@@ -18,9 +18,9 @@ class RpcEndpoints {
  public:
   // Binds, listens and registers; throws HostError with the reason when the
   // address or port cannot be had. Port 0 picks a port free for both
-  // protocols.
+  // protocols. Without `serveUdp` the UDP port is held but not served.
   RpcEndpoints(const std::string& bindAddress, std::uint16_t port, bool registerWithRpcbind,
-               ConnectionLimits limits = {});
+               ConnectionLimits limits = {}, bool serveUdp = true);
   // Withdraws any rpcbind registration, ends every connection and destroys
   // both transports.
   ~RpcEndpoints();
@@ -30,6 +30,8 @@ class RpcEndpoints {
   std::uint16_t port() const { return port_; }
   // "ADDRESS:PORT", with an IPv6 address in brackets.
   std::string listeningAddress() const;
+  // "tcp, udp", or "tcp" alone.
+  const char* protocols() const;
   StreamListener& connections() const { return *tcp_; }
 
  private:

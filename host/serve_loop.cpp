@@ -31,7 +31,11 @@ int SignalWatch::take() const {
 
 int serveRound(int signalFd, StreamListener& connections, int longest,
                std::vector<pollfd>& watched) {
-  int timeout = connections.closeIdle(StreamListener::Clock::now());
+  const auto now = StreamListener::Clock::now();
+  int timeout = connections.closeIdle(now);
+  if (const int due = connections.closeDue(now); due >= 0 && (timeout < 0 || due < timeout)) {
+    timeout = due;
+  }
   if (longest >= 0 && (timeout < 0 || timeout > longest)) timeout = longest;
   // The runtime's own table first, laid out as it expects, then where the
   // runtime never looks: the signal descriptor, and the connections whose

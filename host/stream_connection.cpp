@@ -6,15 +6,22 @@
 #include <cerrno>
 #include <new>
 
+#include "host/principals.h"
 #include "host/program_dispatch.h"
 #include "host/reply_encoding.h"
 #include "host/stream_listener.h"
 #include "xdr/wire_types.h"
+#include "xdr/xdr_filter.h"
 
 namespace {
 
 constexpr std::size_t kMarkBytes = 4;
 constexpr std::uint32_t kLastFragment = 0x80000000u;
+// RFC 9289's credential flavor of the probe, and the verifier that answers it.
+constexpr int kAuthTls = 7;
+char kStartTls[] = "STARTTLS";
+// How long a TLS handshake may take.
+constexpr std::chrono::seconds kHandshakeTime{10};
 // A reply goes out as one fragment, whose length has 31 bits.
 constexpr std::size_t kLargestReply = 0x7FFFFFFF;
 // The most reply bytes that may wait for one client.
@@ -25,10 +32,36 @@ constexpr std::size_t kMostWaitingBytes = 8u << 20;
 StreamConnection::StreamConnection(SVCXPRT* connection, StreamListener& listener)
     : listener_(listener), reader_(kMaxCallRecordBytes), transport_(connection, this) {}
 
-StreamConnection::~StreamConnection() { listener_.unmarkWaiting(fd()); }
+StreamConnection::~StreamConnection() {
+  listener_.unmarkWaiting(fd());
+  listener_.endedHandshake(fd());
+  if (stage_ == Stage::Secure) {
+    try {
+      const Principal principal = principalOf(transport_.get());
+      if (principal.certified) listener_.principalDisconnected(principal);
+    } catch (const std::bad_alloc&) {
+      // its handles stay until qovixd stops
+    }
+  }
+  forgetPrincipal(transport_.get());
+}
 
 bool StreamConnection::readSome() {
   std::vector<char>& scratch = listener_.readBuffer();
+  if (stage_ == Stage::Secure) {
+    // Everything TLS has decrypted, so that nothing waits unseen by poll.
+    do {
+      const long count = tls_->read(scratch.data(), scratch.size());
+      if (count < 0) return false;
+      if (count == 0) break;
+      try {
+        reader_.append({scratch.data(), static_cast<std::size_t>(count)});
+      } catch (const std::bad_alloc&) {
+        return false;
+      }
+    } while (tls_->hasPending());
+    return true;
+  }
   const ssize_t count = read(fd(), scratch.data(), scratch.size());
   if (count < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
   if (count == 0) return false;  // the client hung up
@@ -42,6 +75,10 @@ bool StreamConnection::readSome() {
 
 bool_t StreamConnection::receive(rpc_msg* message) {
   lastActive_ = Clock::now();
+  if (stage_ == Stage::Handshake) {
+    if (!continueHandshake()) ended_ = true;
+    return FALSE;
+  }
   for (bool readOnce = false;;) {
     switch (reader_.next()) {
       case RecordReader::Next::Record: {
@@ -55,6 +92,9 @@ bool_t StreamConnection::receive(rpc_msg* message) {
           return FALSE;
         }
         xid_ = message->rm_xid;
+        if (stage_ == Stage::Plain && listener_.tls() != nullptr && answeredForTls(*message)) {
+          return FALSE;
+        }
         return TRUE;
       }
       case RecordReader::Next::TooLarge:
@@ -108,7 +148,102 @@ bool_t StreamConnection::reply(rpc_msg* message) {
   return TRUE;
 }
 
+bool StreamConnection::answer(rpc_msg& message) {
+  message.rm_xid = xid_;
+  message.rm_direction = REPLY;
+  std::vector<char>& out = listener_.replyBuffer();
+  const std::size_t length = encodeReply(message, out, kMarkBytes, kLargestReply);
+  if (length == 0) return false;
+  const std::uint32_t mark = kLastFragment | static_cast<std::uint32_t>(length);
+  for (std::size_t i = 0; i < kMarkBytes; ++i) {
+    out[i] = static_cast<char>(mark >> (8 * (kMarkBytes - 1 - i)));
+  }
+  return send(out.data(), kMarkBytes + length);
+}
+
+bool StreamConnection::answeredForTls(const rpc_msg& call) {
+  const bool probe = call.rm_call.cb_cred.oa_flavor == kAuthTls && call.rm_call.cb_proc == 0;
+  rpc_msg reply{};
+  if (!probe) {
+    if (!listener_.tlsRequired()) return false;
+    // A plain call where TLS is required: the RFC's authentication error.
+    reply.rm_reply.rp_stat = MSG_DENIED;
+    reply.rjcted_rply.rj_stat = AUTH_ERROR;
+    reply.rjcted_rply.rj_why = AUTH_TOOWEAK;
+    if (!answer(reply)) ended_ = true;
+    return true;
+  }
+  if (listener_.handshakesUnderWay() >= StreamListener::kMostHandshakes) {
+    ended_ = true;  // too many at once: this client may try again
+    return true;
+  }
+  reply.rm_reply.rp_stat = MSG_ACCEPTED;
+  reply.acpted_rply.ar_verf = {AUTH_NONE, kStartTls, 8};
+  reply.acpted_rply.ar_stat = SUCCESS;
+  reply.acpted_rply.ar_results = {nullptr, toXdrProc(&voidFilter)};
+  try {
+    tls_ = std::make_unique<TlsSession>(fd(), *listener_.tls());
+    listener_.startedHandshake(fd());
+  } catch (const std::bad_alloc&) {
+    ended_ = true;
+    return true;
+  }
+  if (!answer(reply)) {
+    ended_ = true;
+    return true;
+  }
+  stage_ = Stage::Handshake;
+  handshakeDeadline_ = Clock::now() + kHandshakeTime;
+  // The client writes first; bytes of its ClientHello may be here already.
+  if (reader_.buffered() > 0) ended_ = true;  // nothing may come between the probe and TLS
+  return true;
+}
+
+bool StreamConnection::continueHandshake() {
+  if (waitingFrom_ < waiting_.size()) return true;  // the probe's answer goes out first
+  switch (tls_->handshake()) {
+    case TlsSession::Step::Done: {
+      stage_ = Stage::Secure;
+      handshakeWrites_ = false;
+      listener_.endedHandshake(fd());
+      listener_.unmarkWaiting(fd());
+      std::string subject = tls_->clientSubject();
+      if (!subject.empty()) {
+        try {
+          namePrincipal(transport_.get(), std::move(subject));
+          listener_.principalConnected(principalOf(transport_.get()));
+        } catch (const std::bad_alloc&) {
+          return false;
+        }
+      }
+      // A call sent right behind the handshake may be decrypted already,
+      // where poll does not see it: take it in, and the runtime serves it.
+      return readSome();
+    }
+    case TlsSession::Step::WantRead:
+      if (handshakeWrites_) listener_.unmarkWaiting(fd());
+      handshakeWrites_ = false;
+      return true;
+    case TlsSession::Step::WantWrite:
+      handshakeWrites_ = true;
+      try {
+        listener_.markWaiting(fd());
+      } catch (const std::bad_alloc&) {
+        return false;
+      }
+      return true;
+    case TlsSession::Step::Failed:
+      break;
+  }
+  return false;
+}
+
 long StreamConnection::writeSome(const char* bytes, std::size_t length) {
+  if (stage_ == Stage::Secure) {
+    const long sent = tls_->write(bytes, length);
+    if (sent > 0) lastWritten_ = Clock::now();
+    return sent;
+  }
   std::size_t done = 0;
   while (done < length) {
     const ssize_t sent = ::send(fd(), bytes + done, length - done, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -150,6 +285,7 @@ bool StreamConnection::send(const char* bytes, std::size_t length) {
 }
 
 bool StreamConnection::writeWaiting() {
+  if (stage_ == Stage::Handshake && waitingFrom_ >= waiting_.size()) return continueHandshake();
   const long sent = writeSome(waiting_.data() + waitingFrom_, waiting_.size() - waitingFrom_);
   if (sent < 0) return false;
   waitingFrom_ += static_cast<std::size_t>(sent);

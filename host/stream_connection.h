@@ -9,15 +9,22 @@
 // once waits in the connection's own queue, written as the socket allows
 // (StreamListener watches for room). A client whose queue grows past its
 // bound, or that takes nothing for a while, loses its connection.
+//
+// With TLS served, a client may ask for it as RFC 9289 says: a NULL call
+// with the AUTH_TLS credential is answered with the "STARTTLS" verifier,
+// then the TLS handshake runs on the same connection, a step at a time as
+// the socket allows, and every later record travels inside TLS.
 
 #include <rpc/rpc.h>
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "host/borrowed_transport.h"
 #include "host/record_reader.h"
+#include "host/tls_session.h"
 
 class StreamListener;
 
@@ -37,7 +44,10 @@ class StreamConnection {
 
   // Whether replies wait for the client to take them, and when it last took
   // any of them.
-  bool hasWaitingReplies() const { return waitingFrom_ < waiting_.size(); }
+  bool hasWaitingReplies() const { return waitingFrom_ < waiting_.size() || handshakeWrites_; }
+  // Whether its TLS handshake is under way, and until when it may take.
+  bool handshaking() const { return stage_ == Stage::Handshake; }
+  Clock::time_point handshakeDeadline() const { return handshakeDeadline_; }
   Clock::time_point lastWritten() const { return lastWritten_; }
   // Writes what the socket takes of the waiting replies; false when the
   // client is gone.
@@ -61,7 +71,17 @@ class StreamConnection {
   // Sends a reply after those waiting, keeping what the socket does not
   // take; false when the client is gone or its queue would pass its bound.
   bool send(const char* bytes, std::size_t length);
+  // Answers the call just received here, without the runtime: its reply is
+  // `message` (no results); false when it cannot be sent.
+  bool answer(rpc_msg& message);
+  // For a connection that may start TLS: answers the probe and starts the
+  // handshake, or refuses a plain call when TLS is required. True when the
+  // call was answered so.
+  bool answeredForTls(const rpc_msg& call);
+  // Goes on with the handshake; false when it failed.
+  bool continueHandshake();
 
+  enum class Stage { Plain, Handshake, Secure };
   StreamListener& listener_;
   RecordReader reader_;
   XDR arguments_{};  // over the record being served, after its call header
@@ -71,5 +91,9 @@ class StreamConnection {
   std::vector<char> waiting_;  // replies the client has not taken, from waitingFrom_ on
   std::size_t waitingFrom_ = 0;
   Clock::time_point lastWritten_ = Clock::now();
+  Stage stage_ = Stage::Plain;
+  std::unique_ptr<TlsSession> tls_;
+  bool handshakeWrites_ = false;  // the handshake waits for room to write
+  Clock::time_point handshakeDeadline_;
   BorrowedTransport transport_;
 };

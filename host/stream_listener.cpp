@@ -10,6 +10,7 @@
 #include <new>
 
 #include "host/host_error.h"
+#include "platform/vorn_os/handle_registry.h"
 
 namespace {
 
@@ -106,6 +107,54 @@ int StreamListener::closeIdle(Clock::time_point now) {
     return false;
   });
   return closeIdle(now);
+}
+
+void StreamListener::serveTls(const TlsCredentials* credentials, bool required,
+                              std::chrono::seconds grace) {
+  tls_ = credentials;
+  tlsRequired_ = required;
+  grace_ = grace;
+}
+
+void StreamListener::principalConnected(const Principal& principal) {
+  const std::string key = principal.key();
+  ++principalConnections_[key];
+  principalsLeaving_.erase(key);
+}
+
+void StreamListener::principalDisconnected(const Principal& principal) {
+  const std::string key = principal.key();
+  const auto found = principalConnections_.find(key);
+  if (found == principalConnections_.end() || --found->second > 0) return;
+  principalConnections_.erase(found);
+  principalsLeaving_[key] = Clock::now() + grace_;
+}
+
+int StreamListener::closeDue(Clock::time_point now) {
+  Clock::time_point next = Clock::time_point::max();
+  std::vector<int> late;
+  for (int fd : handshaking_) {
+    const auto found = connections_.find(fd);
+    if (found == connections_.end()) continue;
+    const auto due = found->second->handshakeDeadline();
+    if (due <= now) {
+      late.push_back(fd);
+    } else {
+      next = std::min(next, due);
+    }
+  }
+  for (int fd : late) connections_.erase(fd);  // each unmarks itself
+  for (auto it = principalsLeaving_.begin(); it != principalsLeaving_.end();) {
+    if (it->second <= now) {
+      vorn_os::releaseAllOf(it->first);
+      it = principalsLeaving_.erase(it);
+    } else {
+      next = std::min(next, it->second);
+      ++it;
+    }
+  }
+  if (next == Clock::time_point::max()) return -1;
+  return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(next - now).count());
 }
 
 void StreamListener::watchWaitingReplies(std::vector<pollfd>& watched) const {

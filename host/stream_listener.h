@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
+#include <string>
 #include <span>
 #include <unordered_map>
 #include <unordered_set>
@@ -19,7 +20,9 @@
 
 #include "host/borrowed_transport.h"
 #include "host/connection_limits.h"
+#include "host/principals.h"
 #include "host/stream_connection.h"
+#include "host/tls_credentials.h"
 
 class StreamListener {
  public:
@@ -32,6 +35,14 @@ class StreamListener {
   ~StreamListener();
   StreamListener(const StreamListener&) = delete;
   StreamListener& operator=(const StreamListener&) = delete;
+
+  // Serves RPC-with-TLS to clients that ask (the credentials live as long
+  // as this); with `required`, refuses their plain calls. A certified
+  // principal's handles are released `grace` after its last connection
+  // ends, unless it connects again meanwhile.
+  void serveTls(const TlsCredentials* credentials, bool required, std::chrono::seconds grace);
+  const TlsCredentials* tls() const { return tls_; }
+  bool tlsRequired() const { return tlsRequired_; }
 
   SVCXPRT* xprt() const { return listening_->get(); }
   std::size_t connectionCount() const { return connections_.size(); }
@@ -64,6 +75,21 @@ class StreamListener {
   void markWaiting(int fd) { waiting_.insert(fd); }
   void unmarkWaiting(int fd) { waiting_.erase(fd); }
 
+  // TLS handshakes under way: at most kMostHandshakes at once, each ended
+  // when it takes longer than its connection allows.
+  static constexpr std::size_t kMostHandshakes = 64;
+  std::size_t handshakesUnderWay() const { return handshaking_.size(); }
+  void startedHandshake(int fd) { handshaking_.insert(fd); }
+  void endedHandshake(int fd) { handshaking_.erase(fd); }
+  // Ends the handshakes past their time, and releases the handles of the
+  // principals gone past their grace; returns how many milliseconds until
+  // the next is due (-1: none is).
+  int closeDue(Clock::time_point now);
+
+  // Connections of certified principals, counted for their grace.
+  void principalConnected(const Principal& principal);
+  void principalDisconnected(const Principal& principal);
+
  private:
   friend class TransportOperationsOf<StreamListener>;
   // What arrives on a listening socket is a connection, never a call.
@@ -79,6 +105,12 @@ class StreamListener {
 
   ConnectionLimits limits_;
   Clock::time_point nextIdleCheck_ = Clock::time_point::max();
+  const TlsCredentials* tls_ = nullptr;
+  bool tlsRequired_ = false;
+  std::chrono::seconds grace_{0};
+  std::unordered_set<int> handshaking_;  // before connections_, like waiting_
+  std::unordered_map<std::string, std::size_t> principalConnections_;  // by registry key
+  std::unordered_map<std::string, Clock::time_point> principalsLeaving_;  // release when due
   std::vector<char> readBuffer_;
   std::vector<char> replyBuffer_;
   std::unordered_set<int> waiting_;  // before connections_: they unmark themselves as they go

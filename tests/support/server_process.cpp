@@ -121,7 +121,7 @@ ServerProcess::ServerProcess(std::vector<std::string> arguments, std::string exe
   close(out[0]);
 
   // "qovixd listening on ...", or the same from another server of this form.
-  static const std::regex ready(R"([\w-]+ listening on (?:127\.0\.0\.1|\[::1\]):(\d+) \(tcp, udp\))");
+  static const std::regex ready(R"([\w-]+ listening on (?:127\.0\.0\.1|\[::1\]):(\d+) \(tcp(?:, udp)?\))");
   std::smatch match;
   if (!std::regex_match(readyLine_, match, ready)) {
     stop(SIGKILL, std::chrono::seconds(5));

@@ -15,7 +15,7 @@ QovixError or one of its subclasses.
 from ._model import *  # noqa: F401,F403 - the model classes and enumerations
 from ._model import Repository
 from ._runtime import ClassAccess, Collection, Members, ModelObject
-from .errors import (DecodeError, InvalidHandle, ProtocolError, QovixError, ServerSystemError,
-                     ServerUnreachable)
+from .errors import (AccessDenied, DecodeError, InvalidHandle, ProtocolError, QovixError, ServerSystemError,
+                     ServerUnreachable, TlsError)
 
 __version__ = "1.0.0"

@@ -10,11 +10,13 @@ from __future__ import annotations
 
 import os
 import socket
+import ssl
 import struct
 from dataclasses import dataclass
 from typing import Callable, Sequence
 
-from .errors import DecodeError, ProtocolError, ServerSystemError, ServerUnreachable
+from .errors import (AccessDenied, QovixError, DecodeError, ProtocolError, ServerSystemError,
+                     ServerUnreachable, TlsError)
 
 MODEL_PROGRAM = 0x20241000
 CAST_PROGRAM = 0x20241001
@@ -26,6 +28,7 @@ NUMBER_ARM = 11
 NULL_VALUE = -1
 
 _LAST_FRAGMENT = 0x80000000
+AUTH_TLS = 7  # RFC 9289: the probe's credential flavor
 _MOST_REPLY_BYTES = 64 * 1024 * 1024
 
 
@@ -145,6 +148,7 @@ class Call:
     procedure: int
     fields: Sequence[Field]
     result: ResultReader
+    quiet: bool = False  # a failure gives None, not an exception
 
     def describe(self) -> str:
         what = {MODEL_PROGRAM: f"class {self.version}", CAST_PROGRAM: f"cast to class {self.version}",
@@ -173,7 +177,11 @@ def read_reply(call: Call, xid: int, body: bytes) -> object:
     if reader.word() != xid or reader.word() != 1:
         raise ProtocolError(f"{call.describe()}: a reply to another call")
     if reader.word() != 0:
-        raise ProtocolError(f"{call.describe()}: the call was refused (authentication)")
+        if reader.word() == 1:  # AUTH_ERROR
+            why = {5: "its principal may not make it", 2: "the credential was refused"}.get(
+                reader.word(), "authentication failed")
+            raise AccessDenied(f"{call.describe()}: refused: {why}")
+        raise ProtocolError(f"{call.describe()}: the server speaks another RPC version")
     reader.word()
     reader.opaque(reader.word())  # the verifier
     status = reader.word()
@@ -185,10 +193,25 @@ def read_reply(call: Call, xid: int, body: bytes) -> object:
     return result
 
 
+def tls_context(ca: str | None, cert: str | None, key: str | None) -> ssl.SSLContext:
+    """TLS 1.3 with the ALPN protocol "sunrpc", as RFC 9289 asks; the
+    server's certificate verified against `ca` (else the system's CAs), and
+    this client's own certificate presented when given."""
+    context = ssl.create_default_context(cafile=ca)
+    context.minimum_version = ssl.TLSVersion.TLSv1_3
+    context.set_alpn_protocols(["sunrpc"])
+    if cert:
+        context.load_cert_chain(cert, key)
+    return context
+
+
 class Transport:
     """One socket to qovixd and the calls made on it."""
 
-    def __init__(self, host: str, port: int, udp: bool, timeout: float):
+    def __init__(self, host: str, port: int, udp: bool, timeout: float,
+                 tls: ssl.SSLContext | None = None):
+        if udp and tls is not None:
+            raise TlsError("RPC-with-TLS runs over TCP only")
         self.udp = udp
         self.endpoint = f"[{host}]:{port}" if ":" in host else f"{host}:{port}"
         self._xid = int.from_bytes(os.urandom(4), "big")
@@ -212,6 +235,40 @@ class Transport:
                                     f"{error.strerror or error}") from None
         self._buffer = b""
         self.calls_made = 0
+        self.tls = tls is not None
+        if tls is not None:
+            self._start_tls(tls, host)
+
+    def _start_tls(self, context: ssl.SSLContext, host: str) -> None:
+        """The probe, then the handshake: a client that asked for TLS never
+        goes on in plain text."""
+        self._xid = (self._xid + 1) & 0xFFFFFFFF
+        probe = struct.pack(">IIIIIIIIII", self._xid, 0, 2, HOST_PROGRAM, HOST_VERSION, 0,
+                            AUTH_TLS, 0, 0, 0)
+        try:
+            self._socket.sendall(struct.pack(">I", _LAST_FRAGMENT | len(probe)) + probe)
+            reader = Reader(self._read_record())
+        except (OSError, EOFError) as error:
+            self.close()
+            raise TlsError(f"qovixd at {self.endpoint} did not answer the TLS probe: "
+                           f"{error or 'closed'}") from None
+        try:
+            accepted = reader.word() == self._xid and reader.word() == 1 and reader.word() == 0
+            verifier = reader.opaque(reader.word()) if accepted and reader.word() == 0 else b""
+        except ProtocolError:
+            verifier = b""
+        if verifier != b"STARTTLS" or self._buffer:
+            self.close()
+            raise TlsError(f"qovixd at {self.endpoint} does not offer RPC-with-TLS")
+        try:
+            self._socket = context.wrap_socket(self._socket, server_hostname=host)
+        except (ssl.SSLError, OSError) as error:
+            self.close()
+            raise TlsError(f"the TLS handshake with qovixd at {self.endpoint} failed: "
+                           f"{error}") from None
+        if self._socket.selected_alpn_protocol() != "sunrpc":
+            self.close()
+            raise TlsError(f"qovixd at {self.endpoint} did not agree to ALPN 'sunrpc'")
 
     def close(self) -> None:
         self._socket.close()
@@ -231,20 +288,26 @@ class Transport:
         messages = [self._message(call) for call in calls]
         self.calls_made += len(calls)
         if self.udp:
-            return [self._udp_call(call, xid, data) for call, (xid, data) in zip(calls, messages)]
+            return [self._udp_quietly(call, xid, data) for call, (xid, data) in zip(calls, messages)]
         out = b"".join(struct.pack(">I", _LAST_FRAGMENT | len(data)) + data for _, data in messages)
         try:
             self._socket.sendall(out)
             bodies = [self._read_record() for _ in calls]
         except (OSError, EOFError) as error:
+            if self.tls and self.calls_made == len(calls):
+                # TLS 1.3 clients learn only now that their certificate was refused.
+                raise TlsError(f"qovixd at {self.endpoint} ended the TLS session at once: it "
+                               "refused this client's certificate"
+                               + (f" ({error})" if str(error) else "")) from None
             raise ServerUnreachable(f"the connection to qovixd at {self.endpoint} broke: "
                                     f"{error or 'closed by the server'}") from None
         results, failure = [], None
         for call, (xid, _), body in zip(calls, messages, bodies):
             try:
                 results.append(read_reply(call, xid, body))
-            except Exception as error:  # noqa: BLE001 - the first is raised below
-                failure = failure or error
+            except QovixError as error:  # the first is raised below
+                if not call.quiet:
+                    failure = failure or error
                 results.append(None)
         if failure is not None:
             raise failure
@@ -263,12 +326,23 @@ class Transport:
 
     def _take(self, count: int) -> bytes:
         while len(self._buffer) < count:
-            chunk = self._socket.recv(max(65536, count - len(self._buffer)))
+            try:
+                chunk = self._socket.recv(max(65536, count - len(self._buffer)))
+            except ssl.SSLError as error:
+                raise EOFError(str(error)) from None
             if not chunk:
                 raise EOFError()
             self._buffer += chunk
         taken, self._buffer = self._buffer[:count], self._buffer[count:]
         return taken
+
+    def _udp_quietly(self, call: Call, xid: int, data: bytes) -> object:
+        try:
+            return self._udp_call(call, xid, data)
+        except (AccessDenied, ProtocolError, ServerSystemError, DecodeError):
+            if call.quiet:
+                return None
+            raise
 
     def _udp_call(self, call: Call, xid: int, data: bytes) -> object:
         for _ in range(self._attempts):

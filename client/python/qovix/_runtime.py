@@ -14,13 +14,14 @@ from __future__ import annotations
 
 import enum
 import os
+import ssl
 import weakref
 from dataclasses import dataclass
 from typing import Any, ClassVar, Generic, Iterator, Sequence, TypeVar, overload
 
 from . import _rpc
 from ._rpc import CAST_PROGRAM, HOST_PROGRAM, HOST_VERSION, MODEL_PROGRAM, Call, Value
-from .errors import InvalidHandle, ProtocolError, QovixError, ServerSystemError
+from .errors import AccessDenied, InvalidHandle, ProtocolError, QovixError, ServerSystemError
 
 DEFAULT_PORT = 20241
 
@@ -88,16 +89,23 @@ class Repository:
             tv.tag = "author"
     """
 
-    def __init__(self, host: str, port: int, udp: bool, timeout: float, checked: bool):
-        self._host, self._port, self._timeout = host, port, timeout
-        self._transport = _rpc.Transport(host, port, udp, timeout)
+    def __init__(self, host: str, port: int, udp: bool, timeout: float, checked: bool,
+                 tls: ssl.SSLContext | None = None):
+        self._host, self._port, self._timeout, self._tls = host, port, timeout, tls
+        self._transport = _rpc.Transport(host, port, udp, timeout, tls)
         self._tcp: _rpc.Transport | None = None if udp else self._transport
         self.checked = checked
         self._owned: set[int] = set()  # handles this client registered and still holds
         self._to_release: list[int] = []  # handles of objects Python has collected
         self._objects: weakref.WeakValueDictionary[int, ModelObject] = weakref.WeakValueDictionary()
         try:
-            self._host_call(0, (), _rpc.no_result)  # is it there?
+            try:
+                self._host_call(0, (), _rpc.no_result)  # is it there?
+            except AccessDenied:
+                if tls is not None:
+                    raise
+                raise AccessDenied(f"qovixd at {self._transport.endpoint} refuses plain "
+                                   "connections: it requires TLS (connect with tls=True)") from None
             self.handle: int = self._host_call(_REPOSITORY, (), _rpc.handle_result)
         except BaseException:
             self._transport.close()
@@ -105,14 +113,19 @@ class Repository:
 
     @classmethod
     def connect(cls, host: str | None = None, port: int | None = None, udp: bool = False, *,
-                timeout: float = 10.0, checked: bool = True) -> Repository:
+                timeout: float = 10.0, checked: bool = True, tls: bool = False,
+                ca: str | None = None, cert: str | None = None,
+                key: str | None = None) -> Repository:
         """Connects to the qovixd at host:port (over UDP with `udp`); by
         default $QOVIX_HOST and $QOVIX_PORT, else 127.0.0.1 and 20241. With
         `checked` (the default), calls that could fail silently are checked
-        in the same round trip."""
+        in the same round trip. With `tls` (or a `ca` or `cert`), the
+        connection starts RPC-with-TLS, verifying the server against `ca`
+        and presenting `cert` and `key`; it never goes on in plain text."""
         host = host or os.environ.get("QOVIX_HOST") or "127.0.0.1"
         port = port or int(os.environ.get("QOVIX_PORT") or DEFAULT_PORT)
-        return cls(host, port, udp, timeout, checked)
+        context = _rpc.tls_context(ca, cert, key) if tls or ca or cert else None
+        return cls(host, port, udp, timeout, checked, context)
 
     def __enter__(self) -> Repository:
         return self
@@ -142,8 +155,10 @@ class Repository:
 
     def _flush_releases(self, calls: list[Call]) -> list[object]:
         """Makes `calls` after the releases that wait; their results."""
-        waiting = [Call(HOST_PROGRAM, HOST_VERSION, _RELEASE, (("h", h),), _rpc.number_result)
-                   for h in self._to_release]
+        # A release that fails (a reader may not release) leaves the handle
+        # to the server, which releases a principal's handles when it goes.
+        waiting = [Call(HOST_PROGRAM, HOST_VERSION, _RELEASE, (("h", h),), _rpc.number_result,
+                        quiet=True) for h in self._to_release]
         self._to_release.clear()
         return self._make(waiting + calls)[len(waiting):]
 
@@ -160,7 +175,7 @@ class Repository:
         # Over UDP: qovixd answers a reply too large for a datagram with the
         # system error and keeps nothing of the call, so it is made over TCP.
         if self._tcp is None:
-            self._tcp = _rpc.Transport(self._host, self._port, False, self._timeout)
+            self._tcp = _rpc.Transport(self._host, self._port, False, self._timeout, self._tls)
         return self._tcp.call_many(calls)
 
     def _host_call(self, procedure: int, fields: tuple, result: _rpc.ResultReader) -> Any:

@@ -20,6 +20,11 @@ class DecodeError(QovixError):
     """The server could not decode the call's arguments."""
 
 
+class AccessDenied(QovixError):
+    """The server refused the call: the access file does not let this
+    principal make it, or TLS is required."""
+
+
 class InvalidHandle(QovixError):
     """A handle names no object (of the class the call needs)."""
 
@@ -27,3 +32,8 @@ class InvalidHandle(QovixError):
 class ProtocolError(QovixError):
     """The server answered in a way this client does not expect: not a
     qovixd, another version of it, or a reply of another type."""
+
+
+class TlsError(ServerUnreachable):
+    """TLS was asked for and could not be had: the server does not offer it,
+    or the handshake failed (a certificate refused on either side)."""
