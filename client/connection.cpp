@@ -76,6 +76,8 @@ ErrorKind kindOf(clnt_stat status) {
       return ErrorKind::ConnectionLost;
     case RPC_CANTDECODERES:
       return ErrorKind::UnexpectedReply;
+    case RPC_AUTHERROR:
+      return ErrorKind::AccessDenied;
     default:
       return ErrorKind::Other;
   }
@@ -117,6 +119,9 @@ const char* toString(ErrorKind kind) {
       return "the reply was not of the expected type";
     case ErrorKind::InvalidHandle:
       return "a handle names no object of the class the call needs";
+    case ErrorKind::AccessDenied:
+      return "refused: this client may not make the call (see qovixd's --access), or qovixd "
+             "requires TLS";
     case ErrorKind::Other:
       break;
   }
@@ -138,9 +143,55 @@ Value Value::ofNumber(std::int32_t valueClass, std::int32_t number) {
   return value;
 }
 
+Connection::Connection(const std::string& host, std::uint16_t port, const TlsOptions& tls,
+                       std::chrono::milliseconds timeout)
+    : host_(host),
+      port_(port),
+      transport_(Transport::Tcp),
+      timeout_(toTimeval(timeout)),
+      tlsOptions_(tls),
+      timeoutSpan_(timeout) {
+  try {
+    ping();
+  } catch (const Error& error) {
+    // TLS 1.3 clients learn only on their first call that the server
+    // refused their certificate.
+    if (error.kind() != ErrorKind::ConnectionLost) throw;
+    throw Error(ErrorKind::CannotConnect, "qovixd at " + endpoint() +
+                                              " ended the TLS session at once: it refused this "
+                                              "client's certificate");
+  }
+}
+
+TlsChannel& Connection::tlsChannel() {
+  if (tls_ != nullptr && tls_->serverHungUp()) tls_.reset();  // closed while idle: made again
+  if (tls_ == nullptr) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const std::string port = std::to_string(port_);
+    if (getaddrinfo(host_.c_str(), port.c_str(), &hints, &found) != 0 || found == nullptr) {
+      throw Error(ErrorKind::CannotConnect, "cannot resolve the host '" + host_ + "'");
+    }
+    try {
+      tls_ = std::make_unique<TlsChannel>(*found, host_, endpoint(), tlsOptions_, timeoutSpan_);
+    } catch (...) {
+      freeaddrinfo(found);
+      throw;
+    }
+    freeaddrinfo(found);
+  }
+  return *tls_;
+}
+
 Connection::Connection(const std::string& host, std::uint16_t port, Transport transport,
                        std::chrono::milliseconds timeout)
-    : host_(host), port_(port), transport_(transport), timeout_(toTimeval(timeout)) {
+    : host_(host),
+      port_(port),
+      transport_(transport),
+      timeout_(toTimeval(timeout)),
+      timeoutSpan_(timeout) {
   try {
     ping();
   } catch (const Error& error) {
@@ -252,6 +303,14 @@ CLIENT* Connection::clientAt(const addrinfo& where, Transport transport, std::ui
 clnt_stat Connection::send(Transport transport, std::uint32_t program, std::uint32_t version,
                            std::uint32_t procedure, const std::vector<Field>& fields,
                            xdrproc_t filter, void* into) {
+  if (tlsOptions_.enabled) {
+    rpc_err error{};
+    const clnt_stat status =
+        tlsChannel().call(program, version, procedure, toXdrProc(&encodeFields),
+                          const_cast<std::vector<Field>*>(&fields), filter, into, error);
+    if (status == RPC_CANTRECV || status == RPC_CANTSEND) tls_.reset();  // not reused
+    return status;
+  }
   CLIENT* client = clientFor(transport, program, version);
   const clnt_stat status =
       clnt_call(client, procedure, toXdrProc(&encodeFields),

@@ -16,10 +16,13 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "tls_channel.h"
 
 namespace qovix::client {
 
@@ -40,6 +43,7 @@ enum class ErrorKind {
   // of the class the call needs, or a call whose result turned out to be
   // the routine's previous one.
   InvalidHandle,
+  AccessDenied,  // the server refused the call: its principal may not make it, or TLS is required
 };
 
 class Error : public std::runtime_error {
@@ -99,6 +103,11 @@ class Connection {
   // reply is too large for UDP, and a call that fails leaves nothing of
   // itself, so making it again is safe.
   Connection(const std::string& host, std::uint16_t port, Transport transport = Transport::Tcp,
+             std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  // Over RPC-with-TLS (TCP only), when `tls.enabled`: every call travels in
+  // the TLS session, which is made again when the server closed it. A
+  // connection that asked for TLS never goes on in plain text.
+  Connection(const std::string& host, std::uint16_t port, const TlsOptions& tls,
              std::chrono::milliseconds timeout = std::chrono::seconds(10));
   ~Connection();
   Connection(const Connection&) = delete;
@@ -162,6 +171,12 @@ class Connection {
   std::map<std::pair<Transport, std::uint32_t>, CLIENT*> clients_;  // by transport and program
   std::uint64_t callsMade_ = 0;  // one per program; versions switch per call
   bool checked_ = false;
+  TlsOptions tlsOptions_;
+  std::unique_ptr<TlsChannel> tls_;
+  std::chrono::milliseconds timeoutSpan_;
+
+  // The TLS session calls go on, made when there is none.
+  TlsChannel& tlsChannel();
 
   // The checks of a checked call, before it and after it.
   void checkHandle(const Field& field);

@@ -53,6 +53,11 @@ constexpr const char* kHelp =
     "                else 127.0.0.1)\n"
     "  --port PORT   its port (default $QOVIX_PORT, else 20241)\n"
     "  --udp         call over UDP instead of TCP\n"
+    "  --tls         call over RPC-with-TLS (RFC 9289), verifying the server with the\n"
+    "                system's CAs; never in plain text\n"
+    "  --ca FILE     verify the server with this CA instead (implies --tls)\n"
+    "  --cert FILE   present this client certificate (PEM; implies --tls); its\n"
+    "  --key FILE    private key\n"
     "  --json        print call, ls, tree and procedures as JSON\n"
     "  --keep        ls and tree keep the handles they list registered (they release\n"
     "                them otherwise)\n"
@@ -77,6 +82,7 @@ struct Options {
   bool json = false;
   bool keep = false;
   bool check = true;
+  qovix::client::TlsOptions tls;
   std::string format = "svg";  // diagram
   std::string output = "-";    // diagram
 };
@@ -118,6 +124,14 @@ Options parse(int argc, char** argv) {
       options.keep = true;
     } else if (argument == "--no-check") {
       options.check = false;
+    } else if (argument == "--tls") {
+      options.tls.enabled = true;
+    } else if ((argument == "--ca" || argument == "--cert" || argument == "--key") &&
+               beforeCommand) {
+      (argument == "--ca" ? options.tls.authority
+       : argument == "--cert" ? options.tls.certificate
+                              : options.tls.key) = valueOf(i, argument);
+      options.tls.enabled = true;
     } else if (argument == "--host" && beforeCommand) {
       options.host = valueOf(i, argument);
     } else if (argument == "--port" && beforeCommand) {
@@ -134,6 +148,12 @@ Options parse(int argc, char** argv) {
     } else {
       options.command.push_back(argument);
     }
+  }
+  if (options.tls.enabled && options.transport == qovix::client::Transport::Udp) {
+    throw UsageError("RPC-with-TLS runs over TCP: --tls and --udp do not go together");
+  }
+  if (options.tls.certificate.empty() != options.tls.key.empty()) {
+    throw UsageError("--cert and --key go together");
   }
   return options;
 }
@@ -218,7 +238,9 @@ int run(const Options& options) {
     expectArguments(command, 1, name.c_str());
   }
 
-  qovix::client::Connection connection(options.host, options.port, options.transport);
+  qovix::client::Connection connection =
+      options.tls.enabled ? qovix::client::Connection(options.host, options.port, options.tls)
+                          : qovix::client::Connection(options.host, options.port, options.transport);
   connection.setChecked(options.check);
   if (name == "call") {
     const auto result = connection.call(classNumber, procedure->number, fields,
