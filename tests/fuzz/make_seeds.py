@@ -1,11 +1,12 @@
 """Writes the fuzzers' seed corpora: the byte examples of the wire tests for
 the filter fuzzer, one well-formed call of every procedure (from the
 build's procedures.tsv) for the server fuzzer, and record-marked streams for
-the record fuzzer.
+the record fuzzer, and ClientHellos for the TLS fuzzer.
 
     python3 tests/fuzz/make_seeds.py build-fuzz/generated/procedures.tsv OUT_DIR
 """
 
+import ssl
 import struct
 import sys
 from pathlib import Path
@@ -118,6 +119,28 @@ def record_seeds():
     return [bytes([cut]) + stream for cut in (0, 7, 200) for stream in streams]
 
 
+def tls_seeds():
+    """What a TLS 1.3 client sends first, with and without ALPN "sunrpc";
+    the first byte is the TLS fuzzer's number of pieces."""
+    seeds = []
+    for alpn in (True, False):
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
+        context.check_hostname = False
+        context.verify_mode = ssl.CERT_NONE
+        context.minimum_version = ssl.TLSVersion.TLSv1_3
+        if alpn:
+            context.set_alpn_protocols(["sunrpc"])
+        incoming, outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
+        client = context.wrap_bio(incoming, outgoing, server_hostname="localhost")
+        try:
+            client.do_handshake()
+        except ssl.SSLWantReadError:
+            pass
+        hello = outgoing.read()
+        seeds += [b"\x00" + hello, b"\x03" + hello]
+    return seeds
+
+
 def write(folder, seeds):
     folder.mkdir(parents=True, exist_ok=True)
     for index, seed in enumerate(seeds):
@@ -131,6 +154,7 @@ def main():
     write(out / "filters", filter_seeds())
     write(out / "server", server_seeds(sys.argv[1]))
     write(out / "records", record_seeds())
+    write(out / "tls", tls_seeds())
 
 
 if __name__ == "__main__":

@@ -249,7 +249,8 @@ TEST(HostCommandLine, HelpDocumentsEveryOption) {
   const ProgramRun run = runProgram(QOVIXD_PATH, {"--help"});
   EXPECT_EQ(run.status, 0);
   for (const char* option : {"--bind", "--port", "--library", "--repository-name", "--documents",
-                             "--register", "--help"}) {
+                             "--register", "--access", "--tls-cert", "--tls-key", "--tls-ca",
+                             "--tls-require", "--principal-grace-seconds", "--help"}) {
     EXPECT_NE(run.out.find(option), std::string::npos) << option;
   }
 }
@@ -268,6 +269,11 @@ TEST(HostCommandLine, BadUsageExitsWithTwoAndSaysWhy) {
       {{"serve"}, "unexpected argument 'serve'"},
       {{"--repository-name="}, "--repository-name needs a name"},
       {{"--documents", ""}, "--documents needs a folder"},
+      {{"--tls-cert", "c.pem"}, "--tls-cert and --tls-key go together"},
+      {{"--tls-require"}, "--tls-require needs --tls-cert and --tls-key"},
+      {{"--tls-ca", "ca.pem"}, "--tls-ca needs --tls-cert and --tls-key"},
+      {{"--tls-require=yes"}, "option '--tls-require' takes no value"},
+      {{"--access="}, "--access needs a file"},
   };
   for (const Case& c : cases) {
     const ProgramRun run = runProgram(QOVIXD_PATH, c.arguments);
