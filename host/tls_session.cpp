@@ -1,8 +1,10 @@
 #include "host/tls_session.h"
 
 #include <gnutls/x509.h>
+#include <sys/socket.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <new>
 
 namespace {
@@ -31,6 +33,12 @@ TlsSession::TlsSession(int fd, const TlsCredentials& credentials) {
     gnutls_session_set_verify_cert(session_, nullptr, 0);
   }
   gnutls_transport_set_int(session_, fd);
+  // A client gone is its connection's end, never a SIGPIPE.
+  gnutls_transport_set_push_function(
+      session_, [](gnutls_transport_ptr_t socket, const void* data, std::size_t size) {
+        return ::send(static_cast<int>(reinterpret_cast<std::intptr_t>(socket)), data, size,
+                      MSG_NOSIGNAL | MSG_DONTWAIT);
+      });
   gnutls_handshake_set_timeout(session_, 0);  // the listener bounds the time itself
 }
 
