@@ -1,6 +1,5 @@
 #include "host/program_dispatch.h"
 
-
 #include <cstdio>
 #include <exception>
 #include <new>
@@ -94,11 +93,12 @@ bool_t peekHandles(XDR* xdrs, HandlePeek* peek) {
   return TRUE;
 }
 
-// The principal of the call the transport carries; false, with the
-// system error answered, when there is no memory to name it.
-bool principalFor(SVCXPRT* transp, Principal& principal) {
+// The principal of the call the transport carries, and its registry key;
+// false, with the system error answered, when there is no memory to name it.
+bool principalFor(SVCXPRT* transp, Principal& principal, std::string& key) {
   try {
     principal = principalOf(transp);
+    key = principal.key();
     return true;
   } catch (const std::bad_alloc&) {
     svcerr_systemerr(transp);
@@ -150,8 +150,9 @@ void callLibrary(svc_req* rqstp, SVCXPRT* transp, std::int32_t templateId) {
     return;
   }
   Principal principal;
-  if (!principalFor(transp, principal)) return;
-  const CallInProgress inProgress(principal.key());
+  std::string key;
+  if (!principalFor(transp, principal, key)) return;
+  const CallInProgress inProgress(key);
   if (!permitted(rqstp, transp, principal, templateId)) {
     svcerr_auth(transp, AUTH_TOOWEAK);
     return;
@@ -318,8 +319,9 @@ void serveHostProcedure(svc_req* rqstp, SVCXPRT* transp, const std::string& prin
 // Host services allocate (new handles, class names), so they too can fail.
 void dispatchHostProgram(svc_req* rqstp, SVCXPRT* transp) {
   Principal principal;
-  if (!principalFor(transp, principal)) return;
-  const CallInProgress inProgress(principal.key());
+  std::string key;
+  if (!principalFor(transp, principal, key)) return;
+  const CallInProgress inProgress(key);
   // Anyone may ask whether the server is there; the rest needs read
   // access. Releasing writes only the caller's own handles (scoped, it
   // reaches no other's), never the repository, so a reader may release what
@@ -330,6 +332,6 @@ void dispatchHostProgram(svc_req* rqstp, SVCXPRT* transp) {
     return;
   }
   answeringExceptions(
-      transp, [&] { serveHostProcedure(rqstp, transp, principal.key()); },
+      transp, [&] { serveHostProcedure(rqstp, transp, key); },
       [&] { return "host procedure " + std::to_string(rqstp->rq_proc); });
 }
