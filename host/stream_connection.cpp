@@ -173,9 +173,10 @@ bool StreamConnection::answeredForTls(const rpc_msg& call) {
     if (!answer(reply)) ended_ = true;
     return true;
   }
+  // Too many at once: the oldest goes, so a crowd of stalled handshakes
+  // cannot keep a newcomer out.
   if (listener_.handshakesUnderWay() >= StreamListener::kMostHandshakes) {
-    ended_ = true;  // too many at once: this client may try again
-    return true;
+    listener_.endOldestHandshake();
   }
   reply.rm_reply.rp_stat = MSG_ACCEPTED;
   reply.acpted_rply.ar_verf = {AUTH_NONE, kStartTls, 8};

@@ -130,6 +130,19 @@ void StreamListener::principalDisconnected(const Principal& principal) {
   principalsLeaving_[key] = Clock::now() + grace_;
 }
 
+void StreamListener::endOldestHandshake() {
+  int oldest = -1;
+  Clock::time_point earliest = Clock::time_point::max();
+  for (int fd : handshaking_) {
+    const auto found = connections_.find(fd);
+    if (found != connections_.end() && found->second->handshakeDeadline() < earliest) {
+      earliest = found->second->handshakeDeadline();
+      oldest = fd;
+    }
+  }
+  if (oldest >= 0) connections_.erase(oldest);  // it unmarks itself
+}
+
 int StreamListener::closeDue(Clock::time_point now) {
   Clock::time_point next = Clock::time_point::max();
   std::vector<int> late;

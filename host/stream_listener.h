@@ -75,12 +75,14 @@ class StreamListener {
   void markWaiting(int fd) { waiting_.insert(fd); }
   void unmarkWaiting(int fd) { waiting_.erase(fd); }
 
-  // TLS handshakes under way: at most kMostHandshakes at once, each ended
-  // when it takes longer than its connection allows.
+  // TLS handshakes under way: at most kMostHandshakes at once (a new one
+  // ends the oldest), each ended when it takes longer than its connection
+  // allows.
   static constexpr std::size_t kMostHandshakes = 64;
   std::size_t handshakesUnderWay() const { return handshaking_.size(); }
   void startedHandshake(int fd) { handshaking_.insert(fd); }
   void endedHandshake(int fd) { handshaking_.erase(fd); }
+  void endOldestHandshake();
   // Ends the handshakes past their time, and releases the handles of the
   // principals gone past their grace; returns how many milliseconds until
   // the next is due (-1: none is).

@@ -87,20 +87,27 @@ class HandshakeTest(unittest.TestCase):
         with self.assertRaises(qovix.TlsError):  # no certificate at all
             qovix.Repository.connect("127.0.0.1", server.port, ca=str(certificates / "ca.pem"))
 
-    def test_a_stalled_handshake_delays_nobody(self) -> None:
-        stalled = []
-        for _ in range(5):
+    def test_stalled_handshakes_delay_nobody_and_are_bounded(self) -> None:
+        def stall() -> socket.socket:
             hanging = socket.create_connection(("127.0.0.1", server.port), timeout=5)
             call = struct.pack(">10I", 1, 0, 2, _rpc.HOST_PROGRAM, 1, 0, 7, 0, 0, 0)
             hanging.sendall(struct.pack(">I", 0x80000000 | len(call)) + call)
-            record(hanging)
-            hanging.sendall(b"\x16\x03\x01\x02")  # the start of a ClientHello, and no more
-            stalled.append(hanging)
-        with connect("alice") as repo:
+            return hanging
+
+        stalled = []
+        for _ in range(64):  # as many handshakes as may run at once
+            stalled.append(stall())
+            record(stalled[-1])
+            stalled[-1].sendall(b"\x16\x03\x01\x02")  # the start of a ClientHello, no more
+        with connect("alice") as repo:  # a 65th handshake: the oldest goes
+            self.assertEqual(stalled[0].recv(4), b"")
             started = time.monotonic()
             for _ in range(50):
                 repo.TaggedValue.all()
             self.assertLess(time.monotonic() - started, 5)
+        time.sleep(10.5)  # a handshake may take 10 s
+        for hanging in stalled[1:]:
+            self.assertEqual(hanging.recv(4), b"", "ended for taking too long")
         for hanging in stalled:
             hanging.close()
 
