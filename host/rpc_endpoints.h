@@ -18,7 +18,7 @@ class RpcEndpoints {
  public:
   // Binds, listens and registers; throws HostError with the reason when the
   // address or port cannot be had. Port 0 picks a port free for both
-  // protocols. Without `serveUdp` the UDP port is held but not served.
+  // protocols. Without `serveUdp` UDP is not served (its socket is closed).
   RpcEndpoints(const std::string& bindAddress, std::uint16_t port, bool registerWithRpcbind,
                ConnectionLimits limits = {}, bool serveUdp = true);
   // Withdraws any rpcbind registration, ends every connection and destroys
