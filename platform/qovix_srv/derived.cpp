@@ -184,13 +184,36 @@ Ids templateArguments(const VornPersistentObject& self, ClassId) {
   return arguments;
 }
 
+namespace {
+
+// QOVIXVisibilityKind's literals, by ordinal (the catalogue's order).
+enum VisibilityOrdinal : std::int32_t { kPublic = 0, kProtected = 1, kPrivate = 2 };
+
+// The element's visibility in the namespace that owns it.
+VisibilityOrdinal ownershipVisibility(const StoreView& view, ObjectId element) {
+  return static_cast<VisibilityOrdinal>(
+      view.number(element, feature::QOVIXModelElement_elemOwnershipVisibility));
+}
+
+}  // namespace
+
 // A namespace's allContents: everything it contains at any depth. A
-// generalizable element's adds the contents its supertypes pass down.
+// generalizable element's (UML 1.4, 2.5.3.20 [2]): its contents, and those
+// of its parents' allContents that are public or protected, so a parent's
+// private elements are not inherited:
+//   allContents = self.contents->union(self.parent.allContents->select(e |
+//     e.elementOwnership.visibility = #public or
+//     e.elementOwnership.visibility = #protected))
 Ids allContents(const VornPersistentObject& self, ClassId declaringClass) {
   const Context c = contextOf(self);
   if (declaringClass != QOVIXGeneralizableElement::kClassId) return contentsDeep(c.view, c.self.id);
   IdSet found;
-  for (ObjectId each : selfAndAncestors(c.view, c.self.id)) found.addAll(ownedBy(c.view, each));
+  found.addAll(ownedBy(c.view, c.self.id));
+  for (ObjectId ancestor : closure(c.self.id, [&](ObjectId each) { return parentsOf(c.view, each); })) {
+    for (ObjectId element : ownedBy(c.view, ancestor)) {
+      if (ownershipVisibility(c.view, element) != kPrivate) found.add(element);
+    }
+  }
   return found.take();
 }
 
@@ -204,21 +227,29 @@ Ids allSupertypes(const VornPersistentObject& self, ClassId) {
   return closure(c.self.id, [&](ObjectId each) { return parentsOf(c.view, each); });
 }
 
-Ids contents(const VornPersistentObject& self, ClassId) {
+// A namespace's contents: what it owns. A package's (UML 1.4, 2.14.3.3
+// [1]) adds what it imports through element references:
+//   contents = self.ownedElement->union(self.importedElement)
+Ids contents(const VornPersistentObject& self, ClassId declaringClass) {
   const Context c = contextOf(self);
-  return ownedBy(c.view, c.self.id);
+  if (declaringClass != QOVIXPackage::kClassId) return ownedBy(c.view, c.self.id);
+  IdSet found;
+  found.addAll(ownedBy(c.view, c.self.id));
+  found.addAll(referencedBy(c.view, c.self.id));
+  return found.take();
 }
 
-// What the namespace contains, and what each namespace around it contains.
+// What the namespace makes visible (UML 1.4, 2.5.3.26 [3]): the elements it
+// contains whose ownership is public; not itself, nor what surrounds it.
+//   allVisibleElements = self.allContents->select(e |
+//     e.elementOwnership.visibility = #public)
 Ids allVisibleElements(const VornPersistentObject& self, ClassId) {
   const Context c = contextOf(self);
-  IdSet visible;
-  visible.addAll(ownedBy(c.view, c.self.id));
-  for (ObjectId around :
-       closure(c.self.id, [&](ObjectId each) { return ownersOf(c.view, each); })) {
-    visible.addAll(ownedBy(c.view, around));
+  Ids visible;
+  for (ObjectId element : contentsDeep(c.view, c.self.id)) {
+    if (ownershipVisibility(c.view, element) == kPublic) visible.push_back(element);
   }
-  return visible.take();
+  return visible;
 }
 
 Ids allSurroundingNamespaces(const VornPersistentObject& self, ClassId) {

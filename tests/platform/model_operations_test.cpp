@@ -153,8 +153,52 @@ TEST_F(BankingModel, NamespacesAroundAndWithin) {
   EXPECT_EQ(QOVIXNamespace::cast(top, 1).allContents().size(), 1 + 8)
       << "the package and the 8 elements it owns: owned elements at any depth";
   EXPECT_EQ(QOVIXPackage::cast(banking, 1).contents().size(), 8);
-  EXPECT_EQ(QOVIXNamespace::cast(account, 1).allVisibleElements().size(), 1 + 8)
-      << "what Banking and World contain";
+  EXPECT_EQ(QOVIXNamespace::cast(top, 1).allVisibleElements().size(), 1 + 8)
+      << "everything World contains is public until said otherwise";
+  EXPECT_EQ(QOVIXNamespace::cast(account, 1).allVisibleElements().size(), 0)
+      << "what surrounds a namespace is not what it makes visible";
+}
+
+// The three places the UML 1.x definitions were not followed, each on the
+// model the issue measured.
+TEST_F(BankingModel, VisibilityAndImportsAsUml14DefinesThem) {
+  const QOVIXVisibilityKind kPrivate(2);
+  QOVIXPackage outer = QOVIXPackage::cast(banking, 1);
+  QOVIXPackage inner(repository);
+  inner.construct(QOVIXName(u"Q"), outer);
+  QOVIXNamespace innerSpace = QOVIXNamespace::cast(inner, 1);
+  QOVIXClass shown(repository), hidden(repository);
+  shown.construct(innerSpace, QOVIXName(u"D"));
+  hidden.construct(innerSpace, QOVIXName(u"F"));
+  QOVIXModelElement::cast(hidden, 1).set_elemOwnershipVisibility(kPrivate);
+  EXPECT_EQ(namesOf(repository, innerSpace.allVisibleElements()), (std::vector<std::u16string>{u"D"}))
+      << "allContents->select(visibility = #public), without Q itself";
+
+  // B specializes A; A holds a private class Y and a public class X.
+  QOVIXClass a(repository), b(repository), x(repository), y(repository);
+  a.construct(bankingSpace, QOVIXName(u"A"));
+  b.construct(bankingSpace, QOVIXName(u"B"));
+  QOVIXNamespace aSpace = QOVIXNamespace::cast(a, 1);
+  x.construct(aSpace, QOVIXName(u"X"));
+  y.construct(aSpace, QOVIXName(u"Y"));
+  QOVIXModelElement::cast(y, 1).set_elemOwnershipVisibility(kPrivate);
+  QOVIXGeneralization toA(repository);
+  QOVIXGeneralizableElement aGeneral = QOVIXGeneralizableElement::cast(a, 1);
+  QOVIXGeneralizableElement bGeneral = QOVIXGeneralizableElement::cast(b, 1);
+  toA.set_subtype(bGeneral);
+  toA.set_supertype(aGeneral);
+  EXPECT_EQ(namesOf(repository, bGeneral.allContents()), (std::vector<std::u16string>{u"X"}))
+      << "a parent's private elements are not inherited";
+  EXPECT_EQ(namesOf(repository, aGeneral.allContents()), (std::vector<std::u16string>{u"X", u"Y"}));
+
+  // R imports Account into Q: contents = ownedElement + importedElement.
+  QOVIXElementReference reference(repository);
+  QOVIXModelElement accountElement = QOVIXModelElement::cast(account, 1);
+  reference.construct(accountElement, inner, QOVIXName(u""));
+  EXPECT_EQ(namesOf(repository, inner.contents()),
+            (std::vector<std::u16string>{u"D", u"F", u"Account"}));
+  EXPECT_EQ(namesOf(repository, innerSpace.contents()), (std::vector<std::u16string>{u"D", u"F"}))
+      << "a namespace's contents are what it owns";
 }
 
 TEST_F(BankingModel, WellFormedness) {
