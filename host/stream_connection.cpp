@@ -134,12 +134,7 @@ bool_t StreamConnection::reply(rpc_msg* message) {
   }
   if (settleBeforeReply(message)) length = encodeReply(*message, out, kMarkBytes, kLargestReply);
   if (length == 0) return FALSE;
-  const std::uint32_t mark = kLastFragment | static_cast<std::uint32_t>(length);
-  for (std::size_t i = 0; i < kMarkBytes; ++i) {
-    out[i] = static_cast<char>(mark >> (8 * (kMarkBytes - 1 - i)));
-  }
-  const bool sent = send(out.data(), kMarkBytes + length);
-  listener_.trimReplyBuffer();
+  const bool sent = sendEncoded(length);
   if (!sent) {
     ended_ = true;
     return FALSE;
@@ -151,14 +146,19 @@ bool_t StreamConnection::reply(rpc_msg* message) {
 bool StreamConnection::answer(rpc_msg& message) {
   message.rm_xid = xid_;
   message.rm_direction = REPLY;
+  const std::size_t length = encodeReply(message, listener_.replyBuffer(), kMarkBytes, kLargestReply);
+  return length != 0 && sendEncoded(length);
+}
+
+bool StreamConnection::sendEncoded(std::size_t length) {
   std::vector<char>& out = listener_.replyBuffer();
-  const std::size_t length = encodeReply(message, out, kMarkBytes, kLargestReply);
-  if (length == 0) return false;
   const std::uint32_t mark = kLastFragment | static_cast<std::uint32_t>(length);
   for (std::size_t i = 0; i < kMarkBytes; ++i) {
     out[i] = static_cast<char>(mark >> (8 * (kMarkBytes - 1 - i)));
   }
-  return send(out.data(), kMarkBytes + length);
+  const bool sent = send(out.data(), kMarkBytes + length);
+  listener_.trimReplyBuffer();
+  return sent;
 }
 
 bool StreamConnection::answeredForTls(const rpc_msg& call) {

@@ -71,6 +71,9 @@ class StreamConnection {
   // Sends a reply after those waiting, keeping what the socket does not
   // take; false when the client is gone or its queue would pass its bound.
   bool send(const char* bytes, std::size_t length);
+  // Sends the reply encoded in the listener's reply buffer after room for
+  // its record mark, as one fragment.
+  bool sendEncoded(std::size_t length);
   // Answers the call just received here, without the runtime: its reply is
   // `message` (no results); false when it cannot be sent.
   bool answer(rpc_msg& message);

@@ -190,9 +190,8 @@ void printProcedures(std::uint32_t classNumber, bool json) {
 
 // A handle any cast may take: one that names something.
 void checkCastHandle(qovix::client::Connection& connection, std::uint32_t handle) {
-  if (connection.className(handle).empty() ||
-      (connection.className(handle).rfind("QOVIX", 0) == 0 &&
-       connection.identity(handle).object == 0)) {
+  const std::string named = connection.className(handle);
+  if (named.empty() || (named.rfind("QOVIX", 0) == 0 && connection.identity(handle).object == 0)) {
     throw qovix::client::Error(qovix::client::ErrorKind::InvalidHandle,
                                "no object has handle " + std::to_string(handle));
   }

@@ -45,18 +45,6 @@ std::string joined(const std::vector<std::string>& parts) {
   return text;
 }
 
-const char* visibilityName(VisibilityKind kind) {
-  switch (kind) {
-    case VisibilityKind::Public:
-      return "public";
-    case VisibilityKind::Protected:
-      return "protected";
-    case VisibilityKind::Private:
-      return "private";
-  }
-  return "";
-}
-
 // Reads elements and what they hold, keeping every handle it makes until
 // it goes.
 class TreeReader {
@@ -121,7 +109,9 @@ class TreeReader {
     FeatureView view;
     view.classNumber = node.identity.classNumber;
     view.name = nameOf(connection_, kept_, node);
-    view.visibility = visibilityName(Feature::get_visibility(connection_, as<Feature>(node)));
+    view.visibility = formatValue(Value::ofNumber(
+        value_class::QOVIXVisibilityKind,
+        static_cast<std::int32_t>(Feature::get_visibility(connection_, as<Feature>(node)))));
     if (conformsTo(view.classNumber, StructuralFeature::kClassNumber)) {
       view.type = typeOf(StructuralFeature::get_type(connection_, as<StructuralFeature>(node))).name;
     }
