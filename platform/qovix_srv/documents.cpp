@@ -58,7 +58,7 @@ std::vector<ObjectId> subtreeOf(const PersistentStore& store, ObjectId root) {
     }
     for (const FeatureInfo& feature : modelFeatures()) {
       if (!feature.owns) continue;
-      if (feature.kind == FeatureKind::Single) {
+      if (feature.kind == FeatureKind::Single || feature.kind == FeatureKind::ReadOnly) {
         found.add(view.reference(id, feature.id));
       } else {
         found.addAll(view.members(id, feature.id));

@@ -458,6 +458,27 @@ TEST_F(Documents, AFailedWriteLeavesTheOldDocument) {
   EXPECT_NO_THROW(package.internalize(QOVIXUninterpreted(u""), QOVIXString(u"bank")));
 }
 
+// A feature's multiplicity is part of the feature: documents and copies
+// take it along.
+TEST_F(Documents, MultiplicitiesTravelWithWhatOwnsThem) {
+  QOVIXMultiplicity many(repository);
+  many.setValue(QOVIXString(u"1..*"));
+  repository.store().setReference(balance.objectId(), feature::QOVIXStructuralFeature_multiplicity,
+                                  many.objectId());
+  QOVIXPackage::cast(banking, 1).externalize(QOVIXUninterpreted(u""), QOVIXString(u"bank"));
+  VORN other{"other"};
+  other.store().setDocumentFolder(folder);
+  QOVIXPackage somewhere{other};
+  QOVIXPackage copy = somewhere.internalize(QOVIXUninterpreted(u""), QOVIXString(u"bank"));
+  const ObjectId copiedAccount = copy.contents().ids()[1];
+  const ObjectId copiedBalance =
+      other.store().members(copiedAccount, feature::QOVIXClassifier_feature).front();
+  const ObjectId copied =
+      other.store().reference(copiedBalance, feature::QOVIXStructuralFeature_multiplicity);
+  ASSERT_NE(copied, 0u);
+  EXPECT_EQ(QOVIXMultiplicity(ObjectRef{&other.store(), copied}).getValue().text(), u"1..*");
+}
+
 TEST_F(Documents, WithoutAFolderThereAreNoDocuments) {
   repository.store().setDocumentFolder({});
   EXPECT_THROW(

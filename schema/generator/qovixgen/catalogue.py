@@ -286,7 +286,7 @@ class _Reader:
         owns = "owns" in modifiers
         if const and kind not in ("single", "set", "list"):
             self.fail(line, record, f"{kind} '{match.group(1)}' cannot be const")
-        if owns and kind not in ("single", "set", "list", "array"):
+        if owns and kind not in ("single", "readonly", "set", "list", "array"):
             self.fail(line, record, f"{kind} '{match.group(1)}' cannot own")
         return Feature(kind, match.group(1), match.group(2), const, line, owns)
 
