@@ -40,6 +40,8 @@
 #include "platform/qovix_srv/members.h"
 #include "platform/qovix_srv/operations.h"
 #include "platform/qovix_srv/store_view.h"
+#include "platform/xmi/xmi_reader.h"
+#include "platform/xmi/xmi_writer.h"
 
 namespace model {
 namespace {
@@ -120,13 +122,39 @@ std::string narrow(const std::u16string& text) {
   return out;
 }
 
-// A document name is a plain file name inside the document folder.
-std::filesystem::path documentPath(const PersistentStore& store, const TextValue& format,
-                                   const TextValue& name) {
-  const std::string formatName = narrow(format.text());
-  if (!formatName.empty() && formatName != "qovix") {
-    throw std::invalid_argument("unknown document format '" + formatName + "'");
+// How a document is written: the format's first word, and its options.
+struct DocumentFormat {
+  bool xmi = false;
+  xmi::Uml uml = xmi::Uml::V14;  // xmi: the UML version written
+  bool into = false;             // xmi: the read package goes into the one read from
+};
+
+// "" or "qovix"; "xmi" (UML 1.4 in XMI 1.2), "xmi 1.2" or "xmi 1.0" (UML 1.3)
+// to write; "xmi" or "xmi into" to read.
+DocumentFormat formatOf(const TextValue& format, bool writing) {
+  std::istringstream words(narrow(format.text()));
+  std::string kind;
+  std::string option;
+  words >> kind >> option;
+  std::string extra;
+  const bool more = static_cast<bool>(words >> extra);
+  DocumentFormat parsed;
+  if ((kind.empty() || kind == "qovix") && option.empty()) return parsed;
+  parsed.xmi = kind == "xmi";
+  const bool known = option.empty() || (writing && (option == "1.2" || option == "1.0")) ||
+                     (!writing && option == "into");
+  if (!parsed.xmi || !known || more) {
+    throw std::invalid_argument(
+        "unknown document format '" + narrow(format.text()) + "': " +
+        (writing ? "qovix, xmi, xmi 1.2 or xmi 1.0" : "qovix, xmi or xmi into"));
   }
+  parsed.uml = option == "1.0" ? xmi::Uml::V13 : xmi::Uml::V14;
+  parsed.into = option == "into";
+  return parsed;
+}
+
+// A document name is a plain file name inside the document folder.
+std::filesystem::path documentPath(const PersistentStore& store, const TextValue& name) {
   if (store.documentFolder().empty()) {
     throw std::runtime_error("the repository has no document folder");
   }
@@ -390,8 +418,14 @@ void externalize(const VornPersistentObject& package, const TextValue& format,
                  const TextValue& document) {
   const ObjectRef ref = named(package);
   const PersistentStore& store = *ref.store;
-  const std::filesystem::path path = documentPath(store, format, document);
+  const DocumentFormat written = formatOf(format, true);
+  const std::filesystem::path path = documentPath(store, document);
   const std::vector<ObjectId> ids = subtreeOf(store, ref.id);
+  if (written.xmi) {
+    writeDocumentFile(path.parent_path(), path.filename().string(),
+                      xmi::writeXmi(store, ids, written.uml));
+    return;
+  }
   std::map<ObjectId, std::size_t> number;
   for (ObjectId id : ids) number[id] = number.size() + 1;
 
@@ -427,10 +461,20 @@ void externalize(const VornPersistentObject& package, const TextValue& format,
 ObjectRef internalize(const VornPersistentObject& package, const TextValue& format,
                       const TextValue& document) {
   const ObjectRef ref = named(package);
-  const std::filesystem::path path = documentPath(*ref.store, format, document);
+  const DocumentFormat read = formatOf(format, false);
+  const std::filesystem::path path = documentPath(*ref.store, document);
   const std::string text = readDocumentFile(path.parent_path(), path.filename().string());
-  DocumentReader reader(narrow(document.text()), *ref.store);
-  return ObjectRef{ref.store, reader.read(text)};
+  if (!read.xmi) {
+    DocumentReader reader(narrow(document.text()), *ref.store);
+    return ObjectRef{ref.store, reader.read(text)};
+  }
+  xmi::ImportReport report;
+  const ObjectId imported = xmi::readXmi(*ref.store, text, narrow(document.text()), report);
+  if (read.into && imported != ref.id) {
+    ref.store->appendMember(ref.id, feature::QOVIXNamespace_ownedElement, imported);
+    ref.store->appendMember(imported, feature::QOVIXModelElement_namespace1, ref.id);
+  }
+  return ObjectRef{ref.store, imported};
 }
 
 // Whether the package can define a metamodel: it and everything it contains

@@ -1,0 +1,718 @@
+#include "platform/xmi/xmi_reader.h"
+
+#include <algorithm>
+#include <charconv>
+#include <map>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+#include <tuple>
+#include <vector>
+
+#include "model_classes.h"
+#include "platform/qovix_srv/operations.h"
+#include "platform/xmi/xmi_names.h"
+#include "platform/xmi/xml_document.h"
+#include "values/utf.h"
+
+namespace model::xmi {
+namespace {
+
+// The tag a report names the import by, on the imported package.
+constexpr char16_t kReportTag[] = u"qovix.import";
+
+std::string lastSegment(const std::string& tag) { return tag.substr(tag.rfind('.') + 1); }
+
+// XMI names metaclasses (Foundation.Core.Class, UML:Class) with a capital
+// and properties (Foundation.Core.ModelElement.name) after their owner.
+bool isMetaclassTag(const std::string& tag) {
+  const std::string last = lastSegment(tag);
+  return !last.empty() && last[0] >= 'A' && last[0] <= 'Z';
+}
+
+std::pair<std::string, std::string> propertyParts(const std::string& tag) {
+  const std::size_t dot = tag.rfind('.');
+  if (dot == std::string::npos) return {"", tag};
+  const std::size_t before = tag.rfind('.', dot - 1);
+  const std::size_t start = before == std::string::npos ? 0 : before + 1;
+  return {tag.substr(start, dot - start), tag.substr(dot + 1)};
+}
+
+bool endsWith(const std::string& text, std::string_view end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+std::vector<const xmlNode*> elementsIn(const xmlNode* parent) {
+  std::vector<const xmlNode*> children;
+  for (const xmlNode* child = parent->children; child != nullptr; child = child->next) {
+    if (child->type == XML_ELEMENT_NODE) children.push_back(child);
+  }
+  return children;
+}
+
+std::string className(ClassId id) { return std::string(classInfo(id).name).substr(5); }
+
+enum class Role { Object, Realization, TagDefinition, ExtensionPoint, Skipped };
+
+struct Node {
+  const xmlNode* element;
+  std::string metaclass;
+  Role role;
+  ClassId classId = 0;
+  ObjectId object = 0;
+  bool topLevel = false;
+};
+
+class Reader {
+ public:
+  Reader(PersistentStore& store, std::string name, ImportReport& report)
+      : store_(store), name_(std::move(name)), report_(report) {}
+
+  ObjectId read(std::string_view text) {
+    if (text.size() > kMostXmiBytes) {
+      fail("is larger than " + std::to_string(kMostXmiBytes >> 20) + " MiB");
+    }
+    const XmlDocument document = parseXml(text, name_);
+    const xmlNode* root = xmlDocGetRootElement(document.get());
+    if (root == nullptr || localName(root) != "XMI") fail("is no XMI document: its root is no <XMI>");
+    readHeader(root);
+    const xmlNode* content = nullptr;
+    for (const xmlNode* child : elementsIn(root)) {
+      const std::string tag = localName(child);
+      if (tag == "XMI.content") {
+        content = child;
+      } else if (tag.rfind("XMI.extension", 0) == 0) {
+        skipExtension(child);  // XMI.extension, or XMI.extensions as some tools write it
+      } else if (tag != "XMI.header") {
+        skip(tag, "not part of the model");
+      }
+    }
+    if (content == nullptr) fail("has no <XMI.content>");
+    collectContent(content);
+    if (std::none_of(nodes_.begin(), nodes_.end(),
+                     [](const Node& node) { return node.role == Role::Object; })) {
+      fail("holds no element of a UML model");
+    }
+    decideClasses();
+    createObjects();
+    for (std::size_t i = 0; i < nodes_.size(); ++i) {
+      if (nodes_[i].role == Role::Object || nodes_[i].role == Role::Realization) applyProperties(i);
+    }
+    applyRealizations();
+    completeOppositeEnds();
+    const ObjectId package = placeInPackage();
+    attachReport(package);
+    return package;
+  }
+
+ private:
+  [[noreturn]] void fail(const std::string& why) const {
+    throw std::runtime_error("XMI document '" + name_ + "' " + why);
+  }
+  [[noreturn]] void failAt(const xmlNode* element, const std::string& why) const {
+    throw std::runtime_error("XMI document '" + name_ + "' line " +
+                             std::to_string(xmlGetLineNo(element)) + ": " + why);
+  }
+  void skip(const std::string& what, const std::string& why, int count = 1) {
+    report_.skipped[what + ": " + why] += count;
+  }
+
+  void readHeader(const xmlNode* root) {
+    const std::string version = attribute(root, "xmi.version");
+    if (version != "1.0" && version != "1.1" && version != "1.2") {
+      failAt(root, "is XMI '" + version + "': XMI 1.0, 1.1 and 1.2 are read");
+    }
+    std::string uml = version == "1.2" ? "1.4" : "1.3";
+    for (const xmlNode* part : elementsIn(root)) {
+      if (localName(part) != "XMI.header") continue;
+      for (const xmlNode* item : elementsIn(part)) {
+        if (localName(item) == "XMI.metamodel" && attribute(item, "xmi.name") == "UML") {
+          uml = attribute(item, "xmi.version");
+        }
+        if (localName(item) != "XMI.documentation") continue;
+        for (const xmlNode* line : elementsIn(item)) {
+          if (localName(line) == "XMI.exporter") report_.exporter = textOf(line) + report_.exporter;
+          if (localName(line) == "XMI.exporterVersion") report_.exporter.append(" ").append(textOf(line));
+        }
+      }
+    }
+    report_.format = std::string("XMI ").append(version).append(", UML ").append(uml);
+  }
+
+  // Collecting: every object definition becomes a node ----------------------
+
+  void collectContent(const xmlNode* content) {
+    for (const xmlNode* child : elementsIn(content)) {
+      const std::string tag = localName(child);
+      if (tag == "XMI.extension") {
+        skipExtension(child);
+      } else if (isMetaclassTag(tag)) {
+        define(child, true, false);
+      } else {
+        skip(tag, "a property outside any element");
+      }
+    }
+  }
+
+  void skipExtension(const xmlNode* extension) {
+    const std::string extender = attribute(extension, "xmi.extender");
+    skip(extender.empty() ? std::string("XMI.extension")
+                          : std::string("XMI.extension (").append(extender).append(")"),
+         "a tool's own data, not part of the model");
+  }
+
+  bool isReference(const xmlNode* element) const {
+    bool idref = false;
+    bool href = false;
+    attribute(element, "xmi.idref", &idref);
+    attribute(element, "href", &href);
+    return idref || href;
+  }
+
+  // How many object definitions `element` holds below it.
+  static int nestedDefinitions(const xmlNode* element) {
+    int count = 0;
+    for (const xmlNode* child : elementsIn(element)) {
+      if (isMetaclassTag(localName(child)) && xmlHasProp(child, reinterpret_cast<const xmlChar*>("xmi.idref")) == nullptr &&
+          xmlHasProp(child, reinterpret_cast<const xmlChar*>("href")) == nullptr) {
+        ++count;
+      }
+      count += nestedDefinitions(child);
+    }
+    return count;
+  }
+
+  void define(const xmlNode* element, bool topLevel, bool ours) {
+    if (isReference(element)) {
+      if (topLevel) skip(localName(element), "a reference outside any element");
+      return;
+    }
+    if (nodes_.size() >= kMostXmiElements) {
+      fail("holds more than " + std::to_string(kMostXmiElements) + " elements");
+    }
+    const std::string metaclass = lastSegment(localName(element));
+    if (endsWith(metaclass, "Expression")) {
+      if (topLevel) skip(metaclass, "an expression outside any element");
+      return;  // a value of the property around it
+    }
+    Node node{element, metaclass, Role::Object};
+    node.topLevel = topLevel;
+    bool descend = true;
+    if (metaclass == "Diagram" && !ours) {
+      skip("Diagram", "diagrams are drawings, not part of the model");
+      if (const int inside = nestedDefinitions(element)) skip("diagram elements", "inside a Diagram", inside);
+      return;
+    } else if (metaclass == "TagDefinition") {
+      node.role = Role::TagDefinition;
+      skip("TagDefinition", "its name is the tag of the tagged values of its type");
+      descend = false;
+    } else if (metaclass == "ExtensionPoint") {
+      node.role = Role::ExtensionPoint;
+      descend = false;
+    } else if ((node.classId = classForMetaclass(metaclass)) == 0) {
+      node.role = Role::Skipped;
+      skip(metaclass, "UML 1.1 has no such metaclass");
+      if (const int inside = nestedDefinitions(element)) {
+        skip("elements inside a " + metaclass, "what a skipped element holds", inside);
+      }
+      descend = false;
+    }
+    bool identified = false;
+    const std::string id = attribute(element, "xmi.id", &identified);
+    nodes_.push_back(node);
+    byElement_[element] = nodes_.size() - 1;
+    if (identified && !byId_.emplace(id, nodes_.size() - 1).second) {
+      failAt(element, "gives two elements the xmi.id '" + id + "'");
+    }
+    if (!descend) return;
+    for (const xmlNode* child : elementsIn(element)) {
+      const std::string tag = localName(child);
+      if (tag == "XMI.extension") {
+        if (attribute(child, "xmi.extender") != "QOVIX") {
+          skipExtension(child);
+          continue;
+        }
+        for (const xmlNode* property : elementsIn(child)) definePropertyValues(property, true);
+      } else if (isMetaclassTag(tag)) {
+        skip(tag, "an element directly inside another, outside any property");
+      } else {
+        definePropertyValues(child, ours);
+      }
+    }
+  }
+
+  void definePropertyValues(const xmlNode* property, bool ours) {
+    for (const xmlNode* child : elementsIn(property)) {
+      if (isMetaclassTag(localName(child))) define(child, false, ours);
+    }
+  }
+
+  // Classes -----------------------------------------------------------------
+
+  std::string nameOf(const Node& node) const {
+    bool present = false;
+    std::string name = attribute(node.element, "name", &present);
+    if (present) return name;
+    for (const xmlNode* child : elementsIn(node.element)) {
+      if (!isMetaclassTag(localName(child)) && propertyParts(localName(child)).second == "name") {
+        return textOf(child);
+      }
+    }
+    return {};
+  }
+
+  // The nodes a property of `element` names: as an attribute of idrefs, or
+  // as elements inside it, defined there or referred to.
+  std::vector<std::size_t> targetsOf(const xmlNode* element, const std::string& name) {
+    std::vector<std::size_t> found;
+    bool present = false;
+    const std::string ids = attribute(element, name.c_str(), &present);
+    if (present) {
+      std::istringstream words(ids);
+      for (std::string id; words >> id;) {
+        if (const auto at = byId_.find(id); at != byId_.end()) found.push_back(at->second);
+      }
+    }
+    for (const xmlNode* child : elementsIn(element)) {
+      if (isMetaclassTag(localName(child)) || propertyParts(localName(child)).second != name) continue;
+      for (const xmlNode* target : elementsIn(child)) {
+        if (const auto index = resolve(target, false)) found.push_back(*index);
+      }
+    }
+    return found;
+  }
+
+  // The node an element inside a property stands for; nothing for a
+  // reference outside the document (reported) or a value.
+  std::optional<std::size_t> resolve(const xmlNode* target, bool report) {
+    bool idref = false;
+    bool href = false;
+    const std::string id = attribute(target, "xmi.idref", &idref);
+    const std::string link = attribute(target, "href", &href);
+    if (idref || href) {
+      std::string wanted = id;
+      if (!idref) {
+        const std::size_t hash = link.find('#');
+        const std::string file = hash == std::string::npos ? link : link.substr(0, hash);
+        if (hash == std::string::npos || (!file.empty() && file != name_)) {
+          if (report) skip("href=\"" + file + "#...\"", "refers outside the document");
+          return std::nullopt;
+        }
+        wanted = link.substr(hash + 1);
+      }
+      const auto found = byId_.find(wanted);
+      if (found == byId_.end()) {
+        failAt(target, std::string("refers to '").append(wanted).append("', which no element is"));
+      }
+      return found->second;
+    }
+    const auto defined = byElement_.find(target);
+    if (defined == byElement_.end()) return std::nullopt;
+    return defined->second;
+  }
+
+  // UML 1.3 replaced 1.1's Refinement and Trace, and the realization of a
+  // classifier, by one Abstraction told apart by its stereotype.
+  void decideClasses() {
+    std::map<std::size_t, std::set<std::string>> stereotypes;
+    for (std::size_t i = 0; i < nodes_.size(); ++i) {
+      if (nodes_[i].classId != QOVIXStereotype::kClassId) continue;
+      for (std::size_t extended : targetsOf(nodes_[i].element, "extendedElement")) {
+        stereotypes[extended].insert(nameOf(nodes_[i]));
+      }
+    }
+    for (std::size_t i = 0; i < nodes_.size(); ++i) {
+      Node& node = nodes_[i];
+      if (node.metaclass != "Abstraction" || node.role != Role::Object) continue;
+      std::set<std::string> names = stereotypes[i];
+      for (std::size_t stereotype : targetsOf(node.element, "stereotype")) {
+        names.insert(nameOf(nodes_[stereotype]));
+      }
+      if (names.count("realize") != 0) {
+        node.role = Role::Realization;
+      } else if (names.count("trace") != 0) {
+        node.classId = QOVIXTrace::kClassId;
+      }
+    }
+  }
+
+  void createObjects() {
+    for (Node& node : nodes_) {
+      if (node.role != Role::Object) continue;
+      node.object = store_.create(node.classId);
+      ++report_.imported[className(node.classId)];
+      if (node.metaclass == "FinalState") {
+        store_.setValue(node.object, feature::QOVIXPseudostate_kind,
+                        StoredValue{QOVIXPseudostateKind::kValueClassId,
+                                    *literalFor(QOVIXPseudostateKind::kValueClassId, "final"), {}});
+      }
+    }
+  }
+
+  // Properties --------------------------------------------------------------
+
+  void applyProperties(std::size_t index) {
+    const Node& node = nodes_[index];
+    for (const xmlAttr* each = node.element->properties; each != nullptr; each = each->next) {
+      const std::string name = reinterpret_cast<const char*>(each->name);
+      if (each->ns != nullptr || name.rfind("xmi.", 0) == 0 || name == "href") continue;
+      applyProperty(index, "", name, attribute(node.element, name.c_str()), nullptr);
+    }
+    for (const xmlNode* child : elementsIn(node.element)) {
+      if (localName(child) == "XMI.extension") {
+        if (attribute(child, "xmi.extender") != "QOVIX") continue;
+        for (const xmlNode* property : elementsIn(child)) applyElementProperty(index, property);
+      } else if (!isMetaclassTag(localName(child))) {
+        applyElementProperty(index, child);
+      }
+    }
+  }
+
+  void applyElementProperty(std::size_t index, const xmlNode* property) {
+    const auto [owner, name] = propertyParts(localName(property));
+    applyProperty(index, owner, name, {}, property);
+  }
+
+  // A property given as the attribute text `text` or as the element `property`.
+  void applyProperty(std::size_t index, const std::string& owner, const std::string& name,
+                     const std::string& text, const xmlNode* property) {
+    const Node& node = nodes_[index];
+    const std::string shown = (owner.empty() ? node.metaclass : owner) + "." + name;
+    if (node.role == Role::Realization) return;  // its client and supplier are read later
+    if (node.classId == QOVIXTaggedValue::kClassId && name == "type") {
+      tagFromDefinition(index, text, property, shown);
+      return;
+    }
+    const FeatureId feature = featureForProperty(node.classId, owner, name);
+    if (feature == 0) {
+      skip(shown, "UML 1.1 has no such feature");
+      return;
+    }
+    const FeatureInfo& info = featureInfo(feature);
+    switch (info.kind) {
+      case FeatureKind::Attribute:
+      case FeatureKind::Hidden:
+        applyValue(node, info, property ? valueText(property) : text, shown);
+        break;
+      case FeatureKind::Values:
+        applyValues(node, info, text, property);
+        break;
+      default:
+        applyLinks(node, info, text, property, shown);
+        break;
+    }
+  }
+
+  // A value property's text: its xmi.value, the body of the expression
+  // inside it, or its text.
+  std::string valueText(const xmlNode* property) const {
+    bool present = false;
+    const std::string value = attribute(property, "xmi.value", &present);
+    if (present) return value;
+    for (const xmlNode* child : elementsIn(property)) {
+      if (!endsWith(lastSegment(localName(child)), "Expression")) continue;
+      const std::string body = attribute(child, "body", &present);
+      if (present) return body;
+      for (const xmlNode* part : elementsIn(child)) {
+        if (propertyParts(localName(part)).second == "body") return textOf(part);
+      }
+      return {};
+    }
+    return textOf(property);
+  }
+
+  std::optional<StoredValue> parseValue(const FeatureInfo& info, const std::string& text) const {
+    const ValueClassInfo* valueClass = valueClassInfo(info.valueClass);
+    if (valueClass == nullptr) return std::nullopt;
+    if (valueClass->payload == ValuePayload::Text) {
+      return StoredValue{info.valueClass, 0, utf::toUtf16(text)};
+    }
+    std::int32_t number = 0;
+    if (info.id == feature::QOVIXAssociationEnd_isOrdered) {
+      // UML 1.3 and 1.4 write an end's ordering.
+      if (text == "ordered" || text == "sorted" || text == "true") return StoredValue{info.valueClass, 1, {}};
+      if (text == "unordered" || text == "false") return StoredValue{info.valueClass, 0, {}};
+      return std::nullopt;
+    }
+    if (hasLiterals(info.valueClass)) {
+      const auto ordinal = literalFor(info.valueClass, text);
+      if (!ordinal) return std::nullopt;
+      number = *ordinal;
+    } else if (text == "*") {
+      number = -1;  // an unlimited upper bound
+    } else {
+      const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+      if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    }
+    if (!takesPayload(*valueClass, number, {})) return std::nullopt;
+    return StoredValue{info.valueClass, number, {}};
+  }
+
+  void applyValue(const Node& node, const FeatureInfo& info, const std::string& text,
+                  const std::string& shown) {
+    if (!given_.emplace(node.object, info.id).second) {
+      skip(shown, "given twice: the first is kept");
+      return;
+    }
+    const auto value = parseValue(info, text);
+    if (!value) {
+      skip(shown, std::string("'").append(text.substr(0, 40)).append("' is no ").append(
+                      valueClassInfo(info.valueClass)->name));
+      return;
+    }
+    store_.setValue(node.object, info.id, *value);
+  }
+
+  // A list of values: the text of each property element, or of each
+  // ExtensionPoint inside it (UML 1.4 made extension points elements).
+  void applyValues(const Node& node, const FeatureInfo& info, const std::string& text,
+                   const xmlNode* property) {
+    std::vector<StoredValue> values = store_.values(node.object, info.id);
+    auto add = [&](const std::string& each) {
+      if (auto value = parseValue(info, each)) values.push_back(std::move(*value));
+    };
+    if (property == nullptr) {
+      add(text);
+    } else if (const auto inside = elementsIn(property); inside.empty()) {
+      add(textOf(property));
+    } else {
+      for (const xmlNode* child : inside) {
+        const auto target = resolve(child, true);
+        if (!target || nodes_[*target].role != Role::ExtensionPoint) continue;
+        bool located = false;
+        const std::string location = attribute(nodes_[*target].element, "location", &located);
+        add(located ? location : nameOf(nodes_[*target]));
+        ++report_.imported["ExtensionPoint (as UseCase.extensionPoint)"];
+      }
+    }
+    store_.setValues(node.object, info.id, std::move(values));
+  }
+
+  void applyLinks(const Node& node, const FeatureInfo& info, const std::string& text,
+                  const xmlNode* property, const std::string& shown) {
+    std::vector<std::size_t> targets;
+    // UML 1.3's multiplicities may be written as text: "0..*".
+    const bool multiplicity = info.elementClass == QOVIXMultiplicity::kClassId;
+    if (property == nullptr) {
+      std::istringstream words(text);
+      for (std::string id; words >> id;) {
+        const auto found = byId_.find(id);
+        if (found != byId_.end()) {
+          targets.push_back(found->second);
+        } else if (!multiplicity) {
+          throw std::runtime_error("XMI document '" + name_ + "' line " +
+                                   std::to_string(xmlGetLineNo(node.element)) + ": " + shown +
+                                   " refers to '" + id + "', which no element is");
+        }
+      }
+      if (multiplicity && targets.empty()) {
+        linkMultiplicity(node, info, text, shown);
+        return;
+      }
+    } else if (const auto inside = elementsIn(property); inside.empty()) {
+      if (multiplicity) linkMultiplicity(node, info, textOf(property), shown);
+      return;
+    } else {
+      for (const xmlNode* child : inside) {
+        if (const auto target = resolve(child, true)) targets.push_back(*target);
+      }
+    }
+    const bool single = info.kind == FeatureKind::Single || info.kind == FeatureKind::ReadOnly;
+    explicit_.emplace(node.object, info.id);
+    for (std::size_t index : targets) {
+      const Node& target = nodes_[index];
+      if (target.role != Role::Object) continue;  // reported with the element itself
+      if (!conformsTo(target.classId, info.elementClass)) {
+        skip(shown, "holds a " + className(target.classId) + ", which is no " +
+                        className(info.elementClass));
+        continue;
+      }
+      if (single) {
+        if (store_.reference(node.object, info.id) != 0) {
+          skip(shown, "holds one element: the first is kept");
+          continue;
+        }
+        store_.setReference(node.object, info.id, target.object);
+      } else if (!store_.appendMember(node.object, info.id, target.object)) {
+        continue;
+      }
+      links_.emplace_back(node.object, info.id, target.object);
+    }
+  }
+
+  void linkMultiplicity(const Node& node, const FeatureInfo& info, const std::string& text,
+                        const std::string& shown) {
+    const ObjectId made = store_.create(QOVIXMultiplicity::kClassId);
+    try {
+      setMultiplicityText(QOVIXMultiplicity(ObjectRef{&store_, made}),
+                          QOVIXString(utf::toUtf16(text)));
+    } catch (const std::invalid_argument&) {
+      skip(shown, std::string("'").append(text.substr(0, 40)).append("' is no multiplicity"));
+      return;  // the empty multiplicity goes with nothing
+    }
+    ++report_.imported["Multiplicity"];
+    if (store_.reference(node.object, info.id) == 0) store_.setReference(node.object, info.id, made);
+  }
+
+  // UML 1.4 names a tagged value's tag by a TagDefinition.
+  void tagFromDefinition(std::size_t index, const std::string& text, const xmlNode* property,
+                         const std::string& shown) {
+    std::vector<std::size_t> definitions;
+    if (property == nullptr) {
+      if (const auto found = byId_.find(text); found != byId_.end()) definitions.push_back(found->second);
+    } else {
+      for (const xmlNode* child : elementsIn(property)) {
+        if (const auto target = resolve(child, true)) definitions.push_back(*target);
+      }
+    }
+    for (std::size_t definition : definitions) {
+      if (nodes_[definition].role != Role::TagDefinition) continue;
+      applyValue(nodes_[index], featureInfo(feature::QOVIXTaggedValue_tag),
+                 nameOf(nodes_[definition]), shown);
+      return;
+    }
+    skip(shown, "names no TagDefinition of the document");
+  }
+
+  // An Abstraction «realize» between classifiers is UML 1.1's realization.
+  void applyRealizations() {
+    for (const Node& node : nodes_) {
+      if (node.role != Role::Realization) continue;
+      bool linked = false;
+      for (std::size_t client : targetsOf(node.element, "client")) {
+        for (std::size_t supplier : targetsOf(node.element, "supplier")) {
+          const Node& from = nodes_[client];
+          const Node& to = nodes_[supplier];
+          if (from.role != Role::Object || to.role != Role::Object ||
+              !conformsTo(from.classId, QOVIXClassifier::kClassId) ||
+              !conformsTo(to.classId, QOVIXClassifier::kClassId)) {
+            continue;
+          }
+          store_.appendMember(from.object, feature::QOVIXClassifier_specification, to.object);
+          store_.appendMember(to.object, feature::QOVIXClassifier_realization, from.object);
+          linked = true;
+        }
+      }
+      if (linked) {
+        ++report_.imported["Abstraction «realize» (as Classifier.specification and realization)"];
+      } else {
+        skip("Abstraction «realize»", "realizes nothing between two classifiers of the document");
+      }
+    }
+  }
+
+  // Each link given on one end of an association is made on the other,
+  // after every link the document gives itself, so that its orders stand.
+  // An end the document gives itself is taken as it is.
+  void completeOppositeEnds() {
+    std::map<FeatureId, FeatureId> opposite;
+    for (const auto& [one, other] : oppositeEnds()) {
+      opposite.emplace(one, other);
+      opposite.emplace(other, one);
+    }
+    for (const auto& [source, feature, target] : links_) {
+      const auto found = opposite.find(feature);
+      if (found == opposite.end()) continue;
+      const FeatureInfo& back = featureInfo(found->second);
+      if (explicit_.count({target, back.id}) != 0) continue;
+      if (!conformsTo(store_.classOf(target), back.owner) ||
+          !conformsTo(store_.classOf(source), back.elementClass)) {
+        continue;
+      }
+      if (back.kind == FeatureKind::Single || back.kind == FeatureKind::ReadOnly) {
+        if (store_.reference(target, back.id) == 0) store_.setReference(target, back.id, source);
+      } else {
+        store_.appendMember(target, back.id, source);
+      }
+    }
+  }
+
+  // The document's one top-level package receives the other top-level
+  // elements no namespace owns (generalizations excepted: UML needs no owner
+  // for them). Without exactly one, a new package named after the
+  // document holds them all.
+  ObjectId placeInPackage() {
+    std::vector<ObjectId> packages;
+    std::vector<ObjectId> loose;
+    for (const Node& node : nodes_) {
+      if (!node.topLevel || node.role != Role::Object) continue;
+      if (conformsTo(node.classId, QOVIXPackage::kClassId)) packages.push_back(node.object);
+      if (conformsTo(node.classId, QOVIXModelElement::kClassId) &&
+          node.classId != QOVIXGeneralization::kClassId &&
+          store_.memberCount(node.object, feature::QOVIXModelElement_namespace1) == 0) {
+        loose.push_back(node.object);
+      }
+    }
+    ObjectId package = 0;
+    if (packages.size() == 1) {
+      package = packages.front();
+    } else {
+      package = store_.create(QOVIXPackage::kClassId);
+      std::string stem = name_.substr(0, name_.rfind('.'));
+      store_.setValue(package, feature::name,
+                      StoredValue{QOVIXName::kValueClassId, 0, utf::toUtf16(stem)});
+      ++report_.imported["Package"];
+    }
+    for (ObjectId element : loose) {
+      if (element == package) continue;
+      store_.appendMember(package, feature::QOVIXNamespace_ownedElement, element);
+      store_.appendMember(element, feature::QOVIXModelElement_namespace1, package);
+    }
+    return package;
+  }
+
+  // The report rides on the package as its tagged value "qovix.import",
+  // one per package however often it is imported again.
+  void attachReport(ObjectId package) {
+    const StoredValue text{QOVIXUninterpreted::kValueClassId, 0, utf::toUtf16(report_.text())};
+    for (ObjectId tagged : store_.members(package, feature::QOVIXModelElement_taggedValue)) {
+      const auto tag = store_.value(tagged, feature::QOVIXTaggedValue_tag);
+      if (tag && tag->text == kReportTag) {
+        store_.setValue(tagged, feature::QOVIXTaggedValue_umlValue, text);
+        return;
+      }
+    }
+    const ObjectId tagged = store_.create(QOVIXTaggedValue::kClassId);
+    store_.setValue(tagged, feature::QOVIXTaggedValue_tag,
+                    StoredValue{QOVIXName::kValueClassId, 0, kReportTag});
+    store_.setValue(tagged, feature::QOVIXTaggedValue_umlValue, text);
+    store_.setReference(tagged, feature::QOVIXTaggedValue_modelElement, package);
+    store_.appendMember(package, feature::QOVIXModelElement_taggedValue, tagged);
+  }
+
+  PersistentStore& store_;
+  std::string name_;
+  ImportReport& report_;
+  std::vector<Node> nodes_;
+  std::map<std::string, std::size_t> byId_;
+  std::map<const xmlNode*, std::size_t> byElement_;
+  std::set<std::pair<ObjectId, FeatureId>> given_;     // values read
+  std::set<std::pair<ObjectId, FeatureId>> explicit_;  // ends the document gives
+  std::vector<std::tuple<ObjectId, FeatureId, ObjectId>> links_;
+};
+
+}  // namespace
+
+std::string ImportReport::text() const {
+  std::ostringstream out;
+  out << format;
+  if (!exporter.empty()) out << ", written by " << exporter;
+  int total = 0;
+  for (const auto& [what, count] : imported) total += count;
+  out << "\nimported " << total << (total == 1 ? " element" : " elements") << ":\n";
+  for (const auto& [what, count] : imported) out << "  " << count << ' ' << what << '\n';
+  if (skipped.empty()) {
+    out << "skipped nothing\n";
+    return out.str();
+  }
+  out << "skipped:\n";
+  for (const auto& [what, count] : skipped) out << "  " << count << ' ' << what << '\n';
+  return out.str();
+}
+
+ObjectId readXmi(PersistentStore& store, std::string_view text, const std::string& name,
+                 ImportReport& report) {
+  return Reader(store, name, report).read(text);
+}
+
+}  // namespace model::xmi

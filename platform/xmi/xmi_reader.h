@@ -1,0 +1,44 @@
+#pragma once
+
+// Reads XMI documents of UML 1.3 (XMI 1.0, 1.1) and UML 1.4 (XMI 1.2), as
+// the UML tools of that time write them, into the repository.
+//
+// Every metaclass, attribute and association end of the document becomes
+// the catalogue's, by name and by the renamings between the versions
+// (xmi_names.h). What has no counterpart is skipped and named in the
+// report, with why: diagrams, tool extensions (XMI.extension), metaclasses
+// and features UML 1.1 lacks, references outside the document (href to
+// another file). xmi.idref and href="#id" resolve in any order; one that
+// names no element of the document refuses it. Links given on one end of
+// an association are made on the other end too.
+//
+// The document's package (its only top-level package; otherwise a new
+// package named after the document holding what it defines) is returned.
+// A refused document throws, and the caller undoes what was read.
+
+#include <map>
+#include <string>
+#include <string_view>
+
+#include "platform/wkm_srv/persistent_store.h"
+
+namespace model::xmi {
+
+// The largest XMI document read: its tree in memory is several times its size.
+inline constexpr std::size_t kMostXmiBytes = 16u << 20;
+// The most elements one document may hold.
+inline constexpr std::size_t kMostXmiElements = 500000;
+
+struct ImportReport {
+  std::string format;                      // "XMI 1.2, UML 1.4"
+  std::string exporter;                    // the writing tool, when the header names it
+  std::map<std::string, int> imported;     // objects by class
+  std::map<std::string, int> skipped;      // "WHAT: WHY" -> how many
+  std::string text() const;
+};
+
+// Reads `text`, the document named `name`, into `store`; returns the package.
+ObjectId readXmi(PersistentStore& store, std::string_view text, const std::string& name,
+                 ImportReport& report);
+
+}  // namespace model::xmi

@@ -1,0 +1,371 @@
+// XMI documents: models from other UML tools read in, every class written
+// out and read back whole, and hostile documents refused.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <cstdlib>
+#include <cstring>
+
+#include "model_classes.h"
+#include "platform/qovix_srv/model_metadata.h"
+#include "platform/wkm_srv/value_class_info.h"
+
+namespace {
+
+const QOVIXUninterpreted kXmi(u"xmi");
+
+std::string slurp(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class Xmi : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder = std::filesystem::temp_directory_path() /
+             ("qovix-xmi-" + std::to_string(::getpid()) + "-" +
+              ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(folder);
+    repository.store().setDocumentFolder(folder);
+    other.store().setDocumentFolder(folder);
+  }
+  void TearDown() override { std::filesystem::remove_all(folder); }
+
+  QOVIXPackage importSample(const char* name) {
+    std::filesystem::copy_file(std::filesystem::path(QOVIX_XMI_SAMPLES) / name, folder / name);
+    return anchor.internalize(kXmi, QOVIXString(std::u16string(name, name + std::strlen(name))));
+  }
+  void write(const std::string& name, const std::string& text) {
+    std::ofstream(folder / name, std::ios::binary) << text;
+  }
+
+  PersistentStore& store() { return repository.store(); }
+  std::string text(ObjectId id, FeatureId feature) {
+    const auto value = store().value(id, feature);
+    std::string out;
+    for (char16_t unit : value ? value->text : u"") out += static_cast<char>(unit);
+    return out;
+  }
+  // The element of `classId` named `name` (the first).
+  ObjectId named(ClassId classId, const std::string& name) {
+    for (ObjectId id : store().instancesOf(conformingClasses(classId))) {
+      if (text(id, feature::name) == name) return id;
+    }
+    ADD_FAILURE() << "no element named " << name;
+    return 0;
+  }
+  std::string report(const QOVIXPackage& package) {
+    return text(QOVIXModelElement::cast(package, 1).getTaggedValue(QOVIXName(u"qovix.import")).objectId(),
+                feature::QOVIXTaggedValue_umlValue);
+  }
+
+  std::filesystem::path folder;
+  VORN repository{"xmi"};
+  VORN other{"other"};
+  QOVIXPackage anchor{repository};
+};
+
+TEST_F(Xmi, Uml13InXmi10AsTheOpenSourceLibrariesWroteIt) {
+  const QOVIXPackage library = importSample("uml13_xmi10_nsuml_style.xmi");
+  EXPECT_EQ(store().classOf(library.objectId()), QOVIXModel::kClassId);
+  EXPECT_EQ(text(library.objectId(), feature::name), "Library");
+  const ObjectId book = named(QOVIXClass::kClassId, "Book");
+  const ObjectId novel = named(QOVIXClass::kClassId, "Novel");
+  EXPECT_EQ(store().value(book, feature::QOVIXGeneralizableElement_isAbstract)->number, 1);
+  // A forward reference (the generalization), and both its ends.
+  EXPECT_EQ(QOVIXGeneralizableElement(ObjectRef{&store(), novel}).allSupertypes().ids(),
+            std::vector<ObjectId>{book});
+  const ObjectId title = named(QOVIXAttribute::kClassId, "title");
+  EXPECT_EQ(store().members(book, feature::QOVIXClassifier_feature).front(), title);
+  EXPECT_EQ(store().value(title, feature::QOVIXFeature_visibility)->number, 2);  // private
+  EXPECT_EQ(store().value(title, feature::QOVIXStructuralFeature_changeable)->number, 1);  // frozen
+  EXPECT_EQ(text(title, feature::QOVIXAttribute_initialValue), "\"untitled\"");
+  QOVIXMultiplicity once(ObjectRef{&store(), store().reference(title, feature::QOVIXStructuralFeature_multiplicity)});
+  EXPECT_EQ(once.getValue().text(), u"1");
+  const ObjectId borrower = named(QOVIXAssociationEnd::kClassId, "borrower");
+  QOVIXMultiplicity many(ObjectRef{&store(), store().reference(borrower, feature::QOVIXAssociationEnd_multiplicity)});
+  EXPECT_EQ(many.getValue().text(), u"0..*");
+  EXPECT_EQ(store().value(named(QOVIXAssociationEnd::kClassId, "loans"),
+                          feature::QOVIXAssociationEnd_isOrdered)->number, 1);
+  // «realize» is UML 1.1's realization between classifiers.
+  const ObjectId lendable = named(QOVIXInterface::kClassId, "Lendable");
+  EXPECT_EQ(store().members(novel, feature::QOVIXClassifier_specification),
+            std::vector<ObjectId>{lendable});
+  EXPECT_EQ(store().members(lendable, feature::QOVIXClassifier_realization),
+            std::vector<ObjectId>{novel});
+  const QOVIXTaggedValue author = QOVIXModelElement(ObjectRef{&store(), book}).getTaggedValue(QOVIXName(u"author"));
+  EXPECT_EQ(text(author.objectId(), feature::QOVIXTaggedValue_umlValue), "Ada & Co");
+  const ObjectId borrow = named(QOVIXUseCase::kClassId, "Borrow");
+  EXPECT_EQ(store().values(borrow, feature::QOVIXUseCase_extensionPoint).size(), 2u);
+
+  const std::string said = report(library);
+  for (const char* line : {"XMI 1.0, UML 1.3, written by Novosoft UML Library 0.4.20",
+                           "  2 Class\n", "  1 Abstraction ",
+                           "  1 Include: UML 1.1 has no such metaclass",
+                           "  1 XMI.extension (ArgoUML): a tool's own data",
+                           "  1 ModelElement.isSpecification: UML 1.1 has no such feature"}) {
+    EXPECT_NE(said.find(line), std::string::npos) << line << " not in\n" << said;
+  }
+}
+
+TEST_F(Xmi, Uml13InXmi11AsTheCommercialAddInsWroteIt) {
+  const QOVIXPackage orders = importSample("uml13_xmi11_rose_style.xmi");
+  EXPECT_EQ(text(orders.objectId(), feature::name), "Orders");
+  const ObjectId order = named(QOVIXClass::kClassId, "Order");
+  const ObjectId reservation = named(QOVIXClass::kClassId, "R\xe9servation");  // from Latin-1
+  EXPECT_EQ(store().value(order, feature::QOVIXGeneralizableElement_isRoot)->number, 1);
+  EXPECT_EQ(QOVIXGeneralizableElement(ObjectRef{&store(), reservation}).allSupertypes().ids(),
+            std::vector<ObjectId>{order});
+  // Idref lists in attributes, from either end.
+  const ObjectId entity = named(QOVIXStereotype::kClassId, "entity");
+  EXPECT_EQ(store().members(order, feature::QOVIXModelElement_stereotype), std::vector<ObjectId>{entity});
+  EXPECT_EQ(store().classOf(named(QOVIXDependency::kClassId, "traces")), QOVIXTrace::kClassId);
+  EXPECT_EQ(store().classOf(named(QOVIXDependency::kClassId, "needs")), QOVIXDependency::kClassId);
+  const ObjectId done = named(QOVIXPseudostate::kClassId, "Done");
+  EXPECT_EQ(store().value(done, feature::QOVIXPseudostate_kind)->number, 6);  // final
+  const ObjectId open = named(QOVIXState::kClassId, "Open");
+  ASSERT_EQ(store().members(open, feature::QOVIXStateVertex_incoming).size(), 1u);
+  const ObjectId shipping = named(QOVIXPackage::kClassId, "Shipping");
+  EXPECT_EQ(store().value(shipping, feature::QOVIXModelElement_elemOwnershipVisibility)->number, 1);
+  EXPECT_EQ(store().members(named(QOVIXClass::kClassId, "Parcel"), feature::QOVIXModelElement_namespace1),
+            std::vector<ObjectId>{shipping});
+  EXPECT_EQ(store().reference(named(QOVIXClassifierRole::kClassId, "buyer"), feature::QOVIXClassifierRole_base),
+            order);
+  const std::string said = report(orders);
+  EXPECT_NE(said.find("written by Unisys.JCR.2 1.3.2"), std::string::npos) << said;
+  EXPECT_NE(said.find("  1 Class.isSpecification: UML 1.1 has no such feature"), std::string::npos)
+      << said;
+}
+
+TEST_F(Xmi, Uml14InXmi12AsTheModellingToolsWroteIt) {
+  const QOVIXPackage shop = importSample("uml14_xmi12_magicdraw_style.xmi");
+  const ObjectId customer = named(QOVIXClass::kClassId, "Customer");
+  const QOVIXTaggedValue tier = QOVIXModelElement(ObjectRef{&store(), customer}).getTaggedValue(QOVIXName(u"tier"));
+  EXPECT_EQ(text(tier.objectId(), feature::QOVIXTaggedValue_umlValue), "gold");
+  EXPECT_EQ(text(store().members(customer, feature::QOVIXModelElement_stereotype).at(0), feature::name), "vip");
+  EXPECT_EQ(store().members(customer, feature::QOVIXClassifier_specification),
+            std::vector<ObjectId>{named(QOVIXInterface::kClassId, "Payer")});
+  const ObjectId email = named(QOVIXAttribute::kClassId, "email");
+  EXPECT_EQ(store().reference(email, feature::QOVIXStructuralFeature_type), 0u);  // in a profile
+  QOVIXMultiplicity any(ObjectRef{&store(), store().reference(email, feature::QOVIXStructuralFeature_multiplicity)});
+  EXPECT_EQ(any.getValue().text(), u"0..*");
+  EXPECT_EQ(store().value(named(QOVIXOperation::kClassId, "pay"), feature::QOVIXFeature_visibility)->number, 1);
+  const ObjectId amount = named(QOVIXParameter::kClassId, "amount");
+  EXPECT_EQ(store().value(amount, feature::QOVIXParameter_kind)->number, 0);
+  EXPECT_EQ(text(amount, feature::QOVIXParameter_defaultValue), "0");
+  const ObjectId orders = named(QOVIXAssociationEnd::kClassId, "orders");
+  EXPECT_EQ(store().value(orders, feature::QOVIXAssociationEnd_aggregation)->number, 2);
+  EXPECT_EQ(store().value(orders, feature::QOVIXAssociationEnd_changeable)->number, 2);
+  EXPECT_EQ(store().reference(orders, feature::QOVIXAssociationEnd_type), named(QOVIXClass::kClassId, "Order"));
+  EXPECT_EQ(store().members(named(QOVIXEnumeration::kClassId, "Status"), feature::QOVIXEnumeration_literal).size(), 2u);
+  EXPECT_EQ(named(QOVIXComment::kClassId, "Prices include VAT") != 0, true);
+  const ObjectId checkout = named(QOVIXUseCase::kClassId, "Checkout");
+  EXPECT_EQ(store().values(checkout, feature::QOVIXUseCase_extensionPoint).at(0).text, u"after basket");
+
+  const std::string said = report(shop);
+  for (const char* line : {"XMI 1.2, UML 1.4, written by MagicDraw UML 9.0",
+                           "  1 Diagram: diagrams are drawings",
+                           "  1 diagram elements: inside a Diagram",
+                           "  2 XMI.extension (MagicDraw UML 9.0): a tool's own data",
+                           "  1 TagDefinition: its name is the tag",
+                           "  1 href=\"http://argouml.org/profiles/uml14/default-uml14.xmi#...\": refers outside",
+                           "  1 Comment.annotatedElement: UML 1.1 has no such feature",
+                           "  1 Include: UML 1.1 has no such metaclass"}) {
+    EXPECT_NE(said.find(line), std::string::npos) << line << " not in\n" << said;
+  }
+}
+
+// One object of every class a package can hold, with every feature set:
+// values with text XML must escape, two members in each collection.
+ObjectId everyClass(PersistentStore& store) {
+  const ObjectId root = store.create(QOVIXModel::kClassId);
+  std::vector<ObjectId> all{root};
+  for (const ClassInfo& info : modelClasses()) {
+    for (const FeatureInfo& feature : modelFeatures()) {
+      if (feature.owns && conformsTo(info.id, feature.elementClass)) {
+        all.push_back(store.create(info.id));
+        break;
+      }
+    }
+  }
+  for (ObjectId id : all) {
+    const ClassId classId = store.classOf(id);
+    for (const FeatureInfo& feature : modelFeatures()) {
+      if (feature.owner != 0 && !conformsTo(classId, feature.owner)) continue;
+      const ValueClassInfo* value = valueClassInfo(feature.valueClass);
+      const auto made = [&](int which) {
+        if (value->payload == ValuePayload::Text) {
+          return StoredValue{feature.valueClass, 0,
+                             u" <&>\"' \t\n\r\u00e9 \U0001F600 " + std::u16string(1, char16_t(u'a' + which))};
+        }
+        return StoredValue{feature.valueClass, value->literalCount > 0 ? value->literalCount - 1 : -7 + which, {}};
+      };
+      std::vector<ObjectId> fits;
+      for (ObjectId each : all) {
+        if (feature.elementClass != 0 && conformsTo(store.classOf(each), feature.elementClass)) fits.push_back(each);
+      }
+      switch (feature.kind) {
+        case FeatureKind::Attribute:
+        case FeatureKind::Hidden:
+          store.setValue(id, feature.id, made(0));
+          break;
+        case FeatureKind::Values:
+          store.setValues(id, feature.id, {made(0), made(1)});
+          break;
+        case FeatureKind::Single:
+        case FeatureKind::ReadOnly:
+          if (!fits.empty()) store.setReference(id, feature.id, fits.back());
+          break;
+        default:
+          for (std::size_t i = 0; i < fits.size() && i < 2; ++i) store.appendMember(id, feature.id, fits[fits.size() - 1 - i]);
+      }
+    }
+  }
+  // Everything inside the root, the way its composite features hold them.
+  for (ObjectId id : all) {
+    if (id == root) continue;
+    for (const FeatureInfo& feature : modelFeatures()) {
+      if (!feature.owns || !conformsTo(store.classOf(id), feature.elementClass)) continue;
+      if (conformsTo(QOVIXModel::kClassId, feature.owner)) {
+        store.appendMember(root, feature.id, id);
+        break;
+      }
+    }
+  }
+  return root;
+}
+
+// Walks both models from their roots over every reference, pairing the
+// objects met, and expects the same classes, values and links throughout.
+std::size_t expectSameModel(const PersistentStore& a, ObjectId rootA, const PersistentStore& b, ObjectId rootB) {
+  std::map<ObjectId, ObjectId> paired{{rootA, rootB}};
+  std::deque<std::pair<ObjectId, ObjectId>> next{{rootA, rootB}};
+  while (!next.empty()) {
+    const auto [x, y] = next.front();
+    next.pop_front();
+    const std::string where = std::string(classInfo(a.classOf(x)).name) + " " + std::to_string(x);
+    EXPECT_EQ(a.classOf(x), b.classOf(y)) << where;
+    for (const FeatureInfo& feature : modelFeatures()) {
+      EXPECT_EQ(a.value(x, feature.id), b.value(y, feature.id)) << where << " " << feature.name;
+      EXPECT_EQ(a.values(x, feature.id), b.values(y, feature.id)) << where << " " << feature.name;
+      std::vector<ObjectId> from = a.members(x, feature.id), to = b.members(y, feature.id);
+      if (const ObjectId single = a.reference(x, feature.id)) from = {single};
+      if (const ObjectId single = b.reference(y, feature.id)) to = {single};
+      if (from.size() != to.size()) {
+        ADD_FAILURE() << where << " " << feature.name << ": " << from.size() << " against " << to.size();
+        continue;
+      }
+      for (std::size_t i = 0; i < from.size(); ++i) {
+        const auto [at, fresh] = paired.emplace(from[i], to[i]);
+        EXPECT_EQ(at->second, to[i]) << where << " " << feature.name << " member " << i;
+        if (fresh) next.emplace_back(from[i], to[i]);
+      }
+    }
+  }
+  for (ObjectId id : a.instancesOf(conformingClasses(QOVIXElement::kClassId))) {
+    if (paired.count(id) == 0 && a.classOf(id) != QOVIXPackage::kClassId) ADD_FAILURE() << classInfo(a.classOf(id)).name << " " << id << " is not in the copy";
+  }
+  return paired.size();
+}
+
+TEST_F(Xmi, EveryClassRoundTripsInBothVersions) {
+  const ObjectId root = everyClass(store());
+  const std::size_t objects = store().objectCount() - 1;  // all but the anchor
+  ASSERT_GT(objects, 90u);
+  for (const char16_t* format : {u"xmi", u"xmi 1.0"}) {
+    QOVIXPackage(ObjectRef{&store(), root}).externalize(QOVIXUninterpreted(format), QOVIXString(u"every.xmi"));
+    QOVIXPackage into(other);
+    const QOVIXPackage copy = into.internalize(kXmi, QOVIXString(u"every.xmi"));
+    // The import's report is the one thing the copy has more.
+    const QOVIXTaggedValue said = QOVIXModelElement::cast(copy, 1).getTaggedValue(QOVIXName(u"qovix.import"));
+    other.store().removeMember(copy.objectId(), feature::QOVIXModelElement_taggedValue, said.objectId());
+    EXPECT_EQ(expectSameModel(store(), root, other.store(), copy.objectId()), objects)
+        << (format[3] == u' ' ? "xmi 1.0" : "xmi");
+  }
+  const std::string written = slurp(folder / "every.xmi");
+  EXPECT_NE(written.find("<Foundation.Core.Class xmi.id="), std::string::npos);
+}
+
+TEST_F(Xmi, ExportsAreXmiOtherToolsRead) {
+  const ObjectId root = everyClass(store());
+  QOVIXPackage(ObjectRef{&store(), root}).externalize(kXmi, QOVIXString(u"every.xmi"));
+  const std::string written = slurp(folder / "every.xmi");
+  // The structure rules of XMI 1.2: a header naming UML 1.4, the model in
+  // XMI.content, UML names, what only this repository has in its extension.
+  for (const char* part : {"<XMI xmi.version=\"1.2\" xmlns:UML=\"org.omg.xmi.namespace.UML\">",
+                           "<XMI.metamodel xmi.name=\"UML\" xmi.version=\"1.4\"/>", "<XMI.content>\n    <UML:Model xmi.id=\"a1\"",
+                           "<UML:Namespace.ownedElement>", "<XMI.extension xmi.extender=\"QOVIX\">",
+                           "<UML:AssociationEnd.participant>", "ordering=\"ordered\"",
+                           "<UML:ElementImport xmi.id=", "&#10;"}) {
+    EXPECT_NE(written.find(part), std::string::npos) << part;
+  }
+  EXPECT_EQ(written.find("QOVIX"), written.find("QOVIX_os"));  // no catalogue prefix leaks
+  EXPECT_EQ(std::system(("xmllint --noout " + (folder / "every.xmi").string()).c_str()), 0);
+}
+
+TEST_F(Xmi, DocumentsThatBreakTheRulesOrAttackTheServerAreRefused) {
+  const std::string head = "<?xml version=\"1.0\"?>\n";
+  store().commit();
+  const std::string model = "<XMI xmi.version=\"1.2\" xmlns:UML=\"u\"><XMI.content><UML:Model xmi.id=\"m\" name=\"M\"/>";
+  std::string deep;
+  for (int i = 0; i < 1000; ++i) deep += "<UML:Namespace.ownedElement><UML:Package>";
+  const std::map<std::string, std::string> refused = {
+      {"xxe", head + "<!DOCTYPE XMI [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>" + model +
+                  "<UML:Class name=\"&x;\"/></XMI.content></XMI>"},
+      {"bomb", head + "<!DOCTYPE XMI [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;\">"
+                      "<!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;\">]>" + model + "<UML:Class name=\"&c;\"/></XMI.content></XMI>"},
+      {"deep", head + model + deep + "</XMI.content></XMI>"},
+      {"dangling", head + model + "<UML:Class xmi.id=\"c\" namespace=\"nowhere\"/></XMI.content></XMI>"},
+      {"twice", head + model + "<UML:Class xmi.id=\"m\"/></XMI.content></XMI>"},
+      {"version", "<XMI xmi.version=\"2.1\"><XMI.content/></XMI>"},
+      {"root", "<xmi/>"},
+      {"cut", head + model + "<UML:Class"},
+      {"large", head + model + std::string(17u << 20, ' ') + "</XMI.content></XMI>"},
+  };
+  for (const auto& [name, document] : refused) {
+    write(name, document);
+    const std::size_t before = store().objectCount();
+    try {
+      anchor.internalize(kXmi, QOVIXString(std::u16string(name.begin(), name.end())));
+      ADD_FAILURE() << name << " was read";
+    } catch (const std::runtime_error& error) {
+      EXPECT_NE(std::string(error.what()).find("'" + name + "'"), std::string::npos) << error.what();
+    }
+    store().rollback();
+    EXPECT_EQ(store().objectCount(), before) << name;
+  }
+  EXPECT_THROW(anchor.externalize(QOVIXUninterpreted(u"xmi 1.3"), QOVIXString(u"x")), std::invalid_argument);
+  EXPECT_THROW(anchor.internalize(QOVIXUninterpreted(u"xmi 1.0"), QOVIXString(u"x")), std::invalid_argument);
+}
+
+TEST_F(Xmi, ImportedIntoAPackageAndImportedAgainKeepsOneReport) {
+  const ObjectId root = everyClass(store());
+  QOVIXPackage(ObjectRef{&store(), root}).externalize(kXmi, QOVIXString(u"every.xmi"));
+  QOVIXPackage(ObjectRef{&store(), root}).externalize(kXmi, QOVIXString(u"every.xmi"));
+  QOVIXPackage target(other);
+  QOVIXPackage once = target.internalize(QOVIXUninterpreted(u"xmi into"), QOVIXString(u"every.xmi"));
+  EXPECT_EQ(other.store().members(target.objectId(), feature::QOVIXNamespace_ownedElement),
+            std::vector<ObjectId>{once.objectId()});
+  EXPECT_EQ(other.store().members(once.objectId(), feature::QOVIXModelElement_namespace1).back(),
+            target.objectId());
+  once.externalize(kXmi, QOVIXString(u"again.xmi"));
+  const QOVIXPackage twice = target.internalize(kXmi, QOVIXString(u"again.xmi"));
+  int reports = 0;
+  for (ObjectId tagged : other.store().members(twice.objectId(), feature::QOVIXModelElement_taggedValue)) {
+    reports += other.store().value(tagged, feature::QOVIXTaggedValue_tag)->text == u"qovix.import";
+  }
+  EXPECT_EQ(reports, 1);
+  // Text XML cannot carry is refused, not written half.
+  store().setValue(root, feature::name, StoredValue{QOVIXName::kValueClassId, 0, u"bell\a"});
+  EXPECT_THROW(QOVIXPackage(ObjectRef{&store(), root}).externalize(kXmi, QOVIXString(u"every.xmi")),
+               std::invalid_argument);
+  EXPECT_EQ(slurp(folder / "every.xmi").find("bell"), std::string::npos);
+}
+
+}  // namespace
