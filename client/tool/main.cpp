@@ -1,5 +1,6 @@
 // qovix: work on a qovixd repository from the shell.
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include "client/connection.h"
 #include "client/protocol.h"
 #include "client/tool/diagram.h"
+#include "client/tool/documents.h"
 #include "client/tool/lookup.h"
 #include "client/tool/model_view.h"
 #include "client/tool/suggestions.h"
@@ -45,6 +47,14 @@ constexpr const char* kHelp =
     "                                   a UML class diagram of the package (by name),\n"
     "                                   drawn by Graphviz; svg by default, to FILE or\n"
     "                                   standard output\n"
+    "  import DOCUMENT [--into PACKAGE]  read a UML 1.3 or 1.4 model from an XMI\n"
+    "                                   document in qovixd's --documents folder, as\n"
+    "                                   a new top-level package (or into PACKAGE), and\n"
+    "                                   print what was imported and what was skipped\n"
+    "  export PACKAGE DOCUMENT [--xmi 1.2|1.0]\n"
+    "                                   write the package as an XMI document in that\n"
+    "                                   folder: UML 1.4 in XMI 1.2 (the default) or\n"
+    "                                   UML 1.3 in XMI 1.0\n"
     "  demo                             build a small banking model and show it\n"
     "  repository                       the repository's handle\n"
     "\n"
@@ -85,6 +95,8 @@ struct Options {
   qovix::client::TlsOptions tls;
   std::string format = "svg";  // diagram
   std::string output = "-";    // diagram
+  std::string into;            // import
+  std::string xmi = "1.2";     // export
 };
 
 std::uint16_t readPort(const std::string& value) {
@@ -140,6 +152,13 @@ Options parse(int argc, char** argv) {
       options.format = valueOf(i, argument);
       if (options.format != "svg" && options.format != "png" && options.format != "dot") {
         throw UsageError("--format is svg, png or dot, not '" + options.format + "'");
+      }
+    } else if (argument == "--into") {
+      options.into = valueOf(i, argument);
+    } else if (argument == "--xmi") {
+      options.xmi = valueOf(i, argument);
+      if (options.xmi != "1.2" && options.xmi != "1.0") {
+        throw UsageError("--xmi is 1.2 or 1.0, not '" + options.xmi + "'");
       }
     } else if (argument == "-o" || argument == "--output") {
       options.output = valueOf(i, argument);
@@ -206,10 +225,9 @@ int run(const Options& options) {
     printProcedures(qovix::tool::findClass(command[1]), options.json);
     return 0;
   }
-  if (name != "call" && name != "cast" && name != "ls" && name != "tree" && name != "demo" &&
-      name != "repository" && name != "diagram") {
-    std::vector<std::string> commands = {"call", "cast", "procedures", "ls", "tree",
-                                         "diagram", "demo", "repository"};
+  const std::vector<std::string> commands = {"call",   "cast",   "procedures", "ls",  "tree",
+                                             "diagram", "import", "export", "demo", "repository"};
+  if (std::find(commands.begin(), commands.end(), name) == commands.end()) {
     throw UsageError("unknown command '" + name + "'" +
                      qovix::tool::didYouMean(name, commands));
   }
@@ -233,6 +251,10 @@ int run(const Options& options) {
     classNumber = qovix::tool::findClass(command[1]);
   } else if (name == "diagram") {
     expectArguments(command, 2, "diagram PACKAGE [--format svg|png|dot] [-o FILE]");
+  } else if (name == "import") {
+    expectArguments(command, 2, "import DOCUMENT [--into PACKAGE]");
+  } else if (name == "export") {
+    expectArguments(command, 3, "export PACKAGE DOCUMENT [--xmi 1.2|1.0]");
   } else {
     expectArguments(command, 1, name.c_str());
   }
@@ -293,6 +315,10 @@ int run(const Options& options) {
     } else {
       qovix::tool::renderDot(dot, options.format, options.output);
     }
+  } else if (name == "import") {
+    qovix::tool::importDocument(connection, command[1], options.into, std::cout);
+  } else if (name == "export") {
+    qovix::tool::exportDocument(connection, command[1], command[2], options.xmi, std::cout);
   } else if (name == "demo") {
     qovix::tool::runDemo(connection, std::cout);
   } else {

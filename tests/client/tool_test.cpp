@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -377,3 +378,49 @@ TEST(ToolUsage, HelpAndProceduresNeedNoServer) {
 }
 
 }  // namespace
+
+// XMI documents in qovixd's document folder: imported with a report,
+// exported, imported again; a refused document leaves the repository as it
+// was, since the call is undone.
+TEST(ToolDocuments, ImportExportAndAFailedImportChangesNothing) {
+  TemporaryFolder documents;
+  for (const char* name : {"uml14_xmi12_magicdraw_style.xmi", "uml13_xmi10_nsuml_style.xmi"}) {
+    std::filesystem::copy_file(std::filesystem::path(QOVIX_XMI_SAMPLES) / name, documents.path() / name);
+  }
+  std::ofstream(documents.path() / "broken.xmi")
+      << "<XMI xmi.version=\"1.2\"><XMI.content><UML:Model xmi.id=\"m\" name=\"Half\"/>"
+         "<UML:Class xmi.id=\"c\" namespace=\"nowhere\"/></XMI.content></XMI>";
+  ServerProcess server({"--documents", documents.path().string()});
+  auto qovix = [&](std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), {"--port", std::to_string(server.port())});
+    return runProgram(QOVIX_TOOL_PATH, arguments);
+  };
+  const ProgramRun shop = qovix({"import", "uml14_xmi12_magicdraw_style.xmi"});
+  ASSERT_EQ(shop.status, 0) << shop.err;
+  EXPECT_EQ(shop.out.substr(0, shop.out.find('\n')),
+            "imported Model 'Shop' from uml14_xmi12_magicdraw_style.xmi");
+  EXPECT_NE(shop.out.find("  1 Diagram: diagrams are drawings, not part of the model\n"), std::string::npos);
+  const ProgramRun library = qovix({"import", "uml13_xmi10_nsuml_style.xmi", "--into", "Shop"});
+  ASSERT_EQ(library.status, 0) << library.err;
+  EXPECT_NE(library.out.find("into Shop\nXMI 1.0, UML 1.3"), std::string::npos) << library.out;
+  const std::string tree = qovix({"tree"}).out;
+  EXPECT_NE(tree.find("    Model Library\n      Class Book {abstract}\n"), std::string::npos) << tree;
+
+  const ProgramRun broken = qovix({"import", "broken.xmi"});
+  EXPECT_EQ(broken.status, 1);
+  EXPECT_NE(broken.err.find("qovixd imported nothing from 'broken.xmi'"), std::string::npos) << broken.err;
+  EXPECT_EQ(qovix({"tree"}).out, tree);
+  EXPECT_NE(server.standardError().find("refers to 'nowhere', which no element is"), std::string::npos);
+
+  for (const char* version : {"1.2", "1.0"}) {
+    const ProgramRun exported = qovix({"export", "Library", "library.xmi", "--xmi", version});
+    ASSERT_EQ(exported.status, 0) << exported.err;
+    const ProgramRun again = qovix({"import", "library.xmi", "--into", "Shop"});
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_NE(again.out.find(std::string("XMI ") + version), std::string::npos) << again.out;
+    EXPECT_NE(again.out.find("skipped nothing"), std::string::npos) << again.out;
+  }
+  EXPECT_EQ(qovix({"export", "Nowhere", "x.xmi"}).status, 1);
+  EXPECT_EQ(qovix({"export", "Library", "x.xmi", "--xmi", "2.1"}).status, 2);
+  EXPECT_EQ(qovix({"import", "../x.xmi"}).status, 2);
+}
