@@ -83,14 +83,12 @@ Ids featuresOf(const StoreView& view, ObjectId classifier) {
                       feature::QOVIXFeature_UMLowner);
 }
 
-// The association ends whose type is the classifier.
+// The association ends whose type is the classifier (UML 1.4's
+// participant). `Classifier.participant` holds the ends the classifier
+// only specifies (`AssociationEnd.specification`): it is at none of them.
 Ids endsTyped(const StoreView& view, ObjectId classifier) {
-  IdSet ends;
-  ends.addAll(view.members(classifier, feature::QOVIXClassifier_associationEnd));
-  ends.addAll(view.members(classifier, feature::QOVIXClassifier_participant));
-  ends.addAll(
-      view.referrers(QOVIXAssociationEnd::kClassId, feature::QOVIXAssociationEnd_type, classifier));
-  return ends.take();
+  return view.related(classifier, feature::QOVIXClassifier_associationEnd,
+                      QOVIXAssociationEnd::kClassId, feature::QOVIXAssociationEnd_type);
 }
 
 Ids associationsOfEnd(const StoreView& view, ObjectId end) {
@@ -109,12 +107,25 @@ Ids associationsOf(const StoreView& view, ObjectId classifier) {
   return found.take();
 }
 
+// The ends across from the classifier's (UML 1.4 §2.5.3, Classifier, oppositeAssociationEnds):
+// of an association it is at once, the other ends; of one it is at more
+// than once (a reflexive association), every end.
+//   oppositeAssociationEnds = self.associations->select(a |
+//       a.connection->select(ae | ae.participant = self)->size = 1)
+//     ->collect(a | a.connection->select(ae | ae.participant <> self))
+//     ->union(self.associations->select(a |
+//       a.connection->select(ae | ae.participant = self)->size > 1)
+//     ->collect(a | a.connection))
 Ids oppositeEndsOf(const StoreView& view, ObjectId classifier) {
   const Ids own = endsTyped(view, classifier);
   IdSet opposite;
   for (ObjectId association : associationsOf(view, classifier)) {
-    for (ObjectId end : connectionsOf(view, association)) {
-      if (std::find(own.begin(), own.end(), end) == own.end()) opposite.add(end);
+    const Ids ends = connectionsOf(view, association);
+    const auto mine = std::count_if(ends.begin(), ends.end(), [&](ObjectId end) {
+      return std::find(own.begin(), own.end(), end) != own.end();
+    });
+    for (ObjectId end : ends) {
+      if (mine > 1 || std::find(own.begin(), own.end(), end) == own.end()) opposite.add(end);
     }
   }
   return opposite.take();
@@ -140,44 +151,89 @@ Ids suppliersOf(const StoreView& view, ObjectId element) {
   return suppliers.take();
 }
 
-Ids referencedBy(const StoreView& view, ObjectId package) {
-  IdSet elements;
+// What an ElementReference of the package imports, with the reference's
+// visibility.
+std::vector<std::pair<ObjectId, std::int32_t>> importsOf(const StoreView& view, ObjectId package) {
+  std::vector<std::pair<ObjectId, std::int32_t>> imports;
   for (ObjectId reference :
        view.related(package, feature::QOVIXPackage_modelElementReference,
                     QOVIXElementReference::kClassId, feature::QOVIXElementReference_package)) {
-    elements.add(view.reference(reference, feature::QOVIXElementReference_modelElement));
+    if (const ObjectId element =
+            view.reference(reference, feature::QOVIXElementReference_modelElement)) {
+      imports.emplace_back(element,
+                           view.number(reference, feature::QOVIXElementReference_visibility));
+    }
   }
-  return elements.take();
+  return imports;
 }
 
-Ids contentsDeep(const StoreView& view, ObjectId owner) {
-  return closure(owner, [&](ObjectId each) { return ownedBy(view, each); });
+Ids referencedBy(const StoreView& view, ObjectId package) {
+  IdSet elements;
+  for (const auto& [element, visibility] : importsOf(view, package)) elements.add(element);
+  return elements.take();
 }
 
 }  // namespace
 
+// The definitions below are the OCL of the public UML 1.4 specification's
+// additional operations (chapter 2, the "Well-Formedness Rules" of each
+// package), in the catalogue's UML 1.1 names: a generalization's parent is
+// its supertype, an element import an element reference, an end's
+// participant its type.
+
+// UML 1.4 §2.5.3, ModelElement: supplier = self.clientDependency.supplier
 Ids supplier(const VornPersistentObject& self, ClassId) {
   const Context c = contextOf(self);
   return suppliersOf(c.view, c.self.id);
 }
 
+// allSuppliers = self.supplier->union(self.supplier.allSuppliers)
 Ids allSuppliers(const VornPersistentObject& self, ClassId) {
   const Context c = contextOf(self);
   return closure(c.self.id, [&](ObjectId each) { return suppliersOf(c.view, each); });
 }
 
-// The models that contain the element, directly or through namespaces.
+// The models that contain the element, directly or through namespaces:
+//   model = self.namespace->union(self.namespace.allSurroundingNamespaces)
+//     ->select(ns | ns.oclIsKindOf(Model))
 Ids model(const VornPersistentObject& self, ClassId) {
   const Context c = contextOf(self);
   return only(c.view, closure(c.self.id, [&](ObjectId each) { return ownersOf(c.view, each); }),
               QOVIXModel::kClassId);
 }
 
-// The arguments of the element's bindings, binding by binding.
+namespace {
+
+// The element's bindings: UML 1.1's `binding`, and (UML 1.3 and 1.4) the
+// bindings among the dependencies it is the client of.
+Ids bindingsOf(const StoreView& view, ObjectId element) {
+  IdSet bindings;
+  bindings.addAll(view.members(element, feature::QOVIXModelElement_binding));
+  for (ObjectId dependency :
+       view.related(element, feature::QOVIXModelElement_requirement, QOVIXDependency::kClassId,
+                    feature::QOVIXDependency_client)) {
+    if (view.is(dependency, QOVIXBinding::kClassId)) bindings.add(dependency);
+  }
+  return bindings.take();
+}
+
+}  // namespace
+
+// UML 1.4 §2.5.3, ModelElement:
+//   isInstantiated = self.clientDependency->select(oclIsKindOf(Binding))->notEmpty
+bool isInstantiated(const VornPersistentObject& self) {
+  const Context c = contextOf(self);
+  return !bindingsOf(c.view, c.self.id).empty();
+}
+
+// The arguments of the element's bindings, binding by binding (UML 1.4
+// §2.5.3, ModelElement):
+//   templateArgument = self.clientDependency->select(oclIsKindOf(Binding))
+//     .oclAsType(Binding).argument
 Ids templateArguments(const VornPersistentObject& self, ClassId) {
   const Context c = contextOf(self);
   Ids arguments;
-  for (ObjectId binding : c.view.members(c.self.id, feature::QOVIXModelElement_binding)) {
+  for (ObjectId binding : bindingsOf(c.view, c.self.id)) {
     const Ids each = c.view.members(binding, feature::QOVIXBinding_argument);
     arguments.insert(arguments.end(), each.begin(), each.end());
   }
@@ -197,61 +253,83 @@ VisibilityOrdinal ownershipVisibility(const StoreView& view, ObjectId element) {
 
 }  // namespace
 
-// A namespace's allContents: everything it contains at any depth. A
-// generalizable element's (UML 1.4, 2.5.3.20 [2]): its contents, and those
-// of its parents' allContents that are public or protected, so a parent's
-// private elements are not inherited:
+namespace {
+
+// A namespace's contents (UML 1.4 §2.5.3, Namespace): what it owns; a
+// package's (§2.14.3, Package) adds what it imports through element references:
+//   contents = self.ownedElement->union(self.importedElement)
+Ids contentsOf(const StoreView& view, ObjectId namespaceId) {
+  IdSet found;
+  found.addAll(ownedBy(view, namespaceId));
+  if (view.is(namespaceId, QOVIXPackage::kClassId)) found.addAll(referencedBy(view, namespaceId));
+  return found.take();
+}
+
+// A namespace's allContents (§2.5.3, Namespace): its contents. A
+// classifier's and a package's (§2.5.3 Classifier, §2.14.3 Package; the
+// catalogue, after UML 1.1, has it on every generalizable element) add what their parents'
+// allContents hold that is public or protected, so a parent's private elements are not inherited:
 //   allContents = self.contents->union(self.parent.allContents->select(e |
 //     e.elementOwnership.visibility = #public or
 //     e.elementOwnership.visibility = #protected))
-Ids allContents(const VornPersistentObject& self, ClassId declaringClass) {
-  const Context c = contextOf(self);
-  if (declaringClass != QOVIXGeneralizableElement::kClassId) return contentsDeep(c.view, c.self.id);
+Ids allContentsOf(const StoreView& view, ObjectId namespaceId) {
   IdSet found;
-  found.addAll(ownedBy(c.view, c.self.id));
-  for (ObjectId ancestor : closure(c.self.id, [&](ObjectId each) { return parentsOf(c.view, each); })) {
-    for (ObjectId element : ownedBy(c.view, ancestor)) {
-      if (ownershipVisibility(c.view, element) != kPrivate) found.add(element);
+  found.addAll(contentsOf(view, namespaceId));
+  if (!view.is(namespaceId, QOVIXGeneralizableElement::kClassId)) return found.take();
+  for (ObjectId ancestor :
+       closure(namespaceId, [&](ObjectId each) { return parentsOf(view, each); })) {
+    if (ancestor == namespaceId) continue;
+    for (ObjectId element : contentsOf(view, ancestor)) {
+      if (ownershipVisibility(view, element) != kPrivate) found.add(element);
     }
   }
   return found.take();
 }
 
+}  // namespace
+
+// UML redefines contents and allContents for packages and classifiers; the
+// answer follows what the object is, through whichever class a client asks.
+Ids allContents(const VornPersistentObject& self, ClassId) {
+  const Context c = contextOf(self);
+  return allContentsOf(c.view, c.self.id);
+}
+
+// UML 1.4 §2.5.3, GeneralizableElement (1.1's supertype, 1.4's parent):
+//   parent = self.generalization.parent
 Ids supertype(const VornPersistentObject& self, ClassId) {
   const Context c = contextOf(self);
   return parentsOf(c.view, c.self.id);
 }
 
+//   allParents = self.parent->union(self.parent.allParents)
 Ids allSupertypes(const VornPersistentObject& self, ClassId) {
   const Context c = contextOf(self);
   return closure(c.self.id, [&](ObjectId each) { return parentsOf(c.view, each); });
 }
 
-// A namespace's contents: what it owns. A package's (UML 1.4, 2.14.3.3
-// [1]) adds what it imports through element references:
-//   contents = self.ownedElement->union(self.importedElement)
-Ids contents(const VornPersistentObject& self, ClassId declaringClass) {
+Ids contents(const VornPersistentObject& self, ClassId) {
   const Context c = contextOf(self);
-  if (declaringClass != QOVIXPackage::kClassId) return ownedBy(c.view, c.self.id);
-  IdSet found;
-  found.addAll(ownedBy(c.view, c.self.id));
-  found.addAll(referencedBy(c.view, c.self.id));
-  return found.take();
+  return contentsOf(c.view, c.self.id);
 }
 
-// What the namespace makes visible (UML 1.4, 2.5.3.26 [3]): the elements it
-// contains whose ownership is public; not itself, nor what surrounds it.
+// What the namespace makes visible (UML 1.4 §2.5.3, Namespace): what its
+// allContents hold whose ownership is public; not itself, nor what
+// surrounds it.
 //   allVisibleElements = self.allContents->select(e |
 //     e.elementOwnership.visibility = #public)
 Ids allVisibleElements(const VornPersistentObject& self, ClassId) {
   const Context c = contextOf(self);
   Ids visible;
-  for (ObjectId element : contentsDeep(c.view, c.self.id)) {
+  for (ObjectId element : allContentsOf(c.view, c.self.id)) {
     if (ownershipVisibility(c.view, element) == kPublic) visible.push_back(element);
   }
   return visible;
 }
 
+// UML 1.4 §2.5.3, Namespace:
+//   allSurroundingNamespaces = self.namespace->union(
+//     self.namespace.allSurroundingNamespaces)
 Ids allSurroundingNamespaces(const VornPersistentObject& self, ClassId) {
   const Context c = contextOf(self);
   return closure(c.self.id, [&](ObjectId each) { return ownersOf(c.view, each); });
@@ -271,6 +349,10 @@ Ids parameter(const VornPersistentObject& self, ClassId) {
   return {};
 }
 
+// UML 1.4 §2.5.3, Classifier:
+//   allFeatures = self.feature->union(self.parent.oclAsType(Classifier).allFeatures)
+//   allOperations, allMethods, allAttributes = self.allFeatures->select(f |
+//     f.oclIsKindOf(Operation | Method | Attribute))
 Ids allFeatures(const VornPersistentObject& self, ClassId) {
   const Context c = contextOf(self);
   IdSet features;
@@ -294,6 +376,8 @@ Ids allAttributes(const VornPersistentObject& self, ClassId declaringClass) {
   return only(c.view, allFeatures(self, declaringClass), QOVIXAttribute::kClassId);
 }
 
+//   associations = self.association.association (the ends at the classifier)
+//   allAssociations = self.associations->union(self.parent.allAssociations)
 Ids associations(const VornPersistentObject& self, ClassId) {
   const Context c = contextOf(self);
   return associationsOf(c.view, c.self.id);
@@ -313,6 +397,8 @@ Ids oppositeAssociationEnds(const VornPersistentObject& self, ClassId) {
   return oppositeEndsOf(c.view, c.self.id);
 }
 
+//   allOppositeAssociationEnds = self.oppositeAssociationEnds->union(
+//     self.parent.allOppositeAssociationEnds)
 Ids allOppositeAssociationEnds(const VornPersistentObject& self, ClassId) {
   const Context c = contextOf(self);
   IdSet found;
@@ -322,6 +408,7 @@ Ids allOppositeAssociationEnds(const VornPersistentObject& self, ClassId) {
   return found.take();
 }
 
+// UML 1.4 §2.9.3, Instance: allLinks = self.linkEnd.link
 Ids allLinks(const VornPersistentObject& self, ClassId) {
   const Context c = contextOf(self);
   IdSet links;
@@ -329,20 +416,37 @@ Ids allLinks(const VornPersistentObject& self, ClassId) {
   return links.take();
 }
 
+// The ends across from the instance's (UML 1.4 §2.9.3, Instance): of a
+// link it is at once, the other ends; of one it is at more than once, every
+// end.
+//   allOppositeLinkEnds = self.allLinks->select(l |
+//       l.connection->select(c | c.instance = self)->size = 1)
+//     ->collect(l | l.connection->select(c | c.instance <> self))
+//     ->union(self.allLinks->select(l |
+//       l.connection->select(c | c.instance = self)->size > 1)
+//     ->collect(l | l.connection))
 Ids allOppositeLinkEnds(const VornPersistentObject& self, ClassId declaringClass) {
   const Context c = contextOf(self);
   const Ids own = linkEndsOf(c.view, c.self.id);
+  const auto isOwn = [&](ObjectId end) {
+    return std::find(own.begin(), own.end(), end) != own.end();
+  };
   IdSet opposite;
   for (ObjectId link : allLinks(self, declaringClass)) {
-    for (ObjectId end : c.view.related(link, feature::QOVIXLink_linkRole, QOVIXLinkEnd::kClassId,
-                                       feature::QOVIXLinkEnd_link)) {
-      if (std::find(own.begin(), own.end(), end) == own.end()) opposite.add(end);
+    const Ids ends = c.view.related(link, feature::QOVIXLink_linkRole, QOVIXLinkEnd::kClassId,
+                                    feature::QOVIXLinkEnd_link);
+    const bool reflexive = std::count_if(ends.begin(), ends.end(), isOwn) > 1;
+    for (ObjectId end : ends) {
+      if (reflexive || !isOwn(end)) opposite.add(end);
     }
   }
   return opposite.take();
 }
 
-// The association's ends and those of the associations it specializes.
+// The association's ends and those of the associations it specializes
+// (UML 1.4 §2.5.3, Association):
+//   allConnections = self.connection->union(self.parent->select(s |
+//     s.oclIsKindOf(Association))->collect(a : Association | a.allConnections))
 Ids allConnections(const VornPersistentObject& self, ClassId) {
   const Context c = contextOf(self);
   IdSet ends;
@@ -351,35 +455,64 @@ Ids allConnections(const VornPersistentObject& self, ClassId) {
   return ends.take();
 }
 
+// UML 1.4's importedElement: what the package's element references import.
 Ids referencedElement(const VornPersistentObject& self, ClassId) {
   const Context c = contextOf(self);
   return referencedBy(c.view, c.self.id);
 }
 
-// The elements the package references, and those its supertypes reference.
+// UML 1.4's allImportedElements (§2.14.3, Package): what the package imports,
+// and what its parents import through public or protected references.
+//   allImportedElements = self.importedElement->union(
+//     self.parent.oclAsType(Package).allImportedElements->select(re |
+//       re.elementImport.visibility = #public or
+//       re.elementImport.visibility = #protected))
 Ids allReferencedElements(const VornPersistentObject& self, ClassId) {
   const Context c = contextOf(self);
   IdSet found;
-  for (ObjectId each : selfAndAncestors(c.view, c.self.id))
-    found.addAll(referencedBy(c.view, each));
+  found.addAll(referencedBy(c.view, c.self.id));
+  for (ObjectId ancestor :
+       closure(c.self.id, [&](ObjectId each) { return parentsOf(c.view, each); })) {
+    if (ancestor == c.self.id) continue;
+    for (const auto& [element, visibility] : importsOf(c.view, ancestor)) {
+      if (visibility != kPrivate) found.add(element);
+    }
+  }
   return found.take();
 }
 
-// The use cases the subsystem contains, at any depth.
+// The elements that specify the subsystem's behaviour (UML 1.3
+// §2.14.3, Subsystem): UML 1.4 selects them from allContents by their ownership's
+// isSpecification, which UML 1.1 has not; the catalogue's answer is a set of
+// use cases, so those are the ones its allContents holds.
 Ids allSpecificationElements(const VornPersistentObject& self, ClassId) {
   const Context c = contextOf(self);
-  return only(c.view, contentsDeep(c.view, c.self.id), QOVIXUseCase::kClassId);
+  return only(c.view, allContentsOf(c.view, c.self.id), QOVIXUseCase::kClassId);
 }
 
-// The namespaces around the use case, innermost first.
+// The surrounding namespaces that are not mere packages (UML 1.3 and
+// 1.4 §2.11.3, UseCase), innermost first:
+//   specificationPath = self.allSurroundingNamespaces->select(n |
+//     n.oclIsKindOf(Subsystem) or n.oclIsKindOf(Class))
 Ids specificationPath(const VornPersistentObject& self, ClassId declaringClass) {
-  return allSurroundingNamespaces(self, declaringClass);
+  const Context c = contextOf(self);
+  Ids path;
+  for (ObjectId around : allSurroundingNamespaces(self, declaringClass)) {
+    if (c.view.is(around, QOVIXSubsystem::kClassId) || c.view.is(around, QOVIXClass::kClassId)) {
+      path.push_back(around);
+    }
+  }
+  return path;
 }
 
+// UML 1.4 §2.10.3, Message, read from both ends of predecessor and
+// successor:
+//   allPredecessors = self.predecessor->union(self.predecessor.allPredecessors)
 Ids allPredecessors(const VornPersistentObject& self, ClassId) {
   const Context c = contextOf(self);
   return closure(c.self.id, [&](ObjectId each) {
-    return c.view.members(each, feature::QOVIXMessage_predecessor);
+    return c.view.related(each, feature::QOVIXMessage_predecessor, QOVIXMessage::kClassId,
+                          feature::QOVIXMessage_successor);
   });
 }
 

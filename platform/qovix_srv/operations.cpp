@@ -245,12 +245,9 @@ ObjectRef taggedValueNamed(const VornPersistentObject& self, const TextValue& ta
   return ObjectRef{};
 }
 
+// UML 1.4 §2.5.3, ModelElement: isTemplate = self.templateParameter->notEmpty
 bool isTemplate(const VornPersistentObject& self) {
   return collectionSize(self, feature::QOVIXModelElement_templateParameter) > 0;
-}
-
-bool isInstantiated(const VornPersistentObject& self) {
-  return collectionSize(self, feature::QOVIXModelElement_binding) > 0;
 }
 
 namespace {
@@ -265,18 +262,239 @@ bool namesRepeat(const StoreView& view, const std::vector<ObjectId>& ids, Featur
   return false;
 }
 
+// QOVIXAggregationKind's none, by ordinal.
+constexpr std::int32_t kNoAggregation = 0;
+
+void addNames(const StoreView& view, const Ids& ids, std::set<std::u16string>& names) {
+  for (ObjectId id : ids) {
+    if (const std::u16string name = view.text(id, feature::name); !name.empty()) names.insert(name);
+  }
+}
+
+Ids excluding(const StoreView& view, const Ids& ids, ClassId classId) {
+  Ids kept;
+  for (ObjectId id : ids) {
+    if (!view.is(id, classId)) kept.push_back(id);
+  }
+  return kept;
+}
+
+// Another object of the store `self` lives in, for the operations that take one.
+ObjectRef refOf(const VornPersistentObject& self, ObjectId id) {
+  return ObjectRef{self.store(), id};
+}
+
+// Whether `target` is in (the allContents of) a namespace of `element`; an
+// element no namespace owns is not judged.
+bool inNamespaceOf(const StoreView& view, const VornPersistentObject& self, ObjectId element,
+                   ObjectId target) {
+  const Ids owners = view.related(element, feature::QOVIXModelElement_namespace1,
+                                  QOVIXNamespace::kClassId, feature::QOVIXNamespace_ownedElement);
+  if (owners.empty() || target == 0) return true;
+  for (ObjectId owner : owners) {
+    const Ids held = allContents(QOVIXNamespace(refOf(self, owner)), QOVIXNamespace::kClassId);
+    if (target == owner || std::find(held.begin(), held.end(), target) != held.end()) return true;
+  }
+  return false;
+}
+
+// UML 1.4 §2.5.3, Namespace [1], [2]: the named elements it owns, other
+// than associations and generalizations, have distinct names; associations
+// a distinct name and participants. (What a package imports is judged by its
+// own rule, under its alias; what a classifier inherits it may hide.)
+bool namespaceIsWellFormed(const StoreView& view, const VornPersistentObject& self, ObjectId id) {
+  const Ids held = view.related(id, feature::QOVIXNamespace_ownedElement,
+                                QOVIXModelElement::kClassId, feature::QOVIXModelElement_namespace1);
+  const Ids plain = excluding(view, excluding(view, held, QOVIXAssociation::kClassId),
+                              QOVIXGeneralization::kClassId);
+  if (namesRepeat(view, plain, feature::name)) return false;
+  std::set<std::pair<std::u16string, Ids>> associations;
+  for (ObjectId each : held) {
+    if (!view.is(each, QOVIXAssociation::kClassId)) continue;
+    Ids participants;
+    const QOVIXAssociation association(refOf(self, each));
+    for (ObjectId end : allConnections(association, QOVIXAssociation::kClassId)) {
+      participants.push_back(view.reference(end, feature::QOVIXAssociationEnd_type));
+    }
+    if (!associations.emplace(view.text(each, feature::name), participants).second) return false;
+  }
+  return true;
+}
+
+// §2.5.3, GeneralizableElement [1]-[4]: not its own parent; a root has no
+// parent; no parent is a leaf; each parent is in its namespace.
+bool generalizableIsWellFormed(const StoreView& view, const VornPersistentObject& self,
+                               ObjectId id) {
+  const Ids ancestors = allSupertypes(self, QOVIXGeneralizableElement::kClassId);
+  if (std::find(ancestors.begin(), ancestors.end(), id) != ancestors.end()) return false;
+  if (view.number(id, feature::QOVIXGeneralizableElement_isRoot) != 0 && !ancestors.empty()) {
+    return false;
+  }
+  for (ObjectId parent : supertype(self, QOVIXGeneralizableElement::kClassId)) {
+    if (view.number(parent, feature::QOVIXGeneralizableElement_isLeaf) != 0) return false;
+    if (!inNamespaceOf(view, self, id, parent)) return false;
+  }
+  return true;
+}
+
+// §2.5.3, Classifier [1]-[5]: no two behavioral features of one kind with
+// one signature; attributes, opposite ends and contained elements do not
+// share names (unnamed ones aside).
+bool classifierIsWellFormed(const StoreView& view, const VornPersistentObject& self, ObjectId id) {
+  const Ids features = view.related(id, feature::QOVIXClassifier_feature, QOVIXFeature::kClassId,
+                                    feature::QOVIXFeature_UMLowner);
+  for (std::size_t i = 0; i < features.size(); ++i) {
+    for (std::size_t j = i + 1; j < features.size(); ++j) {
+      const ClassId kind = view.classOf(features[i]);
+      if (kind == view.classOf(features[j]) &&
+          view.is(features[i], QOVIXBehavioralFeature::kClassId) &&
+          hasSameSignature(QOVIXBehavioralFeature(refOf(self, features[i])),
+                           QOVIXBehavioralFeature(refOf(self, features[j])))) {
+        return false;
+      }
+    }
+  }
+  Ids attributes;
+  for (ObjectId each : features) {
+    if (view.is(each, QOVIXAttribute::kClassId)) attributes.push_back(each);
+  }
+  const Ids opposite = oppositeAssociationEnds(self, QOVIXClassifier::kClassId);
+  if (namesRepeat(view, attributes, feature::name) || namesRepeat(view, opposite, feature::name)) {
+    return false;
+  }
+  std::set<std::u16string> contained;
+  addNames(view, allContents(self, QOVIXClassifier::kClassId), contained);
+  std::set<std::u16string> attributeNames;
+  addNames(view, allAttributes(self, QOVIXClassifier::kClassId), attributeNames);
+  for (ObjectId end : opposite) {
+    const std::u16string name = view.text(end, feature::name);
+    if (!name.empty() && (contained.count(name) != 0 || attributeNames.count(name) != 0))
+      return false;
+  }
+  for (ObjectId attribute : attributes) {
+    if (contained.count(view.text(attribute, feature::name)) != 0) return false;
+  }
+  return true;
+}
+
+// §2.5.3, Association [1]-[4], and UML 1.1's two typed ends: ends with
+// distinct names, at most one aggregate end and none among three or more,
+// each participant in the association's namespace.
+bool associationIsWellFormed(const StoreView& view, const VornPersistentObject& self, ObjectId id) {
+  const Ids ends = allConnections(self, QOVIXAssociation::kClassId);
+  if (ends.size() < 2 || namesRepeat(view, ends, feature::name)) return false;
+  std::size_t aggregate = 0;
+  for (ObjectId end : ends) {
+    const ObjectId type = view.reference(end, feature::QOVIXAssociationEnd_type);
+    if (type == 0 || !inNamespaceOf(view, self, id, type)) return false;
+    if (view.number(end, feature::QOVIXAssociationEnd_aggregation) != kNoAggregation) ++aggregate;
+  }
+  return aggregate == 0 || (aggregate == 1 && ends.size() == 2);
+}
+
+// §2.5.3, BehavioralFeature [1], [2]: parameters with distinct names, each
+// type in the namespace of the feature's owner.
+bool behavioralIsWellFormed(const StoreView& view, const VornPersistentObject& self, ObjectId id) {
+  const Ids parameters = parameter(self, QOVIXBehavioralFeature::kClassId);
+  if (namesRepeat(view, parameters, feature::name)) return false;
+  for (ObjectId owner : view.related(id, feature::QOVIXFeature_UMLowner, QOVIXClassifier::kClassId,
+                                     feature::QOVIXClassifier_feature)) {
+    for (ObjectId each : parameters) {
+      if (!inNamespaceOf(view, self, owner, view.reference(each, feature::QOVIXParameter_type))) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+// §2.5.3, AssociationClass [1], [2]: its ends' and structural features'
+// names differ, and it is at none of its own ends.
+bool associationClassIsWellFormed(const StoreView& view, const VornPersistentObject& self,
+                                  ObjectId id) {
+  std::set<std::u16string> featureNames;
+  for (ObjectId each : allFeatures(self, QOVIXClassifier::kClassId)) {
+    if (view.is(each, QOVIXStructuralFeature::kClassId)) addNames(view, {each}, featureNames);
+  }
+  for (ObjectId end : allConnections(self, QOVIXAssociation::kClassId)) {
+    if (view.reference(end, feature::QOVIXAssociationEnd_type) == id) return false;
+    if (featureNames.count(view.text(end, feature::name)) != 0) return false;
+  }
+  return true;
+}
+
+// §2.14.3, Package [1], [2]: what it imports (associations aside) has a
+// name, or alias, that nothing it owns or inherits has, and no other import.
+bool packageIsWellFormed(const StoreView& view, const VornPersistentObject& self, ObjectId id) {
+  const Ids imported = referencedElement(self, QOVIXPackage::kClassId);
+  std::set<std::u16string> owned;
+  for (ObjectId each : allContents(self, QOVIXPackage::kClassId)) {
+    if (std::find(imported.begin(), imported.end(), each) == imported.end() &&
+        !view.is(each, QOVIXAssociation::kClassId)) {
+      addNames(view, {each}, owned);
+    }
+  }
+  std::set<std::u16string> importedNames;
+  for (ObjectId reference :
+       view.related(id, feature::QOVIXPackage_modelElementReference,
+                    QOVIXElementReference::kClassId, feature::QOVIXElementReference_package)) {
+    const ObjectId element = view.reference(reference, feature::QOVIXElementReference_modelElement);
+    if (element == 0 || view.is(element, QOVIXAssociation::kClassId)) continue;
+    std::u16string name = view.text(reference, feature::QOVIXElementReference_alias);
+    if (name.empty()) name = view.text(element, feature::name);
+    if (name.empty()) continue;
+    if (owned.count(name) != 0 || !importedNames.insert(name).second) return false;
+  }
+  return true;
+}
+
+// UML 1.4 §2.14.3, Subsystem [1]: each operation of an interface the
+// subsystem realizes (UML 1.1's specification) is matched by an operation of
+// the subsystem or of a classifier it contains.
+bool subsystemIsWellFormed(const StoreView& view, const VornPersistentObject& self, ObjectId id) {
+  Ids offered;
+  for (ObjectId specifier :
+       view.related(id, feature::QOVIXClassifier_specification, QOVIXClassifier::kClassId,
+                    feature::QOVIXClassifier_realization)) {
+    if (!view.is(specifier, QOVIXInterface::kClassId)) continue;
+    const Ids operations =
+        allOperations(QOVIXClassifier(refOf(self, specifier)), QOVIXClassifier::kClassId);
+    offered.insert(offered.end(), operations.begin(), operations.end());
+  }
+  if (offered.empty()) return true;
+  Ids candidates = allOperations(self, QOVIXClassifier::kClassId);
+  for (ObjectId each : allContents(self, QOVIXPackage::kClassId)) {
+    if (!view.is(each, QOVIXClassifier::kClassId)) continue;
+    const Ids operations =
+        allOperations(QOVIXClassifier(refOf(self, each)), QOVIXClassifier::kClassId);
+    candidates.insert(candidates.end(), operations.begin(), operations.end());
+  }
+  for (ObjectId operation : offered) {
+    const bool matched = std::any_of(candidates.begin(), candidates.end(), [&](ObjectId candidate) {
+      return hasSameSignature(QOVIXBehavioralFeature(refOf(self, operation)),
+                              QOVIXBehavioralFeature(refOf(self, candidate)));
+    });
+    if (!matched) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
-// The well-formedness rules, each checked when the object is of the class it
-// concerns:
+// The well-formedness rules of the public UML 1.4 specification that the
+// catalogue's classes can express (chapter 2, each package's
+// "Well-Formedness Rules"), each checked when the object is of the class it
+// concerns. Names compare only when given: unnamed ends and elements do
+// not clash.
 //   ModelElement          no two of its tagged values share a tag;
-//   Namespace             no two named elements it contains share a name;
-//   GeneralizableElement  it is not its own supertype; a root has no
-//                         supertype; a leaf has no subtype;
-//   Classifier            no two of its features share a name;
-//   Association           it connects at least two ends, each with a type;
-//   BehavioralFeature     no two of its parameters share a name;
-//   Parameter             it belongs to at most one behavioral feature.
+//   Namespace             see namespaceIsWellFormed;
+//   GeneralizableElement  see generalizableIsWellFormed;
+//   Classifier            see classifierIsWellFormed;
+//   Association           see associationIsWellFormed;
+//   AssociationClass      see associationClassIsWellFormed;
+//   BehavioralFeature     see behavioralIsWellFormed;
+//   Parameter             it belongs to at most one behavioral feature;
+//   Package, Subsystem    see packageIsWellFormed, subsystemIsWellFormed.
 bool checkWellFormedness(const VornPersistentObject& self) {
   const ObjectRef ref = named(self);
   const StoreView view(*ref.store);
@@ -288,39 +506,22 @@ bool checkWellFormedness(const VornPersistentObject& self) {
                   feature::QOVIXTaggedValue_tag)) {
     return false;
   }
-  if (view.is(id, QOVIXNamespace::kClassId) &&
-      namesRepeat(view, contents(self, QOVIXNamespace::kClassId), feature::name)) {
+  if (view.is(id, QOVIXNamespace::kClassId) && !namespaceIsWellFormed(view, self, id)) {
     return false;
   }
-  if (view.is(id, QOVIXGeneralizableElement::kClassId)) {
-    const Ids ancestors = allSupertypes(self, QOVIXGeneralizableElement::kClassId);
-    if (std::find(ancestors.begin(), ancestors.end(), id) != ancestors.end()) return false;
-    if (view.number(id, feature::QOVIXGeneralizableElement_isRoot) != 0 && !ancestors.empty()) {
-      return false;
-    }
-    const bool leaf = view.number(id, feature::QOVIXGeneralizableElement_isLeaf) != 0;
-    if (leaf && !view.related(id, feature::QOVIXGeneralizableElement_specialization,
-                              QOVIXGeneralization::kClassId, feature::QOVIXGeneralization_supertype)
-                     .empty()) {
-      return false;
-    }
-  }
-  if (view.is(id, QOVIXClassifier::kClassId) &&
-      namesRepeat(view,
-                  view.related(id, feature::QOVIXClassifier_feature, QOVIXFeature::kClassId,
-                               feature::QOVIXFeature_UMLowner),
-                  feature::name)) {
+  if (view.is(id, QOVIXGeneralizableElement::kClassId) &&
+      !generalizableIsWellFormed(view, self, id)) {
     return false;
   }
-  if (view.is(id, QOVIXAssociation::kClassId)) {
-    const Ids ends = allConnections(self, QOVIXAssociation::kClassId);
-    if (ends.size() < 2) return false;
-    for (ObjectId end : ends) {
-      if (view.reference(end, feature::QOVIXAssociationEnd_type) == 0) return false;
-    }
+  if (view.is(id, QOVIXClassifier::kClassId) && !classifierIsWellFormed(view, self, id))
+    return false;
+  if (view.is(id, QOVIXAssociation::kClassId) && !associationIsWellFormed(view, self, id))
+    return false;
+  if (view.is(id, QOVIXAssociationClass::kClassId) &&
+      !associationClassIsWellFormed(view, self, id)) {
+    return false;
   }
-  if (view.is(id, QOVIXBehavioralFeature::kClassId) &&
-      namesRepeat(view, parameter(self, QOVIXBehavioralFeature::kClassId), feature::name)) {
+  if (view.is(id, QOVIXBehavioralFeature::kClassId) && !behavioralIsWellFormed(view, self, id)) {
     return false;
   }
   if (view.is(id, QOVIXParameter::kClassId) &&
@@ -329,6 +530,8 @@ bool checkWellFormedness(const VornPersistentObject& self) {
               .size() > 1) {
     return false;
   }
+  if (view.is(id, QOVIXPackage::kClassId) && !packageIsWellFormed(view, self, id)) return false;
+  if (view.is(id, QOVIXSubsystem::kClassId) && !subsystemIsWellFormed(view, self, id)) return false;
   return true;
 }
 
