@@ -261,8 +261,21 @@ std::vector<ObjectId> instancesOf(const PersistentStore& store, ClassId classId,
 
 namespace {
 
+// The attribute, or list of values, named `attribute` that a `classId`
+// object has; 0 when there is none.
+FeatureId searchableNamed(ClassId classId, const std::string& attribute) {
+  if (const FeatureId feature = attributeNamed(classId, attribute)) return feature;
+  for (const FeatureInfo& feature : modelFeatures()) {
+    if (feature.kind == FeatureKind::Values && feature.name == attribute &&
+        conformsTo(classId, feature.owner)) {
+      return feature.id;
+    }
+  }
+  return 0;
+}
+
 FeatureId searchedAttribute(ClassId classId, const TextValue& attribute, bool text) {
-  const FeatureId feature = attributeNamed(classId, narrow(attribute.text()));
+  const FeatureId feature = searchableNamed(classId, narrow(attribute.text()));
   if (feature != 0) {
     const ValueClassInfo* info = valueClassInfo(featureInfo(feature).valueClass);
     if (info != nullptr && (info->payload == ValuePayload::Text) == text) return feature;
@@ -273,7 +286,8 @@ FeatureId searchedAttribute(ClassId classId, const TextValue& attribute, bool te
 }
 
 // The `classId` objects (or, with `withSubclasses`, those that conform to
-// it) whose attribute `feature` holds `wanted`. An unwritten attribute reads
+// it) whose attribute `feature` holds `wanted`, or whose list of values
+// `feature` holds it among its values. An unwritten attribute reads
 // as the empty text or 0, so a search for that looks at every instance;
 // any other search is answered from the store's index of values, and costs
 // what it finds.
@@ -285,7 +299,10 @@ std::vector<ObjectId> instancesWhere(const PersistentStore& store, ClassId class
     return withSubclasses ? conformsTo(actual, classId) : actual == classId;
   };
   std::vector<ObjectId> found;
-  if (wanted.text.empty() && wanted.number == 0) {
+  // A list of values matches by any of its values; an unwritten attribute
+  // by its default.
+  const bool list = featureInfo(feature).kind == FeatureKind::Values;
+  if (!list && wanted.text.empty() && wanted.number == 0) {
     for (ObjectId id : instancesOf(store, classId, withSubclasses)) {
       const std::optional<StoredValue> value = store.value(id, feature);
       if (!value || (value->text.empty() && value->number == 0)) found.push_back(id);

@@ -129,8 +129,9 @@ QOVIX_SRV_API ObjectRef duplicateOf(const VornPersistentObject& source, bool cop
 // that conform to it) in creation order.
 QOVIX_SRV_API std::vector<ObjectId> instancesOf(const PersistentStore& store, ClassId classId,
                                                 bool withSubclasses);
-// Those whose text attribute `attribute` equals `text`; throws
-// std::invalid_argument when the class has no such attribute.
+// Those whose text attribute `attribute` equals `text`, or whose list of
+// text values `attribute` holds it; throws std::invalid_argument when the
+// class has no such attribute.
 QOVIX_SRV_API std::vector<ObjectId> instancesWithText(const PersistentStore& store, ClassId classId,
                                                       const TextValue& attribute,
                                                       const TextValue& text, bool withSubclasses);

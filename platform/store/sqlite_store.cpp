@@ -219,6 +219,9 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
 
   void setValues(ObjectId id, FeatureId feature, std::vector<StoredValue> values) override {
     CachedObject& object = changing(id);
+    // Who holds the values before and after is asked anew.
+    for (const StoredValue& old : this->values(id, feature)) holders_.forget(HeldValue{feature, old});
+    for (const StoredValue& value : values) holders_.forget(HeldValue{feature, value});
     {
       const Use use(statements_.clearValues);
       use->bind(1, id).bind(2, feature).run();
@@ -299,6 +302,7 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
         {database, "SELECT id FROM object WHERE class = ?1 ORDER BY id"},
         {database,
          "SELECT object FROM attribute WHERE feature = ?1 AND text = ?2 AND number = ?3 "
+         "UNION SELECT object FROM value_item WHERE feature = ?1 AND text = ?2 AND number = ?3 "
          "ORDER BY object"},
         {database, "SELECT object FROM reference WHERE feature = ?1 AND target = ?2 ORDER BY object"},
         {database, "SELECT object FROM member WHERE feature = ?1 AND member = ?2 ORDER BY object"},

@@ -4,8 +4,9 @@
 
 namespace {
 
-// Version 1. Text is UTF-16 as the model holds it (the file's encoding), so
-// every text comes back unit for unit.
+// Version 2 (version 1 lacked the index of values in lists). Text is UTF-16
+// as the model holds it (the file's encoding), so every text comes back unit
+// for unit.
 constexpr const char* kSchema = R"sql(
 CREATE TABLE object (
   id    INTEGER PRIMARY KEY,        -- the persistent object number, from 1
@@ -49,6 +50,7 @@ CREATE TABLE value_item (           -- lists of values
   text        TEXT NOT NULL,
   PRIMARY KEY (object, feature, position)
 ) WITHOUT ROWID;
+CREATE INDEX value_item_by_value ON value_item (feature, text, number, object);
 
 CREATE TABLE class (id INTEGER PRIMARY KEY, name TEXT NOT NULL);
 CREATE TABLE feature (
@@ -135,6 +137,14 @@ void prepareRepositoryFile(Database& database, const SqliteStoreOptions& options
   if (empty) {
     database.execute(kSchema);
     database.execute(("PRAGMA application_id = " + std::to_string(kStoreApplicationId)).c_str());
+    database.execute(("PRAGMA user_version = " + std::to_string(kStoreSchemaVersion)).c_str());
+  }
+  if (!empty && version < 2) {
+    // Version 1 files gain the index by which finds look into lists of values.
+    database.execute(
+        "CREATE INDEX value_item_by_value ON value_item (feature, text, number, object)");
+  }
+  if (!empty && version < kStoreSchemaVersion) {
     database.execute(("PRAGMA user_version = " + std::to_string(kStoreSchemaVersion)).c_str());
   }
   writeNames(database, options);

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <queue>
@@ -211,14 +212,8 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
   }
 
   void setValues(ObjectId id, FeatureId feature, ValueList values) override {
-    Slot& written = slot(id, feature);
-    ValueList* list = held<ValueList>(&written);
-    if (list == nullptr) {
-      written.content = std::make_unique<ValueList>();
-      list = held<ValueList>(&written);
-    }
-    logUndo([this, id, feature, before = *list] { *held<ValueList>(find(id, feature)) = before; });
-    *list = std::move(values);
+    ValueList before = putValues(id, feature, std::move(values));
+    keepUndo([this, id, feature, before = std::move(before)] { putValues(id, feature, before); });
   }
 
   void commitChanges() override { undo_.clear(); }
@@ -285,6 +280,26 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
     } else {
       written.content = ObjectId{0};
     }
+    return before;
+  }
+
+  // Replaces a list of values, keeping the index in step (an object is
+  // found by any value of its list); answers the list before.
+  ValueList putValues(ObjectId id, FeatureId feature, ValueList values) {
+    Slot& written = slot(id, feature);
+    if (held<ValueList>(&written) == nullptr) written.content = std::make_unique<ValueList>();
+    ValueList& list = *held<ValueList>(&written);
+    for (const StoredValue& value : values)
+      holders_[HeldValue{feature, value}].insert(id);  // may throw
+    ValueList before = std::move(list);
+    for (const StoredValue& old : before) {
+      const HeldValue key{feature, old};
+      const bool kept = std::any_of(values.begin(), values.end(), [&](const StoredValue& value) {
+        return HeldValue{feature, value} == key;
+      });
+      if (!kept) unindex(holders_, key, id);
+    }
+    list = std::move(values);
     return before;
   }
 

@@ -72,8 +72,9 @@ class WKM_SRV_API PersistentStore {
   // A value slot; nothing when never written.
   virtual std::optional<StoredValue> value(ObjectId id, FeatureId feature) const = 0;
   virtual void setValue(ObjectId id, FeatureId feature, const StoredValue& value) = 0;
-  // The objects whose value slot `feature` holds the payload of `value` (its
-  // number and text, whatever its value class), in creation order.
+  // The objects whose value slot `feature`, or list of values `feature`,
+  // holds the payload of `value` (its number and text, whatever its value
+  // class), in creation order.
   virtual std::vector<ObjectId> holdingValue(FeatureId feature, const StoredValue& value) const = 0;
 
   // References and collections ----------------------------------------------

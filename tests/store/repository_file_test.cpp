@@ -88,6 +88,24 @@ TEST_F(RepositoryFile, KeepsEveryUnitOfTextAndListsOfValuesAndIsReadableWithPlai
   EXPECT_EQ(firstAnswer(file_, "PRAGMA user_version"), std::to_string(kStoreSchemaVersion));
 }
 
+// A file of the first schema, which had no index of lists of values, is
+// brought up to date when it is opened, and keeps what it held.
+TEST_F(RepositoryFile, AVersionOneFileGainsTheIndexOfListsOfValues) {
+  {
+    auto store = openSqliteStore(file_);
+    store->create(10);
+    store->setValues(1, 3, {{7, 0, u"late return"}});
+    store->commit();
+  }
+  runSql(file_, "DROP INDEX value_item_by_value; PRAGMA user_version = 1");
+  auto store = openSqliteStore(file_);
+  EXPECT_EQ(store->holdingValue(3, {7, 0, u"late return"}), (std::vector<ObjectId>{1}));
+  store.reset();
+  EXPECT_EQ(firstAnswer(file_, "PRAGMA user_version"), "2");
+  EXPECT_EQ(firstAnswer(file_, "SELECT count(*) FROM sqlite_schema WHERE name = 'value_item_by_value'"),
+            "1");
+}
+
 TEST_F(RepositoryFile, IsOneStoresAloneWhileItIsOpen) {
   auto first = openSqliteStore(file_);
   first->create(10);

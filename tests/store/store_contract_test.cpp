@@ -135,6 +135,22 @@ TEST_P(StoreContract, ValueListsKeepTheirOrder) {
   EXPECT_EQ(s.values(a, kItems), (std::vector<StoredValue>{number(4)}));
 }
 
+TEST_P(StoreContract, ListsOfValuesAreFoundByAnyOfTheirValues) {
+  PersistentStore& s = *store_;
+  const ObjectId a = s.create(kPlain), b = s.create(kPlain);
+  s.setValues(b, kItems, {text(u"late"), text(u"lost")});
+  s.setValues(a, kItems, {text(u"lost"), text(u"lost")});
+  EXPECT_EQ(s.holdingValue(kItems, text(u"lost")), (Ids{a, b}));
+  s.commit();
+  s.setValues(a, kItems, {text(u"late")});
+  EXPECT_EQ(s.holdingValue(kItems, text(u"lost")), (Ids{b}));
+  EXPECT_EQ(s.holdingValue(kItems, text(u"late")), (Ids{a, b}));
+  s.rollback();
+  EXPECT_EQ(s.holdingValue(kItems, text(u"lost")), (Ids{a, b}));
+  EXPECT_EQ(s.holdingValue(kItems, text(u"late")), (Ids{b}));
+  EXPECT_TRUE(s.holdingValue(kName, text(u"late")).empty()) << "another feature";
+}
+
 TEST_P(StoreContract, RollbackUndoesExactlyWhatCameAfterTheLastCommit) {
   PersistentStore& s = *store_;
   const ObjectId a = s.create(kPlain), b = s.create(kPlain);
