@@ -35,7 +35,8 @@ PackageRef requirePackage(Connection& connection, KeptHandles& kept, const std::
 
 // Any package, for an import that places its package nowhere; 0 for none.
 std::uint32_t anyPackage(Connection& connection, KeptHandles& kept) {
-  const auto packages = kept.keep(Package::find(connection, RepositoryRef{connection.repository()}, 1));
+  const auto packages =
+      kept.keep(Package::find(connection, RepositoryRef{connection.repository()}, 1));
   if (connection.size(packages.handle) <= 0) return 0;
   return kept.keep(connection.element(packages.handle, 0));
 }
@@ -45,7 +46,8 @@ std::uint32_t anyPackage(Connection& connection, KeptHandles& kept) {
 void importDocument(Connection& connection, const std::string& name, const std::string& into,
                     std::ostream& out) {
   if (name.find('/') != std::string::npos) {
-    throw std::invalid_argument("'" + name + "' is a path: name a document in qovixd's --documents folder");
+    throw std::invalid_argument("'" + name +
+                                "' is a path: name a document in qovixd's --documents folder");
   }
   KeptHandles kept(connection);
   std::string format = "xmi into";
@@ -88,7 +90,8 @@ void exportDocument(Connection& connection, const std::string& package, const st
     throw std::invalid_argument("--xmi is 1.2 (UML 1.4) or 1.0 (UML 1.3), not '" + version + "'");
   }
   if (name.find('/') != std::string::npos) {
-    throw std::invalid_argument("'" + name + "' is a path: name a document in qovixd's --documents folder");
+    throw std::invalid_argument("'" + name +
+                                "' is a path: name a document in qovixd's --documents folder");
   }
   KeptHandles kept(connection);
   const PackageRef exported = requirePackage(connection, kept, package);

@@ -74,7 +74,8 @@ class Reader {
     }
     const XmlDocument document = parseXml(text, name_);
     const xmlNode* root = xmlDocGetRootElement(document.get());
-    if (root == nullptr || localName(root) != "XMI") fail("is no XMI document: its root is no <XMI>");
+    if (root == nullptr || localName(root) != "XMI")
+      fail("is no XMI document: its root is no <XMI>");
     readHeader(root);
     const xmlNode* content = nullptr;
     for (const xmlNode* child : elementsIn(root)) {
@@ -132,7 +133,8 @@ class Reader {
         if (localName(item) != "XMI.documentation") continue;
         for (const xmlNode* line : elementsIn(item)) {
           if (localName(line) == "XMI.exporter") report_.exporter = textOf(line) + report_.exporter;
-          if (localName(line) == "XMI.exporterVersion") report_.exporter.append(" ").append(textOf(line));
+          if (localName(line) == "XMI.exporterVersion")
+            report_.exporter.append(" ").append(textOf(line));
         }
       }
     }
@@ -173,7 +175,8 @@ class Reader {
   static int nestedDefinitions(const xmlNode* element) {
     int count = 0;
     for (const xmlNode* child : elementsIn(element)) {
-      if (isMetaclassTag(localName(child)) && xmlHasProp(child, reinterpret_cast<const xmlChar*>("xmi.idref")) == nullptr &&
+      if (isMetaclassTag(localName(child)) &&
+          xmlHasProp(child, reinterpret_cast<const xmlChar*>("xmi.idref")) == nullptr &&
           xmlHasProp(child, reinterpret_cast<const xmlChar*>("href")) == nullptr) {
         ++count;
       }
@@ -200,7 +203,8 @@ class Reader {
     bool descend = true;
     if (metaclass == "Diagram" && !ours) {
       skip("Diagram", "diagrams are drawings, not part of the model");
-      if (const int inside = nestedDefinitions(element)) skip("diagram elements", "inside a Diagram", inside);
+      if (const int inside = nestedDefinitions(element))
+        skip("diagram elements", "inside a Diagram", inside);
       return;
     } else if (metaclass == "TagDefinition") {
       node.role = Role::TagDefinition;
@@ -274,7 +278,8 @@ class Reader {
       }
     }
     for (const xmlNode* child : elementsIn(element)) {
-      if (isMetaclassTag(localName(child)) || propertyParts(localName(child)).second != name) continue;
+      if (isMetaclassTag(localName(child)) || propertyParts(localName(child)).second != name)
+        continue;
       for (const xmlNode* target : elementsIn(child)) {
         if (const auto index = resolve(target, false)) found.push_back(*index);
       }
@@ -344,7 +349,8 @@ class Reader {
       if (node.metaclass == "FinalState") {
         store_.setValue(node.object, feature::QOVIXPseudostate_kind,
                         StoredValue{QOVIXPseudostateKind::kValueClassId,
-                                    *literalFor(QOVIXPseudostateKind::kValueClassId, "final"), {}});
+                                    *literalFor(QOVIXPseudostateKind::kValueClassId, "final"),
+                                    {}});
       }
     }
   }
@@ -430,7 +436,8 @@ class Reader {
     std::int32_t number = 0;
     if (info.id == feature::QOVIXAssociationEnd_isOrdered) {
       // UML 1.3 and 1.4 write an end's ordering.
-      if (text == "ordered" || text == "sorted" || text == "true") return StoredValue{info.valueClass, 1, {}};
+      if (text == "ordered" || text == "sorted" || text == "true")
+        return StoredValue{info.valueClass, 1, {}};
       if (text == "unordered" || text == "false") return StoredValue{info.valueClass, 0, {}};
       return std::nullopt;
     }
@@ -456,8 +463,10 @@ class Reader {
     }
     const auto value = parseValue(info, text);
     if (!value) {
-      skip(shown, std::string("'").append(text.substr(0, 40)).append("' is no ").append(
-                      valueClassInfo(info.valueClass)->name));
+      skip(shown, std::string("'")
+                      .append(text.substr(0, 40))
+                      .append("' is no ")
+                      .append(valueClassInfo(info.valueClass)->name));
       return;
     }
     store_.setValue(node.object, info.id, *value);
@@ -551,7 +560,8 @@ class Reader {
       return;  // the empty multiplicity goes with nothing
     }
     ++report_.imported["Multiplicity"];
-    if (store_.reference(node.object, info.id) == 0) store_.setReference(node.object, info.id, made);
+    if (store_.reference(node.object, info.id) == 0)
+      store_.setReference(node.object, info.id, made);
   }
 
   // UML 1.4 names a tagged value's tag by a TagDefinition.
@@ -559,7 +569,8 @@ class Reader {
                          const std::string& shown) {
     std::vector<std::size_t> definitions;
     if (property == nullptr) {
-      if (const auto found = byId_.find(text); found != byId_.end()) definitions.push_back(found->second);
+      if (const auto found = byId_.find(text); found != byId_.end())
+        definitions.push_back(found->second);
     } else {
       for (const xmlNode* child : elementsIn(property)) {
         if (const auto target = resolve(child, true)) definitions.push_back(*target);

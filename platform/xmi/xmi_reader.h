@@ -30,10 +30,10 @@ inline constexpr std::size_t kMostXmiBytes = 16u << 20;
 inline constexpr std::size_t kMostXmiElements = 500000;
 
 struct ImportReport {
-  std::string format;                      // "XMI 1.2, UML 1.4"
-  std::string exporter;                    // the writing tool, when the header names it
-  std::map<std::string, int> imported;     // objects by class
-  std::map<std::string, int> skipped;      // "WHAT: WHY" -> how many
+  std::string format;                   // "XMI 1.2, UML 1.4"
+  std::string exporter;                 // the writing tool, when the header names it
+  std::map<std::string, int> imported;  // objects by class
+  std::map<std::string, int> skipped;   // "WHAT: WHY" -> how many
   std::string text() const;
 };
 

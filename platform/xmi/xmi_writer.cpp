@@ -52,7 +52,8 @@ class Writer {
  public:
   Writer(const PersistentStore& store, const std::vector<ObjectId>& objects, Uml uml)
       : store_(store), objects_(objects), uml_(uml) {
-    for (ObjectId id : objects) ids_.emplace(id, std::string("a").append(std::to_string(ids_.size() + 1)));
+    for (ObjectId id : objects)
+      ids_.emplace(id, std::string("a").append(std::to_string(ids_.size() + 1)));
   }
 
   std::string write() {
@@ -93,12 +94,16 @@ class Writer {
   static void check(int result) {
     if (result < 0) throw std::runtime_error("the XMI document could not be written");
   }
-  void start(const std::string& name) { check(xmlTextWriterStartElement(writer_.get(), chars(name))); }
+  void start(const std::string& name) {
+    check(xmlTextWriterStartElement(writer_.get(), chars(name)));
+  }
   void end() { check(xmlTextWriterEndElement(writer_.get())); }
   void attribute(const std::string& name, const std::string& value) {
     check(xmlTextWriterWriteAttribute(writer_.get(), chars(name), chars(value)));
   }
-  void text(const std::string& value) { check(xmlTextWriterWriteString(writer_.get(), chars(value))); }
+  void text(const std::string& value) {
+    check(xmlTextWriterWriteString(writer_.get(), chars(value)));
+  }
   void element(const std::string& name, const std::string& value) {
     start(name);
     text(value);
@@ -114,7 +119,8 @@ class Writer {
     return std::string(uml_ == Uml::V14 ? "UML:" : "Foundation.Data_Types.").append(metaclass);
   }
   std::string propertyTag(const PropertyName& name) const {
-    if (uml_ == Uml::V14) return std::string("UML:").append(name.owner).append(".").append(name.name);
+    if (uml_ == Uml::V14)
+      return std::string("UML:").append(name.owner).append(".").append(name.name);
     const ClassId owner = classForMetaclass(name.owner);
     return (owner != 0 ? packagePath(owner) : std::string("Foundation.Core")) + "." + name.owner +
            "." + name.name;
@@ -180,9 +186,9 @@ class Writer {
     std::set<std::string> asAttributes;
     if (uml_ == Uml::V14) {
       for (auto& [feature, name] : standard) {
-        const bool plain = (feature->kind == FeatureKind::Attribute ||
-                            feature->kind == FeatureKind::Hidden) &&
-                           expressionOf(feature->valueClass).empty();
+        const bool plain =
+            (feature->kind == FeatureKind::Attribute || feature->kind == FeatureKind::Hidden) &&
+            expressionOf(feature->valueClass).empty();
         if (!plain || !asAttributes.insert(name.name).second) continue;
         attribute(name.name, valueText(*store_.value(id, feature->id), *feature, id, true));
         feature = nullptr;
@@ -239,7 +245,8 @@ class Writer {
         element("Foundation.Data_Types.Expression.body", written);
       }
       end();
-    } else if (hasLiterals(stored.valueClass) || feature.id == feature::QOVIXAssociationEnd_isOrdered) {
+    } else if (hasLiterals(stored.valueClass) ||
+               feature.id == feature::QOVIXAssociationEnd_isOrdered) {
       attribute("xmi.value", written);
     } else {
       text(written);

@@ -1,8 +1,8 @@
 // A package document as an input: whatever file sits in the document folder
 // under the name a client gives is read by internalize: in the repository's
-// own format, or as XMI when built with QOVIX_FUZZ_XMI. It must be refused with an error, or read whole,
-// never crash, leak or misbehave; and what a refused one read is undone with
-// the call, as qovixd does.
+// own format, or as XMI when built with QOVIX_FUZZ_XMI. It must be refused with an error, or read
+// whole, never crash, leak or misbehave; and what a refused one read is undone with the call, as
+// qovixd does.
 
 #include <unistd.h>
 

@@ -4,13 +4,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
-#include <cstdlib>
-#include <cstring>
 
 #include "model_classes.h"
 #include "platform/qovix_srv/model_metadata.h"
@@ -61,8 +61,9 @@ class Xmi : public ::testing::Test {
     return 0;
   }
   std::string report(const QOVIXPackage& package) {
-    return text(QOVIXModelElement::cast(package, 1).getTaggedValue(QOVIXName(u"qovix.import")).objectId(),
-                feature::QOVIXTaggedValue_umlValue);
+    return text(
+        QOVIXModelElement::cast(package, 1).getTaggedValue(QOVIXName(u"qovix.import")).objectId(),
+        feature::QOVIXTaggedValue_umlValue);
   }
 
   std::filesystem::path folder;
@@ -86,30 +87,36 @@ TEST_F(Xmi, Uml13InXmi10AsTheOpenSourceLibrariesWroteIt) {
   EXPECT_EQ(store().value(title, feature::QOVIXFeature_visibility)->number, 2);  // private
   EXPECT_EQ(store().value(title, feature::QOVIXStructuralFeature_changeable)->number, 1);  // frozen
   EXPECT_EQ(text(title, feature::QOVIXAttribute_initialValue), "\"untitled\"");
-  QOVIXMultiplicity once(ObjectRef{&store(), store().reference(title, feature::QOVIXStructuralFeature_multiplicity)});
+  QOVIXMultiplicity once(
+      ObjectRef{&store(), store().reference(title, feature::QOVIXStructuralFeature_multiplicity)});
   EXPECT_EQ(once.getValue().text(), u"1");
   const ObjectId borrower = named(QOVIXAssociationEnd::kClassId, "borrower");
-  QOVIXMultiplicity many(ObjectRef{&store(), store().reference(borrower, feature::QOVIXAssociationEnd_multiplicity)});
+  QOVIXMultiplicity many(
+      ObjectRef{&store(), store().reference(borrower, feature::QOVIXAssociationEnd_multiplicity)});
   EXPECT_EQ(many.getValue().text(), u"0..*");
-  EXPECT_EQ(store().value(named(QOVIXAssociationEnd::kClassId, "loans"),
-                          feature::QOVIXAssociationEnd_isOrdered)->number, 1);
+  EXPECT_EQ(store()
+                .value(named(QOVIXAssociationEnd::kClassId, "loans"),
+                       feature::QOVIXAssociationEnd_isOrdered)
+                ->number,
+            1);
   // «realize» is UML 1.1's realization between classifiers.
   const ObjectId lendable = named(QOVIXInterface::kClassId, "Lendable");
   EXPECT_EQ(store().members(novel, feature::QOVIXClassifier_specification),
             std::vector<ObjectId>{lendable});
   EXPECT_EQ(store().members(lendable, feature::QOVIXClassifier_realization),
             std::vector<ObjectId>{novel});
-  const QOVIXTaggedValue author = QOVIXModelElement(ObjectRef{&store(), book}).getTaggedValue(QOVIXName(u"author"));
+  const QOVIXTaggedValue author =
+      QOVIXModelElement(ObjectRef{&store(), book}).getTaggedValue(QOVIXName(u"author"));
   EXPECT_EQ(text(author.objectId(), feature::QOVIXTaggedValue_umlValue), "Ada & Co");
   const ObjectId borrow = named(QOVIXUseCase::kClassId, "Borrow");
   EXPECT_EQ(store().values(borrow, feature::QOVIXUseCase_extensionPoint).size(), 2u);
 
   const std::string said = report(library);
-  for (const char* line : {"XMI 1.0, UML 1.3, written by Novosoft UML Library 0.4.20",
-                           "  2 Class\n", "  1 Abstraction ",
-                           "  1 Include: UML 1.1 has no such metaclass",
-                           "  1 XMI.extension (ArgoUML): a tool's own data",
-                           "  1 ModelElement.isSpecification: UML 1.1 has no such feature"}) {
+  for (const char* line :
+       {"XMI 1.0, UML 1.3, written by Novosoft UML Library 0.4.20", "  2 Class\n",
+        "  1 Abstraction ", "  1 Include: UML 1.1 has no such metaclass",
+        "  1 XMI.extension (ArgoUML): a tool's own data",
+        "  1 ModelElement.isSpecification: UML 1.1 has no such feature"}) {
     EXPECT_NE(said.find(line), std::string::npos) << line << " not in\n" << said;
   }
 }
@@ -124,7 +131,8 @@ TEST_F(Xmi, Uml13InXmi11AsTheCommercialAddInsWroteIt) {
             std::vector<ObjectId>{order});
   // Idref lists in attributes, from either end.
   const ObjectId entity = named(QOVIXStereotype::kClassId, "entity");
-  EXPECT_EQ(store().members(order, feature::QOVIXModelElement_stereotype), std::vector<ObjectId>{entity});
+  EXPECT_EQ(store().members(order, feature::QOVIXModelElement_stereotype),
+            std::vector<ObjectId>{entity});
   EXPECT_EQ(store().classOf(named(QOVIXDependency::kClassId, "traces")), QOVIXTrace::kClassId);
   EXPECT_EQ(store().classOf(named(QOVIXDependency::kClassId, "needs")), QOVIXDependency::kClassId);
   const ObjectId done = named(QOVIXPseudostate::kClassId, "Done");
@@ -133,9 +141,11 @@ TEST_F(Xmi, Uml13InXmi11AsTheCommercialAddInsWroteIt) {
   ASSERT_EQ(store().members(open, feature::QOVIXStateVertex_incoming).size(), 1u);
   const ObjectId shipping = named(QOVIXPackage::kClassId, "Shipping");
   EXPECT_EQ(store().value(shipping, feature::QOVIXModelElement_elemOwnershipVisibility)->number, 1);
-  EXPECT_EQ(store().members(named(QOVIXClass::kClassId, "Parcel"), feature::QOVIXModelElement_namespace1),
-            std::vector<ObjectId>{shipping});
-  EXPECT_EQ(store().reference(named(QOVIXClassifierRole::kClassId, "buyer"), feature::QOVIXClassifierRole_base),
+  EXPECT_EQ(
+      store().members(named(QOVIXClass::kClassId, "Parcel"), feature::QOVIXModelElement_namespace1),
+      std::vector<ObjectId>{shipping});
+  EXPECT_EQ(store().reference(named(QOVIXClassifierRole::kClassId, "buyer"),
+                              feature::QOVIXClassifierRole_base),
             order);
   const std::string said = report(orders);
   EXPECT_NE(said.find("written by Unisys.JCR.2 1.3.2"), std::string::npos) << said;
@@ -146,37 +156,50 @@ TEST_F(Xmi, Uml13InXmi11AsTheCommercialAddInsWroteIt) {
 TEST_F(Xmi, Uml14InXmi12AsTheModellingToolsWroteIt) {
   const QOVIXPackage shop = importSample("uml14_xmi12_magicdraw_style.xmi");
   const ObjectId customer = named(QOVIXClass::kClassId, "Customer");
-  const QOVIXTaggedValue tier = QOVIXModelElement(ObjectRef{&store(), customer}).getTaggedValue(QOVIXName(u"tier"));
+  const QOVIXTaggedValue tier =
+      QOVIXModelElement(ObjectRef{&store(), customer}).getTaggedValue(QOVIXName(u"tier"));
   EXPECT_EQ(text(tier.objectId(), feature::QOVIXTaggedValue_umlValue), "gold");
-  EXPECT_EQ(text(store().members(customer, feature::QOVIXModelElement_stereotype).at(0), feature::name), "vip");
+  EXPECT_EQ(
+      text(store().members(customer, feature::QOVIXModelElement_stereotype).at(0), feature::name),
+      "vip");
   EXPECT_EQ(store().members(customer, feature::QOVIXClassifier_specification),
             std::vector<ObjectId>{named(QOVIXInterface::kClassId, "Payer")});
   const ObjectId email = named(QOVIXAttribute::kClassId, "email");
   EXPECT_EQ(store().reference(email, feature::QOVIXStructuralFeature_type), 0u);  // in a profile
-  QOVIXMultiplicity any(ObjectRef{&store(), store().reference(email, feature::QOVIXStructuralFeature_multiplicity)});
+  QOVIXMultiplicity any(
+      ObjectRef{&store(), store().reference(email, feature::QOVIXStructuralFeature_multiplicity)});
   EXPECT_EQ(any.getValue().text(), u"0..*");
-  EXPECT_EQ(store().value(named(QOVIXOperation::kClassId, "pay"), feature::QOVIXFeature_visibility)->number, 1);
+  EXPECT_EQ(store()
+                .value(named(QOVIXOperation::kClassId, "pay"), feature::QOVIXFeature_visibility)
+                ->number,
+            1);
   const ObjectId amount = named(QOVIXParameter::kClassId, "amount");
   EXPECT_EQ(store().value(amount, feature::QOVIXParameter_kind)->number, 0);
   EXPECT_EQ(text(amount, feature::QOVIXParameter_defaultValue), "0");
   const ObjectId orders = named(QOVIXAssociationEnd::kClassId, "orders");
   EXPECT_EQ(store().value(orders, feature::QOVIXAssociationEnd_aggregation)->number, 2);
   EXPECT_EQ(store().value(orders, feature::QOVIXAssociationEnd_changeable)->number, 2);
-  EXPECT_EQ(store().reference(orders, feature::QOVIXAssociationEnd_type), named(QOVIXClass::kClassId, "Order"));
-  EXPECT_EQ(store().members(named(QOVIXEnumeration::kClassId, "Status"), feature::QOVIXEnumeration_literal).size(), 2u);
+  EXPECT_EQ(store().reference(orders, feature::QOVIXAssociationEnd_type),
+            named(QOVIXClass::kClassId, "Order"));
+  EXPECT_EQ(
+      store()
+          .members(named(QOVIXEnumeration::kClassId, "Status"), feature::QOVIXEnumeration_literal)
+          .size(),
+      2u);
   EXPECT_EQ(named(QOVIXComment::kClassId, "Prices include VAT") != 0, true);
   const ObjectId checkout = named(QOVIXUseCase::kClassId, "Checkout");
-  EXPECT_EQ(store().values(checkout, feature::QOVIXUseCase_extensionPoint).at(0).text, u"after basket");
+  EXPECT_EQ(store().values(checkout, feature::QOVIXUseCase_extensionPoint).at(0).text,
+            u"after basket");
 
   const std::string said = report(shop);
-  for (const char* line : {"XMI 1.2, UML 1.4, written by MagicDraw UML 9.0",
-                           "  1 Diagram: diagrams are drawings",
-                           "  1 diagram elements: inside a Diagram",
-                           "  2 XMI.extension (MagicDraw UML 9.0): a tool's own data",
-                           "  1 TagDefinition: its name is the tag",
-                           "  1 href=\"http://argouml.org/profiles/uml14/default-uml14.xmi#...\": refers outside",
-                           "  1 Comment.annotatedElement: UML 1.1 has no such feature",
-                           "  1 Include: UML 1.1 has no such metaclass"}) {
+  for (const char* line :
+       {"XMI 1.2, UML 1.4, written by MagicDraw UML 9.0", "  1 Diagram: diagrams are drawings",
+        "  1 diagram elements: inside a Diagram",
+        "  2 XMI.extension (MagicDraw UML 9.0): a tool's own data",
+        "  1 TagDefinition: its name is the tag",
+        "  1 href=\"http://argouml.org/profiles/uml14/default-uml14.xmi#...\": refers outside",
+        "  1 Comment.annotatedElement: UML 1.1 has no such feature",
+        "  1 Include: UML 1.1 has no such metaclass"}) {
     EXPECT_NE(said.find(line), std::string::npos) << line << " not in\n" << said;
   }
 }
@@ -201,14 +224,17 @@ ObjectId everyClass(PersistentStore& store) {
       const ValueClassInfo* value = valueClassInfo(feature.valueClass);
       const auto made = [&](int which) {
         if (value->payload == ValuePayload::Text) {
-          return StoredValue{feature.valueClass, 0,
-                             u" <&>\"' \t\n\r\u00e9 \U0001F600 " + std::u16string(1, char16_t(u'a' + which))};
+          return StoredValue{
+              feature.valueClass, 0,
+              u" <&>\"' \t\n\r\u00e9 \U0001F600 " + std::u16string(1, char16_t(u'a' + which))};
         }
-        return StoredValue{feature.valueClass, value->literalCount > 0 ? value->literalCount - 1 : -7 + which, {}};
+        return StoredValue{
+            feature.valueClass, value->literalCount > 0 ? value->literalCount - 1 : -7 + which, {}};
       };
       std::vector<ObjectId> fits;
       for (ObjectId each : all) {
-        if (feature.elementClass != 0 && conformsTo(store.classOf(each), feature.elementClass)) fits.push_back(each);
+        if (feature.elementClass != 0 && conformsTo(store.classOf(each), feature.elementClass))
+          fits.push_back(each);
       }
       switch (feature.kind) {
         case FeatureKind::Attribute:
@@ -223,7 +249,8 @@ ObjectId everyClass(PersistentStore& store) {
           if (!fits.empty()) store.setReference(id, feature.id, fits.back());
           break;
         default:
-          for (std::size_t i = 0; i < fits.size() && i < 2; ++i) store.appendMember(id, feature.id, fits[fits.size() - 1 - i]);
+          for (std::size_t i = 0; i < fits.size() && i < 2; ++i)
+            store.appendMember(id, feature.id, fits[fits.size() - 1 - i]);
       }
     }
   }
@@ -243,7 +270,8 @@ ObjectId everyClass(PersistentStore& store) {
 
 // Walks both models from their roots over every reference, pairing the
 // objects met, and expects the same classes, values and links throughout.
-std::size_t expectSameModel(const PersistentStore& a, ObjectId rootA, const PersistentStore& b, ObjectId rootB) {
+std::size_t expectSameModel(const PersistentStore& a, ObjectId rootA, const PersistentStore& b,
+                            ObjectId rootB) {
   std::map<ObjectId, ObjectId> paired{{rootA, rootB}};
   std::deque<std::pair<ObjectId, ObjectId>> next{{rootA, rootB}};
   while (!next.empty()) {
@@ -258,7 +286,8 @@ std::size_t expectSameModel(const PersistentStore& a, ObjectId rootA, const Pers
       if (const ObjectId single = a.reference(x, feature.id)) from = {single};
       if (const ObjectId single = b.reference(y, feature.id)) to = {single};
       if (from.size() != to.size()) {
-        ADD_FAILURE() << where << " " << feature.name << ": " << from.size() << " against " << to.size();
+        ADD_FAILURE() << where << " " << feature.name << ": " << from.size() << " against "
+                      << to.size();
         continue;
       }
       for (std::size_t i = 0; i < from.size(); ++i) {
@@ -269,7 +298,8 @@ std::size_t expectSameModel(const PersistentStore& a, ObjectId rootA, const Pers
     }
   }
   for (ObjectId id : a.instancesOf(conformingClasses(QOVIXElement::kClassId))) {
-    if (paired.count(id) == 0 && a.classOf(id) != QOVIXPackage::kClassId) ADD_FAILURE() << classInfo(a.classOf(id)).name << " " << id << " is not in the copy";
+    if (paired.count(id) == 0 && a.classOf(id) != QOVIXPackage::kClassId)
+      ADD_FAILURE() << classInfo(a.classOf(id)).name << " " << id << " is not in the copy";
   }
   return paired.size();
 }
@@ -279,12 +309,15 @@ TEST_F(Xmi, EveryClassRoundTripsInBothVersions) {
   const std::size_t objects = store().objectCount() - 1;  // all but the anchor
   ASSERT_GT(objects, 90u);
   for (const char16_t* format : {u"xmi", u"xmi 1.0"}) {
-    QOVIXPackage(ObjectRef{&store(), root}).externalize(QOVIXUninterpreted(format), QOVIXString(u"every.xmi"));
+    QOVIXPackage(ObjectRef{&store(), root})
+        .externalize(QOVIXUninterpreted(format), QOVIXString(u"every.xmi"));
     QOVIXPackage into(other);
     const QOVIXPackage copy = into.internalize(kXmi, QOVIXString(u"every.xmi"));
     // The import's report is the one thing the copy has more.
-    const QOVIXTaggedValue said = QOVIXModelElement::cast(copy, 1).getTaggedValue(QOVIXName(u"qovix.import"));
-    other.store().removeMember(copy.objectId(), feature::QOVIXModelElement_taggedValue, said.objectId());
+    const QOVIXTaggedValue said =
+        QOVIXModelElement::cast(copy, 1).getTaggedValue(QOVIXName(u"qovix.import"));
+    other.store().removeMember(copy.objectId(), feature::QOVIXModelElement_taggedValue,
+                               said.objectId());
     EXPECT_EQ(expectSameModel(store(), root, other.store(), copy.objectId()), objects)
         << (format[3] == u' ' ? "xmi 1.0" : "xmi");
   }
@@ -298,11 +331,12 @@ TEST_F(Xmi, ExportsAreXmiOtherToolsRead) {
   const std::string written = slurp(folder / "every.xmi");
   // The structure rules of XMI 1.2: a header naming UML 1.4, the model in
   // XMI.content, UML names, what only this repository has in its extension.
-  for (const char* part : {"<XMI xmi.version=\"1.2\" xmlns:UML=\"org.omg.xmi.namespace.UML\">",
-                           "<XMI.metamodel xmi.name=\"UML\" xmi.version=\"1.4\"/>", "<XMI.content>\n    <UML:Model xmi.id=\"a1\"",
-                           "<UML:Namespace.ownedElement>", "<XMI.extension xmi.extender=\"QOVIX\">",
-                           "<UML:AssociationEnd.participant>", "ordering=\"ordered\"",
-                           "<UML:ElementImport xmi.id=", "&#10;"}) {
+  for (const char* part :
+       {"<XMI xmi.version=\"1.2\" xmlns:UML=\"org.omg.xmi.namespace.UML\">",
+        "<XMI.metamodel xmi.name=\"UML\" xmi.version=\"1.4\"/>",
+        "<XMI.content>\n    <UML:Model xmi.id=\"a1\"", "<UML:Namespace.ownedElement>",
+        "<XMI.extension xmi.extender=\"QOVIX\">", "<UML:AssociationEnd.participant>",
+        "ordering=\"ordered\"", "<UML:ElementImport xmi.id=", "&#10;"}) {
     EXPECT_NE(written.find(part), std::string::npos) << part;
   }
   EXPECT_EQ(written.find("QOVIX"), written.find("QOVIX_os"));  // no catalogue prefix leaks
@@ -312,16 +346,21 @@ TEST_F(Xmi, ExportsAreXmiOtherToolsRead) {
 TEST_F(Xmi, DocumentsThatBreakTheRulesOrAttackTheServerAreRefused) {
   const std::string head = "<?xml version=\"1.0\"?>\n";
   store().commit();
-  const std::string model = "<XMI xmi.version=\"1.2\" xmlns:UML=\"u\"><XMI.content><UML:Model xmi.id=\"m\" name=\"M\"/>";
+  const std::string model =
+      "<XMI xmi.version=\"1.2\" xmlns:UML=\"u\"><XMI.content><UML:Model xmi.id=\"m\" name=\"M\"/>";
   std::string deep;
   for (int i = 0; i < 1000; ++i) deep += "<UML:Namespace.ownedElement><UML:Package>";
   const std::map<std::string, std::string> refused = {
       {"xxe", head + "<!DOCTYPE XMI [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>" + model +
                   "<UML:Class name=\"&x;\"/></XMI.content></XMI>"},
-      {"bomb", head + "<!DOCTYPE XMI [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;\">"
-                      "<!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;\">]>" + model + "<UML:Class name=\"&c;\"/></XMI.content></XMI>"},
+      {"bomb",
+       head +
+           "<!DOCTYPE XMI [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;\">"
+           "<!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;\">]>" +
+           model + "<UML:Class name=\"&c;\"/></XMI.content></XMI>"},
       {"deep", head + model + deep + "</XMI.content></XMI>"},
-      {"dangling", head + model + "<UML:Class xmi.id=\"c\" namespace=\"nowhere\"/></XMI.content></XMI>"},
+      {"dangling",
+       head + model + "<UML:Class xmi.id=\"c\" namespace=\"nowhere\"/></XMI.content></XMI>"},
       {"twice", head + model + "<UML:Class xmi.id=\"m\"/></XMI.content></XMI>"},
       {"version", "<XMI xmi.version=\"2.1\"><XMI.content/></XMI>"},
       {"root", "<xmi/>"},
@@ -335,13 +374,16 @@ TEST_F(Xmi, DocumentsThatBreakTheRulesOrAttackTheServerAreRefused) {
       anchor.internalize(kXmi, QOVIXString(std::u16string(name.begin(), name.end())));
       ADD_FAILURE() << name << " was read";
     } catch (const std::runtime_error& error) {
-      EXPECT_NE(std::string(error.what()).find("'" + name + "'"), std::string::npos) << error.what();
+      EXPECT_NE(std::string(error.what()).find("'" + name + "'"), std::string::npos)
+          << error.what();
     }
     store().rollback();
     EXPECT_EQ(store().objectCount(), before) << name;
   }
-  EXPECT_THROW(anchor.externalize(QOVIXUninterpreted(u"xmi 1.3"), QOVIXString(u"x")), std::invalid_argument);
-  EXPECT_THROW(anchor.internalize(QOVIXUninterpreted(u"xmi 1.0"), QOVIXString(u"x")), std::invalid_argument);
+  EXPECT_THROW(anchor.externalize(QOVIXUninterpreted(u"xmi 1.3"), QOVIXString(u"x")),
+               std::invalid_argument);
+  EXPECT_THROW(anchor.internalize(QOVIXUninterpreted(u"xmi 1.0"), QOVIXString(u"x")),
+               std::invalid_argument);
 }
 
 TEST_F(Xmi, ImportedIntoAPackageAndImportedAgainKeepsOneReport) {
@@ -349,7 +391,8 @@ TEST_F(Xmi, ImportedIntoAPackageAndImportedAgainKeepsOneReport) {
   QOVIXPackage(ObjectRef{&store(), root}).externalize(kXmi, QOVIXString(u"every.xmi"));
   QOVIXPackage(ObjectRef{&store(), root}).externalize(kXmi, QOVIXString(u"every.xmi"));
   QOVIXPackage target(other);
-  QOVIXPackage once = target.internalize(QOVIXUninterpreted(u"xmi into"), QOVIXString(u"every.xmi"));
+  QOVIXPackage once =
+      target.internalize(QOVIXUninterpreted(u"xmi into"), QOVIXString(u"every.xmi"));
   EXPECT_EQ(other.store().members(target.objectId(), feature::QOVIXNamespace_ownedElement),
             std::vector<ObjectId>{once.objectId()});
   EXPECT_EQ(other.store().members(once.objectId(), feature::QOVIXModelElement_namespace1).back(),
@@ -357,7 +400,8 @@ TEST_F(Xmi, ImportedIntoAPackageAndImportedAgainKeepsOneReport) {
   once.externalize(kXmi, QOVIXString(u"again.xmi"));
   const QOVIXPackage twice = target.internalize(kXmi, QOVIXString(u"again.xmi"));
   int reports = 0;
-  for (ObjectId tagged : other.store().members(twice.objectId(), feature::QOVIXModelElement_taggedValue)) {
+  for (ObjectId tagged :
+       other.store().members(twice.objectId(), feature::QOVIXModelElement_taggedValue)) {
     reports += other.store().value(tagged, feature::QOVIXTaggedValue_tag)->text == u"qovix.import";
   }
   EXPECT_EQ(reports, 1);
