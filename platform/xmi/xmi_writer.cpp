@@ -259,9 +259,10 @@ class Writer {
     const std::vector<StoredValue> all = store_.values(id, feature.id);
     if (uml_ == Uml::V14 && standard && feature.id == feature::QOVIXUseCase_extensionPoint) {
       start(tag);
-      for (const StoredValue& each : all) {
+      for (std::size_t i = 0; i < all.size(); ++i) {
         start("UML:ExtensionPoint");
-        attribute("location", valueText(each, feature, id, true));
+        attribute("xmi.id", std::string(ids_.at(id)).append(".").append(std::to_string(i + 1)));
+        attribute("location", valueText(all[i], feature, id, true));
         end();
       }
       end();
