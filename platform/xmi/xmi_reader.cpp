@@ -32,7 +32,7 @@ bool isMetaclassTag(const std::string& tag) {
 
 std::pair<std::string, std::string> propertyParts(const std::string& tag) {
   const std::size_t dot = tag.rfind('.');
-  if (dot == std::string::npos) return {"", tag};
+  if (dot == std::string::npos || dot == 0) return {"", tag.substr(dot + 1)};
   const std::size_t before = tag.rfind('.', dot - 1);
   const std::size_t start = before == std::string::npos ? 0 : before + 1;
   return {tag.substr(start, dot - start), tag.substr(dot + 1)};
@@ -389,7 +389,7 @@ class Reader {
       tagFromDefinition(index, text, property, shown);
       return;
     }
-    const FeatureId feature = featureForProperty(node.classId, owner, name);
+    const FeatureId feature = featureFor(node.classId, owner, name);
     if (feature == 0) {
       skip(shown, "UML 1.1 has no such feature");
       return;
@@ -407,6 +407,13 @@ class Reader {
         applyLinks(node, info, text, property, shown);
         break;
     }
+  }
+
+  // featureForProperty, asked once per class and property name.
+  FeatureId featureFor(ClassId classId, const std::string& owner, const std::string& name) {
+    const auto key = std::make_tuple(classId, owner, name);
+    if (const auto found = features_.find(key); found != features_.end()) return found->second;
+    return features_[key] = featureForProperty(classId, owner, name);
   }
 
   // A value property's text: its xmi.value, the body of the expression
@@ -700,6 +707,7 @@ class Reader {
   std::set<std::pair<ObjectId, FeatureId>> given_;     // values read
   std::set<std::pair<ObjectId, FeatureId>> explicit_;  // ends the document gives
   std::vector<std::tuple<ObjectId, FeatureId, ObjectId>> links_;
+  std::map<std::tuple<ClassId, std::string, std::string>, FeatureId> features_;
 };
 
 }  // namespace

@@ -24,8 +24,9 @@
 
 namespace model::xmi {
 
-// The largest XMI document read: its tree in memory is several times its size.
-inline constexpr std::size_t kMostXmiBytes = 16u << 20;
+// The largest XMI document read or written: its tree in memory takes about
+// ten times its size.
+inline constexpr std::size_t kMostXmiBytes = 32u << 20;
 // The most elements one document may hold.
 inline constexpr std::size_t kMostXmiElements = 500000;
 

@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "model_classes.h"
+#include "platform/xmi/xmi_reader.h"
 #include "values/utf.h"
 
 namespace model::xmi {
@@ -86,8 +87,14 @@ class Writer {
     end();
     check(xmlTextWriterEndDocument(writer_.get()));
     writer_.reset();  // flushes into the buffer
-    return std::string(reinterpret_cast<const char*>(xmlBufferContent(buffer_.get())),
-                       static_cast<std::size_t>(xmlBufferLength(buffer_.get())));
+    const auto size = static_cast<std::size_t>(xmlBufferLength(buffer_.get()));
+    // A document the reader would refuse is no export.
+    if (size > kMostXmiBytes) {
+      throw std::runtime_error("the package makes an XMI document larger than " +
+                               std::to_string(kMostXmiBytes >> 20) +
+                               " MiB, which would not be read back");
+    }
+    return std::string(reinterpret_cast<const char*>(xmlBufferContent(buffer_.get())), size);
   }
 
  private:
@@ -169,6 +176,13 @@ class Writer {
     }
   }
 
+  // propertyName, asked once per feature and class.
+  const PropertyName& nameOf(const FeatureInfo& feature, ClassId classId) {
+    const auto key = std::make_pair(feature.id, classId);
+    if (const auto found = names_.find(key); found != names_.end()) return found->second;
+    return names_[key] = propertyName(feature, classId, uml_);
+  }
+
   void object(ObjectId id) {
     written_.insert(id);
     const ClassId classId = store_.classOf(id);
@@ -179,7 +193,7 @@ class Writer {
     for (const FeatureInfo& feature : modelFeatures()) {
       if (feature.owner != 0 && !conformsTo(classId, feature.owner)) continue;
       if (!hasContent(id, feature)) continue;
-      PropertyName name = propertyName(feature, classId, uml_);
+      PropertyName name = nameOf(feature, classId);
       (name.standard ? standard : extension).emplace_back(&feature, std::move(name));
     }
     // XMI 1.2 writes plain values as attributes of the element.
@@ -280,6 +294,7 @@ class Writer {
   Uml uml_;
   std::map<ObjectId, std::string> ids_;
   std::set<ObjectId> written_;
+  std::map<std::pair<FeatureId, ClassId>, PropertyName> names_;
   // The writer flushes into the buffer when it goes, so it goes first.
   std::unique_ptr<xmlBuffer, BufferFree> buffer_;
   std::unique_ptr<xmlTextWriter, TextWriterFree> writer_;

@@ -39,9 +39,10 @@ XmlDocument parseXml(std::string_view text, const std::string& name) {
   parser->sax->entityDecl = refuseEntity;
   parser->sax->unparsedEntityDecl = refuseUnparsedEntity;
   parser->_private = nullptr;
-  XmlDocument document(xmlCtxtReadMemory(
-      parser.get(), text.data(), static_cast<int>(text.size()), name.c_str(), nullptr,
-      XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_NOCDATA));
+  XmlDocument document(xmlCtxtReadMemory(parser.get(), text.data(), static_cast<int>(text.size()),
+                                         name.c_str(), nullptr,
+                                         XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING |
+                                             XML_PARSE_NOCDATA | XML_PARSE_COMPACT));
   if (parser->_private != nullptr) {
     throw std::runtime_error("XMI document '" + name +
                              "' declares an entity: entities are refused (XMI needs none)");

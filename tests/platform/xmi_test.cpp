@@ -467,7 +467,7 @@ TEST_F(Xmi, DocumentsThatBreakTheRulesOrAttackTheServerAreRefused) {
       {"version", "<XMI xmi.version=\"2.1\"><XMI.content/></XMI>"},
       {"root", "<xmi/>"},
       {"cut", head + model + "<UML:Class"},
-      {"large", head + model + std::string(17u << 20, ' ') + "</XMI.content></XMI>"},
+      {"large", head + model + std::string(33u << 20, ' ') + "</XMI.content></XMI>"},
   };
   for (const auto& [name, document] : refused) {
     write(name, document);
@@ -486,6 +486,19 @@ TEST_F(Xmi, DocumentsThatBreakTheRulesOrAttackTheServerAreRefused) {
                std::invalid_argument);
   EXPECT_THROW(anchor.internalize(QOVIXUninterpreted(u"xmi 1.0"), QOVIXString(u"x")),
                std::invalid_argument);
+}
+
+TEST_F(Xmi, AnExportTooLargeToReadBackIsRefused) {
+  const ObjectId root = store().create(QOVIXPackage::kClassId);
+  const std::u16string name(1000, u'n');
+  for (int i = 0; i < 35000; ++i) {
+    const ObjectId made = store().create(QOVIXClass::kClassId);
+    store().setValue(made, feature::name, StoredValue{QOVIXName::kValueClassId, 0, name});
+    store().appendMember(root, feature::QOVIXNamespace_ownedElement, made);
+  }
+  EXPECT_THROW(QOVIXPackage(ObjectRef{&store(), root}).externalize(kXmi, QOVIXString(u"big.xmi")),
+               std::runtime_error);
+  EXPECT_FALSE(std::filesystem::exists(folder / "big.xmi"));
 }
 
 TEST_F(Xmi, ImportedIntoAPackageAndImportedAgainKeepsOneReport) {
