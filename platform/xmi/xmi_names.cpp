@@ -375,6 +375,26 @@ std::string laterLiteral(ValueClassId valueClass, const std::string& ours) {
   return ours;
 }
 
+// Every name the tables above give must be the catalogue's: a misspelt one
+// stops the first document read or written, naming the entry.
+bool checkedTables() {
+  const auto known = [](const std::string& name) {
+    for (const ClassInfo& info : modelClasses()) {
+      if (withoutPrefix(info.name) == name) return;
+    }
+    throw std::logic_error("the XMI names name no class '" + name + "'");
+  };
+  for (const ClassRenaming& each : kClassRenamings) known(each.ours);
+  for (const ClassRenaming& each : kReadAs) known(each.ours);
+  for (const PackageMembers& package : kPackages) {
+    for (const char* member : package.classes) known(member);
+  }
+  for (const FeatureRenaming& each : kFeatureRenamings) featureNamed(each.ours);
+  for (const char* each : kSameNamed) featureNamed(each);
+  oppositeEnds();
+  return true;
+}
+
 }  // namespace
 
 std::string metaclassName(ClassId classId) {
@@ -410,6 +430,8 @@ ClassId classForMetaclass(std::string_view name) {
 }
 
 PropertyName propertyName(const FeatureInfo& feature, ClassId objectClass, Uml uml) {
+  static const bool checked = checkedTables();
+  (void)checked;
   const std::string ours = catalogueName(feature);
   // Only model elements have a name in UML 1.3 and 1.4: the slot every
   // object has is the extension's for the others.
@@ -464,6 +486,8 @@ FeatureId declaredFeature(ClassId objectClass, std::string_view name) {
 }  // namespace
 
 FeatureId featureForProperty(ClassId objectClass, std::string_view owner, std::string_view name) {
+  static const bool checked = checkedTables();
+  (void)checked;
   const std::string qualified = std::string(owner).append(".").append(name);
   auto renamed = [&](bool byName) -> FeatureId {
     for (const ReadAs& each : kReadAsFeature) {
