@@ -488,6 +488,26 @@ TEST_F(Xmi, DocumentsThatBreakTheRulesOrAttackTheServerAreRefused) {
                std::invalid_argument);
 }
 
+TEST_F(Xmi, HrefsIntoTheDocumentResolveInAnyOrder) {
+  write("refs.xmi",
+        "<XMI xmi.version=\"1.2\" xmlns:UML=\"org.omg.xmi.namespace.UML\"><XMI.content>"
+        "<UML:Model xmi.id=\"m\" name=\"M\"><UML:Namespace.ownedElement>"
+        "<UML:Attribute xmi.id=\"a\" name=\"a\"><UML:StructuralFeature.type>"
+        "<UML:Class href=\"#c\"/></UML:StructuralFeature.type></UML:Attribute>"
+        "<UML:Attribute xmi.id=\"b\" name=\"b\"><UML:StructuralFeature.type>"
+        "<UML:Class href=\"refs.xmi#c\"/></UML:StructuralFeature.type></UML:Attribute>"
+        "<UML:Class xmi.id=\"c\" name=\"C\"/></UML:Namespace.ownedElement></UML:Model>"
+        "</XMI.content></XMI>");
+  const QOVIXPackage read = anchor.internalize(kXmi, QOVIXString(u"refs.xmi"));
+  const ObjectId typed = named(QOVIXClass::kClassId, "C");
+  for (const char* attribute : {"a", "b"}) {
+    EXPECT_EQ(store().reference(named(QOVIXAttribute::kClassId, attribute),
+                                feature::QOVIXStructuralFeature_type),
+              typed);
+  }
+  EXPECT_NE(report(read).find("skipped nothing"), std::string::npos) << report(read);
+}
+
 TEST_F(Xmi, AnExportTooLargeToReadBackIsRefused) {
   const ObjectId root = store().create(QOVIXPackage::kClassId);
   const std::u16string name(1000, u'n');
