@@ -1,5 +1,7 @@
 // Packages as wholes: copying a package with everything it contains, writing
-// it to a document and reading it back, and metamodels.
+// it to a document and reading it back, and metamodels. Documents are the
+// repository's own format, described here, or XMI (platform/xmi/), by the
+// format a client names.
 //
 // What a package "contains" follows the features the catalogue marks `owns`
 // (owned elements, features, association ends, literals, parameters, tagged
