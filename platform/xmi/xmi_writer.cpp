@@ -89,11 +89,7 @@ class Writer {
     writer_.reset();  // flushes into the buffer
     const auto size = static_cast<std::size_t>(xmlBufferLength(buffer_.get()));
     // A document the reader would refuse is no export.
-    if (size > kMostXmiBytes) {
-      throw std::runtime_error("the package makes an XMI document larger than " +
-                               std::to_string(kMostXmiBytes >> 20) +
-                               " MiB, which would not be read back");
-    }
+    if (size > kMostXmiBytes) tooLarge();
     return std::string(reinterpret_cast<const char*>(xmlBufferContent(buffer_.get())), size);
   }
 
@@ -171,8 +167,12 @@ class Writer {
         return store_.value(id, feature.id).has_value();
       case FeatureKind::Values:
         return !store_.values(id, feature.id).empty();
+      case FeatureKind::Single:
+      case FeatureKind::ReadOnly:
+        return ids_.count(store_.reference(id, feature.id)) != 0;
       default:
-        return !targets(id, feature).empty();
+        // Most collections are empty: count before looking at the members.
+        return store_.memberCount(id, feature.id) > 0 && !targets(id, feature).empty();
     }
   }
 
@@ -218,6 +218,15 @@ class Writer {
       end();
     }
     end();
+    // Stop as soon as the document is too large to be read back.
+    check(xmlTextWriterFlush(writer_.get()));
+    if (static_cast<std::size_t>(xmlBufferLength(buffer_.get())) > kMostXmiBytes) tooLarge();
+  }
+
+  [[noreturn]] static void tooLarge() {
+    throw std::runtime_error("the package makes an XMI document larger than " +
+                             std::to_string(kMostXmiBytes >> 20) +
+                             " MiB, which would not be read back");
   }
 
   void property(ObjectId id, const FeatureInfo& feature, const PropertyName& name, bool standard) {
