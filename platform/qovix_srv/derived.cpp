@@ -251,12 +251,9 @@ VisibilityOrdinal ownershipVisibility(const StoreView& view, ObjectId element) {
       view.number(element, feature::QOVIXModelElement_elemOwnershipVisibility));
 }
 
-}  // namespace
-
-namespace {
-
 // A namespace's contents (UML 1.4 §2.5.3, Namespace): what it owns; a
-// package's (§2.14.3, Package) adds what it imports through element references:
+// package's (§2.14.3, Package) adds what it imports through element
+// references:
 //   contents = self.ownedElement->union(self.importedElement)
 Ids contentsOf(const StoreView& view, ObjectId namespaceId) {
   IdSet found;
@@ -267,8 +264,9 @@ Ids contentsOf(const StoreView& view, ObjectId namespaceId) {
 
 // A namespace's allContents (§2.5.3, Namespace): its contents. A
 // classifier's and a package's (§2.5.3 Classifier, §2.14.3 Package; the
-// catalogue, after UML 1.1, has it on every generalizable element) add what their parents'
-// allContents hold that is public or protected, so a parent's private elements are not inherited:
+// catalogue, after UML 1.1, has it on every generalizable element) add what
+// their parents' allContents hold that is public or protected, so a parent's
+// private elements are not inherited:
 //   allContents = self.contents->union(self.parent.allContents->select(e |
 //     e.elementOwnership.visibility = #public or
 //     e.elementOwnership.visibility = #protected))
