@@ -293,6 +293,38 @@ Ids allContents(const VornPersistentObject& self, ClassId) {
   return allContentsOf(c.view, c.self.id);
 }
 
+// Whether allContents(namespace) holds `target`, asked from the target's
+// side: its owners and importers against the namespace and its ancestors,
+// so the answer costs what the target relates to, not the namespace's size.
+bool allContentsHold(const VornPersistentObject& namespaceObject, ObjectId target) {
+  const Context c = contextOf(namespaceObject);
+  const StoreView& view = c.view;
+  const Ids owners = ownersOf(view, target);
+  Ids importers;
+  for (ObjectId reference : view.referrers(QOVIXElementReference::kClassId,
+                                           feature::QOVIXElementReference_modelElement, target)) {
+    importers.push_back(view.reference(reference, feature::QOVIXElementReference_package));
+    const Ids holding = view.referrers(QOVIXPackage::kClassId,
+                                       feature::QOVIXPackage_modelElementReference, reference);
+    importers.insert(importers.end(), holding.begin(), holding.end());
+  }
+  const auto contentsHold = [&](ObjectId each) {
+    return std::find(owners.begin(), owners.end(), each) != owners.end() ||
+           (view.is(each, QOVIXPackage::kClassId) &&
+            std::find(importers.begin(), importers.end(), each) != importers.end());
+  };
+  const ObjectId self = c.self.id;
+  if (contentsHold(self)) return true;
+  if (!view.is(self, QOVIXGeneralizableElement::kClassId) ||
+      ownershipVisibility(view, target) == kPrivate) {
+    return false;
+  }
+  for (ObjectId ancestor : closure(self, [&](ObjectId each) { return parentsOf(view, each); })) {
+    if (ancestor != self && contentsHold(ancestor)) return true;
+  }
+  return false;
+}
+
 // UML 1.4 §2.5.3, GeneralizableElement (1.1's supertype, 1.4's parent):
 //   parent = self.generalization.parent
 Ids supertype(const VornPersistentObject& self, ClassId) {

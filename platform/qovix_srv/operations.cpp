@@ -292,8 +292,7 @@ bool inNamespaceOf(const StoreView& view, const VornPersistentObject& self, Obje
                                   QOVIXNamespace::kClassId, feature::QOVIXNamespace_ownedElement);
   if (owners.empty() || target == 0) return true;
   for (ObjectId owner : owners) {
-    const Ids held = allContents(QOVIXNamespace(refOf(self, owner)), QOVIXNamespace::kClassId);
-    if (target == owner || std::find(held.begin(), held.end(), target) != held.end()) return true;
+    if (target == owner || allContentsHold(QOVIXNamespace(refOf(self, owner)), target)) return true;
   }
   return false;
 }

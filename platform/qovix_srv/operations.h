@@ -78,6 +78,9 @@ QOVIX_SRV_API Ids allSuppliers(const VornPersistentObject& self, ClassId declari
 QOVIX_SRV_API Ids model(const VornPersistentObject& self, ClassId declaringClass);
 QOVIX_SRV_API Ids templateArguments(const VornPersistentObject& self, ClassId declaringClass);
 QOVIX_SRV_API Ids allContents(const VornPersistentObject& self, ClassId declaringClass);
+// Whether allContents(namespace) holds `target`, at the cost of what the
+// target relates to.
+QOVIX_SRV_API bool allContentsHold(const VornPersistentObject& namespaceObject, ObjectId target);
 QOVIX_SRV_API Ids supertype(const VornPersistentObject& self, ClassId declaringClass);
 QOVIX_SRV_API Ids allSupertypes(const VornPersistentObject& self, ClassId declaringClass);
 QOVIX_SRV_API Ids contents(const VornPersistentObject& self, ClassId declaringClass);

@@ -284,6 +284,23 @@ TEST_F(UmlDefinitions, WellFormednessRulesOfUml14) {
   reference.set_alias(QOVIXName(u"LibDate"));
   EXPECT_TRUE(wellFormed(p));
 
+  // "In the namespace": owned, imported, or inherited unless private.
+  QOVIXPackage base = package(u"Base", top), derived = package(u"Derived", top);
+  QOVIXClass shared = makeClass(u"Shared", base), hiddenClass = makeClass(u"Hidden", base);
+  setVisibility(hiddenClass, 2);
+  QOVIXClass outside = makeClass(u"Outside", lib), local = makeClass(u"Local", derived);
+  specialize(derived, base);
+  QOVIXElementReference brought(repository);
+  QOVIXModelElement outsideElement = element(outside);
+  brought.construct(outsideElement, derived, QOVIXName(u""));
+  for (auto [other, expected] :
+       {std::pair{&shared, true}, {&outside, true}, {&hiddenClass, false}}) {
+    QOVIXAssociation uses = association(u"uses", derived);
+    end(uses, u"from", local);
+    end(uses, u"to", *other);
+    EXPECT_EQ(wellFormed(uses), expected) << other->objectId();
+  }
+
   // Subsystem: each operation of an interface it realizes is matched.
   QOVIXSubsystem billing(repository);
   billing.construct(QOVIXName(u"Billing"), top);
