@@ -1,5 +1,10 @@
 #include "platform/wkm_srv/ordered_id_set.h"
 
+#include <sys/random.h>
+
+#include <algorithm>
+#include <atomic>
+#include <random>
 #include <stdexcept>
 #include <string>
 
@@ -11,12 +16,41 @@ std::size_t OrderedIdSet::checkedIndex(VornLong index, std::size_t limit) const 
   return static_cast<std::size_t>(index);
 }
 
+namespace {
+
+// splitmix64's output step: a bijection that scatters neighbouring inputs.
+std::uint64_t mixed(std::uint64_t value) {
+  value = (value ^ (value >> 30)) * 0xBF58476D1CE4E5B9u;
+  value = (value ^ (value >> 27)) * 0x94D049BB133111EBu;
+  return value ^ (value >> 31);
+}
+
+// A different seed for every set, none of which a client can foresee: a
+// secret drawn from the system once, mixed with a count of the sets made.
+std::uint64_t freshSeed() {
+  static const std::uint64_t secret = [] {
+    std::uint64_t drawn = 0;
+    if (getrandom(&drawn, sizeof drawn, 0) != static_cast<ssize_t>(sizeof drawn)) {
+      drawn = std::random_device{}();
+      drawn = drawn << 32 ^ std::random_device{}();
+    }
+    return drawn;
+  }();
+  static std::atomic<std::uint64_t> made{0};
+  return mixed(secret + 0x9E3779B97F4A7C15u * made.fetch_add(1, std::memory_order_relaxed));
+}
+
+}  // namespace
+
+OrderedIdSet::OrderedIdSet() : random_(freshSeed()) {}
+
+std::uint32_t OrderedIdSet::nextPriority() {
+  random_ += 0x9E3779B97F4A7C15u;
+  return static_cast<std::uint32_t>(mixed(random_) >> 32);
+}
+
 OrderedIdSet::Link OrderedIdSet::newNode(ObjectId id) {
-  // xorshift32: priorities only need to look random to keep the tree shallow.
-  random_ ^= random_ << 13;
-  random_ ^= random_ >> 17;
-  random_ ^= random_ << 5;
-  const Node node{id, random_};
+  const Node node{id, nextPriority()};
   if (!free_.empty()) {
     const Link reused = free_.back();
     free_.pop_back();
@@ -27,47 +61,67 @@ OrderedIdSet::Link OrderedIdSet::newNode(ObjectId id) {
   return static_cast<Link>(nodes_.size() - 1);
 }
 
-void OrderedIdSet::attach(Link parent, Link left, Link right) {
-  Node& node = nodes_[parent];
-  node.left = left;
-  node.right = right;
-  node.count = 1 + countOf(left) + countOf(right);
-  if (left != kNone) nodes_[left].parent = parent;
-  if (right != kNone) nodes_[right].parent = parent;
+void OrderedIdSet::recountUpwards(Link node) {
+  for (; node != kNone; node = nodes_[node].parent) {
+    nodes_[node].count = 1 + countOf(nodes_[node].left) + countOf(nodes_[node].right);
+  }
 }
 
+// Walks down once, handing each node to the side it belongs to: a node of
+// the first part keeps its left subtree and waits for a right one, a node of
+// the rest keeps its right subtree and waits for a left one.
 void OrderedIdSet::split(Link tree, std::uint32_t count, Link& first, Link& rest) {
-  if (tree == kNone) {
-    first = rest = kNone;
-    return;
+  Link* firstHole = &first;
+  Link* restHole = &rest;
+  Link firstLast = kNone, restLast = kNone;
+  while (tree != kNone) {
+    Node& node = nodes_[tree];
+    const bool toRest = countOf(node.left) >= count;
+    const Link next = toRest ? node.left : node.right;
+    if (toRest) {
+      *restHole = tree;
+      node.parent = restLast;
+      restLast = tree;
+      restHole = &node.left;
+    } else {
+      count -= countOf(node.left) + 1;
+      *firstHole = tree;
+      node.parent = firstLast;
+      firstLast = tree;
+      firstHole = &node.right;
+    }
+    tree = next;
   }
-  const Node node = nodes_[tree];
-  if (countOf(node.left) >= count) {
-    Link restLeft = kNone;
-    split(node.left, count, first, restLeft);
-    attach(tree, restLeft, node.right);
-    rest = tree;
-  } else {
-    Link firstRight = kNone;
-    split(node.right, count - countOf(node.left) - 1, firstRight, rest);
-    attach(tree, node.left, firstRight);
-    first = tree;
-  }
-  if (first != kNone) nodes_[first].parent = kNone;
-  if (rest != kNone) nodes_[rest].parent = kNone;
+  *firstHole = kNone;
+  *restHole = kNone;
+  recountUpwards(firstLast);
+  recountUpwards(restLast);
 }
 
+// Walks down the right edge of `first` and the left edge of `rest` at once,
+// taking the higher priority each step.
 OrderedIdSet::Link OrderedIdSet::merge(Link first, Link rest) {
-  if (first == kNone) return rest;
-  if (rest == kNone) return first;
-  if (nodes_[first].priority > nodes_[rest].priority) {
-    attach(first, nodes_[first].left, merge(nodes_[first].right, rest));
-    nodes_[first].parent = kNone;
-    return first;
+  Link root = kNone;
+  Link* hole = &root;
+  Link last = kNone;
+  while (first != kNone && rest != kNone) {
+    const bool firstOnTop = nodes_[first].priority > nodes_[rest].priority;
+    const Link top = firstOnTop ? first : rest;
+    *hole = top;
+    nodes_[top].parent = last;
+    last = top;
+    if (firstOnTop) {
+      hole = &nodes_[top].right;
+      first = nodes_[top].right;
+    } else {
+      hole = &nodes_[top].left;
+      rest = nodes_[top].left;
+    }
   }
-  attach(rest, merge(first, nodes_[rest].left), nodes_[rest].right);
-  nodes_[rest].parent = kNone;
-  return rest;
+  *hole = first != kNone ? first : rest;
+  if (*hole != kNone) nodes_[*hole].parent = last;
+  recountUpwards(last);
+  return root;
 }
 
 bool OrderedIdSet::insertAt(ObjectId id, VornLong position) {
@@ -159,4 +213,18 @@ std::vector<ObjectId> OrderedIdSet::ids() const {
     node = nodes_[node].right;
   }
   return out;
+}
+
+std::size_t OrderedIdSet::height() const {
+  std::size_t highest = 0;
+  std::vector<std::pair<Link, std::size_t>> pending;
+  if (root_ != kNone) pending.emplace_back(root_, 1);
+  while (!pending.empty()) {
+    const auto [node, depth] = pending.back();
+    pending.pop_back();
+    highest = std::max(highest, depth);
+    if (nodes_[node].left != kNone) pending.emplace_back(nodes_[node].left, depth + 1);
+    if (nodes_[node].right != kNone) pending.emplace_back(nodes_[node].right, depth + 1);
+  }
+  return highest;
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <stdexcept>
 #include <vector>
 
@@ -91,3 +93,31 @@ TEST(OrderedIdSet, ClearEmptiesIt) {
 }
 
 }  // namespace
+
+// The attack on a treap whose priorities a client can foresee: insert each
+// member where its priority ranks among those before it, so that position
+// order is priority order and the tree is one long path. Here the foreseen
+// priorities are those of a fixed-seed xorshift32; whatever the set draws,
+// the tree must stay shallow and the walks must not use the stack.
+TEST(OrderedIdSet, NoOrderOfPositionsMakesTheTreeDeep) {
+  constexpr ObjectId kMembers = 20000;
+  OrderedIdSet set;
+  std::vector<std::uint32_t> ranked;
+  std::uint32_t random = 0x9E3779B9u;
+  for (ObjectId id = 1; id <= kMembers; ++id) {
+    random ^= random << 13;
+    random ^= random >> 17;
+    random ^= random << 5;
+    const auto place = std::lower_bound(ranked.begin(), ranked.end(), random);
+    const auto position = place - ranked.begin();
+    ranked.insert(place, random);
+    ASSERT_TRUE(set.insertAt(id, position));
+  }
+  EXPECT_LT(set.height(), 80u) << "about 2 ln n = 20 expected";
+  // Members at the front, one after another, also give no path.
+  OrderedIdSet front;
+  for (ObjectId id = 1; id <= kMembers; ++id) front.insertAt(id, 0);
+  EXPECT_LT(front.height(), 80u);
+  EXPECT_EQ(front.at(0), kMembers);
+  EXPECT_EQ(front.indexOf(1), static_cast<VornLong>(kMembers - 1));
+}
