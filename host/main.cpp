@@ -72,8 +72,11 @@ int main(int argc, char** argv) {
     std::fputs(exit->text.c_str(), exit->status == 0 ? stdout : stderr);
     return exit->status;
   }
-  // A client that vanishes must cost its connection, not the server.
+  // A client that vanishes must cost its connection, not the server; a
+  // write past a file-size limit (a quota, `ulimit -f`) fails with EFBIG,
+  // which the call it happens in answers, instead of killing the server.
   std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
   try {
     return serve(std::get<HostOptions>(parsed));
   } catch (const HostError& error) {
