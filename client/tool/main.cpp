@@ -196,7 +196,7 @@ void printProcedures(std::uint32_t classNumber, bool json) {
                       {"argument", each->argument},
                       {"result", each->result}});
     }
-    std::cout << list.dump(2) << '\n';
+    std::cout << list.dump() << '\n';
     return;
   }
   std::vector<qovix::tool::TableRow> rows = {{"NUMBER", "PROCEDURE", "MEMBER", "ARGUMENT -> RESULT"}};
@@ -267,7 +267,7 @@ int run(const Options& options) {
     const auto result = connection.call(classNumber, procedure->number, fields,
                                         qovix::tool::resultKindOf(*procedure));
     if (options.json) {
-      std::cout << qovix::tool::resultJson(connection, result).dump(2) << '\n';
+      std::cout << qovix::tool::resultJson(connection, result).dump() << '\n';
     } else {
       std::cout << qovix::tool::formatResult(connection, result) << '\n';
     }
@@ -289,14 +289,14 @@ int run(const Options& options) {
   } else if (name == "ls") {
     const auto instances = qovix::tool::listInstances(connection, classNumber, options.keep);
     if (options.json) {
-      std::cout << qovix::tool::instancesJson(instances).dump(2) << '\n';
+      std::cout << qovix::tool::instancesJson(instances).dump() << '\n';
     } else {
       qovix::tool::printInstances(instances, options.keep, std::cout);
     }
   } else if (name == "tree") {
     const auto roots = qovix::tool::readTree(connection, options.keep);
     if (options.json) {
-      std::cout << qovix::tool::treeJson(roots).dump(2) << '\n';
+      std::cout << qovix::tool::treeJson(roots).dump() << '\n';
     } else {
       qovix::tool::printTree(roots, std::cout);
     }

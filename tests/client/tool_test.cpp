@@ -263,6 +263,9 @@ TEST_F(Tool, JsonForProgramsAndAlignedTablesForPeople) {
   call({"TaggedValue", "set_tag_0", tagged, "author"});
   EXPECT_EQ(json({"call", "TaggedValue", "get_tag_0", tagged}),
             nlohmann::json({{"kind", "value"}, {"class", "QOVIXName"}, {"value", "author"}}));
+  // One line, exactly as the README shows it.
+  EXPECT_EQ(qovix({"--json", "call", "TaggedValue", "get_tag_0", tagged}).out,
+            "{\"class\":\"QOVIXName\",\"kind\":\"value\",\"value\":\"author\"}\n");
   EXPECT_EQ(json({"call", "TaggedValue", "set_tag_0", tagged, "x"}), nlohmann::json({{"kind", "void"}}));
   const auto made = json({"call", "Class", "create_1", repository()});
   EXPECT_EQ(made["class"], "QOVIXClass");

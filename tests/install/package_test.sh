@@ -10,10 +10,14 @@ here=$(cd "$(dirname "$0")" && pwd)
 command -v dpkg-deb >/dev/null || { echo "dpkg-deb is missing: not a Debian system"; exit 77; }
 source "$here/serve.sh"
 build=$1
-cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work" >"$work/cpack.log" 2>&1 ||
+# As the README says to run it, from a folder that must stay as it was.
+mkdir "$work/cwd"
+rm -f "$build"/packages/qovix_*.deb
+(cd "$work/cwd" && cpack -G DEB --config "$build/CPackConfig.cmake") >"$work/cpack.log" 2>&1 ||
   { cat "$work/cpack.log" >&2; fail "cpack did not make the package"; }
-deb=$(echo "$work"/qovix_*.deb)
-[[ -f $deb ]] || fail "cpack made no qovix_*.deb"
+[[ -z $(ls -A "$work/cwd") ]] || fail "cpack left $(ls -A "$work/cwd") where it was run"
+deb=$(echo "$build"/packages/qovix_*.deb)
+[[ -f $deb ]] || fail "cpack made no qovix_*.deb in $build/packages"
 
 dpkg-deb -c "$deb" | awk '{print $6}' >"$work/files"
 for file in ./usr/bin/qovixd ./usr/bin/qovix "./usr/$LIBDIR/qovix/libQOVIX_os.so" \

@@ -60,7 +60,11 @@ def main(argv: list[str]) -> int:
                                    "--store", str(work / "repository.sqlite3")],
                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         port = re.search(r":(\d+) ", server.stdout.readline()).group(1)
-        environment = dict(os.environ, QOVIX_PORT=port, PYTHONPATH=str(build / "python"))
+        # Only what a reader has: the port of this test's qovixd stands in
+        # for the default one.
+        environment = {name: value for name, value in os.environ.items()
+                       if not name.startswith(("PYTHON", "QOVIX_", "VIRTUAL_ENV"))}
+        environment["QOVIX_PORT"] = port
         shell = subprocess.Popen(["bash", "--norc", "--noprofile"], cwd=work, env=environment,
                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                  stderr=subprocess.STDOUT, text=True)
