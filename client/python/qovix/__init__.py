@@ -16,6 +16,6 @@ from ._model import *  # noqa: F401,F403 - the model classes and enumerations
 from ._model import Repository
 from ._runtime import ClassAccess, Collection, Members, ModelObject
 from .errors import (AccessDenied, DecodeError, InvalidHandle, ProtocolError, QovixError, ServerSystemError,
-                     ServerUnreachable, TlsError)
+                     ServerUnreachable, Timeout, TlsError)
 
 __version__ = "1.0.0"

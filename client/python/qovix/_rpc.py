@@ -9,6 +9,7 @@ handles in the same round trip.
 from __future__ import annotations
 
 import os
+import select
 import socket
 import ssl
 import struct
@@ -16,7 +17,7 @@ from dataclasses import dataclass
 from typing import Callable, Sequence
 
 from .errors import (AccessDenied, QovixError, DecodeError, ProtocolError, ServerSystemError,
-                     ServerUnreachable, TlsError)
+                     ServerUnreachable, Timeout, TlsError)
 
 MODEL_PROGRAM = 0x20241000
 CAST_PROGRAM = 0x20241001
@@ -30,6 +31,7 @@ NULL_VALUE = -1
 _LAST_FRAGMENT = 0x80000000
 AUTH_TLS = 7  # RFC 9289: the probe's credential flavor
 _MOST_REPLY_BYTES = 64 * 1024 * 1024
+MOST_TEXT_UNITS = 131072  # the longest text value qovixd keeps, in UTF-16 units
 
 
 @dataclass(frozen=True)
@@ -47,12 +49,31 @@ def _word(number: int) -> bytes:
     return struct.pack(">I", number & 0xFFFFFFFF)
 
 
+def text_units(text: str) -> bytes:
+    """The text as it travels (UTF-16, big-endian), or ValueError for text
+    that cannot be stored exactly: a NUL would end it on the wire, a lone
+    surrogate is no Unicode, and the server keeps at most MOST_TEXT_UNITS
+    units in one value."""
+    if "\0" in text:
+        raise ValueError(f"text with a NUL character cannot be stored (at {text.index(chr(0))}): "
+                         "the protocol ends text at its first NUL")
+    try:
+        units = text.encode("utf-16-be")
+    except UnicodeEncodeError as error:
+        raise ValueError(f"text with a lone surrogate (U+{ord(text[error.start]):04X} at "
+                         f"{error.start}) is no Unicode and cannot be stored") from None
+    if len(units) // 2 > MOST_TEXT_UNITS:
+        raise ValueError(f"text of {len(units) // 2} UTF-16 units is too long: a value holds "
+                         f"at most {MOST_TEXT_UNITS}")
+    return units
+
+
 def encode_fields(fields: Sequence[Field]) -> bytes:
     parts = []
     for kind, item in fields:
         if kind == "v":
             if isinstance(item.payload, str):
-                units = item.payload.encode("utf-16-be", "surrogatepass")
+                units = text_units(item.payload)
                 count = len(units) // 2 + 1  # the terminator travels too
                 parts.append(struct.pack(">iiI", TEXT_ARM, item.value_class, count))
                 parts.append(struct.pack(f">{count}I", *struct.unpack(f">{count - 1}H", units), 0))
@@ -214,30 +235,68 @@ class Transport:
             raise TlsError("RPC-with-TLS runs over TCP only")
         self.udp = udp
         self.endpoint = f"[{host}]:{port}" if ":" in host else f"{host}:{port}"
+        self._host, self._port, self._timeout, self._context = host, port, timeout, tls
         self._xid = int.from_bytes(os.urandom(4), "big")
-        kind = socket.SOCK_DGRAM if udp else socket.SOCK_STREAM
-        try:
-            found = socket.getaddrinfo(host, port, type=kind)
-        except socket.gaierror as error:
-            raise ServerUnreachable(f"cannot resolve the host '{host}': {error.strerror}") from None
-        family, _, _, _, address = found[0]
-        self._socket = socket.socket(family, kind)
-        # Over UDP a lost datagram is sent again every half second.
-        self._attempts = max(1, round(timeout / 0.5)) if udp else 1
-        self._socket.settimeout(0.5 if udp else timeout)
-        try:
-            self._socket.connect(address)
-            if not udp:
-                self._socket.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-        except OSError as error:
-            self._socket.close()
-            raise ServerUnreachable(f"cannot reach qovixd at {self.endpoint}: "
-                                    f"{error.strerror or error}") from None
+        self._socket: socket.socket | None = None
         self._buffer = b""
         self.calls_made = 0
+        self.reconnections = 0
         self.tls = tls is not None
-        if tls is not None:
-            self._start_tls(tls, host)
+        self._connect()
+
+    def _connect(self) -> None:
+        kind = socket.SOCK_DGRAM if self.udp else socket.SOCK_STREAM
+        try:
+            found = socket.getaddrinfo(self._host, self._port, type=kind)
+        except socket.gaierror as error:
+            raise ServerUnreachable(f"cannot resolve the host '{self._host}': "
+                                    f"{error.strerror}") from None
+        family, _, _, _, address = found[0]
+        made = socket.socket(family, kind)
+        # Over UDP a lost datagram is sent again every half second.
+        self._attempts = max(1, round(self._timeout / 0.5)) if self.udp else 1
+        made.settimeout(0.5 if self.udp else self._timeout)
+        try:
+            made.connect(address)
+            if not self.udp:
+                made.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        except OSError as error:
+            made.close()
+            raise ServerUnreachable(f"cannot reach qovixd at {self.endpoint}: "
+                                    f"{error.strerror or error}") from None
+        self._socket, self._buffer, self._sessions = made, b"", 0
+        if self._context is not None:
+            self._start_tls(self._context, self._host)
+
+    def _ready_socket(self) -> socket.socket:
+        """The connection to send on: a new one when the last broke, or when
+        the server closed this one while it was idle (nothing was sent on
+        it since, so no call is lost or made twice)."""
+        if self._socket is not None and not self.udp and self._closed_by_server():
+            self.close()
+        if self._socket is None:
+            self._connect()
+            self.reconnections += 1
+        assert self._socket is not None
+        return self._socket
+
+    def _closed_by_server(self) -> bool:
+        assert self._socket is not None
+        readable, _, _ = select.select([self._socket], [], [], 0)
+        if not readable:
+            return False
+        # Between calls the server sends nothing but its end (or, over TLS,
+        # session tickets): anything else is as good as a broken connection.
+        self._socket.setblocking(False)
+        try:
+            self._socket.recv(65536)  # b"": the server's end; bytes: stray data
+            return True
+        except (ssl.SSLWantReadError, BlockingIOError, InterruptedError):
+            return False
+        except OSError:
+            return True
+        finally:
+            self._socket.settimeout(self._timeout)
 
     def _start_tls(self, context: ssl.SSLContext, host: str) -> None:
         """The probe, then the handshake: a client that asked for TLS never
@@ -271,7 +330,10 @@ class Transport:
             raise TlsError(f"qovixd at {self.endpoint} did not agree to ALPN 'sunrpc'")
 
     def close(self) -> None:
-        self._socket.close()
+        """Closes the connection; the next call makes a new one."""
+        if self._socket is not None:
+            self._socket.close()
+        self._socket, self._buffer = None, b""
 
     def _message(self, call: Call) -> tuple[int, bytes]:
         self._xid = (self._xid + 1) & 0xFFFFFFFF
@@ -284,23 +346,35 @@ class Transport:
 
     def call_many(self, calls: Sequence[Call]) -> list[object]:
         """Makes the calls in order; their results, or raises the first
-        failure once every reply has been read."""
+        failure once every reply has been read. A connection that broke or
+        timed out is closed, so the next call starts on a new one and never
+        reads a late reply to this one."""
         messages = [self._message(call) for call in calls]
+        sock = self._ready_socket()
         self.calls_made += len(calls)
         if self.udp:
             return [self._udp_quietly(call, xid, data) for call, (xid, data) in zip(calls, messages)]
         out = b"".join(struct.pack(">I", _LAST_FRAGMENT | len(data)) + data for _, data in messages)
         try:
-            self._socket.sendall(out)
+            sock.sendall(out)
             bodies = [self._read_record() for _ in calls]
+        except socket.timeout:
+            self.close()
+            raise Timeout(f"qovixd at {self.endpoint} did not answer within {self._timeout} s; "
+                          "the connection was dropped, the next call makes a new one") from None
         except (OSError, EOFError) as error:
-            if self.tls and self.calls_made == len(calls):
+            self.close()
+            if self.tls and self._sessions == 0:
                 # TLS 1.3 clients learn only now that their certificate was refused.
                 raise TlsError(f"qovixd at {self.endpoint} ended the TLS session at once: it "
                                "refused this client's certificate"
                                + (f" ({error})" if str(error) else "")) from None
             raise ServerUnreachable(f"the connection to qovixd at {self.endpoint} broke: "
                                     f"{error or 'closed by the server'}") from None
+        except ProtocolError:
+            self.close()
+            raise
+        self._sessions += 1
         results, failure = [], None
         for call, (xid, _), body in zip(calls, messages, bodies):
             try:
@@ -325,6 +399,7 @@ class Transport:
                 return body
 
     def _take(self, count: int) -> bytes:
+        assert self._socket is not None
         while len(self._buffer) < count:
             try:
                 chunk = self._socket.recv(max(65536, count - len(self._buffer)))

@@ -7,7 +7,13 @@ convert values.
 The wire cannot report that a call failed: a routine given a handle that
 names nothing answers its previous result. So, unless told otherwise, every
 call that names objects asks the server, in the same round trip, whether
-its handles still name them, and raises InvalidHandle when one does not.
+its handles still name the objects they named, and raises InvalidHandle when
+one does not.
+
+A Repository may be shared by threads: one call at a time travels on its
+connection. A connection that broke, timed out or was closed by the server
+is replaced by a new one at the next call; handles live in the server, not
+in the connection, so objects keep working where the server kept them.
 """
 
 from __future__ import annotations
@@ -15,6 +21,7 @@ from __future__ import annotations
 import enum
 import os
 import ssl
+import threading
 import weakref
 from dataclasses import dataclass
 from typing import Any, ClassVar, Generic, Iterator, Sequence, TypeVar, overload
@@ -41,6 +48,7 @@ class ValueClass:
         if self.kind == "text":
             if not isinstance(value, str):
                 raise TypeError(f"{self.name} takes a str, not {type(value).__name__}")
+            _rpc.text_units(value)  # ValueError, before anything is sent
             return Value(self.number, value)
         if self.kind == "truth":
             if not isinstance(value, bool):
@@ -98,6 +106,7 @@ class Repository:
         self._owned: set[int] = set()  # handles this client registered and still holds
         self._to_release: list[int] = []  # handles of objects Python has collected
         self._objects: weakref.WeakValueDictionary[int, ModelObject] = weakref.WeakValueDictionary()
+        self._lock = threading.RLock()  # one exchange at a time on the connection
         try:
             try:
                 self._host_call(0, (), _rpc.no_result)  # is it there?
@@ -157,12 +166,17 @@ class Repository:
         """Makes `calls` after the releases that wait; their results."""
         # A release that fails (a reader may not release) leaves the handle
         # to the server, which releases a principal's handles when it goes.
-        waiting = [Call(HOST_PROGRAM, HOST_VERSION, _RELEASE, (("h", h),), _rpc.number_result,
-                        quiet=True) for h in self._to_release]
-        self._to_release.clear()
-        return self._make(waiting + calls)[len(waiting):]
+        with self._lock:
+            waiting = [Call(HOST_PROGRAM, HOST_VERSION, _RELEASE, (("h", h),),
+                            _rpc.number_result, quiet=True) for h in self._to_release]
+            self._to_release.clear()
+            return self._make(waiting + calls)[len(waiting):]
 
     def _make(self, calls: list[Call]) -> list[object]:
+        with self._lock:
+            return self._make_locked(calls)
+
+    def _make_locked(self, calls: list[Call]) -> list[object]:
         if self._transport is None:
             raise QovixError("the repository connection is closed")
         if not calls:
@@ -181,16 +195,22 @@ class Repository:
     def _host_call(self, procedure: int, fields: tuple, result: _rpc.ResultReader) -> Any:
         return self._flush_releases([Call(HOST_PROGRAM, HOST_VERSION, procedure, fields, result)])[0]
 
-    def _checked_call(self, call: Call, handles: Sequence[tuple[int, int]]) -> Any:
+    def _checked_call(self, call: Call, handles: Sequence[tuple[int, int, int]]) -> Any:
         """Makes the call; with checks on, asks in the same round trip
-        whether each (handle, class) it names still names an object."""
+        whether each (handle, class, object number) it names still names
+        that object: a server that restarted may have given the handle to
+        another."""
         checks = [Call(HOST_PROGRAM, HOST_VERSION, _IDENTITY, (("h", h),), _rpc.pair_result)
-                  for h, _ in handles] if self.checked else []
+                  for h, _, _ in handles] if self.checked else []
         results = self._flush_releases([call] + checks)
-        for (handle, class_number), (object_number, _) in zip(handles, results[1:]):
-            if object_number == 0:
+        for (handle, class_number, expected), (object_number, _) in zip(handles, results[1:]):
+            if object_number == 0 or object_number != expected:
                 raise InvalidHandle(f"no object of class {CLASSES[class_number].__name__} "
-                                    f"has handle {handle}: the call did nothing")
+                                    f"has handle {handle}"
+                                    + ("" if object_number == 0 else
+                                       f" (it names object {object_number}, not {expected})")
+                                    + ": the server may have restarted; the call's result "
+                                    "is not to be trusted")
         return results[0]
 
     def _adopt(self, handle: int) -> int:
@@ -345,11 +365,11 @@ class ModelObject:
         """Calls procedure `procedure` of class `owner` on this object with
         arguments made by `_object_argument` and `_value_argument`."""
         fields = [("h", self._view(owner))]
-        handles = [(fields[0][1], owner)]
-        for kind, item, class_number in arguments:
+        handles = [(fields[0][1], owner, self._object)]
+        for kind, item, class_number, object_number in arguments:
             fields.append((kind, item))
             if kind == "h":
-                handles.append((item, class_number))
+                handles.append((item, class_number, object_number))
         call = Call(MODEL_PROGRAM, owner, procedure, tuple(fields), result)
         return self._repository._checked_call(call, handles)
 
@@ -393,17 +413,17 @@ def object_argument(value: ModelObject | None, class_number: int) -> tuple:
     wanted = CLASSES[class_number]
     if not isinstance(value, wanted):
         raise TypeError(f"expected a {wanted.__name__}, not {type(value).__name__}")
-    return ("h", value._view(class_number), class_number)
+    return ("h", value._view(class_number), class_number, value._object)
 
 
 def value_argument(value: Any, value_class: int) -> tuple:
-    return ("v", VALUE_CLASSES[value_class].to_wire(value), 0)
+    return ("v", VALUE_CLASSES[value_class].to_wire(value), 0, 0)
 
 
 def number_argument(value: int) -> tuple:
     if isinstance(value, bool) or not isinstance(value, int) or not -2**31 <= value < 2**31:
         raise TypeError(f"expected a 32-bit int, not {value!r}")
-    return ("l", value, 0)
+    return ("l", value, 0, 0)
 
 
 class _Indexed(Sequence[T]):

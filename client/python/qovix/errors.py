@@ -12,6 +12,12 @@ class ServerUnreachable(QovixError):
     """No qovixd answers at the address, or the connection to it broke."""
 
 
+class Timeout(ServerUnreachable):
+    """The server did not answer in time. The connection was dropped, so a
+    late reply is never taken for another call's; the next call makes a new
+    connection."""
+
+
 class ServerSystemError(QovixError):
     """The server failed the call (its log says why); nothing of it was kept."""
 
