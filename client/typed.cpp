@@ -1,6 +1,10 @@
 #include "client/typed.h"
 
+#include <stdexcept>
+#include <string>
+
 #include "client/text.h"
+#include "values/utf.h"
 
 namespace qovix::client {
 namespace {
@@ -18,7 +22,17 @@ const Value& valueOf(const Result& result, std::int32_t valueClass, bool text) {
 }  // namespace
 
 Field textField(std::int32_t valueClass, std::string_view utf8) {
-  return Field::of(Value::ofText(valueClass, toUtf16(utf8)));
+  if (const auto nul = utf8.find('\0'); nul != std::string_view::npos) {
+    throw std::invalid_argument("text with a NUL character (at byte " + std::to_string(nul) +
+                                ") cannot be stored: the protocol ends text at its first NUL");
+  }
+  std::u16string units = toUtf16(utf8);
+  if (units.size() > utf::kMostTextUnits) {
+    throw std::invalid_argument("text of " + std::to_string(units.size()) +
+                                " UTF-16 units is too long: a value holds at most " +
+                                std::to_string(utf::kMostTextUnits));
+  }
+  return Field::of(Value::ofText(valueClass, std::move(units)));
 }
 
 Field numberField(std::int32_t valueClass, std::int32_t number) {

@@ -3,10 +3,18 @@
 // Text as the repository keeps it (UTF-16) and as files and callers write it
 // (UTF-8).
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
 namespace utf {
+
+// The longest text one value holds, in UTF-16 code units (about 128,000
+// characters; 512 KiB on the wire, four bytes a unit). Every way text
+// enters the repository refuses more: a call's arguments do not decode,
+// a document or an XMI import is refused naming the value. So a value
+// always fits a call record and every client's reply buffer.
+inline constexpr std::size_t kMostTextUnits = 131072;
 
 // Throws std::invalid_argument for text that is not valid UTF-8.
 std::u16string toUtf16(std::string_view utf8);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "values/utf.h"
 #include "xdr/decode_bound.h"
 #include "xdr/union_filter.h"
 
@@ -74,6 +75,7 @@ bool_t decodeUtf16(XDR* xdrs, Utf16Unit** text) {
   if (!xdr_u_int32_t(xdrs, &count)) return FALSE;
   if (count == 0) return TRUE;
   if (count > decodableBytesLeft(xdrs) / kWordBytes) return FALSE;
+  if (count > utf::kMostTextUnits + 1) return FALSE;  // the terminator travels too
   release(text);
   // One unit more than received, so the text ends in NUL even when the
   // sender left the terminator out.

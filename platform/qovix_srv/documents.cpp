@@ -44,6 +44,7 @@
 #include "platform/qovix_srv/store_view.h"
 #include "platform/xmi/xmi_reader.h"
 #include "platform/xmi/xmi_writer.h"
+#include "values/utf.h"
 
 namespace model {
 namespace {
@@ -301,6 +302,10 @@ class DocumentReader {
     std::getline(words >> std::ws, rest);
     if (info->payload == ValuePayload::Text) {
       stored.text = unquoted(rest);
+      if (stored.text.size() > utf::kMostTextUnits) {
+        fail(featureName(target) + " holds text of " + std::to_string(stored.text.size()) +
+             " UTF-16 units; a value holds at most " + std::to_string(utf::kMostTextUnits));
+      }
     } else {
       try {
         std::size_t used = 0;

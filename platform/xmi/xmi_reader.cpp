@@ -434,11 +434,21 @@ class Reader {
     return textOf(property);
   }
 
-  std::optional<StoredValue> parseValue(const FeatureInfo& info, const std::string& text) const {
+  std::optional<StoredValue> parseValue(const Node& node, const FeatureInfo& info,
+                                        const std::string& text) const {
     const ValueClassInfo* valueClass = valueClassInfo(info.valueClass);
     if (valueClass == nullptr) return std::nullopt;
     if (valueClass->payload == ValuePayload::Text) {
-      return StoredValue{info.valueClass, 0, utf::toUtf16(text)};
+      std::u16string units = utf::toUtf16(text);
+      if (units.size() > utf::kMostTextUnits) {
+        const std::string id = attribute(node.element, "xmi.id");
+        failAt(node.element, std::string("the ") + info.name + " of " + node.metaclass +
+                                 (id.empty() ? "" : " '" + id.substr(0, 80) + "'") + " holds " +
+                                 std::to_string(units.size()) +
+                                 " UTF-16 units; a value holds at most " +
+                                 std::to_string(utf::kMostTextUnits));
+      }
+      return StoredValue{info.valueClass, 0, std::move(units)};
     }
     std::int32_t number = 0;
     if (info.id == feature::QOVIXAssociationEnd_isOrdered) {
@@ -468,7 +478,7 @@ class Reader {
       skip(shown, "given twice: the first is kept");
       return;
     }
-    const auto value = parseValue(info, text);
+    const auto value = parseValue(node, info, text);
     if (!value) {
       skip(shown, std::string("'")
                       .append(text.substr(0, 40))
@@ -485,7 +495,7 @@ class Reader {
                    const xmlNode* property) {
     std::vector<StoredValue> values = store_.values(node.object, info.id);
     auto add = [&](const std::string& each) {
-      if (auto value = parseValue(info, each)) values.push_back(std::move(*value));
+      if (auto value = parseValue(node, info, each)) values.push_back(std::move(*value));
     };
     if (property == nullptr) {
       add(text);

@@ -14,6 +14,7 @@
 #include "client/text.h"
 #include "client_model.h"
 #include "tests/support/server_process.h"
+#include "values/utf.h"
 
 namespace {
 
@@ -46,6 +47,32 @@ TEST_P(Client, TextValuesRoundTripAsUtf8) {
   EXPECT_EQ(TaggedValue::get_umlValue(c, tagged), "uninterpreted");
   EXPECT_EQ(TaggedValue::label(c, tagged), "a\"b\\c = uninterpreted");
   EXPECT_THROW(TaggedValue::set_tag(c, tagged, "\xFF"), std::invalid_argument) << "not UTF-8";
+  EXPECT_THROW(TaggedValue::set_tag(c, tagged, std::string("ab\0cd", 5)), std::invalid_argument)
+      << "a NUL would end the text on the wire";
+  EXPECT_EQ(TaggedValue::get_tag(c, tagged), "a\"b\\c");
+}
+
+// The longest text a value holds travels both ways (over TCP: a datagram
+// cannot carry it); one unit more is refused by the client, and by the
+// server when another client sends it.
+TEST_P(Client, TheLongestTextTravelsAndLongerIsRefused) {
+  if (GetParam() == Transport::Udp) GTEST_SKIP() << "512 KiB is no datagram";
+  Connection& c = *connection;
+  const auto tagged = TaggedValue::create(c, repository);
+  const std::string longest(utf::kMostTextUnits, 'x');
+  TaggedValue::set_tag(c, tagged, longest);
+  EXPECT_EQ(TaggedValue::get_tag(c, tagged), longest);
+  EXPECT_THROW(TaggedValue::set_tag(c, tagged, longest + "x"), std::invalid_argument);
+  // TaggedValue (class 2) set_tag_0 (procedure 6) with a QOVIXName (value
+  // class 1) of one unit more, sent untyped.
+  const auto longer = Value::ofText(1, std::u16string(utf::kMostTextUnits + 1, u'x'));
+  try {
+    c.call(2, 6, {Field::handle(tagged.handle), Field::of(longer)}, ResultKind::Void);
+    ADD_FAILURE() << "the server took a longer text";
+  } catch (const Error& error) {
+    EXPECT_EQ(error.kind(), ErrorKind::GarbageArguments) << error.what();
+  }
+  EXPECT_EQ(TaggedValue::get_tag(c, tagged), longest);
 }
 
 TEST_P(Client, EveryKindOfValue) {

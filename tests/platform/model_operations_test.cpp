@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "model_classes.h"
+#include "values/utf.h"
 
 namespace {
 
@@ -410,6 +411,26 @@ TEST_F(Documents, CutChangedAndHostileDocumentsAreRefused) {
     EXPECT_THROW(package.internalize(QOVIXUninterpreted(u""), QOVIXString(u"bad")),
                  std::runtime_error)
         << text.substr(text.size() > 120 ? text.size() - 120 : 0);
+  }
+}
+
+// A document whole and unchanged, written by a server that let a longer text
+// in, is refused for it: no text longer than a value holds comes in.
+TEST_F(Documents, TextLongerThanAValueHoldsIsRefused) {
+  PersistentStore& store = repository.store();
+  const ObjectId package = store.create(QOVIXPackage::kClassId);
+  store.setValue(package, feature::name,
+                 StoredValue{QOVIXName::kValueClassId, 0,
+                             std::u16string(utf::kMostTextUnits + 1, u'n')});
+  QOVIXPackage(ObjectRef{&store, package})
+      .externalize(QOVIXUninterpreted(u""), QOVIXString(u"long"));
+  try {
+    QOVIXPackage::cast(banking, 1).internalize(QOVIXUninterpreted(u""), QOVIXString(u"long"));
+    ADD_FAILURE() << "a name of " << utf::kMostTextUnits + 1 << " units was read";
+  } catch (const std::runtime_error& error) {
+    EXPECT_NE(std::string(error.what()).find("*.name holds text of 131073 UTF-16 units"),
+              std::string::npos)
+        << std::string(error.what()).substr(0, 200);
   }
 }
 

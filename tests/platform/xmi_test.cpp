@@ -19,6 +19,7 @@
 #include "model_classes.h"
 #include "platform/qovix_srv/model_metadata.h"
 #include "platform/wkm_srv/value_class_info.h"
+#include "values/utf.h"
 
 namespace {
 
@@ -468,6 +469,8 @@ TEST_F(Xmi, DocumentsThatBreakTheRulesOrAttackTheServerAreRefused) {
       {"root", "<xmi/>"},
       {"cut", head + model + "<UML:Class"},
       {"large", head + model + std::string(33u << 20, ' ') + "</XMI.content></XMI>"},
+      {"longtext", head + model + "<UML:Class xmi.id=\"long\" name=\"" +
+                       std::string(utf::kMostTextUnits + 1, 'n') + "\"/></XMI.content></XMI>"},
   };
   for (const auto& [name, document] : refused) {
     write(name, document);
@@ -478,6 +481,11 @@ TEST_F(Xmi, DocumentsThatBreakTheRulesOrAttackTheServerAreRefused) {
     } catch (const std::runtime_error& error) {
       EXPECT_NE(std::string(error.what()).find("'" + name + "'"), std::string::npos)
           << error.what();
+      if (name == "longtext") {
+        EXPECT_NE(std::string(error.what()).find("name of Class 'long' holds 131073 UTF-16 units"),
+                  std::string::npos)
+            << error.what();
+      }
     }
     store().rollback();
     EXPECT_EQ(store().objectCount(), before) << name;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "tests/support/wire_bytes.h"
+#include "values/utf.h"
 
 namespace {
 
@@ -192,6 +193,23 @@ TEST(StringUtf16, CountBeyondTheCallFailsBeforeAllocating) {
   RecordStream stream(words({kMaxCallRecordBytes / 4 + 1}));
   EXPECT_FALSE(X_stringUTF16(stream.get(), &slot));
   EXPECT_EQ(slot, nullptr);
+}
+
+// The longest text a value holds decodes with its terminator; one unit more
+// does not, whatever the call could carry.
+TEST(StringUtf16, TextBeyondTheLongestValueFailsToDecode) {
+  const auto textOf = [](std::size_t units) {
+    Bytes text = words({static_cast<std::uint32_t>(units + 1)});
+    const Bytes unit = words({0x78});
+    for (std::size_t i = 0; i < units; ++i) text.insert(text.end(), unit.begin(), unit.end());
+    return text + words({0});
+  };
+  Utf16Unit* slot = nullptr;
+  ASSERT_TRUE(decode(X_stringUTF16, slot, textOf(utf::kMostTextUnits)).decoded);
+  EXPECT_EQ(std::u16string(slot).size(), utf::kMostTextUnits);
+  freeWith(X_stringUTF16, slot);
+  EXPECT_FALSE(decode(X_stringUTF16, slot, textOf(utf::kMostTextUnits + 1)).decoded);
+  freeWith(X_stringUTF16, slot);
 }
 
 TEST(StringUtf16, CutShortDecodeIsReleasedByAFreePass) {
