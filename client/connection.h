@@ -95,6 +95,11 @@ struct Result {
   std::optional<Value> value;       // a data value; empty for the null value
 };
 
+// One client's connection to qovixd. A call that times out or breaks drops
+// its socket, so no later call reads its late reply, and a socket the
+// server closed while idle is made again before the next call is sent.
+// Handles live in the server, so they outlast a new socket. A Connection
+// serves one thread at a time: give each thread its own.
 class Connection {
  public:
   // Resolves `host` (a name, or an IPv4 or IPv6 address) and checks the server
