@@ -58,4 +58,21 @@ TEST(CallLog, RepeatsAreCountedAndAFloodIsCut) {
       << text;
 }
 
+// A failure may quote what a client sent: it reaches the log one line long,
+// with no terminal escape or line break of its own, and cut when long.
+TEST(CallLog, ControlCharactersAreEscapedAndLongLinesCut) {
+  Written escaped;
+  {
+    CallLog log(escaped.file());
+    log.say("XMI document 'x' line 3: \x1b[31mred\x1b[0m\nqovixd: forged\r");
+    log.say(std::string(100000, 'n'));
+  }
+  const std::string text = escaped.close();
+  EXPECT_EQ(text.substr(0, text.find('\n') + 1),
+            "qovixd: XMI document 'x' line 3: \\x1b[31mred\\x1b[0m\\x0aqovixd: forged\\x0d\n");
+  EXPECT_EQ(lines(text), 2);
+  EXPECT_LT(text.size(), 2100u);
+  EXPECT_NE(text.find(" ... (cut)\n"), std::string::npos);
+}
+
 }  // namespace

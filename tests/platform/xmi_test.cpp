@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -494,6 +495,29 @@ TEST_F(Xmi, DocumentsThatBreakTheRulesOrAttackTheServerAreRefused) {
                std::invalid_argument);
   EXPECT_THROW(anchor.internalize(QOVIXUninterpreted(u"xmi 1.0"), QOVIXString(u"x")),
                std::invalid_argument);
+}
+
+// libxml2 prints some errors (a text node over 10 MB) with the document's
+// line quoted, whatever the parse options say: none may reach stderr raw.
+TEST_F(Xmi, XmlErrorsNeverReachStandardErrorRaw) {
+  write("huge", "<?xml version=\"1.0\"?>\n<XMI xmi.version=\"1.2\"><XMI.content>" +
+                    std::string(11u << 20, 'x') + "\x1b[2J</XMI.content></XMI>");
+  std::FILE* captured = std::tmpfile();
+  ASSERT_NE(captured, nullptr);
+  std::fflush(stderr);
+  const int saved = ::dup(STDERR_FILENO);
+  ::dup2(::fileno(captured), STDERR_FILENO);
+  try {
+    anchor.internalize(kXmi, QOVIXString(u"huge"));
+    ADD_FAILURE() << "a text node over 10 MB was read";
+  } catch (const std::runtime_error& error) {
+    EXPECT_NE(std::string(error.what()).find("'huge'"), std::string::npos) << error.what();
+  }
+  std::fflush(stderr);
+  ::dup2(saved, STDERR_FILENO);
+  ::close(saved);
+  EXPECT_EQ(std::ftell(captured), 0) << "libxml2 wrote to stderr";
+  std::fclose(captured);
 }
 
 TEST_F(Xmi, HrefsIntoTheDocumentResolveInAnyOrder) {
