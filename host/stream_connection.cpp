@@ -173,18 +173,17 @@ bool StreamConnection::answeredForTls(const rpc_msg& call) {
     if (!answer(reply)) ended_ = true;
     return true;
   }
-  // Too many at once: the oldest goes, so a crowd of stalled handshakes
-  // cannot keep a newcomer out.
-  if (listener_.handshakesUnderWay() >= StreamListener::kMostHandshakes) {
-    listener_.endOldestHandshake();
-  }
   reply.rm_reply.rp_stat = MSG_ACCEPTED;
   reply.acpted_rply.ar_verf = {AUTH_NONE, kStartTls, 8};
   reply.acpted_rply.ar_stat = SUCCESS;
   reply.acpted_rply.ar_results = {nullptr, toXdrProc(&voidFilter)};
   try {
+    // Too many at once: an old one goes, so a crowd of stalled handshakes
+    // cannot keep a newcomer out.
+    const std::string address = principalOf(transport_.get()).name;
+    listener_.makeRoomForHandshake(address);
     tls_ = std::make_unique<TlsSession>(fd(), *listener_.tls());
-    listener_.startedHandshake(fd());
+    listener_.startedHandshake(fd(), address);
   } catch (const std::bad_alloc&) {
     ended_ = true;
     return true;

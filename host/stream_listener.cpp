@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <new>
+#include <string_view>
+#include <unordered_map>
 
 #include "host/host_error.h"
 #include "platform/vorn_os/handle_registry.h"
@@ -130,12 +132,22 @@ void StreamListener::principalDisconnected(const Principal& principal) {
   principalsLeaving_[key] = Clock::now() + grace_;
 }
 
-void StreamListener::endOldestHandshake() {
+void StreamListener::makeRoomForHandshake(const std::string& address) {
+  std::unordered_map<std::string_view, std::size_t> counts;
+  for (const auto& [fd, from] : handshaking_) ++counts[from];
+  std::string_view victim = address;
+  if (counts[address] < kMostHandshakesPerAddress) {
+    if (handshaking_.size() < kMostHandshakes) return;
+    for (const auto& [from, count] : counts) {
+      if (count > counts[victim]) victim = from;
+    }
+  }
   int oldest = -1;
   Clock::time_point earliest = Clock::time_point::max();
-  for (int fd : handshaking_) {
+  for (const auto& [fd, from] : handshaking_) {
     const auto found = connections_.find(fd);
-    if (found != connections_.end() && found->second->handshakeDeadline() < earliest) {
+    if (from == victim && found != connections_.end() &&
+        found->second->handshakeDeadline() < earliest) {
       earliest = found->second->handshakeDeadline();
       oldest = fd;
     }
@@ -146,7 +158,7 @@ void StreamListener::endOldestHandshake() {
 int StreamListener::closeDue(Clock::time_point now) {
   Clock::time_point next = Clock::time_point::max();
   std::vector<int> late;
-  for (int fd : handshaking_) {
+  for (const auto& [fd, from] : handshaking_) {
     const auto found = connections_.find(fd);
     if (found == connections_.end()) continue;
     const auto due = found->second->handshakeDeadline();

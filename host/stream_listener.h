@@ -75,14 +75,20 @@ class StreamListener {
   void markWaiting(int fd) { waiting_.insert(fd); }
   void unmarkWaiting(int fd) { waiting_.erase(fd); }
 
-  // TLS handshakes under way: at most kMostHandshakes at once (a new one
-  // ends the oldest), each ended when it takes longer than its connection
-  // allows.
+  // TLS handshakes under way: at most kMostHandshakes at once, and at most
+  // kMostHandshakesPerAddress from one peer address; each is ended when it
+  // takes longer than its connection allows. makeRoomForHandshake, before
+  // one from `address` starts, ends the oldest of that address when it has
+  // its most, else, when all are taken, the oldest of the address with the
+  // most under way (the newcomer's own among equals): so stalled handshakes
+  // keep no newcomer out, and a flood from one address ends no other's.
   static constexpr std::size_t kMostHandshakes = 64;
+  static constexpr std::size_t kMostHandshakesPerAddress = 16;
   std::size_t handshakesUnderWay() const { return handshaking_.size(); }
-  void startedHandshake(int fd) { handshaking_.insert(fd); }
+  void makeRoomForHandshake(const std::string& address);
+  // Marking one may throw std::bad_alloc.
+  void startedHandshake(int fd, const std::string& address) { handshaking_[fd] = address; }
   void endedHandshake(int fd) { handshaking_.erase(fd); }
-  void endOldestHandshake();
   // Ends the handshakes past their time, and releases the handles of the
   // principals gone past their grace; returns how many milliseconds until
   // the next is due (-1: none is).
@@ -110,7 +116,7 @@ class StreamListener {
   const TlsCredentials* tls_ = nullptr;
   bool tlsRequired_ = false;
   std::chrono::seconds grace_{0};
-  std::unordered_set<int> handshaking_;  // before connections_, like waiting_
+  std::unordered_map<int, std::string> handshaking_;  // peer addresses; before connections_
   std::unordered_map<std::string, std::size_t> principalConnections_;  // by registry key
   std::unordered_map<std::string, Clock::time_point> principalsLeaving_;  // release when due
   std::vector<char> readBuffer_;

@@ -95,11 +95,11 @@ class HandshakeTest(unittest.TestCase):
             return hanging
 
         stalled = []
-        for _ in range(64):  # as many handshakes as may run at once
+        for _ in range(64):  # as many handshakes as may run at once, from one address
             stalled.append(stall())
             record(stalled[-1])
             stalled[-1].sendall(b"\x16\x03\x01\x02")  # the start of a ClientHello, no more
-        with connect("alice") as repo:  # a 65th handshake: the oldest goes
+        with connect("alice") as repo:  # one more from the same address: its oldest goes
             self.assertEqual(stalled[0].recv(4), b"")
             started = time.monotonic()
             for _ in range(50):
@@ -110,6 +110,32 @@ class HandshakeTest(unittest.TestCase):
             self.assertEqual(hanging.recv(4), b"", "ended for taking too long")
         for hanging in stalled:
             hanging.close()
+
+
+class HandshakeFloodTest(unittest.TestCase):
+    def test_a_flood_from_one_address_ends_no_handshake_from_another(self) -> None:
+        def stall(source: str) -> socket.socket:
+            hanging = socket.create_connection(("127.0.0.1", server.port), timeout=5,
+                                               source_address=(source, 0))
+            call = struct.pack(">10I", 1, 0, 2, _rpc.HOST_PROGRAM, 1, 0, 7, 0, 0, 0)
+            hanging.sendall(struct.pack(">I", 0x80000000 | len(call)) + call)
+            record(hanging)
+            hanging.sendall(b"\x16\x03\x01\x02")  # the start of a ClientHello, no more
+            return hanging
+
+        others = [stall("127.0.0.2") for _ in range(4)]
+        flood = [stall("127.0.0.3") for _ in range(100)]
+        try:
+            self.assertEqual(flood[0].recv(4), b"", "the flood's oldest went first")
+            for hanging in others:
+                hanging.settimeout(0.2)
+                with self.assertRaises(socket.timeout, msg="another address's handshake ended"):
+                    hanging.recv(4)
+            with connect("alice") as repo:  # and a newcomer still gets in
+                self.assertGreater(repo.handle_count(), 0)
+        finally:
+            for hanging in others + flood:
+                hanging.close()
 
 
 class PrincipalsTest(unittest.TestCase):
