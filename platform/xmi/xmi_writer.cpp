@@ -2,6 +2,7 @@
 
 #include <libxml/xmlwriter.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -80,9 +81,9 @@ class Writer {
     start("XMI.content");
     // The package nests what it contains; what nothing nests (a
     // generalization no namespace owns) follows it.
-    for (ObjectId id : objects_) {
-      if (written_.count(id) == 0) object(id);
-    }
+    std::vector<Step> steps;
+    for (ObjectId id : objects_) steps.emplace_back([this, id] { objectUnlessWritten(id); });
+    run(std::move(steps));
     end();
     end();
     check(xmlTextWriterEndDocument(writer_.get()));
@@ -98,9 +99,42 @@ class Writer {
     if (result < 0) throw std::runtime_error("the XMI document could not be written");
   }
   void start(const std::string& name) {
+    if (depth_ == kMostXmiDepth) {
+      throw std::runtime_error(
+          "the package nests its contents too deep for XMI: a document nests at most " +
+          std::to_string(kMostXmiDepth) + " elements (about " +
+          std::to_string(kMostXmiDepth / 2 - 3) + " owned objects) deep, and no reader takes more");
+    }
     check(xmlTextWriterStartElement(writer_.get(), chars(name)));
+    ++depth_;
   }
-  void end() { check(xmlTextWriterEndElement(writer_.get())); }
+  void end() {
+    check(xmlTextWriterEndElement(writer_.get()));
+    --depth_;
+  }
+
+  // The document is written by steps from a stack, never by recursion: an
+  // object's steps (its properties, its end) go on the stack above what
+  // follows it, so however deep the contents nest, the call stack does not.
+  using Step = std::function<void()>;
+  void run(std::vector<Step> first) {
+    push(std::move(first));
+    while (!pending_.empty()) {
+      Step step = std::move(pending_.back());
+      pending_.pop_back();
+      step();
+    }
+  }
+  // Puts `steps` on the stack so that they run in their order, before what
+  // is there already.
+  void push(std::vector<Step> steps) {
+    for (auto each = steps.rbegin(); each != steps.rend(); ++each) {
+      pending_.push_back(std::move(*each));
+    }
+  }
+  void objectUnlessWritten(ObjectId id) {
+    if (written_.count(id) == 0) object(id);
+  }
   void attribute(const std::string& name, const std::string& value) {
     check(xmlTextWriterWriteAttribute(writer_.get(), chars(name), chars(value)));
   }
@@ -208,19 +242,32 @@ class Writer {
         feature = nullptr;
       }
     }
-    for (const auto& [feature, name] : standard) {
-      if (feature != nullptr) property(id, *feature, name, true);
+    std::vector<Step> steps;
+    for (auto& [feature, name] : standard) {
+      if (feature == nullptr) continue;
+      steps.emplace_back([this, id, feature, name = std::move(name)] {
+        property(id, *feature, name, true);
+      });
     }
     if (!extension.empty()) {
-      start("XMI.extension");
-      attribute("xmi.extender", "QOVIX");
-      for (const auto& [feature, name] : extension) property(id, *feature, name, false);
-      end();
+      steps.emplace_back([this] {
+        start("XMI.extension");
+        attribute("xmi.extender", "QOVIX");
+      });
+      for (auto& [feature, name] : extension) {
+        steps.emplace_back([this, id, feature, name = std::move(name)] {
+          property(id, *feature, name, false);
+        });
+      }
+      steps.emplace_back([this] { end(); });
     }
-    end();
-    // Stop as soon as the document is too large to be read back.
-    check(xmlTextWriterFlush(writer_.get()));
-    if (static_cast<std::size_t>(xmlBufferLength(buffer_.get())) > kMostXmiBytes) tooLarge();
+    steps.emplace_back([this] {
+      end();
+      // Stop as soon as the document is too large to be read back.
+      check(xmlTextWriterFlush(writer_.get()));
+      if (static_cast<std::size_t>(xmlBufferLength(buffer_.get())) > kMostXmiBytes) tooLarge();
+    });
+    push(std::move(steps));
   }
 
   [[noreturn]] static void tooLarge() {
@@ -241,19 +288,24 @@ class Writer {
       case FeatureKind::Values:
         values(id, feature, tag, standard);
         return;
-      default:
+      default: {
         start(tag);
+        std::vector<Step> steps;
         for (ObjectId target : targets(id, feature)) {
-          if (feature.owns && written_.count(target) == 0) {
-            object(target);
-          } else {
-            start(metaclassTag(store_.classOf(target)));
-            attribute("xmi.idref", ids_.at(target));
-            end();
-          }
+          steps.emplace_back([this, target, owns = feature.owns] {
+            if (owns && written_.count(target) == 0) {
+              object(target);
+            } else {
+              start(metaclassTag(store_.classOf(target)));
+              attribute("xmi.idref", ids_.at(target));
+              end();
+            }
+          });
         }
-        end();
+        steps.emplace_back([this] { end(); });
+        push(std::move(steps));
         return;
+      }
     }
   }
 
@@ -304,6 +356,8 @@ class Writer {
   std::map<ObjectId, std::string> ids_;
   std::set<ObjectId> written_;
   std::map<std::pair<FeatureId, ClassId>, PropertyName> names_;
+  std::vector<Step> pending_;
+  std::size_t depth_ = 0;  // of the element being written
   // The writer flushes into the buffer when it goes, so it goes first.
   std::unique_ptr<xmlBuffer, BufferFree> buffer_;
   std::unique_ptr<xmlTextWriter, TextWriterFree> writer_;

@@ -21,6 +21,7 @@
 #include "tests/support/remote_calls.h"
 #include "tests/support/rpc_client.h"
 #include "tests/support/server_process.h"
+#include "values/utf.h"
 #include "xdr/primitive_filters.h"
 
 namespace {
@@ -57,16 +58,17 @@ TEST(Connections, CallsAndRepliesUpToTheRecordBoundInAnyFragments) {
   const InteropHandle model = remote.handle("QOVIXModel_create_1", words({remote.repository()}));
   const InteropHandle element = handleOf(remote.cast(kModelElementClass, model, 1));
 
-  // 200,000 units are 800,000 bytes; the runtime's client sends them in
-  // fragments of 64 KiB, and the reply comes back as one record.
-  const std::u16string large(200000, u'a');
+  // The longest text a value holds, 131,072 units, is 524,288 bytes; the
+  // runtime's client sends them in fragments of 64 KiB, and the reply comes
+  // back as one record.
+  const std::u16string large(utf::kMostTextUnits, u'a');
   ASSERT_EQ(
       remote.call(kSetName, words({element}) + textValue(QOVIXName::kValueClassId, large)).status,
       ReplyStatus::Success);
   EXPECT_EQ(remote.text(kGetName, words({element})), large);
 
   // The same size in 997-byte fragments, from a client of our own.
-  const std::u16string other(200000, u'b');
+  const std::u16string other(utf::kMostTextUnits, u'b');
   RawConnection raw(server.port());
   ASSERT_TRUE(raw.send(recordMarked(
       callMessage(77, kModelProgram, kModelElementClass, findProcedureByLabel(kSetName)->number,

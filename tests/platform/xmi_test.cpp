@@ -553,6 +553,42 @@ TEST_F(Xmi, AnExportTooLargeToReadBackIsRefused) {
   EXPECT_FALSE(std::filesystem::exists(folder / "big.xmi"));
 }
 
+// A chain of packages 12,000 deep: the writer never recurses with the depth,
+// and it writes exactly the documents the reader takes, refusing the rest.
+TEST_F(Xmi, DeepContentsAreWrittenAsDeepAsTheyAreReadAndNoDeeper) {
+  constexpr int kChain = 12000;
+  std::vector<ObjectId> chain{store().create(QOVIXPackage::kClassId)};
+  for (int i = 1; i < kChain; ++i) {
+    chain.push_back(store().create(QOVIXPackage::kClassId));
+    store().appendMember(chain[i - 1], feature::QOVIXNamespace_ownedElement, chain[i]);
+  }
+  try {
+    QOVIXPackage(ObjectRef{&store(), chain.front()}).externalize(kXmi, QOVIXString(u"deep.xmi"));
+    ADD_FAILURE() << "a chain of " << kChain << " packages was written";
+  } catch (const std::runtime_error& error) {
+    EXPECT_NE(std::string(error.what()).find("nests its contents too deep for XMI"),
+              std::string::npos)
+        << error.what();
+  }
+  EXPECT_FALSE(std::filesystem::exists(folder / "deep.xmi"));
+  int written = 0;
+  for (int depth = 110; depth <= 140; ++depth) {
+    QOVIXPackage top(ObjectRef{&store(), chain[kChain - depth]});
+    for (const char16_t* format : {u"xmi", u"xmi 1.0"}) {
+      try {
+        top.externalize(QOVIXUninterpreted(format), QOVIXString(u"chain.xmi"));
+      } catch (const std::runtime_error&) {
+        continue;
+      }
+      ++written;
+      EXPECT_NO_THROW(anchor.internalize(kXmi, QOVIXString(u"chain.xmi")))
+          << "a chain of " << depth << " written but not read";
+    }
+  }
+  EXPECT_GT(written, 0);
+  EXPECT_LT(written, 62);
+}
+
 TEST_F(Xmi, ImportedIntoAPackageAndImportedAgainKeepsOneReport) {
   const ObjectId root = everyClass(store());
   QOVIXPackage(ObjectRef{&store(), root}).externalize(kXmi, QOVIXString(u"every.xmi"));
