@@ -115,7 +115,7 @@ class Reader {
                              std::to_string(xmlGetLineNo(element)) + ": " + why);
   }
   void skip(const std::string& what, const std::string& why, int count = 1) {
-    report_.skipped[what + ": " + why] += count;
+    report_.skip(what, why, count);
   }
 
   void readHeader(const xmlNode* root) {
@@ -722,6 +722,26 @@ class Reader {
 
 }  // namespace
 
+void ImportReport::skip(const std::string& what, const std::string& why, int count) {
+  // A name from the document may be long: it is cut, where no character is.
+  constexpr std::size_t kMostWhatBytes = 120;
+  std::string line = what;
+  if (line.size() > kMostWhatBytes) {
+    std::size_t cut = kMostWhatBytes;
+    while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) --cut;
+    line.resize(cut);
+    line += "...";
+  }
+  line.append(": ").append(why);
+  if (const auto found = skipped.find(line); found != skipped.end()) {
+    found->second += count;
+  } else if (skipped.size() < kMostSkippedLines) {
+    skipped.emplace(std::move(line), count);
+  } else {
+    skippedBeyond += count;
+  }
+}
+
 std::string ImportReport::text() const {
   std::ostringstream out;
   out << format;
@@ -736,6 +756,10 @@ std::string ImportReport::text() const {
   }
   out << "skipped:\n";
   for (const auto& [what, count] : skipped) out << "  " << count << ' ' << what << '\n';
+  if (skippedBeyond > 0) {
+    out << "  " << skippedBeyond << " more, of kinds past the " << kMostSkippedLines
+        << " listed\n";
+  }
   return out.str();
 }
 

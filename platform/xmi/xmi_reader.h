@@ -34,11 +34,19 @@ inline constexpr std::size_t kMostXmiElements = 500000;
 // then its property), so a package's contents may nest about 125 deep.
 inline constexpr std::size_t kMostXmiDepth = 256;
 
+// The most kinds of skipped element an import report lists, each one line;
+// what is skipped past them is counted on one more line. So a document of
+// any number of unknown names makes a report of a few kilobytes.
+inline constexpr std::size_t kMostSkippedLines = 100;
+
 struct ImportReport {
   std::string format;                   // "XMI 1.2, UML 1.4"
   std::string exporter;                 // the writing tool, when the header names it
   std::map<std::string, int> imported;  // objects by class
-  std::map<std::string, int> skipped;   // "WHAT: WHY" -> how many
+  std::map<std::string, int> skipped;   // "WHAT: WHY" -> how many, kMostSkippedLines at most
+  int skippedBeyond = 0;                // skipped past those lines
+  // Counts `count` skipped as `what` for `why`.
+  void skip(const std::string& what, const std::string& why, int count = 1);
   std::string text() const;
 };
 

@@ -5,6 +5,7 @@
 #include <libxml/parser.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -587,6 +588,27 @@ TEST_F(Xmi, DeepContentsAreWrittenAsDeepAsTheyAreReadAndNoDeeper) {
   }
   EXPECT_GT(written, 0);
   EXPECT_LT(written, 62);
+}
+
+// However many kinds of element a document holds that UML 1.1 lacks, the
+// report lists a bounded number of them and counts the rest.
+TEST_F(Xmi, TheReportOfAnImportIsBounded) {
+  // First a long name, cut within a character: the report stays UTF-8.
+  std::string elements = "<UML:Gadget";
+  for (int i = 0; i < 100; ++i) elements += "\xE4\xB8\xAD";  // U+4E2D, three bytes each
+  elements += " xmi.id=\"long\"/>";
+  for (int i = 0; i < 1000; ++i) {
+    elements += "<UML:Gizmo" + std::to_string(i) + " xmi.id=\"g" + std::to_string(i) + "\"/>";
+  }
+  write("gizmos.xmi",
+        "<XMI xmi.version=\"1.2\" xmlns:UML=\"org.omg.xmi.namespace.UML\"><XMI.content>"
+        "<UML:Model xmi.id=\"m\" name=\"M\"><UML:Namespace.ownedElement>" +
+            elements + "</UML:Namespace.ownedElement></UML:Model></XMI.content></XMI>");
+  const std::string text = report(anchor.internalize(kXmi, QOVIXString(u"gizmos.xmi")));
+  EXPECT_LT(std::count(text.begin(), text.end(), '\n'), 110) << text.substr(0, 400);
+  EXPECT_NE(text.find("...: UML 1.1 has no such metaclass"), std::string::npos) << text;
+  EXPECT_NE(text.find("901 more, of kinds past the 100 listed"), std::string::npos)
+      << text.substr(text.size() > 300 ? text.size() - 300 : 0);
 }
 
 TEST_F(Xmi, ImportedIntoAPackageAndImportedAgainKeepsOneReport) {
