@@ -36,6 +36,7 @@
 #include <regex>
 #include <sstream>
 #include <stdexcept>
+#include <unordered_map>
 
 #include "model_classes.h"
 #include "platform/qovix_srv/document_files.h"
@@ -61,7 +62,8 @@ std::vector<ObjectId> subtreeOf(const PersistentStore& store, ObjectId root) {
                                 QOVIXGeneralization::kClassId,
                                 feature::QOVIXGeneralization_subtype));
     }
-    for (const FeatureInfo& feature : modelFeatures()) {
+    for (const FeatureId slot : view.writtenFeatures(id)) {
+      const FeatureInfo& feature = featureInfo(slot);
       if (!feature.owns) continue;
       if (feature.kind == FeatureKind::Single || feature.kind == FeatureKind::ReadOnly) {
         found.add(view.reference(id, feature.id));
@@ -87,7 +89,8 @@ std::vector<ObjectId> copyObjects(const PersistentStore& from, const std::vector
   };
   for (ObjectId id : ids) {
     const ObjectId copy = renamed[id];
-    for (const FeatureInfo& feature : modelFeatures()) {
+    for (const FeatureId slot : from.writtenFeatures(id)) {
+      const FeatureInfo& feature = featureInfo(slot);
       switch (feature.kind) {
         case FeatureKind::Attribute:
         case FeatureKind::Hidden:
@@ -248,6 +251,7 @@ class DocumentReader {
       }
     }
     if (ended && !endSeen) fail("the document has no end line: it was cut short");
+    for (auto& [slot, items] : items_) store_.setValues(slot.first, slot.second, std::move(items));
     if (objects_.empty()) fail("the document holds no package");
     if (!conformsTo(store_.classOf(objects_.front()), QOVIXPackage::kClassId)) {
       fail("the document's first object is no package");
@@ -262,16 +266,17 @@ class DocumentReader {
   }
 
   void readObject(std::istringstream& words) {
+    static const std::unordered_map<std::string, ClassId> classes = [] {
+      std::unordered_map<std::string, ClassId> made;
+      for (const ClassInfo& info : modelClasses()) made.emplace(info.name, info.id);
+      return made;
+    }();
     std::size_t number = 0;
     std::string className;
     if (!(words >> number >> className) || number != objects_.size() + 1) fail("bad object record");
-    for (const ClassInfo& info : modelClasses()) {
-      if (className == info.name) {
-        objects_.push_back(store_.create(info.id));
-        return;
-      }
-    }
-    fail("unknown class '" + className + "'");
+    const auto found = classes.find(className);
+    if (found == classes.end()) fail("unknown class '" + className + "'");
+    objects_.push_back(store_.create(found->second));
   }
 
   ObjectId object(std::size_t number) const {
@@ -280,10 +285,14 @@ class DocumentReader {
   }
 
   const FeatureInfo& feature(const std::string& name) const {
-    for (const FeatureInfo& each : modelFeatures()) {
-      if (featureName(each) == name) return each;
-    }
-    fail("unknown feature '" + name + "'");
+    static const std::unordered_map<std::string, const FeatureInfo*> features = [] {
+      std::unordered_map<std::string, const FeatureInfo*> made;
+      for (const FeatureInfo& each : modelFeatures()) made.emplace(featureName(each), &each);
+      return made;
+    }();
+    const auto found = features.find(name);
+    if (found == features.end()) fail("unknown feature '" + name + "'");
+    return *found->second;
   }
 
   StoredValue value(std::istringstream& words, const FeatureInfo& target) const {
@@ -378,9 +387,11 @@ class DocumentReader {
     if (record == "value") {
       store_.setValue(id, target.id, value(words, target));
     } else if (record == "item") {
-      std::vector<StoredValue> items = store_.values(id, target.id);
-      items.push_back(value(words, target));
-      store_.setValues(id, target.id, std::move(items));
+      // Written whole at the end: a list written item by item would be
+      // written again for each.
+      auto [items, first] = items_.try_emplace({id, target.id});
+      if (first) items->second = store_.values(id, target.id);
+      items->second.push_back(value(words, target));
     } else {
       std::size_t other = 0;
       if (!(words >> other)) fail("bad " + record + " record");
@@ -399,6 +410,7 @@ class DocumentReader {
   std::string name_;
   PersistentStore& store_;
   std::vector<ObjectId> objects_;
+  std::map<std::pair<ObjectId, FeatureId>, std::vector<StoredValue>> items_;  // lists read so far
   std::size_t line_ = 0;
 };
 
@@ -442,7 +454,8 @@ void externalize(const VornPersistentObject& package, const TextValue& format,
     out << "object " << number[id] << ' ' << classInfo(store.classOf(id)).name << '\n';
   for (ObjectId id : ids) {
     const std::size_t n = number[id];
-    for (const FeatureInfo& feature : modelFeatures()) {
+    for (const FeatureId slot : store.writtenFeatures(id)) {
+      const FeatureInfo& feature = featureInfo(slot);
       const std::string name = featureName(feature);
       if (const auto value = store.value(id, feature.id)) {
         out << "value " << n << ' ' << name << ' ' << storedText(*value) << '\n';

@@ -222,7 +222,8 @@ ObjectRef duplicateOf(const VornPersistentObject& source, bool copyReferences) {
   const ObjectRef from = named(source);
   PersistentStore& store = *from.store;
   const ObjectRef copy = createIn(store, store.classOf(from.id));
-  for (const FeatureInfo& feature : modelFeatures()) {
+  for (const FeatureId slot : store.writtenFeatures(from.id)) {
+    const FeatureInfo& feature = featureInfo(slot);
     switch (feature.kind) {
       case FeatureKind::Attribute:
       case FeatureKind::Hidden:

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 const ClassInfo& classInfo(ClassId id) {
   const auto classes = modelClasses();
@@ -15,13 +16,32 @@ const FeatureInfo& featureInfo(FeatureId id) {
   return features[id - 1];
 }
 
-bool conformsTo(ClassId actual, ClassId wanted) {
+namespace {
+
+// Whether `actual` is `wanted` or inherits from it, by walking up.
+bool inherits(ClassId actual, ClassId wanted) {
   if (actual == wanted) return true;
-  if (actual < 1 || actual > modelClasses().size()) return false;
   for (ClassId parent : classInfo(actual).superclasses) {
-    if (conformsTo(parent, wanted)) return true;
+    if (inherits(parent, wanted)) return true;
   }
   return false;
+}
+
+}  // namespace
+
+// Asked for every feature of every object a walk meets: a table, made once.
+bool conformsTo(ClassId actual, ClassId wanted) {
+  static const std::size_t count = modelClasses().size();
+  static const std::vector<bool> table = [] {
+    std::vector<bool> made((count + 1) * (count + 1));
+    for (ClassId from = 1; from <= count; ++from) {
+      for (ClassId to = 1; to <= count; ++to) made[from * (count + 1) + to] = inherits(from, to);
+    }
+    return made;
+  }();
+  if (actual == wanted) return true;
+  if (actual < 1 || actual > count || wanted < 1 || wanted > count) return false;
+  return table[actual * (count + 1) + wanted];
 }
 
 const std::vector<ClassId>& conformingClasses(ClassId wanted) {

@@ -284,6 +284,20 @@ ObjectRef refOf(const VornPersistentObject& self, ObjectId id) {
   return ObjectRef{self.store(), id};
 }
 
+// What hasSameSignature compares: the name, and each parameter's direction
+// and type in order. Two features have the same signature when these are
+// equal, so features are matched by sorting or hashing these, not pairwise.
+using Signature = std::pair<std::u16string, std::vector<std::pair<std::int32_t, ObjectId>>>;
+
+Signature signatureOf(const StoreView& view, ObjectId feature) {
+  Signature signature{view.text(feature, feature::name), {}};
+  for (ObjectId each : view.members(feature, feature::QOVIXBehavioralFeature_parameter)) {
+    signature.second.emplace_back(view.number(each, feature::QOVIXParameter_kind),
+                                  view.reference(each, feature::QOVIXParameter_type));
+  }
+  return signature;
+}
+
 // Whether `target` is in (the allContents of) a namespace of `element`; an
 // element no namespace owns is not judged.
 bool inNamespaceOf(const StoreView& view, const VornPersistentObject& self, ObjectId element,
@@ -342,16 +356,10 @@ bool generalizableIsWellFormed(const StoreView& view, const VornPersistentObject
 bool classifierIsWellFormed(const StoreView& view, const VornPersistentObject& self, ObjectId id) {
   const Ids features = view.related(id, feature::QOVIXClassifier_feature, QOVIXFeature::kClassId,
                                     feature::QOVIXFeature_UMLowner);
-  for (std::size_t i = 0; i < features.size(); ++i) {
-    for (std::size_t j = i + 1; j < features.size(); ++j) {
-      const ClassId kind = view.classOf(features[i]);
-      if (kind == view.classOf(features[j]) &&
-          view.is(features[i], QOVIXBehavioralFeature::kClassId) &&
-          hasSameSignature(QOVIXBehavioralFeature(refOf(self, features[i])),
-                           QOVIXBehavioralFeature(refOf(self, features[j])))) {
-        return false;
-      }
-    }
+  std::set<std::pair<ClassId, Signature>> signatures;
+  for (ObjectId each : features) {
+    if (!view.is(each, QOVIXBehavioralFeature::kClassId)) continue;
+    if (!signatures.emplace(view.classOf(each), signatureOf(view, each)).second) return false;
   }
   Ids attributes;
   for (ObjectId each : features) {
@@ -468,14 +476,11 @@ bool subsystemIsWellFormed(const StoreView& view, const VornPersistentObject& se
         allOperations(QOVIXClassifier(refOf(self, each)), QOVIXClassifier::kClassId);
     candidates.insert(candidates.end(), operations.begin(), operations.end());
   }
-  for (ObjectId operation : offered) {
-    const bool matched = std::any_of(candidates.begin(), candidates.end(), [&](ObjectId candidate) {
-      return hasSameSignature(QOVIXBehavioralFeature(refOf(self, operation)),
-                              QOVIXBehavioralFeature(refOf(self, candidate)));
-    });
-    if (!matched) return false;
-  }
-  return true;
+  std::set<Signature> matching;
+  for (ObjectId candidate : candidates) matching.insert(signatureOf(view, candidate));
+  return std::all_of(offered.begin(), offered.end(), [&](ObjectId operation) {
+    return matching.count(signatureOf(view, operation)) != 0;
+  });
 }
 
 }  // namespace

@@ -47,6 +47,7 @@ class StoreView {
     return store_.hasMember(id, feature, member);
   }
   ObjectId reference(ObjectId id, FeatureId feature) const { return store_.reference(id, feature); }
+  std::vector<FeatureId> writtenFeatures(ObjectId id) const { return store_.writtenFeatures(id); }
   std::u16string text(ObjectId id, FeatureId feature) const {
     const auto value = store_.value(id, feature);
     return value ? value->text : std::u16string();

@@ -127,6 +127,14 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
 
   bool exists(ObjectId id) const override { return id != 0 && id <= objects_.size(); }
 
+  std::vector<FeatureId> writtenFeatures(ObjectId id) const override {
+    std::vector<FeatureId> written;
+    if (!exists(id)) return written;
+    for (const Slot& slot : objects_[id - 1].slots) written.push_back(slot.feature);
+    std::sort(written.begin(), written.end());
+    return written;
+  }
+
   ClassId classOf(ObjectId id) const override { return exists(id) ? objects_[id - 1].classId : 0; }
 
   Ids instancesOf(std::span<const ClassId> classes) const override {

@@ -113,6 +113,12 @@ class WKM_SRV_API PersistentStore {
   virtual std::vector<StoredValue> values(ObjectId id, FeatureId feature) const = 0;
   virtual void setValues(ObjectId id, FeatureId feature, std::vector<StoredValue> values) = 0;
 
+  // The features whose slots the object has written (a value, a reference,
+  // a collection or a list of values, which may have been emptied since),
+  // in feature order: what a walk over an object's contents asks about,
+  // instead of every feature its class has.
+  virtual std::vector<FeatureId> writtenFeatures(ObjectId id) const = 0;
+
   // Transactions -------------------------------------------------------------
 
   // Keeps every change since the last commit. Throws StoreError when they

@@ -224,7 +224,8 @@ class Writer {
     attribute("xmi.id", ids_.at(id));
     std::vector<std::pair<const FeatureInfo*, PropertyName>> standard;
     std::vector<std::pair<const FeatureInfo*, PropertyName>> extension;
-    for (const FeatureInfo& feature : modelFeatures()) {
+    for (const FeatureId slot : store_.writtenFeatures(id)) {
+      const FeatureInfo& feature = featureInfo(slot);
       if (feature.owner != 0 && !conformsTo(classId, feature.owner)) continue;
       if (!hasContent(id, feature)) continue;
       PropertyName name = nameOf(feature, classId);

@@ -135,6 +135,9 @@ class FaultyStore final : public PersistentStore {
   void setValues(ObjectId id, FeatureId feature, std::vector<StoredValue> values) override {
     faulty().setValues(id, feature, std::move(values));
   }
+  std::vector<FeatureId> writtenFeatures(ObjectId id) const override {
+    return faulty().writtenFeatures(id);
+  }
   void commitChanges() override { faulty().commit(); }
   void rollbackChanges() override { store_->rollback(); }  // undoing never fails
 
