@@ -1,5 +1,8 @@
 #include "host/program_dispatch.h"
 
+#include <malloc.h>
+
+#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <new>
@@ -142,6 +145,16 @@ void answeringExceptions(SVCXPRT* transp, Serve serve, Where where) {
   svcerr_systemerr(transp);
 }
 
+// A call that ran this long may have used much memory for a while (a
+// document, a copy, a walk of a large package): what it freed goes back to
+// the system, not only to the heap, so the server's resident memory returns
+// to what it was. Quick calls use little, and skip the trim's cost.
+constexpr std::chrono::milliseconds kLongCall{50};
+
+void giveBackMemoryAfter(std::chrono::steady_clock::time_point started) {
+  if (std::chrono::steady_clock::now() - started >= kLongCall) malloc_trim(0);
+}
+
 void callLibrary(svc_req* rqstp, SVCXPRT* transp, std::int32_t templateId) {
   // The class number is the version the client called.
   ModelCall call{rqstp->rq_prog, rqstp->rq_vers, rqstp->rq_vers, templateId};
@@ -157,6 +170,7 @@ void callLibrary(svc_req* rqstp, SVCXPRT* transp, std::int32_t templateId) {
     svcerr_auth(transp, AUTH_TOOWEAK);
     return;
   }
+  const auto started = std::chrono::steady_clock::now();
   answeringExceptions(
       transp, [&] { modelEntry(rqstp, transp, &call); },
       [&] {
@@ -165,6 +179,7 @@ void callLibrary(svc_req* rqstp, SVCXPRT* transp, std::int32_t templateId) {
                (call.templateId == kCastTemplateId ? " (cast)" : "") +
                ": exception from the library";
       });
+  giveBackMemoryAfter(started);
 }
 
 }  // namespace

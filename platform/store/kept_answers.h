@@ -21,26 +21,32 @@ class KeptAnswers {
     return found != answers_.end() ? &found->second : nullptr;
   }
   const Ids& keep(const Question& question, Ids answer) {
-    ids_ += answer.size();
-    Ids& kept = answers_[question];
-    ids_ -= kept.size();
-    kept = std::move(answer);
-    return kept;
+    auto [kept, made] = answers_.try_emplace(question);
+    bytes_ -= made ? 0 : bytesOf(kept->second);
+    kept->second = std::move(answer);
+    bytes_ += bytesOf(kept->second);
+    return kept->second;
   }
   void forget(const Question& question) {
     const auto found = answers_.find(question);
     if (found == answers_.end()) return;
-    ids_ -= found->second.size();
+    bytes_ -= bytesOf(found->second);
     answers_.erase(found);
   }
   void clear() {
     answers_.clear();
-    ids_ = 0;
+    bytes_ = 0;
   }
-  // How many ids all the kept answers hold.
-  std::size_t size() const { return ids_; }
+  // About how much memory the kept answers take, empty ones included.
+  std::size_t bytes() const { return bytes_; }
 
  private:
+  // An answer's ids, and its entry: the question, the vector and the hash
+  // table's node and bucket.
+  static std::size_t bytesOf(const Ids& answer) {
+    return answer.capacity() * sizeof(ObjectId) + sizeof(Question) + sizeof(Ids) + 32;
+  }
+
   std::unordered_map<Question, Ids, Hash> answers_;
-  std::size_t ids_ = 0;
+  std::size_t bytes_ = 0;
 };

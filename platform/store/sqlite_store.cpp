@@ -1,5 +1,7 @@
 #include "platform/store/sqlite_store.h"
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <unordered_map>
 #include <unordered_set>
@@ -15,17 +17,34 @@ namespace {
 
 using Ids = std::vector<ObjectId>;
 
-// What the cache holds of one object: its class and value and reference
-// slots, read whole on first use, and the collections and value lists read
-// so far.
+// What the cache holds of one object: its class, its value and reference
+// slots and which of its collections and value lists the file holds rows
+// of, all read at once on first use; and the collections and value lists
+// read or written so far. A collection the file holds nothing of is never
+// asked of the file, nor kept.
 struct CachedObject {
   ClassId classId = 0;
   std::vector<std::pair<FeatureId, StoredValue>> values;
   std::vector<std::pair<FeatureId, ObjectId>> references;
+  std::vector<FeatureId> filedCollections;
+  std::vector<FeatureId> filedValueLists;
   std::unordered_map<FeatureId, OrderedIdSet> collections;
   std::unordered_map<FeatureId, std::vector<StoredValue>> valueLists;
   bool created = false;  // made by this process: nothing of it is in the file unread
 };
+
+bool holds(const std::vector<FeatureId>& features, FeatureId feature) {
+  return std::find(features.begin(), features.end(), feature) != features.end();
+}
+
+// About how much memory the cache's parts take, their containers' nodes
+// included, so that the cache keeps within its budget.
+constexpr std::size_t kObjectBytes = sizeof(CachedObject) + 48;
+constexpr std::size_t kCollectionBytes = sizeof(OrderedIdSet) + 64;
+constexpr std::size_t kMemberBytes = 72;  // a tree node, and a hash table node and bucket
+std::size_t bytesOf(const StoredValue& value) {
+  return sizeof(std::pair<FeatureId, StoredValue>) + value.text.capacity() * sizeof(char16_t);
+}
 
 template <class Slots>
 auto* slotOf(Slots& slots, FeatureId feature) {
@@ -35,9 +54,10 @@ auto* slotOf(Slots& slots, FeatureId feature) {
   return static_cast<decltype(&slots.front().second)>(nullptr);
 }
 
-// Past this many objects, members, values and ids in kept answers the cache
-// is dropped between calls and filled again from the file as calls need.
-constexpr std::size_t kCacheLimit = 4'000'000;
+// Past this much memory the cache is dropped, before it reads one more
+// object, and filled again from the file as calls need: no call, however
+// much of the repository it reads, leaves the server holding more.
+constexpr std::size_t kCacheBytes = 24u << 20;
 
 class SqliteStore final : public CollectionReadsOf<SqliteStore> {
   friend class CollectionReadsOf<SqliteStore>;
@@ -63,11 +83,12 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
     const auto id = static_cast<ObjectId>(sqlite3_last_insert_rowid(database_.get()));
     touched_.insert(id);
     instances_.forget(classId);
+    trimCache();
     CachedObject& object = cache_[id];
     object.classId = classId;
     object.created = true;
     ++objectCount_;
-    ++cached_;
+    cachedBytes_ += kObjectBytes;
     return id;
   }
 
@@ -111,10 +132,12 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
     holders_.forget(HeldValue{feature, value});
     if (StoredValue* slot = slotOf(object.values, feature)) {
       holders_.forget(HeldValue{feature, *slot});
+      cachedBytes_ -= bytesOf(*slot);
       *slot = value;
     } else {
       object.values.emplace_back(feature, value);
     }
+    cachedBytes_ += bytesOf(value);
   }
 
   Ids holdingValue(FeatureId feature, const StoredValue& value) const override {
@@ -173,7 +196,7 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
     if (before != 0) relink(id, feature, before, member);
     referrers_.forget(referenceKey(feature, member));
     members.insertAt(member, position);
-    ++cached_;
+    cachedBytes_ += kMemberBytes;
     return true;
   }
 
@@ -231,8 +254,24 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
       use->bind(1, id).bind(2, feature).bind(3, static_cast<std::int64_t>(i));
       use->bind(4, values[i].valueClass).bind(5, values[i].number).bind(6, values[i].text).run();
     }
-    cached_ += values.size();
-    object.valueLists[feature] = std::move(values);
+    for (const StoredValue& value : values) cachedBytes_ += bytesOf(value);
+    auto [list, made] = object.valueLists.try_emplace(feature);
+    if (made) cachedBytes_ += kCollectionBytes;
+    list->second = std::move(values);
+  }
+
+  std::vector<FeatureId> writtenFeatures(ObjectId id) const override {
+    const CachedObject* object = cached(id);
+    if (object == nullptr) return {};
+    std::vector<FeatureId> written(object->filedCollections);
+    written.insert(written.end(), object->filedValueLists.begin(), object->filedValueLists.end());
+    for (const auto& [feature, value] : object->values) written.push_back(feature);
+    for (const auto& [feature, target] : object->references) written.push_back(feature);
+    for (const auto& [feature, members] : object->collections) written.push_back(feature);
+    for (const auto& [feature, values] : object->valueLists) written.push_back(feature);
+    std::sort(written.begin(), written.end());
+    written.erase(std::unique(written.begin(), written.end()), written.end());
+    return written;
   }
 
   void commitChanges() override {
@@ -245,7 +284,6 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
     }
     inTransaction_ = false;
     touched_.clear();
-    trimCache();
   }
 
   void rollbackChanges() override {
@@ -262,12 +300,11 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
     touched_.clear();
     forgetAnswers();
     objectCount_ = countObjects();
-    trimCache();
   }
 
  private:
   struct Statements {
-    Statement readObject, readAttributes, readReferences, readMembers, readValues;
+    Statement readObject, readObjects, readMembers, readValues;
     Statement addObject, setAttribute, setReference, clearReference, addMember, removeMember,
         relink, clearMembers, clearValues, addValue;
     Statement instances, holding, referringBySingle, referringByMember, countObjects;
@@ -277,10 +314,36 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
   static Statements prepared(Database& database, const SqliteStoreOptions& options) {
     prepareRepositoryFile(database, options);
     return Statements{
-        {database, "SELECT class FROM object WHERE id = ?1"},
+        // An object whole, one row a part: its class (0), each value (1)
+        // and reference (2), and each feature it has members (3) or listed
+        // values (4) of, found a step at a time down the primary keys
+        // rather than by reading every member.
         {database,
-         "SELECT feature, value_class, number, text FROM attribute WHERE object = ?1"},
-        {database, "SELECT feature, target FROM reference WHERE object = ?1"},
+         "WITH RECURSIVE "
+         "members_of(feature) AS (SELECT min(feature) FROM member WHERE object = ?1 "
+         "  UNION ALL SELECT (SELECT min(feature) FROM member WHERE object = ?1 "
+         "  AND feature > members_of.feature) FROM members_of WHERE feature IS NOT NULL), "
+         "values_of(feature) AS (SELECT min(feature) FROM value_item WHERE object = ?1 "
+         "  UNION ALL SELECT (SELECT min(feature) FROM value_item WHERE object = ?1 "
+         "  AND feature > values_of.feature) FROM values_of WHERE feature IS NOT NULL) "
+         "SELECT 0, class, 0, 0, '' FROM object WHERE id = ?1 "
+         "UNION ALL SELECT 1, feature, value_class, number, text FROM attribute WHERE object = ?1 "
+         "UNION ALL SELECT 2, feature, target, 0, '' FROM reference WHERE object = ?1 "
+         "UNION ALL SELECT 3, feature, 0, 0, '' FROM members_of WHERE feature IS NOT NULL "
+         "UNION ALL SELECT 4, feature, 0, 0, '' FROM values_of WHERE feature IS NOT NULL"},
+        // The same of every object numbered ?1 to ?2, each table read once
+        // along its primary key: the object first (its part, its number,
+        // then as above).
+        {database,
+         "SELECT 0, id, class, 0, 0, '' FROM object WHERE id BETWEEN ?1 AND ?2 "
+         "UNION ALL SELECT 1, object, feature, value_class, number, text FROM attribute "
+         "  WHERE object BETWEEN ?1 AND ?2 "
+         "UNION ALL SELECT 2, object, feature, target, 0, '' FROM reference "
+         "  WHERE object BETWEEN ?1 AND ?2 "
+         "UNION ALL SELECT 3, object, feature, 0, 0, '' FROM member "
+         "  WHERE object BETWEEN ?1 AND ?2 GROUP BY object, feature "
+         "UNION ALL SELECT 4, object, feature, 0, 0, '' FROM value_item "
+         "  WHERE object BETWEEN ?1 AND ?2 GROUP BY object, feature"},
         {database, "SELECT member, next FROM member WHERE object = ?1 AND feature = ?2"},
         {database,
          "SELECT value_class, number, text FROM value_item WHERE object = ?1 AND feature = ?2 "
@@ -332,8 +395,17 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
 
   void dropCache() const {
     cache_.clear();
-    cached_ = 0;
+    cachedBytes_ = 0;
     forgetAnswers();
+    malloc_trim(0);  // the memory goes back to the system, not only to the heap
+  }
+
+  // Drops the cache when it has outgrown its budget. Only ever called where
+  // no part of the cache is in use: before an object is read in or made.
+  void trimCache() const {
+    if (cachedBytes_ + instances_.bytes() + holders_.bytes() + referrers_.bytes() > kCacheBytes) {
+      dropCache();
+    }
   }
 
   void begin() {
@@ -347,35 +419,82 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
   const CachedObject* cached(ObjectId id) const {
     if (id == 0) return nullptr;
     if (const auto found = cache_.find(id); found != cache_.end()) return &found->second;
-    ClassId classId = 0;
+    // Objects are often read in the order they were made (a walk over a
+    // package's contents, a copy, an export): a miss right after the last
+    // read's end reads twice as many objects ahead, up to kMostReadAhead,
+    // each table's rows in one pass; any other miss reads one object.
+    readAhead_ = id == nextAhead_ ? std::min(readAhead_ * 2, kMostReadAhead) : 1;
+    nextAhead_ = id + readAhead_;
+    if (readAhead_ == 1) {
+      readOne(id);
+    } else {
+      readRange(id, id + readAhead_ - 1);
+    }
+    const auto found = cache_.find(id);
+    return found != cache_.end() ? &found->second : nullptr;
+  }
+
+  static constexpr ObjectId kMostReadAhead = 256;
+
+  // Adds what a row of readObject or readObjects says of an object, from
+  // column `at` on; returns about how many bytes it added.
+  static std::size_t addPart(CachedObject& object, std::int64_t part, const Statement& row,
+                             int at) {
+    const auto feature = static_cast<FeatureId>(row.integer(at));
+    switch (part) {
+      case 0:
+        object.classId = static_cast<ClassId>(feature);
+        return kObjectBytes;
+      case 1:
+        object.values.emplace_back(
+            feature, StoredValue{static_cast<ValueClassId>(row.integer(at + 1)),
+                                 static_cast<std::int32_t>(row.integer(at + 2)),
+                                 row.text(at + 3)});
+        return bytesOf(object.values.back().second);
+      case 2:
+        object.references.emplace_back(feature, static_cast<ObjectId>(row.integer(at + 1)));
+        return sizeof(std::pair<FeatureId, ObjectId>);
+      case 3:
+        object.filedCollections.push_back(feature);
+        return sizeof(FeatureId);
+      default:
+        object.filedValueLists.push_back(feature);
+        return sizeof(FeatureId);
+    }
+  }
+
+  void readOne(ObjectId id) const {
+    CachedObject object;
+    std::size_t bytes = 0;
     {
       const Use use(statements_.readObject);
       use->bind(1, id);
-      if (!use->step()) return nullptr;
-      classId = static_cast<ClassId>(use->integer(0));
+      while (use->step()) bytes += addPart(object, use->integer(0), use.statement(), 1);
     }
-    CachedObject object;
-    object.classId = classId;
+    if (object.classId == 0) return;
+    trimCache();
+    cachedBytes_ += bytes;
+    cache_.emplace(id, std::move(object));
+  }
+
+  // Reads the objects numbered `first` to `last` that the cache lacks.
+  void readRange(ObjectId first, ObjectId last) const {
+    std::vector<CachedObject> objects(last - first + 1);
+    std::size_t bytes = 0;
     {
-      const Use use(statements_.readAttributes);
-      use->bind(1, id);
+      const Use use(statements_.readObjects);
+      use->bind(1, first).bind(2, last);
       while (use->step()) {
-        object.values.emplace_back(
-            static_cast<FeatureId>(use->integer(0)),
-            StoredValue{static_cast<ValueClassId>(use->integer(1)),
-                        static_cast<std::int32_t>(use->integer(2)), use->text(3)});
+        const auto id = static_cast<ObjectId>(use->integer(1));
+        if (cache_.count(id) == 0) bytes += addPart(objects[id - first], use->integer(0), use.statement(), 2);
       }
     }
-    {
-      const Use use(statements_.readReferences);
-      use->bind(1, id);
-      while (use->step()) {
-        object.references.emplace_back(static_cast<FeatureId>(use->integer(0)),
-                                       static_cast<ObjectId>(use->integer(1)));
-      }
+    trimCache();
+    cachedBytes_ += bytes;
+    for (ObjectId id = first; id <= last; ++id) {
+      CachedObject& object = objects[id - first];
+      if (object.classId != 0) cache_.emplace(id, std::move(object));
     }
-    cached_ += 1 + object.values.size() + object.references.size();
-    return &cache_.emplace(id, std::move(object)).first->second;
   }
 
   CachedObject& changing(ObjectId id) {
@@ -386,6 +505,7 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
     return const_cast<CachedObject&>(*object);
   }
 
+  // Null for a collection that has no members.
   const OrderedIdSet* collection(ObjectId id, FeatureId feature) const {
     const CachedObject* found = cached(id);
     if (found == nullptr) return nullptr;
@@ -393,15 +513,16 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
     if (const auto held = object.collections.find(feature); held != object.collections.end()) {
       return &held->second;
     }
-    OrderedIdSet members;
-    if (!object.created) members = readChain(id, feature);
-    cached_ += static_cast<std::size_t>(members.size());
+    if (object.created || !holds(object.filedCollections, feature)) return nullptr;
+    OrderedIdSet members = readChain(id, feature);
+    cachedBytes_ += kCollectionBytes + kMemberBytes * static_cast<std::size_t>(members.size());
     return &object.collections.emplace(feature, std::move(members)).first->second;
   }
 
   OrderedIdSet& changingCollection(ObjectId id, FeatureId feature) {
-    changing(id);
-    return const_cast<OrderedIdSet&>(*collection(id, feature));
+    CachedObject& object = changing(id);
+    if (collection(id, feature) == nullptr) cachedBytes_ += kCollectionBytes;
+    return object.collections[feature];  // read by collection() when the file has members
   }
 
   // Follows a collection's chain from its first member, the one no other
@@ -443,6 +564,7 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
     use->bind(1, id).bind(2, feature).bind(3, member).bind(4, next).run();
   }
 
+  // Null for a list that has no values.
   const std::vector<StoredValue>* valueList(ObjectId id, FeatureId feature) const {
     const CachedObject* found = cached(id);
     if (found == nullptr) return nullptr;
@@ -450,8 +572,9 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
     if (const auto held = object.valueLists.find(feature); held != object.valueLists.end()) {
       return &held->second;
     }
+    if (object.created || !holds(object.filedValueLists, feature)) return nullptr;
     std::vector<StoredValue> values;
-    if (!object.created) {
+    {
       const Use use(statements_.readValues);
       use->bind(1, id).bind(2, feature);
       while (use->step()) {
@@ -459,21 +582,18 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
                           static_cast<std::int32_t>(use->integer(1)), use->text(2)});
       }
     }
-    cached_ += values.size();
+    cachedBytes_ += kCollectionBytes;
+    for (const StoredValue& value : values) cachedBytes_ += bytesOf(value);
     return &object.valueLists.emplace(feature, std::move(values)).first->second;
-  }
-
-  void trimCache() {
-    if (cached_ + instances_.size() + holders_.size() + referrers_.size() > kCacheLimit) {
-      dropCache();
-    }
   }
 
   FileLock lock_;  // first made, last gone
   Database database_;
   mutable Statements statements_;
   mutable std::unordered_map<ObjectId, CachedObject> cache_;
-  mutable std::size_t cached_ = 0;  // objects, members and values the cache holds
+  mutable std::size_t cachedBytes_ = 0;  // about how much memory the cached objects take
+  mutable ObjectId readAhead_ = 1;       // how many objects the last miss read
+  mutable ObjectId nextAhead_ = 0;       // the first object past them
   // Answers from the file's indexes: by class, by value held, by target.
   mutable KeptAnswers<ClassId> instances_;
   mutable KeptAnswers<HeldValue, HeldValueHash> holders_;

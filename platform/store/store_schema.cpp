@@ -130,9 +130,10 @@ void prepareRepositoryFile(Database& database, const SqliteStoreOptions& options
   database.execute("PRAGMA journal_mode = WAL");
   database.execute(options.sync == SqliteStoreOptions::Sync::Full ? "PRAGMA synchronous = FULL"
                                                                   : "PRAGMA synchronous = NORMAL");
-  // Reads of a large repository come from memory-mapped pages and a page
-  // cache of 64 MiB, not a read call each.
-  database.execute("PRAGMA mmap_size = 1073741824; PRAGMA cache_size = -65536");
+  // Pages are read into a page cache of 16 MiB, and no further: memory-
+  // mapped pages would count to the server's resident memory, as much as
+  // a call had read, and stay there.
+  database.execute("PRAGMA mmap_size = 0; PRAGMA cache_size = -16384");
   database.execute("BEGIN IMMEDIATE");
   if (empty) {
     database.execute(kSchema);
