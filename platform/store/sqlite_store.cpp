@@ -1,8 +1,7 @@
 #include "platform/store/sqlite_store.h"
 
-#include <malloc.h>
-
 #include <algorithm>
+#include <list>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -31,19 +30,25 @@ struct CachedObject {
   std::unordered_map<FeatureId, OrderedIdSet> collections;
   std::unordered_map<FeatureId, std::vector<StoredValue>> valueLists;
   bool created = false;  // made by this process: nothing of it is in the file unread
+  std::size_t bytes = 0;                  // about how much memory all this takes
+  std::list<ObjectId>::iterator recency;  // its place among the cached, latest used first
 };
 
 bool holds(const std::vector<FeatureId>& features, FeatureId feature) {
   return std::find(features.begin(), features.end(), feature) != features.end();
 }
 
-// About how much memory the cache's parts take, their containers' nodes
-// included, so that the cache keeps within its budget.
-constexpr std::size_t kObjectBytes = sizeof(CachedObject) + 48;
-constexpr std::size_t kCollectionBytes = sizeof(OrderedIdSet) + 64;
-constexpr std::size_t kMemberBytes = 72;  // a tree node, and a hash table node and bucket
+// How much memory the cache's parts take, their containers' nodes and the
+// allocator's overhead included, as measured with mallinfo2 on glibc: an
+// object's entry (its hash table node and place in the recency list), a
+// value, a feature the file holds rows of, a collection's own allocations,
+// and a member.
+constexpr std::size_t kObjectBytes = sizeof(CachedObject) + 64;
+constexpr std::size_t kFiledFeatureBytes = 24;
+constexpr std::size_t kCollectionBytes = sizeof(OrderedIdSet) + 300;
+constexpr std::size_t kMemberBytes = 48;
 std::size_t bytesOf(const StoredValue& value) {
-  return sizeof(std::pair<FeatureId, StoredValue>) + value.text.capacity() * sizeof(char16_t);
+  return sizeof(std::pair<FeatureId, StoredValue>) + 40 + value.text.capacity() * sizeof(char16_t);
 }
 
 template <class Slots>
@@ -54,10 +59,14 @@ auto* slotOf(Slots& slots, FeatureId feature) {
   return static_cast<decltype(&slots.front().second)>(nullptr);
 }
 
-// Past this much memory the cache is dropped, before it reads one more
-// object, and filled again from the file as calls need: no call, however
-// much of the repository it reads, leaves the server holding more.
-constexpr std::size_t kCacheBytes = 24u << 20;
+// While a call runs, the cache may grow to kCallCacheBytes: a copy or an
+// export of a large package works on all of it, and what it made or read
+// is not read again. Past that, and after each call past
+// kRestingCacheBytes, the objects used least lately leave it (down to
+// three quarters of the bound). So no call makes the server hold more than
+// the first, and none leaves it holding more than the second.
+constexpr std::size_t kCallCacheBytes = 256u << 20;
+constexpr std::size_t kRestingCacheBytes = 24u << 20;
 
 class SqliteStore final : public CollectionReadsOf<SqliteStore> {
   friend class CollectionReadsOf<SqliteStore>;
@@ -84,11 +93,11 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
     touched_.insert(id);
     instances_.forget(classId);
     trimCache();
-    CachedObject& object = cache_[id];
+    CachedObject object;
     object.classId = classId;
     object.created = true;
+    keep(id, std::move(object), kObjectBytes);
     ++objectCount_;
-    cachedBytes_ += kObjectBytes;
     return id;
   }
 
@@ -132,12 +141,12 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
     holders_.forget(HeldValue{feature, value});
     if (StoredValue* slot = slotOf(object.values, feature)) {
       holders_.forget(HeldValue{feature, *slot});
-      cachedBytes_ -= bytesOf(*slot);
+      shrink(object, bytesOf(*slot));
       *slot = value;
     } else {
       object.values.emplace_back(feature, value);
     }
-    cachedBytes_ += bytesOf(value);
+    grow(object, bytesOf(value));
   }
 
   Ids holdingValue(FeatureId feature, const StoredValue& value) const override {
@@ -196,7 +205,7 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
     if (before != 0) relink(id, feature, before, member);
     referrers_.forget(referenceKey(feature, member));
     members.insertAt(member, position);
-    cachedBytes_ += kMemberBytes;
+    grow(*cache_.find(id), kMemberBytes);
     return true;
   }
 
@@ -254,9 +263,9 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
       use->bind(1, id).bind(2, feature).bind(3, static_cast<std::int64_t>(i));
       use->bind(4, values[i].valueClass).bind(5, values[i].number).bind(6, values[i].text).run();
     }
-    for (const StoredValue& value : values) cachedBytes_ += bytesOf(value);
+    for (const StoredValue& value : values) grow(object, bytesOf(value));
     auto [list, made] = object.valueLists.try_emplace(feature);
-    if (made) cachedBytes_ += kCollectionBytes;
+    if (made) grow(object, kCollectionBytes);
     list->second = std::move(values);
   }
 
@@ -275,19 +284,24 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
   }
 
   void commitChanges() override {
-    if (!inTransaction_) return;
-    try {
-      Use(statements_.commit)->run();
-    } catch (const StoreError&) {
-      rollback();  // after the error has said why
-      throw;
+    if (inTransaction_) {
+      try {
+        Use(statements_.commit)->run();
+      } catch (const StoreError&) {
+        rollback();  // after the error has said why
+        throw;
+      }
+      inTransaction_ = false;
+      touched_.clear();
     }
-    inTransaction_ = false;
-    touched_.clear();
+    trimCache(kRestingCacheBytes);
   }
 
   void rollbackChanges() override {
-    if (!inTransaction_) return;
+    if (!inTransaction_) {
+      trimCache(kRestingCacheBytes);
+      return;
+    }
     // ROLLBACK undoes the file; the cache forgets the objects the
     // transaction touched, and every kept answer.
     try {
@@ -296,10 +310,13 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
       // a failed commit may have rolled back already; nothing is left to undo
     }
     inTransaction_ = false;
-    for (ObjectId id : touched_) cache_.erase(id);
+    for (ObjectId id : touched_) {
+      if (const auto found = cache_.find(id); found != cache_.end()) forget(found);
+    }
     touched_.clear();
     forgetAnswers();
     objectCount_ = countObjects();
+    trimCache(kRestingCacheBytes);
   }
 
  private:
@@ -393,18 +410,42 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
     referrers_.clear();
   }
 
-  void dropCache() const {
-    cache_.clear();
-    cachedBytes_ = 0;
-    forgetAnswers();
-    malloc_trim(0);  // the memory goes back to the system, not only to the heap
+  using CacheEntry = std::unordered_map<ObjectId, CachedObject>::value_type;
+
+  void keep(ObjectId id, CachedObject object, std::size_t bytes) const {
+    recency_.push_front(id);
+    object.recency = recency_.begin();
+    object.bytes = bytes;
+    cachedBytes_ += bytes;
+    cache_.emplace(id, std::move(object));
+  }
+  void forget(std::unordered_map<ObjectId, CachedObject>::iterator entry) const {
+    cachedBytes_ -= entry->second.bytes;
+    recency_.erase(entry->second.recency);
+    cache_.erase(entry);
+  }
+  void grow(CachedObject& object, std::size_t bytes) const {
+    object.bytes += bytes;
+    cachedBytes_ += bytes;
+  }
+  void grow(CacheEntry& entry, std::size_t bytes) const { grow(entry.second, bytes); }
+  void shrink(CachedObject& object, std::size_t bytes) const {
+    object.bytes -= bytes;
+    cachedBytes_ -= bytes;
   }
 
-  // Drops the cache when it has outgrown its budget. Only ever called where
-  // no part of the cache is in use: before an object is read in or made.
-  void trimCache() const {
-    if (cachedBytes_ + instances_.bytes() + holders_.bytes() + referrers_.bytes() > kCacheBytes) {
-      dropCache();
+  // Makes room when the cache has outgrown `bound`: the kept answers go
+  // when they alone take a quarter of it, then the objects used least
+  // lately. Only ever called where no part of the cache is in use: before
+  // an object is read in or made, and after a call.
+  void trimCache(std::size_t bound = kCallCacheBytes) const {
+    const auto answerBytes = [&] {
+      return instances_.bytes() + holders_.bytes() + referrers_.bytes();
+    };
+    if (cachedBytes_ + answerBytes() <= bound) return;
+    if (answerBytes() > bound / 4) forgetAnswers();
+    while (!recency_.empty() && cachedBytes_ + answerBytes() > bound / 4 * 3) {
+      forget(cache_.find(recency_.back()));
     }
   }
 
@@ -418,7 +459,10 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
   // when there is no such object.
   const CachedObject* cached(ObjectId id) const {
     if (id == 0) return nullptr;
-    if (const auto found = cache_.find(id); found != cache_.end()) return &found->second;
+    if (const auto found = cache_.find(id); found != cache_.end()) {
+      recency_.splice(recency_.begin(), recency_, found->second.recency);
+      return &found->second;
+    }
     // Objects are often read in the order they were made (a walk over a
     // package's contents, a copy, an export): a miss right after the last
     // read's end reads twice as many objects ahead, up to kMostReadAhead,
@@ -456,10 +500,10 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
         return sizeof(std::pair<FeatureId, ObjectId>);
       case 3:
         object.filedCollections.push_back(feature);
-        return sizeof(FeatureId);
+        return kFiledFeatureBytes;
       default:
         object.filedValueLists.push_back(feature);
-        return sizeof(FeatureId);
+        return kFiledFeatureBytes;
     }
   }
 
@@ -473,27 +517,26 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
     }
     if (object.classId == 0) return;
     trimCache();
-    cachedBytes_ += bytes;
-    cache_.emplace(id, std::move(object));
+    keep(id, std::move(object), bytes);
   }
 
   // Reads the objects numbered `first` to `last` that the cache lacks.
   void readRange(ObjectId first, ObjectId last) const {
     std::vector<CachedObject> objects(last - first + 1);
-    std::size_t bytes = 0;
+    std::vector<std::size_t> partBytes(objects.size());
     {
       const Use use(statements_.readObjects);
       use->bind(1, first).bind(2, last);
       while (use->step()) {
         const auto id = static_cast<ObjectId>(use->integer(1));
-        if (cache_.count(id) == 0) bytes += addPart(objects[id - first], use->integer(0), use.statement(), 2);
+        partBytes[id - first] += addPart(objects[id - first], use->integer(0), use.statement(), 2);
       }
     }
     trimCache();
-    cachedBytes_ += bytes;
-    for (ObjectId id = first; id <= last; ++id) {
+    // Kept last first, so that the object asked for is the latest used.
+    for (ObjectId id = last + 1; id-- > first;) {
       CachedObject& object = objects[id - first];
-      if (object.classId != 0) cache_.emplace(id, std::move(object));
+      if (object.classId != 0 && cache_.count(id) == 0) keep(id, std::move(object), partBytes[id - first]);
     }
   }
 
@@ -515,13 +558,13 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
     }
     if (object.created || !holds(object.filedCollections, feature)) return nullptr;
     OrderedIdSet members = readChain(id, feature);
-    cachedBytes_ += kCollectionBytes + kMemberBytes * static_cast<std::size_t>(members.size());
+    grow(object, kCollectionBytes + kMemberBytes * static_cast<std::size_t>(members.size()));
     return &object.collections.emplace(feature, std::move(members)).first->second;
   }
 
   OrderedIdSet& changingCollection(ObjectId id, FeatureId feature) {
     CachedObject& object = changing(id);
-    if (collection(id, feature) == nullptr) cachedBytes_ += kCollectionBytes;
+    if (collection(id, feature) == nullptr) grow(object, kCollectionBytes);
     return object.collections[feature];  // read by collection() when the file has members
   }
 
@@ -582,8 +625,8 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
                           static_cast<std::int32_t>(use->integer(1)), use->text(2)});
       }
     }
-    cachedBytes_ += kCollectionBytes;
-    for (const StoredValue& value : values) cachedBytes_ += bytesOf(value);
+    grow(object, kCollectionBytes);
+    for (const StoredValue& value : values) grow(object, bytesOf(value));
     return &object.valueLists.emplace(feature, std::move(values)).first->second;
   }
 
@@ -591,6 +634,7 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
   Database database_;
   mutable Statements statements_;
   mutable std::unordered_map<ObjectId, CachedObject> cache_;
+  mutable std::list<ObjectId> recency_;  // the cached objects, latest used first
   mutable std::size_t cachedBytes_ = 0;  // about how much memory the cached objects take
   mutable ObjectId readAhead_ = 1;       // how many objects the last miss read
   mutable ObjectId nextAhead_ = 0;       // the first object past them

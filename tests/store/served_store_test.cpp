@@ -7,9 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 
 #include "client/connection.h"
 #include "client_model.h"
+#include "tests/support/process_memory.h"
 #include "tests/support/server_process.h"
 #include "tests/support/temporary_folder.h"
 
@@ -170,6 +172,48 @@ TEST_F(ServedStore, AFullDiskFailsTheCallAndLosesNothingCommitted) {
     EXPECT_EQ(TaggedValue::get_umlValue(connection, tagged).size(), 2000u);
     connection.release(tagged.handle);
     connection.release(found.handle);
+  }
+}
+
+// No call leaves qovixd holding much more memory than before it: the
+// cache counts all it holds and keeps within its budget, and what a long
+// call used goes back to the system.
+TEST_F(ServedStore, NoCallKeepsTheMemoryItUsed) {
+  if (kUnderAddressSanitizer) GTEST_SKIP() << "the sanitizer keeps freed memory in quarantine";
+  const std::filesystem::path documents = folder_.path() / "documents";
+  std::filesystem::create_directory(documents);
+  std::string model =
+      "<XMI xmi.version=\"1.2\" xmlns:UML=\"org.omg.xmi.namespace.UML\"><XMI.content>"
+      "<UML:Model xmi.id=\"m\" name=\"Big\"><UML:Namespace.ownedElement>";
+  for (int i = 0; i < 20000; ++i) {
+    model += "<UML:Class xmi.id=\"c" + std::to_string(i) + "\" name=\"" + tagOf(i) + "\"/>";
+  }
+  std::ofstream(documents / "big.xmi") << model << "</UML:Namespace.ownedElement></UML:Model>"
+                                       << "</XMI.content></XMI>";
+  const std::vector<std::string> arguments{"--store", file_, "--documents", documents.string()};
+  {
+    ServerProcess server(arguments);
+    Connection connection("127.0.0.1", server.port());
+    Package::internalize(connection, Package::create(connection, RepositoryRef{connection.repository()}),
+                         "xmi", "big.xmi");
+  }
+  ServerProcess server(arguments);  // its cache cold
+  Connection connection("127.0.0.1", server.port());
+  const RepositoryRef repository{connection.repository()};
+  const PackageRef big =
+      Package::cast(connection, AnyRef(findNamed(connection, "Big").handle), true);
+  const NamespaceRef into = Namespace::cast(connection, Package::create(connection, repository), true);
+  const std::vector<std::pair<std::string, std::function<void()>>> calls = {
+      {"document export", [&] { Package::externalize(connection, big, "qovix", "big.qovix"); }},
+      {"XMI export", [&] { Package::externalize(connection, big, "xmi", "out.xmi"); }},
+      {"copy", [&] { Package::copyModel(connection, big, into); }},
+      {"document import", [&] { Package::internalize(connection, big, "qovix", "big.qovix"); }},
+  };
+  for (const auto& [what, call] : calls) {
+    const long before = residentMemory(server.pid()).kilobytes;
+    call();
+    const long kept = residentMemory(server.pid()).kilobytes - before;
+    EXPECT_LT(kept, 64 * 1024) << what << " kept " << kept / 1024 << " MiB";
   }
 }
 
