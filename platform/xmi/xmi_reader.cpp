@@ -72,7 +72,7 @@ class Reader {
     if (text.size() > kMostXmiBytes) {
       fail("is larger than " + std::to_string(kMostXmiBytes >> 20) + " MiB");
     }
-    const XmlDocument document = parseXml(text, name_);
+    const XmlDocument document = parseXml(text, name_, kMostXmiDepth);
     const xmlNode* root = xmlDocGetRootElement(document.get());
     if (root == nullptr || localName(root) != "XMI")
       fail("is no XMI document: its root is no <XMI>");

@@ -29,9 +29,10 @@ namespace model::xmi {
 inline constexpr std::size_t kMostXmiBytes = 32u << 20;
 // The most elements one document may hold.
 inline constexpr std::size_t kMostXmiElements = 500000;
-// The deepest elements may nest in a document, read or written: libxml2's
-// bound. An object nests its owned objects two levels down (the object,
-// then its property), so a package's contents may nest about 125 deep.
+// The deepest elements may nest in a document, read or written (libxml2's
+// own bound without XML_PARSE_HUGE). An object nests its owned objects two
+// levels down (the object, then its property), so a package's contents may
+// nest about 125 deep.
 inline constexpr std::size_t kMostXmiDepth = 256;
 
 // The most kinds of skipped element an import report lists, each one line;
