@@ -42,20 +42,12 @@ bool endsWith(const std::string& text, std::string_view end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-std::vector<const xmlNode*> elementsIn(const xmlNode* parent) {
-  std::vector<const xmlNode*> children;
-  for (const xmlNode* child = parent->children; child != nullptr; child = child->next) {
-    if (child->type == XML_ELEMENT_NODE) children.push_back(child);
-  }
-  return children;
-}
-
 std::string className(ClassId id) { return std::string(classInfo(id).name).substr(5); }
 
 enum class Role { Object, Realization, TagDefinition, ExtensionPoint, Skipped };
 
 struct Node {
-  const xmlNode* element;
+  const XmlElement* element;
   std::string metaclass;
   Role role;
   ClassId classId = 0;
@@ -73,12 +65,12 @@ class Reader {
       fail("is larger than " + std::to_string(kMostXmiBytes >> 20) + " MiB");
     }
     const XmlDocument document = parseXml(text, name_, kMostXmiDepth);
-    const xmlNode* root = xmlDocGetRootElement(document.get());
+    const XmlElement* root = document.root();
     if (root == nullptr || localName(root) != "XMI")
       fail("is no XMI document: its root is no <XMI>");
     readHeader(root);
-    const xmlNode* content = nullptr;
-    for (const xmlNode* child : elementsIn(root)) {
+    const XmlElement* content = nullptr;
+    for (const XmlElement* child : elementsIn(root)) {
       const std::string tag = localName(child);
       if (tag == "XMI.content") {
         content = child;
@@ -110,28 +102,28 @@ class Reader {
   [[noreturn]] void fail(const std::string& why) const {
     throw std::runtime_error("XMI document '" + name_ + "' " + why);
   }
-  [[noreturn]] void failAt(const xmlNode* element, const std::string& why) const {
+  [[noreturn]] void failAt(const XmlElement* element, const std::string& why) const {
     throw std::runtime_error("XMI document '" + name_ + "' line " +
-                             std::to_string(xmlGetLineNo(element)) + ": " + why);
+                             std::to_string(element->line) + ": " + why);
   }
   void skip(const std::string& what, const std::string& why, int count = 1) {
     report_.skip(what, why, count);
   }
 
-  void readHeader(const xmlNode* root) {
+  void readHeader(const XmlElement* root) {
     const std::string version = attribute(root, "xmi.version");
     if (version != "1.0" && version != "1.1" && version != "1.2") {
       failAt(root, "is XMI '" + version + "': XMI 1.0, 1.1 and 1.2 are read");
     }
     std::string uml = version == "1.2" ? "1.4" : "1.3";
-    for (const xmlNode* part : elementsIn(root)) {
+    for (const XmlElement* part : elementsIn(root)) {
       if (localName(part) != "XMI.header") continue;
-      for (const xmlNode* item : elementsIn(part)) {
+      for (const XmlElement* item : elementsIn(part)) {
         if (localName(item) == "XMI.metamodel" && attribute(item, "xmi.name") == "UML") {
           uml = attribute(item, "xmi.version");
         }
         if (localName(item) != "XMI.documentation") continue;
-        for (const xmlNode* line : elementsIn(item)) {
+        for (const XmlElement* line : elementsIn(item)) {
           if (localName(line) == "XMI.exporter") report_.exporter = textOf(line) + report_.exporter;
           if (localName(line) == "XMI.exporterVersion")
             report_.exporter.append(" ").append(textOf(line));
@@ -143,8 +135,8 @@ class Reader {
 
   // Collecting: every object definition becomes a node ----------------------
 
-  void collectContent(const xmlNode* content) {
-    for (const xmlNode* child : elementsIn(content)) {
+  void collectContent(const XmlElement* content) {
+    for (const XmlElement* child : elementsIn(content)) {
       const std::string tag = localName(child);
       if (tag == "XMI.extension") {
         skipExtension(child);
@@ -156,14 +148,14 @@ class Reader {
     }
   }
 
-  void skipExtension(const xmlNode* extension) {
+  void skipExtension(const XmlElement* extension) {
     const std::string extender = attribute(extension, "xmi.extender");
     skip(extender.empty() ? std::string("XMI.extension")
                           : std::string("XMI.extension (").append(extender).append(")"),
          "a tool's own data, not part of the model");
   }
 
-  bool isReference(const xmlNode* element) const {
+  bool isReference(const XmlElement* element) const {
     bool idref = false;
     bool href = false;
     attribute(element, "xmi.idref", &idref);
@@ -172,12 +164,11 @@ class Reader {
   }
 
   // How many object definitions `element` holds below it.
-  static int nestedDefinitions(const xmlNode* element) {
+  static int nestedDefinitions(const XmlElement* element) {
     int count = 0;
-    for (const xmlNode* child : elementsIn(element)) {
+    for (const XmlElement* child : elementsIn(element)) {
       if (isMetaclassTag(localName(child)) &&
-          xmlHasProp(child, reinterpret_cast<const xmlChar*>("xmi.idref")) == nullptr &&
-          xmlHasProp(child, reinterpret_cast<const xmlChar*>("href")) == nullptr) {
+          !hasAttribute(child, "xmi.idref") && !hasAttribute(child, "href")) {
         ++count;
       }
       count += nestedDefinitions(child);
@@ -185,7 +176,7 @@ class Reader {
     return count;
   }
 
-  void define(const xmlNode* element, bool topLevel, bool ours) {
+  void define(const XmlElement* element, bool topLevel, bool ours) {
     if (isReference(element)) {
       if (topLevel) skip(localName(element), "a reference outside any element");
       return;
@@ -229,14 +220,14 @@ class Reader {
       failAt(element, "gives two elements the xmi.id '" + id + "'");
     }
     if (!descend) return;
-    for (const xmlNode* child : elementsIn(element)) {
+    for (const XmlElement* child : elementsIn(element)) {
       const std::string tag = localName(child);
       if (tag == "XMI.extension") {
         if (attribute(child, "xmi.extender") != "QOVIX") {
           skipExtension(child);
           continue;
         }
-        for (const xmlNode* property : elementsIn(child)) definePropertyValues(property, true);
+        for (const XmlElement* property : elementsIn(child)) definePropertyValues(property, true);
       } else if (isMetaclassTag(tag)) {
         skip(tag, "an element directly inside another, outside any property");
       } else {
@@ -245,8 +236,8 @@ class Reader {
     }
   }
 
-  void definePropertyValues(const xmlNode* property, bool ours) {
-    for (const xmlNode* child : elementsIn(property)) {
+  void definePropertyValues(const XmlElement* property, bool ours) {
+    for (const XmlElement* child : elementsIn(property)) {
       if (isMetaclassTag(localName(child))) define(child, false, ours);
     }
   }
@@ -257,7 +248,7 @@ class Reader {
     bool present = false;
     std::string name = attribute(node.element, "name", &present);
     if (present) return name;
-    for (const xmlNode* child : elementsIn(node.element)) {
+    for (const XmlElement* child : elementsIn(node.element)) {
       if (!isMetaclassTag(localName(child)) && propertyParts(localName(child)).second == "name") {
         return textOf(child);
       }
@@ -267,7 +258,7 @@ class Reader {
 
   // The nodes a property of `element` names: as an attribute of idrefs, or
   // as elements inside it, defined there or referred to.
-  std::vector<std::size_t> targetsOf(const xmlNode* element, const std::string& name) {
+  std::vector<std::size_t> targetsOf(const XmlElement* element, const std::string& name) {
     std::vector<std::size_t> found;
     bool present = false;
     const std::string ids = attribute(element, name.c_str(), &present);
@@ -277,10 +268,10 @@ class Reader {
         if (const auto at = byId_.find(id); at != byId_.end()) found.push_back(at->second);
       }
     }
-    for (const xmlNode* child : elementsIn(element)) {
+    for (const XmlElement* child : elementsIn(element)) {
       if (isMetaclassTag(localName(child)) || propertyParts(localName(child)).second != name)
         continue;
-      for (const xmlNode* target : elementsIn(child)) {
+      for (const XmlElement* target : elementsIn(child)) {
         if (const auto index = resolve(target, false)) found.push_back(*index);
       }
     }
@@ -289,7 +280,7 @@ class Reader {
 
   // The node an element inside a property stands for; nothing for a
   // reference outside the document (reported) or a value.
-  std::optional<std::size_t> resolve(const xmlNode* target, bool report) {
+  std::optional<std::size_t> resolve(const XmlElement* target, bool report) {
     bool idref = false;
     bool href = false;
     const std::string id = attribute(target, "xmi.idref", &idref);
@@ -359,29 +350,30 @@ class Reader {
 
   void applyProperties(std::size_t index) {
     const Node& node = nodes_[index];
-    for (const xmlAttr* each = node.element->properties; each != nullptr; each = each->next) {
-      const std::string name = reinterpret_cast<const char*>(each->name);
-      if (each->ns != nullptr || name.rfind("xmi.", 0) == 0 || name == "href") continue;
-      applyProperty(index, "", name, attribute(node.element, name.c_str()), nullptr);
+    for (std::size_t i = 0; i < node.element->attributeCount; ++i) {
+      const XmlAttribute& each = node.element->attributes[i];
+      const std::string name = each.name;
+      if (each.namespaced || name.rfind("xmi.", 0) == 0 || name == "href") continue;
+      applyProperty(index, "", name, std::string(each.value), nullptr);
     }
-    for (const xmlNode* child : elementsIn(node.element)) {
+    for (const XmlElement* child : elementsIn(node.element)) {
       if (localName(child) == "XMI.extension") {
         if (attribute(child, "xmi.extender") != "QOVIX") continue;
-        for (const xmlNode* property : elementsIn(child)) applyElementProperty(index, property);
+        for (const XmlElement* property : elementsIn(child)) applyElementProperty(index, property);
       } else if (!isMetaclassTag(localName(child))) {
         applyElementProperty(index, child);
       }
     }
   }
 
-  void applyElementProperty(std::size_t index, const xmlNode* property) {
+  void applyElementProperty(std::size_t index, const XmlElement* property) {
     const auto [owner, name] = propertyParts(localName(property));
     applyProperty(index, owner, name, {}, property);
   }
 
   // A property given as the attribute text `text` or as the element `property`.
   void applyProperty(std::size_t index, const std::string& owner, const std::string& name,
-                     const std::string& text, const xmlNode* property) {
+                     const std::string& text, const XmlElement* property) {
     const Node& node = nodes_[index];
     const std::string shown = (owner.empty() ? node.metaclass : owner) + "." + name;
     if (node.role == Role::Realization) return;  // its client and supplier are read later
@@ -418,15 +410,15 @@ class Reader {
 
   // A value property's text: its xmi.value, the body of the expression
   // inside it, or its text.
-  std::string valueText(const xmlNode* property) const {
+  std::string valueText(const XmlElement* property) const {
     bool present = false;
     const std::string value = attribute(property, "xmi.value", &present);
     if (present) return value;
-    for (const xmlNode* child : elementsIn(property)) {
+    for (const XmlElement* child : elementsIn(property)) {
       if (!endsWith(lastSegment(localName(child)), "Expression")) continue;
       const std::string body = attribute(child, "body", &present);
       if (present) return body;
-      for (const xmlNode* part : elementsIn(child)) {
+      for (const XmlElement* part : elementsIn(child)) {
         if (propertyParts(localName(part)).second == "body") return textOf(part);
       }
       return {};
@@ -492,7 +484,7 @@ class Reader {
   // A list of values: the text of each property element, or of each
   // ExtensionPoint inside it (UML 1.4 made extension points elements).
   void applyValues(const Node& node, const FeatureInfo& info, const std::string& text,
-                   const xmlNode* property) {
+                   const XmlElement* property) {
     std::vector<StoredValue> values = store_.values(node.object, info.id);
     auto add = [&](const std::string& each) {
       if (auto value = parseValue(node, info, each)) values.push_back(std::move(*value));
@@ -502,7 +494,7 @@ class Reader {
     } else if (const auto inside = elementsIn(property); inside.empty()) {
       add(textOf(property));
     } else {
-      for (const xmlNode* child : inside) {
+      for (const XmlElement* child : inside) {
         const auto target = resolve(child, true);
         if (!target || nodes_[*target].role != Role::ExtensionPoint) continue;
         bool located = false;
@@ -515,7 +507,7 @@ class Reader {
   }
 
   void applyLinks(const Node& node, const FeatureInfo& info, const std::string& text,
-                  const xmlNode* property, const std::string& shown) {
+                  const XmlElement* property, const std::string& shown) {
     std::vector<std::size_t> targets;
     // UML 1.3's multiplicities may be written as text: "0..*".
     const bool multiplicity = info.elementClass == QOVIXMultiplicity::kClassId;
@@ -527,7 +519,7 @@ class Reader {
           targets.push_back(found->second);
         } else if (!multiplicity) {
           throw std::runtime_error("XMI document '" + name_ + "' line " +
-                                   std::to_string(xmlGetLineNo(node.element)) + ": " + shown +
+                                   std::to_string(node.element->line) + ": " + shown +
                                    " refers to '" + id + "', which no element is");
         }
       }
@@ -539,7 +531,7 @@ class Reader {
       if (multiplicity) linkMultiplicity(node, info, textOf(property), shown);
       return;
     } else {
-      for (const xmlNode* child : inside) {
+      for (const XmlElement* child : inside) {
         if (const auto target = resolve(child, true)) targets.push_back(*target);
       }
     }
@@ -582,14 +574,14 @@ class Reader {
   }
 
   // UML 1.4 names a tagged value's tag by a TagDefinition.
-  void tagFromDefinition(std::size_t index, const std::string& text, const xmlNode* property,
+  void tagFromDefinition(std::size_t index, const std::string& text, const XmlElement* property,
                          const std::string& shown) {
     std::vector<std::size_t> definitions;
     if (property == nullptr) {
       if (const auto found = byId_.find(text); found != byId_.end())
         definitions.push_back(found->second);
     } else {
-      for (const xmlNode* child : elementsIn(property)) {
+      for (const XmlElement* child : elementsIn(property)) {
         if (const auto target = resolve(child, true)) definitions.push_back(*target);
       }
     }
@@ -713,7 +705,7 @@ class Reader {
   ImportReport& report_;
   std::vector<Node> nodes_;
   std::map<std::string, std::size_t> byId_;
-  std::map<const xmlNode*, std::size_t> byElement_;
+  std::map<const XmlElement*, std::size_t> byElement_;
   std::set<std::pair<ObjectId, FeatureId>> given_;     // values read
   std::set<std::pair<ObjectId, FeatureId>> explicit_;  // ends the document gives
   std::vector<std::tuple<ObjectId, FeatureId, ObjectId>> links_;

@@ -24,8 +24,8 @@
 
 namespace model::xmi {
 
-// The largest XMI document read or written: its tree in memory takes about
-// ten times its size.
+// The largest XMI document read or written: an import holds at most ten
+// times that at its peak.
 inline constexpr std::size_t kMostXmiBytes = 32u << 20;
 // The most elements one document may hold.
 inline constexpr std::size_t kMostXmiElements = 500000;

@@ -2,36 +2,161 @@
 
 #include <libxml/SAX2.h>
 #include <libxml/parser.h>
+#include <libxml/parserInternals.h>
 #include <libxml/xmlerror.h>
 
+#include <algorithm>
 #include <climits>
+#include <cstring>
 #include <stdexcept>
 
 namespace model::xmi {
+
+// Builds an XmlDocument from libxml2's stream of parse events.
+class XmlBuilder {
+ public:
+  XmlBuilder(XmlDocument& document, std::size_t mostDepth)
+      : document_(document), mostDepth_(mostDepth) {}
+
+  bool entityDeclared = false;
+  bool tooDeep = false;
+
+  // False when the element is past the depth bound.
+  bool start(const xmlChar* localName, int line, int attributeCount,
+             const xmlChar** attributes) {
+    if (open_.size() >= mostDepth_) {
+      tooDeep = true;
+      return false;
+    }
+    XmlElement& element = document_.elements_.emplace_back();
+    element.name = intern(reinterpret_cast<const char*>(localName));
+    element.line = line;
+    element.attributeCount = static_cast<std::size_t>(attributeCount);
+    XmlAttribute* kept = keepAttributes(element.attributeCount);
+    element.attributes = kept;
+    // Five pointers an attribute: local name, prefix, namespace, value, value's end.
+    for (int i = 0; i < attributeCount; ++i) {
+      const xmlChar* const* each = attributes + 5 * i;
+      std::string name = reinterpret_cast<const char*>(each[0]);
+      if (each[1] != nullptr && each[2] == nullptr) {
+        name.insert(0, std::string(reinterpret_cast<const char*>(each[1])) + ":");
+      }
+      const std::string_view raw(reinterpret_cast<const char*>(each[3]),
+                                 static_cast<std::size_t>(each[4] - each[3]));
+      kept[i] = XmlAttribute{intern(name).data(), keepText(decoded(raw)), each[2] != nullptr};
+    }
+    if (open_.empty()) {
+      document_.root_ = &element;
+    } else {
+      Open& parent = open_.back();
+      (parent.lastChild != nullptr ? parent.lastChild->nextSibling : parent.element->firstChild) =
+          &element;
+      parent.lastChild = &element;
+    }
+    open_.push_back(Open{&element, nullptr, {}});
+    return true;
+  }
+
+  void end() {
+    if (open_.empty()) return;
+    open_.back().element->text = keepText(open_.back().text);
+    open_.pop_back();
+  }
+
+  void text(const xmlChar* characters, int length) {
+    if (!open_.empty()) {
+      open_.back().text.append(reinterpret_cast<const char*>(characters),
+                               static_cast<std::size_t>(length));
+    }
+  }
+
+ private:
+  struct Open {
+    XmlElement* element;
+    XmlElement* lastChild;
+    std::string text;  // so far
+  };
+
+  // Texts and attributes are kept in blocks: one allocation for many.
+  static constexpr std::size_t kTextBlock = std::size_t{1} << 20;
+  static constexpr std::size_t kAttributeBlock = std::size_t{1} << 14;
+
+  std::string_view intern(const std::string& name) {
+    return *document_.names_.insert(name).first;
+  }
+
+  std::string_view keepText(std::string_view text) {
+    if (text.empty()) return {};
+    if (text.size() > document_.textLeft_) {
+      const std::size_t size = std::max(kTextBlock, text.size());
+      document_.text_.push_back(std::make_unique<char[]>(size));
+      textNext_ = document_.text_.back().get();
+      document_.textLeft_ = size;
+    }
+    char* kept = textNext_;
+    std::memcpy(kept, text.data(), text.size());
+    textNext_ += text.size();
+    document_.textLeft_ -= text.size();
+    return {kept, text.size()};
+  }
+
+  XmlAttribute* keepAttributes(std::size_t count) {
+    if (count == 0) return nullptr;
+    if (count > document_.attributesLeft_) {
+      const std::size_t size = std::max(kAttributeBlock, count);
+      document_.attributes_.push_back(std::make_unique<XmlAttribute[]>(size));
+      attributeNext_ = document_.attributes_.back().get();
+      document_.attributesLeft_ = size;
+    }
+    XmlAttribute* kept = attributeNext_;
+    attributeNext_ += count;
+    document_.attributesLeft_ -= count;
+    return kept;
+  }
+
+  // libxml2 leaves the character reference &#38; in an attribute's value
+  // (for &amp; and &#38;) for the tree builder it would call to replace.
+  static std::string decoded(std::string_view raw) {
+    std::string out;
+    out.reserve(raw.size());
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+      if (raw.compare(i, 5, "&#38;") == 0) {
+        out += '&';
+        i += 4;
+      } else {
+        out += raw[i];
+      }
+    }
+    return out;
+  }
+
+  XmlDocument& document_;
+  std::size_t mostDepth_;
+  std::vector<Open> open_;
+  char* textNext_ = nullptr;
+  XmlAttribute* attributeNext_ = nullptr;
+};
+
 namespace {
 
 struct ParserContextFree {
-  void operator()(xmlParserCtxt* context) const { xmlFreeParserCtxt(context); }
+  void operator()(xmlParserCtxt* context) const {
+    if (context->myDoc != nullptr) xmlFreeDoc(context->myDoc);
+    xmlFreeParserCtxt(context);
+  }
 };
 
-// What the parse met that stops it, kept in the parser's _private.
-struct ParseWatch {
-  std::size_t mostDepth;
-  std::size_t depth = 0;
-  bool entity = false;
-  bool tooDeep = false;
-};
-
-ParseWatch& watchOf(void* context) {
-  return *static_cast<ParseWatch*>(static_cast<xmlParserCtxt*>(context)->_private);
+xmlParserCtxt* parserOf(void* context) { return static_cast<xmlParserCtxt*>(context); }
+XmlBuilder& builderOf(void* context) {
+  return *static_cast<XmlBuilder*>(parserOf(context)->_private);
 }
 
 // Stops the parse at the first entity declaration: an XMI document needs
 // none, and refusing them all rules out external entities and expansion
 // bombs alike, whatever the parser would do with them.
 void refuseEntity(void* context, const xmlChar*, int, const xmlChar*, const xmlChar*, xmlChar*) {
-  watchOf(context).entity = true;
-  xmlStopParser(static_cast<xmlParserCtxt*>(context));
+  builderOf(context).entityDeclared = true;
+  xmlStopParser(parserOf(context));
 }
 
 void refuseUnparsedEntity(void* context, const xmlChar*, const xmlChar*, const xmlChar*,
@@ -39,32 +164,29 @@ void refuseUnparsedEntity(void* context, const xmlChar*, const xmlChar*, const x
   refuseEntity(context, nullptr, 0, nullptr, nullptr, nullptr);
 }
 
-// Counts how deep elements nest, and stops the parse past the bound, before
-// the parser or any reader of the tree goes deeper.
-void startElement(void* context, const xmlChar* localName, const xmlChar* prefix,
-                  const xmlChar* uri, int namespaceCount, const xmlChar** namespaces,
-                  int attributeCount, int defaultedCount, const xmlChar** attributes) {
-  ParseWatch& watch = watchOf(context);
-  if (++watch.depth > watch.mostDepth) {
-    watch.tooDeep = true;
-    xmlStopParser(static_cast<xmlParserCtxt*>(context));
-    return;
+// The parse stops at the first element past the depth bound, before the
+// parser or any reader of the document goes deeper.
+void startElement(void* context, const xmlChar* localName, const xmlChar*, const xmlChar*, int,
+                  const xmlChar**, int attributeCount, int, const xmlChar** attributes) {
+  if (!builderOf(context).start(localName, xmlSAX2GetLineNumber(context), attributeCount,
+                                attributes)) {
+    xmlStopParser(parserOf(context));
   }
-  xmlSAX2StartElementNs(context, localName, prefix, uri, namespaceCount, namespaces,
-                        attributeCount, defaultedCount, attributes);
 }
 
-void endElement(void* context, const xmlChar* localName, const xmlChar* prefix,
-                const xmlChar* uri) {
-  --watchOf(context).depth;
-  xmlSAX2EndElementNs(context, localName, prefix, uri);
+void endElement(void* context, const xmlChar*, const xmlChar*, const xmlChar*) {
+  builderOf(context).end();
+}
+
+void characters(void* context, const xmlChar* text, int length) {
+  builderOf(context).text(text, length);
 }
 
 // libxml2 writes some errors to stderr whatever the parse options say,
-// with the document's bytes quoted raw (a text node too large, an encoding
-// that does not convert). Its errors are read back from the parser
-// instead, and the one that fails a document travels in the exception,
-// which the server logs as it logs every failed call.
+// with the document's bytes quoted raw (an encoding that does not convert).
+// Its errors are read back from the parser instead, and the one that fails
+// a document travels in the exception, which the server logs as it logs
+// every failed call.
 void keepQuiet(void*, xmlError*) {}
 void keepQuietGeneric(void*, const char*, ...) {}
 
@@ -77,34 +199,40 @@ XmlDocument parseXml(std::string_view text, const std::string& name, std::size_t
   if (text.size() > static_cast<std::size_t>(INT_MAX)) {
     throw std::runtime_error("XMI document '" + name + "' is too large");
   }
-  std::unique_ptr<xmlParserCtxt, ParserContextFree> parser(xmlNewParserCtxt());
+  std::unique_ptr<xmlParserCtxt, ParserContextFree> parser(
+      xmlCreateMemoryParserCtxt(text.data(), static_cast<int>(text.size())));
   if (!parser) throw std::bad_alloc();
-  ParseWatch watch{mostDepth};
-  parser->_private = &watch;
-  parser->sax->entityDecl = refuseEntity;
-  parser->sax->unparsedEntityDecl = refuseUnparsedEntity;
-  parser->sax->startElementNs = startElement;
-  parser->sax->endElementNs = endElement;
-  parser->sax->serror = keepQuiet;
   // XML_PARSE_HUGE lifts libxml2's own bounds (10 MB of look-ahead in a
   // document held in memory, 256 levels), which the caller and the depth
-  // count above set instead.
-  XmlDocument document(xmlCtxtReadMemory(parser.get(), text.data(), static_cast<int>(text.size()),
-                                         name.c_str(), nullptr,
-                                         XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING |
-                                             XML_PARSE_NOCDATA | XML_PARSE_COMPACT |
-                                             XML_PARSE_HUGE));
-  if (watch.entity) {
+  // count set instead.
+  xmlCtxtUseOptions(parser.get(), XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING |
+                                      XML_PARSE_NOCDATA | XML_PARSE_HUGE);
+  XmlDocument document;
+  XmlBuilder builder(document, mostDepth);
+  parser->_private = &builder;
+  xmlSAXHandler& sax = *parser->sax;
+  sax.entityDecl = refuseEntity;
+  sax.unparsedEntityDecl = refuseUnparsedEntity;
+  sax.startElementNs = startElement;
+  sax.endElementNs = endElement;
+  sax.characters = characters;
+  sax.cdataBlock = characters;
+  sax.ignorableWhitespace = characters;
+  sax.comment = nullptr;
+  sax.processingInstruction = nullptr;
+  sax.serror = keepQuiet;
+  xmlParseDocument(parser.get());
+  if (builder.entityDeclared) {
     throw std::runtime_error("XMI document '" + name +
                              "' declares an entity: entities are refused (XMI needs none)");
   }
-  if (watch.tooDeep) {
+  if (builder.tooDeep) {
     throw std::runtime_error("XMI document '" + name + "' line " +
                              std::to_string(xmlSAX2GetLineNumber(parser.get())) +
                              ": elements nest deeper than " + std::to_string(mostDepth) +
                              " levels");
   }
-  if (!document || !parser->wellFormed) {
+  if (!parser->wellFormed || document.root() == nullptr) {
     const xmlError* error = xmlCtxtGetLastError(parser.get());
     std::string why = error != nullptr && error->message != nullptr ? error->message : "not XML";
     while (!why.empty() && why.back() == '\n') why.pop_back();
@@ -115,31 +243,38 @@ XmlDocument parseXml(std::string_view text, const std::string& name, std::size_t
   return document;
 }
 
-std::string localName(const xmlNode* element) {
-  if (element->name == nullptr) return {};
+std::string localName(const XmlElement* element) {
   // A prefix no namespace declares stays in the name: drop it too.
-  const std::string name = reinterpret_cast<const char*>(element->name);
-  return name.substr(name.find(':') + 1);
+  const std::string_view name = element->name;
+  return std::string(name.substr(name.find(':') + 1));
 }
 
-std::string attribute(const xmlNode* element, const char* name, bool* present) {
-  xmlChar* value = xmlGetNoNsProp(element, reinterpret_cast<const xmlChar*>(name));
-  if (present != nullptr) *present = value != nullptr;
-  if (value == nullptr) return {};
-  std::string text(reinterpret_cast<const char*>(value));
-  xmlFree(value);
-  return text;
-}
-
-std::string textOf(const xmlNode* element) {
-  std::string text;
-  for (const xmlNode* child = element->children; child != nullptr; child = child->next) {
-    if ((child->type == XML_TEXT_NODE || child->type == XML_CDATA_SECTION_NODE) &&
-        child->content != nullptr) {
-      text += reinterpret_cast<const char*>(child->content);
+std::string attribute(const XmlElement* element, const char* name, bool* present) {
+  for (std::size_t i = 0; i < element->attributeCount; ++i) {
+    const XmlAttribute& each = element->attributes[i];
+    if (!each.namespaced && std::strcmp(each.name, name) == 0) {
+      if (present != nullptr) *present = true;
+      return std::string(each.value);
     }
   }
-  return text;
+  if (present != nullptr) *present = false;
+  return {};
+}
+
+bool hasAttribute(const XmlElement* element, const char* name) {
+  bool present = false;
+  attribute(element, name, &present);
+  return present;
+}
+
+std::string textOf(const XmlElement* element) { return std::string(element->text); }
+
+std::vector<const XmlElement*> elementsIn(const XmlElement* parent) {
+  std::vector<const XmlElement*> children;
+  for (const XmlElement* child = parent->firstChild; child != nullptr; child = child->nextSibling) {
+    children.push_back(child);
+  }
+  return children;
 }
 
 }  // namespace model::xmi

@@ -5,20 +5,53 @@
 // external DTD or entity), a document that declares any entity is refused
 // (no XXE, no expansion bomb), and the caller bounds the size and how deep
 // elements may nest; the parse stops at the first element past that depth.
-
-#include <libxml/tree.h>
+//
+// The document is kept compactly, as what a reader of XMI asks of it: each
+// element's local name, line, attributes, text and child elements. libxml2
+// parses it as a stream and builds no tree of its own, whose nodes would
+// take some 250 bytes an attribute: so a document takes about three times
+// its size in memory, whatever it holds.
 
 #include <cstddef>
+#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_set>
+#include <vector>
 
 namespace model::xmi {
 
-struct XmlDocumentFree {
-  void operator()(xmlDoc* document) const { xmlFreeDoc(document); }
+struct XmlAttribute {
+  const char* name;        // its local name, or PREFIX:NAME when the prefix is declared nowhere
+  std::string_view value;  // as the document means it, references replaced
+  bool namespaced;         // in a namespace the document declares
 };
-using XmlDocument = std::unique_ptr<xmlDoc, XmlDocumentFree>;
+
+struct XmlElement {
+  std::string_view name;  // local
+  int line = 0;
+  const XmlAttribute* attributes = nullptr;
+  std::size_t attributeCount = 0;
+  std::string_view text;  // its own text (and CDATA), not its children's
+  const XmlElement* firstChild = nullptr;
+  const XmlElement* nextSibling = nullptr;
+};
+
+class XmlDocument {
+ public:
+  const XmlElement* root() const { return root_; }
+
+ private:
+  friend class XmlBuilder;
+  const XmlElement* root_ = nullptr;
+  std::deque<XmlElement> elements_;
+  std::unordered_set<std::string> names_;
+  std::vector<std::unique_ptr<char[]>> text_;  // blocks the values and texts are kept in
+  std::size_t textLeft_ = 0;
+  std::vector<std::unique_ptr<XmlAttribute[]>> attributes_;
+  std::size_t attributesLeft_ = 0;
+};
 
 // The parsed document; throws std::runtime_error naming `name`, the line and
 // what is wrong.
@@ -26,11 +59,14 @@ XmlDocument parseXml(std::string_view text, const std::string& name, std::size_t
 
 // An element's local name (without its namespace prefix), attribute and
 // text, as UTF-8.
-std::string localName(const xmlNode* element);
-// The attribute `name` (no namespace), or empty when absent; `present`
+std::string localName(const XmlElement* element);
+// The attribute `name` in no namespace, or empty when absent; `present`
 // tells the two apart.
-std::string attribute(const xmlNode* element, const char* name, bool* present = nullptr);
+std::string attribute(const XmlElement* element, const char* name, bool* present = nullptr);
+bool hasAttribute(const XmlElement* element, const char* name);
 // The text directly inside an element (its text and CDATA children).
-std::string textOf(const xmlNode* element);
+std::string textOf(const XmlElement* element);
+// The elements directly inside `parent`, in order.
+std::vector<const XmlElement*> elementsIn(const XmlElement* parent);
 
 }  // namespace model::xmi

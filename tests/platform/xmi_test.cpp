@@ -539,6 +539,21 @@ TEST_F(Xmi, DocumentsUpToTheSizeLimitAreRead) {
   EXPECT_GT(read.contents().ids().size(), 60000u);
 }
 
+// Character and predefined references mean their characters, in
+// attributes and in text alike.
+TEST_F(Xmi, ReferencesInValuesAreReplaced) {
+  write("refs.xmi",
+        "<XMI xmi.version=\"1.2\" xmlns:UML=\"org.omg.xmi.namespace.UML\"><XMI.content>"
+        "<UML:Model xmi.id=\"m\" name=\"M\"><UML:Namespace.ownedElement>"
+        "<UML:Class xmi.id=\"a\" name=\"a&amp;b &lt;c&gt; &#38;&#x41;&quot;&apos;\"/>"
+        "<UML:Class xmi.id=\"b\"><UML:ModelElement.name>x &amp; <![CDATA[<y>]]>&#38;z"
+        "</UML:ModelElement.name></UML:Class>"
+        "</UML:Namespace.ownedElement></UML:Model></XMI.content></XMI>");
+  anchor.internalize(kXmi, QOVIXString(u"refs.xmi"));
+  EXPECT_NE(named(QOVIXClass::kClassId, "a&b <c> &A\"'"), 0u);
+  EXPECT_NE(named(QOVIXClass::kClassId, "x & <y>&z"), 0u);
+}
+
 TEST_F(Xmi, HrefsIntoTheDocumentResolveInAnyOrder) {
   write("refs.xmi",
         "<XMI xmi.version=\"1.2\" xmlns:UML=\"org.omg.xmi.namespace.UML\"><XMI.content>"
