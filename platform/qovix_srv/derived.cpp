@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <unordered_set>
 
 #include "model_classes.h"
 #include "platform/qovix_srv/members.h"
@@ -117,15 +118,15 @@ Ids associationsOf(const StoreView& view, ObjectId classifier) {
 //       a.connection->select(ae | ae.participant = self)->size > 1)
 //     ->collect(a | a.connection))
 Ids oppositeEndsOf(const StoreView& view, ObjectId classifier) {
-  const Ids own = endsTyped(view, classifier);
+  const Ids typed = endsTyped(view, classifier);
+  const std::unordered_set<ObjectId> own(typed.begin(), typed.end());
   IdSet opposite;
   for (ObjectId association : associationsOf(view, classifier)) {
     const Ids ends = connectionsOf(view, association);
-    const auto mine = std::count_if(ends.begin(), ends.end(), [&](ObjectId end) {
-      return std::find(own.begin(), own.end(), end) != own.end();
-    });
+    const auto mine =
+        std::count_if(ends.begin(), ends.end(), [&](ObjectId end) { return own.count(end) != 0; });
     for (ObjectId end : ends) {
-      if (mine > 1 || std::find(own.begin(), own.end(), end) == own.end()) opposite.add(end);
+      if (mine > 1 || own.count(end) == 0) opposite.add(end);
     }
   }
   return opposite.take();
@@ -457,10 +458,9 @@ Ids allLinks(const VornPersistentObject& self, ClassId) {
 //     ->collect(l | l.connection))
 Ids allOppositeLinkEnds(const VornPersistentObject& self, ClassId declaringClass) {
   const Context c = contextOf(self);
-  const Ids own = linkEndsOf(c.view, c.self.id);
-  const auto isOwn = [&](ObjectId end) {
-    return std::find(own.begin(), own.end(), end) != own.end();
-  };
+  const Ids linked = linkEndsOf(c.view, c.self.id);
+  const std::unordered_set<ObjectId> own(linked.begin(), linked.end());
+  const auto isOwn = [&](ObjectId end) { return own.count(end) != 0; };
   IdSet opposite;
   for (ObjectId link : allLinks(self, declaringClass)) {
     const Ids ends = c.view.related(link, feature::QOVIXLink_linkRole, QOVIXLinkEnd::kClassId,

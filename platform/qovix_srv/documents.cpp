@@ -37,6 +37,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "model_classes.h"
 #include "platform/qovix_srv/document_files.h"
@@ -526,10 +527,11 @@ void constructFromMetaModel(const VornPersistentObject& self, const VornMetaMode
     contained.erase(contained.begin());  // the contents, not the defining package
     const std::vector<ObjectId> copies = copyObjects(store, contained, store, true);
     const StoreView view(store);
-    const std::vector<ObjectId> direct =
+    const std::vector<ObjectId> members =
         view.members(defining.id, feature::QOVIXNamespace_ownedElement);
+    const std::unordered_set<ObjectId> direct(members.begin(), members.end());
     for (std::size_t i = 0; i < contained.size(); ++i) {
-      if (std::find(direct.begin(), direct.end(), contained[i]) != direct.end()) {
+      if (direct.count(contained[i]) != 0) {
         store.appendMember(ref.id, feature::QOVIXNamespace_ownedElement, copies[i]);
       }
     }

@@ -6,6 +6,7 @@
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <unordered_set>
 
 #include "model_classes.h"
 #include "platform/qovix_srv/members.h"
@@ -433,10 +434,11 @@ bool associationClassIsWellFormed(const StoreView& view, const VornPersistentObj
 // §2.14.3, Package [1], [2]: what it imports (associations aside) has a
 // name, or alias, that nothing it owns or inherits has, and no other import.
 bool packageIsWellFormed(const StoreView& view, const VornPersistentObject& self, ObjectId id) {
-  const Ids imported = referencedElement(self, QOVIXPackage::kClassId);
+  const Ids referenced = referencedElement(self, QOVIXPackage::kClassId);
+  const std::unordered_set<ObjectId> imported(referenced.begin(), referenced.end());
   std::set<std::u16string> owned;
   for (ObjectId each : allContents(self, QOVIXPackage::kClassId)) {
-    if (std::find(imported.begin(), imported.end(), each) == imported.end() &&
+    if (imported.count(each) == 0 &&
         !view.is(each, QOVIXAssociation::kClassId)) {
       addNames(view, {each}, owned);
     }
