@@ -246,8 +246,8 @@ class Writer {
     std::vector<Step> steps;
     for (auto& [feature, name] : standard) {
       if (feature == nullptr) continue;
-      steps.emplace_back([this, id, feature, name = std::move(name)] {
-        property(id, *feature, name, true);
+      steps.emplace_back([this, id, info = feature, name = std::move(name)] {
+        property(id, *info, name, true);
       });
     }
     if (!extension.empty()) {
@@ -256,8 +256,8 @@ class Writer {
         attribute("xmi.extender", "QOVIX");
       });
       for (auto& [feature, name] : extension) {
-        steps.emplace_back([this, id, feature, name = std::move(name)] {
-          property(id, *feature, name, false);
+        steps.emplace_back([this, id, info = feature, name = std::move(name)] {
+          property(id, *info, name, false);
         });
       }
       steps.emplace_back([this] { end(); });
