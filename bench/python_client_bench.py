@@ -11,7 +11,7 @@ in the same round trip) and off.
     set     TaggedValue.tag = "author"   (set_tag_0)
     create  TaggedValue.create() and release (create_1, identity, release)
 
-    PYTHONPATH=build/python bench/python_client_bench.py build [SECONDS]
+    build/venv/bin/python3 bench/python_client_bench.py build [SECONDS]
 """
 
 from __future__ import annotations
