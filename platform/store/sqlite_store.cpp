@@ -472,7 +472,7 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
     if (readAhead_ == 1) {
       readOne(id);
     } else {
-      readRange(id, id + readAhead_ - 1);
+      readRange(id, id + std::min<ObjectId>(readAhead_ - 1, UINT32_MAX - id));
     }
     const auto found = cache_.find(id);
     return found != cache_.end() ? &found->second : nullptr;
@@ -528,8 +528,11 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
       const Use use(statements_.readObjects);
       use->bind(1, first).bind(2, last);
       while (use->step()) {
-        const auto id = static_cast<ObjectId>(use->integer(1));
-        partBytes[id - first] += addPart(objects[id - first], use->integer(0), use.statement(), 2);
+        // A damaged file's pages may hand back rows outside the range asked.
+        const std::int64_t id = use->integer(1);
+        if (id < first || id > last) continue;
+        const std::size_t at = static_cast<std::size_t>(id - first);
+        partBytes[at] += addPart(objects[at], use->integer(0), use.statement(), 2);
       }
     }
     trimCache();
