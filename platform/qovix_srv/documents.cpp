@@ -32,6 +32,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <charconv>
 #include <map>
 #include <regex>
 #include <sstream>
@@ -214,6 +215,37 @@ std::string storedText(const StoredValue& value) {
   return className + " " + std::to_string(value.number);
 }
 
+// The words of one record, taken from the front, without copying the line.
+class Words {
+ public:
+  explicit Words(std::string_view line) : rest_(line) {}
+  // The next word; empty at the end.
+  std::string_view next() {
+    skipSpaces();
+    const std::size_t end = std::min(rest_.find(' '), rest_.size());
+    const std::string_view word = rest_.substr(0, end);
+    rest_.remove_prefix(end);
+    return word;
+  }
+  // The next word as a number of decimal digits; false when it is none.
+  bool number(std::size_t& out) {
+    const std::string_view word = next();
+    const auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), out);
+    return !word.empty() && error == std::errc() && end == word.data() + word.size();
+  }
+  // All that follows the next spaces.
+  std::string_view rest() {
+    skipSpaces();
+    return rest_;
+  }
+
+ private:
+  void skipSpaces() {
+    while (!rest_.empty() && (rest_.front() == ' ' || rest_.front() == '\t')) rest_.remove_prefix(1);
+  }
+  std::string_view rest_;
+};
+
 // Reads documents, failing with the document's name and line.
 class DocumentReader {
  public:
@@ -221,18 +253,27 @@ class DocumentReader {
       : name_(std::move(name)), store_(store) {}
 
   ObjectId read(const std::string& text) {
-    std::istringstream in(text);
-    std::string line;
-    std::getline(in, line);
-    const bool ended = line == "qovix-document 2";
-    if (!ended && line != "qovix-document 1") fail("not a QOVIX document");
-    std::size_t before = line.size() + 1;  // the bytes before the current line
+    std::string_view unread = text;
+    // The next line, without its line feed; `ended` says whether it had one.
+    const auto nextLine = [&unread](bool& ended) {
+      const std::size_t end = unread.find('\n');
+      ended = end != std::string_view::npos;
+      const std::string_view line = unread.substr(0, end);
+      unread.remove_prefix(ended ? end + 1 : unread.size());
+      return line;
+    };
+    bool lineEnded = false;
+    const std::string_view first = nextLine(lineEnded);
+    const bool ended = first == "qovix-document 2";
+    if (!ended && first != "qovix-document 1") fail("not a QOVIX document");
+    std::size_t before = first.size() + 1;  // the bytes before the current line
     bool endSeen = false;
-    while (std::getline(in, line)) {
+    while (!unread.empty()) {
+      const std::string_view line = nextLine(lineEnded);
       ++line_;
       if (endSeen) fail("text after the end line");
       if (ended && line.starts_with("end ")) {
-        if (line != endLine(std::string_view(text).substr(0, before)) || in.eof()) {
+        if (line != endLine(std::string_view(text).substr(0, before)) || !lineEnded) {
           fail("the document does not match its end line: it was cut or changed");
         }
         endSeen = true;
@@ -240,15 +281,14 @@ class DocumentReader {
       }
       before += line.size() + 1;
       if (line.empty()) continue;
-      std::istringstream words(line);
-      std::string record;
-      words >> record;
+      Words words(line);
+      const std::string_view record = words.next();
       if (record == "object") {
         readObject(words);
       } else if (record == "value" || record == "item" || record == "ref" || record == "member") {
         apply(record, words);
       } else {
-        fail("unknown record '" + record + "'");
+        fail("unknown record '" + std::string(record) + "'");
       }
     }
     if (ended && !endSeen) fail("the document has no end line: it was cut short");
@@ -266,15 +306,16 @@ class DocumentReader {
                              message);
   }
 
-  void readObject(std::istringstream& words) {
+  void readObject(Words& words) {
     static const std::unordered_map<std::string, ClassId> classes = [] {
       std::unordered_map<std::string, ClassId> made;
       for (const ClassInfo& info : modelClasses()) made.emplace(info.name, info.id);
       return made;
     }();
     std::size_t number = 0;
-    std::string className;
-    if (!(words >> number >> className) || number != objects_.size() + 1) fail("bad object record");
+    const bool numbered = words.number(number);
+    const std::string className(words.next());
+    if (!numbered || className.empty() || number != objects_.size() + 1) fail("bad object record");
     const auto found = classes.find(className);
     if (found == classes.end()) fail("unknown class '" + className + "'");
     objects_.push_back(store_.create(found->second));
@@ -296,9 +337,8 @@ class DocumentReader {
     return *found->second;
   }
 
-  StoredValue value(std::istringstream& words, const FeatureInfo& target) const {
-    std::string className;
-    words >> className;
+  StoredValue value(Words& words, const FeatureInfo& target) const {
+    const std::string className(words.next());
     const ValueClassInfo* info = nullptr;
     for (const ValueClassInfo& each : valueClasses()) {
       if (className == each.name) info = &each;
@@ -308,8 +348,7 @@ class DocumentReader {
       fail(featureName(target) + " holds no " + className);
     }
     StoredValue stored{info->id, 0, {}};
-    std::string rest;
-    std::getline(words >> std::ws, rest);
+    const std::string rest(words.rest());
     if (info->payload == ValuePayload::Text) {
       stored.text = unquoted(rest);
       if (stored.text.size() > utf::kMostTextUnits) {
@@ -356,7 +395,7 @@ class DocumentReader {
   }
 
   // Whether a feature of this kind is written by a record of this kind.
-  static bool recordFits(const std::string& record, FeatureKind kind) {
+  static bool recordFits(std::string_view record, FeatureKind kind) {
     switch (kind) {
       case FeatureKind::Attribute:
       case FeatureKind::Hidden:
@@ -374,17 +413,20 @@ class DocumentReader {
     return false;
   }
 
-  void apply(const std::string& record, std::istringstream& words) {
+  void apply(std::string_view record, Words& words) {
     std::size_t number = 0;
-    std::string name;
-    if (!(words >> number >> name)) fail("bad " + record + " record");
+    const bool numbered = words.number(number);
+    const std::string name(words.next());
+    if (!numbered || name.empty()) fail("bad " + std::string(record) + " record");
     const ObjectId id = object(number);
     const FeatureInfo& target = feature(name);
     const ClassId objectClass = store_.classOf(id);
     if (target.owner != 0 && !conformsTo(objectClass, target.owner)) {
       fail(std::string(classInfo(objectClass).name) + " has no " + featureName(target));
     }
-    if (!recordFits(record, target.kind)) fail(featureName(target) + " is not written by " + record);
+    if (!recordFits(record, target.kind)) {
+      fail(featureName(target) + " is not written by " + std::string(record));
+    }
     if (record == "value") {
       store_.setValue(id, target.id, value(words, target));
     } else if (record == "item") {
@@ -395,7 +437,7 @@ class DocumentReader {
       items->second.push_back(value(words, target));
     } else {
       std::size_t other = 0;
-      if (!(words >> other)) fail("bad " + record + " record");
+      if (!words.number(other)) fail("bad " + std::string(record) + " record");
       const ObjectId referred = object(other);
       if (target.elementClass != 0 && !conformsTo(store_.classOf(referred), target.elementClass)) {
         fail(featureName(target) + " cannot hold a " + classInfo(store_.classOf(referred)).name);
