@@ -75,7 +75,8 @@ struct Scene {
     std::filesystem::create_directory(documents);
     for (int part = 0; part < 2; ++part) {
       const std::string name = "Part" + std::to_string(part);
-      std::string model = "<UML:Model xmi.id=\"m\" name=\"" + name + "\"><UML:Namespace.ownedElement>";
+      std::string model =
+          "<UML:Model xmi.id=\"m\" name=\"" + name + "\"><UML:Namespace.ownedElement>";
       for (std::size_t i = 0; i < partClasses(); ++i) {
         const std::string n = std::to_string(i);
         model += "<UML:Class xmi.id=\"c" + n + "\" name=\"" + name + "C" + n + "\"/>";
@@ -83,8 +84,9 @@ struct Scene {
       model += "</UML:Namespace.ownedElement></UML:Model>";
       writeFile(documents / (name + ".xmi"), xmiDocument(model));
     }
-    std::string wide = "<UML:Model xmi.id=\"m\" name=\"WidePackage\"><UML:Namespace.ownedElement>"
-                       "<UML:Class xmi.id=\"wide\" name=\"Wide\"><UML:Classifier.feature>";
+    std::string wide =
+        "<UML:Model xmi.id=\"m\" name=\"WidePackage\"><UML:Namespace.ownedElement>"
+        "<UML:Class xmi.id=\"wide\" name=\"Wide\"><UML:Classifier.feature>";
     for (std::size_t i = 0; i < wideOperations(); ++i) {
       const std::string n = std::to_string(i);
       wide += "<UML:Operation xmi.id=\"o" + n + "\" name=\"op" + n + "\"/>";
@@ -155,9 +157,9 @@ std::string serverExecutable() {
 
 // A fresh qovixd on the scene's repository file, and a client of it.
 struct Served {
-  ServerProcess server{{"--store", scene().store.string(), "--documents",
-                        scene().documents.string()},
-                       serverExecutable()};
+  ServerProcess server{
+      {"--store", scene().store.string(), "--documents", scene().documents.string()},
+      serverExecutable()};
   Connection connection{"127.0.0.1", server.port(), Transport::Tcp, std::chrono::seconds(600)};
   RepositoryRef repository{connection.repository()};
 
@@ -176,7 +178,8 @@ struct Stall {
 };
 
 // Runs `call` on a fresh server while another client polls it.
-Stall measure(const std::function<void(Served&)>& prepare, const std::function<void(Served&)>& call) {
+Stall measure(const std::function<void(Served&)>& prepare,
+              const std::function<void(Served&)>& call) {
   Served served;
   if (prepare) prepare(served);
   const long before = served.residentKilobytes();
@@ -218,8 +221,7 @@ void XmiImport(benchmark::State& state) {
                                    ModelElement::cast(served.connection, big, true), "Big");
           },
           [part](Served& served) {
-            Package::internalize(served.connection, served.named<Package>("Big"), "xmi into",
-                                 part);
+            Package::internalize(served.connection, served.named<Package>("Big"), "xmi into", part);
           });
       longest.seconds = std::max(longest.seconds, stall.seconds);
       longest.keptMiB = std::max(longest.keptMiB, stall.keptMiB);
@@ -292,7 +294,8 @@ void AllContents(benchmark::State& state) {
   for (auto _ : state) {
     const Stall stall = measure(nullptr, [](Served& served) {
       Namespace::allContents(
-          served.connection, Namespace::cast(served.connection, served.named<Package>("Part0"), true));
+          served.connection,
+          Namespace::cast(served.connection, served.named<Package>("Part0"), true));
     });
     report(state, stall, scene().partClasses());
   }
@@ -323,7 +326,10 @@ BENCHMARK(DocumentImport)->Iterations(1)->UseManualTime()->Unit(benchmark::kMill
 BENCHMARK(CopyModel)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(WellFormedness)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(AllContents)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(XmiImportOfSkippedElements)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(XmiImportOfSkippedElements)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -21,10 +21,9 @@
 // double quotes with \\, \" and \uXXXX escapes. References to objects outside
 // the package are not written. A document must end with its end line and
 // have the length and checksum it gives, so that a cut or changed one is
-// refused; version 1, which had no end line, is still read. Every record is checked as the wire checks
-// a call: the feature must be one the object's class has and of the
-// record's kind, a value of the feature's value class and within it, a
-// referenced object of the feature's element class.
+// refused; version 1, which had no end line, is still read. Every record is checked as the wire
+// checks a call: the feature must be one the object's class has and of the record's kind, a value
+// of the feature's value class and within it, a referenced object of the feature's element class.
 //
 // A package's contents are what the features marked `owns` hold, at any
 // depth, and the generalizations of the generalizable elements among them.
@@ -96,7 +95,8 @@ std::vector<ObjectId> copyObjects(const PersistentStore& from, const std::vector
       switch (feature.kind) {
         case FeatureKind::Attribute:
         case FeatureKind::Hidden:
-          if (const auto value = from.value(id, feature.id)) into.setValue(copy, feature.id, *value);
+          if (const auto value = from.value(id, feature.id))
+            into.setValue(copy, feature.id, *value);
           break;
         case FeatureKind::Values:
           if (auto values = from.values(id, feature.id); !values.empty()) {
@@ -153,8 +153,8 @@ DocumentFormat formatOf(const TextValue& format, bool writing) {
                      (!writing && option == "into");
   if (!parsed.xmi || !known || more) {
     throw std::invalid_argument(
-        "unknown document format '" + narrow(format.text()) + "': " +
-        (writing ? "qovix, xmi, xmi 1.2 or xmi 1.0" : "qovix, xmi or xmi into"));
+        "unknown document format '" + narrow(format.text()) +
+        "': " + (writing ? "qovix, xmi, xmi 1.2 or xmi 1.0" : "qovix, xmi or xmi into"));
   }
   parsed.uml = option == "1.0" ? xmi::Uml::V13 : xmi::Uml::V14;
   parsed.into = option == "into";
@@ -194,8 +194,8 @@ std::string quoted(const std::u16string& text) {
 
 // The line that ends a document whose lines before it are `body`.
 std::string endLine(std::string_view body) {
-  const auto crc = crc32_z(crc32_z(0, nullptr, 0), reinterpret_cast<const Bytef*>(body.data()),
-                           body.size());
+  const auto crc =
+      crc32_z(crc32_z(0, nullptr, 0), reinterpret_cast<const Bytef*>(body.data()), body.size());
   char checksum[16];
   std::snprintf(checksum, sizeof checksum, "%08lx", static_cast<unsigned long>(crc));
   return std::string("end ").append(std::to_string(body.size())).append(" ").append(checksum);
@@ -241,7 +241,8 @@ class Words {
 
  private:
   void skipSpaces() {
-    while (!rest_.empty() && (rest_.front() == ' ' || rest_.front() == '\t')) rest_.remove_prefix(1);
+    while (!rest_.empty() && (rest_.front() == ' ' || rest_.front() == '\t'))
+      rest_.remove_prefix(1);
   }
   std::string_view rest_;
 };

@@ -438,8 +438,7 @@ bool packageIsWellFormed(const StoreView& view, const VornPersistentObject& self
   const std::unordered_set<ObjectId> imported(referenced.begin(), referenced.end());
   std::set<std::u16string> owned;
   for (ObjectId each : allContents(self, QOVIXPackage::kClassId)) {
-    if (imported.count(each) == 0 &&
-        !view.is(each, QOVIXAssociation::kClassId)) {
+    if (imported.count(each) == 0 && !view.is(each, QOVIXAssociation::kClassId)) {
       addNames(view, {each}, owned);
     }
   }

@@ -29,8 +29,8 @@ struct CachedObject {
   std::vector<FeatureId> filedValueLists;
   std::unordered_map<FeatureId, OrderedIdSet> collections;
   std::unordered_map<FeatureId, std::vector<StoredValue>> valueLists;
-  bool created = false;  // made by this process: nothing of it is in the file unread
-  std::size_t bytes = 0;                  // about how much memory all this takes
+  bool created = false;   // made by this process: nothing of it is in the file unread
+  std::size_t bytes = 0;  // about how much memory all this takes
   std::list<ObjectId>::iterator recency;  // its place among the cached, latest used first
 };
 
@@ -252,7 +252,8 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
   void setValues(ObjectId id, FeatureId feature, std::vector<StoredValue> values) override {
     CachedObject& object = changing(id);
     // Who holds the values before and after is asked anew.
-    for (const StoredValue& old : this->values(id, feature)) holders_.forget(HeldValue{feature, old});
+    for (const StoredValue& old : this->values(id, feature))
+      holders_.forget(HeldValue{feature, old});
     for (const StoredValue& value : values) holders_.forget(HeldValue{feature, value});
     {
       const Use use(statements_.clearValues);
@@ -369,11 +370,13 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
         {database,
          "INSERT OR REPLACE INTO attribute (object, feature, value_class, number, text) "
          "VALUES (?1, ?2, ?3, ?4, ?5)"},
-        {database, "INSERT OR REPLACE INTO reference (object, feature, target) VALUES (?1, ?2, ?3)"},
+        {database,
+         "INSERT OR REPLACE INTO reference (object, feature, target) VALUES (?1, ?2, ?3)"},
         {database, "DELETE FROM reference WHERE object = ?1 AND feature = ?2"},
         {database, "INSERT INTO member (object, feature, member, next) VALUES (?1, ?2, ?3, ?4)"},
         {database, "DELETE FROM member WHERE object = ?1 AND feature = ?2 AND member = ?3"},
-        {database, "UPDATE member SET next = ?4 WHERE object = ?1 AND feature = ?2 AND member = ?3"},
+        {database,
+         "UPDATE member SET next = ?4 WHERE object = ?1 AND feature = ?2 AND member = ?3"},
         {database, "DELETE FROM member WHERE object = ?1 AND feature = ?2"},
         {database, "DELETE FROM value_item WHERE object = ?1 AND feature = ?2"},
         {database,
@@ -384,7 +387,8 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
          "SELECT object FROM attribute WHERE feature = ?1 AND text = ?2 AND number = ?3 "
          "UNION SELECT object FROM value_item WHERE feature = ?1 AND text = ?2 AND number = ?3 "
          "ORDER BY object"},
-        {database, "SELECT object FROM reference WHERE feature = ?1 AND target = ?2 ORDER BY object"},
+        {database,
+         "SELECT object FROM reference WHERE feature = ?1 AND target = ?2 ORDER BY object"},
         {database, "SELECT object FROM member WHERE feature = ?1 AND member = ?2 ORDER BY object"},
         {database, "SELECT max(id) FROM object"},
         {database, "BEGIN IMMEDIATE"},
@@ -492,8 +496,7 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
       case 1:
         object.values.emplace_back(
             feature, StoredValue{static_cast<ValueClassId>(row.integer(at + 1)),
-                                 static_cast<std::int32_t>(row.integer(at + 2)),
-                                 row.text(at + 3)});
+                                 static_cast<std::int32_t>(row.integer(at + 2)), row.text(at + 3)});
         return bytesOf(object.values.back().second);
       case 2:
         object.references.emplace_back(feature, static_cast<ObjectId>(row.integer(at + 1)));
@@ -537,9 +540,11 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
     }
     trimCache();
     // Kept last first, so that the object asked for is the latest used.
-    for (ObjectId id = last + 1; id-- > first;) {
-      CachedObject& object = objects[id - first];
-      if (object.classId != 0 && cache_.count(id) == 0) keep(id, std::move(object), partBytes[id - first]);
+    for (std::size_t at = objects.size(); at-- > 0;) {
+      const ObjectId id = first + static_cast<ObjectId>(at);
+      if (objects[at].classId != 0 && cache_.count(id) == 0) {
+        keep(id, std::move(objects[at]), partBytes[at]);
+      }
     }
   }
 

@@ -103,8 +103,8 @@ class Reader {
     throw std::runtime_error("XMI document '" + name_ + "' " + why);
   }
   [[noreturn]] void failAt(const XmlElement* element, const std::string& why) const {
-    throw std::runtime_error("XMI document '" + name_ + "' line " +
-                             std::to_string(element->line) + ": " + why);
+    throw std::runtime_error("XMI document '" + name_ + "' line " + std::to_string(element->line) +
+                             ": " + why);
   }
   void skip(const std::string& what, const std::string& why, int count = 1) {
     report_.skip(what, why, count);
@@ -167,8 +167,8 @@ class Reader {
   static int nestedDefinitions(const XmlElement* element) {
     int count = 0;
     for (const XmlElement* child : elementsIn(element)) {
-      if (isMetaclassTag(localName(child)) &&
-          !hasAttribute(child, "xmi.idref") && !hasAttribute(child, "href")) {
+      if (isMetaclassTag(localName(child)) && !hasAttribute(child, "xmi.idref") &&
+          !hasAttribute(child, "href")) {
         ++count;
       }
       count += nestedDefinitions(child);
@@ -749,8 +749,7 @@ std::string ImportReport::text() const {
   out << "skipped:\n";
   for (const auto& [what, count] : skipped) out << "  " << count << ' ' << what << '\n';
   if (skippedBeyond > 0) {
-    out << "  " << skippedBeyond << " more, of kinds past the " << kMostSkippedLines
-        << " listed\n";
+    out << "  " << skippedBeyond << " more, of kinds past the " << kMostSkippedLines << " listed\n";
   }
   return out.str();
 }

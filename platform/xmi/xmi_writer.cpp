@@ -246,9 +246,8 @@ class Writer {
     std::vector<Step> steps;
     for (auto& [feature, name] : standard) {
       if (feature == nullptr) continue;
-      steps.emplace_back([this, id, info = feature, name = std::move(name)] {
-        property(id, *info, name, true);
-      });
+      steps.emplace_back(
+          [this, id, info = feature, name = std::move(name)] { property(id, *info, name, true); });
     }
     if (!extension.empty()) {
       steps.emplace_back([this] {

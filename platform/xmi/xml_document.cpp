@@ -22,8 +22,7 @@ class XmlBuilder {
   bool tooDeep = false;
 
   // False when the element is past the depth bound.
-  bool start(const xmlChar* localName, int line, int attributeCount,
-             const xmlChar** attributes) {
+  bool start(const xmlChar* localName, int line, int attributeCount, const xmlChar** attributes) {
     if (open_.size() >= mostDepth_) {
       tooDeep = true;
       return false;
@@ -81,9 +80,7 @@ class XmlBuilder {
   static constexpr std::size_t kTextBlock = std::size_t{1} << 20;
   static constexpr std::size_t kAttributeBlock = std::size_t{1} << 14;
 
-  std::string_view intern(const std::string& name) {
-    return *document_.names_.insert(name).first;
-  }
+  std::string_view intern(const std::string& name) { return *document_.names_.insert(name).first; }
 
   std::string_view keepText(std::string_view text) {
     if (text.empty()) return {};
@@ -227,10 +224,9 @@ XmlDocument parseXml(std::string_view text, const std::string& name, std::size_t
                              "' declares an entity: entities are refused (XMI needs none)");
   }
   if (builder.tooDeep) {
-    throw std::runtime_error("XMI document '" + name + "' line " +
-                             std::to_string(xmlSAX2GetLineNumber(parser.get())) +
-                             ": elements nest deeper than " + std::to_string(mostDepth) +
-                             " levels");
+    throw std::runtime_error(
+        "XMI document '" + name + "' line " + std::to_string(xmlSAX2GetLineNumber(parser.get())) +
+        ": elements nest deeper than " + std::to_string(mostDepth) + " levels");
   }
   if (!parser->wellFormed || document.root() == nullptr) {
     const xmlError* error = xmlCtxtGetLastError(parser.get());

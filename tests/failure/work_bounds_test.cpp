@@ -53,11 +53,13 @@ TEST_F(WorkBounds, WellFormednessOfAClassIsNotQuadraticInItsFeatures) {
   constexpr int kOperations = 4000;
   const ObjectId wide = made(QOVIXClass::kClassId, "Wide", 0, 0);
   for (int i = 0; i < kOperations; ++i) {
-    made(QOVIXOperation::kClassId, std::string("op").append(std::to_string(i)), wide, feature::QOVIXClassifier_feature);
+    made(QOVIXOperation::kClassId, std::string("op").append(std::to_string(i)), wide,
+         feature::QOVIXClassifier_feature);
   }
   QOVIXClassifier classifier(ObjectRef{&store(), wide});
   bool wellFormed = false;
-  EXPECT_TRUE(within(kOperations * 30, [&] { wellFormed = classifier.checkWellFormedness().number() == 1; }));
+  EXPECT_TRUE(within(kOperations * 30,
+                     [&] { wellFormed = classifier.checkWellFormedness().number() == 1; }));
   EXPECT_TRUE(wellFormed);
   // A second operation of an existing signature is found.
   made(QOVIXOperation::kClassId, "op1234", wide, feature::QOVIXClassifier_feature);
@@ -70,20 +72,21 @@ TEST_F(WorkBounds, ExportsAndCopiesAreLinearInThePackage) {
   constexpr int kClasses = 3000;
   const ObjectId package = made(QOVIXPackage::kClassId, "P", 0, 0);
   for (int i = 0; i < kClasses; ++i) {
-    const ObjectId each =
-        made(QOVIXClass::kClassId, std::string("C").append(std::to_string(i)), package, feature::QOVIXNamespace_ownedElement);
+    const ObjectId each = made(QOVIXClass::kClassId, std::string("C").append(std::to_string(i)),
+                               package, feature::QOVIXNamespace_ownedElement);
     made(QOVIXAttribute::kClassId, "a", each, feature::QOVIXClassifier_feature);
   }
   const std::size_t budget = 2 * kClasses * 20;  // 20 operations an object
   QOVIXPackage copied(ObjectRef{&store(), package});
   const ObjectId into = made(QOVIXPackage::kClassId, "Into", 0, 0);
   QOVIXNamespace target(ObjectRef{&store(), into});
-  EXPECT_TRUE(within(budget, [&] { copied.externalize(QOVIXUninterpreted(u"qovix"), QOVIXString(u"p")); }));
-  EXPECT_TRUE(within(budget, [&] { copied.externalize(QOVIXUninterpreted(u"xmi"), QOVIXString(u"p.xmi")); }));
+  EXPECT_TRUE(
+      within(budget, [&] { copied.externalize(QOVIXUninterpreted(u"qovix"), QOVIXString(u"p")); }));
+  EXPECT_TRUE(within(
+      budget, [&] { copied.externalize(QOVIXUninterpreted(u"xmi"), QOVIXString(u"p.xmi")); }));
   EXPECT_TRUE(within(budget, [&] { copied.copyModel(target); }));
-  EXPECT_TRUE(within(budget, [&] {
-    copied.internalize(QOVIXUninterpreted(u"qovix"), QOVIXString(u"p"));
-  }));
+  EXPECT_TRUE(
+      within(budget, [&] { copied.internalize(QOVIXUninterpreted(u"qovix"), QOVIXString(u"p")); }));
   store().commit();
   EXPECT_EQ(QOVIXNamespace(ObjectRef{&store(), into}).size_ownedElement(), 1);
 }

@@ -8,10 +8,9 @@
 #include <unistd.h>
 
 #include <csignal>
-#include <iterator>
-
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -173,7 +172,8 @@ TEST_F(BankingModel, VisibilityAndImportsAsUml14DefinesThem) {
   shown.construct(innerSpace, QOVIXName(u"D"));
   hidden.construct(innerSpace, QOVIXName(u"F"));
   QOVIXModelElement::cast(hidden, 1).set_elemOwnershipVisibility(kPrivate);
-  EXPECT_EQ(namesOf(repository, innerSpace.allVisibleElements()), (std::vector<std::u16string>{u"D"}))
+  EXPECT_EQ(namesOf(repository, innerSpace.allVisibleElements()),
+            (std::vector<std::u16string>{u"D"}))
       << "allContents->select(visibility = #public), without Q itself";
 
   // B specializes A; A holds a private class Y and a public class X.
@@ -401,7 +401,7 @@ TEST_F(Documents, CutChangedAndHostileDocumentsAreRefused) {
   bad.push_back(good + "object 99 QOVIXClass\n");
   const std::string head = "qovix-document 1\nobject 1 QOVIXPackage\nobject 2 QOVIXParameter\n";
   bad.push_back(head + "value 2 QOVIXParameter.kind QOVIXParameterDirectionKind 99\n");
-  bad.push_back(head + "ref 2 QOVIXParameter.type 1\n");  // a package as a type
+  bad.push_back(head + "ref 2 QOVIXParameter.type 1\n");             // a package as a type
   bad.push_back(head + "value 2 *.name QOVIXName \"a\\uD800b\"\n");  // a lone surrogate
   bad.push_back(head + "value 2 *.name QOVIXString \"wrong class\"\n");
   bad.push_back(head + "value 1 QOVIXParameter.kind QOVIXParameterDirectionKind 1\n");
@@ -419,9 +419,9 @@ TEST_F(Documents, CutChangedAndHostileDocumentsAreRefused) {
 TEST_F(Documents, TextLongerThanAValueHoldsIsRefused) {
   PersistentStore& store = repository.store();
   const ObjectId package = store.create(QOVIXPackage::kClassId);
-  store.setValue(package, feature::name,
-                 StoredValue{QOVIXName::kValueClassId, 0,
-                             std::u16string(utf::kMostTextUnits + 1, u'n')});
+  store.setValue(
+      package, feature::name,
+      StoredValue{QOVIXName::kValueClassId, 0, std::u16string(utf::kMostTextUnits + 1, u'n')});
   QOVIXPackage(ObjectRef{&store, package})
       .externalize(QOVIXUninterpreted(u""), QOVIXString(u"long"));
   try {
@@ -436,7 +436,8 @@ TEST_F(Documents, TextLongerThanAValueHoldsIsRefused) {
 
 TEST_F(Documents, OnlyPlainFilesInTheFolderAreDocuments) {
   QOVIXPackage package = QOVIXPackage::cast(banking, 1);
-  const std::filesystem::path outside = folder.parent_path() / (folder.filename().string() + "-out");
+  const std::filesystem::path outside =
+      folder.parent_path() / (folder.filename().string() + "-out");
   std::ofstream(outside) << "precious";
   std::filesystem::create_symlink(outside, folder / "link");
   std::filesystem::create_symlink("/dev/zero", folder / "zero");

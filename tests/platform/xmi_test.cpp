@@ -502,8 +502,9 @@ TEST_F(Xmi, DocumentsThatBreakTheRulesOrAttackTheServerAreRefused) {
 // parse options say (an encoding that does not convert): none may reach
 // stderr raw.
 TEST_F(Xmi, XmlErrorsNeverReachStandardErrorRaw) {
-  write("badly-encoded", "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>\n<XMI xmi.version=\"1.2\">"
-                         "<XMI.content>\x82\x1b[2J\xff\xfe</XMI.content></XMI>");
+  write("badly-encoded",
+        "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>\n<XMI xmi.version=\"1.2\">"
+        "<XMI.content>\x82\x1b[2J\xff\xfe</XMI.content></XMI>");
   std::FILE* captured = std::tmpfile();
   ASSERT_NE(captured, nullptr);
   std::fflush(stderr);

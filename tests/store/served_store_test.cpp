@@ -2,9 +2,8 @@
 // second qovixd on the file is refused, and a full disk fails the call it
 // happens in while everything committed before stays.
 
-#include <signal.h>
-
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <fstream>
 #include <functional>
@@ -194,15 +193,17 @@ TEST_F(ServedStore, NoCallKeepsTheMemoryItUsed) {
   {
     ServerProcess server(arguments);
     Connection connection("127.0.0.1", server.port());
-    Package::internalize(connection, Package::create(connection, RepositoryRef{connection.repository()}),
-                         "xmi", "big.xmi");
+    Package::internalize(connection,
+                         Package::create(connection, RepositoryRef{connection.repository()}), "xmi",
+                         "big.xmi");
   }
   ServerProcess server(arguments);  // its cache cold
   Connection connection("127.0.0.1", server.port());
   const RepositoryRef repository{connection.repository()};
   const PackageRef big =
       Package::cast(connection, AnyRef(findNamed(connection, "Big").handle), true);
-  const NamespaceRef into = Namespace::cast(connection, Package::create(connection, repository), true);
+  const NamespaceRef into =
+      Namespace::cast(connection, Package::create(connection, repository), true);
   const std::vector<std::pair<std::string, std::function<void()>>> calls = {
       {"document export", [&] { Package::externalize(connection, big, "qovix", "big.qovix"); }},
       {"XMI export", [&] { Package::externalize(connection, big, "xmi", "out.xmi"); }},
@@ -238,8 +239,9 @@ TEST_F(ServedStore, AnXmiImportPeaksWithinTenTimesItsDocument) {
   ServerProcess server({"--store", file_, "--documents", documents.string()});
   Connection connection("127.0.0.1", server.port());
   const long before = residentMemory(server.pid()).kilobytes;
-  Package::internalize(connection, Package::create(connection, RepositoryRef{connection.repository()}),
-                       "xmi", "wide.xmi");
+  Package::internalize(connection,
+                       Package::create(connection, RepositoryRef{connection.repository()}), "xmi",
+                       "wide.xmi");
   const long peak = residentMemory(server.pid()).peakKilobytes - before;
   EXPECT_LT(peak * 1024, 10 * static_cast<long>(model.size()))
       << "peak " << peak / 1024 << " MiB for " << model.size() / 1024 / 1024 << " MiB";
