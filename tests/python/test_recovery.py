@@ -13,6 +13,7 @@ import tempfile
 import threading
 import time
 import unittest
+from unittest import mock
 
 import qovix
 from qovix import _rpc
@@ -59,6 +60,15 @@ class TextTest(unittest.TestCase):
             longest = "\U0001D11E" * (_rpc.MOST_TEXT_UNITS // 2)  # two units each
             element.name = longest
             self.assertEqual(element.name, longest)
+            # The server's bound is the client's: one unit more does not decode.
+            tagged = repo.TaggedValue.create()
+            set_tag = _rpc.Call(_rpc.MODEL_PROGRAM, 2, 6,  # TaggedValue.set_tag, a QOVIXName
+                                (("h", tagged.handle),
+                                 ("v", _rpc.Value(1, "x" * (_rpc.MOST_TEXT_UNITS + 1)))),
+                                _rpc.no_result)
+            with mock.patch.object(_rpc, "MOST_TEXT_UNITS", _rpc.MOST_TEXT_UNITS + 1):
+                with self.assertRaises(qovix.DecodeError):
+                    repo._make([set_tag])
 
 
 class RecoveryTest(unittest.TestCase):
