@@ -353,7 +353,7 @@ class Reader {
     for (std::size_t i = 0; i < node.element->attributeCount; ++i) {
       const XmlAttribute& each = node.element->attributes[i];
       const std::string name = each.name;
-      if (each.namespaced || name.rfind("xmi.", 0) == 0 || name == "href") continue;
+      if (name.rfind("xmi.", 0) == 0 || name == "href") continue;
       applyProperty(index, "", name, std::string(each.value), nullptr);
     }
     for (const XmlElement* child : elementsIn(node.element)) {

@@ -30,19 +30,22 @@ class XmlBuilder {
     XmlElement& element = document_.elements_.emplace_back();
     element.name = intern(reinterpret_cast<const char*>(localName));
     element.line = line;
-    element.attributeCount = static_cast<std::size_t>(attributeCount);
-    XmlAttribute* kept = keepAttributes(element.attributeCount);
-    element.attributes = kept;
     // Five pointers an attribute: local name, prefix, namespace, value, value's end.
+    const auto inNamespace = [&](int i) { return attributes[5 * i + 2] != nullptr; };
+    int kept = 0;
+    for (int i = 0; i < attributeCount; ++i) kept += inNamespace(i) ? 0 : 1;
+    XmlAttribute* attribute = keepAttributes(static_cast<std::size_t>(kept));
+    element.attributes = attribute;
+    element.attributeCount = static_cast<std::size_t>(kept);
     for (int i = 0; i < attributeCount; ++i) {
+      if (inNamespace(i)) continue;
       const xmlChar* const* each = attributes + 5 * i;
       std::string name = reinterpret_cast<const char*>(each[0]);
-      if (each[1] != nullptr && each[2] == nullptr) {
+      if (each[1] != nullptr)
         name.insert(0, std::string(reinterpret_cast<const char*>(each[1])) + ":");
-      }
       const std::string_view raw(reinterpret_cast<const char*>(each[3]),
                                  static_cast<std::size_t>(each[4] - each[3]));
-      kept[i] = XmlAttribute{intern(name).data(), keepText(decoded(raw)), each[2] != nullptr};
+      *attribute++ = XmlAttribute{intern(name).data(), keepText(decoded(raw), true).data()};
     }
     if (open_.empty()) {
       document_.root_ = &element;
@@ -82,18 +85,22 @@ class XmlBuilder {
 
   std::string_view intern(const std::string& name) { return *document_.names_.insert(name).first; }
 
-  std::string_view keepText(std::string_view text) {
-    if (text.empty()) return {};
-    if (text.size() > document_.textLeft_) {
-      const std::size_t size = std::max(kTextBlock, text.size());
-      document_.text_.push_back(std::make_unique<char[]>(size));
+  // A copy of `text` in the document's blocks; `terminated`, followed by
+  // a NUL.
+  std::string_view keepText(std::string_view text, bool terminated = false) {
+    if (text.empty() && !terminated) return {};
+    const std::size_t size = text.size() + (terminated ? 1 : 0);
+    if (size > document_.textLeft_) {
+      const std::size_t block = std::max(kTextBlock, size);
+      document_.text_.push_back(std::make_unique<char[]>(block));
       textNext_ = document_.text_.back().get();
-      document_.textLeft_ = size;
+      document_.textLeft_ = block;
     }
     char* kept = textNext_;
     std::memcpy(kept, text.data(), text.size());
-    textNext_ += text.size();
-    document_.textLeft_ -= text.size();
+    if (terminated) kept[text.size()] = '\0';
+    textNext_ += size;
+    document_.textLeft_ -= size;
     return {kept, text.size()};
   }
 
@@ -248,9 +255,9 @@ std::string localName(const XmlElement* element) {
 std::string attribute(const XmlElement* element, const char* name, bool* present) {
   for (std::size_t i = 0; i < element->attributeCount; ++i) {
     const XmlAttribute& each = element->attributes[i];
-    if (!each.namespaced && std::strcmp(each.name, name) == 0) {
+    if (std::strcmp(each.name, name) == 0) {
       if (present != nullptr) *present = true;
-      return std::string(each.value);
+      return each.value;
     }
   }
   if (present != nullptr) *present = false;

@@ -7,10 +7,11 @@
 // elements may nest; the parse stops at the first element past that depth.
 //
 // The document is kept compactly, as what a reader of XMI asks of it: each
-// element's local name, line, attributes, text and child elements. libxml2
-// parses it as a stream and builds no tree of its own, whose nodes would
-// take some 250 bytes an attribute: so a document takes about three times
-// its size in memory, whatever it holds.
+// element's local name, line, attributes in no namespace (XMI 1.x's own
+// are all such), text and child elements. libxml2 parses it as a stream and
+// builds no tree of its own, whose nodes would take some 250 bytes an
+// attribute: so a document takes a few times its size in memory, whatever
+// it holds.
 
 #include <cstddef>
 #include <deque>
@@ -23,9 +24,8 @@
 namespace model::xmi {
 
 struct XmlAttribute {
-  const char* name;        // its local name, or PREFIX:NAME when the prefix is declared nowhere
-  std::string_view value;  // as the document means it, references replaced
-  bool namespaced;         // in a namespace the document declares
+  const char* name;   // its local name, or PREFIX:NAME when the prefix is declared nowhere
+  const char* value;  // as the document means it, references replaced
 };
 
 struct XmlElement {
@@ -60,8 +60,8 @@ XmlDocument parseXml(std::string_view text, const std::string& name, std::size_t
 // An element's local name (without its namespace prefix), attribute and
 // text, as UTF-8.
 std::string localName(const XmlElement* element);
-// The attribute `name` in no namespace, or empty when absent; `present`
-// tells the two apart.
+// The attribute `name`, or empty when absent; `present` tells the two
+// apart.
 std::string attribute(const XmlElement* element, const char* name, bool* present = nullptr);
 bool hasAttribute(const XmlElement* element, const char* name);
 // The text directly inside an element (its text and CDATA children).
