@@ -205,7 +205,7 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
     if (before != 0) relink(id, feature, before, member);
     referrers_.forget(referenceKey(feature, member));
     members.insertAt(member, position);
-    grow(*cache_.find(id), kMemberBytes);
+    grow(cache_.find(id)->second, kMemberBytes);
     return true;
   }
 
@@ -414,8 +414,6 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
     referrers_.clear();
   }
 
-  using CacheEntry = std::unordered_map<ObjectId, CachedObject>::value_type;
-
   void keep(ObjectId id, CachedObject object, std::size_t bytes) const {
     recency_.push_front(id);
     object.recency = recency_.begin();
@@ -432,7 +430,6 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
     object.bytes += bytes;
     cachedBytes_ += bytes;
   }
-  void grow(CacheEntry& entry, std::size_t bytes) const { grow(entry.second, bytes); }
   void shrink(CachedObject& object, std::size_t bytes) const {
     object.bytes -= bytes;
     cachedBytes_ -= bytes;

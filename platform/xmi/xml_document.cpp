@@ -5,7 +5,6 @@
 #include <libxml/parserInternals.h>
 #include <libxml/xmlerror.h>
 
-#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <stdexcept>
@@ -79,43 +78,20 @@ class XmlBuilder {
     std::string text;  // so far
   };
 
-  // Texts and attributes are kept in blocks: one allocation for many.
-  static constexpr std::size_t kTextBlock = std::size_t{1} << 20;
-  static constexpr std::size_t kAttributeBlock = std::size_t{1} << 14;
-
   std::string_view intern(const std::string& name) { return *document_.names_.insert(name).first; }
 
   // A copy of `text` in the document's blocks; `terminated`, followed by
   // a NUL.
   std::string_view keepText(std::string_view text, bool terminated = false) {
     if (text.empty() && !terminated) return {};
-    const std::size_t size = text.size() + (terminated ? 1 : 0);
-    if (size > document_.textLeft_) {
-      const std::size_t block = std::max(kTextBlock, size);
-      document_.text_.push_back(std::make_unique<char[]>(block));
-      textNext_ = document_.text_.back().get();
-      document_.textLeft_ = block;
-    }
-    char* kept = textNext_;
+    char* kept = document_.text_.take(text.size() + (terminated ? 1 : 0));
     std::memcpy(kept, text.data(), text.size());
     if (terminated) kept[text.size()] = '\0';
-    textNext_ += size;
-    document_.textLeft_ -= size;
     return {kept, text.size()};
   }
 
   XmlAttribute* keepAttributes(std::size_t count) {
-    if (count == 0) return nullptr;
-    if (count > document_.attributesLeft_) {
-      const std::size_t size = std::max(kAttributeBlock, count);
-      document_.attributes_.push_back(std::make_unique<XmlAttribute[]>(size));
-      attributeNext_ = document_.attributes_.back().get();
-      document_.attributesLeft_ = size;
-    }
-    XmlAttribute* kept = attributeNext_;
-    attributeNext_ += count;
-    document_.attributesLeft_ -= count;
-    return kept;
+    return count == 0 ? nullptr : document_.attributes_.take(count);
   }
 
   // libxml2 leaves the character reference &#38; in an attribute's value
@@ -137,8 +113,6 @@ class XmlBuilder {
   XmlDocument& document_;
   std::size_t mostDepth_;
   std::vector<Open> open_;
-  char* textNext_ = nullptr;
-  XmlAttribute* attributeNext_ = nullptr;
 };
 
 namespace {

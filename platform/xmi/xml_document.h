@@ -13,6 +13,7 @@
 // attribute: so a document takes a few times its size in memory, whatever
 // it holds.
 
+#include <algorithm>
 #include <cstddef>
 #include <deque>
 #include <memory>
@@ -38,6 +39,30 @@ struct XmlElement {
   const XmlElement* nextSibling = nullptr;
 };
 
+// Items kept in blocks, one allocation for many: each run taken at once is
+// contiguous and stays where it is for the blocks' life.
+template <class T, std::size_t kBlock>
+class Blocks {
+ public:
+  T* take(std::size_t count) {
+    if (count > left_) {
+      const std::size_t size = std::max(kBlock, count);
+      blocks_.push_back(std::make_unique<T[]>(size));
+      next_ = blocks_.back().get();
+      left_ = size;
+    }
+    T* taken = next_;
+    next_ += count;
+    left_ -= count;
+    return taken;
+  }
+
+ private:
+  std::vector<std::unique_ptr<T[]>> blocks_;
+  T* next_ = nullptr;
+  std::size_t left_ = 0;
+};
+
 class XmlDocument {
  public:
   const XmlElement* root() const { return root_; }
@@ -47,10 +72,8 @@ class XmlDocument {
   const XmlElement* root_ = nullptr;
   std::deque<XmlElement> elements_;
   std::unordered_set<std::string> names_;
-  std::vector<std::unique_ptr<char[]>> text_;  // blocks the values and texts are kept in
-  std::size_t textLeft_ = 0;
-  std::vector<std::unique_ptr<XmlAttribute[]>> attributes_;
-  std::size_t attributesLeft_ = 0;
+  Blocks<char, std::size_t{1} << 20> text_;  // the values and texts
+  Blocks<XmlAttribute, std::size_t{1} << 14> attributes_;
 };
 
 // The parsed document; throws std::runtime_error naming `name`, the line and
