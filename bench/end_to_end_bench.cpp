@@ -30,7 +30,7 @@
 #include <vector>
 
 #include "client/procedure_listing.h"
-#include "client/protocol.h"
+#include "qovix_protocol.h"
 #include "client_model.h"
 #include "plain.h"
 #include "tests/support/rpc_client.h"

@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "client/protocol.h"
+#include "qovix_protocol.h"
 #include "xdr/argument_records.h"
 #include "xdr/data_value.h"
 #include "xdr/primitive_filters.h"

@@ -14,17 +14,16 @@
 #include <random>
 
 #include "client/connection.h"
-#include "client/protocol.h"
+#include "qovix_protocol.h"
 
 namespace qovix::client {
 namespace {
 
-constexpr int kAuthTls = 7;
-constexpr std::uint32_t kLastFragment = 0x80000000u;
+using protocol::kLastFragment;
 constexpr std::size_t kMostReplyBytes = 64u << 20;
-const gnutls_datum_t kSunrpc = {const_cast<unsigned char*>(
-                                    reinterpret_cast<const unsigned char*>("sunrpc")),
-                                6};
+const gnutls_datum_t kSunrpc = {
+    const_cast<unsigned char*>(reinterpret_cast<const unsigned char*>(qovix::protocol::kTlsAlpn)),
+    sizeof qovix::protocol::kTlsAlpn - 1};
 
 [[noreturn]] void refuse(const std::string& endpoint, const std::string& why) {
   throw Error(ErrorKind::CannotConnect, "no TLS with qovixd at " + endpoint + ": " + why);
@@ -76,7 +75,7 @@ TlsChannel::TlsChannel(const addrinfo& where, const std::string& host, const std
     probe.rm_xid = ++xid_;
     probe.rm_direction = CALL;
     probe.rm_call = {2, protocol::kHostProgram, protocol::kHostVersion, 0,
-                     {kAuthTls, nullptr, 0}, {AUTH_NONE, nullptr, 0}};
+                     {static_cast<int>(protocol::kAuthTls), nullptr, 0}, {AUTH_NONE, nullptr, 0}};
     std::vector<char> record;
     if (!encodeCall(record, probe, nullptr, nullptr) || ::send(fd_, record.data(), record.size(),
                                                               MSG_NOSIGNAL) !=
@@ -99,7 +98,7 @@ TlsChannel::TlsChannel(const addrinfo& where, const std::string& host, const std
     const std::uint32_t expected[] = {htonl(probe.rm_xid), htonl(REPLY), htonl(MSG_ACCEPTED),
                                       htonl(AUTH_NONE), htonl(8)};
     if (length != 32 || std::memcmp(answer.data(), expected, 20) != 0 ||
-        std::memcmp(answer.data() + 20, "STARTTLS", 8) != 0) {
+        std::memcmp(answer.data() + 20, protocol::kStartTls, 8) != 0) {
       refuse(endpoint, "the server does not offer RPC-with-TLS");
     }
 
@@ -117,7 +116,7 @@ TlsChannel::TlsChannel(const addrinfo& where, const std::string& host, const std
     }
     const char* failedAt = nullptr;
     if (gnutls_init(&session_, GNUTLS_CLIENT) < 0 ||
-        gnutls_priority_set_direct(session_, "NORMAL:-VERS-ALL:+VERS-TLS1.3", &failedAt) < 0 ||
+        gnutls_priority_set_direct(session_, protocol::kTlsPriorities, &failedAt) < 0 ||
         gnutls_credentials_set(session_, GNUTLS_CRD_CERTIFICATE, credentials_) < 0 ||
         gnutls_alpn_set_protocols(session_, &kSunrpc, 1, GNUTLS_ALPN_MANDATORY) < 0) {
       throw std::bad_alloc();

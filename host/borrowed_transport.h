@@ -11,10 +11,32 @@
 
 #include <type_traits>
 
+#include "host/call_site.h"
+
 using TransportOperations = std::remove_const_t<std::remove_pointer_t<decltype(SVCXPRT::xp_ops)>>;
 
 // Frees what decoding arguments allocated; the same for every transport.
 bool_t freeDecodedArguments(SVCXPRT* xprt, xdrproc_t filter, void* record);
+
+// The transport's private pointer: its owner, as the CallSite it is when it
+// carries calls qovixd dispatches.
+template <class Owner>
+void* privatePointerOf(Owner* owner) {
+  if constexpr (std::is_base_of_v<CallSite, Owner>) {
+    return static_cast<CallSite*>(owner);
+  } else {
+    return owner;
+  }
+}
+
+template <class Owner>
+Owner& ownerOf(SVCXPRT* xprt) {
+  if constexpr (std::is_base_of_v<CallSite, Owner>) {
+    return static_cast<Owner&>(*static_cast<CallSite*>(xprt->xp_p1));
+  } else {
+    return *static_cast<Owner*>(xprt->xp_p1);
+  }
+}
 
 // The operations of a transport served by an `Owner`'s member functions,
 // which it keeps private and opens to this class as a friend:
@@ -26,7 +48,7 @@ bool_t freeDecodedArguments(SVCXPRT* xprt, xdrproc_t filter, void* record);
 //   void endedByRuntime();                     // the runtime destroys it
 template <class Owner>
 class TransportOperationsOf {
-  static Owner& of(SVCXPRT* xprt) { return *static_cast<Owner*>(xprt->xp_p1); }
+  static Owner& of(SVCXPRT* xprt) { return ownerOf<Owner>(xprt); }
   static bool_t receive(SVCXPRT* xprt, rpc_msg* message) { return of(xprt).receive(message); }
   static xprt_stat status(SVCXPRT* xprt) { return of(xprt).status(); }
   static bool_t getArguments(SVCXPRT* xprt, xdrproc_t filter, void* record) {
@@ -52,7 +74,7 @@ class BorrowedTransport {
   // it from now on.
   template <class Owner>
   BorrowedTransport(SVCXPRT* xprt, Owner* owner)
-      : BorrowedTransport(xprt, &TransportOperationsOf<Owner>::kTable, owner) {}
+      : BorrowedTransport(xprt, &TransportOperationsOf<Owner>::kTable, privatePointerOf(owner)) {}
   // Gives the transport back and has the runtime destroy it, which closes
   // its descriptor.
   ~BorrowedTransport();

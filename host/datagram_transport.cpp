@@ -7,7 +7,7 @@
 #include <new>
 
 #include "host/host_error.h"
-#include "host/program_dispatch.h"
+#include "host/serving_context.h"
 #include "host/reply_encoding.h"
 
 namespace {
@@ -25,8 +25,9 @@ constexpr ssize_t kShortestCall = 16;
 
 }  // namespace
 
-DatagramTransport::DatagramTransport(int fd, std::size_t mostReplyBytes)
+DatagramTransport::DatagramTransport(int fd, std::size_t mostReplyBytes, ServingContext* serving)
     : mostReplyBytes_(std::min(mostReplyBytes, kLargestReply)),
+      serving_(serving),
       received_(kReceiveBytes),
       sending_(mostReplyBytes_),
       replies_(kKeptReplies) {
@@ -76,7 +77,9 @@ bool_t DatagramTransport::receive(rpc_msg* message) {
 bool_t DatagramTransport::reply(rpc_msg* message) {
   message->rm_xid = call_.xid;
   std::size_t length = encodeReply(*message, sending_, 0, mostReplyBytes_);
-  if (settleBeforeReply(message)) length = encodeReply(*message, sending_, 0, mostReplyBytes_);
+  if (serving_ != nullptr && serving_->settleBeforeReply(message)) {
+    length = encodeReply(*message, sending_, 0, mostReplyBytes_);
+  }
   if (length == 0) return FALSE;
   const std::span<const char> encoded(sending_.data(), length);
   try {

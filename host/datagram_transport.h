@@ -21,19 +21,25 @@
 #include <vector>
 
 #include "host/borrowed_transport.h"
+#include "host/call_site.h"
 #include "host/reply_cache.h"
 
-class DatagramTransport {
+class DatagramTransport final : public CallSite {
  public:
   // Takes over `fd`, a bound UDP socket, which is closed with the transport;
   // replies are at most `mostReplyBytes` (and never more than a datagram).
-  // Throws HostError when the runtime cannot make a transport of it.
-  DatagramTransport(int fd, std::size_t mostReplyBytes);
+  // Its calls are served by `serving` (null: none is). Throws HostError when
+  // the runtime cannot make a transport of it.
+  DatagramTransport(int fd, std::size_t mostReplyBytes, ServingContext* serving);
   ~DatagramTransport();
   DatagramTransport(const DatagramTransport&) = delete;
   DatagramTransport& operator=(const DatagramTransport&) = delete;
 
   SVCXPRT* xprt() const { return transport_->get(); }
+
+  // A datagram's call is made for the address it came from.
+  ServingContext* serving() const override { return serving_; }
+  Principal principal() const override { return peerPrincipal(xprt()); }
 
  private:
   friend class TransportOperationsOf<DatagramTransport>;
@@ -52,6 +58,7 @@ class DatagramTransport {
 
   sockaddr_storage caller_{};
   std::size_t mostReplyBytes_;
+  ServingContext* serving_;
   std::vector<char> received_;
   std::vector<char> sending_;
   XDR arguments_{};        // over the bytes of the last call received, after its header

@@ -1,35 +1,51 @@
-#include "host/host_services.h"
+// The host program's services: the repository's handle, and housekeeping
+// of handles, which the model's procedures never release and cannot look
+// into. One handler per host procedure; the protocol records give each its
+// number, types and access, and the generated table calls it.
 
 #include <new>
 #include <stdexcept>
 
+#include "host/host_call.h"
+#include "host/serving_context.h"
+#include "host_handlers.h"
 #include "platform/qovix_srv/model_metadata.h"
 #include "platform/vorn_os/handle_registry.h"
 #include "platform/wkm_srv/VORN.h"
 
-namespace host_services {
+namespace host_procedures {
 
-udt_boolean release(InteropHandle handle, InteropHandle keep) {
-  if (handle == keep) return 0;
+void serveNull(HostCall&) {}
+
+InteropHandle serveRepository(HostCall& call) {
+  const InteropHandle own = call.serving().repositoryHandleFor(call.principalKey());
+  // No handle to be had: the system error, never another principal's.
+  if (own == 0) throw std::runtime_error("no repository handle could be registered");
+  return own;
+}
+
+// The repository's handle stays: clients cannot release it.
+udt_boolean serveRelease(HostCall& call, InteropHandle handle) {
+  if (handle == call.serving().repositoryHandle()) return 0;
   return vorn_os::releaseHandle(handle);
 }
 
-udt_integer size(InteropHandle handle) {
+udt_integer serveSize(HostCall&, InteropHandle handle) {
   const VornCollection* collection = vorn_os::collection(handle);
   return collection != nullptr ? collection->size() : -1;
 }
 
-InteropHandle element(InteropHandle handle, udt_integer index) {
-  const VornCollection* collection = vorn_os::collection(handle);
-  if (collection == nullptr || index < 0 || index >= collection->size()) return 0;
-  VornPersistentObject* made = collection->newElementAt(index);
+InteropHandle serveElement(HostCall&, HandleLong at) {
+  const VornCollection* collection = vorn_os::collection(at.target);
+  if (collection == nullptr || at.param1 < 0 || at.param1 >= collection->size()) return 0;
+  VornPersistentObject* made = collection->newElementAt(at.param1);
   if (made == nullptr) return 0;
   const unsigned long registered = getHandle(made, static_cast<VornObject*>(made), made);
   if (registered == 0) delete made;
   return static_cast<InteropHandle>(registered);
 }
 
-std::string className(InteropHandle handle) {
+std::string serveClassName(HostCall&, InteropHandle handle) {
   if (const VornCollection* collection = vorn_os::collection(handle)) {
     return std::string(collection->kindName()) + "<" + collection->elementClassName() + ">";
   }
@@ -45,13 +61,17 @@ std::string className(InteropHandle handle) {
   return "VornObject";
 }
 
-udt_integer handleCount() { return static_cast<udt_integer>(vorn_os::handleCount()); }
+// Scoped, a principal counts only its own.
+udt_integer serveHandleCount(HostCall& call) {
+  return static_cast<udt_integer>(call.serving().handlesScoped() ? vorn_os::handleCountOfCaller()
+                                                                 : vorn_os::handleCount());
+}
 
-Identity identity(InteropHandle handle) {
+HandleLong serveIdentity(HostCall&, InteropHandle handle) {
   const auto* object = dynamic_cast<const VornPersistentObject*>(vorn_os::objectPart(handle));
   if (object == nullptr || object->isValid() == 0) return {0, 0};
   return {object->objectId(),
           static_cast<udt_integer>(object->store()->classOf(object->objectId()))};
 }
 
-}  // namespace host_services
+}  // namespace host_procedures

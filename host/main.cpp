@@ -11,10 +11,10 @@
 #include "host/host_error.h"
 #include "host/loaded_library.h"
 #include "host/options.h"
-#include "host/program_dispatch.h"
 #include "host/rpc_endpoints.h"
 #include "host/serve_loop.h"
 #include "host/served_repository.h"
+#include "host/serving_context.h"
 #include "host/stream_listener.h"
 #include "host/tls_credentials.h"
 
@@ -40,12 +40,12 @@ int serve(const HostOptions& options) {
   // Declared after the library, so it goes first: the objects clients still
   // hold are released while the library that made them is loaded.
   ServedRepository repository(options);
-  startServing(library.entry(), repository.handle(), &repository.repository().store());
-  controlAccess(policy, options.principalsInForce());
+  ServingContext serving(library.entry(), repository.handle(), &repository.repository().store(),
+                         policy, options.principalsInForce());
   {
     // Without TLS, UDP is served too; TLS required, only TLS on TCP is.
-    const RpcEndpoints endpoints(options.bindAddress, options.port, options.registerWithRpcbind,
-                                 limits, !options.tlsRequired);
+    const RpcEndpoints endpoints(&serving, options.bindAddress, options.port,
+                                 options.registerWithRpcbind, limits, !options.tlsRequired);
     endpoints.connections().serveTls(tls.get(), options.tlsRequired, options.principalGrace);
     std::printf("qovixd listening on %s (%s)\n", endpoints.listeningAddress().c_str(),
                 endpoints.protocols());
@@ -60,7 +60,6 @@ int serve(const HostOptions& options) {
     std::fprintf(stderr, "qovixd: %s, stopping\n", strsignal(signal));
     endpoints.connections().closeAll();
   }
-  stopServing();
   return 0;  // the library unloads as `library` goes, running its at-exit list
 }
 

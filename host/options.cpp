@@ -6,7 +6,7 @@
 #include <optional>
 #include <string_view>
 
-#include "client/protocol.h"
+#include "qovix_protocol.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <variant>
 
-#include "client/protocol.h"
+#include "qovix_protocol.h"
 #include "host/connection_limits.h"
 #include "platform/wkm_srv/persistent_store.h"
 

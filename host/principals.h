@@ -1,8 +1,8 @@
 #pragma once
 
-// The principal each transport's calls are made for: the subject of the
-// client certificate its TLS session presented, or else the peer address
-// the call came from (for a datagram, the datagram's).
+// The principal each call is made for: the subject of the client
+// certificate its TLS session presented, or else the peer address the call
+// came from (for a datagram, the datagram's).
 
 #include <rpc/rpc.h>
 
@@ -16,8 +16,6 @@ struct Principal {
   std::string key() const { return (certified ? "certificate " : "address ") + name; }
 };
 
-// A TLS session's certificate names the transport's principal from now on.
-void namePrincipal(const SVCXPRT* transport, std::string subject);
-void forgetPrincipal(const SVCXPRT* transport);
-// The transport's principal for the call it carries now.
-Principal principalOf(const SVCXPRT* transport);
+// The principal of a call the transport carries from its peer address, for
+// a transport without a certificate's subject.
+Principal peerPrincipal(const SVCXPRT* transport);

@@ -3,10 +3,12 @@
 #include <cstdint>
 #include <cstring>
 
+#include "qovix_protocol.h"
+
 namespace {
 
 constexpr std::size_t kMarkBytes = 4;
-constexpr std::uint32_t kLastFragment = 0x80000000u;
+using qovix::protocol::kLastFragment;
 // Above this, a buffer that has emptied is given back rather than kept, so
 // a connection that once sent a large record does not hold its room.
 constexpr std::size_t kKeptBufferBytes = 4 * 1024;

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <utility>
 
-#include "client/protocol.h"
+#include "qovix_protocol.h"
 #include "host/datagram_transport.h"
 #include "host/host_error.h"
 #include "host/program_dispatch.h"
@@ -143,16 +143,18 @@ void forEachProgramVersion(Visit visit) {
 
 }  // namespace
 
-RpcEndpoints::RpcEndpoints(const std::string& bindAddress, std::uint16_t port,
-                           bool registerWithRpcbind, ConnectionLimits limits, bool serveUdp)
+RpcEndpoints::RpcEndpoints(ServingContext* serving, const std::string& bindAddress,
+                           std::uint16_t port, bool registerWithRpcbind, ConnectionLimits limits,
+                           bool serveUdp)
     : address_(bindAddress) {
   BoundSockets sockets = bindBoth(bindAddress, port);
   port_ = sockets.port;
 
-  tcp_ = std::make_unique<StreamListener>(sockets.tcp.release(), limits);
+  tcp_ = std::make_unique<StreamListener>(sockets.tcp.release(), limits, serving);
   registerPrograms(tcp_->xprt());
   if (serveUdp) {
-    udp_ = std::make_unique<DatagramTransport>(sockets.udp.release(), limits.udpMostReplyBytes);
+    udp_ = std::make_unique<DatagramTransport>(sockets.udp.release(), limits.udpMostReplyBytes,
+                                               serving);
     registerPrograms(udp_->xprt());
   }
   if (registerWithRpcbind) announceToRpcbind();

@@ -12,6 +12,7 @@
 #include "host/connection_limits.h"
 
 class DatagramTransport;
+class ServingContext;
 class StreamListener;
 
 class RpcEndpoints {
@@ -19,8 +20,9 @@ class RpcEndpoints {
   // Binds, listens and registers; throws HostError with the reason when the
   // address or port cannot be had. Port 0 picks a port free for both
   // protocols. Without `serveUdp` UDP is not served (its socket is closed).
-  RpcEndpoints(const std::string& bindAddress, std::uint16_t port, bool registerWithRpcbind,
-               ConnectionLimits limits = {}, bool serveUdp = true);
+  // Calls are served by `serving` (null: each gets the system error).
+  RpcEndpoints(ServingContext* serving, const std::string& bindAddress, std::uint16_t port,
+               bool registerWithRpcbind, ConnectionLimits limits = {}, bool serveUdp = true);
   // Withdraws any rpcbind registration, ends every connection and destroys
   // both transports.
   ~RpcEndpoints();

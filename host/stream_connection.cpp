@@ -6,20 +6,19 @@
 #include <cerrno>
 #include <new>
 
-#include "host/principals.h"
-#include "host/program_dispatch.h"
+#include "host/principal_grace.h"
 #include "host/reply_encoding.h"
-#include "host/stream_listener.h"
+#include "host/serving_context.h"
+#include "qovix_protocol.h"
 #include "xdr/wire_types.h"
 #include "xdr/xdr_filter.h"
 
 namespace {
 
 constexpr std::size_t kMarkBytes = 4;
-constexpr std::uint32_t kLastFragment = 0x80000000u;
-// RFC 9289's credential flavor of the probe, and the verifier that answers it.
-constexpr int kAuthTls = 7;
-char kStartTls[] = "STARTTLS";
+using qovix::protocol::kLastFragment;
+// RFC 9289's credential flavor of the probe.
+constexpr int kAuthTls = qovix::protocol::kAuthTls;
 // How long a TLS handshake may take.
 constexpr std::chrono::seconds kHandshakeTime{10};
 // A reply goes out as one fragment, whose length has 31 bits.
@@ -29,25 +28,28 @@ constexpr std::size_t kMostWaitingBytes = 8u << 20;
 
 }  // namespace
 
-StreamConnection::StreamConnection(SVCXPRT* connection, StreamListener& listener)
-    : listener_(listener), reader_(kMaxCallRecordBytes), transport_(connection, this) {}
+StreamConnection::StreamConnection(SVCXPRT* connection, ConnectionHost& host)
+    : host_(host), reader_(kMaxCallRecordBytes), transport_(connection, this) {}
 
 StreamConnection::~StreamConnection() {
-  listener_.unmarkWaiting(fd());
-  listener_.endedHandshake(fd());
-  if (stage_ == Stage::Secure) {
+  host_.unmarkWaiting(fd());
+  host_.endedHandshake(fd());
+  if (!subject_.empty()) {
     try {
-      const Principal principal = principalOf(transport_.get());
-      if (principal.certified) listener_.principalDisconnected(principal);
+      host_.principals().disconnected(principal(), Clock::now());
     } catch (const std::bad_alloc&) {
       // its handles stay until qovixd stops
     }
   }
-  forgetPrincipal(transport_.get());
+}
+
+Principal StreamConnection::principal() const {
+  if (!subject_.empty()) return {subject_, true};
+  return peerPrincipal(transport_.get());
 }
 
 bool StreamConnection::readSome() {
-  std::vector<char>& scratch = listener_.readBuffer();
+  std::vector<char>& scratch = host_.readBuffer();
   if (stage_ == Stage::Secure) {
     // Everything TLS has decrypted, so that nothing waits unseen by poll.
     do {
@@ -92,7 +94,7 @@ bool_t StreamConnection::receive(rpc_msg* message) {
           return FALSE;
         }
         xid_ = message->rm_xid;
-        if (stage_ == Stage::Plain && listener_.tls() != nullptr && answeredForTls(*message)) {
+        if (stage_ == Stage::Plain && host_.tls() != nullptr && answeredForTls(*message)) {
           return FALSE;
         }
         return TRUE;
@@ -122,7 +124,7 @@ xprt_stat StreamConnection::status() const {
 
 bool_t StreamConnection::reply(rpc_msg* message) {
   message->rm_xid = xid_;
-  std::vector<char>& out = listener_.replyBuffer();
+  std::vector<char>& out = host_.replyBuffer();
   std::size_t length = 0;
   try {
     length = encodeReply(*message, out, kMarkBytes, kLargestReply);
@@ -132,7 +134,9 @@ bool_t StreamConnection::reply(rpc_msg* message) {
     message->acpted_rply.ar_stat = SYSTEM_ERR;
     length = encodeReply(*message, out, kMarkBytes, kLargestReply);
   }
-  if (settleBeforeReply(message)) length = encodeReply(*message, out, kMarkBytes, kLargestReply);
+  if (serving() != nullptr && serving()->settleBeforeReply(message)) {
+    length = encodeReply(*message, out, kMarkBytes, kLargestReply);
+  }
   if (length == 0) return FALSE;
   const bool sent = sendEncoded(length);
   if (!sent) {
@@ -146,18 +150,18 @@ bool_t StreamConnection::reply(rpc_msg* message) {
 bool StreamConnection::answer(rpc_msg& message) {
   message.rm_xid = xid_;
   message.rm_direction = REPLY;
-  const std::size_t length = encodeReply(message, listener_.replyBuffer(), kMarkBytes, kLargestReply);
+  const std::size_t length = encodeReply(message, host_.replyBuffer(), kMarkBytes, kLargestReply);
   return length != 0 && sendEncoded(length);
 }
 
 bool StreamConnection::sendEncoded(std::size_t length) {
-  std::vector<char>& out = listener_.replyBuffer();
+  std::vector<char>& out = host_.replyBuffer();
   const std::uint32_t mark = kLastFragment | static_cast<std::uint32_t>(length);
   for (std::size_t i = 0; i < kMarkBytes; ++i) {
     out[i] = static_cast<char>(mark >> (8 * (kMarkBytes - 1 - i)));
   }
   const bool sent = send(out.data(), kMarkBytes + length);
-  listener_.trimReplyBuffer();
+  host_.trimReplyBuffer();
   return sent;
 }
 
@@ -165,7 +169,7 @@ bool StreamConnection::answeredForTls(const rpc_msg& call) {
   const bool probe = call.rm_call.cb_cred.oa_flavor == kAuthTls && call.rm_call.cb_proc == 0;
   rpc_msg reply{};
   if (!probe) {
-    if (!listener_.tlsRequired()) return false;
+    if (!host_.tlsRequired()) return false;
     // A plain call where TLS is required: the RFC's authentication error.
     reply.rm_reply.rp_stat = MSG_DENIED;
     reply.rjcted_rply.rj_stat = AUTH_ERROR;
@@ -174,16 +178,18 @@ bool StreamConnection::answeredForTls(const rpc_msg& call) {
     return true;
   }
   reply.rm_reply.rp_stat = MSG_ACCEPTED;
-  reply.acpted_rply.ar_verf = {AUTH_NONE, kStartTls, 8};
+  // The verifier that answers the probe; encoding only reads it.
+  reply.acpted_rply.ar_verf = {AUTH_NONE, const_cast<char*>(qovix::protocol::kStartTls),
+                               sizeof qovix::protocol::kStartTls - 1};
   reply.acpted_rply.ar_stat = SUCCESS;
   reply.acpted_rply.ar_results = {nullptr, toXdrProc(&voidFilter)};
   try {
     // Too many at once: an old one goes, so a crowd of stalled handshakes
     // cannot keep a newcomer out.
-    const std::string address = principalOf(transport_.get()).name;
-    listener_.makeRoomForHandshake(address);
-    tls_ = std::make_unique<TlsSession>(fd(), *listener_.tls());
-    listener_.startedHandshake(fd(), address);
+    const std::string address = peerPrincipal(transport_.get()).name;
+    host_.makeRoomForHandshake(address);
+    tls_ = std::make_unique<TlsSession>(fd(), *host_.tls());
+    host_.startedHandshake(fd(), address);
   } catch (const std::bad_alloc&) {
     ended_ = true;
     return true;
@@ -205,13 +211,13 @@ bool StreamConnection::continueHandshake() {
     case TlsSession::Step::Done: {
       stage_ = Stage::Secure;
       handshakeWrites_ = false;
-      listener_.endedHandshake(fd());
-      listener_.unmarkWaiting(fd());
+      host_.endedHandshake(fd());
+      host_.unmarkWaiting(fd());
       std::string subject = tls_->clientSubject();
       if (!subject.empty()) {
         try {
-          namePrincipal(transport_.get(), std::move(subject));
-          listener_.principalConnected(principalOf(transport_.get()));
+          subject_ = std::move(subject);
+          host_.principals().connected(principal());
         } catch (const std::bad_alloc&) {
           return false;
         }
@@ -221,13 +227,13 @@ bool StreamConnection::continueHandshake() {
       return readSome();
     }
     case TlsSession::Step::WantRead:
-      if (handshakeWrites_) listener_.unmarkWaiting(fd());
+      if (handshakeWrites_) host_.unmarkWaiting(fd());
       handshakeWrites_ = false;
       return true;
     case TlsSession::Step::WantWrite:
       handshakeWrites_ = true;
       try {
-        listener_.markWaiting(fd());
+        host_.markWaiting(fd());
       } catch (const std::bad_alloc&) {
         return false;
       }
@@ -270,7 +276,7 @@ bool StreamConnection::send(const char* bytes, std::size_t length) {
     waitingFrom_ = 0;
     lastWritten_ = Clock::now();  // the client's time to take the rest starts now
     try {
-      listener_.markWaiting(fd());
+      host_.markWaiting(fd());
     } catch (const std::bad_alloc&) {
       return false;
     }
@@ -292,7 +298,7 @@ bool StreamConnection::writeWaiting() {
   if (!hasWaitingReplies()) {
     waiting_ = {};  // gives the memory back
     waitingFrom_ = 0;
-    listener_.unmarkWaiting(fd());
+    host_.unmarkWaiting(fd());
   } else if (waitingFrom_ > waiting_.size() / 2) {
     waiting_.erase(waiting_.begin(), waiting_.begin() + static_cast<std::ptrdiff_t>(waitingFrom_));
     waitingFrom_ = 0;
@@ -301,5 +307,5 @@ bool StreamConnection::writeWaiting() {
 }
 
 void StreamConnection::endedByRuntime() {
-  listener_.forget(fd());  // destroys this object
+  host_.forget(fd());  // destroys this object
 }

@@ -7,7 +7,7 @@
 // decoded from exactly the record's bytes. A reply is written as one
 // fragment, never waiting for the client: what its socket does not take at
 // once waits in the connection's own queue, written as the socket allows
-// (StreamListener watches for room). A client whose queue grows past its
+// (its listener watches for room). A client whose queue grows past its
 // bound, or that takes nothing for a while, loses its connection.
 //
 // With TLS served, a client may ask for it as RFC 9289 says: a NULL call
@@ -20,21 +20,22 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "host/borrowed_transport.h"
+#include "host/call_site.h"
+#include "host/connection_host.h"
 #include "host/record_reader.h"
 #include "host/tls_session.h"
 
-class StreamListener;
-
-class StreamConnection {
+class StreamConnection final : public CallSite {
  public:
   using Clock = std::chrono::steady_clock;
 
   // Takes over `connection`, a transport the runtime made for an accepted
   // socket set to non-blocking.
-  StreamConnection(SVCXPRT* connection, StreamListener& listener);
+  StreamConnection(SVCXPRT* connection, ConnectionHost& host);
   ~StreamConnection();
   StreamConnection(const StreamConnection&) = delete;
   StreamConnection& operator=(const StreamConnection&) = delete;
@@ -52,6 +53,11 @@ class StreamConnection {
   // Writes what the socket takes of the waiting replies; false when the
   // client is gone.
   bool writeWaiting();
+
+  // Its calls are made for the certificate's subject once its TLS session
+  // named one, else for the peer address.
+  ServingContext* serving() const override { return host_.serving(); }
+  Principal principal() const override;
 
  private:
   friend class TransportOperationsOf<StreamConnection>;
@@ -85,7 +91,7 @@ class StreamConnection {
   bool continueHandshake();
 
   enum class Stage { Plain, Handshake, Secure };
-  StreamListener& listener_;
+  ConnectionHost& host_;
   RecordReader reader_;
   XDR arguments_{};  // over the record being served, after its call header
   std::uint32_t xid_ = 0;
@@ -96,6 +102,7 @@ class StreamConnection {
   Clock::time_point lastWritten_ = Clock::now();
   Stage stage_ = Stage::Plain;
   std::unique_ptr<TlsSession> tls_;
+  std::string subject_;  // the client certificate's, once its TLS session named one
   bool handshakeWrites_ = false;  // the handshake waits for room to write
   Clock::time_point handshakeDeadline_;
   BorrowedTransport transport_;

@@ -12,7 +12,6 @@
 #include <unordered_map>
 
 #include "host/host_error.h"
-#include "platform/vorn_os/handle_registry.h"
 
 namespace {
 
@@ -25,8 +24,8 @@ constexpr std::size_t kKeptReplyBytes = 64 * 1024;
 
 }  // namespace
 
-StreamListener::StreamListener(int fd, ConnectionLimits limits)
-    : limits_(limits), readBuffer_(kReadBytes), replyBuffer_(kKeptReplyBytes) {
+StreamListener::StreamListener(int fd, ConnectionLimits limits, ServingContext* serving)
+    : limits_(limits), serving_(serving), readBuffer_(kReadBytes), replyBuffer_(kKeptReplyBytes) {
   SVCXPRT* xprt = svc_vc_create(fd, kRuntimeBufferBytes, kRuntimeBufferBytes);
   if (xprt == nullptr) {
     close(fd);
@@ -115,21 +114,7 @@ void StreamListener::serveTls(const TlsCredentials* credentials, bool required,
                               std::chrono::seconds grace) {
   tls_ = credentials;
   tlsRequired_ = required;
-  grace_ = grace;
-}
-
-void StreamListener::principalConnected(const Principal& principal) {
-  const std::string key = principal.key();
-  ++principalConnections_[key];
-  principalsLeaving_.erase(key);
-}
-
-void StreamListener::principalDisconnected(const Principal& principal) {
-  const std::string key = principal.key();
-  const auto found = principalConnections_.find(key);
-  if (found == principalConnections_.end() || --found->second > 0) return;
-  principalConnections_.erase(found);
-  principalsLeaving_[key] = Clock::now() + grace_;
+  principals_.setGrace(grace);
 }
 
 void StreamListener::makeRoomForHandshake(const std::string& address) {
@@ -169,15 +154,7 @@ int StreamListener::closeDue(Clock::time_point now) {
     }
   }
   for (int fd : late) connections_.erase(fd);  // each unmarks itself
-  for (auto it = principalsLeaving_.begin(); it != principalsLeaving_.end();) {
-    if (it->second <= now) {
-      vorn_os::releaseAllOf(it->first);
-      it = principalsLeaving_.erase(it);
-    } else {
-      next = std::min(next, it->second);
-      ++it;
-    }
-  }
+  next = std::min(next, principals_.releaseDue(now));
   if (next == Clock::time_point::max()) return -1;
   return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(next - now).count());
 }

@@ -19,18 +19,20 @@
 #include <vector>
 
 #include "host/borrowed_transport.h"
+#include "host/connection_host.h"
 #include "host/connection_limits.h"
-#include "host/principals.h"
+#include "host/principal_grace.h"
 #include "host/stream_connection.h"
 #include "host/tls_credentials.h"
 
-class StreamListener {
+class StreamListener final : public ConnectionHost {
  public:
   using Clock = StreamConnection::Clock;
 
-  // Takes over `fd`, a listening TCP socket. Throws HostError when the
+  // Takes over `fd`, a listening TCP socket; the calls of its connections
+  // are served by `serving` (null: none is). Throws HostError when the
   // runtime cannot make a transport of it.
-  StreamListener(int fd, ConnectionLimits limits);
+  StreamListener(int fd, ConnectionLimits limits, ServingContext* serving);
   // Ends every connection, then stops listening.
   ~StreamListener();
   StreamListener(const StreamListener&) = delete;
@@ -41,8 +43,10 @@ class StreamListener {
   // principal's handles are released `grace` after its last connection
   // ends, unless it connects again meanwhile.
   void serveTls(const TlsCredentials* credentials, bool required, std::chrono::seconds grace);
-  const TlsCredentials* tls() const { return tls_; }
-  bool tlsRequired() const { return tlsRequired_; }
+  const TlsCredentials* tls() const override { return tls_; }
+  bool tlsRequired() const override { return tlsRequired_; }
+  ServingContext* serving() const override { return serving_; }
+  PrincipalGrace& principals() override { return principals_; }
 
   SVCXPRT* xprt() const { return listening_->get(); }
   std::size_t connectionCount() const { return connections_.size(); }
@@ -66,14 +70,14 @@ class StreamListener {
   // For the connections, which are served one at a time: the buffer they
   // read into before keeping what arrived, the buffer replies are encoded
   // into, and the end of a connection.
-  std::vector<char>& readBuffer() { return readBuffer_; }
-  std::vector<char>& replyBuffer() { return replyBuffer_; }
-  void trimReplyBuffer();
-  void forget(int fd) { connections_.erase(fd); }
+  std::vector<char>& readBuffer() override { return readBuffer_; }
+  std::vector<char>& replyBuffer() override { return replyBuffer_; }
+  void trimReplyBuffer() override;
+  void forget(int fd) override { connections_.erase(fd); }
   // Whether a connection has replies waiting for its client; the rounds
   // look at those connections alone. Marking one may throw std::bad_alloc.
-  void markWaiting(int fd) { waiting_.insert(fd); }
-  void unmarkWaiting(int fd) { waiting_.erase(fd); }
+  void markWaiting(int fd) override { waiting_.insert(fd); }
+  void unmarkWaiting(int fd) override { waiting_.erase(fd); }
 
   // TLS handshakes under way: at most kMostHandshakes at once, and at most
   // kMostHandshakesPerAddress from one peer address; each is ended when it
@@ -85,18 +89,16 @@ class StreamListener {
   static constexpr std::size_t kMostHandshakes = 64;
   static constexpr std::size_t kMostHandshakesPerAddress = 16;
   std::size_t handshakesUnderWay() const { return handshaking_.size(); }
-  void makeRoomForHandshake(const std::string& address);
+  void makeRoomForHandshake(const std::string& address) override;
   // Marking one may throw std::bad_alloc.
-  void startedHandshake(int fd, const std::string& address) { handshaking_[fd] = address; }
-  void endedHandshake(int fd) { handshaking_.erase(fd); }
+  void startedHandshake(int fd, const std::string& address) override {
+    handshaking_[fd] = address;
+  }
+  void endedHandshake(int fd) override { handshaking_.erase(fd); }
   // Ends the handshakes past their time, and releases the handles of the
   // principals gone past their grace; returns how many milliseconds until
   // the next is due (-1: none is).
   int closeDue(Clock::time_point now);
-
-  // Connections of certified principals, counted for their grace.
-  void principalConnected(const Principal& principal);
-  void principalDisconnected(const Principal& principal);
 
  private:
   friend class TransportOperationsOf<StreamListener>;
@@ -115,10 +117,9 @@ class StreamListener {
   Clock::time_point nextIdleCheck_ = Clock::time_point::max();
   const TlsCredentials* tls_ = nullptr;
   bool tlsRequired_ = false;
-  std::chrono::seconds grace_{0};
+  ServingContext* serving_;
+  PrincipalGrace principals_;  // before connections_, which tell it when they end
   std::unordered_map<int, std::string> handshaking_;  // peer addresses; before connections_
-  std::unordered_map<std::string, std::size_t> principalConnections_;  // by registry key
-  std::unordered_map<std::string, Clock::time_point> principalsLeaving_;  // release when due
   std::vector<char> readBuffer_;
   std::vector<char> replyBuffer_;
   std::unordered_set<int> waiting_;  // before connections_: they unmark themselves as they go

@@ -1,6 +1,7 @@
 #include "host/tls_credentials.h"
 
 #include "host/host_error.h"
+#include "qovix_protocol.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ TlsCredentials::TlsCredentials(const std::string& certificate, const std::string
     }
     // TLS 1.3 alone: RFC 9289 asks for 1.3 or later.
     const char* failedAt = nullptr;
-    check(gnutls_priority_init(&priorities_, "NORMAL:-VERS-ALL:+VERS-TLS1.3", &failedAt),
+    check(gnutls_priority_init(&priorities_, qovix::protocol::kTlsPriorities, &failedAt),
           "TLS priorities");
   } catch (...) {
     gnutls_certificate_free_credentials(certificates_);

@@ -7,12 +7,14 @@
 #include <cstdint>
 #include <new>
 
+#include "qovix_protocol.h"
+
 namespace {
 
 // RFC 9289's ALPN protocol identifier.
-const gnutls_datum_t kSunrpc = {const_cast<unsigned char*>(
-                                    reinterpret_cast<const unsigned char*>("sunrpc")),
-                                6};
+const gnutls_datum_t kSunrpc = {
+    const_cast<unsigned char*>(reinterpret_cast<const unsigned char*>(qovix::protocol::kTlsAlpn)),
+    sizeof qovix::protocol::kTlsAlpn - 1};
 // What one record carries at most.
 constexpr std::size_t kRecordBytes = 16384;
 

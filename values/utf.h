@@ -7,14 +7,14 @@
 #include <string>
 #include <string_view>
 
+#include "qovix_protocol.h"
+
 namespace utf {
 
-// The longest text one value holds, in UTF-16 code units (about 128,000
-// characters; 512 KiB on the wire, four bytes a unit). Every way text
-// enters the repository refuses more: a call's arguments do not decode,
-// a document or an XMI import is refused naming the value. So a value
-// always fits a call record and every client's reply buffer.
-inline constexpr std::size_t kMostTextUnits = 131072;
+// The longest text one value holds, in UTF-16 code units (the protocol's).
+// Every way text enters the repository refuses more: a call's arguments do
+// not decode, a document or an XMI import is refused naming the value.
+inline constexpr std::size_t kMostTextUnits = qovix::protocol::kMostTextUnits;
 
 // Throws std::invalid_argument for text that is not valid UTF-8.
 std::u16string toUtf16(std::string_view utf8);

@@ -1,9 +1,10 @@
 """Builds the qovix package (PEP 517) with the standard library alone, so
 that `pip install client/python` needs nothing from the network.
 
-The model classes (`qovix/_model.py`) are generated from the catalogue by
-the same generator as the C++ sources, at build time; a source archive
-carries them already made.
+The model classes (`qovix/_model.py`) and the protocol's constants
+(`qovix/_protocol.py`) are generated from the catalogue and the protocol
+records by the same generator as the C++ sources, at build time; a source
+archive carries them already made.
 """
 
 from __future__ import annotations
@@ -25,22 +26,30 @@ GENERATOR = HERE.parent.parent / "schema" / "generator" / "generate.py"
 CATALOGUE = HERE.parent.parent / "schema" / "catalogue.txt"
 
 
-def _model_source() -> str:
+# The generated modules of the package, by the generator's name for them.
+GENERATED = {"_model.py": "python_model.py", "_protocol.py": "python_protocol.py"}
+
+
+def _generated_sources() -> dict[str, str]:
     if GENERATOR.exists():
         with tempfile.TemporaryDirectory() as out:
+            only = [arg for name in GENERATED.values() for arg in ("--only", name)]
             subprocess.run([sys.executable, str(GENERATOR), "--catalogue", str(CATALOGUE),
-                            "--out", out, "--only", "python_model.py"], check=True)
-            return (Path(out) / "python_model.py").read_text(encoding="utf-8")
-    made = HERE / NAME / "_model.py"  # from a source archive
-    if not made.exists():
-        raise RuntimeError("neither the catalogue generator nor a generated qovix/_model.py is here")
-    return made.read_text(encoding="utf-8")
+                            "--out", out, *only], check=True)
+            return {module: (Path(out) / name).read_text(encoding="utf-8")
+                    for module, name in GENERATED.items()}
+    made = {module: HERE / NAME / module for module in GENERATED}  # from a source archive
+    if not all(path.exists() for path in made.values()):
+        raise RuntimeError("neither the generator nor the generated modules "
+                           f"({', '.join(GENERATED)}) are here")
+    return {module: path.read_text(encoding="utf-8") for module, path in made.items()}
 
 
 def _package_files() -> dict[str, bytes]:
     files = {f"{NAME}/{p.name}": p.read_bytes() for p in sorted((HERE / NAME).iterdir())
-             if p.suffix in (".py", ".typed") and p.name != "_model.py"}
-    files[f"{NAME}/_model.py"] = _model_source().encode("utf-8")
+             if p.suffix in (".py", ".typed") and p.name not in GENERATED}
+    files.update({f"{NAME}/{module}": text.encode("utf-8")
+                  for module, text in _generated_sources().items()})
     return files
 
 

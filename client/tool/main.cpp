@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "client/connection.h"
-#include "client/protocol.h"
+#include "qovix_protocol.h"
 #include "client/tool/diagram.h"
 #include "client/tool/documents.h"
 #include "client/tool/lookup.h"

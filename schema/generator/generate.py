@@ -3,9 +3,10 @@
 generated C++ sources into an output folder of the build tree.
 
     generate.py --catalogue schema/catalogue.txt --out BUILD/generated
+                [--protocol protocol/protocol.txt]
     generate.py ... --only python_model.py     # one file only
 
-A faulty catalogue stops the build with a message naming the record at fault.
+A faulty catalogue or protocol record stops the build with a message naming the record at fault.
 Files whose content did not change are left alone, so the build only
 recompiles what the catalogue change touched.
 """
@@ -19,8 +20,11 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 from qovixgen.catalogue import CatalogueError, load  # noqa: E402
-from qovixgen.emitters import EMITTERS  # noqa: E402
+from qovixgen.emitters import EMITTERS, PROTOCOL_EMITTERS  # noqa: E402
 from qovixgen.numbering import number_classes  # noqa: E402
+from qovixgen.protocol import load as load_protocol  # noqa: E402
+
+PROTOCOL = Path(__file__).resolve().parents[2] / "protocol" / "protocol.txt"
 
 
 def write_if_changed(path: Path, text: str) -> None:
@@ -32,16 +36,21 @@ def write_if_changed(path: Path, text: str) -> None:
 def main(argv: list[str]) -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--catalogue", type=Path, required=True)
+    parser.add_argument("--protocol", type=Path, default=PROTOCOL)
     parser.add_argument("--out", type=Path, required=True)
-    parser.add_argument("--only", action="append", choices=sorted(EMITTERS),
+    parser.add_argument("--only", action="append", choices=sorted(EMITTERS | PROTOCOL_EMITTERS),
                         help="write only this file (may be repeated)")
     args = parser.parse_args(argv)
-    emitters = {name: EMITTERS[name] for name in args.only} if args.only else EMITTERS
+    wanted = set(args.only) if args.only else set(EMITTERS) | set(PROTOCOL_EMITTERS)
     try:
         catalogue = load(args.catalogue)
+        protocol = load_protocol(args.protocol)
         numbered = number_classes(catalogue)
         # Every file first, so that a fault an emitter finds writes nothing.
-        texts = {name: emit(catalogue, numbered) for name, emit in emitters.items()}
+        texts = {name: emit(catalogue, numbered) for name, emit in EMITTERS.items()
+                 if name in wanted}
+        texts |= {name: emit(protocol, catalogue, numbered)
+                  for name, emit in PROTOCOL_EMITTERS.items() if name in wanted}
     except CatalogueError as error:
         print(f"error: {error}", file=sys.stderr)
         return 1

@@ -15,11 +15,11 @@
 #include <vector>
 
 #include "client/procedure_listing.h"
-#include "client/protocol.h"
+#include "qovix_protocol.h"
 #include "dispatch/entry_point.h"
 #include "host/borrowed_transport.h"
-#include "host/host_services.h"
 #include "host/program_dispatch.h"
+#include "host/serving_context.h"
 #include "model_values.h"
 #include "platform/vorn_os/handle_registry.h"
 #include "platform/wkm_srv/VORN.h"
@@ -49,7 +49,8 @@ struct Case {
 // them.
 const TransportOperations* transportOperations = nullptr;
 bool_t replyUnfailing(SVCXPRT* xprt, rpc_msg* message) {
-  settleBeforeReply(message);  // as qovixd's transports do; the commit may fail
+  // As qovixd's transports do; the commit may fail.
+  callSiteOf(xprt).serving()->settleBeforeReply(message);
   const faults::Suspended quiet;
   return transportOperations->xp_reply(xprt, message);
 }
@@ -66,13 +67,10 @@ class FailurePaths : public ::testing::TestWithParam<bool> {
     operations_ = *transportOperations;
     operations_.xp_reply = &replyUnfailing;
     transport_.xprt()->xp_ops = &operations_;
-    startServing(&QOVIX_server_1, repository_, &repositoryObject_.store());
+    transport_.serveBy(&serving_);
     faultedCalls = systemErrors = 0;
   }
-  ~FailurePaths() override {
-    stopServing();
-    deleteHandle(repository_);
-  }
+  ~FailurePaths() override { deleteHandle(repository_); }
 
   std::vector<Reply> dispatch(const Case& call, const Bytes& arguments, faults::Kind kind,
                               std::size_t nth) {
@@ -118,7 +116,7 @@ class FailurePaths : public ::testing::TestWithParam<bool> {
     releaseIfNew(call, last, {});
     for (std::size_t nth = 1;; ++nth) {
       ASSERT_LT(nth, 10000u) << call.name << " never completed";
-      const std::int32_t handlesBefore = host_services::handleCount();
+      const std::int32_t handlesBefore = static_cast<std::int32_t>(vorn_os::handleCount());
       const std::size_t objectsBefore = repositoryObject_.store().objectCount();
       const auto replies = dispatch(call, call.arguments, kind, nth);
       if (!fired_) break;
@@ -136,7 +134,7 @@ class FailurePaths : public ::testing::TestWithParam<bool> {
         releaseIfNew(call, reply.body, last);
         last = reply.body;
       }
-      EXPECT_EQ(host_services::handleCount(), handlesBefore)
+      EXPECT_EQ(static_cast<std::int32_t>(vorn_os::handleCount()), handlesBefore)
           << call.name << ", failure " << nth << ": a failed call left a handle registered";
       if (!call.namingNothing.empty()) {
         // A call that made a handle and then could not keep its changes
@@ -165,6 +163,7 @@ class FailurePaths : public ::testing::TestWithParam<bool> {
   VORN repositoryObject_{"failures", makeFaultyStore(storeOfKind(GetParam(), folder_))};
   InteropHandle repository_ = static_cast<InteropHandle>(
       getHandle(&repositoryObject_, static_cast<VornObject*>(&repositoryObject_), nullptr));
+  ServingContext serving_{&QOVIX_server_1, repository_, &repositoryObject_.store()};
   bool fired_ = false;
 
  private:
@@ -172,7 +171,7 @@ class FailurePaths : public ::testing::TestWithParam<bool> {
   void releaseIfNew(const Case& call, const Bytes& body, const Bytes& before) {
     if (!call.makesHandle || body == before) return;
     const InteropHandle handle = handleOf(Reply{ReplyStatus::Success, body});
-    if (handle != 0) host_services::release(handle, repository_);
+    if (handle != 0) vorn_os::releaseHandle(handle);
   }
 };
 int FailurePaths::faultedCalls = 0;
@@ -241,7 +240,7 @@ TEST_P(FailurePaths, EveryFamilyAndHostServiceAnswersAndKeepsItsSlot) {
             u"author");
   EXPECT_EQ(integerOf(succeed(model("QOVIXModelElement_size_taggedValue_0", {}), words({owner}))),
             1);
-  for (InteropHandle handle : {members, owner, tagged}) host_services::release(handle, repository_);
+  for (InteropHandle handle : {members, owner, tagged}) vorn_os::releaseHandle(handle);
   std::printf(
       "[ failures ] %d calls met an injected failure: %d answered with the system error, "
       "the rest with their result or the slot's previous content\n",

@@ -16,20 +16,21 @@
 #include <memory>
 #include <vector>
 
-#include "host/program_dispatch.h"
 #include "host/rpc_endpoints.h"
+#include "host/serving_context.h"
 #include "host/serve_loop.h"
 #include "host/stream_listener.h"
-#include "client/protocol.h"
+#include "qovix_protocol.h"
 
 namespace {
 
 RpcEndpoints& endpoints() {
+  // Nothing is served but the host program: model calls get the system error.
+  static ServingContext serving(nullptr, 0, nullptr);
   static RpcEndpoints served = [] {
-    startServing(nullptr, 0, nullptr);
     ConnectionLimits limits;
     limits.maxConnections = 64;  // more than the players ever leave open
-    return RpcEndpoints("127.0.0.1", 0, false, limits);
+    return RpcEndpoints(&serving, "127.0.0.1", 0, false, limits);
   }();
   return served;
 }

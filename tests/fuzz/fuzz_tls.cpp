@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "client/protocol.h"
-#include "host/program_dispatch.h"
+#include "qovix_protocol.h"
 #include "host/rpc_endpoints.h"
+#include "host/serving_context.h"
 #include "host/serve_loop.h"
 #include "host/stream_listener.h"
 #include "host/tls_credentials.h"
@@ -30,11 +30,12 @@ const std::string kCertificates = QOVIX_FUZZ_CERTIFICATES;
 RpcEndpoints& endpoints() {
   static TlsCredentials credentials(kCertificates + "/server.pem",
                                     kCertificates + "/server-key.pem", kCertificates + "/ca.pem");
+  // Nothing is served but the host program: model calls get the system error.
+  static ServingContext serving(nullptr, 0, nullptr);
   static RpcEndpoints served = [] {
-    startServing(nullptr, 0, nullptr);
     ConnectionLimits limits;
     limits.maxConnections = 64;
-    return RpcEndpoints("127.0.0.1", 0, false, limits);
+    return RpcEndpoints(&serving, "127.0.0.1", 0, false, limits);
   }();
   static const bool tls = (served.connections().serveTls(&credentials, false, std::chrono::seconds(0)),
                            true);

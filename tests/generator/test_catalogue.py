@@ -11,12 +11,20 @@ import unittest
 from pathlib import Path
 
 from qovixgen.catalogue import CatalogueError, parse
-from qovixgen.emitters import EMITTERS
+from qovixgen.emitters import EMITTERS, PROTOCOL_EMITTERS
 from qovixgen.numbering import number_classes
+from qovixgen.protocol import load as load_protocol
+from qovixgen.protocol import parse as parse_protocol
 
 ROOT = Path(__file__).resolve().parents[2]
 GENERATOR = ROOT / "schema" / "generator" / "generate.py"
 REAL_CATALOGUE = ROOT / "schema" / "catalogue.txt"
+PROTOCOL_TEXT = (ROOT / "protocol" / "protocol.txt").read_text()
+REAL_PROTOCOL = load_protocol(ROOT / "protocol" / "protocol.txt")
+
+
+def protocol_emit(name, catalogue, classes, protocol=REAL_PROTOCOL):
+    return PROTOCOL_EMITTERS[name](protocol, catalogue, classes)
 
 PRELUDE = "".join(line + "\n" for line in REAL_CATALOGUE.read_text().splitlines()
                   if line.startswith(("datatype ", "member ")))
@@ -181,7 +189,7 @@ class EveryFeatureKind(unittest.TestCase):
         self.assertIn("1\tQOVIXThing\t31\tQOVIXThing_add_order_0\tlist\torder\t"
                       "void add_order(QOVIXThing const&, long)\tX_HandleHandleLong\txdr_void\twrite",
                       tsv)
-        reference = EMITTERS["protocol-reference.md"](self.catalogue, self.classes)
+        reference = protocol_emit("protocol-reference.md", self.catalogue, self.classes)
         self.assertIn("| 49 | (unassigned: procedure unavailable) | | | | |", reference)
         self.assertIn("| 31 | `QOVIXThing_add_order_0` | `void add_order(QOVIXThing const&, long)` "
                       "| `X_HandleHandleLong`: handle, handle, long | `xdr_void` | write |", reference)
@@ -204,7 +212,7 @@ class EveryFeatureKind(unittest.TestCase):
                                   "VornPersistentObject const&, int) writes") + EVERY_KIND)
 
     def test_protocol_file_declares_every_procedure_for_rpcgen(self):
-        protocol = EMITTERS["qovix.x"](self.catalogue, self.classes)
+        protocol = protocol_emit("qovix.x", self.catalogue, self.classes)
         model = protocol[protocol.index("program QOVIX_MODEL_PROGRAM"):]
         self.assertIn("    version QOVIXThing_VERSION {\n"
                       "        X_InteropHandle QOVIXThing_create_0(void) = 1;\n", model)
@@ -215,19 +223,53 @@ class EveryFeatureKind(unittest.TestCase):
         self.assertIn("    version QOVIXPlain_CAST_VERSION {\n        X_InteropHandle "
                       "QOVIXPlain_VornCast_cast_0(X_HandleInt) = 1;\n    } = 2;", protocol)
 
-    def test_protocol_file_addresses_as_the_client_header_does(self):
-        header = (ROOT / "client" / "protocol.h").read_text()
-        protocol = EMITTERS["qovix.x"](self.catalogue, self.classes)
-        for program in ("Model", "Cast", "Host"):
-            number = re.search(rf"k{program}Program = (0x[0-9A-Fa-f]+);", header).group(1)
-            self.assertIn(f"}} = {number.lower()};\n",
-                          protocol[protocol.index(f"program QOVIX_{program.upper()}_PROGRAM"):])
-        host = dict(re.findall(r"kHost(\w+) = (\d+),", header))
-        declared = dict(re.findall(r"QOVIX_HOST_(\w+)\(\w+\) = (\d+);", protocol))
-        self.assertEqual(len(host), len(declared))
-        for name, number in host.items():
-            spelled = re.sub(r"(?<!^)(?=[A-Z])", "_", name).upper()
-            self.assertEqual(declared.get(spelled), number, name)
+    def test_every_language_takes_the_protocol_from_its_records(self):
+        records = parse_protocol(PROTOCOL_TEXT.replace("0x20241002", "0x30000002")
+                                 .replace("host 7 identity", "host 9 identity"))
+        spelled = {name: protocol_emit(name, self.catalogue, self.classes, records)
+                   for name in ("qovix_protocol.h", "python_protocol.py", "qovix.x",
+                                "host_handlers.h", "host_procedure_table.cpp",
+                                "protocol-reference.md")}
+        self.assertIn("kHostProgram = 0x30000002u;", spelled["qovix_protocol.h"])
+        self.assertIn("kHostIdentity = 9,", spelled["qovix_protocol.h"])
+        self.assertIn("kLastClassNumber = 2u;", spelled["qovix_protocol.h"])
+        self.assertIn("kDestroyProcedure = 4u;", spelled["qovix_protocol.h"])
+        self.assertIn('kStartTls[] = "STARTTLS";', spelled["qovix_protocol.h"])
+        self.assertIn("HOST_PROGRAM = 0x30000002\n", spelled["python_protocol.py"])
+        self.assertIn("HOST_IDENTITY = 9\n", spelled["python_protocol.py"])
+        self.assertIn("X_HandleLong QOVIX_HOST_IDENTITY(X_InteropHandle) = 9;\n    } = 1;\n"
+                      "} = 0x30000002;", spelled["qovix.x"])
+        self.assertIn("HandleLong serveIdentity(HostCall& call, InteropHandle argument);",
+                      spelled["host_handlers.h"])
+        self.assertIn('{9, "identity", Access::Read, &adaptIdentity},',
+                      spelled["host_procedure_table.cpp"])
+        self.assertIn("| host, `0x30000002` | 1 |", spelled["protocol-reference.md"])
+        self.assertIn("| 9 identity | `X_InteropHandle` | `X_HandleLong` | read |",
+                      spelled["protocol-reference.md"])
+
+    def test_broken_protocol_records_are_named(self):
+        cases = [
+            ("host 3 size handle -> long read", "host 3 size handle -> long red",
+             "access 'red' is none of"),
+            ("host 3 size handle -> long read", "host 2 size handle -> long read",
+             "procedure 2 is release too"),
+            ("host 3 size handle -> long read", "host 3 size handle -> text read",
+             "'text' is none of void"),
+            ("program cast 0x20241001", "program cast 0x20241000",
+             "its number is program model's too"),
+            ("constant auth_tls 7", "constant auth_tls seven", "'seven' is no number"),
+            ("host 0 null void -> void anyone", "host 0 null handle -> void anyone",
+             "host procedure 0 must be the null procedure"),
+        ]
+        for sound, broken, message in cases:
+            with self.subTest(broken):
+                self.assertIn(sound, PROTOCOL_TEXT)
+                with self.assertRaises(CatalogueError) as caught:
+                    parse_protocol(PROTOCOL_TEXT.replace(sound, broken))
+                self.assertIn(message, str(caught.exception))
+        with self.assertRaises(CatalogueError) as caught:
+            parse_protocol(PROTOCOL_TEXT.replace("  | Is the server there? An empty reply.\n", ""))
+        self.assertIn("host 0 null: says nothing of what it does", str(caught.exception))
 
     def test_generated_files_say_they_are_generated_and_from_what(self):
         for name, emit in EMITTERS.items():
@@ -304,7 +346,7 @@ class BrokenCatalogue(unittest.TestCase):
     def test_protocol_names_differ_in_more_than_letter_case(self):
         catalogue = tiny("class 1 QOVIXA highest 11\n  operation go()\n  operation Go()\n")
         with self.assertRaises(CatalogueError) as caught:
-            EMITTERS["qovix.x"](catalogue, number_classes(catalogue))
+            protocol_emit("qovix.x", catalogue, number_classes(catalogue))
         self.assertIn(f"tiny.txt:{PRELUDE_LINES + 1}: class 1 QOVIXA: the protocol name "
                       "QOVIXA_QOVIXAGo_0 is QOVIXA_QOVIXAgo_0 in another letter case",
                       str(caught.exception))
@@ -335,7 +377,8 @@ class CommandLine(unittest.TestCase):
         with tempfile.TemporaryDirectory() as folder:
             result = self.run_generator(REAL_CATALOGUE, Path(folder))
             self.assertEqual(result.returncode, 0, result.stderr)
-            self.assertEqual(sorted(p.name for p in Path(folder).iterdir()), sorted(EMITTERS))
+            self.assertEqual(sorted(p.name for p in Path(folder).iterdir()),
+                             sorted(EMITTERS | PROTOCOL_EMITTERS))
 
     def test_broken_catalogue_fails_with_the_fault_and_writes_nothing(self):
         with tempfile.TemporaryDirectory() as folder:

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "client/procedure_listing.h"
-#include "client/protocol.h"
+#include "qovix_protocol.h"
 #include "model_values.h"
 #include "tests/support/process_memory.h"
 #include "tests/support/raw_connection.h"

@@ -14,7 +14,7 @@
 #include <chrono>
 #include <memory>
 
-#include "client/protocol.h"
+#include "qovix_protocol.h"
 #include "tests/host/probe_library.h"
 #include "tests/support/raw_connection.h"
 #include "tests/support/rpc_client.h"

@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "client/protocol.h"
+#include "qovix_protocol.h"
 #include "tests/support/rpc_client.h"
 #include "tests/support/server_process.h"
 

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "client/protocol.h"
+#include "qovix_protocol.h"
 #include "model_values.h"
 #include "tests/support/remote_calls.h"
 #include "tests/support/server_process.h"

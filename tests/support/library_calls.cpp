@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "client/procedure_listing.h"
-#include "client/protocol.h"
+#include "qovix_protocol.h"
 #include "dispatch/entry_point.h"
 #include "platform/vorn_os/handle_registry.h"
 #include "xdr/primitive_filters.h"

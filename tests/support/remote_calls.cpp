@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "client/procedure_listing.h"
-#include "client/protocol.h"
+#include "qovix_protocol.h"
 #include "xdr/primitive_filters.h"
 
 namespace {

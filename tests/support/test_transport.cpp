@@ -52,7 +52,7 @@ const TestTransport::Operations TestTransport::kOps = {
 TestTransport::TestTransport() {
   xprt_.xp_fd = -1;
   xprt_.xp_ops = &kOps;
-  xprt_.xp_p1 = this;
+  xprt_.xp_p1 = static_cast<CallSite*>(this);
 }
 
 void TestTransport::setArguments(std::vector<std::uint8_t> bytes) { arguments_ = std::move(bytes); }
@@ -77,7 +77,7 @@ const std::vector<Reply>& TestTransport::call(QovixServerEntry entry, CallAddres
 }
 
 TestTransport& TestTransport::of(SVCXPRT* xprt) {
-  return *static_cast<TestTransport*>(xprt->xp_p1);
+  return static_cast<TestTransport&>(*static_cast<CallSite*>(xprt->xp_p1));
 }
 
 bool_t TestTransport::getargs(SVCXPRT* xprt, xdrproc_t filter, void* record) {

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "dispatch/entry_point.h"
+#include "host/call_site.h"
 
 enum class ReplyStatus {
   Success,
@@ -42,13 +43,19 @@ struct CallAddress {
   std::uint32_t procedure = 0;
 };
 
-class TestTransport {
+// A call site too, so that qovixd's dispatch can be driven through it: its
+// calls are served by what serveBy names, for the principal "?".
+class TestTransport final : public CallSite {
  public:
   TestTransport();
   TestTransport(const TestTransport&) = delete;
   TestTransport& operator=(const TestTransport&) = delete;
 
   SVCXPRT* xprt() { return &xprt_; }
+
+  void serveBy(ServingContext* serving) { serving_ = serving; }
+  ServingContext* serving() const override { return serving_; }
+  Principal principal() const override { return {"?", false}; }
 
   // Makes the next calls decode `bytes` as their arguments.
   void setArguments(std::vector<std::uint8_t> bytes);
@@ -78,6 +85,7 @@ class TestTransport {
   static const Operations kOps;
 
   SVCXPRT xprt_{};
+  ServingContext* serving_ = nullptr;
   std::vector<std::uint8_t> arguments_;
   std::vector<Reply> replies_;
   bool repliesFail_ = false;

@@ -16,22 +16,16 @@ import struct
 from dataclasses import dataclass
 from typing import Callable, Sequence
 
+from ._protocol import (AUTH_TLS, CAST_PROGRAM, HOST_PROGRAM, HOST_VERSION, LAST_FRAGMENT,
+                        MODEL_PROGRAM, MOST_TEXT_UNITS, START_TLS, TLS_ALPN)
 from .errors import (AccessDenied, QovixError, DecodeError, ProtocolError, ServerSystemError,
                      ServerUnreachable, Timeout, TlsError)
-
-MODEL_PROGRAM = 0x20241000
-CAST_PROGRAM = 0x20241001
-HOST_PROGRAM = 0x20241002
-HOST_VERSION = 1
 
 TEXT_ARM = 10
 NUMBER_ARM = 11
 NULL_VALUE = -1
 
-_LAST_FRAGMENT = 0x80000000
-AUTH_TLS = 7  # RFC 9289: the probe's credential flavor
 _MOST_REPLY_BYTES = 64 * 1024 * 1024
-MOST_TEXT_UNITS = 131072  # the longest text value qovixd keeps, in UTF-16 units
 
 
 @dataclass(frozen=True)
@@ -215,12 +209,12 @@ def read_reply(call: Call, xid: int, body: bytes) -> object:
 
 
 def tls_context(ca: str | None, cert: str | None, key: str | None) -> ssl.SSLContext:
-    """TLS 1.3 with the ALPN protocol "sunrpc", as RFC 9289 asks; the
+    """TLS 1.3 with the ALPN protocol TLS_ALPN, as RFC 9289 asks; the
     server's certificate verified against `ca` (else the system's CAs), and
     this client's own certificate presented when given."""
     context = ssl.create_default_context(cafile=ca)
     context.minimum_version = ssl.TLSVersion.TLSv1_3
-    context.set_alpn_protocols(["sunrpc"])
+    context.set_alpn_protocols([TLS_ALPN])
     if cert:
         context.load_cert_chain(cert, key)
     return context
@@ -305,7 +299,7 @@ class Transport:
         probe = struct.pack(">IIIIIIIIII", self._xid, 0, 2, HOST_PROGRAM, HOST_VERSION, 0,
                             AUTH_TLS, 0, 0, 0)
         try:
-            self._socket.sendall(struct.pack(">I", _LAST_FRAGMENT | len(probe)) + probe)
+            self._socket.sendall(struct.pack(">I", LAST_FRAGMENT | len(probe)) + probe)
             reader = Reader(self._read_record())
         except (OSError, EOFError) as error:
             self.close()
@@ -316,7 +310,7 @@ class Transport:
             verifier = reader.opaque(reader.word()) if accepted and reader.word() == 0 else b""
         except ProtocolError:
             verifier = b""
-        if verifier != b"STARTTLS" or self._buffer:
+        if verifier != START_TLS.encode("ascii") or self._buffer:
             self.close()
             raise TlsError(f"qovixd at {self.endpoint} does not offer RPC-with-TLS")
         try:
@@ -325,9 +319,9 @@ class Transport:
             self.close()
             raise TlsError(f"the TLS handshake with qovixd at {self.endpoint} failed: "
                            f"{error}") from None
-        if self._socket.selected_alpn_protocol() != "sunrpc":
+        if self._socket.selected_alpn_protocol() != TLS_ALPN:
             self.close()
-            raise TlsError(f"qovixd at {self.endpoint} did not agree to ALPN 'sunrpc'")
+            raise TlsError(f"qovixd at {self.endpoint} did not agree to ALPN '{TLS_ALPN}'")
 
     def close(self) -> None:
         """Closes the connection; the next call makes a new one."""
@@ -354,7 +348,7 @@ class Transport:
         self.calls_made += len(calls)
         if self.udp:
             return [self._udp_quietly(call, xid, data) for call, (xid, data) in zip(calls, messages)]
-        out = b"".join(struct.pack(">I", _LAST_FRAGMENT | len(data)) + data for _, data in messages)
+        out = b"".join(struct.pack(">I", LAST_FRAGMENT | len(data)) + data for _, data in messages)
         try:
             sock.sendall(out)
             bodies = [self._read_record() for _ in calls]
@@ -391,11 +385,11 @@ class Transport:
         body = b""
         while True:
             (mark,) = struct.unpack(">I", self._take(4))
-            length = mark & ~_LAST_FRAGMENT
+            length = mark & ~LAST_FRAGMENT
             if len(body) + length > _MOST_REPLY_BYTES:
                 raise ProtocolError("a reply larger than 64 MiB")
             body += self._take(length)
-            if mark & _LAST_FRAGMENT:
+            if mark & LAST_FRAGMENT:
                 return body
 
     def _take(self, count: int) -> bytes:

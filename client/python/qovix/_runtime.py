@@ -27,13 +27,11 @@ from dataclasses import dataclass
 from typing import Any, ClassVar, Generic, Iterator, Sequence, TypeVar, overload
 
 from . import _rpc
-from ._rpc import CAST_PROGRAM, HOST_PROGRAM, HOST_VERSION, MODEL_PROGRAM, Call, Value
+from ._protocol import (CAST_PROCEDURE, CAST_PROGRAM, DEFAULT_PORT, HOST_CLASS_NAME,
+                        HOST_ELEMENT, HOST_HANDLE_COUNT, HOST_IDENTITY, HOST_NULL, HOST_PROGRAM,
+                        HOST_RELEASE, HOST_REPOSITORY, HOST_SIZE, HOST_VERSION, MODEL_PROGRAM)
+from ._rpc import Call, Value
 from .errors import AccessDenied, InvalidHandle, ProtocolError, QovixError, ServerSystemError
-
-DEFAULT_PORT = 20241
-
-# Host services.
-_REPOSITORY, _RELEASE, _SIZE, _ELEMENT, _CLASS_NAME, _HANDLE_COUNT, _IDENTITY = 1, 2, 3, 4, 5, 6, 7
 
 
 @dataclass(frozen=True)
@@ -109,13 +107,13 @@ class Repository:
         self._lock = threading.RLock()  # one exchange at a time on the connection
         try:
             try:
-                self._host_call(0, (), _rpc.no_result)  # is it there?
+                self._host_call(HOST_NULL, (), _rpc.no_result)  # is it there?
             except AccessDenied:
                 if tls is not None:
                     raise
                 raise AccessDenied(f"qovixd at {self._transport.endpoint} refuses plain "
                                    "connections: it requires TLS (connect with tls=True)") from None
-            self.handle: int = self._host_call(_REPOSITORY, (), _rpc.handle_result)
+            self.handle: int = self._host_call(HOST_REPOSITORY, (), _rpc.handle_result)
         except BaseException:
             self._transport.close()
             raise
@@ -167,7 +165,7 @@ class Repository:
         # A release that fails (a reader may not release) leaves the handle
         # to the server, which releases a principal's handles when it goes.
         with self._lock:
-            waiting = [Call(HOST_PROGRAM, HOST_VERSION, _RELEASE, (("h", h),),
+            waiting = [Call(HOST_PROGRAM, HOST_VERSION, HOST_RELEASE, (("h", h),),
                             _rpc.number_result, quiet=True) for h in self._to_release]
             self._to_release.clear()
             return self._make(waiting + calls)[len(waiting):]
@@ -200,7 +198,7 @@ class Repository:
         whether each (handle, class, object number) it names still names
         that object: a server that restarted may have given the handle to
         another."""
-        checks = [Call(HOST_PROGRAM, HOST_VERSION, _IDENTITY, (("h", h),), _rpc.pair_result)
+        checks = [Call(HOST_PROGRAM, HOST_VERSION, HOST_IDENTITY, (("h", h),), _rpc.pair_result)
                   for h, _, _ in handles] if self.checked else []
         results = self._flush_releases([call] + checks)
         for (handle, class_number, expected), (object_number, _) in zip(handles, results[1:]):
@@ -226,7 +224,7 @@ class Repository:
                 self._to_release.append(handle)
 
     def _identity(self, handle: int) -> tuple[int, int]:
-        return self._host_call(_IDENTITY, (("h", handle),), _rpc.pair_result)
+        return self._host_call(HOST_IDENTITY, (("h", handle),), _rpc.pair_result)
 
     def _wrap(self, handle: int, view_class: int) -> ModelObject | None:
         """The object a fresh result handle names, or None for no object."""
@@ -255,13 +253,13 @@ class Repository:
 
     def handle_count(self) -> int:
         """How many handles the server holds, for all its clients."""
-        return self._host_call(_HANDLE_COUNT, (), _rpc.number_result)
+        return self._host_call(HOST_HANDLE_COUNT, (), _rpc.number_result)
 
     def release_handle(self, handle: int) -> bool:
         """Releases a handle registered elsewhere (by the qovix tool, say);
         whether it named something."""
         self._owned.discard(handle)
-        return self._host_call(_RELEASE, (("h", handle),), _rpc.number_result) != 0
+        return self._host_call(HOST_RELEASE, (("h", handle),), _rpc.number_result) != 0
 
     def handles_held(self) -> int:
         """How many handles this client holds."""
@@ -271,7 +269,7 @@ class Repository:
         """The object a handle registered elsewhere names (the handle is not
         released when the object is collected). InvalidHandle when it names
         no object, or none of `class_number`."""
-        name = self._host_call(_CLASS_NAME, (("h", handle),), _rpc.string_result)
+        name = self._host_call(HOST_CLASS_NAME, (("h", handle),), _rpc.string_result)
         object_number, created = self._identity(handle)
         wanted = CLASSES[class_number].__name__ if class_number else "any model class"
         view = next((n for n, c in CLASSES.items() if name == "QOVIX" + c.__name__), None)
@@ -355,7 +353,7 @@ class ModelObject:
         if handle is None:
             any_view = next(iter(self._views.values()))
             handle = self._repository._make(
-                [Call(CAST_PROGRAM, class_number, 1, (("h", any_view), ("l", 0)),
+                [Call(CAST_PROGRAM, class_number, CAST_PROCEDURE, (("h", any_view), ("l", 0)),
                       _rpc.handle_result)])[0]
             self._views[class_number] = self._repository._adopt(handle)
         return handle
@@ -460,14 +458,14 @@ class Collection(_Indexed[T]):
 
     def __len__(self) -> int:
         if self._size is None:
-            self._size = self._repository._host_call(_SIZE, (("h", self._handle),),
+            self._size = self._repository._host_call(HOST_SIZE, (("h", self._handle),),
                                                      _rpc.number_result)
             if self._size < 0:
                 raise InvalidHandle(f"handle {self._handle} names no collection")
         return self._size
 
     def _at(self, position: int) -> T:
-        handle = self._repository._host_call(_ELEMENT, (("h", self._handle), ("l", position)),
+        handle = self._repository._host_call(HOST_ELEMENT, (("h", self._handle), ("l", position)),
                                              _rpc.handle_result)
         made = self._repository._wrap(handle, self._element_class)
         if made is None:

@@ -15,25 +15,8 @@ import textwrap
 
 from .catalogue import Catalogue, CatalogueError
 from .numbering import NumberedClass, Procedure
-from .wire import (BOOLEAN, DATA_VALUE, HANDLE, INTEGER, OPTIONAL_STRING, VOID,
-                   argument_filter)
-
-# The addressing, as client/protocol.h states it for C++ clients.
-MODEL_PROGRAM = 0x20241000
-CAST_PROGRAM = 0x20241001
-HOST_PROGRAM = 0x20241002
-
-# The host program's services: name, number, argument, result.
-HOST_PROCEDURES = (
-    ("QOVIX_HOST_NULL", 0, VOID, VOID),
-    ("QOVIX_HOST_REPOSITORY", 1, VOID, HANDLE),
-    ("QOVIX_HOST_RELEASE", 2, HANDLE, BOOLEAN),
-    ("QOVIX_HOST_SIZE", 3, HANDLE, INTEGER),
-    ("QOVIX_HOST_ELEMENT", 4, "X_HandleLong", HANDLE),
-    ("QOVIX_HOST_CLASS_NAME", 5, HANDLE, OPTIONAL_STRING),
-    ("QOVIX_HOST_HANDLE_COUNT", 6, VOID, INTEGER),
-    ("QOVIX_HOST_IDENTITY", 7, HANDLE, "X_HandleLong"),
-)
+from .protocol import Protocol
+from .wire import BOOLEAN, DATA_VALUE, HANDLE, INTEGER, VOID, argument_filter
 
 FIELD_TYPES = {"H": HANDLE, "V": DATA_VALUE, "L": INTEGER, "I": BOOLEAN}
 FIELD_NAMES = ("target", "param1", "param2", "param3")
@@ -168,9 +151,10 @@ def cast_name(numbered_class: NumberedClass) -> str:
     return numbered_class.cast.label
 
 
-def protocol_file(catalogue: Catalogue, numbered: list[NumberedClass]) -> str:
+def protocol_file(protocol: Protocol, catalogue: Catalogue, numbered: list[NumberedClass]) -> str:
     _check_names(catalogue, numbered)
     procedures: list[Procedure] = [p for c in numbered for p in c.procedures]
+    # X_HandleLong (HL) is the host procedures' pair.
     shapes = sorted({p.fields for p in procedures if len(p.fields) > 1} |
                     {c.cast.fields for c in numbered} | {"HL"}, key=lambda s: (len(s), s))
     notes = "\n".join(textwrap.fill(note, 76, initial_indent=" *  - ",
@@ -185,7 +169,7 @@ def protocol_file(catalogue: Catalogue, numbered: list[NumberedClass]) -> str:
         lines += [_procedure(p.label, p.argument, p.result, p.number)
                   for p in numbered_class.procedures]
         lines.append(f"    }} = {model_class.number};")
-    lines.append(f"}} = 0x{MODEL_PROGRAM:08x};")
+    lines.append(f"}} = 0x{protocol.program('model').number:08x};")
 
     lines += ["", "program QOVIX_CAST_PROGRAM {"]
     for numbered_class in numbered:
@@ -193,13 +177,14 @@ def protocol_file(catalogue: Catalogue, numbered: list[NumberedClass]) -> str:
         lines += [f"    version {numbered_class.model_class.name}_CAST_VERSION {{",
                   _procedure(cast_name(numbered_class), cast.argument, cast.result, 1),
                   f"    }} = {numbered_class.model_class.number};"]
-    lines.append(f"}} = 0x{CAST_PROGRAM:08x};")
+    lines.append(f"}} = 0x{protocol.program('cast').number:08x};")
 
+    host = protocol.program("host")
     lines += ["", "program QOVIX_HOST_PROGRAM {", "    version QOVIX_HOST_VERSION {"]
-    lines += [_procedure(name, argument, result, number)
-              for name, number, argument, result in HOST_PROCEDURES]
-    lines += ["    } = 1;", f"}} = 0x{HOST_PROGRAM:08x};"]
+    lines += [_procedure(f"QOVIX_HOST_{p.name.upper()}", p.argument.xdr, p.result.xdr, p.number)
+              for p in protocol.host]
+    lines += [f"    }} = {host.version};", f"}} = 0x{host.number:08x};"]
     return "\n".join(lines) + "\n"
 
 
-EMITTERS = {"qovix.x": protocol_file}
+PROTOCOL_EMITTERS = {"qovix.x": protocol_file}

@@ -1,0 +1,224 @@
+#include "host/serving_context.h"
+
+#include <malloc.h>
+
+#include <chrono>
+#include <exception>
+#include <new>
+#include <string>
+
+#include "dispatch/model_call.h"
+#include "host/host_call.h"
+#include "host/host_procedures.h"
+#include "host/procedure_access.h"
+#include "platform/vorn_os/handle_registry.h"
+#include "platform/wkm_srv/persistent_store.h"
+#include "xdr/argument_records.h"
+#include "xdr/primitive_filters.h"
+#include "xdr/xdr_filter.h"
+
+// The changes and handles of one call: registered for its principal, and
+// undone (and released) when the call ends without a reply that kept them,
+// however it ends.
+class CallInProgress {
+ public:
+  CallInProgress(ServingContext& serving, const std::string& principalKey) : serving_(serving) {
+    vorn_os::setCaller(principalKey);  // cannot throw: a caller not noted is nobody
+    vorn_os::startCall();
+  }
+  ~CallInProgress() {
+    try {
+      serving_.undoCall();
+    } catch (...) {
+      // no memory to release with: the handles stay, naming nothing the store has
+    }
+    vorn_os::endCall();
+    vorn_os::setCaller({});
+  }
+  CallInProgress(const CallInProgress&) = delete;
+  CallInProgress& operator=(const CallInProgress&) = delete;
+
+ private:
+  ServingContext& serving_;
+};
+
+namespace {
+
+// Reads the handle fields of a call's argument record, and puts the stream
+// back where it was for the library to decode. `fields` as the procedure's
+// row gives them: H handle, V value, L long, I int.
+struct HandlePeek {
+  const char* fields;
+  bool allOwn = true;
+};
+
+bool_t peekHandles(XDR* xdrs, HandlePeek* peek) {
+  const u_int start = xdr_getpos(xdrs);
+  for (const char* field = peek->fields; *field != '\0'; ++field) {
+    bool decoded = true;
+    if (*field == 'H') {
+      InteropHandle handle = 0;
+      decoded = X_InteropHandle(xdrs, &handle) != 0;
+      // Scoped, the registry sees only the caller's own handles.
+      if (decoded && okHandle(handle) == 0) peek->allOwn = false;
+    } else if (*field == 'V') {
+      udt_dataType value{};
+      decoded = X_VornDataType(xdrs, &value) != 0;
+      xdr_free(toXdrProc(&X_VornDataType), &value);
+    } else {
+      udt_integer number = 0;
+      decoded = X_udt_integer(xdrs, &number) != 0;
+    }
+    if (!decoded) break;  // the library answers what does not decode
+  }
+  xdr_setpos(xdrs, start);
+  return TRUE;
+}
+
+// Runs `serve`; an exception that escapes it is logged (with `where`) and
+// answered with the system-error reply, so every call gets one.
+template <class Serve, class Where>
+void answeringExceptions(CallLog& log, SVCXPRT* transp, Serve serve, Where where) {
+  try {
+    serve();
+    return;
+  } catch (const std::exception& error) {
+    log.say(where() + ": " + error.what());
+  } catch (...) {
+    log.say(where() + ": not a std::exception");
+  }
+  svcerr_systemerr(transp);
+}
+
+// A call that ran this long may have used much memory for a while (a
+// document, a copy, a walk of a large package): what it freed goes back to
+// the system, not only to the heap, so the server's resident memory returns
+// to what it was. Quick calls use little, and skip the trim's cost.
+constexpr std::chrono::milliseconds kLongCall{50};
+
+void giveBackMemoryAfter(std::chrono::steady_clock::time_point started) {
+  if (std::chrono::steady_clock::now() - started >= kLongCall) malloc_trim(0);
+}
+
+}  // namespace
+
+ServingContext::ServingContext(QovixServerEntry entry, unsigned long repository,
+                               PersistentStore* store, AccessPolicy policy, bool scopeHandles)
+    : entry_(entry),
+      repositoryHandle_(static_cast<InteropHandle>(repository)),
+      store_(store),
+      accessPolicy_(std::move(policy)),
+      handlesScoped_(scopeHandles),
+      repositoryObject_(repository != 0 ? getObject(repository, 0) : nullptr),
+      repositoryPart_(repository != 0 ? vorn_os::objectPart(repository) : nullptr) {
+  vorn_os::setScoped(scopeHandles);
+}
+
+ServingContext::~ServingContext() { vorn_os::setScoped(false); }
+
+void ServingContext::undoCall() {
+  if (store_ != nullptr) store_->rollback();
+  vorn_os::releaseMadeThisCall();
+}
+
+// Whether the principal may make this model or cast call: its access
+// allows the procedure, and (scoped) every handle it names is its own. A
+// handle of another principal, or none at all, would make the routine
+// answer its previous result, which may be another principal's.
+bool ServingContext::permitted(svc_req* rqstp, SVCXPRT* transp, const Caller& caller,
+                               std::int32_t templateId) const {
+  const Access access = accessPolicy_.of(caller.principal.name);
+  if (access == Access::None) return false;
+  const char* fields = "HI";  // a cast: any handle of the caller's, and the check
+  if (templateId != kCastTemplateId) {
+    const procedure_access::Row* row = procedure_access::find(rqstp->rq_vers, rqstp->rq_proc);
+    if (row == nullptr) return true;  // the library answers that it has no such procedure
+    if (row->writes && access != Access::Write) return false;
+    fields = row->fields;
+  }
+  if (!handlesScoped_) return true;
+  HandlePeek peek{fields};
+  transp->xp_ops->xp_getargs(transp, toXdrProc(&peekHandles), &peek);
+  return peek.allOwn;
+}
+
+void ServingContext::callLibrary(svc_req* rqstp, SVCXPRT* transp, const Caller& caller,
+                                 std::int32_t templateId) {
+  // The class number is the version the client called.
+  ModelCall call{rqstp->rq_prog, rqstp->rq_vers, rqstp->rq_vers, templateId};
+  if (entry_ == nullptr) {
+    svcerr_systemerr(transp);
+    return;
+  }
+  const CallInProgress inProgress(*this, caller.key);
+  if (!permitted(rqstp, transp, caller, templateId)) {
+    svcerr_auth(transp, AUTH_TOOWEAK);
+    return;
+  }
+  const auto started = std::chrono::steady_clock::now();
+  answeringExceptions(
+      log_, transp, [&] { entry_(rqstp, transp, &call); },
+      [&] {
+        return "class " + std::to_string(call.classNumber) + " procedure " +
+               std::to_string(rqstp->rq_proc) +
+               (call.templateId == kCastTemplateId ? " (cast)" : "") +
+               ": exception from the library";
+      });
+  giveBackMemoryAfter(started);
+}
+
+void ServingContext::serveModel(svc_req* rqstp, SVCXPRT* transp, const Caller& caller) {
+  callLibrary(rqstp, transp, caller, 0);
+}
+
+void ServingContext::serveCast(svc_req* rqstp, SVCXPRT* transp, const Caller& caller) {
+  callLibrary(rqstp, transp, caller, kCastTemplateId);
+}
+
+// Host services allocate (new handles, class names), so they too can fail.
+void ServingContext::serveHost(svc_req* rqstp, SVCXPRT* transp, const Caller& caller) {
+  const host_procedures::Row* row = host_procedures::find(rqstp->rq_proc);
+  const CallInProgress inProgress(*this, caller.key);
+  // A number the program does not serve is answered so to readers alone.
+  if (accessPolicy_.of(caller.principal.name) < (row != nullptr ? row->access : Access::Read)) {
+    svcerr_auth(transp, AUTH_TOOWEAK);
+    return;
+  }
+  if (row == nullptr) {
+    svcerr_noproc(transp);
+    return;
+  }
+  HostCall call(transp, *this, caller.key);
+  answeringExceptions(
+      log_, transp, [&] { row->serve(call); },
+      [&] { return std::string("host procedure ").append(row->name); });
+}
+
+InteropHandle ServingContext::repositoryHandleFor(const std::string& principalKey) {
+  if (!handlesScoped_) return repositoryHandle_;
+  InteropHandle& own = repositoryHandles_[principalKey];
+  if (own == 0 || okHandle(own) == 0) {
+    own = static_cast<InteropHandle>(vorn_os::borrowedHandle(repositoryObject_, repositoryPart_));
+  }
+  return own;
+}
+
+bool ServingContext::settleBeforeReply(rpc_msg* reply) {
+  if (store_ == nullptr) return false;
+  const bool succeeded = reply->rm_reply.rp_stat == MSG_ACCEPTED &&
+                         reply->acpted_rply.ar_stat == SUCCESS;
+  if (succeeded) {
+    try {
+      store_->commit();
+      vorn_os::endCall();  // what it registered stays
+      return false;
+    } catch (const std::exception& error) {
+      log_.say(std::string("a call's changes were not kept: ") + error.what());
+      reply->acpted_rply.ar_stat = SYSTEM_ERR;
+      undoCall();
+      return true;
+    }
+  }
+  undoCall();
+  return false;
+}

@@ -1,0 +1,85 @@
+#pragma once
+
+// What qovixd serves and how: the library entry the model and cast programs
+// call, the repository's handle and its store, who may do what, whether
+// each principal sees only its own handles, and the log of what went wrong.
+// One lives while qovixd serves; the transports lead every call to it.
+//
+// Every call is one transaction: its changes and the handles it registered
+// are undone when it ends without a reply that kept them, however it ends.
+
+#include <rpc/rpc.h>
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+
+#include "dispatch/entry_point.h"
+#include "host/access_policy.h"
+#include "host/call_log.h"
+#include "host/principals.h"
+#include "xdr/wire_types.h"
+
+class PersistentStore;
+
+// Whom a call is made for, and the registry's name for it.
+struct Caller {
+  Principal principal;
+  std::string key;
+};
+
+class ServingContext {
+ public:
+  // Serves `repository` (its registered handle) of `store` through `entry`
+  // (null: every model call gets the system error). Without an access
+  // policy in force everyone may write; with `scopeHandles` each principal
+  // sees only the handles made for it, with a repository handle of its own.
+  ServingContext(QovixServerEntry entry, unsigned long repository, PersistentStore* store,
+                 AccessPolicy policy = {}, bool scopeHandles = false);
+  ~ServingContext();
+  ServingContext(const ServingContext&) = delete;
+  ServingContext& operator=(const ServingContext&) = delete;
+
+  // The three programs. A call its principal may not make, or one that
+  // names a handle not its own, is refused with AUTH_TOOWEAK before the
+  // library sees it.
+  void serveModel(svc_req* rqstp, SVCXPRT* transp, const Caller& caller);
+  void serveCast(svc_req* rqstp, SVCXPRT* transp, const Caller& caller);
+  void serveHost(svc_req* rqstp, SVCXPRT* transp, const Caller& caller);
+
+  // Settles the changes of the call being answered, once its reply is
+  // encoded and before it leaves: a successful reply keeps them (committed
+  // to the store), any other reply (one too large to send among them) undoes
+  // them. When they cannot be kept, they are undone, the reply becomes the
+  // system error and this answers true: the transport encodes it again.
+  bool settleBeforeReply(rpc_msg* reply);
+
+  // For the host services.
+  InteropHandle repositoryHandle() const { return repositoryHandle_; }
+  // The repository handle of the principal calling: its own when handles
+  // are scoped (made when it first asks, or when it released the last), else
+  // the one every client shares; 0 when none can be had.
+  InteropHandle repositoryHandleFor(const std::string& principalKey);
+  bool handlesScoped() const { return handlesScoped_; }
+  CallLog& log() { return log_; }
+
+ private:
+  void callLibrary(svc_req* rqstp, SVCXPRT* transp, const Caller& caller,
+                   std::int32_t templateId);
+  bool permitted(svc_req* rqstp, SVCXPRT* transp, const Caller& caller,
+                 std::int32_t templateId) const;
+  // Undoes what the call in progress changed and registered.
+  void undoCall();
+
+  QovixServerEntry entry_;
+  InteropHandle repositoryHandle_;
+  PersistentStore* store_;
+  AccessPolicy accessPolicy_;
+  bool handlesScoped_;
+  void* repositoryObject_;
+  void* repositoryPart_;
+  std::unordered_map<std::string, InteropHandle> repositoryHandles_;
+  CallLog log_;
+
+  friend class CallInProgress;
+};
