@@ -6,6 +6,7 @@
 #include <optional>
 #include <string_view>
 
+#include "cli/help_text.h"
 #include "qovix_protocol.h"
 
 namespace {
@@ -40,19 +41,6 @@ std::optional<unsigned> parseCount(std::string_view text, unsigned least, unsign
   return value;
 }
 
-// Reads a number option's value into `into`; the usage error that says what
-// it needs when the value is no number from `least` to `most`.
-std::optional<CommandLineExit> readCount(std::string_view name, const std::string& value,
-                                         unsigned least, unsigned most, std::size_t& into) {
-  const auto count = parseCount(value, least, most);
-  if (!count) {
-    return usageError(std::string(name) + " needs a number from " + std::to_string(least) +
-                      " to " + std::to_string(most) + ", not '" + value + "'");
-  }
-  into = *count;
-  return std::nullopt;
-}
-
 // Bounds for the connection options: far beyond any descriptor limit, and a
 // day of idleness.
 constexpr unsigned kMostConnections = 1u << 20;
@@ -63,79 +51,248 @@ constexpr unsigned kMostObjects = 0xFFFFFFFEu;
 // Where an installed qovixd finds libQOVIX_os.so, from its own folder.
 constexpr const char* kInstalledLibraryFolder = QOVIX_LIBRARY_FOLDER_FROM_EXECUTABLE;
 
+// One option: its name, the value it takes (empty: none), what it does,
+// and how it sets the options; `apply` answers the usage error's message
+// for a value it refuses. --help and --version end the parse instead.
+struct HostOption {
+  std::string_view name;
+  std::string_view argument;
+  std::string (*help)();
+  std::optional<std::string> (*apply)(HostOptions& options, const std::string& value);
+  CommandLineExit (*exit)() = nullptr;
+};
+
+using Refusal = std::optional<std::string>;
+
+// A number option's value: the message that says what it needs when it is
+// no number from `least` to `most`.
+Refusal readCount(std::string_view name, const std::string& value, unsigned least, unsigned most,
+                  std::size_t& into) {
+  const auto count = parseCount(value, least, most);
+  if (!count) {
+    return std::string(name) + " needs a number from " + std::to_string(least) + " to " +
+           std::to_string(most) + ", not '" + value + "'";
+  }
+  into = *count;
+  return std::nullopt;
+}
+
+Refusal readSeconds(std::string_view name, const std::string& value,
+                    std::chrono::seconds& into) {
+  std::size_t seconds = 0;
+  if (auto refused = readCount(name, value, 0, kMostIdleSeconds, seconds)) return refused;
+  into = std::chrono::seconds(seconds);
+  return std::nullopt;
+}
+
+Refusal readText(std::string_view name, const std::string& value, const char* what,
+                 std::string& into) {
+  if (value.empty()) return std::string(name) + " needs " + what;
+  into = value;
+  return std::nullopt;
+}
+
+std::string number(std::size_t value) { return std::to_string(value); }
+
+const HostOption kOptions[] = {
+    {"--bind", "ADDRESS",
+     [] { return std::string("numeric IPv4 or IPv6 address to serve on (default 127.0.0.1)"); },
+     [](HostOptions& o, const std::string& v) -> Refusal {
+       if (!isNumericAddress(v)) {
+         return "--bind needs a numeric IPv4 or IPv6 address, not '" + v + "'";
+       }
+       o.bindAddress = v;
+       return std::nullopt;
+     }},
+    {"--port", "PORT",
+     [] {
+       return "TCP and UDP port (default " + number(qovix::protocol::kDefaultPort) +
+              "; 0 picks a free port)";
+     },
+     [](HostOptions& o, const std::string& v) -> Refusal {
+       const auto port = parsePort(v);
+       if (!port) return "--port needs a number from 0 to 65535, not '" + v + "'";
+       o.port = *port;
+       return std::nullopt;
+     }},
+    {"--library", "PATH",
+     [] {
+       return "the QOVIX_os library to load (default: libQOVIX_os.so in the folder that holds "
+              "qovixd, else in " +
+              std::string(kInstalledLibraryFolder) +
+              " from it, where an installed qovixd finds it)";
+     },
+     [](HostOptions& o, const std::string& v) {
+       return readText("--library", v, "a path", o.libraryPath);
+     }},
+    {"--repository-name", "NAME",
+     [] { return std::string("the name of the repository served (default 'repository')"); },
+     [](HostOptions& o, const std::string& v) {
+       return readText("--repository-name", v, "a name", o.repositoryName);
+     }},
+    {"--store", "FILE",
+     [] {
+       return "the repository file, made when missing (default " +
+              std::string(kDefaultStorePath) +
+              " in the current folder); every change a reply acknowledges is in it. 'memory' "
+              "keeps the repository in memory instead, lost when qovixd stops";
+     },
+     [](HostOptions& o, const std::string& v) {
+       return readText("--store", v, "a file, or 'memory'", o.storePath);
+     }},
+    {"--max-objects", "N",
+     [] {
+       return "let the repository hold at most N objects (default " +
+              number(StoreLimits{}.mostObjects) +
+              "); a call that would make more answers the system error; one call makes at "
+              "most " +
+              number(StoreLimits{}.mostCreatedPerTransaction);
+     },
+     [](HostOptions& o, const std::string& v) {
+       return readCount("--max-objects", v, 1, kMostObjects, o.maxObjects);
+     }},
+    {"--max-handles-per-client", "N",
+     [] {
+       return "let one client address hold at most N handles at once (default " +
+              number(HostOptions{}.maxHandlesPerClient) +
+              "); past that, a call that would make one answers the system error";
+     },
+     [](HostOptions& o, const std::string& v) {
+       return readCount("--max-handles-per-client", v, 1, kMostObjects, o.maxHandlesPerClient);
+     }},
+    {"--sync", "MODE",
+     [] {
+       return std::string(
+           "'normal' (default): acknowledged changes outlast qovixd being killed; 'full': "
+           "also the machine losing power, flushing each to the disk before its reply");
+     },
+     [](HostOptions& o, const std::string& v) -> Refusal {
+       if (v != "normal" && v != "full") return "--sync needs 'normal' or 'full', not '" + v + "'";
+       o.syncFull = v == "full";
+       return std::nullopt;
+     }},
+    {"--documents", "DIR",
+     [] {
+       return std::string(
+           "the folder packages are externalized to and internalized from (default: none, and "
+           "those operations fail)");
+     },
+     [](HostOptions& o, const std::string& v) {
+       return readText("--documents", v, "a folder", o.documentFolder);
+     }},
+    {"--max-connections", "N",
+     [] {
+       return "keep at most N TCP connections (default " +
+              number(ConnectionLimits{}.maxConnections) +
+              "); with N open, a new one ends the least recently active";
+     },
+     [](HostOptions& o, const std::string& v) {
+       return readCount("--max-connections", v, 1, kMostConnections,
+                        o.connectionLimits.maxConnections);
+     }},
+    {"--idle-seconds", "S",
+     [] {
+       return "close a TCP connection that sends nothing for S seconds (default " +
+              number(static_cast<std::size_t>(ConnectionLimits{}.idleTimeout.count())) +
+              "; 0 keeps idle connections open)";
+     },
+     [](HostOptions& o, const std::string& v) {
+       return readSeconds("--idle-seconds", v, o.connectionLimits.idleTimeout);
+     }},
+    {"--udp-max-reply", "BYTES",
+     [] {
+       return "answer a UDP call whose reply is larger with the system error (default " +
+              number(ConnectionLimits{}.udpMostReplyBytes) +
+              "; 512 to 65507), so that a small forged call draws no large reply; the call is "
+              "undone and can be made over TCP";
+     },
+     [](HostOptions& o, const std::string& v) {
+       return readCount("--udp-max-reply", v, 512, 65507, o.connectionLimits.udpMostReplyBytes);
+     }},
+    {"--access", "FILE",
+     [] {
+       return std::string(
+           "who may do what: lines 'LEVEL PRINCIPAL', LEVEL none, read or write, PRINCIPAL a "
+           "client certificate's subject, a peer address, or * for everyone else. With it (or "
+           "--tls-cert), each principal sees only the handles made for it");
+     },
+     [](HostOptions& o, const std::string& v) {
+       return readText("--access", v, "a file", o.accessFile);
+     }},
+    {"--tls-cert", "FILE",
+     [] { return std::string("serve RPC-with-TLS (RFC 9289) on TCP with this certificate"); },
+     [](HostOptions& o, const std::string& v) {
+       return readText("--tls-cert", v, "a file", o.tlsCertificate);
+     }},
+    {"--tls-key", "FILE", [] { return std::string("and this private key (PEM)"); },
+     [](HostOptions& o, const std::string& v) {
+       return readText("--tls-key", v, "a file", o.tlsKey);
+     }},
+    {"--tls-ca", "FILE",
+     [] {
+       return std::string(
+           "accept only clients whose certificate this CA signed (mutual TLS); a certificate's "
+           "subject is its principal");
+     },
+     [](HostOptions& o, const std::string& v) {
+       return readText("--tls-ca", v, "a file", o.tlsAuthority);
+     }},
+    {"--tls-require", "",
+     [] {
+       return std::string("refuse plain TCP calls other than the TLS probe, and serve no UDP");
+     },
+     [](HostOptions& o, const std::string&) -> Refusal {
+       o.tlsRequired = true;
+       return std::nullopt;
+     }},
+    {"--principal-grace-seconds", "S",
+     [] {
+       return "a certified principal's handles outlast its last connection by S seconds "
+              "(default " +
+              number(static_cast<std::size_t>(HostOptions{}.principalGrace.count())) +
+              "), so a client that reconnects keeps them";
+     },
+     [](HostOptions& o, const std::string& v) {
+       return readSeconds("--principal-grace-seconds", v, o.principalGrace);
+     }},
+    {"--register", "",
+     [] { return std::string("also register the programs with the running rpcbind"); },
+     [](HostOptions& o, const std::string&) -> Refusal {
+       o.registerWithRpcbind = true;
+       return std::nullopt;
+     }},
+    {"--help", "", [] { return std::string("show this help and exit"); }, nullptr,
+     [] { return CommandLineExit{0, hostHelpText()}; }},
+    {"--version", "", [] { return std::string("show the version and exit"); }, nullptr,
+     [] { return CommandLineExit{0, "qovixd " QOVIX_VERSION "\n"}; }},
+};
+
+const HostOption* findOption(std::string_view name) {
+  for (const HostOption& option : kOptions) {
+    if (option.name == name) return &option;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
+std::vector<std::string_view> hostOptionNames() {
+  std::vector<std::string_view> names;
+  for (const HostOption& option : kOptions) names.push_back(option.name);
+  return names;
+}
+
 std::string hostHelpText() {
+  std::vector<cli::HelpEntry> entries;
+  for (const HostOption& option : kOptions) {
+    std::string left(option.name);
+    if (!option.argument.empty()) left.append(" ").append(option.argument);
+    entries.push_back({std::move(left), option.help()});
+  }
   return "Usage: qovixd [OPTION]...\n"
          "Serve the QOVIX model repository over ONC RPC (TCP and UDP).\n"
-         "\n"
-         "  --bind ADDRESS    numeric IPv4 or IPv6 address to serve on (default 127.0.0.1)\n"
-         "  --port PORT       TCP and UDP port (default " +
-         std::to_string(qovix::protocol::kDefaultPort) +
-         "; 0 picks a free port)\n"
-         "  --library PATH    the QOVIX_os library to load (default: libQOVIX_os.so in\n"
-         "                    the folder that holds qovixd, else in " +
-         std::string(kInstalledLibraryFolder) +
-         " from it,\n"
-         "                    where an installed qovixd finds it)\n"
-         "  --repository-name NAME\n"
-         "                    the name of the repository served (default 'repository')\n"
-         "  --store FILE      the repository file, made when missing (default " +
-         std::string(kDefaultStorePath) +
-         "\n"
-         "                    in the current folder); every change a reply acknowledges\n"
-         "                    is in it. 'memory' keeps the repository in memory instead,\n"
-         "                    lost when qovixd stops\n"
-         "  --max-objects N   let the repository hold at most N objects (default " +
-         std::to_string(StoreLimits{}.mostObjects) +
-         ");\n"
-         "                    a call that would make more answers the system error; one\n"
-         "                    call makes at most " +
-         std::to_string(StoreLimits{}.mostCreatedPerTransaction) +
-         "\n"
-         "  --max-handles-per-client N\n"
-         "                    let one client address hold at most N handles at once\n"
-         "                    (default " +
-         std::to_string(HostOptions{}.maxHandlesPerClient) +
-         "); past that, a call that would make one answers the system error\n"
-         "  --sync MODE       'normal' (default): acknowledged changes outlast qovixd being\n"
-         "                    killed; 'full': also the machine losing power, flushing\n"
-         "                    each to the disk before its reply\n"
-         "  --documents DIR   the folder packages are externalized to and internalized\n"
-         "                    from (default: none, and those operations fail)\n"
-         "  --max-connections N\n"
-         "                    keep at most N TCP connections (default " +
-         std::to_string(ConnectionLimits{}.maxConnections) +
-         ");\n"
-         "                    with N open, a new one ends the least recently active\n"
-         "  --idle-seconds S  close a TCP connection that sends nothing for S seconds\n"
-         "                    (default " +
-         std::to_string(ConnectionLimits{}.idleTimeout.count()) +
-         "; 0 keeps idle connections open)\n"
-         "  --udp-max-reply BYTES\n"
-         "                    answer a UDP call whose reply is larger with the system error\n"
-         "                    (default " +
-         std::to_string(ConnectionLimits{}.udpMostReplyBytes) +
-         "; 512 to 65507), so that a small forged call draws no large\n"
-         "                    reply; the call is undone and can be made over TCP\n"
-         "  --access FILE     who may do what: lines 'LEVEL PRINCIPAL', LEVEL none, read or\n"
-         "                    write, PRINCIPAL a client certificate's subject, a peer\n"
-         "                    address, or * for everyone else. With it (or --tls-cert),\n"
-         "                    each principal sees only the handles made for it\n"
-         "  --tls-cert FILE   serve RPC-with-TLS (RFC 9289) on TCP with this certificate\n"
-         "  --tls-key FILE    and this private key (PEM)\n"
-         "  --tls-ca FILE     accept only clients whose certificate this CA signed\n"
-         "                    (mutual TLS); a certificate's subject is its principal\n"
-         "  --tls-require     refuse plain TCP calls other than the TLS probe, and serve\n"
-         "                    no UDP\n"
-         "  --principal-grace-seconds S\n"
-         "                    a certified principal's handles outlast its last connection\n"
-         "                    by S seconds (default " +
-         std::to_string(HostOptions{}.principalGrace.count()) +
-         "), so a client that reconnects keeps them\n"
-         "  --register        also register the programs with the running rpcbind\n"
-         "  --help            show this help and exit\n"
-         "  --version         show the version and exit\n"
+         "\n" +
+         cli::helpEntries(entries, 20) +
          "\n"
          "Once ready, qovixd prints 'qovixd listening on ADDRESS:PORT (tcp, udp)'.\n"
          "SIGINT or SIGTERM stops it cleanly. Handles do not outlast qovixd: a new\n"
@@ -150,92 +307,34 @@ std::string hostHelpText() {
 
 std::variant<HostOptions, CommandLineExit> parseHostOptions(int argc, const char* const* argv) {
   HostOptions options;
+  // --help and --version win wherever they stand.
+  for (int i = 1; i < argc; ++i) {
+    const HostOption* option = findOption(argv[i]);
+    if (option != nullptr && option->exit != nullptr) return option->exit();
+  }
   for (int i = 1; i < argc; ++i) {
     std::string_view argument = argv[i];
-    if (argument == "--help") return CommandLineExit{0, hostHelpText()};
-    if (argument == "--version") return CommandLineExit{0, "qovixd " QOVIX_VERSION "\n"};
     if (!argument.starts_with("--")) {
       return usageError("unexpected argument '" + std::string(argument) + "'");
     }
-
     std::string_view name = argument;
     std::optional<std::string> value;
     if (const auto equals = argument.find('='); equals != std::string_view::npos) {
       name = argument.substr(0, equals);
       value = std::string(argument.substr(equals + 1));
     }
-    if (name == "--register" || name == "--tls-require") {
-      if (value) return usageError("option '" + std::string(name) + "' takes no value");
-      (name == "--register" ? options.registerWithRpcbind : options.tlsRequired) = true;
-      continue;
-    }
-    if (name != "--bind" && name != "--port" && name != "--library" &&
-        name != "--repository-name" && name != "--documents" && name != "--max-connections" &&
-        name != "--idle-seconds" && name != "--store" && name != "--sync" &&
-        name != "--max-objects" && name != "--udp-max-reply" &&
-        name != "--max-handles-per-client" && name != "--access" && name != "--tls-cert" &&
-        name != "--tls-key" && name != "--tls-ca" && name != "--principal-grace-seconds") {
+    const HostOption* option = findOption(name);
+    if (option == nullptr || option->apply == nullptr) {
       return usageError("unknown option '" + std::string(name) + "'");
     }
-    if (!value) {
+    if (option->argument.empty()) {
+      if (value) return usageError("option '" + std::string(name) + "' takes no value");
+      value = std::string();
+    } else if (!value) {
       if (i + 1 >= argc) return usageError("option '" + std::string(name) + "' needs a value");
       value = argv[++i];
     }
-
-    if (name == "--bind") {
-      if (!isNumericAddress(*value)) {
-        return usageError("--bind needs a numeric IPv4 or IPv6 address, not '" + *value + "'");
-      }
-      options.bindAddress = *value;
-    } else if (name == "--port") {
-      const auto port = parsePort(*value);
-      if (!port) return usageError("--port needs a number from 0 to 65535, not '" + *value + "'");
-      options.port = *port;
-    } else if (name == "--library") {
-      if (value->empty()) return usageError("--library needs a path");
-      options.libraryPath = *value;
-    } else if (name == "--repository-name") {
-      if (value->empty()) return usageError("--repository-name needs a name");
-      options.repositoryName = *value;
-    } else if (name == "--max-connections") {
-      auto& into = options.connectionLimits.maxConnections;
-      if (auto error = readCount(name, *value, 1, kMostConnections, into)) return *error;
-    } else if (name == "--idle-seconds") {
-      std::size_t seconds = 0;
-      if (auto error = readCount(name, *value, 0, kMostIdleSeconds, seconds)) return *error;
-      options.connectionLimits.idleTimeout = std::chrono::seconds(seconds);
-    } else if (name == "--store") {
-      if (value->empty()) return usageError("--store needs a file, or 'memory'");
-      options.storePath = *value;
-    } else if (name == "--udp-max-reply") {
-      auto& into = options.connectionLimits.udpMostReplyBytes;
-      if (auto error = readCount(name, *value, 512, 65507, into)) return *error;
-    } else if (name == "--max-handles-per-client") {
-      if (auto error = readCount(name, *value, 1, kMostObjects, options.maxHandlesPerClient)) {
-        return *error;
-      }
-    } else if (name == "--access" || name == "--tls-cert" || name == "--tls-key" ||
-               name == "--tls-ca") {
-      if (value->empty()) return usageError(std::string(name) + " needs a file");
-      (name == "--access"     ? options.accessFile
-       : name == "--tls-cert" ? options.tlsCertificate
-       : name == "--tls-key"  ? options.tlsKey
-                              : options.tlsAuthority) = *value;
-    } else if (name == "--principal-grace-seconds") {
-      std::size_t seconds = 0;
-      if (auto error = readCount(name, *value, 0, kMostIdleSeconds, seconds)) return *error;
-      options.principalGrace = std::chrono::seconds(seconds);
-    } else if (name == "--max-objects") {
-      if (auto error = readCount(name, *value, 1, kMostObjects, options.maxObjects)) return *error;
-    } else if (name == "--sync") {
-      if (*value != "normal" && *value != "full") {
-        return usageError("--sync needs 'normal' or 'full', not '" + *value + "'");
-      }
-      options.syncFull = *value == "full";
-    } else {
-      if (value->empty()) return usageError("--documents needs a folder");
-      options.documentFolder = *value;
-    }
+    if (auto refused = option->apply(options, *value)) return usageError(*refused);
   }
   if (options.tlsCertificate.empty() != options.tlsKey.empty()) {
     return usageError("--tls-cert and --tls-key go together");

@@ -5,7 +5,9 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <variant>
+#include <vector>
 
 #include "qovix_protocol.h"
 #include "host/connection_limits.h"
@@ -52,4 +54,8 @@ struct CommandLineExit {
 // Parses `argv`; options take their value as `--name VALUE` or `--name=VALUE`.
 std::variant<HostOptions, CommandLineExit> parseHostOptions(int argc, const char* const* argv);
 
+// --help: the options from qovixd's table of options, which the parse
+// follows too.
 std::string hostHelpText();
+// Every option's name, in the table's order.
+std::vector<std::string_view> hostOptionNames();

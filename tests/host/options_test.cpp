@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <set>
 #include <vector>
 
 namespace {
@@ -91,6 +95,39 @@ TEST(HostOptions, MalformedValuesAreUsageErrors) {
     ASSERT_TRUE(std::holds_alternative<CommandLineExit>(parsed)) << arguments[0];
     EXPECT_EQ(std::get<CommandLineExit>(parsed).status, 2) << arguments[0];
   }
+}
+
+// The table of options drives the parse and --help, and the README's table
+// of options lists the same: each option reaches its own handling (a value
+// it refuses is refused in its own name), never another's.
+TEST(HostOptions, TheTableDrivesParseHelpAndReadme) {
+  std::ifstream readmeFile(QOVIX_README);
+  const std::string readme((std::istreambuf_iterator<char>(readmeFile)), {});
+  const std::string help = hostHelpText();
+  std::set<std::string> listed;
+  const std::regex row(R"(\n\| `(--[a-z-]+)`(?:, `(--[a-z-]+)`)? \|)");
+  for (auto it = std::sregex_iterator(readme.begin(), readme.end(), row);
+       it != std::sregex_iterator(); ++it) {
+    for (std::size_t group = 1; group <= 2; ++group) {
+      if ((*it)[group].matched) listed.insert((*it)[group].str());
+    }
+  }
+  std::set<std::string> served;
+  for (std::string_view name : hostOptionNames()) {
+    const std::string option(name);
+    EXPECT_NE(help.find("  " + option), std::string::npos) << option;
+    if (option == "--help" || option == "--version") continue;
+    served.insert(option);
+    const auto parsed = parse({(option + "=").c_str()});
+    const std::string said = std::holds_alternative<CommandLineExit>(parsed)
+                                 ? std::get<CommandLineExit>(parsed).text
+                                 : std::string();
+    // A flag takes no value, and every other option refuses an empty one:
+    // in its own name either way.
+    EXPECT_NE(said.find(option), std::string::npos) << option << ": " << said;
+  }
+  // The README's table leaves out --help and --version, which it names in prose.
+  EXPECT_EQ(listed, served);
 }
 
 }  // namespace
