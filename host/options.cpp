@@ -77,8 +77,7 @@ Refusal readCount(std::string_view name, const std::string& value, unsigned leas
   return std::nullopt;
 }
 
-Refusal readSeconds(std::string_view name, const std::string& value,
-                    std::chrono::seconds& into) {
+Refusal readSeconds(std::string_view name, const std::string& value, std::chrono::seconds& into) {
   std::size_t seconds = 0;
   if (auto refused = readCount(name, value, 0, kMostIdleSeconds, seconds)) return refused;
   into = std::chrono::seconds(seconds);
@@ -132,8 +131,7 @@ const HostOption kOptions[] = {
      }},
     {"--store", "FILE",
      [] {
-       return "the repository file, made when missing (default " +
-              std::string(kDefaultStorePath) +
+       return "the repository file, made when missing (default " + std::string(kDefaultStorePath) +
               " in the current folder); every change a reply acknowledges is in it. 'memory' "
               "keeps the repository in memory instead, lost when qovixd stops";
      },
@@ -262,9 +260,13 @@ const HostOption kOptions[] = {
        return std::nullopt;
      }},
     {"--help", "", [] { return std::string("show this help and exit"); }, nullptr,
-     [] { return CommandLineExit{0, hostHelpText()}; }},
+     [] {
+       return CommandLineExit{0, hostHelpText()};
+     }},
     {"--version", "", [] { return std::string("show the version and exit"); }, nullptr,
-     [] { return CommandLineExit{0, "qovixd " QOVIX_VERSION "\n"}; }},
+     [] {
+       return CommandLineExit{0, "qovixd " QOVIX_VERSION "\n"};
+     }},
 };
 
 const HostOption* findOption(std::string_view name) {

@@ -29,6 +29,6 @@ class PrincipalGrace {
 
  private:
   std::chrono::seconds grace_{0};
-  std::unordered_map<std::string, std::size_t> connections_;  // by registry key
+  std::unordered_map<std::string, std::size_t> connections_;    // by registry key
   std::unordered_map<std::string, Clock::time_point> leaving_;  // released when due
 };

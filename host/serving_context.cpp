@@ -205,8 +205,8 @@ InteropHandle ServingContext::repositoryHandleFor(const std::string& principalKe
 
 bool ServingContext::settleBeforeReply(rpc_msg* reply) {
   if (store_ == nullptr) return false;
-  const bool succeeded = reply->rm_reply.rp_stat == MSG_ACCEPTED &&
-                         reply->acpted_rply.ar_stat == SUCCESS;
+  const bool succeeded =
+      reply->rm_reply.rp_stat == MSG_ACCEPTED && reply->acpted_rply.ar_stat == SUCCESS;
   if (succeeded) {
     try {
       store_->commit();

@@ -64,8 +64,7 @@ class ServingContext {
   CallLog& log() { return log_; }
 
  private:
-  void callLibrary(svc_req* rqstp, SVCXPRT* transp, const Caller& caller,
-                   std::int32_t templateId);
+  void callLibrary(svc_req* rqstp, SVCXPRT* transp, const Caller& caller, std::int32_t templateId);
   bool permitted(svc_req* rqstp, SVCXPRT* transp, const Caller& caller,
                  std::int32_t templateId) const;
   // Undoes what the call in progress changed and registered.

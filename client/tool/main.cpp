@@ -1,86 +1,28 @@
 // qovix: work on a qovixd repository from the shell.
 
-#include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <cstdlib>
-#include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "cli/help_text.h"
 #include "client/connection.h"
-#include "qovix_protocol.h"
 #include "client/tool/diagram.h"
 #include "client/tool/documents.h"
 #include "client/tool/lookup.h"
 #include "client/tool/model_view.h"
 #include "client/tool/suggestions.h"
 #include "client/tool/table.h"
+#include "qovix_protocol.h"
 
 namespace {
 
 using qovix::tool::UsageError;
-
-constexpr const char* kHelp =
-    "Usage: qovix [OPTIONS] COMMAND [ARGUMENTS]\n"
-    "Work on the model repository a qovixd serves.\n"
-    "\n"
-    "Commands:\n"
-    "  call CLASS PROCEDURE [ARGS...]   call one procedure and print its result.\n"
-    "                                   CLASS: a name (with or without QOVIX) or a\n"
-    "                                   class number; PROCEDURE: a label suffix such\n"
-    "                                   as get_tag_0, or a number; ARGS, in record\n"
-    "                                   order: handles and numbers as numbers, values\n"
-    "                                   as CLASS:VALUE (name:Account, string:x,\n"
-    "                                   bool:true, int:5, VisibilityKind:private) or\n"
-    "                                   bare in the parameter's own class\n"
-    "  cast CLASS HANDLE [CHECK]        a new handle to the object seen as CLASS; a\n"
-    "                                   class's procedures take handles of that class.\n"
-    "                                   With CHECK 1 (the default) an object whose\n"
-    "                                   class does not conform is refused\n"
-    "  procedures CLASS                 the class's procedures with their wire types\n"
-    "  ls CLASS                         the instances of a class: object, class, name\n"
-    "                                   (with --keep, a handle to each as well)\n"
-    "  tree                             packages with what they contain\n"
-    "  diagram PACKAGE [--format svg|png|dot] [-o FILE]\n"
-    "                                   a UML class diagram of the package (by name),\n"
-    "                                   drawn by Graphviz; svg by default, to FILE or\n"
-    "                                   standard output\n"
-    "  import DOCUMENT [--into PACKAGE]  read a UML 1.3 or 1.4 model from an XMI\n"
-    "                                   document in qovixd's --documents folder, as\n"
-    "                                   a new top-level package (or into PACKAGE), and\n"
-    "                                   print what was imported and what was skipped\n"
-    "  export PACKAGE DOCUMENT [--xmi 1.2|1.0]\n"
-    "                                   write the package as an XMI document in that\n"
-    "                                   folder: UML 1.4 in XMI 1.2 (the default) or\n"
-    "                                   UML 1.3 in XMI 1.0\n"
-    "  demo                             build a small banking model and show it\n"
-    "  repository                       the repository's handle\n"
-    "\n"
-    "Options:\n"
-    "  --host HOST   the server's name, IPv4 or IPv6 address (default $QOVIX_HOST,\n"
-    "                else 127.0.0.1)\n"
-    "  --port PORT   its port (default $QOVIX_PORT, else 20241)\n"
-    "  --udp         call over UDP instead of TCP\n"
-    "  --tls         call over RPC-with-TLS (RFC 9289), verifying the server with the\n"
-    "                system's CAs; never in plain text\n"
-    "  --ca FILE     verify the server with this CA instead (implies --tls)\n"
-    "  --cert FILE   present this client certificate (PEM; implies --tls); its\n"
-    "  --key FILE    private key\n"
-    "  --json        print call, ls, tree and procedures as JSON\n"
-    "  --keep        ls and tree keep the handles they list registered (they release\n"
-    "                them otherwise)\n"
-    "  --no-check    send calls without first checking their handles with the server\n"
-    "                (the wire cannot report a handle that names nothing: such a call\n"
-    "                answers the procedure's previous result)\n"
-    "  --help        show this help\n"
-    "  --version     show the version\n"
-    "\n"
-    "Exit status:\n"
-    "  0  done\n"
-    "  1  the call failed, or a handle names no object of the class it needs\n"
-    "  2  bad usage, or a value of another class than the parameter's\n";
 
 struct Options {
   std::string host = "127.0.0.1";
@@ -108,6 +50,87 @@ std::uint16_t readPort(const std::string& value) {
   return static_cast<std::uint16_t>(port);
 }
 
+// One option: its name, the value it takes (empty: none), what it does, and
+// how it sets the options. Options that address the server are taken only
+// before the command; the rest anywhere.
+struct ToolOption {
+  std::string_view name;
+  std::string_view argument;
+  std::string_view help;
+  void (*apply)(Options& options, const std::string& value);
+  bool beforeCommandOnly = false;
+};
+
+const ToolOption kOptions[] = {
+    {"--host", "HOST",
+     "the server's name, IPv4 or IPv6 address (default $QOVIX_HOST, else 127.0.0.1)",
+     [](Options& o, const std::string& v) { o.host = v; }, true},
+    {"--port", "PORT", "its port (default $QOVIX_PORT, else 20241)",
+     [](Options& o, const std::string& v) { o.port = readPort(v); }, true},
+    {"--udp", "", "call over UDP instead of TCP",
+     [](Options& o, const std::string&) { o.transport = qovix::client::Transport::Udp; }},
+    {"--tls", "",
+     "call over RPC-with-TLS (RFC 9289), verifying the server with the system's CAs; never "
+     "in plain text",
+     [](Options& o, const std::string&) { o.tls.enabled = true; }},
+    {"--ca", "FILE", "verify the server with this CA instead (implies --tls)",
+     [](Options& o, const std::string& v) {
+       o.tls.authority = v;
+       o.tls.enabled = true;
+     },
+     true},
+    {"--cert", "FILE", "present this client certificate (PEM; implies --tls); its",
+     [](Options& o, const std::string& v) {
+       o.tls.certificate = v;
+       o.tls.enabled = true;
+     },
+     true},
+    {"--key", "FILE", "private key",
+     [](Options& o, const std::string& v) {
+       o.tls.key = v;
+       o.tls.enabled = true;
+     },
+     true},
+    {"--json", "", "print call, ls, tree and procedures as JSON",
+     [](Options& o, const std::string&) { o.json = true; }},
+    {"--keep", "",
+     "ls and tree keep the handles they list registered (they release them otherwise)",
+     [](Options& o, const std::string&) { o.keep = true; }},
+    {"--no-check", "",
+     "send calls without first checking their handles with the server (the wire cannot "
+     "report a handle that names nothing: such a call answers the procedure's previous result)",
+     [](Options& o, const std::string&) { o.check = false; }},
+    {"--format", "FORMAT", "diagram: svg (the default), png or dot",
+     [](Options& o, const std::string& v) {
+       if (v != "svg" && v != "png" && v != "dot") {
+         throw UsageError("--format is svg, png or dot, not '" + v + "'");
+       }
+       o.format = v;
+     }},
+    {"--output", "FILE", "diagram: the file to write (also -o; default: standard output)",
+     [](Options& o, const std::string& v) { o.output = v; }},
+    {"--into", "PACKAGE", "import: the package to import into",
+     [](Options& o, const std::string& v) { o.into = v; }},
+    {"--xmi", "VERSION", "export: 1.2 (the default) or 1.0",
+     [](Options& o, const std::string& v) {
+       if (v != "1.2" && v != "1.0") throw UsageError("--xmi is 1.2 or 1.0, not '" + v + "'");
+       o.xmi = v;
+     }},
+    {"--help", "", "show this help (also -h)",
+     [](Options& o, const std::string&) { o.help = true; }},
+    {"--version", "", "show the version", [](Options& o, const std::string&) { o.version = true; },
+     true},
+};
+
+const ToolOption* findOption(std::string_view name) {
+  if (name == "-o") name = "--output";
+  if (name == "-h") name = "--help";
+  for (const ToolOption& option : kOptions) {
+    if (option.name == name) return &option;
+  }
+  return nullptr;
+}
+
 Options parse(int argc, char** argv) {
   Options options;
   // Defaults from the environment, as for other servers' tools.
@@ -117,51 +140,17 @@ Options parse(int argc, char** argv) {
   if (const char* port = std::getenv("QOVIX_PORT"); port != nullptr && *port != '\0') {
     options.port = readPort(port);
   }
-  auto valueOf = [&](int& i, const std::string& option) {
-    if (i + 1 >= argc) throw UsageError("option '" + option + "' needs a value");
-    return std::string(argv[++i]);
-  };
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
     const bool beforeCommand = options.command.empty();
-    if (argument == "--help" || argument == "-h") {
-      options.help = true;
-    } else if (argument == "--version" && beforeCommand) {
-      options.version = true;
-    } else if (argument == "--udp") {
-      options.transport = qovix::client::Transport::Udp;
-    } else if (argument == "--json") {
-      options.json = true;
-    } else if (argument == "--keep") {
-      options.keep = true;
-    } else if (argument == "--no-check") {
-      options.check = false;
-    } else if (argument == "--tls") {
-      options.tls.enabled = true;
-    } else if ((argument == "--ca" || argument == "--cert" || argument == "--key") &&
-               beforeCommand) {
-      (argument == "--ca" ? options.tls.authority
-       : argument == "--cert" ? options.tls.certificate
-                              : options.tls.key) = valueOf(i, argument);
-      options.tls.enabled = true;
-    } else if (argument == "--host" && beforeCommand) {
-      options.host = valueOf(i, argument);
-    } else if (argument == "--port" && beforeCommand) {
-      options.port = readPort(valueOf(i, argument));
-    } else if (argument == "--format") {
-      options.format = valueOf(i, argument);
-      if (options.format != "svg" && options.format != "png" && options.format != "dot") {
-        throw UsageError("--format is svg, png or dot, not '" + options.format + "'");
+    const ToolOption* option = findOption(argument);
+    if (option != nullptr && (beforeCommand || !option->beforeCommandOnly)) {
+      std::string value;
+      if (!option->argument.empty()) {
+        if (i + 1 >= argc) throw UsageError("option '" + argument + "' needs a value");
+        value = argv[++i];
       }
-    } else if (argument == "--into") {
-      options.into = valueOf(i, argument);
-    } else if (argument == "--xmi") {
-      options.xmi = valueOf(i, argument);
-      if (options.xmi != "1.2" && options.xmi != "1.0") {
-        throw UsageError("--xmi is 1.2 or 1.0, not '" + options.xmi + "'");
-      }
-    } else if (argument == "-o" || argument == "--output") {
-      options.output = valueOf(i, argument);
+      option->apply(options, value);
     } else if (argument.rfind("--", 0) == 0 && beforeCommand) {
       throw UsageError("unknown option '" + argument + "'");
     } else {
@@ -177,10 +166,39 @@ Options parse(int argc, char** argv) {
   return options;
 }
 
-void expectArguments(const std::vector<std::string>& command, std::size_t count,
-                     const char* usage) {
-  if (command.size() != count) throw UsageError(std::string("usage: qovix ") + usage);
-}
+// The connection of one run of the tool, made when a command first needs it:
+// a command checks its arguments before, so bad usage needs no server.
+class Session {
+ public:
+  explicit Session(const Options& options) : options_(options) {}
+  qovix::client::Connection& connection() {
+    if (!connection_) {
+      using qovix::client::Connection;
+      connection_ =
+          options_.tls.enabled
+              ? std::make_unique<Connection>(options_.host, options_.port, options_.tls)
+              : std::make_unique<Connection>(options_.host, options_.port, options_.transport);
+      connection_->setChecked(options_.check);
+    }
+    return *connection_;
+  }
+
+ private:
+  const Options& options_;
+  std::unique_ptr<qovix::client::Connection> connection_;
+};
+
+// One command: its name, its arguments after the name as usage shows them,
+// how many it takes, what it does, and its handler, which is given the
+// command's arguments (the name first).
+struct Command {
+  std::string_view name;
+  std::string_view usage;
+  std::size_t leastArguments;
+  std::size_t mostArguments;
+  std::string_view help;
+  void (*run)(const std::vector<std::string>& command, const Options& options, Session& session);
+};
 
 void printProcedures(std::uint32_t classNumber, bool json) {
   const auto procedures = qovix::tool::proceduresOf(classNumber);
@@ -199,7 +217,8 @@ void printProcedures(std::uint32_t classNumber, bool json) {
     std::cout << list.dump() << '\n';
     return;
   }
-  std::vector<qovix::tool::TableRow> rows = {{"NUMBER", "PROCEDURE", "MEMBER", "ARGUMENT -> RESULT"}};
+  std::vector<qovix::tool::TableRow> rows = {
+      {"NUMBER", "PROCEDURE", "MEMBER", "ARGUMENT -> RESULT"}};
   for (const ProcedureListing* each : procedures) {
     rows.push_back({std::to_string(each->number), qovix::tool::suffixOf(*each), each->member,
                     std::string(each->argument) + " -> " + each->result});
@@ -216,114 +235,178 @@ void checkCastHandle(qovix::client::Connection& connection, std::uint32_t handle
   }
 }
 
+void runCall(const std::vector<std::string>& command, const Options& options, Session& session) {
+  const std::uint32_t classNumber = qovix::tool::findClass(command[1]);
+  const ProcedureListing& procedure = qovix::tool::findProcedure(classNumber, command[2]);
+  const auto fields = qovix::tool::readArguments(procedure, {command.begin() + 3, command.end()});
+  qovix::client::Connection& connection = session.connection();
+  const auto result =
+      connection.call(classNumber, procedure.number, fields, qovix::tool::resultKindOf(procedure));
+  if (options.json) {
+    std::cout << qovix::tool::resultJson(connection, result).dump() << '\n';
+  } else {
+    std::cout << qovix::tool::formatResult(connection, result) << '\n';
+  }
+}
+
+void runCast(const std::vector<std::string>& command, const Options& options, Session& session) {
+  const std::uint32_t classNumber = qovix::tool::findClass(command[1]);
+  const auto handle = qovix::tool::readHandle(command[2], 1);
+  const auto check = qovix::tool::readNumber(command.size() == 4 ? command[3] : "1", 2);
+  qovix::client::Connection& connection = session.connection();
+  if (options.check) checkCastHandle(connection, handle.word);
+  qovix::client::Result result;
+  result.kind = qovix::client::ResultKind::Handle;
+  result.handle = connection.cast(classNumber, handle.word, check.word != 0);
+  const bool empty = connection.identity(result.handle).object == 0;
+  if (empty && options.check) {
+    connection.release(result.handle);
+    throw qovix::client::Error(
+        qovix::client::ErrorKind::InvalidHandle,
+        "handle " + std::to_string(handle.word) + " names a " +
+            qovix::client::displayClassName(connection.className(handle.word)) + ", which is no " +
+            qovix::tool::kindOf(classNumber));
+  }
+  std::cout << qovix::tool::formatResult(connection, result) << (empty ? " (empty)" : "") << '\n';
+}
+
+void runProcedures(const std::vector<std::string>& command, const Options& options, Session&) {
+  printProcedures(qovix::tool::findClass(command[1]), options.json);
+}
+
+void runLs(const std::vector<std::string>& command, const Options& options, Session& session) {
+  const std::uint32_t classNumber = qovix::tool::findClass(command[1]);
+  const auto instances =
+      qovix::tool::listInstances(session.connection(), classNumber, options.keep);
+  if (options.json) {
+    std::cout << qovix::tool::instancesJson(instances).dump() << '\n';
+  } else {
+    qovix::tool::printInstances(instances, options.keep, std::cout);
+  }
+}
+
+void runTree(const std::vector<std::string>&, const Options& options, Session& session) {
+  const auto roots = qovix::tool::readTree(session.connection(), options.keep);
+  if (options.json) {
+    std::cout << qovix::tool::treeJson(roots).dump() << '\n';
+  } else {
+    qovix::tool::printTree(roots, std::cout);
+  }
+}
+
+void runDiagram(const std::vector<std::string>& command, const Options& options, Session& session) {
+  const std::string dot = qovix::tool::diagramDot(
+      qovix::tool::findPackage(qovix::tool::readTree(session.connection()), command[1]));
+  if (options.format != "dot") {
+    qovix::tool::renderDot(dot, options.format, options.output);
+  } else if (options.output == "-") {
+    std::cout << dot;
+  } else {
+    std::ofstream file(options.output, std::ios::binary);
+    if (!(file << dot) || !file.flush()) {
+      throw std::runtime_error("cannot write '" + options.output + "'");
+    }
+  }
+}
+
+void runImport(const std::vector<std::string>& command, const Options& options, Session& session) {
+  qovix::tool::importDocument(session.connection(), command[1], options.into, std::cout);
+}
+
+void runExport(const std::vector<std::string>& command, const Options& options, Session& session) {
+  qovix::tool::exportDocument(session.connection(), command[1], command[2], options.xmi, std::cout);
+}
+
+void runDemo(const std::vector<std::string>&, const Options&, Session& session) {
+  qovix::tool::runDemo(session.connection(), std::cout);
+}
+
+void runRepository(const std::vector<std::string>&, const Options&, Session& session) {
+  std::cout << session.connection().repository() << '\n';
+}
+
+const Command kCommands[] = {
+    {"call", "CLASS PROCEDURE [ARGS...]", 2, SIZE_MAX,
+     "call one procedure and print its result. CLASS: a name (with or without QOVIX) or a "
+     "class number; PROCEDURE: a label suffix such as get_tag_0, or a number; ARGS, in record "
+     "order: handles and numbers as numbers, values as CLASS:VALUE (name:Account, string:x, "
+     "bool:true, int:5, VisibilityKind:private) or bare in the parameter's own class",
+     &runCall},
+    {"cast", "CLASS HANDLE [CHECK]", 2, 3,
+     "a new handle to the object seen as CLASS; a class's procedures take handles of that "
+     "class. With CHECK 1 (the default) an object whose class does not conform is refused",
+     &runCast},
+    {"procedures", "CLASS", 1, 1, "the class's procedures with their wire types", &runProcedures},
+    {"ls", "CLASS", 1, 1,
+     "the instances of a class: object, class, name (with --keep, a handle to each as well)",
+     &runLs},
+    {"tree", "", 0, 0, "packages with what they contain", &runTree},
+    {"diagram", "PACKAGE [--format svg|png|dot] [-o FILE]", 1, 1,
+     "a UML class diagram of the package (by name), drawn by Graphviz; svg by default, to "
+     "FILE or standard output",
+     &runDiagram},
+    {"import", "DOCUMENT [--into PACKAGE]", 1, 1,
+     "read a UML 1.3 or 1.4 model from an XMI document in qovixd's --documents folder, as a "
+     "new top-level package (or into PACKAGE), and print what was imported and what was "
+     "skipped",
+     &runImport},
+    {"export", "PACKAGE DOCUMENT [--xmi 1.2|1.0]", 2, 2,
+     "write the package as an XMI document in that folder: UML 1.4 in XMI 1.2 (the default) "
+     "or UML 1.3 in XMI 1.0",
+     &runExport},
+    {"demo", "", 0, 0, "build a small banking model and show it", &runDemo},
+    {"repository", "", 0, 0, "the repository's handle", &runRepository},
+};
+
+std::string helpText() {
+  std::vector<cli::HelpEntry> commands;
+  for (const Command& command : kCommands) {
+    std::string left(command.name);
+    if (!command.usage.empty()) left.append(" ").append(command.usage);
+    commands.push_back({std::move(left), std::string(command.help)});
+  }
+  std::vector<cli::HelpEntry> options;
+  for (const ToolOption& option : kOptions) {
+    std::string left(option.name);
+    if (!option.argument.empty()) left.append(" ").append(option.argument);
+    options.push_back({std::move(left), std::string(option.help)});
+  }
+  return "Usage: qovix [OPTIONS] COMMAND [ARGUMENTS]\n"
+         "Work on the model repository a qovixd serves.\n"
+         "\n"
+         "Commands:\n" +
+         cli::helpEntries(commands, 35) +
+         "\n"
+         "Options:\n" +
+         cli::helpEntries(options, 20) +
+         "\n"
+         "Exit status:\n"
+         "  0  done\n"
+         "  1  the call failed, or a handle names no object of the class it needs\n"
+         "  2  bad usage, or a value of another class than the parameter's\n";
+}
+
 int run(const Options& options) {
   const std::vector<std::string>& command = options.command;
   if (command.empty()) throw UsageError("no command given");
   const std::string& name = command[0];
-  if (name == "procedures") {
-    expectArguments(command, 2, "procedures CLASS");
-    printProcedures(qovix::tool::findClass(command[1]), options.json);
-    return 0;
+  const Command* found = nullptr;
+  std::vector<std::string> names;
+  for (const Command& each : kCommands) {
+    if (each.name == name) found = &each;
+    names.emplace_back(each.name);
   }
-  const std::vector<std::string> commands = {"call",   "cast",   "procedures", "ls",  "tree",
-                                             "diagram", "import", "export", "demo", "repository"};
-  if (std::find(commands.begin(), commands.end(), name) == commands.end()) {
-    throw UsageError("unknown command '" + name + "'" +
-                     qovix::tool::didYouMean(name, commands));
+  if (found == nullptr) {
+    throw UsageError("unknown command '" + name + "'" + qovix::tool::didYouMean(name, names));
   }
-  // Check the usage before connecting.
-  std::uint32_t classNumber = 0;
-  const ProcedureListing* procedure = nullptr;
-  std::vector<qovix::client::Field> fields;
-  if (name == "call") {
-    if (command.size() < 3) throw UsageError("usage: qovix call CLASS PROCEDURE [ARGS...]");
-    classNumber = qovix::tool::findClass(command[1]);
-    procedure = &qovix::tool::findProcedure(classNumber, command[2]);
-    fields = qovix::tool::readArguments(*procedure, {command.begin() + 3, command.end()});
-  } else if (name == "cast") {
-    if (command.size() != 3 && command.size() != 4)
-      throw UsageError("usage: qovix cast CLASS HANDLE [CHECK]");
-    classNumber = qovix::tool::findClass(command[1]);
-    fields.push_back(qovix::tool::readHandle(command[2], 1));
-    fields.push_back(qovix::tool::readNumber(command.size() == 4 ? command[3] : "1", 2));
-  } else if (name == "ls") {
-    expectArguments(command, 2, "ls CLASS");
-    classNumber = qovix::tool::findClass(command[1]);
-  } else if (name == "diagram") {
-    expectArguments(command, 2, "diagram PACKAGE [--format svg|png|dot] [-o FILE]");
-  } else if (name == "import") {
-    expectArguments(command, 2, "import DOCUMENT [--into PACKAGE]");
-  } else if (name == "export") {
-    expectArguments(command, 3, "export PACKAGE DOCUMENT [--xmi 1.2|1.0]");
-  } else {
-    expectArguments(command, 1, name.c_str());
+  const std::size_t given = command.size() - 1;
+  if (given < found->leastArguments || given > found->mostArguments) {
+    std::string usage = std::string("usage: qovix ").append(found->name);
+    if (!found->usage.empty()) usage.append(" ").append(found->usage);
+    throw UsageError(usage);
   }
-
-  qovix::client::Connection connection =
-      options.tls.enabled ? qovix::client::Connection(options.host, options.port, options.tls)
-                          : qovix::client::Connection(options.host, options.port, options.transport);
-  connection.setChecked(options.check);
-  if (name == "call") {
-    const auto result = connection.call(classNumber, procedure->number, fields,
-                                        qovix::tool::resultKindOf(*procedure));
-    if (options.json) {
-      std::cout << qovix::tool::resultJson(connection, result).dump() << '\n';
-    } else {
-      std::cout << qovix::tool::formatResult(connection, result) << '\n';
-    }
-  } else if (name == "cast") {
-    if (options.check) checkCastHandle(connection, fields[0].word);
-    qovix::client::Result result;
-    result.kind = qovix::client::ResultKind::Handle;
-    result.handle = connection.cast(classNumber, fields[0].word, fields[1].word != 0);
-    const bool empty = connection.identity(result.handle).object == 0;
-    if (empty && options.check) {
-      connection.release(result.handle);
-      throw qovix::client::Error(
-          qovix::client::ErrorKind::InvalidHandle,
-          "handle " + std::to_string(fields[0].word) + " names a " +
-              qovix::client::displayClassName(connection.className(fields[0].word)) +
-              ", which is no " + qovix::tool::kindOf(classNumber));
-    }
-    std::cout << qovix::tool::formatResult(connection, result) << (empty ? " (empty)" : "") << '\n';
-  } else if (name == "ls") {
-    const auto instances = qovix::tool::listInstances(connection, classNumber, options.keep);
-    if (options.json) {
-      std::cout << qovix::tool::instancesJson(instances).dump() << '\n';
-    } else {
-      qovix::tool::printInstances(instances, options.keep, std::cout);
-    }
-  } else if (name == "tree") {
-    const auto roots = qovix::tool::readTree(connection, options.keep);
-    if (options.json) {
-      std::cout << qovix::tool::treeJson(roots).dump() << '\n';
-    } else {
-      qovix::tool::printTree(roots, std::cout);
-    }
-  } else if (name == "diagram") {
-    const std::string dot = qovix::tool::diagramDot(
-        qovix::tool::findPackage(qovix::tool::readTree(connection), command[1]));
-    if (options.format == "dot") {
-      if (options.output == "-") {
-        std::cout << dot;
-      } else {
-        std::ofstream file(options.output, std::ios::binary);
-        if (!(file << dot) || !file.flush()) {
-          throw std::runtime_error("cannot write '" + options.output + "'");
-        }
-      }
-    } else {
-      qovix::tool::renderDot(dot, options.format, options.output);
-    }
-  } else if (name == "import") {
-    qovix::tool::importDocument(connection, command[1], options.into, std::cout);
-  } else if (name == "export") {
-    qovix::tool::exportDocument(connection, command[1], command[2], options.xmi, std::cout);
-  } else if (name == "demo") {
-    qovix::tool::runDemo(connection, std::cout);
-  } else {
-    std::cout << connection.repository() << '\n';
-  }
+  Session session(options);
+  found->run(command, options, session);
   return 0;
 }
 
@@ -333,7 +416,7 @@ int main(int argc, char** argv) {
   try {
     const Options options = parse(argc, argv);
     if (options.help) {
-      std::cout << kHelp;
+      std::cout << helpText();
       return 0;
     }
     if (options.version) {

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+#include <regex>
+
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -372,6 +376,27 @@ TEST(ToolUsage, HelpAndProceduresNeedNoServer) {
   const ProgramRun help = runProgram(QOVIX_TOOL_PATH, {"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("Usage: qovix", 0), 0u) << help.out;
+  // The README shows --help as it is.
+  std::ifstream readmeFile(QOVIX_README);
+  const std::string readme((std::istreambuf_iterator<char>(readmeFile)), {});
+  const std::size_t shown = readme.find("Usage: qovix [OPTIONS]");
+  ASSERT_NE(shown, std::string::npos);
+  EXPECT_EQ(readme.substr(shown, readme.find("```", shown) - shown), help.out);
+  // Every command the help lists reaches its own usage check, none another's.
+  const std::regex command(R"(\n  ([a-z]+)(?= |\n))");
+  const std::string commands =
+      help.out.substr(help.out.find("Commands:"), help.out.find("Options:") - help.out.find("Commands:"));
+  int checked = 0;
+  for (auto it = std::sregex_iterator(commands.begin(), commands.end(), command);
+       it != std::sregex_iterator(); ++it, ++checked) {
+    const std::string name = (*it)[1].str();
+    if (name == "call") continue;  // takes any number of arguments
+    const ProgramRun tooMany =
+        runProgram(QOVIX_TOOL_PATH, {name, "1", "2", "3", "4", "5", "6", "7"});
+    EXPECT_EQ(tooMany.status, 2) << name;
+    EXPECT_NE(tooMany.err.find("usage: qovix " + name), std::string::npos) << tooMany.err;
+  }
+  EXPECT_EQ(checked, 10);
 
   const ProgramRun procedures = runProgram(QOVIX_TOOL_PATH, {"procedures", "TaggedValue"});
   ASSERT_EQ(procedures.status, 0) << procedures.err;
