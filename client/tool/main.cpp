@@ -61,6 +61,13 @@ struct ToolOption {
   bool beforeCommandOnly = false;
 };
 
+// A TLS file option: it implies --tls.
+template <std::string qovix::client::TlsOptions::*file>
+void setTlsFile(Options& options, const std::string& value) {
+  options.tls.*file = value;
+  options.tls.enabled = true;
+}
+
 const ToolOption kOptions[] = {
     {"--host", "HOST",
      "the server's name, IPv4 or IPv6 address (default $QOVIX_HOST, else 127.0.0.1)",
@@ -74,23 +81,10 @@ const ToolOption kOptions[] = {
      "in plain text",
      [](Options& o, const std::string&) { o.tls.enabled = true; }},
     {"--ca", "FILE", "verify the server with this CA instead (implies --tls)",
-     [](Options& o, const std::string& v) {
-       o.tls.authority = v;
-       o.tls.enabled = true;
-     },
-     true},
+     &setTlsFile<&qovix::client::TlsOptions::authority>, true},
     {"--cert", "FILE", "present this client certificate (PEM; implies --tls); its",
-     [](Options& o, const std::string& v) {
-       o.tls.certificate = v;
-       o.tls.enabled = true;
-     },
-     true},
-    {"--key", "FILE", "private key",
-     [](Options& o, const std::string& v) {
-       o.tls.key = v;
-       o.tls.enabled = true;
-     },
-     true},
+     &setTlsFile<&qovix::client::TlsOptions::certificate>, true},
+    {"--key", "FILE", "private key", &setTlsFile<&qovix::client::TlsOptions::key>, true},
     {"--json", "", "print call, ls, tree and procedures as JSON",
      [](Options& o, const std::string&) { o.json = true; }},
     {"--keep", "",
