@@ -7,53 +7,24 @@
 //   qovix::client::Connection server("127.0.0.1", 20241);
 //   auto repository = server.repository();
 //
-// Every failure is a qovix::client::Error saying what went wrong; no call
-// quietly answers zero.
-
-#include <netdb.h>
-#include <rpc/rpc.h>
+// Every failure is a qovix::client::Error (error.h) saying what went wrong;
+// no call quietly answers zero.
 
 #include <chrono>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "tls_channel.h"
+#include "error.h"
+#include "tls_options.h"
 
 namespace qovix::client {
 
+class RpcPort;
+
 enum class Transport { Tcp, Udp };
-
-enum class ErrorKind {
-  CannotConnect,         // no server there, or the host name does not resolve
-  ProcedureUnavailable,  // no such procedure (or class)
-  GarbageArguments,      // the server could not decode the arguments
-  SystemError,           // the model failed the call (see the server's log)
-  Timeout,               // no reply in time
-  VersionMismatch,       // no such class number (version) in the program
-  ProgramUnavailable,    // not a qovixd
-  ConnectionLost,        // the connection broke
-  UnexpectedReply,       // a reply of another type than the procedure's
-  Other,
-  // With checks on (Connection::setChecked): a handle that names no object
-  // of the class the call needs, or a call whose result turned out to be
-  // the routine's previous one.
-  InvalidHandle,
-  AccessDenied,  // the server refused the call: its principal may not make it, or TLS is required
-};
-
-class Error : public std::runtime_error {
- public:
-  Error(ErrorKind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
-  ErrorKind kind() const { return kind_; }
-
- private:
-  ErrorKind kind_;
-};
 
 // A data value: its value-class number and its payload (text or number).
 struct Value {
@@ -159,40 +130,20 @@ class Connection {
   std::uint64_t callsMade() const { return callsMade_; }
 
  private:
-  CLIENT* clientFor(Transport transport, std::uint32_t program, std::uint32_t version);
-  // "HOST:PORT", or "[HOST]:PORT" for an IPv6 address.
-  std::string endpoint() const;
-  // A client at the address found; null (rpc_createerr says why) when none.
-  static CLIENT* clientAt(const addrinfo& where, Transport transport, std::uint32_t program,
-                          std::uint32_t version);
-  clnt_stat send(Transport transport, std::uint32_t program, std::uint32_t version,
-                 std::uint32_t procedure, const std::vector<Field>& fields, xdrproc_t filter,
-                 void* into);
-
-  std::string host_;
-  std::uint16_t port_;
-  Transport transport_;
-  timeval timeout_;
-  std::map<std::pair<Transport, std::uint32_t>, CLIENT*> clients_;  // by transport and program
-  std::uint64_t callsMade_ = 0;  // one per program; versions switch per call
-  bool checked_ = false;
-  TlsOptions tlsOptions_;
-  std::unique_ptr<TlsChannel> tls_;
-  std::chrono::milliseconds timeoutSpan_;
-
-  // The TLS session calls go on, made when there is none.
-  TlsChannel& tlsChannel();
-
   // The checks of a checked call, before it and after it.
   void checkHandle(const Field& field);
-  void checkAfter(std::uint32_t procedure, const std::vector<Field>& fields,
-                  const Result& result);
+  void checkAfter(std::uint32_t procedure, const std::vector<Field>& fields, const Result& result);
+
+  // The wire (the runtime's clients, or the TLS channel): private to the
+  // library, so that this header names no runtime or TLS type.
+  std::unique_ptr<RpcPort> port_;
+  Transport transport_;
+  std::uint64_t callsMade_ = 0;
+  bool checked_ = false;
 };
 
 // A class as messages name it: "TaggedValue" for QOVIXTaggedValue, other
 // names as they are.
 std::string displayClassName(const std::string& name);
-
-const char* toString(ErrorKind kind);
 
 }  // namespace qovix::client

@@ -13,7 +13,7 @@
 #include <cstring>
 #include <random>
 
-#include "client/connection.h"
+#include "client/error.h"
 #include "qovix_protocol.h"
 
 namespace qovix::client {

@@ -15,14 +15,9 @@
 #include <string>
 #include <vector>
 
-namespace qovix::client {
+#include "client/tls_options.h"
 
-struct TlsOptions {
-  bool enabled = false;
-  std::string authority;    // CA file that verifies the server; empty: the system's
-  std::string certificate;  // this client's certificate and key (PEM), to present
-  std::string key;
-};
+namespace qovix::client {
 
 class TlsChannel {
  public:

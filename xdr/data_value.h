@@ -70,6 +70,10 @@ struct udt_dataType {
 inline constexpr std::int32_t kNullDataValue = -1;
 inline constexpr std::int32_t kFirstArm = 1;
 inline constexpr std::int32_t kLastArm = 12;
+// The arms the repository's value classes travel in: text, and a number or
+// literal.
+inline constexpr std::int32_t kTextArm = 10;
+inline constexpr std::int32_t kNumberArm = 11;
 
 // Encode and free accept a null `value`, which stands for the null data value.
 // A received null value is stored as kind -1 with its `extra`. A `kind`

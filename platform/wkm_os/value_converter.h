@@ -13,9 +13,6 @@
 
 #define WKM_OS_API __attribute__((visibility("default")))
 
-inline constexpr std::int32_t kTextArm = 10;
-inline constexpr std::int32_t kNumberArm = 11;
-
 // A new value object the caller owns, or null when the flat value cannot be
 // made into one faithfully: kind 0 or -1, an unknown class, a payload in the
 // wrong arm, an ordinal outside the class's literals, text that is not valid
