@@ -54,21 +54,18 @@ Ids only(const StoreView& view, const Ids& ids, ClassId classId) {
 Ids parentsOf(const StoreView& view, ObjectId element) {
   IdSet parents;
   for (ObjectId generalization :
-       view.related(element, feature::QOVIXGeneralizableElement_generalization,
-                    QOVIXGeneralization::kClassId, feature::QOVIXGeneralization_subtype)) {
+       view.related(element, feature::QOVIXGeneralizableElement_generalization)) {
     parents.add(view.reference(generalization, feature::QOVIXGeneralization_supertype));
   }
   return parents.take();
 }
 
 Ids ownedBy(const StoreView& view, ObjectId owner) {
-  return view.related(owner, feature::QOVIXNamespace_ownedElement, QOVIXModelElement::kClassId,
-                      feature::QOVIXModelElement_namespace1);
+  return view.related(owner, feature::QOVIXNamespace_ownedElement);
 }
 
 Ids ownersOf(const StoreView& view, ObjectId element) {
-  return view.related(element, feature::QOVIXModelElement_namespace1, QOVIXNamespace::kClassId,
-                      feature::QOVIXNamespace_ownedElement);
+  return view.related(element, feature::QOVIXModelElement_namespace1);
 }
 
 Ids selfAndAncestors(const StoreView& view, ObjectId id) {
@@ -80,26 +77,22 @@ Ids selfAndAncestors(const StoreView& view, ObjectId id) {
 }
 
 Ids featuresOf(const StoreView& view, ObjectId classifier) {
-  return view.related(classifier, feature::QOVIXClassifier_feature, QOVIXFeature::kClassId,
-                      feature::QOVIXFeature_UMLowner);
+  return view.related(classifier, feature::QOVIXClassifier_feature);
 }
 
 // The association ends whose type is the classifier (UML 1.4's
 // participant). `Classifier.participant` holds the ends the classifier
 // only specifies (`AssociationEnd.specification`): it is at none of them.
 Ids endsTyped(const StoreView& view, ObjectId classifier) {
-  return view.related(classifier, feature::QOVIXClassifier_associationEnd,
-                      QOVIXAssociationEnd::kClassId, feature::QOVIXAssociationEnd_type);
+  return view.related(classifier, feature::QOVIXClassifier_associationEnd);
 }
 
 Ids associationsOfEnd(const StoreView& view, ObjectId end) {
-  return view.related(end, feature::QOVIXAssociationEnd_association, QOVIXAssociation::kClassId,
-                      feature::QOVIXAssociation_connection);
+  return view.related(end, feature::QOVIXAssociationEnd_association);
 }
 
 Ids connectionsOf(const StoreView& view, ObjectId association) {
-  return view.related(association, feature::QOVIXAssociation_connection,
-                      QOVIXAssociationEnd::kClassId, feature::QOVIXAssociationEnd_association);
+  return view.related(association, feature::QOVIXAssociation_connection);
 }
 
 Ids associationsOf(const StoreView& view, ObjectId classifier) {
@@ -133,20 +126,17 @@ Ids oppositeEndsOf(const StoreView& view, ObjectId classifier) {
 }
 
 Ids linkEndsOf(const StoreView& view, ObjectId instance) {
-  return view.related(instance, feature::QOVIXInstance_linkEnd, QOVIXLinkEnd::kClassId,
-                      feature::QOVIXLinkEnd_instance);
+  return view.related(instance, feature::QOVIXInstance_linkEnd);
 }
 
 Ids linksOfEnd(const StoreView& view, ObjectId end) {
-  return view.related(end, feature::QOVIXLinkEnd_link, QOVIXLink::kClassId,
-                      feature::QOVIXLink_linkRole);
+  return view.related(end, feature::QOVIXLinkEnd_link);
 }
 
 Ids suppliersOf(const StoreView& view, ObjectId element) {
   IdSet suppliers;
   for (ObjectId dependency :
-       view.related(element, feature::QOVIXModelElement_requirement, QOVIXDependency::kClassId,
-                    feature::QOVIXDependency_client)) {
+       view.related(element, feature::QOVIXModelElement_requirement)) {
     suppliers.addAll(view.members(dependency, feature::QOVIXDependency_supplier));
   }
   return suppliers.take();
@@ -157,8 +147,7 @@ Ids suppliersOf(const StoreView& view, ObjectId element) {
 std::vector<std::pair<ObjectId, std::int32_t>> importsOf(const StoreView& view, ObjectId package) {
   std::vector<std::pair<ObjectId, std::int32_t>> imports;
   for (ObjectId reference :
-       view.related(package, feature::QOVIXPackage_modelElementReference,
-                    QOVIXElementReference::kClassId, feature::QOVIXElementReference_package)) {
+       view.related(package, feature::QOVIXPackage_modelElementReference)) {
     if (const ObjectId element =
             view.reference(reference, feature::QOVIXElementReference_modelElement)) {
       imports.emplace_back(element,
@@ -211,8 +200,7 @@ Ids bindingsOf(const StoreView& view, ObjectId element) {
   IdSet bindings;
   bindings.addAll(view.members(element, feature::QOVIXModelElement_binding));
   for (ObjectId dependency :
-       view.related(element, feature::QOVIXModelElement_requirement, QOVIXDependency::kClassId,
-                    feature::QOVIXDependency_client)) {
+       view.related(element, feature::QOVIXModelElement_requirement)) {
     if (view.is(dependency, QOVIXBinding::kClassId)) bindings.add(dependency);
   }
   return bindings.take();
@@ -370,12 +358,10 @@ Ids allSurroundingNamespaces(const VornPersistentObject& self, ClassId) {
 Ids parameter(const VornPersistentObject& self, ClassId) {
   const Context c = contextOf(self);
   if (c.view.is(c.self.id, QOVIXBehavioralFeature::kClassId)) {
-    return c.view.related(c.self.id, feature::QOVIXBehavioralFeature_parameter,
-                          QOVIXParameter::kClassId, feature::QOVIXParameter_behavioralFeature);
+    return c.view.related(c.self.id, feature::QOVIXBehavioralFeature_parameter);
   }
   if (c.view.is(c.self.id, QOVIXSignal::kClassId)) {
-    return c.view.related(c.self.id, feature::QOVIXSignal_parameter, QOVIXParameter::kClassId,
-                          feature::QOVIXParameter_signal);
+    return c.view.related(c.self.id, feature::QOVIXSignal_parameter);
   }
   return {};
 }
@@ -463,8 +449,7 @@ Ids allOppositeLinkEnds(const VornPersistentObject& self, ClassId declaringClass
   const auto isOwn = [&](ObjectId end) { return own.count(end) != 0; };
   IdSet opposite;
   for (ObjectId link : allLinks(self, declaringClass)) {
-    const Ids ends = c.view.related(link, feature::QOVIXLink_linkRole, QOVIXLinkEnd::kClassId,
-                                    feature::QOVIXLinkEnd_link);
+    const Ids ends = c.view.related(link, feature::QOVIXLink_linkRole);
     const bool reflexive = std::count_if(ends.begin(), ends.end(), isOwn) > 1;
     for (ObjectId end : ends) {
       if (reflexive || !isOwn(end)) opposite.add(end);
@@ -541,8 +526,7 @@ Ids specificationPath(const VornPersistentObject& self, ClassId declaringClass) 
 Ids allPredecessors(const VornPersistentObject& self, ClassId) {
   const Context c = contextOf(self);
   return closure(c.self.id, [&](ObjectId each) {
-    return c.view.related(each, feature::QOVIXMessage_predecessor, QOVIXMessage::kClassId,
-                          feature::QOVIXMessage_successor);
+    return c.view.related(each, feature::QOVIXMessage_predecessor);
   });
 }
 

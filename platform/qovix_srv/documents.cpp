@@ -59,9 +59,7 @@ std::vector<ObjectId> subtreeOf(const PersistentStore& store, ObjectId root) {
   for (std::size_t i = 0; i < found.ids().size(); ++i) {
     const ObjectId id = found.ids()[i];
     if (view.is(id, QOVIXGeneralizableElement::kClassId)) {
-      found.addAll(view.related(id, feature::QOVIXGeneralizableElement_generalization,
-                                QOVIXGeneralization::kClassId,
-                                feature::QOVIXGeneralization_subtype));
+      found.addAll(view.related(id, feature::QOVIXGeneralizableElement_generalization));
     }
     for (const FeatureId slot : view.writtenFeatures(id)) {
       const FeatureInfo& feature = featureInfo(slot);

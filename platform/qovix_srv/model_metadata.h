@@ -21,6 +21,7 @@ struct FeatureInfo {
   ClassId elementClass;     // references and collections
   ValueClassId valueClass;  // attributes, value lists, hidden slots
   bool owns;                // the object contains what the feature holds
+  FeatureId opposite;       // the association's other end; 0 for none
 };
 
 struct ClassInfo {

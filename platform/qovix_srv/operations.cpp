@@ -237,8 +237,7 @@ ObjectRef taggedValueNamed(const VornPersistentObject& self, const TextValue& ta
   const ObjectRef ref = named(self);
   const StoreView view(*ref.store);
   for (ObjectId tagged :
-       view.related(ref.id, feature::QOVIXModelElement_taggedValue, QOVIXTaggedValue::kClassId,
-                    feature::QOVIXTaggedValue_modelElement)) {
+       view.related(ref.id, feature::QOVIXModelElement_taggedValue)) {
     if (view.text(tagged, feature::QOVIXTaggedValue_tag) == tag.text()) {
       return ObjectRef{ref.store, tagged};
     }
@@ -303,8 +302,7 @@ Signature signatureOf(const StoreView& view, ObjectId feature) {
 // element no namespace owns is not judged.
 bool inNamespaceOf(const StoreView& view, const VornPersistentObject& self, ObjectId element,
                    ObjectId target) {
-  const Ids owners = view.related(element, feature::QOVIXModelElement_namespace1,
-                                  QOVIXNamespace::kClassId, feature::QOVIXNamespace_ownedElement);
+  const Ids owners = view.related(element, feature::QOVIXModelElement_namespace1);
   if (owners.empty() || target == 0) return true;
   for (ObjectId owner : owners) {
     if (target == owner || allContentsHold(QOVIXNamespace(refOf(self, owner)), target)) return true;
@@ -317,8 +315,7 @@ bool inNamespaceOf(const StoreView& view, const VornPersistentObject& self, Obje
 // a distinct name and participants. (What a package imports is judged by its
 // own rule, under its alias; what a classifier inherits it may hide.)
 bool namespaceIsWellFormed(const StoreView& view, const VornPersistentObject& self, ObjectId id) {
-  const Ids held = view.related(id, feature::QOVIXNamespace_ownedElement,
-                                QOVIXModelElement::kClassId, feature::QOVIXModelElement_namespace1);
+  const Ids held = view.related(id, feature::QOVIXNamespace_ownedElement);
   const Ids plain = excluding(view, excluding(view, held, QOVIXAssociation::kClassId),
                               QOVIXGeneralization::kClassId);
   if (namesRepeat(view, plain, feature::name)) return false;
@@ -355,8 +352,7 @@ bool generalizableIsWellFormed(const StoreView& view, const VornPersistentObject
 // one signature; attributes, opposite ends and contained elements do not
 // share names (unnamed ones aside).
 bool classifierIsWellFormed(const StoreView& view, const VornPersistentObject& self, ObjectId id) {
-  const Ids features = view.related(id, feature::QOVIXClassifier_feature, QOVIXFeature::kClassId,
-                                    feature::QOVIXFeature_UMLowner);
+  const Ids features = view.related(id, feature::QOVIXClassifier_feature);
   std::set<std::pair<ClassId, Signature>> signatures;
   for (ObjectId each : features) {
     if (!view.is(each, QOVIXBehavioralFeature::kClassId)) continue;
@@ -405,8 +401,7 @@ bool associationIsWellFormed(const StoreView& view, const VornPersistentObject& 
 bool behavioralIsWellFormed(const StoreView& view, const VornPersistentObject& self, ObjectId id) {
   const Ids parameters = parameter(self, QOVIXBehavioralFeature::kClassId);
   if (namesRepeat(view, parameters, feature::name)) return false;
-  for (ObjectId owner : view.related(id, feature::QOVIXFeature_UMLowner, QOVIXClassifier::kClassId,
-                                     feature::QOVIXClassifier_feature)) {
+  for (ObjectId owner : view.related(id, feature::QOVIXFeature_UMLowner)) {
     for (ObjectId each : parameters) {
       if (!inNamespaceOf(view, self, owner, view.reference(each, feature::QOVIXParameter_type))) {
         return false;
@@ -444,8 +439,7 @@ bool packageIsWellFormed(const StoreView& view, const VornPersistentObject& self
   }
   std::set<std::u16string> importedNames;
   for (ObjectId reference :
-       view.related(id, feature::QOVIXPackage_modelElementReference,
-                    QOVIXElementReference::kClassId, feature::QOVIXElementReference_package)) {
+       view.related(id, feature::QOVIXPackage_modelElementReference)) {
     const ObjectId element = view.reference(reference, feature::QOVIXElementReference_modelElement);
     if (element == 0 || view.is(element, QOVIXAssociation::kClassId)) continue;
     std::u16string name = view.text(reference, feature::QOVIXElementReference_alias);
@@ -462,8 +456,7 @@ bool packageIsWellFormed(const StoreView& view, const VornPersistentObject& self
 bool subsystemIsWellFormed(const StoreView& view, const VornPersistentObject& self, ObjectId id) {
   Ids offered;
   for (ObjectId specifier :
-       view.related(id, feature::QOVIXClassifier_specification, QOVIXClassifier::kClassId,
-                    feature::QOVIXClassifier_realization)) {
+       view.related(id, feature::QOVIXClassifier_specification)) {
     if (!view.is(specifier, QOVIXInterface::kClassId)) continue;
     const Ids operations =
         allOperations(QOVIXClassifier(refOf(self, specifier)), QOVIXClassifier::kClassId);
@@ -506,8 +499,7 @@ bool checkWellFormedness(const VornPersistentObject& self) {
   const ObjectId id = ref.id;
   if (view.is(id, QOVIXModelElement::kClassId) &&
       namesRepeat(view,
-                  view.related(id, feature::QOVIXModelElement_taggedValue,
-                               QOVIXTaggedValue::kClassId, feature::QOVIXTaggedValue_modelElement),
+                  view.related(id, feature::QOVIXModelElement_taggedValue),
                   feature::QOVIXTaggedValue_tag)) {
     return false;
   }
@@ -530,8 +522,7 @@ bool checkWellFormedness(const VornPersistentObject& self) {
     return false;
   }
   if (view.is(id, QOVIXParameter::kClassId) &&
-      view.related(id, feature::QOVIXParameter_behavioralFeature, QOVIXBehavioralFeature::kClassId,
-                   feature::QOVIXBehavioralFeature_parameter)
+      view.related(id, feature::QOVIXParameter_behavioralFeature)
               .size() > 1) {
     return false;
   }

@@ -1,5 +1,8 @@
 #include "platform/qovix_srv/store_view.h"
 
+#include <stdexcept>
+#include <string>
+
 namespace model {
 
 std::vector<ObjectId> StoreView::referrers(ClassId sourceClass, FeatureId feature,
@@ -11,11 +14,15 @@ std::vector<ObjectId> StoreView::referrers(ClassId sourceClass, FeatureId featur
   return found;
 }
 
-std::vector<ObjectId> StoreView::related(ObjectId id, FeatureId forward, ClassId sourceClass,
-                                         FeatureId backward) const {
+std::vector<ObjectId> StoreView::related(ObjectId id, FeatureId forward) const {
+  const FeatureId backward = featureInfo(forward).opposite;
+  if (backward == 0) {
+    throw std::logic_error(std::string("the feature ") + featureInfo(forward).name +
+                           " has no opposite end");
+  }
   IdSet found;
   found.addAll(members(id, forward));
-  found.addAll(referrers(sourceClass, backward, id));
+  found.addAll(referrers(featureInfo(backward).owner, backward, id));
   return found.take();
 }
 

@@ -60,10 +60,10 @@ class StoreView {
   // The `sourceClass` objects whose `feature` (a collection or a single
   // reference) holds `target`, from the store's index of referrers.
   std::vector<ObjectId> referrers(ClassId sourceClass, FeatureId feature, ObjectId target) const;
-  // Members of `id`'s collection `forward`, and the `sourceClass` objects
-  // whose `backward` holds `id`: one relation read from both of its ends.
-  std::vector<ObjectId> related(ObjectId id, FeatureId forward, ClassId sourceClass,
-                                FeatureId backward) const;
+  // Members of `id`'s collection `forward`, and the objects whose opposite
+  // end (the catalogue's) holds `id`: one relation read from both of its
+  // ends. Throws std::logic_error for a feature without an opposite end.
+  std::vector<ObjectId> related(ObjectId id, FeatureId forward) const;
 
   const PersistentStore& store() const { return store_; }
 

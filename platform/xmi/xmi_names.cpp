@@ -258,68 +258,6 @@ constexpr const char* kSameNamed[] = {
     "Partition.contents",
 };
 
-// Associations of the catalogue a document may give from either end,
-// as OWNER.NAME pairs.
-constexpr std::pair<const char*, const char*> kOppositeEnds[] = {
-    {"Namespace.ownedElement", "ModelElement.namespace1"},
-    {"Classifier.feature", "Feature.UMLowner"},
-    {"GeneralizableElement.generalization", "Generalization.subtype"},
-    {"GeneralizableElement.specialization", "Generalization.supertype"},
-    {"Association.connection", "AssociationEnd.association"},
-    {"BehavioralFeature.parameter", "Parameter.behavioralFeature"},
-    {"Signal.parameter", "Parameter.signal"},
-    {"ModelElement.taggedValue", "TaggedValue.modelElement"},
-    {"Enumeration.literal", "EnumerationLiteral.enumeration"},
-    {"Multiplicity.ranges", "MultiplicityRange.multiplicity"},
-    {"Classifier.associationEnd", "AssociationEnd.type"},
-    {"Classifier.participant", "AssociationEnd.specification"},
-    {"Classifier.realization", "Classifier.specification"},
-    {"Classifier.typedFeature", "StructuralFeature.type"},
-    {"Classifier.typedParameter", "Parameter.type"},
-    {"ModelElement.provision", "Dependency.supplier"},
-    {"ModelElement.requirement", "Dependency.client"},
-    {"ModelElement.stereotype", "Stereotype.extendedElement"},
-    {"ModelElement.constraint", "Constraint.constrainedElement"},
-    {"Classifier.instantiatedInstance", "Instance.classifier"},
-    {"Association.instance", "Link.association"},
-    {"Link.linkRole", "LinkEnd.link"},
-    {"Instance.linkEnd", "LinkEnd.instance"},
-    {"AssociationEnd.instance", "LinkEnd.associationEnd"},
-    {"Operation.method", "Method.specification"},
-    {"Instance.slot", "AttributeLink.instance"},
-    {"Attribute.instance", "AttributeLink.attribute"},
-    {"StateVertex.outgoing", "Transition.source"},
-    {"StateVertex.incoming", "Transition.target"},
-    {"StateMachine.transitions", "Transition.stateMachine"},
-    {"CompositeState.substate", "StateVertex.parent"},
-    {"Guard.transition", "Transition.guard"},
-    {"State.internalTransition", "Transition.state"},
-    {"Collaboration.interaction", "Interaction.context"},
-    {"Interaction.message", "Message.interaction"},
-    {"Message.predecessor", "Message.successor"},
-    {"Message.activatedMessage", "Message.activator"},
-    {"ClassifierRole.sentMessage", "Message.sender"},
-    {"ClassifierRole.receivedMessage", "Message.receiver"},
-    {"Action.actualArgument", "Argument.action"},
-    {"ActionSequence.action", "Action.actionSequence"},
-    {"Request.action", "Action.request"},
-    {"Package.modelElementReference", "ElementReference.package"},
-    {"ModelElement.packageReference", "ElementReference.modelElement"},
-    {"Component.deployment", "Node.component"},
-    {"ModelElement.implementation", "Component.modelElement"},
-    {"AssociationEnd.qualifier", "Attribute.associationEnd"},
-    {"BehavioralFeature.raisedException", "Exception.context"},
-    {"Signal.reception", "Reception.signal"},
-    {"Signal.occurrence", "SignalEvent.signal"},
-    {"Operation.occurence", "CallEvent.operation"},
-    {"ActivityModel.partition", "Partition.activityModel"},
-    {"Stereotype.requiredTag", "TaggedValue.stereotype"},
-    {"Stereotype.stereotypeConstraint", "Constraint.constrainedStereotype"},
-    {"Instance.receivedMessageInstance", "MessageInstance.receiver"},
-    {"Instance.sentMessageInstance", "MessageInstance.sender"},
-    {"Instance.argumentOwner", "MessageInstance.argument"},
-};
-
 std::string withoutPrefix(const char* name) { return std::string(name).substr(5); }
 
 std::string ownerName(const FeatureInfo& feature) {
@@ -391,7 +329,6 @@ bool checkedTables() {
   }
   for (const FeatureRenaming& each : kFeatureRenamings) featureNamed(each.ours);
   for (const char* each : kSameNamed) featureNamed(each);
-  oppositeEnds();
   return true;
 }
 
@@ -546,17 +483,6 @@ std::optional<int> literalFor(ValueClassId valueClass, std::string_view text) {
     return literalFor(valueClass, "branch");
   }
   return std::nullopt;
-}
-
-std::span<const std::pair<FeatureId, FeatureId>> oppositeEnds() {
-  static const std::vector<std::pair<FeatureId, FeatureId>> ends = [] {
-    std::vector<std::pair<FeatureId, FeatureId>> made;
-    for (const auto& [one, other] : kOppositeEnds) {
-      made.emplace_back(featureNamed(one), featureNamed(other));
-    }
-    return made;
-  }();
-  return ends;
 }
 
 }  // namespace model::xmi

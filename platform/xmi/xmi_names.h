@@ -53,8 +53,4 @@ bool hasLiterals(ValueClassId valueClass);
 std::string literalName(ValueClassId valueClass, int ordinal);
 std::optional<int> literalFor(ValueClassId valueClass, std::string_view text);
 
-// The two ends of each association whose links a document may give from
-// either end: each link given on one end is made on the other too.
-std::span<const std::pair<FeatureId, FeatureId>> oppositeEnds();
-
 }  // namespace model::xmi

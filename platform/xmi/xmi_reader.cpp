@@ -625,15 +625,10 @@ class Reader {
   // after every link the document gives itself, so that its orders stand.
   // An end the document gives itself is taken as it is.
   void completeOppositeEnds() {
-    std::map<FeatureId, FeatureId> opposite;
-    for (const auto& [one, other] : oppositeEnds()) {
-      opposite.emplace(one, other);
-      opposite.emplace(other, one);
-    }
     for (const auto& [source, feature, target] : links_) {
-      const auto found = opposite.find(feature);
-      if (found == opposite.end()) continue;
-      const FeatureInfo& back = featureInfo(found->second);
+      const FeatureId opposite = featureInfo(feature).opposite;
+      if (opposite == 0) continue;
+      const FeatureInfo& back = featureInfo(opposite);
       if (explicit_.count({target, back.id}) != 0) continue;
       if (!conformsTo(store_.classOf(target), back.owner) ||
           !conformsTo(store_.classOf(source), back.elementClass)) {

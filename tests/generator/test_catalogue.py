@@ -339,6 +339,33 @@ class BrokenCatalogue(unittest.TestCase):
         self.assertFault("class 1 QOVIXA highest 9\n  array a: QOVIXA const\n", 2,
                          "array 'a' cannot be const")
 
+    def test_opposite_ends_name_a_reference_back_to_the_class(self):
+        head = "class 1 QOVIXA highest 40\n  set bs: QOVIXB opposite a\n"
+        self.assertFault(head + "class 2 QOVIXB highest 40\n  single c -> QOVIXA\n", 2,
+                         "set 'bs': QOVIXB has no feature 'a' for its opposite end")
+        self.assertFault(head + "class 2 QOVIXB highest 40\n  attribute a: QOVIXName\n"
+                         "  find _find__1\n", 2,
+                         "the opposite end QOVIXB.a holds values")
+        self.assertFault(head + "class 2 QOVIXB highest 40\n  single a -> QOVIXB\n", 2,
+                         "QOVIXB.a holds QOVIXB, which is neither QOVIXA nor its ancestor")
+        self.assertFault("class 1 QOVIXA highest 40\n  set bs: QOVIXB opposite a\n"
+                         "  set cs: QOVIXB opposite a\nclass 2 QOVIXB highest 40\n"
+                         "  single a -> QOVIXA\n", 3,
+                         "QOVIXB.a already has the opposite end QOVIXA.bs")
+        self.assertFault("class 1 QOVIXA highest 9\n  attribute n: QOVIXName opposite m\n", 2,
+                         "holds values: it has no opposite end")
+        # Either end may carry the mark, both when they agree, and the other
+        # end may be an ancestor's; the metadata gives each end the other.
+        catalogue, classes = numbered(
+            "class 1 QOVIXA highest 19\n  set bs: QOVIXB opposite a\n"
+            "class 2 QOVIXBase highest 13\n  single a -> QOVIXA opposite bs\n"
+            "class 3 QOVIXB highest 9 isa QOVIXBase\n")
+        rows = EMITTERS["model_metadata.cpp"](catalogue, classes)
+        self.assertIn('{feature::QOVIXA_bs, 1, "bs", FeatureKind::Set, 3, 0, false, '
+                      "feature::QOVIXBase_a},", rows)
+        self.assertIn('{feature::QOVIXBase_a, 2, "a", FeatureKind::Single, 1, 0, false, '
+                      "feature::QOVIXA_bs},", rows)
+
     def test_operations_need_distinct_labels(self):
         self.assertFault("class 1 QOVIXA highest 11\n  operation go()\n  operation go(long)\n",
                          3, "operation 'go': the label 'go' is taken by line")

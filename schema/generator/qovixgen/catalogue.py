@@ -69,6 +69,7 @@ class Feature:
     const: bool
     line: int
     owns: bool = False
+    opposite: str | None = None  # the other end's feature, on the element class
 
 
 @dataclass(frozen=True)
@@ -278,17 +279,27 @@ class _Reader:
         match = re.match(pattern, text)
         if not match:
             self.fail(line, record, f"expected '{kind} NAME {separator} TYPE'")
+        subject = f"{kind} '{match.group(1)}'"
         modifiers = match.group(3).split()
+        opposite = None
+        if "opposite" in modifiers:
+            at = modifiers.index("opposite")
+            if at + 1 >= len(modifiers):
+                self.fail(line, record, f"{subject}: 'opposite' names no feature")
+            opposite = modifiers[at + 1]
+            del modifiers[at:at + 2]
         for modifier in modifiers:
             if modifier not in ("const", "owns") or modifiers.count(modifier) > 1:
-                self.fail(line, record, f"{kind} '{match.group(1)}': unexpected '{modifier}'")
+                self.fail(line, record, f"{subject}: unexpected '{modifier}'")
         const = "const" in modifiers
         owns = "owns" in modifiers
         if const and kind not in ("single", "set", "list"):
-            self.fail(line, record, f"{kind} '{match.group(1)}' cannot be const")
-        if owns and kind not in ("single", "readonly", "set", "list", "array"):
-            self.fail(line, record, f"{kind} '{match.group(1)}' cannot own")
-        return Feature(kind, match.group(1), match.group(2), const, line, owns)
+            self.fail(line, record, f"{subject} cannot be const")
+        if owns and kind not in REFERENCE_KINDS:
+            self.fail(line, record, f"{subject} cannot own")
+        if opposite is not None and kind not in REFERENCE_KINDS:
+            self.fail(line, record, f"{subject} holds values: it has no opposite end")
+        return Feature(kind, match.group(1), match.group(2), const, line, owns, opposite)
 
     def operation(self, text: str, line: int, record: str) -> Operation:
         match = re.match(r"operation\s+(\w+)\(([^()]*)\)\s*(?:->\s*(\S+))?\s*(?:label\s+(\w+))?"
@@ -366,6 +377,7 @@ def validate(catalogue: Catalogue) -> None:
         _validate_features(catalogue, model_class)
         _validate_operations(catalogue, model_class)
         _validate_finds(catalogue, model_class)
+    opposite_ends(catalogue)
 
 
 def ancestors(catalogue: Catalogue, model_class: ModelClass) -> list[ModelClass]:
@@ -419,6 +431,58 @@ def _validate_features(catalogue: Catalogue, model_class: ModelClass):
             seen_reference = True
             if catalogue.class_named(feature.type) is None:
                 raise CatalogueError(*where, f"{subject}: unknown class '{feature.type}'")
+
+
+def feature_of(catalogue: Catalogue, model_class: ModelClass,
+               name: str) -> tuple[ModelClass, Feature] | None:
+    """The feature an object of the class has under `name`: its own or an
+    ancestor's, with the class that declares it."""
+    for each in [model_class, *ancestors(catalogue, model_class)]:
+        for feature in each.features:
+            if feature.name == name:
+                return each, feature
+    return None
+
+
+End = tuple[str, str]  # (declaring class, feature)
+
+
+def opposite_ends(catalogue: Catalogue) -> dict[End, End]:
+    """Both ends of every association the catalogue marks `opposite`, each
+    end mapped to the other. The mark may be on either end, or on both when
+    they agree. The other end is a reference feature of the element class
+    (or an ancestor), whose elements are the marking class, an ancestor or
+    a descendant: an object reached by one end can reach back by the other."""
+    ends: dict[End, End] = {}
+    for model_class in catalogue.classes:
+        for feature in model_class.features:
+            if feature.opposite is None:
+                continue
+            where = (catalogue.path, feature.line, model_class.label)
+            subject = f"{feature.kind} '{feature.name}'"
+            element = catalogue.class_named(feature.type)
+            found = feature_of(catalogue, element, feature.opposite)
+            if found is None:
+                raise CatalogueError(*where, f"{subject}: {element.name} has no feature "
+                                     f"'{feature.opposite}' for its opposite end")
+            owner, other = found
+            if other.kind not in REFERENCE_KINDS:
+                raise CatalogueError(*where, f"{subject}: the opposite end "
+                                     f"{owner.name}.{other.name} holds values")
+            held = catalogue.class_named(other.type)
+            if not (held is model_class or held in ancestors(catalogue, model_class) or
+                    model_class in ancestors(catalogue, held)):
+                raise CatalogueError(*where, f"{subject}: the opposite end {owner.name}."
+                                     f"{other.name} holds {other.type}, which is neither "
+                                     f"{model_class.name} nor its ancestor or descendant")
+            this: End = (model_class.name, feature.name)
+            that: End = (owner.name, other.name)
+            for end, partner in ((this, that), (that, this)):
+                if ends.get(end, partner) != partner:
+                    raise CatalogueError(*where, f"{subject}: {end[0]}.{end[1]} already has the "
+                                         f"opposite end {ends[end][0]}.{ends[end][1]}")
+                ends[end] = partner
+    return ends
 
 
 def _validate_operations(catalogue: Catalogue, model_class: ModelClass):

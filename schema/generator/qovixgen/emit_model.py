@@ -10,7 +10,7 @@ operation's name.
 
 from __future__ import annotations
 
-from .catalogue import Catalogue, Feature, ModelClass, Operation, ancestors
+from .catalogue import Catalogue, Feature, ModelClass, Operation, ancestors, opposite_ends
 from .emit_dispatch import banner
 from .numbering import NumberedClass, Procedure
 from .signature import CONST_POINTER, CONST_REFERENCE, REFERENCE, Signature, TypeUse
@@ -275,22 +275,26 @@ def model_source(catalogue: Catalogue, numbered: list[NumberedClass]) -> str:
 
 
 def _feature_rows(catalogue: Catalogue):
-    """(constant, owner class number, name, kind, element class, value class, owns)."""
+    """(constant, owner class number, name, kind, element class, value class, owns,
+    opposite end's constant)."""
     ids = {name: number for number, name in enumerate(catalogue.datatypes, start=1)}
+    opposites = opposite_ends(catalogue)
     rows = []
     for model_class in catalogue.classes:
         for feature in model_class.features:
             value = feature.kind in ("attribute", "values")
             element = 0 if value else catalogue.class_named(feature.type).number
+            other = opposites.get((model_class.name, feature.name))
+            opposite = f"feature::{other[0]}_{other[1]}" if other else "0"
             rows.append((feature_constant(model_class, feature), model_class.number, feature.name,
                          FEATURE_KINDS[feature.kind], element, ids[feature.type] if value else 0,
-                         feature.owns))
+                         feature.owns, opposite))
     for name, owner, value_class in HIDDEN_FEATURES:
         if owner is not None and catalogue.class_named(owner) is None:
             continue  # a catalogue without the class has no such slot
         owner_number = catalogue.class_named(owner).number if owner else 0
         rows.append((hidden_constant(name, owner), owner_number, name, "Hidden", 0,
-                     ids[value_class], False))
+                     ids[value_class], False, "0"))
     return rows
 
 
@@ -310,9 +314,9 @@ def metadata_source(catalogue: Catalogue, numbered: list[NumberedClass]) -> str:
     lines = [banner(catalogue), '#include "platform/qovix_srv/model_metadata.h"', "",
              '#include "model_features.h"', "", "namespace {", "// clang-format off",
              "const FeatureInfo kFeatures[] = {"]
-    for constant, owner, name, kind, element, value, owns in rows:
+    for constant, owner, name, kind, element, value, owns, opposite in rows:
         lines.append(f'    {{{constant}, {owner}, "{name}", FeatureKind::{kind}, {element}, {value}, '
-                     f'{"true" if owns else "false"}}},')
+                     f'{"true" if owns else "false"}, {opposite}}},')
     lines.append("};")
     for model_class in catalogue.classes:
         supers = ", ".join(str(catalogue.class_named(s).number) for s in model_class.superclasses)
