@@ -27,7 +27,8 @@ def protocol_emit(name, catalogue, classes, protocol=REAL_PROTOCOL):
     return PROTOCOL_EMITTERS[name](protocol, catalogue, classes)
 
 PRELUDE = "".join(line + "\n" for line in REAL_CATALOGUE.read_text().splitlines()
-                  if line.startswith(("datatype ", "member ")))
+                  if line.startswith(("datatype ", "member ")) or
+                  (line.startswith("hidden ") and " on " not in line))
 PRELUDE_LINES = PRELUDE.count("\n")
 
 # One class with every kind of feature, a gap and a labelled operation.
@@ -41,11 +42,11 @@ class 1 QOVIXThing highest 62 unassigned 49
   list order: QOVIXThing const
   array slots: QOVIXThing
   values notes: QOVIXString
-  operation construct(QOVIXThing&, QOVIXName)
-  operation construct(QOVIXName, QOVIXThing&) label construct1
+  operation construct(QOVIXThing&, QOVIXName) body construct
+  operation construct(QOVIXName, QOVIXThing&) label construct1 body construct
   find _find__1 _find__2
 class 2 QOVIXPlain highest 10
-  operation construct(VornMetaModel&, QOVIXThing&)
+  operation construct(VornMetaModel&, QOVIXThing&) body construct
 """
 
 
@@ -318,21 +319,21 @@ class BrokenCatalogue(unittest.TestCase):
                          "single 'owner': unknown class 'QOVIXNobody'")
         self.assertFault("class 1 QOVIXA highest 9\n  attribute size: Size\n", 2,
                          "attribute 'size': 'Size' is no data type")
-        self.assertFault("class 1 QOVIXA highest 9\n  operation merge(QOVIXOther&)\n", 2,
+        self.assertFault("class 1 QOVIXA highest 9\n  operation merge(QOVIXOther&) body call f\n", 2,
                          "operation 'merge': unknown type 'QOVIXOther'")
-        self.assertFault("class 1 QOVIXA highest 9\n  operation all() -> VornBag<QOVIXA>\n", 2,
+        self.assertFault("class 1 QOVIXA highest 9\n  operation all() -> VornBag<QOVIXA> body call f\n", 2,
                          "'VornBag' is no collection")
 
     def test_members_must_be_able_to_travel(self):
-        self.assertFault("class 1 QOVIXA highest 10\n  operation take(QOVIXA)\n", 2,
+        self.assertFault("class 1 QOVIXA highest 10\n  operation take(QOVIXA) body call f\n", 2,
                          "QOVIXAtake_0", "a parameter 'QOVIXA' cannot travel")
-        self.assertFault("class 1 QOVIXA highest 10\n  operation take(QOVIXName&)\n", 2,
+        self.assertFault("class 1 QOVIXA highest 10\n  operation take(QOVIXName&) body call f\n", 2,
                          "a parameter 'QOVIXName&' cannot travel")
 
     def test_features_come_in_order(self):
         self.assertFault("class 1 QOVIXA highest 9\n  single a -> QOVIXA\n"
                          "  attribute b: QOVIXName\n", 3, "attributes come first")
-        self.assertFault("class 1 QOVIXA highest 9\n  operation go()\n  single a -> QOVIXA\n",
+        self.assertFault("class 1 QOVIXA highest 9\n  operation go() body call f\n  single a -> QOVIXA\n",
                          3, "after the operations")
         self.assertFault("class 1 QOVIXA highest 9\n  set a: QOVIXA\n  list a: QOVIXA\n", 3,
                          "list 'a' is declared twice")
@@ -366,12 +367,31 @@ class BrokenCatalogue(unittest.TestCase):
         self.assertIn('{feature::QOVIXBase_a, 2, "a", FeatureKind::Single, 1, 0, false, '
                       "feature::QOVIXA_bs},", rows)
 
+    def test_operation_bodies_fit_their_operations(self):
+        for body, message in (
+                ("", "operation 'go' says nothing of its body"),
+                ("body guess", "unknown body 'guess'"),
+                ("body call", "body call needs a function"),
+                ("body derived x", "body derived takes no argument"),
+                ("body read label", "hidden slot 'label' of QOVIXA"),
+                ("body first tags", "QOVIXA has no collection feature 'tags'"),
+                ("body derived", "a derived body answers a collection")):
+            with self.subTest(body):
+                self.assertFault(f"class 1 QOVIXA highest 11\n  operation go() {body}\n", 2,
+                                 message)
+        # A false/true value travels to the model library's function as a bool.
+        catalogue, classes = numbered("class 1 QOVIXA highest 10\n  operation go(QOVIXBoolean)"
+                                      " -> QOVIXBoolean body call goes\n")
+        self.assertIn("QOVIXBoolean QOVIXA::go(QOVIXBoolean p1) { return QOVIXBoolean("
+                      "model::goes(*this, p1.number() != 0) ? 1 : 0); }",
+                      EMITTERS["model_classes.cpp"](catalogue, classes))
+
     def test_operations_need_distinct_labels(self):
-        self.assertFault("class 1 QOVIXA highest 11\n  operation go()\n  operation go(long)\n",
+        self.assertFault("class 1 QOVIXA highest 11\n  operation go() body call f\n  operation go(long) body call f\n",
                          3, "operation 'go': the label 'go' is taken by line")
 
     def test_protocol_names_differ_in_more_than_letter_case(self):
-        catalogue = tiny("class 1 QOVIXA highest 11\n  operation go()\n  operation Go()\n")
+        catalogue = tiny("class 1 QOVIXA highest 11\n  operation go() body call f\n  operation Go() body call f\n")
         with self.assertRaises(CatalogueError) as caught:
             protocol_emit("qovix.x", catalogue, number_classes(catalogue))
         self.assertIn(f"tiny.txt:{PRELUDE_LINES + 1}: class 1 QOVIXA: the protocol name "

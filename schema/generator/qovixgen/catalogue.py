@@ -79,6 +79,30 @@ class Operation:
     label: str
     line: int
     writes: bool = False
+    body: tuple[str, ...] = ()  # what its body computes: KIND, then its argument
+
+
+@dataclass(frozen=True)
+class Hidden:
+    """A slot objects have besides their features, which class operations
+    read and write: every object's, or only a class's (and its
+    descendants')."""
+    name: str
+    value_class: str
+    owner: str | None
+    line: int
+
+
+# What an operation's body computes (`body KIND [ARGUMENT]`), with the
+# argument each kind takes.
+BODY_KINDS = {
+    "construct": None,  # places the object in its owners, values into attributes
+    "read": "slot",     # answers a hidden slot's value
+    "write": "slot",    # writes a hidden slot
+    "first": "feature",  # answers the first member of a collection feature
+    "derived": None,    # answers the derived collection of the operation's name
+    "call": "function",  # answers what the model library's function answers
+}
 
 
 @dataclass(frozen=True)
@@ -111,6 +135,7 @@ class Catalogue:
     datatypes: dict[str, DataType]
     members: list[MemberTemplate]
     classes: list[ModelClass]
+    hidden: list[Hidden] = field(default_factory=list)
 
     @property
     def source_name(self) -> str:
@@ -135,6 +160,7 @@ class _Reader:
         self.datatypes: dict[str, DataType] = {}
         self.members: list[MemberTemplate] = []
         self.classes: list[ModelClass] = []
+        self.hidden: list[Hidden] = []
 
     def fail(self, line: int, record: str, message: str):
         raise CatalogueError(self.path, line, record, message)
@@ -161,6 +187,8 @@ class _Reader:
                 self.read_datatype(stripped.split(), line)
             elif keyword == "member":
                 self.read_member(stripped, line)
+            elif keyword == "hidden":
+                self.read_hidden(stripped, line)
             else:
                 self.fail(line, "", f"unknown record '{keyword}'")
 
@@ -191,6 +219,15 @@ class _Reader:
         if literals and kind == "text":
             self.fail(line, record, "a text type has no literals")
         self.datatypes[name] = DataType(name, kind, base, literals, line)
+
+    def read_hidden(self, text: str, line: int):
+        match = re.match(r"hidden\s+(\w+)\s*:\s*(\w+)(?:\s+on\s+(\w+))?$", text)
+        if not match:
+            self.fail(line, " ".join(text.split()[:2]), "expected 'hidden NAME: VALUECLASS [on CLASS]'")
+        name, value_class, owner = match.groups()
+        if any(h.name == name and h.owner == owner for h in self.hidden):
+            self.fail(line, f"hidden {name}", "declared twice")
+        self.hidden.append(Hidden(name, value_class, owner, line))
 
     def read_member(self, text: str, line: int):
         words = text.split()
@@ -303,19 +340,30 @@ class _Reader:
 
     def operation(self, text: str, line: int, record: str) -> Operation:
         match = re.match(r"operation\s+(\w+)\(([^()]*)\)\s*(?:->\s*(\S+))?\s*(?:label\s+(\w+))?"
-                         r"\s*(writes)?$", text)
+                         r"\s*(?:body\s+(\w+)(?:\s+(?!writes\b)(\w+))?)?\s*(writes)?$", text)
         if not match:
-            self.fail(line, record,
-                      "expected 'operation NAME(PARAMETERS) [-> RESULT] [label L] [writes]'")
-        name, parameters, result, label, writes = match.groups()
+            self.fail(line, record, "expected 'operation NAME(PARAMETERS) [-> RESULT] [label L] "
+                      "body KIND [ARGUMENT] [writes]'")
+        name, parameters, result, label, kind, argument, writes = match.groups()
+        subject = f"operation '{name}'"
+        if kind is None:
+            self.fail(line, record, f"{subject} says nothing of its body ('body KIND')")
+        if kind not in BODY_KINDS:
+            self.fail(line, record, f"{subject}: unknown body '{kind}'; one of "
+                      f"{', '.join(BODY_KINDS)}")
+        if (argument is None) != (BODY_KINDS[kind] is None):
+            needs = BODY_KINDS[kind]
+            self.fail(line, record, f"{subject}: body {kind} " +
+                      (f"needs a {needs}" if needs else "takes no argument"))
+        body = (kind,) if argument is None else (kind, argument)
         return Operation(name, f"{result or 'void'} {name}({parameters})", label or name, line,
-                         writes is not None)
+                         writes is not None, body)
 
 
 def parse(text: str, path: str = "<catalogue>") -> Catalogue:
     reader = _Reader(path)
     reader.read(text)
-    catalogue = Catalogue(path, reader.datatypes, reader.members, reader.classes)
+    catalogue = Catalogue(path, reader.datatypes, reader.members, reader.classes, reader.hidden)
     validate(catalogue)
     return catalogue
 
@@ -373,6 +421,7 @@ def validate(catalogue: Catalogue) -> None:
             raise CatalogueError(*where, f"unassigned {unassigned} must lie inside "
                                  f"1..{model_class.highest - 1}, below the highest number")
     _validate_generalization(catalogue)
+    _validate_hidden(catalogue)
     for model_class in catalogue.classes:
         _validate_features(catalogue, model_class)
         _validate_operations(catalogue, model_class)
@@ -485,6 +534,57 @@ def opposite_ends(catalogue: Catalogue) -> dict[End, End]:
     return ends
 
 
+def _validate_hidden(catalogue: Catalogue):
+    for hidden in catalogue.hidden:
+        where = (catalogue.path, hidden.line, f"hidden {hidden.name}")
+        if hidden.value_class not in catalogue.datatypes:
+            raise CatalogueError(*where, f"'{hidden.value_class}' is no data type")
+        if hidden.owner is not None and catalogue.class_named(hidden.owner) is None:
+            raise CatalogueError(*where, f"unknown class '{hidden.owner}'")
+
+
+def hidden_slot(catalogue: Catalogue, model_class: ModelClass, name: str) -> Hidden | None:
+    """The hidden slot `name` of the class's objects: every object's, or
+    one declared for the class or an ancestor."""
+    lineage = [model_class.name] + [c.name for c in ancestors(catalogue, model_class)]
+    for hidden in catalogue.hidden:
+        if hidden.name == name and (hidden.owner is None or hidden.owner in lineage):
+            return hidden
+    return None
+
+
+def is_truth(catalogue: Catalogue, type_name: str) -> bool:
+    """Whether a data type carries a C++ bool: its literals are false, true."""
+    datatype = catalogue.datatypes.get(type_name)
+    return datatype is not None and datatype.literals == ("false", "true")
+
+
+def _validate_body(catalogue: Catalogue, model_class: ModelClass, operation: Operation,
+                   signature, where, subject: str):
+    kind = operation.body[0]
+    result = signature.result
+    params = signature.parameters
+    if kind == "construct" and result.name != "void":
+        raise CatalogueError(*where, f"{subject}: a construct body answers nothing")
+    if kind == "read":
+        if hidden_slot(catalogue, model_class, operation.body[1]) is None or params:
+            raise CatalogueError(*where, f"{subject}: body read needs no parameter and a hidden "
+                                 f"slot '{operation.body[1]}' of {model_class.name}")
+    if kind == "write":
+        if hidden_slot(catalogue, model_class, operation.body[1]) is None or len(params) != 1:
+            raise CatalogueError(*where, f"{subject}: body write needs one parameter and a "
+                                 f"hidden slot '{operation.body[1]}' of {model_class.name}")
+    if kind == "first":
+        wanted = operation.body[1]
+        if not any(f.name == wanted and f.kind in ("set", "list", "array")
+                   for f in model_class.features):
+            raise CatalogueError(*where, f"{subject}: {model_class.name} has no collection "
+                                 f"feature '{wanted}' to answer the first member of")
+    if kind == "derived" and (result.element is None or params):
+        raise CatalogueError(*where, f"{subject}: a derived body answers a collection and "
+                             "takes no parameter")
+
+
 def _validate_operations(catalogue: Catalogue, model_class: ModelClass):
     labels: dict[str, Operation] = {}
     for operation in model_class.operations:
@@ -504,6 +604,7 @@ def _validate_operations(catalogue: Catalogue, model_class: ModelClass):
             problem = check_type(catalogue, use)
             if problem:
                 raise CatalogueError(*where, f"{subject}: {problem}")
+        _validate_body(catalogue, model_class, operation, signature, where, subject)
 
 
 def _text_served(catalogue: Catalogue, model_class: ModelClass) -> bool:
@@ -512,7 +613,7 @@ def _text_served(catalogue: Catalogue, model_class: ModelClass) -> bool:
                 catalogue.datatypes[feature.type].kind == "text":
             return True
     for operation in model_class.operations:
-        if isinstance(operation, Operation) and operation.name == "get_name":
+        if isinstance(operation, Operation) and operation.body == ("read", "name"):
             result = parse_type(operation.signature.split()[0])
             datatype = catalogue.datatypes.get(result.name)
             if datatype is not None and datatype.kind == "text":

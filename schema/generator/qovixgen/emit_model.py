@@ -5,19 +5,16 @@ hand-written store code consumes.
 Every member body is one line that uses a hand-written helper of
 platform/qovix_srv (members.h for features and lifecycle, operations.h for
 class operations), chosen by the member's family and, for operations, by the
-operation's name.
+body the catalogue gives the operation.
 """
 
 from __future__ import annotations
 
-from .catalogue import Catalogue, Feature, ModelClass, Operation, ancestors, opposite_ends
+from .catalogue import (Catalogue, Feature, ModelClass, Operation, ancestors, hidden_slot,
+                        is_truth, opposite_ends)
 from .emit_dispatch import banner
 from .numbering import NumberedClass, Procedure
 from .signature import CONST_POINTER, CONST_REFERENCE, REFERENCE, Signature, TypeUse
-
-# Slots every object has besides its features, read and written by class
-# operations: (name, declaring class or None for every class, value class).
-HIDDEN_FEATURES = (("name", None, "QOVIXName"), ("upper", "QOVIXMultiplicityRange", "QOVIXInteger"))
 
 FEATURE_KINDS = {"attribute": "Attribute", "single": "Single", "readonly": "ReadOnly",
                  "set": "Set", "list": "List", "array": "Array", "values": "Values"}
@@ -135,74 +132,47 @@ def _lifecycle(procedure: Procedure, name: str) -> str:
     }[procedure.suffix]
 
 
-def _hidden_for(catalogue: Catalogue, model_class: ModelClass, slot: str) -> str:
-    for name, owner, _ in HIDDEN_FEATURES:
-        if name == slot and (owner is None or owner == model_class.name):
-            return hidden_constant(name, owner)
-    raise ValueError(f"{model_class.name} has no hidden slot '{slot}'")
+def _operation_of(model_class: ModelClass, procedure: Procedure) -> Operation:
+    return next(op for op in model_class.operations if isinstance(op, Operation) and
+                f"{model_class.name}{op.label}_0" == procedure.suffix)
 
 
 def _operation_body(catalogue: Catalogue, model_class: ModelClass, procedure: Procedure) -> str:
-    """The one line behind a class operation, by the operation's name."""
-    name = procedure.feature
+    """The one line behind a class operation, by the body the catalogue gives it."""
+    operation = _operation_of(model_class, procedure)
+    kind, *argument = operation.body
     member = procedure.member
     result = member.result
     params = member.parameters
-    if name == "construct":
-        owners = ", ".join(f"model::Owner{{&p{i}, {p.name}::kClassId}}"
-                           for i, p in enumerate(params, start=1)
-                           if p.passing in (REFERENCE, CONST_REFERENCE) and p.name != "VornMetaModel")
-        values = ", ".join(f"&p{i}" for i, p in enumerate(params, start=1) if p.passing == "value")
+    if kind == "construct":
         if any(p.name == "VornMetaModel" for p in params):
             return "model::constructFromMetaModel(*this, p1, p2);"
+        owners = ", ".join(f"model::Owner{{&p{i}, {p.name}::kClassId}}"
+                           for i, p in enumerate(params, start=1)
+                           if p.passing in (REFERENCE, CONST_REFERENCE))
+        values = ", ".join(f"&p{i}" for i, p in enumerate(params, start=1) if p.passing == "value")
         return f"model::construct(*this, kClassId, {{{owners}}}, {{{values}}});"
-    if name in ("get_name", "get_upper"):
-        slot = _hidden_for(catalogue, model_class, name[4:])
-        return f"return model::readValue<{result.name}>(*this, {slot});"
-    if name in ("set_name", "set_upper"):
-        slot = _hidden_for(catalogue, model_class, name[4:])
-        return f"model::writeValue(*this, {slot}, p1);"
-    if name == "getValue":
-        return "return QOVIXString(model::multiplicityText(*this));"
-    if name == "setValue":
-        return "model::setMultiplicityText(*this, p1);"
-    if name == "label":
-        return "return VornString(model::label(*this));"
-    if name.startswith("getPreferredVersion_"):
-        feature = _preferred_feature(catalogue, model_class, name[len("getPreferredVersion_"):])
-        return f"return model::firstMember<{result.name}>(*this, {feature});"
-    if name == "checkWellFormedness":
-        return "return VornBoolean(model::checkWellFormedness(*this) ? 1 : 0);"
-    if name in ("isTemplate", "isInstantiated"):
-        return f"return QOVIXBoolean(model::{name}(*this) ? 1 : 0);"
-    if name == "hasSameSignature":
-        return "return QOVIXBoolean(model::hasSameSignature(*this, p1) ? 1 : 0);"
-    if name == "createVornMetaModel":
-        return "return QOVIXBoolean(model::createMetaModel(*this, p1.number() != 0) ? 1 : 0);"
-    if name == "getTaggedValue":
-        return f"return {result.name}(model::taggedValueNamed(*this, p1));"
-    if name == "copyModel":
-        return f"return {result.name}(model::copyModel(*this, p1));"
-    if name == "internalize":
-        return f"return {result.name}(model::internalize(*this, p1, p2));"
-    if name == "externalize":
-        return "model::externalize(*this, p1, p2);"
-    if result.element is not None and not params:
-        return f"return {cpp_type(result)}(store(), model::{name}(*this, kClassId));"
-    raise ValueError(f"{model_class.name}: no body for the operation '{name}'")
-
-
-# Preferred versions whose set feature is named otherwise.
-PREFERRED_FEATURES = {("QOVIXModelElement", "namespace"): "namespace1",
-                      ("QOVIXFeature", "owner"): "UMLowner"}
-
-
-def _preferred_feature(catalogue: Catalogue, model_class: ModelClass, wanted: str) -> str:
-    name = PREFERRED_FEATURES.get((model_class.name, wanted), wanted)
-    for feature in model_class.features:
-        if feature.name == name and feature.kind in ("set", "list", "array"):
-            return feature_constant(model_class, feature)
-    raise ValueError(f"{model_class.name}: getPreferredVersion_{wanted} has no set feature")
+    if kind in ("read", "write"):
+        slot = hidden_slot(catalogue, model_class, argument[0])
+        constant = hidden_constant(slot.name, slot.owner)
+        if kind == "read":
+            return f"return model::readValue<{result.name}>(*this, {constant});"
+        return f"model::writeValue(*this, {constant}, p1);"
+    if kind == "first":
+        feature = next(f for f in model_class.features if f.name == argument[0])
+        return (f"return model::firstMember<{result.name}>(*this, "
+                f"{feature_constant(model_class, feature)});")
+    if kind == "derived":
+        return f"return {cpp_type(result)}(store(), model::{operation.name}(*this, kClassId));"
+    # call: the parameters as they are, a false/true value as a bool.
+    arguments = "".join(f", p{i}.number() != 0" if is_truth(catalogue, p.name) else f", p{i}"
+                        for i, p in enumerate(params, start=1))
+    called = f"model::{argument[0]}(*this{arguments})"
+    if result.name == "void":
+        return f"{called};"
+    if is_truth(catalogue, result.name):
+        return f"return {result.name}({called} ? 1 : 0);"
+    return f"return {result.name}({called});"
 
 
 def _feature_of(model_class: ModelClass, procedure: Procedure) -> Feature:
@@ -289,12 +259,10 @@ def _feature_rows(catalogue: Catalogue):
             rows.append((feature_constant(model_class, feature), model_class.number, feature.name,
                          FEATURE_KINDS[feature.kind], element, ids[feature.type] if value else 0,
                          feature.owns, opposite))
-    for name, owner, value_class in HIDDEN_FEATURES:
-        if owner is not None and catalogue.class_named(owner) is None:
-            continue  # a catalogue without the class has no such slot
-        owner_number = catalogue.class_named(owner).number if owner else 0
-        rows.append((hidden_constant(name, owner), owner_number, name, "Hidden", 0,
-                     ids[value_class], False, "0"))
+    for hidden in catalogue.hidden:
+        owner_number = catalogue.class_named(hidden.owner).number if hidden.owner else 0
+        rows.append((hidden_constant(hidden.name, hidden.owner), owner_number, hidden.name,
+                     "Hidden", 0, ids[hidden.value_class], False, "0"))
     return rows
 
 
