@@ -4,8 +4,8 @@
 // documents of UML 1.3 (XMI 1.0 and 1.1) and UML 1.4 (XMI 1.2).
 //
 // The catalogue follows UML 1.1. Most of its names are the later versions'
-// names too; the renamings between the versions are listed in
-// xmi_names.cpp, each with the version that introduced it. A feature UML
+// names too; its records give the others (`xmi`, `xmi13`, `uml`, `reads`,
+// `package`, `later`). A feature UML
 // 1.3 and 1.4 do not have is written inside the object's
 // <XMI.extension xmi.extender="QOVIX">, where other tools look for no model.
 

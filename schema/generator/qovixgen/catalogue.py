@@ -14,6 +14,7 @@ from pathlib import Path
 from .signature import SignatureError, TypeUse, parse_signature, parse_type
 
 IDENTIFIER = re.compile(r"[A-Za-z_][A-Za-z0-9_]*\Z")
+QUALIFIED = re.compile(r"(\*|[A-Za-z_]\w*)\.[A-Za-z_]\w*\Z")
 CLASS_PREFIX = "QOVIX"
 
 VALUE_KINDS = ("text", "number", "truth")
@@ -43,12 +44,26 @@ class CatalogueError(Exception):
 
 
 @dataclass(frozen=True)
+class XmiName:
+    """How UML 1.3 and 1.4 documents name a feature: under the catalogue's
+    name (`uml`), or under another (`xmi OWNER.NAME`, and `xmi13` where UML
+    1.3's differs from 1.4's); neither: only the QOVIX extension has it.
+    `reads` are further names documents write for it."""
+    standard: bool = False
+    uml14: str = ""
+    uml13: str = ""
+    reads: tuple[str, ...] = ()
+
+
+@dataclass(frozen=True)
 class DataType:
     name: str
     kind: str
     base: str | None
     literals: tuple[str, ...]
     line: int
+    later: tuple[tuple[str, str], ...] = ()  # (ours, as UML 1.3 and 1.4 write it)
+    reads: tuple[tuple[str, str], ...] = ()  # (as documents write it, ours)
 
 
 @dataclass(frozen=True)
@@ -70,6 +85,7 @@ class Feature:
     line: int
     owns: bool = False
     opposite: str | None = None  # the other end's feature, on the element class
+    xmi: XmiName = XmiName()  # how UML 1.3 and 1.4 documents name it
 
 
 @dataclass(frozen=True)
@@ -91,6 +107,7 @@ class Hidden:
     value_class: str
     owner: str | None
     line: int
+    xmi: XmiName = XmiName()
 
 
 # What an operation's body computes (`body KIND [ARGUMENT]`), with the
@@ -119,6 +136,9 @@ class ModelClass:
     unassigned: int | None
     line: int
     superclasses: tuple[str, ...] = ()
+    xmi_name: str | None = None   # the metaclass name UML 1.3 and 1.4 gave it
+    xmi_package: str = "Foundation.Core"  # its UML 1.3 package, for XMI 1.0
+    reads: tuple[str, ...] = ()   # metaclasses of UML 1.3 and 1.4 read as it
     features: list[Feature] = field(default_factory=list)
     operations: list[Operation | Gap] = field(default_factory=list)
     finds: tuple[str, ...] = ()
@@ -205,10 +225,14 @@ class _Reader:
             self.fail(line, record, f"already declared on line {self.datatypes[name].line}")
         base = None
         literals: tuple[str, ...] = ()
+        renamed: dict[str, list[tuple[str, str]]] = {"later": [], "reads": []}
         rest = words[3:]
         while rest:
             if rest[0] == "base" and len(rest) >= 2 and base is None:
                 base, rest = rest[1], rest[2:]
+            elif rest[0] in renamed and len(rest) >= 2 and rest[1].count("=") == 1:
+                renamed[rest[0]].append(tuple(rest[1].split("=")))
+                rest = rest[2:]
             elif rest[0] == "literals" and len(rest) >= 2 and not literals:
                 literals, rest = tuple(rest[1:]), []
             else:
@@ -218,16 +242,58 @@ class _Reader:
             self.fail(line, record, "literals must be distinct identifiers")
         if literals and kind == "text":
             self.fail(line, record, "a text type has no literals")
-        self.datatypes[name] = DataType(name, kind, base, literals, line)
+        for ours, later in renamed["later"]:
+            if ours not in literals:
+                self.fail(line, record, f"later {ours}={later}: no literal '{ours}'")
+        for written, ours in renamed["reads"]:
+            if ours not in literals:
+                self.fail(line, record, f"reads {written}={ours}: no literal '{ours}'")
+        self.datatypes[name] = DataType(name, kind, base, literals, line,
+                                        tuple(renamed["later"]), tuple(renamed["reads"]))
 
     def read_hidden(self, text: str, line: int):
-        match = re.match(r"hidden\s+(\w+)\s*:\s*(\w+)(?:\s+on\s+(\w+))?$", text)
+        match = re.match(r"hidden\s+(\w+)\s*:\s*(\w+)(?:\s+on\s+(\w+))?((?:\s+[\w.]+)*)$", text)
+        record = " ".join(text.split()[:2])
         if not match:
-            self.fail(line, " ".join(text.split()[:2]), "expected 'hidden NAME: VALUECLASS [on CLASS]'")
-        name, value_class, owner = match.groups()
+            self.fail(line, record, "expected 'hidden NAME: VALUECLASS [on CLASS] [XMI NAMES]'")
+        name, value_class, owner, rest = match.groups()
         if any(h.name == name and h.owner == owner for h in self.hidden):
             self.fail(line, f"hidden {name}", "declared twice")
-        self.hidden.append(Hidden(name, value_class, owner, line))
+        xmi = self.xmi_name(rest.split(), line, record, f"hidden '{name}'")
+        self.hidden.append(Hidden(name, value_class, owner, line, xmi))
+
+    def xmi_name(self, words: list[str], line: int, record: str, subject: str) -> XmiName:
+        """Reads `uml`, `xmi OWNER.NAME`, `xmi13 OWNER.NAME`, `reads OWNER.NAME`
+        from `words`, which keep what is not theirs."""
+        found: dict[str, str] = {}
+        reads: list[str] = []
+        standard = False
+        kept = []
+        i = 0
+        while i < len(words):
+            word = words[i]
+            if word == "uml":
+                standard = True
+            elif word in ("xmi", "xmi13", "reads"):
+                if i + 1 >= len(words) or not QUALIFIED.match(words[i + 1]):
+                    self.fail(line, record, f"{subject}: '{word}' needs an OWNER.NAME")
+                if word == "reads":
+                    reads.append(words[i + 1])
+                elif word in found:
+                    self.fail(line, record, f"{subject}: '{word}' given twice")
+                else:
+                    found[word] = words[i + 1]
+                i += 1
+            else:
+                kept.append(word)
+            i += 1
+        words[:] = kept
+        if standard and found:
+            self.fail(line, record, f"{subject}: 'uml' keeps the catalogue's name; 'xmi' "
+                      "gives another")
+        if "xmi13" in found and "xmi" not in found:
+            self.fail(line, record, f"{subject}: 'xmi13' needs 'xmi'")
+        return XmiName(standard, found.get("xmi", ""), found.get("xmi13", ""), tuple(reads))
 
     def read_member(self, text: str, line: int):
         words = text.split()
@@ -269,6 +335,7 @@ class _Reader:
             self.fail(line, record, f"the class name must be an identifier starting with {CLASS_PREFIX}")
         options: dict[str, int] = {}
         superclasses: tuple[str, ...] = ()
+        names: dict[str, str] = {}
         rest = words[3:]
         if len(rest) % 2:
             self.fail(line, record, f"'{rest[-1]}' has no value")
@@ -278,6 +345,11 @@ class _Reader:
                     self.fail(line, record, "'isa' given twice")
                 superclasses = tuple(value.split(","))
                 continue
+            if key in ("xmi", "package", "reads"):
+                if key in names:
+                    self.fail(line, record, f"'{key}' given twice")
+                names[key] = value
+                continue
             if key not in ("highest", "unassigned"):
                 self.fail(line, record, f"unknown field '{key}'")
             if key in options:
@@ -285,8 +357,10 @@ class _Reader:
             options[key] = self.number(value, line, record, f"'{key}'")
         if "highest" not in options:
             self.fail(line, record, "'highest' is missing")
-        self.classes.append(ModelClass(number, name, options["highest"], options.get("unassigned"),
-                                       line, superclasses))
+        self.classes.append(ModelClass(
+            number, name, options["highest"], options.get("unassigned"), line, superclasses,
+            names.get("xmi"), names.get("package", "Foundation.Core"),
+            tuple(names["reads"].split(",")) if "reads" in names else ()))
 
     def read_class_line(self, model_class: ModelClass, text: str, line: int):
         keyword = text.split()[0]
@@ -312,12 +386,13 @@ class _Reader:
 
     def feature(self, kind: str, text: str, line: int, record: str) -> Feature:
         separator = ":" if kind in ("attribute", "set", "list", "array", "values") else "->"
-        pattern = rf"{kind}\s+(\w+)\s*{re.escape(separator)}\s*(\w+)((?:\s+\w+)*)$"
+        pattern = rf"{kind}\s+(\w+)\s*{re.escape(separator)}\s*(\w+)((?:\s+[\w.]+)*)$"
         match = re.match(pattern, text)
         if not match:
             self.fail(line, record, f"expected '{kind} NAME {separator} TYPE'")
         subject = f"{kind} '{match.group(1)}'"
         modifiers = match.group(3).split()
+        xmi = self.xmi_name(modifiers, line, record, subject)
         opposite = None
         if "opposite" in modifiers:
             at = modifiers.index("opposite")
@@ -336,7 +411,7 @@ class _Reader:
             self.fail(line, record, f"{subject} cannot own")
         if opposite is not None and kind not in REFERENCE_KINDS:
             self.fail(line, record, f"{subject} holds values: it has no opposite end")
-        return Feature(kind, match.group(1), match.group(2), const, line, owns, opposite)
+        return Feature(kind, match.group(1), match.group(2), const, line, owns, opposite, xmi)
 
     def operation(self, text: str, line: int, record: str) -> Operation:
         match = re.match(r"operation\s+(\w+)\(([^()]*)\)\s*(?:->\s*(\S+))?\s*(?:label\s+(\w+))?"
@@ -427,6 +502,7 @@ def validate(catalogue: Catalogue) -> None:
         _validate_operations(catalogue, model_class)
         _validate_finds(catalogue, model_class)
     opposite_ends(catalogue)
+    _validate_xmi_names(catalogue)
 
 
 def ancestors(catalogue: Catalogue, model_class: ModelClass) -> list[ModelClass]:
@@ -532,6 +608,36 @@ def opposite_ends(catalogue: Catalogue) -> dict[End, End]:
                                          f"opposite end {ends[end][0]}.{ends[end][1]}")
                 ends[end] = partner
     return ends
+
+
+def xmi_metaclass(model_class: ModelClass) -> str:
+    """The metaclass name UML 1.3 and 1.4 documents write for the class."""
+    return model_class.xmi_name or model_class.name.removeprefix(CLASS_PREFIX)
+
+
+def _validate_xmi_names(catalogue: Catalogue):
+    """Each metaclass name stands for one class, and every property name
+    the records give is OWNER.NAME with OWNER a metaclass."""
+    metaclasses: dict[str, ModelClass] = {}
+    for model_class in catalogue.classes:
+        where = (catalogue.path, model_class.line, model_class.label)
+        names = {model_class.name.removeprefix(CLASS_PREFIX), xmi_metaclass(model_class),
+                 *model_class.reads}
+        for name in names:
+            if metaclasses.get(name, model_class) is not model_class:
+                raise CatalogueError(*where, f"the metaclass name '{name}' is already "
+                                     f"{metaclasses[name].name}'s")
+            metaclasses[name] = model_class
+    named = [(c, f.line, f"{f.kind} '{f.name}'", f.xmi) for c in catalogue.classes
+             for f in c.features]
+    named += [(None, h.line, f"hidden '{h.name}'", h.xmi) for h in catalogue.hidden]
+    for model_class, line, subject, xmi in named:
+        for written in (xmi.uml14, xmi.uml13, *xmi.reads):
+            owner = written.split(".")[0] if written else "Element"
+            if owner not in metaclasses and owner != "Element":
+                record = model_class.label if model_class else ""
+                raise CatalogueError(catalogue.path, line, record,
+                                     f"{subject}: '{written}' names no metaclass '{owner}'")
 
 
 def _validate_hidden(catalogue: Catalogue):

@@ -10,8 +10,8 @@ body the catalogue gives the operation.
 
 from __future__ import annotations
 
-from .catalogue import (Catalogue, Feature, ModelClass, Operation, ancestors, hidden_slot,
-                        is_truth, opposite_ends)
+from .catalogue import (Catalogue, Feature, ModelClass, Operation, XmiName, ancestors,
+                        hidden_slot, is_truth, opposite_ends, xmi_metaclass)
 from .emit_dispatch import banner
 from .numbering import NumberedClass, Procedure
 from .signature import CONST_POINTER, CONST_REFERENCE, REFERENCE, Signature, TypeUse
@@ -244,9 +244,13 @@ def model_source(catalogue: Catalogue, numbered: list[NumberedClass]) -> str:
     return "\n".join(lines) + "\n"
 
 
+def _xmi_fields(xmi: XmiName) -> str:
+    return f'{"true" if xmi.standard else "false"}, "{xmi.uml14}", "{xmi.uml13}"'
+
+
 def _feature_rows(catalogue: Catalogue):
     """(constant, owner class number, name, kind, element class, value class, owns,
-    opposite end's constant)."""
+    opposite end's constant, XMI names)."""
     ids = {name: number for number, name in enumerate(catalogue.datatypes, start=1)}
     opposites = opposite_ends(catalogue)
     rows = []
@@ -258,12 +262,32 @@ def _feature_rows(catalogue: Catalogue):
             opposite = f"feature::{other[0]}_{other[1]}" if other else "0"
             rows.append((feature_constant(model_class, feature), model_class.number, feature.name,
                          FEATURE_KINDS[feature.kind], element, ids[feature.type] if value else 0,
-                         feature.owns, opposite))
+                         feature.owns, opposite, feature.xmi))
     for hidden in catalogue.hidden:
         owner_number = catalogue.class_named(hidden.owner).number if hidden.owner else 0
         rows.append((hidden_constant(hidden.name, hidden.owner), owner_number, hidden.name,
-                     "Hidden", 0, ids[hidden.value_class], False, "0"))
+                     "Hidden", 0, ids[hidden.value_class], False, "0", hidden.xmi))
     return rows
+
+
+def _xmi_readings(catalogue: Catalogue, rows) -> list[str]:
+    """The other names documents write: metaclasses and properties read as
+    the catalogue's, and literals written or read under other names (arrays,
+    which may be empty)."""
+    ids = {name: number for number, name in enumerate(catalogue.datatypes, start=1)}
+    metaclasses = [f'{{"{name}", {c.number}}}' for c in catalogue.classes for name in c.reads]
+    properties = [f'{{"{name}", {row[0]}}}' for row in rows for name in row[8].reads]
+    later = [f'{{{ids[d.name]}, "{ours}", "{written}"}}' for d in catalogue.datatypes.values()
+             for ours, written in d.later]
+    readings = [f'{{{ids[d.name]}, "{ours}", "{written}"}}' for d in catalogue.datatypes.values()
+                for written, ours in d.reads]
+    lines = []
+    for kind, name, entries in (("XmiReading", "kMetaclassReadings", metaclasses),
+                                ("XmiReading", "kPropertyReadings", properties),
+                                ("XmiLiteral", "kLaterLiterals", later),
+                                ("XmiLiteral", "kLiteralReadings", readings)):
+        lines.append(f"const std::array<{kind}, {len(entries)}> {name}{{{{{', '.join(entries)}}}}};")
+    return lines
 
 
 def features_header(catalogue: Catalogue, numbered: list[NumberedClass]) -> str:
@@ -280,12 +304,14 @@ def features_header(catalogue: Catalogue, numbered: list[NumberedClass]) -> str:
 def metadata_source(catalogue: Catalogue, numbered: list[NumberedClass]) -> str:
     rows = _feature_rows(catalogue)
     lines = [banner(catalogue), '#include "platform/qovix_srv/model_metadata.h"', "",
-             '#include "model_features.h"', "", "namespace {", "// clang-format off",
+             "#include <array>", "", '#include "model_features.h"', "", "namespace {",
+             "// clang-format off",
              "const FeatureInfo kFeatures[] = {"]
-    for constant, owner, name, kind, element, value, owns, opposite in rows:
+    for constant, owner, name, kind, element, value, owns, opposite, xmi in rows:
         lines.append(f'    {{{constant}, {owner}, "{name}", FeatureKind::{kind}, {element}, {value}, '
-                     f'{"true" if owns else "false"}, {opposite}}},')
+                     f'{"true" if owns else "false"}, {opposite}, {_xmi_fields(xmi)}}},')
     lines.append("};")
+    lines += _xmi_readings(catalogue, rows)
     for model_class in catalogue.classes:
         supers = ", ".join(str(catalogue.class_named(s).number) for s in model_class.superclasses)
         features = ", ".join(feature_constant(model_class, f) for f in model_class.features)
@@ -297,10 +323,15 @@ def metadata_source(catalogue: Catalogue, numbered: list[NumberedClass]) -> str:
         features = len(model_class.features)
         lines.append(f'    {{{model_class.number}, "{model_class.name}", '
                      f"std::span<const ClassId>(k{model_class.name}Supers, {supers}), "
-                     f"std::span<const FeatureId>(k{model_class.name}Features, {features})}},")
+                     f"std::span<const FeatureId>(k{model_class.name}Features, {features}), "
+                     f'"{xmi_metaclass(model_class)}", "{model_class.xmi_package}"}},')
     lines += ["};", "// clang-format on", "}  // namespace", "",
               "std::span<const ClassInfo> modelClasses() { return kClasses; }",
-              "std::span<const FeatureInfo> modelFeatures() { return kFeatures; }"]
+              "std::span<const FeatureInfo> modelFeatures() { return kFeatures; }",
+              "std::span<const XmiReading> xmiMetaclassReadings() { return kMetaclassReadings; }",
+              "std::span<const XmiReading> xmiPropertyReadings() { return kPropertyReadings; }",
+              "std::span<const XmiLiteral> xmiLaterLiterals() { return kLaterLiterals; }",
+              "std::span<const XmiLiteral> xmiLiteralReadings() { return kLiteralReadings; }"]
     return "\n".join(lines) + "\n"
 
 
