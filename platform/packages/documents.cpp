@@ -1,7 +1,8 @@
 // Packages as wholes: copying a package with everything it contains, writing
 // it to a document and reading it back, and metamodels. Documents are the
 // repository's own format, described here, or XMI (platform/xmi/), by the
-// format a client names.
+// format a client names. The model library declares these operations
+// (operations.h); they live here, above both it and XMI.
 //
 // What a package "contains" follows the features the catalogue marks `owns`
 // (owned elements, features, association ends, literals, parameters, tagged
@@ -40,7 +41,7 @@
 #include <unordered_set>
 
 #include "model_classes.h"
-#include "platform/qovix_srv/document_files.h"
+#include "platform/packages/document_files.h"
 #include "platform/qovix_srv/members.h"
 #include "platform/qovix_srv/operations.h"
 #include "platform/qovix_srv/store_view.h"

@@ -1,4 +1,4 @@
-#include "platform/qovix_srv/document_files.h"
+#include "platform/packages/document_files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
