@@ -16,18 +16,6 @@ std::string_view trimmed(std::string_view text) {
 
 }  // namespace
 
-const char* toString(Access access) {
-  switch (access) {
-    case Access::None:
-      return "none";
-    case Access::Read:
-      return "read";
-    case Access::Write:
-      return "write";
-  }
-  return "";
-}
-
 AccessPolicy AccessPolicy::load(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   if (!file) throw HostError("cannot read the access file '" + path + "'");

@@ -30,7 +30,6 @@ class AccessPolicy {
   static AccessPolicy parse(std::string_view text, const std::string& name);
 
   Access of(const std::string& principal) const;
-  bool inForce() const { return inForce_; }
 
  private:
   bool inForce_ = false;
@@ -38,5 +37,3 @@ class AccessPolicy {
   Access others_ = Access::None;
   bool othersGiven_ = false;
 };
-
-const char* toString(Access access);

@@ -49,7 +49,6 @@ class StreamListener final : public ConnectionHost {
   PrincipalGrace& principals() override { return principals_; }
 
   SVCXPRT* xprt() const { return listening_->get(); }
-  std::size_t connectionCount() const { return connections_.size(); }
 
   // Closes the connections idle past the timeout, when any can be due, and
   // returns how many milliseconds until the next can be (-1: none can).
@@ -88,7 +87,6 @@ class StreamListener final : public ConnectionHost {
   // keep no newcomer out, and a flood from one address ends no other's.
   static constexpr std::size_t kMostHandshakes = 64;
   static constexpr std::size_t kMostHandshakesPerAddress = 16;
-  std::size_t handshakesUnderWay() const { return handshaking_.size(); }
   void makeRoomForHandshake(const std::string& address) override;
   // Marking one may throw std::bad_alloc.
   void startedHandshake(int fd, const std::string& address) override {

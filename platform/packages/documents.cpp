@@ -123,12 +123,6 @@ std::vector<ObjectId> copyObjects(const PersistentStore& from, const std::vector
   return copies;
 }
 
-std::string narrow(const std::u16string& text) {
-  std::string out;
-  for (char16_t unit : text) out += unit < 0x80 ? static_cast<char>(unit) : '?';
-  return out;
-}
-
 // How a document is written: the format's first word, and its options.
 struct DocumentFormat {
   bool xmi = false;
@@ -139,7 +133,7 @@ struct DocumentFormat {
 // "" or "qovix"; "xmi" (UML 1.4 in XMI 1.2), "xmi 1.2" or "xmi 1.0" (UML 1.3)
 // to write; "xmi" or "xmi into" to read.
 DocumentFormat formatOf(const TextValue& format, bool writing) {
-  std::istringstream words(narrow(format.text()));
+  std::istringstream words(utf::toUtf8(format.text()));
   std::string kind;
   std::string option;
   words >> kind >> option;
@@ -152,7 +146,7 @@ DocumentFormat formatOf(const TextValue& format, bool writing) {
                      (!writing && option == "into");
   if (!parsed.xmi || !known || more) {
     throw std::invalid_argument(
-        "unknown document format '" + narrow(format.text()) +
+        "unknown document format '" + utf::toUtf8(format.text()) +
         "': " + (writing ? "qovix, xmi, xmi 1.2 or xmi 1.0" : "qovix, xmi or xmi into"));
   }
   parsed.uml = option == "1.0" ? xmi::Uml::V13 : xmi::Uml::V14;
@@ -166,7 +160,7 @@ std::filesystem::path documentPath(const PersistentStore& store, const TextValue
     throw std::runtime_error("the repository has no document folder");
   }
   static const std::regex plain("[A-Za-z0-9][A-Za-z0-9._-]{0,127}");
-  const std::string text = narrow(name.text());
+  const std::string text = utf::toUtf8(name.text());
   if (!std::regex_match(text, plain) || text.find("..") != std::string::npos ||
       name.text().size() != text.size()) {
     throw std::invalid_argument("'" + text + "' is no document name");
@@ -528,11 +522,11 @@ ObjectRef internalize(const VornPersistentObject& package, const TextValue& form
   const std::filesystem::path path = documentPath(*ref.store, document);
   const std::string text = readDocumentFile(path.parent_path(), path.filename().string());
   if (!read.xmi) {
-    DocumentReader reader(narrow(document.text()), *ref.store);
+    DocumentReader reader(utf::toUtf8(document.text()), *ref.store);
     return ObjectRef{ref.store, reader.read(text)};
   }
   xmi::ImportReport report;
-  const ObjectId imported = xmi::readXmi(*ref.store, text, narrow(document.text()), report);
+  const ObjectId imported = xmi::readXmi(*ref.store, text, utf::toUtf8(document.text()), report);
   if (read.into && imported != ref.id) {
     ref.store->appendMember(ref.id, feature::QOVIXNamespace_ownedElement, imported);
     ref.store->appendMember(imported, feature::QOVIXModelElement_namespace1, ref.id);

@@ -4,15 +4,10 @@
 #include <stdexcept>
 
 #include "platform/qovix_srv/model_metadata.h"
+#include "values/utf.h"
 
 namespace model {
 namespace {
-
-std::string narrow(const std::u16string& text) {
-  std::string out;
-  for (char16_t unit : text) out += unit < 0x80 ? static_cast<char>(unit) : '?';
-  return out;
-}
 
 void checkPosition(VornLong position, std::size_t limit) {
   if (position < 0 || static_cast<std::size_t>(position) > limit) {
@@ -276,14 +271,14 @@ FeatureId searchableNamed(ClassId classId, const std::string& attribute) {
 }
 
 FeatureId searchedAttribute(ClassId classId, const TextValue& attribute, bool text) {
-  const FeatureId feature = searchableNamed(classId, narrow(attribute.text()));
+  const FeatureId feature = searchableNamed(classId, utf::toUtf8(attribute.text()));
   if (feature != 0) {
     const ValueClassInfo* info = valueClassInfo(featureInfo(feature).valueClass);
     if (info != nullptr && (info->payload == ValuePayload::Text) == text) return feature;
   }
   throw std::invalid_argument(std::string(classInfo(classId).name) + " has no " +
                               (text ? "text" : "number") + "-valued attribute '" +
-                              narrow(attribute.text()) + "'");
+                              utf::toUtf8(attribute.text()) + "'");
 }
 
 // The `classId` objects (or, with `withSubclasses`, those that conform to

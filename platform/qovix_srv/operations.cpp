@@ -12,6 +12,7 @@
 #include "platform/qovix_srv/members.h"
 #include "platform/qovix_srv/model_metadata.h"
 #include "platform/qovix_srv/store_view.h"
+#include "values/utf.h"
 
 namespace model {
 namespace {
@@ -93,13 +94,6 @@ void placeIn(PersistentStore& store, ObjectId owner, FeatureId feature, ObjectId
   }
 }
 
-std::u16string widen(const std::string& text) { return std::u16string(text.begin(), text.end()); }
-
-std::string narrow(const std::u16string& text) {
-  std::string out;
-  for (char16_t unit : text) out += unit < 0x80 ? static_cast<char>(unit) : '?';
-  return out;
-}
 
 }  // namespace
 
@@ -155,7 +149,7 @@ std::u16string multiplicityText(const VornPersistentObject& self) {
     const std::string upperText = upper < 0 ? "*" : std::to_string(upper);
     text += lower == upper ? upperText : std::to_string(lower) + ".." + upperText;
   }
-  return widen(text);
+  return utf::toUtf16(text);
 }
 
 namespace {
@@ -174,7 +168,7 @@ std::int32_t parseBound(const std::string& text, bool upper) {
 void setMultiplicityText(const VornPersistentObject& self, const TextValue& text) {
   const ObjectRef ref = named(self);
   std::vector<std::pair<std::int32_t, std::int32_t>> ranges;
-  std::string spaced = narrow(text.text());
+  std::string spaced = utf::toUtf8(text.text());
   std::string all;
   for (char c : spaced) {
     if (c != ' ') all += c;

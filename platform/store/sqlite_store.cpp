@@ -138,9 +138,9 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
       use->bind(1, id).bind(2, feature).bind(3, value.valueClass).bind(4, value.number);
       use->bind(5, value.text).run();
     }
-    holders_.forget(HeldValue{feature, value});
+    holders_.forget(ValueKey{feature, value});
     if (StoredValue* slot = slotOf(object.values, feature)) {
-      holders_.forget(HeldValue{feature, *slot});
+      holders_.forget(ValueKey{feature, *slot});
       shrink(object, bytesOf(*slot));
       *slot = value;
     } else {
@@ -150,7 +150,7 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
   }
 
   Ids holdingValue(FeatureId feature, const StoredValue& value) const override {
-    const HeldValue question{feature, value};
+    const ValueKey question{feature, value};
     if (const Ids* kept = holders_.find(question)) return *kept;
     const Use use(statements_.holding);
     use->bind(1, feature).bind(2, value.text).bind(3, value.number);
@@ -253,8 +253,8 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
     CachedObject& object = changing(id);
     // Who holds the values before and after is asked anew.
     for (const StoredValue& old : this->values(id, feature))
-      holders_.forget(HeldValue{feature, old});
-    for (const StoredValue& value : values) holders_.forget(HeldValue{feature, value});
+      holders_.forget(ValueKey{feature, old});
+    for (const StoredValue& value : values) holders_.forget(ValueKey{feature, value});
     {
       const Use use(statements_.clearValues);
       use->bind(1, id).bind(2, feature).run();
@@ -645,7 +645,7 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
   mutable ObjectId nextAhead_ = 0;       // the first object past them
   // Answers from the file's indexes: by class, by value held, by target.
   mutable KeptAnswers<ClassId> instances_;
-  mutable KeptAnswers<HeldValue, HeldValueHash> holders_;
+  mutable KeptAnswers<ValueKey, ValueKeyHash> holders_;
   mutable KeptAnswers<std::uint64_t> referrers_;
   std::unordered_set<ObjectId> touched_;
   std::size_t objectCount_ = 0;

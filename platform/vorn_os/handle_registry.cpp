@@ -73,7 +73,7 @@ class Registry {
     entry.borrowed = borrowed;
     ++live_;
     ++holder.live;
-    return (static_cast<unsigned long>(entry.generation) << kIndexBits) | index;
+    return handleAt(index);
   }
 
   Entry* find(unsigned long handle) {
@@ -120,8 +120,6 @@ class Registry {
   void setScoped(bool scoped) { scoped_ = scoped; }
   std::uint32_t callerId() const { return caller_; }
   void setCallerId(std::uint32_t id) { caller_ = id; }
-  bool scoped() const { return scoped_; }
-  bool callerIsNobody() const { return caller_ == kNobody; }
 
   std::size_t live() const { return live_; }
   // What the caller holds; everything for the process.
@@ -138,7 +136,7 @@ class Registry {
     for (std::size_t index = 1; index < entries_.size(); ++index) {
       const Entry& entry = entries_[index];
       if (entry.live && entry.holder == found->second) {
-        held.push_back((static_cast<unsigned long>(entry.generation) << kIndexBits) | index);
+        held.push_back(handleAt(index));
       }
     }
     return held;
@@ -153,8 +151,7 @@ class Registry {
     std::vector<unsigned long> made;
     for (std::uint32_t index : madeThisCall_) {
       if (entries_[index].live) {
-        made.push_back((static_cast<unsigned long>(entries_[index].generation) << kIndexBits) |
-                       index);
+        made.push_back(handleAt(index));
       }
     }
     return made;
@@ -165,14 +162,18 @@ class Registry {
     std::vector<unsigned long> live;
     for (std::size_t index = 1; index < entries_.size(); ++index) {
       if (entries_[index].live) {
-        live.push_back((static_cast<unsigned long>(entries_[index].generation) << kIndexBits) |
-                       index);
+        live.push_back(handleAt(index));
       }
     }
     return live;
   }
 
  private:
+  // The handle of a slot: its generation above its index.
+  unsigned long handleAt(std::size_t index) const {
+    return (static_cast<unsigned long>(entries_[index].generation) << kIndexBits) | index;
+  }
+
   // Slot 0 is never used, so no handle is 0.
   struct Holder {
     std::size_t live = 0;

@@ -10,18 +10,18 @@
 
 #include "platform/wkm_srv/persistent_store.h"
 
-struct HeldValue {
+struct ValueKey {
   FeatureId feature;
   std::int32_t number;
   std::u16string text;
 
-  HeldValue(FeatureId holder, const StoredValue& value)
+  ValueKey(FeatureId holder, const StoredValue& value)
       : feature(holder), number(value.number), text(value.text) {}
-  friend bool operator==(const HeldValue&, const HeldValue&) = default;
+  friend bool operator==(const ValueKey&, const ValueKey&) = default;
 };
 
-struct HeldValueHash {
-  std::size_t operator()(const HeldValue& held) const {
+struct ValueKeyHash {
+  std::size_t operator()(const ValueKey& held) const {
     return std::hash<std::u16string>()(held.text) * 31 +
            std::hash<std::uint64_t>()((std::uint64_t{held.feature} << 32) ^
                                       static_cast<std::uint32_t>(held.number));

@@ -158,7 +158,7 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
   }
 
   Ids holdingValue(FeatureId feature, const StoredValue& value) const override {
-    const auto found = holders_.find(HeldValue{feature, value});
+    const auto found = holders_.find(ValueKey{feature, value});
     return inOrder(found != holders_.end() ? &found->second : nullptr);
   }
 
@@ -281,8 +281,8 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
     Slot& written = slot(id, feature);
     std::optional<StoredValue> before;
     if (const StoredValue* old = held<StoredValue>(&written)) before = *old;
-    if (value) holders_[HeldValue{feature, *value}].insert(id);  // may throw: nothing changed yet
-    if (before) unindex(holders_, HeldValue{feature, *before}, id);
+    if (value) holders_[ValueKey{feature, *value}].insert(id);  // may throw: nothing changed yet
+    if (before) unindex(holders_, ValueKey{feature, *before}, id);
     if (value) {
       written.content = *value;
     } else {
@@ -298,12 +298,12 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
     if (held<ValueList>(&written) == nullptr) written.content = std::make_unique<ValueList>();
     ValueList& list = *held<ValueList>(&written);
     for (const StoredValue& value : values)
-      holders_[HeldValue{feature, value}].insert(id);  // may throw
+      holders_[ValueKey{feature, value}].insert(id);  // may throw
     ValueList before = std::move(list);
     for (const StoredValue& old : before) {
-      const HeldValue key{feature, old};
+      const ValueKey key{feature, old};
       const bool kept = std::any_of(values.begin(), values.end(), [&](const StoredValue& value) {
-        return HeldValue{feature, value} == key;
+        return ValueKey{feature, value} == key;
       });
       if (!kept) unindex(holders_, key, id);
     }
@@ -336,7 +336,7 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
 
   std::vector<ObjectRecord> objects_;
   std::vector<Ids> byClass_;
-  std::unordered_map<HeldValue, std::set<ObjectId>, HeldValueHash> holders_;
+  std::unordered_map<ValueKey, std::set<ObjectId>, ValueKeyHash> holders_;
   std::unordered_map<std::uint64_t, std::set<ObjectId>> referrers_;
   std::vector<std::function<void()>> undo_;
 };

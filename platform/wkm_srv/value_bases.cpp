@@ -1,8 +1,9 @@
 #include "platform/wkm_srv/value_bases.h"
 
-#include "platform/wkm_srv/value_class_info.h"
-
 #include <string>
+
+#include "platform/wkm_srv/value_class_info.h"
+#include "values/utf.h"
 
 namespace {
 
@@ -13,7 +14,6 @@ VornDataType::Comparisons order(const T& left, const T& right) {
   return VornDataType::Equal;
 }
 
-std::u16string widen(const std::string& text) { return std::u16string(text.begin(), text.end()); }
 
 }  // namespace
 
@@ -31,7 +31,7 @@ VornDataType::Comparisons VornInteger::comparison(VornDataType const& other) con
   return order(number_, static_cast<const VornInteger&>(other).number_);
 }
 
-std::u16string VornInteger::format() const { return widen(std::to_string(number_)); }
+std::u16string VornInteger::format() const { return utf::toUtf16(std::to_string(number_)); }
 
 int VornEnumeration::isValid() const {
   return ordinal_ >= 0 && static_cast<std::size_t>(ordinal_) < literals().size() ? 1 : 0;
@@ -43,8 +43,8 @@ VornDataType::Comparisons VornEnumeration::comparison(VornDataType const& other)
 }
 
 std::u16string VornEnumeration::format() const {
-  if (isValid()) return widen(literals()[static_cast<std::size_t>(ordinal_)]);
-  return widen(std::to_string(ordinal_));
+  if (isValid()) return utf::toUtf16(literals()[static_cast<std::size_t>(ordinal_)]);
+  return utf::toUtf16(std::to_string(ordinal_));
 }
 
 bool isWellFormedUtf16(std::u16string_view text) {

@@ -59,11 +59,10 @@ TEST(ClassRouting, RoutesFollowTheCatalogueOrder) {
   EXPECT_EQ(dispatchers.size(), kClassCount);
 }
 
-TEST(ClassRouting, TableSizesAreTheHighestProcedureNumbers) {
-  EXPECT_EQ(classRoutes[0].procedures.size(), 10u);    // QOVIXElement
-  EXPECT_EQ(classRoutes[2].procedures.size(), 170u);   // QOVIXModelElement
-  EXPECT_EQ(classRoutes[11].procedures.size(), 139u);  // QOVIXClassifier
-  EXPECT_EQ(classRoutes[23].procedures.size(), 43u);   // QOVIXAssociation
+// Each table's size is its class's highest procedure number (which the
+// procedure tables' test holds to the catalogue): in all, every procedure
+// and the numbers kept without one.
+TEST(ClassRouting, TablesHoldEveryProcedureNumber) {
   std::size_t numbers = 0;
   for (const ClassRoute& route : classRoutes) numbers += route.procedures.size();
   EXPECT_EQ(numbers, 2649u + 4u) << "served procedures plus the four unassigned numbers";
