@@ -102,12 +102,21 @@ def server_seeds(tsv):
     return out
 
 
+def protocol():
+    """The protocol's constants, from the generated module beside the
+    procedure listing."""
+    sys.path.insert(0, str(Path(sys.argv[1]).parent))
+    import python_protocol
+    return python_protocol
+
+
 def record_seeds():
     """A cutting byte, then streams: single and split records, empty
     fragments, a record at the bound and one past it."""
     def fragment(data, last):
         return words((0x80000000 if last else 0) | len(data)) + data
-    call = words(1, 0, 2, 0x20241002, 1, 0, 0, 0, 0, 0)
+    wire = protocol()
+    call = words(1, 0, 2, wire.HOST_PROGRAM, wire.HOST_VERSION, wire.HOST_NULL, 0, 0, 0, 0)
     streams = [
         fragment(call, True),
         fragment(call[:12], False) + fragment(call[12:], True) + fragment(call, True),

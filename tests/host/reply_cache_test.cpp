@@ -5,10 +5,12 @@
 
 #include <string>
 
+#include "qovix_protocol.h"
+
 namespace {
 
 ReplyCache::Call callFrom(std::uint16_t port, std::uint32_t xid) {
-  ReplyCache::Call call{xid, 0x20241000, 2, 2, {}, sizeof(sockaddr_in)};
+  ReplyCache::Call call{xid, qovix::protocol::kModelProgram, 2, 2, {}, sizeof(sockaddr_in)};
   auto* address = reinterpret_cast<sockaddr_in*>(&call.caller);
   address->sin_family = AF_INET;
   address->sin_port = htons(port);
