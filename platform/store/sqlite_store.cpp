@@ -75,6 +75,8 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
   SqliteStore(const std::filesystem::path& path, const SqliteStoreOptions& options)
       : lock_(path), database_(path, true), statements_(prepared(database_, options)) {
     objectCount_ = countObjects();
+    const Use use(statements_.nextNumber);
+    nextFiled_ = nextNumber_ = use->step() ? static_cast<ObjectId>(use->integer(0)) : 1;
   }
 
   ~SqliteStore() override {
@@ -86,10 +88,12 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
   }
 
   ObjectId createObject(ClassId classId) override {
+    if (nextNumber_ == UINT32_MAX) throw std::length_error("the repository is full");
     begin();
+    const ObjectId id = nextNumber_;
     const Use use(statements_.addObject);
-    use->bind(1, classId).run();
-    const auto id = static_cast<ObjectId>(sqlite3_last_insert_rowid(database_.get()));
+    use->bind(1, id).bind(2, classId).run();
+    ++nextNumber_;
     touched_.insert(id);
     instances_.forget(classId);
     trimCache();
@@ -123,6 +127,20 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
   }
 
   std::size_t objectCount() const override { return objectCount_; }
+
+  void removeObject(ObjectId id) override {
+    changing(id);
+    // Every kept answer may name it, or what it referred to.
+    forgetAnswers();
+    for (Statement* remove : {&statements_.removeAttributes, &statements_.removeReferences,
+                              &statements_.removeMembers, &statements_.removeValues,
+                              &statements_.removeObject}) {
+      const Use use(*remove);
+      use->bind(1, id).run();
+    }
+    forget(cache_.find(id));
+    --objectCount_;
+  }
 
   std::optional<StoredValue> value(ObjectId id, FeatureId feature) const override {
     const CachedObject* object = cached(id);
@@ -287,6 +305,10 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
   void commitChanges() override {
     if (inTransaction_) {
       try {
+        if (nextNumber_ != nextFiled_) {
+          const Use use(statements_.setNextNumber);
+          use->bind(1, nextNumber_).run();
+        }
         Use(statements_.commit)->run();
       } catch (const StoreError&) {
         rollback();  // after the error has said why
@@ -294,6 +316,7 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
       }
       inTransaction_ = false;
       touched_.clear();
+      nextFiled_ = nextNumber_;
     }
     trimCache(kRestingCacheBytes);
   }
@@ -316,7 +339,8 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
     }
     touched_.clear();
     forgetAnswers();
-    objectCount_ = countObjects();
+    objectCount_ = countAtBegin_;
+    nextNumber_ = nextFiled_;
     trimCache(kRestingCacheBytes);
   }
 
@@ -326,6 +350,8 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
     Statement addObject, setAttribute, setReference, clearReference, addMember, removeMember,
         relink, clearMembers, clearValues, addValue;
     Statement instances, holding, referringBySingle, referringByMember, countObjects;
+    Statement nextNumber, setNextNumber, removeAttributes, removeReferences, removeMembers,
+        removeValues, removeObject;
     Statement begin, commit, rollback;
   };
 
@@ -366,7 +392,7 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
         {database,
          "SELECT value_class, number, text FROM value_item WHERE object = ?1 AND feature = ?2 "
          "ORDER BY position"},
-        {database, "INSERT INTO object (class) VALUES (?1)"},
+        {database, "INSERT INTO object (id, class) VALUES (?1, ?2)"},
         {database,
          "INSERT OR REPLACE INTO attribute (object, feature, value_class, number, text) "
          "VALUES (?1, ?2, ?3, ?4, ?5)"},
@@ -390,7 +416,14 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
         {database,
          "SELECT object FROM reference WHERE feature = ?1 AND target = ?2 ORDER BY object"},
         {database, "SELECT object FROM member WHERE feature = ?1 AND member = ?2 ORDER BY object"},
-        {database, "SELECT max(id) FROM object"},
+        {database, "SELECT count(*) FROM object"},
+        {database, "SELECT next FROM object_number"},
+        {database, "UPDATE object_number SET next = ?1"},
+        {database, "DELETE FROM attribute WHERE object = ?1"},
+        {database, "DELETE FROM reference WHERE object = ?1"},
+        {database, "DELETE FROM member WHERE object = ?1"},
+        {database, "DELETE FROM value_item WHERE object = ?1"},
+        {database, "DELETE FROM object WHERE id = ?1"},
         {database, "BEGIN IMMEDIATE"},
         {database, "COMMIT"},
         {database, "ROLLBACK"},
@@ -454,6 +487,7 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
     if (inTransaction_) return;
     Use(statements_.begin)->run();
     inTransaction_ = true;
+    countAtBegin_ = objectCount_;
   }
 
   // The object as cached, read from the file first when it is not; null
@@ -649,6 +683,9 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
   mutable KeptAnswers<std::uint64_t> referrers_;
   std::unordered_set<ObjectId> touched_;
   std::size_t objectCount_ = 0;
+  std::size_t countAtBegin_ = 0;  // what a rollback gives back
+  ObjectId nextNumber_ = 1;       // the next object's number
+  ObjectId nextFiled_ = 1;        // the same, as the file holds it
   bool inTransaction_ = false;
 };
 

@@ -4,7 +4,8 @@
 
 namespace {
 
-// Version 2 (version 1 lacked the index of values in lists). Text is UTF-16
+// Version 3 (version 1 lacked the index of values in lists; version 2 the
+// next object number, which removing objects needs). Text is UTF-16
 // as the model holds it (the file's encoding), so every text comes back unit
 // for unit.
 constexpr const char* kSchema = R"sql(
@@ -13,6 +14,8 @@ CREATE TABLE object (
   class INTEGER NOT NULL            -- class.id
 );
 CREATE INDEX object_by_class ON object (class, id);
+CREATE TABLE object_number (next INTEGER NOT NULL);  -- one row: the next number given
+INSERT INTO object_number VALUES (1);
 
 CREATE TABLE attribute (            -- value slots
   object      INTEGER NOT NULL,
@@ -144,6 +147,13 @@ void prepareRepositoryFile(Database& database, const SqliteStoreOptions& options
     // Version 1 files gain the index by which finds look into lists of values.
     database.execute(
         "CREATE INDEX value_item_by_value ON value_item (feature, text, number, object)");
+  }
+  if (!empty && version < 3) {
+    // Version 2 files gain the next object number: past every number used.
+    database.execute(
+        "CREATE TABLE IF NOT EXISTS object_number (next INTEGER NOT NULL);"
+        "INSERT INTO object_number SELECT coalesce(max(id), 0) + 1 FROM object "
+        "  WHERE NOT EXISTS (SELECT 1 FROM object_number)");
   }
   if (!empty && version < kStoreSchemaVersion) {
     database.execute(("PRAGMA user_version = " + std::to_string(kStoreSchemaVersion)).c_str());

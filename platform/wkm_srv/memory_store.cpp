@@ -76,6 +76,7 @@ struct Slot {
 struct ObjectRecord {
   ClassId classId;
   std::vector<Slot> slots;
+  bool removed = false;
 
   Slot* find(FeatureId feature) {
     for (Slot& slot : slots) {
@@ -125,7 +126,9 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
     return id;
   }
 
-  bool exists(ObjectId id) const override { return id != 0 && id <= objects_.size(); }
+  bool exists(ObjectId id) const override {
+    return id != 0 && id <= objects_.size() && !objects_[id - 1].removed;
+  }
 
   std::vector<FeatureId> writtenFeatures(ObjectId id) const override {
     std::vector<FeatureId> written;
@@ -140,12 +143,41 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
   Ids instancesOf(std::span<const ClassId> classes) const override {
     std::vector<Ids> lists;
     for (ClassId classId : classes) {
-      if (classId < byClass_.size()) lists.push_back(byClass_[classId]);
+      if (classId >= byClass_.size()) continue;
+      lists.push_back(byClass_[classId]);
+      // Removed objects stay in the lists, skipped here: removing one costs
+      // no search through its class's.
+      if (removed_ > 0) std::erase_if(lists.back(), [&](ObjectId id) { return !exists(id); });
     }
     return mergeInCreationOrder(std::move(lists));
   }
 
-  std::size_t objectCount() const override { return objects_.size(); }
+  std::size_t objectCount() const override { return objects_.size() - removed_; }
+
+  void removeObject(ObjectId id) override {
+    ObjectRecord& object = record(id);
+    std::vector<FeatureId> features;
+    for (const Slot& slot : object.slots) features.push_back(slot.feature);
+    for (FeatureId feature : features) {
+      Slot& written = *record(id).find(feature);
+      if (held<StoredValue>(&written) != nullptr) {
+        std::optional<StoredValue> before = putValue(id, feature, std::nullopt);
+        keepUndo([this, id, feature, before = std::move(before)] { putValue(id, feature, before); });
+      } else if (held<OrderedIdSet>(&written) != nullptr) {
+        clearMembers(id, feature);
+      } else if (held<ValueList>(&written) != nullptr) {
+        setValues(id, feature, {});
+      } else {
+        setReference(id, feature, 0);
+      }
+    }
+    logUndo([this, id] {
+      objects_[id - 1].removed = false;
+      --removed_;
+    });
+    objects_[id - 1].removed = true;
+    ++removed_;
+  }
 
   std::optional<StoredValue> value(ObjectId id, FeatureId feature) const override {
     const StoredValue* value = held<StoredValue>(find(id, feature));
@@ -335,7 +367,8 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
   }
 
   std::vector<ObjectRecord> objects_;
-  std::vector<Ids> byClass_;
+  std::size_t removed_ = 0;
+  std::vector<Ids> byClass_;  // removed objects included
   std::unordered_map<ValueKey, std::set<ObjectId>, ValueKeyHash> holders_;
   std::unordered_map<std::uint64_t, std::set<ObjectId>> referrers_;
   std::vector<std::function<void()>> undo_;

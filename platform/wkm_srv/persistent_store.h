@@ -6,10 +6,11 @@
 // Two stores stand behind it: one in memory (makeMemoryStore) and one in a
 // database file (platform/store).
 //
-// Objects are numbered from 1 in creation order and are never removed: a
-// surrogate that is destroyed releases only itself. Each object holds slots,
-// one per feature written: a value, a single reference, a collection of
-// objects or a list of values.
+// Objects are numbered from 1 in creation order; a removed object's number
+// is never given again. (A surrogate that is destroyed releases only itself:
+// removing is an explicit act.) Each object holds slots, one per feature
+// written: a value, a single reference, a collection of objects or a list
+// of values.
 //
 // Changes are grouped: commit() keeps every change since the last commit,
 // rollback() undoes them all.
@@ -65,7 +66,14 @@ class WKM_SRV_API PersistentStore {
   virtual ClassId classOf(ObjectId id) const = 0;
   // The objects created as any of `classes`, in creation order.
   virtual std::vector<ObjectId> instancesOf(std::span<const ClassId> classes) const = 0;
+  // How many objects there are (not the highest number: removed ones do not
+  // count).
   virtual std::size_t objectCount() const = 0;
+  // Removes the object: every slot it wrote, with the indexes in step, then
+  // the object itself, so that exists is false for it, classOf gives 0 and
+  // no index answers it. What refers to it is the caller's to clear first
+  // (referrers finds that). Throws std::invalid_argument for no object.
+  virtual void removeObject(ObjectId id) = 0;
 
   // Values -----------------------------------------------------------------
 

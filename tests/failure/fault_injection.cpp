@@ -90,6 +90,7 @@ class FaultyStore final : public PersistentStore {
     return faulty().instancesOf(classes);
   }
   std::size_t objectCount() const override { return faulty().objectCount(); }
+  void removeObject(ObjectId id) override { faulty().removeObject(id); }
   std::optional<StoredValue> value(ObjectId id, FeatureId feature) const override {
     return faulty().value(id, feature);
   }

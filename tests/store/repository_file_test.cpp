@@ -101,9 +101,37 @@ TEST_F(RepositoryFile, AVersionOneFileGainsTheIndexOfListsOfValues) {
   auto store = openSqliteStore(file_);
   EXPECT_EQ(store->holdingValue(3, {7, 0, u"late return"}), (std::vector<ObjectId>{1}));
   store.reset();
-  EXPECT_EQ(firstAnswer(file_, "PRAGMA user_version"), "2");
+  EXPECT_EQ(firstAnswer(file_, "PRAGMA user_version"), std::to_string(kStoreSchemaVersion));
   EXPECT_EQ(firstAnswer(file_, "SELECT count(*) FROM sqlite_schema WHERE name = 'value_item_by_value'"),
             "1");
+}
+
+// A removed object's rows are gone from the file, and its number is not
+// given again after a restart, nor after an upgrade from version 2.
+TEST_F(RepositoryFile, RemovedObjectsLeaveNoRowsAndTheirNumbersStayUsed) {
+  {
+    auto store = openSqliteStore(file_);
+    for (int i = 0; i < 3; ++i) store->create(10);
+    store->setValue(3, 1, {7, 0, u"last"});
+    store->appendMember(3, 4, 1);
+    store->commit();
+    store->removeObject(3);
+    store->commit();
+  }
+  for (const char* table : {"object WHERE id = 3", "attribute", "member"}) {
+    EXPECT_EQ(firstAnswer(file_, std::string("SELECT count(*) FROM ").append(table).c_str()), "0")
+        << table;
+  }
+  {
+    auto store = openSqliteStore(file_);
+    EXPECT_EQ(store->objectCount(), 2u);
+    EXPECT_EQ(store->create(10), 4u);
+    store->commit();
+  }
+  // A version 2 file knew no next number: it is past every object's.
+  runSql(file_, "DROP TABLE object_number; PRAGMA user_version = 2");
+  auto store = openSqliteStore(file_);
+  EXPECT_EQ(store->create(10), 5u);
 }
 
 TEST_F(RepositoryFile, IsOneStoresAloneWhileItIsOpen) {

@@ -181,6 +181,51 @@ TEST_P(StoreContract, RollbackUndoesExactlyWhatCameAfterTheLastCommit) {
   EXPECT_EQ(s.create(kOther), 3u) << "the undone object's number is free again";
 }
 
+// A removed object leaves no slot and no index entry, rollback brings it
+// back whole, and its number is never given again.
+TEST_P(StoreContract, RemovedObjectsLeaveNothingAndTheirNumbersAreNotGivenAgain) {
+  PersistentStore& s = *store_;
+  const ObjectId a = s.create(kPlain), b = s.create(kPlain), c = s.create(kOther);
+  s.setValue(a, kName, text(u"gone"));
+  s.setValues(a, kItems, {text(u"x"), number(2)});
+  s.appendMember(a, kMembers, b);
+  s.setReference(a, kOwner, b);
+  s.setValue(c, kSize, number(9));
+  s.commit();
+  const ClassId both[] = {kPlain, kOther};
+  const auto removedLeavesNothing = [&] {
+    EXPECT_FALSE(s.exists(a));
+    EXPECT_EQ(s.classOf(a), 0u);
+    EXPECT_EQ(s.objectCount(), 2u);
+    EXPECT_EQ(s.instancesOf(both), (Ids{b, c}));
+    EXPECT_FALSE(s.value(a, kName));
+    EXPECT_TRUE(s.writtenFeatures(a).empty());
+    EXPECT_TRUE(s.holdingValue(kName, text(u"gone")).empty());
+    EXPECT_TRUE(s.holdingValue(kItems, text(u"x")).empty());
+    EXPECT_TRUE(s.referrers(kMembers, b).empty());
+    EXPECT_TRUE(s.referrers(kOwner, b).empty());
+  };
+  s.removeObject(a);
+  removedLeavesNothing();
+  EXPECT_THROW(s.setValue(a, kName, text(u"again")), std::invalid_argument);
+  EXPECT_THROW(s.removeObject(a), std::invalid_argument);
+  s.rollback();
+  EXPECT_EQ(s.objectCount(), 3u);
+  EXPECT_EQ(s.value(a, kName), text(u"gone"));
+  EXPECT_EQ(s.values(a, kItems), (std::vector<StoredValue>{text(u"x"), number(2)}));
+  EXPECT_EQ(s.members(a, kMembers), (Ids{b}));
+  EXPECT_EQ(s.referrers(kOwner, b), (Ids{a}));
+  EXPECT_EQ(s.holdingValue(kName, text(u"gone")), (Ids{a}));
+
+  s.removeObject(a);
+  s.removeObject(c);  // the highest number too
+  s.commit();
+  EXPECT_EQ(s.objectCount(), 1u);
+  EXPECT_EQ(s.instancesOf(both), (Ids{b}));
+  EXPECT_EQ(s.create(kPlain), 4u);
+  EXPECT_TRUE(s.holdingValue(kSize, number(9)).empty());
+}
+
 TEST_P(StoreContract, LimitsBoundTheRepositoryAndEachTransaction) {
   PersistentStore& s = *store_;
   s.setLimits({.mostObjects = 4, .mostCreatedPerTransaction = 2});
