@@ -262,6 +262,17 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
     return referrers_.keep(referenceKey(feature, target), mergeInCreationOrder(std::move(lists)));
   }
 
+  std::vector<std::pair<FeatureId, ObjectId>> referencesTo(ObjectId target) const override {
+    std::vector<std::pair<FeatureId, ObjectId>> found;
+    const Use use(statements_.referencesTo);
+    use->bind(1, target);
+    while (use->step()) {
+      found.emplace_back(static_cast<FeatureId>(use->integer(0)),
+                         static_cast<ObjectId>(use->integer(1)));
+    }
+    return found;
+  }
+
   std::vector<StoredValue> values(ObjectId id, FeatureId feature) const override {
     const std::vector<StoredValue>* list = valueList(id, feature);
     return list != nullptr ? *list : std::vector<StoredValue>{};
@@ -351,7 +362,7 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
         relink, clearMembers, clearValues, addValue;
     Statement instances, holding, referringBySingle, referringByMember, countObjects;
     Statement nextNumber, setNextNumber, removeAttributes, removeReferences, removeMembers,
-        removeValues, removeObject;
+        removeValues, removeObject, referencesTo;
     Statement begin, commit, rollback;
   };
 
@@ -424,6 +435,9 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
         {database, "DELETE FROM member WHERE object = ?1"},
         {database, "DELETE FROM value_item WHERE object = ?1"},
         {database, "DELETE FROM object WHERE id = ?1"},
+        {database,
+         "SELECT feature, object FROM reference WHERE target = ?1 "
+         "UNION SELECT feature, object FROM member WHERE member = ?1 ORDER BY 1, 2"},
         {database, "BEGIN IMMEDIATE"},
         {database, "COMMIT"},
         {database, "ROLLBACK"},

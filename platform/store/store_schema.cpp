@@ -5,7 +5,8 @@
 namespace {
 
 // Version 3 (version 1 lacked the index of values in lists; version 2 the
-// next object number, which removing objects needs). Text is UTF-16
+// next object number and the indexes by target alone, which removing
+// objects needs). Text is UTF-16
 // as the model holds it (the file's encoding), so every text comes back unit
 // for unit.
 constexpr const char* kSchema = R"sql(
@@ -34,6 +35,7 @@ CREATE TABLE reference (            -- single references that are set
   PRIMARY KEY (object, feature)
 ) WITHOUT ROWID;
 CREATE INDEX reference_by_target ON reference (feature, target, object);
+CREATE INDEX reference_to ON reference (target);  -- whatever the feature
 
 CREATE TABLE member (               -- collections, each a chain: member, then next
   object  INTEGER NOT NULL,
@@ -43,6 +45,7 @@ CREATE TABLE member (               -- collections, each a chain: member, then n
   PRIMARY KEY (object, feature, member)
 ) WITHOUT ROWID;
 CREATE INDEX member_by_member ON member (feature, member, object);
+CREATE INDEX member_to ON member (member);        -- whatever the feature
 
 CREATE TABLE value_item (           -- lists of values
   object      INTEGER NOT NULL,
@@ -153,7 +156,9 @@ void prepareRepositoryFile(Database& database, const SqliteStoreOptions& options
     database.execute(
         "CREATE TABLE IF NOT EXISTS object_number (next INTEGER NOT NULL);"
         "INSERT INTO object_number SELECT coalesce(max(id), 0) + 1 FROM object "
-        "  WHERE NOT EXISTS (SELECT 1 FROM object_number)");
+        "  WHERE NOT EXISTS (SELECT 1 FROM object_number);"
+        "CREATE INDEX IF NOT EXISTS reference_to ON reference (target);"
+        "CREATE INDEX IF NOT EXISTS member_to ON member (member)");
   }
   if (!empty && version < kStoreSchemaVersion) {
     database.execute(("PRAGMA user_version = " + std::to_string(kStoreSchemaVersion)).c_str());

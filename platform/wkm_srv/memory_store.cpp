@@ -208,7 +208,7 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
     OrderedIdSet& members = mutableCollection(id, feature);
     if (!members.insertAt(member, position)) return false;
     try {
-      referrers_[referenceKey(feature, member)].insert(id);
+      indexReference(feature, member, id);
     } catch (...) {
       members.remove(member);
       throw;
@@ -223,7 +223,7 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
     if (position < 0) return false;
     logUndo([this, id, feature, member, position] {
       mutableCollection(id, feature).insertAt(member, position);
-      referrers_[referenceKey(feature, member)].insert(id);
+      indexReference(feature, member, id);
     });
     takeMember(id, feature, member);
     return true;
@@ -235,7 +235,7 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
     logUndo([this, id, feature, before] {
       for (ObjectId member : before) {
         mutableCollection(id, feature).append(member);
-        referrers_[referenceKey(feature, member)].insert(id);
+        indexReference(feature, member, id);
       }
     });
     for (ObjectId member : before) takeMember(id, feature, member);
@@ -244,6 +244,16 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
   Ids referrers(FeatureId feature, ObjectId target) const override {
     const auto found = referrers_.find(referenceKey(feature, target));
     return inOrder(found != referrers_.end() ? &found->second : nullptr);
+  }
+
+  std::vector<std::pair<FeatureId, ObjectId>> referencesTo(ObjectId target) const override {
+    std::vector<std::pair<FeatureId, ObjectId>> found;
+    const auto features = referredBy_.find(target);
+    if (features == referredBy_.end()) return found;
+    for (FeatureId feature : features->second) {
+      for (ObjectId referrer : referrers(feature, target)) found.emplace_back(feature, referrer);
+    }
+    return found;
   }
 
   ValueList values(ObjectId id, FeatureId feature) const override {
@@ -347,15 +357,31 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
     Slot& written = slot(id, feature);
     const ObjectId* old = held<ObjectId>(&written);
     const ObjectId before = old != nullptr ? *old : 0;
-    if (target != 0) referrers_[referenceKey(feature, target)].insert(id);
-    if (before != 0 && before != target) unindex(referrers_, referenceKey(feature, before), id);
+    if (target != 0) indexReference(feature, target, id);
+    if (before != 0 && before != target) unindexReference(feature, before, id);
     written.content = target;
     return before;
   }
 
   void takeMember(ObjectId id, FeatureId feature, ObjectId member) {
     mutableCollection(id, feature).remove(member);
-    unindex(referrers_, referenceKey(feature, member), id);
+    unindexReference(feature, member, id);
+  }
+
+  // The referrer indexes: by feature and target, and each target's features.
+  void indexReference(FeatureId feature, ObjectId target, ObjectId id) {
+    referredBy_[target].insert(feature);  // may throw: nothing changed yet
+    referrers_[referenceKey(feature, target)].insert(id);
+  }
+  void unindexReference(FeatureId feature, ObjectId target, ObjectId id) {
+    const auto found = referrers_.find(referenceKey(feature, target));
+    if (found == referrers_.end()) return;
+    found->second.erase(id);
+    if (!found->second.empty()) return;
+    referrers_.erase(found);
+    const auto features = referredBy_.find(target);
+    features->second.erase(feature);
+    if (features->second.empty()) referredBy_.erase(features);
   }
 
   template <class Index, class Key>
@@ -371,6 +397,7 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
   std::vector<Ids> byClass_;  // removed objects included
   std::unordered_map<ValueKey, std::set<ObjectId>, ValueKeyHash> holders_;
   std::unordered_map<std::uint64_t, std::set<ObjectId>> referrers_;
+  std::unordered_map<ObjectId, std::set<FeatureId>> referredBy_;  // features with referrers
   std::vector<std::function<void()>> undo_;
 };
 

@@ -114,6 +114,10 @@ class WKM_SRV_API PersistentStore {
   // The objects whose single reference or collection `feature` holds
   // `target`, in creation order.
   virtual std::vector<ObjectId> referrers(FeatureId feature, ObjectId target) const = 0;
+  // Every feature and object whose single reference or collection holds
+  // `target`, whatever the feature: what removing `target` must clear. In
+  // feature order, then creation order.
+  virtual std::vector<std::pair<FeatureId, ObjectId>> referencesTo(ObjectId target) const = 0;
 
   // Lists of values ----------------------------------------------------------
 

@@ -130,6 +130,9 @@ class FaultyStore final : public PersistentStore {
   std::vector<ObjectId> referrers(FeatureId feature, ObjectId target) const override {
     return faulty().referrers(feature, target);
   }
+  std::vector<std::pair<FeatureId, ObjectId>> referencesTo(ObjectId target) const override {
+    return faulty().referencesTo(target);
+  }
   std::vector<StoredValue> values(ObjectId id, FeatureId feature) const override {
     return faulty().values(id, feature);
   }

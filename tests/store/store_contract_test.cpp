@@ -191,7 +191,10 @@ TEST_P(StoreContract, RemovedObjectsLeaveNothingAndTheirNumbersAreNotGivenAgain)
   s.appendMember(a, kMembers, b);
   s.setReference(a, kOwner, b);
   s.setValue(c, kSize, number(9));
+  s.setReference(c, kOwner, b);
   s.commit();
+  using References = std::vector<std::pair<FeatureId, ObjectId>>;
+  EXPECT_EQ(s.referencesTo(b), (References{{kOwner, a}, {kOwner, c}, {kMembers, a}}));
   const ClassId both[] = {kPlain, kOther};
   const auto removedLeavesNothing = [&] {
     EXPECT_FALSE(s.exists(a));
@@ -203,7 +206,8 @@ TEST_P(StoreContract, RemovedObjectsLeaveNothingAndTheirNumbersAreNotGivenAgain)
     EXPECT_TRUE(s.holdingValue(kName, text(u"gone")).empty());
     EXPECT_TRUE(s.holdingValue(kItems, text(u"x")).empty());
     EXPECT_TRUE(s.referrers(kMembers, b).empty());
-    EXPECT_TRUE(s.referrers(kOwner, b).empty());
+    EXPECT_EQ(s.referrers(kOwner, b), (Ids{c}));
+    EXPECT_EQ(s.referencesTo(b), (References{{kOwner, c}}));
   };
   s.removeObject(a);
   removedLeavesNothing();
@@ -214,7 +218,7 @@ TEST_P(StoreContract, RemovedObjectsLeaveNothingAndTheirNumbersAreNotGivenAgain)
   EXPECT_EQ(s.value(a, kName), text(u"gone"));
   EXPECT_EQ(s.values(a, kItems), (std::vector<StoredValue>{text(u"x"), number(2)}));
   EXPECT_EQ(s.members(a, kMembers), (Ids{b}));
-  EXPECT_EQ(s.referrers(kOwner, b), (Ids{a}));
+  EXPECT_EQ(s.referrers(kOwner, b), (Ids{a, c}));
   EXPECT_EQ(s.holdingValue(kName, text(u"gone")), (Ids{a}));
 
   s.removeObject(a);
