@@ -313,6 +313,17 @@ Connection::Identity Connection::identity(std::uint32_t handle) {
   return Identity{first.handle, static_cast<std::uint32_t>(first.number)};
 }
 
+std::int32_t Connection::deleteObject(std::uint32_t handle) {
+  const std::int32_t count =
+      invoke(kHostProgram, kHostVersion, kHostDelete, {Field::handle(handle)}, ResultKind::Long)
+          .number;
+  if (count < 0) {
+    throw Error(ErrorKind::InvalidHandle,
+                "handle " + std::to_string(handle) + " names no model object to delete");
+  }
+  return count;
+}
+
 std::int32_t Connection::handleCount() {
   return invoke(kHostProgram, kHostVersion, kHostHandleCount, {}, ResultKind::Long).number;
 }

@@ -124,6 +124,11 @@ class Connection {
     std::uint32_t classNumber = 0;
   };
   Identity identity(std::uint32_t handle);
+  // Deletes the model element the handle names from the repository, with
+  // what it owns and what cannot stand without it; how many objects went.
+  // Every handle to them is dropped. Error(InvalidHandle) for a handle that
+  // names no model object (or the repository).
+  std::int32_t deleteObject(std::uint32_t handle);
 
   Transport transport() const { return transport_; }
   // Calls made on this connection, answered or not.

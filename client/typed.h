@@ -51,6 +51,13 @@ struct AnyRef {
   AnyRef(Ref<Tag> ref) : handle(ref.handle) {}  // NOLINT: any class converts
 };
 
+// Deletes the object from the repository (Connection::deleteObject); how
+// many objects went.
+template <class Tag>
+std::int32_t deleteObject(Connection& connection, Ref<Tag> object) {
+  return connection.deleteObject(object.handle);
+}
+
 Field textField(std::int32_t valueClass, std::string_view utf8);
 Field numberField(std::int32_t valueClass, std::int32_t number);
 

@@ -5,10 +5,12 @@
 
 #include <new>
 #include <stdexcept>
+#include <unordered_set>
 
 #include "host/host_call.h"
 #include "host/serving_context.h"
 #include "host_handlers.h"
+#include "platform/qovix_srv/deletion.h"
 #include "platform/qovix_srv/model_metadata.h"
 #include "platform/vorn_os/handle_registry.h"
 #include "platform/wkm_srv/VORN.h"
@@ -72,6 +74,28 @@ HandleLong serveIdentity(HostCall&, InteropHandle handle) {
   if (object == nullptr || object->isValid() == 0) return {0, 0};
   return {object->objectId(),
           static_cast<udt_integer>(object->store()->classOf(object->objectId()))};
+}
+
+udt_integer serveDelete(HostCall& call, InteropHandle handle) {
+  if (handle == call.serving().repositoryHandle()) return -1;
+  const auto* object = dynamic_cast<const VornPersistentObject*>(vorn_os::objectPart(handle));
+  if (object == nullptr || object->isValid() == 0) return -1;
+  PersistentStore& store = *object->store();
+  const ObjectId root = object->objectId();
+  const std::string what = std::string(classInfo(store.classOf(root)).name);
+  const std::vector<ObjectId> going =
+      model::deletionOf(store, root, store.limits().mostCreatedPerTransaction);
+  model::deleteObjects(store, going);
+  // Every surrogate of what went, `object` among them.
+  const std::unordered_set<ObjectId> gone(going.begin(), going.end());
+  vorn_os::releaseNaming([&](const VornObject& named) {
+    const auto* surrogate = dynamic_cast<const VornPersistentObject*>(&named);
+    return surrogate != nullptr && surrogate->store() == &store &&
+           gone.count(surrogate->objectId()) != 0;
+  });
+  call.serving().log().say(call.principalKey() + " deleted object " + std::to_string(root) + " (" +
+                           what + ") and " + std::to_string(going.size() - 1) + " more with it");
+  return static_cast<udt_integer>(going.size());
 }
 
 }  // namespace host_procedures

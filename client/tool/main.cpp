@@ -311,6 +311,41 @@ void runExport(const std::vector<std::string>& command, const Options& options, 
   qovix::tool::exportDocument(session.connection(), command[1], command[2], options.xmi, std::cout);
 }
 
+// Deletes the one instance of the class with that name (or object number,
+// written #N), with what it owns and what cannot stand without it.
+void runDelete(const std::vector<std::string>& command, const Options&, Session& session) {
+  const std::uint32_t classNumber = qovix::tool::findClass(command[1]);
+  const std::string& wanted = command[2];
+  const bool byNumber = wanted.size() > 1 && wanted[0] == '#';
+  qovix::client::Connection& connection = session.connection();
+  const auto instances = qovix::tool::listInstances(connection, classNumber, true);
+  std::vector<const qovix::tool::Instance*> found;
+  for (const auto& each : instances) {
+    if (byNumber ? "#" + std::to_string(each.object) == wanted : each.name == wanted) {
+      found.push_back(&each);
+    }
+  }
+  const auto releaseAll = [&] {
+    for (const auto& each : instances) connection.release(each.handle);
+  };
+  if (found.size() != 1) {
+    std::string message = found.empty() ? "no " : std::to_string(found.size()) + " ";
+    message.append(qovix::client::displayClassName(qovix::tool::className(classNumber)))
+        .append(" named '")
+        .append(wanted);
+    message.append(found.empty() ? "'" : "': name one by its number (#N):");
+    for (const auto* each : found) message.append(" #").append(std::to_string(each->object));
+    releaseAll();
+    throw std::runtime_error(message);
+  }
+  const std::int32_t count = connection.deleteObject(found.front()->handle);
+  releaseAll();  // the deleted one's is gone already; releasing it again answers 0
+  std::cout << "deleted " << qovix::client::displayClassName(qovix::tool::className(classNumber))
+            << " '" << found.front()->name << "' (object " << found.front()->object << ")";
+  if (count > 1) std::cout << " and " << count - 1 << " more objects with it";
+  std::cout << '\n';
+}
+
 void runDemo(const std::vector<std::string>&, const Options&, Session& session) {
   qovix::tool::runDemo(session.connection(), std::cout);
 }
@@ -348,6 +383,11 @@ const Command kCommands[] = {
      "write the package as an XMI document in that folder: UML 1.4 in XMI 1.2 (the default) "
      "or UML 1.3 in XMI 1.0",
      &runExport},
+    {"delete", "CLASS NAME|#OBJECT", 2, 2,
+     "delete the instance of CLASS with that name (or object number) from the repository, "
+     "with what it owns (a package's contents, a class's features) and what cannot stand "
+     "without it (its generalizations, associations left with one end, its tagged values)",
+     &runDelete},
     {"demo", "", 0, 0, "build a small banking model and show it", &runDemo},
     {"repository", "", 0, 0, "the repository's handle", &runRepository},
 };

@@ -29,6 +29,10 @@ struct FeatureInfo {
   bool xmiStandard;
   const char* xmi14;  // "" for none
   const char* xmi13;  // "" when UML 1.3 writes UML 1.4's name
+  // How many ends the object needs in this feature (read from both ends of
+  // the association): a delete that leaves fewer deletes the object too.
+  // 0 for none.
+  std::uint32_t needs;
 };
 
 struct ClassInfo {

@@ -282,6 +282,21 @@ std::size_t releaseAllOf(std::string_view caller) {
   return held.size();
 }
 
+std::size_t releaseNaming(const std::function<bool(const VornObject&)>& names) {
+  const std::vector<unsigned long> live = registry().handles();
+  const std::uint32_t current = registry().callerId();
+  registry().setCallerId(0);  // as the process, which sees every handle
+  std::size_t released = 0;
+  for (unsigned long handle : live) {
+    const Entry* entry = registry().find(handle);
+    if (entry != nullptr && entry->objectPart != nullptr && names(*entry->objectPart)) {
+      released += static_cast<std::size_t>(releaseHandle(handle));
+    }
+  }
+  registry().setCallerId(current);
+  return released;
+}
+
 void setCaller(std::string_view caller) {
   try {
     registry().setCaller(caller);

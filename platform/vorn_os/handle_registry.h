@@ -13,6 +13,7 @@
 // One thread at a time, like the server that uses it.
 
 #include <cstddef>
+#include <functional>
 #include <string_view>
 #include <typeinfo>
 
@@ -96,6 +97,11 @@ VORN_OS_API unsigned long borrowedHandle(void* object, void* objectPart);
 
 // Releases every handle the named client holds; how many there were.
 VORN_OS_API std::size_t releaseAllOf(std::string_view caller);
+
+// Releases every handle, whoever holds it, whose object `names` picks (an
+// object deleted from the repository, whose surrogates name nothing any
+// more); how many there were.
+VORN_OS_API std::size_t releaseNaming(const std::function<bool(const VornObject&)>& names);
 
 // The handles one call registers, noted from startCall() to endCall(), so
 // that a call whose changes are undone can release them too: they would

@@ -107,6 +107,34 @@ TEST_F(Tool, DemoBuildsAModelThatTreeAndLsShow) {
                            kDemoTree + kDiagramHint);
 }
 
+// `delete` on the demo model: one instance by name or number, with its
+// features, generalizations and the association left with one end; a name
+// that names none, or several, deletes nothing.
+TEST_F(Tool, DeleteTakesAnElementWithWhatItOwnsAndWhatNeedsIt) {
+  ASSERT_EQ(qovix({"demo"}).status, 0);
+  const ProgramRun missing = qovix({"delete", "Class", "Loan"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.err, "qovix: no Class named 'Loan'\n");
+  call({"Class", "create_1", repository()});  // two nameless classes
+  call({"Class", "create_1", repository()});
+  const ProgramRun several = qovix({"delete", "Class", ""});
+  EXPECT_EQ(several.status, 1);
+  EXPECT_NE(several.err.find("2 Class named '': name one by its number (#N): #"),
+            std::string::npos)
+      << several.err;
+  const ProgramRun account = qovix({"delete", "Class", "Account"});
+  ASSERT_EQ(account.status, 0) << account.err;
+  EXPECT_EQ(account.out.rfind("deleted Class 'Account' (object ", 0), 0u) << account.out;
+  EXPECT_NE(account.out.find(" and 8 more objects with it"), std::string::npos) << account.out;
+  const ProgramRun tree = qovix({"tree"});
+  EXPECT_EQ(tree.out.find("Class Account"), std::string::npos) << tree.out;
+  EXPECT_EQ(tree.out.find("Association"), std::string::npos) << tree.out;
+  EXPECT_NE(tree.out.find("    Class Savings\n"), std::string::npos) << "no generalization left";
+  const ProgramRun byNumber = qovix({"delete", "Package", "#2"});
+  EXPECT_EQ(byNumber.status, 0) << byNumber.err;
+  EXPECT_EQ(qovix({"tree"}).out, "Model Bank\n");
+}
+
 TEST_F(Tool, LsAndTreeLeaveNoHandlesUnlessKept) {
   ASSERT_EQ(qovix({"demo"}).status, 0);
   qovix::client::Connection connection("127.0.0.1", server->port());
@@ -396,7 +424,7 @@ TEST(ToolUsage, HelpAndProceduresNeedNoServer) {
     EXPECT_EQ(tooMany.status, 2) << name;
     EXPECT_NE(tooMany.err.find("usage: qovix " + name), std::string::npos) << tooMany.err;
   }
-  EXPECT_EQ(checked, 10);
+  EXPECT_EQ(checked, 11);
 
   const ProgramRun procedures = runProgram(QOVIX_TOOL_PATH, {"procedures", "TaggedValue"});
   ASSERT_EQ(procedures.status, 0) << procedures.err;

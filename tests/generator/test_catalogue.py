@@ -366,9 +366,9 @@ class BrokenCatalogue(unittest.TestCase):
             "class 3 QOVIXB highest 9 isa QOVIXBase\n")
         rows = EMITTERS["model_metadata.cpp"](catalogue, classes)
         self.assertIn('{feature::QOVIXA_bs, 1, "bs", FeatureKind::Set, 3, 0, false, '
-                      'feature::QOVIXBase_a, false, "", ""},', rows)
+                      'feature::QOVIXBase_a, false, "", "", 0},', rows)
         self.assertIn('{feature::QOVIXBase_a, 2, "a", FeatureKind::Single, 1, 0, false, '
-                      'feature::QOVIXA_bs, false, "", ""},', rows)
+                      'feature::QOVIXA_bs, false, "", "", 0},', rows)
 
     def test_xmi_names_are_records_the_metadata_gives(self):
         catalogue, classes = numbered(
@@ -377,8 +377,8 @@ class BrokenCatalogue(unittest.TestCase):
             "class 2 QOVIXB highest 13\n  single a -> QOVIXB uml\n")
         rows = EMITTERS["model_metadata.cpp"](catalogue, classes)
         self.assertIn('{feature::QOVIXA_b, 1, "b", FeatureKind::Single, 1, 0, false, 0, false, '
-                      '"Later.c", "Older.d"},', rows)
-        self.assertIn('FeatureKind::Single, 2, 0, false, 0, true, "", ""},', rows)
+                      '"Later.c", "Older.d", 0},', rows)
+        self.assertIn('FeatureKind::Single, 2, 0, false, 0, true, "", "", 0},', rows)
         self.assertIn('"Later", "Some.Package"},', rows)
         self.assertIn('kMetaclassReadings{{{"Older", 1}}};', rows)
         self.assertFault("class 1 QOVIXA highest 9 xmi B\nclass 2 QOVIXB highest 9\n", 2,

@@ -28,8 +28,9 @@ from typing import Any, ClassVar, Generic, Iterator, Sequence, TypeVar, overload
 
 from . import _rpc
 from ._protocol import (CAST_PROCEDURE, CAST_PROGRAM, DEFAULT_PORT, HOST_CLASS_NAME,
-                        HOST_ELEMENT, HOST_HANDLE_COUNT, HOST_IDENTITY, HOST_NULL, HOST_PROGRAM,
-                        HOST_RELEASE, HOST_REPOSITORY, HOST_SIZE, HOST_VERSION, MODEL_PROGRAM)
+                        HOST_DELETE, HOST_ELEMENT, HOST_HANDLE_COUNT, HOST_IDENTITY, HOST_NULL,
+                        HOST_PROGRAM, HOST_RELEASE, HOST_REPOSITORY, HOST_SIZE, HOST_VERSION,
+                        MODEL_PROGRAM)
 from ._rpc import Call, Value
 from .errors import AccessDenied, InvalidHandle, ProtocolError, QovixError, ServerSystemError
 
@@ -344,6 +345,23 @@ class ModelObject:
         self._finalizer()
         self._released = True
 
+    def delete(self) -> int:
+        """Deletes the object from the repository, with everything it owns
+        and what cannot stand without it (a generalization without its
+        subtype, an association left with one end); answers how many
+        objects went. The object is unusable afterwards, as are those that
+        went with it: the server dropped every handle to them."""
+        count = self._repository._host_call(HOST_DELETE, (("h", self.handle),),
+                                            _rpc.number_result)
+        if count < 0:
+            raise InvalidHandle(f"{self!r} names no model object the repository holds")
+        self._finalizer.detach()  # its handles are gone with it
+        for handle in self._views.values():
+            self._repository._owned.discard(handle)
+        self._released = True
+        self._repository._objects.pop(self._object, None)
+        return count
+
     # -- what the generated members call --------------------------------------
 
     def _view(self, class_number: int) -> int:
@@ -355,6 +373,9 @@ class ModelObject:
             handle = self._repository._make(
                 [Call(CAST_PROGRAM, class_number, CAST_PROCEDURE, (("h", any_view), ("l", 0)),
                       _rpc.handle_result)])[0]
+            if handle == 0:  # the server no longer knows the handle cast
+                raise InvalidHandle(f"{self!r} names no object any more (deleted, or its "
+                                    "handles released)")
             self._views[class_number] = self._repository._adopt(handle)
         return handle
 

@@ -86,6 +86,7 @@ class Feature:
     owns: bool = False
     opposite: str | None = None  # the other end's feature, on the element class
     xmi: XmiName = XmiName()  # how UML 1.3 and 1.4 documents name it
+    needs: int = 0  # fewer ends than this left by a delete, and the object goes too
 
 
 @dataclass(frozen=True)
@@ -400,6 +401,16 @@ class _Reader:
                 self.fail(line, record, f"{subject}: 'opposite' names no feature")
             opposite = modifiers[at + 1]
             del modifiers[at:at + 2]
+        needs = 0
+        if "needs" in modifiers:
+            at = modifiers.index("needs")
+            count = modifiers[at + 1] if at + 1 < len(modifiers) else ""
+            needs = int(count) if count.isdigit() else 1
+            del modifiers[at:at + (2 if count.isdigit() else 1)]
+            if kind not in REFERENCE_KINDS or needs < 1 or \
+                    (needs > 1 and kind in ("single", "readonly")):
+                self.fail(line, record, f"{subject} cannot need {needs} "
+                          f"{'end' if needs == 1 else 'ends'}")
         for modifier in modifiers:
             if modifier not in ("const", "owns") or modifiers.count(modifier) > 1:
                 self.fail(line, record, f"{subject}: unexpected '{modifier}'")
@@ -411,7 +422,8 @@ class _Reader:
             self.fail(line, record, f"{subject} cannot own")
         if opposite is not None and kind not in REFERENCE_KINDS:
             self.fail(line, record, f"{subject} holds values: it has no opposite end")
-        return Feature(kind, match.group(1), match.group(2), const, line, owns, opposite, xmi)
+        return Feature(kind, match.group(1), match.group(2), const, line, owns, opposite, xmi,
+                       needs)
 
     def operation(self, text: str, line: int, record: str) -> Operation:
         match = re.match(r"operation\s+(\w+)\(([^()]*)\)\s*(?:->\s*(\S+))?\s*(?:label\s+(\w+))?"

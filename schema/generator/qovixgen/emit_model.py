@@ -262,11 +262,11 @@ def _feature_rows(catalogue: Catalogue):
             opposite = f"feature::{other[0]}_{other[1]}" if other else "0"
             rows.append((feature_constant(model_class, feature), model_class.number, feature.name,
                          FEATURE_KINDS[feature.kind], element, ids[feature.type] if value else 0,
-                         feature.owns, opposite, feature.xmi))
+                         feature.owns, opposite, feature.xmi, feature.needs))
     for hidden in catalogue.hidden:
         owner_number = catalogue.class_named(hidden.owner).number if hidden.owner else 0
         rows.append((hidden_constant(hidden.name, hidden.owner), owner_number, hidden.name,
-                     "Hidden", 0, ids[hidden.value_class], False, "0", hidden.xmi))
+                     "Hidden", 0, ids[hidden.value_class], False, "0", hidden.xmi, 0))
     return rows
 
 
@@ -307,9 +307,9 @@ def metadata_source(catalogue: Catalogue, numbered: list[NumberedClass]) -> str:
              "#include <array>", "", '#include "model_features.h"', "", "namespace {",
              "// clang-format off",
              "const FeatureInfo kFeatures[] = {"]
-    for constant, owner, name, kind, element, value, owns, opposite, xmi in rows:
+    for constant, owner, name, kind, element, value, owns, opposite, xmi, needs in rows:
         lines.append(f'    {{{constant}, {owner}, "{name}", FeatureKind::{kind}, {element}, {value}, '
-                     f'{"true" if owns else "false"}, {opposite}, {_xmi_fields(xmi)}}},')
+                     f'{"true" if owns else "false"}, {opposite}, {_xmi_fields(xmi)}, {needs}}},')
     lines.append("};")
     lines += _xmi_readings(catalogue, rows)
     for model_class in catalogue.classes:
