@@ -3,32 +3,10 @@
 from __future__ import annotations
 
 import gc
-import os
-import re
-import subprocess
 import unittest
 
 import qovix
-
-
-class Server:
-    """qovixd on a free loopback port, with its repository in memory."""
-
-    def __init__(self) -> None:
-        self.process = subprocess.Popen(
-            [os.environ["QOVIXD"], "--bind", "127.0.0.1", "--port", "0", "--store", "memory"],
-            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        line = self.process.stdout.readline()
-        found = re.search(r"listening on [\d.]+:(\d+)", line)
-        if not found:
-            self.process.kill()
-            raise RuntimeError(f"qovixd did not start: {line!r}")
-        self.port = int(found.group(1))
-
-    def stop(self) -> None:
-        self.process.terminate()
-        self.process.wait(10)
-        self.process.stdout.close()
+from live_server import Server
 
 
 def setUpModule() -> None:
@@ -41,7 +19,7 @@ def tearDownModule() -> None:
 
 
 def connect(**options) -> qovix.Repository:
-    return qovix.Repository.connect("127.0.0.1", server.port, **options)
+    return server.connect(**options)
 
 
 class BuildAndReadTest(unittest.TestCase):

@@ -4,39 +4,11 @@ and what stays, durably, with nothing left pointing at what went."""
 from __future__ import annotations
 
 import os
-import re
-import subprocess
 import tempfile
 import unittest
 
 import qovix
-
-
-class Server:
-    """qovixd on a free loopback port, keeping the repository in `store`."""
-
-    def __init__(self, store: str, *options: str) -> None:
-        self.process = subprocess.Popen(
-            [os.environ["QOVIXD"], "--bind", "127.0.0.1", "--port", "0", "--store", store,
-             *options], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        line = self.process.stdout.readline()
-        found = re.search(r"listening on [\d.]+:(\d+)", line)
-        if not found:
-            self.process.kill()
-            raise RuntimeError(f"qovixd did not start: {line!r}")
-        self.port = int(found.group(1))
-
-    def connect(self) -> qovix.Repository:
-        return qovix.Repository.connect("127.0.0.1", self.port)
-
-    def stop(self) -> str:
-        """Stops it; what it logged."""
-        self.process.terminate()
-        self.process.wait(10)
-        self.process.stdout.close()
-        log = self.process.stderr.read()
-        self.process.stderr.close()
-        return log
+from live_server import Server
 
 
 def build(repo: qovix.Repository) -> dict[str, qovix.ModelObject]:
@@ -82,7 +54,7 @@ def build(repo: qovix.Repository) -> dict[str, qovix.ModelObject]:
 
 class DeleteTest(unittest.TestCase):
     def check_on(self, store: str, folder: str) -> None:
-        server = Server(store)
+        server = Server(store=store)
         try:
             with server.connect() as repo:
                 made = build(repo)
@@ -93,7 +65,7 @@ class DeleteTest(unittest.TestCase):
             # Another client, and (for the file) a restart, see the same.
             if store != "memory":
                 self.assertIn("deleted object", server.stop())
-                server = Server(store)
+                server = Server(store=store)
             with server.connect() as repo:
                 gone = {"Loan", "amount", "repay", "share", "Mortgage->Loan", "Party->Loan",
                         "borrows", "borrower", "loan", "uses", "author"}
@@ -127,7 +99,7 @@ class DeleteTest(unittest.TestCase):
             access = os.path.join(folder, "access")
             with open(access, "w", encoding="utf-8") as file:
                 file.write("read 127.0.0.1\n")
-            server = Server("memory", "--access", access)
+            server = Server("--access", access)
             try:
                 with server.connect() as repo:
                     with self.assertRaises(qovix.AccessDenied):
@@ -135,7 +107,7 @@ class DeleteTest(unittest.TestCase):
             finally:
                 server.stop()
         # What one client deletes, another's handles no longer name.
-        server = Server("memory")
+        server = Server()
         try:
             with server.connect() as alice, server.connect() as bob:
                 made = alice.Class.create()
