@@ -86,13 +86,16 @@ udt_integer serveDelete(HostCall& call, InteropHandle handle) {
   const std::vector<ObjectId> going =
       model::deletionOf(store, root, store.limits().mostCreatedPerTransaction);
   model::deleteObjects(store, going);
-  // Every surrogate of what went, `object` among them.
-  const std::unordered_set<ObjectId> gone(going.begin(), going.end());
-  vorn_os::releaseNaming([&](const VornObject& named) {
-    const auto* surrogate = dynamic_cast<const VornPersistentObject*>(&named);
-    return surrogate != nullptr && surrogate->store() == &store &&
-           gone.count(surrogate->objectId()) != 0;
-  });
+  // Once the delete is kept, every surrogate of what went (`object` among
+  // them) is released, whichever client holds it.
+  call.serving().afterCommit(
+      [gone = std::unordered_set<ObjectId>(going.begin(), going.end()), kept = &store] {
+        vorn_os::releaseNaming([&](const VornObject& named) {
+          const auto* surrogate = dynamic_cast<const VornPersistentObject*>(&named);
+          return surrogate != nullptr && surrogate->store() == kept &&
+                 gone.count(surrogate->objectId()) != 0;
+        });
+      });
   call.serving().log().say(call.principalKey() + " deleted object " + std::to_string(root) + " (" +
                            what + ") and " + std::to_string(going.size() - 1) + " more with it");
   return static_cast<udt_integer>(going.size());

@@ -117,6 +117,7 @@ ServingContext::ServingContext(QovixServerEntry entry, unsigned long repository,
 ServingContext::~ServingContext() { vorn_os::setScoped(false); }
 
 void ServingContext::undoCall() {
+  afterCommit_.clear();
   if (store_ != nullptr) store_->rollback();
   vorn_os::releaseMadeThisCall();
 }
@@ -203,6 +204,19 @@ InteropHandle ServingContext::repositoryHandleFor(const std::string& principalKe
   return own;
 }
 
+void ServingContext::runAfterCommit() {
+  std::vector<std::function<void()>> then = std::move(afterCommit_);
+  afterCommit_.clear();
+  for (const auto& each : then) {
+    try {
+      each();
+    } catch (const std::exception& error) {
+      // kept already: only what was to follow it is lost
+      log_.say(std::string("after a call's changes were kept: ") + error.what());
+    }
+  }
+}
+
 bool ServingContext::settleBeforeReply(rpc_msg* reply) {
   if (store_ == nullptr) return false;
   const bool succeeded =
@@ -211,6 +225,7 @@ bool ServingContext::settleBeforeReply(rpc_msg* reply) {
     try {
       store_->commit();
       vorn_os::endCall();  // what it registered stays
+      runAfterCommit();
       return false;
     } catch (const std::exception& error) {
       log_.say(std::string("a call's changes were not kept: ") + error.what());

@@ -11,8 +11,10 @@
 #include <rpc/rpc.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "dispatch/entry_point.h"
 #include "host/access_policy.h"
@@ -62,6 +64,9 @@ class ServingContext {
   InteropHandle repositoryHandleFor(const std::string& principalKey);
   bool handlesScoped() const { return handlesScoped_; }
   CallLog& log() { return log_; }
+  // Runs `then` once the call's changes are kept (not when they are undone):
+  // what must not happen for a call that leaves nothing of itself.
+  void afterCommit(std::function<void()> then) { afterCommit_.push_back(std::move(then)); }
 
  private:
   void callLibrary(svc_req* rqstp, SVCXPRT* transp, const Caller& caller, std::int32_t templateId);
@@ -69,6 +74,8 @@ class ServingContext {
                  std::int32_t templateId) const;
   // Undoes what the call in progress changed and registered.
   void undoCall();
+  // What the call asked for once its changes are kept; a failure is logged.
+  void runAfterCommit();
 
   QovixServerEntry entry_;
   InteropHandle repositoryHandle_;
@@ -78,6 +85,7 @@ class ServingContext {
   void* repositoryObject_;
   void* repositoryPart_;
   std::unordered_map<std::string, InteropHandle> repositoryHandles_;
+  std::vector<std::function<void()>> afterCommit_;  // the call's, until it is settled
   CallLog log_;
 
   friend class CallInProgress;

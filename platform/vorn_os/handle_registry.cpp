@@ -157,6 +157,13 @@ class Registry {
     return made;
   }
 
+  // How many slots there are, and the handle of the one at `index` when
+  // it is live (0 otherwise).
+  std::size_t slots() const { return entries_.size(); }
+  unsigned long liveHandleAt(std::size_t index) const {
+    return entries_[index].live ? handleAt(index) : 0;
+  }
+
   // Every live handle, in slot order.
   std::vector<unsigned long> handles() const {
     std::vector<unsigned long> live;
@@ -283,12 +290,13 @@ std::size_t releaseAllOf(std::string_view caller) {
 }
 
 std::size_t releaseNaming(const std::function<bool(const VornObject&)>& names) {
-  const std::vector<unsigned long> live = registry().handles();
+  // Allocates nothing, so that it cannot fail half way.
   const std::uint32_t current = registry().callerId();
   registry().setCallerId(0);  // as the process, which sees every handle
   std::size_t released = 0;
-  for (unsigned long handle : live) {
-    const Entry* entry = registry().find(handle);
+  for (std::size_t index = 1; index < registry().slots(); ++index) {
+    const unsigned long handle = registry().liveHandleAt(index);
+    const Entry* entry = handle != 0 ? registry().find(handle) : nullptr;
     if (entry != nullptr && entry->objectPart != nullptr && names(*entry->objectPart)) {
       released += static_cast<std::size_t>(releaseHandle(handle));
     }

@@ -179,6 +179,43 @@ int FailurePaths::systemErrors = 0;
 
 constexpr std::uint32_t kModelElementClass = 3;
 
+// A delete that meets a failure anywhere (an allocation, any store
+// operation, the commit) leaves the repository and every handle as they
+// were; once it runs to its end, the element and the tagged value that
+// needs it are gone, and so are their handles.
+TEST_P(FailurePaths, ADeleteThatFailsHalfwayLeavesEverythingAsItWas) {
+  for (const faults::Kind kind : {faults::Kind::Allocation, faults::Kind::StoreOperation}) {
+    const InteropHandle owner =
+        handleOf(succeed(model("QOVIXModelElement_create_1", {}), words({repository_})));
+    const InteropHandle tagged =
+        handleOf(succeed(model("QOVIXTaggedValue_create_1", {}), words({repository_})));
+    succeed(model("QOVIXModelElement_add_taggedValue_0", {}), words({owner, tagged}));
+    const Case remove{"host delete", kHostProgram, kHostVersion, kHostDelete, words({owner}), {},
+                      false};
+    const std::size_t objects = repositoryObject_.store().objectCount();
+    for (std::size_t nth = 1;; ++nth) {
+      ASSERT_LT(nth, 10000u) << "the delete never completed";
+      const auto replies = dispatch(remove, remove.arguments, kind, nth);
+      ASSERT_EQ(replies.size(), 1u);
+      if (replies[0].status == ReplyStatus::Success) {
+        EXPECT_EQ(integerOf(replies[0]), 2) << "failure " << nth;
+        break;
+      }
+      ASSERT_EQ(replies[0].status, ReplyStatus::SystemError) << "failure " << nth;
+      EXPECT_EQ(repositoryObject_.store().objectCount(), objects) << "failure " << nth;
+      EXPECT_NE(okHandle(owner), 0) << "failure " << nth << ": a handle was dropped";
+      EXPECT_NE(okHandle(tagged), 0) << "failure " << nth << ": a handle was dropped";
+      EXPECT_EQ(integerOf(succeed(model("QOVIXModelElement_size_taggedValue_0", {}),
+                                  words({owner}))),
+                1)
+          << "failure " << nth;
+    }
+    EXPECT_EQ(repositoryObject_.store().objectCount(), objects - 2);
+    EXPECT_EQ(okHandle(owner), 0);
+    EXPECT_EQ(okHandle(tagged), 0);
+  }
+}
+
 TEST_P(FailurePaths, EveryFamilyAndHostServiceAnswersAndKeepsItsSlot) {
   const auto text = [](ValueClassId valueClass, std::u16string_view value) {
     return textValue(valueClass, value);
