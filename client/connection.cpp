@@ -313,6 +313,17 @@ Connection::Identity Connection::identity(std::uint32_t handle) {
   return Identity{first.handle, static_cast<std::uint32_t>(first.number)};
 }
 
+std::string Connection::deletion(std::uint32_t handle) {
+  std::optional<std::string> report = invoke(kHostProgram, kHostVersion, kHostDeletion,
+                                             {Field::handle(handle)}, ResultKind::OptionalString)
+                                          .text;
+  if (!report) {
+    throw Error(ErrorKind::InvalidHandle,
+                "handle " + std::to_string(handle) + " names no model object to delete");
+  }
+  return *report;
+}
+
 std::int32_t Connection::deleteObject(std::uint32_t handle) {
   const std::int32_t count =
       invoke(kHostProgram, kHostVersion, kHostDelete, {Field::handle(handle)}, ResultKind::Long)

@@ -129,6 +129,9 @@ class Connection {
   // Every handle to them is dropped. Error(InvalidHandle) for a handle that
   // names no model object (or the repository).
   std::int32_t deleteObject(std::uint32_t handle);
+  // What deleteObject would delete, deleting nothing: a line per class,
+  // "COUNT CLASS", the element's first. Error(InvalidHandle) as there.
+  std::string deletion(std::uint32_t handle);
 
   Transport transport() const { return transport_; }
   // Calls made on this connection, answered or not.

@@ -3,6 +3,7 @@
 // into. One handler per host procedure; the protocol records give each its
 // number, types and access, and the generated table calls it.
 
+#include <algorithm>
 #include <new>
 #include <stdexcept>
 #include <unordered_set>
@@ -76,10 +77,41 @@ HandleLong serveIdentity(HostCall&, InteropHandle handle) {
           static_cast<udt_integer>(object->store()->classOf(object->objectId()))};
 }
 
-udt_integer serveDelete(HostCall& call, InteropHandle handle) {
-  if (handle == call.serving().repositoryHandle()) return -1;
+namespace {
+
+// The model object a handle names for a delete; null for none, or the
+// repository.
+const VornPersistentObject* deletable(HostCall& call, InteropHandle handle) {
+  if (handle == call.serving().repositoryHandle()) return nullptr;
   const auto* object = dynamic_cast<const VornPersistentObject*>(vorn_os::objectPart(handle));
-  if (object == nullptr || object->isValid() == 0) return -1;
+  return object != nullptr && object->isValid() != 0 ? object : nullptr;
+}
+
+}  // namespace
+
+std::string serveDeletion(HostCall& call, InteropHandle handle) {
+  const VornPersistentObject* object = deletable(call, handle);
+  if (object == nullptr) return {};
+  const PersistentStore& store = *object->store();
+  std::vector<std::pair<ClassId, std::size_t>> byClass;  // in the order found
+  for (ObjectId id :
+       model::deletionOf(store, object->objectId(), store.limits().mostCreatedPerTransaction)) {
+    const ClassId classId = store.classOf(id);
+    auto found = std::find_if(byClass.begin(), byClass.end(),
+                              [&](const auto& each) { return each.first == classId; });
+    if (found == byClass.end()) found = byClass.insert(byClass.end(), {classId, 0});
+    ++found->second;
+  }
+  std::string report;
+  for (const auto& [classId, count] : byClass) {
+    report.append(std::to_string(count)).append(" ").append(classInfo(classId).name).append("\n");
+  }
+  return report;
+}
+
+udt_integer serveDelete(HostCall& call, InteropHandle handle) {
+  const VornPersistentObject* object = deletable(call, handle);
+  if (object == nullptr) return -1;
   PersistentStore& store = *object->store();
   const ObjectId root = object->objectId();
   const std::string what = std::string(classInfo(store.classOf(root)).name);

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,6 +40,7 @@ struct Options {
   std::string output = "-";    // diagram
   std::string into;            // import
   std::string xmi = "1.2";     // export
+  bool dryRun = false;         // delete
 };
 
 std::uint16_t readPort(const std::string& value) {
@@ -110,6 +112,8 @@ const ToolOption kOptions[] = {
        if (v != "1.2" && v != "1.0") throw UsageError("--xmi is 1.2 or 1.0, not '" + v + "'");
        o.xmi = v;
      }},
+    {"--dry-run", "", "delete: say what would be deleted, and delete nothing",
+     [](Options& o, const std::string&) { o.dryRun = true; }},
     {"--help", "", "show this help (also -h)",
      [](Options& o, const std::string&) { o.help = true; }},
     {"--version", "", "show the version", [](Options& o, const std::string&) { o.version = true; },
@@ -313,7 +317,7 @@ void runExport(const std::vector<std::string>& command, const Options& options, 
 
 // Deletes the one instance of the class with that name (or object number,
 // written #N), with what it owns and what cannot stand without it.
-void runDelete(const std::vector<std::string>& command, const Options&, Session& session) {
+void runDelete(const std::vector<std::string>& command, const Options& options, Session& session) {
   const std::uint32_t classNumber = qovix::tool::findClass(command[1]);
   const std::string& wanted = command[2];
   const bool byNumber = wanted.size() > 1 && wanted[0] == '#';
@@ -338,12 +342,24 @@ void runDelete(const std::vector<std::string>& command, const Options&, Session&
     releaseAll();
     throw std::runtime_error(message);
   }
-  const std::int32_t count = connection.deleteObject(found.front()->handle);
+  // What goes, by class: asked first, since afterwards nothing is left to ask.
+  std::istringstream report(connection.deletion(found.front()->handle));
+  std::string byClass;
+  std::int32_t count = 0;
+  std::int32_t each = 0;
+  for (std::string name; report >> each >> name; count += each) {
+    byClass.append(byClass.empty() ? "  " : ", ")
+        .append(qovix::client::displayClassName(name))
+        .append(" ")
+        .append(std::to_string(each));
+  }
+  if (!options.dryRun) count = connection.deleteObject(found.front()->handle);
   releaseAll();  // the deleted one's is gone already; releasing it again answers 0
-  std::cout << "deleted " << qovix::client::displayClassName(qovix::tool::className(classNumber))
-            << " '" << found.front()->name << "' (object " << found.front()->object << ")";
+  std::cout << (options.dryRun ? "would delete " : "deleted ")
+            << qovix::client::displayClassName(qovix::tool::className(classNumber)) << " '"
+            << found.front()->name << "' (object " << found.front()->object << ")";
   if (count > 1) std::cout << " and " << count - 1 << " more objects with it";
-  std::cout << '\n';
+  std::cout << ":\n" << byClass << '\n';
 }
 
 void runDemo(const std::vector<std::string>&, const Options&, Session& session) {
@@ -383,7 +399,7 @@ const Command kCommands[] = {
      "write the package as an XMI document in that folder: UML 1.4 in XMI 1.2 (the default) "
      "or UML 1.3 in XMI 1.0",
      &runExport},
-    {"delete", "CLASS NAME|#OBJECT", 2, 2,
+    {"delete", "CLASS NAME|#OBJECT [--dry-run]", 2, 2,
      "delete the instance of CLASS with that name (or object number) from the repository, "
      "with what it owns (a package's contents, a class's features) and what cannot stand "
      "without it (its generalizations, associations left with one end, its tagged values)",

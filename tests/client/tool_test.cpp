@@ -122,6 +122,14 @@ TEST_F(Tool, DeleteTakesAnElementWithWhatItOwnsAndWhatNeedsIt) {
   EXPECT_NE(several.err.find("2 Class named '': name one by its number (#N): #"),
             std::string::npos)
       << several.err;
+  const ProgramRun dryRun = qovix({"delete", "Class", "Account", "--dry-run"});
+  ASSERT_EQ(dryRun.status, 0) << dryRun.err;
+  EXPECT_NE(dryRun.out.find("would delete Class 'Account' (object "), std::string::npos);
+  EXPECT_NE(dryRun.out.find("  Class 1, Attribute 1, Operation 2, AssociationEnd 2, "
+                            "Generalization 2, Association 1\n"),
+            std::string::npos)
+      << dryRun.out;
+  EXPECT_NE(qovix({"tree"}).out.find("Class Account"), std::string::npos) << "nothing deleted";
   const ProgramRun account = qovix({"delete", "Class", "Account"});
   ASSERT_EQ(account.status, 0) << account.err;
   EXPECT_EQ(account.out.rfind("deleted Class 'Account' (object ", 0), 0u) << account.out;
