@@ -8,7 +8,9 @@
 //
 // The model of N elements: one package holding N/10 classes, each with 9
 // attributes; the first 11 classes form a chain of generalizations, so the
-// last has 10 supertypes and 99 features. Afterwards the file's server is
+// last has 10 supertypes and 99 features. At each size, deleting a class
+// with 10 features is timed against a null call (the network floor), and at
+// the largest, deleting a package of 10,000 elements. Afterwards the file's server is
 // restarted on the largest model and the time until it answers is reported,
 // and `--sync full` is measured against `--sync normal` for the writes.
 //
@@ -205,7 +207,8 @@ double microseconds(const Operation& operation, ServedModel& model, std::size_t 
   return std::chrono::duration<double, std::micro>(Clock::now() - started).count();
 }
 
-void compareStores(benchmark::State& state, std::size_t elements, Operation operation) {
+// Grows both models to `elements`, then pins the servers and the client.
+void growAndPin(std::size_t elements) {
   if (stores->memory.classes() * (1 + kAttributesPerClass) < elements) {
     // Grow both at once, unpinned, one client thread each.
     for (pid_t pid : {stores->memory.server().pid(), stores->sqlite.server().pid(), 0}) unpin(pid);
@@ -216,6 +219,10 @@ void compareStores(benchmark::State& state, std::size_t elements, Operation oper
   pin(stores->memory.server().pid(), 0);
   pin(stores->sqlite.server().pid(), 0);
   pin(0, clientCpu());
+}
+
+void compareStores(benchmark::State& state, std::size_t elements, Operation operation) {
+  growAndPin(elements);
   double memory = 0, sqlite = 0;
   std::size_t n = 0;
   for (auto _ : state) {
@@ -226,6 +233,80 @@ void compareStores(benchmark::State& state, std::size_t elements, Operation oper
   state.counters["memory_us"] = memory / static_cast<double>(n);
   state.counters["file_us"] = sqlite / static_cast<double>(n);
   state.counters["file/memory speed"] = memory / sqlite;
+}
+
+// A class in `space` with `features` attributes, made for a delete.
+ClassRef doomedClass(ServedModel& model, NamespaceRef space, int features) {
+  Connection& connection = model.connection();
+  const ClassRef made = Class::create(connection, model.repository());
+  Class::construct(connection, made, space, "doomed");
+  const ClassifierRef classifier = Classifier::cast(connection, made, true);
+  for (int a = 0; a < features; ++a) {
+    const AttributeRef attribute = Attribute::create(connection, model.repository());
+    Attribute::construct(connection, attribute, classifier, numbered("d", a));
+    connection.release(attribute.handle);
+  }
+  connection.release(classifier.handle);
+  return made;
+}
+
+// Deleting a class with 10 features in the model of `elements`: the
+// microseconds of the delete on each store, and of a null call (the network
+// floor) on each, made just before it. The class is made untimed.
+void deleteClass(benchmark::State& state, std::size_t elements) {
+  growAndPin(elements);
+  double memory = 0, sqlite = 0, floor = 0;
+  std::size_t n = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    const ClassRef inMemory = doomedClass(stores->memory, stores->memory.space(), 10);
+    const ClassRef inFile = doomedClass(stores->sqlite, stores->sqlite.space(), 10);
+    state.ResumeTiming();
+    for (auto* model : {&stores->memory, &stores->sqlite}) {
+      floor += microseconds([](ServedModel& m, std::size_t) { m.connection().ping(); }, *model, n);
+    }
+    memory += microseconds(
+        [&](ServedModel& m, std::size_t) {
+          if (m.connection().deleteObject(inMemory.handle) != 11) throw std::runtime_error("11");
+        },
+        stores->memory, n);
+    sqlite += microseconds(
+        [&](ServedModel& m, std::size_t) {
+          if (m.connection().deleteObject(inFile.handle) != 11) throw std::runtime_error("11");
+        },
+        stores->sqlite, n);
+    ++n;
+  }
+  const double count = static_cast<double>(n);
+  state.counters["memory_us"] = memory / count;
+  state.counters["file_us"] = sqlite / count;
+  state.counters["floor_us"] = floor / (2 * count);
+  state.counters["file - floor us"] = (sqlite - floor / 2) / count;
+}
+
+// Deleting a package of 10,000 elements (1,000 classes of 9 attributes and
+// their names), made untimed, once on each store.
+void deletePackage(benchmark::State& state) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::vector<PackageRef> made;
+    for (auto* model : {&stores->memory, &stores->sqlite}) {
+      Connection& connection = model->connection();
+      const PackageRef package = Package::create(connection, model->repository());
+      const NamespaceRef space = Namespace::cast(connection, package, true);
+      for (int c = 0; c < 1000; ++c) connection.release(doomedClass(*model, space, 9).handle);
+      made.push_back(package);
+    }
+    state.ResumeTiming();
+    const double memory = microseconds(
+        [&](ServedModel& m, std::size_t) { m.connection().deleteObject(made[0].handle); },
+        stores->memory, 0);
+    const double sqlite = microseconds(
+        [&](ServedModel& m, std::size_t) { m.connection().deleteObject(made[1].handle); },
+        stores->sqlite, 0);
+    state.counters["memory_ms"] = memory / 1000;
+    state.counters["file_ms"] = sqlite / 1000;
+  }
 }
 
 // How long the file's server takes from its start to its first answer on
@@ -285,7 +366,15 @@ int main(int argc, char** argv) {
           });
       registered->MinTime(0.3)->UseRealTime();
     }
+    const std::string label = std::string("delete class of 10 features/").append(
+        std::to_string(elements));
+    benchmark::RegisterBenchmark(label.c_str(), [elements](benchmark::State& state) {
+      deleteClass(state, elements);
+    })->Iterations(50)->UseRealTime();
   }
+  benchmark::RegisterBenchmark("delete package of 10k, largest model", deletePackage)
+      ->Iterations(1)
+      ->UseRealTime();
   benchmark::RegisterBenchmark("restart, largest model", restart)->Iterations(1)->UseRealTime();
   for (const auto& [name, operation] : operations()) {
     if (std::string(name) != "setter" && std::string(name) != "create_1") continue;
