@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "model_classes.h"
+#include "platform/qovix_srv/deletion.h"
 #include "values/utf.h"
 
 namespace {
@@ -91,6 +92,31 @@ class BankingModel : public ::testing::Test {
   QOVIXAssociationEnd holder{repository}, held{repository};
   QOVIXDependency uses{repository}, audits{repository};
 };
+
+// Deleting Account takes its features, both generalizations (one recorded
+// only on Account's own end), the dependencies left without a client or a
+// supplier, the association end typed Account and so the association with
+// its other end; nothing that stays names any of them.
+TEST_F(BankingModel, DeletingTakesWhatItOwnsAndWhatNeedsItFromEitherEnd) {
+  PersistentStore& store = repository.store();
+  const std::size_t before = store.objectCount();
+  EXPECT_THROW(model::deletionOf(store, account.objectId(), 9), std::length_error);
+  const Ids going = model::deletionOf(store, account.objectId(), 100);
+  ASSERT_EQ(going.size(), 10u);
+  EXPECT_EQ(going.front(), account.objectId());
+  for (const VornPersistentObject* each :
+       std::initializer_list<const VornPersistentObject*>{&balance, &withdraw, &toAccount, &held,
+                                                         &holds, &holder, &uses, &audits}) {
+    EXPECT_NE(std::find(going.begin(), going.end(), each->objectId()), going.end())
+        << each->objectId();
+  }
+  model::deleteObjects(store, going);
+  EXPECT_EQ(store.objectCount(), before - 10);
+  for (ObjectId id : going) EXPECT_TRUE(store.referencesTo(id).empty()) << id;
+  EXPECT_EQ(namesOf(repository, bankingSpace.contents()),
+            (std::vector<std::u16string>{u"Asset", u"Savings", u"Customer"}));
+  EXPECT_EQ(savingsGeneral.allSupertypes().size(), 0);
+}
 
 TEST_F(BankingModel, ConstructNamesAndPlacesInTheOwner) {
   EXPECT_EQ(QOVIXModelElement::cast(account, 1).get_name().text(), u"Account");
