@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <new>
 #include <stdexcept>
-#include <unordered_set>
 
 #include "host/host_call.h"
 #include "host/serving_context.h"
@@ -120,14 +119,7 @@ udt_integer serveDelete(HostCall& call, InteropHandle handle) {
   model::deleteObjects(store, going);
   // Once the delete is kept, every surrogate of what went (`object` among
   // them) is released, whichever client holds it.
-  call.serving().afterCommit(
-      [gone = std::unordered_set<ObjectId>(going.begin(), going.end()), kept = &store] {
-        vorn_os::releaseNaming([&](const VornObject& named) {
-          const auto* surrogate = dynamic_cast<const VornPersistentObject*>(&named);
-          return surrogate != nullptr && surrogate->store() == kept &&
-                 gone.count(surrogate->objectId()) != 0;
-        });
-      });
+  call.serving().afterCommit([going, kept = &store] { vorn_os::releaseNaming(*kept, going); });
   call.serving().log().say(call.principalKey() + " deleted object " + std::to_string(root) + " (" +
                            what + ") and " + std::to_string(going.size() - 1) + " more with it");
   return static_cast<udt_integer>(going.size());

@@ -8,6 +8,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/wkm_srv/VornPersistentObject.h"
+
 namespace {
 
 // A handle is a slot index (low 24 bits, from 1) and the slot's generation
@@ -22,6 +24,18 @@ constexpr std::uint32_t kIndexMask = (1u << kIndexBits) - 1;
 constexpr std::uint32_t kGenerations = 0x100;
 constexpr std::size_t kQuarantine = 1u << 16;
 
+// A persistent object, as the registry indexes the surrogates naming it.
+struct Named {
+  const PersistentStore* store;
+  ObjectId id;
+  friend bool operator==(const Named&, const Named&) = default;
+};
+struct NamedHash {
+  std::size_t operator()(const Named& named) const {
+    return std::hash<const void*>()(named.store) ^ (std::size_t{named.id} * 0x9E3779B97F4A7C15u);
+  }
+};
+
 struct Entry {
   void* object = nullptr;
   VornObject* objectPart = nullptr;
@@ -29,8 +43,17 @@ struct Entry {
   std::uint32_t generation = 0;
   std::uint32_t holder = 0;  // who registered it (Registry::holders_)
   bool live = false;
-  bool borrowed = false;  // releasing it drops the handle and deletes nothing
+  bool borrowed = false;    // releasing it drops the handle and deletes nothing
+  Named filed{nullptr, 0};  // where the index by persistent object has it; none: not there
 };
+
+// The persistent object a registered part names; none (a null store) for
+// anything else.
+Named namedBy(const VornObject* part) {
+  const auto* surrogate = dynamic_cast<const VornPersistentObject*>(part);
+  if (surrogate == nullptr || surrogate->objectId() == 0) return {nullptr, 0};
+  return {surrogate->store(), surrogate->objectId()};
+}
 
 // The caller when its name could not be noted: it holds nothing and may
 // register nothing, so that no one is taken for the process itself.
@@ -73,6 +96,12 @@ class Registry {
     entry.borrowed = borrowed;
     ++live_;
     ++holder.live;
+    try {
+      file(index);
+    } catch (...) {
+      drop(entry);
+      throw;
+    }
     return handleAt(index);
   }
 
@@ -90,8 +119,10 @@ class Registry {
 
   void drop(Entry& entry) {
     const auto index = static_cast<std::uint32_t>(&entry - entries_.data());
+    unindexNamed(index);
     --holders_[entry.holder].live;
-    entry = Entry{nullptr, nullptr, nullptr, (entry.generation + 1) % kGenerations, 0, false, false};
+    entry = Entry{nullptr, nullptr, nullptr, (entry.generation + 1) % kGenerations,
+                  0,       false,   false,   {nullptr, 0}};
     --live_;
     free_.push_back(index);
   }
@@ -157,11 +188,17 @@ class Registry {
     return made;
   }
 
-  // How many slots there are, and the handle of the one at `index` when
-  // it is live (0 otherwise).
-  std::size_t slots() const { return entries_.size(); }
-  unsigned long liveHandleAt(std::size_t index) const {
-    return entries_[index].live ? handleAt(index) : 0;
+  // A live handle whose surrogate was registered naming `named` (it may
+  // name another object since, renamed by an assignment); 0 when none is
+  // left.
+  unsigned long handleNaming(const Named& named) const {
+    const auto found = byNamed_.find(named);
+    return found != byNamed_.end() ? handleAt(found->second) : 0;
+  }
+  // Indexes the entry at `index` anew, under what its surrogate names now.
+  void reindexNamed(std::uint32_t index) {
+    unindexNamed(index);
+    file(index);
   }
 
   // Every live handle, in slot order.
@@ -176,6 +213,30 @@ class Registry {
   }
 
  private:
+  // Puts the entry at `index` in the index by persistent object, under what
+  // its surrogate names now (nothing for other parts).
+  void file(std::uint32_t index) {
+    Entry& entry = entries_[index];
+    const Named named = namedBy(entry.objectPart);
+    if (named.store == nullptr) return;
+    byNamed_.emplace(named, index);
+    entry.filed = named;
+  }
+  // Takes the entry at `index` out of that index, where it was filed (its
+  // part may be deleted already, or name another object since).
+  void unindexNamed(std::uint32_t index) {
+    Entry& entry = entries_[index];
+    if (entry.filed.store == nullptr) return;
+    auto [first, last] = byNamed_.equal_range(entry.filed);
+    for (auto it = first; it != last; ++it) {
+      if (it->second == index) {
+        byNamed_.erase(it);
+        break;
+      }
+    }
+    entry.filed = {nullptr, 0};
+  }
+
   // The handle of a slot: its generation above its index.
   unsigned long handleAt(std::size_t index) const {
     return (static_cast<unsigned long>(entries_[index].generation) << kIndexBits) | index;
@@ -196,6 +257,7 @@ class Registry {
   bool scoped_ = false;
   bool noting_ = false;
   std::vector<std::uint32_t> madeThisCall_;
+  std::unordered_multimap<Named, std::uint32_t, NamedHash> byNamed_;  // registered surrogates
 };
 
 Registry& registry() {
@@ -289,16 +351,24 @@ std::size_t releaseAllOf(std::string_view caller) {
   return held.size();
 }
 
-std::size_t releaseNaming(const std::function<bool(const VornObject&)>& names) {
-  // Allocates nothing, so that it cannot fail half way.
+std::size_t releaseNaming(const PersistentStore& store, std::span<const ObjectId> ids) {
   const std::uint32_t current = registry().callerId();
   registry().setCallerId(0);  // as the process, which sees every handle
   std::size_t released = 0;
-  for (std::size_t index = 1; index < registry().slots(); ++index) {
-    const unsigned long handle = registry().liveHandleAt(index);
-    const Entry* entry = handle != 0 ? registry().find(handle) : nullptr;
-    if (entry != nullptr && entry->objectPart != nullptr && names(*entry->objectPart)) {
-      released += static_cast<std::size_t>(releaseHandle(handle));
+  for (ObjectId id : ids) {
+    const Named named{&store, id};
+    while (const unsigned long handle = registry().handleNaming(named)) {
+      Entry* entry = registry().find(handle);
+      if (namedBy(entry->objectPart) == named) {
+        released += static_cast<std::size_t>(releaseHandle(handle));
+      } else {
+        // Renamed by an assignment since: filed where it belongs now.
+        try {
+          registry().reindexNamed(static_cast<std::uint32_t>(handle & kIndexMask));
+        } catch (const std::bad_alloc&) {
+          break;  // left unfiled: a later delete of what it names keeps its handle
+        }
+      }
     }
   }
   registry().setCallerId(current);

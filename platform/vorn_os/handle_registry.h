@@ -13,7 +13,7 @@
 // One thread at a time, like the server that uses it.
 
 #include <cstddef>
-#include <functional>
+#include <span>
 #include <string_view>
 #include <typeinfo>
 
@@ -98,10 +98,12 @@ VORN_OS_API unsigned long borrowedHandle(void* object, void* objectPart);
 // Releases every handle the named client holds; how many there were.
 VORN_OS_API std::size_t releaseAllOf(std::string_view caller);
 
-// Releases every handle, whoever holds it, whose object `names` picks (an
-// object deleted from the repository, whose surrogates name nothing any
-// more); how many there were.
-VORN_OS_API std::size_t releaseNaming(const std::function<bool(const VornObject&)>& names);
+// Releases every handle, whoever holds it, whose surrogate names one of the
+// objects `ids` of `store` (objects deleted from the repository, which the
+// surrogates would name no more); how many there were. Found through an
+// index of the surrogates registered, by the object each names: the cost
+// is in proportion to what is released.
+VORN_OS_API std::size_t releaseNaming(const PersistentStore& store, std::span<const ObjectId> ids);
 
 // The handles one call registers, noted from startCall() to endCall(), so
 // that a call whose changes are undone can release them too: they would
