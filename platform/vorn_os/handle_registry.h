@@ -101,8 +101,10 @@ VORN_OS_API std::size_t releaseAllOf(std::string_view caller);
 // Releases every handle, whoever holds it, whose surrogate names one of the
 // objects `ids` of `store` (objects deleted from the repository, which the
 // surrogates would name no more); how many there were. Found through an
-// index of the surrogates registered, by the object each names: the cost
-// is in proportion to what is released.
+// index of the surrogates registered, by the object each named when it was
+// registered: the cost is in proportion to what is released. A surrogate an
+// assignment (operator=) pointed at one of them after it was registered is
+// filed under what it named before, and keeps its handle, naming nothing.
 VORN_OS_API std::size_t releaseNaming(const PersistentStore& store, std::span<const ObjectId> ids);
 
 // The handles one call registers, noted from startCall() to endCall(), so

@@ -149,6 +149,33 @@ TEST(HandleRegistry, ReleasingDeletesWhatTheHandleNamesAndCountsStayExact) {
   EXPECT_EQ(destroyed, 1) << "nothing is deleted twice";
 }
 
+// Releasing by persistent object finds every registered surrogate of it,
+// whoever holds it, and deletes it; it leaves the others, and a surrogate an
+// assignment pointed elsewhere since is no longer taken for what it named.
+TEST(HandleRegistry, ReleasingByObjectFindsEverySurrogateNamingIt) {
+  VORN repository{"released"};
+  QOVIXClass first(repository), second(repository), other(repository);
+  const std::size_t before = vorn_os::handleCount();
+  vorn_os::setCaller("alice");
+  const unsigned long a1 = registerModelObject(new QOVIXClass(first));
+  vorn_os::setCaller("bob");
+  const unsigned long a2 = registerModelObject(new QOVIXClass(first));
+  auto* renamed = new QOVIXClass(first);
+  const unsigned long moved = registerModelObject(renamed);
+  const unsigned long kept = registerModelObject(new QOVIXClass(second));
+  vorn_os::setCaller({});
+  *renamed = other;  // names the other object now
+  const ObjectId ids[] = {first.objectId()};
+  EXPECT_EQ(vorn_os::releaseNaming(repository.store(), ids), 2u);
+  for (unsigned long gone : {a1, a2}) EXPECT_EQ(okHandle(gone), 0) << gone;
+  for (unsigned long left : {kept, moved}) EXPECT_NE(okHandle(left), 0) << left;
+  EXPECT_EQ(vorn_os::releaseNaming(repository.store(), ids), 0u) << "none left";
+  const ObjectId others[] = {other.objectId()};
+  EXPECT_EQ(vorn_os::releaseNaming(repository.store(), others), 1u) << "found where it went";
+  vorn_os::releaseHandle(kept);
+  EXPECT_EQ(vorn_os::handleCount(), before);
+}
+
 TEST(HandleRegistry, NullObjectsAreNotRegistered) {
   EXPECT_EQ(getHandle(nullptr, nullptr, nullptr), 0u);
 }
