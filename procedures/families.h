@@ -95,6 +95,7 @@ void* assignObject(InteropHandle& slot, void* argp) {
   Argument<C const&> source;
   if (!target.take(record.target) || !source.take(record.param1)) return &slot;
   target.get() = source.get();
+  vorn_os::refile(record.target);  // it names another object now
   slot = record.target;
   return &slot;
 }

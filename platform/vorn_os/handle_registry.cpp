@@ -351,6 +351,15 @@ std::size_t releaseAllOf(std::string_view caller) {
   return held.size();
 }
 
+void refile(unsigned long handle) {
+  if (registry().find(handle) == nullptr) return;
+  try {
+    registry().reindexNamed(static_cast<std::uint32_t>(handle & kIndexMask));
+  } catch (const std::bad_alloc&) {
+    // left unfiled: a delete of what it names keeps its handle, naming nothing
+  }
+}
+
 std::size_t releaseNaming(const PersistentStore& store, std::span<const ObjectId> ids) {
   const std::uint32_t current = registry().callerId();
   registry().setCallerId(0);  // as the process, which sees every handle

@@ -102,10 +102,12 @@ VORN_OS_API std::size_t releaseAllOf(std::string_view caller);
 // objects `ids` of `store` (objects deleted from the repository, which the
 // surrogates would name no more); how many there were. Found through an
 // index of the surrogates registered, by the object each named when it was
-// registered: the cost is in proportion to what is released. A surrogate an
-// assignment (operator=) pointed at one of them after it was registered is
-// filed under what it named before, and keeps its handle, naming nothing.
+// registered, or when refile was last told of it: the cost is in
+// proportion to what is released.
 VORN_OS_API std::size_t releaseNaming(const PersistentStore& store, std::span<const ObjectId> ids);
+// Files the handle's surrogate anew under the object it names now, after an
+// assignment pointed it elsewhere (operatorAssign_0 tells it).
+VORN_OS_API void refile(unsigned long handle);
 
 // The handles one call registers, noted from startCall() to endCall(), so
 // that a call whose changes are undone can release them too: they would

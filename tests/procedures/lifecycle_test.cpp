@@ -74,6 +74,21 @@ TEST_F(Lifecycle, AssignWithAnInvalidSourceRepeatsTheSlot) {
   EXPECT_EQ(calls.handle("QOVIXNode_operatorAssign_0", words({c, calls.repository()})), a);
 }
 
+// After an assignment the registry files the target under what it names
+// now: releasing what the source names (a delete's last step) takes both.
+TEST_F(Lifecycle, AnAssignedHandleGoesWithWhatItNamesNow) {
+  const InteropHandle a = calls.handle("QOVIXNode_create_1", words({calls.repository()}));
+  const InteropHandle b = calls.handle("QOVIXNode_create_1", words({calls.repository()}));
+  const InteropHandle other = calls.handle("QOVIXNode_create_1", words({calls.repository()}));
+  EXPECT_EQ(calls.handle("QOVIXNode_operatorAssign_0", words({a, b})), a);
+  const QOVIXNode* named = vorn_os::lookup<QOVIXNode>(b);
+  const ObjectId ids[] = {named->objectId()};
+  EXPECT_GE(vorn_os::releaseNaming(*named->store(), ids), 2u);  // and any earlier test left
+  EXPECT_EQ(okHandle(a), 0);
+  EXPECT_EQ(okHandle(b), 0);
+  EXPECT_NE(okHandle(other), 0);
+}
+
 TEST_F(Lifecycle, DuplicateMakesANewObjectAndRegistersOnlyValidOnes) {
   const InteropHandle tag = calls.handle("QOVIXException_create_1", words({calls.repository()}));
   calls.call("QOVIXException_set_body_0",
