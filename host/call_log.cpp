@@ -39,6 +39,13 @@ void CallLog::sayCounted() {
   std::fflush(out_);
 }
 
+void CallLog::record(const std::string& text) {
+  sayCounted();
+  last_.clear();
+  std::fprintf(out_, "qovixd: %s\n", printable(text).c_str());
+  std::fflush(out_);
+}
+
 void CallLog::say(const std::string& text, Clock::time_point now) {
   if (now - secondStart_ >= std::chrono::seconds(1)) {
     sayCounted();

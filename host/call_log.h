@@ -24,6 +24,9 @@ class CallLog {
 
   // Writes "qovixd: TEXT", or counts it.
   void say(const std::string& text, Clock::time_point now = Clock::now());
+  // Writes it always, neither counted nor limited: an audit line (a delete),
+  // which only a principal allowed to write can cause.
+  void record(const std::string& text);
 
  private:
   void sayCounted();

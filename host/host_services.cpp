@@ -120,7 +120,7 @@ udt_integer serveDelete(HostCall& call, InteropHandle handle) {
   // Once the delete is kept, every surrogate of what went (`object` among
   // them) is released, whichever client holds it.
   call.serving().afterCommit([going, kept = &store] { vorn_os::releaseNaming(*kept, going); });
-  call.serving().log().say(call.principalKey() + " deleted object " + std::to_string(root) + " (" +
+  call.serving().log().record(call.principalKey() + " deleted object " + std::to_string(root) + " (" +
                            what + ") and " + std::to_string(going.size() - 1) + " more with it");
   return static_cast<udt_integer>(going.size());
 }

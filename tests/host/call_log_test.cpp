@@ -75,4 +75,22 @@ TEST(CallLog, ControlCharactersAreEscapedAndLongLinesCut) {
   EXPECT_NE(text.find(" ... (cut)\n"), std::string::npos);
 }
 
+// Audit lines (a delete's) are all written, past the budget and repeated,
+// after what was counted so far.
+TEST(CallLog, RecordsAreNeverCountedAway) {
+  Written audited;
+  {
+    CallLog log(audited.file());
+    for (int i = 0; i < 30; ++i) log.say("busy " + std::to_string(i));
+    for (int i = 0; i < 3; ++i) log.record("alice deleted object 7");
+  }
+  const std::string text = audited.close();
+  EXPECT_NE(text.find("(10 more lines were not written: too many in a second)\n"
+                      "qovixd: alice deleted object 7\n"
+                      "qovixd: alice deleted object 7\n"
+                      "qovixd: alice deleted object 7\n"),
+            std::string::npos)
+      << text;
+}
+
 }  // namespace
