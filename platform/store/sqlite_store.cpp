@@ -428,7 +428,10 @@ class SqliteStore final : public CollectionReadsOf<SqliteStore> {
          "SELECT object FROM reference WHERE feature = ?1 AND target = ?2 ORDER BY object"},
         {database, "SELECT object FROM member WHERE feature = ?1 AND member = ?2 ORDER BY object"},
         {database, "SELECT count(*) FROM object"},
-        {database, "SELECT next FROM object_number"},
+        // Past every number the file holds, whatever object_number says.
+        {database,
+         "SELECT max((SELECT coalesce(max(next), 1) FROM object_number), "
+         "(SELECT coalesce(max(id), 0) + 1 FROM object))"},
         {database, "UPDATE object_number SET next = ?1"},
         {database, "DELETE FROM attribute WHERE object = ?1"},
         {database, "DELETE FROM reference WHERE object = ?1"},
