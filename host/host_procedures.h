@@ -6,7 +6,6 @@
 // (host_services.cpp) and answers its result.
 
 #include <cstdint>
-#include <span>
 
 #include "host/access_policy.h"
 #include "host_handlers.h"
@@ -24,6 +23,5 @@ struct Row {
 
 // The procedure's row; null for a number the host program does not serve.
 const Row* find(std::uint32_t procedure);
-std::span<const Row> rows();
 
 }  // namespace host_procedures

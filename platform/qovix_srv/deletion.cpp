@@ -15,22 +15,6 @@ bool isSingle(const FeatureInfo& feature) {
   return feature.kind == FeatureKind::Single || feature.kind == FeatureKind::ReadOnly;
 }
 
-// The objects at the far end of `feature` of `id`, read from both ends of
-// the association: what the slot holds, and the objects whose opposite end
-// holds `id`.
-std::vector<ObjectId> endsOf(const StoreView& view, ObjectId id, const FeatureInfo& feature) {
-  IdSet ends;
-  if (isSingle(feature)) {
-    ends.add(view.reference(id, feature.id));
-  } else {
-    ends.addAll(view.members(id, feature.id));
-  }
-  if (feature.opposite != 0) {
-    ends.addAll(view.referrers(featureInfo(feature.opposite).owner, feature.opposite, id));
-  }
-  return ends.take();
-}
-
 // The features of a `classId` object that own what they hold.
 const std::vector<FeatureId>& owningFeatures(ClassId classId) {
   static const std::vector<std::vector<FeatureId>> byClass = [] {
@@ -71,7 +55,7 @@ class Deletion {
  private:
   void takeOwned(ObjectId id) {
     for (FeatureId owning : owningFeatures(view_.classOf(id))) {
-      for (ObjectId owned : endsOf(view_, id, featureInfo(owning))) waiting_.push_back(owned);
+      for (ObjectId owned : view_.ends(id, owning)) waiting_.push_back(owned);
     }
   }
 
@@ -85,9 +69,8 @@ class Deletion {
       const FeatureInfo& mine = featureInfo(written);
       if (mine.opposite == 0 || featureInfo(mine.opposite).needs == 0) continue;
       const FeatureInfo& theirs = featureInfo(mine.opposite);
-      for (ObjectId other : isSingle(mine) ? std::vector<ObjectId>{view_.reference(id, mine.id)}
-                                           : view_.members(id, mine.id)) {
-        if (other != 0 && view_.is(other, theirs.owner)) consider(other, theirs);
+      for (ObjectId other : view_.held(id, mine.id)) {
+        if (view_.is(other, theirs.owner)) consider(other, theirs);
       }
     }
   }
@@ -95,7 +78,7 @@ class Deletion {
   void consider(ObjectId holder, const FeatureInfo& end) {
     if (end.needs == 0 || going_.contains(holder)) return;
     std::size_t left = 0;
-    for (ObjectId each : endsOf(view_, holder, end)) {
+    for (ObjectId each : view_.ends(holder, end.id)) {
       if (!going_.contains(each)) ++left;
     }
     if (left < end.needs) waiting_.push_back(holder);

@@ -14,16 +14,27 @@ std::vector<ObjectId> StoreView::referrers(ClassId sourceClass, FeatureId featur
   return found;
 }
 
+std::vector<ObjectId> StoreView::held(ObjectId id, FeatureId feature) const {
+  const FeatureKind kind = featureInfo(feature).kind;
+  if (kind != FeatureKind::Single && kind != FeatureKind::ReadOnly) return members(id, feature);
+  const ObjectId target = reference(id, feature);
+  return target != 0 ? std::vector<ObjectId>{target} : std::vector<ObjectId>{};
+}
+
+std::vector<ObjectId> StoreView::ends(ObjectId id, FeatureId feature) const {
+  const FeatureId backward = featureInfo(feature).opposite;
+  IdSet found;
+  found.addAll(held(id, feature));
+  if (backward != 0) found.addAll(referrers(featureInfo(backward).owner, backward, id));
+  return found.take();
+}
+
 std::vector<ObjectId> StoreView::related(ObjectId id, FeatureId forward) const {
-  const FeatureId backward = featureInfo(forward).opposite;
-  if (backward == 0) {
+  if (featureInfo(forward).opposite == 0) {
     throw std::logic_error(std::string("the feature ") + featureInfo(forward).name +
                            " has no opposite end");
   }
-  IdSet found;
-  found.addAll(members(id, forward));
-  found.addAll(referrers(featureInfo(backward).owner, backward, id));
-  return found.take();
+  return ends(id, forward);
 }
 
 }  // namespace model

@@ -60,9 +60,14 @@ class StoreView {
   // The `sourceClass` objects whose `feature` (a collection or a single
   // reference) holds `target`, from the store's index of referrers.
   std::vector<ObjectId> referrers(ClassId sourceClass, FeatureId feature, ObjectId target) const;
-  // Members of `id`'s collection `forward`, and the objects whose opposite
-  // end (the catalogue's) holds `id`: one relation read from both of its
-  // ends. Throws std::logic_error for a feature without an opposite end.
+  // What `id`'s slot `feature` holds: its single reference, or its members.
+  std::vector<ObjectId> held(ObjectId id, FeatureId feature) const;
+  // That, and the objects whose opposite end (the catalogue's) holds `id`:
+  // one relation read from both of its ends (a feature without an opposite
+  // end has only its slot).
+  std::vector<ObjectId> ends(ObjectId id, FeatureId feature) const;
+  // The same for a collection that has an opposite end. Throws
+  // std::logic_error for a feature without one.
   std::vector<ObjectId> related(ObjectId id, FeatureId forward) const;
 
   const PersistentStore& store() const { return store_; }

@@ -97,7 +97,7 @@ def host_table(protocol: Protocol, catalogue: Catalogue, numbered: list[Numbered
     the argument, calls the handler the host defines and encodes what it
     answers. A record without a handler does not link."""
     lines = [_banner(protocol, "//").rstrip(), '#include "host/host_procedures.h"', "",
-             "#include <iterator>", "", '#include "host/host_call.h"', "",
+             '#include "host/host_call.h"', "",
              "namespace host_procedures {", "namespace {", ""]
     for p in protocol.host:
         argument, result = p.argument, p.result
@@ -123,9 +123,7 @@ def host_table(protocol: Protocol, catalogue: Catalogue, numbered: list[Numbered
               "const Row* find(std::uint32_t procedure) {",
               "  for (const Row& row : kRows) {",
               "    if (row.number == procedure) return &row;", "  }",
-              "  return nullptr;", "}", "",
-              "std::span<const Row> rows() { return {std::begin(kRows), std::end(kRows)}; }", "",
-              "}  // namespace host_procedures", ""]
+              "  return nullptr;", "}", "", "}  // namespace host_procedures", ""]
     return "\n".join(lines)
 
 
