@@ -223,7 +223,7 @@ TEST(HostLifecycle, PortInUseIsAClearErrorNotACrash) {
   ServerProcess first({"--library", PROBE_LIBRARY_PATH});
   const ProgramRun second =
       runProgram(QOVIXD_PATH, {"--bind", "127.0.0.1", "--port", std::to_string(first.port()),
-                               "--library", PROBE_LIBRARY_PATH});
+                               "--library", PROBE_LIBRARY_PATH, "--store", "memory"});
   EXPECT_EQ(second.status, 1);
   EXPECT_NE(second.err.find("cannot serve TCP on 127.0.0.1:" + std::to_string(first.port()) +
                             ": Address already in use"),
@@ -233,7 +233,8 @@ TEST(HostLifecycle, PortInUseIsAClearErrorNotACrash) {
 
 TEST(HostLifecycle, DocumentFolderMustBeAFolder) {
   const ProgramRun run = runProgram(
-      QOVIXD_PATH, {"--port", "0", "--library", PROBE_LIBRARY_PATH, "--documents", "/nonexistent"});
+      QOVIXD_PATH, {"--port", "0", "--library", PROBE_LIBRARY_PATH, "--store", "memory",
+                    "--documents", "/nonexistent"});
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("--documents: '/nonexistent' is no folder"), std::string::npos) << run.err;
 }
