@@ -93,8 +93,8 @@ std::string serveDeletion(HostCall& call, InteropHandle handle) {
   if (object == nullptr) return {};
   const PersistentStore& store = *object->store();
   std::vector<std::pair<ClassId, std::size_t>> byClass;  // in the order found
-  for (ObjectId id :
-       model::deletionOf(store, object->objectId(), store.limits().mostCreatedPerTransaction)) {
+  for (ObjectId id : model::deletionOf(store, object->objectId(),
+                                       store.settings().limits.mostCreatedPerTransaction)) {
     const ClassId classId = store.classOf(id);
     auto found = std::find_if(byClass.begin(), byClass.end(),
                               [&](const auto& each) { return each.first == classId; });
@@ -115,13 +115,14 @@ udt_integer serveDelete(HostCall& call, InteropHandle handle) {
   const ObjectId root = object->objectId();
   const std::string what = std::string(classInfo(store.classOf(root)).name);
   const std::vector<ObjectId> going =
-      model::deletionOf(store, root, store.limits().mostCreatedPerTransaction);
+      model::deletionOf(store, root, store.settings().limits.mostCreatedPerTransaction);
   model::deleteObjects(store, going);
   // Once the delete is kept, every surrogate of what went (`object` among
   // them) is released, whichever client holds it.
   call.serving().afterCommit([going, kept = &store] { vorn_os::releaseNaming(*kept, going); });
-  call.serving().log().record(call.principalKey() + " deleted object " + std::to_string(root) + " (" +
-                           what + ") and " + std::to_string(going.size() - 1) + " more with it");
+  call.serving().log().record(call.principalKey() + " deleted object " + std::to_string(root) +
+                              " (" + what + ") and " + std::to_string(going.size() - 1) +
+                              " more with it");
   return static_cast<udt_integer>(going.size());
 }
 

@@ -44,11 +44,11 @@ ServedRepository::ServedRepository(const HostOptions& options)
     if (error || !std::filesystem::is_directory(folder)) {
       throw HostError("--documents: '" + options.documentFolder + "' is no folder");
     }
-    repository_.store().setDocumentFolder(folder);
+    repository_.store().settings().documentFolder = folder;
   }
   StoreLimits limits;
   limits.mostObjects = options.maxObjects;
-  repository_.store().setLimits(limits);
+  repository_.store().settings().limits = limits;
   vorn_os::setMostHandlesPerCaller(options.maxHandlesPerClient);
   handle_ = getHandle(&repository_, static_cast<VornObject*>(&repository_), nullptr);
   if (handle_ == 0) throw HostError("cannot register the repository");

@@ -156,6 +156,9 @@ void ServingContext::callLibrary(svc_req* rqstp, SVCXPRT* transp, const Caller& 
     svcerr_auth(transp, AUTH_TOOWEAK);
     return;
   }
+  const procedure_access::Row* row = procedure_access::find(rqstp->rq_vers, rqstp->rq_proc);
+  const bool writes = templateId != kCastTemplateId && row != nullptr && row->writes;
+  if (!beginTransaction(transp, caller, writes)) return;
   const auto started = std::chrono::steady_clock::now();
   answeringExceptions(
       log_, transp, [&] { entry_(rqstp, transp, &call); },
@@ -189,6 +192,7 @@ void ServingContext::serveHost(svc_req* rqstp, SVCXPRT* transp, const Caller& ca
     svcerr_noproc(transp);
     return;
   }
+  if (!beginTransaction(transp, caller, row->access == Access::Write)) return;
   HostCall call(transp, *this, caller.key);
   answeringExceptions(
       log_, transp, [&] { row->serve(call); },
@@ -202,6 +206,18 @@ InteropHandle ServingContext::repositoryHandleFor(const std::string& principalKe
     own = static_cast<InteropHandle>(vorn_os::borrowedHandle(repositoryObject_, repositoryPart_));
   }
   return own;
+}
+
+bool ServingContext::beginTransaction(SVCXPRT* transp, const Caller& caller, bool writes) {
+  if (store_ == nullptr) return true;
+  try {
+    store_->beginCall({caller.principal.name, writes});
+    return true;
+  } catch (const std::exception& error) {
+    log_.say(std::string("a call could not begin: ") + error.what());
+    svcerr_systemerr(transp);
+    return false;
+  }
 }
 
 void ServingContext::runAfterCommit() {

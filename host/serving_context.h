@@ -72,6 +72,9 @@ class ServingContext {
   void callLibrary(svc_req* rqstp, SVCXPRT* transp, const Caller& caller, std::int32_t templateId);
   bool permitted(svc_req* rqstp, SVCXPRT* transp, const Caller& caller,
                  std::int32_t templateId) const;
+  // Begins the call's transaction; when the store cannot, answers the
+  // system error and false.
+  bool beginTransaction(SVCXPRT* transp, const Caller& caller, bool writes);
   // Undoes what the call in progress changed and registered.
   void undoCall();
   // What the call asked for once its changes are kept; a failure is logged.

@@ -156,7 +156,7 @@ DocumentFormat formatOf(const TextValue& format, bool writing) {
 
 // A document name is a plain file name inside the document folder.
 std::filesystem::path documentPath(const PersistentStore& store, const TextValue& name) {
-  if (store.documentFolder().empty()) {
+  if (store.settings().documentFolder.empty()) {
     throw std::runtime_error("the repository has no document folder");
   }
   static const std::regex plain("[A-Za-z0-9][A-Za-z0-9._-]{0,127}");
@@ -165,7 +165,7 @@ std::filesystem::path documentPath(const PersistentStore& store, const TextValue
       name.text().size() != text.size()) {
     throw std::invalid_argument("'" + text + "' is no document name");
   }
-  return store.documentFolder() / text;
+  return store.settings().documentFolder / text;
 }
 
 std::string quoted(const std::u16string& text) {

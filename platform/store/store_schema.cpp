@@ -4,9 +4,9 @@
 
 namespace {
 
-// Version 3 (version 1 lacked the index of values in lists; version 2 the
+// Version 4 (version 1 lacked the index of values in lists; version 2 the
 // next object number and the indexes by target alone, which removing
-// objects needs). Text is UTF-16
+// objects needs; version 3 the commit log). Text is UTF-16
 // as the model holds it (the file's encoding), so every text comes back unit
 // for unit.
 constexpr const char* kSchema = R"sql(
@@ -57,6 +57,20 @@ CREATE TABLE value_item (           -- lists of values
   PRIMARY KEY (object, feature, position)
 ) WITHOUT ROWID;
 CREATE INDEX value_item_by_value ON value_item (feature, text, number, object);
+
+CREATE TABLE commit_log (           -- one row per call that changed the repository
+  sequence  INTEGER PRIMARY KEY,    -- from 1, in commit order
+  time_us   INTEGER NOT NULL,       -- microseconds since the Unix epoch
+  principal TEXT NOT NULL,          -- whom the call was made for; '' for nobody
+  server    TEXT NOT NULL           -- the server that served it
+);
+CREATE TABLE commit_object (        -- what each commit touched
+  sequence INTEGER NOT NULL,        -- commit_log.sequence
+  object   INTEGER NOT NULL,
+  change   TEXT NOT NULL,           -- 'created', 'changed' or 'deleted'
+  PRIMARY KEY (sequence, object)
+) WITHOUT ROWID;
+CREATE INDEX commit_object_by_object ON commit_object (object, sequence);
 
 CREATE TABLE class (id INTEGER PRIMARY KEY, name TEXT NOT NULL);
 CREATE TABLE feature (
@@ -159,6 +173,24 @@ void prepareRepositoryFile(Database& database, const SqliteStoreOptions& options
         "  WHERE NOT EXISTS (SELECT 1 FROM object_number);"
         "CREATE INDEX IF NOT EXISTS reference_to ON reference (target);"
         "CREATE INDEX IF NOT EXISTS member_to ON member (member)");
+  }
+  if (!empty && version < 4) {
+    // Version 3 files gain the commit log, empty: what came before is not known.
+    database.execute(R"sql(
+CREATE TABLE IF NOT EXISTS commit_log (           -- one row per call that changed the repository
+  sequence  INTEGER PRIMARY KEY,    -- from 1, in commit order
+  time_us   INTEGER NOT NULL,       -- microseconds since the Unix epoch
+  principal TEXT NOT NULL,          -- whom the call was made for; '' for nobody
+  server    TEXT NOT NULL           -- the server that served it
+);
+CREATE TABLE IF NOT EXISTS commit_object (        -- what each commit touched
+  sequence INTEGER NOT NULL,        -- commit_log.sequence
+  object   INTEGER NOT NULL,
+  change   TEXT NOT NULL,           -- 'created', 'changed' or 'deleted'
+  PRIMARY KEY (sequence, object)
+) WITHOUT ROWID;
+CREATE INDEX IF NOT EXISTS commit_object_by_object ON commit_object (object, sequence);
+)sql");
   }
   if (!empty && version < kStoreSchemaVersion) {
     database.execute(("PRAGMA user_version = " + std::to_string(kStoreSchemaVersion)).c_str());

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <queue>
@@ -10,32 +11,6 @@
 #include "platform/wkm_srv/collection_reads.h"
 #include "platform/wkm_srv/index_keys.h"
 #include "platform/wkm_srv/persistent_store.h"
-
-PersistentStore::~PersistentStore() = default;
-
-ObjectId PersistentStore::create(ClassId classId) {
-  if (objectCount() >= limits_.mostObjects) {
-    throw StoreError("the repository holds its most objects, " +
-                     std::to_string(limits_.mostObjects) + " (qovixd --max-objects)");
-  }
-  if (createdInTransaction_ >= limits_.mostCreatedPerTransaction) {
-    throw StoreError("one call may make at most " +
-                     std::to_string(limits_.mostCreatedPerTransaction) + " objects");
-  }
-  const ObjectId made = createObject(classId);
-  ++createdInTransaction_;
-  return made;
-}
-
-void PersistentStore::commit() {
-  createdInTransaction_ = 0;
-  commitChanges();
-}
-
-void PersistentStore::rollback() {
-  createdInTransaction_ = 0;
-  rollbackChanges();
-}
 
 std::vector<ObjectId> mergeInCreationOrder(std::vector<std::vector<ObjectId>> lists) {
   std::erase_if(lists, [](const std::vector<ObjectId>& list) { return list.empty(); });
@@ -123,6 +98,7 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
       byClass_[classId].pop_back();
       objects_.pop_back();
     });
+    noteCreated(id);
     return id;
   }
 
@@ -177,6 +153,7 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
     });
     objects_[id - 1].removed = true;
     ++removed_;
+    noteDeleted(id);
   }
 
   std::optional<StoredValue> value(ObjectId id, FeatureId feature) const override {
@@ -187,6 +164,7 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
   void setValue(ObjectId id, FeatureId feature, const StoredValue& value) override {
     std::optional<StoredValue> before = putValue(id, feature, value);
     keepUndo([this, id, feature, before = std::move(before)] { putValue(id, feature, before); });
+    noteChanged(id);
   }
 
   Ids holdingValue(FeatureId feature, const StoredValue& value) const override {
@@ -202,6 +180,7 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
   void setReference(ObjectId id, FeatureId feature, ObjectId target) override {
     const ObjectId before = putReference(id, feature, target);
     keepUndo([this, id, feature, before] { putReference(id, feature, before); });
+    noteChanged(id);
   }
 
   bool insertMember(ObjectId id, FeatureId feature, ObjectId member, VornLong position) override {
@@ -214,6 +193,7 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
       throw;
     }
     keepUndo([this, id, feature, member] { takeMember(id, feature, member); });
+    noteChanged(id);
     return true;
   }
 
@@ -226,6 +206,7 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
       indexReference(feature, member, id);
     });
     takeMember(id, feature, member);
+    noteChanged(id);
     return true;
   }
 
@@ -239,6 +220,7 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
       }
     });
     for (ObjectId member : before) takeMember(id, feature, member);
+    noteChanged(id);
   }
 
   Ids referrers(FeatureId feature, ObjectId target) const override {
@@ -264,9 +246,33 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
   void setValues(ObjectId id, FeatureId feature, ValueList values) override {
     ValueList before = putValues(id, feature, std::move(values));
     keepUndo([this, id, feature, before = std::move(before)] { putValues(id, feature, before); });
+    noteChanged(id);
   }
 
-  void commitChanges() override { undo_.clear(); }
+  std::uint64_t lastCommit() const override { return lastCommit_; }
+
+  std::vector<CommitRecord> commitsSince(std::uint64_t sequence, std::size_t most) const override {
+    std::vector<CommitRecord> found;
+    const auto from = std::upper_bound(
+        log_.begin(), log_.end(), sequence,
+        [](std::uint64_t after, const CommitRecord& row) { return after < row.sequence; });
+    for (auto row = from; row != log_.end() && found.size() < most; ++row) found.push_back(*row);
+    return found;
+  }
+
+  void beginTransaction(bool) override {}
+
+  // The log's row is kept first: when it cannot be, the changes are undone.
+  void commitChanges(CommitRecord* record) override {
+    if (record != nullptr) {
+      record->sequence = lastCommit_ + 1;
+      log_.push_back(*record);
+      ++lastCommit_;
+      // The log is as lasting as the repository: its latest rows alone.
+      if (log_.size() > kMostLogRows) log_.pop_front();
+    }
+    undo_.clear();
+  }
 
   void rollbackChanges() override {
     while (!undo_.empty()) {
@@ -276,6 +282,8 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
   }
 
  private:
+  static constexpr std::size_t kMostLogRows = 100'000;
+
   // Keeps how to undo a change about to be made.
   void logUndo(std::function<void()> undo) { undo_.push_back(std::move(undo)); }
   // Keeps how to undo a change just made; when that cannot be kept, undoes
@@ -399,6 +407,8 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
   std::unordered_map<std::uint64_t, std::set<ObjectId>> referrers_;
   std::unordered_map<ObjectId, std::set<FeatureId>> referredBy_;  // features with referrers
   std::vector<std::function<void()>> undo_;
+  std::deque<CommitRecord> log_;  // the latest commits, oldest first
+  std::uint64_t lastCommit_ = 0;
 };
 
 }  // namespace

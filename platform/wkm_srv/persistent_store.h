@@ -3,8 +3,9 @@
 // Where a repository's persistent objects live. The interface is what the
 // model library needs, in operations a store can answer from its own
 // indexes: no question it answers needs a walk over the whole repository.
-// Two stores stand behind it: one in memory (makeMemoryStore) and one in a
-// database file (platform/store).
+// Three stores stand behind it: one in memory (makeMemoryStore), one in a
+// database file and one in a PostgreSQL database that several servers share
+// (platform/store).
 //
 // Objects are numbered from 1 in creation order; a removed object's number
 // is never given again. (A surrogate that is destroyed releases only itself:
@@ -13,7 +14,10 @@
 // of values.
 //
 // Changes are grouped: commit() keeps every change since the last commit,
-// rollback() undoes them all.
+// rollback() undoes them all. A server begins each call with beginCall(),
+// which says whether the call may write; the call's reads see one state of
+// the repository, and its commit adds one row to the commit log when it
+// changed anything.
 
 #include <cstdint>
 #include <filesystem>
@@ -49,6 +53,36 @@ class StoreError : public std::runtime_error {
 struct StoreLimits {
   std::size_t mostObjects = 10'000'000;
   std::size_t mostCreatedPerTransaction = 100'000;
+};
+
+// How a server uses its store: set once when it starts, read by the model
+// library.
+struct StoreSettings {
+  StoreLimits limits;
+  // Where packages are written to and read from as documents; empty when
+  // the repository has no document folder.
+  std::filesystem::path documentFolder;
+  // This server's name in the commit log.
+  std::string server;
+};
+
+// What a call is, as far as its transaction goes.
+struct CallInfo {
+  std::string principal;  // whom it is made for; empty for nobody in particular
+  bool writes = true;     // false: it only reads, and never waits for a writer
+};
+
+// One row of the commit log: a call that changed the repository. Objects
+// are each in one list, in number order: one made and removed by the same
+// call is in none.
+struct CommitRecord {
+  std::uint64_t sequence = 0;   // from 1, one per commit, in commit order
+  std::int64_t timeMicros = 0;  // since the Unix epoch
+  std::string principal;
+  std::string server;
+  std::vector<ObjectId> created, changed, deleted;
+
+  friend bool operator==(const CommitRecord&, const CommitRecord&) = default;
 };
 
 class WKM_SRV_API PersistentStore {
@@ -101,8 +135,7 @@ class WKM_SRV_API PersistentStore {
   // Adds `member` before the one at `position` (memberCount appends); false
   // when it is a member already. Throws std::out_of_range outside
   // 0..memberCount.
-  virtual bool insertMember(ObjectId id, FeatureId feature, ObjectId member,
-                            VornLong position) = 0;
+  virtual bool insertMember(ObjectId id, FeatureId feature, ObjectId member, VornLong position) = 0;
   // False when `member` was no member.
   virtual bool removeMember(ObjectId id, FeatureId feature, ObjectId member) = 0;
   virtual void clearMembers(ObjectId id, FeatureId feature) = 0;
@@ -133,29 +166,59 @@ class WKM_SRV_API PersistentStore {
 
   // Transactions -------------------------------------------------------------
 
-  // Keeps every change since the last commit. Throws StoreError when they
-  // cannot be kept; they are undone then.
+  // Begins a call's transaction, undoing what an earlier call left
+  // unsettled. A store that others change too brings what it holds up to
+  // date here. Throws StoreError when the store cannot be reached. Without
+  // it, the first change begins a writing transaction for nobody.
+  void beginCall(const CallInfo& call);
+  // Keeps every change since the last commit, with a row in the commit log
+  // when there was any. Throws StoreError when they cannot be kept; they
+  // are undone then.
   void commit();
   // Undoes every change since the last commit.
   void rollback();
 
-  const StoreLimits& limits() const { return limits_; }
-  void setLimits(const StoreLimits& limits) { limits_ = limits; }
+  // The commit log ------------------------------------------------------------
 
-  // Where packages are written to and read from as documents; empty when
-  // the repository has no document folder.
-  const std::filesystem::path& documentFolder() const { return documentFolder_; }
-  void setDocumentFolder(std::filesystem::path folder) { documentFolder_ = std::move(folder); }
+  // The sequence number of the last commit; 0 before the first.
+  virtual std::uint64_t lastCommit() const = 0;
+  // The commits after `sequence`, oldest first, at most `most` of them.
+  virtual std::vector<CommitRecord> commitsSince(std::uint64_t sequence,
+                                                 std::size_t most) const = 0;
+
+  const StoreSettings& settings() const { return settings_; }
+  StoreSettings& settings() { return settings_; }
 
  protected:
-  // What each store does for create, commit and rollback.
+  // What each store does for create, begin, commit and rollback. `record`
+  // is null for a transaction that changed nothing; the store gives it its
+  // sequence number.
   virtual ObjectId createObject(ClassId classId) = 0;
-  virtual void commitChanges() = 0;
+  virtual void beginTransaction(bool writes) = 0;
+  virtual void commitChanges(CommitRecord* record) = 0;
   virtual void rollbackChanges() = 0;
 
+  // Each store notes what its changes touch, for the commit log. Throws
+  // StoreError in a call begun as one that only reads (the change is undone
+  // with the call).
+  void noteCreated(ObjectId id) { note({id, Touch::Created}); }
+  void noteChanged(ObjectId id) { note({id, Touch::Changed}); }
+  void noteDeleted(ObjectId id) { note({id, Touch::Deleted}); }
+
  private:
-  std::filesystem::path documentFolder_;
-  StoreLimits limits_;
+  enum class Touch { Created, Changed, Deleted };
+  struct Touched {
+    ObjectId id;
+    Touch touch;
+  };
+  void note(Touched touched);
+  // The commit log's row for what the transaction touched; empty lists when
+  // it touched nothing.
+  CommitRecord recordOfTouches() const;
+
+  StoreSettings settings_;
+  CallInfo call_;
+  std::vector<Touched> touches_;
   std::size_t createdInTransaction_ = 0;
 };
 

@@ -142,7 +142,12 @@ class FaultyStore final : public PersistentStore {
   std::vector<FeatureId> writtenFeatures(ObjectId id) const override {
     return faulty().writtenFeatures(id);
   }
-  void commitChanges() override { faulty().commit(); }
+  std::uint64_t lastCommit() const override { return faulty().lastCommit(); }
+  std::vector<CommitRecord> commitsSince(std::uint64_t sequence, std::size_t most) const override {
+    return faulty().commitsSince(sequence, most);
+  }
+  void beginTransaction(bool writes) override { faulty().beginCall({{}, writes}); }
+  void commitChanges(CommitRecord*) override { faulty().commit(); }
   void rollbackChanges() override { store_->rollback(); }  // undoing never fails
 
  private:

@@ -18,7 +18,7 @@ namespace {
 
 class WorkBounds : public ::testing::Test {
  protected:
-  WorkBounds() { store().setDocumentFolder(folder_.path()); }
+  WorkBounds() { store().settings().documentFolder = folder_.path(); }
 
   PersistentStore& store() { return repository_.store(); }
 

@@ -42,7 +42,7 @@ VORN& repository() {
   static int uses = 0;
   if (!current || ++uses % 500 == 0) {
     current = std::make_unique<VORN>("fuzz");
-    current->store().setDocumentFolder(documentFolder());
+    current->store().settings().documentFolder = documentFolder();
   }
   return *current;
 }

@@ -43,7 +43,7 @@ bool writeStoreSeed(const std::filesystem::path& file) {
 
 void writeDocumentSeed(const std::filesystem::path& folder) {
   VORN repository("seed");
-  repository.store().setDocumentFolder(folder);
+  repository.store().settings().documentFolder = folder;
   QOVIXPackage package(repository);
   QOVIXModelElement::cast(package, 1).set_name(QOVIXName(u"Bank"));
   QOVIXNamespace space = QOVIXNamespace::cast(package, 1);

@@ -333,7 +333,7 @@ class Documents : public BankingModel {
              ("qovix-documents-" + std::to_string(::getpid()) + "-" +
               ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::create_directories(folder);
-    repository.store().setDocumentFolder(folder);
+    repository.store().settings().documentFolder = folder;
   }
   void TearDown() override { std::filesystem::remove_all(folder); }
   std::filesystem::path folder;
@@ -394,7 +394,7 @@ TEST_F(Documents, MissingAndMalformedDocumentsAreErrors) {
 TEST_F(Documents, ARoundTripIntoAnotherRepositoryLosesNothing) {
   QOVIXPackage::cast(banking, 1).externalize(QOVIXUninterpreted(u""), QOVIXString(u"bank"));
   VORN other{"other"};
-  other.store().setDocumentFolder(folder);
+  other.store().settings().documentFolder = folder;
   QOVIXPackage somewhere{other};
   QOVIXPackage copy = somewhere.internalize(QOVIXUninterpreted(u""), QOVIXString(u"bank"));
   copy.externalize(QOVIXUninterpreted(u""), QOVIXString(u"again"));
@@ -517,7 +517,7 @@ TEST_F(Documents, MultiplicitiesTravelWithWhatOwnsThem) {
                                   many.objectId());
   QOVIXPackage::cast(banking, 1).externalize(QOVIXUninterpreted(u""), QOVIXString(u"bank"));
   VORN other{"other"};
-  other.store().setDocumentFolder(folder);
+  other.store().settings().documentFolder = folder;
   QOVIXPackage somewhere{other};
   QOVIXPackage copy = somewhere.internalize(QOVIXUninterpreted(u""), QOVIXString(u"bank"));
   const ObjectId copiedAccount = copy.contents().ids()[1];
@@ -530,7 +530,7 @@ TEST_F(Documents, MultiplicitiesTravelWithWhatOwnsThem) {
 }
 
 TEST_F(Documents, WithoutAFolderThereAreNoDocuments) {
-  repository.store().setDocumentFolder({});
+  repository.store().settings().documentFolder.clear();
   EXPECT_THROW(
       QOVIXPackage::cast(banking, 1).externalize(QOVIXUninterpreted(u""), QOVIXString(u"x")),
       std::runtime_error);

@@ -39,8 +39,8 @@ class Xmi : public ::testing::Test {
              ("qovix-xmi-" + std::to_string(::getpid()) + "-" +
               ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::create_directories(folder);
-    repository.store().setDocumentFolder(folder);
-    other.store().setDocumentFolder(folder);
+    repository.store().settings().documentFolder = folder;
+    other.store().settings().documentFolder = folder;
   }
   void TearDown() override { std::filesystem::remove_all(folder); }
 

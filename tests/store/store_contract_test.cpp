@@ -232,7 +232,7 @@ TEST_P(StoreContract, RemovedObjectsLeaveNothingAndTheirNumbersAreNotGivenAgain)
 
 TEST_P(StoreContract, LimitsBoundTheRepositoryAndEachTransaction) {
   PersistentStore& s = *store_;
-  s.setLimits({.mostObjects = 4, .mostCreatedPerTransaction = 2});
+  s.settings().limits = StoreLimits{.mostObjects = 4, .mostCreatedPerTransaction = 2};
   s.create(kPlain);
   s.create(kPlain);
   EXPECT_THROW(s.create(kPlain), StoreError) << "a third in one transaction";
@@ -242,6 +242,49 @@ TEST_P(StoreContract, LimitsBoundTheRepositoryAndEachTransaction) {
   s.commit();
   EXPECT_THROW(s.create(kPlain), StoreError) << "a fifth in the repository";
   EXPECT_EQ(s.objectCount(), 4u);
+}
+
+TEST_P(StoreContract, EachCommitThatChangedSomethingIsOneRowOfTheLog) {
+  PersistentStore& s = *store_;
+  s.settings().server = "here:1";
+  s.beginCall({"CN=alice", true});
+  const ObjectId a = s.create(kPlain), b = s.create(kPlain), gone = s.create(kPlain);
+  s.removeObject(gone);
+  s.commit();
+  s.beginCall({"CN=bob", true});
+  s.setValue(a, kName, text(u"A"));
+  s.rollback();
+  s.beginCall({"CN=bob", true});
+  s.appendMember(b, kMembers, a);
+  const ObjectId c = s.create(kOther);
+  s.removeObject(a);
+  s.commit();
+  s.beginCall({"CN=carol", true});
+  s.commit();  // changed nothing
+  s.beginCall({"CN=carol", false});
+  EXPECT_THROW(s.setValue(b, kName, text(u"B")), StoreError) << "a reading call";
+  EXPECT_THROW(s.create(kPlain), StoreError);
+  s.rollback();
+  EXPECT_FALSE(s.value(b, kName));
+
+  EXPECT_EQ(s.lastCommit(), 2u);
+  const auto log = s.commitsSince(0, 10);
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[0].sequence, 1u);
+  EXPECT_EQ(log[0].principal, "CN=alice");
+  EXPECT_EQ(log[0].server, "here:1");
+  EXPECT_EQ(log[0].created, (Ids{a, b})) << "made and removed at once is in no list";
+  EXPECT_TRUE(log[0].changed.empty() && log[0].deleted.empty());
+  EXPECT_EQ(log[1].sequence, 2u);
+  EXPECT_EQ(log[1].principal, "CN=bob");
+  EXPECT_EQ(log[1].created, (Ids{c}));
+  EXPECT_EQ(log[1].changed, (Ids{b}));
+  EXPECT_EQ(log[1].deleted, (Ids{a}));
+  EXPECT_LE(log[0].timeMicros, log[1].timeMicros);
+  EXPECT_GT(log[0].timeMicros, 1'600'000'000'000'000);
+  EXPECT_EQ(s.commitsSince(1, 10), (std::vector<CommitRecord>{log[1]}));
+  EXPECT_EQ(s.commitsSince(0, 1).size(), 1u);
+  EXPECT_TRUE(s.commitsSince(2, 10).empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(

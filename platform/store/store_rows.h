@@ -1,0 +1,91 @@
+#pragma once
+
+// The rows of a repository in a database, and nothing more: what a
+// CachedStore reads and writes through, one database engine behind each
+// (SQLite, PostgreSQL). Every write belongs to the transaction begun by the
+// last begin(); reads see what it wrote so far.
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/wkm_srv/persistent_store.h"
+
+// One part of an object, as the rows give it: its class (Class: `feature`
+// is the class), a value (Value), a single reference (Reference: `a` is the
+// target), or the features it holds members (Members) or listed values
+// (Values) of.
+struct ObjectPart {
+  enum Kind : std::uint8_t { Class, Value, Reference, Members, Values };
+  ObjectId object = 0;
+  Kind kind = Class;
+  FeatureId feature = 0;
+  std::int64_t a = 0;  // a value's class, a reference's target
+  std::int64_t b = 0;  // a value's number
+  std::u16string text;
+};
+
+// What the rows say when a transaction begins: the repository's counts and
+// what others committed since the last transaction this store began.
+struct RowsState {
+  std::uint64_t lastCommit = 0;
+  ObjectId nextNumber = 1;
+  std::size_t objectCount = 0;
+  // Others' commits since: the objects they changed or deleted, and whether
+  // they were too many to list (then `stale` is empty and all is stale).
+  bool othersCommitted = false;
+  bool allStale = false;
+  std::vector<ObjectId> stale;
+};
+
+class StoreRows {
+ public:
+  virtual ~StoreRows() = default;
+
+  // Where the rows are, for messages: "the repository file '...'".
+  virtual std::string describe() const = 0;
+
+  // Transactions. `shared`: others change these rows too, so every
+  // transaction, reading ones included, begins with begin(); a store of its
+  // own begins only to write, and keeps its own counts.
+  virtual bool shared() const = 0;
+  virtual RowsState begin(bool writes) = 0;
+  // Writes the next number, the count and the commit's row (when there is
+  // one; its sequence is given here), then commits.
+  virtual void commit(ObjectId nextNumber, std::size_t objectCount, const CommitRecord* record) = 0;
+  virtual void rollback() = 0;
+  // What begin() says, read outside any transaction: at opening.
+  virtual RowsState current() = 0;
+
+  // Reading objects.
+  virtual void readObject(ObjectId id, std::vector<ObjectPart>& parts) = 0;
+  // Every part of the objects numbered `first` to `last`.
+  virtual void readObjects(ObjectId first, ObjectId last, std::vector<ObjectPart>& parts) = 0;
+  // A collection as (member, next) pairs, in no order.
+  virtual std::vector<std::pair<ObjectId, ObjectId>> readChain(ObjectId id, FeatureId feature) = 0;
+  virtual std::vector<StoredValue> readValues(ObjectId id, FeatureId feature) = 0;
+
+  // The indexes; each answer in creation order.
+  virtual std::vector<ObjectId> instances(ClassId classId) = 0;
+  virtual std::vector<ObjectId> holding(FeatureId feature, const StoredValue& value) = 0;
+  virtual std::vector<ObjectId> referringBySingle(FeatureId feature, ObjectId target) = 0;
+  virtual std::vector<ObjectId> referringByMember(FeatureId feature, ObjectId target) = 0;
+  virtual std::vector<std::pair<FeatureId, ObjectId>> referencesTo(ObjectId target) = 0;
+
+  // Writing.
+  virtual void addObject(ObjectId id, ClassId classId) = 0;
+  virtual void removeObject(ObjectId id) = 0;
+  virtual void setAttribute(ObjectId id, FeatureId feature, const StoredValue& value) = 0;
+  virtual void setReference(ObjectId id, FeatureId feature, ObjectId target) = 0;
+  virtual void clearReference(ObjectId id, FeatureId feature) = 0;
+  virtual void addMember(ObjectId id, FeatureId feature, ObjectId member, ObjectId next) = 0;
+  virtual void removeMember(ObjectId id, FeatureId feature, ObjectId member) = 0;
+  virtual void relink(ObjectId id, FeatureId feature, ObjectId member, ObjectId next) = 0;
+  virtual void clearMembers(ObjectId id, FeatureId feature) = 0;
+  virtual void setValues(ObjectId id, FeatureId feature,
+                         const std::vector<StoredValue>& values) = 0;
+
+  // The commit log.
+  virtual std::vector<CommitRecord> commitsSince(std::uint64_t sequence, std::size_t most) = 0;
+};
