@@ -129,14 +129,17 @@ const HostOption kOptions[] = {
      [](HostOptions& o, const std::string& v) {
        return readText("--repository-name", v, "a name", o.repositoryName);
      }},
-    {"--store", "FILE",
+    {"--store", "STORE",
      [] {
        return "the repository file, made when missing (default " + std::string(kDefaultStorePath) +
               " in the current folder); every change a reply acknowledges is in it. 'memory' "
-              "keeps the repository in memory instead, lost when qovixd stops";
+              "keeps the repository in memory instead, lost when qovixd stops. A "
+              "postgresql://... URI, or 'postgresql:' and a libpq conninfo string, names a "
+              "PostgreSQL database that any number of qovixd share; its password comes from "
+              "~/.pgpass, PGPASSFILE or PGPASSWORD, never from here";
      },
      [](HostOptions& o, const std::string& v) {
-       return readText("--store", v, "a file, or 'memory'", o.storePath);
+       return readText("--store", v, "a file, 'memory' or a PostgreSQL URI", o.storePath);
      }},
     {"--max-objects", "N",
      [] {
@@ -162,7 +165,9 @@ const HostOption kOptions[] = {
      [] {
        return std::string(
            "'normal' (default): acknowledged changes outlast qovixd being killed; 'full': "
-           "also the machine losing power, flushing each to the disk before its reply");
+           "also the machine losing power, flushing each to the disk before its reply. On "
+           "PostgreSQL, 'full' is synchronous_commit on: acknowledged changes outlast the "
+           "database server being killed too");
      },
      [](HostOptions& o, const std::string& v) -> Refusal {
        if (v != "normal" && v != "full") return "--sync needs 'normal' or 'full', not '" + v + "'";

@@ -1,9 +1,13 @@
 #include "host/served_repository.h"
 
+#include <unistd.h>
+
+#include <array>
 #include <filesystem>
 
 #include "host/host_error.h"
 #include "platform/qovix_srv/model_metadata.h"
+#include "platform/store/postgres_store.h"
 #include "platform/store/sqlite_store.h"
 #include "platform/vorn_os/handle_registry.h"
 
@@ -13,13 +17,14 @@ bool inMemory(const HostOptions& options) { return options.storePath == kMemoryS
 
 std::unique_ptr<PersistentStore> openStore(const HostOptions& options) {
   if (inMemory(options)) return makeMemoryStore();
-  SqliteStoreOptions store;
-  store.sync = options.syncFull ? SqliteStoreOptions::Sync::Full : SqliteStoreOptions::Sync::Normal;
+  StoreOptions store;
+  store.sync = options.syncFull ? StoreOptions::Sync::Full : StoreOptions::Sync::Normal;
   for (const ClassInfo& each : modelClasses()) store.classNames.push_back({each.id, each.name});
   for (const FeatureInfo& each : modelFeatures()) {
     store.featureNames.push_back({each.id, each.owner, each.name});
   }
   try {
+    if (namesPostgres(options.storePath)) return openPostgresStore(options.storePath, store);
     return openSqliteStore(options.storePath, store);
   } catch (const StoreError& error) {
     throw HostError(error.what());
@@ -28,9 +33,19 @@ std::unique_ptr<PersistentStore> openStore(const HostOptions& options) {
 
 std::string describe(const HostOptions& options) {
   if (inMemory(options)) return "memory (not kept when qovixd stops)";
+  if (namesPostgres(options.storePath)) {
+    return describePostgres(options.storePath) + (options.syncFull ? " (sync full)" : "");
+  }
   std::error_code error;
   const auto path = std::filesystem::absolute(options.storePath, error);
   return (error ? options.storePath : path.string()) + (options.syncFull ? " (sync full)" : "");
+}
+
+// This server in the commit log: its host's name and its port.
+std::string serverName(const HostOptions& options) {
+  std::array<char, 256> host{};
+  if (gethostname(host.data(), host.size() - 1) != 0) host[0] = '\0';
+  return std::string(host.data()).append(":").append(std::to_string(options.port));
 }
 
 }  // namespace
@@ -46,9 +61,9 @@ ServedRepository::ServedRepository(const HostOptions& options)
     }
     repository_.store().settings().documentFolder = folder;
   }
-  StoreLimits limits;
-  limits.mostObjects = options.maxObjects;
-  repository_.store().settings().limits = limits;
+  StoreSettings& settings = repository_.store().settings();
+  settings.limits.mostObjects = options.maxObjects;
+  settings.server = serverName(options);
   vorn_os::setMostHandlesPerCaller(options.maxHandlesPerClient);
   handle_ = getHandle(&repository_, static_cast<VornObject*>(&repository_), nullptr);
   if (handle_ == 0) throw HostError("cannot register the repository");

@@ -21,26 +21,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/store/store_options.h"
 #include "platform/wkm_srv/persistent_store.h"
 
-struct SqliteStoreOptions {
-  enum class Sync { Normal, Full };
-  Sync sync = Sync::Normal;
-  // The model's names, written into the file so that plain SQL can show
-  // classes and features by name; empty lists leave the file's names as
-  // they are.
-  struct ClassName {
-    ClassId id;
-    std::string name;
-  };
-  struct FeatureName {
-    FeatureId id;
-    ClassId owner;
-    std::string name;
-  };
-  std::vector<ClassName> classNames;
-  std::vector<FeatureName> featureNames;
-};
+using SqliteStoreOptions = StoreOptions;
 
 // Opens the repository file at `path`, creating it when it is missing.
 // Throws StoreError when the file is not a repository, is of a newer

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "platform/store/named_views.h"
+
 namespace {
 
 // Version 4 (version 1 lacked the index of values in lists; version 2 the
@@ -79,22 +81,6 @@ CREATE TABLE feature (
   name  TEXT NOT NULL
 );
 
-CREATE VIEW named_object AS
-  SELECT o.id AS id, c.name AS class,
-         (SELECT a.text FROM attribute a JOIN feature f ON f.id = a.feature
-           WHERE a.object = o.id AND f.owner = 0 AND f.name = 'name') AS name
-  FROM object o LEFT JOIN class c ON c.id = o.class;
-CREATE VIEW named_attribute AS
-  SELECT a.object AS object, coalesce(c.name, '*') || '.' || f.name AS feature,
-         a.number AS number, a.text AS text
-  FROM attribute a LEFT JOIN feature f ON f.id = a.feature LEFT JOIN class c ON c.id = f.owner;
-CREATE VIEW named_link AS
-  SELECT r.object AS object, coalesce(c.name, '*') || '.' || f.name AS feature,
-         r.target AS target, NULL AS next
-  FROM reference r LEFT JOIN feature f ON f.id = r.feature LEFT JOIN class c ON c.id = f.owner
-  UNION ALL
-  SELECT m.object, coalesce(c.name, '*') || '.' || f.name, m.member, m.next
-  FROM member m LEFT JOIN feature f ON f.id = m.feature LEFT JOIN class c ON c.id = f.owner;
 )sql";
 
 std::int64_t pragmaNumber(Database& database, const char* sql) {
@@ -157,6 +143,7 @@ void prepareRepositoryFile(Database& database, const SqliteStoreOptions& options
   database.execute("BEGIN IMMEDIATE");
   if (empty) {
     database.execute(kSchema);
+    database.execute(kNamedViews);
     database.execute(("PRAGMA application_id = " + std::to_string(kStoreApplicationId)).c_str());
     database.execute(("PRAGMA user_version = " + std::to_string(kStoreSchemaVersion)).c_str());
   }

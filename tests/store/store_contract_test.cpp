@@ -10,8 +10,10 @@
 #include <functional>
 #include <random>
 
+#include "platform/store/postgres_store.h"
 #include "platform/store/sqlite_store.h"
 #include "tests/support/temporary_folder.h"
+#include "tests/support/test_postgres.h"
 
 namespace {
 
@@ -23,17 +25,31 @@ constexpr ClassId kPlain = 10, kOther = 11;
 StoredValue text(std::u16string value) { return {7, 0, std::move(value)}; }
 StoredValue number(std::int32_t value) { return {8, value, {}}; }
 
+// A kind of store, opened on a file in a fresh folder or on a fresh
+// PostgreSQL database (a --store value), as it uses.
 struct StoreKind {
   const char* name;
-  std::function<std::unique_ptr<PersistentStore>(const std::filesystem::path&)> open;
+  std::function<std::unique_ptr<PersistentStore>(const std::filesystem::path&, const std::string&)>
+      open;
+  bool needsPostgres = false;
 };
 
 class StoreContract : public ::testing::TestWithParam<StoreKind> {
  protected:
-  std::unique_ptr<PersistentStore> open() { return GetParam().open(folder_.path() / "r.sqlite3"); }
+  void SetUp() override {
+    if (GetParam().needsPostgres) {
+      if (!testPostgres()) GTEST_SKIP() << "no test PostgreSQL (QOVIX_TEST_POSTGRES)";
+      database_ = freshPostgresDatabase();
+    }
+    store_ = open();
+  }
+  std::unique_ptr<PersistentStore> open() {
+    return GetParam().open(folder_.path() / "r.sqlite3", database_);
+  }
 
   TemporaryFolder folder_;
-  std::unique_ptr<PersistentStore> store_ = open();
+  std::string database_;
+  std::unique_ptr<PersistentStore> store_;
 };
 
 TEST_P(StoreContract, ObjectsAreNumberedAndListedByClassInCreationOrder) {
@@ -290,8 +306,19 @@ TEST_P(StoreContract, EachCommitThatChangedSomethingIsOneRowOfTheLog) {
 INSTANTIATE_TEST_SUITE_P(
     EveryStore, StoreContract,
     ::testing::Values(
-        StoreKind{"memory", [](const std::filesystem::path&) { return makeMemoryStore(); }},
-        StoreKind{"sqlite", [](const std::filesystem::path& file) { return openSqliteStore(file); }}),
+        StoreKind{"memory",
+                  [](const std::filesystem::path&, const std::string&) {
+                    return makeMemoryStore();
+                  }},
+        StoreKind{"sqlite",
+                  [](const std::filesystem::path& file, const std::string&) {
+                    return openSqliteStore(file);
+                  }},
+        StoreKind{"postgres",
+                  [](const std::filesystem::path&, const std::string& database) {
+                    return openPostgresStore(database);
+                  },
+                  true}),
     [](const auto& each) { return std::string(each.param.name); });
 
 }  // namespace

@@ -1,0 +1,529 @@
+#include "platform/store/postgres_store.h"
+
+#include <array>
+#include <cstdint>
+
+#include "platform/store/cached_store.h"
+#include "platform/store/pg_connection.h"
+#include "platform/store/postgres_schema.h"
+#include "platform/store/store_rows.h"
+#include "values/utf.h"
+
+namespace {
+
+using Ids = std::vector<ObjectId>;
+
+// More objects changed by others than this since a server's last call, and
+// it drops its whole cache rather than each.
+constexpr int kMostStaleListed = 10'000;
+
+// Text as PostgreSQL holds it: UTF-8, and the UTF-16LE units as hex bytea
+// when UTF-8 cannot hold them (an unpaired surrogate, a NUL).
+struct PgText {
+  std::string text;
+  bool exact = true;
+  std::string raw;  // "\x..." when not exact
+};
+
+PgText toPg(const std::u16string& text) {
+  PgText out;
+  std::u16string clean(text);
+  for (char16_t& unit : clean) {
+    if (unit == 0) {
+      unit = u'\uFFFD';
+      out.exact = false;
+    }
+  }
+  out.text = utf::toUtf8(clean);
+  if (out.exact && utf::toUtf16(out.text) != text) out.exact = false;
+  if (!out.exact) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    out.raw = "\\x";
+    for (char16_t unit : text) {
+      for (const unsigned byte : {unsigned{unit} & 0xFFu, unsigned{unit} >> 8u}) {
+        out.raw += kHex[byte >> 4u];
+        out.raw += kHex[byte & 0xFu];
+      }
+    }
+  }
+  return out;
+}
+
+int hexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  throw StoreError("the PostgreSQL repository holds a damaged text");
+}
+
+// The text in `column`, or in the raw column after it when that is set.
+std::u16string textAt(const PgResult& rows, int row, int column) {
+  if (rows.isNull(row, column + 1)) {
+    try {
+      return utf::toUtf16(rows.text(row, column));
+    } catch (const std::invalid_argument&) {
+      throw StoreError("the PostgreSQL repository holds a text that is no UTF-8");
+    }
+  }
+  const std::string_view raw = rows.text(row, column + 1);
+  if (raw.size() < 2 || raw.substr(0, 2) != "\\x" || (raw.size() - 2) % 4 != 0) {
+    throw StoreError("the PostgreSQL repository holds a damaged text");
+  }
+  std::u16string text;
+  for (std::size_t at = 2; at < raw.size(); at += 4) {
+    const int low = hexDigit(raw[at]) * 16 + hexDigit(raw[at + 1]);
+    const int high = hexDigit(raw[at + 2]) * 16 + hexDigit(raw[at + 3]);
+    text.push_back(static_cast<char16_t>(high * 256 + low));
+  }
+  return text;
+}
+
+PgParams& operator<<(PgParams& params, const PgText& text) {
+  params << text.text;
+  return text.exact ? params.null() : params << text.raw;
+}
+
+// Every statement the store sends, prepared on each connection.
+const std::vector<PgStatement>& statements() {
+  static const std::vector<PgStatement> all = {
+      {"begin_read", "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"},
+      {"begin_write", "BEGIN ISOLATION LEVEL READ COMMITTED READ WRITE"},
+      {"commit", "COMMIT"},
+      {"rollback", "ROLLBACK"},
+      // The state, and the objects others changed or deleted since $1: one
+      // row each, or one row with a null object.
+      {"state_read",
+       "SELECT s.sequence, s.next_number, s.object_count, o.object FROM commit_state s "
+       "LEFT JOIN LATERAL (SELECT object FROM commit_object WHERE sequence > $1::bigint "
+       "  AND sequence <= s.sequence AND change <> 'created' LIMIT 10001) o ON true"},
+      // The same, first taking the lock every writing call takes.
+      {"state_lock",
+       "SELECT s.sequence, s.next_number, s.object_count, o.object FROM commit_state s "
+       "LEFT JOIN LATERAL (SELECT object FROM commit_object WHERE sequence > $1::bigint "
+       "  AND sequence <= s.sequence AND change <> 'created' LIMIT 10001) o ON true "
+       "FOR UPDATE OF s"},
+      {"state_write", "UPDATE commit_state SET sequence = $1, next_number = $2, object_count = $3"},
+      {"log_commit",
+       "INSERT INTO commit_log (sequence, time, principal, server) "
+       "VALUES ($1, timestamptz 'epoch' + $2::bigint * interval '1 microsecond', $3, $4)"},
+      {"log_objects",
+       "INSERT INTO commit_object (sequence, object, change) "
+       "SELECT $1, o, c FROM unnest($2::bigint[], $3::text[]) AS t(o, c)"},
+      {"commits_since",
+       "SELECT sequence, (extract(epoch FROM time) * 1000000)::bigint, principal, server "
+       "FROM commit_log WHERE sequence > $1 ORDER BY sequence LIMIT $2"},
+      {"commit_objects",
+       "SELECT sequence, object, change FROM commit_object WHERE sequence BETWEEN $1 AND $2 "
+       "ORDER BY sequence, object"},
+      // An object whole, one row a part, as the repository file's statement;
+      // the features it holds members or values of are found a step at a
+      // time down the primary keys.
+      {"read_object",
+       "WITH RECURSIVE "
+       "members_of(feature) AS (SELECT min(feature) FROM member WHERE object = $1 "
+       "  UNION ALL SELECT (SELECT min(feature) FROM member WHERE object = $1 "
+       "  AND feature > members_of.feature) FROM members_of WHERE feature IS NOT NULL), "
+       "values_of(feature) AS (SELECT min(feature) FROM value_item WHERE object = $1 "
+       "  UNION ALL SELECT (SELECT min(feature) FROM value_item WHERE object = $1 "
+       "  AND feature > values_of.feature) FROM values_of WHERE feature IS NOT NULL) "
+       "SELECT 0, class, 0::bigint, 0, '', NULL::bytea FROM object WHERE id = $1 "
+       "UNION ALL SELECT 1, feature, value_class, number, text, raw FROM attribute "
+       "  WHERE object = $1 "
+       "UNION ALL SELECT 2, feature, target, 0, '', NULL FROM reference WHERE object = $1 "
+       "UNION ALL SELECT 3, feature, 0, 0, '', NULL FROM members_of WHERE feature IS NOT NULL "
+       "UNION ALL SELECT 4, feature, 0, 0, '', NULL FROM values_of WHERE feature IS NOT NULL"},
+      {"read_objects",
+       "SELECT 0, id, class, 0::bigint, 0, '', NULL::bytea FROM object "
+       "  WHERE id BETWEEN $1 AND $2 "
+       "UNION ALL SELECT 1, object, feature, value_class, number, text, raw FROM attribute "
+       "  WHERE object BETWEEN $1 AND $2 "
+       "UNION ALL SELECT 2, object, feature, target, 0, '', NULL FROM reference "
+       "  WHERE object BETWEEN $1 AND $2 "
+       "UNION ALL SELECT DISTINCT 3, object, feature, 0::bigint, 0, '', NULL::bytea FROM member "
+       "  WHERE object BETWEEN $1 AND $2 "
+       "UNION ALL SELECT DISTINCT 4, object, feature, 0::bigint, 0, '', NULL::bytea "
+       "  FROM value_item WHERE object BETWEEN $1 AND $2"},
+      {"read_chain", "SELECT member, next FROM member WHERE object = $1 AND feature = $2"},
+      {"read_values",
+       "SELECT value_class, number, text, raw FROM value_item WHERE object = $1 AND feature = $2 "
+       "ORDER BY position"},
+      {"instances", "SELECT id FROM object WHERE class = $1 ORDER BY id"},
+      {"holding",
+       "SELECT object FROM attribute WHERE feature = $1 AND number = $3 AND md5(text) = md5($2) "
+       "  AND text = $2 AND raw IS NOT DISTINCT FROM $4::bytea "
+       "UNION SELECT object FROM value_item WHERE feature = $1 AND number = $3 "
+       "  AND md5(text) = md5($2) AND text = $2 AND raw IS NOT DISTINCT FROM $4::bytea "
+       "ORDER BY 1"},
+      {"by_single", "SELECT object FROM reference WHERE feature = $1 AND target = $2 ORDER BY 1"},
+      {"by_member", "SELECT object FROM member WHERE feature = $1 AND member = $2 ORDER BY 1"},
+      {"references_to",
+       "SELECT feature, object FROM reference WHERE target = $1 "
+       "UNION SELECT feature, object FROM member WHERE member = $1 ORDER BY 1, 2"},
+      {"add_object", "INSERT INTO object (id, class) VALUES ($1, $2)"},
+      {"remove_attributes", "DELETE FROM attribute WHERE object = $1"},
+      {"remove_references", "DELETE FROM reference WHERE object = $1"},
+      {"remove_members", "DELETE FROM member WHERE object = $1"},
+      {"remove_values", "DELETE FROM value_item WHERE object = $1"},
+      {"remove_object", "DELETE FROM object WHERE id = $1"},
+      {"set_attribute",
+       "INSERT INTO attribute (object, feature, value_class, number, text, raw) "
+       "VALUES ($1, $2, $3, $4, $5, $6::bytea) ON CONFLICT (object, feature) DO UPDATE SET "
+       "value_class = excluded.value_class, number = excluded.number, text = excluded.text, "
+       "raw = excluded.raw"},
+      {"set_reference",
+       "INSERT INTO reference (object, feature, target) VALUES ($1, $2, $3) "
+       "ON CONFLICT (object, feature) DO UPDATE SET target = excluded.target"},
+      {"clear_reference", "DELETE FROM reference WHERE object = $1 AND feature = $2"},
+      {"add_member", "INSERT INTO member (object, feature, member, next) VALUES ($1, $2, $3, $4)"},
+      {"remove_member", "DELETE FROM member WHERE object = $1 AND feature = $2 AND member = $3"},
+      {"relink", "UPDATE member SET next = $4 WHERE object = $1 AND feature = $2 AND member = $3"},
+      {"clear_members", "DELETE FROM member WHERE object = $1 AND feature = $2"},
+      {"clear_values", "DELETE FROM value_item WHERE object = $1 AND feature = $2"},
+      {"add_value",
+       "INSERT INTO value_item (object, feature, position, value_class, number, text, raw) "
+       "VALUES ($1, $2, $3, $4, $5, $6, $7::bytea)"},
+  };
+  return all;
+}
+
+Ids column(const PgResult& rows) {
+  Ids ids;
+  ids.reserve(static_cast<std::size_t>(rows.rows()));
+  for (int row = 0; row < rows.rows(); ++row) {
+    ids.push_back(static_cast<ObjectId>(rows.integer(row, 0)));
+  }
+  return ids;
+}
+
+std::string sessionSetup(const StoreOptions& options) {
+  // A commit with --sync normal is acknowledged before the server's WAL
+  // reaches its disk: PostgreSQL killed, or the machine losing power, may
+  // lose the last commits, never a part of one.
+  return std::string("SET client_encoding = 'UTF8'; SET application_name = 'qovixd'; ") +
+         "SET synchronous_commit = " + (options.sync == StoreOptions::Sync::Full ? "on" : "off");
+}
+
+class PostgresRows final : public StoreRows {
+ public:
+  PostgresRows(const std::string& conninfo, const StoreOptions& options)
+      : connection_(conninfo, statements(), sessionSetup(options),
+                    [options](PgConnection& connection) {
+                      preparePostgresRepository(connection, options);
+                    }) {}
+
+  std::string describe() const override { return connection_.description(); }
+
+  bool shared() const override { return true; }
+
+  RowsState begin(bool writes) override {
+    try {
+      return beginOnce(writes);
+    } catch (const StoreError&) {
+      if (!connection_.lost()) throw;
+    }
+    // The connection was lost between calls (the database restarted, a
+    // network went): nothing of this call has happened yet, so it begins
+    // again on a new connection, once.
+    reconnect();
+    return beginOnce(writes);
+  }
+
+  void commit(ObjectId nextNumber, std::size_t objectCount, const CommitRecord* record) override {
+    if (!writes_ || (!wrote_ && record == nullptr)) {
+      // Nothing to keep: the end is sent, and not waited for.
+      connection_.send("commit");
+      connection_.flush();
+      return;
+    }
+    const std::uint64_t sequence = record != nullptr ? record->sequence : lastSeen_;
+    connection_.send("state_write", PgParams() << static_cast<std::int64_t>(sequence)
+                                               << std::int64_t{nextNumber}
+                                               << static_cast<std::int64_t>(objectCount));
+    if (record != nullptr) logCommit(*record);
+    connection_.send("commit");
+    connection_.wait();  // acknowledged only once kept
+    lastSeen_ = sequence;
+  }
+
+  void rollback() override {
+    if (connection_.lost()) return;
+    try {
+      connection_.quietSoFar();  // what failed is undone with the rest
+      connection_.send("rollback");
+      connection_.flush();
+    } catch (const StoreError&) {
+      // the connection went: the server undoes the transaction itself
+    }
+  }
+
+  RowsState current() override {
+    const PgResult rows = connection_.fetch("state_read", PgParams() << std::int64_t{0});
+    RowsState state = stateOf(rows, false);
+    lastSeen_ = state.lastCommit;
+    return state;
+  }
+
+  void readObject(ObjectId id, std::vector<ObjectPart>& parts) override {
+    const PgResult rows = connection_.fetch("read_object", PgParams() << std::int64_t{id});
+    for (int row = 0; row < rows.rows(); ++row) parts.push_back(partOf(rows, row, id, 0));
+  }
+
+  void readObjects(ObjectId first, ObjectId last, std::vector<ObjectPart>& parts) override {
+    const PgResult rows =
+        connection_.fetch("read_objects", PgParams() << std::int64_t{first} << std::int64_t{last});
+    for (int row = 0; row < rows.rows(); ++row) {
+      parts.push_back(partOf(rows, row, static_cast<ObjectId>(rows.integer(row, 1)), 1));
+    }
+  }
+
+  std::vector<std::pair<ObjectId, ObjectId>> readChain(ObjectId id, FeatureId feature) override {
+    const PgResult rows =
+        connection_.fetch("read_chain", PgParams() << std::int64_t{id} << std::int64_t{feature});
+    std::vector<std::pair<ObjectId, ObjectId>> links;
+    for (int row = 0; row < rows.rows(); ++row) {
+      links.emplace_back(static_cast<ObjectId>(rows.integer(row, 0)),
+                         static_cast<ObjectId>(rows.integer(row, 1)));
+    }
+    return links;
+  }
+
+  std::vector<StoredValue> readValues(ObjectId id, FeatureId feature) override {
+    const PgResult rows =
+        connection_.fetch("read_values", PgParams() << std::int64_t{id} << std::int64_t{feature});
+    std::vector<StoredValue> values;
+    for (int row = 0; row < rows.rows(); ++row) {
+      values.push_back({static_cast<ValueClassId>(rows.integer(row, 0)),
+                        static_cast<std::int32_t>(rows.integer(row, 1)), textAt(rows, row, 2)});
+    }
+    return values;
+  }
+
+  Ids instances(ClassId classId) override {
+    return column(connection_.fetch("instances", PgParams() << std::int64_t{classId}));
+  }
+
+  Ids holding(FeatureId feature, const StoredValue& value) override {
+    const PgText text = toPg(value.text);
+    PgParams params;
+    params << std::int64_t{feature} << text.text << std::int64_t{value.number};
+    if (text.exact) {
+      params.null();
+    } else {
+      params << text.raw;
+    }
+    return column(connection_.fetch("holding", params));
+  }
+
+  Ids referringBySingle(FeatureId feature, ObjectId target) override {
+    return column(connection_.fetch("by_single",
+                                    PgParams() << std::int64_t{feature} << std::int64_t{target}));
+  }
+
+  Ids referringByMember(FeatureId feature, ObjectId target) override {
+    return column(connection_.fetch("by_member",
+                                    PgParams() << std::int64_t{feature} << std::int64_t{target}));
+  }
+
+  std::vector<std::pair<FeatureId, ObjectId>> referencesTo(ObjectId target) override {
+    const PgResult rows = connection_.fetch("references_to", PgParams() << std::int64_t{target});
+    std::vector<std::pair<FeatureId, ObjectId>> found;
+    for (int row = 0; row < rows.rows(); ++row) {
+      found.emplace_back(static_cast<FeatureId>(rows.integer(row, 0)),
+                         static_cast<ObjectId>(rows.integer(row, 1)));
+    }
+    return found;
+  }
+
+  void addObject(ObjectId id, ClassId classId) override {
+    write("add_object", PgParams() << std::int64_t{id} << std::int64_t{classId});
+  }
+
+  void removeObject(ObjectId id) override {
+    for (const char* remove : {"remove_attributes", "remove_references", "remove_members",
+                               "remove_values", "remove_object"}) {
+      write(remove, PgParams() << std::int64_t{id});
+    }
+  }
+
+  void setAttribute(ObjectId id, FeatureId feature, const StoredValue& value) override {
+    PgParams params;
+    params << std::int64_t{id} << std::int64_t{feature} << std::int64_t{value.valueClass}
+           << std::int64_t{value.number} << toPg(value.text);
+    write("set_attribute", params);
+  }
+
+  void setReference(ObjectId id, FeatureId feature, ObjectId target) override {
+    write("set_reference",
+          PgParams() << std::int64_t{id} << std::int64_t{feature} << std::int64_t{target});
+  }
+
+  void clearReference(ObjectId id, FeatureId feature) override {
+    write("clear_reference", PgParams() << std::int64_t{id} << std::int64_t{feature});
+  }
+
+  void addMember(ObjectId id, FeatureId feature, ObjectId member, ObjectId next) override {
+    write("add_member", PgParams() << std::int64_t{id} << std::int64_t{feature}
+                                   << std::int64_t{member} << std::int64_t{next});
+  }
+
+  void removeMember(ObjectId id, FeatureId feature, ObjectId member) override {
+    write("remove_member",
+          PgParams() << std::int64_t{id} << std::int64_t{feature} << std::int64_t{member});
+  }
+
+  void relink(ObjectId id, FeatureId feature, ObjectId member, ObjectId next) override {
+    write("relink", PgParams() << std::int64_t{id} << std::int64_t{feature} << std::int64_t{member}
+                               << std::int64_t{next});
+  }
+
+  void clearMembers(ObjectId id, FeatureId feature) override {
+    write("clear_members", PgParams() << std::int64_t{id} << std::int64_t{feature});
+  }
+
+  void setValues(ObjectId id, FeatureId feature, const std::vector<StoredValue>& values) override {
+    write("clear_values", PgParams() << std::int64_t{id} << std::int64_t{feature});
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      PgParams params;
+      params << std::int64_t{id} << std::int64_t{feature} << static_cast<std::int64_t>(i)
+             << std::int64_t{values[i].valueClass} << std::int64_t{values[i].number}
+             << toPg(values[i].text);
+      write("add_value", params);
+    }
+  }
+
+  std::vector<CommitRecord> commitsSince(std::uint64_t sequence, std::size_t most) override {
+    std::vector<CommitRecord> found;
+    const PgResult rows = connection_.fetch(
+        "commits_since", PgParams() << static_cast<std::int64_t>(sequence)
+                                    << static_cast<std::int64_t>(std::min<std::size_t>(
+                                           most, static_cast<std::size_t>(INT64_MAX))));
+    for (int row = 0; row < rows.rows(); ++row) {
+      CommitRecord& record = found.emplace_back();
+      record.sequence = static_cast<std::uint64_t>(rows.integer(row, 0));
+      record.timeMicros = rows.integer(row, 1);
+      record.principal = rows.text(row, 2);
+      record.server = rows.text(row, 3);
+    }
+    if (found.empty()) return found;
+    const PgResult objects = connection_.fetch(
+        "commit_objects", PgParams() << static_cast<std::int64_t>(found.front().sequence)
+                                     << static_cast<std::int64_t>(found.back().sequence));
+    std::size_t at = 0;
+    for (int row = 0; row < objects.rows(); ++row) {
+      const auto of = static_cast<std::uint64_t>(objects.integer(row, 0));
+      while (at < found.size() && found[at].sequence < of) ++at;
+      if (at == found.size()) break;
+      const auto id = static_cast<ObjectId>(objects.integer(row, 1));
+      const std::string_view change = objects.text(row, 2);
+      (change == "created"   ? found[at].created
+       : change == "deleted" ? found[at].deleted
+                             : found[at].changed)
+          .push_back(id);
+    }
+    return found;
+  }
+
+ private:
+  RowsState beginOnce(bool writes) {
+    writes_ = writes;
+    wrote_ = false;
+    connection_.send(writes ? "begin_write" : "begin_read");
+    const PgResult rows = connection_.fetch(writes ? "state_lock" : "state_read",
+                                            PgParams() << static_cast<std::int64_t>(lastSeen_));
+    RowsState state = stateOf(rows, allStale_);
+    allStale_ = false;
+    lastSeen_ = state.lastCommit;
+    return state;
+  }
+
+  RowsState stateOf(const PgResult& rows, bool allStale) const {
+    if (rows.rows() < 1) throw StoreError(describe() + " has no commit_state row");
+    RowsState state;
+    state.lastCommit = static_cast<std::uint64_t>(rows.integer(0, 0));
+    state.nextNumber = static_cast<ObjectId>(rows.integer(0, 1));
+    state.objectCount = static_cast<std::size_t>(rows.integer(0, 2));
+    state.othersCommitted = allStale || state.lastCommit != lastSeen_;
+    state.allStale = allStale || rows.rows() > kMostStaleListed;
+    if (!state.allStale) {
+      for (int row = 0; row < rows.rows(); ++row) {
+        if (!rows.isNull(row, 3))
+          state.stale.push_back(static_cast<ObjectId>(rows.integer(row, 3)));
+      }
+    }
+    return state;
+  }
+
+  void reconnect() {
+    connection_.reconnect();
+    allStale_ = true;  // whatever happened meanwhile is not known
+  }
+
+  void write(const char* statement, const PgParams& params) {
+    wrote_ = true;
+    connection_.send(statement, params);
+  }
+
+  void logCommit(const CommitRecord& record) {
+    const auto sequence = static_cast<std::int64_t>(record.sequence);
+    connection_.send("log_commit", PgParams() << sequence << record.timeMicros << record.principal
+                                              << record.server);
+    std::string objects = "{", changes = "{";
+    const std::array<std::pair<const Ids*, const char*>, 3> lists = {
+        {{&record.created, "created"}, {&record.changed, "changed"}, {&record.deleted, "deleted"}}};
+    for (const auto& [ids, change] : lists) {
+      for (ObjectId id : *ids) {
+        if (objects.size() > 1) {
+          objects += ',';
+          changes += ',';
+        }
+        objects += std::to_string(id);
+        changes += change;
+      }
+    }
+    connection_.send("log_objects", PgParams() << sequence << objects + "}" << changes + "}");
+  }
+
+  static ObjectPart partOf(const PgResult& rows, int row, ObjectId id, int at) {
+    ObjectPart part;
+    part.object = id;
+    part.kind = static_cast<ObjectPart::Kind>(rows.integer(row, 0));
+    const int from = at + 1;
+    part.feature = static_cast<FeatureId>(rows.integer(row, from));
+    part.a = rows.integer(row, from + 1);
+    part.b = rows.integer(row, from + 2);
+    if (part.kind == ObjectPart::Value) part.text = textAt(rows, row, from + 3);
+    return part;
+  }
+
+  PgConnection connection_;
+  std::uint64_t lastSeen_ = 0;  // the last commit this store has seen
+  bool allStale_ = false;       // the next begin drops the whole cache
+  bool writes_ = true;          // the transaction may write
+  bool wrote_ = false;          // and it has
+};
+
+}  // namespace
+
+bool namesPostgres(const std::string& store) {
+  return store.starts_with("postgresql://") || store.starts_with("postgres://") ||
+         store.starts_with("postgresql:");
+}
+
+namespace {
+
+// libpq takes a URI as it stands; "postgresql:" before a conninfo string is ours.
+std::string conninfoOf(const std::string& store) {
+  if (store.starts_with("postgresql://") || store.starts_with("postgres://")) return store;
+  return store.substr(std::string_view("postgresql:").size());
+}
+
+}  // namespace
+
+std::unique_ptr<PersistentStore> openPostgresStore(const std::string& store,
+                                                   const StoreOptions& options) {
+  return makeCachedStore(std::make_unique<PostgresRows>(conninfoOf(store), options));
+}
+
+std::string describePostgres(const std::string& store) {
+  return describeConninfo(conninfoOf(store));
+}
