@@ -96,12 +96,11 @@ const std::vector<PgStatement>& statements() {
        "SELECT s.sequence, s.next_number, s.object_count, o.object FROM commit_state s "
        "LEFT JOIN LATERAL (SELECT object FROM commit_object WHERE sequence > $1::bigint "
        "  AND sequence <= s.sequence AND change <> 'created' LIMIT 10001) o ON true"},
-      // The same, first taking the lock every writing call takes.
-      {"state_lock",
-       "SELECT s.sequence, s.next_number, s.object_count, o.object FROM commit_state s "
-       "LEFT JOIN LATERAL (SELECT object FROM commit_object WHERE sequence > $1::bigint "
-       "  AND sequence <= s.sequence AND change <> 'created' LIMIT 10001) o ON true "
-       "FOR UPDATE OF s"},
+      // The lock every writing call takes first. In READ COMMITTED, the
+      // statements after it see every commit before it; it itself may not
+      // (a row locked while it waited is read anew, the rest is not), so
+      // the state is read by the next statement.
+      {"lock", "SELECT 1 FROM commit_state FOR UPDATE"},
       {"state_write", "UPDATE commit_state SET sequence = $1, next_number = $2, object_count = $3"},
       {"log_commit",
        "INSERT INTO commit_log (sequence, time, principal, server) "
@@ -428,8 +427,9 @@ class PostgresRows final : public StoreRows {
     writes_ = writes;
     wrote_ = false;
     connection_.send(writes ? "begin_write" : "begin_read");
-    const PgResult rows = connection_.fetch(writes ? "state_lock" : "state_read",
-                                            PgParams() << static_cast<std::int64_t>(lastSeen_));
+    if (writes) connection_.send("lock");
+    const PgResult rows =
+        connection_.fetch("state_read", PgParams() << static_cast<std::int64_t>(lastSeen_));
     RowsState state = stateOf(rows, allStale_);
     allStale_ = false;
     lastSeen_ = state.lastCommit;

@@ -81,6 +81,9 @@ TEST_F(PostgresStore, WritingCallsTakeTurnsAndReadingCallsWaitForNone) {
   const ObjectId a = one->create(kPlain);
   one->commit();
 
+  two->beginCall({"", false});
+  EXPECT_FALSE(two->value(a, kName));  // two caches what it read
+  two->commit();
   one->beginCall({"", true});
   one->setValue(a, kName, text(u"first"));
   // A reader begins at once and sees the last commit, not the change in flight.
