@@ -23,11 +23,13 @@ for file in "$BINDIR/qovixd" "$BINDIR/qovix" \
     "$INCLUDEDIR/qovix/client/connection.h" "$INCLUDEDIR/qovix/qovix.x" \
     "$LIBDIR/cmake/Qovix/QovixConfig.cmake" "$LIBDIR/pkgconfig/qovix-client.pc" \
     "$DATADIR/doc/qovix/protocol-reference.md" "$DATADIR/doc/qovix/store.md" \
-    lib/systemd/system/qovixd.service; do
+    lib/systemd/system/qovixd.service "lib/systemd/system/qovixd@.service"; do
   [[ -e $prefix/$file ]] || fail "cmake --install did not install $file"
 done
-grep -qx "ExecStart=$prefix/$BINDIR/qovixd .*" "$prefix/lib/systemd/system/qovixd.service" ||
-  fail "the unit does not start the installed qovixd"
+for unit in qovixd.service qovixd@.service; do
+  grep -qx "ExecStart=$prefix/$BINDIR/qovixd .*" "$prefix/lib/systemd/system/$unit" ||
+    fail "$unit does not start the installed qovixd"
+done
 
 # The man pages say what --help says: every option, and the version.
 for program in $( ((MAN_PAGES)) && echo qovixd qovix); do

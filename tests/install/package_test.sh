@@ -24,7 +24,8 @@ for file in ./usr/bin/qovixd ./usr/bin/qovix "./usr/$LIBDIR/qovix/libQOVIX_os.so
     "./usr/$LIBDIR/qovix/libWKM_srv.so" "./usr/$LIBDIR/libqovix-client.so" \
     ./usr/include/qovix/client_model.h ./usr/include/qovix/qovix.x \
     "./usr/$LIBDIR/cmake/Qovix/QovixConfig.cmake" "./usr/$LIBDIR/pkgconfig/qovix-client.pc" \
-    ./usr/share/doc/qovix/protocol-reference.md ./usr/lib/systemd/system/qovixd.service; do
+    ./usr/share/doc/qovix/protocol-reference.md ./usr/lib/systemd/system/qovixd.service \
+    "./usr/lib/systemd/system/qovixd@.service"; do
   grep -qx -- "$file" "$work/files" || fail "the package does not hold $file"
 done
 for page in $( ((MAN_PAGES)) && echo qovixd qovix); do
