@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <list>
+#include <map>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -26,6 +27,10 @@ struct CachedObject {
   std::vector<FeatureId> filedValueLists;
   std::unordered_map<FeatureId, OrderedIdSet> collections;
   std::unordered_map<FeatureId, std::vector<StoredValue>> valueLists;
+  // What refers to it (feature, referrer), sorted, when read with it: valid
+  // while incomingEpoch is the store's epoch.
+  std::vector<std::pair<FeatureId, ObjectId>> incoming;
+  std::uint64_t incomingEpoch = 0;
   bool created = false;   // made by this process: nothing of it is in the file unread
   std::size_t bytes = 0;  // about how much memory all this takes
   std::list<ObjectId>::iterator recency;  // its place among the cached, latest used first
@@ -97,6 +102,7 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
     CachedObject object;
     object.classId = classId;
     object.created = true;
+    object.incomingEpoch = epoch_;  // nothing refers to it yet
     keep(id, std::move(object), kObjectBytes);
     ++objectCount_;
     return id;
@@ -171,9 +177,9 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
 
   void setReference(ObjectId id, FeatureId feature, ObjectId target) override {
     CachedObject& object = changing(id);
-    referrers_.forget(referenceKey(feature, target));
+    forgetReferrers(feature, target);
     if (const ObjectId* before = slotOf(object.references, feature)) {
-      referrers_.forget(referenceKey(feature, *before));
+      forgetReferrers(feature, *before);
     }
     if (target == 0) {
       rows_->clearReference(id, feature);
@@ -201,7 +207,7 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
     const ObjectId after = position < members.size() ? members.at(position) : 0;
     rows_->addMember(id, feature, member, after);
     if (before != 0) relink(id, feature, before, member);
-    referrers_.forget(referenceKey(feature, member));
+    forgetReferrers(feature, member);
     members.insertAt(member, position);
     grow(cache_.find(id)->second, kMemberBytes);
     return true;
@@ -215,7 +221,7 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
     const ObjectId after = position + 1 < members.size() ? members.at(position + 1) : 0;
     rows_->removeMember(id, feature, member);
     if (before != 0) relink(id, feature, before, after);
-    referrers_.forget(referenceKey(feature, member));
+    forgetReferrers(feature, member);
     members.remove(member);
     return true;
   }
@@ -223,17 +229,24 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
   void clearMembers(ObjectId id, FeatureId feature) override {
     OrderedIdSet& members = changingCollection(id, feature);
     rows_->clearMembers(id, feature);
-    for (ObjectId member : members.ids()) referrers_.forget(referenceKey(feature, member));
+    for (ObjectId member : members.ids()) forgetReferrers(feature, member);
     members.clear();
   }
 
   Ids referrers(FeatureId feature, ObjectId target) const override {
     reading();
     if (const Ids* kept = referrers_.find(referenceKey(feature, target))) return *kept;
-    std::vector<Ids> lists;
-    lists.push_back(rows_->referringBySingle(feature, target));
-    lists.push_back(rows_->referringByMember(feature, target));
-    return referrers_.keep(referenceKey(feature, target), mergeInCreationOrder(std::move(lists)));
+    if (const auto found = cache_.find(target);
+        found != cache_.end() && found->second.incomingEpoch == epoch_) {
+      const auto& incoming = found->second.incoming;
+      Ids referring;
+      for (auto at = std::lower_bound(incoming.begin(), incoming.end(), std::pair(feature, 0u));
+           at != incoming.end() && at->first == feature; ++at) {
+        referring.push_back(at->second);
+      }
+      return referring;
+    }
+    return referrers_.keep(referenceKey(feature, target), rows_->referring(feature, target));
   }
 
   std::vector<std::pair<FeatureId, ObjectId>> referencesTo(ObjectId target) const override {
@@ -323,10 +336,20 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
   }
 
  private:
+  // Forgets every kept answer, and what refers to each cached object.
   void forgetAnswers() const {
     instances_.clear();
     holders_.clear();
     referrers_.clear();
+    ++epoch_;
+  }
+
+  // What holds `target` in `feature` is to be asked anew.
+  void forgetReferrers(FeatureId feature, ObjectId target) {
+    referrers_.forget(referenceKey(feature, target));
+    if (const auto found = cache_.find(target); found != cache_.end()) {
+      found->second.incomingEpoch = 0;
+    }
   }
 
   void keep(ObjectId id, CachedObject object, std::size_t bytes) const {
@@ -479,6 +502,20 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
       const std::size_t at = part.object - first;
       partBytes[at] += addPart(objects[at], part);
     }
+    readChains(first, last, objects, partBytes);
+    std::vector<StoreRows::Incoming> incoming;
+    if (rows_->readIncoming(first, last, incoming)) {
+      for (const auto& [target, feature, referrer] : incoming) {
+        if (target < first || target > last) continue;
+        const std::size_t at = target - first;
+        objects[at].incoming.emplace_back(feature, referrer);
+        partBytes[at] += sizeof(std::pair<FeatureId, ObjectId>);
+      }
+      for (CachedObject& object : objects) {
+        std::sort(object.incoming.begin(), object.incoming.end());
+        object.incomingEpoch = epoch_;
+      }
+    }
     trimCache();
     // Kept last first, so that the object asked for is the latest used.
     for (std::size_t at = objects.size(); at-- > 0;) {
@@ -488,6 +525,27 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
       }
     }
   }
+
+  // The collections of the objects read ahead, when the rows give them with
+  // few enough members.
+  void readChains(ObjectId first, ObjectId last, std::vector<CachedObject>& objects,
+                  std::vector<std::size_t>& partBytes) const {
+    std::vector<StoreRows::Link> links;
+    if (!rows_->readChains(first, last, kMostMembersReadAhead, links)) return;
+    std::map<std::pair<ObjectId, FeatureId>, std::vector<std::pair<ObjectId, ObjectId>>> chains;
+    for (const StoreRows::Link& link : links) {
+      if (link.object < first || link.object > last) continue;
+      chains[{link.object, link.feature}].emplace_back(link.member, link.next);
+    }
+    for (const auto& [key, chain] : chains) {
+      const std::size_t at = key.first - first;
+      OrderedIdSet members = chainOf(key.first, key.second, chain);
+      partBytes[at] += kCollectionBytes + kMemberBytes * static_cast<std::size_t>(members.size());
+      objects[at].collections.emplace(key.second, std::move(members));
+    }
+  }
+
+  static constexpr std::size_t kMostMembersReadAhead = 4096;
 
   CachedObject& changing(ObjectId id) {
     const CachedObject* object = cached(id);
@@ -521,9 +579,14 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
   // Follows a collection's chain from its first member, the one no other
   // member names as next.
   OrderedIdSet readChain(ObjectId id, FeatureId feature) const {
+    return chainOf(id, feature, rows_->readChain(id, feature));
+  }
+
+  OrderedIdSet chainOf(ObjectId id, FeatureId feature,
+                       const std::vector<std::pair<ObjectId, ObjectId>>& links) const {
     std::unordered_map<ObjectId, ObjectId> next;
     std::unordered_set<ObjectId> named;
-    for (const auto& [member, after] : rows_->readChain(id, feature)) {
+    for (const auto& [member, after] : links) {
       next.emplace(member, after);
       if (after != 0) named.insert(after);
     }
@@ -574,6 +637,7 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
   mutable KeptAnswers<ClassId> instances_;
   mutable KeptAnswers<ValueKey, ValueKeyHash> holders_;
   mutable KeptAnswers<std::uint64_t> referrers_;
+  mutable std::uint64_t epoch_ = 1;  // which objects' lists of referrers hold
   std::unordered_set<ObjectId> touched_;
   std::size_t objectCount_ = 0;
   std::size_t countAtBegin_ = 0;  // what a rollback gives back

@@ -153,8 +153,15 @@ const std::vector<PgStatement>& statements() {
        "UNION SELECT object FROM value_item WHERE feature = $1 AND number = $3 "
        "  AND md5(text) = md5($2) AND text = $2 AND raw IS NOT DISTINCT FROM $4::bytea "
        "ORDER BY 1"},
-      {"by_single", "SELECT object FROM reference WHERE feature = $1 AND target = $2 ORDER BY 1"},
-      {"by_member", "SELECT object FROM member WHERE feature = $1 AND member = $2 ORDER BY 1"},
+      {"referring",
+       "SELECT object FROM reference WHERE feature = $1 AND target = $2 "
+       "UNION ALL SELECT object FROM member WHERE feature = $1 AND member = $2 ORDER BY 1"},
+      {"chains",
+       "SELECT object, feature, member, next FROM member WHERE object BETWEEN $1 AND $2 "
+       "LIMIT $3"},
+      {"incoming",
+       "SELECT target, feature, object FROM reference WHERE target BETWEEN $1 AND $2 "
+       "UNION ALL SELECT member, feature, object FROM member WHERE member BETWEEN $1 AND $2"},
       {"references_to",
        "SELECT feature, object FROM reference WHERE target = $1 "
        "UNION SELECT feature, object FROM member WHERE member = $1 ORDER BY 1, 2"},
@@ -313,14 +320,37 @@ class PostgresRows final : public StoreRows {
     return column(connection_.fetch("holding", params));
   }
 
-  Ids referringBySingle(FeatureId feature, ObjectId target) override {
-    return column(connection_.fetch("by_single",
+  Ids referring(FeatureId feature, ObjectId target) override {
+    return column(connection_.fetch("referring",
                                     PgParams() << std::int64_t{feature} << std::int64_t{target}));
   }
 
-  Ids referringByMember(FeatureId feature, ObjectId target) override {
-    return column(connection_.fetch("by_member",
-                                    PgParams() << std::int64_t{feature} << std::int64_t{target}));
+  // Each question is a round trip: what refers to the objects read ahead
+  // comes with them.
+  bool readIncoming(ObjectId first, ObjectId last, std::vector<Incoming>& incoming) override {
+    const PgResult rows =
+        connection_.fetch("incoming", PgParams() << std::int64_t{first} << std::int64_t{last});
+    for (int row = 0; row < rows.rows(); ++row) {
+      incoming.push_back({static_cast<ObjectId>(rows.integer(row, 0)),
+                          static_cast<FeatureId>(rows.integer(row, 1)),
+                          static_cast<ObjectId>(rows.integer(row, 2))});
+    }
+    return true;
+  }
+
+  bool readChains(ObjectId first, ObjectId last, std::size_t most,
+                  std::vector<Link>& links) override {
+    const PgResult rows =
+        connection_.fetch("chains", PgParams() << std::int64_t{first} << std::int64_t{last}
+                                               << static_cast<std::int64_t>(most + 1));
+    if (static_cast<std::size_t>(rows.rows()) > most) return false;
+    for (int row = 0; row < rows.rows(); ++row) {
+      links.push_back({static_cast<ObjectId>(rows.integer(row, 0)),
+                       static_cast<FeatureId>(rows.integer(row, 1)),
+                       static_cast<ObjectId>(rows.integer(row, 2)),
+                       static_cast<ObjectId>(rows.integer(row, 3))});
+    }
+    return true;
   }
 
   std::vector<std::pair<FeatureId, ObjectId>> referencesTo(ObjectId target) override {

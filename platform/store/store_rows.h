@@ -65,12 +65,32 @@ class StoreRows {
   // A collection as (member, next) pairs, in no order.
   virtual std::vector<std::pair<ObjectId, ObjectId>> readChain(ObjectId id, FeatureId feature) = 0;
   virtual std::vector<StoredValue> readValues(ObjectId id, FeatureId feature) = 0;
+  // What refers to each object numbered `first` to `last` (by a single
+  // reference or a collection), read with them, so that navigating back
+  // from them costs no more questions; false for rows that answer such
+  // questions as cheaply one by one (nothing is read then).
+  struct Incoming {
+    ObjectId target;
+    FeatureId feature;
+    ObjectId referrer;
+  };
+  virtual bool readIncoming(ObjectId first, ObjectId last, std::vector<Incoming>& incoming) = 0;
+  // The collections of the objects numbered `first` to `last`, as readChain
+  // gives them, when they hold at most `most` members in all; false when
+  // they hold more, or for rows that answer readChain as cheaply.
+  struct Link {
+    ObjectId object;
+    FeatureId feature;
+    ObjectId member, next;
+  };
+  virtual bool readChains(ObjectId first, ObjectId last, std::size_t most,
+                          std::vector<Link>& links) = 0;
 
   // The indexes; each answer in creation order.
   virtual std::vector<ObjectId> instances(ClassId classId) = 0;
   virtual std::vector<ObjectId> holding(FeatureId feature, const StoredValue& value) = 0;
-  virtual std::vector<ObjectId> referringBySingle(FeatureId feature, ObjectId target) = 0;
-  virtual std::vector<ObjectId> referringByMember(FeatureId feature, ObjectId target) = 0;
+  // What holds `target` in its single reference or collection `feature`.
+  virtual std::vector<ObjectId> referring(FeatureId feature, ObjectId target) = 0;
   virtual std::vector<std::pair<FeatureId, ObjectId>> referencesTo(ObjectId target) = 0;
 
   // Writing.

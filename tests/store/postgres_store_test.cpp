@@ -44,6 +44,7 @@ TEST_F(PostgresStore, EachCallSeesWhatOtherServersCommittedBeforeItBegan) {
   two->beginCall({"bob", false});
   EXPECT_EQ(two->value(a, kName), text(u"Account"));
   EXPECT_EQ(two->members(b, kMembers), (Ids{a}));
+  EXPECT_EQ(two->referrers(kMembers, a), (Ids{b}));
   EXPECT_EQ(two->holdingValue(kName, text(u"Account")), (Ids{a}));
   const ClassId plain[] = {kPlain};
   EXPECT_EQ(two->instancesOf(plain), (Ids{a, b}));
@@ -60,6 +61,7 @@ TEST_F(PostgresStore, EachCallSeesWhatOtherServersCommittedBeforeItBegan) {
   EXPECT_EQ(two->value(a, kName), text(u"Ledger"));
   EXPECT_FALSE(two->exists(b));
   EXPECT_TRUE(two->holdingValue(kName, text(u"Account")).empty());
+  EXPECT_TRUE(two->referrers(kMembers, a).empty());
   EXPECT_EQ(two->instancesOf(plain), (Ids{a, c}));
   EXPECT_EQ(two->objectCount(), 2u);
   EXPECT_EQ(two->lastCommit(), 2u);

@@ -260,6 +260,47 @@ TEST_P(StoreContract, LimitsBoundTheRepositoryAndEachTransaction) {
   EXPECT_EQ(s.objectCount(), 4u);
 }
 
+// A store may read what refers to objects, and their collections, with the
+// objects it reads ahead: its answers stay those of the rows, before and
+// after changes.
+TEST_P(StoreContract, WhatIsReadAheadAnswersAsTheRowsDo) {
+  constexpr ObjectId kObjects = 40;
+  for (ObjectId i = 1; i <= kObjects; ++i) store_->create(kPlain);
+  for (ObjectId i = 1; i <= kObjects; ++i) {
+    store_->setReference(i, kOwner, 1 + i % 3);
+    store_->appendMember(1 + i % 5, kMembers, i);
+  }
+  store_->commit();
+  const auto answers = [&](PersistentStore& s) {
+    std::vector<Ids> found;
+    for (ObjectId i = 1; i <= kObjects; ++i) {
+      found.push_back(s.referrers(kOwner, i));
+      found.push_back(s.referrers(kMembers, i));
+      found.push_back(s.members(i, kMembers));
+    }
+    return found;
+  };
+  const auto before = answers(*store_);
+  if (GetParam().name != std::string("memory")) {
+    store_.reset();
+    store_ = open();
+  }
+  PersistentStore& s = *store_;
+  for (ObjectId i = 1; i <= kObjects; ++i) ASSERT_TRUE(s.exists(i));  // in order: read ahead
+  EXPECT_EQ(answers(s), before);
+  EXPECT_EQ(s.referrers(kOwner, 2), (Ids{1, 4, 7, 10, 13, 16, 19, 22, 25, 28, 31, 34, 37, 40}));
+
+  s.setReference(4, kOwner, 40);
+  s.appendMember(40, kMembers, 7);
+  s.removeMember(3, kMembers, 12);
+  EXPECT_EQ(s.referrers(kOwner, 40), (Ids{4}));
+  EXPECT_EQ(s.referrers(kOwner, 2), (Ids{1, 7, 10, 13, 16, 19, 22, 25, 28, 31, 34, 37, 40}));
+  EXPECT_EQ(s.referrers(kMembers, 7), (Ids{3, 40}));
+  EXPECT_TRUE(s.referrers(kMembers, 12).empty());
+  s.rollback();
+  EXPECT_EQ(answers(s), before);
+}
+
 TEST_P(StoreContract, EachCommitThatChangedSomethingIsOneRowOfTheLog) {
   PersistentStore& s = *store_;
   s.settings().server = "here:1";
@@ -305,20 +346,15 @@ TEST_P(StoreContract, EachCommitThatChangedSomethingIsOneRowOfTheLog) {
 
 INSTANTIATE_TEST_SUITE_P(
     EveryStore, StoreContract,
-    ::testing::Values(
-        StoreKind{"memory",
-                  [](const std::filesystem::path&, const std::string&) {
-                    return makeMemoryStore();
-                  }},
-        StoreKind{"sqlite",
-                  [](const std::filesystem::path& file, const std::string&) {
-                    return openSqliteStore(file);
-                  }},
-        StoreKind{"postgres",
-                  [](const std::filesystem::path&, const std::string& database) {
-                    return openPostgresStore(database);
-                  },
-                  true}),
+    ::testing::Values(StoreKind{"memory", [](const std::filesystem::path&,
+                                             const std::string&) { return makeMemoryStore(); }},
+                      StoreKind{"sqlite", [](const std::filesystem::path& file,
+                                             const std::string&) { return openSqliteStore(file); }},
+                      StoreKind{"postgres",
+                                [](const std::filesystem::path&, const std::string& database) {
+                                  return openPostgresStore(database);
+                                },
+                                true}),
     [](const auto& each) { return std::string(each.param.name); });
 
 }  // namespace
