@@ -1,6 +1,8 @@
 // qovixd end to end over loopback, next to plain-rpc, an rpcgen server with
-// procedures of the same shapes (plain_server/plain.x). Both servers run as
-// child processes pinned to CPU 0; the client, this process, calls them with
+// procedures of the same shapes (plain_server/plain.x). qovixd runs twice:
+// on its default store, the repository file ("file"), and on the memory
+// store ("memory"), reported beside it by name. The servers run as child
+// processes pinned to CPU 0; the client, this process, calls them with
 // the same libtirpc client code, pinned to CPU 0 as well ("same core") or to
 // CPU 1 ("other core"). A wake-up across cores costs tens of microseconds on
 // small machines, so the two placements are reported apart.
@@ -11,9 +13,9 @@
 //   reference  qovixd get_modelElement_0 + host release  plain REFERENCE + RELEASE
 //   create     qovixd TaggedValue create_1 + release     plain CREATE + RELEASE
 //
-// Each benchmark runs one operation on both servers in turn and reports the
-// operations per second of each and the ratio qovixd / plain; a summary at
-// the end adds p50 and p99 latencies in microseconds.
+// Each benchmark runs one operation on the three servers in turn and reports
+// the operations per second of each and the ratios qovixd / plain; a
+// summary at the end adds p50 and p99 latencies in microseconds.
 //
 //   build/bench/qovix_end_to_end_bench
 
@@ -23,6 +25,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -30,11 +33,12 @@
 #include <vector>
 
 #include "client/procedure_listing.h"
-#include "qovix_protocol.h"
 #include "client_model.h"
 #include "plain.h"
+#include "qovix_protocol.h"
 #include "tests/support/rpc_client.h"
 #include "tests/support/server_process.h"
+#include "tests/support/temporary_folder.h"
 #include "xdr/data_value.h"
 #include "xdr/primitive_filters.h"
 #include "xdr/xdr_filter.h"
@@ -83,10 +87,10 @@ int usableCpus() {
   return CPU_COUNT(&set);
 }
 
-// Both servers, and the objects the qovixd operations work on.
-struct Servers {
-  Servers() {
-    qovix::client::Connection connection("127.0.0.1", qovixd.port());
+// A qovixd, and the objects the operations work on.
+struct Qovixd {
+  explicit Qovixd(std::vector<std::string> arguments) : process(std::move(arguments)) {
+    qovix::client::Connection connection("127.0.0.1", process.port());
     using namespace qovix::client;
     repository = connection.repository();
     const RepositoryRef inRepository{repository};
@@ -104,11 +108,18 @@ struct Servers {
     tagged = aTaggedValue.handle;
   }
 
-  ServerProcess plain{{}, PLAIN_SERVER_PATH};
-  ServerProcess qovixd{{}, QOVIXD_PATH};
+  ServerProcess process;
   InteropHandle repository = 0;
   InteropHandle classifier = 0;
   InteropHandle tagged = 0;
+};
+
+// The three servers.
+struct Servers {
+  TemporaryFolder folder;
+  ServerProcess plain{{}, PLAIN_SERVER_PATH};
+  Qovixd file{{"--store", (folder.path() / "repository.sqlite3").string()}};
+  Qovixd memory{{"--store", "memory"}};
 };
 
 Servers* servers = nullptr;
@@ -162,9 +173,10 @@ class PlainCaller {
 // class number) and the host program for releases.
 class QovixdCaller {
  public:
-  explicit QovixdCaller(Transport transport)
-      : model_(transport, servers->qovixd.port(), qovix::protocol::kModelProgram, 2),
-        host_(transport, servers->qovixd.port(), qovix::protocol::kHostProgram,
+  QovixdCaller(Transport transport, const Qovixd& server)
+      : server_(server),
+        model_(transport, server.process.port(), qovix::protocol::kModelProgram, 2),
+        host_(transport, server.process.port(), qovix::protocol::kHostProgram,
               qovix::protocol::kHostVersion) {}
 
   bool run(Operation operation) {
@@ -172,13 +184,13 @@ class QovixdCaller {
     switch (operation) {
       case Operation::Size: {
         udt_integer size = 0;
-        return call(model, size_, X_InteropHandle, servers->classifier, X_udt_integer, size) &&
+        return call(model, size_, X_InteropHandle, server_.classifier, X_udt_integer, size) &&
                size == 3;
       }
       case Operation::Value: {
         udt_dataType value{};
         const bool ok =
-            call(model, getTag_, X_InteropHandle, servers->tagged, X_VornDataType, value);
+            call(model, getTag_, X_InteropHandle, server_.tagged, X_VornDataType, value);
         xdr_free(toXdrProc(X_VornDataType), &value);
         return ok;
       }
@@ -188,7 +200,7 @@ class QovixdCaller {
         udt_boolean released = 0;
         const bool reference = operation == Operation::Reference;
         return call(model, reference ? getModelElement_ : create_, X_InteropHandle,
-                    reference ? servers->tagged : servers->repository, X_InteropHandle, made) &&
+                    reference ? server_.tagged : server_.repository, X_InteropHandle, made) &&
                call(host_.get(), qovix::protocol::kHostRelease, X_InteropHandle, made,
                     X_udt_boolean, released) &&
                released == 1;
@@ -204,6 +216,7 @@ class QovixdCaller {
   }
 
  private:
+  const Qovixd& server_;
   RpcClient model_;
   RpcClient host_;
   const std::uint32_t size_ = procedureNumber("QOVIXClassifier_size_feature_0");
@@ -245,54 +258,65 @@ class Samples {
 
 struct Comparison {
   Samples::Figures plain;
-  Samples::Figures qovixd;
+  Samples::Figures file;
+  Samples::Figures memory;
 };
 using Key = std::tuple<Placement, Transport, Operation>;
 std::map<Key, Comparison> comparisons;
 
-// Each iteration runs the operation once on each server, in alternating
-// order, so that whatever the machine does meanwhile weighs on both alike.
+// Each iteration runs the operation once on each server, in rotating order,
+// so that whatever the machine does meanwhile weighs on all alike.
 void compare(benchmark::State& state, Key key) {
   const auto [placement, transport, operation] = key;
   pin(servers->plain.pid(), 0);
-  pin(servers->qovixd.pid(), 0);
+  pin(servers->file.process.pid(), 0);
+  pin(servers->memory.process.pid(), 0);
   pin(0, placement == Placement::SameCore ? 0 : 1);
   PlainCaller plain(transport);
-  QovixdCaller qovixd(transport);
-  qovixd.prepare(operation);
-  Samples plainSamples;
-  Samples qovixdSamples;
-  bool plainFirst = true;
+  QovixdCaller file(transport, servers->file);
+  QovixdCaller memory(transport, servers->memory);
+  file.prepare(operation);
+  memory.prepare(operation);
+  Samples plainSamples, fileSamples, memorySamples;
+  const std::function<bool()> runs[] = {[&] { return plainSamples.time(plain, operation); },
+                                        [&] { return fileSamples.time(file, operation); },
+                                        [&] { return memorySamples.time(memory, operation); }};
+  std::size_t first = 0;
   for (auto _ : state) {
-    const bool ok =
-        plainFirst ? plainSamples.time(plain, operation) && qovixdSamples.time(qovixd, operation)
-                   : qovixdSamples.time(qovixd, operation) && plainSamples.time(plain, operation);
-    if (!ok) {
-      state.SkipWithError("a call failed");
-      return;
+    for (std::size_t i = 0; i < 3; ++i) {
+      if (!runs[(first + i) % 3]()) {
+        state.SkipWithError("a call failed");
+        return;
+      }
     }
-    plainFirst = !plainFirst;
+    first = (first + 1) % 3;
   }
-  const Comparison measured{plainSamples.figures(), qovixdSamples.figures()};
+  const Comparison measured{plainSamples.figures(), fileSamples.figures(), memorySamples.figures()};
   comparisons[key] = measured;
   state.counters["plain_per_s"] = measured.plain.perSecond;
-  state.counters["qovixd_per_s"] = measured.qovixd.perSecond;
-  state.counters["ratio"] = measured.qovixd.perSecond / measured.plain.perSecond;
-  state.counters["plain_p99_us"] = measured.plain.p99;
-  state.counters["qovixd_p99_us"] = measured.qovixd.p99;
+  state.counters["file_per_s"] = measured.file.perSecond;
+  state.counters["memory_per_s"] = measured.memory.perSecond;
+  state.counters["file/plain"] = measured.file.perSecond / measured.plain.perSecond;
+  state.counters["memory/plain"] = measured.memory.perSecond / measured.plain.perSecond;
 }
 
 void printSummary() {
-  std::printf("\nqovixd / plain-rpc, operations per second (p50 / p99 in microseconds)\n");
-  std::printf("%-10s %-4s %-18s %10s %10s %7s   %-15s %-15s\n", "placement", "via", "operation",
-              "plain/s", "qovixd/s", "ratio", "plain p50/p99", "qovixd p50/p99");
+  std::printf(
+      "\nqovixd on its repository file and in memory / plain-rpc, operations per second "
+      "(p50 / p99 in microseconds)\n");
+  std::printf("%-10s %-4s %-18s %9s %9s %6s %9s %6s   %-13s %-13s %-13s\n", "placement", "via",
+              "operation", "plain/s", "file/s", "ratio", "memory/s", "ratio", "plain p50/p99",
+              "file p50/p99", "memory p50/p99");
   for (const auto& [key, measured] : comparisons) {
     const auto [placement, transport, operation] = key;
-    std::printf("%-10s %-4s %-18s %10.0f %10.0f %7.3f   %6.1f / %-6.1f %6.1f / %-6.1f\n",
-                nameOf(placement), toString(transport).c_str(), nameOf(operation),
-                measured.plain.perSecond, measured.qovixd.perSecond,
-                measured.qovixd.perSecond / measured.plain.perSecond, measured.plain.p50,
-                measured.plain.p99, measured.qovixd.p50, measured.qovixd.p99);
+    std::printf(
+        "%-10s %-4s %-18s %9.0f %9.0f %6.3f %9.0f %6.3f   %5.1f / %-5.1f %5.1f / %-5.1f "
+        "%5.1f / %-5.1f\n",
+        nameOf(placement), toString(transport).c_str(), nameOf(operation), measured.plain.perSecond,
+        measured.file.perSecond, measured.file.perSecond / measured.plain.perSecond,
+        measured.memory.perSecond, measured.memory.perSecond / measured.plain.perSecond,
+        measured.plain.p50, measured.plain.p99, measured.file.p50, measured.file.p99,
+        measured.memory.p50, measured.memory.p99);
   }
 }
 

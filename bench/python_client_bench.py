@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""The Python client against the C++ client, on one qovixd in one run.
+"""The Python client against the C++ client, on qovixd in one run: on its
+default store, the repository file, and then on the memory store.
 
 For each operation, the C++ typed client (qovix_client_calls) and the
 Python client make calls for a few seconds each; the table gives operations
@@ -19,6 +20,7 @@ from __future__ import annotations
 import re
 import subprocess
 import sys
+import tempfile
 import time
 from pathlib import Path
 
@@ -45,8 +47,17 @@ def python_rate(repo: qovix.Repository, operation: str, seconds: float) -> float
 def main() -> int:
     build = Path(sys.argv[1] if len(sys.argv) > 1 else "build").resolve()
     seconds = float(sys.argv[2]) if len(sys.argv) > 2 else 3.0
+    with tempfile.TemporaryDirectory() as folder:
+        for store_name, store in (("file", str(Path(folder) / "repository.sqlite3")),
+                                  ("memory", "memory")):
+            print(f"qovixd --store {store_name}")
+            measure(build, store, seconds)
+    return 0
+
+
+def measure(build: Path, store: str, seconds: float) -> None:
     server = subprocess.Popen([str(build / "qovixd"), "--bind", "127.0.0.1", "--port", "0",
-                               "--store", "memory"], stdout=subprocess.PIPE, text=True)
+                               "--store", store], stdout=subprocess.PIPE, text=True)
     try:
         port = int(re.search(r":(\d+) ", server.stdout.readline()).group(1))
         print(f"{'operation':<8} {'C++ /s':>9} {'Python /s':>10} {'ratio':>6} "
@@ -64,7 +75,7 @@ def main() -> int:
     finally:
         server.terminate()
         server.wait()
-    return 0
+        server.stdout.close()
 
 
 if __name__ == "__main__":

@@ -1,10 +1,15 @@
-// qovixd on its two stores, end to end over loopback TCP: the memory store
-// (--store memory) and the repository file (--store FILE, --sync normal),
-// the same client calling both in turn, both servers pinned to CPU 0 and the
-// client to CPU 1 (or CPU 0 on a one-CPU machine). For each model size the
-// model grows in both servers, then every operation is timed on each; a
-// benchmark's counters are the microseconds per operation on each store and
-// the ratio of their speeds (file / memory, 1.0 = as fast).
+// qovixd on its three stores, end to end over loopback TCP: the memory store
+// (--store memory), the repository file (--store FILE, --sync normal) and
+// PostgreSQL (--store postgresql:..., --sync normal, on a PostgreSQL server
+// the benchmark starts itself; QOVIX_STORE_BENCH_POSTGRES=0 leaves it out),
+// the same client calling each in turn, the servers pinned to CPU 0 and the
+// client to CPU 1 (or CPU 0 on a one-CPU machine); PostgreSQL's own server
+// processes are not pinned. For each model size the model grows in every
+// server, then every operation is timed on each; a benchmark's counters are
+// the microseconds per operation on each store and the ratios of their
+// speeds (file / memory and postgres / file, 1.0 = as fast). The getter,
+// setter and create are timed a second time with the client on CPU 0 too
+// ("same core"), where a wake-up across cores costs nothing.
 //
 // The model of N elements: one package holding N/10 classes, each with 9
 // attributes; the first 11 classes form a chain of generalizations, so the
@@ -14,7 +19,7 @@
 // restarted on the largest model and the time until it answers is reported,
 // and `--sync full` is measured against `--sync normal` for the writes.
 //
-//   build/bench/qovix_store_bench                          # up to 1M elements, some minutes
+//   build/bench/qovix_store_bench                          # up to 1M elements, many minutes
 //   QOVIX_STORE_BENCH_MAX=100000 build/bench/qovix_store_bench
 
 #include <benchmark/benchmark.h>
@@ -32,6 +37,7 @@
 
 #include "client/connection.h"
 #include "client_model.h"
+#include "tests/support/own_postgres.h"
 #include "tests/support/server_process.h"
 #include "tests/support/temporary_folder.h"
 
@@ -128,11 +134,22 @@ class ServedModel {
   std::size_t elements_ = 0;
 };
 
+bool withPostgres() {
+  const char* set = std::getenv("QOVIX_STORE_BENCH_POSTGRES");
+  return set == nullptr || std::string(set) != "0";
+}
+
 struct Stores {
   TemporaryFolder folder;
+  std::string documents = folder.path().string();
   std::string file = (folder.path() / "repository.sqlite3").string();
-  ServedModel memory{{"--store", "memory"}};
-  ServedModel sqlite{{"--store", file}};
+  ServedModel memory{{"--store", "memory", "--documents", documents}};
+  ServedModel sqlite{{"--store", file, "--documents", documents}};
+  std::unique_ptr<OwnPostgres> server = withPostgres() ? std::make_unique<OwnPostgres>() : nullptr;
+  std::unique_ptr<ServedModel> postgres =
+      server ? std::make_unique<ServedModel>(std::vector<std::string>{
+                   "--store", server->freshDatabase(), "--documents", documents})
+             : nullptr;
 };
 Stores* stores = nullptr;
 
@@ -152,50 +169,64 @@ void expectSize(ServedModel& model, Collection collection, std::int32_t size) {
 
 std::vector<std::pair<const char*, Operation>> operations() {
   return {
-      {"getter", [](ServedModel& m, std::size_t n) {
-         Class::get_isActive(m.connection(), m.someClass(n));
-       }},
-      {"setter", [](ServedModel& m, std::size_t n) {
+      {"getter",
+       [](ServedModel& m, std::size_t n) { Class::get_isActive(m.connection(), m.someClass(n)); }},
+      {"setter",
+       [](ServedModel& m, std::size_t n) {
          Class::set_isActive(m.connection(), m.someClass(n), n % 2 == 0);
        }},
-      {"create_1", [](ServedModel& m, std::size_t) {
+      {"create_1",
+       [](ServedModel& m, std::size_t) {
          drop(m.connection(), TaggedValue::create(m.connection(), m.repository()).handle);
        }},
-      {"add+rmv", [](ServedModel& m, std::size_t) {
+      {"add+rmv",
+       [](ServedModel& m, std::size_t) {
          const ModelElementRef owner = ModelElement::cast(m.connection(), m.someClass(3), false);
          ModelElement::add_taggedValue(m.connection(), owner, m.tagged());
          ModelElement::rmv_taggedValue(m.connection(), owner, m.tagged());
          drop(m.connection(), owner.handle);
        }},
-      {"_find__1 one match", [](ServedModel& m, std::size_t n) {
-         expectSize(m, ModelElement::find(m.connection(), m.repository(), "name",
-                                          numbered("C", n % m.classes()), 1),
+      {"_find__1 one match",
+       [](ServedModel& m, std::size_t n) {
+         expectSize(m,
+                    ModelElement::find(m.connection(), m.repository(), "name",
+                                       numbered("C", n % m.classes()), 1),
                     1);
        }},
-      {"find_myName", [](ServedModel& m, std::size_t n) {
-         expectSize(m, ModelElement::find_myName(m.connection(), m.repository(),
-                                                 numbered("C", n % m.classes())),
+      {"find_myName",
+       [](ServedModel& m, std::size_t n) {
+         expectSize(m,
+                    ModelElement::find_myName(m.connection(), m.repository(),
+                                              numbered("C", n % m.classes())),
                     1);
        }},
-      {"contents", [](ServedModel& m, std::size_t) {
+      {"contents",
+       [](ServedModel& m, std::size_t) {
          expectSize(m, Namespace::contents(m.connection(), m.space()),
                     static_cast<std::int32_t>(m.classes()));
        }},
-      {"allContents", [](ServedModel& m, std::size_t) {
+      {"allContents",
+       [](ServedModel& m, std::size_t) {
          const auto general = GeneralizableElement::cast(m.connection(), m.package(), true);
          expectSize(m, GeneralizableElement::allContents(m.connection(), general), -1);
          drop(m.connection(), general.handle);
        }},
-      {"allSupertypes 10", [](ServedModel& m, std::size_t) {
+      {"allSupertypes 10",
+       [](ServedModel& m, std::size_t) {
          const auto general = GeneralizableElement::cast(m.connection(), m.deepest(), true);
          expectSize(m, GeneralizableElement::allSupertypes(m.connection(), general), kChain - 1);
          drop(m.connection(), general.handle);
        }},
-      {"allFeatures 99", [](ServedModel& m, std::size_t) {
+      {"allFeatures 99",
+       [](ServedModel& m, std::size_t) {
          const auto classifier = Classifier::cast(m.connection(), m.deepest(), true);
          expectSize(m, Classifier::allFeatures(m.connection(), classifier),
                     kChain * kAttributesPerClass);
          drop(m.connection(), classifier.handle);
+       }},
+      {"export",
+       [](ServedModel& m, std::size_t) {
+         Package::externalize(m.connection(), m.package(), "xmi", "store_bench.xmi");
        }},
   };
 }
@@ -208,31 +239,43 @@ double microseconds(const Operation& operation, ServedModel& model, std::size_t 
 }
 
 // Grows both models to `elements`, then pins the servers and the client.
-void growAndPin(std::size_t elements) {
+void growAndPin(std::size_t elements, bool sameCore = false) {
   if (stores->memory.classes() * (1 + kAttributesPerClass) < elements) {
-    // Grow both at once, unpinned, one client thread each.
+    // Grow all at once, unpinned, one client thread each.
     for (pid_t pid : {stores->memory.server().pid(), stores->sqlite.server().pid(), 0}) unpin(pid);
+    if (stores->postgres) unpin(stores->postgres->server().pid());
     std::thread other([&] { stores->sqlite.growTo(elements); });
+    std::thread third([&] {
+      if (stores->postgres) stores->postgres->growTo(elements);
+    });
     stores->memory.growTo(elements);
     other.join();
+    third.join();
   }
   pin(stores->memory.server().pid(), 0);
   pin(stores->sqlite.server().pid(), 0);
-  pin(0, clientCpu());
+  if (stores->postgres) pin(stores->postgres->server().pid(), 0);
+  pin(0, sameCore ? 0 : clientCpu());
 }
 
-void compareStores(benchmark::State& state, std::size_t elements, Operation operation) {
-  growAndPin(elements);
-  double memory = 0, sqlite = 0;
+void compareStores(benchmark::State& state, std::size_t elements, Operation operation,
+                   bool sameCore = false) {
+  growAndPin(elements, sameCore);
+  double memory = 0, sqlite = 0, postgres = 0;
   std::size_t n = 0;
   for (auto _ : state) {
     memory += microseconds(operation, stores->memory, n);
     sqlite += microseconds(operation, stores->sqlite, n);
+    if (stores->postgres) postgres += microseconds(operation, *stores->postgres, n);
     ++n;
   }
   state.counters["memory_us"] = memory / static_cast<double>(n);
   state.counters["file_us"] = sqlite / static_cast<double>(n);
   state.counters["file/memory speed"] = memory / sqlite;
+  if (stores->postgres) {
+    state.counters["postgres_us"] = postgres / static_cast<double>(n);
+    state.counters["postgres/file speed"] = sqlite / postgres;
+  }
 }
 
 // A class in `space` with `features` attributes, made for a delete.
@@ -315,6 +358,10 @@ void restart(benchmark::State& state) {
   for (auto _ : state) {
     const int stopped = stores->sqlite.server().stop(SIGTERM);
     if (stopped != 0) state.SkipWithError("qovixd did not stop cleanly");
+    // Every object the file holds, as the sqlite3 tool counts them.
+    const ProgramRun counted =
+        runProgram("/usr/bin/sqlite3", {stores->file, "SELECT count(*) FROM object"});
+    const long objects = counted.status == 0 ? std::strtol(counted.out.c_str(), nullptr, 10) : -1;
     const auto started = Clock::now();
     ServerProcess again({"--store", stores->file});
     Connection connection("127.0.0.1", again.port());
@@ -323,8 +370,7 @@ void restart(benchmark::State& state) {
     if (connection.size(found.handle) != 1) state.SkipWithError("the model did not come back");
     state.counters["serving_ms"] =
         std::chrono::duration<double, std::milli>(Clock::now() - started).count();
-    state.counters["objects"] = static_cast<double>(
-        connection.identity(connection.element(found.handle, 0)).object);
+    state.counters["objects"] = static_cast<double>(objects);
   }
 }
 
@@ -353,7 +399,8 @@ void syncFull(benchmark::State& state, Operation operation) {
 int main(int argc, char** argv) {
   everyCpu();  // before anything is pinned
   const char* configured = std::getenv("QOVIX_STORE_BENCH_MAX");
-  const std::size_t largest = configured != nullptr ? std::strtoul(configured, nullptr, 10) : 1000000;
+  const std::size_t largest =
+      configured != nullptr ? std::strtoul(configured, nullptr, 10) : 1000000;
   benchmark::Initialize(&argc, argv);
   Stores both;
   stores = &both;
@@ -365,12 +412,23 @@ int main(int argc, char** argv) {
             compareStores(state, elements, operation);
           });
       registered->MinTime(0.3)->UseRealTime();
+      if (std::string(name) == "getter" || std::string(name) == "setter" ||
+          std::string(name) == "create_1") {
+        const std::string same = label + " same core";
+        benchmark::RegisterBenchmark(same.c_str(),
+                                     [elements, operation = operation](benchmark::State& state) {
+                                       compareStores(state, elements, operation, true);
+                                     })
+            ->MinTime(0.3)
+            ->UseRealTime();
+      }
     }
-    const std::string label = std::string("delete class of 10 features/").append(
-        std::to_string(elements));
-    benchmark::RegisterBenchmark(label.c_str(), [elements](benchmark::State& state) {
-      deleteClass(state, elements);
-    })->Iterations(50)->UseRealTime();
+    const std::string label =
+        std::string("delete class of 10 features/").append(std::to_string(elements));
+    benchmark::RegisterBenchmark(
+        label.c_str(), [elements](benchmark::State& state) { deleteClass(state, elements); })
+        ->Iterations(50)
+        ->UseRealTime();
   }
   benchmark::RegisterBenchmark("delete package of 10k, largest model", deletePackage)
       ->Iterations(1)
@@ -379,9 +437,11 @@ int main(int argc, char** argv) {
   for (const auto& [name, operation] : operations()) {
     if (std::string(name) != "setter" && std::string(name) != "create_1") continue;
     const std::string label = std::string("sync full vs normal: ").append(name);
-    benchmark::RegisterBenchmark(label.c_str(), [operation = operation](benchmark::State& state) {
-      syncFull(state, operation);
-    })->MinTime(0.3)->UseRealTime();
+    benchmark::RegisterBenchmark(
+        label.c_str(),
+        [operation = operation](benchmark::State& state) { syncFull(state, operation); })
+        ->MinTime(0.3)
+        ->UseRealTime();
   }
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
