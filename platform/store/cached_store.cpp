@@ -352,7 +352,13 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
     }
   }
 
+  // Only a damaged database makes an object whose number is cached already:
+  // its next number is below one in use.
   void keep(ObjectId id, CachedObject object, std::size_t bytes) const {
+    if (cache_.count(id) != 0) {
+      throw StoreError(rows_->describe() + " is damaged: object " + std::to_string(id) +
+                       " is made again");
+    }
     recency_.push_front(id);
     object.recency = recency_.begin();
     object.bytes = bytes;

@@ -200,6 +200,9 @@ void PgConnection::wait() {
 }
 
 void PgConnection::quietSoFar() {
+  // A failure aborts what follows it up to the next sync point: what comes
+  // next starts after one.
+  if (!expected_.empty() && !expected_.back().sync) sendSync();
   for (Expected& each : expected_) each.quiet = true;
 }
 

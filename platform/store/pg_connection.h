@@ -81,7 +81,8 @@ class PgConnection {
   void wait();
   // Ends what was sent so far for the server to run, without waiting.
   void flush();
-  // What was sent so far may fail unheard: it is being undone.
+  // What was sent so far may fail unheard: it is being undone. What is sent
+  // next runs whether or not it failed.
   void quietSoFar();
 
   // Whether the connection is lost.

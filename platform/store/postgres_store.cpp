@@ -5,6 +5,7 @@
 
 #include "platform/store/cached_store.h"
 #include "platform/store/pg_connection.h"
+#include "platform/store/pg_text.h"
 #include "platform/store/postgres_schema.h"
 #include "platform/store/store_rows.h"
 #include "values/utf.h"
@@ -17,65 +18,11 @@ using Ids = std::vector<ObjectId>;
 // it drops its whole cache rather than each.
 constexpr int kMostStaleListed = 10'000;
 
-// Text as PostgreSQL holds it: UTF-8, and the UTF-16LE units as hex bytea
-// when UTF-8 cannot hold them (an unpaired surrogate, a NUL).
-struct PgText {
-  std::string text;
-  bool exact = true;
-  std::string raw;  // "\x..." when not exact
-};
-
-PgText toPg(const std::u16string& text) {
-  PgText out;
-  std::u16string clean(text);
-  for (char16_t& unit : clean) {
-    if (unit == 0) {
-      unit = u'\uFFFD';
-      out.exact = false;
-    }
-  }
-  out.text = utf::toUtf8(clean);
-  if (out.exact && utf::toUtf16(out.text) != text) out.exact = false;
-  if (!out.exact) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    out.raw = "\\x";
-    for (char16_t unit : text) {
-      for (const unsigned byte : {unsigned{unit} & 0xFFu, unsigned{unit} >> 8u}) {
-        out.raw += kHex[byte >> 4u];
-        out.raw += kHex[byte & 0xFu];
-      }
-    }
-  }
-  return out;
-}
-
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  throw StoreError("the PostgreSQL repository holds a damaged text");
-}
-
 // The text in `column`, or in the raw column after it when that is set.
 std::u16string textAt(const PgResult& rows, int row, int column) {
-  if (rows.isNull(row, column + 1)) {
-    try {
-      return utf::toUtf16(rows.text(row, column));
-    } catch (const std::invalid_argument&) {
-      throw StoreError("the PostgreSQL repository holds a text that is no UTF-8");
-    }
-  }
-  const std::string_view raw = rows.text(row, column + 1);
-  if (raw.size() < 2 || raw.substr(0, 2) != "\\x" || (raw.size() - 2) % 4 != 0) {
-    throw StoreError("the PostgreSQL repository holds a damaged text");
-  }
-  std::u16string text;
-  for (std::size_t at = 2; at < raw.size(); at += 4) {
-    const int low = hexDigit(raw[at]) * 16 + hexDigit(raw[at + 1]);
-    const int high = hexDigit(raw[at + 2]) * 16 + hexDigit(raw[at + 3]);
-    text.push_back(static_cast<char16_t>(high * 256 + low));
-  }
-  return text;
+  const bool exact = rows.isNull(row, column + 1);
+  const std::string_view raw = exact ? std::string_view() : rows.text(row, column + 1);
+  return fromPg(rows.text(row, column), exact ? nullptr : &raw);
 }
 
 PgParams& operator<<(PgParams& params, const PgText& text) {

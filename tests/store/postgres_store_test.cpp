@@ -130,6 +130,23 @@ TEST_F(PostgresStore, KeepsEveryUnitOfTextAndFindsItAndIsReadableWithPsql) {
             "Class Ünïcode ✓");
 }
 
+// A database edited by hand may give a number in use: the call fails, and
+// the store goes on serving.
+TEST_F(PostgresStore, ANextNumberInUseFailsTheCallAlone) {
+  auto store = open();
+  store->beginCall({"", true});
+  const ObjectId a = store->create(kPlain);
+  store->setValue(a, kName, text(u"kept"));
+  store->commit();
+  postgresAnswer(database_, "UPDATE commit_state SET next_number = 1");
+  store->beginCall({"", true});
+  EXPECT_THROW(store->create(kPlain), StoreError);
+  store->rollback();
+  store->beginCall({"", false});
+  EXPECT_EQ(store->value(a, kName), text(u"kept"));
+  EXPECT_EQ(store->objectCount(), 1u);
+}
+
 TEST_F(PostgresStore, RefusesWhatIsNotOursAndLeavesItAsItIs) {
   const auto refusal = [&](const std::string& store) {
     try {
