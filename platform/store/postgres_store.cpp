@@ -39,10 +39,14 @@ const std::vector<PgStatement>& statements() {
       {"rollback", "ROLLBACK"},
       // The state, and the objects others changed or deleted since $1: one
       // row each, or one row with a null object.
+      // (Its one row is said to be one: a row updated at every commit
+      // leaves versions behind that make the planner think of many.)
       {"state_read",
-       "SELECT s.sequence, s.next_number, s.object_count, o.object FROM commit_state s "
+       "SELECT s.sequence, s.next_number, s.object_count, o.object "
+       "FROM (SELECT * FROM commit_state LIMIT 1) s "
        "LEFT JOIN LATERAL (SELECT object FROM commit_object WHERE sequence > $1::bigint "
-       "  AND sequence <= s.sequence AND change <> 'created' LIMIT 10001) o ON true"},
+       "  AND sequence <= s.sequence AND change <> 'created' ORDER BY sequence LIMIT 10001) o "
+       "ON true"},
       // The lock every writing call takes first. In READ COMMITTED, the
       // statements after it see every commit before it; it itself may not
       // (a row locked while it waited is read anew, the rest is not), so
@@ -151,9 +155,12 @@ Ids column(const PgResult& rows) {
 std::string sessionSetup(const StoreOptions& options) {
   // A commit with --sync normal is acknowledged before the server's WAL
   // reaches its disk: PostgreSQL killed, or the machine losing power, may
-  // lose the last commits, never a part of one.
+  // lose the last commits, never a part of one. Every statement is a short
+  // lookup along an index: compiling one (JIT) would cost more than running
+  // it, and a planner misled about the commit state's size would do so.
   return std::string("SET client_encoding = 'UTF8'; SET application_name = 'qovixd'; ") +
-         "SET synchronous_commit = " + (options.sync == StoreOptions::Sync::Full ? "on" : "off");
+         "SET jit = off; SET synchronous_commit = " +
+         (options.sync == StoreOptions::Sync::Full ? "on" : "off");
 }
 
 class PostgresRows final : public StoreRows {
