@@ -1,9 +1,8 @@
 // The repository file as users meet it: what it keeps across a reopen, what
 // plain SQL sees in it, and the files it refuses, each left as it was.
 
-#include <sqlite3.h>
-
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <fstream>
 #include <functional>
@@ -82,8 +81,9 @@ TEST_F(RepositoryFile, KeepsEveryUnitOfTextAndListsOfValuesAndIsReadableWithPlai
   store.reset();
   EXPECT_EQ(firstAnswer(file_, "SELECT class || ' ' || name FROM named_object WHERE id = 1"),
             "Class Account");
-  EXPECT_EQ(firstAnswer(file_, "SELECT feature || '=' || number FROM named_attribute "
-                               "WHERE object = 1 AND number <> 0"),
+  EXPECT_EQ(firstAnswer(file_,
+                        "SELECT feature || '=' || number FROM named_attribute "
+                        "WHERE object = 1 AND number <> 0"),
             "Class.isAbstract=1");
   EXPECT_EQ(firstAnswer(file_, "PRAGMA user_version"), std::to_string(kStoreSchemaVersion));
 }
@@ -102,8 +102,9 @@ TEST_F(RepositoryFile, AVersionOneFileGainsTheIndexOfListsOfValues) {
   EXPECT_EQ(store->holdingValue(3, {7, 0, u"late return"}), (std::vector<ObjectId>{1}));
   store.reset();
   EXPECT_EQ(firstAnswer(file_, "PRAGMA user_version"), std::to_string(kStoreSchemaVersion));
-  EXPECT_EQ(firstAnswer(file_, "SELECT count(*) FROM sqlite_schema WHERE name = 'value_item_by_value'"),
-            "1");
+  EXPECT_EQ(
+      firstAnswer(file_, "SELECT count(*) FROM sqlite_schema WHERE name = 'value_item_by_value'"),
+      "1");
 }
 
 // A removed object's rows are gone from the file, and its number is not
@@ -155,7 +156,9 @@ TEST_F(RepositoryFile, FilesThatAreNotRepositoriesOfThisSchemaAreRefusedAndLeftA
       {"text", [](const auto& f) { std::ofstream(f) << "not a database at all, but long enough"; },
        "not a repository"},
       {"foreign",
-       [](const auto& f) { runSql(f, "CREATE TABLE accounts (id INTEGER); PRAGMA user_version = 3"); },
+       [](const auto& f) {
+         runSql(f, "CREATE TABLE accounts (id INTEGER); PRAGMA user_version = 3");
+       },
        "not a QOVIX repository"},
       {"newer",
        [](const auto& f) {
@@ -185,6 +188,38 @@ TEST_F(RepositoryFile, FilesThatAreNotRepositoriesOfThisSchemaAreRefusedAndLeftA
     }
     EXPECT_FALSE(std::filesystem::exists(file.string() + "-wal")) << each.name;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The log's checkpoint waits for a pause between calls: due once the log
+// holds a few hundred pages, it copies them into the file when done.
+TEST_F(RepositoryFile, ACheckpointWaitsForAPauseAndKeepsEverything) {
+  auto store = openSqliteStore(file_);
+  EXPECT_EQ(store->upkeepDue(), PersistentStore::Upkeep::None);
+  const std::u16string page(1500, u'x');  // a page or two a value, with its index
+  int made = 0;
+  while (store->upkeepDue() == PersistentStore::Upkeep::None && made < 1000) {
+    store->setValue(store->create(10), 1, {7, 0, page});
+    store->commit();
+    ++made;
+  }
+  EXPECT_EQ(store->upkeepDue(), PersistentStore::Upkeep::WhenIdle);
+  EXPECT_GT(made, 5) << "due after a few hundred pages, not at once";
+  const auto before = std::filesystem::file_size(file_);
+  store->upkeep();
+  EXPECT_EQ(store->upkeepDue(), PersistentStore::Upkeep::None);
+  EXPECT_GT(std::filesystem::file_size(file_), before + 50 * 4096)
+      << "the log's pages are in the file";
+  store->setValue(1, 1, {7, 0, u"after"});
+  store->commit();
+  store.reset();
+  store = openSqliteStore(file_);
+  EXPECT_EQ(store->objectCount(), static_cast<std::size_t>(made));
+  EXPECT_EQ(store->value(1, 1)->text, u"after");
+  EXPECT_EQ(store->value(static_cast<ObjectId>(made), 1)->text, page);
 }
 
 }  // namespace

@@ -5,9 +5,12 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <functional>
+#include <thread>
 
 #include "client/connection.h"
 #include "client_model.h"
@@ -40,6 +43,21 @@ ModelElementRef findNamed(Connection& connection, const std::string& name) {
   EXPECT_EQ(connection.size(found.handle), 1) << name;
   return ModelElementRef{connection.size(found.handle) > 0 ? connection.element(found.handle, 0)
                                                            : 0};
+}
+
+// qovixd checkpoints its file's log in a pause between calls, not inside a
+// call: after a burst of writes and a pause, the pages are in the file.
+TEST_F(ServedStore, ThePauseAfterABurstOfWritesCheckpointsTheLog) {
+  ServerProcess server({"--store", file_});
+  Connection connection("127.0.0.1", server.port());
+  const auto before = std::filesystem::file_size(file_);
+  const std::string long_name(1500, 'n');
+  // About 500 pages of log: past what waits for a pause, short of what
+  // SQLite would checkpoint at once.
+  for (int i = 0; i < 40; ++i) named(connection, long_name + tagOf(i));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  connection.ping();
+  EXPECT_GT(std::filesystem::file_size(file_), before + 20 * 4096) << "no checkpoint in the pause";
 }
 
 TEST_F(ServedStore, ARestartBringsBackObjectsValuesOrderAndObjectNumbers) {
