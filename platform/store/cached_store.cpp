@@ -286,9 +286,7 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
     return written;
   }
 
-  Upkeep upkeepDue() const override {
-    return inTransaction_ ? Upkeep::None : rows_->upkeepDue();
-  }
+  Upkeep upkeepDue() const override { return inTransaction_ ? Upkeep::None : rows_->upkeepDue(); }
   void upkeep() override {
     if (!inTransaction_) rows_->upkeep();
   }
@@ -405,6 +403,7 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
     const RowsState state = rows_->begin(writes);
     inTransaction_ = true;
     writing_ = writes;
+    readingUnasked_ = false;
     if (rows_->shared()) {
       objectCount_ = state.objectCount;
       nextNumber_ = state.nextNumber;
@@ -416,13 +415,23 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
   }
 
   // Shared rows are read inside a transaction alone, so that what is read
-  // and what is cached agree: without beginCall, the first read begins one.
+  // and what is cached agree: without beginCall, the first read begins a
+  // reading one, which keeps writers of other servers waiting for nothing.
   void reading() const {
-    if (!inTransaction_ && rows_->shared()) const_cast<CachedStore*>(this)->begin(true);
+    if (!inTransaction_ && rows_->shared()) {
+      auto& self = const_cast<CachedStore&>(*this);
+      self.begin(false);
+      self.readingUnasked_ = true;
+    }
   }
 
-  // Every change goes through here first.
+  // Every change goes through here first. A reading transaction begun
+  // without beginCall becomes a writing one, nothing having been written.
   void beginWriting() {
+    if (inTransaction_ && !writing_ && readingUnasked_) {
+      rows_->rollback();
+      inTransaction_ = false;
+    }
     if (!inTransaction_) {
       begin(true);
     } else if (!writing_) {
@@ -658,7 +667,8 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
   ObjectId numberAtBegin_ = 1;    // the same, as a rollback gives it back
   std::uint64_t lastCommit_ = 0;  // the last commit seen, this store's or another's
   bool inTransaction_ = false;
-  bool writing_ = false;  // the transaction may write
+  bool writing_ = false;         // the transaction may write
+  bool readingUnasked_ = false;  // it was begun by a read, without beginCall
 };
 
 }  // namespace

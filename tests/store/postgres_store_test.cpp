@@ -106,6 +106,27 @@ TEST_F(PostgresStore, WritingCallsTakeTurnsAndReadingCallsWaitForNone) {
   EXPECT_EQ(three->value(a, kName), text(u"second"));
 }
 
+// A store used without beginCall (a tool, a test) reads without taking the
+// writers' turn, and takes it when it first writes.
+TEST_F(PostgresStore, AReadOutsideACallKeepsNoWriterWaiting) {
+  auto one = open(), two = open();
+  one->beginCall({"", true});
+  const ObjectId a = one->create(kPlain);
+  one->commit();
+  EXPECT_TRUE(one->exists(a));
+  auto writer = std::async(std::launch::async, [&] {
+    two->beginCall({"", true});
+    two->setValue(a, kName, text(u"two"));
+    two->commit();
+  });
+  EXPECT_EQ(writer.wait_for(5s), std::future_status::ready) << "a read held the writers' turn";
+  writer.get();
+  one->setValue(a, kName, text(u"one"));
+  one->commit();
+  two->beginCall({"", false});
+  EXPECT_EQ(two->value(a, kName), text(u"one"));
+}
+
 TEST_F(PostgresStore, KeepsEveryUnitOfTextAndFindsItAndIsReadableWithPsql) {
   const std::u16string odd = {u'a', 0xD800, 0, u'\u00e9', 0xDFFF};  // lone surrogates, a NUL
   StoreOptions options;
