@@ -47,6 +47,7 @@ int serve(const HostOptions& options) {
     const RpcEndpoints endpoints(&serving, options.bindAddress, options.port,
                                  options.registerWithRpcbind, limits, !options.tlsRequired);
     endpoints.connections().serveTls(tls.get(), options.tlsRequired, options.principalGrace);
+    repository.serveOn(endpoints.port());
     std::printf("qovixd listening on %s (%s)\n", endpoints.listeningAddress().c_str(),
                 endpoints.protocols());
     if (tls) {

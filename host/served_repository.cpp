@@ -41,13 +41,6 @@ std::string describe(const HostOptions& options) {
   return (error ? options.storePath : path.string()) + (options.syncFull ? " (sync full)" : "");
 }
 
-// This server in the commit log: its host's name and its port.
-std::string serverName(const HostOptions& options) {
-  std::array<char, 256> host{};
-  if (gethostname(host.data(), host.size() - 1) != 0) host[0] = '\0';
-  return std::string(host.data()).append(":").append(std::to_string(options.port));
-}
-
 }  // namespace
 
 ServedRepository::ServedRepository(const HostOptions& options)
@@ -63,10 +56,16 @@ ServedRepository::ServedRepository(const HostOptions& options)
   }
   StoreSettings& settings = repository_.store().settings();
   settings.limits.mostObjects = options.maxObjects;
-  settings.server = serverName(options);
   vorn_os::setMostHandlesPerCaller(options.maxHandlesPerClient);
   handle_ = getHandle(&repository_, static_cast<VornObject*>(&repository_), nullptr);
   if (handle_ == 0) throw HostError("cannot register the repository");
+}
+
+void ServedRepository::serveOn(std::uint16_t port) {
+  std::array<char, 256> host{};
+  if (gethostname(host.data(), host.size() - 1) != 0) host[0] = '\0';
+  repository_.store().settings().server =
+      std::string(host.data()).append(":").append(std::to_string(port));
 }
 
 ServedRepository::~ServedRepository() {

@@ -5,6 +5,7 @@
 // 1 answers its handle), and at stop released together with every handle
 // clients still hold.
 
+#include <cstdint>
 #include <string>
 
 #include "host/options.h"
@@ -20,6 +21,9 @@ class ServedRepository {
   ~ServedRepository();
   ServedRepository(const ServedRepository&) = delete;
   ServedRepository& operator=(const ServedRepository&) = delete;
+
+  // Names this server in the commit log: its host's name and `port`.
+  void serveOn(std::uint16_t port);
 
   unsigned long handle() const { return handle_; }
   VORN& repository() { return repository_; }
