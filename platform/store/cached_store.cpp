@@ -569,10 +569,12 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
 
   static constexpr std::size_t kMostMembersReadAhead = 4096;
 
+  // The transaction begins first: beginning may drop from the cache what
+  // others changed, this object among them.
   CachedObject& changing(ObjectId id) {
+    beginWriting();
     const CachedObject* object = cached(id);
     if (object == nullptr) throw std::invalid_argument("no object " + std::to_string(id));
-    beginWriting();
     touched_.insert(id);
     noteChanged(id);
     return const_cast<CachedObject&>(*object);

@@ -184,7 +184,7 @@ class SharedRepositoryTest(unittest.TestCase):
         database = fresh_database()
         documents = tempfile.TemporaryDirectory()
         self.addCleanup(documents.cleanup)
-        classes = 30_000
+        classes = int(30_000 / SLOWER)
         with open(os.path.join(documents.name, "big.xmi"), "w", encoding="utf-8") as document:
             document.write('<?xml version="1.0"?>\n<XMI xmi.version="1.2" '
                            'xmlns:UML="org.omg.xmi.namespace.UML"><XMI.content>'
@@ -193,12 +193,12 @@ class SharedRepositoryTest(unittest.TestCase):
                 document.write(f'<UML:Class xmi.id="c{i}" name="C{i}"/>')
             document.write("</UML:Namespace.ownedElement></UML:Model></XMI.content></XMI>\n")
         builder, quiet = self.servers(database, 2, "--documents", documents.name)
-        with builder.connect() as repo:
+        with builder.connect(timeout=120) as repo:
             repo.Package.create().internalize("xmi", "big.xmi")
         # A server that has read nothing yet exports the whole model: one
         # call that reads every element from the database.
         busy, = self.servers(database, 1, "--documents", documents.name)
-        with busy.connect() as repo, quiet.connect() as other:
+        with busy.connect(timeout=120) as repo, quiet.connect() as other:
             big = repo.Package.find(name="Big")[0]
             probe = other.Class.find(name="C7")[0]
             done = threading.Event()
