@@ -237,6 +237,10 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
     reading();
     if (const Ids* kept = referrers_.find(referenceKey(feature, target))) return *kept;
     if (const auto found = cache_.find(target);
+        found != cache_.end() && found->second.incomingEpoch != epoch_) {
+      refreshIncoming(target);
+    }
+    if (const auto found = cache_.find(target);
         found != cache_.end() && found->second.incomingEpoch == epoch_) {
       const auto& incoming = found->second.incoming;
       Ids referring;
@@ -545,6 +549,34 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
       if (objects[at].classId != 0 && cache_.count(id) == 0) {
         keep(id, std::move(objects[at]), partBytes[at]);
       }
+    }
+  }
+
+  // What refers to the cached objects from `from` on (as many as a read
+  // ahead reads), where the rows give it: one question for a walk's worth
+  // of objects whose lists changes made doubtful, rather than one each.
+  void refreshIncoming(ObjectId from) const {
+    const ObjectId last = from + std::min<ObjectId>(kMostReadAhead - 1, UINT32_MAX - from);
+    std::vector<StoreRows::Incoming> incoming;
+    if (!rows_->readIncoming(from, last, incoming)) return;
+    std::vector<CachedObject*> stale(last - from + 1, nullptr);
+    for (ObjectId id = from; id <= last && id != 0; ++id) {
+      const auto found = cache_.find(id);
+      if (found == cache_.end() || found->second.incomingEpoch == epoch_) continue;
+      CachedObject& object = found->second;
+      shrink(object, object.incoming.size() * sizeof(std::pair<FeatureId, ObjectId>));
+      object.incoming.clear();
+      stale[id - from] = &object;
+    }
+    for (const auto& [target, feature, referrer] : incoming) {
+      if (target < from || target > last || stale[target - from] == nullptr) continue;
+      stale[target - from]->incoming.emplace_back(feature, referrer);
+      grow(*stale[target - from], sizeof(std::pair<FeatureId, ObjectId>));
+    }
+    for (CachedObject* object : stale) {
+      if (object == nullptr) continue;
+      std::sort(object->incoming.begin(), object->incoming.end());
+      object->incomingEpoch = epoch_;
     }
   }
 
