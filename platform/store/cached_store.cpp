@@ -238,7 +238,7 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
     if (const Ids* kept = referrers_.find(referenceKey(feature, target))) return *kept;
     if (const auto found = cache_.find(target);
         found != cache_.end() && found->second.incomingEpoch != epoch_) {
-      refreshIncoming(target);
+      readIncoming(target, target + std::min<ObjectId>(kMostReadAhead - 1, UINT32_MAX - target));
     }
     if (const auto found = cache_.find(target);
         found != cache_.end() && found->second.incomingEpoch == epoch_) {
@@ -529,19 +529,6 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
       partBytes[at] += addPart(objects[at], part);
     }
     readChains(first, last, objects, partBytes);
-    std::vector<StoreRows::Incoming> incoming;
-    if (rows_->readIncoming(first, last, incoming)) {
-      for (const auto& [target, feature, referrer] : incoming) {
-        if (target < first || target > last) continue;
-        const std::size_t at = target - first;
-        objects[at].incoming.emplace_back(feature, referrer);
-        partBytes[at] += sizeof(std::pair<FeatureId, ObjectId>);
-      }
-      for (CachedObject& object : objects) {
-        std::sort(object.incoming.begin(), object.incoming.end());
-        object.incomingEpoch = epoch_;
-      }
-    }
     trimCache();
     // Kept last first, so that the object asked for is the latest used.
     for (std::size_t at = objects.size(); at-- > 0;) {
@@ -550,13 +537,13 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
         keep(id, std::move(objects[at]), partBytes[at]);
       }
     }
+    readIncoming(first, last);
   }
 
-  // What refers to the cached objects from `from` on (as many as a read
-  // ahead reads), where the rows give it: one question for a walk's worth
-  // of objects whose lists changes made doubtful, rather than one each.
-  void refreshIncoming(ObjectId from) const {
-    const ObjectId last = from + std::min<ObjectId>(kMostReadAhead - 1, UINT32_MAX - from);
+  // What refers to the cached objects numbered `from` to `last` whose lists
+  // are not known (just read, or made doubtful by changes), where the rows
+  // give it: one question for a walk's worth of objects, not one each.
+  void readIncoming(ObjectId from, ObjectId last) const {
     std::vector<StoreRows::Incoming> incoming;
     if (!rows_->readIncoming(from, last, incoming)) return;
     std::vector<CachedObject*> stale(last - from + 1, nullptr);
