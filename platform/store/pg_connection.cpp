@@ -131,7 +131,7 @@ constexpr std::array<std::pair<const char*, const char*>, 5> kPatience = {{
 }};
 
 void PgConnection::connect() {
-  expected_.clear();
+  forgetExpected();
   // The string comes last, so that what it says wins.
   std::vector<const char*> keywords, values;
   for (const auto& [keyword, value] : kPatience) {
@@ -188,15 +188,16 @@ PgResult PgConnection::query(const std::string& sql, std::string_view doing) {
 void PgConnection::sendPrepared(const char* name, const PgParams& params) {
   if (PQsendQueryPrepared(connection_.get(), name, params.count(), params.values(), nullptr,
                           nullptr, 0) == 0) {
-    expected_.clear();
+    forgetExpected();
     fail(std::string("sending ") + name);
   }
   expected_.push_back({false, name});
+  ++unread_;
 }
 
 void PgConnection::sendSync() {
   if (PQpipelineSync(connection_.get()) == 0) {
-    expected_.clear();
+    forgetExpected();
     fail("sending a sync");
   }
   expected_.push_back({true, {}});
@@ -204,9 +205,7 @@ void PgConnection::sendSync() {
 
 void PgConnection::send(const char* name, const PgParams& params) {
   sendPrepared(name, params);
-  std::size_t unread = 0;
-  for (const Expected& each : expected_) unread += each.sync ? 0 : 1;
-  if (unread >= kMostUnread) wait();
+  if (unread_ >= kMostUnread) wait();
 }
 
 PgResult PgConnection::fetch(const char* name, const PgParams& params) {
@@ -232,7 +231,7 @@ void PgConnection::quietSoFar() {
 void PgConnection::flush() {
   if (!expected_.empty() && !expected_.back().sync) sendSync();
   if (PQflush(connection_.get()) != 0) {
-    expected_.clear();
+    forgetExpected();
     fail("sending");
   }
 }
@@ -241,6 +240,7 @@ void PgConnection::flush() {
 // first is thrown once all are read, so that the connection is ready for
 // the next statement (a rollback) whatever happened.
 PgResult PgConnection::readAll(std::size_t keepAt) {
+  unread_ = 0;  // all of them, whatever happens
   PgResult kept(nullptr);
   std::string failure;
   for (std::size_t at = 0; !expected_.empty(); ++at) {
@@ -248,7 +248,7 @@ PgResult PgConnection::readAll(std::size_t keepAt) {
     expected_.pop_front();
     PGresult* answer = PQgetResult(connection_.get());
     if (answer == nullptr) {
-      expected_.clear();  // the connection is lost: nothing more will come
+      forgetExpected();  // the connection is lost: nothing more will come
       fail("reading an answer");
     }
     PgResult result(answer);

@@ -103,6 +103,12 @@ class PgConnection {
   void connect();
   void sendPrepared(const char* name, const PgParams& params);
   void sendSync();
+  // Nothing more will be read of what was sent (the connection is lost, or
+  // new).
+  void forgetExpected() {
+    expected_.clear();
+    unread_ = 0;
+  }
   // Reads every answer expected, keeping the one `keepAt` places ahead.
   PgResult readAll(std::size_t keepAt);
   [[noreturn]] void fail(std::string_view doing) const;
@@ -114,6 +120,7 @@ class PgConnection {
   std::string description_;
   std::unique_ptr<PGconn, void (*)(PGconn*)> connection_{nullptr, &PQfinish};
   std::deque<Expected> expected_;  // answers sent for and not yet read, in order
+  std::size_t unread_ = 0;         // statements among them
 };
 
 // Refuses a URI or conninfo string that carries a password: passwords come
