@@ -126,13 +126,12 @@ void ServingContext::undoCall() {
 // allows the procedure, and (scoped) every handle it names is its own. A
 // handle of another principal, or none at all, would make the routine
 // answer its previous result, which may be another principal's.
-bool ServingContext::permitted(svc_req* rqstp, SVCXPRT* transp, const Caller& caller,
-                               std::int32_t templateId) const {
+bool ServingContext::permitted(SVCXPRT* transp, const Caller& caller, std::int32_t templateId,
+                               const procedure_access::Row* row) const {
   const Access access = accessPolicy_.of(caller.principal.name);
   if (access == Access::None) return false;
   const char* fields = "HI";  // a cast: any handle of the caller's, and the check
   if (templateId != kCastTemplateId) {
-    const procedure_access::Row* row = procedure_access::find(rqstp->rq_vers, rqstp->rq_proc);
     if (row == nullptr) return true;  // the library answers that it has no such procedure
     if (row->writes && access != Access::Write) return false;
     fields = row->fields;
@@ -152,12 +151,14 @@ void ServingContext::callLibrary(svc_req* rqstp, SVCXPRT* transp, const Caller& 
     return;
   }
   const CallInProgress inProgress(*this, caller.key);
-  if (!permitted(rqstp, transp, caller, templateId)) {
+  const procedure_access::Row* row = templateId != kCastTemplateId
+                                         ? procedure_access::find(rqstp->rq_vers, rqstp->rq_proc)
+                                         : nullptr;
+  if (!permitted(transp, caller, templateId, row)) {
     svcerr_auth(transp, AUTH_TOOWEAK);
     return;
   }
-  const procedure_access::Row* row = procedure_access::find(rqstp->rq_vers, rqstp->rq_proc);
-  const bool writes = templateId != kCastTemplateId && row != nullptr && row->writes;
+  const bool writes = row != nullptr && row->writes;
   if (!beginTransaction(transp, caller, writes)) return;
   const auto started = std::chrono::steady_clock::now();
   answeringExceptions(

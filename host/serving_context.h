@@ -20,6 +20,7 @@
 #include "host/access_policy.h"
 #include "host/call_log.h"
 #include "host/principals.h"
+#include "host/procedure_access.h"
 #include "xdr/wire_types.h"
 
 class PersistentStore;
@@ -75,8 +76,10 @@ class ServingContext {
 
  private:
   void callLibrary(svc_req* rqstp, SVCXPRT* transp, const Caller& caller, std::int32_t templateId);
-  bool permitted(svc_req* rqstp, SVCXPRT* transp, const Caller& caller,
-                 std::int32_t templateId) const;
+  // `row` is the procedure's (null for a cast, or a procedure the library
+  // does not serve).
+  bool permitted(SVCXPRT* transp, const Caller& caller, std::int32_t templateId,
+                 const procedure_access::Row* row) const;
   // Begins the call's transaction; when the store cannot, answers the
   // system error and false.
   bool beginTransaction(SVCXPRT* transp, const Caller& caller, bool writes);
