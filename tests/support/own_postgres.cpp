@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "tests/support/test_postgres.h"
+
 namespace {
 
 // Runs `command`; what it printed, without the last newline.
@@ -40,9 +42,4 @@ OwnPostgres::~OwnPostgres() {
   }
 }
 
-std::string OwnPostgres::freshDatabase() {
-  std::string name("bench");
-  name.append(std::to_string(made_++));
-  run("psql -XAtq -d '" + conninfo_ + " dbname=postgres' -c 'CREATE DATABASE " + name + "'");
-  return std::string("postgresql:").append(conninfo_).append(" dbname=").append(name);
-}
+std::string OwnPostgres::freshDatabase() { return freshPostgresDatabase(conninfo_); }

@@ -22,5 +22,4 @@ class OwnPostgres {
  private:
   TemporaryFolder folder_;
   std::string conninfo_;
-  int made_ = 0;
 };

@@ -38,11 +38,15 @@ std::optional<std::string> testPostgres() {
 std::string freshPostgresDatabase() {
   const auto server = testPostgres();
   if (!server) throw std::runtime_error("no test PostgreSQL (QOVIX_TEST_POSTGRES)");
+  return freshPostgresDatabase(*server);
+}
+
+std::string freshPostgresDatabase(const std::string& server) {
   static std::atomic<int> made{0};
   std::string name("t");
   name.append(std::to_string(getpid())).append("_").append(std::to_string(made++));
-  answer(*server + " dbname=postgres", std::string("CREATE DATABASE ").append(name));
-  return std::string("postgresql:").append(*server).append(" dbname=").append(name);
+  answer(server + " dbname=postgres", std::string("CREATE DATABASE ").append(name));
+  return std::string("postgresql:").append(server).append(" dbname=").append(name);
 }
 
 std::string postgresAnswer(const std::string& store, const std::string& sql) {
