@@ -38,6 +38,13 @@ class ConnectionHost {
   virtual void markWaiting(int fd) = 0;
   virtual void unmarkWaiting(int fd) = 0;
 
+  // Whether the replies of this round of the serve loop are held until it
+  // ends (its calls are committed together then), and marking the
+  // connections that hold some. Marking may throw std::bad_alloc.
+  virtual bool holdingReplies() const = 0;
+  virtual void markHolding(int fd) = 0;
+  virtual void unmarkHolding(int fd) = 0;
+
   // Ends the connection: destroys it.
   virtual void forget(int fd) = 0;
 

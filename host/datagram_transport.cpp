@@ -7,8 +7,8 @@
 #include <new>
 
 #include "host/host_error.h"
-#include "host/serving_context.h"
 #include "host/reply_encoding.h"
+#include "host/serving_context.h"
 
 namespace {
 
@@ -77,7 +77,10 @@ bool_t DatagramTransport::receive(rpc_msg* message) {
 bool_t DatagramTransport::reply(rpc_msg* message) {
   message->rm_xid = call_.xid;
   std::size_t length = encodeReply(*message, sending_, 0, mostReplyBytes_);
-  if (serving_ != nullptr && serving_->settleBeforeReply(message)) {
+  // A datagram's reply leaves at once: what it changed, and what it may
+  // have read, is committed first.
+  if (serving_ != nullptr &&
+      serving_->settleBeforeReply(message) == ServingContext::Settlement::Failed) {
     length = encodeReply(*message, sending_, 0, mostReplyBytes_);
   }
   if (length == 0) return FALSE;

@@ -67,7 +67,13 @@ int serveRound(int signalFd, StreamListener& connections, int longest,
     throw HostError(std::string("poll failed: ") + std::strerror(errno));
   }
   if (signalFd >= 0 && watched[transports].revents != 0) return -1;
-  if (ready > 0) svc_getreq_poll(watched.data(), ready);
+  if (ready > 0) {
+    // The calls that arrived together are committed together, and their
+    // replies leave together, once they are.
+    connections.openRound();
+    svc_getreq_poll(watched.data(), ready);
+    connections.closeRound();
+  }
   connections.writeWaitingReplies(std::span(watched).subspan(writers),
                                   StreamListener::Clock::now());
   // Once this round's replies are out: in a pause, or when it cannot wait.

@@ -235,10 +235,10 @@ bool ServingContext::beginTransaction(SVCXPRT* transp, const Caller& caller, boo
   }
 }
 
-void ServingContext::runAfterCommit() {
-  std::vector<std::function<void()>> then = std::move(afterCommit_);
-  afterCommit_.clear();
-  for (const auto& each : then) {
+void ServingContext::runAfterCommit(std::vector<std::function<void()>>& then) {
+  std::vector<std::function<void()>> running = std::move(then);
+  then.clear();
+  for (const auto& each : running) {
     try {
       each();
     } catch (const std::exception& error) {
@@ -248,23 +248,85 @@ void ServingContext::runAfterCommit() {
   }
 }
 
-bool ServingContext::settleBeforeReply(rpc_msg* reply) {
-  if (store_ == nullptr) return false;
+void ServingContext::settleHeld(bool kept) {
+  vorn_os::settleHeldCalls(kept);
+  if (kept) {
+    runAfterCommit(heldAfterCommit_);
+  } else {
+    heldAfterCommit_.clear();
+    heldUndone_ = heldUndone_ || heldCalls_ > 0;
+  }
+  heldCalls_ = 0;
+}
+
+bool ServingContext::commitNow() {
+  try {
+    store_->commit();
+  } catch (const std::exception& error) {
+    log_.say(std::string(heldCalls_ > 0 ? "calls' changes were not kept: "
+                                        : "a call's changes were not kept: ") +
+             error.what());
+    undoCall();
+    settleHeld(false);
+    return false;
+  }
+  vorn_os::endCall();  // what it registered stays
+  runAfterCommit(afterCommit_);
+  settleHeld(true);
+  return true;
+}
+
+void ServingContext::openRound() {
+  roundOpen_ = store_ != nullptr && store_->holdsCommits();
+  heldUndone_ = false;
+}
+
+bool ServingContext::closeRound() {
+  roundOpen_ = false;
+  if (heldCalls_ > 0 && !commitNow()) return false;
+  const bool kept = !heldUndone_;
+  heldUndone_ = false;
+  return kept;
+}
+
+ServingContext::Settlement ServingContext::settleBeforeReply(rpc_msg* reply, bool mayHold) {
+  if (store_ == nullptr) return Settlement::Settled;
+  mayHold = mayHold && roundOpen_;
   const bool succeeded =
       reply->rm_reply.rp_stat == MSG_ACCEPTED && reply->acpted_rply.ar_stat == SUCCESS;
-  if (succeeded) {
+  if (!succeeded) {
+    undoCall();
+    // It may have read what held calls changed: it waits for them, or they
+    // are committed before it leaves.
+    if (heldCalls_ == 0) return Settlement::Settled;
+    if (mayHold) return Settlement::Held;
+    roundOpen_ = false;
+    if (commitNow() || reply->rm_reply.rp_stat != MSG_ACCEPTED) return Settlement::Settled;
+    reply->acpted_rply.ar_stat = SYSTEM_ERR;
+    return Settlement::Failed;
+  }
+  if (mayHold && heldCalls_ < kMostHeldCalls) {
     try {
-      store_->commit();
-      vorn_os::endCall();  // what it registered stays
-      runAfterCommit();
-      return false;
+      heldAfterCommit_.reserve(heldAfterCommit_.size() + afterCommit_.size());
+      vorn_os::holdMadeThisCall();
+      store_->commitLater();
     } catch (const std::exception& error) {
-      log_.say(std::string("a call's changes were not kept: ") + error.what());
+      log_.say(std::string("a call's changes could not be held for the round's commit: ") +
+               error.what());
       reply->acpted_rply.ar_stat = SYSTEM_ERR;
       undoCall();
-      return true;
+      return Settlement::Failed;
     }
+    ++heldCalls_;
+    vorn_os::endCall();  // what it registered stays, unless the commit fails
+    for (auto& each : afterCommit_) heldAfterCommit_.push_back(std::move(each));
+    afterCommit_.clear();
+    return Settlement::Held;
   }
-  undoCall();
-  return false;
+  // Held calls, if any, are committed with it; the rest of the round
+  // commits call by call.
+  roundOpen_ = false;
+  if (commitNow()) return Settlement::Settled;
+  reply->acpted_rply.ar_stat = SYSTEM_ERR;
+  return Settlement::Failed;
 }

@@ -51,11 +51,28 @@ class ServingContext {
   void serveHost(svc_req* rqstp, SVCXPRT* transp, const Caller& caller);
 
   // Settles the changes of the call being answered, once its reply is
-  // encoded and before it leaves: a successful reply keeps them (committed
-  // to the store), any other reply (one too large to send among them) undoes
-  // them. When they cannot be kept, they are undone, the reply becomes the
-  // system error and this answers true: the transport encodes it again.
-  bool settleBeforeReply(rpc_msg* reply);
+  // encoded and before it leaves: a successful reply keeps them, any other
+  // reply (one too large to send among them) undoes them.
+  //  - Settled: kept (committed to the store) or undone; the reply may leave.
+  //  - Held (only for a transport that `mayHold` its reply until the round
+  //    ends, in a round): kept in the store's transaction, to be committed
+  //    with the round's other calls; or the reply may depend on such calls.
+  //    The reply leaves when closeRound says they were kept, else the
+  //    system error answers instead.
+  //  - Failed: they could not be kept and were undone; the reply became the
+  //    system error, which the transport encodes again.
+  enum class Settlement { Settled, Held, Failed };
+  Settlement settleBeforeReply(rpc_msg* reply, bool mayHold = false);
+
+  // A round of the serve loop: the calls that arrived together, from one
+  // client or many. Their changes are committed together when the round
+  // closes (a group commit: one write to disk for many calls, each with its
+  // own row of the commit log); closeRound says whether they were kept.
+  // Held calls are bounded: past kMostHeldCalls, or when a call that cannot
+  // wait commits them, the rest of the round commits call by call.
+  static constexpr std::size_t kMostHeldCalls = 256;
+  void openRound();
+  bool closeRound();
 
   // For the host services.
   InteropHandle repositoryHandle() const { return repositoryHandle_; }
@@ -86,7 +103,12 @@ class ServingContext {
   // Undoes what the call in progress changed and registered.
   void undoCall();
   // What the call asked for once its changes are kept; a failure is logged.
-  void runAfterCommit();
+  void runAfterCommit(std::vector<std::function<void()>>& then);
+  // Commits the call's changes with those held, now; false when they could
+  // not be kept (all are undone then).
+  bool commitNow();
+  // The held calls' changes were kept, or undone.
+  void settleHeld(bool kept);
 
   QovixServerEntry entry_;
   InteropHandle repositoryHandle_;
@@ -97,6 +119,13 @@ class ServingContext {
   void* repositoryPart_;
   std::unordered_map<std::string, InteropHandle> repositoryHandles_;
   std::vector<std::function<void()>> afterCommit_;  // the call's, until it is settled
+  // The round: whether calls may be held, how many are, what they asked for
+  // after their commit, and whether held ones were undone (their replies
+  // become the system error).
+  bool roundOpen_ = false;
+  std::size_t heldCalls_ = 0;
+  std::vector<std::function<void()>> heldAfterCommit_;
+  bool heldUndone_ = false;
   CallLog log_;
 
   friend class CallInProgress;

@@ -33,6 +33,7 @@ StreamConnection::StreamConnection(SVCXPRT* connection, ConnectionHost& host)
 
 StreamConnection::~StreamConnection() {
   host_.unmarkWaiting(fd());
+  host_.unmarkHolding(fd());
   host_.endedHandshake(fd());
   if (!subject_.empty()) {
     try {
@@ -134,11 +135,13 @@ bool_t StreamConnection::reply(rpc_msg* message) {
     message->acpted_rply.ar_stat = SYSTEM_ERR;
     length = encodeReply(*message, out, kMarkBytes, kLargestReply);
   }
-  if (serving() != nullptr && serving()->settleBeforeReply(message)) {
-    length = encodeReply(*message, out, kMarkBytes, kLargestReply);
-  }
+  using Settlement = ServingContext::Settlement;
+  const Settlement settled = serving() != nullptr
+                                 ? serving()->settleBeforeReply(message, host_.holdingReplies())
+                                 : Settlement::Settled;
+  if (settled == Settlement::Failed) length = encodeReply(*message, out, kMarkBytes, kLargestReply);
   if (length == 0) return FALSE;
-  const bool sent = sendEncoded(length);
+  const bool sent = sendEncoded(length, settled == Settlement::Held);
   if (!sent) {
     ended_ = true;
     return FALSE;
@@ -154,15 +157,78 @@ bool StreamConnection::answer(rpc_msg& message) {
   return length != 0 && sendEncoded(length);
 }
 
-bool StreamConnection::sendEncoded(std::size_t length) {
-  std::vector<char>& out = host_.replyBuffer();
+namespace {
+
+// Puts the record mark of a reply of `length` bytes, as one fragment, in
+// the room left for it at the start of `out`.
+void markRecord(std::vector<char>& out, std::size_t length) {
   const std::uint32_t mark = kLastFragment | static_cast<std::uint32_t>(length);
   for (std::size_t i = 0; i < kMarkBytes; ++i) {
     out[i] = static_cast<char>(mark >> (8 * (kMarkBytes - 1 - i)));
   }
-  const bool sent = send(out.data(), kMarkBytes + length);
+}
+
+}  // namespace
+
+bool StreamConnection::sendEncoded(std::size_t length, bool dependent) {
+  std::vector<char>& out = host_.replyBuffer();
+  markRecord(out, length);
+  const bool sent = host_.holdingReplies() ? hold(out.data(), kMarkBytes + length, dependent)
+                                           : send(out.data(), kMarkBytes + length);
   host_.trimReplyBuffer();
   return sent;
+}
+
+bool StreamConnection::hold(const char* bytes, std::size_t length, bool dependent) {
+  if (waiting_.size() - waitingFrom_ + held_.size() + length > kMostWaitingBytes) return false;
+  try {
+    if (heldReplies_.empty()) host_.markHolding(fd());
+    heldReplies_.push_back({xid_, held_.size(), length, dependent});
+    held_.insert(held_.end(), bytes, bytes + length);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+bool StreamConnection::releaseHeld(bool kept) {
+  host_.unmarkHolding(fd());
+  std::vector<char> replies = std::move(held_);
+  std::vector<HeldReply> each = std::move(heldReplies_);
+  held_.clear();
+  heldReplies_.clear();
+  if (ended_) return false;
+  try {
+    if (!kept) {
+      // The calls were undone: what depended on them is the system error.
+      std::vector<char> answered, encoded;
+      for (const HeldReply& reply : each) {
+        if (!reply.dependent) {
+          answered.insert(answered.end(), replies.begin() + static_cast<std::ptrdiff_t>(reply.from),
+                          replies.begin() + static_cast<std::ptrdiff_t>(reply.from + reply.length));
+          continue;
+        }
+        rpc_msg failed{};
+        failed.rm_xid = reply.xid;
+        failed.rm_direction = REPLY;
+        failed.rm_reply.rp_stat = MSG_ACCEPTED;
+        failed.acpted_rply.ar_verf = _null_auth;
+        failed.acpted_rply.ar_stat = SYSTEM_ERR;
+        const std::size_t length = encodeReply(failed, encoded, kMarkBytes, kLargestReply);
+        if (length == 0) return false;
+        markRecord(encoded, length);
+        answered.insert(answered.end(), encoded.begin(),
+                        encoded.begin() + static_cast<std::ptrdiff_t>(kMarkBytes + length));
+      }
+      replies = std::move(answered);
+    }
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  if (replies.empty()) return true;
+  if (send(replies.data(), replies.size())) return true;
+  ended_ = true;
+  return false;
 }
 
 bool StreamConnection::answeredForTls(const rpc_msg& call) {

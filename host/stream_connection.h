@@ -10,6 +10,11 @@
 // (its listener watches for room). A client whose queue grows past its
 // bound, or that takes nothing for a while, loses its connection.
 //
+// In a round of the serve loop, replies are held until it ends: the calls
+// they answer are committed together then, and each connection's replies
+// leave in one write. When the commit failed, the replies that depended on
+// it leave as the system error instead.
+//
 // With TLS served, a client may ask for it as RFC 9289 says: a NULL call
 // with the AUTH_TLS credential is answered with the "STARTTLS" verifier,
 // then the TLS handshake runs on the same connection, a step at a time as
@@ -54,6 +59,11 @@ class StreamConnection final : public CallSite {
   // client is gone.
   bool writeWaiting();
 
+  // Sends the replies held in the round that ended; `kept`: the calls they
+  // depended on were committed, else those replies become the system
+  // error. False when the client is gone.
+  bool releaseHeld(bool kept);
+
   // Its calls are made for the certificate's subject once its TLS session
   // named one, else for the peer address.
   ServingContext* serving() const override { return host_.serving(); }
@@ -78,8 +88,12 @@ class StreamConnection final : public CallSite {
   // take; false when the client is gone or its queue would pass its bound.
   bool send(const char* bytes, std::size_t length);
   // Sends the reply encoded in the listener's reply buffer after room for
-  // its record mark, as one fragment.
-  bool sendEncoded(std::size_t length);
+  // its record mark, as one fragment; in a round, holds it (`dependent`: on
+  // the round's commit).
+  bool sendEncoded(std::size_t length, bool dependent = false);
+  // Holds a reply until the round ends; false when it would pass the
+  // client's bound.
+  bool hold(const char* bytes, std::size_t length, bool dependent);
   // Answers the call just received here, without the runtime: its reply is
   // `message` (no results); false when it cannot be sent.
   bool answer(rpc_msg& message);
@@ -97,12 +111,21 @@ class StreamConnection final : public CallSite {
   std::uint32_t xid_ = 0;
   bool ended_ = false;
   Clock::time_point lastActive_ = Clock::now();
+  // The replies held in this round, one after another, and each one's call
+  // and place.
+  struct HeldReply {
+    std::uint32_t xid;
+    std::size_t from, length;
+    bool dependent;
+  };
+  std::vector<char> held_;
+  std::vector<HeldReply> heldReplies_;
   std::vector<char> waiting_;  // replies the client has not taken, from waitingFrom_ on
   std::size_t waitingFrom_ = 0;
   Clock::time_point lastWritten_ = Clock::now();
   Stage stage_ = Stage::Plain;
   std::unique_ptr<TlsSession> tls_;
-  std::string subject_;  // the client certificate's, once its TLS session named one
+  std::string subject_;           // the client certificate's, once its TLS session named one
   bool handshakeWrites_ = false;  // the handshake waits for room to write
   Clock::time_point handshakeDeadline_;
   BorrowedTransport transport_;

@@ -12,6 +12,7 @@
 #include <unordered_map>
 
 #include "host/host_error.h"
+#include "host/serving_context.h"
 
 namespace {
 
@@ -179,6 +180,24 @@ void StreamListener::writeWaitingReplies(std::span<const pollfd> ready, Clock::t
     }
   }
   for (int fd : stalled) connections_.erase(fd);
+}
+
+void StreamListener::openRound() {
+  holdingReplies_ = serving_ != nullptr;
+  if (holdingReplies_) serving_->openRound();
+}
+
+void StreamListener::closeRound() {
+  if (!holdingReplies_) return;
+  holdingReplies_ = false;
+  const bool kept = serving_->closeRound();
+  // Releasing unmarks each; one whose client is gone ends.
+  const std::vector<int> holding(holding_.begin(), holding_.end());
+  for (int fd : holding) {
+    const auto found = connections_.find(fd);
+    if (found != connections_.end() && !found->second->releaseHeld(kept)) connections_.erase(found);
+  }
+  holding_.clear();
 }
 
 void StreamListener::trimReplyBuffer() {

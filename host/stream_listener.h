@@ -12,8 +12,8 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
-#include <string>
 #include <span>
+#include <string>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -66,6 +66,16 @@ class StreamListener final : public ConnectionHost {
   // connection.
   static constexpr std::chrono::seconds kReplyTakingTime{10};
 
+  // A round of the serve loop: the calls served between these two are
+  // committed together when it ends, and their replies held until then
+  // (ServingContext::openRound). Ending it sends every connection's held
+  // replies, and ends the connections whose client is gone.
+  void openRound();
+  void closeRound();
+  bool holdingReplies() const override { return holdingReplies_; }
+  void markHolding(int fd) override { holding_.insert(fd); }
+  void unmarkHolding(int fd) override { holding_.erase(fd); }
+
   // For the connections, which are served one at a time: the buffer they
   // read into before keeping what arrived, the buffer replies are encoded
   // into, and the end of a connection.
@@ -89,9 +99,7 @@ class StreamListener final : public ConnectionHost {
   static constexpr std::size_t kMostHandshakesPerAddress = 16;
   void makeRoomForHandshake(const std::string& address) override;
   // Marking one may throw std::bad_alloc.
-  void startedHandshake(int fd, const std::string& address) override {
-    handshaking_[fd] = address;
-  }
+  void startedHandshake(int fd, const std::string& address) override { handshaking_[fd] = address; }
   void endedHandshake(int fd) override { handshaking_.erase(fd); }
   // Ends the handshakes past their time, and releases the handles of the
   // principals gone past their grace; returns how many milliseconds until
@@ -121,6 +129,8 @@ class StreamListener final : public ConnectionHost {
   std::vector<char> readBuffer_;
   std::vector<char> replyBuffer_;
   std::unordered_set<int> waiting_;  // before connections_: they unmark themselves as they go
+  std::unordered_set<int> holding_;  // the same
+  bool holdingReplies_ = false;
   std::unordered_map<int, std::unique_ptr<StreamConnection>> connections_;
   std::optional<BorrowedTransport> listening_;
 };

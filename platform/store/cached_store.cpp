@@ -307,17 +307,23 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
     if (rows_->shared()) begin(writes);
   }
 
-  void commitChanges(CommitRecord* record) override {
+  // Others change shared rows between any two calls: each call is its own
+  // transaction there.
+  bool holdsCommits() const override { return !rows_->shared(); }
+
+  void commitChanges(std::span<CommitRecord> records) override {
     if (inTransaction_) {
+      std::uint64_t sequence = lastCommit_;
+      for (CommitRecord& record : records) record.sequence = ++sequence;
       try {
-        if (record != nullptr) record->sequence = lastCommit_ + 1;
-        rows_->commit(nextNumber_, objectCount_, record);
+        rows_->commit(nextNumber_, objectCount_, records);
       } catch (const StoreError&) {
-        rollback();  // after the error has said why
+        rollbackChanges();  // after the error has said why
         throw;
       }
-      if (record != nullptr) lastCommit_ = record->sequence;
+      lastCommit_ = sequence;
       inTransaction_ = false;
+      marked_ = false;
       touched_.clear();
       countAtBegin_ = objectCount_;
       numberAtBegin_ = nextNumber_;
@@ -326,6 +332,7 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
   }
 
   void rollbackChanges() override {
+    marked_ = false;
     if (!inTransaction_) {
       trimCache(kRestingCacheBytes);
       return;
@@ -334,17 +341,54 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
     // the transaction touched, and every kept answer.
     rows_->rollback();
     inTransaction_ = false;
-    for (ObjectId id : touched_) {
-      if (const auto found = cache_.find(id); found != cache_.end()) forget(found);
-    }
+    forgetTouched();
     touched_.clear();
-    forgetAnswers();
     objectCount_ = countAtBegin_;
     nextNumber_ = numberAtBegin_;
     trimCache(kRestingCacheBytes);
   }
 
+  // Held calls that wrote left a transaction open: the mark is a savepoint
+  // in it. Without one, the call begins the transaction when it writes, and
+  // undoing it is undoing the transaction.
+  void markCall() override {
+    if (!inTransaction_) return;
+    rows_->mark();
+    marked_ = true;
+    countAtMark_ = objectCount_;
+    numberAtMark_ = nextNumber_;
+  }
+
+  void rollbackToMark() override {
+    if (!marked_) {
+      rollbackChanges();
+      return;
+    }
+    marked_ = false;
+    rows_->rollbackToMark();
+    // What the transaction touched is read again, as the held calls left it.
+    forgetTouched();
+    objectCount_ = countAtMark_;
+    nextNumber_ = numberAtMark_;
+  }
+
+  void releaseMark() override {
+    if (!marked_) return;
+    marked_ = false;
+    rows_->releaseMark();
+  }
+
  private:
+  // Forgets the objects the transaction touched, and every kept answer.
+  // Until it ends, they stay noted as touched: undoing it whole forgets
+  // them again, read back meanwhile.
+  void forgetTouched() {
+    for (ObjectId id : touched_) {
+      if (const auto found = cache_.find(id); found != cache_.end()) forget(found);
+    }
+    forgetAnswers();
+  }
+
   // Forgets every kept answer, and what refers to each cached object.
   void forgetAnswers() const {
     instances_.clear();
@@ -688,6 +732,9 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
   ObjectId numberAtBegin_ = 1;    // the same, as a rollback gives it back
   std::uint64_t lastCommit_ = 0;  // the last commit seen, this store's or another's
   bool inTransaction_ = false;
+  bool marked_ = false;  // the call in progress began at a savepoint
+  std::size_t countAtMark_ = 0;
+  ObjectId numberAtMark_ = 1;
   bool writing_ = false;         // the transaction may write
   bool readingUnasked_ = false;  // it was begun by a read, without beginCall
 };

@@ -188,18 +188,19 @@ class PostgresRows final : public StoreRows {
     return beginOnce(writes);
   }
 
-  void commit(ObjectId nextNumber, std::size_t objectCount, const CommitRecord* record) override {
-    if (!writes_ || (!wrote_ && record == nullptr)) {
+  void commit(ObjectId nextNumber, std::size_t objectCount,
+              std::span<const CommitRecord> records) override {
+    if (!writes_ || (!wrote_ && records.empty())) {
       // Nothing to keep: the end is sent, and not waited for.
       connection_.send("commit");
       connection_.flush();
       return;
     }
-    const std::uint64_t sequence = record != nullptr ? record->sequence : lastSeen_;
+    const std::uint64_t sequence = records.empty() ? lastSeen_ : records.back().sequence;
     connection_.send("state_write", PgParams() << static_cast<std::int64_t>(sequence)
                                                << std::int64_t{nextNumber}
                                                << static_cast<std::int64_t>(objectCount));
-    if (record != nullptr) logCommit(*record);
+    for (const CommitRecord& record : records) logCommit(record);
     connection_.send("commit");
     connection_.wait();  // acknowledged only once kept
     lastSeen_ = sequence;

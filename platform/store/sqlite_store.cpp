@@ -52,12 +52,12 @@ class SqliteRows final : public StoreRows {
     return {};
   }
 
-  void commit(ObjectId nextNumber, std::size_t, const CommitRecord* record) override {
+  void commit(ObjectId nextNumber, std::size_t, std::span<const CommitRecord> records) override {
     if (nextNumber != nextFiled_) {
       const Use use(statements_.setNextNumber);
       use->bind(1, nextNumber).run();
     }
-    if (record != nullptr) logCommit(*record);
+    for (const CommitRecord& record : records) logCommit(record);
     Use(statements_.commit)->run();
     nextFiled_ = nextNumber;
   }
@@ -69,6 +69,13 @@ class SqliteRows final : public StoreRows {
       // a failed commit may have rolled back already; nothing is left to undo
     }
   }
+
+  void mark() override { Use(statements_.mark)->run(); }
+  void rollbackToMark() override {
+    Use(statements_.rollbackToMark)->run();
+    Use(statements_.releaseMark)->run();
+  }
+  void releaseMark() override { Use(statements_.releaseMark)->run(); }
 
   RowsState current() override {
     RowsState state;
@@ -254,7 +261,7 @@ class SqliteRows final : public StoreRows {
     Statement nextNumber, setNextNumber, removeAttributes, removeReferences, removeMembers,
         removeValues, removeObject, referencesTo;
     Statement logCommit, logObject, commitsSince, commitObjects, lastCommit;
-    Statement begin, commit, rollback;
+    Statement begin, commit, rollback, mark, rollbackToMark, releaseMark;
   };
 
   static Statements prepared(Database& database, const SqliteStoreOptions& options) {
@@ -343,6 +350,9 @@ class SqliteRows final : public StoreRows {
         {database, "BEGIN IMMEDIATE"},
         {database, "COMMIT"},
         {database, "ROLLBACK"},
+        {database, "SAVEPOINT held_call"},
+        {database, "ROLLBACK TO held_call"},
+        {database, "RELEASE held_call"},
     };
   }
 

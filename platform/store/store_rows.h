@@ -6,6 +6,7 @@
 // last begin(); reads see what it wrote so far.
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -51,10 +52,17 @@ class StoreRows {
   // own begins only to write, and keeps its own counts.
   virtual bool shared() const = 0;
   virtual RowsState begin(bool writes) = 0;
-  // Writes the next number, the count and the commit's row (when there is
-  // one; its sequence is given here), then commits.
-  virtual void commit(ObjectId nextNumber, std::size_t objectCount, const CommitRecord* record) = 0;
+  // Writes the next number, the count and the commit log's rows (one for
+  // each call that changed anything, their sequences given), then commits.
+  virtual void commit(ObjectId nextNumber, std::size_t objectCount,
+                      std::span<const CommitRecord> records) = 0;
   virtual void rollback() = 0;
+  // A savepoint in the transaction, where a call held for a group commit
+  // ends and the next begins: taking it, undoing what was written since,
+  // and forgetting it. Only rows that are not shared hold calls.
+  virtual void mark() { throw StoreError(describe() + " holds no calls for a later commit"); }
+  virtual void rollbackToMark() { mark(); }
+  virtual void releaseMark() { mark(); }
   // What begin() says, read outside any transaction: at opening.
   virtual RowsState current() = 0;
 

@@ -402,6 +402,30 @@ void releaseMadeThisCall() {
 
 void endCall() { registry().noteCalls(false); }
 
+namespace {
+
+// The handles of the calls held for the next commit.
+std::vector<unsigned long>& heldCallsHandles() {
+  static std::vector<unsigned long> held;
+  return held;
+}
+
+}  // namespace
+
+void holdMadeThisCall() {
+  const std::vector<unsigned long> made = registry().madeThisCall();
+  std::vector<unsigned long>& held = heldCallsHandles();
+  held.insert(held.end(), made.begin(), made.end());
+}
+
+void settleHeldCalls(bool kept) {
+  std::vector<unsigned long> held = std::move(heldCallsHandles());
+  heldCallsHandles().clear();
+  if (!kept) {
+    for (unsigned long handle : held) releaseHandle(handle);
+  }
+}
+
 std::size_t releaseAll() {
   const std::vector<unsigned long> handles = registry().handles();
   for (unsigned long handle : handles) releaseHandle(handle);

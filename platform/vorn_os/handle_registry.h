@@ -115,5 +115,10 @@ VORN_OS_API void refile(unsigned long handle);
 VORN_OS_API void startCall();
 VORN_OS_API void releaseMadeThisCall();
 VORN_OS_API void endCall();
+// A call whose commit waits for the calls after it (a group commit): its
+// handles are kept aside until the commit is known, then kept with it, or
+// released when it failed. Throws std::bad_alloc (nothing is kept aside).
+VORN_OS_API void holdMadeThisCall();
+VORN_OS_API void settleHeldCalls(bool kept);
 
 }  // namespace vorn_os

@@ -138,7 +138,8 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
       Slot& written = *record(id).find(feature);
       if (held<StoredValue>(&written) != nullptr) {
         std::optional<StoredValue> before = putValue(id, feature, std::nullopt);
-        keepUndo([this, id, feature, before = std::move(before)] { putValue(id, feature, before); });
+        keepUndo(
+            [this, id, feature, before = std::move(before)] { putValue(id, feature, before); });
       } else if (held<OrderedIdSet>(&written) != nullptr) {
         clearMembers(id, feature);
       } else if (held<ValueList>(&written) != nullptr) {
@@ -262,27 +263,42 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
 
   void beginTransaction(bool) override {}
 
-  // The log's row is kept first: when it cannot be, the changes are undone.
-  void commitChanges(CommitRecord* record) override {
-    if (record != nullptr) {
-      record->sequence = lastCommit_ + 1;
-      log_.push_back(*record);
-      ++lastCommit_;
-      // The log is as lasting as the repository: its latest rows alone.
-      if (log_.size() > kMostLogRows) log_.pop_front();
+  // The log's rows are kept first: when they cannot be, the changes are
+  // undone.
+  void commitChanges(std::span<CommitRecord> records) override {
+    const std::size_t logged = log_.size();
+    try {
+      for (CommitRecord& record : records) {
+        record.sequence = lastCommit_ + 1 + (log_.size() - logged);
+        log_.push_back(record);
+      }
+    } catch (...) {
+      log_.resize(logged);
+      throw;
     }
+    lastCommit_ += records.size();
+    // The log is as lasting as the repository: its latest rows alone.
+    while (log_.size() > kMostLogRows) log_.pop_front();
     undo_.clear();
+    mark_ = 0;
   }
 
-  void rollbackChanges() override {
-    while (!undo_.empty()) {
-      undo_.back()();
-      undo_.pop_back();
-    }
-  }
+  void rollbackChanges() override { undoTo(0); }
+
+  void markCall() override { mark_ = undo_.size(); }
+  void rollbackToMark() override { undoTo(mark_); }
+  void releaseMark() override {}
 
  private:
   static constexpr std::size_t kMostLogRows = 100'000;
+
+  void undoTo(std::size_t mark) {
+    while (undo_.size() > mark) {
+      undo_.back()();
+      undo_.pop_back();
+    }
+    mark_ = std::min(mark_, mark);
+  }
 
   // Keeps how to undo a change about to be made.
   void logUndo(std::function<void()> undo) { undo_.push_back(std::move(undo)); }
@@ -407,6 +423,7 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
   std::unordered_map<std::uint64_t, std::set<ObjectId>> referrers_;
   std::unordered_map<ObjectId, std::set<FeatureId>> referredBy_;  // features with referrers
   std::vector<std::function<void()>> undo_;
+  std::size_t mark_ = 0;          // where the call in progress began in undo_
   std::deque<CommitRecord> log_;  // the latest commits, oldest first
   std::uint64_t lastCommit_ = 0;
 };

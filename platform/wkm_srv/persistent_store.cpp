@@ -23,30 +23,89 @@ ObjectId PersistentStore::create(ClassId classId) {
 void PersistentStore::beginCall(const CallInfo& call) {
   rollback();
   call_ = call;
+  if (holding_) {
+    markCall();
+    marked_ = true;
+  }
   beginTransaction(call.writes);
 }
 
-void PersistentStore::commit() {
-  createdInTransaction_ = 0;
+void PersistentStore::holdRecordOfCall() {
   CommitRecord record = recordOfTouches();
+  if (record.created.empty() && record.changed.empty() && record.deleted.empty()) return;
+  record.principal = call_.principal;
+  record.server = settings_.server;
+  record.timeMicros = std::chrono::duration_cast<std::chrono::microseconds>(
+                          std::chrono::system_clock::now().time_since_epoch())
+                          .count();
+  held_.push_back(std::move(record));
+}
+
+void PersistentStore::endCall() {
+  createdInTransaction_ = 0;
   touches_.clear();
-  const bool changed =
-      !record.created.empty() || !record.changed.empty() || !record.deleted.empty();
-  if (changed) {
-    record.principal = call_.principal;
-    record.server = settings_.server;
-    record.timeMicros = std::chrono::duration_cast<std::chrono::microseconds>(
-                            std::chrono::system_clock::now().time_since_epoch())
-                            .count();
-  }
   call_ = {};
-  commitChanges(changed ? &record : nullptr);
+}
+
+void PersistentStore::commit() {
+  if (heldLost_) {
+    heldLost_ = false;
+    abandonHeld();
+    throw StoreError("the calls held for this commit were undone: the store failed meanwhile");
+  }
+  try {
+    holdRecordOfCall();
+    endCall();
+    commitChanges(held_);
+  } catch (...) {
+    abandonHeld();
+    heldLost_ = false;  // said here
+    throw;
+  }
+  held_.clear();
+  holding_ = marked_ = false;
+}
+
+void PersistentStore::commitLater() {
+  if (!holdsCommits()) {
+    commit();
+    return;
+  }
+  holdRecordOfCall();  // when it cannot, the call is undone alone
+  endCall();
+  if (marked_) {
+    marked_ = false;
+    try {
+      releaseMark();
+    } catch (...) {
+      abandonHeld();
+      throw;
+    }
+  }
+  holding_ = true;
 }
 
 void PersistentStore::rollback() {
-  createdInTransaction_ = 0;
-  touches_.clear();
-  call_ = {};
+  endCall();
+  if (!holding_) {
+    rollbackChanges();
+    return;
+  }
+  if (!marked_) return;  // nothing began since the last call was held
+  marked_ = false;
+  try {
+    rollbackToMark();
+  } catch (...) {
+    abandonHeld();
+    throw;
+  }
+}
+
+void PersistentStore::abandonHeld() {
+  endCall();
+  heldLost_ = heldLost_ || !held_.empty();
+  held_.clear();
+  holding_ = marked_ = false;
   rollbackChanges();
 }
 

@@ -172,10 +172,21 @@ class WKM_SRV_API PersistentStore {
   // it, the first change begins a writing transaction for nobody.
   void beginCall(const CallInfo& call);
   // Keeps every change since the last commit, with a row in the commit log
-  // when there was any. Throws StoreError when they cannot be kept; they
-  // are undone then.
+  // for each call that changed anything (the calls held and this one).
+  // Throws StoreError when they cannot be kept; they are all undone then.
   void commit();
-  // Undoes every change since the last commit.
+  // Ends the call without keeping it yet: its changes stay in the
+  // transaction, and its row of the commit log waits for the next commit(),
+  // which keeps it with the calls after it, in one write to disk (a group
+  // commit). The next beginCall begins the next call in the same
+  // transaction, so that rollback() undoes that call alone. A store that
+  // others change too cannot hold calls: for it, this commits.
+  void commitLater();
+  // Whether commitLater holds calls, and whether some are held.
+  virtual bool holdsCommits() const { return true; }
+  bool holding() const { return holding_; }
+  // Undoes the call's changes: every change since the last commit, or,
+  // when calls are held, since the call began.
   void rollback();
 
   // The commit log ------------------------------------------------------------
@@ -205,8 +216,19 @@ class WKM_SRV_API PersistentStore {
   // sequence number.
   virtual ObjectId createObject(ClassId classId) = 0;
   virtual void beginTransaction(bool writes) = 0;
-  virtual void commitChanges(CommitRecord* record) = 0;
+  // Keeps every change since the last commit, with `records` (one for each
+  // call that changed anything, oldest first; the store gives each its
+  // sequence number). On failure it may leave the changes to
+  // rollbackChanges.
+  virtual void commitChanges(std::span<CommitRecord> records) = 0;
+  // Undoes every change since the last commit.
   virtual void rollbackChanges() = 0;
+  // For held calls: marks where the call beginning now starts, undoes what
+  // was changed since, or forgets the mark (the call is held). Only one
+  // mark is taken at a time.
+  virtual void markCall() = 0;
+  virtual void rollbackToMark() = 0;
+  virtual void releaseMark() = 0;
 
   // Each store notes what its changes touch, for the commit log. Throws
   // StoreError in a call begun as one that only reads (the change is undone
@@ -222,14 +244,25 @@ class WKM_SRV_API PersistentStore {
     Touch touch;
   };
   void note(Touched touched);
-  // The commit log's row for what the transaction touched; empty lists when
-  // it touched nothing.
+  // The commit log's row for what the call touched; empty lists when it
+  // touched nothing.
   CommitRecord recordOfTouches() const;
+  // Puts the call's row, when it changed anything, with those held.
+  void holdRecordOfCall();
+  // Forgets the call: what it touched, and whom it was for.
+  void endCall();
+  // Undoes every change since the last commit, held calls' too; the next
+  // commit() says they were lost.
+  void abandonHeld();
 
   StoreSettings settings_;
   CallInfo call_;
   std::vector<Touched> touches_;
   std::size_t createdInTransaction_ = 0;
+  std::vector<CommitRecord> held_;  // the held calls' rows, oldest first
+  bool holding_ = false;            // calls are held for the next commit
+  bool marked_ = false;             // the call in progress began at a mark
+  bool heldLost_ = false;           // held calls were undone before their commit
 };
 
 // Keeps every object in memory for the life of the process. Its indexes are

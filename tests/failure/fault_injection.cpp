@@ -124,9 +124,7 @@ class FaultyStore final : public PersistentStore {
   bool removeMember(ObjectId id, FeatureId feature, ObjectId member) override {
     return faulty().removeMember(id, feature, member);
   }
-  void clearMembers(ObjectId id, FeatureId feature) override {
-    faulty().clearMembers(id, feature);
-  }
+  void clearMembers(ObjectId id, FeatureId feature) override { faulty().clearMembers(id, feature); }
   std::vector<ObjectId> referrers(FeatureId feature, ObjectId target) const override {
     return faulty().referrers(feature, target);
   }
@@ -147,8 +145,13 @@ class FaultyStore final : public PersistentStore {
     return faulty().commitsSince(sequence, most);
   }
   void beginTransaction(bool writes) override { faulty().beginCall({{}, writes}); }
-  void commitChanges(CommitRecord*) override { faulty().commit(); }
+  void commitChanges(std::span<CommitRecord>) override { faulty().commit(); }
   void rollbackChanges() override { store_->rollback(); }  // undoing never fails
+  // Each call commits by itself: the faults fire in one call's work.
+  bool holdsCommits() const override { return false; }
+  void markCall() override {}
+  void rollbackToMark() override {}
+  void releaseMark() override {}
 
  private:
   PersistentStore& faulty() const {
