@@ -16,7 +16,8 @@ std::size_t openDescriptors() {
   const std::filesystem::directory_iterator listing("/proc/self/fd", error);
   if (error) return 16;  // no /proc: a generous guess
   // The listing's own descriptor is among those it lists.
-  return static_cast<std::size_t>(std::distance(listing, std::filesystem::directory_iterator{})) - 1;
+  return static_cast<std::size_t>(std::distance(listing, std::filesystem::directory_iterator{})) -
+         1;
 }
 
 }  // namespace

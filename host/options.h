@@ -9,9 +9,9 @@
 #include <variant>
 #include <vector>
 
-#include "qovix_protocol.h"
 #include "host/connection_limits.h"
 #include "platform/wkm_srv/persistent_store.h"
+#include "qovix_protocol.h"
 
 // The repository file qovixd keeps when --store names none, in the folder it
 // was started in; and the --store value that keeps the repository in memory.
@@ -23,7 +23,7 @@ struct HostOptions {
   std::uint16_t port = qovix::protocol::kDefaultPort;  // 0: pick a free port
   std::string libraryPath;                             // empty: libQOVIX_os.so beside qovixd
   std::string repositoryName = "repository";
-  std::string documentFolder;  // empty: no documents
+  std::string documentFolder;                 // empty: no documents
   std::string storePath = kDefaultStorePath;  // kMemoryStore: kept in memory only
   bool syncFull = false;                      // --sync full: flushed to the disk per commit
   std::size_t maxObjects = StoreLimits{}.mostObjects;

@@ -9,8 +9,8 @@
 #include <string>
 
 struct Principal {
-  std::string name;          // "CN=alice,O=Modelling", or "192.0.2.7"
-  bool certified = false;    // named by a certificate
+  std::string name;        // "CN=alice,O=Modelling", or "192.0.2.7"
+  bool certified = false;  // named by a certificate
   // The registry's name for it, which no certificate subject and no address
   // can share.
   std::string key() const { return (certified ? "certificate " : "address ") + name; }

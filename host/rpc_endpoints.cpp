@@ -11,11 +11,11 @@
 #include <cstring>
 #include <utility>
 
-#include "qovix_protocol.h"
 #include "host/datagram_transport.h"
 #include "host/host_error.h"
 #include "host/program_dispatch.h"
 #include "host/stream_listener.h"
+#include "qovix_protocol.h"
 
 namespace {
 

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "host/host_error.h"
-#include "host/serving_context.h"
 #include "host/stream_listener.h"
 
 SignalWatch::SignalWatch(std::initializer_list<int> signals) {
@@ -30,13 +29,6 @@ int SignalWatch::take() const {
   return static_cast<int>(info.ssi_signo);
 }
 
-namespace {
-
-// Milliseconds without a call after which the store's put-off upkeep runs.
-constexpr int kUpkeepPause = 2;
-
-}  // namespace
-
 int serveRound(int signalFd, StreamListener& connections, int longest,
                std::vector<pollfd>& watched) {
   const auto now = StreamListener::Clock::now();
@@ -45,10 +37,6 @@ int serveRound(int signalFd, StreamListener& connections, int longest,
     timeout = due;
   }
   if (longest >= 0 && (timeout < 0 || timeout > longest)) timeout = longest;
-  // Upkeep the store put off waits for a pause in the calls: one this long.
-  ServingContext* serving = connections.serving();
-  const bool upkeepWaits = serving != nullptr && serving->upkeepDue(true);
-  if (upkeepWaits && (timeout < 0 || timeout > kUpkeepPause)) timeout = kUpkeepPause;
   // The runtime's own table first, laid out as it expects, then where the
   // runtime never looks: the signal descriptor, and the connections whose
   // replies wait for room to be written.
@@ -76,8 +64,6 @@ int serveRound(int signalFd, StreamListener& connections, int longest,
   }
   connections.writeWaitingReplies(std::span(watched).subspan(writers),
                                   StreamListener::Clock::now());
-  // Once this round's replies are out: in a pause, or when it cannot wait.
-  if (serving != nullptr && serving->upkeepDue(ready == 0)) serving->upkeep();
   return 0;
 }
 

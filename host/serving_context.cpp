@@ -209,20 +209,6 @@ InteropHandle ServingContext::repositoryHandleFor(const std::string& principalKe
   return own;
 }
 
-bool ServingContext::upkeepDue(bool idle) const {
-  if (store_ == nullptr) return false;
-  const PersistentStore::Upkeep due = store_->upkeepDue();
-  return due == PersistentStore::Upkeep::Now || (idle && due == PersistentStore::Upkeep::WhenIdle);
-}
-
-void ServingContext::upkeep() {
-  try {
-    store_->upkeep();
-  } catch (const std::exception& error) {
-    log_.say(std::string("the store's upkeep failed: ") + error.what());
-  }
-}
-
 bool ServingContext::beginTransaction(SVCXPRT* transp, const Caller& caller, bool writes) {
   if (store_ == nullptr) return true;
   try {

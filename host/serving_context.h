@@ -82,10 +82,6 @@ class ServingContext {
   InteropHandle repositoryHandleFor(const std::string& principalKey);
   bool handlesScoped() const { return handlesScoped_; }
   CallLog& log() { return log_; }
-  // The store's upkeep, between calls: what is due, and doing it (a failure
-  // is logged: the store's data is as safe without it).
-  bool upkeepDue(bool idle) const;
-  void upkeep();
 
   // Runs `then` once the call's changes are kept (not when they are undone):
   // what must not happen for a call that leaves nothing of itself.

@@ -87,10 +87,9 @@ long TlsSession::write(const char* bytes, std::size_t length) {
   while (done < length) {
     // GnuTLS keeps a record it could not send; it is sent by a call with no
     // data, and only then do its bytes count.
-    const ssize_t sent = unsent_ > 0
-                             ? gnutls_record_send(session_, nullptr, 0)
-                             : gnutls_record_send(session_, bytes + done,
-                                                  std::min(length - done, kRecordBytes));
+    const ssize_t sent = unsent_ > 0 ? gnutls_record_send(session_, nullptr, 0)
+                                     : gnutls_record_send(session_, bytes + done,
+                                                          std::min(length - done, kRecordBytes));
     if (sent == GNUTLS_E_AGAIN || sent == GNUTLS_E_INTERRUPTED) {
       if (unsent_ == 0) unsent_ = std::min(length - done, kRecordBytes);
       break;

@@ -290,11 +290,6 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
     return written;
   }
 
-  Upkeep upkeepDue() const override { return inTransaction_ ? Upkeep::None : rows_->upkeepDue(); }
-  void upkeep() override {
-    if (!inTransaction_) rows_->upkeep();
-  }
-
   std::uint64_t lastCommit() const override { return lastCommit_; }
 
   std::vector<CommitRecord> commitsSince(std::uint64_t sequence, std::size_t most) const override {

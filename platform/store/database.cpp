@@ -21,7 +21,11 @@ Database::Database(const std::filesystem::path& path, bool create) : path_(path)
   leaveOutMemoryCounts();
   const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) |
                     SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_EXRESCODE;
-  const int code = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
+  // The file is this process's alone: "unix-excl" holds it against other
+  // processes from the first read on, while this process's own connections
+  // (the writer and its checkpointer) share it, with the log's index in
+  // memory rather than in a file beside it.
+  const int code = sqlite3_open_v2(path.c_str(), &db_, flags, "unix-excl");
   if (code != SQLITE_OK) {
     const std::string message = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(code);
     sqlite3_close(db_);

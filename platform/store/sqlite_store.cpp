@@ -6,6 +6,7 @@
 #include "platform/store/cached_store.h"
 #include "platform/store/database.h"
 #include "platform/store/file_lock.h"
+#include "platform/store/log_checkpointer.h"
 #include "platform/store/store_rows.h"
 #include "platform/store/store_schema.h"
 #include "values/utf.h"
@@ -20,25 +21,14 @@ using Ids = std::vector<ObjectId>;
 class SqliteRows final : public StoreRows {
  public:
   SqliteRows(const std::filesystem::path& path, const SqliteStoreOptions& options)
-      : lock_(path), database_(path, true), statements_(prepared(database_, options)) {
+      : lock_(path),
+        database_(path, true),
+        statements_(prepared(database_, options)),
+        checkpointer_(path, database_.get(), options.sync == SqliteStoreOptions::Sync::Full) {
     // The log's size after each commit, in place of SQLite's own hook,
     // which checkpoints inside whichever commit takes the log past 1,000
-    // pages. So does this one; but a server that pauses between calls has
-    // checkpointed long before, a little at a time, in its pauses.
+    // pages: a thread of the checkpointer's does it instead.
     sqlite3_wal_hook(database_.get(), &SqliteRows::logGrew, this);
-  }
-
-  PersistentStore::Upkeep upkeepDue() const override {
-    return logPages_ >= kPausePages ? PersistentStore::Upkeep::WhenIdle
-                                    : PersistentStore::Upkeep::None;
-  }
-
-  void upkeep() override {
-    if (logPages_ == 0) return;
-    const int result = sqlite3_wal_checkpoint_v2(database_.get(), nullptr,
-                                                 SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
-    if (result != SQLITE_OK) database_.fail(result, "checkpointing its log");
-    logPages_ = 0;  // the next commit writes the log from its start
   }
 
   std::string describe() const override {
@@ -408,27 +398,16 @@ class SqliteRows final : public StoreRows {
     }
   }
 
-  static int logGrew(void* rows, sqlite3* database, const char*, int pages) {
-    auto& self = *static_cast<SqliteRows*>(rows);
-    self.logPages_ = pages;
-    if (pages >= kMostLogPages) {
-      // As SQLite's own hook would: a failure here fails no commit.
-      if (sqlite3_wal_checkpoint_v2(database, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr,
-                                    nullptr) == SQLITE_OK) {
-        self.logPages_ = 0;
-      }
-    }
+  static int logGrew(void* rows, sqlite3*, const char*, int pages) {
+    static_cast<SqliteRows*>(rows)->checkpointer_.logGrew(pages);
     return SQLITE_OK;
   }
-
-  static constexpr int kPausePages = 250;     // checkpointed in a pause
-  static constexpr int kMostLogPages = 1000;  // checkpointed at once, as SQLite does
 
   FileLock lock_;  // first made, last gone
   Database database_;
   Statements statements_;
-  ObjectId nextFiled_ = 1;  // the next object number as the file holds it
-  int logPages_ = 0;        // what the write-ahead log holds
+  ObjectId nextFiled_ = 1;        // the next object number as the file holds it
+  LogCheckpointer checkpointer_;  // stopped before the database closes
 };
 
 }  // namespace

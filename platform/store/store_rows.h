@@ -114,10 +114,6 @@ class StoreRows {
   virtual void setValues(ObjectId id, FeatureId feature,
                          const std::vector<StoredValue>& values) = 0;
 
-  // Work put off until no call waits (PersistentStore::upkeepDue).
-  virtual PersistentStore::Upkeep upkeepDue() const { return PersistentStore::Upkeep::None; }
-  virtual void upkeep() {}
-
   // The commit log.
   virtual std::vector<CommitRecord> commitsSince(std::uint64_t sequence, std::size_t most) = 0;
 };

@@ -108,10 +108,11 @@ void writeNames(Database& database, const SqliteStoreOptions& options) {
 
 void prepareRepositoryFile(Database& database, const SqliteStoreOptions& options) {
   const std::string file = "the repository file '" + database.path().string() + "'";
-  // The file is this server's alone while it runs: no other connection reads
-  // or writes it, so no transaction waits for a lock or checks what another
-  // changed, and the cache is never out of date.
-  database.execute("PRAGMA busy_timeout = 0; PRAGMA locking_mode = EXCLUSIVE");
+  // The file is this server's alone while it runs (its file lock keeps other
+  // servers out): no other connection writes it, so the cache is never out
+  // of date. One other connection of its own copies the write-ahead log into
+  // the file beside it; readers such as the sqlite3 tool may look in too.
+  database.execute("PRAGMA busy_timeout = 0");
   database.execute("BEGIN");
   const std::int64_t application = pragmaNumber(database, "PRAGMA application_id");
   const std::int64_t version = pragmaNumber(database, "PRAGMA user_version");

@@ -197,16 +197,6 @@ class WKM_SRV_API PersistentStore {
   virtual std::vector<CommitRecord> commitsSince(std::uint64_t sequence,
                                                  std::size_t most) const = 0;
 
-  // Upkeep ------------------------------------------------------------------
-
-  // Work a store does best when no call waits (a database file's
-  // checkpoint of its log): none, some the server does in a pause between
-  // calls, or some it does now, between calls.
-  enum class Upkeep { None, WhenIdle, Now };
-  virtual Upkeep upkeepDue() const { return Upkeep::None; }
-  // Does it; only between calls. Throws StoreError.
-  virtual void upkeep() {}
-
   const StoreSettings& settings() const { return settings_; }
   StoreSettings& settings() { return settings_; }
 

@@ -288,4 +288,63 @@ TEST_P(FailurePaths, EveryFamilyAndHostServiceAnswersAndKeepsItsSlot) {
 INSTANTIATE_TEST_SUITE_P(EveryStore, FailurePaths, ::testing::Bool(),
                          [](const auto& each) { return each.param ? "file" : "memory"; });
 
+// Replies held for the round's commit, as a TCP connection holds them.
+bool_t replyHeld(SVCXPRT* xprt, rpc_msg* message) {
+  const auto settled = callSiteOf(xprt).serving()->settleBeforeReply(message, true);
+  EXPECT_EQ(settled, ServingContext::Settlement::Held);
+  return transportOperations->xp_reply(xprt, message);
+}
+
+// The calls of a round are committed together: when that commit fails,
+// every held call is undone and its handles released; a later round is
+// kept, with a row of the log for each call.
+TEST(GroupCommit, AFailedRoundUndoesEveryHeldCallAndALaterRoundIsKept) {
+  VORN repository{"held", makeMemoryStore()};
+  PersistentStore& store = repository.store();
+  const auto handle = static_cast<InteropHandle>(
+      getHandle(&repository, static_cast<VornObject*>(&repository), nullptr));
+  ServingContext serving{&QOVIX_server_1, handle, &store};
+  TestTransport transport;
+  transportOperations = transport.xprt()->xp_ops;
+  TransportOperations operations = *transportOperations;
+  operations.xp_reply = &replyHeld;
+  transport.xprt()->xp_ops = &operations;
+  transport.serveBy(&serving);
+  const auto call = [&](const char* label, const Bytes& arguments) {
+    const ProcedureListing* procedure = findProcedureByLabel(label);
+    transport.clear();
+    transport.setArguments(arguments);
+    svc_req request{};
+    request.rq_prog = kModelProgram;
+    request.rq_vers = procedure->classNumber;
+    request.rq_proc = procedure->number;
+    request.rq_xprt = transport.xprt();
+    dispatchModelProgram(&request, transport.xprt());
+    EXPECT_EQ(transport.replies().size(), 1u) << label;
+    return transport.replies().at(0);
+  };
+  const std::size_t handlesBefore = vorn_os::handleCount();
+
+  serving.openRound();
+  const InteropHandle undone = handleOf(call("QOVIXTaggedValue_create_1", words({handle})));
+  call("QOVIXTaggedValue_set_tag_0", words({undone}) + textValue(1, u"undone"));
+  EXPECT_EQ(store.lastCommit(), 0u) << "held, not committed";
+  faults::arm(faults::Kind::Allocation, 1);
+  EXPECT_FALSE(serving.closeRound());
+  EXPECT_TRUE(faults::disarm());
+  EXPECT_EQ(store.objectCount(), 0u);
+  EXPECT_EQ(okHandle(undone), 0) << "the undone call's handle went with it";
+  EXPECT_EQ(vorn_os::handleCount(), handlesBefore);
+
+  serving.openRound();
+  const InteropHandle kept = handleOf(call("QOVIXTaggedValue_create_1", words({handle})));
+  call("QOVIXTaggedValue_set_tag_0", words({kept}) + textValue(1, u"kept"));
+  EXPECT_TRUE(serving.closeRound());
+  EXPECT_EQ(store.lastCommit(), 2u) << "one row for each call";
+  EXPECT_EQ(store.objectCount(), 1u);
+  EXPECT_NE(okHandle(kept), 0);
+  vorn_os::releaseHandle(kept);
+  deleteHandle(handle);
+}
+
 }  // namespace

@@ -344,6 +344,62 @@ TEST_P(StoreContract, EachCommitThatChangedSomethingIsOneRowOfTheLog) {
   EXPECT_TRUE(s.commitsSince(2, 10).empty());
 }
 
+// Calls held for a group commit: each is undone alone when it fails, later
+// calls see what held ones changed, and one commit keeps them all, each
+// with its own row of the log. A shared store commits each call instead.
+TEST_P(StoreContract, HeldCallsAreUndoneAloneAndKeptTogether) {
+  PersistentStore& s = *store_;
+  s.beginCall({"CN=reader", false});
+  EXPECT_EQ(s.objectCount(), 0u);
+  s.commitLater();  // held without a transaction: what follows begins one
+  s.beginCall({"CN=alice", true});
+  const ObjectId a = s.create(kPlain), b = s.create(kPlain);
+  s.setValue(a, kName, text(u"A"));
+  s.appendMember(a, kMembers, b);
+  s.commitLater();
+  EXPECT_EQ(s.lastCommit(), s.holdsCommits() ? 0u : 1u);
+
+  s.beginCall({"CN=bob", true});
+  const ObjectId undone = s.create(kOther);
+  s.setValue(a, kName, text(u"undone"));
+  s.setValue(b, kName, text(u"A"));
+  s.removeMember(a, kMembers, b);
+  s.setReference(b, kOwner, undone);
+  s.rollback();
+  EXPECT_EQ(s.objectCount(), 2u);
+  EXPECT_EQ(s.value(a, kName), text(u"A")) << "the held call's value, not the undone one";
+  EXPECT_EQ(s.holdingValue(kName, text(u"A")), (Ids{a}));
+  EXPECT_EQ(s.members(a, kMembers), (Ids{b}));
+  EXPECT_EQ(s.referrers(kMembers, b), (Ids{a}));
+  EXPECT_EQ(s.reference(b, kOwner), 0u);
+
+  s.beginCall({"CN=carol", true});
+  const ObjectId c = s.create(kOther);
+  EXPECT_EQ(c, undone) << "the undone call's number is free again";
+  s.setReference(c, kOwner, a);
+  s.commitLater();
+  s.beginCall({"CN=dave", true});
+  s.commit();
+  EXPECT_FALSE(s.holding());
+
+  EXPECT_EQ(s.lastCommit(), 2u);
+  const auto log = s.commitsSince(0, 10);
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[0].principal, "CN=alice");
+  EXPECT_EQ(log[0].created, (Ids{a, b}));
+  EXPECT_EQ(log[1].sequence, 2u);
+  EXPECT_EQ(log[1].principal, "CN=carol");
+  EXPECT_EQ(log[1].created, (Ids{c}));
+
+  if (std::string(GetParam().name) == "memory") return;
+  store_.reset();
+  store_ = open();
+  EXPECT_EQ(store_->objectCount(), 3u);
+  EXPECT_EQ(store_->value(a, kName), text(u"A"));
+  EXPECT_EQ(store_->referrers(kOwner, a), (Ids{c}));
+  EXPECT_EQ(store_->lastCommit(), 2u);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     EveryStore, StoreContract,
     ::testing::Values(StoreKind{"memory", [](const std::filesystem::path&,
