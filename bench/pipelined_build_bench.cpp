@@ -17,10 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "client/procedure_listing.h"
 #include "model_values.h"
 #include "qovix_protocol.h"
-#include "tests/support/raw_connection.h"
+#include "tests/support/call_pipeline.h"
 #include "tests/support/remote_calls.h"
 #include "tests/support/reply_values.h"
 #include "tests/support/server_process.h"
@@ -33,80 +32,26 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kElements = 20'000;
 
-std::uint32_t wordAt(const Bytes& bytes, std::size_t index) {
-  const std::size_t at = index * 4;
-  if (bytes.size() < at + 4) throw std::runtime_error("a reply too short");
-  return static_cast<std::uint32_t>(bytes[at]) << 24 |
-         static_cast<std::uint32_t>(bytes[at + 1]) << 16 |
-         static_cast<std::uint32_t>(bytes[at + 2]) << 8 | bytes[at + 3];
-}
-
-struct Address {
-  std::uint32_t program, version, procedure;
-};
-
-Address model(const char* label) {
-  const ProcedureListing* found = findProcedureByLabel(label);
-  if (found == nullptr) throw std::runtime_error(std::string("no procedure ") + label);
-  return {kModelProgram, found->classNumber, found->number};
-}
-
-// One client's connection, sending a window of calls at once and reading
-// their replies.
-class Pipeline {
- public:
-  explicit Pipeline(std::uint16_t port) : connection_(port) {
-    if (!connection_.connected()) throw std::runtime_error("no connection");
-  }
-
-  // Sends one call per argument record, then reads every reply; the first
-  // result word of each, in the order sent.
-  std::vector<std::uint32_t> send(const Address& to, const std::vector<Bytes>& arguments) {
-    Bytes window;
-    const std::uint32_t first = xid_;
-    for (const Bytes& each : arguments) {
-      window =
-          window + recordMarked(callMessage(xid_++, to.program, to.version, to.procedure, each));
-    }
-    if (!connection_.send(window)) throw std::runtime_error("the server took no calls");
-    std::vector<std::uint32_t> results(arguments.size());
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-      const auto reply = connection_.receiveRecord(std::chrono::seconds(30));
-      if (!reply) throw std::runtime_error("no reply");
-      // xid, REPLY, MSG_ACCEPTED, null verifier (2 words), SUCCESS, results
-      if (wordAt(*reply, 5) != 0) throw std::runtime_error("a call failed");
-      const std::size_t index = wordAt(*reply, 0) - first;
-      if (index >= results.size()) throw std::runtime_error("a reply to no call");
-      results[index] = reply->size() > 24 ? wordAt(*reply, 6) : 0;
-    }
-    return results;
-  }
-
- private:
-  RawConnection connection_;
-  std::uint32_t xid_ = 1;
-};
-
 // Builds kElements on the server at `port` in windows of `window` calls;
 // elements per second.
 double build(std::uint16_t port, std::size_t window) {
   RemoteCalls remote(port);
   const InteropHandle repository = remote.repository();
-  Pipeline pipeline(port);
-  const Address create = model("QOVIXTaggedValue_create_1");
-  const Address setTag = model("QOVIXTaggedValue_set_tag_0");
-  const Address release{kHostProgram, kHostVersion, kHostRelease};
+  CallPipeline pipeline(port);
   const auto started = Clock::now();
   for (std::size_t built = 0; built < kElements; built += window) {
-    const std::vector<Bytes> creates(window, words({repository}));
-    const std::vector<std::uint32_t> made = pipeline.send(create, creates);
-    std::vector<Bytes> tags, releases;
-    for (std::uint32_t handle : made) {
-      tags.push_back(words({handle}) + textValue(QOVIXName::kValueClassId, u"generated"));
-      releases.push_back(words({handle}));
+    const std::vector<PipelinedCall> creates(
+        window, modelCall("QOVIXTaggedValue_create_1", words({repository})));
+    std::vector<PipelinedCall> tags, releases;
+    for (const PipelinedReply& made : pipeline.send(creates)) {
+      if (made.status != 0) throw std::runtime_error("a create failed");
+      tags.push_back(
+          modelCall("QOVIXTaggedValue_set_tag_0",
+                    words({made.result}) + textValue(QOVIXName::kValueClassId, u"generated")));
+      releases.push_back({kHostProgram, kHostVersion, kHostRelease, words({made.result})});
     }
-    pipeline.send(setTag, tags);
-    pipeline.send(release, releases);
+    pipeline.send(tags);
+    pipeline.send(releases);
   }
   const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
   return static_cast<double>(kElements) / seconds;

@@ -1,0 +1,141 @@
+// Calls that reach qovixd together are committed together, and no reply
+// leaves before its commit: a client that pipelines sees each call kept or
+// undone as if it were alone, and whatever was acknowledged survives the
+// server's death and a full disk.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <string>
+#include <vector>
+
+#include "client/connection.h"
+#include "client_model.h"
+#include "model_values.h"
+#include "qovix_protocol.h"
+#include "tests/support/call_pipeline.h"
+#include "tests/support/reply_values.h"
+#include "tests/support/server_process.h"
+#include "tests/support/temporary_folder.h"
+
+namespace {
+
+using namespace qovix::client;
+
+constexpr std::uint32_t kSystemError = 5, kNoProcedure = 3;
+
+class GroupCommit : public ::testing::Test {
+ protected:
+  TemporaryFolder folder_;
+  std::string file_ = (folder_.path() / "repository.sqlite3").string();
+};
+
+PipelinedCall setValue(std::uint32_t tagged, const std::string& text) {
+  return modelCall("QOVIXTaggedValue_set_umlValue_0",
+                   words({tagged}) + textValue(QOVIXUninterpreted::kValueClassId,
+                                               std::u16string(text.begin(), text.end())));
+}
+
+std::vector<std::uint32_t> makeTagged(Connection& connection, int count) {
+  const RepositoryRef repository{connection.repository()};
+  std::vector<std::uint32_t> made;
+  for (int i = 0; i < count; ++i) {
+    const TaggedValueRef tagged = TaggedValue::create(connection, repository);
+    TaggedValue::set_tag(connection, tagged, std::string("t").append(std::to_string(i)));
+    made.push_back(tagged.handle);
+  }
+  return made;
+}
+
+std::string valueAfterRestart(Connection& connection, int n) {
+  const RepositoryRef repository{connection.repository()};
+  const auto found = TaggedValue::find(connection, repository, "tag",
+                                       std::string("t").append(std::to_string(n)), 0);
+  EXPECT_EQ(connection.size(found.handle), 1) << "t" << n;
+  const TaggedValueRef tagged{connection.element(found.handle, 0)};
+  return TaggedValue::get_umlValue(connection, tagged);
+}
+
+// A window with a call that fails among calls that succeed: the failed one
+// is undone alone, and every acknowledged one is on disk the moment its
+// reply arrives, so a server killed right after keeps them all.
+TEST_F(GroupCommit, AFailedCallIsUndoneAloneAndEveryAcknowledgedOneSurvivesAKill) {
+  {
+    ServerProcess server({"--store", file_});
+    Connection connection("127.0.0.1", server.port());
+    const std::vector<std::uint32_t> tagged = makeTagged(connection, 3);
+    const std::uint32_t repository = connection.repository();
+    CallPipeline pipeline(server.port());
+    PipelinedCall unknown = modelCall("QOVIXTaggedValue_create_1", words({repository}));
+    unknown.procedure = 0xFFFF;  // no such procedure: answered, and nothing of it kept
+    const auto replies =
+        pipeline.send({setValue(tagged[0], "first"), unknown,
+                       modelCall("QOVIXTaggedValue_create_1", words({repository})),
+                       setValue(tagged[1], "second"), setValue(tagged[2], "third")});
+    ASSERT_EQ(replies.size(), 5u);
+    EXPECT_EQ(replies[0].status, 0u);
+    EXPECT_EQ(replies[1].status, kNoProcedure);
+    EXPECT_EQ(replies[2].status, 0u);
+    EXPECT_EQ(replies[3].status, 0u);
+    EXPECT_EQ(replies[4].status, 0u);
+    server.stop(SIGKILL);
+  }
+  ServerProcess server({"--store", file_});
+  Connection connection("127.0.0.1", server.port());
+  EXPECT_EQ(valueAfterRestart(connection, 0), "first");
+  EXPECT_EQ(valueAfterRestart(connection, 1), "second");
+  EXPECT_EQ(valueAfterRestart(connection, 2), "third");
+  const RepositoryRef repository{connection.repository()};
+  EXPECT_EQ(connection.size(TaggedValue::find(connection, repository, 0).handle), 4)
+      << "three made one at a time, one in the window";
+}
+
+// The file may grow to 1 MiB (RLIMIT_FSIZE, a quota) while a client keeps
+// sending windows of writes. When a round's commit meets the full disk,
+// every call it held answers the system error and none is kept; every
+// call acknowledged before is. So after a restart, each value is the last
+// one acknowledged for it.
+TEST_F(GroupCommit, AFullDiskFailsTheHeldCallsTogetherAndLosesNoAcknowledgedOne) {
+  constexpr int kValues = 16;
+  std::vector<std::string> acknowledged(kValues);
+  {
+    const std::string limited =
+        std::string("ulimit -f 2048; exec ").append(QOVIXD_PATH).append(" \"$@\"");
+    ServerProcess server({"--store", file_}, "/bin/sh", {"-c", limited, "qovixd"});
+    Connection connection("127.0.0.1", server.port());
+    const std::vector<std::uint32_t> tagged = makeTagged(connection, kValues);
+    CallPipeline pipeline(server.port());
+    int failed = 0;
+    for (int window = 0; window < 5000 && failed == 0; ++window) {
+      std::vector<PipelinedCall> calls;
+      std::vector<std::string> texts;
+      for (int i = 0; i < kValues; ++i) {
+        texts.push_back(
+            std::to_string(window).append("/").append(std::to_string(i)).append(1500, 'x'));
+        calls.push_back(setValue(tagged[static_cast<std::size_t>(i)], texts.back()));
+      }
+      const auto replies = pipeline.send(calls);
+      for (int i = 0; i < kValues; ++i) {
+        const std::uint32_t status = replies[static_cast<std::size_t>(i)].status;
+        ASSERT_TRUE(status == 0 || status == kSystemError) << status;
+        if (status == 0)
+          acknowledged[static_cast<std::size_t>(i)] = texts[static_cast<std::size_t>(i)];
+        failed += status == kSystemError ? 1 : 0;
+      }
+    }
+    ASSERT_GT(failed, 0) << "the file never filled";
+    EXPECT_NE(server.standardError().find("changes were not kept"), std::string::npos)
+        << server.standardError();
+    connection.ping();  // still serving
+    EXPECT_EQ(server.stop(SIGTERM), 0) << server.standardError();
+  }
+  ServerProcess server({"--store", file_});
+  Connection connection("127.0.0.1", server.port());
+  for (int i = 0; i < kValues; ++i) {
+    EXPECT_EQ(valueAfterRestart(connection, i).substr(0, 12),
+              acknowledged[static_cast<std::size_t>(i)].substr(0, 12))
+        << "value " << i;
+  }
+}
+
+}  // namespace
