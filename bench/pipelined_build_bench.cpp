@@ -9,10 +9,12 @@
 // falls as the window grows; a window of 1 is the client that waits.
 //
 //   build/bench/qovix_pipelined_build_bench
+//   QOVIX_PIPELINE_QOVIXD=/elsewhere/qovixd build/bench/qovix_pipelined_build_bench
 
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -31,6 +33,13 @@ using namespace qovix::protocol;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kElements = 20'000;
+
+// The server measured: this build's qovixd, or QOVIX_PIPELINE_QOVIXD
+// (another build's, to compare).
+std::string serverExecutable() {
+  const char* set = std::getenv("QOVIX_PIPELINE_QOVIXD");
+  return set != nullptr ? set : QOVIXD_PATH;
+}
 
 // Builds kElements on the server at `port` in windows of `window` calls;
 // elements per second.
@@ -63,10 +72,11 @@ void pipelinedBuild(benchmark::State& state) {
   for (auto _ : state) {
     const TemporaryFolder folder;
     {
-      const ServerProcess server({"--store", "memory"});
+      const ServerProcess server({"--store", "memory"}, serverExecutable());
       memory = build(server.port(), window);
     }
-    const ServerProcess server({"--store", (folder.path() / "r.sqlite3").string()});
+    const ServerProcess server({"--store", (folder.path() / "r.sqlite3").string()},
+                               serverExecutable());
     file = build(server.port(), window);
   }
   state.counters["memory_per_s"] = memory;

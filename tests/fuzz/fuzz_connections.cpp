@@ -4,7 +4,8 @@
 // one serving loop run between its moves. Whatever it does, the server must
 // neither crash nor leak nor hang, and must still answer a well-behaved call
 // at the end. Model calls are answered with the system error (no library is
-// loaded); the host program is served in full.
+// loaded); the host program is served in full, its calls held for each
+// round's commit and their replies sent when it ends.
 
 #include <fuzzer/FuzzedDataProvider.h>
 #include <netinet/in.h>
@@ -20,13 +21,16 @@
 #include "host/serving_context.h"
 #include "host/serve_loop.h"
 #include "host/stream_listener.h"
+#include "platform/wkm_srv/persistent_store.h"
 #include "qovix_protocol.h"
 
 namespace {
 
 RpcEndpoints& endpoints() {
-  // Nothing is served but the host program: model calls get the system error.
-  static ServingContext serving(nullptr, 0, nullptr);
+  // Nothing is served but the host program: model calls get the system
+  // error. Its calls are held for each round's commit, on a store in memory.
+  static const std::unique_ptr<PersistentStore> store = makeMemoryStore();
+  static ServingContext serving(nullptr, 0, store.get());
   static RpcEndpoints served = [] {
     ConnectionLimits limits;
     limits.maxConnections = 64;  // more than the players ever leave open

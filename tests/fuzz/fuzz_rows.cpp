@@ -55,7 +55,7 @@ class FuzzedRows final : public StoreRows {
   std::string describe() const override { return "the fuzzed rows"; }
   bool shared() const override { return shared_; }
   RowsState begin(bool) override { return state(); }
-  void commit(ObjectId, std::size_t, const CommitRecord*) override { fail(); }
+  void commit(ObjectId, std::size_t, std::span<const CommitRecord>) override { fail(); }
   void rollback() override {}
   RowsState current() override { return state(); }
 

@@ -90,6 +90,30 @@ TEST_F(GroupCommit, AFailedCallIsUndoneAloneAndEveryAcknowledgedOneSurvivesAKill
       << "three made one at a time, one in the window";
 }
 
+// A call that names what a delete in the same window removed finds nothing
+// there, though the delete's commit and the release of its handles wait
+// for the round's end: it fails, and the server goes on.
+TEST_F(GroupCommit, ACallAfterADeleteInTheSameWindowFindsNothing) {
+  ServerProcess server({"--store", file_});
+  Connection connection("127.0.0.1", server.port());
+  const std::vector<std::uint32_t> tagged = makeTagged(connection, 2);
+  CallPipeline pipeline(server.port());
+  const auto replies = pipeline.send({{qovix::protocol::kHostProgram, qovix::protocol::kHostVersion,
+                                       qovix::protocol::kHostDelete, words({tagged[0]})},
+                                      modelCall("QOVIXTaggedValue_get_tag_0", words({tagged[0]})),
+                                      setValue(tagged[0], "gone"),
+                                      setValue(tagged[1], "kept")});
+  ASSERT_EQ(replies.size(), 4u);
+  EXPECT_EQ(replies[0].status, 0u);
+  EXPECT_EQ(replies[0].result, 1u) << "one object deleted";
+  EXPECT_NE(replies[1].status, 0u) << "no tag of a deleted object";
+  EXPECT_NE(replies[2].status, 0u) << "no value set on a deleted object";
+  EXPECT_EQ(replies[3].status, 0u);
+  const RepositoryRef repository{connection.repository()};
+  EXPECT_EQ(connection.size(TaggedValue::find(connection, repository, 0).handle), 1);
+  EXPECT_EQ(valueAfterRestart(connection, 1), "kept");
+}
+
 // The file may grow to 1 MiB (RLIMIT_FSIZE, a quota) while a client keeps
 // sending windows of writes. When a round's commit meets the full disk,
 // every call it held answers the system error and none is kept; every
