@@ -282,12 +282,12 @@ ServingContext::Settlement ServingContext::settleBeforeReply(rpc_msg* reply, boo
       reply->rm_reply.rp_stat == MSG_ACCEPTED && reply->acpted_rply.ar_stat == SUCCESS;
   if (!succeeded) {
     undoCall();
-    // It may have read what held calls changed: it waits for them, or they
-    // are committed before it leaves.
-    if (heldCalls_ == 0) return Settlement::Settled;
+    // An answer may have read what held calls changed: it waits for them,
+    // or they are committed before it leaves. A refusal read nothing.
+    if (heldCalls_ == 0 || reply->rm_reply.rp_stat != MSG_ACCEPTED) return Settlement::Settled;
     if (mayHold) return Settlement::Held;
     roundOpen_ = false;
-    if (commitNow() || reply->rm_reply.rp_stat != MSG_ACCEPTED) return Settlement::Settled;
+    if (commitNow()) return Settlement::Settled;
     reply->acpted_rply.ar_stat = SYSTEM_ERR;
     return Settlement::Failed;
   }

@@ -43,6 +43,12 @@ class SqliteRows final : public StoreRows {
   }
 
   void commit(ObjectId nextNumber, std::size_t, std::span<const CommitRecord> records) override {
+    // After some errors (a full disk, an I/O error) SQLite undoes the whole
+    // transaction by itself: what the calls held is gone, and nothing of
+    // what follows may be committed as if it were whole.
+    if (sqlite3_get_autocommit(database_.get()) != 0) {
+      throw StoreError(describe() + ": its transaction was undone after an error");
+    }
     if (nextNumber != nextFiled_) {
       const Use use(statements_.setNextNumber);
       use->bind(1, nextNumber).run();
