@@ -78,12 +78,19 @@ TEST_F(GroupCommit, AFailedCallIsUndoneAloneAndEveryAcknowledgedOneSurvivesAKill
     EXPECT_EQ(replies[2].status, 0u);
     EXPECT_EQ(replies[3].status, 0u);
     EXPECT_EQ(replies[4].status, 0u);
+    // More than a round holds: the rest commit as they come.
+    std::vector<PipelinedCall> many;
+    for (int i = 0; i < 400; ++i) {
+      many.push_back(setValue(tagged[static_cast<std::size_t>(i % 2)],
+                              std::string("many ").append(std::to_string(i))));
+    }
+    for (const PipelinedReply& reply : pipeline.send(many)) EXPECT_EQ(reply.status, 0u);
     server.stop(SIGKILL);
   }
   ServerProcess server({"--store", file_});
   Connection connection("127.0.0.1", server.port());
-  EXPECT_EQ(valueAfterRestart(connection, 0), "first");
-  EXPECT_EQ(valueAfterRestart(connection, 1), "second");
+  EXPECT_EQ(valueAfterRestart(connection, 0), "many 398");
+  EXPECT_EQ(valueAfterRestart(connection, 1), "many 399");
   EXPECT_EQ(valueAfterRestart(connection, 2), "third");
   const RepositoryRef repository{connection.repository()};
   EXPECT_EQ(connection.size(TaggedValue::find(connection, repository, 0).handle), 4)
