@@ -13,7 +13,9 @@
 //
 // The model of N elements: one package holding N/10 classes, each with 9
 // attributes; the first 11 classes form a chain of generalizations, so the
-// last has 10 supertypes and 99 features. At each size, deleting a class
+// last has 10 supertypes and 99 features; the export of the whole package
+// runs up to 100k elements (1M passes the XMI document bound of 32 MiB,
+// and qovixd refuses it). At each size, deleting a class
 // with 10 features is timed against a null call (the network floor), and at
 // the largest, deleting a package of 10,000 elements. Afterwards the file's server is
 // restarted on the largest model and the time until it answers is reported,
@@ -48,7 +50,8 @@ using namespace qovix::client;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kAttributesPerClass = 9;
-constexpr int kChain = 11;  // classes in the generalization chain
+constexpr int kChain = 11;                         // classes in the generalization chain
+constexpr std::size_t kLargestExported = 100'000;  // elements
 
 std::string numbered(const char* prefix, std::size_t n) {
   return std::string(prefix).append(std::to_string(n));
@@ -412,6 +415,9 @@ int main(int argc, char** argv) {
   stores = &both;
   for (std::size_t elements = 1000; elements <= largest; elements *= 10) {
     for (const auto& [name, operation] : operations()) {
+      // A whole package of a million elements is an XMI document past the
+      // 32 MiB that qovixd writes (and reads back): it refuses the export.
+      if (std::string(name) == "export" && elements > kLargestExported) continue;
       const std::string label = std::string(name).append("/").append(std::to_string(elements));
       auto* registered = benchmark::RegisterBenchmark(
           label.c_str(), [elements, operation = operation](benchmark::State& state) {

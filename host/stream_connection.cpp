@@ -25,6 +25,8 @@ constexpr std::chrono::seconds kHandshakeTime{10};
 constexpr std::size_t kLargestReply = 0x7FFFFFFF;
 // The most reply bytes that may wait for one client.
 constexpr std::size_t kMostWaitingBytes = 8u << 20;
+// The most a connection's buffer of held replies keeps from round to round.
+constexpr std::size_t kKeptHeldBytes = 64u << 10;
 
 }  // namespace
 
@@ -225,10 +227,16 @@ bool StreamConnection::releaseHeld(bool kept) {
   } catch (const std::bad_alloc&) {
     return false;
   }
-  if (replies.empty()) return true;
-  if (send(replies.data(), replies.size())) return true;
-  ended_ = true;
-  return false;
+  const bool sent = replies.empty() || send(replies.data(), replies.size());
+  if (!sent) ended_ = true;
+  // The buffers are kept for the next round, unless a large reply grew them.
+  if (replies.capacity() <= kKeptHeldBytes) {
+    replies.clear();
+    held_ = std::move(replies);
+    each.clear();
+    heldReplies_ = std::move(each);
+  }
+  return sent;
 }
 
 bool StreamConnection::answeredForTls(const rpc_msg& call) {

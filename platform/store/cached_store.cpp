@@ -505,10 +505,13 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
       return &found->second;
     }
     // Objects are often read in the order they were made (a walk over a
-    // package's contents, a copy, an export): a miss right after the last
-    // read's end reads twice as many objects ahead, up to kMostReadAhead,
-    // each table's rows in one pass; any other miss reads one object.
-    readAhead_ = id == nextAhead_ ? std::min(readAhead_ * 2, kMostReadAhead) : 1;
+    // package's contents, a copy, an export), or every so many of them in
+    // that order (the classes of a package, each after its features): a
+    // miss a little past the last read's end reads twice as many objects
+    // ahead, up to kMostReadAhead, each table's rows in one pass; any other
+    // miss reads one object.
+    const bool onward = id >= nextAhead_ && id - nextAhead_ < kMostReadAhead;
+    readAhead_ = onward ? std::min(readAhead_ * 2, kMostReadAhead) : 1;
     nextAhead_ = id + readAhead_;
     if (readAhead_ == 1) {
       readOne(id);
