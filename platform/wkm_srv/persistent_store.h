@@ -17,7 +17,9 @@
 // rollback() undoes them all. A server begins each call with beginCall(),
 // which says whether the call may write; the call's reads see one state of
 // the repository, and its commit adds one row to the commit log when it
-// changed anything.
+// changed anything. A server may hold calls with commitLater, to commit the
+// changes of several in one write (a group commit); rollback() then undoes
+// the call in progress alone.
 
 #include <cstdint>
 #include <filesystem>
