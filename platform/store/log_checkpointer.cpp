@@ -51,20 +51,9 @@ void LogCheckpointer::logGrew(int pages) {
     const bool copied = checkpoint(writer_);
     lock.lock();
     if (copied) pages_ = 0;
-    ++madeByWriter_;
     return;
   }
   if (wake) wake_.notify_one();
-}
-
-long LogCheckpointer::made() const {
-  const std::lock_guard lock(mutex_);
-  return made_;
-}
-
-long LogCheckpointer::madeByWriter() const {
-  const std::lock_guard lock(mutex_);
-  return madeByWriter_;
 }
 
 void LogCheckpointer::run() {
@@ -95,7 +84,6 @@ void LogCheckpointer::run() {
     checkpoint(own->get());
     lock.lock();
     checkpointing_ = false;
-    ++made_;
     passEnded_.notify_all();
   }
 }

@@ -39,9 +39,6 @@ class LogCheckpointer {
 
   // After each commit: the pages the log holds since it last started over.
   void logGrew(int pages);
-  // How many checkpoints the thread made; how many the writer had to.
-  long made() const;
-  long madeByWriter() const;
 
  private:
   void run();
@@ -51,7 +48,7 @@ class LogCheckpointer {
   std::filesystem::path path_;
   sqlite3* writer_;
   bool full_;
-  mutable std::mutex mutex_;
+  std::mutex mutex_;
   std::condition_variable wake_;
   std::condition_variable passEnded_;
   bool checkpointing_ = false;  // the thread's pass is under way
@@ -59,6 +56,5 @@ class LogCheckpointer {
   Clock::time_point lastCommit_;
   bool stopping_ = false;
   bool failed_ = false;  // the thread could not open its connection, or stopped
-  long made_ = 0, madeByWriter_ = 0;
   std::thread thread_;
 };
