@@ -318,7 +318,7 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
       }
       lastCommit_ = sequence;
       inTransaction_ = false;
-      marked_ = false;
+      savepoint_ = false;
       touched_.clear();
       countAtBegin_ = objectCount_;
       numberAtBegin_ = nextNumber_;
@@ -327,7 +327,7 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
   }
 
   void rollbackChanges() override {
-    marked_ = false;
+    savepoint_ = false;
     if (!inTransaction_) {
       trimCache(kRestingCacheBytes);
       return;
@@ -349,17 +349,17 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
   void markCall() override {
     if (!inTransaction_) return;
     rows_->mark();
-    marked_ = true;
+    savepoint_ = true;
     countAtMark_ = objectCount_;
     numberAtMark_ = nextNumber_;
   }
 
   void rollbackToMark() override {
-    if (!marked_) {
+    if (!savepoint_) {
       rollbackChanges();
       return;
     }
-    marked_ = false;
+    savepoint_ = false;
     rows_->rollbackToMark();
     // What the transaction touched is read again, as the held calls left it.
     forgetTouched();
@@ -368,8 +368,8 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
   }
 
   void releaseMark() override {
-    if (!marked_) return;
-    marked_ = false;
+    if (!savepoint_) return;
+    savepoint_ = false;
     rows_->releaseMark();
   }
 
@@ -730,7 +730,7 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
   ObjectId numberAtBegin_ = 1;    // the same, as a rollback gives it back
   std::uint64_t lastCommit_ = 0;  // the last commit seen, this store's or another's
   bool inTransaction_ = false;
-  bool marked_ = false;  // the call in progress began at a savepoint
+  bool savepoint_ = false;  // the call in progress began at a savepoint
   std::size_t countAtMark_ = 0;
   ObjectId numberAtMark_ = 1;
   bool writing_ = false;         // the transaction may write

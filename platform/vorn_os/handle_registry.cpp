@@ -188,6 +188,18 @@ class Registry {
     return made;
   }
 
+  // The handles of the calls held for the next commit: those made by the
+  // call just held join them; settling gives them up.
+  void holdMadeThisCall() {
+    const std::vector<unsigned long> made = madeThisCall();
+    heldCalls_.insert(heldCalls_.end(), made.begin(), made.end());
+  }
+  std::vector<unsigned long> takeHeldCalls() {
+    std::vector<unsigned long> held = std::move(heldCalls_);
+    heldCalls_.clear();
+    return held;
+  }
+
   // A live handle whose surrogate was registered naming `named` (it may
   // name another object since, renamed by an assignment); 0 when none is
   // left.
@@ -257,6 +269,7 @@ class Registry {
   bool scoped_ = false;
   bool noting_ = false;
   std::vector<std::uint32_t> madeThisCall_;
+  std::vector<unsigned long> heldCalls_;
   std::unordered_multimap<Named, std::uint32_t, NamedHash> byNamed_;  // registered surrogates
 };
 
@@ -402,25 +415,10 @@ void releaseMadeThisCall() {
 
 void endCall() { registry().noteCalls(false); }
 
-namespace {
-
-// The handles of the calls held for the next commit.
-std::vector<unsigned long>& heldCallsHandles() {
-  static std::vector<unsigned long> held;
-  return held;
-}
-
-}  // namespace
-
-void holdMadeThisCall() {
-  const std::vector<unsigned long> made = registry().madeThisCall();
-  std::vector<unsigned long>& held = heldCallsHandles();
-  held.insert(held.end(), made.begin(), made.end());
-}
+void holdMadeThisCall() { registry().holdMadeThisCall(); }
 
 void settleHeldCalls(bool kept) {
-  std::vector<unsigned long> held = std::move(heldCallsHandles());
-  heldCallsHandles().clear();
+  const std::vector<unsigned long> held = registry().takeHeldCalls();
   if (!kept) {
     for (unsigned long handle : held) releaseHandle(handle);
   }

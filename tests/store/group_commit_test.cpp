@@ -130,9 +130,7 @@ TEST_F(GroupCommit, AFullDiskFailsTheHeldCallsTogetherAndLosesNoAcknowledgedOne)
   constexpr int kValues = 16;
   std::vector<std::string> acknowledged(kValues);
   {
-    const std::string limited =
-        std::string("ulimit -f 2048; exec ").append(QOVIXD_PATH).append(" \"$@\"");
-    ServerProcess server({"--store", file_}, "/bin/sh", {"-c", limited, "qovixd"});
+    ServerProcess server = fileSizeLimitedServer({"--store", file_}, 1024);
     Connection connection("127.0.0.1", server.port());
     const std::vector<std::uint32_t> tagged = makeTagged(connection, kValues);
     CallPipeline pipeline(server.port());

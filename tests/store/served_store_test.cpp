@@ -158,9 +158,7 @@ TEST_F(ServedStore, ACallThatGetsNoHandleFailsAndMakesNothing) {
 TEST_F(ServedStore, AFullDiskFailsTheCallAndLosesNothingCommitted) {
   int written = 0;
   {
-    const std::string limited =
-        std::string("ulimit -f 512; exec ").append(QOVIXD_PATH).append(" \"$@\"");
-    ServerProcess server({"--store", file_}, "/bin/sh", {"-c", limited, "qovixd"});
+    ServerProcess server = fileSizeLimitedServer({"--store", file_}, 256);
     Connection connection("127.0.0.1", server.port());
     const RepositoryRef repository{connection.repository()};
     const std::string text(2000, 'x');

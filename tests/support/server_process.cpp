@@ -102,7 +102,8 @@ ServerProcess::ServerProcess(std::vector<std::string> arguments, std::string exe
   std::vector<std::string> all = std::move(leading);
   all.insert(all.end(), {"--bind", "127.0.0.1", "--port", "0"});
   all.insert(all.end(), arguments.begin(), arguments.end());
-  const bool namesStore = std::find(arguments.begin(), arguments.end(), "--store") != arguments.end();
+  const bool namesStore =
+      std::find(arguments.begin(), arguments.end(), "--store") != arguments.end();
   if (executable == QOVIXD_PATH && !namesStore) {
     all.insert(all.end(), {"--store", "memory"});
   }
@@ -121,7 +122,8 @@ ServerProcess::ServerProcess(std::vector<std::string> arguments, std::string exe
   close(out[0]);
 
   // "qovixd listening on ...", or the same from another server of this form.
-  static const std::regex ready(R"([\w-]+ listening on (?:127\.0\.0\.1|\[::1\]):(\d+) \(tcp(?:, udp)?\))");
+  static const std::regex ready(
+      R"([\w-]+ listening on (?:127\.0\.0\.1|\[::1\]):(\d+) \(tcp(?:, udp)?\))");
   std::smatch match;
   if (!std::regex_match(readyLine_, match, ready)) {
     stop(SIGKILL, std::chrono::seconds(5));
@@ -157,4 +159,13 @@ ProgramRun runProgram(const std::string& executable, const std::vector<std::stri
   std::remove(outPath.c_str());
   std::remove(errPath.c_str());
   return run;
+}
+
+ServerProcess fileSizeLimitedServer(std::vector<std::string> arguments, int kib) {
+  const std::string limited = std::string("ulimit -f ")
+                                  .append(std::to_string(kib * 2))  // in 512-byte blocks
+                                  .append("; exec ")
+                                  .append(QOVIXD_PATH)
+                                  .append(" \"$@\"");
+  return ServerProcess(std::move(arguments), "/bin/sh", {"-c", limited, "qovixd"});
 }

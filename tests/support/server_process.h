@@ -52,6 +52,10 @@ class ServerProcess {
   std::string stderrPath_;
 };
 
+// qovixd with `arguments`, whose files may grow to `kib` KiB (RLIMIT_FSIZE,
+// as a quota or a full disk would have it).
+ServerProcess fileSizeLimitedServer(std::vector<std::string> arguments, int kib);
+
 // Runs a program to completion with a time limit; for command-line tests.
 struct ProgramRun {
   int status;  // exit status, or -1 when it timed out or died by a signal
