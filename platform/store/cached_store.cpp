@@ -1,6 +1,7 @@
 #include "platform/store/cached_store.h"
 
 #include <algorithm>
+#include <chrono>
 #include <list>
 #include <map>
 #include <unordered_map>
@@ -96,7 +97,6 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
     rows_->addObject(id, classId);
     ++nextNumber_;
     touched_.insert(id);
-    noteCreated(id);
     instances_.forget(classId);
     trimCache();
     CachedObject object;
@@ -130,14 +130,30 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
 
   std::size_t objectCount() const override { return objectCount_; }
 
-  void removeObject(ObjectId id) override {
+  void eraseObject(ObjectId id) override {
     changing(id);
     // Every kept answer may name it, or what it referred to.
     forgetAnswers();
     rows_->removeObject(id);
     forget(cache_.find(id));
     --objectCount_;
-    noteDeleted(id);
+  }
+
+  // Its rows went with it: it comes back as if made anew, with its number.
+  void reviveObject(ObjectId id, ClassId classId) override {
+    if (id == 0 || id >= nextNumber_ || cached(id) != nullptr) {
+      throw std::invalid_argument("object " + std::to_string(id) + " cannot be brought back");
+    }
+    beginWriting();
+    rows_->addObject(id, classId);
+    touched_.insert(id);
+    forgetAnswers();  // what referred to it, and the instances of its class
+    CachedObject object;
+    object.classId = classId;
+    object.created = true;
+    object.incomingEpoch = epoch_;
+    keep(id, std::move(object), kObjectBytes);
+    ++objectCount_;
   }
 
   std::optional<StoredValue> value(ObjectId id, FeatureId feature) const override {
@@ -147,7 +163,7 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
     return value != nullptr ? std::optional(*value) : std::nullopt;
   }
 
-  void setValue(ObjectId id, FeatureId feature, const StoredValue& value) override {
+  void writeValue(ObjectId id, FeatureId feature, const StoredValue& value) override {
     CachedObject& object = changing(id);
     rows_->setAttribute(id, feature, value);
     holders_.forget(ValueKey{feature, value});
@@ -159,6 +175,16 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
       object.values.emplace_back(feature, value);
     }
     grow(object, bytesOf(value));
+  }
+
+  void eraseValue(ObjectId id, FeatureId feature) override {
+    CachedObject& object = changing(id);
+    StoredValue* slot = slotOf(object.values, feature);
+    if (slot == nullptr) return;
+    rows_->clearAttribute(id, feature);
+    holders_.forget(ValueKey{feature, *slot});
+    shrink(object, bytesOf(*slot));
+    std::erase_if(object.values, [&](const auto& each) { return each.first == feature; });
   }
 
   Ids holdingValue(FeatureId feature, const StoredValue& value) const override {
@@ -175,7 +201,7 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
     return target != nullptr ? *target : 0;
   }
 
-  void setReference(ObjectId id, FeatureId feature, ObjectId target) override {
+  void writeReference(ObjectId id, FeatureId feature, ObjectId target) override {
     CachedObject& object = changing(id);
     forgetReferrers(feature, target);
     if (const ObjectId* before = slotOf(object.references, feature)) {
@@ -196,7 +222,7 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
 
   // The file keeps a collection as a chain, each member naming the next, so
   // that a member goes in or out with two rows written, whatever its place.
-  bool insertMember(ObjectId id, FeatureId feature, ObjectId member, VornLong position) override {
+  bool addMemberAt(ObjectId id, FeatureId feature, ObjectId member, VornLong position) override {
     OrderedIdSet& members = changingCollection(id, feature);
     if (position < 0 || position > members.size()) {
       throw std::out_of_range("position " + std::to_string(position) + " is outside 0.." +
@@ -213,20 +239,19 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
     return true;
   }
 
-  bool removeMember(ObjectId id, FeatureId feature, ObjectId member) override {
+  void dropMember(ObjectId id, FeatureId feature, ObjectId member) override {
     OrderedIdSet& members = changingCollection(id, feature);
     const VornLong position = members.indexOf(member);
-    if (position < 0) return false;
+    if (position < 0) return;
     const ObjectId before = position > 0 ? members.at(position - 1) : 0;
     const ObjectId after = position + 1 < members.size() ? members.at(position + 1) : 0;
     rows_->removeMember(id, feature, member);
     if (before != 0) relink(id, feature, before, after);
     forgetReferrers(feature, member);
     members.remove(member);
-    return true;
   }
 
-  void clearMembers(ObjectId id, FeatureId feature) override {
+  void dropMembers(ObjectId id, FeatureId feature) override {
     OrderedIdSet& members = changingCollection(id, feature);
     rows_->clearMembers(id, feature);
     for (ObjectId member : members.ids()) forgetReferrers(feature, member);
@@ -263,7 +288,7 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
     return list != nullptr ? *list : std::vector<StoredValue>{};
   }
 
-  void setValues(ObjectId id, FeatureId feature, std::vector<StoredValue> values) override {
+  void writeValues(ObjectId id, FeatureId feature, std::vector<StoredValue> values) override {
     CachedObject& object = changing(id);
     // Who holds the values before and after is asked anew.
     for (const StoredValue& old : this->values(id, feature))
@@ -296,6 +321,20 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
     return rows_->commitsSince(sequence, most);
   }
 
+  std::vector<CommitRecord> historyOf(ObjectId object, std::uint64_t before,
+                                      std::size_t most) const override {
+    return rows_->historyOf(object, before, most);
+  }
+
+  std::optional<CommitRecord> commitAt(std::uint64_t sequence) const override {
+    return rows_->commitAt(sequence);
+  }
+
+  std::uint64_t nextChangeOf(ObjectId object, std::optional<FeatureId> feature,
+                             std::uint64_t after) const override {
+    return rows_->nextChangeOf(object, feature, after);
+  }
+
   // A store of its own begins when it first writes; a shared one begins
   // every call, and drops what others changed since its last.
   void beginTransaction(bool writes) override {
@@ -311,6 +350,7 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
       std::uint64_t sequence = lastCommit_;
       for (CommitRecord& record : records) record.sequence = ++sequence;
       try {
+        forgetOldHistory();
         rows_->commit(nextNumber_, objectCount_, records);
       } catch (const StoreError&) {
         rollbackChanges();  // after the error has said why
@@ -374,6 +414,19 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
   }
 
  private:
+  // Where history is kept for some days, what is older goes with the first
+  // commit of each hour.
+  void forgetOldHistory() {
+    const HistoryRetention& retention = settings().history;
+    if (retention.mode != HistoryRetention::Days) return;
+    const auto now = std::chrono::system_clock::now();
+    if (now - lastForgotten_ < std::chrono::hours(1)) return;
+    rows_->forgetHistoryBefore(std::chrono::duration_cast<std::chrono::microseconds>(
+                                   (now - std::chrono::days(retention.days)).time_since_epoch())
+                                   .count());
+    lastForgotten_ = now;
+  }
+
   // Forgets the objects the transaction touched, and every kept answer.
   // Until it ends, they stay noted as touched: undoing it whole forgets
   // them again, read back meanwhile.
@@ -637,7 +690,6 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
     const CachedObject* object = cached(id);
     if (object == nullptr) throw std::invalid_argument("no object " + std::to_string(id));
     touched_.insert(id);
-    noteChanged(id);
     return const_cast<CachedObject&>(*object);
   }
 
@@ -729,6 +781,7 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
   ObjectId nextNumber_ = 1;       // the next object's number
   ObjectId numberAtBegin_ = 1;    // the same, as a rollback gives it back
   std::uint64_t lastCommit_ = 0;  // the last commit seen, this store's or another's
+  std::chrono::system_clock::time_point lastForgotten_{};  // when old history last went
   bool inTransaction_ = false;
   bool savepoint_ = false;  // the call in progress began at a savepoint
   std::size_t countAtMark_ = 0;

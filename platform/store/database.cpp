@@ -106,6 +106,24 @@ void Statement::run() {
   }
 }
 
+Statement& Statement::bindBytes(int index, std::string_view bytes) {
+  // Empty bytes are SQL NULL: the history keeps an empty list so.
+  const int code = bytes.empty() ? sqlite3_bind_null(statement_, index)
+                                 : sqlite3_bind_blob64(statement_, index, bytes.data(),
+                                                       bytes.size(), SQLITE_TRANSIENT);
+  if (code != SQLITE_OK) database_.fail(code, sqlite3_sql(statement_));
+  return *this;
+}
+
+std::string Statement::bytes(int column) const {
+  const void* data = sqlite3_column_blob(statement_, column);
+  const int size = sqlite3_column_bytes(statement_, column);
+  if (data == nullptr && size > 0) throw std::bad_alloc();
+  return data != nullptr
+             ? std::string(static_cast<const char*>(data), static_cast<std::size_t>(size))
+             : std::string();
+}
+
 std::int64_t Statement::integer(int column) const {
   return sqlite3_column_int64(statement_, column);
 }

@@ -44,12 +44,16 @@ class Statement {
   // Parameters count from 1.
   Statement& bind(int index, std::int64_t number);
   Statement& bind(int index, std::u16string_view text);
+  // A blob; empty bytes are bound as NULL.
+  Statement& bindBytes(int index, std::string_view bytes);
   // Steps once: true with a row to read, false when done. Throws StoreError.
   bool step();
   // Steps to the end; for statements that answer no rows.
   void run();
   std::int64_t integer(int column) const;
   std::u16string text(int column) const;
+  // A blob's bytes; empty for NULL.
+  std::string bytes(int column) const;
   // Ready for the next use, its parameters cleared.
   void reset();
 

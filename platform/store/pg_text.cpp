@@ -59,3 +59,24 @@ std::u16string fromPg(std::string_view text, const std::string_view* raw) {
   }
   return units;
 }
+
+std::string hexOf(std::string_view bytes) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string hex;
+  hex.reserve(bytes.size() * 2);
+  for (const unsigned char byte : bytes) {
+    hex += kHex[byte >> 4u];
+    hex += kHex[byte & 0xFu];
+  }
+  return hex;
+}
+
+std::string bytesOfHex(std::string_view hex) {
+  if (hex.size() % 2 != 0) throw StoreError("the PostgreSQL repository holds damaged bytes");
+  std::string bytes;
+  bytes.reserve(hex.size() / 2);
+  for (std::size_t at = 0; at < hex.size(); at += 2) {
+    bytes.push_back(static_cast<char>(hexDigit(hex[at]) * 16 + hexDigit(hex[at + 1])));
+  }
+  return bytes;
+}

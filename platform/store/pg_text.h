@@ -18,3 +18,8 @@ PgText toPg(const std::u16string& text);
 // The text a row holds: `raw` (null when the column is null) when set, else
 // `text`. Throws StoreError for a text that is no UTF-8 or a damaged raw.
 std::u16string fromPg(std::string_view text, const std::string_view* raw);
+
+// Bytes as plain hex digits, and back (as PostgreSQL's encode(..., 'hex')
+// gives them). Throws StoreError for text that is no hex.
+std::string hexOf(std::string_view bytes);
+std::string bytesOfHex(std::string_view hex);

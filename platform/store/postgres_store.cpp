@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "platform/store/cached_store.h"
+#include "platform/store/change_rows.h"
 #include "platform/store/pg_connection.h"
 #include "platform/store/pg_text.h"
 #include "platform/store/postgres_schema.h"
@@ -57,14 +58,48 @@ const std::vector<PgStatement>& statements() {
        "INSERT INTO commit_log (sequence, time, principal, server) "
        "VALUES ($1, timestamptz 'epoch' + $2::bigint * interval '1 microsecond', $3, $4)"},
       {"log_objects",
-       "INSERT INTO commit_object (sequence, object, change) "
-       "SELECT $1, o, c FROM unnest($2::bigint[], $3::text[]) AS t(o, c)"},
+       "INSERT INTO commit_object (sequence, object, change, class) "
+       "SELECT $1, o, c, k FROM unnest($2::bigint[], $3::text[], $4::integer[]) AS t(o, c, k)"},
+      // A commit's changes in one statement, each list of values in hex.
+      {"log_changes",
+       "INSERT INTO commit_change (sequence, step, object, feature, change, position, "
+       "before_target, after_target, before, after) "
+       "SELECT $1, n - 1, o, f, c, p, bt, at, "
+       "  CASE WHEN b = '' THEN NULL ELSE decode(b, 'hex') END, "
+       "  CASE WHEN a = '' THEN NULL ELSE decode(a, 'hex') END "
+       "FROM unnest($2::bigint[], $3::integer[], $4::text[], $5::integer[], $6::bigint[], "
+       "  $7::bigint[], $8::text[], $9::text[]) WITH ORDINALITY AS t(o, f, c, p, bt, at, b, a, n)"},
+      {"history_commits",
+       "SELECT sequence FROM commit_object WHERE object = $1 AND sequence < $2 "
+       "ORDER BY sequence DESC LIMIT $3"},
+      {"commit_row",
+       "SELECT (extract(epoch FROM time) * 1000000)::bigint, principal, server "
+       "FROM commit_log WHERE sequence = $1"},
+      {"commit_objects_at",
+       "SELECT object, change, class FROM commit_object WHERE sequence = $1 "
+       "AND ($2 = 0 OR object = $2) ORDER BY object"},
+      {"changes_at",
+       "SELECT object, feature, change, position, before_target, after_target, "
+       "coalesce(encode(before, 'hex'), ''), coalesce(encode(after, 'hex'), '') "
+       "FROM commit_change WHERE sequence = $1 ORDER BY step"},
+      {"changes_of_object_at",
+       "SELECT object, feature, change, position, before_target, after_target, "
+       "coalesce(encode(before, 'hex'), ''), coalesce(encode(after, 'hex'), '') "
+       "FROM commit_change WHERE object = $2 AND sequence = $1 ORDER BY step"},
+      {"next_change",
+       "SELECT coalesce(min(sequence), 0) FROM commit_change WHERE object = $1 "
+       "AND sequence > $3 AND ($2 < 0 OR feature = $2 OR change IN ('created', 'deleted'))"},
+      {"forget_history",
+       "DELETE FROM commit_change WHERE sequence < "
+       "(SELECT coalesce(min(sequence), 9223372036854775807) FROM commit_log "
+       " WHERE time >= timestamptz 'epoch' + $1::bigint * interval '1 microsecond')"},
+      {"clear_attribute", "DELETE FROM attribute WHERE object = $1 AND feature = $2"},
       {"commits_since",
        "SELECT sequence, (extract(epoch FROM time) * 1000000)::bigint, principal, server "
        "FROM commit_log WHERE sequence > $1 ORDER BY sequence LIMIT $2"},
       {"commit_objects",
-       "SELECT sequence, object, change FROM commit_object WHERE sequence BETWEEN $1 AND $2 "
-       "ORDER BY sequence, object"},
+       "SELECT sequence, object, change, class FROM commit_object "
+       "WHERE sequence BETWEEN $1 AND $2 ORDER BY sequence, object"},
       // An object whole, one row a part, as the repository file's statement;
       // the features it holds members or values of are found a step at a
       // time down the primary keys.
@@ -336,6 +371,10 @@ class PostgresRows final : public StoreRows {
     write("set_attribute", params);
   }
 
+  void clearAttribute(ObjectId id, FeatureId feature) override {
+    write("clear_attribute", PgParams() << std::int64_t{id} << std::int64_t{feature});
+  }
+
   void setReference(ObjectId id, FeatureId feature, ObjectId target) override {
     write("set_reference",
           PgParams() << std::int64_t{id} << std::int64_t{feature} << std::int64_t{target});
@@ -397,14 +436,50 @@ class PostgresRows final : public StoreRows {
       const auto of = static_cast<std::uint64_t>(objects.integer(row, 0));
       while (at < found.size() && found[at].sequence < of) ++at;
       if (at == found.size()) break;
-      const auto id = static_cast<ObjectId>(objects.integer(row, 1));
+      const TouchedObject touched{static_cast<ObjectId>(objects.integer(row, 1)),
+                                  static_cast<ClassId>(objects.integer(row, 3))};
       const std::string_view change = objects.text(row, 2);
       (change == "created"   ? found[at].created
        : change == "deleted" ? found[at].deleted
                              : found[at].changed)
-          .push_back(id);
+          .push_back(touched);
     }
     return found;
+  }
+
+  std::vector<CommitRecord> historyOf(ObjectId object, std::uint64_t before,
+                                      std::size_t most) override {
+    const PgResult rows = connection_.fetch(
+        "history_commits", PgParams()
+                               << std::int64_t{object}
+                               << (before == 0 ? INT64_MAX : static_cast<std::int64_t>(before))
+                               << static_cast<std::int64_t>(std::min<std::size_t>(
+                                      most, static_cast<std::size_t>(INT64_MAX))));
+    std::vector<CommitRecord> found;
+    for (int row = 0; row < rows.rows(); ++row) {
+      if (std::optional<CommitRecord> record =
+              readCommit(static_cast<std::uint64_t>(rows.integer(row, 0)), object)) {
+        found.push_back(std::move(*record));
+      }
+    }
+    return found;
+  }
+
+  std::optional<CommitRecord> commitAt(std::uint64_t sequence) override {
+    return readCommit(sequence, 0);
+  }
+
+  std::uint64_t nextChangeOf(ObjectId object, std::optional<FeatureId> feature,
+                             std::uint64_t after) override {
+    const PgResult rows = connection_.fetch(
+        "next_change", PgParams() << std::int64_t{object}
+                                  << (feature ? std::int64_t{*feature} : std::int64_t{-1})
+                                  << static_cast<std::int64_t>(after));
+    return rows.rows() > 0 ? static_cast<std::uint64_t>(rows.integer(0, 0)) : 0;
+  }
+
+  void forgetHistoryBefore(std::int64_t timeMicros) override {
+    write("forget_history", PgParams() << timeMicros);
   }
 
  private:
@@ -452,20 +527,81 @@ class PostgresRows final : public StoreRows {
     const auto sequence = static_cast<std::int64_t>(record.sequence);
     connection_.send("log_commit", PgParams() << sequence << record.timeMicros << record.principal
                                               << record.server);
-    std::string objects = "{", changes = "{";
-    const std::array<std::pair<const Ids*, const char*>, 3> lists = {
+    std::string objects = "{", changes = "{", classes = "{";
+    const std::array<std::pair<const std::vector<TouchedObject>*, const char*>, 3> lists = {
         {{&record.created, "created"}, {&record.changed, "changed"}, {&record.deleted, "deleted"}}};
-    for (const auto& [ids, change] : lists) {
-      for (ObjectId id : *ids) {
+    for (const auto& [touchedObjects, change] : lists) {
+      for (const TouchedObject& touched : *touchedObjects) {
         if (objects.size() > 1) {
           objects += ',';
           changes += ',';
+          classes += ',';
         }
-        objects += std::to_string(id);
+        objects += std::to_string(touched.id);
         changes += change;
+        classes += std::to_string(touched.classId);
       }
     }
-    connection_.send("log_objects", PgParams() << sequence << objects + "}" << changes + "}");
+    connection_.send("log_objects",
+                     PgParams() << sequence << objects + "}" << changes + "}" << classes + "}");
+    if (record.changes.empty()) return;
+    std::array<std::string, 8> columns;
+    for (const SlotChange& change : record.changes) {
+      const std::string items[] = {
+          std::to_string(change.object),        std::to_string(change.feature),
+          utf::toUtf8(changeName(change.kind)), std::to_string(change.position),
+          std::to_string(change.beforeTarget),  std::to_string(change.afterTarget),
+          hexOf(encodeValues(change.before)),   hexOf(encodeValues(change.after))};
+      for (std::size_t i = 0; i < columns.size(); ++i) {
+        // Every item is a number, a kind's name or hex: quoting it is enough.
+        columns[i] += columns[i].empty() ? "{\"" : ",\"";
+        columns[i] += items[i];
+        columns[i] += '"';
+      }
+    }
+    PgParams params;
+    params << sequence;
+    for (std::string& column : columns) params << column + "}";
+    connection_.send("log_changes", params);
+  }
+
+  // A commit with its changes (those of `object` alone, when not 0).
+  std::optional<CommitRecord> readCommit(std::uint64_t sequence, ObjectId object) {
+    const auto at = static_cast<std::int64_t>(sequence);
+    const PgResult head = connection_.fetch("commit_row", PgParams() << at);
+    if (head.rows() == 0) return std::nullopt;
+    CommitRecord record;
+    record.sequence = sequence;
+    record.timeMicros = head.integer(0, 0);
+    record.principal = head.text(0, 1);
+    record.server = head.text(0, 2);
+    const PgResult objects =
+        connection_.fetch("commit_objects_at", PgParams() << at << std::int64_t{object});
+    for (int row = 0; row < objects.rows(); ++row) {
+      const TouchedObject touched{static_cast<ObjectId>(objects.integer(row, 0)),
+                                  static_cast<ClassId>(objects.integer(row, 2))};
+      const std::string_view change = objects.text(row, 1);
+      (change == "created"   ? record.created
+       : change == "deleted" ? record.deleted
+                             : record.changed)
+          .push_back(touched);
+    }
+    const PgResult changes =
+        object == 0
+            ? connection_.fetch("changes_at", PgParams() << at)
+            : connection_.fetch("changes_of_object_at", PgParams() << at << std::int64_t{object});
+    for (int row = 0; row < changes.rows(); ++row) {
+      SlotChange& change = record.changes.emplace_back();
+      change.object = static_cast<ObjectId>(changes.integer(row, 0));
+      change.feature = static_cast<FeatureId>(changes.integer(row, 1));
+      change.kind = changeKind(changes.text(row, 2));
+      change.position = changes.integer(row, 3);
+      change.beforeTarget = static_cast<ObjectId>(changes.integer(row, 4));
+      change.afterTarget = static_cast<ObjectId>(changes.integer(row, 5));
+      change.before = decodeValues(bytesOfHex(changes.text(row, 6)));
+      change.after = decodeValues(bytesOfHex(changes.text(row, 7)));
+    }
+    return record;
   }
 
   static ObjectPart partOf(const PgResult& rows, int row, ObjectId id, int at) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "platform/store/cached_store.h"
+#include "platform/store/change_rows.h"
 #include "platform/store/database.h"
 #include "platform/store/file_lock.h"
 #include "platform/store/log_checkpointer.h"
@@ -171,6 +172,11 @@ class SqliteRows final : public StoreRows {
     }
   }
 
+  void clearAttribute(ObjectId id, FeatureId feature) override {
+    const Use use(statements_.clearAttribute);
+    use->bind(1, id).bind(2, feature).run();
+  }
+
   void setAttribute(ObjectId id, FeatureId feature, const StoredValue& value) override {
     const Use use(statements_.setAttribute);
     use->bind(1, id).bind(2, feature).bind(3, value.valueClass).bind(4, value.number);
@@ -233,19 +239,43 @@ class SqliteRows final : public StoreRows {
         record.server = utf::toUtf8(use->text(3));
       }
     }
-    for (CommitRecord& record : found) {
-      const Use use(statements_.commitObjects);
-      use->bind(1, static_cast<std::int64_t>(record.sequence));
-      while (use->step()) {
-        const auto id = static_cast<ObjectId>(use->integer(0));
-        const std::u16string change = use->text(1);
-        (change == u"created"   ? record.created
-         : change == u"deleted" ? record.deleted
-                                : record.changed)
-            .push_back(id);
+    for (CommitRecord& record : found) readTouched(record, 0);
+    return found;
+  }
+
+  std::vector<CommitRecord> historyOf(ObjectId object, std::uint64_t before,
+                                      std::size_t most) override {
+    std::vector<std::uint64_t> sequences;
+    {
+      const Use use(statements_.historyCommits);
+      use->bind(1, object).bind(2, before == 0 ? INT64_MAX : static_cast<std::int64_t>(before));
+      use->bind(3, static_cast<std::int64_t>(std::min<std::size_t>(most, INT64_MAX)));
+      while (use->step()) sequences.push_back(static_cast<std::uint64_t>(use->integer(0)));
+    }
+    std::vector<CommitRecord> found;
+    for (std::uint64_t sequence : sequences) {
+      if (std::optional<CommitRecord> record = readCommit(sequence, object)) {
+        found.push_back(std::move(*record));
       }
     }
     return found;
+  }
+
+  std::optional<CommitRecord> commitAt(std::uint64_t sequence) override {
+    return readCommit(sequence, 0);
+  }
+
+  std::uint64_t nextChangeOf(ObjectId object, std::optional<FeatureId> feature,
+                             std::uint64_t after) override {
+    const Use use(statements_.nextChange);
+    use->bind(1, object).bind(2, feature ? std::int64_t{*feature} : -1);
+    use->bind(3, static_cast<std::int64_t>(after));
+    return use->step() ? static_cast<std::uint64_t>(use->integer(0)) : 0;
+  }
+
+  void forgetHistoryBefore(std::int64_t timeMicros) override {
+    const Use use(statements_.forgetHistory);
+    use->bind(1, timeMicros).run();
   }
 
  private:
@@ -257,6 +287,8 @@ class SqliteRows final : public StoreRows {
     Statement nextNumber, setNextNumber, removeAttributes, removeReferences, removeMembers,
         removeValues, removeObject, referencesTo;
     Statement logCommit, logObject, commitsSince, commitObjects, lastCommit;
+    Statement clearAttribute, logChange, historyCommits, commitRow, changesAt, changesOfObjectAt,
+        nextChange, forgetHistory;
     Statement begin, commit, rollback, mark, rollbackToMark, releaseMark;
   };
 
@@ -337,12 +369,39 @@ class SqliteRows final : public StoreRows {
          "UNION SELECT feature, object FROM member WHERE member = ?1 ORDER BY 1, 2"},
         {database,
          "INSERT INTO commit_log (sequence, time_us, principal, server) VALUES (?1, ?2, ?3, ?4)"},
-        {database, "INSERT INTO commit_object (sequence, object, change) VALUES (?1, ?2, ?3)"},
+        {database,
+         "INSERT INTO commit_object (sequence, object, change, class) VALUES (?1, ?2, ?3, ?4)"},
         {database,
          "SELECT sequence, time_us, principal, server FROM commit_log WHERE sequence > ?1 "
          "ORDER BY sequence LIMIT ?2"},
-        {database, "SELECT object, change FROM commit_object WHERE sequence = ?1 ORDER BY object"},
+        {database,
+         "SELECT object, change, class FROM commit_object WHERE sequence = ?1 "
+         "AND (?2 = 0 OR object = ?2) ORDER BY object"},
         {database, "SELECT coalesce(max(sequence), 0) FROM commit_log"},
+        {database, "DELETE FROM attribute WHERE object = ?1 AND feature = ?2"},
+        {database,
+         "INSERT INTO commit_change (sequence, step, object, feature, change, position, "
+         "before_target, after_target, before, after) "
+         "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)"},
+        {database,
+         "SELECT sequence FROM commit_object WHERE object = ?1 AND sequence < ?2 "
+         "ORDER BY sequence DESC LIMIT ?3"},
+        {database, "SELECT time_us, principal, server FROM commit_log WHERE sequence = ?1"},
+        {database,
+         "SELECT object, feature, change, position, before_target, after_target, before, after "
+         "FROM commit_change WHERE sequence = ?1 ORDER BY step"},
+        {database,
+         "SELECT object, feature, change, position, before_target, after_target, before, after "
+         "FROM commit_change WHERE object = ?2 AND sequence = ?1 ORDER BY step"},
+        // The first later change of the slot, or of the object whole: found
+        // along the object's changes, never through the log.
+        {database,
+         "SELECT min(sequence) FROM commit_change WHERE object = ?1 AND sequence > ?3 "
+         "AND (?2 < 0 OR feature = ?2 OR change IN ('created', 'deleted'))"},
+        {database,
+         "DELETE FROM commit_change WHERE sequence < "
+         "(SELECT coalesce(min(sequence), 9223372036854775807) FROM commit_log "
+         " WHERE time_us >= ?1)"},
         {database, "BEGIN IMMEDIATE"},
         {database, "COMMIT"},
         {database, "ROLLBACK"},
@@ -385,6 +444,52 @@ class SqliteRows final : public StoreRows {
     }
   }
 
+  // The touched objects of a commit (of `object` alone, when not 0).
+  void readTouched(CommitRecord& record, ObjectId object) {
+    const Use use(statements_.commitObjects);
+    use->bind(1, static_cast<std::int64_t>(record.sequence)).bind(2, object);
+    while (use->step()) {
+      const TouchedObject touched{static_cast<ObjectId>(use->integer(0)),
+                                  static_cast<ClassId>(use->integer(2))};
+      const std::u16string change = use->text(1);
+      (change == u"created"   ? record.created
+       : change == u"deleted" ? record.deleted
+                              : record.changed)
+          .push_back(touched);
+    }
+  }
+
+  // A commit with its changes (those of `object` alone, when not 0).
+  std::optional<CommitRecord> readCommit(std::uint64_t sequence, ObjectId object) {
+    CommitRecord record;
+    record.sequence = sequence;
+    {
+      const Use use(statements_.commitRow);
+      use->bind(1, static_cast<std::int64_t>(sequence));
+      if (!use->step()) return std::nullopt;
+      record.timeMicros = use->integer(0);
+      record.principal = utf::toUtf8(use->text(1));
+      record.server = utf::toUtf8(use->text(2));
+    }
+    readTouched(record, object);
+    Statement& changes = object == 0 ? statements_.changesAt : statements_.changesOfObjectAt;
+    const Use use(changes);
+    use->bind(1, static_cast<std::int64_t>(sequence));
+    if (object != 0) use->bind(2, object);
+    while (use->step()) {
+      SlotChange& change = record.changes.emplace_back();
+      change.object = static_cast<ObjectId>(use->integer(0));
+      change.feature = static_cast<FeatureId>(use->integer(1));
+      change.kind = changeKind(std::u16string_view(use->text(2)));
+      change.position = use->integer(3);
+      change.beforeTarget = static_cast<ObjectId>(use->integer(4));
+      change.afterTarget = static_cast<ObjectId>(use->integer(5));
+      change.before = decodeValues(use->bytes(6));
+      change.after = decodeValues(use->bytes(7));
+    }
+    return record;
+  }
+
   void logCommit(const CommitRecord& record) {
     const auto sequence = static_cast<std::int64_t>(record.sequence);
     {
@@ -392,15 +497,25 @@ class SqliteRows final : public StoreRows {
       use->bind(1, sequence).bind(2, record.timeMicros).bind(3, textOf(record.principal));
       use->bind(4, textOf(record.server)).run();
     }
-    const std::pair<const std::vector<ObjectId>*, const char16_t*> lists[] = {
+    const std::pair<const std::vector<TouchedObject>*, const char16_t*> lists[] = {
         {&record.created, u"created"},
         {&record.changed, u"changed"},
         {&record.deleted, u"deleted"}};
-    for (const auto& [ids, change] : lists) {
-      for (ObjectId id : *ids) {
+    for (const auto& [objects, change] : lists) {
+      for (const TouchedObject& touched : *objects) {
         const Use use(statements_.logObject);
-        use->bind(1, sequence).bind(2, id).bind(3, std::u16string_view(change)).run();
+        use->bind(1, sequence).bind(2, touched.id).bind(3, std::u16string_view(change));
+        use->bind(4, touched.classId).run();
       }
+    }
+    std::int64_t step = 0;
+    for (const SlotChange& change : record.changes) {
+      const Use use(statements_.logChange);
+      use->bind(1, sequence).bind(2, step++).bind(3, change.object).bind(4, change.feature);
+      use->bind(5, std::u16string_view(changeName(change.kind))).bind(6, change.position);
+      use->bind(7, change.beforeTarget).bind(8, change.afterTarget);
+      use->bindBytes(9, encodeValues(change.before)).bindBytes(10, encodeValues(change.after));
+      use->run();
     }
   }
 

@@ -34,6 +34,6 @@ std::unique_ptr<PersistentStore> openSqliteStore(const std::filesystem::path& pa
                                                  const SqliteStoreOptions& options = {});
 
 // The schema version this build reads and writes (PRAGMA user_version).
-inline constexpr int kStoreSchemaVersion = 4;
+inline constexpr int kStoreSchemaVersion = 5;
 // Marks the file as a QOVIX repository (PRAGMA application_id): "QVXR".
 inline constexpr std::int32_t kStoreApplicationId = 0x51565852;

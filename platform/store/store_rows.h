@@ -6,6 +6,7 @@
 // last begin(); reads see what it wrote so far.
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <utility>
@@ -105,6 +106,7 @@ class StoreRows {
   virtual void addObject(ObjectId id, ClassId classId) = 0;
   virtual void removeObject(ObjectId id) = 0;
   virtual void setAttribute(ObjectId id, FeatureId feature, const StoredValue& value) = 0;
+  virtual void clearAttribute(ObjectId id, FeatureId feature) = 0;
   virtual void setReference(ObjectId id, FeatureId feature, ObjectId target) = 0;
   virtual void clearReference(ObjectId id, FeatureId feature) = 0;
   virtual void addMember(ObjectId id, FeatureId feature, ObjectId member, ObjectId next) = 0;
@@ -114,6 +116,15 @@ class StoreRows {
   virtual void setValues(ObjectId id, FeatureId feature,
                          const std::vector<StoredValue>& values) = 0;
 
-  // The commit log.
+  // The commit log, and its history (as PersistentStore has them). The
+  // records commit() writes carry their changes.
   virtual std::vector<CommitRecord> commitsSince(std::uint64_t sequence, std::size_t most) = 0;
+  virtual std::vector<CommitRecord> historyOf(ObjectId object, std::uint64_t before,
+                                              std::size_t most) = 0;
+  virtual std::optional<CommitRecord> commitAt(std::uint64_t sequence) = 0;
+  virtual std::uint64_t nextChangeOf(ObjectId object, std::optional<FeatureId> feature,
+                                     std::uint64_t after) = 0;
+  // Forgets the changes of the commits made before `timeMicros`, in the
+  // transaction begun; their rows of the log stay.
+  virtual void forgetHistoryBefore(std::int64_t timeMicros) = 0;
 };

@@ -6,7 +6,27 @@
 
 namespace {
 
-// Version 4 (version 1 lacked the index of values in lists; version 2 the
+// The history: what each commit changed, a row per change in the order
+// made, with the values it replaced and wrote (platform/store/change_rows.h).
+constexpr const char* kHistorySchema = R"sql(
+CREATE TABLE IF NOT EXISTS commit_change (
+  sequence      INTEGER NOT NULL,   -- commit_log.sequence
+  step          INTEGER NOT NULL,   -- from 0, in the order made
+  object        INTEGER NOT NULL,
+  feature       INTEGER NOT NULL,   -- the slot; the object's class for 'created' and 'deleted'
+  change        TEXT NOT NULL,      -- 'created', 'deleted', 'value', 'reference', 'added', 'removed', 'values'
+  position      INTEGER NOT NULL,   -- where a member was added or removed; -1 otherwise
+  before_target INTEGER NOT NULL,   -- a reference's target before, the member removed; 0 otherwise
+  after_target  INTEGER NOT NULL,   -- a reference's target after, the member added; 0 otherwise
+  before        BLOB,               -- the values before ('value': none or one), encoded; NULL for none
+  after         BLOB,               -- the values after
+  PRIMARY KEY (sequence, step)
+) WITHOUT ROWID;
+CREATE INDEX IF NOT EXISTS commit_change_by_object ON commit_change (object, sequence);
+)sql";
+
+// Version 5 (version 4 had no history, nor the class of what a commit
+// touched; version 1 lacked the index of values in lists; version 2 the
 // next object number and the indexes by target alone, which removing
 // objects needs; version 3 the commit log). Text is UTF-16
 // as the model holds it (the file's encoding), so every text comes back unit
@@ -70,6 +90,7 @@ CREATE TABLE commit_object (        -- what each commit touched
   sequence INTEGER NOT NULL,        -- commit_log.sequence
   object   INTEGER NOT NULL,
   change   TEXT NOT NULL,           -- 'created', 'changed' or 'deleted'
+  class    INTEGER NOT NULL DEFAULT 0,  -- the object's class; 0 where not known (before version 5)
   PRIMARY KEY (sequence, object)
 ) WITHOUT ROWID;
 CREATE INDEX commit_object_by_object ON commit_object (object, sequence);
@@ -144,6 +165,7 @@ void prepareRepositoryFile(Database& database, const SqliteStoreOptions& options
   database.execute("BEGIN IMMEDIATE");
   if (empty) {
     database.execute(kSchema);
+    database.execute(kHistorySchema);
     database.execute(kNamedViews);
     database.execute(("PRAGMA application_id = " + std::to_string(kStoreApplicationId)).c_str());
     database.execute(("PRAGMA user_version = " + std::to_string(kStoreSchemaVersion)).c_str());
@@ -179,6 +201,16 @@ CREATE TABLE IF NOT EXISTS commit_object (        -- what each commit touched
 ) WITHOUT ROWID;
 CREATE INDEX IF NOT EXISTS commit_object_by_object ON commit_object (object, sequence);
 )sql");
+  }
+  if (!empty && version < 5) {
+    // Version 4 files gain the history, empty, and the class of what each
+    // commit touched, 0 for the commits before.
+    if (pragmaNumber(database,
+                     "SELECT count(*) FROM pragma_table_info('commit_object') "
+                     "WHERE name = 'class'") == 0) {
+      database.execute("ALTER TABLE commit_object ADD COLUMN class INTEGER NOT NULL DEFAULT 0");
+    }
+    database.execute(kHistorySchema);
   }
   if (!empty && version < kStoreSchemaVersion) {
     database.execute(("PRAGMA user_version = " + std::to_string(kStoreSchemaVersion)).c_str());

@@ -37,6 +37,11 @@ class CollectionReadsOf : public PersistentStore {
     return members != nullptr ? members->ids() : std::vector<ObjectId>{};
   }
 
+  VornLong memberIndex(ObjectId id, FeatureId feature, ObjectId member) const override {
+    const OrderedIdSet* members = of(id, feature);
+    return members != nullptr ? members->indexOf(member) : -1;
+  }
+
  private:
   const OrderedIdSet* of(ObjectId id, FeatureId feature) const {
     return static_cast<const Store*>(this)->collection(id, feature);

@@ -98,7 +98,6 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
       byClass_[classId].pop_back();
       objects_.pop_back();
     });
-    noteCreated(id);
     return id;
   }
 
@@ -130,7 +129,7 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
 
   std::size_t objectCount() const override { return objects_.size() - removed_; }
 
-  void removeObject(ObjectId id) override {
+  void eraseObject(ObjectId id) override {
     ObjectRecord& object = record(id);
     std::vector<FeatureId> features;
     for (const Slot& slot : object.slots) features.push_back(slot.feature);
@@ -141,11 +140,11 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
         keepUndo(
             [this, id, feature, before = std::move(before)] { putValue(id, feature, before); });
       } else if (held<OrderedIdSet>(&written) != nullptr) {
-        clearMembers(id, feature);
+        dropMembers(id, feature);
       } else if (held<ValueList>(&written) != nullptr) {
-        setValues(id, feature, {});
+        writeValues(id, feature, {});
       } else {
-        setReference(id, feature, 0);
+        writeReference(id, feature, 0);
       }
     }
     logUndo([this, id] {
@@ -154,7 +153,25 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
     });
     objects_[id - 1].removed = true;
     ++removed_;
-    noteDeleted(id);
+  }
+
+  // A removed object keeps its place, class and emptied slots: it comes
+  // back with none of them written.
+  void reviveObject(ObjectId id, ClassId classId) override {
+    if (id == 0 || id > objects_.size() || !objects_[id - 1].removed ||
+        objects_[id - 1].classId != classId) {
+      throw std::invalid_argument("object " + std::to_string(id) + " cannot be brought back");
+    }
+    ObjectRecord& object = objects_[id - 1];
+    auto slots = std::make_shared<std::vector<Slot>>(std::move(object.slots));
+    object.slots.clear();
+    object.removed = false;
+    --removed_;
+    keepUndo([this, id, slots] {
+      objects_[id - 1].slots = std::move(*slots);
+      objects_[id - 1].removed = true;
+      ++removed_;
+    });
   }
 
   std::optional<StoredValue> value(ObjectId id, FeatureId feature) const override {
@@ -162,10 +179,14 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
     return value != nullptr ? std::optional(*value) : std::nullopt;
   }
 
-  void setValue(ObjectId id, FeatureId feature, const StoredValue& value) override {
+  void writeValue(ObjectId id, FeatureId feature, const StoredValue& value) override {
     std::optional<StoredValue> before = putValue(id, feature, value);
     keepUndo([this, id, feature, before = std::move(before)] { putValue(id, feature, before); });
-    noteChanged(id);
+  }
+
+  void eraseValue(ObjectId id, FeatureId feature) override {
+    std::optional<StoredValue> before = putValue(id, feature, std::nullopt);
+    keepUndo([this, id, feature, before = std::move(before)] { putValue(id, feature, before); });
   }
 
   Ids holdingValue(FeatureId feature, const StoredValue& value) const override {
@@ -178,13 +199,12 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
     return target != nullptr ? *target : 0;
   }
 
-  void setReference(ObjectId id, FeatureId feature, ObjectId target) override {
+  void writeReference(ObjectId id, FeatureId feature, ObjectId target) override {
     const ObjectId before = putReference(id, feature, target);
     keepUndo([this, id, feature, before] { putReference(id, feature, before); });
-    noteChanged(id);
   }
 
-  bool insertMember(ObjectId id, FeatureId feature, ObjectId member, VornLong position) override {
+  bool addMemberAt(ObjectId id, FeatureId feature, ObjectId member, VornLong position) override {
     OrderedIdSet& members = mutableCollection(id, feature);
     if (!members.insertAt(member, position)) return false;
     try {
@@ -194,24 +214,21 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
       throw;
     }
     keepUndo([this, id, feature, member] { takeMember(id, feature, member); });
-    noteChanged(id);
     return true;
   }
 
-  bool removeMember(ObjectId id, FeatureId feature, ObjectId member) override {
+  void dropMember(ObjectId id, FeatureId feature, ObjectId member) override {
     const OrderedIdSet* held = collection(id, feature);
     const VornLong position = held != nullptr ? held->indexOf(member) : -1;
-    if (position < 0) return false;
+    if (position < 0) return;
     logUndo([this, id, feature, member, position] {
       mutableCollection(id, feature).insertAt(member, position);
       indexReference(feature, member, id);
     });
     takeMember(id, feature, member);
-    noteChanged(id);
-    return true;
   }
 
-  void clearMembers(ObjectId id, FeatureId feature) override {
+  void dropMembers(ObjectId id, FeatureId feature) override {
     Ids before = members(id, feature);
     if (before.empty()) return;
     logUndo([this, id, feature, before] {
@@ -221,7 +238,6 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
       }
     });
     for (ObjectId member : before) takeMember(id, feature, member);
-    noteChanged(id);
   }
 
   Ids referrers(FeatureId feature, ObjectId target) const override {
@@ -244,10 +260,9 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
     return values != nullptr ? *values : ValueList{};
   }
 
-  void setValues(ObjectId id, FeatureId feature, ValueList values) override {
+  void writeValues(ObjectId id, FeatureId feature, ValueList values) override {
     ValueList before = putValues(id, feature, std::move(values));
     keepUndo([this, id, feature, before = std::move(before)] { putValues(id, feature, before); });
-    noteChanged(id);
   }
 
   std::uint64_t lastCommit() const override { return lastCommit_; }
@@ -257,8 +272,55 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
     const auto from = std::upper_bound(
         log_.begin(), log_.end(), sequence,
         [](std::uint64_t after, const CommitRecord& row) { return after < row.sequence; });
-    for (auto row = from; row != log_.end() && found.size() < most; ++row) found.push_back(*row);
+    for (auto row = from; row != log_.end() && found.size() < most; ++row) {
+      CommitRecord& record = found.emplace_back(*row);
+      record.changes.clear();
+    }
     return found;
+  }
+
+  std::vector<CommitRecord> historyOf(ObjectId object, std::uint64_t before,
+                                      std::size_t most) const override {
+    std::vector<CommitRecord> found;
+    const auto commits = byObject_.find(object);
+    if (commits == byObject_.end()) return found;
+    const auto& sequences = commits->second;
+    auto at = before == 0 ? sequences.end()
+                          : std::lower_bound(sequences.begin(), sequences.end(), before);
+    while (at != sequences.begin() && found.size() < most) {
+      const CommitRecord* row = logged(*--at);
+      if (row == nullptr) break;  // older ones are gone from the log
+      CommitRecord& record = found.emplace_back(*row);
+      std::erase_if(record.changes,
+                    [&](const SlotChange& change) { return change.object != object; });
+      for (auto* list : {&record.created, &record.changed, &record.deleted}) {
+        std::erase_if(*list, [&](const TouchedObject& touched) { return touched.id != object; });
+      }
+    }
+    return found;
+  }
+
+  std::optional<CommitRecord> commitAt(std::uint64_t sequence) const override {
+    const CommitRecord* row = logged(sequence);
+    return row != nullptr ? std::optional(*row) : std::nullopt;
+  }
+
+  std::uint64_t nextChangeOf(ObjectId object, std::optional<FeatureId> feature,
+                             std::uint64_t after) const override {
+    const auto commits = byObject_.find(object);
+    if (commits == byObject_.end()) return 0;
+    const auto& sequences = commits->second;
+    for (auto at = std::upper_bound(sequences.begin(), sequences.end(), after);
+         at != sequences.end(); ++at) {
+      const CommitRecord* row = logged(*at);
+      if (row == nullptr) continue;
+      for (const SlotChange& change : row->changes) {
+        if (change.object != object) continue;
+        const bool whole = change.kind == SlotChange::Created || change.kind == SlotChange::Deleted;
+        if (!feature || whole || change.feature == *feature) return row->sequence;
+      }
+    }
+    return 0;
   }
 
   void beginTransaction(bool) override {}
@@ -271,14 +333,24 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
       for (CommitRecord& record : records) {
         record.sequence = lastCommit_ + 1 + (log_.size() - logged);
         log_.push_back(record);
+        forEachTouched(record, [&](ObjectId id) { byObject_[id].push_back(record.sequence); });
       }
     } catch (...) {
-      log_.resize(logged);
+      while (log_.size() > logged) {
+        const std::uint64_t sequence = log_.back().sequence;
+        forEachTouched(log_.back(), [&](ObjectId id) {
+          if (auto found = byObject_.find(id); found != byObject_.end() && !found->second.empty() &&
+                                               found->second.back() == sequence) {
+            found->second.pop_back();
+          }
+        });
+        log_.pop_back();
+      }
       throw;
     }
     lastCommit_ += records.size();
     // The log is as lasting as the repository: its latest rows alone.
-    while (log_.size() > kMostLogRows) log_.pop_front();
+    while (log_.size() > kMostLogRows) forgetOldest();
     undo_.clear();
     mark_ = 0;
   }
@@ -298,6 +370,33 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
       undo_.pop_back();
     }
     mark_ = std::min(mark_, mark);
+  }
+
+  const CommitRecord* logged(std::uint64_t sequence) const {
+    if (log_.empty() || sequence < log_.front().sequence || sequence > log_.back().sequence) {
+      return nullptr;
+    }
+    return &log_[sequence - log_.front().sequence];
+  }
+
+  template <class Each>
+  static void forEachTouched(const CommitRecord& record, Each each) {
+    for (const auto* list : {&record.created, &record.changed, &record.deleted}) {
+      for (const TouchedObject& touched : *list) each(touched.id);
+    }
+  }
+
+  void forgetOldest() {
+    const CommitRecord& oldest = log_.front();
+    forEachTouched(oldest, [&](ObjectId id) {
+      const auto found = byObject_.find(id);
+      if (found == byObject_.end()) return;
+      if (!found->second.empty() && found->second.front() == oldest.sequence) {
+        found->second.pop_front();
+      }
+      if (found->second.empty()) byObject_.erase(found);
+    });
+    log_.pop_front();
   }
 
   // Keeps how to undo a change about to be made.
@@ -425,6 +524,8 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
   std::vector<std::function<void()>> undo_;
   std::size_t mark_ = 0;          // where the call in progress began in undo_
   std::deque<CommitRecord> log_;  // the latest commits, oldest first
+  // Each object's commits in the log, oldest first: its history's index.
+  std::unordered_map<ObjectId, std::deque<std::uint64_t>> byObject_;
   std::uint64_t lastCommit_ = 0;
 };
 

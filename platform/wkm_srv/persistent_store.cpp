@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <stdexcept>
+#include <string>
 
 PersistentStore::~PersistentStore() = default;
 
@@ -17,7 +19,148 @@ ObjectId PersistentStore::create(ClassId classId) {
   }
   const ObjectId made = createObject(classId);
   ++createdInTransaction_;
+  note(made, classId, Touch::Created);
+  remember({.kind = SlotChange::Created, .object = made, .feature = classId});
   return made;
+}
+
+void PersistentStore::removeObject(ObjectId id) {
+  const ClassId classId = classOf(id);
+  if (classId == 0) throw std::invalid_argument("no object " + std::to_string(id) + " to remove");
+  note(id, classId, Touch::Deleted);
+  const std::size_t remembered = changes_.size();
+  try {
+    rememberSlotsOf(id);
+    eraseObject(id);
+  } catch (...) {
+    changes_.resize(remembered);
+    throw;
+  }
+  remember({.kind = SlotChange::Deleted, .object = id, .feature = classId});
+}
+
+void PersistentStore::restoreObject(ObjectId id, ClassId classId) {
+  if (id == 0 || exists(id)) {
+    throw std::invalid_argument("object " + std::to_string(id) + " is not one removed");
+  }
+  note(id, classId, Touch::Created);
+  reviveObject(id, classId);
+  remember({.kind = SlotChange::Created, .object = id, .feature = classId});
+}
+
+void PersistentStore::setValue(ObjectId id, FeatureId feature, const StoredValue& value) {
+  noteChanged(id);
+  SlotChange change{.kind = SlotChange::Value, .object = id, .feature = feature};
+  if (keepsHistory()) {
+    if (std::optional<StoredValue> before = this->value(id, feature)) {
+      change.before.push_back(std::move(*before));
+    }
+    change.after.push_back(value);
+  }
+  writeValue(id, feature, value);
+  remember(std::move(change));
+}
+
+void PersistentStore::clearValue(ObjectId id, FeatureId feature) {
+  std::optional<StoredValue> before = value(id, feature);
+  if (!before) return;
+  noteChanged(id);
+  eraseValue(id, feature);
+  remember({.kind = SlotChange::Value, .object = id, .feature = feature, .before = {*before}});
+}
+
+void PersistentStore::setReference(ObjectId id, FeatureId feature, ObjectId target) {
+  noteChanged(id);
+  const ObjectId before = keepsHistory() ? reference(id, feature) : 0;
+  writeReference(id, feature, target);
+  remember({.kind = SlotChange::Reference,
+            .object = id,
+            .feature = feature,
+            .beforeTarget = before,
+            .afterTarget = target});
+}
+
+bool PersistentStore::insertMember(ObjectId id, FeatureId feature, ObjectId member,
+                                   VornLong position) {
+  noteChanged(id);
+  if (!addMemberAt(id, feature, member, position)) return false;
+  remember({.kind = SlotChange::Added,
+            .object = id,
+            .feature = feature,
+            .position = position,
+            .afterTarget = member});
+  return true;
+}
+
+bool PersistentStore::removeMember(ObjectId id, FeatureId feature, ObjectId member) {
+  const VornLong position = memberIndex(id, feature, member);
+  if (position < 0) return false;
+  noteChanged(id);
+  dropMember(id, feature, member);
+  remember({.kind = SlotChange::Removed,
+            .object = id,
+            .feature = feature,
+            .position = position,
+            .beforeTarget = member});
+  return true;
+}
+
+void PersistentStore::clearMembers(ObjectId id, FeatureId feature) {
+  const std::vector<ObjectId> before = members(id, feature);
+  if (before.empty()) return;
+  noteChanged(id);
+  dropMembers(id, feature);
+  // Each leaves from the front, so that undoing, in reverse, puts each back
+  // at the front.
+  for (ObjectId member : before) {
+    remember({.kind = SlotChange::Removed,
+              .object = id,
+              .feature = feature,
+              .position = 0,
+              .beforeTarget = member});
+  }
+}
+
+void PersistentStore::setValues(ObjectId id, FeatureId feature, std::vector<StoredValue> values) {
+  noteChanged(id);
+  SlotChange change{.kind = SlotChange::Values, .object = id, .feature = feature};
+  if (keepsHistory()) {
+    change.before = this->values(id, feature);
+    change.after = values;
+  }
+  writeValues(id, feature, std::move(values));
+  remember(std::move(change));
+}
+
+void PersistentStore::rememberSlotsOf(ObjectId id) {
+  if (!keepsHistory()) return;
+  for (FeatureId feature : writtenFeatures(id)) {
+    if (std::optional<StoredValue> before = value(id, feature)) {
+      remember({.kind = SlotChange::Value, .object = id, .feature = feature, .before = {*before}});
+    } else if (const ObjectId target = reference(id, feature); target != 0) {
+      remember({.kind = SlotChange::Reference,
+                .object = id,
+                .feature = feature,
+                .beforeTarget = target});
+    } else if (const std::vector<ObjectId> members = this->members(id, feature); !members.empty()) {
+      for (ObjectId member : members) {
+        remember({.kind = SlotChange::Removed,
+                  .object = id,
+                  .feature = feature,
+                  .position = 0,
+                  .beforeTarget = member});
+      }
+    } else if (std::vector<StoredValue> listed = values(id, feature); !listed.empty()) {
+      remember({.kind = SlotChange::Values,
+                .object = id,
+                .feature = feature,
+                .before = std::move(listed)});
+    }
+  }
+}
+
+void PersistentStore::remember(SlotChange change) {
+  if (keepsHistory()) changes_.push_back(std::move(change));
 }
 
 void PersistentStore::beginCall(const CallInfo& call) {
@@ -33,6 +176,7 @@ void PersistentStore::beginCall(const CallInfo& call) {
 void PersistentStore::holdRecordOfCall() {
   CommitRecord record = recordOfTouches();
   if (record.created.empty() && record.changed.empty() && record.deleted.empty()) return;
+  record.changes = std::move(changes_);
   record.principal = call_.principal;
   record.server = settings_.server;
   record.timeMicros = std::chrono::duration_cast<std::chrono::microseconds>(
@@ -44,6 +188,7 @@ void PersistentStore::holdRecordOfCall() {
 void PersistentStore::endCall() {
   createdInTransaction_ = 0;
   touches_.clear();
+  changes_.clear();
   call_ = {};
 }
 
@@ -109,9 +254,15 @@ void PersistentStore::abandonHeld() {
   rollbackChanges();
 }
 
-void PersistentStore::note(Touched touched) {
+void PersistentStore::note(ObjectId id, ClassId classId, Touch touch) {
   if (!call_.writes) throw StoreError("a call that only reads cannot change the repository");
-  touches_.push_back(touched);
+  touches_.push_back({id, classId, touch});
+}
+
+void PersistentStore::noteChanged(ObjectId id) {
+  const ClassId classId = classOf(id);
+  if (classId == 0) throw std::invalid_argument("no object " + std::to_string(id));
+  note(id, classId, Touch::Changed);
 }
 
 CommitRecord PersistentStore::recordOfTouches() const {
@@ -130,13 +281,13 @@ CommitRecord PersistentStore::recordOfTouches() const {
       ++last;
     }
     const Touch final = touches[last - 1].touch;
-    const ObjectId id = touches[first].id;
+    const TouchedObject touched{touches[first].id, touches[first].classId};
     if (final == Touch::Deleted) {
-      if (!made) record.deleted.push_back(id);
+      if (!made) record.deleted.push_back(touched);
     } else if (made) {
-      record.created.push_back(id);
+      record.created.push_back(touched);
     } else {
-      record.changed.push_back(id);
+      record.changed.push_back(touched);
     }
     first = last;
   }

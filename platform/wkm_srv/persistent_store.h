@@ -57,6 +57,16 @@ struct StoreLimits {
   std::size_t mostCreatedPerTransaction = 100'000;
 };
 
+// How long the history of each commit (SlotChange) is kept. The commit log's
+// rows themselves are always kept.
+struct HistoryRetention {
+  enum Mode : std::uint8_t { All, Days, None };
+  Mode mode = All;
+  unsigned days = 0;  // for Days
+
+  friend bool operator==(const HistoryRetention&, const HistoryRetention&) = default;
+};
+
 // How a server uses its store: set once when it starts, read by the model
 // library.
 struct StoreSettings {
@@ -66,6 +76,7 @@ struct StoreSettings {
   std::filesystem::path documentFolder;
   // This server's name in the commit log.
   std::string server;
+  HistoryRetention history;
 };
 
 // What a call is, as far as its transaction goes.
@@ -74,15 +85,47 @@ struct CallInfo {
   bool writes = true;     // false: it only reads, and never waits for a writer
 };
 
+// An object a commit touched, with the class it was created as.
+struct TouchedObject {
+  ObjectId id = 0;
+  ClassId classId = 0;
+
+  friend bool operator==(const TouchedObject&, const TouchedObject&) = default;
+};
+
+// One change a commit made, with what it replaced: the history that undo
+// reads backwards.
+struct SlotChange {
+  enum Kind : std::uint8_t {
+    Created,    // the object was made (or brought back); `feature` is its class
+    Deleted,    // the object was removed, after changes emptying each slot; `feature` is its class
+    Value,      // a value slot: `before` and `after` hold one value each, or none (unwritten)
+    Reference,  // a single reference: `beforeTarget`, `afterTarget` (0 for unset)
+    Added,      // `afterTarget` joined the collection at `position`
+    Removed,    // `beforeTarget` left the collection from `position`
+    Values,     // a list of values: `before`, `after`
+  };
+  Kind kind = Value;
+  ObjectId object = 0;
+  FeatureId feature = 0;
+  VornLong position = -1;
+  ObjectId beforeTarget = 0, afterTarget = 0;
+  std::vector<StoredValue> before = {}, after = {};
+
+  friend bool operator==(const SlotChange&, const SlotChange&) = default;
+};
+
 // One row of the commit log: a call that changed the repository. Objects
 // are each in one list, in number order: one made and removed by the same
-// call is in none.
+// call is in none. `changes` is its history, in the order made: empty where
+// history is not kept, or not read.
 struct CommitRecord {
   std::uint64_t sequence = 0;   // from 1, one per commit, in commit order
   std::int64_t timeMicros = 0;  // since the Unix epoch
   std::string principal;
   std::string server;
-  std::vector<ObjectId> created, changed, deleted;
+  std::vector<TouchedObject> created, changed, deleted;
+  std::vector<SlotChange> changes;
 
   friend bool operator==(const CommitRecord&, const CommitRecord&) = default;
 };
@@ -109,13 +152,19 @@ class WKM_SRV_API PersistentStore {
   // the object itself, so that exists is false for it, classOf gives 0 and
   // no index answers it. What refers to it is the caller's to clear first
   // (referrers finds that). Throws std::invalid_argument for no object.
-  virtual void removeObject(ObjectId id) = 0;
+  void removeObject(ObjectId id);
+  // Brings back a removed object with its number and class, its slots all
+  // unwritten: undoing a removal. Throws std::invalid_argument for a number
+  // that is in use or was never given.
+  void restoreObject(ObjectId id, ClassId classId);
 
   // Values -----------------------------------------------------------------
 
   // A value slot; nothing when never written.
   virtual std::optional<StoredValue> value(ObjectId id, FeatureId feature) const = 0;
-  virtual void setValue(ObjectId id, FeatureId feature, const StoredValue& value) = 0;
+  void setValue(ObjectId id, FeatureId feature, const StoredValue& value);
+  // Makes a value slot unwritten again.
+  void clearValue(ObjectId id, FeatureId feature);
   // The objects whose value slot `feature`, or list of values `feature`,
   // holds the payload of `value` (its number and text, whatever its value
   // class), in creation order.
@@ -126,7 +175,7 @@ class WKM_SRV_API PersistentStore {
   // A single reference; 0 when unset.
   virtual ObjectId reference(ObjectId id, FeatureId feature) const = 0;
   // Sets (or with 0 clears) a single reference.
-  virtual void setReference(ObjectId id, FeatureId feature, ObjectId target) = 0;
+  void setReference(ObjectId id, FeatureId feature, ObjectId target);
 
   // An object collection: ordered, each member once; empty when never written.
   virtual VornLong memberCount(ObjectId id, FeatureId feature) const = 0;
@@ -134,13 +183,15 @@ class WKM_SRV_API PersistentStore {
   // Throws std::out_of_range outside the collection.
   virtual ObjectId memberAt(ObjectId id, FeatureId feature, VornLong index) const = 0;
   virtual std::vector<ObjectId> members(ObjectId id, FeatureId feature) const = 0;
+  // The member's place; -1 when it is none.
+  virtual VornLong memberIndex(ObjectId id, FeatureId feature, ObjectId member) const = 0;
   // Adds `member` before the one at `position` (memberCount appends); false
   // when it is a member already. Throws std::out_of_range outside
   // 0..memberCount.
-  virtual bool insertMember(ObjectId id, FeatureId feature, ObjectId member, VornLong position) = 0;
+  bool insertMember(ObjectId id, FeatureId feature, ObjectId member, VornLong position);
   // False when `member` was no member.
-  virtual bool removeMember(ObjectId id, FeatureId feature, ObjectId member) = 0;
-  virtual void clearMembers(ObjectId id, FeatureId feature) = 0;
+  bool removeMember(ObjectId id, FeatureId feature, ObjectId member);
+  void clearMembers(ObjectId id, FeatureId feature);
 
   bool appendMember(ObjectId id, FeatureId feature, ObjectId member) {
     return insertMember(id, feature, member, memberCount(id, feature));
@@ -158,7 +209,7 @@ class WKM_SRV_API PersistentStore {
 
   // Empty when never written.
   virtual std::vector<StoredValue> values(ObjectId id, FeatureId feature) const = 0;
-  virtual void setValues(ObjectId id, FeatureId feature, std::vector<StoredValue> values) = 0;
+  void setValues(ObjectId id, FeatureId feature, std::vector<StoredValue> values);
 
   // The features whose slots the object has written (a value, a reference,
   // a collection or a list of values, which may have been emptied since),
@@ -195,9 +246,25 @@ class WKM_SRV_API PersistentStore {
 
   // The sequence number of the last commit; 0 before the first.
   virtual std::uint64_t lastCommit() const = 0;
-  // The commits after `sequence`, oldest first, at most `most` of them.
+  // The commits after `sequence`, oldest first, at most `most` of them,
+  // without their changes.
   virtual std::vector<CommitRecord> commitsSince(std::uint64_t sequence,
                                                  std::size_t most) const = 0;
+
+  // History (where settings().history keeps it) ------------------------------
+
+  // The commits that touched `object` before sequence `before` (0: all),
+  // newest first, at most `most`, each with its changes to that object
+  // alone. Found by the object, never by reading the log through.
+  virtual std::vector<CommitRecord> historyOf(ObjectId object, std::uint64_t before,
+                                              std::size_t most) const = 0;
+  // One commit with all its changes; nothing for no such commit. Its changes
+  // are empty when its history was not kept.
+  virtual std::optional<CommitRecord> commitAt(std::uint64_t sequence) const = 0;
+  // The first commit after `after` that changed slot `feature` of `object`
+  // (or, for nothing, any slot of it, or made or removed it); 0 for none.
+  virtual std::uint64_t nextChangeOf(ObjectId object, std::optional<FeatureId> feature,
+                                     std::uint64_t after) const = 0;
 
   const StoreSettings& settings() const { return settings_; }
   StoreSettings& settings() { return settings_; }
@@ -207,6 +274,17 @@ class WKM_SRV_API PersistentStore {
   // is null for a transaction that changed nothing; the store gives it its
   // sequence number.
   virtual ObjectId createObject(ClassId classId) = 0;
+  // What each store does for the changes above; the base class notes them
+  // for the commit log and its history first.
+  virtual void eraseObject(ObjectId id) = 0;
+  virtual void reviveObject(ObjectId id, ClassId classId) = 0;
+  virtual void writeValue(ObjectId id, FeatureId feature, const StoredValue& value) = 0;
+  virtual void eraseValue(ObjectId id, FeatureId feature) = 0;
+  virtual void writeReference(ObjectId id, FeatureId feature, ObjectId target) = 0;
+  virtual bool addMemberAt(ObjectId id, FeatureId feature, ObjectId member, VornLong position) = 0;
+  virtual void dropMember(ObjectId id, FeatureId feature, ObjectId member) = 0;
+  virtual void dropMembers(ObjectId id, FeatureId feature) = 0;
+  virtual void writeValues(ObjectId id, FeatureId feature, std::vector<StoredValue> values) = 0;
   virtual void beginTransaction(bool writes) = 0;
   // Keeps every change since the last commit, with `records` (one for each
   // call that changed anything, oldest first; the store gives each its
@@ -222,20 +300,24 @@ class WKM_SRV_API PersistentStore {
   virtual void rollbackToMark() = 0;
   virtual void releaseMark() = 0;
 
-  // Each store notes what its changes touch, for the commit log. Throws
-  // StoreError in a call begun as one that only reads (the change is undone
-  // with the call).
-  void noteCreated(ObjectId id) { note({id, Touch::Created}); }
-  void noteChanged(ObjectId id) { note({id, Touch::Changed}); }
-  void noteDeleted(ObjectId id) { note({id, Touch::Deleted}); }
+  // Whether the store keeps each commit's changes now.
+  bool keepsHistory() const { return settings_.history.mode != HistoryRetention::None; }
 
  private:
   enum class Touch { Created, Changed, Deleted };
   struct Touched {
     ObjectId id;
+    ClassId classId;
     Touch touch;
   };
-  void note(Touched touched);
+  // Notes what a change touches, for the commit log, before it is made.
+  // Throws StoreError in a call begun as one that only reads.
+  void note(ObjectId id, ClassId classId, Touch touch);
+  void noteChanged(ObjectId id);
+  void remember(SlotChange change);
+  // The changes that empty each written slot of the object, as its removal
+  // makes them.
+  void rememberSlotsOf(ObjectId id);
   // The commit log's row for what the call touched; empty lists when it
   // touched nothing.
   CommitRecord recordOfTouches() const;
@@ -250,6 +332,7 @@ class WKM_SRV_API PersistentStore {
   StoreSettings settings_;
   CallInfo call_;
   std::vector<Touched> touches_;
+  std::vector<SlotChange> changes_;  // the call's history, where it is kept
   std::size_t createdInTransaction_ = 0;
   std::vector<CommitRecord> held_;  // the held calls' rows, oldest first
   bool holding_ = false;            // calls are held for the next commit

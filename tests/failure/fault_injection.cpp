@@ -90,20 +90,22 @@ class FaultyStore final : public PersistentStore {
     return faulty().instancesOf(classes);
   }
   std::size_t objectCount() const override { return faulty().objectCount(); }
-  void removeObject(ObjectId id) override { faulty().removeObject(id); }
+  void eraseObject(ObjectId id) override { faulty().removeObject(id); }
+  void reviveObject(ObjectId id, ClassId classId) override { faulty().restoreObject(id, classId); }
   std::optional<StoredValue> value(ObjectId id, FeatureId feature) const override {
     return faulty().value(id, feature);
   }
-  void setValue(ObjectId id, FeatureId feature, const StoredValue& value) override {
+  void writeValue(ObjectId id, FeatureId feature, const StoredValue& value) override {
     faulty().setValue(id, feature, value);
   }
+  void eraseValue(ObjectId id, FeatureId feature) override { faulty().clearValue(id, feature); }
   std::vector<ObjectId> holdingValue(FeatureId feature, const StoredValue& value) const override {
     return faulty().holdingValue(feature, value);
   }
   ObjectId reference(ObjectId id, FeatureId feature) const override {
     return faulty().reference(id, feature);
   }
-  void setReference(ObjectId id, FeatureId feature, ObjectId target) override {
+  void writeReference(ObjectId id, FeatureId feature, ObjectId target) override {
     faulty().setReference(id, feature, target);
   }
   VornLong memberCount(ObjectId id, FeatureId feature) const override {
@@ -118,13 +120,16 @@ class FaultyStore final : public PersistentStore {
   std::vector<ObjectId> members(ObjectId id, FeatureId feature) const override {
     return faulty().members(id, feature);
   }
-  bool insertMember(ObjectId id, FeatureId feature, ObjectId member, VornLong position) override {
+  VornLong memberIndex(ObjectId id, FeatureId feature, ObjectId member) const override {
+    return faulty().memberIndex(id, feature, member);
+  }
+  bool addMemberAt(ObjectId id, FeatureId feature, ObjectId member, VornLong position) override {
     return faulty().insertMember(id, feature, member, position);
   }
-  bool removeMember(ObjectId id, FeatureId feature, ObjectId member) override {
-    return faulty().removeMember(id, feature, member);
+  void dropMember(ObjectId id, FeatureId feature, ObjectId member) override {
+    faulty().removeMember(id, feature, member);
   }
-  void clearMembers(ObjectId id, FeatureId feature) override { faulty().clearMembers(id, feature); }
+  void dropMembers(ObjectId id, FeatureId feature) override { faulty().clearMembers(id, feature); }
   std::vector<ObjectId> referrers(FeatureId feature, ObjectId target) const override {
     return faulty().referrers(feature, target);
   }
@@ -134,7 +139,7 @@ class FaultyStore final : public PersistentStore {
   std::vector<StoredValue> values(ObjectId id, FeatureId feature) const override {
     return faulty().values(id, feature);
   }
-  void setValues(ObjectId id, FeatureId feature, std::vector<StoredValue> values) override {
+  void writeValues(ObjectId id, FeatureId feature, std::vector<StoredValue> values) override {
     faulty().setValues(id, feature, std::move(values));
   }
   std::vector<FeatureId> writtenFeatures(ObjectId id) const override {
@@ -143,6 +148,17 @@ class FaultyStore final : public PersistentStore {
   std::uint64_t lastCommit() const override { return faulty().lastCommit(); }
   std::vector<CommitRecord> commitsSince(std::uint64_t sequence, std::size_t most) const override {
     return faulty().commitsSince(sequence, most);
+  }
+  std::vector<CommitRecord> historyOf(ObjectId object, std::uint64_t before,
+                                      std::size_t most) const override {
+    return faulty().historyOf(object, before, most);
+  }
+  std::optional<CommitRecord> commitAt(std::uint64_t sequence) const override {
+    return faulty().commitAt(sequence);
+  }
+  std::uint64_t nextChangeOf(ObjectId object, std::optional<FeatureId> feature,
+                             std::uint64_t after) const override {
+    return faulty().nextChangeOf(object, feature, after);
   }
   void beginTransaction(bool writes) override { faulty().beginCall({{}, writes}); }
   void commitChanges(std::span<CommitRecord>) override { faulty().commit(); }

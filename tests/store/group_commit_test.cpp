@@ -121,7 +121,7 @@ TEST_F(GroupCommit, ACallAfterADeleteInTheSameWindowFindsNothing) {
   EXPECT_EQ(valueAfterRestart(connection, 1), "kept");
 }
 
-// The file may grow to 1 MiB (RLIMIT_FSIZE, a quota) while a client keeps
+// The file may grow to 2 MiB (RLIMIT_FSIZE, a quota) while a client keeps
 // sending windows of writes. When a round's commit meets the full disk,
 // every call it held answers the system error and none is kept; every
 // call acknowledged before is. So after a restart, each value is the last
@@ -130,7 +130,7 @@ TEST_F(GroupCommit, AFullDiskFailsTheHeldCallsTogetherAndLosesNoAcknowledgedOne)
   constexpr int kValues = 16;
   std::vector<std::string> acknowledged(kValues);
   {
-    ServerProcess server = fileSizeLimitedServer({"--store", file_}, 1024);
+    ServerProcess server = fileSizeLimitedServer({"--store", file_}, 2048);
     Connection connection("127.0.0.1", server.port());
     const std::vector<std::uint32_t> tagged = makeTagged(connection, kValues);
     CallPipeline pipeline(server.port());

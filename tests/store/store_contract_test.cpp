@@ -18,6 +18,7 @@
 namespace {
 
 using Ids = std::vector<ObjectId>;
+using Touched = std::vector<TouchedObject>;
 
 constexpr FeatureId kName = 1, kSize = 2, kOwner = 3, kMembers = 4, kItems = 5;
 constexpr ClassId kPlain = 10, kOther = 11;
@@ -330,13 +331,14 @@ TEST_P(StoreContract, EachCommitThatChangedSomethingIsOneRowOfTheLog) {
   EXPECT_EQ(log[0].sequence, 1u);
   EXPECT_EQ(log[0].principal, "CN=alice");
   EXPECT_EQ(log[0].server, "here:1");
-  EXPECT_EQ(log[0].created, (Ids{a, b})) << "made and removed at once is in no list";
+  EXPECT_EQ(log[0].created, (Touched{{a, kPlain}, {b, kPlain}}))
+      << "made and removed at once is in no list";
   EXPECT_TRUE(log[0].changed.empty() && log[0].deleted.empty());
   EXPECT_EQ(log[1].sequence, 2u);
   EXPECT_EQ(log[1].principal, "CN=bob");
-  EXPECT_EQ(log[1].created, (Ids{c}));
-  EXPECT_EQ(log[1].changed, (Ids{b}));
-  EXPECT_EQ(log[1].deleted, (Ids{a}));
+  EXPECT_EQ(log[1].created, (Touched{{c, kOther}}));
+  EXPECT_EQ(log[1].changed, (Touched{{b, kPlain}}));
+  EXPECT_EQ(log[1].deleted, (Touched{{a, kPlain}}));
   EXPECT_LE(log[0].timeMicros, log[1].timeMicros);
   EXPECT_GT(log[0].timeMicros, 1'600'000'000'000'000);
   EXPECT_EQ(s.commitsSince(1, 10), (std::vector<CommitRecord>{log[1]}));
@@ -386,10 +388,10 @@ TEST_P(StoreContract, HeldCallsAreUndoneAloneAndKeptTogether) {
   const auto log = s.commitsSince(0, 10);
   ASSERT_EQ(log.size(), 2u);
   EXPECT_EQ(log[0].principal, "CN=alice");
-  EXPECT_EQ(log[0].created, (Ids{a, b}));
+  EXPECT_EQ(log[0].created, (Touched{{a, kPlain}, {b, kPlain}}));
   EXPECT_EQ(log[1].sequence, 2u);
   EXPECT_EQ(log[1].principal, "CN=carol");
-  EXPECT_EQ(log[1].created, (Ids{c}));
+  EXPECT_EQ(log[1].created, (Touched{{c, kOther}}));
 
   if (std::string(GetParam().name) == "memory") return;
   store_.reset();
@@ -398,6 +400,126 @@ TEST_P(StoreContract, HeldCallsAreUndoneAloneAndKeptTogether) {
   EXPECT_EQ(store_->value(a, kName), text(u"A"));
   EXPECT_EQ(store_->referrers(kOwner, a), (Ids{c}));
   EXPECT_EQ(store_->lastCommit(), 2u);
+}
+
+SlotChange valueChange(ObjectId id, FeatureId feature, std::vector<StoredValue> before,
+                       std::vector<StoredValue> after) {
+  return {.kind = SlotChange::Value,
+          .object = id,
+          .feature = feature,
+          .before = std::move(before),
+          .after = std::move(after)};
+}
+
+SlotChange memberChange(SlotChange::Kind kind, ObjectId id, ObjectId member, VornLong position) {
+  SlotChange change{.kind = kind, .object = id, .feature = kMembers, .position = position};
+  (kind == SlotChange::Added ? change.afterTarget : change.beforeTarget) = member;
+  return change;
+}
+
+std::vector<std::uint64_t> sequencesOf(const std::vector<CommitRecord>& commits) {
+  std::vector<std::uint64_t> sequences;
+  for (const CommitRecord& commit : commits) sequences.push_back(commit.sequence);
+  return sequences;
+}
+
+// Each commit keeps what it changed, with what each slot held before, and
+// an object's history is its commits newest first, each with its changes
+// to that object alone: as made, and after a reopen.
+TEST_P(StoreContract, HistoryKeepsEachChangeWithWhatItReplaced) {
+  PersistentStore& s = *store_;
+  s.beginCall({"alice", true});
+  const ObjectId a = s.create(kPlain), b = s.create(kPlain);
+  s.setValue(a, kName, text(u"A"));
+  s.appendMember(a, kMembers, b);
+  s.setValues(a, kItems, {number(1), number(2)});
+  s.commit();
+  s.beginCall({"bob", true});
+  s.setValue(a, kName, text(u"B"));
+  const ObjectId c = s.create(kOther);
+  s.setValue(c, kName, text(u"C"));
+  s.insertMember(a, kMembers, c, 0);
+  s.setReference(b, kOwner, a);
+  s.setValues(a, kItems, {number(3)});
+  s.commit();
+  s.beginCall({"carol", true});
+  s.removeMember(a, kMembers, c);
+  s.removeObject(c);
+  s.commit();
+  s.beginCall({"dave", true});
+  s.restoreObject(c, kOther);
+  s.clearValue(a, kName);
+  s.commit();
+  EXPECT_FALSE(s.value(a, kName));
+  EXPECT_EQ(s.classOf(c), kOther);
+  EXPECT_EQ(s.instancesOf(std::vector<ClassId>{kOther}), (Ids{c}));
+
+  const auto check = [&](PersistentStore& store) {
+    const auto ofA = store.historyOf(a, 0, 10);
+    ASSERT_EQ(sequencesOf(ofA), (std::vector<std::uint64_t>{4, 3, 2, 1}));
+    EXPECT_EQ(ofA[0].principal, "dave");
+    EXPECT_EQ(ofA[0].changes, (std::vector<SlotChange>{valueChange(a, kName, {text(u"B")}, {})}));
+    EXPECT_EQ(ofA[1].changes,
+              (std::vector<SlotChange>{memberChange(SlotChange::Removed, a, c, 0)}));
+    EXPECT_EQ(ofA[2].changes,
+              (std::vector<SlotChange>{valueChange(a, kName, {text(u"A")}, {text(u"B")}),
+                                       memberChange(SlotChange::Added, a, c, 0),
+                                       {.kind = SlotChange::Values,
+                                        .object = a,
+                                        .feature = kItems,
+                                        .before = {number(1), number(2)},
+                                        .after = {number(3)}}}));
+    EXPECT_EQ(ofA[3].changes.front(),
+              (SlotChange{.kind = SlotChange::Created, .object = a, .feature = kPlain}));
+    EXPECT_EQ(ofA[3].changes[1], valueChange(a, kName, {}, {text(u"A")}));
+    EXPECT_EQ(ofA[3].changes[2], memberChange(SlotChange::Added, a, b, 0));
+    EXPECT_EQ(ofA[3].created, (Touched{{a, kPlain}}));
+
+    const auto ofC = store.historyOf(c, 0, 10);
+    ASSERT_EQ(sequencesOf(ofC), (std::vector<std::uint64_t>{4, 3, 2}));
+    EXPECT_EQ(ofC[1].changes, (std::vector<SlotChange>{
+                                  valueChange(c, kName, {text(u"C")}, {}),
+                                  {.kind = SlotChange::Deleted, .object = c, .feature = kOther}}));
+    EXPECT_EQ(ofC[0].created, (Touched{{c, kOther}})) << "brought back";
+    EXPECT_EQ(sequencesOf(store.historyOf(a, 3, 1)), (std::vector<std::uint64_t>{2}));
+
+    const auto second = store.commitAt(2);
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->principal, "bob");
+    EXPECT_EQ(second->changes.size(), 6u);
+    EXPECT_EQ(
+        second->changes[4],
+        (SlotChange{
+            .kind = SlotChange::Reference, .object = b, .feature = kOwner, .afterTarget = a}));
+    EXPECT_FALSE(store.commitAt(5));
+    EXPECT_EQ(store.nextChangeOf(a, kName, 1), 2u);
+    EXPECT_EQ(store.nextChangeOf(a, kName, 2), 4u);
+    EXPECT_EQ(store.nextChangeOf(a, kItems, 2), 0u);
+    EXPECT_EQ(store.nextChangeOf(c, kName, 2), 3u) << "removing it changes every slot";
+    EXPECT_EQ(store.nextChangeOf(b, std::nullopt, 1), 2u);
+    EXPECT_EQ(store.nextChangeOf(b, std::nullopt, 2), 0u);
+  };
+  check(s);
+  if (std::string(GetParam().name) == "memory") return;
+  store_.reset();
+  store_ = open();
+  store_->beginCall({"reader", false});
+  check(*store_);
+}
+
+// Without history, the log keeps its rows and no changes.
+TEST_P(StoreContract, HistoryCanBeOff) {
+  PersistentStore& s = *store_;
+  s.settings().history.mode = HistoryRetention::None;
+  s.beginCall({"alice", true});
+  const ObjectId a = s.create(kPlain);
+  s.setValue(a, kName, text(u"A"));
+  s.commit();
+  const auto commit = s.commitAt(1);
+  ASSERT_TRUE(commit);
+  EXPECT_EQ(commit->created, (Touched{{a, kPlain}}));
+  EXPECT_TRUE(commit->changes.empty());
+  EXPECT_EQ(s.nextChangeOf(a, std::nullopt, 0), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
