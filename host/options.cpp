@@ -174,6 +174,28 @@ const HostOption kOptions[] = {
        o.syncFull = v == "full";
        return std::nullopt;
      }},
+    {"--history", "all|N-days|none",
+     [] {
+       return std::string(
+           "how long each commit's changes are kept, what its slots held before and after, for "
+           "the history of objects and for undo: 'all' (default), for N days (for instance "
+           "'30-days'), or 'none'. The commit log itself (who committed when, and what objects "
+           "they touched) is always kept");
+     },
+     [](HostOptions& o, const std::string& v) -> Refusal {
+       if (v == "all" || v == "none") {
+         o.history = {v == "all" ? HistoryRetention::All : HistoryRetention::None, 0};
+         return std::nullopt;
+       }
+       const std::string suffix = "-days";
+       std::size_t days = 0;
+       if (v.size() > suffix.size() && v.ends_with(suffix) &&
+           !readCount("--history", v.substr(0, v.size() - suffix.size()), 1, 100'000, days)) {
+         o.history = {HistoryRetention::Days, static_cast<unsigned>(days)};
+         return std::nullopt;
+       }
+       return "--history needs 'all', 'none' or N-days (1 to 100000), not '" + v + "'";
+     }},
     {"--documents", "DIR",
      [] {
        return std::string(

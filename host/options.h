@@ -26,6 +26,7 @@ struct HostOptions {
   std::string documentFolder;                 // empty: no documents
   std::string storePath = kDefaultStorePath;  // kMemoryStore: kept in memory only
   bool syncFull = false;                      // --sync full: flushed to the disk per commit
+  HistoryRetention history;                   // --history: how long each commit's changes stay
   std::size_t maxObjects = StoreLimits{}.mostObjects;
   std::size_t maxHandlesPerClient = 1'000'000;  // live handles one client address may hold
   bool registerWithRpcbind = false;

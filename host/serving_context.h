@@ -76,6 +76,8 @@ class ServingContext {
 
   // For the host services.
   InteropHandle repositoryHandle() const { return repositoryHandle_; }
+  // The store the repository is kept in; null for none.
+  PersistentStore* store() const { return store_; }
   // The repository handle of the principal calling: its own when handles
   // are scoped (made when it first asks, or when it released the last), else
   // the one every client shares; 0 when none can be had.

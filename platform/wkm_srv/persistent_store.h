@@ -246,12 +246,18 @@ class WKM_SRV_API PersistentStore {
 
   // The sequence number of the last commit; 0 before the first.
   virtual std::uint64_t lastCommit() const = 0;
+  // The number the call in progress will commit as, when it changes
+  // something: after the last commit and the calls held.
+  std::uint64_t commitOfCall() const { return lastCommit() + held_.size() + 1; }
   // The commits after `sequence`, oldest first, at most `most` of them,
   // without their changes.
   virtual std::vector<CommitRecord> commitsSince(std::uint64_t sequence,
                                                  std::size_t most) const = 0;
 
   // History (where settings().history keeps it) ------------------------------
+
+  // Whether the store keeps each commit's changes now.
+  bool keepsHistory() const { return settings_.history.mode != HistoryRetention::None; }
 
   // The commits that touched `object` before sequence `before` (0: all),
   // newest first, at most `most`, each with its changes to that object
@@ -300,8 +306,6 @@ class WKM_SRV_API PersistentStore {
   virtual void rollbackToMark() = 0;
   virtual void releaseMark() = 0;
 
-  // Whether the store keeps each commit's changes now.
-  bool keepsHistory() const { return settings_.history.mode != HistoryRetention::None; }
 
  private:
   enum class Touch { Created, Changed, Deleted };

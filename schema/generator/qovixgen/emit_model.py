@@ -222,7 +222,10 @@ def model_header(catalogue: Catalogue, numbered: list[NumberedClass]) -> str:
         for procedure in _members(numbered_class):
             lines.append(f"  {declaration(name, procedure.member)}")
         lines.append("};")
-    lines.append("// clang-format on")
+    lines += ["// clang-format on", "",
+              "// A new surrogate of the class the object was created as; null when it",
+              "// names no object, or memory is short.",
+              "QOVIX_SRV_API VornPersistentObject* newSurrogateOf(ObjectRef ref);"]
     return "\n".join(lines) + "\n"
 
 
@@ -240,7 +243,12 @@ def model_source(catalogue: Catalogue, numbered: list[NumberedClass]) -> str:
                   f"VornObject* {name}::copy() const {{ return new (std::nothrow) {name}(*this); }}"]
         for procedure in _members(numbered_class):
             lines.append(_definition(catalogue, numbered_class, procedure))
-    lines.append("// clang-format on")
+    lines += ["", "VornPersistentObject* newSurrogateOf(ObjectRef ref) {",
+              "  if (ref.store == nullptr) return nullptr;",
+              "  switch (ref.store->classOf(ref.id)) {"]
+    lines += [f"    case {c.model_class.number}: return new (std::nothrow) {c.model_class.name}(ref);"
+              for c in numbered]
+    lines += ["    default: return nullptr;", "  }", "}", "// clang-format on"]
     return "\n".join(lines) + "\n"
 
 

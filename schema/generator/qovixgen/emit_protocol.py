@@ -133,7 +133,7 @@ def host_handlers(protocol: Protocol, catalogue: Catalogue, numbered: list[Numbe
     lines = [_banner(protocol, "//").rstrip(), "#pragma once", "",
              "// The handler of every host procedure, typed by its record; the host",
              "// defines them (host/host_services.cpp), and the generated table calls them.",
-             "", "#include <string>", "", '#include "xdr/argument_records.h"',
+             "", "#include <string>", "", '#include "xdr/argument_records.h"', '#include "xdr/commit_records.h"',
              '#include "xdr/wire_types.h"', "", "class HostCall;", "",
              "namespace host_procedures {", ""]
     for p in protocol.host:

@@ -94,6 +94,57 @@ typedef unsigned short X_stringUTF16<>;
 /* An 8-bit string that may be absent: word 0, or word 1 and the string. */
 typedef string X_String<>;
 typedef X_String *X_OptionalString;
+
+/* The history's records. A commit's sequence number. */
+typedef unsigned hyper X_Sequence;
+/* An object's history, before commit `before` (0: from the newest). */
+struct X_HistoryQuery {{
+    unsigned int object;
+    X_Sequence before;
+}};
+/* A value a slot held: its value class and number, its text. */
+struct X_WireValue {{
+    int valueClass;
+    int number;
+    X_stringUTF16 text;
+}};
+/* A change: kind 0 created, 1 deleted (feature: the object's class),
+   2 value, 3 reference, 4 added, 5 removed, 6 values. */
+struct X_WireChange {{
+    unsigned int object;
+    unsigned int feature;
+    int kind;
+    int position;
+    unsigned int beforeTarget;
+    unsigned int afterTarget;
+    X_WireValue before<>;
+    X_WireValue after<>;
+}};
+/* An object a commit touched: change 0 created, 1 changed, 2 deleted. */
+struct X_WireTouched {{
+    unsigned int object;
+    unsigned int classNumber;
+    int change;
+}};
+/* A commit: when (microseconds since the Unix epoch), by whom, where. */
+struct X_WireCommit {{
+    X_Sequence sequence;
+    hyper timeMicros;
+    X_String principal;
+    X_String server;
+    X_WireTouched objects<>;
+    X_WireChange changes<>;
+}};
+/* A page of commits, and the repository's last commit. */
+struct X_CommitPage {{
+    X_Sequence last;
+    X_WireCommit commits<>;
+}};
+/* An undo's own commit; 0 when refused, with the reason. */
+struct X_UndoAnswer {{
+    X_Sequence commit;
+    X_String refusal;
+}};
 """
 
 

@@ -1,0 +1,116 @@
+// The host program's services over the repository's history: the changes
+// feed, an object's history, undo, and objects by their persistent number.
+// Each answers from the store's indexes; none reads the log through.
+
+#include <string>
+
+#include "host/host_call.h"
+#include "host/serving_context.h"
+#include "host_handlers.h"
+#include "model_classes.h"
+#include "platform/qovix_srv/undo.h"
+#include "platform/vorn_os/handle_registry.h"
+
+namespace host_procedures {
+
+namespace {
+
+// A page holds at most this many commits, and stops growing past this
+// many bytes of objects and changes (one commit always fits).
+constexpr std::size_t kMostFeedCommits = 1000;
+constexpr std::size_t kMostHistoryCommits = 100;
+constexpr std::size_t kPageBytes = 1u << 20;
+
+PersistentStore& storeOf(HostCall& call) {
+  PersistentStore* store = call.serving().store();
+  if (store == nullptr) throw std::runtime_error("this server keeps no repository store");
+  return *store;
+}
+
+std::vector<WireValue> wireValues(const std::vector<StoredValue>& values) {
+  std::vector<WireValue> wire;
+  for (const StoredValue& value : values)
+    wire.push_back({value.valueClass, value.number, value.text});
+  return wire;
+}
+
+// The commit as it travels, and about how many bytes it takes.
+std::size_t addWireCommit(CommitPage& page, const CommitRecord& record) {
+  WireCommit& wire = page.commits.emplace_back();
+  wire.sequence = record.sequence;
+  wire.timeMicros = record.timeMicros;
+  wire.principal = record.principal;
+  wire.server = record.server;
+  std::size_t bytes = 40 + record.principal.size() + record.server.size();
+  const std::pair<const std::vector<TouchedObject>*, std::int32_t> lists[] = {
+      {&record.created, 0}, {&record.changed, 1}, {&record.deleted, 2}};
+  for (const auto& [objects, change] : lists) {
+    for (const TouchedObject& touched : *objects) {
+      wire.objects.push_back({touched.id, touched.classId, change});
+    }
+    bytes += 12 * objects->size();
+  }
+  for (const SlotChange& change : record.changes) {
+    wire.changes.push_back({change.object, change.feature, static_cast<std::int32_t>(change.kind),
+                            static_cast<std::int32_t>(change.position), change.beforeTarget,
+                            change.afterTarget, wireValues(change.before),
+                            wireValues(change.after)});
+    bytes += 40;
+    for (const auto* values : {&change.before, &change.after}) {
+      for (const StoredValue& value : *values) bytes += 16 + 4 * value.text.size();
+    }
+  }
+  return bytes;
+}
+
+CommitPage pageOf(const PersistentStore& store, const std::vector<CommitRecord>& records) {
+  CommitPage page;
+  page.last = store.lastCommit();
+  std::size_t bytes = 0;
+  for (const CommitRecord& record : records) {
+    if (!page.commits.empty() && bytes >= kPageBytes) break;
+    bytes += addWireCommit(page, record);
+  }
+  return page;
+}
+
+}  // namespace
+
+CommitPage serveChanges(HostCall& call, std::uint64_t since) {
+  const PersistentStore& store = storeOf(call);
+  return pageOf(store, store.commitsSince(since, kMostFeedCommits));
+}
+
+CommitPage serveHistory(HostCall& call, HistoryQuery query) {
+  const PersistentStore& store = storeOf(call);
+  return pageOf(store, store.historyOf(query.object, query.before, kMostHistoryCommits));
+}
+
+UndoAnswer serveUndo(HostCall& call, std::uint64_t sequence) {
+  PersistentStore& store = storeOf(call);
+  const std::uint64_t commit = store.commitOfCall();
+  model::UndoOutcome outcome = model::undoCommit(store, sequence);
+  if (!outcome.refusal.empty()) return {0, std::move(outcome.refusal)};
+  // What the commit made is gone once the undo is kept: every handle
+  // naming it goes too, whichever client holds it.
+  call.serving().afterCommit([removed = std::move(outcome.removed), kept = &store] {
+    vorn_os::releaseNaming(*kept, removed);
+  });
+  call.serving().log().record(call.principalKey() + " undid commit " + std::to_string(sequence) +
+                              " as commit " + std::to_string(commit));
+  return {commit, {}};
+}
+
+InteropHandle serveObject(HostCall& call, udt_integer number) {
+  PersistentStore& store = storeOf(call);
+  // The word is the number as the identity service gives it, unsigned.
+  const auto id = static_cast<ObjectId>(static_cast<std::uint32_t>(number));
+  if (id == 0 || !store.exists(id)) return 0;
+  VornPersistentObject* made = newSurrogateOf({&store, id});
+  if (made == nullptr) return 0;
+  const unsigned long registered = getHandle(made, static_cast<VornObject*>(made), made);
+  if (registered == 0) delete made;
+  return static_cast<InteropHandle>(registered);
+}
+
+}  // namespace host_procedures

@@ -1,0 +1,85 @@
+#pragma once
+
+// The records of the repository's history on the wire: a page of commits
+// (the changes feed, an object's history), the question for a page of an
+// object's history, and what an undo answers. Each has one filter of its
+// own name serving encode, decode and free; C++ containers hold what is
+// decoded, so freeing has nothing to do. Decoding grows each list one item
+// at a time: a count larger than the record fails at the record's end,
+// and reserves nothing.
+
+#include <rpc/xdr.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// One value a slot held: a data value's class and payload. On the wire the
+// class and number as signed words, then the text as X_stringUTF16.
+struct WireValue {
+  std::int32_t valueClass = 0;
+  std::int32_t number = 0;
+  std::u16string text;
+
+  friend bool operator==(const WireValue&, const WireValue&) = default;
+};
+
+// One change a commit made. `kind`: 0 created, 1 deleted (`feature` is then
+// the object's class), 2 value, 3 reference, 4 added, 5 removed, 6 values.
+struct WireChange {
+  std::uint32_t object = 0;
+  std::uint32_t feature = 0;
+  std::int32_t kind = 0;
+  std::int32_t position = -1;
+  std::uint32_t beforeTarget = 0, afterTarget = 0;
+  std::vector<WireValue> before, after;
+
+  friend bool operator==(const WireChange&, const WireChange&) = default;
+};
+
+// An object a commit touched. `change`: 0 created, 1 changed, 2 deleted.
+struct WireTouched {
+  std::uint32_t object = 0;
+  std::uint32_t classNumber = 0;
+  std::int32_t change = 0;
+
+  friend bool operator==(const WireTouched&, const WireTouched&) = default;
+};
+
+struct WireCommit {
+  std::uint64_t sequence = 0;
+  std::int64_t timeMicros = 0;
+  std::string principal, server;
+  std::vector<WireTouched> objects;
+  std::vector<WireChange> changes;
+
+  friend bool operator==(const WireCommit&, const WireCommit&) = default;
+};
+
+// `last`: the repository's last commit when the page was read.
+struct CommitPage {
+  std::uint64_t last = 0;
+  std::vector<WireCommit> commits;
+
+  friend bool operator==(const CommitPage&, const CommitPage&) = default;
+};
+
+// An object's history, before commit `before` (0: from the newest).
+struct HistoryQuery {
+  std::uint32_t object = 0;
+  std::uint64_t before = 0;
+};
+
+// `commit`: the undo's own commit; 0 when refused, and `refusal` says why.
+struct UndoAnswer {
+  std::uint64_t commit = 0;
+  std::string refusal;
+
+  friend bool operator==(const UndoAnswer&, const UndoAnswer&) = default;
+};
+
+// An unsigned hyper (RFC 4506 4.5).
+bool_t X_Sequence(XDR* xdrs, std::uint64_t* sequence);
+bool_t X_HistoryQuery(XDR* xdrs, HistoryQuery* query);
+bool_t X_CommitPage(XDR* xdrs, CommitPage* page);
+bool_t X_UndoAnswer(XDR* xdrs, UndoAnswer* answer);
