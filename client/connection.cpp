@@ -5,6 +5,7 @@
 #include "client/rpc_port.h"
 #include "qovix_protocol.h"
 #include "xdr/argument_records.h"
+#include "xdr/commit_filters.h"
 #include "xdr/data_value.h"
 #include "xdr/primitive_filters.h"
 #include "xdr/xdr_filter.h"
@@ -166,29 +167,7 @@ Result Connection::invoke(std::uint32_t program, std::uint32_t version, std::uin
       into = &pair;
       break;
   }
-  Transport used = transport_;
-  clnt_stat status =
-      port_->send(used, program, version, procedure, fields, toXdrProc(filter), into);
-  if (status == RPC_SYSTEMERROR && used == Transport::Udp) {
-    // qovixd answers a reply too large for UDP with the system error, and
-    // undoes the call (it undoes every call that fails), so it is made
-    // again over TCP. A call that failed for another reason fails again.
-    xdr_free(toXdrProc(filter), into);
-    ++callsMade_;
-    used = Transport::Tcp;
-    status = port_->send(used, program, version, procedure, fields, toXdrProc(filter), into);
-  }
-  if (status != RPC_SUCCESS) {
-    const ErrorKind kind = kindOf(status);
-    std::string message = describe(program, version, procedure) + ": " + toString(kind);
-    if (const auto served = port_->versionsServed(used, program);
-        kind == ErrorKind::VersionMismatch && served) {
-      message += " (the server serves " + std::to_string(served->first) + ".." +
-                 std::to_string(served->second) + ")";
-    }
-    xdr_free(toXdrProc(filter), into);
-    throw Error(kind, message);
-  }
+  send(program, version, procedure, fields, reinterpret_cast<UntypedFilter>(filter), into);
   if (expected == ResultKind::Pair) {
     result.handle = pair.target;
     result.number = pair.param1;
@@ -210,6 +189,64 @@ Result Connection::invoke(std::uint32_t program, std::uint32_t version, std::uin
     xdr_free(toXdrProc(&X_VornDataType), &value);
   }
   return result;
+}
+
+void Connection::send(std::uint32_t program, std::uint32_t version, std::uint32_t procedure,
+                      const std::vector<Field>& fields, UntypedFilter untyped, void* into) {
+  const auto filter = reinterpret_cast<xdrproc_t>(untyped);
+  Transport used = transport_;
+  clnt_stat status = port_->send(used, program, version, procedure, fields, filter, into);
+  if (status == RPC_SYSTEMERROR && used == Transport::Udp) {
+    // qovixd answers a reply too large for UDP with the system error, and
+    // undoes the call (it undoes every call that fails), so it is made
+    // again over TCP. A call that failed for another reason fails again.
+    xdr_free(filter, into);
+    ++callsMade_;
+    used = Transport::Tcp;
+    status = port_->send(used, program, version, procedure, fields, filter, into);
+  }
+  if (status != RPC_SUCCESS) {
+    const ErrorKind kind = kindOf(status);
+    std::string message = describe(program, version, procedure) + ": " + toString(kind);
+    if (const auto served = port_->versionsServed(used, program);
+        kind == ErrorKind::VersionMismatch && served) {
+      message += " (the server serves " + std::to_string(served->first) + ".." +
+                 std::to_string(served->second) + ")";
+    }
+    xdr_free(filter, into);
+    throw Error(kind, message);
+  }
+}
+
+CommitPage Connection::changes(std::uint64_t since) {
+  ++callsMade_;
+  CommitPage page;
+  send(kHostProgram, kHostVersion, kHostChanges, {Field::hyper(since)},
+       reinterpret_cast<UntypedFilter>(&X_CommitPage), &page);
+  return page;
+}
+
+CommitPage Connection::history(std::uint32_t number, std::uint64_t before) {
+  ++callsMade_;
+  CommitPage page;
+  send(kHostProgram, kHostVersion, kHostHistory,
+       {Field::number(static_cast<std::int32_t>(number)), Field::hyper(before)},
+       reinterpret_cast<UntypedFilter>(&X_CommitPage), &page);
+  return page;
+}
+
+UndoAnswer Connection::undo(std::uint64_t commit) {
+  ++callsMade_;
+  UndoAnswer answer;
+  send(kHostProgram, kHostVersion, kHostUndo, {Field::hyper(commit)},
+       reinterpret_cast<UntypedFilter>(&X_UndoAnswer), &answer);
+  return answer;
+}
+
+std::uint32_t Connection::objectByNumber(std::uint32_t number) {
+  return invoke(kHostProgram, kHostVersion, kHostObject,
+                {Field::number(static_cast<std::int32_t>(number))}, ResultKind::Handle)
+      .handle;
 }
 
 std::string displayClassName(const std::string& name) {

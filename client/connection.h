@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "error.h"
+#include "history_records.h"
 #include "tls_options.h"
 
 namespace qovix::client {
@@ -41,10 +42,11 @@ struct Value {
 // class it must name, as the host's class-name service writes it
 // ("QOVIXNamespace", "VORN", "VornSet<QOVIXModelElement>"), for checks.
 struct Field {
-  enum class Kind { Handle, Word, Value } kind;
+  enum class Kind { Handle, Word, Value, Hyper } kind;
   std::uint32_t word = 0;
   Value value;
   const char* expectedClass = nullptr;
+  std::uint64_t wide = 0;  // a hyper: a commit's sequence number
 
   static Field handle(std::uint32_t handle, const char* expectedClass = nullptr) {
     return {Kind::Handle, handle, {}, expectedClass};
@@ -53,6 +55,7 @@ struct Field {
     return {Kind::Word, static_cast<std::uint32_t>(number), {}};
   }
   static Field of(Value value) { return {Kind::Value, 0, std::move(value)}; }
+  static Field hyper(std::uint64_t number) { return {Kind::Hyper, 0, {}, nullptr, number}; }
 };
 
 // What a call answers; Pair is a handle and a long (host identity).
@@ -133,11 +136,33 @@ class Connection {
   // "COUNT CLASS", the element's first. Error(InvalidHandle) as there.
   std::string deletion(std::uint32_t handle);
 
+  // The history, where qovixd keeps it (--history). The changes feed: the
+  // commits after `since`, oldest first, a page at a time, with the last
+  // commit's number; ask again with the last one seen to follow.
+  CommitPage changes(std::uint64_t since);
+  // The commits that touched object `number`, newest first, before commit
+  // `before` (0: from the newest), a page at a time, with their changes.
+  CommitPage history(std::uint32_t number, std::uint64_t before = 0);
+  // Takes commit `commit` back as a new commit; its refusal says why not.
+  UndoAnswer undo(std::uint64_t commit);
+  // A new handle to the object with that persistent number, of the class
+  // it was created as; 0 for none.
+  std::uint32_t objectByNumber(std::uint32_t number);
+
   Transport transport() const { return transport_; }
   // Calls made on this connection, answered or not.
   std::uint64_t callsMade() const { return callsMade_; }
 
  private:
+  // Sends a call whose result `filter` reads into `into`; over UDP, made
+  // again over TCP after the system error. Throws Error for every answer
+  // but success, `into` freed.
+  // (`filter` is an XDR filter, its XDR* untyped so that this header
+  // names no runtime type.)
+  using UntypedFilter = int (*)(void* xdrs, void* object);
+  void send(std::uint32_t program, std::uint32_t version, std::uint32_t procedure,
+            const std::vector<Field>& fields, UntypedFilter filter, void* into);
+
   // The checks of a checked call, before it and after it.
   void checkHandle(const Field& field);
   void checkAfter(std::uint32_t procedure, const std::vector<Field>& fields, const Result& result);

@@ -11,6 +11,7 @@
 
 #include "client/error.h"
 #include "xdr/argument_records.h"
+#include "xdr/commit_filters.h"
 #include "xdr/data_value.h"
 #include "xdr/primitive_filters.h"
 #include "xdr/xdr_filter.h"
@@ -31,6 +32,11 @@ bool_t encodeFields(XDR* xdrs, const std::vector<Field>* fields) {
       case Field::Kind::Word: {
         auto number = static_cast<udt_integer>(field.word);
         if (!X_udt_integer(xdrs, &number)) return FALSE;
+        break;
+      }
+      case Field::Kind::Hyper: {
+        std::uint64_t wide = field.wide;
+        if (!X_Sequence(xdrs, &wide)) return FALSE;
         break;
       }
       case Field::Kind::Value: {

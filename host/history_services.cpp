@@ -8,10 +8,17 @@
 #include "host/serving_context.h"
 #include "host_handlers.h"
 #include "model_classes.h"
+#include "platform/qovix_srv/model_metadata.h"
 #include "platform/qovix_srv/undo.h"
 #include "platform/vorn_os/handle_registry.h"
 
 namespace host_procedures {
+
+using qovix::CommitPage;
+using qovix::HistoryQuery;
+using qovix::UndoAnswer;
+using qovix::WireCommit;
+using qovix::WireValue;
 
 namespace {
 
@@ -34,6 +41,21 @@ std::vector<WireValue> wireValues(const std::vector<StoredValue>& values) {
   return wire;
 }
 
+// How the model names a change's slot.
+std::string slotName(const SlotChange& change) {
+  try {
+    if (change.kind == SlotChange::Created || change.kind == SlotChange::Deleted) {
+      return classInfo(change.feature).name;
+    }
+    const FeatureInfo& feature = featureInfo(change.feature);
+    return std::string(feature.owner != 0 ? classInfo(feature.owner).name : "*")
+        .append(".")
+        .append(feature.name);
+  } catch (const std::out_of_range&) {
+    return {};  // a number this model does not know
+  }
+}
+
 // The commit as it travels, and about how many bytes it takes.
 std::size_t addWireCommit(CommitPage& page, const CommitRecord& record) {
   WireCommit& wire = page.commits.emplace_back();
@@ -51,10 +73,10 @@ std::size_t addWireCommit(CommitPage& page, const CommitRecord& record) {
     bytes += 12 * objects->size();
   }
   for (const SlotChange& change : record.changes) {
-    wire.changes.push_back({change.object, change.feature, static_cast<std::int32_t>(change.kind),
-                            static_cast<std::int32_t>(change.position), change.beforeTarget,
-                            change.afterTarget, wireValues(change.before),
-                            wireValues(change.after)});
+    wire.changes.push_back(
+        {change.object, change.feature, slotName(change), static_cast<std::int32_t>(change.kind),
+         static_cast<std::int32_t>(change.position), change.beforeTarget, change.afterTarget,
+         wireValues(change.before), wireValues(change.after)});
     bytes += 40;
     for (const auto* values : {&change.before, &change.after}) {
       for (const StoredValue& value : *values) bytes += 16 + 4 * value.text.size();

@@ -417,9 +417,10 @@ class PostgresRows final : public StoreRows {
   std::vector<CommitRecord> commitsSince(std::uint64_t sequence, std::size_t most) override {
     std::vector<CommitRecord> found;
     const PgResult rows = connection_.fetch(
-        "commits_since", PgParams() << static_cast<std::int64_t>(sequence)
-                                    << static_cast<std::int64_t>(std::min<std::size_t>(
-                                           most, static_cast<std::size_t>(INT64_MAX))));
+        "commits_since",
+        PgParams() << static_cast<std::int64_t>(std::min<std::uint64_t>(sequence, INT64_MAX))
+                   << static_cast<std::int64_t>(
+                          std::min<std::size_t>(most, static_cast<std::size_t>(INT64_MAX))));
     for (int row = 0; row < rows.rows(); ++row) {
       CommitRecord& record = found.emplace_back();
       record.sequence = static_cast<std::uint64_t>(rows.integer(row, 0));
@@ -450,11 +451,12 @@ class PostgresRows final : public StoreRows {
   std::vector<CommitRecord> historyOf(ObjectId object, std::uint64_t before,
                                       std::size_t most) override {
     const PgResult rows = connection_.fetch(
-        "history_commits", PgParams()
-                               << std::int64_t{object}
-                               << (before == 0 ? INT64_MAX : static_cast<std::int64_t>(before))
-                               << static_cast<std::int64_t>(std::min<std::size_t>(
-                                      most, static_cast<std::size_t>(INT64_MAX))));
+        "history_commits",
+        PgParams() << std::int64_t{object}
+                   << static_cast<std::int64_t>(
+                          before == 0 ? INT64_MAX : std::min<std::uint64_t>(before, INT64_MAX))
+                   << static_cast<std::int64_t>(
+                          std::min<std::size_t>(most, static_cast<std::size_t>(INT64_MAX))));
     std::vector<CommitRecord> found;
     for (int row = 0; row < rows.rows(); ++row) {
       if (std::optional<CommitRecord> record =
@@ -472,9 +474,9 @@ class PostgresRows final : public StoreRows {
   std::uint64_t nextChangeOf(ObjectId object, std::optional<FeatureId> feature,
                              std::uint64_t after) override {
     const PgResult rows = connection_.fetch(
-        "next_change", PgParams() << std::int64_t{object}
-                                  << (feature ? std::int64_t{*feature} : std::int64_t{-1})
-                                  << static_cast<std::int64_t>(after));
+        "next_change",
+        PgParams() << std::int64_t{object} << (feature ? std::int64_t{*feature} : std::int64_t{-1})
+                   << static_cast<std::int64_t>(std::min<std::uint64_t>(after, INT64_MAX)));
     return rows.rows() > 0 ? static_cast<std::uint64_t>(rows.integer(0, 0)) : 0;
   }
 

@@ -229,7 +229,7 @@ class SqliteRows final : public StoreRows {
     std::vector<CommitRecord> found;
     {
       const Use use(statements_.commitsSince);
-      use->bind(1, static_cast<std::int64_t>(sequence));
+      use->bind(1, static_cast<std::int64_t>(std::min<std::uint64_t>(sequence, INT64_MAX)));
       use->bind(2, static_cast<std::int64_t>(std::min<std::size_t>(most, INT64_MAX)));
       while (use->step()) {
         CommitRecord& record = found.emplace_back();
@@ -248,7 +248,9 @@ class SqliteRows final : public StoreRows {
     std::vector<std::uint64_t> sequences;
     {
       const Use use(statements_.historyCommits);
-      use->bind(1, object).bind(2, before == 0 ? INT64_MAX : static_cast<std::int64_t>(before));
+      use->bind(1, object);
+      use->bind(2, static_cast<std::int64_t>(
+                       before == 0 ? INT64_MAX : std::min<std::uint64_t>(before, INT64_MAX)));
       use->bind(3, static_cast<std::int64_t>(std::min<std::size_t>(most, INT64_MAX)));
       while (use->step()) sequences.push_back(static_cast<std::uint64_t>(use->integer(0)));
     }
@@ -269,7 +271,7 @@ class SqliteRows final : public StoreRows {
                              std::uint64_t after) override {
     const Use use(statements_.nextChange);
     use->bind(1, object).bind(2, feature ? std::int64_t{*feature} : -1);
-    use->bind(3, static_cast<std::int64_t>(after));
+    use->bind(3, static_cast<std::int64_t>(std::min<std::uint64_t>(after, INT64_MAX)));
     return use->step() ? static_cast<std::uint64_t>(use->integer(0)) : 0;
   }
 

@@ -16,6 +16,7 @@ from ._model import *  # noqa: F401,F403 - the model classes and enumerations
 from ._model import Repository
 from ._runtime import ClassAccess, Collection, Members, ModelObject
 from .errors import (AccessDenied, DecodeError, InvalidHandle, ProtocolError, QovixError, ServerSystemError,
-                     ServerUnreachable, Timeout, TlsError)
+                     ServerUnreachable, Timeout, TlsError, UndoRefused)
+from ._history import Change, Commit
 
 __version__ = "1.0.0"

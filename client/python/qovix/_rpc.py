@@ -35,7 +35,8 @@ class Value:
     payload: str | int
 
 
-# Arguments, in record order: ("h", handle), ("l", long or int), ("v", Value).
+# Arguments, in record order: ("h", handle), ("l", long or int), ("v", Value),
+# ("q", an unsigned hyper: a commit's number).
 Field = tuple
 
 
@@ -73,6 +74,8 @@ def encode_fields(fields: Sequence[Field]) -> bytes:
                 parts.append(struct.pack(f">{count}I", *struct.unpack(f">{count - 1}H", units), 0))
             else:
                 parts.append(struct.pack(">iii", NUMBER_ARM, item.value_class, item.payload))
+        elif kind == "q":
+            parts.append(struct.pack(">Q", item))
         else:
             parts.append(_word(item))
     return b"".join(parts)
@@ -103,6 +106,31 @@ class Reader:
         chunk = self.data[self.offset:end]
         self.offset = end + (-length % 4)
         return chunk
+
+    def hyper(self) -> int:
+        high = self.word()
+        return (high << 32) | self.word()
+
+    def string(self) -> str:
+        return self.opaque(self.word()).decode("utf-8", "replace")
+
+    def units(self) -> str:
+        """X_stringUTF16: the count with the terminator, a unit per word."""
+        count = self.word()
+        if count > (len(self.data) - self.offset) // 4:
+            raise ProtocolError("the reply ended early")
+        units = struct.unpack_from(f">{count}I", self.data, self.offset)
+        self.offset += 4 * count
+        if units and units[-1] == 0:
+            units = units[:-1]
+        raw = struct.pack(f">{len(units)}H", *(u & 0xFFFF for u in units))
+        return raw.decode("utf-16-be", "surrogatepass")
+
+    def items(self, read: Callable[[Reader], object]) -> list:
+        count = self.word()
+        if count > (len(self.data) - self.offset) // 4:
+            raise ProtocolError("the reply ended early")
+        return [read(self) for _ in range(count)]
 
     def optional_string(self) -> str | None:
         if self.word() == 0:
@@ -154,6 +182,37 @@ def value_result(reader: Reader) -> Value | None:
 
 def pair_result(reader: Reader) -> tuple[int, int]:
     return reader.word(), reader.signed()
+
+
+# The history's records, as tuples in wire order (X_CommitPage, X_UndoAnswer).
+def _wire_value(reader: Reader) -> tuple[int, int, str]:
+    return reader.signed(), reader.signed(), reader.units()
+
+
+def _wire_change(reader: Reader) -> tuple:
+    return (reader.word(), reader.word(), reader.string(), reader.signed(), reader.signed(),
+            reader.word(), reader.word(), reader.items(_wire_value), reader.items(_wire_value))
+
+
+def _wire_touched(reader: Reader) -> tuple[int, int, int]:
+    return reader.word(), reader.word(), reader.signed()
+
+
+def _wire_commit(reader: Reader) -> tuple:
+    sequence = reader.hyper()
+    time = reader.hyper()
+    time = time - (1 << 64) if time & (1 << 63) else time
+    return (sequence, time, reader.string(), reader.string(), reader.items(_wire_touched),
+            reader.items(_wire_change))
+
+
+def commit_page_result(reader: Reader) -> tuple[int, list[tuple]]:
+    last = reader.hyper()
+    return last, reader.items(_wire_commit)
+
+
+def undo_result(reader: Reader) -> tuple[int, str]:
+    return reader.hyper(), reader.string()
 
 
 @dataclass(frozen=True)

@@ -22,17 +22,22 @@ import enum
 import os
 import ssl
 import threading
+import time
 import weakref
 from dataclasses import dataclass
-from typing import Any, ClassVar, Generic, Iterator, Sequence, TypeVar, overload
+from typing import TYPE_CHECKING, Any, ClassVar, Generic, Iterator, Sequence, TypeVar, overload
 
 from . import _rpc
 from ._protocol import (CAST_PROCEDURE, CAST_PROGRAM, DEFAULT_PORT, HOST_CLASS_NAME,
-                        HOST_DELETE, HOST_ELEMENT, HOST_HANDLE_COUNT, HOST_IDENTITY, HOST_NULL,
-                        HOST_PROGRAM, HOST_RELEASE, HOST_REPOSITORY, HOST_SIZE, HOST_VERSION,
-                        MODEL_PROGRAM)
+                        HOST_CHANGES, HOST_DELETE, HOST_ELEMENT, HOST_HANDLE_COUNT, HOST_HISTORY,
+                        HOST_IDENTITY, HOST_NULL, HOST_OBJECT, HOST_PROGRAM, HOST_RELEASE,
+                        HOST_REPOSITORY, HOST_SIZE, HOST_UNDO, HOST_VERSION, MODEL_PROGRAM)
 from ._rpc import Call, Value
-from .errors import AccessDenied, InvalidHandle, ProtocolError, QovixError, ServerSystemError
+
+if TYPE_CHECKING:
+    from ._history import Commit
+from .errors import (AccessDenied, InvalidHandle, ProtocolError, QovixError, ServerSystemError,
+                     UndoRefused)
 
 
 @dataclass(frozen=True)
@@ -266,6 +271,63 @@ class Repository:
         """How many handles this client holds."""
         return len(self._owned)
 
+    # -- history ---------------------------------------------------------------
+
+    def last_commit(self) -> int:
+        """The sequence number of the repository's last commit."""
+        return self._host_call(HOST_CHANGES, (("q", 2**64 - 1),), _rpc.commit_page_result)[0]
+
+    def changes(self, since: int = 0, *, follow: bool = False,
+                poll: float = 0.5) -> Iterator[Commit]:
+        """The commits after `since`, oldest first (without their changes),
+        read a page at a time. With `follow`, it goes on waiting for new
+        ones, asking every `poll` seconds, and never ends by itself."""
+        from ._history import commit_of
+        while True:
+            _, page = self._host_call(HOST_CHANGES, (("q", since),), _rpc.commit_page_result)
+            for wire in page:
+                commit = commit_of(wire)
+                since = commit.seq
+                yield commit
+            if not page:
+                if not follow:
+                    return
+                time.sleep(poll)
+
+    def history_of(self, number: int) -> list[Commit]:
+        """The commits that touched the object with that persistent number,
+        newest first, each with its changes to it."""
+        from ._history import commit_of
+        commits: list[Commit] = []
+        before = 0
+        while True:
+            _, page = self._host_call(HOST_HISTORY, (("l", number), ("q", before)),
+                                      _rpc.commit_page_result)
+            commits.extend(commit_of(wire) for wire in page)
+            if not page or page[-1][0] <= 1:
+                return commits
+            before = page[-1][0]
+
+    def undo(self, seq: int) -> int:
+        """Takes commit `seq` back, as a new commit by this client; its
+        number. UndoRefused, changing nothing, when a later commit changed
+        what it changed (the message names it) or its history is not kept."""
+        commit, refusal = self._host_call(HOST_UNDO, (("q", seq),), _rpc.undo_result)
+        if commit == 0:
+            raise UndoRefused(f"commit {seq} cannot be undone: {refusal}")
+        return commit
+
+    def by_number(self, number: int) -> ModelObject | None:
+        """The object with that persistent number, as its own class; None
+        when there is none."""
+        if not 0 < number < 2**32:
+            return None
+        known = self._objects.get(number)
+        if known is not None and not known._released:
+            return known
+        handle = self._host_call(HOST_OBJECT, (("l", number),), _rpc.handle_result)
+        return self._wrap(handle, self._identity(handle)[1]) if handle else None
+
     def from_handle(self, handle: int, class_number: int | None = None) -> ModelObject:
         """The object a handle registered elsewhere names (the handle is not
         released when the object is collected). InvalidHandle when it names
@@ -323,6 +385,11 @@ class ModelObject:
     def handle(self) -> int:
         """A handle to the object as its own class."""
         return self._view(type(self)._class_number)
+
+    def history(self) -> list[Commit]:
+        """The commits that touched this object, newest first, each with
+        its changes to it: what each slot held before and after."""
+        return self._repository.history_of(self._object)
 
     def __eq__(self, other: object) -> bool:
         return (isinstance(other, ModelObject) and other._repository is self._repository

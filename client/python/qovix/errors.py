@@ -43,3 +43,9 @@ class ProtocolError(QovixError):
 class TlsError(ServerUnreachable):
     """TLS was asked for and could not be had: the server does not offer it,
     or the handshake failed (a certificate refused on either side)."""
+
+
+class UndoRefused(QovixError):
+    """The server refused to take a commit back, and changed nothing: a later
+    commit changed what it changed (the message names that commit and slot),
+    or its history is not kept."""

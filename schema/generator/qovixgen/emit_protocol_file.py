@@ -113,6 +113,7 @@ struct X_WireValue {{
 struct X_WireChange {{
     unsigned int object;
     unsigned int feature;
+    X_String slot;
     int kind;
     int position;
     unsigned int beforeTarget;

@@ -38,9 +38,9 @@ WIRE_TYPES = {
     "optional_string": WireType("optional_string", "X_OptionalString", "std::string",
                                 "string_result"),
     "sequence": WireType("sequence", "X_Sequence", "std::uint64_t", "sequence_result"),
-    "history_query": WireType("history_query", "X_HistoryQuery", "HistoryQuery", ""),
-    "commit_page": WireType("commit_page", "X_CommitPage", "CommitPage", "commit_page_result"),
-    "undo_answer": WireType("undo_answer", "X_UndoAnswer", "UndoAnswer", "undo_result"),
+    "history_query": WireType("history_query", "X_HistoryQuery", "qovix::HistoryQuery", ""),
+    "commit_page": WireType("commit_page", "X_CommitPage", "qovix::CommitPage", "commit_page_result"),
+    "undo_answer": WireType("undo_answer", "X_UndoAnswer", "qovix::UndoAnswer", "undo_result"),
 }
 
 

@@ -1,6 +1,8 @@
-#include "xdr/commit_records.h"
+#include "xdr/commit_filters.h"
 
 #include <limits>
+
+using namespace qovix;
 
 namespace {
 
@@ -67,7 +69,7 @@ bool_t value(XDR* xdrs, WireValue* value) {
 
 bool_t change(XDR* xdrs, WireChange* change) {
   return word(xdrs, &change->object) && word(xdrs, &change->feature) &&
-         signedWord(xdrs, &change->kind) && signedWord(xdrs, &change->position) &&
+         string8(xdrs, &change->slot) && signedWord(xdrs, &change->kind) && signedWord(xdrs, &change->position) &&
          word(xdrs, &change->beforeTarget) && word(xdrs, &change->afterTarget) &&
          list(xdrs, &change->before, &value) && list(xdrs, &change->after, &value);
 }

@@ -1,18 +1,15 @@
 #pragma once
 
-// The records of the repository's history on the wire: a page of commits
-// (the changes feed, an object's history), the question for a page of an
-// object's history, and what an undo answers. Each has one filter of its
-// own name serving encode, decode and free; C++ containers hold what is
-// decoded, so freeing has nothing to do. Decoding grows each list one item
-// at a time: a count larger than the record fails at the record's end,
-// and reserves nothing.
-
-#include <rpc/xdr.h>
+// The records of the repository's history, as they travel and as clients
+// read them: a page of commits (the changes feed, an object's history), the
+// question for a page of an object's history, and what an undo answers.
+// xdr/commit_filters.h has their filters.
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+namespace qovix {
 
 // One value a slot held: a data value's class and payload. On the wire the
 // class and number as signed words, then the text as X_stringUTF16.
@@ -29,6 +26,9 @@ struct WireValue {
 struct WireChange {
   std::uint32_t object = 0;
   std::uint32_t feature = 0;
+  // The slot as the model names it, "QOVIXModelElement.name" ("*.name" for
+  // a slot every class has); the class's name for created and deleted.
+  std::string slot;
   std::int32_t kind = 0;
   std::int32_t position = -1;
   std::uint32_t beforeTarget = 0, afterTarget = 0;
@@ -78,8 +78,4 @@ struct UndoAnswer {
   friend bool operator==(const UndoAnswer&, const UndoAnswer&) = default;
 };
 
-// An unsigned hyper (RFC 4506 4.5).
-bool_t X_Sequence(XDR* xdrs, std::uint64_t* sequence);
-bool_t X_HistoryQuery(XDR* xdrs, HistoryQuery* query);
-bool_t X_CommitPage(XDR* xdrs, CommitPage* page);
-bool_t X_UndoAnswer(XDR* xdrs, UndoAnswer* answer);
+}  // namespace qovix
