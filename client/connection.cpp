@@ -235,6 +235,14 @@ CommitPage Connection::history(std::uint32_t number, std::uint64_t before) {
   return page;
 }
 
+CommitPage Connection::commit(std::uint64_t commit) {
+  ++callsMade_;
+  CommitPage page;
+  send(kHostProgram, kHostVersion, kHostCommit, {Field::hyper(commit)},
+       reinterpret_cast<UntypedFilter>(&X_CommitPage), &page);
+  return page;
+}
+
 UndoAnswer Connection::undo(std::uint64_t commit) {
   ++callsMade_;
   UndoAnswer answer;

@@ -143,6 +143,8 @@ class Connection {
   // The commits that touched object `number`, newest first, before commit
   // `before` (0: from the newest), a page at a time, with their changes.
   CommitPage history(std::uint32_t number, std::uint64_t before = 0);
+  // One commit with its changes (at most 10,000); no commit for none.
+  CommitPage commit(std::uint64_t commit);
   // Takes commit `commit` back as a new commit; its refusal says why not.
   UndoAnswer undo(std::uint64_t commit);
   // A new handle to the object with that persistent number, of the class

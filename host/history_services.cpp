@@ -27,6 +27,7 @@ namespace {
 constexpr std::size_t kMostFeedCommits = 1000;
 constexpr std::size_t kMostHistoryCommits = 100;
 constexpr std::size_t kPageBytes = 1u << 20;
+constexpr std::size_t kMostChangesShown = 10'000;
 
 PersistentStore& storeOf(HostCall& call) {
   PersistentStore* store = call.serving().store();
@@ -106,6 +107,16 @@ CommitPage serveChanges(HostCall& call, std::uint64_t since) {
 CommitPage serveHistory(HostCall& call, HistoryQuery query) {
   const PersistentStore& store = storeOf(call);
   return pageOf(store, store.historyOf(query.object, query.before, kMostHistoryCommits));
+}
+
+CommitPage serveCommit(HostCall& call, std::uint64_t sequence) {
+  const PersistentStore& store = storeOf(call);
+  std::vector<CommitRecord> found;
+  if (std::optional<CommitRecord> commit = store.commitAt(sequence)) {
+    if (commit->changes.size() > kMostChangesShown) commit->changes.resize(kMostChangesShown);
+    found.push_back(std::move(*commit));
+  }
+  return pageOf(store, found);
 }
 
 UndoAnswer serveUndo(HostCall& call, std::uint64_t sequence) {

@@ -28,11 +28,20 @@ std::string escaped(const std::string& text) {
   std::string out;
   for (char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -130,8 +139,8 @@ class DotWriter {
     };
     out_ << indent << nodeId(element.object)
          << " [label=<<table border=\"0\" cellborder=\"1\" cellspacing=\"0\" cellpadding=\"4\">"
-         << "<tr><td>" << stereotype << "<b>" << name << "</b></td></tr>"
-         << compartment(attributes) << compartment(operations) << "</table>>];\n";
+         << "<tr><td>" << stereotype << "<b>" << name << "</b></td></tr>" << compartment(attributes)
+         << compartment(operations) << "</table>>];\n";
     for (const NamedRef& parent : element.supertypes) {
       if (parent.object == 0) continue;
       outside_[parent.object] = parent.name;

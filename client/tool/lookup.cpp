@@ -157,7 +157,15 @@ std::uint32_t findClass(const std::string& text) {
   throw UsageError("there is no class '" + text + "'" + didYouMean(text, names));
 }
 
-const char* className(std::uint32_t classNumber) { return client::kClasses[classNumber - 1].name; }
+const char* className(std::uint32_t classNumber) {
+  if (classNumber == 0 || classNumber > std::size(client::kClasses)) return "(unknown class)";
+  return client::kClasses[classNumber - 1].name;
+}
+
+bool isTextClass(std::int32_t valueClass) {
+  const ValueClass* found = valueClassOf(valueClass);
+  return found != nullptr && found->kind == ValueClass::Kind::Text;
+}
 
 std::vector<const ProcedureListing*> proceduresOf(std::uint32_t classNumber) {
   std::vector<const ProcedureListing*> found;
@@ -244,12 +252,57 @@ std::vector<client::Field> readArguments(const ProcedureListing& procedure,
 }
 
 client::Field readHandle(const std::string& word, std::size_t position) {
+  if (word.size() > 1 && word[0] == '#') {
+    std::uint32_t object = 0;
+    if (!parseNumber(word.substr(1), object) || object == 0) {
+      throw UsageError("argument " + std::to_string(position) + " is an object number #N, not '" +
+                       word + "'");
+    }
+    client::Field byNumber = client::Field::handle(0);
+    byNumber.wide = object;
+    return byNumber;
+  }
   std::uint32_t handle = 0;
   if (!parseNumber(word, handle)) {
     throw UsageError("argument " + std::to_string(position) + " is a handle, a number, not '" +
                      word + "'");
   }
   return client::Field::handle(handle);
+}
+
+std::vector<std::uint32_t> resolveObjectNumbers(client::Connection& connection,
+                                                std::vector<client::Field>& fields) {
+  std::vector<std::uint32_t> made;
+  try {
+    for (client::Field& field : fields) {
+      if (field.kind != client::Field::Kind::Handle || field.wide == 0) continue;
+      const auto object = static_cast<std::uint32_t>(field.wide);
+      std::uint32_t handle = connection.objectByNumber(object);
+      if (handle == 0) {
+        throw client::Error(client::ErrorKind::InvalidHandle,
+                            "there is no object #" + std::to_string(object));
+      }
+      made.push_back(handle);
+      const std::string created = connection.className(handle);
+      if (field.expectedClass != nullptr && created != field.expectedClass &&
+          std::string_view(field.expectedClass).rfind("QOVIX", 0) == 0) {
+        handle = connection.cast(findClass(field.expectedClass), handle, true);
+        made.push_back(handle);
+        if (connection.identity(handle).object == 0) {
+          throw client::Error(client::ErrorKind::InvalidHandle,
+                              "object #" + std::to_string(object) + " is a " +
+                                  client::displayClassName(created) + ", which is no " +
+                                  client::displayClassName(field.expectedClass));
+        }
+      }
+      field.word = handle;
+      field.wide = 0;
+    }
+  } catch (...) {
+    for (std::uint32_t handle : made) connection.release(handle);
+    throw;
+  }
+  return made;
 }
 
 client::Field readNumber(const std::string& word, std::size_t position) {

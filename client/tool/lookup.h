@@ -4,11 +4,10 @@
 // command-line arguments as the fields of a procedure's argument record.
 
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "client/connection.h"
 #include "client/procedure_listing.h"
@@ -24,7 +23,10 @@ class UsageError : public std::runtime_error {
 // A class by number or by name, with or without the QOVIX prefix, in any
 // letter case.
 std::uint32_t findClass(const std::string& text);
+// "(unknown class)" for a number no class has.
 const char* className(std::uint32_t classNumber);
+// Whether values of the value class are texts.
+bool isTextClass(std::int32_t valueClass);
 
 // A procedure of the class by number, label suffix ("get_tag_0") or label.
 const ProcedureListing& findProcedure(std::uint32_t classNumber, const std::string& text);
@@ -45,7 +47,14 @@ std::vector<client::Field> readArguments(const ProcedureListing& procedure,
 
 // One argument: a handle, or a number (true and false read as 1 and 0).
 // `position` counts from 1, for the message.
+// A handle, or an object's persistent number written #N (then the field's
+// `wide` holds the number, and resolveObjectNumbers makes its handle).
 client::Field readHandle(const std::string& word, std::size_t position);
+// Gives each field written #N a new handle to that object, seen as the
+// class the field expects; the handles it made, for the caller to release.
+// Error(InvalidHandle) for a number no object has, or one of another class.
+std::vector<std::uint32_t> resolveObjectNumbers(client::Connection& connection,
+                                                std::vector<client::Field>& fields);
 client::Field readNumber(const std::string& word, std::size_t position);
 
 // The kind of result the procedure's result filter gives.

@@ -15,6 +15,7 @@
 #include "client/connection.h"
 #include "client/tool/diagram.h"
 #include "client/tool/documents.h"
+#include "client/tool/history_view.h"
 #include "client/tool/lookup.h"
 #include "client/tool/model_view.h"
 #include "client/tool/suggestions.h"
@@ -236,10 +237,21 @@ void checkCastHandle(qovix::client::Connection& connection, std::uint32_t handle
 void runCall(const std::vector<std::string>& command, const Options& options, Session& session) {
   const std::uint32_t classNumber = qovix::tool::findClass(command[1]);
   const ProcedureListing& procedure = qovix::tool::findProcedure(classNumber, command[2]);
-  const auto fields = qovix::tool::readArguments(procedure, {command.begin() + 3, command.end()});
+  auto fields = qovix::tool::readArguments(procedure, {command.begin() + 3, command.end()});
   qovix::client::Connection& connection = session.connection();
-  const auto result =
-      connection.call(classNumber, procedure.number, fields, qovix::tool::resultKindOf(procedure));
+  const std::vector<std::uint32_t> made = qovix::tool::resolveObjectNumbers(connection, fields);
+  const auto releaseMade = [&] {
+    for (std::uint32_t handle : made) connection.release(handle);
+  };
+  qovix::client::Result result;
+  try {
+    result = connection.call(classNumber, procedure.number, fields,
+                             qovix::tool::resultKindOf(procedure));
+  } catch (...) {
+    releaseMade();
+    throw;
+  }
+  releaseMade();
   if (options.json) {
     std::cout << qovix::tool::resultJson(connection, result).dump() << '\n';
   } else {
@@ -249,9 +261,12 @@ void runCall(const std::vector<std::string>& command, const Options& options, Se
 
 void runCast(const std::vector<std::string>& command, const Options& options, Session& session) {
   const std::uint32_t classNumber = qovix::tool::findClass(command[1]);
-  const auto handle = qovix::tool::readHandle(command[2], 1);
+  std::vector<qovix::client::Field> handles = {qovix::tool::readHandle(command[2], 1)};
   const auto check = qovix::tool::readNumber(command.size() == 4 ? command[3] : "1", 2);
   qovix::client::Connection& connection = session.connection();
+  // An object number gives a handle of its own class, kept for the cast.
+  qovix::tool::resolveObjectNumbers(connection, handles);
+  const qovix::client::Field& handle = handles.front();
   if (options.check) checkCastHandle(connection, handle.word);
   qovix::client::Result result;
   result.kind = qovix::client::ResultKind::Handle;
@@ -362,6 +377,79 @@ void runDelete(const std::vector<std::string>& command, const Options& options, 
   std::cout << ":\n" << byClass << '\n';
 }
 
+// The object `qovix log --name CLASS NAME` means: the one instance of the
+// class with that name.
+std::uint32_t objectNamed(qovix::client::Connection& connection, const std::string& classText,
+                          const std::string& name) {
+  const std::uint32_t classNumber = qovix::tool::findClass(classText);
+  std::vector<std::uint32_t> found;
+  for (const auto& each : qovix::tool::listInstances(connection, classNumber, false)) {
+    if (each.name == name) found.push_back(each.object);
+  }
+  if (found.size() == 1) return found.front();
+  std::string message = found.empty() ? "no " : std::to_string(found.size()) + " ";
+  message.append(qovix::client::displayClassName(qovix::tool::className(classNumber)))
+      .append(" named '")
+      .append(name)
+      .append(found.empty() ? "'" : "': name one by its number (--object N):");
+  for (std::uint32_t each : found) message.append(" #").append(std::to_string(each));
+  throw std::runtime_error(message);
+}
+
+std::uint64_t readCommitNumber(const std::string& text, const char* what) {
+  std::uint64_t number = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+  if (error != std::errc() || end != text.data() + text.size()) {
+    throw UsageError(std::string(what) + " needs a commit number, not '" + text + "'");
+  }
+  return number;
+}
+
+void runLog(const std::vector<std::string>& command, const Options&, Session& session) {
+  qovix::tool::LogRequest request;
+  std::string className, name;
+  for (std::size_t i = 1; i < command.size(); ++i) {
+    const std::string& word = command[i];
+    const auto value = [&](const char* option) -> const std::string& {
+      if (i + 1 >= command.size()) throw UsageError(std::string(option) + " needs a value");
+      return command[++i];
+    };
+    if (word == "--since") {
+      request.since = readCommitNumber(value("--since"), "--since");
+    } else if (word == "--object") {
+      const std::string& text = value("--object");
+      const std::uint64_t object =
+          readCommitNumber(text[0] == '#' ? text.substr(1) : text, "--object");
+      if (object == 0 || object > UINT32_MAX) {
+        throw UsageError("--object needs an object number, not '" + text + "'");
+      }
+      request.object = static_cast<std::uint32_t>(object);
+    } else if (word == "--name") {
+      className = value("--name");
+      name = value("--name");
+    } else if (word == "--follow") {
+      request.follow = true;
+    } else {
+      throw UsageError("usage: qovix log [--since N] [--object N|--name CLASS NAME] [--follow]");
+    }
+  }
+  if (!className.empty() && request.object != 0) {
+    throw UsageError("--object and --name name one object: give one of them");
+  }
+  qovix::client::Connection& connection = session.connection();
+  if (!className.empty()) request.object = objectNamed(connection, className, name);
+  qovix::tool::printLog(connection, request, std::cout);
+}
+
+void runUndo(const std::vector<std::string>& command, const Options&, Session& session) {
+  const std::uint64_t commit = readCommitNumber(command[1], "undo");
+  const qovix::UndoAnswer answer = session.connection().undo(commit);
+  if (answer.commit == 0) {
+    throw std::runtime_error("commit " + command[1] + " was not undone: " + answer.refusal);
+  }
+  std::cout << "undid commit " << commit << " as commit " << answer.commit << '\n';
+}
+
 void runDemo(const std::vector<std::string>&, const Options&, Session& session) {
   qovix::tool::runDemo(session.connection(), std::cout);
 }
@@ -374,10 +462,11 @@ const Command kCommands[] = {
     {"call", "CLASS PROCEDURE [ARGS...]", 2, SIZE_MAX,
      "call one procedure and print its result. CLASS: a name (with or without QOVIX) or a "
      "class number; PROCEDURE: a label suffix such as get_tag_0, or a number; ARGS, in record "
-     "order: handles and numbers as numbers, values as CLASS:VALUE (name:Account, string:x, "
+     "order: handles as numbers or objects by number (#42), numbers as numbers, values as "
+     "CLASS:VALUE (name:Account, string:x, "
      "bool:true, int:5, VisibilityKind:private) or bare in the parameter's own class",
      &runCall},
-    {"cast", "CLASS HANDLE [CHECK]", 2, 3,
+    {"cast", "CLASS HANDLE|#OBJECT [CHECK]", 2, 3,
      "a new handle to the object seen as CLASS; a class's procedures take handles of that "
      "class. With CHECK 1 (the default) an object whose class does not conform is refused",
      &runCast},
@@ -404,6 +493,15 @@ const Command kCommands[] = {
      "with what it owns (a package's contents, a class's features) and what cannot stand "
      "without it (its generalizations, associations left with one end, its tagged values)",
      &runDelete},
+    {"log", "[--since N] [--object N|--name CLASS NAME] [--follow]", 0, 6,
+     "the repository's commits as people read them: number, time, who, on which server, and "
+     "each change, before -> after; after commit N, or the history of one object (newest "
+     "first); with --follow, then every new commit as it comes",
+     &runLog},
+    {"undo", "COMMIT", 1, 1,
+     "take a commit back, as a new commit: refused, changing nothing, when a later commit "
+     "changed what it changed",
+     &runUndo},
     {"demo", "", 0, 0, "build a small banking model and show it", &runDemo},
     {"repository", "", 0, 0, "the repository's handle", &runRepository},
 };

@@ -77,7 +77,8 @@ class TreeReader {
     }
     if (conformsTo(classNumber, Association::kClassNumber)) view.ends = endsOf(node);
     if (conformsTo(classNumber, Classifier::kClassNumber)) {
-      for (const Node& feature : members(Classifier::get_feature(connection_, as<Classifier>(node)))) {
+      for (const Node& feature :
+           members(Classifier::get_feature(connection_, as<Classifier>(node)))) {
         view.features.push_back(featureOf(feature));
       }
     }
@@ -113,7 +114,8 @@ class TreeReader {
         value_class::QOVIXVisibilityKind,
         static_cast<std::int32_t>(Feature::get_visibility(connection_, as<Feature>(node)))));
     if (conformsTo(view.classNumber, StructuralFeature::kClassNumber)) {
-      view.type = typeOf(StructuralFeature::get_type(connection_, as<StructuralFeature>(node))).name;
+      view.type =
+          typeOf(StructuralFeature::get_type(connection_, as<StructuralFeature>(node))).name;
     }
     if (conformsTo(view.classNumber, Attribute::kClassNumber)) {
       view.initialValue = Attribute::get_initialValue(connection_, as<Attribute>(node));
@@ -135,7 +137,8 @@ class TreeReader {
 
   std::vector<EndView> endsOf(const Node& node) {
     std::vector<EndView> ends;
-    for (const Node& end : members(Association::allConnections(connection_, as<Association>(node)))) {
+    for (const Node& end :
+         members(Association::allConnections(connection_, as<Association>(node)))) {
       const auto typed = as<AssociationEnd>(end);
       EndView view{nameOf(connection_, kept_, end),
                    typeOf(AssociationEnd::get_type(connection_, typed)), ""};
@@ -191,7 +194,8 @@ json elementJson(const ElementView& element) {
   }
   if (conformsTo(element.classNumber, Namespace::kClassNumber)) {
     made["contents"] = json::array();
-    for (const ElementView& child : element.contents) made["contents"].push_back(elementJson(child));
+    for (const ElementView& child : element.contents)
+      made["contents"].push_back(elementJson(child));
   }
   return made;
 }
@@ -211,7 +215,8 @@ void printElement(const ElementView& element, int depth, std::ostream& out) {
     for (const EndView& end : element.ends) ends.push_back(end.name + ": " + end.type.name);
     line.append(" (").append(joined(ends)).append(")");
   }
-  if (element.handle != 0) line.append("  [handle ").append(std::to_string(element.handle)).append("]");
+  if (element.handle != 0)
+    line.append("  [handle ").append(std::to_string(element.handle)).append("]");
   out << line << '\n';
   for (const FeatureView& feature : element.features) {
     out << indent << "  " << kindOf(feature.classNumber) << ' ' << feature.name << '\n';
@@ -245,19 +250,19 @@ std::vector<Instance> listInstances(Connection& connection, std::uint32_t classN
   KeptHandles kept(connection);
   const RepositoryRef repository{connection.repository()};
   const ProcedureListing& find = findProcedure(classNumber, "_find__0");
-  const std::uint32_t found = kept.keep(
-      connection
-          .call(classNumber, find.number, {Field::handle(repository.handle), Field::number(1)},
-                ResultKind::Handle)
-          .handle);
+  const std::uint32_t found =
+      kept.keep(connection
+                    .call(classNumber, find.number,
+                          {Field::handle(repository.handle), Field::number(1)}, ResultKind::Handle)
+                    .handle);
   std::vector<Instance> instances;
   const std::int32_t size = connection.size(found);
   for (std::int32_t i = 0; i < size; ++i) {
     const std::uint32_t handle = connection.element(found, i);
     if (!keepHandles) kept.keep(handle);
     const Node node{handle, connection.identity(handle)};
-    instances.push_back({keepHandles ? handle : 0, node.identity.object,
-                         node.identity.classNumber, nameOf(connection, kept, node)});
+    instances.push_back({keepHandles ? handle : 0, node.identity.object, node.identity.classNumber,
+                         nameOf(connection, kept, node)});
   }
   return instances;
 }
@@ -281,8 +286,8 @@ void printInstances(const std::vector<Instance>& instances, bool withHandles, st
 json instancesJson(const std::vector<Instance>& instances) {
   json made = json::array();
   for (const Instance& each : instances) {
-    json entry = {{"object", each.object}, {"class", className(each.classNumber)},
-                  {"name", each.name}};
+    json entry = {
+        {"object", each.object}, {"class", className(each.classNumber)}, {"name", each.name}};
     if (each.handle != 0) entry["handle"] = each.handle;
     made.push_back(std::move(entry));
   }

@@ -5,11 +5,10 @@
 // found it unless asked to keep the handles it lists.
 
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <ostream>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "client/connection.h"
 

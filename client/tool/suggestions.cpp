@@ -30,8 +30,8 @@ std::size_t editDistance(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-std::vector<std::string> nearestNames(const std::string& text, const std::vector<std::string>& names,
-                                      std::size_t most) {
+std::vector<std::string> nearestNames(const std::string& text,
+                                      const std::vector<std::string>& names, std::size_t most) {
   const std::string wanted = lowered(text);
   std::vector<std::pair<std::size_t, std::string>> scored;
   for (const std::string& name : names) {

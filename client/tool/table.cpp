@@ -18,7 +18,8 @@ void printTable(const std::vector<TableRow>& rows, std::ostream& out) {
   std::vector<std::size_t> widths;
   for (const TableRow& row : rows) {
     if (widths.size() < row.size()) widths.resize(row.size(), 0);
-    for (std::size_t i = 0; i + 1 < row.size(); ++i) widths[i] = std::max(widths[i], widthOf(row[i]));
+    for (std::size_t i = 0; i + 1 < row.size(); ++i)
+      widths[i] = std::max(widths[i], widthOf(row[i]));
   }
   for (const TableRow& row : rows) {
     std::string line;

@@ -29,7 +29,7 @@ from typing import TYPE_CHECKING, Any, ClassVar, Generic, Iterator, Sequence, Ty
 
 from . import _rpc
 from ._protocol import (CAST_PROCEDURE, CAST_PROGRAM, DEFAULT_PORT, HOST_CLASS_NAME,
-                        HOST_CHANGES, HOST_DELETE, HOST_ELEMENT, HOST_HANDLE_COUNT, HOST_HISTORY,
+                        HOST_CHANGES, HOST_COMMIT, HOST_DELETE, HOST_ELEMENT, HOST_HANDLE_COUNT, HOST_HISTORY,
                         HOST_IDENTITY, HOST_NULL, HOST_OBJECT, HOST_PROGRAM, HOST_RELEASE,
                         HOST_REPOSITORY, HOST_SIZE, HOST_UNDO, HOST_VERSION, MODEL_PROGRAM)
 from ._rpc import Call, Value
@@ -307,6 +307,12 @@ class Repository:
             if not page or page[-1][0] <= 1:
                 return commits
             before = page[-1][0]
+
+    def commit(self, seq: int) -> Commit | None:
+        """Commit `seq` with its changes (at most 10,000); None for none."""
+        from ._history import commit_of
+        _, page = self._host_call(HOST_COMMIT, (("q", seq),), _rpc.commit_page_result)
+        return commit_of(page[0]) if page else None
 
     def undo(self, seq: int) -> int:
         """Takes commit `seq` back, as a new commit by this client; its

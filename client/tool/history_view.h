@@ -1,0 +1,30 @@
+#pragma once
+
+// The repository's history as `qovix log` prints it, for people: each
+// commit's number, time, principal and server, then what it changed, each
+// slot's value before -> after.
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+#include "client/connection.h"
+
+namespace qovix::tool {
+
+struct LogRequest {
+  std::uint64_t since = 0;   // commits after this one
+  std::uint32_t object = 0;  // that object's history alone (newest first); 0 for every commit
+  bool follow = false;       // then wait for new commits, and print each as it comes
+};
+
+// Prints the log as asked. Following, it never returns by itself.
+void printLog(client::Connection& connection, const LogRequest& request, std::ostream& out);
+
+// One change, as a line: "#2 ModelElement.name: (unset) -> 'Account'".
+std::string describeChange(const WireChange& change);
+
+// A time in microseconds since the Unix epoch, as "2026-12-10 02:13:51 UTC".
+std::string formatTime(std::int64_t micros);
+
+}  // namespace qovix::tool
