@@ -44,6 +44,7 @@ class Change:
 
     def __str__(self) -> str:
         slot = self.slot[5:] if self.slot.startswith("QOVIX") else self.slot
+        slot = slot[2:] if slot.startswith("*.") else slot
         if self.kind in ("created", "deleted"):
             return f"{self.kind} #{self.object} ({slot})"
         if self.kind == "added":
