@@ -143,6 +143,56 @@ TEST_F(Tool, DeleteTakesAnElementWithWhatItOwnsAndWhatNeedsIt) {
   EXPECT_EQ(qovix({"tree"}).out, "Model Bank\n");
 }
 
+// `log` prints who changed what, before -> after; `undo` takes a commit
+// back (a delete too, whole) and refuses one a later commit conflicts
+// with; `call` and `cast` take objects by number.
+TEST_F(Tool, LogShowsEachChangeAndUndoTakesCommitsBack) {
+  ASSERT_EQ(qovix({"demo"}).status, 0);
+  EXPECT_EQ(call({"ModelElement", "set_name_0", "#4", "Ledger"}), "done\n");
+  EXPECT_EQ(call({"ModelElement", "get_name_0", "#4"}), "QOVIXName Ledger\n");
+  const ProgramRun wrongClass = qovix({"call", "Attribute", "get_initialValue_0", "#4"});
+  EXPECT_EQ(wrongClass.status, 1);
+  EXPECT_NE(wrongClass.err.find("object #4 is a Class, which is no Attribute"), std::string::npos)
+      << wrongClass.err;
+  EXPECT_EQ(qovix({"call", "ModelElement", "get_name_0", "#999"}).err,
+            "qovix: there is no object #999\n");
+  EXPECT_EQ(firstWord(qovix({"cast", "Namespace", "#4"}).out).empty(), false);
+
+  const ProgramRun history = qovix({"log", "--name", "Class", "Ledger"});
+  ASSERT_EQ(history.status, 0) << history.err;
+  const std::string renamed = history.out.substr(7, history.out.find(' ', 7) - 7);
+  EXPECT_NE(history.out.find("  on "), std::string::npos) << history.out;
+  EXPECT_NE(history.out.find("\n  #4 name: 'Account' -> 'Ledger'\n"), std::string::npos)
+      << history.out;
+  EXPECT_NE(history.out.find("\n  #4 GeneralizableElement.isAbstract: (unset) -> true\n"),
+            std::string::npos)
+      << history.out;
+  EXPECT_NE(history.out.find("\n  created #4 Class\n"), std::string::npos) << history.out;
+  EXPECT_LT(history.out.find("Ledger"), history.out.find("created #4")) << "newest first";
+  const ProgramRun all = qovix({"log", "--since", std::to_string(std::stoi(renamed) - 1)});
+  EXPECT_EQ(all.out.rfind("commit " + renamed + "  ", 0), 0u) << all.out;
+
+  const ProgramRun deleted = qovix({"delete", "Class", "Ledger"});
+  ASSERT_EQ(deleted.status, 0) << deleted.err;
+  const std::string last = qovix({"log", "--since", renamed}).out;
+  const std::string deleteCommit = last.substr(7, last.find(' ', 7) - 7);
+  EXPECT_NE(last.find("  deleted #4 Class\n"), std::string::npos) << last;
+  const ProgramRun undone = qovix({"undo", deleteCommit});
+  ASSERT_EQ(undone.status, 0) << undone.err;
+  EXPECT_EQ(undone.out.rfind("undid commit " + deleteCommit + " as commit ", 0), 0u);
+  EXPECT_EQ(qovix({"tree"}).out.find("Class Ledger {abstract}\n      Attribute balance\n"
+                                     "      Operation deposit\n"),
+            qovix({"tree"}).out.find("Class Ledger")) << qovix({"tree"}).out;
+  EXPECT_NE(qovix({"tree"}).out.find("Class Savings : Ledger"), std::string::npos);
+  const ProgramRun refused = qovix({"undo", renamed});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("was not undone: commit " + deleteCommit + " changed"),
+            std::string::npos)
+      << refused.err;
+  EXPECT_EQ(qovix({"undo", "x"}).status, 2);
+  EXPECT_EQ(qovix({"log", "--object", "0"}).status, 2);
+}
+
 TEST_F(Tool, LsAndTreeLeaveNoHandlesUnlessKept) {
   ASSERT_EQ(qovix({"demo"}).status, 0);
   qovix::client::Connection connection("127.0.0.1", server->port());
