@@ -48,7 +48,9 @@ std::optional<std::string> conflict(const PersistentStore& store, const CommitRe
   // to it then.
   for (const SlotChange& change : commit.changes) {
     if (change.kind != SlotChange::Created) continue;
-    for (const auto& [feature, referrer] : store.referencesTo(change.object)) {
+    for (const auto& reference : store.referencesTo(change.object)) {
+      const FeatureId feature = reference.first;
+      const ObjectId referrer = reference.second;
       const bool undoneToo =
           std::any_of(commit.changes.begin(), commit.changes.end(), [&](const SlotChange& other) {
             return other.object == referrer && other.feature == feature && !wholeObject(other);

@@ -3,17 +3,14 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
-#include <regex>
-
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
-#include <sstream>
-
 #include <nlohmann/json.hpp>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -119,8 +116,7 @@ TEST_F(Tool, DeleteTakesAnElementWithWhatItOwnsAndWhatNeedsIt) {
   call({"Class", "create_1", repository()});
   const ProgramRun several = qovix({"delete", "Class", ""});
   EXPECT_EQ(several.status, 1);
-  EXPECT_NE(several.err.find("2 Class named '': name one by its number (#N): #"),
-            std::string::npos)
+  EXPECT_NE(several.err.find("2 Class named '': name one by its number (#N): #"), std::string::npos)
       << several.err;
   const ProgramRun dryRun = qovix({"delete", "Class", "Account", "--dry-run"});
   ASSERT_EQ(dryRun.status, 0) << dryRun.err;
@@ -182,7 +178,8 @@ TEST_F(Tool, LogShowsEachChangeAndUndoTakesCommitsBack) {
   EXPECT_EQ(undone.out.rfind("undid commit " + deleteCommit + " as commit ", 0), 0u);
   EXPECT_EQ(qovix({"tree"}).out.find("Class Ledger {abstract}\n      Attribute balance\n"
                                      "      Operation deposit\n"),
-            qovix({"tree"}).out.find("Class Ledger")) << qovix({"tree"}).out;
+            qovix({"tree"}).out.find("Class Ledger"))
+      << qovix({"tree"}).out;
   EXPECT_NE(qovix({"tree"}).out.find("Class Savings : Ledger"), std::string::npos);
   const ProgramRun refused = qovix({"undo", renamed});
   EXPECT_EQ(refused.status, 1);
@@ -197,8 +194,10 @@ TEST_F(Tool, LsAndTreeLeaveNoHandlesUnlessKept) {
   ASSERT_EQ(qovix({"demo"}).status, 0);
   qovix::client::Connection connection("127.0.0.1", server->port());
   const std::int32_t before = connection.handleCount();
-  for (const std::vector<std::string>& arguments :
-       {std::vector<std::string>{"tree"}, {"--udp", "tree"}, {"ls", "Class"}, {"--json", "ls", "Element"}}) {
+  for (const std::vector<std::string>& arguments : {std::vector<std::string>{"tree"},
+                                                    {"--udp", "tree"},
+                                                    {"ls", "Class"},
+                                                    {"--json", "ls", "Element"}}) {
     ASSERT_EQ(qovix(arguments).status, 0);
     EXPECT_EQ(connection.handleCount(), before) << arguments.back();
   }
@@ -291,10 +290,13 @@ TEST_F(Tool, HandlesThatNameNothingOrAnotherClassAreRefused) {
     std::string says;
   };
   const Case cases[] = {
-      {{"call", "TaggedValue", "get_tag_0", "999"}, "no object of class TaggedValue has handle 999\n"},
-      {{"call", "TaggedValue", "set_tag_0", "999", "x"}, "no object of class TaggedValue has handle 999"},
+      {{"call", "TaggedValue", "get_tag_0", "999"},
+       "no object of class TaggedValue has handle 999\n"},
+      {{"call", "TaggedValue", "set_tag_0", "999", "x"},
+       "no object of class TaggedValue has handle 999"},
       {{"call", "ModelElement", "get_name_0", aClass},
-       "no object of class ModelElement has handle " + aClass + " (it names a Class; cast it first)"},
+       "no object of class ModelElement has handle " + aClass +
+           " (it names a Class; cast it first)"},
       {{"call", "TaggedValue", "get_tag_0", destroyed},
        "no object of class TaggedValue has handle " + destroyed},
       {{"call", "Class", "create_1", aClass}, "no object of class VORN has handle " + aClass},
@@ -318,9 +320,9 @@ TEST_F(Tool, HandlesThatNameNothingOrAnotherClassAreRefused) {
     EXPECT_EQ(run.status, 2) << value;
     EXPECT_NE(run.err.find("argument 2 is a QOVIXName, not a"), std::string::npos) << run.err;
   }
-  EXPECT_EQ(qovix({"call", "AssociationEnd", "set_aggregation_0", created("AssociationEnd"), "3"})
-                .status,
-            2)
+  EXPECT_EQ(
+      qovix({"call", "AssociationEnd", "set_aggregation_0", created("AssociationEnd"), "3"}).status,
+      2)
       << "no fourth literal";
   EXPECT_EQ(call({"TaggedValue", "get_tag_0", tagged}), "QOVIXName author\n") << "unchanged";
 }
@@ -356,7 +358,8 @@ TEST_F(Tool, JsonForProgramsAndAlignedTablesForPeople) {
   // One line, exactly as the README shows it.
   EXPECT_EQ(qovix({"--json", "call", "TaggedValue", "get_tag_0", tagged}).out,
             "{\"class\":\"QOVIXName\",\"kind\":\"value\",\"value\":\"author\"}\n");
-  EXPECT_EQ(json({"call", "TaggedValue", "set_tag_0", tagged, "x"}), nlohmann::json({{"kind", "void"}}));
+  EXPECT_EQ(json({"call", "TaggedValue", "set_tag_0", tagged, "x"}),
+            nlohmann::json({{"kind", "void"}}));
   const auto made = json({"call", "Class", "create_1", repository()});
   EXPECT_EQ(made["class"], "QOVIXClass");
   const auto procedures = json({"procedures", "TaggedValue"});
@@ -392,15 +395,16 @@ TEST_F(Tool, DiagramDrawsEveryClassAttributeAndGeneralization) {
   for (const auto& each : nlohmann::json::parse(qovix({"--json", "ls", "Class"}).out)) {
     objects[each["name"]] = std::to_string(each["object"].get<int>());
   }
-  for (const char* text : {">Bank<", ">Accounts<", ">Customer<", ">Account<", ">Savings<",
-                           ">Checking<", ">+ name = &quot;&quot;<", ">+ balance = 0<",
-                           ">+ rate = 0.02<", ">+ deposit()<", ">+ withdraw()<", ">holds<",
-                           ">holder<", ">held<"}) {
+  for (const char* text :
+       {">Bank<", ">Accounts<", ">Customer<", ">Account<", ">Savings<", ">Checking<",
+        ">+ name = &quot;&quot;<", ">+ balance = 0<", ">+ rate = 0.02<", ">+ deposit()<",
+        ">+ withdraw()<", ">holds<", ">holder<", ">held<"}) {
     EXPECT_NE(svg.out.find(text), std::string::npos) << text;
   }
   for (const char* subtype : {"Savings", "Checking"}) {
     // Graphviz titles each edge "TAIL->HEAD"; generalizations end in a hollow triangle.
-    const std::string edge = "<title>e" + objects[subtype] + "&#45;&gt;e" + objects["Account"] + "</title>";
+    const std::string edge =
+        "<title>e" + objects[subtype] + "&#45;&gt;e" + objects["Account"] + "</title>";
     const std::size_t at = svg.out.find(edge);
     ASSERT_NE(at, std::string::npos) << subtype;
     EXPECT_NE(svg.out.find("fill=\"none\"", at), std::string::npos);
@@ -470,8 +474,8 @@ TEST(ToolUsage, HelpAndProceduresNeedNoServer) {
   EXPECT_EQ(readme.substr(shown, readme.find("```", shown) - shown), help.out);
   // Every command the help lists reaches its own usage check, none another's.
   const std::regex command(R"(\n  ([a-z]+)(?= |\n))");
-  const std::string commands =
-      help.out.substr(help.out.find("Commands:"), help.out.find("Options:") - help.out.find("Commands:"));
+  const std::string commands = help.out.substr(
+      help.out.find("Commands:"), help.out.find("Options:") - help.out.find("Commands:"));
   int checked = 0;
   for (auto it = std::sregex_iterator(commands.begin(), commands.end(), command);
        it != std::sregex_iterator(); ++it, ++checked) {
@@ -499,7 +503,8 @@ TEST(ToolUsage, HelpAndProceduresNeedNoServer) {
 TEST(ToolDocuments, ImportExportAndAFailedImportChangesNothing) {
   TemporaryFolder documents;
   for (const char* name : {"uml14_xmi12_magicdraw_style.xmi", "uml13_xmi10_nsuml_style.xmi"}) {
-    std::filesystem::copy_file(std::filesystem::path(QOVIX_XMI_SAMPLES) / name, documents.path() / name);
+    std::filesystem::copy_file(std::filesystem::path(QOVIX_XMI_SAMPLES) / name,
+                               documents.path() / name);
   }
   std::ofstream(documents.path() / "broken.xmi")
       << "<XMI xmi.version=\"1.2\"><XMI.content><UML:Model xmi.id=\"m\" name=\"Half\"/>"
@@ -513,18 +518,22 @@ TEST(ToolDocuments, ImportExportAndAFailedImportChangesNothing) {
   ASSERT_EQ(shop.status, 0) << shop.err;
   EXPECT_EQ(shop.out.substr(0, shop.out.find('\n')),
             "imported Model 'Shop' from uml14_xmi12_magicdraw_style.xmi");
-  EXPECT_NE(shop.out.find("  1 Diagram: diagrams are drawings, not part of the model\n"), std::string::npos);
+  EXPECT_NE(shop.out.find("  1 Diagram: diagrams are drawings, not part of the model\n"),
+            std::string::npos);
   const ProgramRun library = qovix({"import", "uml13_xmi10_nsuml_style.xmi", "--into", "Shop"});
   ASSERT_EQ(library.status, 0) << library.err;
   EXPECT_NE(library.out.find("into Shop\nXMI 1.0, UML 1.3"), std::string::npos) << library.out;
   const std::string tree = qovix({"tree"}).out;
-  EXPECT_NE(tree.find("    Model Library\n      Class Book {abstract}\n"), std::string::npos) << tree;
+  EXPECT_NE(tree.find("    Model Library\n      Class Book {abstract}\n"), std::string::npos)
+      << tree;
 
   const ProgramRun broken = qovix({"import", "broken.xmi"});
   EXPECT_EQ(broken.status, 1);
-  EXPECT_NE(broken.err.find("qovixd imported nothing from 'broken.xmi'"), std::string::npos) << broken.err;
+  EXPECT_NE(broken.err.find("qovixd imported nothing from 'broken.xmi'"), std::string::npos)
+      << broken.err;
   EXPECT_EQ(qovix({"tree"}).out, tree);
-  EXPECT_NE(server.standardError().find("refers to 'nowhere', which no element is"), std::string::npos);
+  EXPECT_NE(server.standardError().find("refers to 'nowhere', which no element is"),
+            std::string::npos);
 
   for (const char* version : {"1.2", "1.0"}) {
     const ProgramRun exported = qovix({"export", "Library", "library.xmi", "--xmi", version});

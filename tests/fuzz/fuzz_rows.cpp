@@ -4,7 +4,9 @@
 // StoreError, without a crash, a leak or undefined behaviour. Every row the
 // store reads here comes from the input: objects' parts, collections'
 // chains (broken ones too), values, index answers and what refers to what.
-// The first byte may instead ask for PostgreSQL's text columns: arbitrary
+// The rows' history, too: undo must follow whatever changes they name or
+// refuse. The first byte may instead ask for PostgreSQL's text columns, and
+// the history's lists of values as bytes: arbitrary
 // text and raw columns must decode or be refused, and every text must come
 // back unit for unit from the columns it is written as.
 
@@ -13,7 +15,9 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/qovix_srv/undo.h"
 #include "platform/store/cached_store.h"
+#include "platform/store/change_rows.h"
 #include "platform/store/pg_text.h"
 
 namespace {
@@ -31,9 +35,9 @@ class Input {
     }
     return units;
   }
-  std::string bytes() {
+  std::string bytes(std::uint32_t most = 12) {
     std::string out;
-    for (std::uint32_t n = small(12); n > 0; --n) out.push_back(static_cast<char>(byte()));
+    for (std::uint32_t n = small(most); n > 0; --n) out.push_back(static_cast<char>(byte()));
     return out;
   }
   bool empty() const { return at_ >= size_; }
@@ -111,9 +115,44 @@ class FuzzedRows final : public StoreRows {
   void relink(ObjectId, FeatureId, ObjectId, ObjectId) override {}
   void clearMembers(ObjectId, FeatureId) override {}
   void setValues(ObjectId, FeatureId, const std::vector<StoredValue>&) override {}
+  void clearAttribute(ObjectId, FeatureId) override {}
   std::vector<CommitRecord> commitsSince(std::uint64_t, std::size_t) override { return {}; }
+  // The history: commits whose changes name anything, in any order.
+  std::vector<CommitRecord> historyOf(ObjectId, std::uint64_t, std::size_t) override {
+    std::vector<CommitRecord> found;
+    for (std::uint32_t n = in_.small(3); n > 0; --n) found.push_back(commit(in_.small(6)));
+    return found;
+  }
+  std::optional<CommitRecord> commitAt(std::uint64_t sequence) override {
+    if (in_.byte() % 4 == 0) return std::nullopt;
+    return commit(sequence);
+  }
+  std::uint64_t nextChangeOf(ObjectId, std::optional<FeatureId>, std::uint64_t) override {
+    return in_.byte() % 3 == 0 ? in_.small(8) : 0;
+  }
+  void forgetHistoryBefore(std::int64_t) override {}
 
  private:
+  CommitRecord commit(std::uint64_t sequence) {
+    CommitRecord made;
+    made.sequence = sequence;
+    for (std::uint32_t n = in_.small(3); n > 0; --n) {
+      made.created.push_back({id(), in_.small(kRange)});
+    }
+    for (std::uint32_t n = in_.small(8); n > 0; --n) {
+      SlotChange& change = made.changes.emplace_back();
+      change.kind = static_cast<SlotChange::Kind>(in_.small(7));
+      change.object = id();
+      change.feature = in_.small(kRange);
+      change.position = static_cast<VornLong>(in_.small(5)) - 1;
+      change.beforeTarget = id();
+      change.afterTarget = id();
+      for (std::uint32_t v = in_.small(3); v > 0; --v) change.before.push_back(value());
+      for (std::uint32_t v = in_.small(3); v > 0; --v) change.after.push_back(value());
+    }
+    return made;
+  }
+
   ObjectId id() { return in_.small(kRange); }
   // In creation order, as the rows give them; repeats and zeros included.
   std::vector<ObjectId> ids() {
@@ -163,7 +202,7 @@ void useStore(Input& in) {
       const ObjectId id = in.small(kRange);
       const FeatureId feature = in.small(kRange);
       try {
-        switch (in.small(10)) {
+        switch (in.small(12)) {
           case 0:
             store->exists(id), store->classOf(id), store->writtenFeatures(id);
             break;
@@ -193,6 +232,13 @@ void useStore(Input& in) {
           case 8:
             store->removeMember(id, feature, in.small(kRange));
             break;
+          case 9:
+            // Undo follows whatever history the rows give, or refuses.
+            model::undoCommit(*store, in.small(6));
+            break;
+          case 10:
+            store->historyOf(id, in.small(4), 10);
+            break;
           default:
             store->create(in.small(kRange));
             break;
@@ -220,6 +266,15 @@ void useTexts(Input& in) {
   const std::string_view raw(columns.raw);
   if (fromPg(columns.text, columns.exact ? nullptr : &raw) != text) {
     throw std::logic_error("a text did not come back unit for unit");
+  }
+  // A history column's bytes, as either database gives them.
+  try {
+    const std::vector<StoredValue> values = decodeValues(in.bytes(96));
+    if (decodeValues(encodeValues(values)) != values) {
+      throw std::logic_error("a list of values did not come back as it went");
+    }
+    decodeValues(bytesOfHex(in.bytes(96)));
+  } catch (const StoreError&) {
   }
   const std::string anyText = in.bytes(), anyRaw = "\\x" + in.bytes();
   const std::string_view given(anyRaw);

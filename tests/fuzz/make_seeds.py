@@ -78,6 +78,18 @@ def filter_seeds():
             out.append(bytes([index]) + record(SHAPE_FIELDS[name], 7, value))
     out.append(bytes([7]) + words(7, 2))  # element 2 of object 7
     out.append(bytes([9]) + words(9, 10, 0, 2, ord("A"), 0))
+    # The history's records (first byte 0xF0 and up): a page of one commit
+    # with a value change and a member added, an undo's answer, a sequence.
+    def string8(text: bytes) -> bytes:
+        return words(len(text)) + text + bytes(-len(text) % 4)
+    value = words(1, 0, 3, ord("A"), ord("b"), 0)
+    change = words(4, 12) + string8(b"*.name") + words(2, 0xFFFFFFFF, 0, 0, 0, 1) + value
+    added = words(4, 34) + string8(b"QOVIXNamespace.ownedElement") + words(4, 0, 0, 5, 0, 0)
+    commit = (words(0, 9, 0, 1_700_000_000) + string8(b"CN=alice") + string8(b"vm:20241") +
+              words(1, 4, 25, 1) + words(2) + change + added)
+    out.append(bytes([0xF0]) + words(0, 9, 1) + commit)
+    out.append(bytes([0xF1]) + words(0, 0) + string8(b"commit 12 changed *.name of object 4"))
+    out.append(bytes([0xF2]) + words(0, 42))
     return out
 
 

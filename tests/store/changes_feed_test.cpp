@@ -41,10 +41,10 @@ void followWhileWriting(const std::vector<std::string>& store, int commits) {
         std::vector<PipelinedCall> window;
         for (int i = 0; i < kWindow && sent + i < commits / kWriters; ++i) {
           const std::string text = std::to_string(w).append("/").append(std::to_string(sent + i));
-          window.push_back(modelCall("QOVIXTaggedValue_set_tag_0",
-                                     words({tagged.handle}) +
-                                         textValue(QOVIXName::kValueClassId,
-                                                   std::u16string(text.begin(), text.end()))));
+          window.push_back(modelCall(
+              "QOVIXTaggedValue_set_tag_0",
+              words({tagged.handle}) +
+                  textValue(QOVIXName::kValueClassId, std::u16string(text.begin(), text.end()))));
         }
         for (const PipelinedReply& reply : pipeline.send(window)) {
           ASSERT_EQ(reply.status, 0u);
