@@ -17,8 +17,6 @@ struct WireValue {
   std::int32_t valueClass = 0;
   std::int32_t number = 0;
   std::u16string text;
-
-  friend bool operator==(const WireValue&, const WireValue&) = default;
 };
 
 // One change a commit made. `kind`: 0 created, 1 deleted (`feature` is then
@@ -33,8 +31,6 @@ struct WireChange {
   std::int32_t position = -1;
   std::uint32_t beforeTarget = 0, afterTarget = 0;
   std::vector<WireValue> before, after;
-
-  friend bool operator==(const WireChange&, const WireChange&) = default;
 };
 
 // An object a commit touched. `change`: 0 created, 1 changed, 2 deleted.
@@ -42,8 +38,6 @@ struct WireTouched {
   std::uint32_t object = 0;
   std::uint32_t classNumber = 0;
   std::int32_t change = 0;
-
-  friend bool operator==(const WireTouched&, const WireTouched&) = default;
 };
 
 struct WireCommit {
@@ -52,16 +46,12 @@ struct WireCommit {
   std::string principal, server;
   std::vector<WireTouched> objects;
   std::vector<WireChange> changes;
-
-  friend bool operator==(const WireCommit&, const WireCommit&) = default;
 };
 
 // `last`: the repository's last commit when the page was read.
 struct CommitPage {
   std::uint64_t last = 0;
   std::vector<WireCommit> commits;
-
-  friend bool operator==(const CommitPage&, const CommitPage&) = default;
 };
 
 // An object's history, before commit `before` (0: from the newest).
@@ -74,8 +64,6 @@ struct HistoryQuery {
 struct UndoAnswer {
   std::uint64_t commit = 0;
   std::string refusal;
-
-  friend bool operator==(const UndoAnswer&, const UndoAnswer&) = default;
 };
 
 }  // namespace qovix

@@ -486,7 +486,7 @@ TEST(ToolUsage, HelpAndProceduresNeedNoServer) {
     EXPECT_EQ(tooMany.status, 2) << name;
     EXPECT_NE(tooMany.err.find("usage: qovix " + name), std::string::npos) << tooMany.err;
   }
-  EXPECT_EQ(checked, 11);
+  EXPECT_EQ(checked, 13);
 
   const ProgramRun procedures = runProgram(QOVIX_TOOL_PATH, {"procedures", "TaggedValue"});
   ASSERT_EQ(procedures.status, 0) << procedures.err;
