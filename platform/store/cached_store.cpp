@@ -80,6 +80,7 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
     objectCount_ = state.objectCount;
     nextNumber_ = state.nextNumber;
     lastCommit_ = state.lastCommit;
+    rows_->othersWrote();  // from now on
   }
 
   ~CachedStore() override {
@@ -338,7 +339,11 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
   // A store of its own begins when it first writes; a shared one begins
   // every call, and drops what others changed since its last.
   void beginTransaction(bool writes) override {
-    if (rows_->shared()) begin(writes);
+    if (rows_->shared()) {
+      begin(writes);
+    } else if (!inTransaction_ && rows_->othersWrote()) {
+      forgetWhatOthersWrote();
+    }
   }
 
   // Others change shared rows between any two calls: each call is its own
@@ -414,6 +419,17 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
   }
 
  private:
+  // Another program wrote rows this store has to itself (a person with the
+  // sqlite3 tool): the cache, every kept answer and the counts are read anew.
+  void forgetWhatOthersWrote() {
+    RowsState state = rows_->current();
+    objectCount_ = countAtBegin_ = state.objectCount;
+    nextNumber_ = numberAtBegin_ = state.nextNumber;
+    lastCommit_ = state.lastCommit;
+    state.allStale = true;
+    forgetChangedByOthers(state);
+  }
+
   // Where history is kept for some days, what is older goes with the first
   // commit of each hour.
   void forgetOldHistory() {

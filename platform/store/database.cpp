@@ -21,11 +21,11 @@ Database::Database(const std::filesystem::path& path, bool create) : path_(path)
   leaveOutMemoryCounts();
   const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) |
                     SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_EXRESCODE;
-  // The file is this process's alone: "unix-excl" holds it against other
-  // processes from the first read on, while this process's own connections
-  // (the writer and its checkpointer) share it, with the log's index in
-  // memory rather than in a file beside it.
-  const int code = sqlite3_open_v2(path.c_str(), &db_, flags, "unix-excl");
+  // SQLite's own locking: a server's connections (the writer and its
+  // checkpointer) share the file with readers in other processes, such as
+  // the sqlite3 tool or an online backup, which read a snapshot of it and
+  // hold up no writer. The file lock keeps other servers out.
+  const int code = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
   if (code != SQLITE_OK) {
     const std::string message = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(code);
     sqlite3_close(db_);

@@ -74,6 +74,16 @@ class SqliteRows final : public StoreRows {
   }
   void releaseMark() override { Use(statements_.releaseMark)->run(); }
 
+  // SQLite's data version changes with every commit of another connection
+  // (a checkpoint is none).
+  bool othersWrote() override {
+    const Use use(statements_.dataVersion);
+    const std::int64_t version = use->step() ? use->integer(0) : 0;
+    const bool changed = version != dataVersion_;
+    dataVersion_ = version;
+    return changed;
+  }
+
   RowsState current() override {
     RowsState state;
     {
@@ -290,7 +300,7 @@ class SqliteRows final : public StoreRows {
         removeValues, removeObject, referencesTo;
     Statement logCommit, logObject, commitsSince, commitObjects, lastCommit;
     Statement clearAttribute, logChange, historyCommits, commitRow, changesAt, changesOfObjectAt,
-        nextChange, forgetHistory;
+        nextChange, forgetHistory, dataVersion;
     Statement begin, commit, rollback, mark, rollbackToMark, releaseMark;
   };
 
@@ -404,6 +414,7 @@ class SqliteRows final : public StoreRows {
          "DELETE FROM commit_change WHERE sequence < "
          "(SELECT coalesce(min(sequence), 9223372036854775807) FROM commit_log "
          " WHERE time_us >= ?1)"},
+        {database, "PRAGMA data_version"},
         {database, "BEGIN IMMEDIATE"},
         {database, "COMMIT"},
         {database, "ROLLBACK"},
@@ -530,6 +541,7 @@ class SqliteRows final : public StoreRows {
   Database database_;
   Statements statements_;
   ObjectId nextFiled_ = 1;        // the next object number as the file holds it
+  std::int64_t dataVersion_ = 0;  // as othersWrote last read it
   LogCheckpointer checkpointer_;  // stopped before the database closes
 };
 

@@ -64,6 +64,10 @@ class StoreRows {
   virtual void mark() { throw StoreError(describe() + " holds no calls for a later commit"); }
   virtual void rollbackToMark() { mark(); }
   virtual void releaseMark() { mark(); }
+  // Whether another program committed to rows that are not shared since
+  // this was last asked (someone with the sqlite3 tool): then nothing read
+  // before may be trusted. Asked between transactions.
+  virtual bool othersWrote() { return false; }
   // What begin() says, read outside any transaction: at opening.
   virtual RowsState current() = 0;
 
