@@ -632,15 +632,11 @@ bool namesPostgres(const std::string& store) {
          store.starts_with("postgresql:");
 }
 
-namespace {
-
 // libpq takes a URI as it stands; "postgresql:" before a conninfo string is ours.
 std::string conninfoOf(const std::string& store) {
   if (store.starts_with("postgresql://") || store.starts_with("postgres://")) return store;
   return store.substr(std::string_view("postgresql:").size());
 }
-
-}  // namespace
 
 std::unique_ptr<PersistentStore> openPostgresStore(const std::string& store,
                                                    const StoreOptions& options) {

@@ -27,5 +27,9 @@ bool namesPostgres(const std::string& store);
 std::unique_ptr<PersistentStore> openPostgresStore(const std::string& store,
                                                    const StoreOptions& options = {});
 
+// What libpq is given for `store`: a URI as it stands, a conninfo string
+// without the "postgresql:" before it.
+std::string conninfoOf(const std::string& store);
+
 // `store` as it may be shown: without any password.
 std::string describePostgres(const std::string& store);

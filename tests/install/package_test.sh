@@ -20,7 +20,7 @@ deb=$(echo "$build"/packages/qovix_*.deb)
 [[ -f $deb ]] || fail "cpack made no qovix_*.deb in $build/packages"
 
 dpkg-deb -c "$deb" | awk '{print $6}' >"$work/files"
-for file in ./usr/bin/qovixd ./usr/bin/qovix "./usr/$LIBDIR/qovix/libQOVIX_os.so" \
+for file in ./usr/bin/qovixd ./usr/bin/qovix ./usr/bin/qovix-store "./usr/$LIBDIR/qovix/libQOVIX_os.so" \
     "./usr/$LIBDIR/qovix/libWKM_srv.so" "./usr/$LIBDIR/libqovix-client.so" \
     ./usr/include/qovix/client_model.h ./usr/include/qovix/qovix.x \
     "./usr/$LIBDIR/cmake/Qovix/QovixConfig.cmake" "./usr/$LIBDIR/pkgconfig/qovix-client.pc" \
@@ -28,7 +28,7 @@ for file in ./usr/bin/qovixd ./usr/bin/qovix "./usr/$LIBDIR/qovix/libQOVIX_os.so
     "./usr/lib/systemd/system/qovixd@.service"; do
   grep -qx -- "$file" "$work/files" || fail "the package does not hold $file"
 done
-for page in $( ((MAN_PAGES)) && echo qovixd qovix); do
+for page in $( ((MAN_PAGES)) && echo qovixd qovix qovix-store); do
   grep -qx -- "./usr/share/man/man1/$page.1.gz" "$work/files" ||
     fail "the package does not hold the man page of $page"
 done
@@ -53,6 +53,8 @@ done
 start_qovixd "$work/root/usr/bin/qovixd"
 repository=$("$work/root/usr/bin/qovix" --port "$qovixd_port" repository)
 [[ $repository =~ ^[1-9][0-9]*$ ]] || fail "the unpacked qovix answered '$repository'"
+"$work/root/usr/bin/qovix-store" --help | grep -q '^Usage: qovix-store' ||
+  fail "the unpacked qovix-store does not run"
 # SIGTERM, as systemd stops it: a clean stop, exit status 0.
 kill -TERM "$qovixd_pid"
 status=0

@@ -1,0 +1,69 @@
+#include "admin/table_rows.h"
+
+#include "admin/postgres_tables.h"
+#include "admin/sqlite_tables.h"
+#include "platform/store/postgres_store.h"
+
+namespace qovix::admin {
+
+const std::vector<Table>& repositoryTables() {
+  using K = ColumnKind;
+  static const std::vector<Table> tables = {
+      {"class", {{"id", K::Integer}, {"name", K::Name}}, "id"},
+      {"feature", {{"id", K::Integer}, {"owner", K::Integer}, {"name", K::Name}}, "id"},
+      {"object", {{"id", K::Integer}, {"class", K::Integer}}, "id"},
+      {"attribute",
+       {{"object", K::Integer},
+        {"feature", K::Integer},
+        {"value_class", K::Integer},
+        {"number", K::Integer},
+        {"text", K::ModelText}},
+       "object, feature"},
+      {"reference",
+       {{"object", K::Integer}, {"feature", K::Integer}, {"target", K::Integer}},
+       "object, feature"},
+      {"member",
+       {{"object", K::Integer},
+        {"feature", K::Integer},
+        {"member", K::Integer},
+        {"next", K::Integer}},
+       "object, feature, member"},
+      {"value_item",
+       {{"object", K::Integer},
+        {"feature", K::Integer},
+        {"position", K::Integer},
+        {"value_class", K::Integer},
+        {"number", K::Integer},
+        {"text", K::ModelText}},
+       "object, feature, position"},
+      {"commit_log",
+       {{"sequence", K::Integer}, {"time", K::Time}, {"principal", K::Name}, {"server", K::Name}},
+       "sequence"},
+      {"commit_object",
+       {{"sequence", K::Integer},
+        {"object", K::Integer},
+        {"change", K::Name},
+        {"class", K::Integer}},
+       "sequence, object"},
+      {"commit_change",
+       {{"sequence", K::Integer},
+        {"step", K::Integer},
+        {"object", K::Integer},
+        {"feature", K::Integer},
+        {"change", K::Name},
+        {"position", K::Integer},
+        {"before_target", K::Integer},
+        {"after_target", K::Integer},
+        {"before", K::Bytes},
+        {"after", K::Bytes}},
+       "sequence, step"},
+  };
+  return tables;
+}
+
+std::unique_ptr<RepositoryTables> openTables(const std::string& store, bool create) {
+  if (namesPostgres(store)) return openPostgresTables(store, create);
+  return openSqliteTables(store, create);
+}
+
+}  // namespace qovix::admin
