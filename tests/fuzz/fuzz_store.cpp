@@ -1,23 +1,27 @@
 // The repository file as an input: qovixd opens whatever file --store names,
 // so a damaged or hostile file must be refused with a StoreError, or read
 // (and written) without a crash, a leak or undefined behaviour. The input is
-// the whole file; each run reads what objects it finds and writes a little.
+// the whole file; each run reads what objects it finds, their history, and
+// writes a little. qovix-store reads the same files: its check and info
+// must report, never crash.
 
 #include <unistd.h>
 
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 
+#include "admin/store_commands.h"
 #include "platform/store/sqlite_store.h"
 
 namespace {
 
 const std::filesystem::path& inputFile() {
-  static const std::filesystem::path file = std::filesystem::temp_directory_path() /
-                                            ("qovix-fuzz-store-" + std::to_string(getpid()));
+  static const std::filesystem::path file =
+      std::filesystem::temp_directory_path() / ("qovix-fuzz-store-" + std::to_string(getpid()));
   return file;
 }
 
@@ -25,8 +29,8 @@ void writeInput(const std::uint8_t* data, std::size_t size) {
   for (const char* end : {"", "-wal", "-shm", "-journal"}) {
     std::filesystem::remove(inputFile().string() + end);
   }
-  std::ofstream(inputFile(), std::ios::binary).write(reinterpret_cast<const char*>(data),
-                                                     static_cast<std::streamsize>(size));
+  std::ofstream(inputFile(), std::ios::binary)
+      .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
 }
 
 void readAndWrite(PersistentStore& store) {
@@ -42,6 +46,8 @@ void readAndWrite(PersistentStore& store) {
       store.referrers(feature, id);
     }
   }
+  for (ObjectId id = 1; id <= count; ++id) store.historyOf(id, 0, 4);
+  store.commitAt(store.lastCommit());
   const ObjectId made = store.create(1);
   store.setValue(made, 1, {1, 2, u"fuzz"});
   store.insertMember(made, 2, 1, 0);
@@ -51,7 +57,20 @@ void readAndWrite(PersistentStore& store) {
 
 }  // namespace
 
+// What qovix-store says of the file, before the store has touched it.
+void examine() {
+  std::ostringstream said;
+  try {
+    qovix::admin::checkStore(inputFile().string(), said);
+    qovix::admin::printInfo(inputFile().string(), said);
+  } catch (const std::exception&) {
+    // refused, said
+  }
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  writeInput(data, size);
+  examine();
   writeInput(data, size);
   try {
     const auto store = openSqliteStore(inputFile());
