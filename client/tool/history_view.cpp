@@ -119,18 +119,21 @@ std::string describeChange(const WireChange& change) {
   }
 }
 
-void printLog(client::Connection& connection, const LogRequest& request, std::ostream& out) {
-  std::uint64_t since = request.since;
-  if (request.object != 0) {
-    printHistory(connection, request.object, since, out);
+void printLog(client::Connection& connection, LogRequest& request, std::ostream& out) {
+  if (request.object != 0 && !request.historyShown) {
+    const std::uint64_t last = connection.changes(UINT64_MAX).last;
+    printHistory(connection, request.object, request.since, out);
     if (!request.follow) return;
-    since = connection.changes(UINT64_MAX).last;
+    request.historyShown = true;
+    request.since = std::max(request.since, last);
   }
   for (;;) {
-    const CommitPage page = connection.changes(since);
+    const CommitPage page = connection.changes(request.since);
     for (const WireCommit& listed : page.commits) {
-      since = listed.sequence;
-      if (request.object != 0 && !touches(listed, request.object)) continue;
+      if (request.object != 0 && !touches(listed, request.object)) {
+        request.since = listed.sequence;
+        continue;
+      }
       const CommitPage whole = connection.commit(listed.sequence);
       const WireCommit& commit = whole.commits.empty() ? listed : whole.commits.front();
       printHeader(commit, out);
@@ -148,6 +151,7 @@ void printLog(client::Connection& connection, const LogRequest& request, std::os
               << '\n';
         }
       }
+      request.since = listed.sequence;
     }
     out.flush();
     if (page.commits.empty()) {

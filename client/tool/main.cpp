@@ -72,8 +72,10 @@ void setTlsFile(Options& options, const std::string& value) {
 }
 
 const ToolOption kOptions[] = {
-    {"--host", "HOST",
-     "the server's name, IPv4 or IPv6 address (default $QOVIX_HOST, else 127.0.0.1)",
+    {"--host", "HOST[,HOST...]",
+     "the server's name, IPv4 or IPv6 address (default $QOVIX_HOST, else 127.0.0.1); several "
+     "servers of one shared repository, each HOST[:PORT], the next taking over when one stops "
+     "answering",
      [](Options& o, const std::string& v) { o.host = v; }, true},
     {"--port", "PORT", "its port (default $QOVIX_PORT, else 20241)",
      [](Options& o, const std::string& v) { o.port = readPort(v); }, true},
@@ -165,25 +167,83 @@ Options parse(int argc, char** argv) {
   return options;
 }
 
+// Whether an error says the server stopped answering (rather than that it
+// answered no).
+bool serverGone(const qovix::client::Error& error) {
+  using qovix::client::ErrorKind;
+  return error.kind() == ErrorKind::CannotConnect || error.kind() == ErrorKind::Timeout ||
+         error.kind() == ErrorKind::ConnectionLost;
+}
+
 // The connection of one run of the tool, made when a command first needs it:
 // a command checks its arguments before, so bad usage needs no server.
+// --host may name several servers of one shared repository (a,b:20252):
+// the first that answers serves, and failOver moves to the next.
 class Session {
  public:
-  explicit Session(const Options& options) : options_(options) {}
-  qovix::client::Connection& connection() {
-    if (!connection_) {
-      using qovix::client::Connection;
-      connection_ =
-          options_.tls.enabled
-              ? std::make_unique<Connection>(options_.host, options_.port, options_.tls)
-              : std::make_unique<Connection>(options_.host, options_.port, options_.transport);
-      connection_->setChecked(options_.check);
+  explicit Session(const Options& options) : options_(options) {
+    std::string hosts = options.host;
+    for (std::size_t at = 0; at <= hosts.size();) {
+      const std::size_t comma = std::min(hosts.find(',', at), hosts.size());
+      if (comma > at) servers_.push_back(serverOf(hosts.substr(at, comma - at)));
+      at = comma + 1;
     }
+    if (servers_.empty()) throw UsageError("--host names no server");
+  }
+
+  qovix::client::Connection& connection() {
+    if (!connection_) connectToNext(servers_.size());
     return *connection_;
   }
 
+  // Moves to the next server that answers; false when no other is named.
+  bool failOver() {
+    if (servers_.size() < 2) return false;
+    connection_.reset();
+    ++next_;
+    connectToNext(servers_.size() - 1);
+    return true;
+  }
+
+  bool severalServers() const { return servers_.size() > 1; }
+
  private:
+  // "host", "host:port" or "[v6]:port"; --port for a server without one.
+  std::pair<std::string, std::uint16_t> serverOf(const std::string& text) const {
+    if (text.starts_with('[')) {
+      const std::size_t close = text.find(']');
+      if (close == std::string::npos) throw UsageError("--host: no ']' in '" + text + "'");
+      const std::string rest = text.substr(close + 1);
+      return {text.substr(1, close - 1),
+              rest.starts_with(':') ? readPort(rest.substr(1)) : options_.port};
+    }
+    const std::size_t colon = text.find(':');
+    if (colon != std::string::npos && text.find(':', colon + 1) == std::string::npos) {
+      return {text.substr(0, colon), readPort(text.substr(colon + 1))};
+    }
+    return {text, options_.port};
+  }
+
+  // Tries up to `tries` servers from the next, in turn.
+  void connectToNext(std::size_t tries) {
+    using qovix::client::Connection;
+    for (std::size_t tried = 0;; ++tried, ++next_) {
+      const auto& [host, port] = servers_[next_ % servers_.size()];
+      try {
+        connection_ = options_.tls.enabled
+                          ? std::make_unique<Connection>(host, port, options_.tls)
+                          : std::make_unique<Connection>(host, port, options_.transport);
+        connection_->setChecked(options_.check);
+        return;
+      } catch (const qovix::client::Error& error) {
+        if (!serverGone(error) || tried + 1 >= tries) throw;
+      }
+    }
+  }
+
   const Options& options_;
+  std::vector<std::pair<std::string, std::uint16_t>> servers_;
+  std::size_t next_ = 0;
   std::unique_ptr<qovix::client::Connection> connection_;
 };
 
@@ -197,6 +257,7 @@ struct Command {
   std::size_t mostArguments;
   std::string_view help;
   void (*run)(const std::vector<std::string>& command, const Options& options, Session& session);
+  bool onlyReads = false;  // made again on another server when its server goes
 };
 
 void printProcedures(std::uint32_t classNumber, bool json) {
@@ -436,9 +497,17 @@ void runLog(const std::vector<std::string>& command, const Options&, Session& se
   if (!className.empty() && request.object != 0) {
     throw UsageError("--object and --name name one object: give one of them");
   }
-  qovix::client::Connection& connection = session.connection();
-  if (!className.empty()) request.object = objectNamed(connection, className, name);
-  qovix::tool::printLog(connection, request, std::cout);
+  if (!className.empty()) request.object = objectNamed(session.connection(), className, name);
+  for (;;) {
+    try {
+      qovix::tool::printLog(session.connection(), request, std::cout);
+      return;
+    } catch (const qovix::client::Error& error) {
+      // Following, it goes on with the next server from the last commit shown.
+      if (!request.follow || !serverGone(error) || !session.failOver()) throw;
+      std::cerr << "qovix: the server stopped answering; following on the next\n";
+    }
+  }
 }
 
 void runUndo(const std::vector<std::string>& command, const Options&, Session& session) {
@@ -470,15 +539,16 @@ const Command kCommands[] = {
      "a new handle to the object seen as CLASS; a class's procedures take handles of that "
      "class. With CHECK 1 (the default) an object whose class does not conform is refused",
      &runCast},
-    {"procedures", "CLASS", 1, 1, "the class's procedures with their wire types", &runProcedures},
+    {"procedures", "CLASS", 1, 1, "the class's procedures with their wire types", &runProcedures,
+     true},
     {"ls", "CLASS", 1, 1,
      "the instances of a class: object, class, name (with --keep, a handle to each as well)",
-     &runLs},
-    {"tree", "", 0, 0, "packages with what they contain", &runTree},
+     &runLs, true},
+    {"tree", "", 0, 0, "packages with what they contain", &runTree, true},
     {"diagram", "PACKAGE [--format svg|png|dot] [-o FILE]", 1, 1,
      "a UML class diagram of the package (by name), drawn by Graphviz; svg by default, to "
      "FILE or standard output",
-     &runDiagram},
+     &runDiagram, true},
     {"import", "DOCUMENT [--into PACKAGE]", 1, 1,
      "read a UML 1.3 or 1.4 model from an XMI document in qovixd's --documents folder, as a "
      "new top-level package (or into PACKAGE), and print what was imported and what was "
@@ -497,13 +567,13 @@ const Command kCommands[] = {
      "the repository's commits as people read them: number, time, who, on which server, and "
      "each change, before -> after; after commit N, or the history of one object (newest "
      "first); with --follow, then every new commit as it comes",
-     &runLog},
+     &runLog, true},
     {"undo", "COMMIT", 1, 1,
      "take a commit back, as a new commit: refused, changing nothing, when a later commit "
      "changed what it changed",
      &runUndo},
     {"demo", "", 0, 0, "build a small banking model and show it", &runDemo},
-    {"repository", "", 0, 0, "the repository's handle", &runRepository},
+    {"repository", "", 0, 0, "the repository's handle", &runRepository, true},
 };
 
 std::string helpText() {
@@ -554,7 +624,15 @@ int run(const Options& options) {
     throw UsageError(usage);
   }
   Session session(options);
-  found->run(command, options, session);
+  try {
+    found->run(command, options, session);
+  } catch (const qovix::client::Error& error) {
+    // A command that only reads is made again on the next server; one that
+    // writes may have been kept by the server that went, so it is not.
+    if (!serverGone(error) || !found->onlyReads || !session.failOver()) throw;
+    std::cerr << "qovix: the server stopped answering; going on with the next\n";
+    found->run(command, options, session);
+  }
   return 0;
 }
 

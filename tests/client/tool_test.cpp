@@ -188,6 +188,11 @@ TEST_F(Tool, LogShowsEachChangeAndUndoTakesCommitsBack) {
       << refused.err;
   EXPECT_EQ(qovix({"undo", "x"}).status, 2);
   EXPECT_EQ(qovix({"log", "--object", "0"}).status, 2);
+  // Several servers: the first that answers serves.
+  const ProgramRun either = runProgram(
+      QOVIX_TOOL_PATH, {"--host", "127.0.0.1:1,127.0.0.1:" + std::to_string(server->port()), "call",
+                        "ModelElement", "get_name_0", "#4"});
+  EXPECT_EQ(either.out, "QOVIXName Ledger\n") << either.err;
 }
 
 TEST_F(Tool, LsAndTreeLeaveNoHandlesUnlessKept) {

@@ -226,6 +226,40 @@ class SharedRepositoryTest(unittest.TestCase):
                                     f"while a call of {took:.2f} s ran")
 
 
+    def test_a_script_goes_on_through_another_server_when_its_server_is_killed(self):
+        first, second = self.servers(fresh_database(), 2)
+        script = f"""
+import qovix
+repo = qovix.Repository.connect(hosts=["127.0.0.1:{first.port}", "127.0.0.1:{second.port}"],
+                                timeout=5)
+lending = repo.Package.create()
+lending.name = "Lending"
+print("ready", flush=True)
+made = []
+for i in range(600):
+    each = repo.Class.create()
+    each.construct(lending, f"C{{i}}")
+    made.append(each)
+names = sorted(c.name for c in made)
+print(len(set(names)), len(lending.ownedElement), repo._port,
+      repo.by_number(lending.object_number).name, flush=True)
+"""
+        env = dict(os.environ)
+        script_run = subprocess.Popen([sys.executable, "-c", script], stdout=subprocess.PIPE,
+                                      stderr=subprocess.PIPE, text=True, env=env)
+        self.assertEqual(script_run.stdout.readline().strip(), "ready")
+        time.sleep(0.3 * SLOWER)  # well into its loop
+        first.process.kill()
+        out, err = script_run.communicate(timeout=120)
+        script_run.stdout.close()
+        script_run.stderr.close()
+        self.assertEqual(script_run.returncode, 0, err)
+        distinct, owned, port, name = out.split()
+        self.assertEqual((distinct, owned, port, name), ("600", "600", str(second.port), "Lending"))
+        with second.connect() as repo:
+            self.assertEqual(len(repo.Package.find(name="Lending")[0].ownedElement), 600)
+
+
 @unittest.skipUnless(CONNINFO and os.environ.get("POSTGRES_SERVER"), "no PostgreSQL to stop")
 class FailuresTest(unittest.TestCase):
     """On a PostgreSQL server of the test's own, which it stops and starts."""

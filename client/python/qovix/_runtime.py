@@ -25,7 +25,8 @@ import threading
 import time
 import weakref
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, Any, ClassVar, Generic, Iterator, Sequence, TypeVar, overload
+from typing import (TYPE_CHECKING, Any, Callable, ClassVar, Generic, Iterator, Sequence, TypeVar,
+                    overload)
 
 from . import _rpc
 from ._protocol import (CAST_PROCEDURE, CAST_PROGRAM, DEFAULT_PORT, HOST_CLASS_NAME,
@@ -33,11 +34,11 @@ from ._protocol import (CAST_PROCEDURE, CAST_PROGRAM, DEFAULT_PORT, HOST_CLASS_N
                         HOST_IDENTITY, HOST_NULL, HOST_OBJECT, HOST_PROGRAM, HOST_RELEASE,
                         HOST_REPOSITORY, HOST_SIZE, HOST_UNDO, HOST_VERSION, MODEL_PROGRAM)
 from ._rpc import Call, Value
+from .errors import (AccessDenied, InvalidHandle, ProtocolError, QovixError, ServerSystemError,
+                     ServerUnreachable, UndoRefused)
 
 if TYPE_CHECKING:
     from ._history import Commit
-from .errors import (AccessDenied, InvalidHandle, ProtocolError, QovixError, ServerSystemError,
-                     UndoRefused)
 
 
 @dataclass(frozen=True)
@@ -89,6 +90,17 @@ CLASSES: dict[int, type[ModelObject]] = {}
 VALUE_CLASSES: dict[int, ValueClass] = {}
 
 
+def _server(name: str, port: int) -> tuple[str, int]:
+    """"host", "host:port" or "[v6]:port" as (host, port)."""
+    if name.startswith("["):
+        address, _, rest = name[1:].partition("]")
+        return address, int(rest[1:]) if rest.startswith(":") else port
+    if name.count(":") == 1:
+        address, number = name.split(":")
+        return address, int(number)
+    return name, port
+
+
 def conforms(actual: int, wanted: int) -> bool:
     return issubclass(CLASSES[actual], CLASSES[wanted])
 
@@ -102,8 +114,14 @@ class Repository:
     """
 
     def __init__(self, host: str, port: int, udp: bool, timeout: float, checked: bool,
-                 tls: ssl.SSLContext | None = None):
+                 tls: ssl.SSLContext | None = None,
+                 others: Sequence[tuple[str, int]] = ()):
         self._host, self._port, self._timeout, self._tls = host, port, timeout, tls
+        self._udp = udp
+        # The servers it may move to (fail-over), this one first; and how
+        # often it moved, which makes the handles computed before stale.
+        self._servers: list[tuple[str, int]] = [(host, port), *others]
+        self._generation = 0
         self._transport = _rpc.Transport(host, port, udp, timeout, tls)
         self._tcp: _rpc.Transport | None = None if udp else self._transport
         self.checked = checked
@@ -126,6 +144,7 @@ class Repository:
 
     @classmethod
     def connect(cls, host: str | None = None, port: int | None = None, udp: bool = False, *,
+                hosts: Sequence[str] | None = None,
                 timeout: float = 10.0, checked: bool = True, tls: bool = False,
                 ca: str | None = None, cert: str | None = None,
                 key: str | None = None) -> Repository:
@@ -134,11 +153,29 @@ class Repository:
         `checked` (the default), calls that could fail silently are checked
         in the same round trip. With `tls` (or a `ca` or `cert`), the
         connection starts RPC-with-TLS, verifying the server against `ca`
-        and presenting `cert` and `key`; it never goes on in plain text."""
-        host = host or os.environ.get("QOVIX_HOST") or "127.0.0.1"
+        and presenting `cert` and `key`; it never goes on in plain text.
+
+        Several servers of one shared repository may be named, in `hosts`
+        or in `host` with commas ("a,b:20252,[::1]:20253"; a server without
+        a port has `port`). The first that answers serves; when it stops
+        answering, the next takes over, and the objects this client holds
+        are found again there by their persistent numbers."""
         port = port or int(os.environ.get("QOVIX_PORT") or DEFAULT_PORT)
+        names = list(hosts) if hosts else \
+            (host or os.environ.get("QOVIX_HOST") or "127.0.0.1").split(",")
+        servers = [_server(name.strip(), port) for name in names if name.strip()]
+        if not servers:
+            raise ValueError("no server named")
         context = _rpc.tls_context(ca, cert, key) if tls or ca or cert else None
-        return cls(host, port, udp, timeout, checked, context)
+        unreachable: ServerUnreachable | None = None
+        for at, (name, number) in enumerate(servers):
+            try:
+                return cls(name, number, udp, timeout, checked, context,
+                           servers[at + 1:] + servers[:at])
+            except ServerUnreachable as error:
+                unreachable = error
+        assert unreachable is not None
+        raise unreachable
 
     def __enter__(self) -> Repository:
         return self
@@ -159,6 +196,67 @@ class Repository:
         for transport in {id(t): t for t in (self._transport, self._tcp) if t}.values():
             transport.close()
         self._transport = self._tcp = None
+
+    # -- fail-over -------------------------------------------------------------
+
+    def _with_failover(self, attempt: Callable[[], Any]) -> Any:
+        """Makes the call `attempt` makes; when its server stops answering
+        and others are named, moves to the next and makes it once more
+        there. The call may then have happened twice, once on each server:
+        a writing call whose server died before its reply may have been
+        kept."""
+        try:
+            return attempt()
+        except ServerUnreachable:
+            if len(self._servers) < 2 or self._transport is None:
+                raise
+            self._fail_over()
+        return attempt()
+
+    def _fail_over(self) -> None:
+        """Moves to the next server that answers. The handles of the one
+        left mean nothing on it: every object this client holds forgets
+        them and finds its own again by number, when next used."""
+        with self._lock:
+            for transport in {id(t): t for t in (self._transport, self._tcp) if t}.values():
+                transport.close()
+            unreachable: QovixError | None = None
+            for _ in range(len(self._servers) - 1):
+                self._servers.append(self._servers.pop(0))
+                host, port = self._servers[0]
+                transport = _rpc.Transport(host, port, self._udp, self._timeout, self._tls)
+                try:
+                    transport.call_many([Call(HOST_PROGRAM, HOST_VERSION, HOST_NULL, (),
+                                              _rpc.no_result)])
+                    handle = transport.call_many([Call(HOST_PROGRAM, HOST_VERSION,
+                                                       HOST_REPOSITORY, (),
+                                                       _rpc.handle_result)])[0]
+                except QovixError as error:
+                    transport.close()
+                    unreachable = error
+                    continue
+                self._host, self._port = host, port
+                self._transport = transport
+                self._tcp = None if self._udp else transport
+                self.handle = handle
+                self._owned.clear()
+                self._to_release.clear()
+                self._generation += 1
+                for held in list(self._objects.values()):
+                    held._views.clear()  # in place: its finalizer holds the same dict
+                    held._borrowed.clear()
+                return
+            self._transport = self._tcp = None
+            raise ServerUnreachable("no server of "
+                                    + ", ".join(f"{h}:{p}" for h, p in self._servers)
+                                    + " answers") from unreachable
+
+    def _handle_of(self, number: int, class_number: int) -> int:
+        """A handle of this server to object `number` as `class_number`."""
+        found = self.by_number(number)
+        if found is None:
+            raise InvalidHandle(f"object {number} is not in the repository")
+        return found._view(class_number)
 
     # -- calls ---------------------------------------------------------------
 
@@ -197,7 +295,13 @@ class Repository:
         return self._tcp.call_many(calls)
 
     def _host_call(self, procedure: int, fields: tuple, result: _rpc.ResultReader) -> Any:
-        return self._flush_releases([Call(HOST_PROGRAM, HOST_VERSION, procedure, fields, result)])[0]
+        def attempt() -> Any:
+            return self._flush_releases(
+                [Call(HOST_PROGRAM, HOST_VERSION, procedure, fields, result)])[0]
+        # A call that names no handle means the same on every server.
+        if any(kind == "h" for kind, _ in fields):
+            return attempt()
+        return self._with_failover(attempt)
 
     def _checked_call(self, call: Call, handles: Sequence[tuple[int, int, int]]) -> Any:
         """Makes the call; with checks on, asks in the same round trip
@@ -441,6 +545,15 @@ class ModelObject:
         if self._released:
             raise InvalidHandle(f"{self!r} was released")
         handle = self._views.get(class_number)
+        if handle is None and not self._views:
+            # Found again by number, on a server this client moved to.
+            handle = self._repository._make(
+                [Call(HOST_PROGRAM, HOST_VERSION, HOST_OBJECT, (("l", self._object),),
+                      _rpc.handle_result)])[0]
+            if handle == 0:
+                raise InvalidHandle(f"{self!r} is no longer in the repository")
+            self._views[self._repository._identity(handle)[1]] = self._repository._adopt(handle)
+            handle = self._views.get(class_number)
         if handle is None:
             any_view = next(iter(self._views.values()))
             handle = self._repository._make(
@@ -456,14 +569,21 @@ class ModelObject:
               result: _rpc.ResultReader) -> Any:
         """Calls procedure `procedure` of class `owner` on this object with
         arguments made by `_object_argument` and `_value_argument`."""
-        fields = [("h", self._view(owner))]
-        handles = [(fields[0][1], owner, self._object)]
-        for kind, item, class_number, object_number in arguments:
-            fields.append((kind, item))
-            if kind == "h":
-                handles.append((item, class_number, object_number))
-        call = Call(MODEL_PROGRAM, owner, procedure, tuple(fields), result)
-        return self._repository._checked_call(call, handles)
+        repository = self._repository
+        generation = repository._generation
+
+        def attempt() -> Any:
+            fields = [("h", self._view(owner))]
+            handles = [(fields[0][1], owner, self._object)]
+            for kind, item, class_number, object_number in arguments:
+                if kind == "h" and object_number and repository._generation != generation:
+                    item = repository._handle_of(object_number, class_number)
+                fields.append((kind, item))
+                if kind == "h":
+                    handles.append((item, class_number, object_number))
+            call = Call(MODEL_PROGRAM, owner, procedure, tuple(fields), result)
+            return repository._checked_call(call, handles)
+        return repository._with_failover(attempt)
 
     def _get_value(self, owner: int, procedure: int, value_class: int,
                    *arguments: Any) -> Any:
@@ -659,8 +779,9 @@ class ClassAccess(Generic[T]):
     def create(self) -> T:
         """A new object of the class, made in this repository."""
         number = self._class._class_number
-        handle = self._repository._checked_call(
-            Call(MODEL_PROGRAM, number, 2, (("h", self._repository.handle),), _rpc.handle_result), [])
+        handle = self._repository._with_failover(lambda: self._repository._checked_call(
+            Call(MODEL_PROGRAM, number, 2, (("h", self._repository.handle),), _rpc.handle_result),
+            []))
         made = self._repository._wrap(handle, number)
         if made is None:
             raise QovixError(f"the server made no {self._class.__name__}")
@@ -670,9 +791,9 @@ class ClassAccess(Generic[T]):
         return self._repository.from_handle(handle, self._class._class_number)  # type: ignore
 
     def _found(self, procedure: int, owner: int, fields: tuple) -> list[T]:
-        handle = self._repository._checked_call(
+        handle = self._repository._with_failover(lambda: self._repository._checked_call(
             Call(MODEL_PROGRAM, owner, procedure, (("h", self._repository.handle),) + fields,
-                 _rpc.handle_result), [])
+                 _rpc.handle_result), []))
         found = Collection(self._repository, self._repository._adopt(handle), owner)
         return [item for item in found if isinstance(item, self._class)]
 
