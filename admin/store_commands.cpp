@@ -173,12 +173,6 @@ const Question kDangling[] = {
      [](const auto& r) {
        return "commit " + r[0] + " touched objects, but the log has no commit " + r[0];
      }},
-    {"log",
-     "SELECT DISTINCT sequence FROM commit_change c WHERE NOT EXISTS "
-     "(SELECT 1 FROM commit_log l WHERE l.sequence = c.sequence)",
-     [](const auto& r) {
-       return "the history holds changes of commit " + r[0] + ", which the log has not";
-     }},
 };
 
 }  // namespace
@@ -327,12 +321,11 @@ void printInfo(const std::string& store, std::ostream& out) {
         << '\n';
   }
   const auto history = tables->query(
-      "SELECT count(*), count(DISTINCT sequence), "
-      "coalesce(sum(coalesce(length(before), 0) + coalesce(length(after), 0)), 0) "
-      "FROM commit_change");
+      "SELECT count(DISTINCT sequence), coalesce(sum(length(changes)), 0) FROM commit_object "
+      "WHERE changes IS NOT NULL");
   if (!history.empty()) {
-    out << "history: " << history[0][0] << " changes in " << history[0][1] << " commits, "
-        << history[0][2] << " bytes of values\n";
+    out << "history: the changes of " << history[0][0] << " commits, " << history[0][1]
+        << " bytes\n";
   }
   tables->endReading();
 }

@@ -43,20 +43,9 @@ const std::vector<Table>& repositoryTables() {
        {{"sequence", K::Integer},
         {"object", K::Integer},
         {"change", K::Name},
-        {"class", K::Integer}},
+        {"class", K::Integer},
+        {"changes", K::Bytes}},
        "sequence, object"},
-      {"commit_change",
-       {{"sequence", K::Integer},
-        {"step", K::Integer},
-        {"object", K::Integer},
-        {"feature", K::Integer},
-        {"change", K::Name},
-        {"position", K::Integer},
-        {"before_target", K::Integer},
-        {"after_target", K::Integer},
-        {"before", K::Bytes},
-        {"after", K::Bytes}},
-       "sequence, step"},
   };
   return tables;
 }

@@ -1,12 +1,9 @@
 #include "platform/store/change_rows.h"
 
-#include <array>
+#include <algorithm>
 #include <cstdint>
 
 namespace {
-
-constexpr std::array<const char16_t*, 7> kNames = {u"created", u"deleted", u"value", u"reference",
-                                                   u"added",   u"removed", u"values"};
 
 void putWord(std::string& bytes, std::uint32_t word) {
   for (int shift = 24; shift >= 0; shift -= 8) {
@@ -14,16 +11,30 @@ void putWord(std::string& bytes, std::uint32_t word) {
   }
 }
 
+void putValues(std::string& bytes, const std::vector<StoredValue>& values) {
+  putWord(bytes, static_cast<std::uint32_t>(values.size()));
+  for (const StoredValue& value : values) {
+    putWord(bytes, static_cast<std::uint32_t>(value.valueClass));
+    putWord(bytes, static_cast<std::uint32_t>(value.number));
+    putWord(bytes, static_cast<std::uint32_t>(value.text.size()));
+    for (char16_t unit : value.text) {
+      bytes.push_back(static_cast<char>(unit >> 8u));
+      bytes.push_back(static_cast<char>(unit & 0xFFu));
+    }
+  }
+}
+
 class Reader {
  public:
   explicit Reader(std::string_view bytes) : bytes_(bytes) {}
   bool done() const { return at_ == bytes_.size(); }
+  std::size_t left() const { return bytes_.size() - at_; }
   std::uint32_t word() { return static_cast<std::uint32_t>(take(4)); }
   char16_t unit() { return static_cast<char16_t>(take(2)); }
 
  private:
   std::uint64_t take(std::size_t count) {
-    if (bytes_.size() - at_ < count) throw StoreError("the history holds a damaged list of values");
+    if (left() < count) throw StoreError("the history holds damaged changes");
     std::uint64_t value = 0;
     for (std::size_t i = 0; i < count; ++i) {
       value = (value << 8u) | static_cast<unsigned char>(bytes_[at_++]);
@@ -35,48 +46,70 @@ class Reader {
   std::size_t at_ = 0;
 };
 
-}  // namespace
-
-const char16_t* changeName(SlotChange::Kind kind) { return kNames.at(kind); }
-
-SlotChange::Kind changeKind(std::u16string_view name) {
-  for (std::size_t i = 0; i < kNames.size(); ++i) {
-    if (name == kNames[i]) return static_cast<SlotChange::Kind>(i);
-  }
-  throw StoreError("the history holds a change of no known kind");
-}
-
-SlotChange::Kind changeKind(std::string_view name) {
-  return changeKind(std::u16string(name.begin(), name.end()));
-}
-
-std::string encodeValues(const std::vector<StoredValue>& values) {
-  std::string bytes;
-  for (const StoredValue& value : values) {
-    putWord(bytes, static_cast<std::uint32_t>(value.valueClass));
-    putWord(bytes, static_cast<std::uint32_t>(value.number));
-    putWord(bytes, static_cast<std::uint32_t>(value.text.size()));
-    for (char16_t unit : value.text) {
-      bytes.push_back(static_cast<char>(unit >> 8u));
-      bytes.push_back(static_cast<char>(unit & 0xFFu));
-    }
-  }
-  return bytes;
-}
-
-std::vector<StoredValue> decodeValues(std::string_view bytes) {
-  std::vector<StoredValue> values;
-  Reader reader(bytes);
-  while (!reader.done()) {
-    StoredValue& value = values.emplace_back();
+// No more items than the bytes left could hold: a damaged count never
+// reserves memory.
+std::vector<StoredValue> values(Reader& reader) {
+  const std::uint32_t count = reader.word();
+  if (count > reader.left() / 12) throw StoreError("the history holds damaged changes");
+  std::vector<StoredValue> read;
+  for (std::uint32_t n = 0; n < count; ++n) {
+    StoredValue& value = read.emplace_back();
     value.valueClass = static_cast<ValueClassId>(reader.word());
     value.number = static_cast<std::int32_t>(reader.word());
     const std::uint32_t units = reader.word();
-    // No more units than the bytes left can hold: a damaged length never
-    // reserves memory.
-    if (units > bytes.size() / 2) throw StoreError("the history holds a damaged list of values");
+    if (units > reader.left() / 2) throw StoreError("the history holds damaged changes");
     value.text.reserve(units);
     for (std::uint32_t i = 0; i < units; ++i) value.text.push_back(reader.unit());
   }
-  return values;
+  return read;
+}
+
+}  // namespace
+
+std::unordered_map<ObjectId, std::string> encodeChanges(const std::vector<SlotChange>& changes) {
+  std::unordered_map<ObjectId, std::string> byObject;
+  for (std::size_t step = 0; step < changes.size(); ++step) {
+    const SlotChange& change = changes[step];
+    std::string& bytes = byObject[change.object];
+    putWord(bytes, static_cast<std::uint32_t>(step));
+    putWord(bytes, change.kind);
+    putWord(bytes, change.feature);
+    putWord(bytes, static_cast<std::uint32_t>(change.position));
+    putWord(bytes, change.beforeTarget);
+    putWord(bytes, change.afterTarget);
+    putValues(bytes, change.before);
+    putValues(bytes, change.after);
+  }
+  return byObject;
+}
+
+std::vector<NumberedChange> decodeChanges(ObjectId object, std::string_view bytes) {
+  std::vector<NumberedChange> read;
+  Reader reader(bytes);
+  while (!reader.done()) {
+    NumberedChange& numbered = read.emplace_back();
+    numbered.step = reader.word();
+    SlotChange& change = numbered.change;
+    const std::uint32_t kind = reader.word();
+    if (kind > SlotChange::Values) throw StoreError("the history holds a change of no known kind");
+    change.kind = static_cast<SlotChange::Kind>(kind);
+    change.object = object;
+    change.feature = reader.word();
+    change.position = static_cast<std::int32_t>(reader.word());
+    change.beforeTarget = reader.word();
+    change.afterTarget = reader.word();
+    change.before = values(reader);
+    change.after = values(reader);
+  }
+  return read;
+}
+
+std::vector<SlotChange> inCommitOrder(std::vector<NumberedChange> changes) {
+  std::stable_sort(
+      changes.begin(), changes.end(),
+      [](const NumberedChange& a, const NumberedChange& b) { return a.step < b.step; });
+  std::vector<SlotChange> ordered;
+  ordered.reserve(changes.size());
+  for (NumberedChange& each : changes) ordered.push_back(std::move(each.change));
+  return ordered;
 }

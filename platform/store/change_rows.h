@@ -1,27 +1,39 @@
 #pragma once
 
-// The history as both databases keep it: a row per change a commit made
-// (commit_change), its kind by name and the values it replaced and wrote
-// as bytes. What a row holds is checked as it is read back: a damaged row
-// is a StoreError, never a wrong change.
+// The history as both databases keep it: with each commit_object row (one
+// object a commit touched), that object's changes in the commit, as bytes
+// in its `changes` column. Each change carries its step, its place among
+// all the commit's changes, so that a commit's changes come back in the
+// order made. What the bytes hold is checked as they are read: damaged
+// bytes are a StoreError, never a wrong change.
+//
+// Each change: its step, kind, feature, position (signed), target before
+// and target after, each a big-endian 32-bit word; then the values before
+// and the values after, each list a count and, for each value, its value
+// class, its number and its text's length in UTF-16 units (words), then
+// the units, two big-endian bytes each. An object without changes kept has
+// SQL NULL.
 
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/wkm_srv/persistent_store.h"
 
-// 'created', 'deleted', 'value', 'reference', 'added', 'removed', 'values'.
-const char16_t* changeName(SlotChange::Kind kind);
-SlotChange::Kind changeKind(std::u16string_view name);
-SlotChange::Kind changeKind(std::string_view name);
+// One change with its place in the commit.
+struct NumberedChange {
+  std::uint32_t step = 0;
+  SlotChange change;
+};
 
-// A list of values as bytes: for each, its value class and number as
-// big-endian 32-bit words, its text's length in units as one more, then
-// each unit as two big-endian bytes. An empty list is kept as SQL NULL.
-std::string encodeValues(const std::vector<StoredValue>& values);
-// Throws StoreError for bytes no list encodes.
-std::vector<StoredValue> decodeValues(std::string_view bytes);
+// A commit's changes (in order), as bytes, object by object.
+std::unordered_map<ObjectId, std::string> encodeChanges(const std::vector<SlotChange>& changes);
+// The changes the bytes hold, of `object`. Throws StoreError for bytes no
+// changes encode.
+std::vector<NumberedChange> decodeChanges(ObjectId object, std::string_view bytes);
+// Changes read object by object, in the commit's order.
+std::vector<SlotChange> inCommitOrder(std::vector<NumberedChange> changes);
 
 // Whether a change's slot is the object itself (made or removed).
 inline bool changesWholeObject(const SlotChange& change) {

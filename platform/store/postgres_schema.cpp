@@ -82,6 +82,7 @@ CREATE TABLE commit_object (        -- what each commit touched
   object   bigint NOT NULL,
   change   text NOT NULL CHECK (change IN ('created', 'changed', 'deleted')),
   class    integer NOT NULL DEFAULT 0,  -- the object's class; 0 where not known (before version 2)
+  changes  bytea,                   -- its changes in the commit, the history; NULL where not kept
   PRIMARY KEY (sequence, object)
 );
 CREATE INDEX commit_object_by_object ON commit_object (object, sequence);
@@ -93,25 +94,6 @@ CREATE TABLE feature (
   name  text NOT NULL
 );
 
-)sql";
-
-// The history, as the repository file keeps it (bytea for BLOB).
-constexpr const char* kHistorySchema = R"sql(
-CREATE TABLE IF NOT EXISTS commit_change (
-  sequence      bigint NOT NULL,
-  step          integer NOT NULL,
-  object        bigint NOT NULL,
-  feature       integer NOT NULL,
-  change        text NOT NULL CHECK (change IN ('created', 'deleted', 'value', 'reference',
-                                                'added', 'removed', 'values')),
-  position      integer NOT NULL,
-  before_target bigint NOT NULL,
-  after_target  bigint NOT NULL,
-  before        bytea,
-  after         bytea,
-  PRIMARY KEY (sequence, step)
-);
-CREATE INDEX IF NOT EXISTS commit_change_by_object ON commit_change (object, sequence);
 )sql";
 
 // Keeps servers that open one database at once from making its schema twice.
@@ -151,7 +133,6 @@ void preparePostgresRepository(PgConnection& connection, const StoreOptions& opt
     const bool empty = tables.integer(0, 0) == 0;
     if (empty) {
       connection.execute(kSchema, "making the schema");
-      connection.execute(kHistorySchema, "making the schema");
       connection.execute(kNamedViews, "making the schema");
       connection.execute("INSERT INTO qovix_repository VALUES (" + quoted(kPostgresApplication) +
                              ", " + std::to_string(kPostgresSchemaVersion) + ")",
@@ -181,9 +162,9 @@ void preparePostgresRepository(PgConnection& connection, const StoreOptions& opt
         // Version 1 gains the history, empty, and the class of what each
         // commit touched, 0 for the commits before.
         connection.execute(
-            "ALTER TABLE commit_object ADD COLUMN IF NOT EXISTS class integer NOT NULL DEFAULT 0",
+            "ALTER TABLE commit_object ADD COLUMN IF NOT EXISTS class integer NOT NULL DEFAULT 0; "
+            "ALTER TABLE commit_object ADD COLUMN IF NOT EXISTS changes bytea",
             "adding the history");
-        connection.execute(kHistorySchema, "adding the history");
         connection.execute("UPDATE qovix_repository SET schema_version = " +
                                std::to_string(kPostgresSchemaVersion),
                            "adding the history");

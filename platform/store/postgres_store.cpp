@@ -57,18 +57,12 @@ const std::vector<PgStatement>& statements() {
       {"log_commit",
        "INSERT INTO commit_log (sequence, time, principal, server) "
        "VALUES ($1, timestamptz 'epoch' + $2::bigint * interval '1 microsecond', $3, $4)"},
+      // The objects a commit touched, each with its changes in hex (NULL
+      // where not kept).
       {"log_objects",
-       "INSERT INTO commit_object (sequence, object, change, class) "
-       "SELECT $1, o, c, k FROM unnest($2::bigint[], $3::text[], $4::integer[]) AS t(o, c, k)"},
-      // A commit's changes in one statement, each list of values in hex.
-      {"log_changes",
-       "INSERT INTO commit_change (sequence, step, object, feature, change, position, "
-       "before_target, after_target, before, after) "
-       "SELECT $1, n - 1, o, f, c, p, bt, at, "
-       "  CASE WHEN b = '' THEN NULL ELSE decode(b, 'hex') END, "
-       "  CASE WHEN a = '' THEN NULL ELSE decode(a, 'hex') END "
-       "FROM unnest($2::bigint[], $3::integer[], $4::text[], $5::integer[], $6::bigint[], "
-       "  $7::bigint[], $8::text[], $9::text[]) WITH ORDINALITY AS t(o, f, c, p, bt, at, b, a, n)"},
+       "INSERT INTO commit_object (sequence, object, change, class, changes) "
+       "SELECT $1, o, c, k, decode(h, 'hex') "
+       "FROM unnest($2::bigint[], $3::text[], $4::integer[], $5::text[]) AS t(o, c, k, h)"},
       {"history_commits",
        "SELECT sequence FROM commit_object WHERE object = $1 AND sequence < $2 "
        "ORDER BY sequence DESC LIMIT $3"},
@@ -79,18 +73,16 @@ const std::vector<PgStatement>& statements() {
        "SELECT object, change, class FROM commit_object WHERE sequence = $1 "
        "AND ($2 = 0 OR object = $2) ORDER BY object"},
       {"changes_at",
-       "SELECT object, feature, change, position, before_target, after_target, "
-       "coalesce(encode(before, 'hex'), ''), coalesce(encode(after, 'hex'), '') "
-       "FROM commit_change WHERE sequence = $1 ORDER BY step"},
+       "SELECT object, encode(changes, 'hex') FROM commit_object WHERE sequence = $1"},
       {"changes_of_object_at",
-       "SELECT object, feature, change, position, before_target, after_target, "
-       "coalesce(encode(before, 'hex'), ''), coalesce(encode(after, 'hex'), '') "
-       "FROM commit_change WHERE object = $2 AND sequence = $1 ORDER BY step"},
+       "SELECT object, encode(changes, 'hex') FROM commit_object "
+       "WHERE sequence = $1 AND object = $2"},
+      // The object's later commits, along its index, never through the log.
       {"next_change",
-       "SELECT coalesce(min(sequence), 0) FROM commit_change WHERE object = $1 "
-       "AND sequence > $3 AND ($2 < 0 OR feature = $2 OR change IN ('created', 'deleted'))"},
+       "SELECT sequence, encode(changes, 'hex') FROM commit_object WHERE object = $1 "
+       "AND sequence > $2 ORDER BY sequence"},
       {"forget_history",
-       "DELETE FROM commit_change WHERE sequence < "
+       "UPDATE commit_object SET changes = NULL WHERE changes IS NOT NULL AND sequence < "
        "(SELECT coalesce(min(sequence), 9223372036854775807) FROM commit_log "
        " WHERE time >= timestamptz 'epoch' + $1::bigint * interval '1 microsecond')"},
       {"clear_attribute", "DELETE FROM attribute WHERE object = $1 AND feature = $2"},
@@ -475,9 +467,18 @@ class PostgresRows final : public StoreRows {
                              std::uint64_t after) override {
     const PgResult rows = connection_.fetch(
         "next_change",
-        PgParams() << std::int64_t{object} << (feature ? std::int64_t{*feature} : std::int64_t{-1})
+        PgParams() << std::int64_t{object}
                    << static_cast<std::int64_t>(std::min<std::uint64_t>(after, INT64_MAX)));
-    return rows.rows() > 0 ? static_cast<std::uint64_t>(rows.integer(0, 0)) : 0;
+    for (int row = 0; row < rows.rows(); ++row) {
+      // Changes not kept might change the slot.
+      if (!feature || rows.isNull(row, 1)) return static_cast<std::uint64_t>(rows.integer(row, 0));
+      for (const NumberedChange& each : decodeChanges(object, bytesOfHex(rows.text(row, 1)))) {
+        if (changesWholeObject(each.change) || each.change.feature == *feature) {
+          return static_cast<std::uint64_t>(rows.integer(row, 0));
+        }
+      }
+    }
+    return 0;
   }
 
   void forgetHistoryBefore(std::int64_t timeMicros) override {
@@ -529,7 +530,9 @@ class PostgresRows final : public StoreRows {
     const auto sequence = static_cast<std::int64_t>(record.sequence);
     connection_.send("log_commit", PgParams() << sequence << record.timeMicros << record.principal
                                               << record.server);
-    std::string objects = "{", changes = "{", classes = "{";
+    // Each object's changes in hex: an array of numbers and hex needs no quoting.
+    const std::unordered_map<ObjectId, std::string> history = encodeChanges(record.changes);
+    std::string objects = "{", changes = "{", classes = "{", kept = "{";
     const std::array<std::pair<const std::vector<TouchedObject>*, const char*>, 3> lists = {
         {{&record.created, "created"}, {&record.changed, "changed"}, {&record.deleted, "deleted"}}};
     for (const auto& [touchedObjects, change] : lists) {
@@ -538,33 +541,17 @@ class PostgresRows final : public StoreRows {
           objects += ',';
           changes += ',';
           classes += ',';
+          kept += ',';
         }
         objects += std::to_string(touched.id);
         changes += change;
         classes += std::to_string(touched.classId);
+        const auto held = history.find(touched.id);
+        kept += held != history.end() ? hexOf(held->second) : std::string("NULL");
       }
     }
-    connection_.send("log_objects",
-                     PgParams() << sequence << objects + "}" << changes + "}" << classes + "}");
-    if (record.changes.empty()) return;
-    std::array<std::string, 8> columns;
-    for (const SlotChange& change : record.changes) {
-      const std::string items[] = {
-          std::to_string(change.object),        std::to_string(change.feature),
-          utf::toUtf8(changeName(change.kind)), std::to_string(change.position),
-          std::to_string(change.beforeTarget),  std::to_string(change.afterTarget),
-          hexOf(encodeValues(change.before)),   hexOf(encodeValues(change.after))};
-      for (std::size_t i = 0; i < columns.size(); ++i) {
-        // Every item is a number, a kind's name or hex: quoting it is enough.
-        columns[i] += columns[i].empty() ? "{\"" : ",\"";
-        columns[i] += items[i];
-        columns[i] += '"';
-      }
-    }
-    PgParams params;
-    params << sequence;
-    for (std::string& column : columns) params << column + "}";
-    connection_.send("log_changes", params);
+    connection_.send("log_objects", PgParams() << sequence << objects + "}" << changes + "}"
+                                               << classes + "}" << kept + "}");
   }
 
   // A commit with its changes (those of `object` alone, when not 0).
@@ -592,17 +579,15 @@ class PostgresRows final : public StoreRows {
         object == 0
             ? connection_.fetch("changes_at", PgParams() << at)
             : connection_.fetch("changes_of_object_at", PgParams() << at << std::int64_t{object});
+    std::vector<NumberedChange> read;
     for (int row = 0; row < changes.rows(); ++row) {
-      SlotChange& change = record.changes.emplace_back();
-      change.object = static_cast<ObjectId>(changes.integer(row, 0));
-      change.feature = static_cast<FeatureId>(changes.integer(row, 1));
-      change.kind = changeKind(changes.text(row, 2));
-      change.position = changes.integer(row, 3);
-      change.beforeTarget = static_cast<ObjectId>(changes.integer(row, 4));
-      change.afterTarget = static_cast<ObjectId>(changes.integer(row, 5));
-      change.before = decodeValues(bytesOfHex(changes.text(row, 6)));
-      change.after = decodeValues(bytesOfHex(changes.text(row, 7)));
+      if (changes.isNull(row, 1)) continue;
+      for (NumberedChange& each : decodeChanges(static_cast<ObjectId>(changes.integer(row, 0)),
+                                                bytesOfHex(changes.text(row, 1)))) {
+        read.push_back(std::move(each));
+      }
     }
+    record.changes = inCommitOrder(std::move(read));
     return record;
   }
 

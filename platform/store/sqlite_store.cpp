@@ -280,9 +280,13 @@ class SqliteRows final : public StoreRows {
   std::uint64_t nextChangeOf(ObjectId object, std::optional<FeatureId> feature,
                              std::uint64_t after) override {
     const Use use(statements_.nextChange);
-    use->bind(1, object).bind(2, feature ? std::int64_t{*feature} : -1);
-    use->bind(3, static_cast<std::int64_t>(std::min<std::uint64_t>(after, INT64_MAX)));
-    return use->step() ? static_cast<std::uint64_t>(use->integer(0)) : 0;
+    use->bind(1, object);
+    use->bind(2, static_cast<std::int64_t>(std::min<std::uint64_t>(after, INT64_MAX)));
+    while (use->step()) {
+      if (changes(object, feature, use->bytes(1)))
+        return static_cast<std::uint64_t>(use->integer(0));
+    }
+    return 0;
   }
 
   void forgetHistoryBefore(std::int64_t timeMicros) override {
@@ -299,8 +303,8 @@ class SqliteRows final : public StoreRows {
     Statement nextNumber, setNextNumber, removeAttributes, removeReferences, removeMembers,
         removeValues, removeObject, referencesTo;
     Statement logCommit, logObject, commitsSince, commitObjects, lastCommit;
-    Statement clearAttribute, logChange, historyCommits, commitRow, changesAt, changesOfObjectAt,
-        nextChange, forgetHistory, dataVersion;
+    Statement clearAttribute, historyCommits, commitRow, changesAt, changesOfObjectAt, nextChange,
+        forgetHistory, dataVersion;
     Statement begin, commit, rollback, mark, rollbackToMark, releaseMark;
   };
 
@@ -382,7 +386,8 @@ class SqliteRows final : public StoreRows {
         {database,
          "INSERT INTO commit_log (sequence, time_us, principal, server) VALUES (?1, ?2, ?3, ?4)"},
         {database,
-         "INSERT INTO commit_object (sequence, object, change, class) VALUES (?1, ?2, ?3, ?4)"},
+         "INSERT INTO commit_object (sequence, object, change, class, changes) "
+         "VALUES (?1, ?2, ?3, ?4, ?5)"},
         {database,
          "SELECT sequence, time_us, principal, server FROM commit_log WHERE sequence > ?1 "
          "ORDER BY sequence LIMIT ?2"},
@@ -392,26 +397,17 @@ class SqliteRows final : public StoreRows {
         {database, "SELECT coalesce(max(sequence), 0) FROM commit_log"},
         {database, "DELETE FROM attribute WHERE object = ?1 AND feature = ?2"},
         {database,
-         "INSERT INTO commit_change (sequence, step, object, feature, change, position, "
-         "before_target, after_target, before, after) "
-         "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)"},
-        {database,
          "SELECT sequence FROM commit_object WHERE object = ?1 AND sequence < ?2 "
          "ORDER BY sequence DESC LIMIT ?3"},
         {database, "SELECT time_us, principal, server FROM commit_log WHERE sequence = ?1"},
+        {database, "SELECT object, changes FROM commit_object WHERE sequence = ?1"},
+        {database, "SELECT object, changes FROM commit_object WHERE sequence = ?1 AND object = ?2"},
+        // The object's later commits, along its index, never through the log.
         {database,
-         "SELECT object, feature, change, position, before_target, after_target, before, after "
-         "FROM commit_change WHERE sequence = ?1 ORDER BY step"},
+         "SELECT sequence, changes FROM commit_object WHERE object = ?1 AND sequence > ?2 "
+         "ORDER BY sequence"},
         {database,
-         "SELECT object, feature, change, position, before_target, after_target, before, after "
-         "FROM commit_change WHERE object = ?2 AND sequence = ?1 ORDER BY step"},
-        // The first later change of the slot, or of the object whole: found
-        // along the object's changes, never through the log.
-        {database,
-         "SELECT min(sequence) FROM commit_change WHERE object = ?1 AND sequence > ?3 "
-         "AND (?2 < 0 OR feature = ?2 OR change IN ('created', 'deleted'))"},
-        {database,
-         "DELETE FROM commit_change WHERE sequence < "
+         "UPDATE commit_object SET changes = NULL WHERE changes IS NOT NULL AND sequence < "
          "(SELECT coalesce(min(sequence), 9223372036854775807) FROM commit_log "
          " WHERE time_us >= ?1)"},
         {database, "PRAGMA data_version"},
@@ -457,6 +453,16 @@ class SqliteRows final : public StoreRows {
     }
   }
 
+  // Whether a commit's changes of `object`, as kept, change its slot
+  // `feature` (or, for nothing, anything of it). Changes not kept might.
+  static bool changes(ObjectId object, std::optional<FeatureId> feature, const std::string& bytes) {
+    if (!feature || bytes.empty()) return true;
+    for (const NumberedChange& each : decodeChanges(object, bytes)) {
+      if (changesWholeObject(each.change) || each.change.feature == *feature) return true;
+    }
+    return false;
+  }
+
   // The touched objects of a commit (of `object` alone, when not 0).
   void readTouched(CommitRecord& record, ObjectId object) {
     const Use use(statements_.commitObjects);
@@ -489,17 +495,14 @@ class SqliteRows final : public StoreRows {
     const Use use(changes);
     use->bind(1, static_cast<std::int64_t>(sequence));
     if (object != 0) use->bind(2, object);
+    std::vector<NumberedChange> read;
     while (use->step()) {
-      SlotChange& change = record.changes.emplace_back();
-      change.object = static_cast<ObjectId>(use->integer(0));
-      change.feature = static_cast<FeatureId>(use->integer(1));
-      change.kind = changeKind(std::u16string_view(use->text(2)));
-      change.position = use->integer(3);
-      change.beforeTarget = static_cast<ObjectId>(use->integer(4));
-      change.afterTarget = static_cast<ObjectId>(use->integer(5));
-      change.before = decodeValues(use->bytes(6));
-      change.after = decodeValues(use->bytes(7));
+      for (NumberedChange& each :
+           decodeChanges(static_cast<ObjectId>(use->integer(0)), use->bytes(1))) {
+        read.push_back(std::move(each));
+      }
     }
+    record.changes = inCommitOrder(std::move(read));
     return record;
   }
 
@@ -514,21 +517,15 @@ class SqliteRows final : public StoreRows {
         {&record.created, u"created"},
         {&record.changed, u"changed"},
         {&record.deleted, u"deleted"}};
+    const std::unordered_map<ObjectId, std::string> changes = encodeChanges(record.changes);
     for (const auto& [objects, change] : lists) {
       for (const TouchedObject& touched : *objects) {
         const Use use(statements_.logObject);
         use->bind(1, sequence).bind(2, touched.id).bind(3, std::u16string_view(change));
-        use->bind(4, touched.classId).run();
+        const auto held = changes.find(touched.id);
+        use->bind(4, touched.classId).bindBytes(5, held != changes.end() ? held->second : "");
+        use->run();
       }
-    }
-    std::int64_t step = 0;
-    for (const SlotChange& change : record.changes) {
-      const Use use(statements_.logChange);
-      use->bind(1, sequence).bind(2, step++).bind(3, change.object).bind(4, change.feature);
-      use->bind(5, std::u16string_view(changeName(change.kind))).bind(6, change.position);
-      use->bind(7, change.beforeTarget).bind(8, change.afterTarget);
-      use->bindBytes(9, encodeValues(change.before)).bindBytes(10, encodeValues(change.after));
-      use->run();
     }
   }
 

@@ -6,25 +6,6 @@
 
 namespace {
 
-// The history: what each commit changed, a row per change in the order
-// made, with the values it replaced and wrote (platform/store/change_rows.h).
-constexpr const char* kHistorySchema = R"sql(
-CREATE TABLE IF NOT EXISTS commit_change (
-  sequence      INTEGER NOT NULL,   -- commit_log.sequence
-  step          INTEGER NOT NULL,   -- from 0, in the order made
-  object        INTEGER NOT NULL,
-  feature       INTEGER NOT NULL,   -- the slot; the object's class for 'created' and 'deleted'
-  change        TEXT NOT NULL,      -- 'created', 'deleted', 'value', 'reference', 'added', 'removed', 'values'
-  position      INTEGER NOT NULL,   -- where a member was added or removed; -1 otherwise
-  before_target INTEGER NOT NULL,   -- a reference's target before, the member removed; 0 otherwise
-  after_target  INTEGER NOT NULL,   -- a reference's target after, the member added; 0 otherwise
-  before        BLOB,               -- the values before ('value': none or one), encoded; NULL for none
-  after         BLOB,               -- the values after
-  PRIMARY KEY (sequence, step)
-) WITHOUT ROWID;
-CREATE INDEX IF NOT EXISTS commit_change_by_object ON commit_change (object, sequence);
-)sql";
-
 // Version 5 (version 4 had no history, nor the class of what a commit
 // touched; version 1 lacked the index of values in lists; version 2 the
 // next object number and the indexes by target alone, which removing
@@ -91,6 +72,7 @@ CREATE TABLE commit_object (        -- what each commit touched
   object   INTEGER NOT NULL,
   change   TEXT NOT NULL,           -- 'created', 'changed' or 'deleted'
   class    INTEGER NOT NULL DEFAULT 0,  -- the object's class; 0 where not known (before version 5)
+  changes  BLOB,                    -- its changes in the commit, the history (change_rows.h); NULL where not kept
   PRIMARY KEY (sequence, object)
 ) WITHOUT ROWID;
 CREATE INDEX commit_object_by_object ON commit_object (object, sequence);
@@ -165,7 +147,6 @@ void prepareRepositoryFile(Database& database, const SqliteStoreOptions& options
   database.execute("BEGIN IMMEDIATE");
   if (empty) {
     database.execute(kSchema);
-    database.execute(kHistorySchema);
     database.execute(kNamedViews);
     database.execute(("PRAGMA application_id = " + std::to_string(kStoreApplicationId)).c_str());
     database.execute(("PRAGMA user_version = " + std::to_string(kStoreSchemaVersion)).c_str());
@@ -203,14 +184,17 @@ CREATE INDEX IF NOT EXISTS commit_object_by_object ON commit_object (object, seq
 )sql");
   }
   if (!empty && version < 5) {
-    // Version 4 files gain the history, empty, and the class of what each
-    // commit touched, 0 for the commits before.
-    if (pragmaNumber(database,
-                     "SELECT count(*) FROM pragma_table_info('commit_object') "
-                     "WHERE name = 'class'") == 0) {
-      database.execute("ALTER TABLE commit_object ADD COLUMN class INTEGER NOT NULL DEFAULT 0");
+    // Version 4 files gain the class of what each commit touched, 0 for
+    // the commits before, and the history, empty.
+    for (const char* column : {"class INTEGER NOT NULL DEFAULT 0", "changes BLOB"}) {
+      const std::string name = std::string(column).substr(0, std::string(column).find(' '));
+      if (pragmaNumber(database, ("SELECT count(*) FROM pragma_table_info('commit_object') "
+                                  "WHERE name = '" +
+                                  name + "'")
+                                     .c_str()) == 0) {
+        database.execute(("ALTER TABLE commit_object ADD COLUMN " + std::string(column)).c_str());
+      }
     }
-    database.execute(kHistorySchema);
   }
   if (!empty && version < kStoreSchemaVersion) {
     database.execute(("PRAGMA user_version = " + std::to_string(kStoreSchemaVersion)).c_str());

@@ -314,6 +314,7 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
          at != sequences.end(); ++at) {
       const CommitRecord* row = logged(*at);
       if (row == nullptr) continue;
+      if (row->changes.empty()) return row->sequence;  // not kept: it might have
       for (const SlotChange& change : row->changes) {
         if (change.object != object) continue;
         const bool whole = change.kind == SlotChange::Created || change.kind == SlotChange::Deleted;

@@ -82,6 +82,7 @@ void PersistentStore::setReference(ObjectId id, FeatureId feature, ObjectId targ
 
 bool PersistentStore::insertMember(ObjectId id, FeatureId feature, ObjectId member,
                                    VornLong position) {
+  if (hasMember(id, feature, member)) return false;  // no change, and none noted
   noteChanged(id);
   if (!addMemberAt(id, feature, member, position)) return false;
   remember({.kind = SlotChange::Added,

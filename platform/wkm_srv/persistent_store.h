@@ -268,7 +268,9 @@ class WKM_SRV_API PersistentStore {
   // are empty when its history was not kept.
   virtual std::optional<CommitRecord> commitAt(std::uint64_t sequence) const = 0;
   // The first commit after `after` that changed slot `feature` of `object`
-  // (or, for nothing, any slot of it, or made or removed it); 0 for none.
+  // (or, for nothing, any slot of it, or made or removed it); 0 for none. A
+  // commit that touched the object without its changes kept counts: it
+  // might have.
   virtual std::uint64_t nextChangeOf(ObjectId object, std::optional<FeatureId> feature,
                                      std::uint64_t after) const = 0;
 

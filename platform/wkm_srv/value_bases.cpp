@@ -14,7 +14,6 @@ VornDataType::Comparisons order(const T& left, const T& right) {
   return VornDataType::Equal;
 }
 
-
 }  // namespace
 
 VornDataType::Comparisons compareClasses(VornDataType const& left, VornDataType const& right) {

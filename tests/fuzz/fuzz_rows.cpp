@@ -267,13 +267,15 @@ void useTexts(Input& in) {
   if (fromPg(columns.text, columns.exact ? nullptr : &raw) != text) {
     throw std::logic_error("a text did not come back unit for unit");
   }
-  // A history column's bytes, as either database gives them.
+  // A history column's bytes, as either database gives them: what decodes
+  // encodes to the same changes.
   try {
-    const std::vector<StoredValue> values = decodeValues(in.bytes(96));
-    if (decodeValues(encodeValues(values)) != values) {
-      throw std::logic_error("a list of values did not come back as it went");
+    const std::vector<SlotChange> changes = inCommitOrder(decodeChanges(5, in.bytes(128)));
+    if (!changes.empty() &&
+        inCommitOrder(decodeChanges(5, encodeChanges(changes).at(5))) != changes) {
+      throw std::logic_error("changes did not come back as they went");
     }
-    decodeValues(bytesOfHex(in.bytes(96)));
+    decodeChanges(7, bytesOfHex(in.bytes(96)));
   } catch (const StoreError&) {
   }
   const std::string anyText = in.bytes(), anyRaw = "\\x" + in.bytes();

@@ -37,7 +37,7 @@ std::map<std::string, std::vector<std::string>> rowsOf(const std::string& file) 
   EXPECT_EQ(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
   for (const char* table :
        {"object", "object_number", "attribute", "reference", "member", "value_item", "commit_log",
-        "commit_object", "commit_change", "class", "feature"}) {
+        "commit_object", "class", "feature"}) {
     sqlite3_stmt* statement = nullptr;
     sqlite3_prepare_v2(db, (std::string("SELECT * FROM ") + table + " ORDER BY 1, 2").c_str(), -1,
                        &statement, nullptr);
