@@ -5,9 +5,10 @@
 
 #include <libpq-fe.h>
 
-#include <ctime>
+#include <cstdio>
 #include <stdexcept>
 
+#include "cli/utc_time.h"
 #include "platform/store/pg_connection.h"
 #include "platform/store/pg_text.h"
 #include "platform/store/postgres_schema.h"
@@ -70,16 +71,12 @@ void appendField(std::string& line, std::string_view text) {
   }
 }
 
+// A timestamptz to the microsecond, as COPY reads it.
 std::string timestampOf(std::int64_t micros) {
-  const std::time_t seconds = static_cast<std::time_t>(micros / 1'000'000);
-  std::tm utc{};
-  gmtime_r(&seconds, &utc);
-  char text[40];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &utc);
   char fraction[16];
   std::snprintf(fraction, sizeof fraction, ".%06lld+00",
-                static_cast<long long>(micros % 1'000'000));
-  return std::string(text) + fraction;
+                static_cast<long long>((micros % 1'000'000 + 1'000'000) % 1'000'000));
+  return cli::utcSeconds(micros) + fraction;
 }
 
 class PostgresTables final : public RepositoryTables {

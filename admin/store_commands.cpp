@@ -3,13 +3,13 @@
 #include <sqlite3.h>
 
 #include <chrono>
-#include <ctime>
 #include <filesystem>
 #include <map>
 #include <set>
 #include <stdexcept>
 
 #include "admin/table_rows.h"
+#include "cli/utc_time.h"
 #include "platform/store/postgres_store.h"
 
 namespace qovix::admin {
@@ -37,14 +37,7 @@ const Table& tableNamed(const std::string& name) {
   throw std::logic_error("no table " + name);
 }
 
-std::string formatMicros(std::int64_t micros) {
-  const std::time_t seconds = static_cast<std::time_t>(micros / 1'000'000);
-  std::tm utc{};
-  gmtime_r(&seconds, &utc);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &utc);
-  return text;
-}
+std::string formatMicros(std::int64_t micros) { return cli::utcSeconds(micros) + " UTC"; }
 
 void removeFile(const std::string& path) {
   std::error_code ignored;

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <ctime>
 #include <thread>
 
+#include "cli/utc_time.h"
 #include "client/tool/lookup.h"
 
 namespace qovix::tool {
@@ -75,14 +75,7 @@ void printHistory(client::Connection& connection, std::uint32_t object, std::uin
 
 }  // namespace
 
-std::string formatTime(std::int64_t micros) {
-  const std::time_t seconds = static_cast<std::time_t>(micros / 1'000'000);
-  std::tm utc{};
-  gmtime_r(&seconds, &utc);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &utc);
-  return text;
-}
+std::string formatTime(std::int64_t micros) { return cli::utcSeconds(micros) + " UTC"; }
 
 std::string describeChange(const WireChange& change) {
   const std::string object = std::string("#").append(std::to_string(change.object));

@@ -104,6 +104,14 @@ std::vector<NumberedChange> decodeChanges(ObjectId object, std::string_view byte
   return read;
 }
 
+bool changesSlot(ObjectId object, std::optional<FeatureId> feature, const std::string_view* bytes) {
+  if (!feature || bytes == nullptr) return true;
+  for (const NumberedChange& each : decodeChanges(object, *bytes)) {
+    if (changesWholeObject(each.change) || each.change.feature == *feature) return true;
+  }
+  return false;
+}
+
 std::vector<SlotChange> inCommitOrder(std::vector<NumberedChange> changes) {
   std::stable_sort(
       changes.begin(), changes.end(),

@@ -14,6 +14,7 @@
 // the units, two big-endian bytes each. An object without changes kept has
 // SQL NULL.
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -34,6 +35,11 @@ std::unordered_map<ObjectId, std::string> encodeChanges(const std::vector<SlotCh
 std::vector<NumberedChange> decodeChanges(ObjectId object, std::string_view bytes);
 // Changes read object by object, in the commit's order.
 std::vector<SlotChange> inCommitOrder(std::vector<NumberedChange> changes);
+
+// Whether an object's changes in one commit (its bytes; null where not
+// kept) change its slot `feature`, or for nothing anything of it. Changes
+// not kept might have.
+bool changesSlot(ObjectId object, std::optional<FeatureId> feature, const std::string_view* bytes);
 
 // Whether a change's slot is the object itself (made or removed).
 inline bool changesWholeObject(const SlotChange& change) {

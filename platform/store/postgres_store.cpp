@@ -470,12 +470,11 @@ class PostgresRows final : public StoreRows {
         PgParams() << std::int64_t{object}
                    << static_cast<std::int64_t>(std::min<std::uint64_t>(after, INT64_MAX)));
     for (int row = 0; row < rows.rows(); ++row) {
-      // Changes not kept might change the slot.
-      if (!feature || rows.isNull(row, 1)) return static_cast<std::uint64_t>(rows.integer(row, 0));
-      for (const NumberedChange& each : decodeChanges(object, bytesOfHex(rows.text(row, 1)))) {
-        if (changesWholeObject(each.change) || each.change.feature == *feature) {
-          return static_cast<std::uint64_t>(rows.integer(row, 0));
-        }
+      const bool kept = !rows.isNull(row, 1);
+      const std::string bytes = kept ? bytesOfHex(rows.text(row, 1)) : std::string();
+      const std::string_view held(bytes);
+      if (changesSlot(object, feature, kept ? &held : nullptr)) {
+        return static_cast<std::uint64_t>(rows.integer(row, 0));
       }
     }
     return 0;

@@ -283,8 +283,11 @@ class SqliteRows final : public StoreRows {
     use->bind(1, object);
     use->bind(2, static_cast<std::int64_t>(std::min<std::uint64_t>(after, INT64_MAX)));
     while (use->step()) {
-      if (changes(object, feature, use->bytes(1)))
+      const std::string bytes = use->bytes(1);
+      const std::string_view kept(bytes);
+      if (changesSlot(object, feature, bytes.empty() ? nullptr : &kept)) {
         return static_cast<std::uint64_t>(use->integer(0));
+      }
     }
     return 0;
   }
@@ -451,16 +454,6 @@ class SqliteRows final : public StoreRows {
       for (unsigned char byte : name) kept.push_back(byte < 0x80 ? byte : u'\uFFFD');
       return kept;
     }
-  }
-
-  // Whether a commit's changes of `object`, as kept, change its slot
-  // `feature` (or, for nothing, anything of it). Changes not kept might.
-  static bool changes(ObjectId object, std::optional<FeatureId> feature, const std::string& bytes) {
-    if (!feature || bytes.empty()) return true;
-    for (const NumberedChange& each : decodeChanges(object, bytes)) {
-      if (changesWholeObject(each.change) || each.change.feature == *feature) return true;
-    }
-    return false;
   }
 
   // The touched objects of a commit (of `object` alone, when not 0).

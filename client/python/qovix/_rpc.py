@@ -145,15 +145,7 @@ class Reader:
             return Value(value_class, self.signed())
         if kind != TEXT_ARM:
             raise ProtocolError(f"a data value in arm {kind}")
-        count = self.word()
-        if count > (len(self.data) - self.offset) // 4:
-            raise ProtocolError("the reply ended early")
-        units = struct.unpack_from(f">{count}I", self.data, self.offset)
-        self.offset += 4 * count
-        if units and units[-1] == 0:
-            units = units[:-1]
-        raw = struct.pack(f">{len(units)}H", *(u & 0xFFFF for u in units))
-        return Value(value_class, raw.decode("utf-16-be", "surrogatepass"))
+        return Value(value_class, self.units())
 
 
 # What a result is read as, by the procedure's result filter.

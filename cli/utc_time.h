@@ -1,0 +1,13 @@
+#pragma once
+
+// Times the tools print: microseconds since the Unix epoch as UTC, to the
+// second ("2026-12-10 02:17:02"), the way people read a log.
+
+#include <cstdint>
+#include <string>
+
+namespace cli {
+
+std::string utcSeconds(std::int64_t micros);
+
+}  // namespace cli
