@@ -331,8 +331,8 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
     return rows_->commitAt(sequence);
   }
 
-  std::uint64_t nextChangeOf(ObjectId object, std::optional<FeatureId> feature,
-                             std::uint64_t after) const override {
+  std::uint64_t nextKeptChangeOf(ObjectId object, std::optional<FeatureId> feature,
+                                 std::uint64_t after) const override {
     return rows_->nextChangeOf(object, feature, after);
   }
 

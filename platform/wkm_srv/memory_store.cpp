@@ -305,8 +305,8 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
     return row != nullptr ? std::optional(*row) : std::nullopt;
   }
 
-  std::uint64_t nextChangeOf(ObjectId object, std::optional<FeatureId> feature,
-                             std::uint64_t after) const override {
+  std::uint64_t nextKeptChangeOf(ObjectId object, std::optional<FeatureId> feature,
+                                 std::uint64_t after) const override {
     const auto commits = byObject_.find(object);
     if (commits == byObject_.end()) return 0;
     const auto& sequences = commits->second;

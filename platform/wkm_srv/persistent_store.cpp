@@ -133,6 +133,31 @@ void PersistentStore::setValues(ObjectId id, FeatureId feature, std::vector<Stor
   remember(std::move(change));
 }
 
+std::uint64_t PersistentStore::nextChangeOf(ObjectId object, std::optional<FeatureId> feature,
+                                            std::uint64_t after) const {
+  if (const std::uint64_t kept = nextKeptChangeOf(object, feature, after)) return kept;
+  // The held calls' rows wait for their commit, which numbers them in turn.
+  for (std::size_t i = 0; i < held_.size(); ++i) {
+    const std::uint64_t sequence = lastCommit() + i + 1;
+    if (sequence <= after) continue;
+    const CommitRecord& record = held_[i];
+    bool touched = false;
+    for (const auto* list : {&record.created, &record.changed, &record.deleted}) {
+      for (const TouchedObject& each : *list) touched = touched || each.id == object;
+    }
+    if (!touched) continue;
+    if (!feature || record.changes.empty()) return sequence;
+    for (const SlotChange& change : record.changes) {
+      if (change.object != object) continue;
+      if (change.kind == SlotChange::Created || change.kind == SlotChange::Deleted ||
+          change.feature == *feature) {
+        return sequence;
+      }
+    }
+  }
+  return 0;
+}
+
 void PersistentStore::rememberSlotsOf(ObjectId id) {
   if (!keepsHistory()) return;
   for (FeatureId feature : writtenFeatures(id)) {

@@ -270,9 +270,10 @@ class WKM_SRV_API PersistentStore {
   // The first commit after `after` that changed slot `feature` of `object`
   // (or, for nothing, any slot of it, or made or removed it); 0 for none. A
   // commit that touched the object without its changes kept counts: it
-  // might have.
-  virtual std::uint64_t nextChangeOf(ObjectId object, std::optional<FeatureId> feature,
-                                     std::uint64_t after) const = 0;
+  // might have. Calls held for a group commit count too, with the numbers
+  // their commit will give them.
+  std::uint64_t nextChangeOf(ObjectId object, std::optional<FeatureId> feature,
+                             std::uint64_t after) const;
 
   const StoreSettings& settings() const { return settings_; }
   StoreSettings& settings() { return settings_; }
@@ -293,6 +294,9 @@ class WKM_SRV_API PersistentStore {
   virtual void dropMember(ObjectId id, FeatureId feature, ObjectId member) = 0;
   virtual void dropMembers(ObjectId id, FeatureId feature) = 0;
   virtual void writeValues(ObjectId id, FeatureId feature, std::vector<StoredValue> values) = 0;
+  // nextChangeOf among the commits kept.
+  virtual std::uint64_t nextKeptChangeOf(ObjectId object, std::optional<FeatureId> feature,
+                                         std::uint64_t after) const = 0;
   virtual void beginTransaction(bool writes) = 0;
   // Keeps every change since the last commit, with `records` (one for each
   // call that changed anything, oldest first; the store gives each its
@@ -307,7 +311,6 @@ class WKM_SRV_API PersistentStore {
   virtual void markCall() = 0;
   virtual void rollbackToMark() = 0;
   virtual void releaseMark() = 0;
-
 
  private:
   enum class Touch { Created, Changed, Deleted };

@@ -156,8 +156,8 @@ class FaultyStore final : public PersistentStore {
   std::optional<CommitRecord> commitAt(std::uint64_t sequence) const override {
     return faulty().commitAt(sequence);
   }
-  std::uint64_t nextChangeOf(ObjectId object, std::optional<FeatureId> feature,
-                             std::uint64_t after) const override {
+  std::uint64_t nextKeptChangeOf(ObjectId object, std::optional<FeatureId> feature,
+                                 std::uint64_t after) const override {
     return faulty().nextChangeOf(object, feature, after);
   }
   void beginTransaction(bool writes) override { faulty().beginCall({{}, writes}); }

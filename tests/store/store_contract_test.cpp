@@ -507,6 +507,25 @@ TEST_P(StoreContract, HistoryKeepsEachChangeWithWhatItReplaced) {
   check(*store_);
 }
 
+// A call held for a group commit is a later change too, numbered as its
+// commit will number it: an undo in the same round sees it.
+TEST_P(StoreContract, HeldCallsCountAsLaterChanges) {
+  PersistentStore& s = *store_;
+  s.beginCall({"alice", true});
+  const ObjectId a = s.create(kPlain);
+  s.setValue(a, kName, text(u"A"));
+  s.commit();
+  s.beginCall({"bob", true});
+  s.setValue(a, kName, text(u"B"));
+  s.commitLater();
+  s.beginCall({"carol", true});
+  EXPECT_EQ(s.nextChangeOf(a, kName, 1), 2u);
+  EXPECT_EQ(s.nextChangeOf(a, kSize, 1), 0u);
+  EXPECT_EQ(s.commitOfCall(), 3u);
+  s.commit();
+  EXPECT_EQ(s.nextChangeOf(a, kName, 1), 2u) << "and once kept";
+}
+
 // Without history, the log keeps its rows and no changes.
 TEST_P(StoreContract, HistoryCanBeOff) {
   PersistentStore& s = *store_;
