@@ -28,6 +28,7 @@ constexpr std::size_t kMostFeedCommits = 1000;
 constexpr std::size_t kMostHistoryCommits = 100;
 constexpr std::size_t kPageBytes = 1u << 20;
 constexpr std::size_t kMostChangesShown = 10'000;
+constexpr std::size_t kMostChangeBytes = 4u << 20;
 
 PersistentStore& storeOf(HostCall& call) {
   PersistentStore* store = call.serving().store();
@@ -57,8 +58,10 @@ std::string slotName(const SlotChange& change) {
   }
 }
 
-// The commit as it travels, and about how many bytes it takes.
-std::size_t addWireCommit(CommitPage& page, const CommitRecord& record) {
+// The commit as it travels, and about how many bytes it takes. Its changes
+// stop where they would take the page past kMostChangeBytes (texts of a
+// value each may be long): a reply stays within every client's bound.
+std::size_t addWireCommit(CommitPage& page, const CommitRecord& record, std::size_t pageBytes) {
   WireCommit& wire = page.commits.emplace_back();
   wire.sequence = record.sequence;
   wire.timeMicros = record.timeMicros;
@@ -74,14 +77,16 @@ std::size_t addWireCommit(CommitPage& page, const CommitRecord& record) {
     bytes += 12 * objects->size();
   }
   for (const SlotChange& change : record.changes) {
+    std::size_t changeBytes = 64;
+    for (const auto* values : {&change.before, &change.after}) {
+      for (const StoredValue& value : *values) changeBytes += 16 + 4 * value.text.size();
+    }
+    if (pageBytes + bytes + changeBytes > kMostChangeBytes) break;
     wire.changes.push_back(
         {change.object, change.feature, slotName(change), static_cast<std::int32_t>(change.kind),
          static_cast<std::int32_t>(change.position), change.beforeTarget, change.afterTarget,
          wireValues(change.before), wireValues(change.after)});
-    bytes += 40;
-    for (const auto* values : {&change.before, &change.after}) {
-      for (const StoredValue& value : *values) bytes += 16 + 4 * value.text.size();
-    }
+    bytes += changeBytes;
   }
   return bytes;
 }
@@ -92,7 +97,7 @@ CommitPage pageOf(const PersistentStore& store, const std::vector<CommitRecord>&
   std::size_t bytes = 0;
   for (const CommitRecord& record : records) {
     if (!page.commits.empty() && bytes >= kPageBytes) break;
-    bytes += addWireCommit(page, record);
+    bytes += addWireCommit(page, record, bytes);
   }
   return page;
 }

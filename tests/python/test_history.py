@@ -182,6 +182,23 @@ class HistoryTest(unittest.TestCase):
             with self.assertRaisesRegex(qovix.UndoRefused, "there is no commit"):
                 repo.undo(last + 100)
 
+    def test_a_history_of_long_values_comes_in_pages_within_every_bound(self):
+        server = Server()
+        try:
+            with server.connect() as repo:
+                tagged = repo.TaggedValue.create()
+                longest = 131_072
+                for i in range(12):
+                    tagged.tag = chr(ord("a") + i) * longest
+                commits = tagged.history()
+                self.assertEqual(len(commits), 13)
+                values = [c.changes[0].after for c in commits[:-1]]
+                self.assertEqual([v[0] for v in values], [chr(ord("a") + i) for i in range(11, -1, -1)])
+                self.assertTrue(all(len(v) == longest for v in values))
+                self.assertEqual(repo.commit(commits[0].seq).changes[0].before, "k" * longest)
+        finally:
+            server.stop()
+
 
 if __name__ == "__main__":
     unittest.main()
