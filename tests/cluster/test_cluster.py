@@ -240,6 +240,8 @@ for i in range(600):
     each = repo.Class.create()
     each.construct(lending, f"C{{i}}")
     made.append(each)
+    if i == 200:
+        print("under way", flush=True)
 names = sorted(c.name for c in made)
 print(len(set(names)), len(lending.ownedElement), repo._port,
       repo.by_number(lending.object_number).name, flush=True)
@@ -248,8 +250,8 @@ print(len(set(names)), len(lending.ownedElement), repo._port,
         script_run = subprocess.Popen([sys.executable, "-c", script], stdout=subprocess.PIPE,
                                       stderr=subprocess.PIPE, text=True, env=env)
         self.assertEqual(script_run.stdout.readline().strip(), "ready")
-        time.sleep(0.3 * SLOWER)  # well into its loop
-        first.process.kill()
+        self.assertEqual(script_run.stdout.readline().strip(), "under way")
+        first.process.kill()  # with 400 classes still to make
         out, err = script_run.communicate(timeout=120)
         script_run.stdout.close()
         script_run.stderr.close()
