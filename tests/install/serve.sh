@@ -19,6 +19,9 @@ fail() {
 }
 
 start_qovixd() {
+  # The log is there before the server starts: the child opens it itself,
+  # maybe only after the first look below.
+  : >"$work/qovixd.log"
   "$1" --bind 127.0.0.1 --port 0 --store "$work/repository.sqlite3" >"$work/qovixd.log" 2>&1 &
   qovixd_pid=$!
   for _ in $(seq 100); do
