@@ -37,8 +37,6 @@ const Table& tableNamed(const std::string& name) {
   throw std::logic_error("no table " + name);
 }
 
-std::string formatMicros(std::int64_t micros) { return cli::utcSeconds(micros) + " UTC"; }
-
 void removeFile(const std::string& path) {
   std::error_code ignored;
   for (const char* suffix : {"", "-wal", "-shm", ".lock"})
@@ -309,7 +307,7 @@ void printInfo(const std::string& store, std::ostream& out) {
                                      ", principal, server FROM commit_log ORDER BY sequence "
                                      "DESC LIMIT 1");
   if (!lastRow.empty()) {
-    out << "last commit: " << lastRow[0][0] << " at " << formatMicros(std::stoll(lastRow[0][1]))
+    out << "last commit: " << lastRow[0][0] << " at " << cli::utcText(std::stoll(lastRow[0][1]))
         << " by " << (lastRow[0][2].empty() ? "(nobody)" : lastRow[0][2]) << " on " << lastRow[0][3]
         << '\n';
   }

@@ -15,4 +15,6 @@ std::string utcSeconds(std::int64_t micros) {
   return text;
 }
 
+std::string utcText(std::int64_t micros) { return utcSeconds(micros) + " UTC"; }
+
 }  // namespace cli

@@ -9,5 +9,7 @@
 namespace cli {
 
 std::string utcSeconds(std::int64_t micros);
+// The same with " UTC" after it, as the tools print a commit's time.
+std::string utcText(std::int64_t micros);
 
 }  // namespace cli

@@ -46,7 +46,7 @@ std::vector<WireValue> wireValues(const std::vector<StoredValue>& values) {
 // How the model names a change's slot.
 std::string slotName(const SlotChange& change) {
   try {
-    if (change.kind == SlotChange::Created || change.kind == SlotChange::Deleted) {
+    if (change.changesWholeObject()) {
       return classInfo(change.feature).name;
     }
     const FeatureInfo& feature = featureInfo(change.feature);

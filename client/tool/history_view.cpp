@@ -43,7 +43,7 @@ std::string valuesText(const std::vector<WireValue>& values, bool list) {
 }
 
 void printHeader(const WireCommit& commit, std::ostream& out) {
-  out << "commit " << commit.sequence << "  " << formatTime(commit.timeMicros) << "  "
+  out << "commit " << commit.sequence << "  " << cli::utcText(commit.timeMicros) << "  "
       << (commit.principal.empty() ? "(nobody)" : commit.principal) << "  on " << commit.server
       << '\n';
 }
@@ -74,8 +74,6 @@ void printHistory(client::Connection& connection, std::uint32_t object, std::uin
 }
 
 }  // namespace
-
-std::string formatTime(std::int64_t micros) { return cli::utcSeconds(micros) + " UTC"; }
 
 std::string describeChange(const WireChange& change) {
   const std::string object = std::string("#").append(std::to_string(change.object));

@@ -27,7 +27,4 @@ void printLog(client::Connection& connection, LogRequest& request, std::ostream&
 // One change, as a line: "#2 ModelElement.name: (unset) -> 'Account'".
 std::string describeChange(const WireChange& change);
 
-// A time in microseconds since the Unix epoch, as "2026-12-10 02:13:51 UTC".
-std::string formatTime(std::int64_t micros);
-
 }  // namespace qovix::tool

@@ -391,6 +391,28 @@ void runExport(const std::vector<std::string>& command, const Options& options, 
   qovix::tool::exportDocument(session.connection(), command[1], command[2], options.xmi, std::cout);
 }
 
+// The one instance with that name (or, `byNumber`, that object number
+// written #N); when there is none or several, an error that lists them and
+// says to name one as `hint` does.
+const qovix::tool::Instance& theOne(const std::vector<qovix::tool::Instance>& instances,
+                                    std::uint32_t classNumber, const std::string& wanted,
+                                    bool byNumber, const char* hint) {
+  std::vector<const qovix::tool::Instance*> found;
+  for (const auto& each : instances) {
+    if (byNumber ? "#" + std::to_string(each.object) == wanted : each.name == wanted) {
+      found.push_back(&each);
+    }
+  }
+  if (found.size() == 1) return *found.front();
+  std::string message = found.empty() ? "no " : std::to_string(found.size()) + " ";
+  message.append(qovix::client::displayClassName(qovix::tool::className(classNumber)))
+      .append(" named '")
+      .append(wanted)
+      .append(found.empty() ? "'" : std::string("': name one by its number (") + hint + "):");
+  for (const auto* each : found) message.append(" #").append(std::to_string(each->object));
+  throw std::runtime_error(message);
+}
+
 // Deletes the one instance of the class with that name (or object number,
 // written #N), with what it owns and what cannot stand without it.
 void runDelete(const std::vector<std::string>& command, const Options& options, Session& session) {
@@ -399,27 +421,18 @@ void runDelete(const std::vector<std::string>& command, const Options& options, 
   const bool byNumber = wanted.size() > 1 && wanted[0] == '#';
   qovix::client::Connection& connection = session.connection();
   const auto instances = qovix::tool::listInstances(connection, classNumber, true);
-  std::vector<const qovix::tool::Instance*> found;
-  for (const auto& each : instances) {
-    if (byNumber ? "#" + std::to_string(each.object) == wanted : each.name == wanted) {
-      found.push_back(&each);
-    }
-  }
   const auto releaseAll = [&] {
     for (const auto& each : instances) connection.release(each.handle);
   };
-  if (found.size() != 1) {
-    std::string message = found.empty() ? "no " : std::to_string(found.size()) + " ";
-    message.append(qovix::client::displayClassName(qovix::tool::className(classNumber)))
-        .append(" named '")
-        .append(wanted);
-    message.append(found.empty() ? "'" : "': name one by its number (#N):");
-    for (const auto* each : found) message.append(" #").append(std::to_string(each->object));
+  const qovix::tool::Instance* doomed = nullptr;
+  try {
+    doomed = &theOne(instances, classNumber, wanted, byNumber, "#N");
+  } catch (...) {
     releaseAll();
-    throw std::runtime_error(message);
+    throw;
   }
   // What goes, by class: asked first, since afterwards nothing is left to ask.
-  std::istringstream report(connection.deletion(found.front()->handle));
+  std::istringstream report(connection.deletion(doomed->handle));
   std::string byClass;
   std::int32_t count = 0;
   std::int32_t each = 0;
@@ -429,11 +442,11 @@ void runDelete(const std::vector<std::string>& command, const Options& options, 
         .append(" ")
         .append(std::to_string(each));
   }
-  if (!options.dryRun) count = connection.deleteObject(found.front()->handle);
+  if (!options.dryRun) count = connection.deleteObject(doomed->handle);
   releaseAll();  // the deleted one's is gone already; releasing it again answers 0
   std::cout << (options.dryRun ? "would delete " : "deleted ")
             << qovix::client::displayClassName(qovix::tool::className(classNumber)) << " '"
-            << found.front()->name << "' (object " << found.front()->object << ")";
+            << doomed->name << "' (object " << doomed->object << ")";
   if (count > 1) std::cout << " and " << count - 1 << " more objects with it";
   std::cout << ":\n" << byClass << '\n';
 }
@@ -443,18 +456,9 @@ void runDelete(const std::vector<std::string>& command, const Options& options, 
 std::uint32_t objectNamed(qovix::client::Connection& connection, const std::string& classText,
                           const std::string& name) {
   const std::uint32_t classNumber = qovix::tool::findClass(classText);
-  std::vector<std::uint32_t> found;
-  for (const auto& each : qovix::tool::listInstances(connection, classNumber, false)) {
-    if (each.name == name) found.push_back(each.object);
-  }
-  if (found.size() == 1) return found.front();
-  std::string message = found.empty() ? "no " : std::to_string(found.size()) + " ";
-  message.append(qovix::client::displayClassName(qovix::tool::className(classNumber)))
-      .append(" named '")
-      .append(name)
-      .append(found.empty() ? "'" : "': name one by its number (--object N):");
-  for (std::uint32_t each : found) message.append(" #").append(std::to_string(each));
-  throw std::runtime_error(message);
+  return theOne(qovix::tool::listInstances(connection, classNumber, false), classNumber, name,
+                false, "--object N")
+      .object;
 }
 
 std::uint64_t readCommitNumber(const std::string& text, const char* what) {

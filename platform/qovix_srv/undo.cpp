@@ -10,10 +10,6 @@ namespace model {
 
 namespace {
 
-bool wholeObject(const SlotChange& change) {
-  return change.kind == SlotChange::Created || change.kind == SlotChange::Deleted;
-}
-
 std::string className(ClassId classId) {
   try {
     return classInfo(classId).name;
@@ -37,7 +33,7 @@ std::optional<std::string> conflict(const PersistentStore& store, const CommitRe
   const std::string undoing = "commit " + std::to_string(commit.sequence);
   for (const SlotChange& change : commit.changes) {
     const std::optional<FeatureId> slot =
-        wholeObject(change) ? std::nullopt : std::optional(change.feature);
+        change.changesWholeObject() ? std::nullopt : std::optional(change.feature);
     if (const std::uint64_t later = store.nextChangeOf(change.object, slot, commit.sequence)) {
       return "commit " + std::to_string(later) + " changed " +
              describeSlot(change.object, classIn(commit, store, change.object), slot) + " after " +
@@ -53,7 +49,8 @@ std::optional<std::string> conflict(const PersistentStore& store, const CommitRe
       const ObjectId referrer = reference.second;
       const bool undoneToo =
           std::any_of(commit.changes.begin(), commit.changes.end(), [&](const SlotChange& other) {
-            return other.object == referrer && other.feature == feature && !wholeObject(other);
+            return other.object == referrer && other.feature == feature &&
+                   !other.changesWholeObject();
           });
       if (undoneToo) continue;
       const std::uint64_t later = store.nextChangeOf(referrer, feature, commit.sequence);

@@ -107,7 +107,7 @@ std::vector<NumberedChange> decodeChanges(ObjectId object, std::string_view byte
 bool changesSlot(ObjectId object, std::optional<FeatureId> feature, const std::string_view* bytes) {
   if (!feature || bytes == nullptr) return true;
   for (const NumberedChange& each : decodeChanges(object, *bytes)) {
-    if (changesWholeObject(each.change) || each.change.feature == *feature) return true;
+    if (each.change.changesSlot(feature)) return true;
   }
   return false;
 }

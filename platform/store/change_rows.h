@@ -40,8 +40,3 @@ std::vector<SlotChange> inCommitOrder(std::vector<NumberedChange> changes);
 // kept) change its slot `feature`, or for nothing anything of it. Changes
 // not kept might have.
 bool changesSlot(ObjectId object, std::optional<FeatureId> feature, const std::string_view* bytes);
-
-// Whether a change's slot is the object itself (made or removed).
-inline bool changesWholeObject(const SlotChange& change) {
-  return change.kind == SlotChange::Created || change.kind == SlotChange::Deleted;
-}

@@ -273,8 +273,7 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
         log_.begin(), log_.end(), sequence,
         [](std::uint64_t after, const CommitRecord& row) { return after < row.sequence; });
     for (auto row = from; row != log_.end() && found.size() < most; ++row) {
-      CommitRecord& record = found.emplace_back(*row);
-      record.changes.clear();
+      found.push_back(partOf(*row, std::nullopt));
     }
     return found;
   }
@@ -290,12 +289,7 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
     while (at != sequences.begin() && found.size() < most) {
       const CommitRecord* row = logged(*--at);
       if (row == nullptr) break;  // older ones are gone from the log
-      CommitRecord& record = found.emplace_back(*row);
-      std::erase_if(record.changes,
-                    [&](const SlotChange& change) { return change.object != object; });
-      for (auto* list : {&record.created, &record.changed, &record.deleted}) {
-        std::erase_if(*list, [&](const TouchedObject& touched) { return touched.id != object; });
-      }
+      found.push_back(partOf(*row, object));
     }
     return found;
   }
@@ -314,12 +308,7 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
          at != sequences.end(); ++at) {
       const CommitRecord* row = logged(*at);
       if (row == nullptr) continue;
-      if (row->changes.empty()) return row->sequence;  // not kept: it might have
-      for (const SlotChange& change : row->changes) {
-        if (change.object != object) continue;
-        const bool whole = change.kind == SlotChange::Created || change.kind == SlotChange::Deleted;
-        if (!feature || whole || change.feature == *feature) return row->sequence;
-      }
+      if (mayHaveChanged(row->changes, object, feature)) return row->sequence;
     }
     return 0;
   }
@@ -371,6 +360,31 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
       undo_.pop_back();
     }
     mark_ = std::min(mark_, mark);
+  }
+
+  // A row of the log without its changes; with an object, that object's
+  // part alone, with its changes.
+  static CommitRecord partOf(const CommitRecord& row, std::optional<ObjectId> object) {
+    CommitRecord part{row.sequence, row.timeMicros, row.principal, row.server, {}, {}, {}, {}};
+    if (!object) {
+      part.created = row.created;
+      part.changed = row.changed;
+      part.deleted = row.deleted;
+      return part;
+    }
+    const std::pair<const std::vector<TouchedObject>*, std::vector<TouchedObject>*> lists[] = {
+        {&row.created, &part.created},
+        {&row.changed, &part.changed},
+        {&row.deleted, &part.deleted}};
+    for (const auto& [from, to] : lists) {
+      for (const TouchedObject& touched : *from) {
+        if (touched.id == *object) to->push_back(touched);
+      }
+    }
+    for (const SlotChange& change : row.changes) {
+      if (change.object == *object) part.changes.push_back(change);
+    }
+    return part;
   }
 
   const CommitRecord* logged(std::uint64_t sequence) const {

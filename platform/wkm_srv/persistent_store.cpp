@@ -145,15 +145,7 @@ std::uint64_t PersistentStore::nextChangeOf(ObjectId object, std::optional<Featu
     for (const auto* list : {&record.created, &record.changed, &record.deleted}) {
       for (const TouchedObject& each : *list) touched = touched || each.id == object;
     }
-    if (!touched) continue;
-    if (!feature || record.changes.empty()) return sequence;
-    for (const SlotChange& change : record.changes) {
-      if (change.object != object) continue;
-      if (change.kind == SlotChange::Created || change.kind == SlotChange::Deleted ||
-          change.feature == *feature) {
-        return sequence;
-      }
-    }
+    if (touched && mayHaveChanged(record.changes, object, feature)) return sequence;
   }
   return 0;
 }

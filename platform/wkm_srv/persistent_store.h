@@ -112,8 +112,27 @@ struct SlotChange {
   ObjectId beforeTarget = 0, afterTarget = 0;
   std::vector<StoredValue> before = {}, after = {};
 
+  // Whether its slot is the object itself (made or removed).
+  bool changesWholeObject() const { return kind == Created || kind == Deleted; }
+  // Whether it changes slot `slot` of its object (for nothing: anything of it).
+  bool changesSlot(std::optional<FeatureId> slot) const {
+    return !slot || changesWholeObject() || feature == *slot;
+  }
+
   friend bool operator==(const SlotChange&, const SlotChange&) = default;
 };
+
+// Whether `changes`, a commit's that touched `object`, changed its slot
+// `slot` (for nothing: anything of it). Changes not kept (none listed)
+// might have.
+inline bool mayHaveChanged(const std::vector<SlotChange>& changes, ObjectId object,
+                           std::optional<FeatureId> slot) {
+  if (changes.empty()) return true;
+  for (const SlotChange& change : changes) {
+    if (change.object == object && change.changesSlot(slot)) return true;
+  }
+  return false;
+}
 
 // One row of the commit log: a call that changed the repository. Objects
 // are each in one list, in number order: one made and removed by the same
