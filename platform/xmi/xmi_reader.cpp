@@ -1,7 +1,9 @@
 #include "platform/xmi/xmi_reader.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
+#include <cstring>
 #include <map>
 #include <set>
 #include <sstream>
@@ -68,7 +70,7 @@ class Reader {
     const XmlElement* root = document.root();
     if (root == nullptr || localName(root) != "XMI")
       fail("is no XMI document: its root is no <XMI>");
-    readHeader(root);
+    readHeader(root, document);
     const XmlElement* content = nullptr;
     for (const XmlElement* child : elementsIn(root)) {
       const std::string tag = localName(child);
@@ -91,6 +93,7 @@ class Reader {
     for (std::size_t i = 0; i < nodes_.size(); ++i) {
       if (nodes_[i].role == Role::Object || nodes_[i].role == Role::Realization) applyProperties(i);
     }
+    applyNested();
     applyRealizations();
     completeOppositeEnds();
     const ObjectId package = placeInPackage();
@@ -109,19 +112,33 @@ class Reader {
   void skip(const std::string& what, const std::string& why, int count = 1) {
     report_.skip(what, why, count);
   }
+  // A reference to an element the document does not hold, as a partial
+  // export writes: the link is left out.
+  void dangling(const std::string& where, const std::string& id) {
+    skip(where + " '" + id.substr(0, 60) + "'", "names no element of the document");
+  }
 
-  void readHeader(const XmlElement* root) {
-    const std::string version = attribute(root, "xmi.version");
-    if (version != "1.0" && version != "1.1" && version != "1.2") {
-      failAt(root, "is XMI '" + version + "': XMI 1.0, 1.1 and 1.2 are read");
+  void readHeader(const XmlElement* root, const XmlDocument& document) {
+    bool versioned = false;
+    std::string version = attribute(root, "xmi.version", &versioned);
+    if (versioned && version != "1.0" && version != "1.1" && version != "1.2") {
+      failAt(root, "is XMI '" + version.substr(0, 20) + "': XMI 1.0, 1.1 and 1.2 are read" +
+                       (version.rfind('2', 0) == 0 ? ", and XMI 2.x in the XMI namespace" : ""));
+    }
+    if (!versioned) {
+      version = "1.0";
+      report_.deviate("<XMI>", "no xmi.version, as the drafts before XMI 1.0: read as XMI 1.0");
+    }
+    if (const std::size_t capitalised = document.capitalisedXmiAttributes()) {
+      report_.deviate("XMI.id, XMI.idref and the like",
+                      "capitalised, as the drafts before XMI 1.0: read as xmi.id",
+                      static_cast<int>(capitalised));
     }
     std::string uml = version == "1.2" ? "1.4" : "1.3";
     for (const XmlElement* part : elementsIn(root)) {
       if (localName(part) != "XMI.header") continue;
       for (const XmlElement* item : elementsIn(part)) {
-        if (localName(item) == "XMI.metamodel" && attribute(item, "xmi.name") == "UML") {
-          uml = attribute(item, "xmi.version");
-        }
+        if (localName(item) == "XMI.metamodel") readMetamodel(item, versioned, uml);
         if (localName(item) != "XMI.documentation") continue;
         for (const XmlElement* line : elementsIn(item)) {
           if (localName(line) == "XMI.exporter") report_.exporter = textOf(line) + report_.exporter;
@@ -131,6 +148,26 @@ class Reader {
       }
     }
     report_.format = std::string("XMI ").append(version).append(", UML ").append(uml);
+  }
+
+  // The metamodel the header names must be UML; a draft's, a UML the
+  // catalogue's names are clear for (1.1 to 1.4).
+  void readMetamodel(const XmlElement* item, bool versioned, std::string& uml) const {
+    std::string name = attribute(item, "xmi.name");
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    if (name != "UML") {
+      failAt(item, "is a document of the metamodel '" + attribute(item, "xmi.name").substr(0, 40) +
+                       "': UML models are read");
+    }
+    bool given = false;
+    const std::string version = attribute(item, "xmi.version", &given);
+    if (!given) return;
+    if (!versioned && version != "1.1" && version != "1.3" && version != "1.4") {
+      failAt(item, "is a draft XMI document of UML '" + version.substr(0, 20) +
+                       "': of the drafts, UML 1.1 to 1.4 are read, whose names are known");
+    }
+    uml = version;
   }
 
   // Collecting: every object definition becomes a node ----------------------
@@ -214,11 +251,21 @@ class Reader {
     }
     bool identified = false;
     const std::string id = attribute(element, "xmi.id", &identified);
+    if (identified) {
+      if (const auto first = byId_.find(id); first != byId_.end()) {
+        defineAgain(element, first->second, metaclass);
+        return;
+      }
+      if (std::any_of(id.begin(), id.end(), [](unsigned char c) { return std::isspace(c); })) {
+        ++spacedIds_;
+        report_.deviate("xmi.id holding spaces",
+                        "a reference that is exactly one is read as that one", 1);
+      }
+    }
     nodes_.push_back(node);
     byElement_[element] = nodes_.size() - 1;
-    if (identified && !byId_.emplace(id, nodes_.size() - 1).second) {
-      failAt(element, "gives two elements the xmi.id '" + id + "'");
-    }
+    const std::size_t self = nodes_.size() - 1;
+    if (identified) byId_.emplace(id, self);
     if (!descend) return;
     for (const XmlElement* child : elementsIn(element)) {
       const std::string tag = localName(child);
@@ -229,10 +276,100 @@ class Reader {
         }
         for (const XmlElement* property : elementsIn(child)) definePropertyValues(property, true);
       } else if (isMetaclassTag(tag)) {
-        skip(tag, "an element directly inside another, outside any property");
+        defineNested(self, child, ours);
       } else {
         definePropertyValues(child, ours);
       }
+    }
+  }
+
+  // An element defined again under an id in use: the first stands, and
+  // whatever refers to the second refers to it.
+  void defineAgain(const XmlElement* element, std::size_t first, const std::string& metaclass) {
+    byElement_[element] = first;
+    if (sameDefinition(nodes_[first].element, element)) {
+      report_.deviate(metaclass + " defined again, identically, under its xmi.id", "read once");
+    } else {
+      skip(metaclass + " under an xmi.id in use",
+           "differs from the element defined first, which is kept");
+    }
+  }
+
+  static bool sameDefinition(const XmlElement* a, const XmlElement* b) {
+    if (a->name != b->name || a->space != b->space || a->text != b->text ||
+        a->attributeCount != b->attributeCount) {
+      return false;
+    }
+    for (std::size_t i = 0; i < a->attributeCount; ++i) {
+      const XmlAttribute& x = a->attributes[i];
+      const XmlAttribute& y = b->attributes[i];
+      if (std::strcmp(x.name, y.name) != 0 || std::strcmp(x.value, y.value) != 0 ||
+          x.space != y.space) {
+        return false;
+      }
+    }
+    const XmlElement* x = a->firstChild;
+    const XmlElement* y = b->firstChild;
+    for (; x != nullptr && y != nullptr; x = x->nextSibling, y = y->nextSibling) {
+      if (!sameDefinition(x, y)) return false;
+    }
+    return x == nullptr && y == nullptr;
+  }
+
+  // An element written directly inside its owner, outside any property (as
+  // some tools write an enumeration's literals): it goes into the owner's
+  // composite feature for its kind, the most specific one (a class's
+  // attribute is its feature, not its owned element); with none, or no one
+  // most specific, it is skipped.
+  void defineNested(std::size_t owner, const XmlElement* child, bool ours) {
+    const std::string metaclass = lastSegment(localName(child));
+    const ClassId childClass = classForMetaclass(metaclass);
+    std::vector<const FeatureInfo*> candidates;
+    if (childClass != 0 && nodes_[owner].role == Role::Object) {
+      for (const FeatureInfo& feature : modelFeatures()) {
+        if (feature.owns && feature.owner != 0 &&
+            conformsTo(nodes_[owner].classId, feature.owner) &&
+            conformsTo(childClass, feature.elementClass)) {
+          candidates.push_back(&feature);
+        }
+      }
+    }
+    FeatureId found = 0;
+    for (const FeatureInfo* each : candidates) {
+      if (std::all_of(candidates.begin(), candidates.end(), [&](const FeatureInfo* other) {
+            return conformsTo(each->elementClass, other->elementClass);
+          })) {
+        found = found == 0 ? each->id : FeatureId{0};
+        if (found == 0) break;
+      }
+    }
+    if (found == 0 || isReference(child)) {
+      skip(metaclass + " directly inside a " + nodes_[owner].metaclass,
+           "outside any property, and no one feature of its owner holds it");
+      return;
+    }
+    define(child, false, ours);
+    const auto defined = byElement_.find(child);
+    if (defined == byElement_.end()) return;
+    nested_.push_back({owner, defined->second, found});
+    report_.deviate(metaclass + " directly inside a " + nodes_[owner].metaclass,
+                    std::string("outside any property: read as its ") + featureInfo(found).name);
+  }
+
+  // Links each element written directly inside its owner.
+  void applyNested() {
+    for (const auto& [owner, child, feature] : nested_) {
+      const Node& from = nodes_[owner];
+      const Node& to = nodes_[child];
+      if (to.role != Role::Object) continue;
+      const FeatureInfo& info = featureInfo(feature);
+      if (info.kind == FeatureKind::Single || info.kind == FeatureKind::ReadOnly) {
+        if (store_.reference(from.object, feature) != 0) continue;
+        store_.setReference(from.object, feature, to.object);
+      } else if (!store_.appendMember(from.object, feature, to.object)) {
+        continue;
+      }
+      links_.emplace_back(from.object, feature, to.object);
     }
   }
 
@@ -256,6 +393,23 @@ class Reader {
     return {};
   }
 
+  // The ids an attribute's value names: the value itself when it is exactly
+  // an id (some tools' ids hold spaces), else each word of it. In a
+  // document whose ids hold spaces, a value whose words are not all ids is
+  // one id too, of an element the document does not hold.
+  std::vector<std::string> idsIn(const std::string& text) const {
+    if (byId_.count(text) != 0) return {text};
+    std::vector<std::string> ids;
+    std::istringstream words(text);
+    bool allFound = true;
+    for (std::string id; words >> id;) {
+      allFound = allFound && byId_.count(id) != 0;
+      ids.push_back(std::move(id));
+    }
+    if (!allFound && spacedIds_ > 0 && ids.size() > 1) return {text};
+    return ids;
+  }
+
   // The nodes a property of `element` names: as an attribute of idrefs, or
   // as elements inside it, defined there or referred to.
   std::vector<std::size_t> targetsOf(const XmlElement* element, const std::string& name) {
@@ -263,8 +417,7 @@ class Reader {
     bool present = false;
     const std::string ids = attribute(element, name.c_str(), &present);
     if (present) {
-      std::istringstream words(ids);
-      for (std::string id; words >> id;) {
+      for (const std::string& id : idsIn(ids)) {
         if (const auto at = byId_.find(id); at != byId_.end()) found.push_back(at->second);
       }
     }
@@ -298,7 +451,8 @@ class Reader {
       }
       const auto found = byId_.find(wanted);
       if (found == byId_.end()) {
-        failAt(target, std::string("refers to '").append(wanted).append("', which no element is"));
+        if (report) dangling("<" + localName(target) + " xmi.idref>", wanted);
+        return std::nullopt;
       }
       return found->second;
     }
@@ -512,15 +666,12 @@ class Reader {
     // UML 1.3's multiplicities may be written as text: "0..*".
     const bool multiplicity = info.elementClass == QOVIXMultiplicity::kClassId;
     if (property == nullptr) {
-      std::istringstream words(text);
-      for (std::string id; words >> id;) {
+      for (const std::string& id : idsIn(text)) {
         const auto found = byId_.find(id);
         if (found != byId_.end()) {
           targets.push_back(found->second);
         } else if (!multiplicity) {
-          throw std::runtime_error("XMI document '" + name_ + "' line " +
-                                   std::to_string(node.element->line) + ": " + shown +
-                                   " refers to '" + id + "', which no element is");
+          dangling(shown, id);
         }
       }
       if (multiplicity && targets.empty()) {
@@ -540,7 +691,15 @@ class Reader {
     for (std::size_t index : targets) {
       const Node& target = nodes_[index];
       if (target.role != Role::Object) continue;  // reported with the element itself
-      if (!conformsTo(target.classId, info.elementClass)) {
+      ObjectId linked = target.object;
+      if (info.elementClass == QOVIXActionSequence::kClassId &&
+          conformsTo(target.classId, QOVIXAction::kClassId) &&
+          !conformsTo(target.classId, QOVIXActionSequence::kClassId)) {
+        // UML 1.3 and 1.4 tools write one action where 1.1 wants a sequence.
+        linked = inSequence(target.object);
+        report_.deviate(shown + " holding a single " + className(target.classId),
+                        "wrapped in an ActionSequence");
+      } else if (!conformsTo(target.classId, info.elementClass)) {
         skip(shown, "holds a " + className(target.classId) + ", which is no " +
                         className(info.elementClass));
         continue;
@@ -550,12 +709,21 @@ class Reader {
           skip(shown, "holds one element: the first is kept");
           continue;
         }
-        store_.setReference(node.object, info.id, target.object);
-      } else if (!store_.appendMember(node.object, info.id, target.object)) {
+        store_.setReference(node.object, info.id, linked);
+      } else if (!store_.appendMember(node.object, info.id, linked)) {
         continue;
       }
-      links_.emplace_back(node.object, info.id, target.object);
+      links_.emplace_back(node.object, info.id, linked);
     }
+  }
+
+  // A new ActionSequence of the one action.
+  ObjectId inSequence(ObjectId action) {
+    const ObjectId sequence = store_.create(QOVIXActionSequence::kClassId);
+    ++report_.imported["ActionSequence"];
+    store_.appendMember(sequence, feature::QOVIXActionSequence_action, action);
+    store_.appendMember(action, feature::QOVIXAction_actionSequence, sequence);
+    return sequence;
   }
 
   void linkMultiplicity(const Node& node, const FeatureInfo& info, const std::string& text,
@@ -704,12 +872,23 @@ class Reader {
   std::set<std::pair<ObjectId, FeatureId>> given_;     // values read
   std::set<std::pair<ObjectId, FeatureId>> explicit_;  // ends the document gives
   std::vector<std::tuple<ObjectId, FeatureId, ObjectId>> links_;
+  std::size_t spacedIds_ = 0;  // ids holding spaces
+  struct Nested {
+    std::size_t owner;
+    std::size_t child;
+    FeatureId feature;
+  };
+  std::vector<Nested> nested_;
   std::map<std::tuple<ClassId, std::string, std::string>, FeatureId> features_;
 };
 
 }  // namespace
 
-void ImportReport::skip(const std::string& what, const std::string& why, int count) {
+namespace {
+
+// Counts a line of a report, kMostSkippedLines kinds at most.
+void countLine(std::map<std::string, int>& lines, int& beyond, const std::string& what,
+               const std::string& why, int count) {
   // A name from the document may be long: it is cut, where no character is.
   constexpr std::size_t kMostWhatBytes = 120;
   std::string line = what;
@@ -720,13 +899,23 @@ void ImportReport::skip(const std::string& what, const std::string& why, int cou
     line += "...";
   }
   line.append(": ").append(why);
-  if (const auto found = skipped.find(line); found != skipped.end()) {
+  if (const auto found = lines.find(line); found != lines.end()) {
     found->second += count;
-  } else if (skipped.size() < kMostSkippedLines) {
-    skipped.emplace(std::move(line), count);
+  } else if (lines.size() < kMostSkippedLines) {
+    lines.emplace(std::move(line), count);
   } else {
-    skippedBeyond += count;
+    beyond += count;
   }
+}
+
+}  // namespace
+
+void ImportReport::skip(const std::string& what, const std::string& why, int count) {
+  countLine(skipped, skippedBeyond, what, why, count);
+}
+
+void ImportReport::deviate(const std::string& what, const std::string& how, int count) {
+  countLine(deviations, deviationsBeyond, what, how, count);
 }
 
 std::string ImportReport::text() const {
@@ -737,6 +926,14 @@ std::string ImportReport::text() const {
   for (const auto& [what, count] : imported) total += count;
   out << "\nimported " << total << (total == 1 ? " element" : " elements") << ":\n";
   for (const auto& [what, count] : imported) out << "  " << count << ' ' << what << '\n';
+  if (!deviations.empty()) {
+    out << "read despite deviations from the standard:\n";
+    for (const auto& [what, count] : deviations) out << "  " << count << ' ' << what << '\n';
+    if (deviationsBeyond > 0) {
+      out << "  " << deviationsBeyond << " more, of kinds past the " << kMostSkippedLines
+          << " listed\n";
+    }
+  }
   if (skipped.empty()) {
     out << "skipped nothing\n";
     return out.str();

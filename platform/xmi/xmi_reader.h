@@ -8,9 +8,17 @@
 // (xmi_names.h). What has no counterpart is skipped and named in the
 // report, with why: diagrams, tool extensions (XMI.extension), metaclasses
 // and features UML 1.1 lacks, references outside the document (href to
-// another file). xmi.idref and href="#id" resolve in any order; one that
-// names no element of the document refuses it. Links given on one end of
+// another file) and to elements it does not hold (a partial export).
+// xmi.idref and href="#id" resolve in any order. Links given on one end of
 // an association are made on the other end too.
+//
+// Tools of two decades bend the standard; what a reading is clear for is
+// read, and named in the report as a deviation: an id holding spaces
+// (an attribute value that is exactly an id is that one reference), an
+// element defined twice under one id (the first is kept), a single action
+// where an ActionSequence belongs (wrapped in one), elements nested
+// directly in their owner (placed in its one feature that owns their
+// kind), and the drafts before XMI 1.0 (no xmi.version, XMI.id).
 //
 // The document's package (its only top-level package; otherwise a new
 // package named after the document holding what it defines) is returned.
@@ -46,8 +54,14 @@ struct ImportReport {
   std::map<std::string, int> imported;  // objects by class
   std::map<std::string, int> skipped;   // "WHAT: WHY" -> how many, kMostSkippedLines at most
   int skippedBeyond = 0;                // skipped past those lines
+  // What the document does against the standard and was read all the same,
+  // and how: "WHAT: HOW" -> how many, kMostSkippedLines at most.
+  std::map<std::string, int> deviations;
+  int deviationsBeyond = 0;
   // Counts `count` skipped as `what` for `why`.
   void skip(const std::string& what, const std::string& why, int count = 1);
+  // Counts `count` deviations `what`, read as `how`.
+  void deviate(const std::string& what, const std::string& how, int count = 1);
   std::string text() const;
 };
 

@@ -21,30 +21,34 @@ class XmlBuilder {
   bool tooDeep = false;
 
   // False when the element is past the depth bound.
-  bool start(const xmlChar* localName, int line, int attributeCount, const xmlChar** attributes) {
+  bool start(const xmlChar* localName, const xmlChar* space, int line, int attributeCount,
+             const xmlChar** attributes) {
     if (open_.size() >= mostDepth_) {
       tooDeep = true;
       return false;
     }
     XmlElement& element = document_.elements_.emplace_back();
     element.name = intern(reinterpret_cast<const char*>(localName));
+    element.space = spaceOf(space);
     element.line = line;
-    // Five pointers an attribute: local name, prefix, namespace, value, value's end.
-    const auto inNamespace = [&](int i) { return attributes[5 * i + 2] != nullptr; };
-    int kept = 0;
-    for (int i = 0; i < attributeCount; ++i) kept += inNamespace(i) ? 0 : 1;
-    XmlAttribute* attribute = keepAttributes(static_cast<std::size_t>(kept));
+    XmlAttribute* attribute = keepAttributes(static_cast<std::size_t>(attributeCount));
     element.attributes = attribute;
-    element.attributeCount = static_cast<std::size_t>(kept);
+    element.attributeCount = static_cast<std::size_t>(attributeCount);
+    // Five pointers an attribute: local name, prefix, namespace, value, value's end.
     for (int i = 0; i < attributeCount; ++i) {
-      if (inNamespace(i)) continue;
       const xmlChar* const* each = attributes + 5 * i;
       std::string name = reinterpret_cast<const char*>(each[0]);
-      if (each[1] != nullptr)
+      const std::string_view inSpace = spaceOf(each[2]);
+      if (each[1] != nullptr && inSpace.empty())
         name.insert(0, std::string(reinterpret_cast<const char*>(each[1])) + ":");
+      if (inSpace.empty() && name.rfind("XMI.", 0) == 0) {
+        name.replace(0, 3, "xmi");
+        ++document_.capitalised_;
+      }
       const std::string_view raw(reinterpret_cast<const char*>(each[3]),
                                  static_cast<std::size_t>(each[4] - each[3]));
-      *attribute++ = XmlAttribute{intern(name).data(), keepText(decoded(raw), true).data()};
+      *attribute++ =
+          XmlAttribute{intern(name).data(), keepText(decoded(raw), true).data(), inSpace};
     }
     if (open_.empty()) {
       document_.root_ = &element;
@@ -79,6 +83,9 @@ class XmlBuilder {
   };
 
   std::string_view intern(const std::string& name) { return *document_.names_.insert(name).first; }
+  std::string_view spaceOf(const xmlChar* uri) {
+    return uri == nullptr ? std::string_view() : intern(reinterpret_cast<const char*>(uri));
+  }
 
   // A copy of `text` in the document's blocks; `terminated`, followed by
   // a NUL.
@@ -144,9 +151,9 @@ void refuseUnparsedEntity(void* context, const xmlChar*, const xmlChar*, const x
 
 // The parse stops at the first element past the depth bound, before the
 // parser or any reader of the document goes deeper.
-void startElement(void* context, const xmlChar* localName, const xmlChar*, const xmlChar*, int,
-                  const xmlChar**, int attributeCount, int, const xmlChar** attributes) {
-  if (!builderOf(context).start(localName, xmlSAX2GetLineNumber(context), attributeCount,
+void startElement(void* context, const xmlChar* localName, const xmlChar*, const xmlChar* space,
+                  int, const xmlChar**, int attributeCount, int, const xmlChar** attributes) {
+  if (!builderOf(context).start(localName, space, xmlSAX2GetLineNumber(context), attributeCount,
                                 attributes)) {
     xmlStopParser(parserOf(context));
   }
@@ -229,13 +236,24 @@ std::string localName(const XmlElement* element) {
 std::string attribute(const XmlElement* element, const char* name, bool* present) {
   for (std::size_t i = 0; i < element->attributeCount; ++i) {
     const XmlAttribute& each = element->attributes[i];
-    if (std::strcmp(each.name, name) == 0) {
+    if (each.space.empty() && std::strcmp(each.name, name) == 0) {
       if (present != nullptr) *present = true;
       return each.value;
     }
   }
   if (present != nullptr) *present = false;
   return {};
+}
+
+const char* attributeIn(const XmlElement* element, std::string_view space, const char* name) {
+  for (std::size_t i = 0; i < element->attributeCount; ++i) {
+    const XmlAttribute& each = element->attributes[i];
+    if (!each.space.empty() && each.space.find(space) != std::string_view::npos &&
+        std::strcmp(each.name, name) == 0) {
+      return each.value;
+    }
+  }
+  return nullptr;
 }
 
 bool hasAttribute(const XmlElement* element, const char* name) {

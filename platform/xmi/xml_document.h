@@ -7,8 +7,8 @@
 // elements may nest; the parse stops at the first element past that depth.
 //
 // The document is kept compactly, as what a reader of XMI asks of it: each
-// element's local name, line, attributes in no namespace (XMI 1.x's own
-// are all such), text and child elements. libxml2 parses it as a stream and
+// element's local name and namespace, line, attributes, text and child
+// elements. libxml2 parses it as a stream and
 // builds no tree of its own, whose nodes would take some 250 bytes an
 // attribute: so a document takes a few times its size in memory, whatever
 // it holds.
@@ -25,12 +25,14 @@
 namespace model::xmi {
 
 struct XmlAttribute {
-  const char* name;   // its local name, or PREFIX:NAME when the prefix is declared nowhere
-  const char* value;  // as the document means it, references replaced
+  const char* name;        // its local name, or PREFIX:NAME when the prefix is declared nowhere
+  const char* value;       // as the document means it, references replaced
+  std::string_view space;  // its namespace's URI; empty for none
 };
 
 struct XmlElement {
-  std::string_view name;  // local
+  std::string_view name;   // local
+  std::string_view space;  // its namespace's URI; empty for none
   int line = 0;
   const XmlAttribute* attributes = nullptr;
   std::size_t attributeCount = 0;
@@ -66,10 +68,14 @@ class Blocks {
 class XmlDocument {
  public:
   const XmlElement* root() const { return root_; }
+  // How many attributes were written XMI.NAME, as drafts before XMI 1.0
+  // did; they are kept as xmi.NAME.
+  std::size_t capitalisedXmiAttributes() const { return capitalised_; }
 
  private:
   friend class XmlBuilder;
   const XmlElement* root_ = nullptr;
+  std::size_t capitalised_ = 0;
   std::deque<XmlElement> elements_;
   std::unordered_set<std::string> names_;
   Blocks<char, std::size_t{1} << 20> text_;  // the values and texts
@@ -83,9 +89,11 @@ XmlDocument parseXml(std::string_view text, const std::string& name, std::size_t
 // An element's local name (without its namespace prefix), attribute and
 // text, as UTF-8.
 std::string localName(const XmlElement* element);
-// The attribute `name`, or empty when absent; `present` tells the two
-// apart.
+// The attribute `name` in no namespace, or empty when absent; `present`
+// tells the two apart.
 std::string attribute(const XmlElement* element, const char* name, bool* present = nullptr);
+// The attribute `name` in a namespace whose URI holds `space`; null when absent.
+const char* attributeIn(const XmlElement* element, std::string_view space, const char* name);
 bool hasAttribute(const XmlElement* element, const char* name);
 // The text directly inside an element (its text and CDATA children).
 std::string textOf(const XmlElement* element);
