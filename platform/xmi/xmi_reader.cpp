@@ -13,6 +13,7 @@
 
 #include "model_classes.h"
 #include "platform/qovix_srv/operations.h"
+#include "platform/xmi/model_archive.h"
 #include "platform/xmi/xmi_names.h"
 #include "platform/xmi/xml_document.h"
 #include "values/utf.h"
@@ -922,6 +923,7 @@ std::string ImportReport::text() const {
   std::ostringstream out;
   out << format;
   if (!exporter.empty()) out << ", written by " << exporter;
+  if (!archiveEntry.empty()) out << ", read from the archive's entry '" << archiveEntry << "'";
   int total = 0;
   for (const auto& [what, count] : imported) total += count;
   out << "\nimported " << total << (total == 1 ? " element" : " elements") << ":\n";
@@ -948,7 +950,18 @@ std::string ImportReport::text() const {
 
 ObjectId readXmi(PersistentStore& store, std::string_view text, const std::string& name,
                  ImportReport& report) {
-  return Reader(store, name, report).read(text);
+  if (!isZipArchive(text)) return Reader(store, name, report).read(text);
+  if (text.size() > kMostXmiBytes) {
+    throw std::runtime_error("archive '" + name + "' is larger than " +
+                             std::to_string(kMostXmiBytes >> 20) + " MiB");
+  }
+  ArchivedDocument document = modelDocumentOf(text, name, kMostXmiBytes);
+  report.archiveEntry = document.entry;
+  for (const std::string& skipped : document.skipped) {
+    const std::size_t colon = skipped.rfind(": ");
+    report.skip("archive entry " + skipped.substr(0, colon), skipped.substr(colon + 2));
+  }
+  return Reader(store, name, report).read(document.text);
 }
 
 }  // namespace model::xmi

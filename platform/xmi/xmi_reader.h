@@ -51,6 +51,7 @@ inline constexpr std::size_t kMostSkippedLines = 100;
 struct ImportReport {
   std::string format;                   // "XMI 1.2, UML 1.4"
   std::string exporter;                 // the writing tool, when the header names it
+  std::string archiveEntry;             // the entry read, when the document was an archive
   std::map<std::string, int> imported;  // objects by class
   std::map<std::string, int> skipped;   // "WHAT: WHY" -> how many, kMostSkippedLines at most
   int skippedBeyond = 0;                // skipped past those lines
@@ -66,6 +67,7 @@ struct ImportReport {
 };
 
 // Reads `text`, the document named `name`, into `store`; returns the package.
+// A project archive (model_archive.h) is read as the XMI document inside it.
 ObjectId readXmi(PersistentStore& store, std::string_view text, const std::string& name,
                  ImportReport& report);
 

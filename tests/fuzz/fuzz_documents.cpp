@@ -1,8 +1,9 @@
 // A package document as an input: whatever file sits in the document folder
 // under the name a client gives is read by internalize: in the repository's
-// own format, or as XMI when built with QOVIX_FUZZ_XMI. It must be refused with an error, or read
-// whole, never crash, leak or misbehave; and what a refused one read is undone with the call, as
-// qovixd does.
+// own format, or as XMI when built with QOVIX_FUZZ_XMI (with QOVIX_FUZZ_ARCHIVES
+// too, from project archives' seeds). It must be refused with an error, or
+// read whole, never crash, leak or misbehave; and what a refused one read is
+// undone with the call, as qovixd does.
 
 #include <unistd.h>
 
@@ -16,7 +17,11 @@
 
 namespace {
 
-#ifdef QOVIX_FUZZ_XMI
+#if defined(QOVIX_FUZZ_ARCHIVES)
+constexpr char16_t kRead[] = u"xmi";
+constexpr char16_t kWrite[] = u"xmi";
+constexpr char kName[] = "archives";
+#elif defined(QOVIX_FUZZ_XMI)
 constexpr char16_t kRead[] = u"xmi";
 constexpr char16_t kWrite[] = u"xmi 1.0";
 constexpr char kName[] = "xmi";
