@@ -7,6 +7,7 @@
 #include "xdr/argument_records.h"
 #include "xdr/commit_filters.h"
 #include "xdr/data_value.h"
+#include "xdr/document_filters.h"
 #include "xdr/primitive_filters.h"
 #include "xdr/xdr_filter.h"
 
@@ -249,6 +250,53 @@ UndoAnswer Connection::undo(std::uint64_t commit) {
   send(kHostProgram, kHostVersion, kHostUndo, {Field::hyper(commit)},
        reinterpret_cast<UntypedFilter>(&X_UndoAnswer), &answer);
   return answer;
+}
+
+Outcome Connection::upload(const std::string& name, std::uint64_t offset, std::string bytes,
+                           bool last) {
+  ++callsMade_;
+  Outcome outcome;
+  send(kHostProgram, kHostVersion, kHostUpload,
+       {Field::of(name), Field::hyper(offset), Field::number(last ? 1 : 0),
+        Field::of(std::move(bytes))},
+       reinterpret_cast<UntypedFilter>(&X_Outcome), &outcome);
+  return outcome;
+}
+
+DocumentBytes Connection::download(const std::string& name, std::uint64_t offset) {
+  ++callsMade_;
+  DocumentBytes bytes;
+  send(kHostProgram, kHostVersion, kHostDownload, {Field::of(name), Field::hyper(offset)},
+       reinterpret_cast<UntypedFilter>(&X_DocumentBytes), &bytes);
+  return bytes;
+}
+
+Outcome Connection::importDocument(const std::string& document, std::uint32_t into,
+                                   const std::string& title) {
+  ++callsMade_;
+  Outcome outcome;
+  send(kHostProgram, kHostVersion, kHostImport,
+       {Field::of(document), Field::handle(into), Field::of(title)},
+       reinterpret_cast<UntypedFilter>(&X_Outcome), &outcome);
+  return outcome;
+}
+
+Outcome Connection::exportDocument(std::uint32_t package, const std::string& format,
+                                   const std::string& document) {
+  ++callsMade_;
+  Outcome outcome;
+  send(kHostProgram, kHostVersion, kHostExport,
+       {Field::handle(package), Field::of(format), Field::of(document)},
+       reinterpret_cast<UntypedFilter>(&X_Outcome), &outcome);
+  return outcome;
+}
+
+Outcome Connection::discardDocument(const std::string& name) {
+  ++callsMade_;
+  Outcome outcome;
+  send(kHostProgram, kHostVersion, kHostDiscard, {Field::of(name)},
+       reinterpret_cast<UntypedFilter>(&X_Outcome), &outcome);
+  return outcome;
 }
 
 std::uint32_t Connection::objectByNumber(std::uint32_t number) {

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "document_records.h"
 #include "error.h"
 #include "history_records.h"
 #include "tls_options.h"
@@ -42,11 +43,12 @@ struct Value {
 // class it must name, as the host's class-name service writes it
 // ("QOVIXNamespace", "VORN", "VornSet<QOVIXModelElement>"), for checks.
 struct Field {
-  enum class Kind { Handle, Word, Value, Hyper } kind;
+  enum class Kind { Handle, Word, Value, Hyper, Bytes } kind;
   std::uint32_t word = 0;
   Value value;
   const char* expectedClass = nullptr;
   std::uint64_t wide = 0;  // a hyper: a commit's sequence number
+  std::string bytes = {};  // opaque bytes: a name, a chunk of a document
 
   static Field handle(std::uint32_t handle, const char* expectedClass = nullptr) {
     return {Kind::Handle, handle, {}, expectedClass};
@@ -56,6 +58,7 @@ struct Field {
   }
   static Field of(Value value) { return {Kind::Value, 0, std::move(value)}; }
   static Field hyper(std::uint64_t number) { return {Kind::Hyper, 0, {}, nullptr, number}; }
+  static Field of(std::string bytes) { return {Kind::Bytes, 0, {}, nullptr, 0, std::move(bytes)}; }
 };
 
 // What a call answers; Pair is a handle and a long (host identity).
@@ -150,6 +153,21 @@ class Connection {
   // A new handle to the object with that persistent number, of the class
   // it was created as; 0 for none.
   std::uint32_t objectByNumber(std::uint32_t number);
+
+  // Documents of qovixd's document folder (--documents), which travel in
+  // chunks of at most kDocumentChunkBytes. Each answers a refusal as an
+  // Outcome of 0 with its reason (a DocumentBytes' refusal).
+  // A chunk of the document `name`, sent from `offset`; `last` puts the
+  // whole in place. Answers the bytes received.
+  Outcome upload(const std::string& name, std::uint64_t offset, std::string bytes, bool last);
+  DocumentBytes download(const std::string& name, std::uint64_t offset);
+  // Imports the document into the package `into` (0: standing alone); a new
+  // handle of the package, and the import's report.
+  Outcome importDocument(const std::string& document, std::uint32_t into, const std::string& title);
+  // Exports the package; the document's size.
+  Outcome exportDocument(std::uint32_t package, const std::string& format,
+                         const std::string& document);
+  Outcome discardDocument(const std::string& name);
 
   Transport transport() const { return transport_; }
   // Calls made on this connection, answered or not.

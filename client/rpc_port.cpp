@@ -11,6 +11,7 @@
 
 #include "client/error.h"
 #include "xdr/argument_records.h"
+#include "xdr/byte_strings.h"
 #include "xdr/commit_filters.h"
 #include "xdr/data_value.h"
 #include "xdr/primitive_filters.h"
@@ -37,6 +38,11 @@ bool_t encodeFields(XDR* xdrs, const std::vector<Field>* fields) {
       case Field::Kind::Hyper: {
         std::uint64_t wide = field.wide;
         if (!X_Sequence(xdrs, &wide)) return FALSE;
+        break;
+      }
+      case Field::Kind::Bytes: {
+        std::string bytes = field.bytes;
+        if (!xdrByteString(xdrs, &bytes, kMaxCallRecordBytes)) return FALSE;
         break;
       }
       case Field::Kind::Value: {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "host/host_call.h"
+#include "host/model_handles.h"
 #include "host/serving_context.h"
 #include "host_handlers.h"
 #include "model_classes.h"
@@ -29,12 +30,6 @@ constexpr std::size_t kMostHistoryCommits = 100;
 constexpr std::size_t kPageBytes = 1u << 20;
 constexpr std::size_t kMostChangesShown = 10'000;
 constexpr std::size_t kMostChangeBytes = 4u << 20;
-
-PersistentStore& storeOf(HostCall& call) {
-  PersistentStore* store = call.serving().store();
-  if (store == nullptr) throw std::runtime_error("this server keeps no repository store");
-  return *store;
-}
 
 std::vector<WireValue> wireValues(const std::vector<StoredValue>& values) {
   std::vector<WireValue> wire;
@@ -144,11 +139,7 @@ InteropHandle serveObject(HostCall& call, udt_integer number) {
   // The word is the number as the identity service gives it, unsigned.
   const auto id = static_cast<ObjectId>(static_cast<std::uint32_t>(number));
   if (id == 0 || !store.exists(id)) return 0;
-  VornPersistentObject* made = newSurrogateOf({&store, id});
-  if (made == nullptr) return 0;
-  const unsigned long registered = getHandle(made, static_cast<VornObject*>(made), made);
-  if (registered == 0) delete made;
-  return static_cast<InteropHandle>(registered);
+  return handleOf(store, id);
 }
 
 }  // namespace host_procedures

@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "host/host_call.h"
+#include "host/model_handles.h"
 #include "host/serving_context.h"
 #include "host_handlers.h"
 #include "platform/qovix_srv/deletion.h"
@@ -81,9 +82,7 @@ namespace {
 // The model object a handle names for a delete; null for none, or the
 // repository.
 const VornPersistentObject* deletable(HostCall& call, InteropHandle handle) {
-  if (handle == call.serving().repositoryHandle()) return nullptr;
-  const auto* object = dynamic_cast<const VornPersistentObject*>(vorn_os::objectPart(handle));
-  return object != nullptr && object->isValid() != 0 ? object : nullptr;
+  return modelObjectOf(call, handle);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <exception>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "dispatch/model_call.h"
 #include "host/host_call.h"
@@ -276,10 +277,11 @@ bool ServingContext::closeRound() {
 }
 
 ServingContext::Settlement ServingContext::settleBeforeReply(rpc_msg* reply, bool mayHold) {
+  const bool refused = std::exchange(undoWhenReplying_, false);
   if (store_ == nullptr) return Settlement::Settled;
   mayHold = mayHold && roundOpen_;
   const bool succeeded =
-      reply->rm_reply.rp_stat == MSG_ACCEPTED && reply->acpted_rply.ar_stat == SUCCESS;
+      reply->rm_reply.rp_stat == MSG_ACCEPTED && reply->acpted_rply.ar_stat == SUCCESS && !refused;
   if (!succeeded) {
     undoCall();
     // An answer may have read what held calls changed: it waits for them,

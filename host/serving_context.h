@@ -88,6 +88,9 @@ class ServingContext {
   // Runs `then` once the call's changes are kept (not when they are undone):
   // what must not happen for a call that leaves nothing of itself.
   void afterCommit(std::function<void()> then) { afterCommit_.push_back(std::move(then)); }
+  // The call answers a refusal as its result: what it changed is undone as
+  // for a failed call, though its reply is a success that says why.
+  void undoWhenReplying() { undoWhenReplying_ = true; }
 
  private:
   void callLibrary(svc_req* rqstp, SVCXPRT* transp, const Caller& caller, std::int32_t templateId);
@@ -117,6 +120,7 @@ class ServingContext {
   void* repositoryPart_;
   std::unordered_map<std::string, InteropHandle> repositoryHandles_;
   std::vector<std::function<void()>> afterCommit_;  // the call's, until it is settled
+  bool undoWhenReplying_ = false;
   // The round: whether calls may be held, how many are, what they asked for
   // after their commit, and whether held ones were undone (their replies
   // become the system error).

@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "xdr/byte_strings.h"
+
 using namespace qovix;
 
 namespace {
@@ -11,13 +13,7 @@ constexpr unsigned kMostString = 1u << 20;
 bool_t word(XDR* xdrs, std::uint32_t* value) { return xdr_u_int32_t(xdrs, value); }
 bool_t signedWord(XDR* xdrs, std::int32_t* value) { return xdr_int32_t(xdrs, value); }
 
-bool_t string8(XDR* xdrs, std::string* text) {
-  std::uint32_t length = static_cast<std::uint32_t>(text->size());
-  if (xdrs->x_op == XDR_FREE) return TRUE;
-  if (!word(xdrs, &length) || length > kMostString) return FALSE;
-  if (xdrs->x_op == XDR_DECODE) text->assign(length, '\0');
-  return length == 0 || xdr_opaque(xdrs, text->data(), length);
-}
+bool_t string8(XDR* xdrs, std::string* text) { return xdrByteString(xdrs, text, kMostString); }
 
 // As X_stringUTF16: the count of units with the terminator, each unit a word.
 bool_t units(XDR* xdrs, std::u16string* text) {
@@ -69,9 +65,10 @@ bool_t value(XDR* xdrs, WireValue* value) {
 
 bool_t change(XDR* xdrs, WireChange* change) {
   return word(xdrs, &change->object) && word(xdrs, &change->feature) &&
-         string8(xdrs, &change->slot) && signedWord(xdrs, &change->kind) && signedWord(xdrs, &change->position) &&
-         word(xdrs, &change->beforeTarget) && word(xdrs, &change->afterTarget) &&
-         list(xdrs, &change->before, &value) && list(xdrs, &change->after, &value);
+         string8(xdrs, &change->slot) && signedWord(xdrs, &change->kind) &&
+         signedWord(xdrs, &change->position) && word(xdrs, &change->beforeTarget) &&
+         word(xdrs, &change->afterTarget) && list(xdrs, &change->before, &value) &&
+         list(xdrs, &change->after, &value);
 }
 
 bool_t touched(XDR* xdrs, WireTouched* touched) {

@@ -1,9 +1,15 @@
 #include "client/tool/documents.h"
 
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <random>
 #include <stdexcept>
 
 #include "client/tool/model_view.h"
 #include "client_model.h"
+#include "qovix_protocol.h"
 
 namespace qovix::tool {
 namespace {
@@ -33,71 +39,156 @@ PackageRef requirePackage(Connection& connection, KeptHandles& kept, const std::
   return PackageRef{handle};
 }
 
-// Any package, for an import that places its package nowhere; 0 for none.
-std::uint32_t anyPackage(Connection& connection, KeptHandles& kept) {
-  const auto packages =
-      kept.keep(Package::find(connection, RepositoryRef{connection.repository()}, 1));
-  if (connection.size(packages.handle) <= 0) return 0;
-  return kept.keep(connection.element(packages.handle, 0));
+// Whether the tool's argument names a file here rather than a document of
+// qovixd's folder: any path with a '/' does (./model.xmi).
+bool isLocalPath(const std::string& name) { return name.find('/') != std::string::npos; }
+
+// A name for a document in qovixd's folder while it travels: unique to
+// this call, and keeping what the file is called where it can.
+std::string travellingName(const std::string& path) {
+  std::string base = std::filesystem::path(path).filename().string();
+  for (char& c : base) {
+    const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                       c == '.' || c == '_' || c == '-';
+    if (!plain) c = '_';
+  }
+  for (std::size_t dots = base.find(".."); dots != std::string::npos; dots = base.find("..")) {
+    base[dots] = '_';
+  }
+  std::random_device random;
+  char tag[32];
+  std::snprintf(tag, sizeof tag, "qovix-%08x%08x-", random(), random());
+  return (std::string(tag) + base).substr(0, 128);
+}
+
+// The document in qovixd's folder, removed when the scope ends (it only
+// travelled there).
+class TravellingDocument {
+ public:
+  TravellingDocument(Connection& connection, std::string name)
+      : connection_(connection), name_(std::move(name)) {}
+  ~TravellingDocument() {
+    try {
+      connection_.discardDocument(name_);
+    } catch (const std::exception&) {
+      // left for the server's housekeeping: the call that used it said why
+    }
+  }
+  TravellingDocument(const TravellingDocument&) = delete;
+  TravellingDocument& operator=(const TravellingDocument&) = delete;
+  const std::string& name() const { return name_; }
+
+ private:
+  Connection& connection_;
+  std::string name_;
+};
+
+std::string refusedBy(const std::string& what, const std::string& why) {
+  return what + std::string(": ") + (why.empty() ? std::string("refused") : why);
 }
 
 }  // namespace
 
+void sendDocument(Connection& connection, const std::string& path, const std::string& name) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) throw std::runtime_error(std::string("cannot read '") + path + "'");
+  std::uint64_t offset = 0;
+  std::string chunk(qovix::protocol::kDocumentChunkBytes, '\0');
+  for (;;) {
+    file.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+    if (file.bad()) throw std::runtime_error(std::string("cannot read '") + path + "'");
+    const auto got = static_cast<std::size_t>(file.gcount());
+    const bool last = file.eof();
+    const Outcome sent = connection.upload(name, offset, chunk.substr(0, got), last);
+    if (!sent.text.empty()) {
+      throw std::runtime_error(refusedBy(std::string("qovixd took not '") + path + "'", sent.text));
+    }
+    offset += got;
+    if (last) return;
+  }
+}
+
+void fetchDocument(Connection& connection, const std::string& name, const std::string& path) {
+  // Written beside the file, then put in its place: a failed copy leaves
+  // the old file as it was.
+  const std::string partial = path + ".part";
+  {
+    std::ofstream file(partial, std::ios::binary | std::ios::trunc);
+    if (!file) throw std::runtime_error(std::string("cannot write '") + path + "'");
+    std::uint64_t offset = 0;
+    for (;;) {
+      const DocumentBytes read = connection.download(name, offset);
+      if (!read.refusal.empty()) {
+        std::filesystem::remove(partial);
+        throw std::runtime_error(
+            refusedBy(std::string("qovixd sent not '") + name + "'", read.refusal));
+      }
+      file.write(read.bytes.data(), static_cast<std::streamsize>(read.bytes.size()));
+      offset += read.bytes.size();
+      if (offset >= read.size || read.bytes.empty()) break;
+    }
+    if (!file.flush()) {
+      std::filesystem::remove(partial);
+      throw std::runtime_error(std::string("cannot write '") + path + "'");
+    }
+  }
+  std::filesystem::rename(partial, path);
+}
+
 void importDocument(Connection& connection, const std::string& name, const std::string& into,
                     std::ostream& out) {
-  if (name.find('/') != std::string::npos) {
-    throw std::invalid_argument("'" + name +
-                                "' is a path: name a document in qovixd's --documents folder");
-  }
   KeptHandles kept(connection);
-  std::string format = "xmi into";
-  PackageRef target;
-  if (!into.empty()) {
-    target = requirePackage(connection, kept, into);
-  } else if (const std::uint32_t any = anyPackage(connection, kept)) {
-    format = "xmi";  // the package only names the repository
-    target = PackageRef{any};
-  } else {
-    // An empty repository: a package named after the document holds it.
-    target = kept.keep(Package::create(connection, RepositoryRef{connection.repository()}));
-    ModelElement::set_name(connection, kept.keep(ModelElement::cast(connection, target, true)),
-                           name.substr(0, name.rfind('.')));
+  const std::uint32_t target = into.empty() ? 0 : requirePackage(connection, kept, into).handle;
+  std::optional<TravellingDocument> sent;
+  std::string document = name;
+  if (isLocalPath(name)) {
+    sent.emplace(connection, travellingName(name));
+    sendDocument(connection, name, sent->name());
+    document = sent->name();
   }
-  PackageRef imported;
-  try {
-    imported = kept.keep(Package::internalize(connection, target, format, name));
-  } catch (const Error& error) {
-    if (error.kind() != ErrorKind::SystemError) throw;
-    // The reason stays in qovixd's log: the wire has no words for it.
-    throw Error(ErrorKind::SystemError,
-                "qovixd imported nothing from '" + name +
-                    "': it is missing, or no XMI 1.0-1.2 document it can read; its log says why");
+  const std::string title = std::filesystem::path(name).filename().string();
+  const Outcome imported = connection.importDocument(document, target, title);
+  if (imported.value == 0) {
+    std::string why = imported.text;
+    if (!sent && why.starts_with("there is no document")) {
+      why += std::string(" in qovixd's --documents folder (a file here? name it ./") + name + ")";
+    }
+    throw std::runtime_error(
+        refusedBy(std::string("qovixd imported nothing from '") + name + "'", why));
   }
-  const auto element = kept.keep(ModelElement::cast(connection, imported, true));
+  const PackageRef package{kept.keep(static_cast<std::uint32_t>(imported.value))};
+  const auto element = kept.keep(ModelElement::cast(connection, package, true));
   // The handle is a package's; the document's package may be a model.
-  const auto asModel = kept.keep(Model::cast(connection, imported, true));
+  const auto asModel = kept.keep(Model::cast(connection, package, true));
   const bool model = connection.identity(asModel.handle).object != 0;
   out << "imported " << (model ? "Model" : "Package") << " '"
       << ModelElement::get_name(connection, element) << "' from " << name
-      << (into.empty() ? "" : " into " + into) << '\n';
-  const auto report = kept.keep(ModelElement::getTaggedValue(connection, element, "qovix.import"));
-  out << TaggedValue::get_umlValue(connection, report);
+      << (into.empty() ? "" : std::string(" into ") + into) << '\n'
+      << imported.text;
 }
 
 void exportDocument(Connection& connection, const std::string& package, const std::string& name,
                     const std::string& version, std::ostream& out) {
   if (version != "1.2" && version != "1.0") {
-    throw std::invalid_argument("--xmi is 1.2 (UML 1.4) or 1.0 (UML 1.3), not '" + version + "'");
-  }
-  if (name.find('/') != std::string::npos) {
-    throw std::invalid_argument("'" + name +
-                                "' is a path: name a document in qovixd's --documents folder");
+    throw std::invalid_argument(std::string("--xmi is 1.2 (UML 1.4) or 1.0 (UML 1.3), not '") +
+                                version + "'");
   }
   KeptHandles kept(connection);
   const PackageRef exported = requirePackage(connection, kept, package);
-  Package::externalize(connection, exported, "xmi " + version, name);
-  out << "exported '" << package << "' to " << name << " in qovixd's document folder ("
-      << (version == "1.2" ? "UML 1.4, XMI 1.2" : "UML 1.3, XMI 1.0") << ")\n";
+  std::optional<TravellingDocument> travelling;
+  if (isLocalPath(name)) travelling.emplace(connection, travellingName(name));
+  const std::string document = travelling ? travelling->name() : name;
+  const Outcome written =
+      connection.exportDocument(exported.handle, std::string("xmi ") + version, document);
+  if (written.value == 0) {
+    throw std::runtime_error(
+        refusedBy(std::string("qovixd exported not '") + package + "'", written.text));
+  }
+  if (travelling) fetchDocument(connection, document, name);
+  out << "exported '" << package << "' to " << name
+      << (travelling ? "" : " in qovixd's document folder") << " ("
+      << (version == "1.2" ? "UML 1.4, XMI 1.2" : "UML 1.3, XMI 1.0") << ", " << written.value
+      << " bytes)\n";
 }
 
 }  // namespace qovix::tool

@@ -554,13 +554,14 @@ const Command kCommands[] = {
      "FILE or standard output",
      &runDiagram, true},
     {"import", "DOCUMENT [--into PACKAGE]", 1, 1,
-     "read a UML 1.3 or 1.4 model from an XMI document in qovixd's --documents folder, as a "
-     "new top-level package (or into PACKAGE), and print what was imported and what was "
-     "skipped",
+     "read a UML 1.x model from an XMI document or a project archive (.zargo, .zuml, "
+     ".mdzip): a file here when DOCUMENT is a path (./model.xmi), else one in qovixd's "
+     "--documents folder; as a new top-level package (or into PACKAGE), and print what was "
+     "imported and what was skipped",
      &runImport},
     {"export", "PACKAGE DOCUMENT [--xmi 1.2|1.0]", 2, 2,
-     "write the package as an XMI document in that folder: UML 1.4 in XMI 1.2 (the default) "
-     "or UML 1.3 in XMI 1.0",
+     "write the package as an XMI document, to a file here when DOCUMENT is a path, else in "
+     "qovixd's folder: UML 1.4 in XMI 1.2 (the default) or UML 1.3 in XMI 1.0",
      &runExport},
     {"delete", "CLASS NAME|#OBJECT [--dry-run]", 2, 2,
      "delete the instance of CLASS with that name (or object number) from the repository, "

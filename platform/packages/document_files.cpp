@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <stdexcept>
 
@@ -22,8 +24,10 @@ class Descriptor {
   ~Descriptor() {
     if (fd_ >= 0) close(fd_);
   }
+  Descriptor(Descriptor&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
+  Descriptor& operator=(Descriptor&&) = delete;
   int get() const { return fd_; }
   // Closes now, saying whether the last writes made it.
   bool closeNow() {
@@ -46,15 +50,19 @@ void writeAll(int fd, const std::string& text, const std::string& what) {
   }
 }
 
-}  // namespace
-
-std::string readDocumentFile(const std::filesystem::path& folder, const std::string& name) {
-  const std::string what = "the document '" + name + "'";
-  const Descriptor folderFd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+Descriptor openFolder(const std::filesystem::path& folder) {
+  Descriptor folderFd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (folderFd.get() < 0) failWith("cannot open the document folder", errno);
+  return folderFd;
+}
+
+// The document opened to read, and its size: a plain file no larger than
+// kMostDocumentBytes.
+Descriptor openDocument(const Descriptor& folderFd, const std::string& name, std::uint64_t& size) {
+  const std::string what = "the document '" + name + "'";
   // O_NOFOLLOW: a link is refused, not followed; O_NONBLOCK: a FIFO cannot
   // hold the open.
-  const Descriptor file(
+  Descriptor file(
       openat(folderFd.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (file.get() < 0) {
     if (errno == ENOENT) throw std::runtime_error("there is no document '" + name + "'");
@@ -68,17 +76,140 @@ std::string readDocumentFile(const std::filesystem::path& folder, const std::str
     throw std::runtime_error(what + " is larger than " + std::to_string(kMostDocumentBytes >> 20) +
                              " MiB");
   }
-  std::string text(static_cast<std::size_t>(status.st_size), '\0');
+  size = static_cast<std::uint64_t>(status.st_size);
+  return file;
+}
+
+// Up to `most` bytes from `offset`; fewer where the file ends.
+std::string readFrom(int fd, std::uint64_t offset, std::size_t most, const std::string& name) {
+  std::string text(most, '\0');
   std::size_t done = 0;
   while (done < text.size()) {
-    const ssize_t got = read(file.get(), text.data() + done, text.size() - done);
+    const ssize_t got =
+        pread(fd, text.data() + done, text.size() - done, static_cast<off_t>(offset + done));
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) failWith("cannot read " + what, errno);
+    if (got < 0) failWith("cannot read the document '" + name + "'", errno);
     if (got == 0) break;  // it shrank meanwhile: what was read is checked like any other
     done += static_cast<std::size_t>(got);
   }
   text.resize(done);
   return text;
+}
+
+void checkName(const std::string& name) {
+  if (!isDocumentName(name)) throw std::runtime_error("'" + name + "' is no document name");
+}
+
+// The file a document is received into until its last chunk.
+std::string uploadName(const std::string& name) { return "." + name + ".upload"; }
+
+// Drops uploads untouched for an hour; refuses a new one past kMostUploads.
+void makeRoomForUpload(const std::filesystem::path& folder, const std::string& name) {
+  std::size_t under = 0;
+  const auto now = std::filesystem::file_time_type::clock::now();
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    const std::string file = entry.path().filename().string();
+    if (!file.starts_with(".") || !file.ends_with(".upload")) continue;
+    const auto touched = entry.last_write_time(error);
+    if (!error && now - touched > std::chrono::hours(1)) {
+      std::filesystem::remove(entry.path(), error);
+    } else if (file != uploadName(name)) {
+      ++under;
+    }
+  }
+  if (under >= kMostUploads) {
+    throw std::runtime_error("the document folder receives " + std::to_string(kMostUploads) +
+                             " documents already: try again when one is done");
+  }
+}
+
+}  // namespace
+
+bool isDocumentName(std::string_view name) {
+  const auto alphanumeric = [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+  };
+  if (name.empty() || name.size() > 128 || !alphanumeric(name.front()) ||
+      name.find("..") != std::string_view::npos) {
+    return false;
+  }
+  return std::all_of(name.begin(), name.end(),
+                     [&](char c) { return alphanumeric(c) || c == '.' || c == '_' || c == '-'; });
+}
+
+std::string readDocumentFile(const std::filesystem::path& folder, const std::string& name) {
+  const Descriptor folderFd = openFolder(folder);
+  std::uint64_t size = 0;
+  const Descriptor file = openDocument(folderFd, name, size);
+  return readFrom(file.get(), 0, static_cast<std::size_t>(size), name);
+}
+
+DocumentStretch readDocumentStretch(const std::filesystem::path& folder, const std::string& name,
+                                    std::uint64_t offset, std::size_t most) {
+  checkName(name);
+  const Descriptor folderFd = openFolder(folder);
+  DocumentStretch stretch;
+  const Descriptor file = openDocument(folderFd, name, stretch.size);
+  if (offset < stretch.size) {
+    const auto left = static_cast<std::size_t>(stretch.size - offset);
+    stretch.bytes = readFrom(file.get(), offset, std::min(most, left), name);
+  }
+  return stretch;
+}
+
+std::uint64_t receiveDocumentChunk(const std::filesystem::path& folder, const std::string& name,
+                                   std::uint64_t offset, std::string_view bytes, bool last) {
+  checkName(name);
+  const std::string what = "the document '" + name + "'";
+  if (offset + bytes.size() > kMostDocumentBytes) {
+    throw std::runtime_error(what + " would be larger than " +
+                             std::to_string(kMostDocumentBytes >> 20) + " MiB");
+  }
+  const Descriptor folderFd = openFolder(folder);
+  const std::string receiving = uploadName(name);
+  if (offset == 0) makeRoomForUpload(folder, name);
+  const int flags = O_WRONLY | O_NOFOLLOW | O_CLOEXEC | (offset == 0 ? O_CREAT | O_TRUNC : 0);
+  Descriptor file(openat(folderFd.get(), receiving.c_str(), flags, 0644));
+  if (file.get() < 0) {
+    if (errno == ENOENT) throw std::runtime_error(what + " is not being received: begin at 0");
+    failWith("cannot write " + what, errno);
+  }
+  struct stat status {};
+  if (fstat(file.get(), &status) != 0) failWith("cannot write " + what, errno);
+  if (!S_ISREG(status.st_mode)) throw std::runtime_error(what + " is received into no file");
+  if (static_cast<std::uint64_t>(status.st_size) != offset) {
+    throw std::runtime_error("a chunk of " + what + " at " + std::to_string(offset) +
+                             " is out of turn: " + std::to_string(status.st_size) +
+                             " bytes are received (two senders of one name?)");
+  }
+  if (lseek(file.get(), 0, SEEK_END) < 0) failWith("cannot write " + what, errno);
+  writeAll(file.get(), std::string(bytes), what);
+  const std::uint64_t received = offset + bytes.size();
+  if (!last) {
+    if (!file.closeNow()) failWith("cannot write " + what, errno);
+    return received;
+  }
+  try {
+    if (fsync(file.get()) != 0) failWith("cannot write " + what, errno);
+    if (!file.closeNow()) failWith("cannot write " + what, errno);
+    if (renameat(folderFd.get(), receiving.c_str(), folderFd.get(), name.c_str()) != 0) {
+      failWith("cannot write " + what, errno);
+    }
+  } catch (...) {
+    unlinkat(folderFd.get(), receiving.c_str(), 0);
+    throw;
+  }
+  if (fsync(folderFd.get()) != 0) failWith("cannot write " + what, errno);
+  return received;
+}
+
+bool removeDocumentFile(const std::filesystem::path& folder, const std::string& name) {
+  checkName(name);
+  const Descriptor folderFd = openFolder(folder);
+  if (unlinkat(folderFd.get(), name.c_str(), 0) == 0) return true;
+  if (errno == ENOENT) return false;
+  failWith("cannot remove the document '" + name + "'", errno);
 }
 
 void writeDocumentFile(const std::filesystem::path& folder, const std::string& name,
@@ -88,8 +219,7 @@ void writeDocumentFile(const std::filesystem::path& folder, const std::string& n
     throw std::runtime_error(what + " would be larger than " +
                              std::to_string(kMostDocumentBytes >> 20) + " MiB");
   }
-  const Descriptor folderFd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (folderFd.get() < 0) failWith("cannot open the document folder", errno);
+  const Descriptor folderFd = openFolder(folder);
   // A name of our own beside the document: a dot first, so that it is never
   // a document name itself, and the process id, so that two never meet.
   const std::string temporary = "." + name + "." + std::to_string(getpid()) + ".new";

@@ -34,7 +34,6 @@
 #include <algorithm>
 #include <charconv>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <unordered_map>
@@ -42,6 +41,7 @@
 
 #include "model_classes.h"
 #include "platform/packages/document_files.h"
+#include "platform/packages/package_documents.h"
 #include "platform/qovix_srv/members.h"
 #include "platform/qovix_srv/operations.h"
 #include "platform/qovix_srv/store_view.h"
@@ -132,8 +132,8 @@ struct DocumentFormat {
 
 // "" or "qovix"; "xmi" (UML 1.4 in XMI 1.2), "xmi 1.2" or "xmi 1.0" (UML 1.3)
 // to write; "xmi" or "xmi into" to read.
-DocumentFormat formatOf(const TextValue& format, bool writing) {
-  std::istringstream words(utf::toUtf8(format.text()));
+DocumentFormat formatOf(const std::string& format, bool writing) {
+  std::istringstream words(format);
   std::string kind;
   std::string option;
   words >> kind >> option;
@@ -146,7 +146,7 @@ DocumentFormat formatOf(const TextValue& format, bool writing) {
                      (!writing && option == "into");
   if (!parsed.xmi || !known || more) {
     throw std::invalid_argument(
-        "unknown document format '" + utf::toUtf8(format.text()) +
+        "unknown document format '" + format +
         "': " + (writing ? "qovix, xmi, xmi 1.2 or xmi 1.0" : "qovix, xmi or xmi into"));
   }
   parsed.uml = option == "1.0" ? xmi::Uml::V13 : xmi::Uml::V14;
@@ -155,14 +155,12 @@ DocumentFormat formatOf(const TextValue& format, bool writing) {
 }
 
 // A document name is a plain file name inside the document folder.
-std::filesystem::path documentPath(const PersistentStore& store, const TextValue& name) {
+std::filesystem::path documentPath(const PersistentStore& store, const std::u16string& name) {
   if (store.settings().documentFolder.empty()) {
     throw std::runtime_error("the repository has no document folder");
   }
-  static const std::regex plain("[A-Za-z0-9][A-Za-z0-9._-]{0,127}");
-  const std::string text = utf::toUtf8(name.text());
-  if (!std::regex_match(text, plain) || text.find("..") != std::string::npos ||
-      name.text().size() != text.size()) {
+  const std::string text = utf::toUtf8(name);
+  if (!isDocumentName(text) || name.size() != text.size()) {
     throw std::invalid_argument("'" + text + "' is no document name");
   }
   return store.settings().documentFolder / text;
@@ -453,6 +451,17 @@ class DocumentReader {
 
 }  // namespace
 
+namespace {
+
+// The package `read` placed in the package `into` (nothing when it is that one).
+void placeInto(PersistentStore& store, ObjectId read, ObjectId into) {
+  if (read == into) return;
+  store.appendMember(into, feature::QOVIXNamespace_ownedElement, read);
+  store.appendMember(read, feature::QOVIXModelElement_namespace1, into);
+}
+
+}  // namespace
+
 // A deep copy of the package (with everything it contains) placed in `into`.
 ObjectRef copyModel(const VornPersistentObject& package, const VornPersistentObject& into) {
   const ObjectRef ref = named(package);
@@ -473,14 +482,19 @@ ObjectRef copyModel(const VornPersistentObject& package, const VornPersistentObj
 void externalize(const VornPersistentObject& package, const TextValue& format,
                  const TextValue& document) {
   const ObjectRef ref = named(package);
-  const PersistentStore& store = *ref.store;
+  writePackageDocument(*ref.store, ref.id, utf::toUtf8(format.text()),
+                       utf::toUtf8(document.text()));
+}
+
+std::uint64_t writePackageDocument(const PersistentStore& store, ObjectId package,
+                                   const std::string& format, const std::string& document) {
   const DocumentFormat written = formatOf(format, true);
-  const std::filesystem::path path = documentPath(store, document);
-  const std::vector<ObjectId> ids = subtreeOf(store, ref.id);
+  const std::filesystem::path path = documentPath(store, utf::toUtf16(document));
+  const std::vector<ObjectId> ids = subtreeOf(store, package);
   if (written.xmi) {
-    writeDocumentFile(path.parent_path(), path.filename().string(),
-                      xmi::writeXmi(store, ids, written.uml));
-    return;
+    const std::string text = xmi::writeXmi(store, ids, written.uml);
+    writeDocumentFile(path.parent_path(), path.filename().string(), text);
+    return text.size();
   }
   std::map<ObjectId, std::size_t> number;
   for (ObjectId id : ids) number[id] = number.size() + 1;
@@ -510,16 +524,17 @@ void externalize(const VornPersistentObject& package, const TextValue& format,
     }
   }
   const std::string body = out.str();
-  writeDocumentFile(path.parent_path(), path.filename().string(),
-                    std::string(body).append(endLine(body)).append("\n"));
+  const std::string text = std::string(body).append(endLine(body)).append("\n");
+  writeDocumentFile(path.parent_path(), path.filename().string(), text);
+  return text.size();
 }
 
 // A new package, with everything it contains, read from the document.
 ObjectRef internalize(const VornPersistentObject& package, const TextValue& format,
                       const TextValue& document) {
   const ObjectRef ref = named(package);
-  const DocumentFormat read = formatOf(format, false);
-  const std::filesystem::path path = documentPath(*ref.store, document);
+  const DocumentFormat read = formatOf(utf::toUtf8(format.text()), false);
+  const std::filesystem::path path = documentPath(*ref.store, document.text());
   const std::string text = readDocumentFile(path.parent_path(), path.filename().string());
   if (!read.xmi) {
     DocumentReader reader(utf::toUtf8(document.text()), *ref.store);
@@ -527,11 +542,28 @@ ObjectRef internalize(const VornPersistentObject& package, const TextValue& form
   }
   xmi::ImportReport report;
   const ObjectId imported = xmi::readXmi(*ref.store, text, utf::toUtf8(document.text()), report);
-  if (read.into && imported != ref.id) {
-    ref.store->appendMember(ref.id, feature::QOVIXNamespace_ownedElement, imported);
-    ref.store->appendMember(imported, feature::QOVIXModelElement_namespace1, ref.id);
-  }
+  if (read.into) placeInto(*ref.store, imported, ref.id);
   return ObjectRef{ref.store, imported};
+}
+
+ReadDocument readPackageDocument(PersistentStore& store, const std::string& document,
+                                 const std::string& title, ObjectId into) {
+  const std::filesystem::path path = documentPath(store, utf::toUtf16(document));
+  const std::string text = readDocumentFile(path.parent_path(), path.filename().string());
+  const std::string shown = title.empty() ? document : title;
+  ReadDocument read;
+  if (text.starts_with("qovix-document ")) {
+    DocumentReader reader(shown, store);
+    read.package = reader.read(text);
+    read.report = "a QOVIX document: imported " +
+                  std::to_string(subtreeOf(store, read.package).size()) + " objects\n";
+  } else {
+    xmi::ImportReport report;
+    read.package = xmi::readXmi(store, text, shown, report);
+    read.report = report.text();
+  }
+  if (into != 0) placeInto(store, read.package, into);
+  return read;
 }
 
 // Whether the package can define a metamodel: it and everything it contains

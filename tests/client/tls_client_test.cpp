@@ -19,17 +19,19 @@ class OverTls : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     folder = std::make_unique<TemporaryFolder>();
-    const ProgramRun made = runProgram(
-        "/usr/bin/env", {"python3", MAKE_CERTIFICATES_PATH, folder->path().string()},
-        std::chrono::seconds(60));
+    const ProgramRun made =
+        runProgram("/usr/bin/env", {"python3", MAKE_CERTIFICATES_PATH, folder->path().string()},
+                   std::chrono::seconds(60));
     ASSERT_EQ(made.status, 0) << made.err;
     const ProgramRun access = runProgram(
         "/bin/sh", {"-c", "printf 'write CN=alice,O=Modelling\\nread CN=bob,O=Modelling\\n' > " +
                               file("access")});
     ASSERT_EQ(access.status, 0);
+    std::filesystem::create_directory(folder->path() / "documents");
     server = std::make_unique<ServerProcess>(std::vector<std::string>{
         "--tls-cert", file("server.pem"), "--tls-key", file("server-key.pem"), "--tls-ca",
-        file("ca.pem"), "--tls-require", "--access", file("access")});
+        file("ca.pem"), "--tls-require", "--access", file("access"), "--documents",
+        file("documents")});
   }
   static void TearDownTestSuite() {
     server.reset();
@@ -71,10 +73,11 @@ TEST_F(OverTls, TypedCallsTravelInsideTlsAndOnlyTheCertifiedGetIn) {
               ErrorKind::CannotConnect)
         << who;
   }
-  EXPECT_EQ(failure([&] {
-              Connection("127.0.0.1", server->port(), TlsOptions{true, file("other-ca.pem"), "", ""});
-            }),
-            ErrorKind::CannotConnect)
+  EXPECT_EQ(
+      failure([&] {
+        Connection("127.0.0.1", server->port(), TlsOptions{true, file("other-ca.pem"), "", ""});
+      }),
+      ErrorKind::CannotConnect)
       << "a server its CA did not sign";
 }
 
@@ -88,6 +91,18 @@ TEST_F(OverTls, QovixTakesTlsOptions) {
   EXPECT_EQ(plain.status, 1);
   EXPECT_NE(plain.err.find("requires TLS"), std::string::npos) << plain.err;
   EXPECT_EQ(runProgram(QOVIX_TOOL_PATH, {"--tls", "--udp", "tree"}).status, 2);
+
+  // A document on the client's machine travels inside TLS; only a writer
+  // may send one.
+  const std::string model = std::string(QOVIX_XMI_SAMPLES) + "/uml13_xmi11_rose_style.xmi";
+  const ProgramRun imported = runProgram(
+      QOVIX_TOOL_PATH, {"--port", port, "--ca", file("ca.pem"), "--cert", file("alice.pem"),
+                        "--key", file("alice-key.pem"), "import", model});
+  EXPECT_EQ(imported.status, 0) << imported.err;
+  EXPECT_NE(imported.out.find("imported Model 'Orders'"), std::string::npos) << imported.out;
+  Connection bob("127.0.0.1", server->port(), as("bob"));
+  EXPECT_EQ(failure([&] { bob.upload("x.xmi", 0, "x", true); }), ErrorKind::AccessDenied);
+  EXPECT_FALSE(std::filesystem::exists(folder->path() / "documents" / "x.xmi"));
 }
 
 }  // namespace

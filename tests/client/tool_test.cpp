@@ -22,6 +22,11 @@ namespace {
 
 std::string firstWord(const std::string& text) { return text.substr(0, text.find_first_of(" \n")); }
 
+std::string slurpFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 class Tool : public ::testing::Test {
  protected:
   void SetUp() override { server = std::make_unique<ServerProcess>(); }
@@ -512,8 +517,8 @@ TEST(ToolDocuments, ImportExportAndAFailedImportChangesNothing) {
                                documents.path() / name);
   }
   std::ofstream(documents.path() / "broken.xmi")
-      << "<XMI xmi.version=\"1.2\"><XMI.content><UML:Model xmi.id=\"m\" name=\"Half\"/>"
-         "<UML:Class xmi.id=\"c\" namespace=\"nowhere\"/></XMI.content></XMI>";
+      << "<XMI xmi.version=\"1.2\"><XMI.content><UML:Model xmi.id=\"m\" name=\"Half\"/>\n"
+         "<UML:Class xmi.id=\"c\" namespace=\"m\"></XMI.content></XMI>";
   ServerProcess server({"--documents", documents.path().string()});
   auto qovix = [&](std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), {"--port", std::to_string(server.port())});
@@ -529,16 +534,19 @@ TEST(ToolDocuments, ImportExportAndAFailedImportChangesNothing) {
   ASSERT_EQ(library.status, 0) << library.err;
   EXPECT_NE(library.out.find("into Shop\nXMI 1.0, UML 1.3"), std::string::npos) << library.out;
   const std::string tree = qovix({"tree"}).out;
-  EXPECT_NE(tree.find("    Model Library\n      Class Book {abstract}\n"), std::string::npos)
-      << tree;
+  // The first document's model stands alone, in no package made for it.
+  EXPECT_EQ(tree.rfind("Model Shop\n", 0), 0u) << tree;
+  EXPECT_NE(tree.find("\n  Model Library\n    Class Book {abstract}\n"), std::string::npos) << tree;
 
+  // The reason, with its line, reaches the user, and nothing of the
+  // document stays.
   const ProgramRun broken = qovix({"import", "broken.xmi"});
   EXPECT_EQ(broken.status, 1);
-  EXPECT_NE(broken.err.find("qovixd imported nothing from 'broken.xmi'"), std::string::npos)
+  EXPECT_NE(broken.err.find("qovixd imported nothing from 'broken.xmi': XMI document "
+                            "'broken.xmi' line 2: Premature end of data"),
+            std::string::npos)
       << broken.err;
   EXPECT_EQ(qovix({"tree"}).out, tree);
-  EXPECT_NE(server.standardError().find("refers to 'nowhere', which no element is"),
-            std::string::npos);
 
   for (const char* version : {"1.2", "1.0"}) {
     const ProgramRun exported = qovix({"export", "Library", "library.xmi", "--xmi", version});
@@ -550,5 +558,64 @@ TEST(ToolDocuments, ImportExportAndAFailedImportChangesNothing) {
   }
   EXPECT_EQ(qovix({"export", "Nowhere", "x.xmi"}).status, 1);
   EXPECT_EQ(qovix({"export", "Library", "x.xmi", "--xmi", "2.1"}).status, 2);
-  EXPECT_EQ(qovix({"import", "../x.xmi"}).status, 2);
+  const ProgramRun missing = qovix({"import", "absent.xmi"});
+  EXPECT_NE(missing.err.find("(a file here? name it ./absent.xmi)"), std::string::npos)
+      << missing.err;
+}
+
+// Documents travel with the client: a file here is imported, a package
+// exported to a file here, and the folder keeps nothing of either. What
+// clients send stays inside the folder, whole or not at all.
+TEST(ToolDocuments, LocalFilesTravelToTheServerAndBack) {
+  TemporaryFolder documents;
+  TemporaryFolder here;
+  const std::filesystem::path model = here.path() / "my model.zargo";
+  {
+    // An archive, as the tool that drew it saved it.
+    const ProgramRun zipped = runProgram(
+        "/usr/bin/env",
+        {"python3", "-c",
+         "import sys, zipfile\n"
+         "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
+         "    z.write(sys.argv[2], 'shop.xmi')\n",
+         model.string(), std::string(QOVIX_XMI_SAMPLES) + "/uml14_xmi12_magicdraw_style.xmi"});
+    ASSERT_EQ(zipped.status, 0) << zipped.err;
+  }
+  ServerProcess server({"--documents", documents.path().string()});
+  auto qovix = [&](std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), {"--port", std::to_string(server.port())});
+    return runProgram(QOVIX_TOOL_PATH, arguments);
+  };
+  const ProgramRun imported = qovix({"import", model.string()});
+  ASSERT_EQ(imported.status, 0) << imported.err;
+  EXPECT_NE(imported.out.find("read from the archive's entry 'shop.xmi'"), std::string::npos)
+      << imported.out;
+  const std::filesystem::path out = here.path() / "out.xmi";
+  const ProgramRun exported = qovix({"export", "Shop", out.string()});
+  ASSERT_EQ(exported.status, 0) << exported.err;
+  EXPECT_NE(slurpFile(out).find("name=\"Shop\""), std::string::npos);
+  EXPECT_TRUE(std::filesystem::is_empty(documents.path()));
+  const ProgramRun cut = qovix({"import", (here.path() / "absent.xmi").string()});
+  EXPECT_EQ(cut.status, 1);
+
+  using qovix::client::Connection;
+  Connection connection("127.0.0.1", server.port());
+  EXPECT_NE(connection.upload("../escape.xmi", 0, "x", true).text.find("is no document name"),
+            std::string::npos);
+  EXPECT_NE(connection.upload("late.xmi", 5, "x", true).text.find("begin at 0"), std::string::npos);
+  EXPECT_EQ(connection.upload("two.xmi", 0, "abc", false).value, 3u);
+  EXPECT_NE(connection.upload("two.xmi", 2, "d", false).text.find("out of turn"),
+            std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(documents.path() / "two.xmi")) << "not whole yet";
+  EXPECT_EQ(connection.upload("two.xmi", 3, "def", true).value, 6u);
+  EXPECT_EQ(slurpFile(documents.path() / "two.xmi"), "abcdef");
+  EXPECT_EQ(connection.download("two.xmi", 4).bytes, "ef");
+  EXPECT_NE(connection.download(".two.xmi.upload", 0).refusal.find("is no document name"),
+            std::string::npos);
+  const qovix::Outcome refused = connection.importDocument("two.xmi", 0, "");
+  EXPECT_EQ(refused.value, 0u);
+  EXPECT_NE(refused.text.find("XMI document 'two.xmi' line 1"), std::string::npos) << refused.text;
+  EXPECT_EQ(connection.discardDocument("two.xmi").value, 1u);
+  EXPECT_EQ(connection.discardDocument("two.xmi").value, 0u);
+  EXPECT_FALSE(std::filesystem::exists(documents.path().parent_path() / "escape.xmi"));
 }

@@ -14,6 +14,7 @@
 #include "xdr/argument_records.h"
 #include "xdr/commit_filters.h"
 #include "xdr/data_value.h"
+#include "xdr/document_filters.h"
 #include "xdr/primitive_filters.h"
 #include "xdr/xdr_filter.h"
 
@@ -108,22 +109,44 @@ void roundTrip(bool_t (*filter)(XDR*, T*), const std::uint8_t* bytes, std::size_
 }
 
 void historyRecord(std::uint8_t which, const std::uint8_t* bytes, std::size_t size) {
-  switch (which % 3) {
+  switch (which % 10) {
     case 0:
       roundTrip(&X_CommitPage, bytes, size);
       break;
     case 1:
       roundTrip(&X_UndoAnswer, bytes, size);
       break;
-    default:
+    case 2:
       roundTrip(&X_Sequence, bytes, size);
+      break;
+    // The documents' records.
+    case 3:
+      roundTrip(&X_DocumentChunk, bytes, size);
+      break;
+    case 4:
+      roundTrip(&X_DocumentRange, bytes, size);
+      break;
+    case 5:
+      roundTrip(&X_DocumentBytes, bytes, size);
+      break;
+    case 6:
+      roundTrip(&X_ImportRequest, bytes, size);
+      break;
+    case 7:
+      roundTrip(&X_ExportRequest, bytes, size);
+      break;
+    case 8:
+      roundTrip(&X_Outcome, bytes, size);
+      break;
+    default:
+      roundTrip(&X_DocumentName, bytes, size);
       break;
   }
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;
-  // Past the argument filters, the history's records.
+  // Past the argument filters, the history's and the documents' records.
   if (data[0] >= 0xF0) {
     historyRecord(data[0], data + 1, size - 1);
     return 0;

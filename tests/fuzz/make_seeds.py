@@ -90,6 +90,16 @@ def filter_seeds():
     out.append(bytes([0xF0]) + words(0, 9, 1) + commit)
     out.append(bytes([0xF1]) + words(0, 0) + string8(b"commit 12 changed *.name of object 4"))
     out.append(bytes([0xF2]) + words(0, 42))
+    # The documents' records (0xF3 to 0xF9): a chunk, a range, bytes read,
+    # an import, an export, an outcome, a name.
+    name = string8(b"model.xmi")
+    out.append(bytes([0xF3]) + name + words(0, 0, 1) + string8(b"<XMI/>"))
+    out.append(bytes([0xF4]) + name + words(0, 512))
+    out.append(bytes([0xF5]) + words(0, 6) + string8(b"<XMI/>") + string8(b""))
+    out.append(bytes([0xF6]) + name + words(7) + string8(b"model.zargo"))
+    out.append(bytes([0xF7]) + words(7) + string8(b"xmi 1.0") + name)
+    out.append(bytes([0xF8]) + words(0, 0) + string8(b"XMI document 'm' line 2: refused"))
+    out.append(bytes([0xF9]) + name)
     return out
 
 

@@ -229,26 +229,26 @@ class EveryFeatureKind(unittest.TestCase):
 
     def test_every_language_takes_the_protocol_from_its_records(self):
         records = parse_protocol(PROTOCOL_TEXT.replace("0x20241002", "0x30000002")
-                                 .replace("host 7 identity", "host 17 identity"))
+                                 .replace("host 7 identity", "host 37 identity"))
         spelled = {name: protocol_emit(name, self.catalogue, self.classes, records)
                    for name in ("qovix_protocol.h", "python_protocol.py", "qovix.x",
                                 "host_handlers.h", "host_procedure_table.cpp",
                                 "protocol-reference.md")}
         self.assertIn("kHostProgram = 0x30000002u;", spelled["qovix_protocol.h"])
-        self.assertIn("kHostIdentity = 17,", spelled["qovix_protocol.h"])
+        self.assertIn("kHostIdentity = 37,", spelled["qovix_protocol.h"])
         self.assertIn("kLastClassNumber = 2u;", spelled["qovix_protocol.h"])
         self.assertIn("kDestroyProcedure = 4u;", spelled["qovix_protocol.h"])
         self.assertIn('kStartTls[] = "STARTTLS";', spelled["qovix_protocol.h"])
         self.assertIn("HOST_PROGRAM = 0x30000002\n", spelled["python_protocol.py"])
-        self.assertIn("HOST_IDENTITY = 17\n", spelled["python_protocol.py"])
-        self.assertIn("X_HandleLong QOVIX_HOST_IDENTITY(X_InteropHandle) = 17;\n    } = 1;\n"
+        self.assertIn("HOST_IDENTITY = 37\n", spelled["python_protocol.py"])
+        self.assertIn("X_HandleLong QOVIX_HOST_IDENTITY(X_InteropHandle) = 37;\n    } = 1;\n"
                       "} = 0x30000002;", spelled["qovix.x"])
         self.assertIn("HandleLong serveIdentity(HostCall& call, InteropHandle argument);",
                       spelled["host_handlers.h"])
-        self.assertIn('{17, "identity", Access::Read, &adaptIdentity},',
+        self.assertIn('{37, "identity", Access::Read, &adaptIdentity},',
                       spelled["host_procedure_table.cpp"])
         self.assertIn("| host, `0x30000002` | 1 |", spelled["protocol-reference.md"])
-        self.assertIn("| 17 identity | `X_InteropHandle` | `X_HandleLong` | read |",
+        self.assertIn("| 37 identity | `X_InteropHandle` | `X_HandleLong` | read |",
                       spelled["protocol-reference.md"])
 
     def test_broken_protocol_records_are_named(self):

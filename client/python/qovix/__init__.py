@@ -15,8 +15,13 @@ QovixError or one of its subclasses.
 from ._model import *  # noqa: F401,F403 - the model classes and enumerations
 from ._model import Repository
 from ._runtime import ClassAccess, Collection, Members, ModelObject
-from .errors import (AccessDenied, DecodeError, InvalidHandle, ProtocolError, QovixError, ServerSystemError,
-                     ServerUnreachable, Timeout, TlsError, UndoRefused)
+from .errors import (AccessDenied, DecodeError, DocumentRefused, InvalidHandle, ProtocolError,
+                     QovixError, ServerSystemError, ServerUnreachable, Timeout, TlsError,
+                     UndoRefused)
 from ._history import Change, Commit
+from ._documents import Imported, export_package as _export_package
+
+# A package writes itself as a document: package.export(path, format="xmi").
+Package.export = _export_package  # type: ignore[name-defined]  # noqa: F405
 
 __version__ = "1.0.0"

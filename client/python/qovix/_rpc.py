@@ -36,7 +36,7 @@ class Value:
 
 
 # Arguments, in record order: ("h", handle), ("l", long or int), ("v", Value),
-# ("q", an unsigned hyper: a commit's number).
+# ("q", an unsigned hyper: a commit's number), ("b", bytes: opaque data).
 Field = tuple
 
 
@@ -76,6 +76,8 @@ def encode_fields(fields: Sequence[Field]) -> bytes:
                 parts.append(struct.pack(">iii", NUMBER_ARM, item.value_class, item.payload))
         elif kind == "q":
             parts.append(struct.pack(">Q", item))
+        elif kind == "b":
+            parts.append(struct.pack(">I", len(item)) + item + b"\0" * (-len(item) % 4))
         else:
             parts.append(_word(item))
     return b"".join(parts)
@@ -205,6 +207,16 @@ def commit_page_result(reader: Reader) -> tuple[int, list[tuple]]:
 
 def undo_result(reader: Reader) -> tuple[int, str]:
     return reader.hyper(), reader.string()
+
+
+# The documents' records (X_Outcome, X_DocumentBytes).
+def outcome_result(reader: Reader) -> tuple[int, str]:
+    return reader.hyper(), reader.string()
+
+
+def document_bytes_result(reader: Reader) -> tuple[int, bytes, str]:
+    size = reader.hyper()
+    return size, reader.opaque(reader.word()), reader.string()
 
 
 @dataclass(frozen=True)

@@ -38,6 +38,7 @@ from .errors import (AccessDenied, InvalidHandle, ProtocolError, QovixError, Ser
                      ServerUnreachable, UndoRefused)
 
 if TYPE_CHECKING:
+    from ._documents import Imported
     from ._history import Commit
 
 
@@ -426,6 +427,17 @@ class Repository:
         if commit == 0:
             raise UndoRefused(f"commit {seq} cannot be undone: {refusal}")
         return commit
+
+    def import_model(self, source: bytes | str | os.PathLike, into: ModelObject | None = None,
+                     title: str | None = None) -> Imported:
+        """Imports a model: the file at a path here, or the document's bytes
+        (XMI, a project archive such as .zargo, or the repository's own
+        format, told apart by content). It travels to qovixd in chunks, is
+        read there into a new package (inside `into` when given), and is
+        gone from the server's folder after. Answers (package, report);
+        DocumentRefused with qovixd's reason, leaving nothing behind."""
+        from ._documents import import_model
+        return import_model(self, source, into, title)
 
     def by_number(self, number: int) -> ModelObject | None:
         """The object with that persistent number, as its own class; None

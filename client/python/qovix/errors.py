@@ -49,3 +49,9 @@ class UndoRefused(QovixError):
     """The server refused to take a commit back, and changed nothing: a later
     commit changed what it changed (the message names that commit and slot),
     or its history is not kept."""
+
+
+class DocumentRefused(QovixError):
+    """qovixd refused a document: to take or send it, to import it (the
+    message says why, with the document's line where there is one; nothing
+    of it stays in the repository), or to export a package."""

@@ -146,6 +146,46 @@ struct X_UndoAnswer {{
     X_Sequence commit;
     X_String refusal;
 }};
+
+/* The documents' records. The most bytes a chunk holds. */
+const QOVIX_DOCUMENT_CHUNK_BYTES = {chunk};
+/* A document's name in the folder. */
+typedef X_String X_DocumentName;
+/* A chunk of a document: last puts the whole in place. */
+struct X_DocumentChunk {{
+    X_String name;
+    unsigned hyper offset;
+    bool last;
+    opaque bytes<QOVIX_DOCUMENT_CHUNK_BYTES>;
+}};
+/* Which stretch of a document to read. */
+struct X_DocumentRange {{
+    X_String name;
+    unsigned hyper offset;
+}};
+/* A stretch read, the document's whole size, or why none was. */
+struct X_DocumentBytes {{
+    unsigned hyper size;
+    opaque bytes<QOVIX_DOCUMENT_CHUNK_BYTES>;
+    X_String refusal;
+}};
+/* Import a document of the folder into a package (0: standing alone). */
+struct X_ImportRequest {{
+    X_String document;
+    X_InteropHandle into;
+    X_String title;
+}};
+/* Export a package as a document of the folder. */
+struct X_ExportRequest {{
+    X_InteropHandle package;
+    X_String format;
+    X_String document;
+}};
+/* A number (a size, a handle) and a text (a report; when 0, why refused). */
+struct X_Outcome {{
+    unsigned hyper value;
+    X_String text;
+}};
 """
 
 
@@ -211,7 +251,8 @@ def protocol_file(protocol: Protocol, catalogue: Catalogue, numbered: list[Numbe
                     {c.cast.fields for c in numbered} | {"HL"}, key=lambda s: (len(s), s))
     notes = "\n".join(textwrap.fill(note, 76, initial_indent=" *  - ",
                                      subsequent_indent=" *    ") for note in SPELLING_NOTES)
-    lines = HEADER.format(source=catalogue.source_name, notes=notes).splitlines()
+    chunk = protocol.constants["document_chunk_bytes"].value
+    lines = HEADER.format(source=catalogue.source_name, notes=notes, chunk=chunk).splitlines()
     lines += _data_value() + _records(shapes)
 
     lines += ["", "program QOVIX_MODEL_PROGRAM {"]

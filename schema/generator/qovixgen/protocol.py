@@ -41,6 +41,14 @@ WIRE_TYPES = {
     "history_query": WireType("history_query", "X_HistoryQuery", "qovix::HistoryQuery", ""),
     "commit_page": WireType("commit_page", "X_CommitPage", "qovix::CommitPage", "commit_page_result"),
     "undo_answer": WireType("undo_answer", "X_UndoAnswer", "qovix::UndoAnswer", "undo_result"),
+    "document_name": WireType("document_name", "X_DocumentName", "std::string", ""),
+    "document_chunk": WireType("document_chunk", "X_DocumentChunk", "qovix::DocumentChunk", ""),
+    "document_range": WireType("document_range", "X_DocumentRange", "qovix::DocumentRange", ""),
+    "document_bytes": WireType("document_bytes", "X_DocumentBytes", "qovix::DocumentBytes",
+                               "document_bytes_result"),
+    "import_request": WireType("import_request", "X_ImportRequest", "qovix::ImportRequest", ""),
+    "export_request": WireType("export_request", "X_ExportRequest", "qovix::ExportRequest", ""),
+    "outcome": WireType("outcome", "X_Outcome", "qovix::Outcome", "outcome_result"),
 }
 
 
