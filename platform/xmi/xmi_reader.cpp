@@ -14,6 +14,7 @@
 #include "model_classes.h"
 #include "platform/qovix_srv/operations.h"
 #include "platform/xmi/model_archive.h"
+#include "platform/xmi/uml2_reading.h"
 #include "platform/xmi/xmi_names.h"
 #include "platform/xmi/xml_document.h"
 #include "values/utf.h"
@@ -63,11 +64,7 @@ class Reader {
   Reader(PersistentStore& store, std::string name, ImportReport& report)
       : store_(store), name_(std::move(name)), report_(report) {}
 
-  ObjectId read(std::string_view text) {
-    if (text.size() > kMostXmiBytes) {
-      fail("is larger than " + std::to_string(kMostXmiBytes >> 20) + " MiB");
-    }
-    const XmlDocument document = parseXml(text, name_, kMostXmiDepth);
+  ObjectId read(const XmlDocument& document) {
     const XmlElement* root = document.root();
     if (root == nullptr || localName(root) != "XMI")
       fail("is no XMI document: its root is no <XMI>");
@@ -921,7 +918,7 @@ void ImportReport::deviate(const std::string& what, const std::string& how, int 
 
 std::string ImportReport::text() const {
   std::ostringstream out;
-  out << format;
+  out << (translatedFrom.empty() ? format : translatedFrom + " (read as UML 1.4)");
   if (!exporter.empty()) out << ", written by " << exporter;
   if (!archiveEntry.empty()) out << ", read from the archive's entry '" << archiveEntry << "'";
   int total = 0;
@@ -948,9 +945,26 @@ std::string ImportReport::text() const {
   return out.str();
 }
 
+namespace {
+
+// The document read, XMI 1.x or (turned into UML 1.4 first) UML 2.
+ObjectId readDocument(PersistentStore& store, std::string_view text, const std::string& name,
+                      ImportReport& report) {
+  if (text.size() > kMostXmiBytes) {
+    throw std::runtime_error("XMI document '" + name + "' is larger than " +
+                             std::to_string(kMostXmiBytes >> 20) + " MiB");
+  }
+  const XmlDocument document = parseXml(text, name, kMostXmiDepth);
+  if (!isUml2Document(document.root())) return Reader(store, name, report).read(document);
+  const std::string uml14 = uml14Of(document.root(), name, report, report.translatedFrom);
+  return Reader(store, name, report).read(parseXml(uml14, name, kMostXmiDepth));
+}
+
+}  // namespace
+
 ObjectId readXmi(PersistentStore& store, std::string_view text, const std::string& name,
                  ImportReport& report) {
-  if (!isZipArchive(text)) return Reader(store, name, report).read(text);
+  if (!isZipArchive(text)) return readDocument(store, text, name, report);
   if (text.size() > kMostXmiBytes) {
     throw std::runtime_error("archive '" + name + "' is larger than " +
                              std::to_string(kMostXmiBytes >> 20) + " MiB");
@@ -961,7 +975,7 @@ ObjectId readXmi(PersistentStore& store, std::string_view text, const std::strin
     const std::size_t colon = skipped.rfind(": ");
     report.skip("archive entry " + skipped.substr(0, colon), skipped.substr(colon + 2));
   }
-  return Reader(store, name, report).read(document.text);
+  return readDocument(store, document.text, name, report);
 }
 
 }  // namespace model::xmi

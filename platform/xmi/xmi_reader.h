@@ -52,6 +52,7 @@ struct ImportReport {
   std::string format;                   // "XMI 1.2, UML 1.4"
   std::string exporter;                 // the writing tool, when the header names it
   std::string archiveEntry;             // the entry read, when the document was an archive
+  std::string translatedFrom;           // "XMI 2.5.1, UML 2" for a UML 2 document
   std::map<std::string, int> imported;  // objects by class
   std::map<std::string, int> skipped;   // "WHAT: WHY" -> how many, kMostSkippedLines at most
   int skippedBeyond = 0;                // skipped past those lines

@@ -1,0 +1,238 @@
+// UML 2 models in the styles of four tools' XMI 2.x, read into the UML 1.1
+// model: what each becomes, feature by feature, and what the report says.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "model_classes.h"
+#include "platform/qovix_srv/model_metadata.h"
+#include "values/utf.h"
+
+namespace {
+
+const QOVIXUninterpreted kXmi(u"xmi");
+
+class Uml2 : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder = std::filesystem::temp_directory_path() /
+             ("qovix-uml2-" + std::to_string(::getpid()) + "-" +
+              ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(folder);
+    repository.store().settings().documentFolder = folder;
+  }
+  void TearDown() override { std::filesystem::remove_all(folder); }
+
+  // Imports the sample; its report.
+  std::string import(const char* name) {
+    std::filesystem::copy_file(std::filesystem::path(QOVIX_XMI_SAMPLES) / name, folder / name);
+    const QOVIXPackage package =
+        anchor.internalize(kXmi, QOVIXString(utf::toUtf16(std::string(name))));
+    return text(
+        QOVIXModelElement::cast(package, 1).getTaggedValue(QOVIXName(u"qovix.import")).objectId(),
+        feature::QOVIXTaggedValue_umlValue);
+  }
+
+  PersistentStore& store() { return repository.store(); }
+  std::string text(ObjectId id, FeatureId feature) {
+    const auto value = store().value(id, feature);
+    return value ? utf::toUtf8(value->text) : std::string();
+  }
+  int number(ObjectId id, FeatureId feature) {
+    const auto value = store().value(id, feature);
+    return value ? value->number : -100;
+  }
+  ObjectId named(ClassId classId, const std::string& name) {
+    for (ObjectId id : store().instancesOf(conformingClasses(classId))) {
+      if (text(id, feature::name) == name) return id;
+    }
+    ADD_FAILURE() << "no " << classInfo(classId).name << " named " << name;
+    return 0;
+  }
+  std::vector<std::string> names(const std::vector<ObjectId>& ids) {
+    std::vector<std::string> out;
+    for (ObjectId id : ids) out.push_back(text(id, feature::name));
+    return out;
+  }
+  std::string typeName(ObjectId typed, FeatureId feature) {
+    return text(store().reference(typed, feature), feature::name);
+  }
+  std::string multiplicity(ObjectId id, FeatureId feature) {
+    const ObjectId made = store().reference(id, feature);
+    if (made == 0) return "none";
+    return utf::toUtf8(QOVIXMultiplicity(ObjectRef{&store(), made}).getValue().text());
+  }
+  ObjectId end(const std::string& association, const std::string& name) {
+    for (ObjectId each : store().members(named(QOVIXAssociation::kClassId, association),
+                                         feature::QOVIXAssociation_connection)) {
+      if (text(each, feature::name) == name) return each;
+    }
+    ADD_FAILURE() << association << " has no end " << name;
+    return 0;
+  }
+  static void says(const std::string& report, std::initializer_list<const char*> lines) {
+    for (const char* line : lines) {
+      EXPECT_NE(report.find(line), std::string::npos) << line << " not in\n" << report;
+    }
+  }
+
+  std::filesystem::path folder;
+  VORN repository{"uml2"};
+  QOVIXPackage anchor{repository};
+};
+
+TEST_F(Uml2, EclipseAndPapyrusModels) {
+  const std::string report = import("uml25_papyrus_style.uml");
+  const ObjectId account = named(QOVIXClass::kClassId, "Account");
+  EXPECT_EQ(number(account, feature::QOVIXGeneralizableElement_isAbstract), 1);
+  // Attributes and operations; the association's end is no attribute.
+  EXPECT_EQ(names(store().members(account, feature::QOVIXClassifier_feature)),
+            (std::vector<std::string>{"balance", "deposit"}));
+  const ObjectId balance = named(QOVIXAttribute::kClassId, "balance");
+  EXPECT_EQ(typeName(balance, feature::QOVIXStructuralFeature_type), "Real");
+  EXPECT_EQ(number(balance, feature::QOVIXFeature_visibility), 2);  // private
+  EXPECT_EQ(text(balance, feature::QOVIXAttribute_initialValue), "0.0");
+  EXPECT_EQ(
+      number(named(QOVIXAttribute::kClassId, "rate"), feature::QOVIXStructuralFeature_changeable),
+      1);  // frozen
+  const std::vector<ObjectId> parameters = store().members(
+      named(QOVIXOperation::kClassId, "deposit"), feature::QOVIXBehavioralFeature_parameter);
+  ASSERT_EQ(parameters.size(), 2u);
+  EXPECT_EQ(typeName(parameters[0], feature::QOVIXParameter_type), "Real");
+  EXPECT_EQ(number(parameters[1], feature::QOVIXParameter_kind), 3);  // return
+  EXPECT_EQ(typeName(parameters[1], feature::QOVIXParameter_type), "Boolean");
+  // The whole's end is marked at the whole, as UML 1.x has it.
+  const ObjectId owner = end("holds", "owner");
+  const ObjectId accounts = end("holds", "accounts");
+  EXPECT_EQ(typeName(owner, feature::QOVIXAssociationEnd_type), "Customer");
+  EXPECT_EQ(number(owner, feature::QOVIXAssociationEnd_aggregation), 2);  // composite
+  EXPECT_EQ(number(owner, feature::QOVIXAssociationEnd_isNavigable), 1);
+  EXPECT_EQ(multiplicity(owner, feature::QOVIXAssociationEnd_multiplicity), "1");
+  EXPECT_EQ(number(accounts, feature::QOVIXAssociationEnd_isNavigable), 0);
+  EXPECT_EQ(multiplicity(accounts, feature::QOVIXAssociationEnd_multiplicity), "0..*");
+  EXPECT_EQ(QOVIXGeneralizableElement(ObjectRef{&store(), named(QOVIXClass::kClassId, "Savings")})
+                .allSupertypes()
+                .ids(),
+            std::vector<ObjectId>{account});
+  EXPECT_EQ(store().members(account, feature::QOVIXClassifier_specification),
+            std::vector<ObjectId>{named(QOVIXInterface::kClassId, "Auditable")});
+  std::vector<std::string> literals;
+  for (ObjectId literal : store().members(named(QOVIXEnumeration::kClassId, "Kind"),
+                                          feature::QOVIXEnumeration_literal)) {
+    literals.push_back(text(literal, feature::QOVIXEnumerationLiteral_name));
+  }
+  EXPECT_EQ(literals, (std::vector<std::string>{"CHECKING", "SAVINGS"}));
+  const ObjectId usage = store().instancesOf(conformingClasses(QOVIXUsage::kClassId)).front();
+  EXPECT_EQ(names(store().members(usage, feature::QOVIXDependency_client)),
+            std::vector<std::string>{"Customer"});
+  EXPECT_EQ(named(QOVIXComment::kClassId, "Accounts hold money.") != 0, true);
+  // The state machine's region is its top state.
+  const ObjectId machine = named(QOVIXStateMachine::kClassId, "lifecycle");
+  EXPECT_EQ(store().reference(machine, feature::QOVIXStateMachine_context), account);
+  const ObjectId top = store().reference(machine, feature::QOVIXStateMachine_top);
+  EXPECT_EQ(store().members(top, feature::QOVIXCompositeState_substate).size(), 3u);
+  EXPECT_EQ(store().members(machine, feature::QOVIXStateMachine_transitions).size(), 2u);
+  named(QOVIXActor::kClassId, "Teller");
+  named(QOVIXUseCase::kClassId, "Open account");
+  // The stereotype applied, with its tagged value, from the profile in the document.
+  const ObjectId customer = named(QOVIXClass::kClassId, "Customer");
+  EXPECT_EQ(names(store().members(customer, feature::QOVIXModelElement_stereotype)),
+            std::vector<std::string>{"Entity"});
+  EXPECT_EQ(text(QOVIXModelElement(ObjectRef{&store(), customer})
+                     .getTaggedValue(QOVIXName(u"table"))
+                     .objectId(),
+                 feature::QOVIXTaggedValue_umlValue),
+            "CUSTOMERS");
+  says(report,
+       {"XMI 2.5.1, UML 2 (read as UML 1.4)", "  1 Region: flattened into the state that holds it",
+        "  1 uml:InstanceSpecification: UML 1.1 has no counterpart",
+        "  1 Model.profileApplication: UML 1.1 has no counterpart"});
+}
+
+TEST_F(Uml2, EnterpriseArchitectModels) {
+  const std::string report = import("uml21_enterprise_architect_style.xmi");
+  const ObjectId order = named(QOVIXClass::kClassId, "Order");
+  const ObjectId total = named(QOVIXAttribute::kClassId, "total");
+  EXPECT_EQ(typeName(total, feature::QOVIXStructuralFeature_type), "int");  // EAJava_int
+  EXPECT_EQ(multiplicity(total, feature::QOVIXStructuralFeature_multiplicity), "1");
+  EXPECT_EQ(names(store().members(order, feature::QOVIXClassifier_feature)),
+            (std::vector<std::string>{"total", "add"}));
+  const std::vector<ObjectId> parameters = store().members(
+      named(QOVIXOperation::kClassId, "add"), feature::QOVIXBehavioralFeature_parameter);
+  ASSERT_EQ(parameters.size(), 2u);
+  EXPECT_EQ(typeName(parameters[0], feature::QOVIXParameter_type), "Line");
+  const ObjectId lines = end("contains", "lines");
+  EXPECT_EQ(multiplicity(lines, feature::QOVIXAssociationEnd_multiplicity), "0..*");
+  EXPECT_EQ(number(lines, feature::QOVIXAssociationEnd_isNavigable), 1);
+  EXPECT_EQ(number(lines, feature::QOVIXAssociationEnd_isOrdered), 1);
+  EXPECT_EQ(number(end("contains", "order"), feature::QOVIXAssociationEnd_isNavigable), 0);
+  EXPECT_EQ(QOVIXGeneralizableElement(ObjectRef{&store(), named(QOVIXClass::kClassId, "RushOrder")})
+                .allSupertypes()
+                .ids(),
+            std::vector<ObjectId>{order});
+  EXPECT_EQ(store().instancesOf(conformingClasses(QOVIXDependency::kClassId)).size(), 1u);
+  named(QOVIXPackage::kClassId, "Orders");
+  says(report, {"XMI 2.1, UML 2 (read as UML 1.4), written by Enterprise Architect 6.5",
+                "  1 «entity» applied: its profile is not in the document",
+                "  1 xmi:Extension (Enterprise Architect): a tool's own data"});
+}
+
+TEST_F(Uml2, MagicDrawAndCameoModels) {
+  const std::string report = import("uml251_cameo_style.xmi");
+  const ObjectId book = named(QOVIXClass::kClassId, "Book");
+  EXPECT_EQ(names(store().members(book, feature::QOVIXClassifier_feature)),
+            (std::vector<std::string>{"title", "lend"}));
+  EXPECT_EQ(
+      typeName(named(QOVIXAttribute::kClassId, "title"), feature::QOVIXStructuralFeature_type),
+      "String");
+  const ObjectId copies = end("has", "copies");
+  EXPECT_EQ(typeName(copies, feature::QOVIXAssociationEnd_type), "Copy");
+  EXPECT_EQ(multiplicity(copies, feature::QOVIXAssociationEnd_multiplicity), "1..*");
+  EXPECT_EQ(number(end("has", "book"), feature::QOVIXAssociationEnd_aggregation), 2);
+  EXPECT_EQ(QOVIXGeneralizableElement(ObjectRef{&store(), named(QOVIXClass::kClassId, "Student")})
+                .allSupertypes()
+                .ids(),
+            std::vector<ObjectId>{named(QOVIXClass::kClassId, "Member")});
+  EXPECT_EQ(store().members(book, feature::QOVIXClassifier_specification),
+            std::vector<ObjectId>{named(QOVIXInterface::kClassId, "Screen")});
+  named(QOVIXActor::kClassId, "Librarian");
+  named(QOVIXUseCase::kClassId, "Check membership");
+  says(report, {"XMI 2.x, UML 2 (read as UML 1.4), written by MagicDraw Clean XMI Exporter 2021x",
+                "  1 uml:Include: UML 1.1 has no counterpart"});
+}
+
+TEST_F(Uml2, ModelioStarUmlAndVisualParadigmModels) {
+  const std::string report = import("uml21_modelio_style.xmi");
+  const ObjectId integer = named(QOVIXDataType::kClassId, "integer");
+  const std::vector<ObjectId> returned = store().members(named(QOVIXOperation::kClassId, "tick"),
+                                                         feature::QOVIXBehavioralFeature_parameter);
+  ASSERT_EQ(returned.size(), 1u);
+  EXPECT_EQ(store().reference(returned[0], feature::QOVIXParameter_type), integer);
+  const ObjectId light = named(QOVIXClass::kClassId, "Light");
+  EXPECT_EQ(number(named(QOVIXAttribute::kClassId, "period"), feature::QOVIXFeature_ownerScope),
+            1);  // classifier
+  EXPECT_EQ(store().members(light, feature::QOVIXClassifier_specification),
+            std::vector<ObjectId>{named(QOVIXInterface::kClassId, "Timed")});
+  // Two regions of a state: one concurrent composite state of their states.
+  const ObjectId on = named(QOVIXCompositeState::kClassId, "On");
+  EXPECT_EQ(number(on, feature::QOVIXCompositeState_isConcurrent), 1);
+  EXPECT_EQ(names(store().members(on, feature::QOVIXCompositeState_substate)),
+            (std::vector<std::string>{"Red", "Green", "Blink"}));
+  EXPECT_EQ(store()
+                .members(named(QOVIXStateMachine::kClassId, "cycle"),
+                         feature::QOVIXStateMachine_transitions)
+                .size(),
+            2u);
+  const ObjectId lights = end("", "lights");
+  EXPECT_EQ(multiplicity(lights, feature::QOVIXAssociationEnd_multiplicity), "2..4");
+  EXPECT_EQ(number(end("", "junction"), feature::QOVIXAssociationEnd_aggregation), 1);
+  says(report, {"XMI 2.4.1, UML 2 (read as UML 1.4)", "  1 PrimitiveType: read as a DataType",
+                "  3 Region: flattened into the state that holds it"});
+}
+
+}  // namespace
