@@ -169,9 +169,10 @@ void importDocument(Connection& connection, const std::string& name, const std::
 
 void exportDocument(Connection& connection, const std::string& package, const std::string& name,
                     const std::string& version, std::ostream& out) {
-  if (version != "1.2" && version != "1.0") {
-    throw std::invalid_argument(std::string("--xmi is 1.2 (UML 1.4) or 1.0 (UML 1.3), not '") +
-                                version + "'");
+  if (version != "1.2" && version != "1.0" && version != "2.5") {
+    throw std::invalid_argument(
+        std::string("--xmi is 1.2 (UML 1.4), 1.0 (UML 1.3) or 2.5 (UML 2.5.1), not '") + version +
+        "'");
   }
   KeptHandles kept(connection);
   const PackageRef exported = requirePackage(connection, kept, package);
@@ -187,8 +188,10 @@ void exportDocument(Connection& connection, const std::string& package, const st
   if (travelling) fetchDocument(connection, document, name);
   out << "exported '" << package << "' to " << name
       << (travelling ? "" : " in qovixd's document folder") << " ("
-      << (version == "1.2" ? "UML 1.4, XMI 1.2" : "UML 1.3, XMI 1.0") << ", " << written.value
-      << " bytes)\n";
+      << (version == "1.2"   ? "UML 1.4, XMI 1.2"
+          : version == "1.0" ? "UML 1.3, XMI 1.0"
+                             : "UML 2.5.1, XMI 2.5.1")
+      << ", " << written.value << " bytes)\n";
 }
 
 }  // namespace qovix::tool

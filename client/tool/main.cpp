@@ -110,9 +110,11 @@ const ToolOption kOptions[] = {
      [](Options& o, const std::string& v) { o.output = v; }},
     {"--into", "PACKAGE", "import: the package to import into",
      [](Options& o, const std::string& v) { o.into = v; }},
-    {"--xmi", "VERSION", "export: 1.2 (the default) or 1.0",
+    {"--xmi", "VERSION", "export: 1.2 (the default), 1.0 or 2.5",
      [](Options& o, const std::string& v) {
-       if (v != "1.2" && v != "1.0") throw UsageError("--xmi is 1.2 or 1.0, not '" + v + "'");
+       if (v != "1.2" && v != "1.0" && v != "2.5") {
+         throw UsageError("--xmi is 1.2, 1.0 or 2.5, not '" + v + "'");
+       }
        o.xmi = v;
      }},
     {"--dry-run", "", "delete: say what would be deleted, and delete nothing",
@@ -559,9 +561,10 @@ const Command kCommands[] = {
      "--documents folder; as a new top-level package (or into PACKAGE), and print what was "
      "imported and what was skipped",
      &runImport},
-    {"export", "PACKAGE DOCUMENT [--xmi 1.2|1.0]", 2, 2,
+    {"export", "PACKAGE DOCUMENT [--xmi 1.2|1.0|2.5]", 2, 2,
      "write the package as an XMI document, to a file here when DOCUMENT is a path, else in "
-     "qovixd's folder: UML 1.4 in XMI 1.2 (the default) or UML 1.3 in XMI 1.0",
+     "qovixd's folder: UML 1.4 in XMI 1.2 (the default), UML 1.3 in XMI 1.0, or its class "
+     "model as UML 2.5.1 in XMI 2.5.1, which today's UML tools read",
      &runExport},
     {"delete", "CLASS NAME|#OBJECT [--dry-run]", 2, 2,
      "delete the instance of CLASS with that name (or object number) from the repository, "

@@ -45,6 +45,7 @@
 #include "platform/qovix_srv/members.h"
 #include "platform/qovix_srv/operations.h"
 #include "platform/qovix_srv/store_view.h"
+#include "platform/xmi/uml2_writer.h"
 #include "platform/xmi/xmi_reader.h"
 #include "platform/xmi/xmi_writer.h"
 #include "values/utf.h"
@@ -127,11 +128,13 @@ std::vector<ObjectId> copyObjects(const PersistentStore& from, const std::vector
 struct DocumentFormat {
   bool xmi = false;
   xmi::Uml uml = xmi::Uml::V14;  // xmi: the UML version written
+  bool uml25 = false;            // xmi: UML 2.5.1 in XMI 2.5.1 instead
   bool into = false;             // xmi: the read package goes into the one read from
 };
 
-// "" or "qovix"; "xmi" (UML 1.4 in XMI 1.2), "xmi 1.2" or "xmi 1.0" (UML 1.3)
-// to write; "xmi" or "xmi into" to read.
+// "" or "qovix"; "xmi" (UML 1.4 in XMI 1.2), "xmi 1.2", "xmi 1.0" (UML 1.3)
+// or "xmi 2.5" (UML 2.5.1 in XMI 2.5.1) to write; "xmi" or "xmi into" to
+// read.
 DocumentFormat formatOf(const std::string& format, bool writing) {
   std::istringstream words(format);
   std::string kind;
@@ -142,14 +145,16 @@ DocumentFormat formatOf(const std::string& format, bool writing) {
   DocumentFormat parsed;
   if ((kind.empty() || kind == "qovix") && option.empty()) return parsed;
   parsed.xmi = kind == "xmi";
-  const bool known = option.empty() || (writing && (option == "1.2" || option == "1.0")) ||
+  const bool known = option.empty() ||
+                     (writing && (option == "1.2" || option == "1.0" || option == "2.5")) ||
                      (!writing && option == "into");
   if (!parsed.xmi || !known || more) {
     throw std::invalid_argument(
         "unknown document format '" + format +
-        "': " + (writing ? "qovix, xmi, xmi 1.2 or xmi 1.0" : "qovix, xmi or xmi into"));
+        "': " + (writing ? "qovix, xmi, xmi 1.2, xmi 1.0 or xmi 2.5" : "qovix, xmi or xmi into"));
   }
   parsed.uml = option == "1.0" ? xmi::Uml::V13 : xmi::Uml::V14;
+  parsed.uml25 = option == "2.5";
   parsed.into = option == "into";
   return parsed;
 }
@@ -492,7 +497,8 @@ std::uint64_t writePackageDocument(const PersistentStore& store, ObjectId packag
   const std::filesystem::path path = documentPath(store, utf::toUtf16(document));
   const std::vector<ObjectId> ids = subtreeOf(store, package);
   if (written.xmi) {
-    const std::string text = xmi::writeXmi(store, ids, written.uml);
+    const std::string text =
+        written.uml25 ? xmi::writeUml25(store, ids) : xmi::writeXmi(store, ids, written.uml);
     writeDocumentFile(path.parent_path(), path.filename().string(), text);
     return text.size();
   }

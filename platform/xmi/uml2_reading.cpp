@@ -1,6 +1,7 @@
 #include "platform/xmi/uml2_reading.h"
 
 #include <algorithm>
+#include <cctype>
 #include <functional>
 #include <map>
 #include <set>
@@ -88,6 +89,15 @@ class Translator {
 
   std::string translate(std::string& format) {
     std::string version = xmiAttribute(root_, "version");
+    if (version.empty()) {
+      // XMI 2.5 dropped xmi:version: its namespace says it (.../XMI/20131001).
+      const std::string_view space = xmiSpaceOf(root_);
+      const std::size_t slash = space.rfind('/');
+      if (slash != std::string_view::npos && slash + 1 < space.size() &&
+          std::isdigit(static_cast<unsigned char>(space[slash + 1]))) {
+        version = std::string(space.substr(slash + 1));
+      }
+    }
     index(root_);
     findEnds();
     std::vector<const XmlElement*> packages;
@@ -174,6 +184,15 @@ class Translator {
     } else {
       report_.skip("xmi:" + name, "not part of the model");
     }
+  }
+
+  // The XMI namespace the root is in, or that its attributes use.
+  static std::string_view xmiSpaceOf(const XmlElement* root) {
+    if (inXmiSpace(root->space)) return root->space;
+    for (std::size_t i = 0; i < root->attributeCount; ++i) {
+      if (inXmiSpace(root->attributes[i].space)) return root->attributes[i].space;
+    }
+    return {};
   }
 
   std::string kindOf(const XmlElement* element, const std::string& property) const {
@@ -383,6 +402,8 @@ class Translator {
       const std::string property = local(child);
       if (inXmiSpace(child->space)) {
         readXmiPart(child);
+      } else if (property == "ownedAttribute" && kind == "Stereotype") {
+        report_.skip("Stereotype.ownedAttribute", "a tag's definition: its values are read");
       } else if (property == "ownedAttribute") {
         if (!isAssociationEnd(child)) features.push_back(child);
       } else if (property == "ownedOperation") {

@@ -548,13 +548,18 @@ TEST(ToolDocuments, ImportExportAndAFailedImportChangesNothing) {
       << broken.err;
   EXPECT_EQ(qovix({"tree"}).out, tree);
 
-  for (const char* version : {"1.2", "1.0"}) {
+  for (const char* version : {"1.2", "1.0", "2.5"}) {
     const ProgramRun exported = qovix({"export", "Library", "library.xmi", "--xmi", version});
     ASSERT_EQ(exported.status, 0) << exported.err;
     const ProgramRun again = qovix({"import", "library.xmi", "--into", "Shop"});
     ASSERT_EQ(again.status, 0) << again.err;
-    EXPECT_NE(again.out.find(std::string("XMI ") + version), std::string::npos) << again.out;
-    EXPECT_NE(again.out.find("skipped nothing"), std::string::npos) << again.out;
+    EXPECT_NE(
+        again.out.find(std::string("XMI ") + (version == std::string("2.5") ? "2.5.1" : version)),
+        std::string::npos)
+        << again.out;
+    if (version != std::string("2.5")) {  // the class model only: the use case is left out
+      EXPECT_NE(again.out.find("skipped nothing"), std::string::npos) << again.out;
+    }
   }
   EXPECT_EQ(qovix({"export", "Nowhere", "x.xmi"}).status, 1);
   EXPECT_EQ(qovix({"export", "Library", "x.xmi", "--xmi", "2.1"}).status, 2);

@@ -225,9 +225,11 @@ TEST_F(ModelLibrary, FindsByTextAndNumberAttributes) {
   borrow.add_extensionPoint(QOVIXString(u"late return"), 0);
   borrow.add_extensionPoint(QOVIXString(u"lost book"), 1);
   renew.add_extensionPoint(QOVIXString(u"lost book"), 0);
-  EXPECT_EQ(idsOf(QOVIXUseCase::find(repository, VornString(u"extensionPoint"), VornString(u"lost book"), 0)),
+  EXPECT_EQ(idsOf(QOVIXUseCase::find(repository, VornString(u"extensionPoint"),
+                                     VornString(u"lost book"), 0)),
             (std::vector<ObjectId>{borrow.objectId(), renew.objectId()}));
-  EXPECT_EQ(QOVIXUseCase::find(repository, VornString(u"extensionPoint"), VornString(u""), 0).size(), 0);
+  EXPECT_EQ(
+      QOVIXUseCase::find(repository, VornString(u"extensionPoint"), VornString(u""), 0).size(), 0);
 }
 
 TEST_F(ModelLibrary, FindByNameAndTheNameOperations) {

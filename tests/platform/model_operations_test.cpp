@@ -104,9 +104,8 @@ TEST_F(BankingModel, DeletingTakesWhatItOwnsAndWhatNeedsItFromEitherEnd) {
   const Ids going = model::deletionOf(store, account.objectId(), 100);
   ASSERT_EQ(going.size(), 10u);
   EXPECT_EQ(going.front(), account.objectId());
-  for (const VornPersistentObject* each :
-       std::initializer_list<const VornPersistentObject*>{&balance, &withdraw, &toAccount, &held,
-                                                         &holds, &holder, &uses, &audits}) {
+  for (const VornPersistentObject* each : std::initializer_list<const VornPersistentObject*>{
+           &balance, &withdraw, &toAccount, &held, &holds, &holder, &uses, &audits}) {
     EXPECT_NE(std::find(going.begin(), going.end(), each->objectId()), going.end())
         << each->objectId();
   }

@@ -2,10 +2,18 @@
 // model: what each becomes, feature by feature, and what the report says.
 
 #include <gtest/gtest.h>
+#include <libxml/parser.h>
+#include <libxml/tree.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -202,7 +210,7 @@ TEST_F(Uml2, MagicDrawAndCameoModels) {
             std::vector<ObjectId>{named(QOVIXInterface::kClassId, "Screen")});
   named(QOVIXActor::kClassId, "Librarian");
   named(QOVIXUseCase::kClassId, "Check membership");
-  says(report, {"XMI 2.x, UML 2 (read as UML 1.4), written by MagicDraw Clean XMI Exporter 2021x",
+  says(report, {"XMI 2.5.1, UML 2 (read as UML 1.4), written by MagicDraw Clean XMI Exporter 2021x",
                 "  1 uml:Include: UML 1.1 has no counterpart"});
 }
 
@@ -233,6 +241,142 @@ TEST_F(Uml2, ModelioStarUmlAndVisualParadigmModels) {
   EXPECT_EQ(number(end("", "junction"), feature::QOVIXAssociationEnd_aggregation), 1);
   says(report, {"XMI 2.4.1, UML 2 (read as UML 1.4)", "  1 PrimitiveType: read as a DataType",
                 "  3 Region: flattened into the state that holds it"});
+}
+
+// The UML 2.5.1 metamodel's metaclasses with their properties, from the
+// list taken from the published metamodel.
+std::map<std::string, std::set<std::string>> metamodel() {
+  std::ifstream list(std::string(QOVIX_XMI_SAMPLES) + "/uml25_metamodel_names.txt");
+  std::map<std::string, std::set<std::string>> classes;
+  for (std::string line; std::getline(list, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream words(line.substr(line.find(':') + 1));
+    auto& properties = classes[line.substr(0, line.find(':'))];
+    for (std::string word; words >> word;) properties.insert(word);
+  }
+  return classes;
+}
+
+std::string attributeOf(xmlNode* node, const char* name, const char* space = nullptr) {
+  xmlChar* value = space ? xmlGetNsProp(node, reinterpret_cast<const xmlChar*>(name),
+                                        reinterpret_cast<const xmlChar*>(space))
+                         : xmlGetNoNsProp(node, reinterpret_cast<const xmlChar*>(name));
+  std::string text = value ? reinterpret_cast<const char*>(value) : "";
+  xmlFree(value);
+  return text;
+}
+
+// Checks an export's structure: each element's metaclass is UML 2.5.1's,
+// each property and attribute one its metaclass has, each xmi:id unique,
+// and each reference names an element of the document.
+void checkStructure(const std::string& document) {
+  static const char* kXmiSpace = "http://www.omg.org/spec/XMI/20131001";
+  const auto classes = metamodel();
+  ASSERT_GT(classes.size(), 150u);
+  std::unique_ptr<xmlDoc, void (*)(xmlDoc*)> parsed(
+      xmlReadMemory(document.data(), static_cast<int>(document.size()), "export.xmi", nullptr,
+                    XML_PARSE_NONET),
+      xmlFreeDoc);
+  ASSERT_TRUE(parsed);
+  xmlNode* root = xmlDocGetRootElement(parsed.get());
+  ASSERT_EQ(std::string(reinterpret_cast<const char*>(root->name)), "XMI");
+  ASSERT_EQ(std::string(reinterpret_cast<const char*>(root->ns->href)), kXmiSpace);
+  std::set<std::string> ids;
+  std::vector<std::string> references;
+  std::function<void(xmlNode*, const std::string&)> walk = [&](xmlNode* node,
+                                                               const std::string& metaclass) {
+    for (xmlAttr* each = node->properties; each; each = each->next) {
+      const std::string name = reinterpret_cast<const char*>(each->name);
+      const std::string value = attributeOf(node, name.c_str(), each->ns ? kXmiSpace : nullptr);
+      if (each->ns) {
+        if (name == "id") {
+          EXPECT_TRUE(ids.insert(value).second) << "xmi:id " << value << " twice";
+        }
+        continue;
+      }
+      EXPECT_EQ(classes.at(metaclass).count(name), 1u) << metaclass << " has no " << name;
+      for (const char* refers :
+           {"type", "general", "client", "supplier", "contract", "implementingClassifier",
+            "memberEnd", "navigableOwnedEnd", "association"}) {
+        if (name != refers) continue;
+        std::istringstream words(value);
+        for (std::string id; words >> id;) references.push_back(id);
+      }
+    }
+    for (xmlNode* child = node->children; child; child = child->next) {
+      if (child->type != XML_ELEMENT_NODE) continue;
+      const std::string name = reinterpret_cast<const char*>(child->name);
+      if (name == "Documentation" || name == "body") continue;  // body: an expression's text
+      const std::string type = attributeOf(child, "type", kXmiSpace);
+      ASSERT_EQ(type.rfind("uml:", 0), 0u) << name << " has no xmi:type";
+      const std::string kind = type.substr(4);
+      ASSERT_EQ(classes.count(kind), 1u) << kind << " is no UML 2.5.1 metaclass";
+      if (!metaclass.empty()) {
+        EXPECT_EQ(classes.at(metaclass).count(name), 1u) << metaclass << " has no " << name;
+      }
+      walk(child, kind);
+    }
+  };
+  walk(root, "");
+  for (const std::string& id : references) {
+    EXPECT_EQ(ids.count(id), 1u) << "a reference to " << id << ", which no element is";
+  }
+}
+
+// What a model is in the class-model subset: each element's class and name.
+std::multiset<std::string> subsetOf(PersistentStore& store) {
+  std::multiset<std::string> found;
+  for (ClassId classId :
+       {QOVIXPackage::kClassId, QOVIXClass::kClassId, QOVIXInterface::kClassId,
+        QOVIXDataType::kClassId, QOVIXAttribute::kClassId, QOVIXOperation::kClassId,
+        QOVIXParameter::kClassId, QOVIXAssociation::kClassId, QOVIXAssociationEnd::kClassId,
+        QOVIXGeneralization::kClassId, QOVIXDependency::kClassId, QOVIXUseCase::kClassId,
+        QOVIXActor::kClassId, QOVIXComment::kClassId, QOVIXEnumerationLiteral::kClassId}) {
+    for (ObjectId id : store.instancesOf(conformingClasses(classId))) {
+      const auto name = store.value(id, classId == QOVIXEnumerationLiteral::kClassId
+                                            ? feature::QOVIXEnumerationLiteral_name
+                                            : feature::name);
+      found.insert(std::string(classInfo(classId).name) + " " +
+                   (name ? utf::toUtf8(name->text) : std::string()));
+    }
+  }
+  // And the relations between them: generalizations and realizations.
+  const auto nameOf = [&](ObjectId id) {
+    const auto name = store.value(id, feature::name);
+    return name ? utf::toUtf8(name->text) : std::string();
+  };
+  for (ObjectId id : store.instancesOf(conformingClasses(QOVIXClassifier::kClassId))) {
+    for (ObjectId general : store.members(id, feature::QOVIXGeneralizableElement_generalization)) {
+      found.insert(nameOf(id) + " specializes " +
+                   nameOf(store.reference(general, feature::QOVIXGeneralization_supertype)));
+    }
+    for (ObjectId realized : store.members(id, feature::QOVIXClassifier_specification)) {
+      found.insert(nameOf(id) + " realizes " + nameOf(realized));
+    }
+  }
+  return found;
+}
+
+TEST_F(Uml2, ExportsAreUml251ThatReadsBackWhole) {
+  for (const char* sample : {"uml25_papyrus_style.uml", "uml21_enterprise_architect_style.xmi",
+                             "uml251_cameo_style.xmi", "uml21_modelio_style.xmi"}) {
+    SCOPED_TRACE(sample);
+    VORN first{"first"};
+    VORN second{"second"};
+    for (VORN* each : {&first, &second}) each->store().settings().documentFolder = folder;
+    std::filesystem::copy_file(std::filesystem::path(QOVIX_XMI_SAMPLES) / sample, folder / sample,
+                               std::filesystem::copy_options::overwrite_existing);
+    QOVIXPackage read =
+        QOVIXPackage(first).internalize(kXmi, QOVIXString(utf::toUtf16(std::string(sample))));
+    read.externalize(QOVIXUninterpreted(u"xmi 2.5"), QOVIXString(u"out.xmi"));
+    std::ifstream written(folder / "out.xmi", std::ios::binary);
+    const std::string document(std::istreambuf_iterator<char>(written), {});
+    checkStructure(document);
+    QOVIXPackage(second).internalize(kXmi, QOVIXString(u"out.xmi"));
+    std::multiset<std::string> before = subsetOf(first.store());
+    std::multiset<std::string> after = subsetOf(second.store());
+    EXPECT_EQ(after, before);
+  }
 }
 
 }  // namespace
