@@ -252,6 +252,9 @@ UndoAnswer Connection::undo(std::uint64_t commit) {
   return answer;
 }
 
+void Connection::setTimeout(std::chrono::milliseconds timeout) { port_->setTimeout(timeout); }
+std::chrono::milliseconds Connection::timeout() const { return port_->timeout(); }
+
 Outcome Connection::upload(const std::string& name, std::uint64_t offset, std::string bytes,
                            bool last) {
   ++callsMade_;

@@ -170,6 +170,10 @@ class Connection {
   Outcome discardDocument(const std::string& name);
 
   Transport transport() const { return transport_; }
+  // How long a call waits for its reply (10 s unless set): an import or
+  // export of a large document takes longer.
+  void setTimeout(std::chrono::milliseconds timeout);
+  std::chrono::milliseconds timeout() const;
   // Calls made on this connection, answered or not.
   std::uint64_t callsMade() const { return callsMade_; }
 

@@ -157,6 +157,15 @@ CLIENT* RpcPort::clientFor(Transport transport, std::uint32_t program, std::uint
   return client;
 }
 
+void RpcPort::setTimeout(std::chrono::milliseconds timeout) {
+  timeout_ = toTimeval(timeout);
+  timeoutSpan_ = timeout;
+  for (auto& [key, client] : clients_) {
+    clnt_control(client, CLSET_TIMEOUT, reinterpret_cast<char*>(&timeout_));
+  }
+  if (tls_) tls_->setTimeout(timeout);
+}
+
 std::string RpcPort::endpoint() const {
   const bool ipv6 = host_.find(':') != std::string::npos;
   return (ipv6 ? "[" + host_ + "]" : host_) + ":" + std::to_string(port_);

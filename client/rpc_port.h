@@ -43,6 +43,9 @@ class RpcPort {
       Transport transport, std::uint32_t program) const;
   // "HOST:PORT", or "[HOST]:PORT" for an IPv6 address.
   std::string endpoint() const;
+  // How long a call waits for its reply, from the next call on.
+  void setTimeout(std::chrono::milliseconds timeout);
+  std::chrono::milliseconds timeout() const { return timeoutSpan_; }
 
  private:
   CLIENT* clientFor(Transport transport, std::uint32_t program, std::uint32_t version);

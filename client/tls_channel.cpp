@@ -38,7 +38,8 @@ bool encodeCall(std::vector<char>& record, const rpc_msg& header, xdrproc_t enco
     XDR xdrs;
     xdrmem_create(&xdrs, record.data() + 4, static_cast<u_int>(size - 4), XDR_ENCODE);
     rpc_msg copy = header;
-    const bool encoded = xdr_callmsg(&xdrs, &copy) && (encode == nullptr || encode(&xdrs, arguments));
+    const bool encoded =
+        xdr_callmsg(&xdrs, &copy) && (encode == nullptr || encode(&xdrs, arguments));
     const u_int length = xdr_getpos(&xdrs);
     xdr_destroy(&xdrs);
     if (encoded) {
@@ -53,15 +54,19 @@ bool encodeCall(std::vector<char>& record, const rpc_msg& header, xdrproc_t enco
 
 }  // namespace
 
+void TlsChannel::setTimeout(std::chrono::milliseconds timeout) {
+  timeval limit{static_cast<time_t>(timeout.count() / 1000),
+                static_cast<suseconds_t>((timeout.count() % 1000) * 1000)};
+  setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+}
+
 TlsChannel::TlsChannel(const addrinfo& where, const std::string& host, const std::string& endpoint,
                        const TlsOptions& options, std::chrono::milliseconds timeout)
     : xid_(std::random_device{}()) {
   fd_ = ::socket(where.ai_family, SOCK_STREAM | SOCK_CLOEXEC, where.ai_protocol);
   if (fd_ < 0) refuse(endpoint, std::strerror(errno));
-  timeval limit{static_cast<time_t>(timeout.count() / 1000),
-                static_cast<suseconds_t>((timeout.count() % 1000) * 1000)};
-  setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-  setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+  setTimeout(timeout);
   // A flight of the handshake, and each call, goes out at once.
   const int noDelay = 1;
   setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
@@ -74,12 +79,16 @@ TlsChannel::TlsChannel(const addrinfo& where, const std::string& host, const std
     rpc_msg probe{};
     probe.rm_xid = ++xid_;
     probe.rm_direction = CALL;
-    probe.rm_call = {2, protocol::kHostProgram, protocol::kHostVersion, 0,
-                     {static_cast<int>(protocol::kAuthTls), nullptr, 0}, {AUTH_NONE, nullptr, 0}};
+    probe.rm_call = {2,
+                     protocol::kHostProgram,
+                     protocol::kHostVersion,
+                     0,
+                     {static_cast<int>(protocol::kAuthTls), nullptr, 0},
+                     {AUTH_NONE, nullptr, 0}};
     std::vector<char> record;
-    if (!encodeCall(record, probe, nullptr, nullptr) || ::send(fd_, record.data(), record.size(),
-                                                              MSG_NOSIGNAL) !=
-                                                           static_cast<ssize_t>(record.size())) {
+    if (!encodeCall(record, probe, nullptr, nullptr) ||
+        ::send(fd_, record.data(), record.size(), MSG_NOSIGNAL) !=
+            static_cast<ssize_t>(record.size())) {
       refuse(endpoint, "the probe could not be sent");
     }
     // Its answer, read a byte at a time up to its end, so that nothing of
@@ -103,11 +112,10 @@ TlsChannel::TlsChannel(const addrinfo& where, const std::string& host, const std
     }
 
     if (gnutls_certificate_allocate_credentials(&credentials_) < 0) throw std::bad_alloc();
-    const int trusted =
-        options.authority.empty()
-            ? gnutls_certificate_set_x509_system_trust(credentials_)
-            : gnutls_certificate_set_x509_trust_file(credentials_, options.authority.c_str(),
-                                                     GNUTLS_X509_FMT_PEM);
+    const int trusted = options.authority.empty()
+                            ? gnutls_certificate_set_x509_system_trust(credentials_)
+                            : gnutls_certificate_set_x509_trust_file(
+                                  credentials_, options.authority.c_str(), GNUTLS_X509_FMT_PEM);
     if (trusted <= 0) refuse(endpoint, "no CA certificate to verify the server with");
     if (!options.certificate.empty() &&
         gnutls_certificate_set_x509_key_file(credentials_, options.certificate.c_str(),
@@ -137,7 +145,8 @@ TlsChannel::TlsChannel(const addrinfo& where, const std::string& host, const std
     do {
       status = gnutls_handshake(session_);
     } while (status < 0 && gnutls_error_is_fatal(status) == 0);
-    if (status < 0) refuse(endpoint, std::string("the handshake failed: ") + gnutls_strerror(status));
+    if (status < 0)
+      refuse(endpoint, std::string("the handshake failed: ") + gnutls_strerror(status));
   } catch (...) {
     if (session_ != nullptr) gnutls_deinit(session_);
     if (credentials_ != nullptr) gnutls_certificate_free_credentials(credentials_);
@@ -200,8 +209,8 @@ clnt_stat TlsChannel::call(std::uint32_t program, std::uint32_t version, std::ui
   rpc_msg header{};
   header.rm_xid = ++xid_;
   header.rm_direction = CALL;
-  header.rm_call = {2, program, version, procedure, {AUTH_NONE, nullptr, 0},
-                    {AUTH_NONE, nullptr, 0}};
+  header.rm_call = {
+      2, program, version, procedure, {AUTH_NONE, nullptr, 0}, {AUTH_NONE, nullptr, 0}};
   std::vector<char> record;
   if (!encodeCall(record, header, encode, arguments)) return RPC_CANTENCODEARGS;
   if (!sendRecord(record)) return RPC_CANTSEND;

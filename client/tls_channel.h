@@ -31,10 +31,11 @@ class TlsChannel {
   // `into`; what the reply says, as the runtime's clients say it.
   // Whether the server closed the session while no call was outstanding.
   bool serverHungUp() const;
+  // How long a call may wait for its reply, from now on.
+  void setTimeout(std::chrono::milliseconds timeout);
 
   clnt_stat call(std::uint32_t program, std::uint32_t version, std::uint32_t procedure,
-                 xdrproc_t encode, void* arguments, xdrproc_t filter, void* into,
-                 rpc_err& error);
+                 xdrproc_t encode, void* arguments, xdrproc_t filter, void* into, rpc_err& error);
 
  private:
   bool sendRecord(const std::vector<char>& record);

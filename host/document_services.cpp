@@ -65,8 +65,9 @@ ObjectId packageOf(HostCall& call, InteropHandle handle, const char* what) {
 
 Outcome serveUpload(HostCall& call, DocumentChunk chunk) {
   return refusing(call, [&] {
-    const std::uint64_t received = model::receiveDocumentChunk(
-        folderOf(call), chunk.name, chunk.offset, chunk.bytes, chunk.last);
+    const std::uint64_t received =
+        model::receiveDocumentChunk(folderOf(call), chunk.name, chunk.offset, chunk.bytes,
+                                    chunk.last, storeOf(call).settings().mostDocumentBytes);
     if (chunk.last) {
       call.serving().log().record(call.principalKey() + " sent the document '" + chunk.name +
                                   "' (" + std::to_string(received) + " bytes)");
@@ -78,7 +79,8 @@ Outcome serveUpload(HostCall& call, DocumentChunk chunk) {
 DocumentBytes serveDownload(HostCall& call, DocumentRange range) {
   try {
     model::DocumentStretch stretch = model::readDocumentStretch(
-        folderOf(call), range.name, range.offset, qovix::protocol::kDocumentChunkBytes);
+        folderOf(call), range.name, range.offset, qovix::protocol::kDocumentChunkBytes,
+        storeOf(call).settings().mostDocumentBytes);
     return {stretch.size, std::move(stretch.bytes), {}};
   } catch (const std::bad_alloc&) {
     throw;

@@ -205,6 +205,16 @@ const HostOption kOptions[] = {
      [](HostOptions& o, const std::string& v) {
        return readText("--documents", v, "a folder", o.documentFolder);
      }},
+    {"--max-document-mib", "N",
+     [] {
+       return "read, write and receive documents of at most N MiB (default " +
+              number(HostOptions{}.maxDocumentMib) +
+              ", at most 4096); an archive's inflated content counts. An import holds about 20 "
+              "times its document in memory at its peak";
+     },
+     [](HostOptions& o, const std::string& v) {
+       return readCount("--max-document-mib", v, 1, 4096, o.maxDocumentMib);
+     }},
     {"--max-connections", "N",
      [] {
        return "keep at most N TCP connections (default " +

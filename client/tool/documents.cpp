@@ -1,5 +1,7 @@
 #include "client/tool/documents.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -83,6 +85,23 @@ class TravellingDocument {
   std::string name_;
 };
 
+// An import or export reads or writes the whole document in one call: as
+// long as a large one takes, up to an hour.
+class PatientCalls {
+ public:
+  explicit PatientCalls(Connection& connection)
+      : connection_(connection), saved_(connection.timeout()) {
+    connection_.setTimeout(std::max(saved_, std::chrono::milliseconds(std::chrono::hours(1))));
+  }
+  ~PatientCalls() { connection_.setTimeout(saved_); }
+  PatientCalls(const PatientCalls&) = delete;
+  PatientCalls& operator=(const PatientCalls&) = delete;
+
+ private:
+  Connection& connection_;
+  std::chrono::milliseconds saved_;
+};
+
 std::string refusedBy(const std::string& what, const std::string& why) {
   return what + std::string(": ") + (why.empty() ? std::string("refused") : why);
 }
@@ -147,7 +166,10 @@ void importDocument(Connection& connection, const std::string& name, const std::
     document = sent->name();
   }
   const std::string title = std::filesystem::path(name).filename().string();
-  const Outcome imported = connection.importDocument(document, target, title);
+  const Outcome imported = [&] {
+    const PatientCalls patient(connection);
+    return connection.importDocument(document, target, title);
+  }();
   if (imported.value == 0) {
     std::string why = imported.text;
     if (!sent && why.starts_with("there is no document")) {
@@ -179,6 +201,7 @@ void exportDocument(Connection& connection, const std::string& package, const st
   std::optional<TravellingDocument> travelling;
   if (isLocalPath(name)) travelling.emplace(connection, travellingName(name));
   const std::string document = travelling ? travelling->name() : name;
+  const PatientCalls patient(connection);
   const Outcome written =
       connection.exportDocument(exported.handle, std::string("xmi ") + version, document);
   if (written.value == 0) {

@@ -50,6 +50,13 @@ void writeAll(int fd, const std::string& text, const std::string& what) {
   }
 }
 
+// A bound as people read it: "1 GiB", "32 MiB", "4096 bytes".
+std::string sizeText(std::uint64_t bytes) {
+  if (bytes >= (1u << 30) && bytes % (1u << 30) == 0) return std::to_string(bytes >> 30) + " GiB";
+  if (bytes >= (1u << 20) && bytes % (1u << 20) == 0) return std::to_string(bytes >> 20) + " MiB";
+  return std::to_string(bytes) + " bytes";
+}
+
 Descriptor openFolder(const std::filesystem::path& folder) {
   Descriptor folderFd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (folderFd.get() < 0) failWith("cannot open the document folder", errno);
@@ -57,8 +64,9 @@ Descriptor openFolder(const std::filesystem::path& folder) {
 }
 
 // The document opened to read, and its size: a plain file no larger than
-// kMostDocumentBytes.
-Descriptor openDocument(const Descriptor& folderFd, const std::string& name, std::uint64_t& size) {
+// `most` bytes.
+Descriptor openDocument(const Descriptor& folderFd, const std::string& name, std::uint64_t most,
+                        std::uint64_t& size) {
   const std::string what = "the document '" + name + "'";
   // O_NOFOLLOW: a link is refused, not followed; O_NONBLOCK: a FIFO cannot
   // hold the open.
@@ -72,9 +80,8 @@ Descriptor openDocument(const Descriptor& folderFd, const std::string& name, std
   struct stat status {};
   if (fstat(file.get(), &status) != 0) failWith("cannot read " + what, errno);
   if (!S_ISREG(status.st_mode)) throw std::runtime_error(what + " is not a plain file");
-  if (static_cast<std::uintmax_t>(status.st_size) > kMostDocumentBytes) {
-    throw std::runtime_error(what + " is larger than " + std::to_string(kMostDocumentBytes >> 20) +
-                             " MiB");
+  if (static_cast<std::uintmax_t>(status.st_size) > most) {
+    throw std::runtime_error(what + " is larger than " + sizeText(most));
   }
   size = static_cast<std::uint64_t>(status.st_size);
   return file;
@@ -138,33 +145,34 @@ bool isDocumentName(std::string_view name) {
                      [&](char c) { return alphanumeric(c) || c == '.' || c == '_' || c == '-'; });
 }
 
-std::string readDocumentFile(const std::filesystem::path& folder, const std::string& name) {
+std::string readDocumentFile(const std::filesystem::path& folder, const std::string& name,
+                             std::uint64_t most) {
   const Descriptor folderFd = openFolder(folder);
   std::uint64_t size = 0;
-  const Descriptor file = openDocument(folderFd, name, size);
+  const Descriptor file = openDocument(folderFd, name, most, size);
   return readFrom(file.get(), 0, static_cast<std::size_t>(size), name);
 }
 
 DocumentStretch readDocumentStretch(const std::filesystem::path& folder, const std::string& name,
-                                    std::uint64_t offset, std::size_t most) {
+                                    std::uint64_t offset, std::size_t chunk, std::uint64_t most) {
   checkName(name);
   const Descriptor folderFd = openFolder(folder);
   DocumentStretch stretch;
-  const Descriptor file = openDocument(folderFd, name, stretch.size);
+  const Descriptor file = openDocument(folderFd, name, most, stretch.size);
   if (offset < stretch.size) {
     const auto left = static_cast<std::size_t>(stretch.size - offset);
-    stretch.bytes = readFrom(file.get(), offset, std::min(most, left), name);
+    stretch.bytes = readFrom(file.get(), offset, std::min(chunk, left), name);
   }
   return stretch;
 }
 
 std::uint64_t receiveDocumentChunk(const std::filesystem::path& folder, const std::string& name,
-                                   std::uint64_t offset, std::string_view bytes, bool last) {
+                                   std::uint64_t offset, std::string_view bytes, bool last,
+                                   std::uint64_t most) {
   checkName(name);
   const std::string what = "the document '" + name + "'";
-  if (offset + bytes.size() > kMostDocumentBytes) {
-    throw std::runtime_error(what + " would be larger than " +
-                             std::to_string(kMostDocumentBytes >> 20) + " MiB");
+  if (offset + bytes.size() > most) {
+    throw std::runtime_error(what + " would be larger than " + sizeText(most));
   }
   const Descriptor folderFd = openFolder(folder);
   const std::string receiving = uploadName(name);
@@ -213,12 +221,10 @@ bool removeDocumentFile(const std::filesystem::path& folder, const std::string& 
 }
 
 void writeDocumentFile(const std::filesystem::path& folder, const std::string& name,
-                       const std::string& text) {
+                       const std::string& text, std::uint64_t most) {
   const std::string what = "the document '" + name + "'";
-  if (text.size() > kMostDocumentBytes) {
-    throw std::runtime_error(what + " would be larger than " +
-                             std::to_string(kMostDocumentBytes >> 20) + " MiB");
-  }
+  if (text.size() > most)
+    throw std::runtime_error(what + " would be larger than " + sizeText(most));
   const Descriptor folderFd = openFolder(folder);
   // A name of our own beside the document: a dot first, so that it is never
   // a document name itself, and the process id, so that two never meet.

@@ -17,14 +17,11 @@
 
 namespace model {
 
-// The largest document read or written.
-inline constexpr std::size_t kMostDocumentBytes = 64u << 20;
-
 // The whole of the document `name` in `folder`. Throws std::runtime_error
-// when it is missing, not a plain file, larger than kMostDocumentBytes or
-// cannot be read.
+// when it is missing, not a plain file, larger than `most` bytes or cannot
+// be read.
 QOVIX_SRV_API std::string readDocumentFile(const std::filesystem::path& folder,
-                                           const std::string& name);
+                                           const std::string& name, std::uint64_t most);
 
 // Whether `name` is a document's name: a plain file name of ASCII letters,
 // digits, '.', '_' and '-', at most 128 bytes, beginning with a letter or
@@ -32,26 +29,27 @@ QOVIX_SRV_API std::string readDocumentFile(const std::filesystem::path& folder,
 QOVIX_SRV_API bool isDocumentName(std::string_view name);
 
 // A stretch of the document `name`: its bytes from `offset`, at most
-// `most`, and its whole size. Throws as readDocumentFile.
+// `chunk`, and its whole size. Throws as readDocumentFile.
 struct DocumentStretch {
   std::uint64_t size = 0;
   std::string bytes;
 };
 QOVIX_SRV_API DocumentStretch readDocumentStretch(const std::filesystem::path& folder,
                                                   const std::string& name, std::uint64_t offset,
-                                                  std::size_t most);
+                                                  std::size_t chunk, std::uint64_t most);
 
 // A document sent in chunks: the chunk at offset 0 begins it anew, beside
 // the document, as a file whose name begins with a dot (never a document's);
 // each next chunk must begin where the last ended; `last` puts the whole in
 // place under `name` at once, as writeDocumentFile does. Returns the bytes
 // received so far. Throws std::runtime_error for a chunk out of turn, a
-// document past kMostDocumentBytes, or more than kMostUploads under way
+// document past `most` bytes, or more than kMostUploads under way
 // (those untouched for an hour are dropped first).
 inline constexpr std::size_t kMostUploads = 16;
 QOVIX_SRV_API std::uint64_t receiveDocumentChunk(const std::filesystem::path& folder,
                                                  const std::string& name, std::uint64_t offset,
-                                                 std::string_view bytes, bool last);
+                                                 std::string_view bytes, bool last,
+                                                 std::uint64_t most);
 
 // Removes the document `name`; false when there was none.
 QOVIX_SRV_API bool removeDocumentFile(const std::filesystem::path& folder, const std::string& name);
@@ -60,6 +58,6 @@ QOVIX_SRV_API bool removeDocumentFile(const std::filesystem::path& folder, const
 // flushed to the disk, then renamed over the old one, and the folder
 // flushed. Throws std::runtime_error, leaving any old document as it was.
 QOVIX_SRV_API void writeDocumentFile(const std::filesystem::path& folder, const std::string& name,
-                                     const std::string& text);
+                                     const std::string& text, std::uint64_t most);
 
 }  // namespace model

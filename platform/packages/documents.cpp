@@ -458,6 +458,24 @@ class DocumentReader {
 
 namespace {
 
+// An import makes as many objects as its document holds, which the document
+// bound bounds: while it reads, the bound of what one call makes gives way
+// to the repository's own.
+class DocumentSizedCall {
+ public:
+  explicit DocumentSizedCall(PersistentStore& store)
+      : limits_(store.settings().limits), saved_(limits_.mostCreatedPerTransaction) {
+    limits_.mostCreatedPerTransaction = std::max(saved_, limits_.mostObjects);
+  }
+  ~DocumentSizedCall() { limits_.mostCreatedPerTransaction = saved_; }
+  DocumentSizedCall(const DocumentSizedCall&) = delete;
+  DocumentSizedCall& operator=(const DocumentSizedCall&) = delete;
+
+ private:
+  StoreLimits& limits_;
+  std::size_t saved_;
+};
+
 // The package `read` placed in the package `into` (nothing when it is that one).
 void placeInto(PersistentStore& store, ObjectId read, ObjectId into) {
   if (read == into) return;
@@ -499,7 +517,8 @@ std::uint64_t writePackageDocument(const PersistentStore& store, ObjectId packag
   if (written.xmi) {
     const std::string text =
         written.uml25 ? xmi::writeUml25(store, ids) : xmi::writeXmi(store, ids, written.uml);
-    writeDocumentFile(path.parent_path(), path.filename().string(), text);
+    writeDocumentFile(path.parent_path(), path.filename().string(), text,
+                      store.settings().mostDocumentBytes);
     return text.size();
   }
   std::map<ObjectId, std::size_t> number;
@@ -531,7 +550,8 @@ std::uint64_t writePackageDocument(const PersistentStore& store, ObjectId packag
   }
   const std::string body = out.str();
   const std::string text = std::string(body).append(endLine(body)).append("\n");
-  writeDocumentFile(path.parent_path(), path.filename().string(), text);
+  writeDocumentFile(path.parent_path(), path.filename().string(), text,
+                    store.settings().mostDocumentBytes);
   return text.size();
 }
 
@@ -541,7 +561,9 @@ ObjectRef internalize(const VornPersistentObject& package, const TextValue& form
   const ObjectRef ref = named(package);
   const DocumentFormat read = formatOf(utf::toUtf8(format.text()), false);
   const std::filesystem::path path = documentPath(*ref.store, document.text());
-  const std::string text = readDocumentFile(path.parent_path(), path.filename().string());
+  const std::string text = readDocumentFile(path.parent_path(), path.filename().string(),
+                                            ref.store->settings().mostDocumentBytes);
+  const DocumentSizedCall sized(*ref.store);
   if (!read.xmi) {
     DocumentReader reader(utf::toUtf8(document.text()), *ref.store);
     return ObjectRef{ref.store, reader.read(text)};
@@ -555,8 +577,10 @@ ObjectRef internalize(const VornPersistentObject& package, const TextValue& form
 ReadDocument readPackageDocument(PersistentStore& store, const std::string& document,
                                  const std::string& title, ObjectId into) {
   const std::filesystem::path path = documentPath(store, utf::toUtf16(document));
-  const std::string text = readDocumentFile(path.parent_path(), path.filename().string());
+  const std::string text = readDocumentFile(path.parent_path(), path.filename().string(),
+                                            store.settings().mostDocumentBytes);
   const std::string shown = title.empty() ? document : title;
+  const DocumentSizedCall sized(store);
   ReadDocument read;
   if (text.starts_with("qovix-document ")) {
     DocumentReader reader(shown, store);

@@ -45,7 +45,9 @@ std::string metaclassOf(ClassId classId) {
 class Writer {
  public:
   Writer(const PersistentStore& store, const std::vector<ObjectId>& objects)
-      : store_(store), exported_(objects.begin(), objects.end()), out_(kMostXmiBytes, true) {}
+      : store_(store),
+        exported_(objects.begin(), objects.end()),
+        out_(store.settings().mostDocumentBytes, true) {}
 
   std::string write(ObjectId package) {
     out_.start("xmi:XMI");

@@ -950,9 +950,10 @@ namespace {
 // The document read, XMI 1.x or (turned into UML 1.4 first) UML 2.
 ObjectId readDocument(PersistentStore& store, std::string_view text, const std::string& name,
                       ImportReport& report) {
-  if (text.size() > kMostXmiBytes) {
+  const std::uint64_t most = store.settings().mostDocumentBytes;
+  if (text.size() > most) {
     throw std::runtime_error("XMI document '" + name + "' is larger than " +
-                             std::to_string(kMostXmiBytes >> 20) + " MiB");
+                             std::to_string(most >> 20) + " MiB");
   }
   const XmlDocument document = parseXml(text, name, kMostXmiDepth);
   if (!isUml2Document(document.root())) return Reader(store, name, report).read(document);
@@ -965,11 +966,12 @@ ObjectId readDocument(PersistentStore& store, std::string_view text, const std::
 ObjectId readXmi(PersistentStore& store, std::string_view text, const std::string& name,
                  ImportReport& report) {
   if (!isZipArchive(text)) return readDocument(store, text, name, report);
-  if (text.size() > kMostXmiBytes) {
-    throw std::runtime_error("archive '" + name + "' is larger than " +
-                             std::to_string(kMostXmiBytes >> 20) + " MiB");
+  const std::uint64_t most = store.settings().mostDocumentBytes;
+  if (text.size() > most) {
+    throw std::runtime_error("archive '" + name + "' is larger than " + std::to_string(most >> 20) +
+                             " MiB");
   }
-  ArchivedDocument document = modelDocumentOf(text, name, kMostXmiBytes);
+  ArchivedDocument document = modelDocumentOf(text, name, most);
   report.archiveEntry = document.entry;
   for (const std::string& skipped : document.skipped) {
     const std::size_t colon = skipped.rfind(": ");

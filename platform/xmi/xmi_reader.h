@@ -32,11 +32,10 @@
 
 namespace model::xmi {
 
-// The largest XMI document read or written: an import holds at most ten
-// times that at its peak.
-inline constexpr std::size_t kMostXmiBytes = 32u << 20;
-// The most elements one document may hold.
-inline constexpr std::size_t kMostXmiElements = 500000;
+// The largest XMI document read or written is the store's document bound
+// (StoreSettings::mostDocumentBytes, 1 GiB unless set). The most elements
+// one document may hold: as many objects as a repository holds by default.
+inline constexpr std::size_t kMostXmiElements = 10'000'000;
 // The deepest elements may nest in a document, read or written (libxml2's
 // own bound without XML_PARSE_HUGE). An object nests its owned objects two
 // levels down (the object, then its property), so a package's contents may

@@ -90,7 +90,7 @@ class Writer {
     writer_.reset();  // flushes into the buffer
     const auto size = static_cast<std::size_t>(xmlBufferLength(buffer_.get()));
     // A document the reader would refuse is no export.
-    if (size > kMostXmiBytes) tooLarge();
+    if (size > store_.settings().mostDocumentBytes) tooLarge();
     return std::string(reinterpret_cast<const char*>(xmlBufferContent(buffer_.get())), size);
   }
 
@@ -265,14 +265,17 @@ class Writer {
       end();
       // Stop as soon as the document is too large to be read back.
       check(xmlTextWriterFlush(writer_.get()));
-      if (static_cast<std::size_t>(xmlBufferLength(buffer_.get())) > kMostXmiBytes) tooLarge();
+      if (static_cast<std::size_t>(xmlBufferLength(buffer_.get())) >
+          store_.settings().mostDocumentBytes) {
+        tooLarge();
+      }
     });
     push(std::move(steps));
   }
 
-  [[noreturn]] static void tooLarge() {
+  [[noreturn]] void tooLarge() const {
     throw std::runtime_error("the package makes an XMI document larger than " +
-                             std::to_string(kMostXmiBytes >> 20) +
+                             std::to_string(store_.settings().mostDocumentBytes >> 20) +
                              " MiB, which would not be read back");
   }
 

@@ -450,6 +450,7 @@ TEST_F(Xmi, ExportsAreXmiOtherToolsRead) {
 
 TEST_F(Xmi, DocumentsThatBreakTheRulesOrAttackTheServerAreRefused) {
   const std::string head = "<?xml version=\"1.0\"?>\n";
+  store().settings().mostDocumentBytes = 32u << 20;
   store().commit();
   const std::string model =
       "<XMI xmi.version=\"1.2\" xmlns:UML=\"u\"><XMI.content><UML:Model xmi.id=\"m\" name=\"M\"/>";
@@ -584,6 +585,7 @@ TEST_F(Xmi, HrefsIntoTheDocumentResolveInAnyOrder) {
 }
 
 TEST_F(Xmi, AnExportTooLargeToReadBackIsRefused) {
+  store().settings().mostDocumentBytes = 32u << 20;
   const ObjectId root = store().create(QOVIXPackage::kClassId);
   const std::u16string name(1u << 20, u'n');
   for (int i = 0; i < 33; ++i) {
