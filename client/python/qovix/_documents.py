@@ -75,9 +75,10 @@ def import_model(repo: "Repository", source: bytes | str | os.PathLike,
     name = _travelling_name(title)
     _send(repo, name, data)
     try:
-        handle, text = repo._host_call(
-            HOST_IMPORT, (("b", name.encode()), ("h", into.handle if into is not None else 0),
-                          ("b", title.encode())), _rpc.outcome_result)
+        with repo._patient():
+            handle, text = repo._host_call(
+                HOST_IMPORT, (("b", name.encode()), ("h", into.handle if into is not None else 0),
+                              ("b", title.encode())), _rpc.outcome_result)
     finally:
         _discard(repo, name)
     if handle == 0:
@@ -90,9 +91,10 @@ def export_package(package: "ModelObject", path: str | os.PathLike | None,
     repo = package.repository
     name = _travelling_name(Path(path).name if path is not None else "export.xmi")
     try:
-        size, refusal = repo._host_call(
-            HOST_EXPORT, (("h", package.handle), ("b", format.encode()), ("b", name.encode())),
-            _rpc.outcome_result)
+        with repo._patient():
+            size, refusal = repo._host_call(
+                HOST_EXPORT, (("h", package.handle), ("b", format.encode()), ("b", name.encode())),
+                _rpc.outcome_result)
         if size == 0:
             raise DocumentRefused(f"qovixd exported not {package!r}: {refusal}")
         data = _fetch(repo, name)

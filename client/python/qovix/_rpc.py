@@ -8,13 +8,14 @@ handles in the same round trip.
 
 from __future__ import annotations
 
+import contextlib
 import os
 import select
 import socket
 import ssl
 import struct
 from dataclasses import dataclass
-from typing import Callable, Sequence
+from typing import Callable, Iterator, Sequence
 
 from ._protocol import (AUTH_TLS, CAST_PROGRAM, HOST_PROGRAM, HOST_VERSION, LAST_FRAGMENT,
                         MODEL_PROGRAM, MOST_TEXT_UNITS, START_TLS, TLS_ALPN)
@@ -397,6 +398,22 @@ class Transport:
         header = struct.pack(">IIIIIIIIII", self._xid, 0, 2, call.program, call.version,
                              call.procedure, 0, 0, 0, 0)
         return self._xid, header + encode_fields(call.fields)
+
+    @contextlib.contextmanager
+    def patience(self, seconds: float) -> Iterator[None]:
+        """Calls made within wait up to `seconds` for their replies."""
+        saved, saved_attempts = self._timeout, getattr(self, "_attempts", 1)
+        self._timeout = max(saved, seconds)
+        if self.udp:
+            self._attempts = max(1, round(self._timeout / 0.5))
+        elif self._socket is not None:
+            self._socket.settimeout(self._timeout)
+        try:
+            yield
+        finally:
+            self._timeout, self._attempts = saved, saved_attempts
+            if self._socket is not None and not self.udp:
+                self._socket.settimeout(saved)
 
     def call(self, call: Call) -> object:
         return self.call_many([call])[0]

@@ -18,6 +18,7 @@ in the connection, so objects keep working where the server kept them.
 
 from __future__ import annotations
 
+import contextlib
 import enum
 import os
 import ssl
@@ -427,6 +428,15 @@ class Repository:
         if commit == 0:
             raise UndoRefused(f"commit {seq} cannot be undone: {refusal}")
         return commit
+
+    @contextlib.contextmanager
+    def _patient(self, seconds: float = 3600.0) -> Iterator[None]:
+        """Calls made within wait up to `seconds` (an hour) for their
+        replies: an import or export of a large document takes long."""
+        with contextlib.ExitStack() as stack:
+            for transport in {id(t): t for t in (self._transport, self._tcp) if t}.values():
+                stack.enter_context(transport.patience(seconds))
+            yield
 
     def import_model(self, source: bytes | str | os.PathLike, into: ModelObject | None = None,
                      title: str | None = None) -> Imported:
