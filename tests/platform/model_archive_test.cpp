@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <zip.h>
 
 #include <filesystem>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "model_classes.h"
+#include "tests/support/temporary_folder.h"
 #include "values/utf.h"
 
 namespace {
@@ -34,14 +34,9 @@ struct ArchiveEntry {
 class Archives : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder = std::filesystem::temp_directory_path() /
-             ("qovix-archive-" + std::to_string(::getpid()) + "-" +
-              ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(folder);
     repository.store().settings().documentFolder = folder;
     store().commit();  // the anchor stays when a refused import is undone
   }
-  void TearDown() override { std::filesystem::remove_all(folder); }
 
   // Writes the archive `name` of `entries` into the document folder.
   void writeArchive(const std::string& name, const std::vector<ArchiveEntry>& entries) {
@@ -82,7 +77,8 @@ class Archives : public ::testing::Test {
   }
 
   PersistentStore& store() { return repository.store(); }
-  std::filesystem::path folder;
+  TemporaryFolder temporary;
+  const std::filesystem::path& folder = temporary.path();
   VORN repository{"archives"};
   QOVIXPackage anchor{repository};
   const std::string model =

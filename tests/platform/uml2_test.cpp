@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -19,6 +18,7 @@
 
 #include "model_classes.h"
 #include "platform/qovix_srv/model_metadata.h"
+#include "tests/support/temporary_folder.h"
 #include "values/utf.h"
 
 namespace {
@@ -27,14 +27,7 @@ const QOVIXUninterpreted kXmi(u"xmi");
 
 class Uml2 : public ::testing::Test {
  protected:
-  void SetUp() override {
-    folder = std::filesystem::temp_directory_path() /
-             ("qovix-uml2-" + std::to_string(::getpid()) + "-" +
-              ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(folder);
-    repository.store().settings().documentFolder = folder;
-  }
-  void TearDown() override { std::filesystem::remove_all(folder); }
+  void SetUp() override { repository.store().settings().documentFolder = folder; }
 
   // Imports the sample; its report.
   std::string import(const char* name) {
@@ -89,7 +82,8 @@ class Uml2 : public ::testing::Test {
     }
   }
 
-  std::filesystem::path folder;
+  TemporaryFolder temporary;
+  const std::filesystem::path& folder = temporary.path();
   VORN repository{"uml2"};
   QOVIXPackage anchor{repository};
 };
