@@ -460,18 +460,24 @@ namespace {
 
 // An import makes as many objects as its document holds, which the document
 // bound bounds: while it reads, the bound of what one call makes gives way
-// to the repository's own.
+// to the repository's own, and its history keeps the objects it makes as
+// made, not each slot it writes in them (PersistentStore).
 class DocumentSizedCall {
  public:
   explicit DocumentSizedCall(PersistentStore& store)
-      : limits_(store.settings().limits), saved_(limits_.mostCreatedPerTransaction) {
+      : store_(store), limits_(store.settings().limits), saved_(limits_.mostCreatedPerTransaction) {
     limits_.mostCreatedPerTransaction = std::max(saved_, limits_.mostObjects);
+    store_.recordMadeObjectsBriefly(true);
   }
-  ~DocumentSizedCall() { limits_.mostCreatedPerTransaction = saved_; }
+  ~DocumentSizedCall() {
+    limits_.mostCreatedPerTransaction = saved_;
+    store_.recordMadeObjectsBriefly(false);
+  }
   DocumentSizedCall(const DocumentSizedCall&) = delete;
   DocumentSizedCall& operator=(const DocumentSizedCall&) = delete;
 
  private:
+  PersistentStore& store_;
   StoreLimits& limits_;
   std::size_t saved_;
 };

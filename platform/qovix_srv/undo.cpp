@@ -1,8 +1,8 @@
 #include "platform/qovix_srv/undo.h"
 
-#include <algorithm>
 #include <optional>
 #include <stdexcept>
+#include <unordered_set>
 
 #include "platform/qovix_srv/model_metadata.h"
 
@@ -40,19 +40,24 @@ std::optional<std::string> conflict(const PersistentStore& store, const CommitRe
              undoing;
     }
   }
-  // What the commit made goes again: nothing it did not write may refer
-  // to it then.
+  // What the commit made goes again: nothing it did not write (or make)
+  // may refer to it then. The slots it wrote and the objects it made are
+  // looked up, not searched: a commit may make a million objects.
+  std::unordered_set<ObjectId> made;
+  std::unordered_set<std::uint64_t> written;
+  const auto slotKey = [](ObjectId object, FeatureId feature) {
+    return (std::uint64_t{object} << 32) | feature;
+  };
+  for (const SlotChange& change : commit.changes) {
+    if (change.kind == SlotChange::Created) made.insert(change.object);
+    if (!change.changesWholeObject()) written.insert(slotKey(change.object, change.feature));
+  }
   for (const SlotChange& change : commit.changes) {
     if (change.kind != SlotChange::Created) continue;
     for (const auto& reference : store.referencesTo(change.object)) {
       const FeatureId feature = reference.first;
       const ObjectId referrer = reference.second;
-      const bool undoneToo =
-          std::any_of(commit.changes.begin(), commit.changes.end(), [&](const SlotChange& other) {
-            return other.object == referrer && other.feature == feature &&
-                   !other.changesWholeObject();
-          });
-      if (undoneToo) continue;
+      if (made.count(referrer) != 0 || written.count(slotKey(referrer, feature)) != 0) continue;
       const std::uint64_t later = store.nextChangeOf(referrer, feature, commit.sequence);
       return (later != 0 ? "commit " + std::to_string(later) : std::string("a later commit")) +
              " made " + describeSlot(referrer, store.classOf(referrer), feature) + " refer to " +

@@ -20,6 +20,7 @@ ObjectId PersistentStore::create(ClassId classId) {
   const ObjectId made = createObject(classId);
   ++createdInTransaction_;
   note(made, classId, Touch::Created);
+  if (brief_ && keepsHistory()) madeBriefly_.insert(made);
   remember({.kind = SlotChange::Created, .object = made, .feature = classId});
   return made;
 }
@@ -30,7 +31,7 @@ void PersistentStore::removeObject(ObjectId id) {
   note(id, classId, Touch::Deleted);
   const std::size_t remembered = changes_.size();
   try {
-    rememberSlotsOf(id);
+    if (recordsSlotsOf(id)) rememberSlotsOf(id);
     eraseObject(id);
   } catch (...) {
     changes_.resize(remembered);
@@ -51,7 +52,7 @@ void PersistentStore::restoreObject(ObjectId id, ClassId classId) {
 void PersistentStore::setValue(ObjectId id, FeatureId feature, const StoredValue& value) {
   noteChanged(id);
   SlotChange change{.kind = SlotChange::Value, .object = id, .feature = feature};
-  if (keepsHistory()) {
+  if (recordsSlotsOf(id)) {
     if (std::optional<StoredValue> before = this->value(id, feature)) {
       change.before.push_back(std::move(*before));
     }
@@ -71,7 +72,7 @@ void PersistentStore::clearValue(ObjectId id, FeatureId feature) {
 
 void PersistentStore::setReference(ObjectId id, FeatureId feature, ObjectId target) {
   noteChanged(id);
-  const ObjectId before = keepsHistory() ? reference(id, feature) : 0;
+  const ObjectId before = recordsSlotsOf(id) ? reference(id, feature) : 0;
   writeReference(id, feature, target);
   remember({.kind = SlotChange::Reference,
             .object = id,
@@ -125,7 +126,7 @@ void PersistentStore::clearMembers(ObjectId id, FeatureId feature) {
 void PersistentStore::setValues(ObjectId id, FeatureId feature, std::vector<StoredValue> values) {
   noteChanged(id);
   SlotChange change{.kind = SlotChange::Values, .object = id, .feature = feature};
-  if (keepsHistory()) {
+  if (recordsSlotsOf(id)) {
     change.before = this->values(id, feature);
     change.after = values;
   }
@@ -178,7 +179,9 @@ void PersistentStore::rememberSlotsOf(ObjectId id) {
 }
 
 void PersistentStore::remember(SlotChange change) {
-  if (keepsHistory()) changes_.push_back(std::move(change));
+  if (!keepsHistory()) return;
+  if (!change.changesWholeObject() && !recordsSlotsOf(change.object)) return;
+  changes_.push_back(std::move(change));
 }
 
 void PersistentStore::beginCall(const CallInfo& call) {
@@ -207,6 +210,7 @@ void PersistentStore::endCall() {
   createdInTransaction_ = 0;
   touches_.clear();
   changes_.clear();
+  madeBriefly_.clear();
   call_ = {};
 }
 
@@ -278,6 +282,9 @@ void PersistentStore::note(ObjectId id, ClassId classId, Touch touch) {
 }
 
 void PersistentStore::noteChanged(ObjectId id) {
+  // An object the call made briefly is in the log as made: its changes
+  // need no note of their own.
+  if (brief_ && call_.writes && madeBriefly_.count(id) != 0) return;
   const ClassId classId = classOf(id);
   if (classId == 0) throw std::invalid_argument("no object " + std::to_string(id));
   note(id, classId, Touch::Changed);

@@ -28,6 +28,7 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/wkm_srv/vorn_types.h"
@@ -281,6 +282,12 @@ class WKM_SRV_API PersistentStore {
 
   // Whether the store keeps each commit's changes now.
   bool keepsHistory() const { return settings_.history.mode != HistoryRetention::None; }
+  // While on (the call reads a document), the objects the call makes are
+  // kept in its history as made, without each slot written in them: what
+  // they hold when the call ends is what they were made with, and undoing
+  // the call removes them all the same. What the call changes in objects
+  // that were there before is kept as always.
+  void recordMadeObjectsBriefly(bool on) { brief_ = on; }
 
   // The commits that touched `object` before sequence `before` (0: all),
   // newest first, at most `most`, each with its changes to that object
@@ -347,6 +354,10 @@ class WKM_SRV_API PersistentStore {
   void note(ObjectId id, ClassId classId, Touch touch);
   void noteChanged(ObjectId id);
   void remember(SlotChange change);
+  // Whether the history keeps each change of the object's slots.
+  bool recordsSlotsOf(ObjectId id) const {
+    return keepsHistory() && !(brief_ && madeBriefly_.count(id) != 0);
+  }
   // The changes that empty each written slot of the object, as its removal
   // makes them.
   void rememberSlotsOf(ObjectId id);
@@ -365,6 +376,8 @@ class WKM_SRV_API PersistentStore {
   CallInfo call_;
   std::vector<Touched> touches_;
   std::vector<SlotChange> changes_;  // the call's history, where it is kept
+  bool brief_ = false;
+  std::unordered_set<ObjectId> madeBriefly_;  // made by the call while brief
   std::size_t createdInTransaction_ = 0;
   std::vector<CommitRecord> held_;  // the held calls' rows, oldest first
   bool holding_ = false;            // calls are held for the next commit

@@ -9,6 +9,8 @@
 #include <sstream>
 #include <stdexcept>
 #include <tuple>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "model_classes.h"
@@ -618,7 +620,7 @@ class Reader {
 
   void applyValue(const Node& node, const FeatureInfo& info, const std::string& text,
                   const std::string& shown) {
-    if (!given_.emplace(node.object, info.id).second) {
+    if (!given_.insert(slotKey(node.object, info.id)).second) {
       skip(shown, "given twice: the first is kept");
       return;
     }
@@ -685,7 +687,7 @@ class Reader {
       }
     }
     const bool single = info.kind == FeatureKind::Single || info.kind == FeatureKind::ReadOnly;
-    explicit_.emplace(node.object, info.id);
+    explicit_.insert(slotKey(node.object, info.id));
     for (std::size_t index : targets) {
       const Node& target = nodes_[index];
       if (target.role != Role::Object) continue;  // reported with the element itself
@@ -795,7 +797,7 @@ class Reader {
       const FeatureId opposite = featureInfo(feature).opposite;
       if (opposite == 0) continue;
       const FeatureInfo& back = featureInfo(opposite);
-      if (explicit_.count({target, back.id}) != 0) continue;
+      if (explicit_.count(slotKey(target, back.id)) != 0) continue;
       if (!conformsTo(store_.classOf(target), back.owner) ||
           !conformsTo(store_.classOf(source), back.elementClass)) {
         continue;
@@ -865,10 +867,14 @@ class Reader {
   std::string name_;
   ImportReport& report_;
   std::vector<Node> nodes_;
-  std::map<std::string, std::size_t> byId_;
-  std::map<const XmlElement*, std::size_t> byElement_;
-  std::set<std::pair<ObjectId, FeatureId>> given_;     // values read
-  std::set<std::pair<ObjectId, FeatureId>> explicit_;  // ends the document gives
+  // An object's slot as one number, for the sets of slots below.
+  static std::uint64_t slotKey(ObjectId object, FeatureId feature) {
+    return (std::uint64_t{object} << 32) | feature;
+  }
+  std::unordered_map<std::string, std::size_t> byId_;
+  std::unordered_map<const XmlElement*, std::size_t> byElement_;
+  std::unordered_set<std::uint64_t> given_;     // values read
+  std::unordered_set<std::uint64_t> explicit_;  // ends the document gives
   std::vector<std::tuple<ObjectId, FeatureId, ObjectId>> links_;
   std::size_t spacedIds_ = 0;  // ids holding spaces
   struct Nested {

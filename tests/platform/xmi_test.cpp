@@ -20,6 +20,7 @@
 
 #include "model_classes.h"
 #include "platform/qovix_srv/model_metadata.h"
+#include "platform/qovix_srv/undo.h"
 #include "platform/wkm_srv/value_class_info.h"
 #include "values/utf.h"
 
@@ -759,6 +760,37 @@ TEST_F(Xmi, WhatToolsReallyWriteIsReadWithEachDeviationReported) {
                            "  9 XMI.id, XMI.idref and the like: capitalised"}) {
     EXPECT_NE(said.find(line), std::string::npos) << line << " not in\n" << said;
   }
+}
+
+// An import's history names what it made, once each, and what it changed
+// in what was there before; undoing it takes all of it back, however many
+// objects it made (the check is no search through the commit).
+TEST_F(Xmi, AnImportsHistoryNamesWhatItMadeAndUndoingItTakesItAllBack) {
+  store().commit();
+  const std::size_t objects = store().objectCount();
+  std::filesystem::copy_file(
+      std::filesystem::path(QOVIX_XMI_SAMPLES) / "uml14_xmi12_magicdraw_style.xmi",
+      folder / "shop.xmi");
+  anchor.internalize(QOVIXUninterpreted(u"xmi into"), QOVIXString(u"shop.xmi"));
+  store().commit();
+  const std::optional<CommitRecord> commit = store().commitAt(store().lastCommit());
+  ASSERT_TRUE(commit);
+  std::size_t made = 0;
+  for (const SlotChange& change : commit->changes) {
+    if (change.kind == SlotChange::Created) {
+      ++made;
+    } else {
+      EXPECT_EQ(change.object, anchor.objectId()) << "a slot of an object the import made";
+    }
+  }
+  EXPECT_EQ(made, commit->created.size());
+  EXPECT_EQ(made, store().objectCount() - objects);
+  EXPECT_EQ(commit->changed.size(), 1u);  // the package it went into
+  const model::UndoOutcome undone = model::undoCommit(store(), commit->sequence);
+  EXPECT_EQ(undone.refusal, "");
+  store().commit();
+  EXPECT_EQ(store().objectCount(), objects);
+  EXPECT_TRUE(store().members(anchor.objectId(), feature::QOVIXNamespace_ownedElement).empty());
 }
 
 }  // namespace
