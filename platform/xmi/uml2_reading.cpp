@@ -134,6 +134,7 @@ class Translator {
     out_.end();
     out_.start("XMI.content");
     const bool one = packages.size() == 1 && isPackage(kindOf(packages.front(), ""));
+    pending_.emplace_back();  // the relations of classifiers outside any package
     for (const XmlElement* package : packages) {
       const std::string kind = kindOf(package, "");
       if (isPackage(kind)) {
@@ -142,6 +143,7 @@ class Translator {
         emitPackaged(package, "");
       }
     }
+    emitPending();
     if (!one) emitExtras();
     emitTags();
     out_.end();

@@ -237,6 +237,23 @@ TEST_F(Uml2, ModelioStarUmlAndVisualParadigmModels) {
                 "  3 Region: flattened into the state that holds it"});
 }
 
+// A document of loose elements, no model around them: a package named after
+// the document holds them, their relations included.
+TEST_F(Uml2, LooseElementsGoIntoAPackageOfTheirOwn) {
+  std::ofstream(folder / "loose.xmi")
+      << "<xmi:XMI xmlns:xmi=\"http://www.omg.org/spec/XMI/20131001\" "
+         "xmlns:uml=\"http://www.omg.org/spec/UML/20161101\">"
+         "<uml:Class xmi:id=\"a\" name=\"A\"/>"
+         "<uml:Class xmi:id=\"b\" name=\"B\"><generalization xmi:id=\"g\" general=\"a\"/>"
+         "</uml:Class></xmi:XMI>";
+  const QOVIXPackage read = anchor.internalize(kXmi, QOVIXString(u"loose.xmi"));
+  EXPECT_EQ(text(read.objectId(), feature::name), "loose");
+  EXPECT_EQ(QOVIXGeneralizableElement(ObjectRef{&store(), named(QOVIXClass::kClassId, "B")})
+                .allSupertypes()
+                .ids(),
+            std::vector<ObjectId>{named(QOVIXClass::kClassId, "A")});
+}
+
 // The UML 2.5.1 metamodel's metaclasses with their properties, from the
 // list taken from the published metamodel.
 std::map<std::string, std::set<std::string>> metamodel() {
