@@ -468,10 +468,12 @@ class DocumentSizedCall {
       : store_(store), limits_(store.settings().limits), saved_(limits_.mostCreatedPerTransaction) {
     limits_.mostCreatedPerTransaction = std::max(saved_, limits_.mostObjects);
     store_.recordMadeObjectsBriefly(true);
+    store_.settings().smallCallCache = true;
   }
   ~DocumentSizedCall() {
     limits_.mostCreatedPerTransaction = saved_;
     store_.recordMadeObjectsBriefly(false);
+    store_.settings().smallCallCache = false;
   }
   DocumentSizedCall(const DocumentSizedCall&) = delete;
   DocumentSizedCall& operator=(const DocumentSizedCall&) = delete;
@@ -567,15 +569,16 @@ ObjectRef internalize(const VornPersistentObject& package, const TextValue& form
   const ObjectRef ref = named(package);
   const DocumentFormat read = formatOf(utf::toUtf8(format.text()), false);
   const std::filesystem::path path = documentPath(*ref.store, document.text());
-  const std::string text = readDocumentFile(path.parent_path(), path.filename().string(),
-                                            ref.store->settings().mostDocumentBytes);
+  std::string text = readDocumentFile(path.parent_path(), path.filename().string(),
+                                      ref.store->settings().mostDocumentBytes);
   const DocumentSizedCall sized(*ref.store);
   if (!read.xmi) {
     DocumentReader reader(utf::toUtf8(document.text()), *ref.store);
     return ObjectRef{ref.store, reader.read(text)};
   }
   xmi::ImportReport report;
-  const ObjectId imported = xmi::readXmi(*ref.store, text, utf::toUtf8(document.text()), report);
+  const ObjectId imported =
+      xmi::readXmi(*ref.store, std::move(text), utf::toUtf8(document.text()), report);
   if (read.into) placeInto(*ref.store, imported, ref.id);
   return ObjectRef{ref.store, imported};
 }
@@ -583,8 +586,8 @@ ObjectRef internalize(const VornPersistentObject& package, const TextValue& form
 ReadDocument readPackageDocument(PersistentStore& store, const std::string& document,
                                  const std::string& title, ObjectId into) {
   const std::filesystem::path path = documentPath(store, utf::toUtf16(document));
-  const std::string text = readDocumentFile(path.parent_path(), path.filename().string(),
-                                            store.settings().mostDocumentBytes);
+  std::string text = readDocumentFile(path.parent_path(), path.filename().string(),
+                                      store.settings().mostDocumentBytes);
   const std::string shown = title.empty() ? document : title;
   const DocumentSizedCall sized(store);
   ReadDocument read;
@@ -595,7 +598,7 @@ ReadDocument readPackageDocument(PersistentStore& store, const std::string& docu
                   std::to_string(subtreeOf(store, read.package).size()) + " objects\n";
   } else {
     xmi::ImportReport report;
-    read.package = xmi::readXmi(store, text, shown, report);
+    read.package = xmi::readXmi(store, std::move(text), shown, report);
     read.report = report.text();
   }
   if (into != 0) placeInto(store, read.package, into);

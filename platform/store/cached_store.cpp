@@ -500,7 +500,10 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
   // when they alone take a quarter of it, then the objects used least
   // lately. Only ever called where no part of the cache is in use: before
   // an object is read in or made, and after a call.
-  void trimCache(std::size_t bound = kCallCacheBytes) const {
+  void trimCache() const {
+    trimCache(settings().smallCallCache ? kRestingCacheBytes * 2 : kCallCacheBytes);
+  }
+  void trimCache(std::size_t bound) const {
     const auto answerBytes = [&] {
       return instances_.bytes() + holders_.bytes() + referrers_.bytes();
     };

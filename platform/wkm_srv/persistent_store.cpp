@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 
@@ -20,7 +21,12 @@ ObjectId PersistentStore::create(ClassId classId) {
   const ObjectId made = createObject(classId);
   ++createdInTransaction_;
   note(made, classId, Touch::Created);
-  if (brief_ && keepsHistory()) madeBriefly_.insert(made);
+  if (brief_ && keepsHistory()) {
+    // Its `created` change is written when the call ends, from the notes:
+    // while the call reads a document, it holds nothing per object more.
+    madeBriefly_.insert(made);
+    return made;
+  }
   remember({.kind = SlotChange::Created, .object = made, .feature = classId});
   return made;
 }
@@ -197,7 +203,21 @@ void PersistentStore::beginCall(const CallInfo& call) {
 void PersistentStore::holdRecordOfCall() {
   CommitRecord record = recordOfTouches();
   if (record.created.empty() && record.changed.empty() && record.deleted.empty()) return;
-  record.changes = std::move(changes_);
+  if (madeBriefly_.empty()) {
+    record.changes = std::move(changes_);
+  } else {
+    // What the call made briefly was made before it was changed or linked:
+    // its `created` changes come first, in the order made.
+    record.changes.reserve(madeBriefly_.size() + changes_.size());
+    for (const Touched& touched : touches_) {
+      if (touched.touch == Touch::Created && madeBriefly_.count(touched.id) != 0) {
+        record.changes.push_back(
+            {.kind = SlotChange::Created, .object = touched.id, .feature = touched.classId});
+      }
+    }
+    std::move(changes_.begin(), changes_.end(), std::back_inserter(record.changes));
+    changes_.clear();
+  }
   record.principal = call_.principal;
   record.server = settings_.server;
   record.timeMicros = std::chrono::duration_cast<std::chrono::microseconds>(

@@ -79,6 +79,10 @@ struct StoreSettings {
   // archive's inflated content included). An import holds some 12 times its
   // document at its peak (docs/development.md has the figures).
   std::uint64_t mostDocumentBytes = std::uint64_t{128} << 20;
+  // While set (a document is read), a cache in front of the store keeps
+  // what a quiet server keeps, not what a call may: an import writes its
+  // objects and seldom reads one back.
+  bool smallCallCache = false;
   // This server's name in the commit log.
   std::string server;
   HistoryRetention history;

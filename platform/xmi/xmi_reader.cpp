@@ -249,8 +249,9 @@ class Reader {
       }
       descend = false;
     }
-    bool identified = false;
-    const std::string id = attribute(element, "xmi.id", &identified);
+    const char* idText = attributeText(element, "xmi.id");
+    const bool identified = idText != nullptr;
+    const std::string_view id = identified ? std::string_view(idText) : std::string_view();
     if (identified) {
       if (const auto first = byId_.find(id); first != byId_.end()) {
         defineAgain(element, first->second, metaclass);
@@ -263,8 +264,8 @@ class Reader {
       }
     }
     nodes_.push_back(node);
-    byElement_[element] = nodes_.size() - 1;
     const std::size_t self = nodes_.size() - 1;
+    element->reading = static_cast<std::uint32_t>(self);
     if (identified) byId_.emplace(id, self);
     if (!descend) return;
     for (const XmlElement* child : elementsIn(element)) {
@@ -286,7 +287,7 @@ class Reader {
   // An element defined again under an id in use: the first stands, and
   // whatever refers to the second refers to it.
   void defineAgain(const XmlElement* element, std::size_t first, const std::string& metaclass) {
-    byElement_[element] = first;
+    element->reading = static_cast<std::uint32_t>(first);
     if (sameDefinition(nodes_[first].element, element)) {
       report_.deviate(metaclass + " defined again, identically, under its xmi.id", "read once");
     } else {
@@ -349,9 +350,8 @@ class Reader {
       return;
     }
     define(child, false, ours);
-    const auto defined = byElement_.find(child);
-    if (defined == byElement_.end()) return;
-    nested_.push_back({owner, defined->second, found});
+    if (child->reading == kUnread) return;
+    nested_.push_back({owner, child->reading, found});
     report_.deviate(metaclass + " directly inside a " + nodes_[owner].metaclass,
                     std::string("outside any property: read as its ") + featureInfo(found).name);
   }
@@ -456,9 +456,8 @@ class Reader {
       }
       return found->second;
     }
-    const auto defined = byElement_.find(target);
-    if (defined == byElement_.end()) return std::nullopt;
-    return defined->second;
+    if (target->reading == kUnread) return std::nullopt;
+    return target->reading;
   }
 
   // UML 1.3 replaced 1.1's Refinement and Trace, and the realization of a
@@ -620,7 +619,7 @@ class Reader {
 
   void applyValue(const Node& node, const FeatureInfo& info, const std::string& text,
                   const std::string& shown) {
-    if (!given_.insert(slotKey(node.object, info.id)).second) {
+    if (store_.value(node.object, info.id)) {
       skip(shown, "given twice: the first is kept");
       return;
     }
@@ -871,9 +870,9 @@ class Reader {
   static std::uint64_t slotKey(ObjectId object, FeatureId feature) {
     return (std::uint64_t{object} << 32) | feature;
   }
-  std::unordered_map<std::string, std::size_t> byId_;
-  std::unordered_map<const XmlElement*, std::size_t> byElement_;
-  std::unordered_set<std::uint64_t> given_;     // values read
+  // Ids as the document holds them; what an element became is noted on
+  // the element itself (XmlElement::reading).
+  std::unordered_map<std::string_view, std::size_t> byId_;
   std::unordered_set<std::uint64_t> explicit_;  // ends the document gives
   std::vector<std::tuple<ObjectId, FeatureId, ObjectId>> links_;
   std::size_t spacedIds_ = 0;  // ids holding spaces
@@ -953,37 +952,48 @@ std::string ImportReport::text() const {
 
 namespace {
 
+// Gives a text's memory back: once parsed, a document's text is not read
+// again, and an import holds no more than it must.
+void release(std::string& text) { std::string().swap(text); }
+
 // The document read, XMI 1.x or (turned into UML 1.4 first) UML 2.
-ObjectId readDocument(PersistentStore& store, std::string_view text, const std::string& name,
+ObjectId readDocument(PersistentStore& store, std::string text, const std::string& name,
                       ImportReport& report) {
   const std::uint64_t most = store.settings().mostDocumentBytes;
   if (text.size() > most) {
     throw std::runtime_error("XMI document '" + name + "' is larger than " +
                              std::to_string(most >> 20) + " MiB");
   }
-  const XmlDocument document = parseXml(text, name, kMostXmiDepth);
-  if (!isUml2Document(document.root())) return Reader(store, name, report).read(document);
-  const std::string uml14 = uml14Of(document.root(), name, report, report.translatedFrom);
-  return Reader(store, name, report).read(parseXml(uml14, name, kMostXmiDepth));
+  std::string uml14;
+  {
+    const XmlDocument document = parseXml(text, name, kMostXmiDepth);
+    release(text);
+    if (!isUml2Document(document.root())) return Reader(store, name, report).read(document);
+    uml14 = uml14Of(document.root(), name, report, report.translatedFrom);
+  }
+  const XmlDocument translated = parseXml(uml14, name, kMostXmiDepth);
+  release(uml14);
+  return Reader(store, name, report).read(translated);
 }
 
 }  // namespace
 
-ObjectId readXmi(PersistentStore& store, std::string_view text, const std::string& name,
+ObjectId readXmi(PersistentStore& store, std::string text, const std::string& name,
                  ImportReport& report) {
-  if (!isZipArchive(text)) return readDocument(store, text, name, report);
+  if (!isZipArchive(text)) return readDocument(store, std::move(text), name, report);
   const std::uint64_t most = store.settings().mostDocumentBytes;
   if (text.size() > most) {
     throw std::runtime_error("archive '" + name + "' is larger than " + std::to_string(most >> 20) +
                              " MiB");
   }
   ArchivedDocument document = modelDocumentOf(text, name, most);
+  release(text);
   report.archiveEntry = document.entry;
   for (const std::string& skipped : document.skipped) {
     const std::size_t colon = skipped.rfind(": ");
     report.skip("archive entry " + skipped.substr(0, colon), skipped.substr(colon + 2));
   }
-  return readDocument(store, document.text, name, report);
+  return readDocument(store, std::move(document.text), name, report);
 }
 
 }  // namespace model::xmi

@@ -68,7 +68,8 @@ struct ImportReport {
 
 // Reads `text`, the document named `name`, into `store`; returns the package.
 // A project archive (model_archive.h) is read as the XMI document inside it.
-ObjectId readXmi(PersistentStore& store, std::string_view text, const std::string& name,
+// The text is given up once parsed: the import does not hold it too.
+ObjectId readXmi(PersistentStore& store, std::string text, const std::string& name,
                  ImportReport& report);
 
 }  // namespace model::xmi

@@ -233,6 +233,14 @@ std::string localName(const XmlElement* element) {
   return std::string(name.substr(name.find(':') + 1));
 }
 
+const char* attributeText(const XmlElement* element, const char* name) {
+  for (std::size_t i = 0; i < element->attributeCount; ++i) {
+    const XmlAttribute& each = element->attributes[i];
+    if (each.space.empty() && std::strcmp(each.name, name) == 0) return each.value;
+  }
+  return nullptr;
+}
+
 std::string attribute(const XmlElement* element, const char* name, bool* present) {
   for (std::size_t i = 0; i < element->attributeCount; ++i) {
     const XmlAttribute& each = element->attributes[i];

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <string>
@@ -30,10 +31,16 @@ struct XmlAttribute {
   std::string_view space;  // its namespace's URI; empty for none
 };
 
+// A reader's note on an element: none yet.
+inline constexpr std::uint32_t kUnread = UINT32_MAX;
+
 struct XmlElement {
   std::string_view name;   // local
   std::string_view space;  // its namespace's URI; empty for none
   int line = 0;
+  // What a reader made of the element (an index of its own), so that it
+  // keeps no table from elements to what they became; kUnread until then.
+  mutable std::uint32_t reading = kUnread;
   const XmlAttribute* attributes = nullptr;
   std::size_t attributeCount = 0;
   std::string_view text;  // its own text (and CDATA), not its children's
@@ -89,6 +96,9 @@ XmlDocument parseXml(std::string_view text, const std::string& name, std::size_t
 // An element's local name (without its namespace prefix), attribute and
 // text, as UTF-8.
 std::string localName(const XmlElement* element);
+// The attribute `name` in no namespace as the document holds it (for as
+// long as the document lives); null when absent.
+const char* attributeText(const XmlElement* element, const char* name);
 // The attribute `name` in no namespace, or empty when absent; `present`
 // tells the two apart.
 std::string attribute(const XmlElement* element, const char* name, bool* present = nullptr);
