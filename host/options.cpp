@@ -209,7 +209,7 @@ const HostOption kOptions[] = {
      [] {
        return "read, write and receive documents of at most N MiB (default " +
               number(HostOptions{}.maxDocumentMib) +
-              ", at most 4096); an archive's inflated content counts. An import holds about 12 "
+              ", at most 4096); an archive's inflated content counts. An import holds about 7 "
               "times its document in memory at its peak";
      },
      [](HostOptions& o, const std::string& v) {

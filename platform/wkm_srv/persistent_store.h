@@ -76,7 +76,7 @@ struct StoreSettings {
   // the repository has no document folder.
   std::filesystem::path documentFolder;
   // The largest document read, written or received there, in bytes (an
-  // archive's inflated content included). An import holds some 12 times its
+  // archive's inflated content included). An import holds some 7 times its
   // document at its peak (docs/development.md has the figures).
   std::uint64_t mostDocumentBytes = std::uint64_t{128} << 20;
   // While set (a document is read), a cache in front of the store keeps

@@ -50,11 +50,19 @@ bool endsWith(const std::string& text, std::string_view end) {
 
 std::string className(ClassId id) { return std::string(classInfo(id).name).substr(5); }
 
+// The metaclass an element names, as the document holds it: Class for
+// Foundation.Core.Class and for UML:Class.
+std::string_view metaclassOf(const XmlElement* element) {
+  const std::string_view name = element->name;
+  const std::size_t cut = name.find_last_of(".:");
+  return cut == std::string_view::npos ? name : name.substr(cut + 1);
+}
+
 enum class Role { Object, Realization, TagDefinition, ExtensionPoint, Skipped };
 
 struct Node {
   const XmlElement* element;
-  std::string metaclass;
+  std::string_view metaclass;  // as the document names it, without package or prefix
   Role role;
   ClassId classId = 0;
   ObjectId object = 0;
@@ -226,7 +234,7 @@ class Reader {
       if (topLevel) skip(metaclass, "an expression outside any element");
       return;  // a value of the property around it
     }
-    Node node{element, metaclass, Role::Object};
+    Node node{element, metaclassOf(element), Role::Object};
     node.topLevel = topLevel;
     bool descend = true;
     if (metaclass == "Diagram" && !ours) {
@@ -345,14 +353,14 @@ class Reader {
       }
     }
     if (found == 0 || isReference(child)) {
-      skip(metaclass + " directly inside a " + nodes_[owner].metaclass,
+      skip(metaclass + " directly inside a " + std::string(nodes_[owner].metaclass),
            "outside any property, and no one feature of its owner holds it");
       return;
     }
     define(child, false, ours);
     if (child->reading == kUnread) return;
     nested_.push_back({owner, child->reading, found});
-    report_.deviate(metaclass + " directly inside a " + nodes_[owner].metaclass,
+    report_.deviate(metaclass + " directly inside a " + std::string(nodes_[owner].metaclass),
                     std::string("outside any property: read as its ") + featureInfo(found).name);
   }
 
@@ -528,7 +536,7 @@ class Reader {
   void applyProperty(std::size_t index, const std::string& owner, const std::string& name,
                      const std::string& text, const XmlElement* property) {
     const Node& node = nodes_[index];
-    const std::string shown = (owner.empty() ? node.metaclass : owner) + "." + name;
+    const std::string shown = (owner.empty() ? std::string(node.metaclass) : owner) + "." + name;
     if (node.role == Role::Realization) return;  // its client and supplier are read later
     if (node.classId == QOVIXTaggedValue::kClassId && name == "type") {
       tagFromDefinition(index, text, property, shown);
@@ -587,11 +595,11 @@ class Reader {
       std::u16string units = utf::toUtf16(text);
       if (units.size() > utf::kMostTextUnits) {
         const std::string id = attribute(node.element, "xmi.id");
-        failAt(node.element, std::string("the ") + info.name + " of " + node.metaclass +
-                                 (id.empty() ? "" : " '" + id.substr(0, 80) + "'") + " holds " +
-                                 std::to_string(units.size()) +
-                                 " UTF-16 units; a value holds at most " +
-                                 std::to_string(utf::kMostTextUnits));
+        failAt(node.element,
+               std::string("the ") + info.name + " of " + std::string(node.metaclass) +
+                   (id.empty() ? "" : " '" + id.substr(0, 80) + "'") + " holds " +
+                   std::to_string(units.size()) + " UTF-16 units; a value holds at most " +
+                   std::to_string(utf::kMostTextUnits));
       }
       return StoredValue{info.valueClass, 0, std::move(units)};
     }
