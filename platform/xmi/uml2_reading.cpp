@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
@@ -84,8 +83,8 @@ const std::map<std::string, std::string>& classifierKinds() {
 
 class Translator {
  public:
-  Translator(const XmlElement* root, std::string name, ImportReport& report)
-      : root_(root), name_(std::move(name)), report_(report), out_(std::size_t{1} << 31, false) {}
+  Translator(const XmlElement* root, ImportReport& report)
+      : root_(root), report_(report), out_(std::size_t{1} << 31, false) {}
 
   std::string translate(std::string& format) {
     std::string version = xmiAttribute(root_, "version");
@@ -826,7 +825,6 @@ class Translator {
   };
 
   const XmlElement* root_;
-  std::string name_;
   ImportReport& report_;
   XmlWriter out_;
   std::string exporter_;
@@ -839,7 +837,7 @@ class Translator {
   std::vector<std::vector<Pending>> pending_;
   bool realizes_ = false;
 
- public:
+ private:
   // Every property an association names as its end (memberEnd), so that a
   // classifier's ownedAttribute among them is written with the association.
   void findEnds() {
@@ -858,9 +856,8 @@ bool isUml2Document(const XmlElement* root) {
   return std::string_view(root->name) == "XMI" && inXmiSpace(root->space);
 }
 
-std::string uml14Of(const XmlElement* root, const std::string& name, ImportReport& report,
-                    std::string& format) {
-  Translator translator(root, name, report);
+std::string uml14Of(const XmlElement* root, ImportReport& report, std::string& format) {
+  Translator translator(root, report);
   return translator.translate(format);
 }
 

@@ -21,10 +21,9 @@ namespace model::xmi {
 // or a root element in a UML 2 namespace (<uml:Model>, <uml:Package>).
 bool isUml2Document(const XmlElement* root);
 
-// The UML 1.4 model, in XMI 1.2, that the UML 2 document `root` (named
-// `name`) stands for; what it skipped and bent goes into `report`, and its
-// format into `format` ("XMI 2.5.1, UML 2").
-std::string uml14Of(const XmlElement* root, const std::string& name, ImportReport& report,
-                    std::string& format);
+// The UML 1.4 model, in XMI 1.2, that the UML 2 document `root` stands
+// for; what it skipped and bent goes into `report`, and its format into
+// `format` ("XMI 2.5.1, UML 2").
+std::string uml14Of(const XmlElement* root, ImportReport& report, std::string& format);
 
 }  // namespace model::xmi

@@ -1,7 +1,7 @@
 #include "platform/xmi/uml2_writer.h"
 
 #include <map>
-#include <set>
+#include <optional>
 #include <stdexcept>
 #include <unordered_set>
 

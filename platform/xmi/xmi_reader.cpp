@@ -977,7 +977,7 @@ ObjectId readDocument(PersistentStore& store, std::string text, const std::strin
     const XmlDocument document = parseXml(text, name, kMostXmiDepth);
     release(text);
     if (!isUml2Document(document.root())) return Reader(store, name, report).read(document);
-    uml14 = uml14Of(document.root(), name, report, report.translatedFrom);
+    uml14 = uml14Of(document.root(), report, report.translatedFrom);
   }
   const XmlDocument translated = parseXml(uml14, name, kMostXmiDepth);
   release(uml14);
