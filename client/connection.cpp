@@ -219,37 +219,31 @@ void Connection::send(std::uint32_t program, std::uint32_t version, std::uint32_
   }
 }
 
-CommitPage Connection::changes(std::uint64_t since) {
+template <class T, class Filter>
+T Connection::hostRecord(std::uint32_t procedure, const std::vector<Field>& fields, Filter filter) {
   ++callsMade_;
-  CommitPage page;
-  send(kHostProgram, kHostVersion, kHostChanges, {Field::hyper(since)},
-       reinterpret_cast<UntypedFilter>(&X_CommitPage), &page);
-  return page;
+  T record;
+  send(kHostProgram, kHostVersion, procedure, fields, reinterpret_cast<UntypedFilter>(filter),
+       &record);
+  return record;
+}
+
+CommitPage Connection::changes(std::uint64_t since) {
+  return hostRecord<CommitPage>(kHostChanges, {Field::hyper(since)}, &X_CommitPage);
 }
 
 CommitPage Connection::history(std::uint32_t number, std::uint64_t before) {
-  ++callsMade_;
-  CommitPage page;
-  send(kHostProgram, kHostVersion, kHostHistory,
-       {Field::number(static_cast<std::int32_t>(number)), Field::hyper(before)},
-       reinterpret_cast<UntypedFilter>(&X_CommitPage), &page);
-  return page;
+  return hostRecord<CommitPage>(
+      kHostHistory, {Field::number(static_cast<std::int32_t>(number)), Field::hyper(before)},
+      &X_CommitPage);
 }
 
 CommitPage Connection::commit(std::uint64_t commit) {
-  ++callsMade_;
-  CommitPage page;
-  send(kHostProgram, kHostVersion, kHostCommit, {Field::hyper(commit)},
-       reinterpret_cast<UntypedFilter>(&X_CommitPage), &page);
-  return page;
+  return hostRecord<CommitPage>(kHostCommit, {Field::hyper(commit)}, &X_CommitPage);
 }
 
 UndoAnswer Connection::undo(std::uint64_t commit) {
-  ++callsMade_;
-  UndoAnswer answer;
-  send(kHostProgram, kHostVersion, kHostUndo, {Field::hyper(commit)},
-       reinterpret_cast<UntypedFilter>(&X_UndoAnswer), &answer);
-  return answer;
+  return hostRecord<UndoAnswer>(kHostUndo, {Field::hyper(commit)}, &X_UndoAnswer);
 }
 
 void Connection::setTimeout(std::chrono::milliseconds timeout) { port_->setTimeout(timeout); }
@@ -257,49 +251,31 @@ std::chrono::milliseconds Connection::timeout() const { return port_->timeout();
 
 Outcome Connection::upload(const std::string& name, std::uint64_t offset, std::string bytes,
                            bool last) {
-  ++callsMade_;
-  Outcome outcome;
-  send(kHostProgram, kHostVersion, kHostUpload,
-       {Field::of(name), Field::hyper(offset), Field::number(last ? 1 : 0),
-        Field::of(std::move(bytes))},
-       reinterpret_cast<UntypedFilter>(&X_Outcome), &outcome);
-  return outcome;
+  return hostRecord<Outcome>(kHostUpload,
+                             {Field::of(name), Field::hyper(offset), Field::number(last ? 1 : 0),
+                              Field::of(std::move(bytes))},
+                             &X_Outcome);
 }
 
 DocumentBytes Connection::download(const std::string& name, std::uint64_t offset) {
-  ++callsMade_;
-  DocumentBytes bytes;
-  send(kHostProgram, kHostVersion, kHostDownload, {Field::of(name), Field::hyper(offset)},
-       reinterpret_cast<UntypedFilter>(&X_DocumentBytes), &bytes);
-  return bytes;
+  return hostRecord<DocumentBytes>(kHostDownload, {Field::of(name), Field::hyper(offset)},
+                                   &X_DocumentBytes);
 }
 
 Outcome Connection::importDocument(const std::string& document, std::uint32_t into,
                                    const std::string& title) {
-  ++callsMade_;
-  Outcome outcome;
-  send(kHostProgram, kHostVersion, kHostImport,
-       {Field::of(document), Field::handle(into), Field::of(title)},
-       reinterpret_cast<UntypedFilter>(&X_Outcome), &outcome);
-  return outcome;
+  return hostRecord<Outcome>(
+      kHostImport, {Field::of(document), Field::handle(into), Field::of(title)}, &X_Outcome);
 }
 
 Outcome Connection::exportDocument(std::uint32_t package, const std::string& format,
                                    const std::string& document) {
-  ++callsMade_;
-  Outcome outcome;
-  send(kHostProgram, kHostVersion, kHostExport,
-       {Field::handle(package), Field::of(format), Field::of(document)},
-       reinterpret_cast<UntypedFilter>(&X_Outcome), &outcome);
-  return outcome;
+  return hostRecord<Outcome>(
+      kHostExport, {Field::handle(package), Field::of(format), Field::of(document)}, &X_Outcome);
 }
 
 Outcome Connection::discardDocument(const std::string& name) {
-  ++callsMade_;
-  Outcome outcome;
-  send(kHostProgram, kHostVersion, kHostDiscard, {Field::of(name)},
-       reinterpret_cast<UntypedFilter>(&X_Outcome), &outcome);
-  return outcome;
+  return hostRecord<Outcome>(kHostDiscard, {Field::of(name)}, &X_Outcome);
 }
 
 std::uint32_t Connection::objectByNumber(std::uint32_t number) {

@@ -186,6 +186,10 @@ class Connection {
   using UntypedFilter = int (*)(void* xdrs, void* object);
   void send(std::uint32_t program, std::uint32_t version, std::uint32_t procedure,
             const std::vector<Field>& fields, UntypedFilter filter, void* into);
+  // A host service's call, its result a record of type T that `filter`
+  // (its XDR filter) reads.
+  template <class T, class Filter>
+  T hostRecord(std::uint32_t procedure, const std::vector<Field>& fields, Filter filter);
 
   // The checks of a checked call, before it and after it.
   void checkHandle(const Field& field);

@@ -41,8 +41,10 @@ bool_t encodeFields(XDR* xdrs, const std::vector<Field>* fields) {
         break;
       }
       case Field::Kind::Bytes: {
-        std::string bytes = field.bytes;
-        if (!xdrByteString(xdrs, &bytes, kMaxCallRecordBytes)) return FALSE;
+        // Encoding only reads the bytes: a chunk is not copied to be sent.
+        if (!xdrByteString(xdrs, const_cast<std::string*>(&field.bytes), kMaxCallRecordBytes)) {
+          return FALSE;
+        }
         break;
       }
       case Field::Kind::Value: {

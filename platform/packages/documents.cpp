@@ -484,6 +484,13 @@ class DocumentSizedCall {
   std::size_t saved_;
 };
 
+// The whole of the document `name` of the store's folder.
+std::string readFromFolder(const PersistentStore& store, const std::u16string& name) {
+  const std::filesystem::path path = documentPath(store, name);
+  return readDocumentFile(path.parent_path(), path.filename().string(),
+                          store.settings().mostDocumentBytes);
+}
+
 // The package `read` placed in the package `into` (nothing when it is that one).
 void placeInto(PersistentStore& store, ObjectId read, ObjectId into) {
   if (read == into) return;
@@ -568,9 +575,7 @@ ObjectRef internalize(const VornPersistentObject& package, const TextValue& form
                       const TextValue& document) {
   const ObjectRef ref = named(package);
   const DocumentFormat read = formatOf(utf::toUtf8(format.text()), false);
-  const std::filesystem::path path = documentPath(*ref.store, document.text());
-  std::string text = readDocumentFile(path.parent_path(), path.filename().string(),
-                                      ref.store->settings().mostDocumentBytes);
+  std::string text = readFromFolder(*ref.store, document.text());
   const DocumentSizedCall sized(*ref.store);
   if (!read.xmi) {
     DocumentReader reader(utf::toUtf8(document.text()), *ref.store);
@@ -585,9 +590,7 @@ ObjectRef internalize(const VornPersistentObject& package, const TextValue& form
 
 ReadDocument readPackageDocument(PersistentStore& store, const std::string& document,
                                  const std::string& title, ObjectId into) {
-  const std::filesystem::path path = documentPath(store, utf::toUtf16(document));
-  std::string text = readDocumentFile(path.parent_path(), path.filename().string(),
-                                      store.settings().mostDocumentBytes);
+  std::string text = readFromFolder(store, utf::toUtf16(document));
   const std::string shown = title.empty() ? document : title;
   const DocumentSizedCall sized(store);
   ReadDocument read;

@@ -444,22 +444,8 @@ class Translator {
       }
       out_.end();
     }
-    if (!literals.empty()) {
-      out_.start("UML:Enumeration.literal");
-      for (const XmlElement* literal : literals) {
-        startElement("EnumerationLiteral", literal);
-        out_.end();
-      }
-      out_.end();
-    }
-    if (!extensionPoints.empty()) {
-      out_.start("UML:UseCase.extensionPoint");
-      for (const XmlElement* point : extensionPoints) {
-        startElement("ExtensionPoint", point);
-        out_.end();
-      }
-      out_.end();
-    }
+    emitNamedElements("UML:Enumeration.literal", "EnumerationLiteral", literals);
+    emitNamedElements("UML:UseCase.extensionPoint", "ExtensionPoint", extensionPoints);
     if (!owned.empty()) {
       out_.start("UML:Namespace.ownedElement");
       for (const XmlElement* each : owned) {
@@ -472,6 +458,18 @@ class Translator {
           emitPackaged(each, local(each));
         }
       }
+      out_.end();
+    }
+    out_.end();
+  }
+
+  // Elements that are their id and name alone, under `property`.
+  void emitNamedElements(const char* property, const char* metaclass,
+                         const std::vector<const XmlElement*>& elements) {
+    if (elements.empty()) return;
+    out_.start(property);
+    for (const XmlElement* each : elements) {
+      startElement(metaclass, each);
       out_.end();
     }
     out_.end();
