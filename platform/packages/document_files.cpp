@@ -29,6 +29,12 @@ class Descriptor {
   Descriptor& operator=(const Descriptor&) = delete;
   Descriptor& operator=(Descriptor&&) = delete;
   int get() const { return fd_; }
+  // The descriptor, no longer closed by this.
+  int release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
   // Closes now, saying whether the last writes made it.
   bool closeNow() {
     const int fd = fd_;
@@ -87,19 +93,23 @@ Descriptor openDocument(const Descriptor& folderFd, const std::string& name, std
   return file;
 }
 
-// Up to `most` bytes from `offset`; fewer where the file ends.
-std::string readFrom(int fd, std::uint64_t offset, std::size_t most, const std::string& name) {
-  std::string text(most, '\0');
+// Up to `most` bytes from `offset` into `into`; fewer where the file ends.
+std::size_t readInto(int fd, std::uint64_t offset, char* into, std::size_t most,
+                     const std::string& name) {
   std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t got =
-        pread(fd, text.data() + done, text.size() - done, static_cast<off_t>(offset + done));
+  while (done < most) {
+    const ssize_t got = pread(fd, into + done, most - done, static_cast<off_t>(offset + done));
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) failWith("cannot read the document '" + name + "'", errno);
     if (got == 0) break;  // it shrank meanwhile: what was read is checked like any other
     done += static_cast<std::size_t>(got);
   }
-  text.resize(done);
+  return done;
+}
+
+std::string readFrom(int fd, std::uint64_t offset, std::size_t most, const std::string& name) {
+  std::string text(most, '\0');
+  text.resize(readInto(fd, offset, text.data(), most, name));
   return text;
 }
 
@@ -147,10 +157,24 @@ bool isDocumentName(std::string_view name) {
 
 std::string readDocumentFile(const std::filesystem::path& folder, const std::string& name,
                              std::uint64_t most) {
+  return DocumentFile(folder, name, most).text();
+}
+
+DocumentFile::DocumentFile(const std::filesystem::path& folder, const std::string& name,
+                           std::uint64_t most)
+    : name_(name) {
   const Descriptor folderFd = openFolder(folder);
-  std::uint64_t size = 0;
-  const Descriptor file = openDocument(folderFd, name, most, size);
-  return readFrom(file.get(), 0, static_cast<std::size_t>(size), name);
+  fd_ = openDocument(folderFd, name, most, size_).release();
+}
+
+DocumentFile::~DocumentFile() { close(fd_); }
+
+std::size_t DocumentFile::readAt(std::uint64_t offset, char* into, std::size_t most) const {
+  return readInto(fd_, offset, into, most, name_);
+}
+
+std::string DocumentFile::text() const {
+  return readFrom(fd_, 0, static_cast<std::size_t>(size_), name_);
 }
 
 DocumentStretch readDocumentStretch(const std::filesystem::path& folder, const std::string& name,

@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "platform/qovix_srv/qovix_srv_api.h"
+#include "platform/xmi/xml_stream.h"
 
 namespace model {
 
@@ -22,6 +23,26 @@ namespace model {
 // be read.
 QOVIX_SRV_API std::string readDocumentFile(const std::filesystem::path& folder,
                                            const std::string& name, std::uint64_t most);
+
+// The document `name` in `folder`, opened as readDocumentFile opens it and
+// read a piece at a time, from where the reader asks, for as long as it
+// lives: an import streams it without holding it.
+class QOVIX_SRV_API DocumentFile final : public xmi::XmlSource {
+ public:
+  DocumentFile(const std::filesystem::path& folder, const std::string& name, std::uint64_t most);
+  ~DocumentFile() override;
+  DocumentFile(const DocumentFile&) = delete;
+  DocumentFile& operator=(const DocumentFile&) = delete;
+  std::uint64_t size() const override { return size_; }
+  std::size_t readAt(std::uint64_t offset, char* into, std::size_t most) const override;
+  // The whole of it.
+  std::string text() const;
+
+ private:
+  std::string name_;
+  int fd_ = -1;
+  std::uint64_t size_ = 0;
+};
 
 // Whether `name` is a document's name: a plain file name of ASCII letters,
 // digits, '.', '_' and '-', at most 128 bytes, beginning with a letter or

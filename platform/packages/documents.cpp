@@ -484,11 +484,19 @@ class DocumentSizedCall {
   std::size_t saved_;
 };
 
-// The whole of the document `name` of the store's folder.
-std::string readFromFolder(const PersistentStore& store, const std::u16string& name) {
+// The document `name` of the store's folder, opened.
+DocumentFile openInFolder(const PersistentStore& store, const std::u16string& name) {
   const std::filesystem::path path = documentPath(store, name);
-  return readDocumentFile(path.parent_path(), path.filename().string(),
-                          store.settings().mostDocumentBytes);
+  return DocumentFile(path.parent_path(), path.filename().string(),
+                      store.settings().mostDocumentBytes);
+}
+
+// Whether the document is a QOVIX document, not XMI.
+bool isQovixDocument(const DocumentFile& file) {
+  constexpr std::string_view kStart = "qovix-document ";
+  std::string start(kStart.size(), '\0');
+  start.resize(file.readAt(0, start.data(), start.size()));
+  return start == kStart;
 }
 
 // The package `read` placed in the package `into` (nothing when it is that one).
@@ -575,33 +583,32 @@ ObjectRef internalize(const VornPersistentObject& package, const TextValue& form
                       const TextValue& document) {
   const ObjectRef ref = named(package);
   const DocumentFormat read = formatOf(utf::toUtf8(format.text()), false);
-  std::string text = readFromFolder(*ref.store, document.text());
+  const DocumentFile file = openInFolder(*ref.store, document.text());
   const DocumentSizedCall sized(*ref.store);
   if (!read.xmi) {
     DocumentReader reader(utf::toUtf8(document.text()), *ref.store);
-    return ObjectRef{ref.store, reader.read(text)};
+    return ObjectRef{ref.store, reader.read(file.text())};
   }
   xmi::ImportReport report;
-  const ObjectId imported =
-      xmi::readXmi(*ref.store, std::move(text), utf::toUtf8(document.text()), report);
+  const ObjectId imported = xmi::readXmi(*ref.store, file, utf::toUtf8(document.text()), report);
   if (read.into) placeInto(*ref.store, imported, ref.id);
   return ObjectRef{ref.store, imported};
 }
 
 ReadDocument readPackageDocument(PersistentStore& store, const std::string& document,
                                  const std::string& title, ObjectId into) {
-  std::string text = readFromFolder(store, utf::toUtf16(document));
+  const DocumentFile file = openInFolder(store, utf::toUtf16(document));
   const std::string shown = title.empty() ? document : title;
   const DocumentSizedCall sized(store);
   ReadDocument read;
-  if (text.starts_with("qovix-document ")) {
+  if (isQovixDocument(file)) {
     DocumentReader reader(shown, store);
-    read.package = reader.read(text);
+    read.package = reader.read(file.text());
     read.report = "a QOVIX document: imported " +
                   std::to_string(subtreeOf(store, read.package).size()) + " objects\n";
   } else {
     xmi::ImportReport report;
-    read.package = xmi::readXmi(store, std::move(text), shown, report);
+    read.package = xmi::readXmi(store, file, shown, report);
     read.report = report.text();
   }
   if (into != 0) placeInto(store, read.package, into);

@@ -4,21 +4,23 @@
 #include <cctype>
 #include <charconv>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <set>
 #include <sstream>
 #include <stdexcept>
 #include <tuple>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "model_classes.h"
 #include "platform/qovix_srv/operations.h"
+#include "platform/xmi/element_frames.h"
 #include "platform/xmi/model_archive.h"
 #include "platform/xmi/uml2_reading.h"
 #include "platform/xmi/xmi_names.h"
 #include "platform/xmi/xml_document.h"
+#include "platform/xmi/xml_stream.h"
 #include "values/utf.h"
 
 namespace model::xmi {
@@ -50,60 +52,134 @@ bool endsWith(const std::string& text, std::string_view end) {
 
 std::string className(ClassId id) { return std::string(classInfo(id).name).substr(5); }
 
-// The metaclass an element names, as the document holds it: Class for
-// Foundation.Core.Class and for UML:Class.
-std::string_view metaclassOf(const XmlElement* element) {
-  const std::string_view name = element->name;
-  const std::size_t cut = name.find_last_of(".:");
-  return cut == std::string_view::npos ? name : name.substr(cut + 1);
-}
+enum class Role : std::uint8_t { Object, Realization, TagDefinition, ExtensionPoint, Skipped };
 
-enum class Role { Object, Realization, TagDefinition, ExtensionPoint, Skipped };
-
+// An element of the document the reader makes something of: an object
+// definition.
 struct Node {
-  const XmlElement* element;
-  std::string_view metaclass;  // as the document names it, without package or prefix
-  Role role;
-  ClassId classId = 0;
+  // Its element while the reader works on it; kept for the whole reading
+  // for the few kinds other elements ask about (keptWhole).
+  const XmlElement* element = nullptr;
+  const char* metaclass = "";  // as the document names it, without package or prefix
+  std::uint64_t digest = 0;    // of all it holds, once it has ended (digested)
+  std::uint32_t ordinal = 0;   // its place among the document's elements, from 0
   ObjectId object = 0;
+  ClassId classId = 0;
+  Role role = Role::Object;
   bool topLevel = false;
+  bool digested = false;
 };
 
+// What an element defined again under an id in use stands for: the first.
+struct Repeat {
+  std::uint32_t ordinal;
+  std::uint32_t first;
+};
+
+// A digest of an element and all it holds, from the stream: two elements
+// whose digests match are taken to be the same (FNV-1a, 64 bits).
+class Digest {
+ public:
+  void add(std::string_view bytes) {
+    for (const unsigned char byte : bytes) {
+      value_ ^= byte;
+      value_ *= 1099511628211u;
+    }
+    add('\0');
+  }
+  void add(char byte) {
+    value_ ^= static_cast<unsigned char>(byte);
+    value_ *= 1099511628211u;
+  }
+  void addText(std::string_view bytes) {
+    for (const unsigned char byte : bytes) {
+      value_ ^= byte;
+      value_ *= 1099511628211u;
+    }
+  }
+  void addChild(std::uint64_t digest) {
+    add('\1');
+    addText(std::string_view(reinterpret_cast<const char*>(&digest), sizeof digest));
+  }
+  std::uint64_t value() const { return value_; }
+
+ private:
+  std::uint64_t value_ = 14695981039346656037u;
+};
+
+std::string_view withoutPrefix(std::string_view name) { return name.substr(name.find(':') + 1); }
+
+std::string_view streamAttribute(const XmlStart& start, std::string_view name, bool* present) {
+  for (const XmlStreamAttribute& each : start.attributes) {
+    if (each.space.empty() && each.name == name) {
+      *present = true;
+      return each.value;
+    }
+  }
+  *present = false;
+  return {};
+}
+
+std::string_view streamAttribute(const XmlStart& start, std::string_view name) {
+  bool present = false;
+  return streamAttribute(start, name, &present);
+}
+
+bool isStreamReference(const XmlStart& start) {
+  bool idref = false;
+  bool href = false;
+  streamAttribute(start, "xmi.idref", &idref);
+  streamAttribute(start, "href", &href);
+  return idref || href;
+}
+
+// How an element inside a kept one is kept, when it is no object
+// definition: a property whole; an element that names a metaclass (a
+// reference, or what is not read, such as a diagram) by its start tag, but
+// an expression, a value, whole; a tool's extension not at all.
+ElementFrames::Keep keepFor(const XmlStart& start) {
+  const std::string tag(withoutPrefix(start.name));
+  if (tag == "XMI.extension") {
+    return streamAttribute(start, "xmi.extender") == "QOVIX" ? ElementFrames::Keep::Whole
+                                                             : ElementFrames::Keep::Nothing;
+  }
+  if (isMetaclassTag(tag) && !endsWith(tag, "Expression")) return ElementFrames::Keep::Stub;
+  return ElementFrames::Keep::Whole;
+}
+
+// Reads a document in two passes over its text, keeping neither it nor
+// its tree: the first finds every object definition and its id, the
+// second makes each object's properties from its element alone, once the
+// element has ended, and gives the element back.
 class Reader {
  public:
   Reader(PersistentStore& store, std::string name, ImportReport& report)
       : store_(store), name_(std::move(name)), report_(report) {}
 
-  ObjectId read(const XmlDocument& document) {
-    const XmlElement* root = document.root();
-    if (root == nullptr || localName(root) != "XMI")
-      fail("is no XMI document: its root is no <XMI>");
-    readHeader(root, document);
-    const XmlElement* content = nullptr;
-    for (const XmlElement* child : elementsIn(root)) {
-      const std::string tag = localName(child);
-      if (tag == "XMI.content") {
-        content = child;
-      } else if (tag.rfind("XMI.extension", 0) == 0) {
-        skipExtension(child);  // XMI.extension, or XMI.extensions as some tools write it
-      } else if (tag != "XMI.header") {
-        skip(tag, "not part of the model");
-      }
+  ObjectId read(const XmlSource& source) {
+    Survey survey(*this);
+    const std::size_t capitalised = streamXml(source, name_, kMostXmiDepth, survey);
+    const std::uint32_t elements = ordinal_;
+    if (!contentSeen_) fail("has no <XMI.content>");
+    if (capitalised > 0) {
+      report_.deviate("XMI.id, XMI.idref and the like",
+                      "capitalised, as the drafts before XMI 1.0: read as xmi.id",
+                      static_cast<int>(capitalised));
     }
-    if (content == nullptr) fail("has no <XMI.content>");
-    collectContent(content);
+    report_.format = std::string("XMI ").append(version_).append(", UML ").append(uml_);
     if (std::none_of(nodes_.begin(), nodes_.end(),
                      [](const Node& node) { return node.role == Role::Object; })) {
       fail("holds no element of a UML model");
     }
+    std::sort(given_.begin(), given_.end());
+    given_.erase(std::unique(given_.begin(), given_.end()), given_.end());
     decideClasses();
-    createObjects();
-    for (std::size_t i = 0; i < nodes_.size(); ++i) {
-      if (nodes_[i].role == Role::Object || nodes_[i].role == Role::Realization) applyProperties(i);
-    }
+    ordinal_ = 0;
+    Application application(*this);
+    streamXml(source, name_, kMostXmiDepth, application);
+    if (ordinal_ != elements || nextNode_ != nodes_.size()) changedWhileRead();
     applyNested();
     applyRealizations();
-    completeOppositeEnds();
     const ObjectId package = placeInPackage();
     attachReport(package);
     return package;
@@ -113,9 +189,12 @@ class Reader {
   [[noreturn]] void fail(const std::string& why) const {
     throw std::runtime_error("XMI document '" + name_ + "' " + why);
   }
+  [[noreturn]] void failAt(int line, const std::string& why) const {
+    throw std::runtime_error("XMI document '" + name_ + "' line " + std::to_string(line) + ": " +
+                             why);
+  }
   [[noreturn]] void failAt(const XmlElement* element, const std::string& why) const {
-    throw std::runtime_error("XMI document '" + name_ + "' line " + std::to_string(element->line) +
-                             ": " + why);
+    failAt(element->line, why);
   }
   void skip(const std::string& what, const std::string& why, int count = 1) {
     report_.skip(what, why, count);
@@ -126,41 +205,204 @@ class Reader {
     skip(where + " '" + id.substr(0, 60) + "'", "names no element of the document");
   }
 
-  void readHeader(const XmlElement* root, const XmlDocument& document) {
-    bool versioned = false;
-    std::string version = attribute(root, "xmi.version", &versioned);
-    if (versioned && version != "1.0" && version != "1.1" && version != "1.2") {
-      failAt(root, "is XMI '" + version.substr(0, 20) + "': XMI 1.0, 1.1 and 1.2 are read" +
-                       (version.rfind('2', 0) == 0 ? ", and XMI 2.x in the XMI namespace" : ""));
+  // The first pass: every object definition becomes a node ------------------
+
+  // Where an open element stands, which decides what the elements inside
+  // it are.
+  enum class Within : std::uint8_t {
+    Root,        // <XMI>
+    Header,      // XMI.header
+    Content,     // XMI.content: object definitions
+    Definition,  // an object's element: its properties, and elements nested directly
+    Extension,   // QOVIX's own extension of an object: properties
+    Property,    // a property: values, references and object definitions
+    Opaque,      // nothing inside is defined
+    Counting,    // nothing inside is defined, and the definitions inside are counted
+    Repeated,    // an object defined again under an id in use
+  };
+
+  struct Open {
+    Within within;
+    bool ours = false;  // inside QOVIX's own extension
+    bool frame = false;
+    std::uint32_t node = kUnread;  // for Definition, Extension, Property and Repeated
+    FeatureId given = 0;    // for Property: the end it gives, until an element inside gives it
+    int counted = 0;        // for Counting
+    std::string what = {};  // for Counting and Repeated: what the report names
+    std::string why = {};   // for Counting: why what it counts is skipped
+    Digest digest = {};
+  };
+
+  class Survey final : public XmlEvents {
+   public:
+    explicit Survey(Reader& reader) : reader_(reader) {}
+    bool start(const XmlStart& element) override {
+      reader_.surveyStart(element);
+      return true;
     }
-    if (!versioned) {
-      version = "1.0";
-      report_.deviate("<XMI>", "no xmi.version, as the drafts before XMI 1.0: read as XMI 1.0");
+    void text(std::string_view characters) override { reader_.surveyText(characters); }
+    void end() override { reader_.surveyEnd(); }
+
+   private:
+    Reader& reader_;
+  };
+
+  void surveyStart(const XmlStart& element) {
+    const std::uint32_t ordinal = ordinal_++;
+    Open open{open_.empty() ? Within::Root : Within::Opaque};
+    std::uint32_t reading = kUnread;
+    const std::string tag(withoutPrefix(element.name));
+    if (countingAt_ != kNotCounting && isMetaclassTag(tag) && !isStreamReference(element)) {
+      ++open_[countingAt_].counted;
     }
-    if (const std::size_t capitalised = document.capitalisedXmiAttributes()) {
-      report_.deviate("XMI.id, XMI.idref and the like",
-                      "capitalised, as the drafts before XMI 1.0: read as xmi.id",
-                      static_cast<int>(capitalised));
-    }
-    std::string uml = version == "1.2" ? "1.4" : "1.3";
-    for (const XmlElement* part : elementsIn(root)) {
-      if (localName(part) != "XMI.header") continue;
-      for (const XmlElement* item : elementsIn(part)) {
-        if (localName(item) == "XMI.metamodel") readMetamodel(item, versioned, uml);
-        if (localName(item) != "XMI.documentation") continue;
-        for (const XmlElement* line : elementsIn(item)) {
-          if (localName(line) == "XMI.exporter") report_.exporter = textOf(line) + report_.exporter;
-          if (localName(line) == "XMI.exporterVersion")
-            report_.exporter.append(" ").append(textOf(line));
-        }
+    if (open_.empty()) {
+      readRoot(element, tag);
+    } else {
+      Open& parent = open_.back();
+      switch (parent.within) {
+        case Within::Root:
+          if (tag == "XMI.content") {
+            contentSeen_ = true;
+            open.within = Within::Content;
+          } else if (tag.rfind("XMI.extension", 0) == 0) {
+            skipExtension(element);  // XMI.extension, or XMI.extensions as some tools write it
+          } else if (tag == "XMI.header") {
+            open.within = Within::Header;
+            open.frame = true;
+          } else {
+            skip(tag, "not part of the model");
+          }
+          break;
+        case Within::Content:
+          if (tag == "XMI.extension") {
+            skipExtension(element);
+          } else if (isMetaclassTag(tag)) {
+            reading = define(element, tag, ordinal, true, false, open);
+          } else {
+            skip(tag, "a property outside any element");
+          }
+          break;
+        case Within::Definition:
+          if (tag == "XMI.extension") {
+            if (streamAttribute(element, "xmi.extender") != "QOVIX") {
+              skipExtension(element);
+            } else {
+              open.within = Within::Extension;
+              open.ours = true;
+              open.node = parent.node;
+            }
+          } else if (isMetaclassTag(tag)) {
+            reading = defineNested(parent.node, element, tag, ordinal, parent.ours, open);
+          } else {
+            open.within = Within::Property;
+            open.ours = parent.ours;
+            open.node = parent.node;
+            open.given = endGiven(parent.node, tag);
+          }
+          break;
+        case Within::Extension:
+          open.within = Within::Property;
+          open.ours = true;
+          open.node = parent.node;
+          open.given = endGiven(parent.node, tag);
+          break;
+        case Within::Property:
+          if (parent.given != 0) {  // given by what is inside, as the second pass reads it
+            given_.push_back(slotKey(parent.node, parent.given));
+            parent.given = 0;
+          }
+          if (isMetaclassTag(tag))
+            reading = define(element, tag, ordinal, false, parent.ours, open);
+          break;
+        default:
+          break;
       }
     }
-    report_.format = std::string("XMI ").append(version).append(", UML ").append(uml);
+    if (open.within == Within::Counting) countingAt_ = open_.size();
+    open.digest.add(element.name);
+    open.digest.add(element.space);
+    for (const XmlStreamAttribute& each : element.attributes) {
+      open.digest.add(each.name);
+      open.digest.add(each.value);
+      open.digest.add(each.space);
+    }
+    if (open.frame) {
+      frames_.enterFrame(element, reading);
+    } else if (reading != kUnread) {
+      frames_.enter(element, ElementFrames::Keep::BareStub, reading);
+    } else {
+      frames_.enter(element, keepFor(element));
+    }
+    open_.push_back(std::move(open));
+  }
+
+  void surveyText(std::string_view characters) {
+    open_.back().digest.addText(characters);
+    frames_.text(characters);
+  }
+
+  void surveyEnd() {
+    Open& open = open_.back();
+    frames_.leave([&](const XmlElement* element) {
+      if (open.within == Within::Header) {
+        readHeader(element);
+      } else {
+        nodes_[open.node].element = kept_.keep(element);
+      }
+    });
+    const std::uint64_t digest = open.digest.value();
+    if (open.within == Within::Definition) {
+      nodes_[open.node].digest = digest;
+      nodes_[open.node].digested = true;
+    } else if (open.within == Within::Repeated) {
+      const Node& first = nodes_[open.node];
+      if (first.digested && first.digest == digest) {
+        report_.deviate(open.what + " defined again, identically, under its xmi.id", "read once");
+      } else {
+        skip(open.what + " under an xmi.id in use",
+             "differs from the element defined first, which is kept");
+      }
+    } else if (open.within == Within::Counting) {
+      countingAt_ = kNotCounting;
+      if (open.counted > 0) skip(open.what, open.why, open.counted);
+    }
+    open_.pop_back();
+    if (!open_.empty()) open_.back().digest.addChild(digest);
+  }
+
+  // The root must be <XMI> of a version read.
+  void readRoot(const XmlStart& root, const std::string& tag) {
+    if (tag != "XMI") fail("is no XMI document: its root is no <XMI>");
+    bool versioned = false;
+    const std::string version(streamAttribute(root, "xmi.version", &versioned));
+    if (versioned && version != "1.0" && version != "1.1" && version != "1.2") {
+      failAt(root.line,
+             "is XMI '" + version.substr(0, 20) + "': XMI 1.0, 1.1 and 1.2 are read" +
+                 (version.rfind('2', 0) == 0 ? ", and XMI 2.x in the XMI namespace" : ""));
+    }
+    versioned_ = versioned;
+    version_ = versioned ? version : "1.0";
+    uml_ = version_ == "1.2" ? "1.4" : "1.3";
+    if (!versioned) {
+      report_.deviate("<XMI>", "no xmi.version, as the drafts before XMI 1.0: read as XMI 1.0");
+    }
+  }
+
+  void readHeader(const XmlElement* header) {
+    for (const XmlElement* item : elementsIn(header)) {
+      if (localName(item) == "XMI.metamodel") readMetamodel(item);
+      if (localName(item) != "XMI.documentation") continue;
+      for (const XmlElement* line : elementsIn(item)) {
+        if (localName(line) == "XMI.exporter") report_.exporter = textOf(line) + report_.exporter;
+        if (localName(line) == "XMI.exporterVersion")
+          report_.exporter.append(" ").append(textOf(line));
+      }
+    }
   }
 
   // The metamodel the header names must be UML; a draft's, a UML the
   // catalogue's names are clear for (1.1 to 1.4).
-  void readMetamodel(const XmlElement* item, bool versioned, std::string& uml) const {
+  void readMetamodel(const XmlElement* item) {
     std::string name = attribute(item, "xmi.name");
     std::transform(name.begin(), name.end(), name.begin(),
                    [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
@@ -171,99 +413,72 @@ class Reader {
     bool given = false;
     const std::string version = attribute(item, "xmi.version", &given);
     if (!given) return;
-    if (!versioned && version != "1.1" && version != "1.3" && version != "1.4") {
+    if (!versioned_ && version != "1.1" && version != "1.3" && version != "1.4") {
       failAt(item, "is a draft XMI document of UML '" + version.substr(0, 20) +
                        "': of the drafts, UML 1.1 to 1.4 are read, whose names are known");
     }
-    uml = version;
+    uml_ = version;
   }
 
-  // Collecting: every object definition becomes a node ----------------------
-
-  void collectContent(const XmlElement* content) {
-    for (const XmlElement* child : elementsIn(content)) {
-      const std::string tag = localName(child);
-      if (tag == "XMI.extension") {
-        skipExtension(child);
-      } else if (isMetaclassTag(tag)) {
-        define(child, true, false);
-      } else {
-        skip(tag, "a property outside any element");
-      }
-    }
-  }
-
-  void skipExtension(const XmlElement* extension) {
-    const std::string extender = attribute(extension, "xmi.extender");
+  void skipExtension(const XmlStart& extension) {
+    const std::string extender(streamAttribute(extension, "xmi.extender"));
     skip(extender.empty() ? std::string("XMI.extension")
                           : std::string("XMI.extension (").append(extender).append(")"),
          "a tool's own data, not part of the model");
   }
 
-  bool isReference(const XmlElement* element) const {
-    bool idref = false;
-    bool href = false;
-    attribute(element, "xmi.idref", &idref);
-    attribute(element, "href", &href);
-    return idref || href;
-  }
-
-  // How many object definitions `element` holds below it.
-  static int nestedDefinitions(const XmlElement* element) {
-    int count = 0;
-    for (const XmlElement* child : elementsIn(element)) {
-      if (isMetaclassTag(localName(child)) && !hasAttribute(child, "xmi.idref") &&
-          !hasAttribute(child, "href")) {
-        ++count;
-      }
-      count += nestedDefinitions(child);
-    }
-    return count;
-  }
-
-  void define(const XmlElement* element, bool topLevel, bool ours) {
-    if (isReference(element)) {
-      if (topLevel) skip(localName(element), "a reference outside any element");
-      return;
+  // Defines the object `element` stands for, as `open` says; answers its
+  // node, or the first's for an element defined again; kUnread for none.
+  std::uint32_t define(const XmlStart& element, const std::string& tag, std::uint32_t ordinal,
+                       bool topLevel, bool ours, Open& open) {
+    if (isStreamReference(element)) {
+      if (topLevel) skip(tag, "a reference outside any element");
+      return kUnread;
     }
     if (nodes_.size() >= kMostXmiElements) {
       fail("holds more than " + std::to_string(kMostXmiElements) + " elements");
     }
-    const std::string metaclass = lastSegment(localName(element));
+    const std::string metaclass = lastSegment(tag);
     if (endsWith(metaclass, "Expression")) {
       if (topLevel) skip(metaclass, "an expression outside any element");
-      return;  // a value of the property around it
+      return kUnread;  // a value of the property around it
     }
-    Node node{element, metaclassOf(element), Role::Object};
+    const std::string_view interned = frames_.names().intern(element.name);
+    Node node;
+    node.metaclass = interned.data() + (interned.size() - metaclass.size());
+    node.ordinal = ordinal;
     node.topLevel = topLevel;
-    bool descend = true;
+    open.within = Within::Definition;
+    open.ours = ours;
     if (metaclass == "Diagram" && !ours) {
       skip("Diagram", "diagrams are drawings, not part of the model");
-      if (const int inside = nestedDefinitions(element))
-        skip("diagram elements", "inside a Diagram", inside);
-      return;
+      open.within = Within::Counting;
+      open.what = "diagram elements";
+      open.why = "inside a Diagram";
+      return kUnread;
     } else if (metaclass == "TagDefinition") {
       node.role = Role::TagDefinition;
       skip("TagDefinition", "its name is the tag of the tagged values of its type");
-      descend = false;
+      open.within = Within::Opaque;
     } else if (metaclass == "ExtensionPoint") {
       node.role = Role::ExtensionPoint;
-      descend = false;
+      open.within = Within::Opaque;
     } else if ((node.classId = classForMetaclass(metaclass)) == 0) {
       node.role = Role::Skipped;
       skip(metaclass, "UML 1.1 has no such metaclass");
-      if (const int inside = nestedDefinitions(element)) {
-        skip("elements inside a " + metaclass, "what a skipped element holds", inside);
-      }
-      descend = false;
+      open.within = Within::Counting;
+      open.what = "elements inside a " + metaclass;
+      open.why = "what a skipped element holds";
     }
-    const char* idText = attributeText(element, "xmi.id");
-    const bool identified = idText != nullptr;
-    const std::string_view id = identified ? std::string_view(idText) : std::string_view();
+    bool identified = false;
+    const std::string_view id = streamAttribute(element, "xmi.id", &identified);
     if (identified) {
       if (const auto first = byId_.find(id); first != byId_.end()) {
-        defineAgain(element, first->second, metaclass);
-        return;
+        repeats_.push_back(Repeat{ordinal, first->second});
+        open = Open{Within::Repeated};
+        open.node = first->second;
+        open.what = metaclass;
+        return first->second;
       }
       if (std::any_of(id.begin(), id.end(), [](unsigned char c) { return std::isspace(c); })) {
         ++spacedIds_;
@@ -271,58 +486,45 @@ class Reader {
                         "a reference that is exactly one is read as that one", 1);
       }
     }
+    // The few kinds other elements ask about are kept whole.
+    open.frame = node.role == Role::TagDefinition || node.role == Role::ExtensionPoint ||
+                 node.classId == QOVIXStereotype::kClassId || metaclass == "Abstraction";
+    const auto self = static_cast<std::uint32_t>(nodes_.size());
     nodes_.push_back(node);
-    const std::size_t self = nodes_.size() - 1;
-    element->reading = static_cast<std::uint32_t>(self);
-    if (identified) byId_.emplace(id, self);
-    if (!descend) return;
-    for (const XmlElement* child : elementsIn(element)) {
-      const std::string tag = localName(child);
-      if (tag == "XMI.extension") {
-        if (attribute(child, "xmi.extender") != "QOVIX") {
-          skipExtension(child);
-          continue;
-        }
-        for (const XmlElement* property : elementsIn(child)) definePropertyValues(property, true);
-      } else if (isMetaclassTag(tag)) {
-        defineNested(self, child, ours);
-      } else {
-        definePropertyValues(child, ours);
+    open.node = self;
+    if (node.role == Role::Object) {
+      for (const XmlStreamAttribute& each : element.attributes) {
+        if (each.name.starts_with("xmi.") || each.name == "href") continue;
+        if (const FeatureId given = endGiven(self, std::string(each.name)))
+          given_.push_back(slotKey(self, given));
       }
     }
+    if (identified) byId_.emplace(keepId(id), self);
+    return self;
   }
 
-  // An element defined again under an id in use: the first stands, and
-  // whatever refers to the second refers to it.
-  void defineAgain(const XmlElement* element, std::size_t first, const std::string& metaclass) {
-    element->reading = static_cast<std::uint32_t>(first);
-    if (sameDefinition(nodes_[first].element, element)) {
-      report_.deviate(metaclass + " defined again, identically, under its xmi.id", "read once");
-    } else {
-      skip(metaclass + " under an xmi.id in use",
-           "differs from the element defined first, which is kept");
+  // The feature a property of the node names, when it is a link with an
+  // other end: the document gives that end itself, and links given on the
+  // other end do not add to it.
+  FeatureId endGiven(std::uint32_t index, const std::string& tag) {
+    const Node& node = nodes_[index];
+    if (node.role != Role::Object) return 0;
+    const auto [owner, name] = propertyParts(tag);
+    if (node.classId == QOVIXTaggedValue::kClassId && name == "type") return 0;
+    const FeatureId feature = featureFor(node.classId, owner, name);
+    if (feature == 0) return 0;
+    const FeatureInfo& info = featureInfo(feature);
+    if (info.kind == FeatureKind::Attribute || info.kind == FeatureKind::Hidden ||
+        info.kind == FeatureKind::Values || info.opposite == 0) {
+      return 0;
     }
+    return feature;
   }
 
-  static bool sameDefinition(const XmlElement* a, const XmlElement* b) {
-    if (a->name != b->name || a->space != b->space || a->text != b->text ||
-        a->attributeCount != b->attributeCount) {
-      return false;
-    }
-    for (std::size_t i = 0; i < a->attributeCount; ++i) {
-      const XmlAttribute& x = a->attributes[i];
-      const XmlAttribute& y = b->attributes[i];
-      if (std::strcmp(x.name, y.name) != 0 || std::strcmp(x.value, y.value) != 0 ||
-          x.space != y.space) {
-        return false;
-      }
-    }
-    const XmlElement* x = a->firstChild;
-    const XmlElement* y = b->firstChild;
-    for (; x != nullptr && y != nullptr; x = x->nextSibling, y = y->nextSibling) {
-      if (!sameDefinition(x, y)) return false;
-    }
-    return x == nullptr && y == nullptr;
+  std::string_view keepId(std::string_view id) {
+    char* kept = ids_.take(id.size());
+    std::memcpy(kept, id.data(), id.size());
+    return {kept, id.size()};
   }
 
   // An element written directly inside its owner, outside any property (as
@@ -330,8 +532,9 @@ class Reader {
   // composite feature for its kind, the most specific one (a class's
   // attribute is its feature, not its owned element); with none, or no one
   // most specific, it is skipped.
-  void defineNested(std::size_t owner, const XmlElement* child, bool ours) {
-    const std::string metaclass = lastSegment(localName(child));
+  std::uint32_t defineNested(std::uint32_t owner, const XmlStart& child, const std::string& tag,
+                             std::uint32_t ordinal, bool ours, Open& open) {
+    const std::string metaclass = lastSegment(tag);
     const ClassId childClass = classForMetaclass(metaclass);
     std::vector<const FeatureInfo*> candidates;
     if (childClass != 0 && nodes_[owner].role == Role::Object) {
@@ -352,20 +555,22 @@ class Reader {
         if (found == 0) break;
       }
     }
-    if (found == 0 || isReference(child)) {
-      skip(metaclass + " directly inside a " + std::string(nodes_[owner].metaclass),
-           "outside any property, and no one feature of its owner holds it");
-      return;
+    const std::string where = metaclass + " directly inside a " + nodes_[owner].metaclass;
+    if (found == 0 || isStreamReference(child)) {
+      skip(where, "outside any property, and no one feature of its owner holds it");
+      return kUnread;
     }
-    define(child, false, ours);
-    if (child->reading == kUnread) return;
-    nested_.push_back({owner, child->reading, found});
-    report_.deviate(metaclass + " directly inside a " + std::string(nodes_[owner].metaclass),
+    const std::uint32_t reading = define(child, tag, ordinal, false, ours, open);
+    if (reading == kUnread) return kUnread;
+    nested_.push_back({owner, reading, found});
+    report_.deviate(where,
                     std::string("outside any property: read as its ") + featureInfo(found).name);
+    return reading;
   }
 
   // Links each element written directly inside its owner.
   void applyNested() {
+    std::vector<Nested> made;
     for (const auto& [owner, child, feature] : nested_) {
       const Node& from = nodes_[owner];
       const Node& to = nodes_[child];
@@ -377,19 +582,73 @@ class Reader {
       } else if (!store_.appendMember(from.object, feature, to.object)) {
         continue;
       }
-      links_.emplace_back(from.object, feature, to.object);
+      made.push_back({owner, child, feature});
+    }
+    // Their other ends, after every link the document gives.
+    for (const auto& [owner, child, feature] : made) {
+      completeOppositeEnd(static_cast<std::uint32_t>(owner), feature, nodes_[child].object,
+                          static_cast<std::uint32_t>(child), nodes_[child].classId);
     }
   }
 
-  void definePropertyValues(const XmlElement* property, bool ours) {
-    for (const XmlElement* child : elementsIn(property)) {
-      if (isMetaclassTag(localName(child))) define(child, false, ours);
+  // The second pass: each object's properties, from its element -------------
+
+  // A document changed in place between the passes (by hand: the server
+  // replaces documents whole) is refused, not read half as it was.
+  [[noreturn]] void changedWhileRead() const { fail("changed while it was read: read it again"); }
+
+  class Application final : public XmlEvents {
+   public:
+    explicit Application(Reader& reader) : reader_(reader) {}
+    bool start(const XmlStart& element) override {
+      reader_.applicationStart(element);
+      return true;
     }
+    void text(std::string_view characters) override { reader_.frames_.text(characters); }
+    void end() override {
+      reader_.frames_.leave([this](const XmlElement* element) { reader_.applyFrame(element); });
+    }
+
+   private:
+    Reader& reader_;
+  };
+
+  void applicationStart(const XmlStart& element) {
+    const std::uint32_t ordinal = ordinal_++;
+    std::uint32_t reading = kUnread;
+    bool fresh = false;
+    if (nextNode_ < nodes_.size() && nodes_[nextNode_].ordinal == ordinal) {
+      reading = nextNode_++;
+      fresh = true;
+    } else if (nextRepeat_ < repeats_.size() && repeats_[nextRepeat_].ordinal == ordinal) {
+      reading = repeats_[nextRepeat_++].first;
+    }
+    if (fresh && !std::string_view(element.name).ends_with(nodes_[reading].metaclass)) {
+      changedWhileRead();
+    }
+    if (fresh && nodes_[reading].role == Role::Object) {
+      objectOf(reading);
+      frames_.enterFrame(element, reading);
+    } else if (reading != kUnread) {
+      frames_.enter(element, ElementFrames::Keep::BareStub, reading);
+    } else {
+      frames_.enter(element, keepFor(element));
+    }
+  }
+
+  // An object's element has ended: its properties are made from it.
+  void applyFrame(const XmlElement* element) {
+    Node& node = nodes_[element->reading];
+    const XmlElement* kept = node.element;
+    node.element = element;
+    applyProperties(element->reading);
+    node.element = kept;
   }
 
   // Classes -----------------------------------------------------------------
 
   std::string nameOf(const Node& node) const {
+    if (node.element == nullptr) return {};  // not kept
     bool present = false;
     std::string name = attribute(node.element, "name", &present);
     if (present) return name;
@@ -422,6 +681,7 @@ class Reader {
   // as elements inside it, defined there or referred to.
   std::vector<std::size_t> targetsOf(const XmlElement* element, const std::string& name) {
     std::vector<std::size_t> found;
+    if (element == nullptr) return found;  // not kept
     bool present = false;
     const std::string ids = attribute(element, name.c_str(), &present);
     if (present) {
@@ -480,7 +740,7 @@ class Reader {
     }
     for (std::size_t i = 0; i < nodes_.size(); ++i) {
       Node& node = nodes_[i];
-      if (node.metaclass != "Abstraction" || node.role != Role::Object) continue;
+      if (std::string_view(node.metaclass) != "Abstraction" || node.role != Role::Object) continue;
       std::set<std::string> names = stereotypes[i];
       for (std::size_t stereotype : targetsOf(node.element, "stereotype")) {
         names.insert(nameOf(nodes_[stereotype]));
@@ -493,18 +753,23 @@ class Reader {
     }
   }
 
-  void createObjects() {
-    for (Node& node : nodes_) {
-      if (node.role != Role::Object) continue;
-      node.object = store_.create(node.classId);
-      ++report_.imported[className(node.classId)];
-      if (node.metaclass == "FinalState") {
-        store_.setValue(node.object, feature::QOVIXPseudostate_kind,
-                        StoredValue{QOVIXPseudostateKind::kValueClassId,
-                                    *literalFor(QOVIXPseudostateKind::kValueClassId, "final"),
-                                    {}});
-      }
+  // The object of the node, made when first asked: at its element's start
+  // tag, or before for an element referred to before it comes. So objects
+  // are numbered in the order the document defines them, and each is made
+  // shortly before its element ends and its properties are set, while the
+  // store still has it at hand.
+  ObjectId objectOf(std::size_t index) {
+    Node& node = nodes_[index];
+    if (node.object != 0 || node.role != Role::Object) return node.object;
+    node.object = store_.create(node.classId);
+    ++report_.imported[className(node.classId)];
+    if (std::string_view(node.metaclass) == "FinalState") {
+      store_.setValue(node.object, feature::QOVIXPseudostate_kind,
+                      StoredValue{QOVIXPseudostateKind::kValueClassId,
+                                  *literalFor(QOVIXPseudostateKind::kValueClassId, "final"),
+                                  {}});
     }
+    return node.object;
   }
 
   // Properties --------------------------------------------------------------
@@ -557,7 +822,7 @@ class Reader {
         applyValues(node, info, text, property);
         break;
       default:
-        applyLinks(node, info, text, property, shown);
+        applyLinks(static_cast<std::uint32_t>(index), info, text, property, shown);
         break;
     }
   }
@@ -667,8 +932,9 @@ class Reader {
     store_.setValues(node.object, info.id, std::move(values));
   }
 
-  void applyLinks(const Node& node, const FeatureInfo& info, const std::string& text,
+  void applyLinks(std::uint32_t index, const FeatureInfo& info, const std::string& text,
                   const XmlElement* property, const std::string& shown) {
+    const Node& node = nodes_[index];
     std::vector<std::size_t> targets;
     // UML 1.3's multiplicities may be written as text: "0..*".
     const bool multiplicity = info.elementClass == QOVIXMultiplicity::kClassId;
@@ -694,16 +960,19 @@ class Reader {
       }
     }
     const bool single = info.kind == FeatureKind::Single || info.kind == FeatureKind::ReadOnly;
-    explicit_.insert(slotKey(node.object, info.id));
-    for (std::size_t index : targets) {
-      const Node& target = nodes_[index];
+    for (std::size_t at : targets) {
+      const Node& target = nodes_[at];
       if (target.role != Role::Object) continue;  // reported with the element itself
-      ObjectId linked = target.object;
+      ObjectId linked = objectOf(at);
+      auto end = static_cast<std::uint32_t>(at);
+      ClassId linkedClass = target.classId;
       if (info.elementClass == QOVIXActionSequence::kClassId &&
           conformsTo(target.classId, QOVIXAction::kClassId) &&
           !conformsTo(target.classId, QOVIXActionSequence::kClassId)) {
         // UML 1.3 and 1.4 tools write one action where 1.1 wants a sequence.
-        linked = inSequence(target.object);
+        linked = inSequence(linked);
+        end = kUnread;
+        linkedClass = QOVIXActionSequence::kClassId;
         report_.deviate(shown + " holding a single " + className(target.classId),
                         "wrapped in an ActionSequence");
       } else if (!conformsTo(target.classId, info.elementClass)) {
@@ -720,7 +989,7 @@ class Reader {
       } else if (!store_.appendMember(node.object, info.id, linked)) {
         continue;
       }
-      links_.emplace_back(node.object, info.id, linked);
+      completeOppositeEnd(index, info.id, linked, end, linkedClass);
     }
   }
 
@@ -796,24 +1065,27 @@ class Reader {
     }
   }
 
-  // Each link given on one end of an association is made on the other,
-  // after every link the document gives itself, so that its orders stand.
-  // An end the document gives itself is taken as it is.
-  void completeOppositeEnds() {
-    for (const auto& [source, feature, target] : links_) {
-      const FeatureId opposite = featureInfo(feature).opposite;
-      if (opposite == 0) continue;
-      const FeatureInfo& back = featureInfo(opposite);
-      if (explicit_.count(slotKey(target, back.id)) != 0) continue;
-      if (!conformsTo(store_.classOf(target), back.owner) ||
-          !conformsTo(store_.classOf(source), back.elementClass)) {
-        continue;
-      }
-      if (back.kind == FeatureKind::Single || back.kind == FeatureKind::ReadOnly) {
-        if (store_.reference(target, back.id) == 0) store_.setReference(target, back.id, source);
-      } else {
-        store_.appendMember(target, back.id, source);
-      }
+  // A link given on one end of an association is made on the other, as
+  // soon as it is made, while both objects are at hand; unless the
+  // document gives that end itself (as the first pass found), so that its
+  // orders stand. `end` is the other end's node; kUnread for an object the
+  // reading made.
+  void completeOppositeEnd(std::uint32_t from, FeatureId feature, ObjectId target,
+                           std::uint32_t end, ClassId targetClass) {
+    const FeatureId opposite = featureInfo(feature).opposite;
+    if (opposite == 0) return;
+    const FeatureInfo& back = featureInfo(opposite);
+    if (end != kUnread && std::binary_search(given_.begin(), given_.end(), slotKey(end, back.id)))
+      return;
+    if (!conformsTo(targetClass, back.owner) ||
+        !conformsTo(nodes_[from].classId, back.elementClass)) {
+      return;
+    }
+    const ObjectId source = nodes_[from].object;
+    if (back.kind == FeatureKind::Single || back.kind == FeatureKind::ReadOnly) {
+      if (store_.reference(target, back.id) == 0) store_.setReference(target, back.id, source);
+    } else {
+      store_.appendMember(target, back.id, source);
     }
   }
 
@@ -873,16 +1145,31 @@ class Reader {
   PersistentStore& store_;
   std::string name_;
   ImportReport& report_;
-  std::vector<Node> nodes_;
+  std::deque<Node> nodes_;  // grown without copying
   // An object's slot as one number, for the sets of slots below.
   static std::uint64_t slotKey(ObjectId object, FeatureId feature) {
     return (std::uint64_t{object} << 32) | feature;
   }
-  // Ids as the document holds them; what an element became is noted on
-  // the element itself (XmlElement::reading).
-  std::unordered_map<std::string_view, std::size_t> byId_;
-  std::unordered_set<std::uint64_t> explicit_;  // ends the document gives
-  std::vector<std::tuple<ObjectId, FeatureId, ObjectId>> links_;
+  // Ids as the document holds them, and their nodes; what an element
+  // inside a frame stands for is noted on it (XmlElement::reading).
+  std::unordered_map<std::string_view, std::uint32_t> byId_;
+  Blocks<char, std::size_t{1} << 20> ids_;
+  std::vector<Repeat> repeats_;  // by ordinal
+  ElementFrames frames_;
+  KeptElements kept_;
+  std::vector<Open> open_;  // while surveying
+  static constexpr std::size_t kNotCounting = SIZE_MAX;
+  std::size_t countingAt_ = kNotCounting;  // the open element counting definitions, if any
+  std::uint32_t ordinal_ = 0;              // of the next element
+  std::size_t nextNode_ = 0;               // while applying: the next node to come
+  std::size_t nextRepeat_ = 0;
+  bool contentSeen_ = false;
+  bool versioned_ = false;
+  std::string version_;
+  std::string uml_;
+  // The ends the document gives itself, (node, feature) as slotKey makes
+  // them; sorted once the first pass has found them all.
+  std::vector<std::uint64_t> given_;
   std::size_t spacedIds_ = 0;  // ids holding spaces
   struct Nested {
     std::size_t owner;
@@ -964,44 +1251,82 @@ namespace {
 // again, and an import holds no more than it must.
 void release(std::string& text) { std::string().swap(text); }
 
+// The root element's name and namespace, read from the stream alone.
+class RootOnly final : public XmlEvents {
+ public:
+  bool start(const XmlStart& element) override {
+    name = element.name;
+    space = element.space;
+    return false;
+  }
+  void text(std::string_view) override {}
+  void end() override {}
+  std::string name;
+  std::string space;
+};
+
 // The document read, XMI 1.x or (turned into UML 1.4 first) UML 2.
-ObjectId readDocument(PersistentStore& store, std::string text, const std::string& name,
+ObjectId readDocument(PersistentStore& store, const XmlSource& source, const std::string& name,
                       ImportReport& report) {
   const std::uint64_t most = store.settings().mostDocumentBytes;
-  if (text.size() > most) {
+  if (source.size() > most) {
     throw std::runtime_error("XMI document '" + name + "' is larger than " +
                              std::to_string(most >> 20) + " MiB");
   }
+  RootOnly root;
+  streamXml(source, name, kMostXmiDepth, root);
+  XmlElement rootElement;
+  rootElement.name = root.name;
+  rootElement.space = root.space;
+  if (!isUml2Document(&rootElement)) return Reader(store, name, report).read(source);
   std::string uml14;
   {
-    const XmlDocument document = parseXml(text, name, kMostXmiDepth);
-    release(text);
-    if (!isUml2Document(document.root())) return Reader(store, name, report).read(document);
+    const XmlDocument document = parseXml(source, name, kMostXmiDepth);
     uml14 = uml14Of(document.root(), report, report.translatedFrom);
   }
-  const XmlDocument translated = parseXml(uml14, name, kMostXmiDepth);
-  release(uml14);
-  return Reader(store, name, report).read(translated);
+  return Reader(store, name, report).read(TextSource(uml14));
+}
+
+// The XMI document inside a project archive.
+ObjectId readArchive(PersistentStore& store, std::string bytes, const std::string& name,
+                     ImportReport& report) {
+  const std::uint64_t most = store.settings().mostDocumentBytes;
+  if (bytes.size() > most) {
+    throw std::runtime_error("archive '" + name + "' is larger than " + std::to_string(most >> 20) +
+                             " MiB");
+  }
+  ArchivedDocument document = modelDocumentOf(bytes, name, most);
+  release(bytes);
+  report.archiveEntry = document.entry;
+  for (const std::string& skipped : document.skipped) {
+    const std::size_t colon = skipped.rfind(": ");
+    report.skip("archive entry " + skipped.substr(0, colon), skipped.substr(colon + 2));
+  }
+  return readDocument(store, TextSource(document.text), name, report);
 }
 
 }  // namespace
 
 ObjectId readXmi(PersistentStore& store, std::string text, const std::string& name,
                  ImportReport& report) {
-  if (!isZipArchive(text)) return readDocument(store, std::move(text), name, report);
+  if (isZipArchive(text)) return readArchive(store, std::move(text), name, report);
+  return readDocument(store, TextSource(text), name, report);
+}
+
+ObjectId readXmi(PersistentStore& store, const XmlSource& source, const std::string& name,
+                 ImportReport& report) {
+  std::string start(std::min<std::uint64_t>(source.size(), 4), '\0');
+  start.resize(source.readAt(0, start.data(), start.size()));
+  if (!isZipArchive(start)) return readDocument(store, source, name, report);
+  // An archive is inflated in memory, within the document bound.
   const std::uint64_t most = store.settings().mostDocumentBytes;
-  if (text.size() > most) {
+  if (source.size() > most) {
     throw std::runtime_error("archive '" + name + "' is larger than " + std::to_string(most >> 20) +
                              " MiB");
   }
-  ArchivedDocument document = modelDocumentOf(text, name, most);
-  release(text);
-  report.archiveEntry = document.entry;
-  for (const std::string& skipped : document.skipped) {
-    const std::size_t colon = skipped.rfind(": ");
-    report.skip("archive entry " + skipped.substr(0, colon), skipped.substr(colon + 2));
-  }
-  return readDocument(store, std::move(document.text), name, report);
+  std::string bytes(source.size(), '\0');
+  bytes.resize(source.readAt(0, bytes.data(), bytes.size()));
+  return readArchive(store, std::move(bytes), name, report);
 }
 
 }  // namespace model::xmi

@@ -28,7 +28,9 @@
 #include <string>
 #include <string_view>
 
+#include "platform/qovix_srv/qovix_srv_api.h"
 #include "platform/wkm_srv/persistent_store.h"
+#include "platform/xmi/xml_stream.h"
 
 namespace model::xmi {
 
@@ -66,9 +68,12 @@ struct ImportReport {
   std::string text() const;
 };
 
-// Reads `text`, the document named `name`, into `store`; returns the package.
-// A project archive (model_archive.h) is read as the XMI document inside it.
-// The text is given up once parsed: the import does not hold it too.
+// Reads the document named `name` into `store`; returns the package. It
+// is read as a stream, twice (xml_stream.h): what the reading holds follows
+// the model, not the document. A project archive (model_archive.h) is read
+// as the XMI document inside it, inflated in memory.
+QOVIX_SRV_API ObjectId readXmi(PersistentStore& store, const XmlSource& source,
+                               const std::string& name, ImportReport& report);
 ObjectId readXmi(PersistentStore& store, std::string text, const std::string& name,
                  ImportReport& report);
 

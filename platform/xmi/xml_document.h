@@ -23,6 +23,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/xmi/xml_stream.h"
+
 namespace model::xmi {
 
 struct XmlAttribute {
@@ -91,7 +93,10 @@ class XmlDocument {
 
 // The parsed document; throws std::runtime_error naming `name`, the line and
 // what is wrong.
-XmlDocument parseXml(std::string_view text, const std::string& name, std::size_t mostDepth);
+XmlDocument parseXml(const XmlSource& source, const std::string& name, std::size_t mostDepth);
+inline XmlDocument parseXml(std::string_view text, const std::string& name, std::size_t mostDepth) {
+  return parseXml(TextSource(text), name, mostDepth);
+}
 
 // An element's local name (without its namespace prefix), attribute and
 // text, as UTF-8.

@@ -22,6 +22,7 @@
 #include "platform/qovix_srv/model_metadata.h"
 #include "platform/qovix_srv/undo.h"
 #include "platform/wkm_srv/value_class_info.h"
+#include "platform/xmi/xmi_reader.h"
 #include "values/utf.h"
 
 namespace {
@@ -791,6 +792,75 @@ TEST_F(Xmi, AnImportsHistoryNamesWhatItMadeAndUndoingItTakesItAllBack) {
   store().commit();
   EXPECT_EQ(store().objectCount(), objects);
   EXPECT_TRUE(store().members(anchor.objectId(), feature::QOVIXNamespace_ownedElement).empty());
+}
+
+// A document is read as a stream, twice, and never held: one changed in
+// place between the two readings is refused, not read half as each, and
+// one that cannot be read says why.
+TEST_F(Xmi, AStreamedDocumentChangedBetweenItsReadingsOrUnreadableIsRefused) {
+  // Each reading from the start reads the other text: any two differ.
+  class ChangingSource final : public model::xmi::XmlSource {
+   public:
+    ChangingSource(std::string first, std::string second)
+        : first_(std::move(first)), second_(std::move(second)) {}
+    std::uint64_t size() const override { return std::max(first_.size(), second_.size()); }
+    std::size_t readAt(std::uint64_t offset, char* into, std::size_t most) const override {
+      if (offset == 0) second_read_ = !second_read_;
+      const std::string& text = second_read_ ? second_ : first_;
+      const std::size_t taken = offset < text.size() ? std::min(most, text.size() - offset) : 0;
+      std::copy_n(text.data() + offset, taken, into);
+      return taken;
+    }
+
+   private:
+    std::string first_, second_;
+    mutable bool second_read_ = true;
+  };
+  const auto document = [](const std::string& elements) {
+    return std::string(
+               "<XMI xmi.version=\"1.2\" xmlns:UML=\"org.omg.xmi.namespace.UML\"><XMI.content>"
+               "<UML:Model xmi.id=\"m\" name=\"M\"><UML:Namespace.ownedElement>") +
+           elements + "</UML:Namespace.ownedElement></UML:Model></XMI.content></XMI>";
+  };
+  const std::string two =
+      "<UML:Class xmi.id=\"a\" name=\"A\"/><UML:Class xmi.id=\"b\" name=\"B\"/>";
+  for (const std::string& changed :
+       {document("<UML:Class xmi.id=\"a\" name=\"A\"/><UML:DataType xmi.id=\"b\" name=\"B\"/>"),
+        document(two + "<UML:Class xmi.id=\"c\" name=\"C\"/>"), document("")}) {
+    model::xmi::ImportReport report;
+    try {
+      model::xmi::readXmi(store(), ChangingSource(document(two), changed), "m.xmi", report);
+      ADD_FAILURE() << "read as it changed into " << changed;
+    } catch (const std::runtime_error& error) {
+      EXPECT_STREQ(error.what(), "XMI document 'm.xmi' changed while it was read: read it again");
+    }
+    store().rollback();
+  }
+  model::xmi::ImportReport report;
+  const ObjectId read =
+      model::xmi::readXmi(store(), ChangingSource(document(two), document(two)), "m.xmi", report);
+  EXPECT_EQ(text(read, feature::name), "M");
+
+  class Unreadable final : public model::xmi::XmlSource {
+   public:
+    std::uint64_t size() const override { return 1 << 20; }
+    std::size_t readAt(std::uint64_t offset, char* into, std::size_t most) const override {
+      if (offset > 0) throw std::runtime_error("cannot read the document 'm.xmi': I/O error");
+      const std::string start = "<XMI xmi.version=\"1.2\"><XMI.content>";
+      std::copy_n(start.data(), std::min(most, start.size()), into);
+      return std::min(most, start.size());
+    }
+  };
+  EXPECT_THROW(
+      {
+        try {
+          model::xmi::readXmi(store(), Unreadable(), "m.xmi", report);
+        } catch (const std::runtime_error& error) {
+          EXPECT_STREQ(error.what(), "cannot read the document 'm.xmi': I/O error");
+          throw;
+        }
+      },
+      std::runtime_error);
 }
 
 }  // namespace
