@@ -96,8 +96,7 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
     beginWriting();
     const ObjectId id = nextNumber_;
     rows_->addObject(id, classId);
-    ++nextNumber_;
-    touched_.insert(id);
+    ++nextNumber_;  // made in the transaction: touched, by its number (madeInTransaction)
     instances_.forget(classId);
     trimCache();
     CachedObject object;
@@ -450,6 +449,9 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
     for (ObjectId id : touched_) {
       if (const auto found = cache_.find(id); found != cache_.end()) forget(found);
     }
+    for (ObjectId id = numberAtBegin_; id < nextNumber_; ++id) {
+      if (const auto found = cache_.find(id); found != cache_.end()) forget(found);
+    }
     forgetAnswers();
   }
 
@@ -708,9 +710,14 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
     beginWriting();
     const CachedObject* object = cached(id);
     if (object == nullptr) throw std::invalid_argument("no object " + std::to_string(id));
-    touched_.insert(id);
+    if (!madeInTransaction(id)) touched_.insert(id);
     return const_cast<CachedObject&>(*object);
   }
+
+  // The transaction numbers what it makes from numberAtBegin_ on: those
+  // objects are touched without a note each, which an import of millions
+  // of objects would take memory for.
+  bool madeInTransaction(ObjectId id) const { return id >= numberAtBegin_ && id < nextNumber_; }
 
   // Null for a collection that has no members.
   const OrderedIdSet* collection(ObjectId id, FeatureId feature) const {

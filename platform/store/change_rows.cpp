@@ -64,23 +64,44 @@ std::vector<StoredValue> values(Reader& reader) {
   return read;
 }
 
+void putChange(std::string& bytes, std::uint32_t step, const SlotChange& change) {
+  putWord(bytes, step);
+  putWord(bytes, change.kind);
+  putWord(bytes, change.feature);
+  putWord(bytes, static_cast<std::uint32_t>(change.position));
+  putWord(bytes, change.beforeTarget);
+  putWord(bytes, change.afterTarget);
+  putValues(bytes, change.before);
+  putValues(bytes, change.after);
+}
+
 }  // namespace
 
-std::unordered_map<ObjectId, std::string> encodeChanges(const std::vector<SlotChange>& changes) {
+std::unordered_map<ObjectId, std::string> encodeChanges(const std::vector<SlotChange>& changes,
+                                                        std::uint32_t firstStep) {
   std::unordered_map<ObjectId, std::string> byObject;
   for (std::size_t step = 0; step < changes.size(); ++step) {
     const SlotChange& change = changes[step];
-    std::string& bytes = byObject[change.object];
-    putWord(bytes, static_cast<std::uint32_t>(step));
-    putWord(bytes, change.kind);
-    putWord(bytes, change.feature);
-    putWord(bytes, static_cast<std::uint32_t>(change.position));
-    putWord(bytes, change.beforeTarget);
-    putWord(bytes, change.afterTarget);
-    putValues(bytes, change.before);
-    putValues(bytes, change.after);
+    putChange(byObject[change.object], firstStep + static_cast<std::uint32_t>(step), change);
   }
   return byObject;
+}
+
+CommitHistory::CommitHistory(const CommitRecord& record)
+    : record_(record),
+      changes_(
+          encodeChanges(record.changes, static_cast<std::uint32_t>(record.madeBriefly.size()))) {}
+
+std::string CommitHistory::bytesOf(const TouchedObject& touched) const {
+  std::string bytes;
+  if (record_.madeBriefly.contains(touched.id)) {
+    putChange(bytes, static_cast<std::uint32_t>(record_.madeBriefly.rankOf(touched.id)),
+              {.kind = SlotChange::Created, .object = touched.id, .feature = touched.classId});
+  }
+  if (const auto found = changes_.find(touched.id); found != changes_.end()) {
+    bytes += found->second;
+  }
+  return bytes;
 }
 
 std::vector<NumberedChange> decodeChanges(ObjectId object, std::string_view bytes) {

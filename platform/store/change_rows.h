@@ -28,8 +28,24 @@ struct NumberedChange {
   SlotChange change;
 };
 
-// A commit's changes (in order), as bytes, object by object.
-std::unordered_map<ObjectId, std::string> encodeChanges(const std::vector<SlotChange>& changes);
+// A commit's changes (in order, the first numbered `firstStep`), as bytes,
+// object by object.
+std::unordered_map<ObjectId, std::string> encodeChanges(const std::vector<SlotChange>& changes,
+                                                        std::uint32_t firstStep = 0);
+
+// A commit's history as bytes, object by object: its changes, and the
+// making of each object it made briefly (CommitRecord::madeBriefly), which
+// are spelled out here, one object at a time.
+class CommitHistory {
+ public:
+  explicit CommitHistory(const CommitRecord& record);
+  // The bytes of the object's changes; empty for none.
+  std::string bytesOf(const TouchedObject& touched) const;
+
+ private:
+  const CommitRecord& record_;
+  std::unordered_map<ObjectId, std::string> changes_;
+};
 // The changes the bytes hold, of `object`. Throws StoreError for bytes no
 // changes encode.
 std::vector<NumberedChange> decodeChanges(ObjectId object, std::string_view bytes);

@@ -530,7 +530,7 @@ class PostgresRows final : public StoreRows {
     connection_.send("log_commit", PgParams() << sequence << record.timeMicros << record.principal
                                               << record.server);
     // Each object's changes in hex: an array of numbers and hex needs no quoting.
-    const std::unordered_map<ObjectId, std::string> history = encodeChanges(record.changes);
+    const CommitHistory history(record);
     std::string objects = "{", changes = "{", classes = "{", kept = "{";
     const std::array<std::pair<const std::vector<TouchedObject>*, const char*>, 3> lists = {
         {{&record.created, "created"}, {&record.changed, "changed"}, {&record.deleted, "deleted"}}};
@@ -545,8 +545,8 @@ class PostgresRows final : public StoreRows {
         objects += std::to_string(touched.id);
         changes += change;
         classes += std::to_string(touched.classId);
-        const auto held = history.find(touched.id);
-        kept += held != history.end() ? hexOf(held->second) : std::string("NULL");
+        const std::string held = history.bytesOf(touched);
+        kept += !held.empty() ? hexOf(held) : std::string("NULL");
       }
     }
     connection_.send("log_objects", PgParams() << sequence << objects + "}" << changes + "}"

@@ -8,6 +8,7 @@
 #include "platform/store/database.h"
 #include "platform/store/file_lock.h"
 #include "platform/store/log_checkpointer.h"
+#include "platform/store/row_batches.h"
 #include "platform/store/store_rows.h"
 #include "platform/store/store_schema.h"
 #include "values/utf.h"
@@ -39,11 +40,13 @@ class SqliteRows final : public StoreRows {
   bool shared() const override { return false; }
 
   RowsState begin(bool) override {
+    batches_.flush();
     Use(statements_.begin)->run();
     return {};
   }
 
   void commit(ObjectId nextNumber, std::size_t, std::span<const CommitRecord> records) override {
+    batches_.flush();
     // After some errors (a full disk, an I/O error) SQLite undoes the whole
     // transaction by itself: what the calls held is gone, and nothing of
     // what follows may be committed as if it were whole.
@@ -60,6 +63,7 @@ class SqliteRows final : public StoreRows {
   }
 
   void rollback() override {
+    batches_.discard();
     try {
       Use(statements_.rollback)->run();
     } catch (const StoreError&) {
@@ -67,8 +71,12 @@ class SqliteRows final : public StoreRows {
     }
   }
 
-  void mark() override { Use(statements_.mark)->run(); }
+  void mark() override {
+    batches_.flush();
+    Use(statements_.mark)->run();
+  }
   void rollbackToMark() override {
+    batches_.discard();  // written since the mark, which wrote out what came before
     Use(statements_.rollbackToMark)->run();
     Use(statements_.releaseMark)->run();
   }
@@ -85,6 +93,7 @@ class SqliteRows final : public StoreRows {
   }
 
   RowsState current() override {
+    batches_.flush();
     RowsState state;
     {
       const Use use(statements_.countObjects);
@@ -100,12 +109,14 @@ class SqliteRows final : public StoreRows {
   }
 
   void readObject(ObjectId id, std::vector<ObjectPart>& parts) override {
+    batches_.flush();
     const Use use(statements_.readObject);
     use->bind(1, id);
     while (use->step()) parts.push_back(part(id, use.statement(), 0));
   }
 
   void readObjects(ObjectId first, ObjectId last, std::vector<ObjectPart>& parts) override {
+    batches_.flush();
     const Use use(statements_.readObjects);
     use->bind(1, first).bind(2, last);
     while (use->step()) {
@@ -114,6 +125,7 @@ class SqliteRows final : public StoreRows {
   }
 
   std::vector<std::pair<ObjectId, ObjectId>> readChain(ObjectId id, FeatureId feature) override {
+    batches_.flush();
     std::vector<std::pair<ObjectId, ObjectId>> links;
     const Use use(statements_.readMembers);
     use->bind(1, id).bind(2, feature);
@@ -125,6 +137,7 @@ class SqliteRows final : public StoreRows {
   }
 
   std::vector<StoredValue> readValues(ObjectId id, FeatureId feature) override {
+    batches_.flush();
     std::vector<StoredValue> values;
     const Use use(statements_.readValues);
     use->bind(1, id).bind(2, feature);
@@ -136,18 +149,21 @@ class SqliteRows final : public StoreRows {
   }
 
   Ids instances(ClassId classId) override {
+    batches_.flush();
     const Use use(statements_.instances);
     use->bind(1, classId);
     return column(use.statement());
   }
 
   Ids holding(FeatureId feature, const StoredValue& value) override {
+    batches_.flush();
     const Use use(statements_.holding);
     use->bind(1, feature).bind(2, value.text).bind(3, value.number);
     return column(use.statement());
   }
 
   Ids referring(FeatureId feature, ObjectId target) override {
+    batches_.flush();
     const Use use(statements_.referring);
     use->bind(1, feature).bind(2, target);
     return column(use.statement());
@@ -158,6 +174,7 @@ class SqliteRows final : public StoreRows {
   bool readChains(ObjectId, ObjectId, std::size_t, std::vector<Link>&) override { return false; }
 
   std::vector<std::pair<FeatureId, ObjectId>> referencesTo(ObjectId target) override {
+    batches_.flush();
     std::vector<std::pair<FeatureId, ObjectId>> found;
     const Use use(statements_.referencesTo);
     use->bind(1, target);
@@ -168,12 +185,10 @@ class SqliteRows final : public StoreRows {
     return found;
   }
 
-  void addObject(ObjectId id, ClassId classId) override {
-    const Use use(statements_.addObject);
-    use->bind(1, id).bind(2, classId).run();
-  }
+  void addObject(ObjectId id, ClassId classId) override { batches_.addObject(id, classId); }
 
   void removeObject(ObjectId id) override {
+    batches_.flush();
     for (Statement* remove :
          {&statements_.removeAttributes, &statements_.removeReferences, &statements_.removeMembers,
           &statements_.removeValues, &statements_.removeObject}) {
@@ -183,47 +198,50 @@ class SqliteRows final : public StoreRows {
   }
 
   void clearAttribute(ObjectId id, FeatureId feature) override {
+    batches_.flush();
     const Use use(statements_.clearAttribute);
     use->bind(1, id).bind(2, feature).run();
   }
 
   void setAttribute(ObjectId id, FeatureId feature, const StoredValue& value) override {
-    const Use use(statements_.setAttribute);
-    use->bind(1, id).bind(2, feature).bind(3, value.valueClass).bind(4, value.number);
-    use->bind(5, value.text).run();
+    batches_.setAttribute(id, feature, value);
   }
 
   void setReference(ObjectId id, FeatureId feature, ObjectId target) override {
-    const Use use(statements_.setReference);
-    use->bind(1, id).bind(2, feature).bind(3, target).run();
+    batches_.setReference(id, feature, target);
   }
 
   void clearReference(ObjectId id, FeatureId feature) override {
+    batches_.flush();
     const Use use(statements_.clearReference);
     use->bind(1, id).bind(2, feature).run();
   }
 
   void addMember(ObjectId id, FeatureId feature, ObjectId member, ObjectId next) override {
-    const Use use(statements_.addMember);
-    use->bind(1, id).bind(2, feature).bind(3, member).bind(4, next).run();
+    batches_.addMember(id, feature, member, next);
   }
 
   void removeMember(ObjectId id, FeatureId feature, ObjectId member) override {
+    batches_.flush();
     const Use use(statements_.removeMember);
     use->bind(1, id).bind(2, feature).bind(3, member).run();
   }
 
   void relink(ObjectId id, FeatureId feature, ObjectId member, ObjectId next) override {
+    // A row not waiting is in the file, where no waiting row can change it.
+    if (batches_.relinkWaiting(id, feature, member, next)) return;
     const Use use(statements_.relink);
     use->bind(1, id).bind(2, feature).bind(3, member).bind(4, next).run();
   }
 
   void clearMembers(ObjectId id, FeatureId feature) override {
+    batches_.flush();
     const Use use(statements_.clearMembers);
     use->bind(1, id).bind(2, feature).run();
   }
 
   void setValues(ObjectId id, FeatureId feature, const std::vector<StoredValue>& values) override {
+    batches_.flush();
     {
       const Use use(statements_.clearValues);
       use->bind(1, id).bind(2, feature).run();
@@ -236,6 +254,7 @@ class SqliteRows final : public StoreRows {
   }
 
   std::vector<CommitRecord> commitsSince(std::uint64_t sequence, std::size_t most) override {
+    batches_.flush();
     std::vector<CommitRecord> found;
     {
       const Use use(statements_.commitsSince);
@@ -255,6 +274,7 @@ class SqliteRows final : public StoreRows {
 
   std::vector<CommitRecord> historyOf(ObjectId object, std::uint64_t before,
                                       std::size_t most) override {
+    batches_.flush();
     std::vector<std::uint64_t> sequences;
     {
       const Use use(statements_.historyCommits);
@@ -274,11 +294,13 @@ class SqliteRows final : public StoreRows {
   }
 
   std::optional<CommitRecord> commitAt(std::uint64_t sequence) override {
+    batches_.flush();
     return readCommit(sequence, 0);
   }
 
   std::uint64_t nextChangeOf(ObjectId object, std::optional<FeatureId> feature,
                              std::uint64_t after) override {
+    batches_.flush();
     const Use use(statements_.nextChange);
     use->bind(1, object);
     use->bind(2, static_cast<std::int64_t>(std::min<std::uint64_t>(after, INT64_MAX)));
@@ -293,6 +315,7 @@ class SqliteRows final : public StoreRows {
   }
 
   void forgetHistoryBefore(std::int64_t timeMicros) override {
+    batches_.flush();
     const Use use(statements_.forgetHistory);
     use->bind(1, timeMicros).run();
   }
@@ -300,8 +323,7 @@ class SqliteRows final : public StoreRows {
  private:
   struct Statements {
     Statement readObject, readObjects, readMembers, readValues;
-    Statement addObject, setAttribute, setReference, clearReference, addMember, removeMember,
-        relink, clearMembers, clearValues, addValue;
+    Statement clearReference, removeMember, relink, clearMembers, clearValues, addValue;
     Statement instances, holding, referring, countObjects;
     Statement nextNumber, setNextNumber, removeAttributes, removeReferences, removeMembers,
         removeValues, removeObject, referencesTo;
@@ -348,14 +370,7 @@ class SqliteRows final : public StoreRows {
         {database,
          "SELECT value_class, number, text FROM value_item WHERE object = ?1 AND feature = ?2 "
          "ORDER BY position"},
-        {database, "INSERT INTO object (id, class) VALUES (?1, ?2)"},
-        {database,
-         "INSERT OR REPLACE INTO attribute (object, feature, value_class, number, text) "
-         "VALUES (?1, ?2, ?3, ?4, ?5)"},
-        {database,
-         "INSERT OR REPLACE INTO reference (object, feature, target) VALUES (?1, ?2, ?3)"},
         {database, "DELETE FROM reference WHERE object = ?1 AND feature = ?2"},
-        {database, "INSERT INTO member (object, feature, member, next) VALUES (?1, ?2, ?3, ?4)"},
         {database, "DELETE FROM member WHERE object = ?1 AND feature = ?2 AND member = ?3"},
         {database,
          "UPDATE member SET next = ?4 WHERE object = ?1 AND feature = ?2 AND member = ?3"},
@@ -510,13 +525,12 @@ class SqliteRows final : public StoreRows {
         {&record.created, u"created"},
         {&record.changed, u"changed"},
         {&record.deleted, u"deleted"}};
-    const std::unordered_map<ObjectId, std::string> changes = encodeChanges(record.changes);
+    const CommitHistory history(record);
     for (const auto& [objects, change] : lists) {
       for (const TouchedObject& touched : *objects) {
         const Use use(statements_.logObject);
         use->bind(1, sequence).bind(2, touched.id).bind(3, std::u16string_view(change));
-        const auto held = changes.find(touched.id);
-        use->bind(4, touched.classId).bindBytes(5, held != changes.end() ? held->second : "");
+        use->bind(4, touched.classId).bindBytes(5, history.bytesOf(touched));
         use->run();
       }
     }
@@ -530,9 +544,10 @@ class SqliteRows final : public StoreRows {
   FileLock lock_;  // first made, last gone
   Database database_;
   Statements statements_;
-  ObjectId nextFiled_ = 1;        // the next object number as the file holds it
-  std::int64_t dataVersion_ = 0;  // as othersWrote last read it
-  LogCheckpointer checkpointer_;  // stopped before the database closes
+  RowBatches batches_{database_};  // new rows not yet written
+  ObjectId nextFiled_ = 1;         // the next object number as the file holds it
+  std::int64_t dataVersion_ = 0;   // as othersWrote last read it
+  LogCheckpointer checkpointer_;   // stopped before the database closes
 };
 
 }  // namespace

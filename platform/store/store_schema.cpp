@@ -143,7 +143,7 @@ void prepareRepositoryFile(Database& database, const SqliteStoreOptions& options
   // Pages are read into a page cache of 16 MiB, and no further: memory-
   // mapped pages would count to the server's resident memory, as much as
   // a call had read, and stay there.
-  database.execute("PRAGMA mmap_size = 0; PRAGMA cache_size = -16384");
+  database.execute("PRAGMA mmap_size = 0; PRAGMA cache_size = -16384; PRAGMA temp_store = MEMORY");
   database.execute("BEGIN IMMEDIATE");
   if (empty) {
     database.execute(kSchema);

@@ -322,7 +322,7 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
     try {
       for (CommitRecord& record : records) {
         record.sequence = lastCommit_ + 1 + (log_.size() - logged);
-        log_.push_back(record);
+        log_.push_back(withMadeChanges(record));
         forEachTouched(record, [&](ObjectId id) { byObject_[id].push_back(record.sequence); });
       }
     } catch (...) {
@@ -365,7 +365,7 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
   // A row of the log without its changes; with an object, that object's
   // part alone, with its changes.
   static CommitRecord partOf(const CommitRecord& row, std::optional<ObjectId> object) {
-    CommitRecord part{row.sequence, row.timeMicros, row.principal, row.server, {}, {}, {}, {}};
+    CommitRecord part{row.sequence, row.timeMicros, row.principal, row.server, {}, {}, {}, {}, {}};
     if (!object) {
       part.created = row.created;
       part.changed = row.changed;

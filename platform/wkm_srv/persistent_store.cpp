@@ -8,6 +8,21 @@
 
 PersistentStore::~PersistentStore() = default;
 
+CommitRecord withMadeChanges(CommitRecord record) {
+  if (record.madeBriefly.empty()) return record;
+  std::vector<SlotChange> changes;
+  changes.reserve(record.madeBriefly.size() + record.changes.size());
+  for (const TouchedObject& made : record.created) {  // in the order of their numbers
+    if (record.madeBriefly.contains(made.id)) {
+      changes.push_back({.kind = SlotChange::Created, .object = made.id, .feature = made.classId});
+    }
+  }
+  std::move(record.changes.begin(), record.changes.end(), std::back_inserter(changes));
+  record.changes = std::move(changes);
+  record.madeBriefly.clear();
+  return record;
+}
+
 ObjectId PersistentStore::create(ClassId classId) {
   const StoreLimits& limits = settings_.limits;
   if (objectCount() >= limits.mostObjects) {
@@ -21,6 +36,7 @@ ObjectId PersistentStore::create(ClassId classId) {
   const ObjectId made = createObject(classId);
   ++createdInTransaction_;
   note(made, classId, Touch::Created);
+  madeInCall_.insert(made);
   if (brief_ && keepsHistory()) {
     // Its `created` change is written when the call ends, from the notes:
     // while the call reads a document, it holds nothing per object more.
@@ -152,7 +168,10 @@ std::uint64_t PersistentStore::nextChangeOf(ObjectId object, std::optional<Featu
     for (const auto* list : {&record.created, &record.changed, &record.deleted}) {
       for (const TouchedObject& each : *list) touched = touched || each.id == object;
     }
-    if (touched && mayHaveChanged(record.changes, object, feature)) return sequence;
+    if (touched &&
+        (record.madeBriefly.contains(object) || mayHaveChanged(record.changes, object, feature))) {
+      return sequence;
+    }
   }
   return 0;
 }
@@ -203,21 +222,10 @@ void PersistentStore::beginCall(const CallInfo& call) {
 void PersistentStore::holdRecordOfCall() {
   CommitRecord record = recordOfTouches();
   if (record.created.empty() && record.changed.empty() && record.deleted.empty()) return;
-  if (madeBriefly_.empty()) {
-    record.changes = std::move(changes_);
-  } else {
-    // What the call made briefly was made before it was changed or linked:
-    // its `created` changes come first, in the order made.
-    record.changes.reserve(madeBriefly_.size() + changes_.size());
-    for (const Touched& touched : touches_) {
-      if (touched.touch == Touch::Created && madeBriefly_.count(touched.id) != 0) {
-        record.changes.push_back(
-            {.kind = SlotChange::Created, .object = touched.id, .feature = touched.classId});
-      }
-    }
-    std::move(changes_.begin(), changes_.end(), std::back_inserter(record.changes));
-    changes_.clear();
-  }
+  // What the call made briefly was made before it was changed or linked:
+  // its `created` changes come first, in the order made.
+  record.madeBriefly = std::move(madeBriefly_);
+  record.changes = std::move(changes_);
   record.principal = call_.principal;
   record.server = settings_.server;
   record.timeMicros = std::chrono::duration_cast<std::chrono::microseconds>(
@@ -231,6 +239,7 @@ void PersistentStore::endCall() {
   touches_.clear();
   changes_.clear();
   madeBriefly_.clear();
+  madeInCall_.clear();
   call_ = {};
 }
 
@@ -302,9 +311,9 @@ void PersistentStore::note(ObjectId id, ClassId classId, Touch touch) {
 }
 
 void PersistentStore::noteChanged(ObjectId id) {
-  // An object the call made briefly is in the log as made: its changes
-  // need no note of their own.
-  if (brief_ && call_.writes && madeBriefly_.count(id) != 0) return;
+  // An object the call made is in the log as made: its changes need no
+  // note of their own.
+  if (call_.writes && madeInCall_.contains(id)) return;
   const ClassId classId = classOf(id);
   if (classId == 0) throw std::invalid_argument("no object " + std::to_string(id));
   note(id, classId, Touch::Changed);

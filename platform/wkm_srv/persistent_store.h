@@ -28,9 +28,9 @@
 #include <span>
 #include <stdexcept>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
+#include "platform/wkm_srv/id_runs.h"
 #include "platform/wkm_srv/vorn_types.h"
 #include "platform/wkm_srv/wkm_srv_api.h"
 
@@ -153,10 +153,19 @@ struct CommitRecord {
   std::string principal;
   std::string server;
   std::vector<TouchedObject> created, changed, deleted;
+  // Objects made whose history is their making alone, as an import makes
+  // them: each one's change is Created (its class), before every change
+  // of `changes`, in the order made (of their numbers). Kept as runs of
+  // numbers, not a change each, so that a commit of millions of objects
+  // takes a few bytes an object. withMadeChanges spells them out.
+  IdRuns madeBriefly;
   std::vector<SlotChange> changes;
 
   friend bool operator==(const CommitRecord&, const CommitRecord&) = default;
 };
+
+// The record with each object made briefly given its Created change.
+WKM_SRV_API CommitRecord withMadeChanges(CommitRecord record);
 
 class WKM_SRV_API PersistentStore {
  public:
@@ -360,7 +369,7 @@ class WKM_SRV_API PersistentStore {
   void remember(SlotChange change);
   // Whether the history keeps each change of the object's slots.
   bool recordsSlotsOf(ObjectId id) const {
-    return keepsHistory() && !(brief_ && madeBriefly_.count(id) != 0);
+    return keepsHistory() && !(brief_ && madeBriefly_.contains(id));
   }
   // The changes that empty each written slot of the object, as its removal
   // makes them.
@@ -381,7 +390,9 @@ class WKM_SRV_API PersistentStore {
   std::vector<Touched> touches_;
   std::vector<SlotChange> changes_;  // the call's history, where it is kept
   bool brief_ = false;
-  std::unordered_set<ObjectId> madeBriefly_;  // made by the call while brief
+  IdRuns madeBriefly_;  // made by the call while brief
+  // Made by the call: a change to one is in the log as its making.
+  IdRuns madeInCall_;
   std::size_t createdInTransaction_ = 0;
   std::vector<CommitRecord> held_;  // the held calls' rows, oldest first
   bool holding_ = false;            // calls are held for the next commit

@@ -51,6 +51,16 @@ class DocumentsTravel(unittest.TestCase):
         self.assertTrue(shop.export(None).startswith(b"<?xml"))
         self.assertEqual(os.listdir(self.documents), [])
 
+    def test_an_imports_commit_names_each_object_made_and_undoes_whole(self) -> None:
+        package, _ = self.repo.import_model(os.path.join(SAMPLES, "uml13_xmi11_rose_style.xmi"))
+        commit = self.repo.commit(self.repo.last_commit())
+        made = {number for number, _, how in commit.objects if how == "created"}
+        self.assertIn(package.object_number, made)
+        self.assertEqual([c.object for c in commit.changes if c.kind == "created"], sorted(made))
+        self.assertEqual([c for c in commit.changes if c.kind != "created"], [])
+        self.repo.undo(commit.seq)
+        self.assertEqual(self.repo.Package.find(), [])
+
     def test_a_refusal_says_why_and_leaves_nothing(self) -> None:
         before = len(self.repo.Package.find())
         with self.assertRaisesRegex(qovix.DocumentRefused,

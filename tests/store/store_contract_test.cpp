@@ -195,7 +195,22 @@ TEST_P(StoreContract, RollbackUndoesExactlyWhatCameAfterTheLastCommit) {
   EXPECT_EQ(s.reference(b, kOwner), a);
   EXPECT_EQ(s.referrers(kOwner, a), (Ids{b}));
   EXPECT_TRUE(s.values(a, kItems).empty());
-  EXPECT_EQ(s.create(kOther), 3u) << "the undone object's number is free again";
+  const ObjectId d = s.create(kOther);
+  EXPECT_EQ(d, 3u) << "the undone object's number is free again";
+
+  // What was still to be written goes too, and never reaches the file.
+  s.setValue(d, kName, text(u"undone too"));
+  s.setReference(d, kOwner, a);
+  s.rollback();
+  const ObjectId e = s.create(kPlain);
+  s.commit();
+  if (GetParam().name == std::string("memory")) return;
+  store_.reset();
+  store_ = open();
+  EXPECT_EQ(store_->classOf(e), kPlain);
+  EXPECT_FALSE(store_->value(e, kName));
+  EXPECT_EQ(store_->reference(e, kOwner), 0u);
+  EXPECT_TRUE(store_->holdingValue(kName, text(u"undone too")).empty());
 }
 
 // A removed object leaves no slot and no index entry, rollback brings it
