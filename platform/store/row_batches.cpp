@@ -1,36 +1,5 @@
 #include "platform/store/row_batches.h"
 
-#include <bit>
-#include <string>
-
-Statement& RowBatches::Inserts::forRows(Database& database, std::size_t rows) {
-  const auto power = static_cast<std::size_t>(std::countr_zero(rows));
-  std::unique_ptr<Statement>& made = made_.at(power);
-  if (!made) {
-    std::string sql = head_;
-    for (std::size_t i = 0; i < rows; ++i) sql.append(i == 0 ? "" : ", ").append(row_);
-    made = std::make_unique<Statement>(database, sql.c_str());
-  }
-  return *made;
-}
-
-// The rows in order, as many at a time as one statement takes: the
-// largest power of two left.
-template <class Row, class Bind>
-void RowBatches::write(std::vector<Row>& rows, Inserts& inserts, int columns, Bind&& bind) {
-  std::size_t done = 0;
-  while (done < rows.size()) {
-    const std::size_t batch = std::bit_floor(std::min(rows.size() - done, kBatchRows));
-    const Use use(inserts.forRows(database_, batch));
-    for (std::size_t i = 0; i < batch; ++i) {
-      bind(use.statement(), static_cast<int>(i) * columns, rows[done + i]);
-    }
-    use->run();
-    done += batch;
-  }
-  rows.clear();
-}
-
 void RowBatches::addObject(ObjectId id, ClassId classId) {
   objects_.push_back({id, classId});
   flushIfFull(objects_.size());
@@ -63,23 +32,25 @@ bool RowBatches::relinkWaiting(ObjectId id, FeatureId feature, ObjectId member, 
 
 void RowBatches::flush() {
   try {
-    write(objects_, objectInserts_, 2, [](Statement& statement, int at, const ObjectRow& row) {
-      statement.bind(at + 1, row.id).bind(at + 2, row.classId);
-    });
-    write(attributes_, attributeInserts_, 5,
-          [](Statement& statement, int at, const AttributeRow& row) {
-            statement.bind(at + 1, row.id).bind(at + 2, row.feature);
-            statement.bind(at + 3, row.value.valueClass).bind(at + 4, row.value.number);
-            statement.bind(at + 5, row.value.text);
-          });
-    write(references_, referenceInserts_, 3,
-          [](Statement& statement, int at, const ReferenceRow& row) {
-            statement.bind(at + 1, row.id).bind(at + 2, row.feature).bind(at + 3, row.target);
-          });
-    write(members_, memberInserts_, 4, [](Statement& statement, int at, const MemberRow& row) {
-      statement.bind(at + 1, row.id).bind(at + 2, row.feature);
-      statement.bind(at + 3, row.member).bind(at + 4, row.next);
-    });
+    objectInserts_.write(database_, objects_,
+                         [](Statement& statement, int at, const ObjectRow& row) {
+                           statement.bind(at + 1, row.id).bind(at + 2, row.classId);
+                         });
+    attributeInserts_.write(
+        database_, attributes_, [](Statement& statement, int at, const AttributeRow& row) {
+          statement.bind(at + 1, row.id).bind(at + 2, row.feature);
+          statement.bind(at + 3, row.value.valueClass).bind(at + 4, row.value.number);
+          statement.bind(at + 5, row.value.text);
+        });
+    referenceInserts_.write(
+        database_, references_, [](Statement& statement, int at, const ReferenceRow& row) {
+          statement.bind(at + 1, row.id).bind(at + 2, row.feature).bind(at + 3, row.target);
+        });
+    memberInserts_.write(database_, members_,
+                         [](Statement& statement, int at, const MemberRow& row) {
+                           statement.bind(at + 1, row.id).bind(at + 2, row.feature);
+                           statement.bind(at + 3, row.member).bind(at + 4, row.next);
+                         });
   } catch (...) {
     discard();
     throw;

@@ -3,23 +3,20 @@
 // New rows written a batch at a time. The rows of objects, values,
 // references and members a transaction adds are kept here until one table
 // has kBatchRows of them, or the file is to be read or written otherwise;
-// then each table's are added by statements of many rows, in the order
-// they came. Statements of one row each spend most of their time starting
-// and ending: an import adds millions. A member's link to the next one,
-// changed while its row waits, is changed here, not by a statement of its
-// own.
+// then each table's are added by statements of many rows (many_rows.h), in
+// the order they came. A member's link to the next one, changed while its
+// row waits, is changed here, not by a statement of its own.
 
-#include <array>
 #include <cstddef>
-#include <memory>
 #include <vector>
 
 #include "platform/store/database.h"
+#include "platform/store/many_rows.h"
 #include "platform/wkm_srv/persistent_store.h"
 
 class RowBatches {
  public:
-  static constexpr std::size_t kBatchRows = 64;
+  static constexpr std::size_t kBatchRows = 256;
 
   explicit RowBatches(Database& database) : database_(database) {}
 
@@ -62,21 +59,6 @@ class RowBatches {
     ObjectId next;
   };
 
-  // The statement adding `rows` rows of a table, made on first use; one
-  // for each power of two up to kBatchRows.
-  class Inserts {
-   public:
-    Inserts(const char* head, const char* row) : head_(head), row_(row) {}
-    Statement& forRows(Database& database, std::size_t rows);
-
-   private:
-    const char* head_;
-    const char* row_;
-    std::array<std::unique_ptr<Statement>, 7> made_;
-  };
-
-  template <class Row, class Bind>
-  void write(std::vector<Row>& rows, Inserts& inserts, int columns, Bind&& bind);
   void flushIfFull(std::size_t rows) {
     if (rows >= kBatchRows) flush();
   }
@@ -86,12 +68,12 @@ class RowBatches {
   std::vector<AttributeRow> attributes_;
   std::vector<ReferenceRow> references_;
   std::vector<MemberRow> members_;
-  Inserts objectInserts_{"INSERT INTO object (id, class) VALUES ", "(?, ?)"};
-  Inserts attributeInserts_{
+  ManyRows objectInserts_{"INSERT INTO object (id, class) VALUES ", "(?, ?)", 2};
+  ManyRows attributeInserts_{
       "INSERT OR REPLACE INTO attribute (object, feature, value_class, number, text) VALUES ",
-      "(?, ?, ?, ?, ?)"};
-  Inserts referenceInserts_{"INSERT OR REPLACE INTO reference (object, feature, target) VALUES ",
-                            "(?, ?, ?)"};
-  Inserts memberInserts_{"INSERT INTO member (object, feature, member, next) VALUES ",
-                         "(?, ?, ?, ?)"};
+      "(?, ?, ?, ?, ?)", 5};
+  ManyRows referenceInserts_{"INSERT OR REPLACE INTO reference (object, feature, target) VALUES ",
+                             "(?, ?, ?)", 3};
+  ManyRows memberInserts_{"INSERT INTO member (object, feature, member, next) VALUES ",
+                          "(?, ?, ?, ?)", 4};
 };

@@ -327,7 +327,7 @@ class SqliteRows final : public StoreRows {
     Statement instances, holding, referring, countObjects;
     Statement nextNumber, setNextNumber, removeAttributes, removeReferences, removeMembers,
         removeValues, removeObject, referencesTo;
-    Statement logCommit, logObject, commitsSince, commitObjects, lastCommit;
+    Statement logCommit, commitsSince, commitObjects, lastCommit;
     Statement clearAttribute, historyCommits, commitRow, changesAt, changesOfObjectAt, nextChange,
         forgetHistory, dataVersion;
     Statement begin, commit, rollback, mark, rollbackToMark, releaseMark;
@@ -403,9 +403,6 @@ class SqliteRows final : public StoreRows {
          "UNION SELECT feature, object FROM member WHERE member = ?1 ORDER BY 1, 2"},
         {database,
          "INSERT INTO commit_log (sequence, time_us, principal, server) VALUES (?1, ?2, ?3, ?4)"},
-        {database,
-         "INSERT INTO commit_object (sequence, object, change, class, changes) "
-         "VALUES (?1, ?2, ?3, ?4, ?5)"},
         {database,
          "SELECT sequence, time_us, principal, server FROM commit_log WHERE sequence > ?1 "
          "ORDER BY sequence LIMIT ?2"},
@@ -526,14 +523,26 @@ class SqliteRows final : public StoreRows {
         {&record.changed, u"changed"},
         {&record.deleted, u"deleted"}};
     const CommitHistory history(record);
+    struct Row {
+      TouchedObject touched;
+      const char16_t* change;
+      std::string changes;
+    };
+    std::vector<Row> rows;
+    const auto write = [&] {
+      touchedRows_.write(database_, rows, [&](Statement& statement, int at, const Row& row) {
+        statement.bind(at + 1, sequence).bind(at + 2, row.touched.id);
+        statement.bind(at + 3, std::u16string_view(row.change)).bind(at + 4, row.touched.classId);
+        statement.bindBytes(at + 5, row.changes);
+      });
+    };
     for (const auto& [objects, change] : lists) {
       for (const TouchedObject& touched : *objects) {
-        const Use use(statements_.logObject);
-        use->bind(1, sequence).bind(2, touched.id).bind(3, std::u16string_view(change));
-        use->bind(4, touched.classId).bindBytes(5, history.bytesOf(touched));
-        use->run();
+        rows.push_back({touched, change, history.bytesOf(touched)});
+        if (rows.size() == ManyRows::kMostRows) write();
       }
     }
+    write();
   }
 
   static int logGrew(void* rows, sqlite3*, const char*, int pages) {
@@ -545,9 +554,12 @@ class SqliteRows final : public StoreRows {
   Database database_;
   Statements statements_;
   RowBatches batches_{database_};  // new rows not yet written
-  ObjectId nextFiled_ = 1;         // the next object number as the file holds it
-  std::int64_t dataVersion_ = 0;   // as othersWrote last read it
-  LogCheckpointer checkpointer_;   // stopped before the database closes
+  ManyRows touchedRows_{
+      "INSERT INTO commit_object (sequence, object, change, class, changes) VALUES ",
+      "(?, ?, ?, ?, ?)", 5};
+  ObjectId nextFiled_ = 1;        // the next object number as the file holds it
+  std::int64_t dataVersion_ = 0;  // as othersWrote last read it
+  LogCheckpointer checkpointer_;  // stopped before the database closes
 };
 
 }  // namespace
