@@ -209,8 +209,8 @@ const HostOption kOptions[] = {
      [] {
        return "read, write and receive documents of at most N MiB (default " +
               number(HostOptions{}.maxDocumentMib) +
-              ", at most 4096); an archive's inflated content counts. An import holds about 7 "
-              "times its document in memory at its peak";
+              ", at most 4096); an archive's inflated content counts. An import holds under 3 "
+              "times its document in memory at its peak (a UML 2 one about 5 times)";
      },
      [](HostOptions& o, const std::string& v) {
        return readCount("--max-document-mib", v, 1, 4096, o.maxDocumentMib);

@@ -24,7 +24,7 @@ struct HostOptions {
   std::string libraryPath;                             // empty: libQOVIX_os.so beside qovixd
   std::string repositoryName = "repository";
   std::string documentFolder;                 // empty: no documents
-  std::size_t maxDocumentMib = 128;           // the document bound, in MiB
+  std::size_t maxDocumentMib = 1024;          // the document bound, in MiB
   std::string storePath = kDefaultStorePath;  // kMemoryStore: kept in memory only
   bool syncFull = false;                      // --sync full: flushed to the disk per commit
   HistoryRetention history;                   // --history: how long each commit's changes stay

@@ -76,9 +76,10 @@ struct StoreSettings {
   // the repository has no document folder.
   std::filesystem::path documentFolder;
   // The largest document read, written or received there, in bytes (an
-  // archive's inflated content included). An import holds some 7 times its
-  // document at its peak (docs/development.md has the figures).
-  std::uint64_t mostDocumentBytes = std::uint64_t{128} << 20;
+  // archive's inflated content included). An XMI 1.x import holds under 3
+  // times its document at its peak, a UML 2 one about 5 times
+  // (docs/development.md has the figures).
+  std::uint64_t mostDocumentBytes = std::uint64_t{1} << 30;
   // While set (a document is read), a cache in front of the store keeps
   // what a quiet server keeps, not what a call may: an import writes its
   // objects and seldom reads one back.

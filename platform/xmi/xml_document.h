@@ -1,17 +1,15 @@
 #pragma once
 
-// An XML document parsed by libxml2 the way a server must parse what
-// strangers send: nothing is fetched from the network or the disk (no
-// external DTD or entity), a document that declares any entity is refused
-// (no XXE, no expansion bomb), and the caller bounds the size and how deep
-// elements may nest; the parse stops at the first element past that depth.
+// An XML document as a tree, for a reader that needs the whole of it at
+// once (the UML 2 translation); the XMI 1.x reader streams instead
+// (xml_stream.h, element_frames.h). It is read by streamXml, with its
+// bounds and refusals.
 //
 // The document is kept compactly, as what a reader of XMI asks of it: each
 // element's local name and namespace, line, attributes, text and child
-// elements. libxml2 parses it as a stream and
-// builds no tree of its own, whose nodes would take some 250 bytes an
-// attribute: so a document takes a few times its size in memory, whatever
-// it holds.
+// elements; libxml2's own tree, whose nodes take some 250 bytes an
+// attribute, is never built. A document takes a few times its size in
+// memory, whatever it holds.
 
 #include <algorithm>
 #include <cstddef>

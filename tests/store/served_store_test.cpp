@@ -235,10 +235,12 @@ TEST_F(ServedStore, NoCallKeepsTheMemoryItUsed) {
   }
 }
 
-// An XMI import holds at most ten times its document in memory at its peak,
-// whatever the document holds: here a million and a half attributes, each of
-// which took some 250 bytes in libxml2's own tree.
-TEST_F(ServedStore, AnXmiImportPeaksWithinTenTimesItsDocument) {
+// An XMI import holds at most four times its document in memory at its
+// peak, whatever the document holds: here a million and a half attributes,
+// each of which took some 250 bytes in libxml2's own tree. (A document of
+// 15 MiB is small beside what the store keeps whatever is imported; at
+// 95 MB, bench/import_bench.cpp finds under three times.)
+TEST_F(ServedStore, AnXmiImportPeaksWithinFourTimesItsDocument) {
   if (kUnderAddressSanitizer) GTEST_SKIP() << "the sanitizer keeps freed memory in quarantine";
   const std::filesystem::path documents = folder_.path() / "documents";
   std::filesystem::create_directory(documents);
@@ -262,7 +264,7 @@ TEST_F(ServedStore, AnXmiImportPeaksWithinTenTimesItsDocument) {
   const long peak = residentMemory(server.pid()).peakKilobytes - before;
   std::printf("[ memory ] an import of %zu KiB peaked at %ld KiB more\n", model.size() / 1024,
               peak);
-  EXPECT_LT(peak * 1024, 10 * static_cast<long>(model.size()))
+  EXPECT_LT(peak * 1024, 4 * static_cast<long>(model.size()))
       << "peak " << peak / 1024 << " MiB for " << model.size() / 1024 / 1024 << " MiB";
 }
 
