@@ -81,6 +81,8 @@ std::string nodeId(std::uint32_t object) { return std::string("e").append(std::t
 
 class DotWriter {
  public:
+  explicit DotWriter(std::string links) : links_(std::move(links)) {}
+
   std::string write(const ElementView& package) {
     out_ << "digraph " << dotString(package.name) << " {\n"
          << "  graph [rankdir=BT, fontname=\"Helvetica\", compound=true];\n"
@@ -93,7 +95,7 @@ class DotWriter {
       if (drawn_.count(object) == 0) {
         out_ << "  " << nodeId(object) << " [label=<<table border=\"1\" cellborder=\"0\" "
              << "cellspacing=\"0\" cellpadding=\"4\"><tr><td>" << escaped(name)
-             << "</td></tr></table>>, style=dashed];\n";
+             << "</td></tr></table>>, style=dashed" << link(object, name) << "];\n";
       }
     }
     out_ << "}\n";
@@ -107,6 +109,10 @@ class DotWriter {
     out_ << indent << "subgraph cluster_" << package.object << " {\n"
          << indent << "  label=<<b>" << escaped(package.name) << "</b>>; labeljust=l; labelloc=b; "
          << "style=rounded;\n";
+    if (!links_.empty()) {
+      out_ << indent << "  URL=" << dotString(links_ + std::to_string(package.object))
+           << "; target=\"_top\";\n";
+    }
     for (const ElementView& element : package.contents) {
       if (conformsTo(element.classNumber, Package::kClassNumber)) {
         frame(element, depth + 1);
@@ -140,7 +146,7 @@ class DotWriter {
     out_ << indent << nodeId(element.object)
          << " [label=<<table border=\"0\" cellborder=\"1\" cellspacing=\"0\" cellpadding=\"4\">"
          << "<tr><td>" << stereotype << "<b>" << name << "</b></td></tr>" << compartment(attributes)
-         << compartment(operations) << "</table>>];\n";
+         << compartment(operations) << "</table>>" << link(element.object, element.name) << "];\n";
     for (const NamedRef& parent : element.supertypes) {
       if (parent.object == 0) continue;
       outside_[parent.object] = parent.name;
@@ -167,6 +173,14 @@ class DotWriter {
                      ", taillabel=" + endLabel(tail) + ", headlabel=" + endLabel(head) + "];");
   }
 
+  // A node's attributes that make it a link, when links are asked for.
+  std::string link(std::uint32_t object, const std::string& name) const {
+    if (links_.empty()) return "";
+    return ", URL=" + dotString(links_ + std::to_string(object)) +
+           ", target=\"_top\", tooltip=" + dotString(name);
+  }
+
+  std::string links_;
   std::ostringstream out_;
   std::vector<std::string> edges_;
   std::set<std::uint32_t> drawn_;
@@ -175,7 +189,9 @@ class DotWriter {
 
 }  // namespace
 
-std::string diagramDot(const ElementView& package) { return DotWriter().write(package); }
+std::string diagramDot(const ElementView& package, const std::string& links) {
+  return DotWriter(links).write(package);
+}
 
 void renderDot(const std::string& dot, const std::string& format, const std::string& outputPath) {
   std::signal(SIGPIPE, SIG_IGN);  // a dot that ends early is told by its status

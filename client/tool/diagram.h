@@ -12,8 +12,10 @@
 
 namespace qovix::tool {
 
-// The package in Graphviz's DOT language.
-std::string diagramDot(const ElementView& package);
+// The package in Graphviz's DOT language. With `links`, each classifier and
+// package links to `links` followed by its object number (an SVG's boxes
+// are then links).
+std::string diagramDot(const ElementView& package, const std::string& links = "");
 
 // Renders DOT text with Graphviz's `dot` as `format` (svg, png) into
 // `outputPath`, or to standard output for "-"; throws std::runtime_error

@@ -20,6 +20,7 @@
 #include "client/tool/model_view.h"
 #include "client/tool/suggestions.h"
 #include "client/tool/table.h"
+#include "client/tool/web_launch.h"
 #include "qovix_protocol.h"
 
 namespace {
@@ -39,6 +40,8 @@ struct Options {
   qovix::client::TlsOptions tls;
   std::string format = "svg";  // diagram
   std::string output = "-";    // diagram
+  std::string links;           // diagram: the prefix of each box's link
+  std::string listen;          // web: where the web view is served
   std::string into;            // import
   std::string xmi = "1.2";     // export
   bool dryRun = false;         // delete
@@ -108,6 +111,12 @@ const ToolOption kOptions[] = {
      }},
     {"--output", "FILE", "diagram: the file to write (also -o; default: standard output)",
      [](Options& o, const std::string& v) { o.output = v; }},
+    {"--links", "PREFIX",
+     "diagram: make each class and package a link to PREFIX followed by its object number",
+     [](Options& o, const std::string& v) { o.links = v; }},
+    {"--listen", "ADDRESS:PORT",
+     "web: serve the web view there (default 127.0.0.1:8080; a loopback address)",
+     [](Options& o, const std::string& v) { o.listen = v; }},
     {"--into", "PACKAGE", "import: the package to import into",
      [](Options& o, const std::string& v) { o.into = v; }},
     {"--xmi", "VERSION", "export: 1.2 (the default), 1.0 or 2.5",
@@ -370,9 +379,22 @@ void runTree(const std::vector<std::string>&, const Options& options, Session& s
   }
 }
 
+void runWeb(const std::vector<std::string>&, const Options& options, Session&) {
+  qovix::tool::launchWeb({options.host, options.port, options.tls, options.listen});
+}
+
 void runDiagram(const std::vector<std::string>& command, const Options& options, Session& session) {
+  // A package by its number (#42) is read alone; by name, found in the tree.
+  const std::string& named = command[1];
+  std::uint32_t number = 0;
+  const bool byNumber =
+      named.size() > 1 && named[0] == '#' &&
+      std::from_chars(named.data() + 1, named.data() + named.size(), number).ptr ==
+          named.data() + named.size();
   const std::string dot = qovix::tool::diagramDot(
-      qovix::tool::findPackage(qovix::tool::readTree(session.connection()), command[1]));
+      byNumber ? qovix::tool::readPackage(session.connection(), number)
+               : qovix::tool::findPackage(qovix::tool::readTree(session.connection()), named),
+      options.links);
   if (options.format != "dot") {
     qovix::tool::renderDot(dot, options.format, options.output);
   } else if (options.output == "-") {
@@ -551,9 +573,13 @@ const Command kCommands[] = {
      "the instances of a class: object, class, name (with --keep, a handle to each as well)",
      &runLs, true},
     {"tree", "", 0, 0, "packages with what they contain", &runTree, true},
-    {"diagram", "PACKAGE [--format svg|png|dot] [-o FILE]", 1, 1,
-     "a UML class diagram of the package (by name), drawn by Graphviz; svg by default, to "
-     "FILE or standard output",
+    {"web", "[--listen ADDRESS:PORT]", 0, 0,
+     "serve the repository in a browser: a web view and its JSON API (/api/, documented at "
+     "/api/docs), as a client of qovixd with these --host, --port and TLS options",
+     &runWeb},
+    {"diagram", "PACKAGE [--format svg|png|dot] [-o FILE] [--links PREFIX]", 1, 1,
+     "a UML class diagram of the package (by name, or #NUMBER by object number), drawn by "
+     "Graphviz; svg by default, to FILE or standard output",
      &runDiagram, true},
     {"import", "DOCUMENT [--into PACKAGE]", 1, 1,
      "read a UML 1.x model from an XMI document or a project archive (.zargo, .zuml, "

@@ -313,6 +313,18 @@ std::vector<ElementView> readTree(Connection& connection, bool keepHandles) {
   return roots;
 }
 
+ElementView readPackage(Connection& connection, std::uint32_t object) {
+  TreeReader reader(connection, false);
+  const std::uint32_t handle = connection.objectByNumber(object);
+  if (handle == 0) throw std::runtime_error("there is no object " + std::to_string(object));
+  const Node node{reader.kept().keep(handle), connection.identity(handle)};
+  if (!conformsTo(node.identity.classNumber, Package::kClassNumber)) {
+    throw std::runtime_error("object " + std::to_string(object) + " is a " +
+                             kindOf(node.identity.classNumber) + ", not a package");
+  }
+  return reader.read(node);
+}
+
 void printTree(const std::vector<ElementView>& roots, std::ostream& out) {
   for (const ElementView& root : roots) printElement(root, 0, out);
 }

@@ -100,6 +100,9 @@ void printTree(const std::vector<ElementView>& roots, std::ostream& out);
 // The package of that name at any depth; throws std::runtime_error, with
 // the nearest names, when there is none.
 const ElementView& findPackage(const std::vector<ElementView>& roots, const std::string& name);
+// The package with that persistent object number, read alone with what it
+// contains; throws std::runtime_error when it is no package.
+ElementView readPackage(client::Connection& connection, std::uint32_t object);
 nlohmann::json treeJson(const std::vector<ElementView>& roots);
 
 // Builds a small banking model, prints its tree and a few derived answers;

@@ -396,6 +396,23 @@ TEST_F(Tool, DiagramDrawsEveryClassAttributeAndGeneralization) {
   ASSERT_EQ(dot.status, 0) << dot.err;
   EXPECT_EQ(dot.out.rfind("digraph \"Accounts\" {", 0), 0u) << dot.out;
   EXPECT_NE(qovix({"diagram", "Acounts"}).err.find("did you mean Accounts?"), std::string::npos);
+  // By number, the package is read alone; with --links each box links to its element.
+  std::map<std::string, std::string> numbers;  // name -> object number
+  for (const char* kind : {"Class", "Package"}) {
+    for (const auto& each : nlohmann::json::parse(qovix({"--json", "ls", kind}).out)) {
+      numbers[each["name"]] = std::to_string(each["object"].get<int>());
+    }
+  }
+  const ProgramRun linked =
+      qovix({"diagram", "#" + numbers["Accounts"], "--format", "dot", "--links", "/element/"});
+  ASSERT_EQ(linked.status, 0) << linked.err;
+  EXPECT_EQ(linked.out.rfind("digraph \"Accounts\" {", 0), 0u) << linked.out;
+  for (const char* name : {"Accounts", "Account", "Savings"}) {
+    EXPECT_NE(linked.out.find("URL=\"/element/" + numbers[name] + "\""), std::string::npos) << name;
+  }
+  const ProgramRun notPackage = qovix({"diagram", "#" + numbers["Account"]});
+  EXPECT_EQ(notPackage.status, 1);
+  EXPECT_NE(notPackage.err.find("is a Class, not a package"), std::string::npos) << notPackage.err;
   if (runProgram("/bin/sh", {"-c", "command -v dot"}).status != 0) GTEST_SKIP() << "no Graphviz";
 
   const ProgramRun svg = qovix({"diagram", "Bank"});
@@ -496,7 +513,7 @@ TEST(ToolUsage, HelpAndProceduresNeedNoServer) {
     EXPECT_EQ(tooMany.status, 2) << name;
     EXPECT_NE(tooMany.err.find("usage: qovix " + name), std::string::npos) << tooMany.err;
   }
-  EXPECT_EQ(checked, 13);
+  EXPECT_EQ(checked, 14);
 
   const ProgramRun procedures = runProgram(QOVIX_TOOL_PATH, {"procedures", "TaggedValue"});
   ASSERT_EQ(procedures.status, 0) << procedures.err;

@@ -1,0 +1,25 @@
+#pragma once
+
+// `qovix web`: starts the web view (the Python program qovix_web, assembled
+// beside the qovix binary in the build tree and installed in
+// share/qovix/python) in place of this process, with qovix's own server
+// and TLS options.
+
+#include <string>
+
+#include "client/tls_options.h"
+
+namespace qovix::tool {
+
+struct WebLaunch {
+  std::string host;
+  std::uint16_t port = 0;
+  client::TlsOptions tls;
+  std::string listen;  // ADDRESS:PORT; empty: the web view's default
+};
+
+// Never returns: runs python3 -m qovix_web, or throws std::runtime_error
+// saying what is missing.
+[[noreturn]] void launchWeb(const WebLaunch& launch);
+
+}  // namespace qovix::tool
