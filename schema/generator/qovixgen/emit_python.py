@@ -119,6 +119,10 @@ class _ClassWriter:
         self.lines: list[str] = []
         self.names: set[str] = set()
         self.skipped: list[str] = []
+        # What a reader of any object can list: (name, "value" | "object" |
+        # "members"), and the operations that answer without arguments.
+        self.shown: list[tuple[str, str]] = []
+        self.queries: list[str] = []
 
     def fail(self, message: str):
         raise CatalogueError(self.path, self.model_class.line, self.model_class.label, message)
@@ -144,6 +148,9 @@ class _ClassWriter:
         for feature in self.model_class.features:
             getattr(self, "feature_" + feature.kind)(feature)
         self.operations()
+        shown = "".join(f'("{name}", "{kind}"), ' for name, kind in self.shown)
+        self.lines += ["", f"    _shown = ({shown})",
+                       f"    _queries = ({''.join(repr(q) + ', ' for q in self.queries)})"]
         if self.skipped:
             self.lines.append(f"    # Not offered in Python (no Python value for a parameter): "
                               f"{', '.join(self.skipped)}")
@@ -151,6 +158,9 @@ class _ClassWriter:
 
     def prop(self, name: str, hint: str, getter: str, setter: list[str] | None = None):
         name = self.claim(python_name(name))
+        kind = ("members" if hint.startswith(("Members[", "Collection[")) else
+                "object" if hint.endswith("| None") else "value")
+        self.shown.append((name, kind))
         self.lines += ["", "    @property", f"    def {name}(self) -> {hint}:",
                        f"        return {getter}"]
         if setter is not None:
@@ -240,6 +250,8 @@ class _ClassWriter:
             passed = "".join(f", {expression}" for _, expression in arguments)
             hint, helper = result
             self.claim(python_name(name))
+            if not parameters and hint != "None" and not name.startswith(("create", "copy")):
+                self.queries.append(python_name(name))
             self.lines += ["", f"    def {python_name(name)}(self{signature}) -> {hint}:",
                            f"        return {helper}({self.number}, {p.number}"
                            f"{self.types.result_code(p.member.result)}{passed})"]

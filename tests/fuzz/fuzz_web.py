@@ -1,0 +1,107 @@
+"""Fuzzes the web view with HTTP requests: well-formed ones to every route
+with odd numbers, names, queries, methods, headers and bodies, and raw bytes
+that are no HTTP at all, sent over a socket to `qovix web` serving the demo
+model. Every answer must be an HTTP answer below 500 (a 502 says qovixd
+refused; anything else is a fault), no request may hang it, and it must
+still answer at the end.
+
+    QOVIXD=... QOVIX_TOOL=... PYTHONPATH=BUILD/python python3 fuzz_web.py SECONDS
+"""
+
+from __future__ import annotations
+
+import os
+import socket
+import string
+import sys
+import time
+import urllib.parse
+
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "web"))
+from web_server import WebView  # noqa: E402
+
+WORDS = ["api", "elements", "element", "search", "contents", "features", "queries", "history",
+         "diagram.svg", "commits", "repository", "docs", "openapi.json", "static", "app.js",
+         "style.css", "..", "%2e%2e", "", "0", "1", "2", "4", "-1", "4294967296",
+         "99999999999999999999", "ownedElement", "allSupertypes", "name", "%00", "\u00e9"]
+segments = st.one_of(st.sampled_from(WORDS), st.text(max_size=12),
+                     st.integers(-2**40, 2**40).map(str))
+paths = st.lists(segments, min_size=1, max_size=6).map(
+    lambda parts: "/" + "/".join(urllib.parse.quote(p, safe="%.") for p in parts))
+queries = st.dictionaries(st.sampled_from(["name", "class", "offset", "limit", "since", "q"]),
+                          st.one_of(st.text(max_size=24), st.integers(-2**70, 2**70).map(str)),
+                          max_size=4).map(urllib.parse.urlencode)
+methods = st.sampled_from(["GET", "GET", "GET", "POST", "PUT", "PATCH", "DELETE", "HEAD",
+                           "OPTIONS", "BREW"])
+header_values = st.text(alphabet=string.printable.strip("\r\n\x0b\x0c"), max_size=40)
+headers = st.dictionaries(st.sampled_from(["Content-Type", "Cookie", "Accept", "Origin",
+                                           "X-Qovix-Request", "Range", "Transfer-Encoding"]),
+                          header_values, max_size=3)
+
+
+def exchange(port: int, request: bytes) -> bytes:
+    """What the server answers to `request` before it closes or goes quiet."""
+    with socket.create_connection(("127.0.0.1", port), timeout=20) as connection:
+        connection.sendall(request)
+        connection.shutdown(socket.SHUT_WR)
+        answer = b""
+        while chunk := connection.recv(65536):
+            answer += chunk
+        return answer
+
+
+def main() -> int:
+    seconds = float(sys.argv[1]) if len(sys.argv) > 1 else 30
+    web = WebView()
+    port = web.port
+    sent = [0]
+
+    def check(answer: bytes, request: bytes) -> None:
+        sent[0] += 1
+        if answer:
+            status = answer.split(b" ", 2)
+            assert status[0].startswith(b"HTTP/1."), (request, answer[:200])
+            code = int(status[1])
+            assert code < 500 or code == 502, (request, answer[:400])
+
+    @settings(max_examples=200, deadline=None, database=None,
+              suppress_health_check=list(HealthCheck))
+    @given(method=methods, path=paths, query=queries, headers=headers,
+           body=st.binary(max_size=256))
+    def requests(method: str, path: str, query: str, headers: dict[str, str], body: bytes) -> None:
+        lines = [f"{method} {path}{'?' + query if query else ''} HTTP/1.1", "Host: 127.0.0.1",
+                 "Connection: close", f"Content-Length: {len(body)}"]
+        lines += [f"{name}: {value}" for name, value in headers.items()
+                  if name != "Transfer-Encoding"]
+        request = ("\r\n".join(lines) + "\r\n\r\n").encode() + body
+        check(exchange(port, request), request)
+
+    @settings(max_examples=100, deadline=None, database=None,
+              suppress_health_check=list(HealthCheck))
+    @given(raw=st.one_of(st.binary(max_size=512),
+                         st.text(max_size=300).map(lambda t: ("GET /" + t).encode())))
+    def garbage(raw: bytes) -> None:
+        check(exchange(port, raw), raw)
+
+    deadline = time.monotonic() + seconds
+    try:
+        while time.monotonic() < deadline:
+            requests()
+            garbage()
+        assert web.get("/api/repository")["roots"], "it no longer answers"
+    finally:
+        said = web.stop()
+    print(f"web: {sent[0]} requests in {seconds:.0f} s, every answer below 500 but 502")
+    # uvicorn logs what no HTTP parser takes (with the parser's trace) as a
+    # warning; a fault of the application is an "Exception in ASGI application".
+    if "Exception in ASGI application" in said:
+        print(said[-3000:])
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,86 @@
+"""The JSON API under /api/: elements by number with their features, pages
+of contents, search by name, refusals that say why, and the headers every
+answer carries."""
+
+from __future__ import annotations
+
+import json
+import unittest
+
+from web_server import WebView
+
+
+class Api(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls) -> None:
+        cls.web = WebView()
+        cls.repo = cls.web.connect()
+
+    @classmethod
+    def tearDownClass(cls) -> None:
+        cls.repo.close()
+        cls.web.stop()
+
+    def number_of(self, name: str) -> int:
+        return self.web.get(f"/api/search?name={name}")["members"][0]["number"]
+
+    def test_an_element_has_each_feature_with_links(self) -> None:
+        account = self.web.get(f"/api/elements/{self.number_of('Account')}")
+        self.assertEqual((account["class"], account["name"]), ("Class", "Account"))
+        features = {f["name"]: f for f in account["features"]}
+        self.assertIs(features["isAbstract"]["value"], True)
+        self.assertEqual(features["elemOwnershipVisibility"]["value"], "public")
+        self.assertEqual([m["name"] for m in features["feature"]["members"]],
+                         ["balance", "deposit", "withdraw"])
+        self.assertIn("allSupertypes", account["queries"])
+        savings = self.number_of("Savings")
+        supertypes = self.web.get(f"/api/elements/{savings}/queries/allSupertypes")
+        self.assertEqual([m["name"] for m in supertypes["members"]], ["Account"])
+
+    def test_contents_come_a_page_at_a_time_in_order(self) -> None:
+        package = self.repo.Package.create()
+        package.name = "Many"
+        for i in range(250):
+            made = self.repo.Class.create()
+            made.name = f"C{i:03}"
+            package.ownedElement.add(made)
+        number = package.object_number
+        pages = [self.web.get(f"/api/elements/{number}/contents?offset={o}&limit=100")
+                 for o in (0, 100, 200)]
+        self.assertEqual([p["count"] for p in pages], [250] * 3)
+        names = [m["name"] for p in pages for m in p["members"]]
+        self.assertEqual(names, [f"C{i:03}" for i in range(250)])
+        collection = self.web.get(f"/api/elements/{number}/features/ownedElement?offset=240")
+        self.assertEqual([m["name"] for m in collection["members"]], [f"C{i}" for i in range(240, 250)])
+
+    def test_refusals_say_why(self) -> None:
+        for path, status, said in [
+                ("/api/elements/999999", 404, "there is no element 999999"),
+                (f"/api/elements/{self.number_of('Account')}/diagram.svg", 404, "no class diagram"),
+                ("/api/search?name=x&class=Nothing", 404, "no model class 'Nothing'"),
+                (f"/api/elements/{self.number_of('Account')}/queries/drop", 404, "no query 'drop'"),
+                ("/api/elements/1/contents?limit=100000", 422, "")]:
+            got, _, body = self.web.request(path)
+            self.assertEqual(got, status, path)
+            if said:
+                self.assertIn(said, json.loads(body)["detail"], path)
+
+    def test_every_answer_keeps_scripts_and_frames_out(self) -> None:
+        for path in ("/", "/api/repository", "/api/docs", "/element/1", "/api/elements/999999"):
+            _, headers, _ = self.web.request(path)
+            self.assertIn("default-src 'self'", headers["content-security-policy"], path)
+            self.assertEqual(headers["x-content-type-options"], "nosniff", path)
+            self.assertEqual(headers["x-frame-options"], "DENY", path)
+
+    def test_the_api_is_described_and_documented(self) -> None:
+        described = self.web.get("/api/openapi.json")
+        for path in ("/api/elements/{number}", "/api/elements/{number}/contents", "/api/search",
+                     "/api/elements/{number}/diagram.svg", "/api/commits"):
+            self.assertIn(path, described["paths"])
+        status, headers, page = self.web.request("/api/docs")
+        self.assertEqual(status, 200)
+        self.assertIn("<code>/api/elements/{number}/contents</code>", page.decode())
+
+
+if __name__ == "__main__":
+    unittest.main()

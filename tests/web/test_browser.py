@@ -1,0 +1,150 @@
+"""The web view in a real browser (headless Chromium): the demo model
+opened, walked through and searched, its diagram clicked through, names
+that hold markup shown as text, and pages a keyboard and a phone can use.
+Screenshots of the main pages go to QOVIX_SCREENSHOTS."""
+
+from __future__ import annotations
+
+import os
+import unittest
+
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
+from selenium.webdriver.support import expected_conditions as shown
+from selenium.webdriver.support.ui import WebDriverWait
+
+from web_server import WebView
+
+HOSTILE = '<script>window.pwned=1</script><img src=x onerror="window.pwned=2">'
+
+
+class Browser(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls) -> None:
+        cls.web = WebView()
+        options = webdriver.ChromeOptions()
+        for argument in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage",
+                         "--window-size=1280,900"):
+            options.add_argument(argument)
+        options.binary_location = os.environ.get("CHROMIUM", "/usr/bin/chromium")
+        service = Service(os.environ.get("CHROMEDRIVER", "/usr/bin/chromedriver"))
+        try:
+            cls.browser = webdriver.Chrome(service=service, options=options)
+        except Exception:
+            cls.web.stop()
+            raise
+        cls.screenshots = os.environ.get("QOVIX_SCREENSHOTS")
+        if cls.screenshots:
+            os.makedirs(cls.screenshots, exist_ok=True)
+
+    @classmethod
+    def tearDownClass(cls) -> None:
+        cls.browser.quit()
+        cls.web.stop()
+
+    def setUp(self) -> None:
+        self.browser.set_window_size(1280, 900)
+
+    def open(self, path: str) -> None:
+        self.browser.get(self.web.url + path)
+
+    def wait_for(self, css: str, text: str | None = None):
+        wait = WebDriverWait(self.browser, 15)
+        if text is None:
+            return wait.until(shown.visibility_of_element_located((By.CSS_SELECTOR, css)))
+        wait.until(shown.text_to_be_present_in_element((By.CSS_SELECTOR, css), text))
+        return self.browser.find_element(By.CSS_SELECTOR, css)
+
+    def keep(self, name: str) -> None:
+        if self.screenshots:
+            self.browser.save_screenshot(os.path.join(self.screenshots, name + ".png"))
+
+    def tree_link(self, name: str):
+        """The tree's link to the element named `name` (its class shown first)."""
+        return WebDriverWait(self.browser, 15).until(
+            lambda b: next((a for a in b.find_elements(By.CSS_SELECTOR, "#tree a")
+                            if a.find_element(By.CLASS_NAME, "name").text == name), None))
+
+    def expand(self, name: str) -> None:
+        link = self.tree_link(name)
+        toggle = link.find_element(By.XPATH, "preceding-sibling::button")
+        toggle.click()
+
+    def test_the_tree_leads_to_account_whose_page_has_an_address_of_its_own(self) -> None:
+        self.open("/")
+        self.wait_for("main h1", "The repository")
+        self.keep("home")
+        self.expand("Bank")
+        self.expand("Accounts")
+        self.tree_link("Account").click()
+        heading = self.wait_for("main h1 .name", "Account")
+        self.assertEqual(heading.text, "Account")
+        features = self.browser.find_element(By.CSS_SELECTOR, "tr[data-feature='feature']")
+        self.assertEqual([n.text for n in features.find_elements(By.CSS_SELECTOR, "a .name")],
+                         ["balance", "deposit", "withdraw"])
+        self.keep("element")
+        address = self.browser.current_url
+        self.assertRegex(address, r"/element/\d+$")
+        self.open("/")  # a colleague opens the address sent
+        self.browser.get(address)
+        self.wait_for("main h1", "Account")
+
+    def test_a_class_box_of_the_diagram_opens_its_page(self) -> None:
+        accounts = self.web.get("/api/search?name=Accounts")["members"][0]["number"]
+        self.open(f"/element/{accounts}")
+        self.wait_for(".diagram svg")
+        self.keep("diagram")
+        box = next(a for a in self.browser.find_elements(By.CSS_SELECTOR, ".diagram svg a")
+                   if "Savings" in a.get_attribute("textContent"))
+        self.browser.execute_script("arguments[0].dispatchEvent(new MouseEvent('click', "
+                                    "{bubbles: true, cancelable: true}))", box)
+        self.wait_for("main h1", "Savings")
+        self.assertRegex(self.browser.current_url, r"/element/\d+$")
+
+    def test_search_by_name(self) -> None:
+        self.open("/")
+        field = self.wait_for("#search-name")
+        field.send_keys("Checking", Keys.ENTER)
+        self.wait_for("main h1", "Checking")
+        self.keep("search")
+        self.browser.find_element(By.CSS_SELECTOR, "main a[data-number]").click()
+        self.wait_for("main h1", "Checking")
+        self.assertRegex(self.browser.current_url, r"/element/\d+$")
+
+    def test_a_name_holding_markup_is_shown_as_text(self) -> None:
+        with self.web.connect() as repo:
+            accounts = repo.Package.find(name="Accounts")[0]
+            hostile = repo.Class.create()
+            hostile.name = HOSTILE
+            accounts.ownedElement.add(hostile)
+            number, package = hostile.object_number, accounts.object_number
+        self.open(f"/element/{number}")
+        heading = self.wait_for("main h1 .name", "window.pwned")
+        self.assertEqual(heading.text, HOSTILE)
+        self.open(f"/element/{package}")
+        self.wait_for(".diagram svg")
+        self.browser.find_element(By.ID, "search-name").send_keys(HOSTILE, Keys.ENTER)
+        self.wait_for("main .card a", "window.pwned")
+        self.assertIsNone(self.browser.execute_script("return window.pwned"))
+        self.assertEqual(self.browser.find_elements(By.CSS_SELECTOR, "main img, main script"), [])
+
+    def test_a_keyboard_opens_the_tree_and_a_phone_sees_it_above_the_page(self) -> None:
+        self.open("/")
+        self.wait_for("#tree button.toggle").send_keys(Keys.ENTER)
+        WebDriverWait(self.browser, 15).until(
+            lambda b: b.find_element(By.CSS_SELECTOR, "#tree button.toggle")
+            .get_attribute("aria-expanded") == "true")
+        self.tree_link("Accounts")
+        self.browser.set_window_size(390, 800)
+        tree = self.browser.find_element(By.CSS_SELECTOR, "nav.tree").rect
+        page = self.browser.find_element(By.ID, "view").rect
+        self.assertLessEqual(tree["y"] + tree["height"], page["y"] + 1)
+        self.assertLessEqual(self.browser.execute_script(
+            "return document.documentElement.scrollWidth"), 390, "it scrolls sideways")
+        self.keep("phone")
+
+
+if __name__ == "__main__":
+    unittest.main()

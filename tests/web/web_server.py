@@ -1,0 +1,80 @@
+"""qovixd with the demo model and `qovix web` serving it, for the web view's
+tests: QOVIXD and QOVIX_TOOL name the executables."""
+
+from __future__ import annotations
+
+import json
+import os
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import urllib.error
+import urllib.request
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "python"))
+from live_server import Server  # noqa: E402
+
+
+def free_port() -> int:
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+class WebView:
+    """A qovixd holding the demo model, and the web view of it."""
+
+    def __init__(self) -> None:
+        self.server = Server()
+        tool = os.environ["QOVIX_TOOL"]
+        subprocess.run([tool, "--port", str(self.server.port), "demo"], check=True,
+                       capture_output=True)
+        self.port = free_port()
+        self.url = f"http://127.0.0.1:{self.port}"
+        self.log = tempfile.TemporaryFile("w+", encoding="utf-8")
+        self.process = subprocess.Popen(
+            [tool, "--port", str(self.server.port), "web", "--listen", f"127.0.0.1:{self.port}"],
+            stdout=self.log, stderr=subprocess.STDOUT)
+        deadline = time.monotonic() + 30
+        while True:
+            try:
+                self.get("/api/repository")
+                break
+            except (urllib.error.URLError, ConnectionError):
+                if time.monotonic() > deadline or self.process.poll() is not None:
+                    self.stop()
+                    raise RuntimeError("the web view did not start")
+                time.sleep(0.1)
+
+    def connect(self):
+        return self.server.connect()
+
+    def request(self, path: str, method: str = "GET") -> tuple[int, dict[str, str], bytes]:
+        """Status, headers and body of a request, errors included."""
+        asked = urllib.request.Request(self.url + path, method=method)
+        try:
+            with urllib.request.urlopen(asked, timeout=30) as answer:
+                return answer.status, dict(answer.headers), answer.read()
+        except urllib.error.HTTPError as refused:
+            return refused.code, dict(refused.headers), refused.read()
+
+    def get(self, path: str) -> dict:
+        status, _, body = self.request(path)
+        if status != 200:
+            raise urllib.error.URLError(f"{path}: {status} {body[:200]!r}")
+        return json.loads(body)
+
+    def stop(self) -> str:
+        self.process.terminate()
+        try:
+            self.process.wait(10)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+        self.log.seek(0)
+        said = self.log.read()
+        self.log.close()
+        self.server.stop()
+        return said

@@ -1,0 +1,140 @@
+"""The JSON API under /api/, shaped after the OMG Systems Modeling API
+where it fits: the repository, its commits, elements by number with their
+features, queries by class and name, and diagrams as SVG. Every page of
+the browser view uses it, so scripts in any language get the same."""
+
+from __future__ import annotations
+
+import subprocess
+from typing import Any, Callable, Iterator
+
+from fastapi import APIRouter, Depends, HTTPException, Query, Request
+from fastapi.responses import Response
+
+import qovix
+
+from . import elements
+from .connections import ConnectionPool
+
+# The most members one page of an answer lists.
+MOST_PER_PAGE = 500
+
+
+def repository(request: Request) -> Iterator[qovix.Repository]:
+    """The connection a request works on."""
+    pool: ConnectionPool = request.app.state.pool
+    try:
+        with pool.repository() as repo:
+            yield repo
+    except qovix.AccessDenied as denied:
+        raise HTTPException(403, str(denied)) from denied
+    except qovix.QovixError as failed:
+        raise HTTPException(502, f"qovixd: {failed}") from failed
+
+
+def element(repo: qovix.Repository, number: int) -> qovix.ModelObject:
+    found = repo.by_number(number)
+    if found is None:
+        raise HTTPException(404, f"there is no element {number}")
+    return found
+
+
+def commit_json(commit: qovix.Commit) -> dict[str, Any]:
+    return {"seq": commit.seq, "time": commit.time.isoformat(), "principal": commit.principal,
+            "server": commit.server,
+            "objects": [{"number": n, "class": c, "change": how} for n, c, how in commit.objects],
+            "changes": [{"object": c.object, "slot": c.slot, "kind": c.kind,
+                         "before": elements.plain(c.before), "after": elements.plain(c.after),
+                         "position": c.position} for c in commit.changes]}
+
+
+def make_router(diagram_command: Callable[[int], list[str]]) -> APIRouter:
+    """The API; `diagram_command(number)` is the command that prints the
+    class diagram of package `number` as SVG."""
+    api = APIRouter(prefix="/api")
+
+    @api.get("/repository", summary="The repository: its last commit and its top-level packages")
+    def the_repository(repo: qovix.Repository = Depends(repository)) -> dict[str, Any]:
+        # As `qovix tree` finds them: the packages no package contains.
+        packages = repo.Package.all()
+        contained = {member.object_number for p in packages for member in p.contents()}
+        roots = [p for p in packages if p.object_number not in contained]
+        return {"lastCommit": repo.last_commit(),
+                "roots": [elements.summary(p) for p in roots]}
+
+    @api.get("/elements/{number}", summary="An element with every feature and its value")
+    def an_element(number: int, repo: qovix.Repository = Depends(repository)) -> dict[str, Any]:
+        return elements.detail(element(repo, number))
+
+    @api.get("/elements/{number}/contents",
+             summary="What an element contains (its owned elements and features), a page at a time")
+    def contents(number: int, offset: int = Query(0, ge=0),
+                 limit: int = Query(100, ge=1, le=MOST_PER_PAGE),
+                 repo: qovix.Repository = Depends(repository)) -> dict[str, Any]:
+        return elements.contents(element(repo, number), offset, limit)
+
+    @api.get("/elements/{number}/features/{feature}",
+             summary="The members of one collection of an element, a page at a time")
+    def members(number: int, feature: str, offset: int = Query(0, ge=0),
+                limit: int = Query(100, ge=1, le=MOST_PER_PAGE),
+                repo: qovix.Repository = Depends(repository)) -> dict[str, Any]:
+        found = element(repo, number)
+        if (feature, "members") not in elements.shown_features(found):
+            raise HTTPException(404, f"a {elements.class_name(found)} has no collection '{feature}'")
+        return elements.page(getattr(found, feature), offset, limit)
+
+    @api.get("/elements/{number}/queries/{query}",
+             summary="A derived answer of an element: allSupertypes, allFeatures, allContents, ...")
+    def derived(number: int, query: str,
+                repo: qovix.Repository = Depends(repository)) -> dict[str, Any]:
+        found = element(repo, number)
+        if query not in elements.queries_of(found):
+            raise HTTPException(404, f"a {elements.class_name(found)} answers no query '{query}'")
+        answer = getattr(found, query)()
+        if isinstance(answer, qovix.ModelObject) or answer is None:
+            return {"query": query, "object": elements.summary(answer)}
+        if isinstance(answer, qovix.Collection):
+            return {"query": query, **elements.page(answer, 0, len(answer))}
+        return {"query": query, "value": elements.plain(answer)}
+
+    @api.get("/elements/{number}/history", summary="The commits that touched an element, newest first")
+    def history(number: int, repo: qovix.Repository = Depends(repository)) -> dict[str, Any]:
+        element(repo, number)
+        return {"commits": [commit_json(c) for c in repo.history_of(number)]}
+
+    @api.get("/elements/{number}/diagram.svg", summary="The class diagram of a package, as SVG",
+             response_class=Response, responses={200: {"content": {"image/svg+xml": {}}}})
+    def diagram(number: int, repo: qovix.Repository = Depends(repository)) -> Response:
+        found = element(repo, number)
+        if not isinstance(found, qovix.Package):
+            raise HTTPException(404, f"element {number} is a {elements.class_name(found)}, "
+                                     "which has no class diagram")
+        drawn = subprocess.run(diagram_command(number), capture_output=True, timeout=60)
+        if drawn.returncode != 0:
+            raise HTTPException(502, drawn.stderr.decode(errors="replace").strip())
+        return Response(drawn.stdout, media_type="image/svg+xml")
+
+    @api.get("/search", summary="Model elements by name, of a class (ModelElement: any)")
+    def search(name: str = Query(..., min_length=1, max_length=1000),
+               class_: str = Query("ModelElement", alias="class"),
+               repo: qovix.Repository = Depends(repository)) -> dict[str, Any]:
+        access = getattr(repo, class_, None) if class_.isidentifier() else None
+        if not isinstance(access, qovix.ClassAccess):
+            raise HTTPException(404, f"there is no model class '{class_}'")
+        try:
+            found = access.find(name=name)
+        except TypeError as unsearchable:
+            raise HTTPException(400, str(unsearchable)) from unsearchable
+        return {"count": len(found), "members": [elements.summary(f) for f in found[:MOST_PER_PAGE]]}
+
+    @api.get("/commits", summary="The commits after `since`, oldest first")
+    def commits(since: int = Query(0, ge=0), limit: int = Query(100, ge=1, le=MOST_PER_PAGE),
+                repo: qovix.Repository = Depends(repository)) -> dict[str, Any]:
+        listed = []
+        for commit in repo.changes(since):
+            listed.append(commit_json(commit))
+            if len(listed) == limit:
+                break
+        return {"commits": listed}
+
+    return api

@@ -1,0 +1,63 @@
+"""The web application: the JSON API, its documentation, and the browser
+view (one page whose script draws each view from the API)."""
+
+from __future__ import annotations
+
+import pathlib
+from typing import Callable
+
+from fastapi import FastAPI, Request
+from fastapi.responses import FileResponse, HTMLResponse
+from fastapi.staticfiles import StaticFiles
+
+from .api import make_router
+from .api_docs import docs_page
+from .connections import ConnectionPool
+
+STATIC = pathlib.Path(__file__).parent / "static"
+
+# Every answer says what the page may load and run: its own scripts and
+# styles alone (model names are user data: nothing they hold ever runs),
+# and it is framed nowhere.
+SECURITY_HEADERS = {
+    "Content-Security-Policy": "default-src 'self'; img-src 'self' data:; object-src 'none'; "
+                               "base-uri 'none'; form-action 'self'; frame-ancestors 'none'",
+    "X-Content-Type-Options": "nosniff",
+    "Referrer-Policy": "same-origin",
+    "X-Frame-Options": "DENY",
+}
+
+
+def create_app(pool: ConnectionPool, diagram_command: Callable[[int], list[str]]) -> FastAPI:
+    app = FastAPI(title="QOVIX repository API", version="1",
+                  description="The model repository a qovixd serves: elements by persistent "
+                              "object number, their features and contents, search by name, "
+                              "class diagrams and commits.",
+                  docs_url=None, redoc_url=None, openapi_url="/api/openapi.json")
+    app.state.pool = pool
+    app.include_router(make_router(diagram_command))
+    app.mount("/static", StaticFiles(directory=STATIC), name="static")
+
+    @app.middleware("http")
+    async def secured(request: Request, call_next):  # type: ignore[no-untyped-def]
+        response = await call_next(request)
+        for header, value in SECURITY_HEADERS.items():
+            response.headers.setdefault(header, value)
+        return response
+
+    @app.get("/api/docs", include_in_schema=False)
+    def documentation() -> HTMLResponse:
+        return HTMLResponse(docs_page(app.openapi()))
+
+    # Each view has an address of its own, which the page's script reads.
+    @app.get("/", include_in_schema=False)
+    @app.get("/element/{number}", include_in_schema=False)
+    @app.get("/search", include_in_schema=False)
+    def page(number: int | None = None) -> FileResponse:
+        return FileResponse(STATIC / "index.html", media_type="text/html")
+
+    @app.on_event("shutdown")
+    def closed() -> None:
+        pool.close()
+
+    return app

@@ -1,0 +1,299 @@
+// The browser view: each view drawn from the JSON API. Everything the
+// repository holds is user data, so it only ever becomes text (textContent,
+// attribute values), never markup.
+"use strict";
+
+const view = document.getElementById("view");
+const PAGE = 100;
+
+// An element made with its attributes and children (strings become text).
+function make(tag, attributes = {}, ...children) {
+  const made = document.createElement(tag);
+  for (const [name, value] of Object.entries(attributes)) {
+    if (value !== undefined && value !== null) made.setAttribute(name, value);
+  }
+  for (const child of children) {
+    if (child !== null && child !== undefined) {
+      made.append(typeof child === "string" ? document.createTextNode(child) : child);
+    }
+  }
+  return made;
+}
+
+async function api(path) {
+  const answer = await fetch(path, { headers: { Accept: "application/json" } });
+  if (!answer.ok) {
+    let why = answer.statusText;
+    try { why = (await answer.json()).detail || why; } catch (ignored) { /* not JSON */ }
+    throw new Error(why);
+  }
+  return answer.json();
+}
+
+// A link to an element's page, showing its class and name.
+function link(element) {
+  if (!element) return make("span", { class: "none" }, "none");
+  const shown = element.name === null || element.name === "" ? `#${element.number}` : element.name;
+  return make("a", { href: `/element/${element.number}`, "data-number": element.number },
+    make("span", { class: "kind" }, element.class), make("span", { class: "name" }, shown));
+}
+
+function linkList(members, count) {
+  const list = make("ul", { class: "links" });
+  for (const member of members) list.append(make("li", {}, link(member)));
+  if (count > members.length) list.append(make("li", { class: "none" }, `… ${count - members.length} more`));
+  return list;
+}
+
+function showError(error) {
+  view.replaceChildren(make("p", { class: "error", role: "alert" }, String(error.message || error)));
+}
+
+// Navigation within the page: addresses stay real, so they can be sent on.
+function go(path, replace = false) {
+  if (replace) history.replaceState({}, "", path); else history.pushState({}, "", path);
+  route();
+}
+
+document.addEventListener("click", (event) => {
+  const anchor = event.target.closest("a[href]");
+  if (!anchor || event.ctrlKey || event.metaKey || event.shiftKey || event.button !== 0) return;
+  const href = anchor.getAttribute("href") || anchor.getAttribute("xlink:href");
+  if (href && (href.startsWith("/element/") || href === "/")) {
+    event.preventDefault();
+    go(href);
+  }
+});
+
+window.addEventListener("popstate", route);
+
+document.getElementById("search").addEventListener("submit", (event) => {
+  event.preventDefault();
+  const name = document.getElementById("search-name").value;
+  const kind = document.getElementById("search-class").value;
+  go(`/search?${new URLSearchParams({ name, class: kind })}`);
+});
+
+// The model tree ----------------------------------------------------------
+
+function treeItem(element) {
+  const item = make("li", { role: "treeitem" });
+  const children = make("ul", { role: "group", hidden: "" });
+  let loaded = 0;
+  let toggle = null;
+  if (element.contains === undefined || element.contains > 0) {
+    toggle = make("button", { class: "toggle", "aria-expanded": "false",
+      "aria-label": `Open ${element.name || element.class}` }, "▸");
+    toggle.addEventListener("click", async () => {
+      const open = toggle.getAttribute("aria-expanded") === "true";
+      toggle.setAttribute("aria-expanded", String(!open));
+      toggle.textContent = open ? "▸" : "▾";
+      children.hidden = open;
+      if (!open && loaded === 0) loaded = await loadChildren(element.number, children, 0);
+    });
+  }
+  item.append(toggle || make("span", { class: "leaf" }), link(element), children);
+  return item;
+}
+
+async function loadChildren(number, into, offset) {
+  const page = await api(`/api/elements/${number}/contents?offset=${offset}&limit=${PAGE}`);
+  for (const member of page.members) into.append(treeItem(member));
+  const shown = offset + page.members.length;
+  if (shown < page.count) {
+    const more = make("button", { class: "quiet more" }, `Show more (${page.count - shown} left)`);
+    more.addEventListener("click", async () => {
+      more.remove();
+      await loadChildren(number, into, shown);
+    });
+    into.append(make("li", {}, more));
+  }
+  return shown;
+}
+
+async function loadTree() {
+  const tree = document.getElementById("tree");
+  try {
+    const repository = await api("/api/repository");
+    tree.replaceChildren(...repository.roots.map(treeItem));
+  } catch (error) {
+    tree.replaceChildren(make("li", { class: "error" }, String(error.message)));
+  }
+}
+
+// Views -------------------------------------------------------------------
+
+function featureValue(feature) {
+  if (feature.kind === "value") {
+    return feature.value === null || feature.value === ""
+      ? make("span", { class: "none" }, "unset")
+      : document.createTextNode(String(feature.value));
+  }
+  if (feature.kind === "object") return link(feature.object);
+  if (feature.count === 0) return make("span", { class: "none" }, "empty");
+  return linkList(feature.members, feature.count);
+}
+
+async function showElement(number) {
+  const element = await api(`/api/elements/${number}`);
+  document.title = `${element.name || "#" + element.number} · ${element.class} · QOVIX`;
+  const heading = make("h1", {}, make("span", { class: "kind" }, element.class),
+    make("span", { class: "name" }, element.name || `#${element.number}`));
+  const owner = make("p", { class: "owner" }, element.owner ? "in " : null,
+    element.owner ? link(element.owner) : null, `${element.owner ? " · " : ""}object ${element.number}`);
+  const rows = make("tbody");
+  const filled = element.features.filter((f) => f.kind !== "members" || f.count > 0);
+  for (const feature of filled) {
+    rows.append(make("tr", { "data-feature": feature.name }, make("th", { scope: "row" }, feature.name),
+      make("td", {}, featureValue(feature))));
+  }
+  const features = make("section", { class: "card", "aria-labelledby": "features-title" },
+    make("h2", { id: "features-title" }, "Features"), make("table", { class: "features" }, rows));
+  const empty = element.features.length - filled.length;
+  if (empty > 0) features.append(make("p", { class: "none" }, `${empty} empty collections not shown`));
+
+  const answers = make("div");
+  const queries = make("section", { class: "card queries" }, make("h2", {}, "Derived"),
+    ...element.queries.map((query) => {
+      const ask = make("button", { class: "quiet", type: "button" }, query);
+      ask.addEventListener("click", async () => {
+        try {
+          const answer = await api(`/api/elements/${number}/queries/${query}`);
+          const shown = answer.members ? linkList(answer.members, answer.count)
+            : answer.object !== undefined ? link(answer.object)
+            : document.createTextNode(String(answer.value));
+          answers.replaceChildren(make("h3", {}, query), shown);
+        } catch (error) {
+          answers.replaceChildren(make("p", { class: "error" }, String(error.message)));
+        }
+      });
+      return ask;
+    }), answers);
+
+  const parts = [heading, owner, features];
+  if (element.class === "Package" || element.class === "Model" || element.class === "Subsystem") {
+    parts.push(await diagramCard(number));
+  }
+  parts.push(queries, historyCard(number));
+  view.replaceChildren(...parts);
+}
+
+function historyCard(number) {
+  const list = make("ol");
+  const card = make("section", { class: "card" }, make("h2", {}, "History"));
+  const show = make("button", { class: "quiet", type: "button" }, "Show the commits");
+  show.addEventListener("click", async () => {
+    const answer = await api(`/api/elements/${number}/history`);
+    list.replaceChildren(...answer.commits.map((commit) => make("li", {},
+      `commit ${commit.seq}, ${commit.time} by ${commit.principal || "(nobody)"}: `,
+      commit.changes.map((c) => `${c.slot} ${c.kind}`).join(", "))));
+    show.remove();
+  });
+  card.append(show, list);
+  return card;
+}
+
+// The package's class diagram: Graphviz's SVG, taken in as a document and
+// kept to its drawing (no script, no handler, links only to element pages),
+// then panned by dragging and zoomed by the wheel or the keys + and -.
+async function diagramCard(number) {
+  const card = make("section", { class: "card" }, make("h2", {}, "Class diagram"));
+  const answer = await fetch(`/api/elements/${number}/diagram.svg`);
+  if (!answer.ok) {
+    card.append(make("p", { class: "error" }, (await answer.json()).detail || answer.statusText));
+    return card;
+  }
+  const parsed = new DOMParser().parseFromString(await answer.text(), "image/svg+xml");
+  const svg = parsed.documentElement;
+  if (svg.nodeName !== "svg") {
+    card.append(make("p", { class: "error" }, "the diagram is no SVG"));
+    return card;
+  }
+  for (const unsafe of svg.querySelectorAll("script, foreignObject")) unsafe.remove();
+  for (const node of svg.querySelectorAll("*")) {
+    for (const attribute of [...node.attributes]) {
+      const value = attribute.value.trim();
+      if (attribute.name.startsWith("on")) node.removeAttribute(attribute.name);
+      if (/(^|:)href$/.test(attribute.name) && !/^\/element\/\d+$/.test(value)) {
+        node.removeAttribute(attribute.name);
+      }
+    }
+  }
+  svg.removeAttribute("width");
+  svg.removeAttribute("height");
+  const frame = make("div", { class: "diagram", tabindex: "0",
+    "aria-label": "Class diagram: drag to pan, + and - to zoom" });
+  frame.append(document.importNode(svg, true));
+  panAndZoom(frame, frame.querySelector("svg"));
+  card.append(frame);
+  return card;
+}
+
+function panAndZoom(frame, svg) {
+  const box = svg.viewBox.baseVal;
+  if (!box || box.width === 0) return;
+  const zoom = (factor) => {
+    const cx = box.x + box.width / 2, cy = box.y + box.height / 2;
+    box.width *= factor; box.height *= factor;
+    box.x = cx - box.width / 2; box.y = cy - box.height / 2;
+  };
+  frame.addEventListener("wheel", (event) => {
+    event.preventDefault();
+    zoom(event.deltaY > 0 ? 1.15 : 1 / 1.15);
+  }, { passive: false });
+  frame.addEventListener("keydown", (event) => {
+    if (event.key === "+" || event.key === "=") zoom(1 / 1.25);
+    if (event.key === "-") zoom(1.25);
+  });
+  let dragging = null;
+  frame.addEventListener("pointerdown", (event) => {
+    if (event.target.closest("a")) return;
+    dragging = { x: event.clientX, y: event.clientY };
+    frame.setPointerCapture(event.pointerId);
+  });
+  frame.addEventListener("pointermove", (event) => {
+    if (!dragging) return;
+    const scale = box.width / frame.clientWidth;
+    box.x -= (event.clientX - dragging.x) * scale;
+    box.y -= (event.clientY - dragging.y) * scale;
+    dragging = { x: event.clientX, y: event.clientY };
+  });
+  frame.addEventListener("pointerup", () => { dragging = null; });
+}
+
+async function showSearch(parameters) {
+  const name = parameters.get("name") || "";
+  const kind = parameters.get("class") || "ModelElement";
+  document.getElementById("search-name").value = name;
+  document.getElementById("search-class").value = kind;
+  const answer = await api(`/api/search?${new URLSearchParams({ name, class: kind })}`);
+  document.title = `Search: ${name} · QOVIX`;
+  view.replaceChildren(make("h1", {}, `Named “${name}”`),
+    answer.count === 0 ? make("p", { class: "none" }, "Nothing is named so.")
+      : make("section", { class: "card" }, linkList(answer.members, answer.count)));
+}
+
+async function showHome() {
+  const repository = await api("/api/repository");
+  document.title = "QOVIX repository";
+  view.replaceChildren(make("h1", {}, "The repository"),
+    make("p", {}, `Last commit: ${repository.lastCommit}. Open a package in the tree, or search by name.`),
+    make("section", { class: "card" }, make("h2", {}, "Top-level packages"),
+      linkList(repository.roots, repository.roots.length)));
+}
+
+async function route() {
+  const path = location.pathname;
+  try {
+    const element = path.match(/^\/element\/(\d+)$/);
+    if (element) await showElement(element[1]);
+    else if (path === "/search") await showSearch(new URLSearchParams(location.search));
+    else await showHome();
+    view.focus({ preventScroll: true });
+  } catch (error) {
+    showError(error);
+  }
+}
+
+loadTree();
+route();
