@@ -59,11 +59,26 @@ class Api(unittest.TestCase):
                 (f"/api/elements/{self.number_of('Account')}/diagram.svg", 404, "no class diagram"),
                 ("/api/search?name=x&class=Nothing", 404, "no model class 'Nothing'"),
                 (f"/api/elements/{self.number_of('Account')}/queries/drop", 404, "no query 'drop'"),
-                ("/api/elements/1/contents?limit=100000", 422, "")]:
+                ("/api/elements/1/contents?limit=100000", 422, ""),
+                ("/static/%00", 404, "Not Found")]:
             got, _, body = self.web.request(path)
             self.assertEqual(got, status, path)
             if said:
                 self.assertIn(said, json.loads(body)["detail"], path)
+
+    def test_a_rename_needs_the_pages_header(self) -> None:
+        made = self.repo.Class.create()
+        made.name = "Before"
+        path = f"/api/elements/{made.object_number}"
+        body = json.dumps({"name": "After"}).encode()
+        status, _, said = self.web.request(path, "PATCH", body, {"Content-Type": "application/json"})
+        self.assertEqual((status, json.loads(said)["detail"]),
+                         (403, "a change needs the header X-Qovix-Request: 1"))
+        self.assertEqual(made.name, "Before")
+        status, _, said = self.web.request(path, "PATCH", body, {
+            "Content-Type": "application/json", "X-Qovix-Request": "1"})
+        self.assertEqual((status, json.loads(said)["name"]), (200, "After"))
+        self.assertEqual(made.name, "After")
 
     def test_every_answer_keeps_scripts_and_frames_out(self) -> None:
         for path in ("/", "/api/repository", "/api/docs", "/element/1", "/api/elements/999999"):

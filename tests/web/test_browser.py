@@ -6,6 +6,7 @@ Screenshots of the main pages go to QOVIX_SCREENSHOTS."""
 from __future__ import annotations
 
 import os
+import subprocess
 import unittest
 
 from selenium import webdriver
@@ -102,6 +103,36 @@ class Browser(unittest.TestCase):
                                     "{bubbles: true, cancelable: true}))", box)
         self.wait_for("main h1", "Savings")
         self.assertRegex(self.browser.current_url, r"/element/\d+$")
+
+    def test_changes_made_elsewhere_show_without_a_reload(self) -> None:
+        with self.web.connect() as repo:
+            savings = repo.Class.find(name="Savings")[0]
+            self.open(f"/element/{savings.object_number}")
+            self.wait_for("main h1 .name", "Savings")
+            self.browser.execute_script("window.notReloaded = true")
+            savings.name = "Saver"
+            try:
+                WebDriverWait(self.browser, 2).until(
+                    lambda b: b.find_element(By.CSS_SELECTOR, "main h1 .name").text == "Saver")
+                self.assertTrue(self.browser.execute_script("return window.notReloaded"))
+            finally:
+                savings.name = "Savings"
+            self.wait_for("main h1 .name", "Savings")
+
+    def test_a_class_renamed_in_the_browser_is_renamed_for_qovix(self) -> None:
+        customer = self.web.get("/api/search?name=Customer&class=Class")["members"][0]["number"]
+        self.open(f"/element/{customer}")
+        self.wait_for("main h1 .name", "Customer")
+        self.browser.find_element(By.CSS_SELECTOR, "[data-action=rename]").click()
+        field = self.browser.find_element(By.CSS_SELECTOR, "form.rename input[name=name]")
+        field.clear()
+        field.send_keys("Client", Keys.ENTER)
+        self.wait_for("main h1 .name", "Client")
+        self.keep("renamed")
+        tree = subprocess.run([os.environ["QOVIX_TOOL"], "--port", str(self.web.server.port),
+                               "tree"], capture_output=True, text=True, check=True).stdout
+        self.assertIn("Class Client", tree)
+        self.assertNotIn("Class Customer", tree)
 
     def test_search_by_name(self) -> None:
         self.open("/")

@@ -26,8 +26,8 @@ def free_port() -> int:
 class WebView:
     """A qovixd holding the demo model, and the web view of it."""
 
-    def __init__(self) -> None:
-        self.server = Server()
+    def __init__(self, *server_options: str, store: str = "memory") -> None:
+        self.server = Server(*server_options, store=store)
         tool = os.environ["QOVIX_TOOL"]
         subprocess.run([tool, "--port", str(self.server.port), "demo"], check=True,
                        capture_output=True)
@@ -51,9 +51,11 @@ class WebView:
     def connect(self):
         return self.server.connect()
 
-    def request(self, path: str, method: str = "GET") -> tuple[int, dict[str, str], bytes]:
+    def request(self, path: str, method: str = "GET", body: bytes | None = None,
+                headers: dict[str, str] | None = None) -> tuple[int, dict[str, str], bytes]:
         """Status, headers and body of a request, errors included."""
-        asked = urllib.request.Request(self.url + path, method=method)
+        asked = urllib.request.Request(self.url + path, data=body, method=method,
+                                       headers=headers or {})
         try:
             with urllib.request.urlopen(asked, timeout=30) as answer:
                 return answer.status, dict(answer.headers), answer.read()

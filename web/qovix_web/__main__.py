@@ -13,6 +13,7 @@ import sys
 import uvicorn
 
 from .app import create_app
+from .changes_feed import ChangesFeed
 from .connections import ConnectionPool, Target
 
 
@@ -57,12 +58,23 @@ def main(arguments: list[str] | None = None) -> int:
         return [options.qovix, "--host", options.host, "--port", str(options.port), *tls_words,
                 "diagram", f"#{number}", "--links", "/element/"]
 
-    app = create_app(ConnectionPool(Target(options.host, options.port, tls)), diagram_command)
+    target = Target(options.host, options.port, tls)
+    feed = ChangesFeed(target)
+    app = create_app(ConnectionPool(target), feed, diagram_command)
     host, port = options.listen
     shown = f"[{host}]" if ":" in host else host
     print(f"qovix web: http://{shown}:{port}/ shows the repository at {options.host}:{options.port}",
           flush=True)
-    uvicorn.run(app, host=host, port=port, log_level="warning", access_log=False)
+    server = uvicorn.Server(uvicorn.Config(app, host=host, port=port, log_level="warning",
+                                           access_log=False))
+    stop_serving = server.handle_exit
+
+    def stop(signal_number: int, frame: object) -> None:
+        feed.stop()  # its streams end, so that no open page holds up the stop
+        stop_serving(signal_number, frame)
+
+    server.handle_exit = stop  # type: ignore[method-assign]
+    server.run()
     return 0
 
 

@@ -5,31 +5,54 @@ the browser view uses it, so scripts in any language get the same."""
 
 from __future__ import annotations
 
+import asyncio
+import contextlib
+import json
 import subprocess
-from typing import Any, Callable, Iterator
+from typing import Any, AsyncIterator, Callable, Iterator
 
 from fastapi import APIRouter, Depends, HTTPException, Query, Request
-from fastapi.responses import Response
+from fastapi.responses import Response, StreamingResponse
+from pydantic import BaseModel, Field
 
 import qovix
 
 from . import elements
+from .changes_feed import ChangesFeed
 from .connections import ConnectionPool
 
 # The most members one page of an answer lists.
 MOST_PER_PAGE = 500
 
 
+@contextlib.contextmanager
 def repository(request: Request) -> Iterator[qovix.Repository]:
-    """The connection a request works on."""
+    """A connection for the request's work, given back however it ends: the
+    work runs in a thread of its own, which ends even when the browser has
+    gone. qovixd's refusals and failures become answers that say why."""
     pool: ConnectionPool = request.app.state.pool
     try:
         with pool.repository() as repo:
             yield repo
+    except TimeoutError as busy:
+        raise HTTPException(503, str(busy)) from busy
     except qovix.AccessDenied as denied:
         raise HTTPException(403, str(denied)) from denied
     except qovix.QovixError as failed:
         raise HTTPException(502, f"qovixd: {failed}") from failed
+
+
+def from_the_page(request: Request) -> None:
+    """A change comes from the pages' script, or from a script of the user's:
+    it carries the header X-Qovix-Request, which a form, link or image of
+    another site cannot send (and no other site may make a script send it:
+    the API allows no cross-origin requests). So no site forges one."""
+    if request.headers.get("x-qovix-request") != "1":
+        raise HTTPException(403, "a change needs the header X-Qovix-Request: 1")
+
+
+class Rename(BaseModel):
+    name: str = Field(..., max_length=131072)
 
 
 def element(repo: qovix.Repository, number: int) -> qovix.ModelObject:
@@ -48,93 +71,143 @@ def commit_json(commit: qovix.Commit) -> dict[str, Any]:
                          "position": c.position} for c in commit.changes]}
 
 
+# A stream of changes ends after this many seconds (the browser opens the
+# next at once), so that no connection outlives a stopping server for long.
+STREAM_SECONDS = 30.0
+
+
 def make_router(diagram_command: Callable[[int], list[str]]) -> APIRouter:
     """The API; `diagram_command(number)` is the command that prints the
     class diagram of package `number` as SVG."""
     api = APIRouter(prefix="/api")
 
     @api.get("/repository", summary="The repository: its last commit and its top-level packages")
-    def the_repository(repo: qovix.Repository = Depends(repository)) -> dict[str, Any]:
-        # As `qovix tree` finds them: the packages no package contains.
-        packages = repo.Package.all()
-        contained = {member.object_number for p in packages for member in p.contents()}
-        roots = [p for p in packages if p.object_number not in contained]
-        return {"lastCommit": repo.last_commit(),
-                "roots": [elements.summary(p) for p in roots]}
+    def the_repository(request: Request) -> dict[str, Any]:
+        with repository(request) as repo:
+            # As `qovix tree` finds them: the packages no package contains.
+            packages = repo.Package.all()
+            contained = {member.object_number for p in packages for member in p.contents()}
+            roots = [p for p in packages if p.object_number not in contained]
+            return {"lastCommit": repo.last_commit(),
+                    "roots": [elements.summary(p) for p in roots]}
 
     @api.get("/elements/{number}", summary="An element with every feature and its value")
-    def an_element(number: int, repo: qovix.Repository = Depends(repository)) -> dict[str, Any]:
-        return elements.detail(element(repo, number))
+    def an_element(request: Request, number: int) -> dict[str, Any]:
+        with repository(request) as repo:
+            return elements.detail(element(repo, number))
+
+    @api.patch("/elements/{number}", summary="Renames an element",
+               dependencies=[Depends(from_the_page)])
+    def rename(request: Request, number: int, change: Rename) -> dict[str, Any]:
+        with repository(request) as repo:
+            found = element(repo, number)
+            if not isinstance(found, qovix.ModelElement):
+                raise HTTPException(400, f"a {elements.class_name(found)} has no name")
+            found.name = change.name
+            return elements.detail(found)
 
     @api.get("/elements/{number}/contents",
              summary="What an element contains (its owned elements and features), a page at a time")
-    def contents(number: int, offset: int = Query(0, ge=0),
-                 limit: int = Query(100, ge=1, le=MOST_PER_PAGE),
-                 repo: qovix.Repository = Depends(repository)) -> dict[str, Any]:
-        return elements.contents(element(repo, number), offset, limit)
+    def contents(request: Request, number: int, offset: int = Query(0, ge=0),
+                 limit: int = Query(100, ge=1, le=MOST_PER_PAGE)) -> dict[str, Any]:
+        with repository(request) as repo:
+            return elements.contents(element(repo, number), offset, limit)
 
     @api.get("/elements/{number}/features/{feature}",
              summary="The members of one collection of an element, a page at a time")
-    def members(number: int, feature: str, offset: int = Query(0, ge=0),
-                limit: int = Query(100, ge=1, le=MOST_PER_PAGE),
-                repo: qovix.Repository = Depends(repository)) -> dict[str, Any]:
-        found = element(repo, number)
-        if (feature, "members") not in elements.shown_features(found):
-            raise HTTPException(404, f"a {elements.class_name(found)} has no collection '{feature}'")
-        return elements.page(getattr(found, feature), offset, limit)
+    def members(request: Request, number: int, feature: str, offset: int = Query(0, ge=0),
+                limit: int = Query(100, ge=1, le=MOST_PER_PAGE)) -> dict[str, Any]:
+        with repository(request) as repo:
+            found = element(repo, number)
+            if (feature, "members") not in elements.shown_features(found):
+                raise HTTPException(404, f"a {elements.class_name(found)} has no collection '{feature}'")
+            return elements.page(getattr(found, feature), offset, limit)
 
     @api.get("/elements/{number}/queries/{query}",
              summary="A derived answer of an element: allSupertypes, allFeatures, allContents, ...")
-    def derived(number: int, query: str,
-                repo: qovix.Repository = Depends(repository)) -> dict[str, Any]:
-        found = element(repo, number)
-        if query not in elements.queries_of(found):
-            raise HTTPException(404, f"a {elements.class_name(found)} answers no query '{query}'")
-        answer = getattr(found, query)()
-        if isinstance(answer, qovix.ModelObject) or answer is None:
-            return {"query": query, "object": elements.summary(answer)}
-        if isinstance(answer, qovix.Collection):
-            return {"query": query, **elements.page(answer, 0, len(answer))}
-        return {"query": query, "value": elements.plain(answer)}
+    def derived(request: Request, number: int, query: str) -> dict[str, Any]:
+        with repository(request) as repo:
+            found = element(repo, number)
+            if query not in elements.queries_of(found):
+                raise HTTPException(404, f"a {elements.class_name(found)} answers no query '{query}'")
+            answer = getattr(found, query)()
+            if isinstance(answer, qovix.ModelObject) or answer is None:
+                return {"query": query, "object": elements.summary(answer)}
+            if isinstance(answer, qovix.Collection):
+                return {"query": query, **elements.page(answer, 0, len(answer))}
+            return {"query": query, "value": elements.plain(answer)}
 
     @api.get("/elements/{number}/history", summary="The commits that touched an element, newest first")
-    def history(number: int, repo: qovix.Repository = Depends(repository)) -> dict[str, Any]:
-        element(repo, number)
-        return {"commits": [commit_json(c) for c in repo.history_of(number)]}
+    def history(request: Request, number: int) -> dict[str, Any]:
+        with repository(request) as repo:
+            element(repo, number)
+            return {"commits": [commit_json(c) for c in repo.history_of(number)]}
 
     @api.get("/elements/{number}/diagram.svg", summary="The class diagram of a package, as SVG",
              response_class=Response, responses={200: {"content": {"image/svg+xml": {}}}})
-    def diagram(number: int, repo: qovix.Repository = Depends(repository)) -> Response:
-        found = element(repo, number)
-        if not isinstance(found, qovix.Package):
-            raise HTTPException(404, f"element {number} is a {elements.class_name(found)}, "
-                                     "which has no class diagram")
+    def diagram(request: Request, number: int) -> Response:
+        with repository(request) as repo:
+            found = element(repo, number)
+            if not isinstance(found, qovix.Package):
+                raise HTTPException(404, f"element {number} is a {elements.class_name(found)}, "
+                                         "which has no class diagram")
         drawn = subprocess.run(diagram_command(number), capture_output=True, timeout=60)
         if drawn.returncode != 0:
             raise HTTPException(502, drawn.stderr.decode(errors="replace").strip())
         return Response(drawn.stdout, media_type="image/svg+xml")
 
     @api.get("/search", summary="Model elements by name, of a class (ModelElement: any)")
-    def search(name: str = Query(..., min_length=1, max_length=1000),
-               class_: str = Query("ModelElement", alias="class"),
-               repo: qovix.Repository = Depends(repository)) -> dict[str, Any]:
-        access = getattr(repo, class_, None) if class_.isidentifier() else None
-        if not isinstance(access, qovix.ClassAccess):
-            raise HTTPException(404, f"there is no model class '{class_}'")
-        try:
-            found = access.find(name=name)
-        except TypeError as unsearchable:
-            raise HTTPException(400, str(unsearchable)) from unsearchable
-        return {"count": len(found), "members": [elements.summary(f) for f in found[:MOST_PER_PAGE]]}
+    def search(request: Request, name: str = Query(..., min_length=1, max_length=1000),
+               class_: str = Query("ModelElement", alias="class")) -> dict[str, Any]:
+        with repository(request) as repo:
+            access = getattr(repo, class_, None) if class_.isidentifier() else None
+            if not isinstance(access, qovix.ClassAccess):
+                raise HTTPException(404, f"there is no model class '{class_}'")
+            try:
+                found = access.find(name=name)
+            except TypeError as unsearchable:
+                raise HTTPException(400, str(unsearchable)) from unsearchable
+            return {"count": len(found), "members": [elements.summary(f) for f in found[:MOST_PER_PAGE]]}
 
     @api.get("/commits", summary="The commits after `since`, oldest first")
-    def commits(since: int = Query(0, ge=0), limit: int = Query(100, ge=1, le=MOST_PER_PAGE),
-                repo: qovix.Repository = Depends(repository)) -> dict[str, Any]:
-        listed = []
-        for commit in repo.changes(since):
-            listed.append(commit_json(commit))
-            if len(listed) == limit:
-                break
-        return {"commits": listed}
+    def commits(request: Request, since: int = Query(0, ge=0), limit: int = Query(100, ge=1, le=MOST_PER_PAGE)) -> dict[str, Any]:
+        with repository(request) as repo:
+            listed = []
+            for commit in repo.changes(since):
+                listed.append(commit_json(commit))
+                if len(listed) == limit:
+                    break
+            return {"commits": listed}
+
+    @api.get("/changes/stream", summary="Server-sent events: each new commit's number and the "
+                                        "objects it touched", response_class=StreamingResponse)
+    async def changes_stream(request: Request, since: int = Query(0, ge=0)) -> StreamingResponse:
+        feed: ChangesFeed = request.app.state.feed
+        # A browser coming back says where it was in the header; a page
+        # says from which commit it drew what it shows.
+        resumed = request.headers.get("last-event-id", "")
+        queue = feed.listen(int(resumed) if resumed.isdigit() else since)
+
+        async def events() -> AsyncIterator[str]:
+            try:
+                yield "retry: 500\n\n"
+                ends = asyncio.get_running_loop().time() + STREAM_SECONDS
+                quiet = 0.0
+                while (left := ends - asyncio.get_running_loop().time()) > 0 and not feed.stopped:
+                    try:
+                        event = await asyncio.wait_for(queue.get(), timeout=min(left, 1.0))
+                    except asyncio.TimeoutError:
+                        quiet += 1.0
+                        if quiet >= 10:  # a comment now and then keeps proxies from closing it
+                            yield ": still here\n\n"
+                            quiet = 0.0
+                        continue
+                    quiet = 0.0
+                    yield f"id: {event['seq']}\ndata: {json.dumps(event)}\n\n"
+            finally:
+                feed.leave(queue)
+
+        return StreamingResponse(events(), media_type="text/event-stream",
+                                 headers={"Cache-Control": "no-store"})
 
     return api

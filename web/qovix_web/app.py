@@ -3,15 +3,20 @@ view (one page whose script draws each view from the API)."""
 
 from __future__ import annotations
 
+import asyncio
 import pathlib
 from typing import Callable
 
 from fastapi import FastAPI, Request
 from fastapi.responses import FileResponse, HTMLResponse
 from fastapi.staticfiles import StaticFiles
+from starlette.exceptions import HTTPException
+from starlette.responses import Response
+from starlette.types import Scope
 
 from .api import make_router
 from .api_docs import docs_page
+from .changes_feed import ChangesFeed
 from .connections import ConnectionPool
 
 STATIC = pathlib.Path(__file__).parent / "static"
@@ -28,15 +33,27 @@ SECURITY_HEADERS = {
 }
 
 
-def create_app(pool: ConnectionPool, diagram_command: Callable[[int], list[str]]) -> FastAPI:
+class StaticFolder(StaticFiles):
+    """The pages' own files. A path no file can have (a NUL in it, which
+    the file system refuses outright) is simply not found."""
+
+    async def get_response(self, path: str, scope: Scope) -> Response:
+        if "\0" in path:
+            raise HTTPException(404)
+        return await super().get_response(path, scope)
+
+
+def create_app(pool: ConnectionPool, feed: ChangesFeed,
+               diagram_command: Callable[[int], list[str]]) -> FastAPI:
     app = FastAPI(title="QOVIX repository API", version="1",
                   description="The model repository a qovixd serves: elements by persistent "
                               "object number, their features and contents, search by name, "
                               "class diagrams and commits.",
                   docs_url=None, redoc_url=None, openapi_url="/api/openapi.json")
     app.state.pool = pool
+    app.state.feed = feed
     app.include_router(make_router(diagram_command))
-    app.mount("/static", StaticFiles(directory=STATIC), name="static")
+    app.mount("/static", StaticFolder(directory=STATIC), name="static")
 
     @app.middleware("http")
     async def secured(request: Request, call_next):  # type: ignore[no-untyped-def]
@@ -56,8 +73,13 @@ def create_app(pool: ConnectionPool, diagram_command: Callable[[int], list[str]]
     def page(number: int | None = None) -> FileResponse:
         return FileResponse(STATIC / "index.html", media_type="text/html")
 
+    @app.on_event("startup")
+    async def started() -> None:
+        feed.start(asyncio.get_running_loop())
+
     @app.on_event("shutdown")
     def closed() -> None:
+        feed.stop()
         pool.close()
 
     return app

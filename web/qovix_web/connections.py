@@ -21,6 +21,10 @@ class Target:
     tls: dict[str, object] = field(default_factory=dict)  # Repository.connect's TLS keywords
 
 
+# How long a request waits for a free connection before it is refused.
+WAIT_SECONDS = 30.0
+
+
 class ConnectionPool:
     """At most `size` connections; a request waits for a free one."""
 
@@ -38,7 +42,11 @@ class ConnectionPool:
     def repository(self) -> Iterator[qovix.Repository]:
         """A connection for one request; dropped (and opened anew by a later
         request) when the request fails on the connection itself."""
-        held = self._free.get()
+        try:
+            held = self._free.get(timeout=WAIT_SECONDS)
+        except queue.Empty:
+            raise TimeoutError(f"qovixd's connections are all busy for {WAIT_SECONDS:.0f} s; "
+                               "try again") from None
         try:
             if held is None:
                 held = self._open()

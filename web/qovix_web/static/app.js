@@ -20,8 +20,16 @@ function make(tag, attributes = {}, ...children) {
   return made;
 }
 
-async function api(path) {
-  const answer = await fetch(path, { headers: { Accept: "application/json" } });
+async function api(path, change) {
+  const asked = { headers: { Accept: "application/json" } };
+  if (change) {
+    // A change says it comes from this page's script: no other site can.
+    asked.method = change.method;
+    asked.headers["Content-Type"] = "application/json";
+    asked.headers["X-Qovix-Request"] = "1";
+    asked.body = JSON.stringify(change.body);
+  }
+  const answer = await fetch(path, asked);
   if (!answer.ok) {
     let why = answer.statusText;
     try { why = (await answer.json()).detail || why; } catch (ignored) { /* not JSON */ }
@@ -45,8 +53,9 @@ function linkList(members, count) {
   return list;
 }
 
-function showError(error) {
-  view.replaceChildren(make("p", { class: "error", role: "alert" }, String(error.message || error)));
+function errorView(error) {
+  return { title: "QOVIX", parts: [make("p", { class: "error", role: "alert" },
+    String(error.message || error))] };
 }
 
 // Navigation within the page: addresses stay real, so they can be sent on.
@@ -65,7 +74,7 @@ document.addEventListener("click", (event) => {
   }
 });
 
-window.addEventListener("popstate", route);
+window.addEventListener("popstate", () => route());
 
 document.getElementById("search").addEventListener("submit", (event) => {
   event.preventDefault();
@@ -111,14 +120,19 @@ async function loadChildren(number, into, offset) {
   return shown;
 }
 
-async function loadTree() {
+// The page starts from the repository's last commit: it follows the
+// changes after it, then draws the tree and the view, so that no change
+// made while it draws goes unseen.
+async function start() {
   const tree = document.getElementById("tree");
   try {
     const repository = await api("/api/repository");
+    followChanges(repository.lastCommit);
     tree.replaceChildren(...repository.roots.map(treeItem));
   } catch (error) {
     tree.replaceChildren(make("li", { class: "error" }, String(error.message)));
   }
+  await route();
 }
 
 // Views -------------------------------------------------------------------
@@ -136,7 +150,7 @@ function featureValue(feature) {
 
 async function showElement(number) {
   const element = await api(`/api/elements/${number}`);
-  document.title = `${element.name || "#" + element.number} · ${element.class} · QOVIX`;
+  const title = `${element.name || "#" + element.number} · ${element.class} · QOVIX`;
   const heading = make("h1", {}, make("span", { class: "kind" }, element.class),
     make("span", { class: "name" }, element.name || `#${element.number}`));
   const owner = make("p", { class: "owner" }, element.owner ? "in " : null,
@@ -170,12 +184,45 @@ async function showElement(number) {
       return ask;
     }), answers);
 
-  const parts = [heading, owner, features];
+  const parts = [heading, owner];
+  if (element.features.some((f) => f.name === "name")) parts.push(renameForm(element));
+  parts.push(features);
   if (element.class === "Package" || element.class === "Model" || element.class === "Subsystem") {
     parts.push(await diagramCard(number));
   }
   parts.push(queries, historyCard(number));
-  view.replaceChildren(...parts);
+  return { title, parts };
+}
+
+// Renaming in place: the form shows the name, Save writes it.
+function renameForm(element) {
+  const field = make("input", { type: "text", name: "name", "aria-label": "New name",
+    value: element.name || "" });
+  const said = make("span", { class: "error", role: "alert" });
+  const form = make("form", { class: "rename", hidden: "" }, field,
+    make("button", { type: "submit" }, "Save"),
+    make("button", { type: "button", class: "quiet", "data-action": "cancel" }, "Cancel"), said);
+  const open = make("button", { type: "button", class: "quiet", "data-action": "rename" }, "Rename");
+  open.addEventListener("click", () => {
+    form.hidden = false;
+    open.hidden = true;
+    field.focus();
+    field.select();
+  });
+  form.querySelector("[data-action=cancel]").addEventListener("click", () => {
+    form.hidden = true;
+    open.hidden = false;
+  });
+  form.addEventListener("submit", async (event) => {
+    event.preventDefault();
+    try {
+      await api(`/api/elements/${element.number}`, { method: "PATCH", body: { name: field.value } });
+      await route(true);
+    } catch (error) {
+      said.textContent = String(error.message);
+    }
+  });
+  return make("div", { class: "actions" }, open, form);
 }
 
 function historyCard(number) {
@@ -267,33 +314,89 @@ async function showSearch(parameters) {
   document.getElementById("search-name").value = name;
   document.getElementById("search-class").value = kind;
   const answer = await api(`/api/search?${new URLSearchParams({ name, class: kind })}`);
-  document.title = `Search: ${name} · QOVIX`;
-  view.replaceChildren(make("h1", {}, `Named “${name}”`),
+  return { title: `Search: ${name} · QOVIX`, parts: [make("h1", {}, `Named “${name}”`),
     answer.count === 0 ? make("p", { class: "none" }, "Nothing is named so.")
-      : make("section", { class: "card" }, linkList(answer.members, answer.count)));
+      : make("section", { class: "card" }, linkList(answer.members, answer.count))] };
 }
 
 async function showHome() {
   const repository = await api("/api/repository");
-  document.title = "QOVIX repository";
-  view.replaceChildren(make("h1", {}, "The repository"),
+  return { title: "QOVIX repository", parts: [make("h1", {}, "The repository"),
     make("p", {}, `Last commit: ${repository.lastCommit}. Open a package in the tree, or search by name.`),
     make("section", { class: "card" }, make("h2", {}, "Top-level packages"),
-      linkList(repository.roots, repository.roots.length)));
+      linkList(repository.roots, repository.roots.length))] };
 }
 
-async function route() {
+// Draws the view the address names; `refresh` draws it again in place
+// (after a change), leaving the focus where it is. Of views drawn at once
+// (a change arriving as the reader moves on), only the latest is shown.
+let drawing = 0;
+async function route(refresh = false) {
   const path = location.pathname;
+  const mine = ++drawing;
+  let drawn;
   try {
     const element = path.match(/^\/element\/(\d+)$/);
-    if (element) await showElement(element[1]);
-    else if (path === "/search") await showSearch(new URLSearchParams(location.search));
-    else await showHome();
-    view.focus({ preventScroll: true });
+    if (element) drawn = await showElement(element[1]);
+    else if (path === "/search") drawn = await showSearch(new URLSearchParams(location.search));
+    else drawn = await showHome();
   } catch (error) {
-    showError(error);
+    drawn = errorView(error);
+  }
+  if (mine !== drawing) return;
+  document.title = drawn.title;
+  view.replaceChildren(...drawn.parts);
+  if (refresh !== true) view.focus({ preventScroll: true });
+}
+
+// Live changes: each commit's touched objects arrive as they are made; a
+// view showing one of them is drawn again (not while a form is open), and
+// the tree's links to them take their new names.
+async function changed(event) {
+  const touched = new Set(event.objects.map(String));
+  const shownHere = [...view.querySelectorAll("[data-number]")].map((a) => a.dataset.number);
+  const current = location.pathname.match(/^\/element\/(\d+)$/);
+  if (current) shownHere.push(current[1]);
+  const editing = view.querySelector("form:not([hidden])");
+  if (!editing && shownHere.some((number) => touched.has(number))) await route(true);
+  for (const anchor of document.querySelectorAll("#tree a[data-number]")) {
+    if (!touched.has(anchor.dataset.number)) continue;
+    try {
+      const element = await api(`/api/elements/${anchor.dataset.number}`);
+      anchor.querySelector(".name").textContent = element.name || `#${element.number}`;
+    } catch (gone) {
+      anchor.closest("li").remove();
+    }
   }
 }
 
-loadTree();
-route();
+// The changes after commit `since`: from the stream this browser's pages
+// share (changes_worker.js), or a stream of the page's own where a browser
+// has no shared workers. A page put away (the back-forward cache keeps it)
+// lets its stream go, and takes up from where it was when it is back.
+function followChanges(since) {
+  let seen = since;
+  const take = (event) => {
+    seen = Math.max(seen, event.seq);
+    changed(event);
+  };
+  let leave = () => {};
+  const join = () => {
+    if (typeof SharedWorker === "function") {
+      const worker = new SharedWorker("/static/changes_worker.js");
+      worker.port.addEventListener("message", (message) => take(message.data));
+      worker.port.start();
+      worker.port.postMessage({ since: seen });
+      leave = () => worker.port.postMessage({ leave: true });
+    } else {
+      const own = new EventSource(`/api/changes/stream?since=${seen}`);
+      own.addEventListener("message", (message) => take(JSON.parse(message.data)));
+      leave = () => own.close();
+    }
+  };
+  join();
+  window.addEventListener("pagehide", () => leave());
+  window.addEventListener("pageshow", (event) => { if (event.persisted) join(); });
+}
+
+start();
