@@ -59,7 +59,18 @@ class DeleteTest(unittest.TestCase):
             with server.connect() as repo:
                 made = build(repo)
                 numbers = {name: each.object_number for name, each in made.items()}
-                self.assertEqual(made["Loan"].delete(), 11)
+                # Asked first, what would go changes nothing.
+                would = made["Loan"].deletion()
+                self.assertEqual(would["QOVIXClass"], 1)
+                self.assertEqual(would["QOVIXGeneralization"], 2)
+                self.assertEqual(sum(would.values()), 11)
+                self.assertEqual(made["Loan"].name, "Loan")
+                with server.connect() as other:
+                    held = other.by_number(numbers["Loan"])
+                    self.assertEqual(held.name, "Loan")
+                    self.assertEqual(made["Loan"].delete(), 11)
+                    # Another client holding it finds it gone.
+                    self.assertIsNone(other.by_number(numbers["Loan"]))
                 with self.assertRaises(qovix.InvalidHandle):
                     made["Loan"].name  # noqa: B018: unusable once deleted
             # Another client, and (for the file) a restart, see the same.

@@ -80,6 +80,40 @@ class Api(unittest.TestCase):
         self.assertEqual((status, json.loads(said)["name"]), (200, "After"))
         self.assertEqual(made.name, "After")
 
+    def change(self, path: str, method: str, body: dict, from_the_page: bool = True):
+        headers = {"Content-Type": "application/json"}
+        if from_the_page:
+            headers["X-Qovix-Request"] = "1"
+        status, _, said = self.web.request(path, method, json.dumps(body).encode(), headers)
+        return status, json.loads(said)
+
+    def test_elements_are_made_where_they_belong_and_deleted_as_the_dry_run_said(self) -> None:
+        package = self.repo.Package.create()
+        package.name = "Made"
+        number = package.object_number
+        self.assertEqual(self.change(f"/api/elements/{number}/elements", "POST",
+                                     {"class": "Attribute", "name": "x"}),
+                         (400, {"detail": "an Attribute is made in a Classifier, not in a Package"}))
+        self.assertEqual(self.change(f"/api/elements/{number}/elements", "POST",
+                                     {"class": "Class", "name": "C"}, False)[0], 403)
+        status, made = self.change(f"/api/elements/{number}/elements", "POST",
+                                   {"class": "Class", "name": "C"})
+        self.assertEqual((status, made["class"], made["owner"]["number"]), (201, "Class", number))
+        status, attribute = self.change(f"/api/elements/{made['number']}/elements", "POST",
+                                        {"class": "Attribute", "name": "x"})
+        self.assertEqual(status, 201)
+        self.assertEqual(self.change(f"/api/elements/{made['number']}", "PATCH",
+                                     {"visibility": "private"})[0], 400)
+        status, changed = self.change(f"/api/elements/{attribute['number']}", "PATCH",
+                                      {"visibility": "private"})
+        self.assertEqual([f["value"] for f in changed["features"] if f["name"] == "visibility"],
+                         ["private"])
+        would = self.web.get(f"/api/elements/{number}/deletion")
+        self.assertEqual(would, {"count": 3, "classes": {"Package": 1, "Class": 1, "Attribute": 1}})
+        self.assertEqual(self.change(f"/api/elements/{number}", "DELETE", {}, False)[0], 403)
+        self.assertEqual(self.change(f"/api/elements/{number}", "DELETE", {}), (200, {"deleted": 3}))
+        self.assertEqual(self.web.request(f"/api/elements/{made['number']}")[0], 404)
+
     def test_every_answer_keeps_scripts_and_frames_out(self) -> None:
         for path in ("/", "/api/repository", "/api/docs", "/element/1", "/api/elements/999999"):
             _, headers, _ = self.web.request(path)

@@ -10,11 +10,12 @@ import subprocess
 import unittest
 
 from selenium import webdriver
+from selenium.common.exceptions import StaleElementReferenceException
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support import expected_conditions as shown
-from selenium.webdriver.support.ui import WebDriverWait
+from selenium.webdriver.support.ui import Select, WebDriverWait
 
 from web_server import WebView
 
@@ -57,6 +58,12 @@ class Browser(unittest.TestCase):
             return wait.until(shown.visibility_of_element_located((By.CSS_SELECTOR, css)))
         wait.until(shown.text_to_be_present_in_element((By.CSS_SELECTOR, css), text))
         return self.browser.find_element(By.CSS_SELECTOR, css)
+
+    def click(self, css: str) -> None:
+        """Clicks what `css` finds, found again when a change just drew the
+        page anew under it."""
+        WebDriverWait(self.browser, 15, ignored_exceptions=(StaleElementReferenceException,)).until(
+            lambda b: b.find_element(By.CSS_SELECTOR, css).click() or True)
 
     def keep(self, name: str) -> None:
         if self.screenshots:
@@ -133,6 +140,67 @@ class Browser(unittest.TestCase):
                                "tree"], capture_output=True, text=True, check=True).stdout
         self.assertIn("Class Client", tree)
         self.assertNotIn("Class Customer", tree)
+
+    def make_scratch(self, repo, name: str):
+        """A top-level package of the test's own."""
+        package = repo.Package.create()
+        package.name = name
+        return package
+
+    def test_deleting_shows_what_goes_and_waits_for_a_yes(self) -> None:
+        with self.web.connect() as repo:
+            package = self.make_scratch(repo, "Scratch")
+            doomed = repo.Class.create()
+            doomed.construct(package, "Doomed")
+            doomed.namespace1.add(package)  # its owner, which the page goes back to
+            repo.Attribute.create().construct(doomed, "x")
+            number, owner = doomed.object_number, package.object_number
+        self.open(f"/element/{number}")
+        self.wait_for("main h1 .name", "Doomed")
+        self.browser.find_element(By.CSS_SELECTOR, "[data-action=delete]").click()
+        said = self.wait_for(".confirm p", "deletes 2 objects")
+        self.assertIn("1 Attribute", said.text)
+        self.keep("delete")
+        self.browser.find_element(By.CSS_SELECTOR, ".confirm [data-action=cancel]").click()
+        self.assertEqual(self.web.get(f"/api/elements/{number}")["name"], "Doomed")
+        self.browser.find_element(By.CSS_SELECTOR, "[data-action=delete]").click()
+        self.wait_for(".confirm [data-action=confirm]").click()
+        WebDriverWait(self.browser, 15).until(
+            lambda b: b.current_url.endswith(f"/element/{owner}"))
+        self.assertEqual(self.web.request(f"/api/elements/{number}")[0], 404)
+        listed = subprocess.run([os.environ["QOVIX_TOOL"], "--port", str(self.web.server.port),
+                                 "ls", "Class"], capture_output=True, text=True, check=True).stdout
+        self.assertNotIn("Doomed", listed)
+
+    def test_making_a_class_and_an_attribute_and_setting_them(self) -> None:
+        with self.web.connect() as repo:
+            package = self.make_scratch(repo, "Workshop").object_number
+        self.open(f"/element/{package}")
+        self.wait_for("main h1 .name", "Workshop")
+        self.browser.find_element(By.CSS_SELECTOR, "[data-action=create]").click()
+        form = self.browser.find_element(By.CSS_SELECTOR, "form.create")
+        Select(form.find_element(By.NAME, "class")).select_by_value("Class")
+        form.find_element(By.NAME, "name").send_keys("Made", Keys.ENTER)
+        self.wait_for("main h1 .name", "Made")
+        made = int(self.browser.current_url.rsplit("/", 1)[1])
+        self.browser.find_element(By.CSS_SELECTOR, "input[name=isAbstract]").click()
+        WebDriverWait(self.browser, 15).until(lambda b: next(
+            f["value"] for f in self.web.get(f"/api/elements/{made}")["features"]
+            if f["name"] == "isAbstract"))
+        self.click("[data-action=create]")
+        form = self.browser.find_element(By.CSS_SELECTOR, "form.create")
+        Select(form.find_element(By.NAME, "class")).select_by_value("Attribute")
+        form.find_element(By.NAME, "name").send_keys("size", Keys.ENTER)
+        self.wait_for("main h1 .name", "size")
+        attribute = int(self.browser.current_url.rsplit("/", 1)[1])
+        Select(self.wait_for("select[name=visibility]")).select_by_value("private")
+        WebDriverWait(self.browser, 15).until(lambda b: next(
+            f["value"] for f in self.web.get(f"/api/elements/{attribute}")["features"]
+            if f["name"] == "visibility") == "private")
+        self.keep("made")
+        owner = self.web.get(f"/api/elements/{made}")
+        features = {f["name"]: f for f in owner["features"]}
+        self.assertEqual([m["name"] for m in features["feature"]["members"]], ["size"])
 
     def test_search_by_name(self) -> None:
         self.open("/")

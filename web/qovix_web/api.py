@@ -9,7 +9,7 @@ import asyncio
 import contextlib
 import json
 import subprocess
-from typing import Any, AsyncIterator, Callable, Iterator
+from typing import Any, AsyncIterator, Callable, Iterator, Literal
 
 from fastapi import APIRouter, Depends, HTTPException, Query, Request
 from fastapi.responses import Response, StreamingResponse
@@ -51,8 +51,45 @@ def from_the_page(request: Request) -> None:
         raise HTTPException(403, "a change needs the header X-Qovix-Request: 1")
 
 
-class Rename(BaseModel):
+class Change(BaseModel):
+    """What a change sets; what it leaves out stays."""
+    name: str | None = Field(None, max_length=131072)
+    visibility: Literal["public", "protected", "private"] | None = None
+    isAbstract: bool | None = None
+
+
+class NewElement(BaseModel):
+    class_: Literal["Package", "Class", "Interface", "DataType", "Attribute", "Operation"] = \
+        Field(..., alias="class")
     name: str = Field(..., max_length=131072)
+
+
+def in_namespace(made: Any, owner: Any, name: str) -> None:
+    """Made as `construct` makes it, and with its namespace on both ends, as
+    a document's import links them: a page names an element's owner."""
+    if isinstance(made, qovix.Package):
+        made.construct(name, owner)
+    else:
+        made.construct(owner, name)
+    if len(made.namespace1) == 0:
+        made.namespace1.add(owner)
+
+
+def in_classifier(made: Any, owner: Any, name: str) -> None:
+    made.construct(owner, name)
+    if len(made.UMLowner) == 0:
+        made.UMLowner.add(owner)
+
+
+# Where each new element goes: what its owner must be, and how it is made there.
+MADE_IN: dict[str, tuple[type, Callable[[Any, Any, str], None]]] = {
+    "Package": (qovix.Package, in_namespace),
+    "Class": (qovix.Namespace, in_namespace),
+    "Interface": (qovix.Namespace, in_namespace),
+    "DataType": (qovix.Namespace, in_namespace),
+    "Attribute": (qovix.Classifier, in_classifier),
+    "Operation": (qovix.Classifier, in_classifier),
+}
 
 
 def element(repo: qovix.Repository, number: int) -> qovix.ModelObject:
@@ -96,15 +133,53 @@ def make_router(diagram_command: Callable[[int], list[str]]) -> APIRouter:
         with repository(request) as repo:
             return elements.detail(element(repo, number))
 
-    @api.patch("/elements/{number}", summary="Renames an element",
+    @api.patch("/elements/{number}",
+               summary="Changes an element's name, visibility or abstractness",
                dependencies=[Depends(from_the_page)])
-    def rename(request: Request, number: int, change: Rename) -> dict[str, Any]:
+    def change(request: Request, number: int, change: Change) -> dict[str, Any]:
         with repository(request) as repo:
             found = element(repo, number)
-            if not isinstance(found, qovix.ModelElement):
-                raise HTTPException(400, f"a {elements.class_name(found)} has no name")
-            found.name = change.name
+            shown = dict(elements.shown_features(found))
+            asked = change.dict(exclude_none=True)
+            for feature in asked:
+                if shown.get(feature) != "value":
+                    raise HTTPException(400, f"a {elements.class_name(found)} has no {feature}")
+            if change.name is not None:
+                found.name = change.name
+            if change.visibility is not None:
+                found.visibility = qovix.VisibilityKind[change.visibility.upper()]
+            if change.isAbstract is not None:
+                found.isAbstract = change.isAbstract
             return elements.detail(found)
+
+    @api.post("/elements/{number}/elements", status_code=201,
+              summary="Makes a package, class, interface, data type, attribute or operation in "
+                      "an element", dependencies=[Depends(from_the_page)])
+    def create(request: Request, number: int, new: NewElement) -> dict[str, Any]:
+        with repository(request) as repo:
+            owner = element(repo, number)
+            wanted, place = MADE_IN[new.class_]
+            if not isinstance(owner, wanted):
+                raise HTTPException(400, f"{elements.a(new.class_)} is made in "
+                                         f"{elements.a(wanted.__name__)}, not in "
+                                         f"{elements.a(elements.class_name(owner))}")
+            made = getattr(repo, new.class_).create()
+            place(made, owner, new.name)
+            return elements.detail(made)
+
+    @api.get("/elements/{number}/deletion",
+             summary="What deleting an element would delete, deleting nothing")
+    def deletion(request: Request, number: int) -> dict[str, Any]:
+        with repository(request) as repo:
+            would = element(repo, number).deletion()
+            return {"count": sum(would.values()),
+                    "classes": {name.removeprefix("QOVIX"): n for name, n in would.items()}}
+
+    @api.delete("/elements/{number}", dependencies=[Depends(from_the_page)],
+                summary="Deletes an element, with what it owns and what cannot stand without it")
+    def delete(request: Request, number: int) -> dict[str, Any]:
+        with repository(request) as repo:
+            return {"deleted": element(repo, number).delete()}
 
     @api.get("/elements/{number}/contents",
              summary="What an element contains (its owned elements and features), a page at a time")

@@ -20,6 +20,11 @@ def class_name(obj: qovix.ModelObject) -> str:
     return type(obj).__name__
 
 
+def a(name: str) -> str:
+    """'a Class', 'an Attribute'."""
+    return ("an " if name[:1] in "AEIOU" else "a ") + name
+
+
 def name_of(obj: qovix.ModelObject) -> str | None:
     return getattr(obj, "name", None) if isinstance(obj, qovix.ModelElement) else None
 
@@ -81,6 +86,8 @@ def detail(obj: qovix.ModelObject) -> dict[str, Any]:
     owner = None
     if isinstance(obj, qovix.ModelElement) and len(obj.namespace1) > 0:
         owner = summary(obj.namespace1[0])
+    elif isinstance(obj, qovix.Feature) and len(obj.UMLowner) > 0:
+        owner = summary(obj.UMLowner[0])
     return {**summary(obj), "owner": owner, "features": features, "queries": queries_of(obj)}
 
 

@@ -31,7 +31,8 @@ from typing import (TYPE_CHECKING, Any, Callable, ClassVar, Generic, Iterator, S
 
 from . import _rpc
 from ._protocol import (CAST_PROCEDURE, CAST_PROGRAM, DEFAULT_PORT, HOST_CLASS_NAME,
-                        HOST_CHANGES, HOST_COMMIT, HOST_DELETE, HOST_ELEMENT, HOST_HANDLE_COUNT, HOST_HISTORY,
+                        HOST_CHANGES, HOST_COMMIT, HOST_DELETE, HOST_DELETION, HOST_ELEMENT,
+                        HOST_HANDLE_COUNT, HOST_HISTORY,
                         HOST_IDENTITY, HOST_NULL, HOST_OBJECT, HOST_PROGRAM, HOST_RELEASE,
                         HOST_REPOSITORY, HOST_SIZE, HOST_UNDO, HOST_VERSION, MODEL_PROGRAM)
 from ._rpc import Call, Value
@@ -454,11 +455,16 @@ class Repository:
         when there is none."""
         if not 0 < number < 2**32:
             return None
+        # Asked of the server every time: another client may have deleted
+        # an object this one still holds.
+        handle = self._host_call(HOST_OBJECT, (("l", number),), _rpc.handle_result)
+        if not handle:
+            return None
         known = self._objects.get(number)
         if known is not None and not known._released:
+            self._host_call(HOST_RELEASE, (("h", handle),), _rpc.number_result)
             return known
-        handle = self._host_call(HOST_OBJECT, (("l", number),), _rpc.handle_result)
-        return self._wrap(handle, self._identity(handle)[1]) if handle else None
+        return self._wrap(handle, self._identity(handle)[1])
 
     def from_handle(self, handle: int, class_number: int | None = None) -> ModelObject:
         """The object a handle registered elsewhere names (the handle is not
@@ -543,6 +549,16 @@ class ModelObject:
         """Releases this object's handles; the object stays in the repository."""
         self._finalizer()
         self._released = True
+
+    def deletion(self) -> dict[str, int]:
+        """What `delete()` would delete, changing nothing: how many objects
+        of each class (the model's names, as "QOVIXClass")."""
+        said = self._repository._host_call(HOST_DELETION, (("h", self.handle),),
+                                           _rpc.string_result)
+        if said is None:
+            raise InvalidHandle(f"{self!r} names no model object the repository holds")
+        words = said.split()
+        return {name: int(count) for count, name in zip(words[::2], words[1::2])}
 
     def delete(self) -> int:
         """Deletes the object from the repository, with everything it owns

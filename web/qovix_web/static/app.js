@@ -137,6 +137,36 @@ async function start() {
 
 // Views -------------------------------------------------------------------
 
+const VISIBILITIES = ["public", "protected", "private"];
+
+// A value the page can change in place: visibility and abstractness.
+function editableValue(element, feature) {
+  const change = async (body, control) => {
+    control.disabled = true;
+    try {
+      await api(`/api/elements/${element.number}`, { method: "PATCH", body });
+      await route(true);
+    } catch (error) {
+      control.disabled = false;
+      control.after(make("span", { class: "error", role: "alert" }, ` ${error.message}`));
+    }
+  };
+  if (feature.name === "visibility" && VISIBILITIES.includes(feature.value)) {
+    const select = make("select", { "aria-label": "Visibility", name: "visibility" },
+      ...VISIBILITIES.map((v) => make("option", v === feature.value ? { value: v, selected: "" }
+        : { value: v }, v)));
+    select.addEventListener("change", () => change({ visibility: select.value }, select));
+    return select;
+  }
+  if (feature.name === "isAbstract" && typeof feature.value === "boolean") {
+    const box = make("input", feature.value ? { type: "checkbox", checked: "", name: "isAbstract",
+      "aria-label": "Abstract" } : { type: "checkbox", name: "isAbstract", "aria-label": "Abstract" });
+    box.addEventListener("change", () => change({ isAbstract: box.checked }, box));
+    return box;
+  }
+  return null;
+}
+
 function featureValue(feature) {
   if (feature.kind === "value") {
     return feature.value === null || feature.value === ""
@@ -159,7 +189,7 @@ async function showElement(number) {
   const filled = element.features.filter((f) => f.kind !== "members" || f.count > 0);
   for (const feature of filled) {
     rows.append(make("tr", { "data-feature": feature.name }, make("th", { scope: "row" }, feature.name),
-      make("td", {}, featureValue(feature))));
+      make("td", {}, editableValue(element, feature) || featureValue(feature))));
   }
   const features = make("section", { class: "card", "aria-labelledby": "features-title" },
     make("h2", { id: "features-title" }, "Features"), make("table", { class: "features" }, rows));
@@ -184,9 +214,12 @@ async function showElement(number) {
       return ask;
     }), answers);
 
-  const parts = [heading, owner];
-  if (element.features.some((f) => f.name === "name")) parts.push(renameForm(element));
-  parts.push(features);
+  const actions = make("div", { class: "actions" });
+  if (element.features.some((f) => f.name === "name")) actions.append(...renameForm(element));
+  const kinds = MADE_IN[element.class];
+  if (kinds) actions.append(...createForm(element, kinds));
+  actions.append(...deleteControls(element));
+  const parts = [heading, owner, actions, features];
   if (element.class === "Package" || element.class === "Model" || element.class === "Subsystem") {
     parts.push(await diagramCard(number));
   }
@@ -194,20 +227,18 @@ async function showElement(number) {
   return { title, parts };
 }
 
-// Renaming in place: the form shows the name, Save writes it.
-function renameForm(element) {
-  const field = make("input", { type: "text", name: "name", "aria-label": "New name",
-    value: element.name || "" });
+// A form behind a button: the button opens it, Cancel puts it away, and a
+// submit runs `submit`, which says what went wrong beside the buttons.
+function formBehind(label, action, className, fields, submitLabel, submit) {
   const said = make("span", { class: "error", role: "alert" });
-  const form = make("form", { class: "rename", hidden: "" }, field,
-    make("button", { type: "submit" }, "Save"),
+  const form = make("form", { class: className, hidden: "" }, ...fields,
+    make("button", { type: "submit" }, submitLabel),
     make("button", { type: "button", class: "quiet", "data-action": "cancel" }, "Cancel"), said);
-  const open = make("button", { type: "button", class: "quiet", "data-action": "rename" }, "Rename");
+  const open = make("button", { type: "button", class: "quiet", "data-action": action }, label);
   open.addEventListener("click", () => {
     form.hidden = false;
     open.hidden = true;
-    field.focus();
-    field.select();
+    fields[0].focus();
   });
   form.querySelector("[data-action=cancel]").addEventListener("click", () => {
     form.hidden = true;
@@ -216,13 +247,77 @@ function renameForm(element) {
   form.addEventListener("submit", async (event) => {
     event.preventDefault();
     try {
-      await api(`/api/elements/${element.number}`, { method: "PATCH", body: { name: field.value } });
-      await route(true);
+      await submit();
     } catch (error) {
       said.textContent = String(error.message);
     }
   });
-  return make("div", { class: "actions" }, open, form);
+  return [open, form];
+}
+
+// Renaming in place: the form shows the name, Save writes it.
+function renameForm(element) {
+  const field = make("input", { type: "text", name: "name", "aria-label": "New name",
+    value: element.name || "" });
+  return formBehind("Rename", "rename", "rename", [field], "Save", async () => {
+    await api(`/api/elements/${element.number}`, { method: "PATCH", body: { name: field.value } });
+    await route(true);
+  });
+}
+
+// What the page makes in an element of each class.
+const CONTAINERS = ["Package", "Class", "Interface", "DataType"];
+const MADE_IN = {
+  Model: CONTAINERS, Package: CONTAINERS, Subsystem: CONTAINERS,
+  Class: ["Attribute", "Operation"], Interface: ["Operation"], DataType: ["Attribute", "Operation"],
+};
+
+function createForm(element, kinds) {
+  const kind = make("select", { name: "class", "aria-label": "What to make" },
+    ...kinds.map((k) => make("option", { value: k }, k)));
+  const name = make("input", { type: "text", name: "name", "aria-label": "Its name", required: "" });
+  return formBehind("New…", "create", "create", [kind, name], "Make", async () => {
+    const made = await api(`/api/elements/${element.number}/elements`,
+      { method: "POST", body: { class: kind.value, name: name.value } });
+    go(`/element/${made.number}`);
+  });
+}
+
+// Deleting: what goes with the element is shown first, as a dry run, and
+// nothing goes until that is confirmed.
+function deleteControls(element) {
+  const panel = make("div", { class: "confirm", role: "alertdialog", hidden: "",
+    "aria-labelledby": `delete-${element.number}` });
+  const open = make("button", { type: "button", class: "quiet danger", "data-action": "delete" },
+    "Delete…");
+  open.addEventListener("click", async () => {
+    try {
+      const would = await api(`/api/elements/${element.number}/deletion`);
+      const kinds = Object.entries(would.classes).map(([k, n]) => `${n} ${k}`).join(", ");
+      const yes = make("button", { type: "button", class: "danger", "data-action": "confirm" },
+        `Delete ${would.count} ${would.count === 1 ? "object" : "objects"}`);
+      const no = make("button", { type: "button", class: "quiet", "data-action": "cancel" }, "Keep it");
+      yes.addEventListener("click", async () => {
+        try {
+          await api(`/api/elements/${element.number}`, { method: "DELETE", body: {} });
+          go(element.owner ? `/element/${element.owner.number}` : "/");
+        } catch (error) {
+          panel.append(make("p", { class: "error", role: "alert" }, String(error.message)));
+        }
+      });
+      no.addEventListener("click", () => { panel.hidden = true; open.hidden = false; });
+      panel.replaceChildren(make("p", { id: `delete-${element.number}` },
+        `Deleting ${element.class} “${element.name || "#" + element.number}” deletes ` +
+        `${would.count} ${would.count === 1 ? "object" : "objects"}: ${kinds}.`), yes, no);
+      panel.hidden = false;
+      open.hidden = true;
+      no.focus();
+    } catch (error) {
+      panel.replaceChildren(make("p", { class: "error", role: "alert" }, String(error.message)));
+      panel.hidden = false;
+    }
+  });
+  return [open, panel];
 }
 
 function historyCard(number) {
@@ -357,7 +452,7 @@ async function changed(event) {
   const shownHere = [...view.querySelectorAll("[data-number]")].map((a) => a.dataset.number);
   const current = location.pathname.match(/^\/element\/(\d+)$/);
   if (current) shownHere.push(current[1]);
-  const editing = view.querySelector("form:not([hidden])");
+  const editing = view.querySelector("form:not([hidden]), .confirm:not([hidden])");
   if (!editing && shownHere.some((number) => touched.has(number))) await route(true);
   for (const anchor of document.querySelectorAll("#tree a[data-number]")) {
     if (!touched.has(anchor.dataset.number)) continue;
@@ -377,7 +472,8 @@ async function changed(event) {
 function followChanges(since) {
   let seen = since;
   const take = (event) => {
-    seen = Math.max(seen, event.seq);
+    if (event.seq <= seen) return;  // drawn already: the shared stream may be behind this page
+    seen = event.seq;
     changed(event);
   };
   let leave = () => {};
