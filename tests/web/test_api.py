@@ -5,9 +5,12 @@ answer carries."""
 from __future__ import annotations
 
 import json
+import os
 import unittest
 
 from web_server import WebView
+
+SAMPLES = os.path.join(os.path.dirname(__file__), "..", "platform", "xmi")
 
 
 class Api(unittest.TestCase):
@@ -113,6 +116,35 @@ class Api(unittest.TestCase):
         self.assertEqual(self.change(f"/api/elements/{number}", "DELETE", {}, False)[0], 403)
         self.assertEqual(self.change(f"/api/elements/{number}", "DELETE", {}), (200, {"deleted": 3}))
         self.assertEqual(self.web.request(f"/api/elements/{made['number']}")[0], 404)
+
+    def test_documents_come_in_and_go_out_and_commits_are_undone(self) -> None:
+        with open(os.path.join(SAMPLES, "uml14_xmi12_magicdraw_style.xmi"), "rb") as sample:
+            document = sample.read()
+        headers = {"Content-Type": "application/octet-stream", "X-Qovix-Request": "1"}
+        status, _, said = self.web.request("/api/import?name=shop.xmi", "POST", document, headers)
+        imported = json.loads(said)
+        self.assertEqual((status, imported["package"]["name"]), (201, "Shop"), imported)
+        self.assertIn("XMI 1.2, UML 1.4", imported["report"])
+        status, _, said = self.web.request(
+            f"/api/import?name=shop.xmi&into={self.number_of('Account')}", "POST", document, headers)
+        self.assertEqual((status, json.loads(said)["detail"]),
+                         (400, "a document is imported into a package, not into a Class"))
+        status, headers_out, written = self.web.request(
+            f"/api/elements/{imported['package']['number']}/export?format=xmi%201.0")
+        self.assertEqual(status, 200)
+        self.assertIn(b'xmi.version="1.0"', written[:400])
+        self.assertEqual(headers_out["content-disposition"], 'attachment; filename="Shop.xmi"')
+
+        shop = imported["package"]["number"]
+        self.change(f"/api/elements/{shop}", "PATCH", {"name": "Renamed"})
+        last = self.web.get("/api/repository")["lastCommit"]
+        self.assertEqual(self.change(f"/api/commits/{last}/undo", "POST", {}, False)[0], 403)
+        status, undone = self.change(f"/api/commits/{last}/undo", "POST", {})
+        self.assertEqual(status, 200)
+        self.assertGreater(undone["commit"], last)
+        self.assertEqual(self.web.get(f"/api/elements/{shop}")["name"], "Shop")
+        status, refused = self.change(f"/api/commits/{last}/undo", "POST", {})
+        self.assertEqual(status, 409, refused)
 
     def test_every_answer_keeps_scripts_and_frames_out(self) -> None:
         for path in ("/", "/api/repository", "/api/docs", "/element/1", "/api/elements/999999"):

@@ -19,6 +19,7 @@ from selenium.webdriver.support.ui import Select, WebDriverWait
 
 from web_server import WebView
 
+SAMPLES = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "platform", "xmi"))
 HOSTILE = '<script>window.pwned=1</script><img src=x onerror="window.pwned=2">'
 
 
@@ -201,6 +202,19 @@ class Browser(unittest.TestCase):
         owner = self.web.get(f"/api/elements/{made}")
         features = {f["name"]: f for f in owner["features"]}
         self.assertEqual([m["name"] for m in features["feature"]["members"]], ["size"])
+
+    def test_a_document_uploaded_is_imported_and_its_report_shown(self) -> None:
+        self.open("/")
+        self.wait_for("main h1", "The repository")
+        self.click("[data-action=import]")
+        self.browser.find_element(By.CSS_SELECTOR, "form.import input[type=file]").send_keys(
+            os.path.join(SAMPLES, "uml13_xmi11_rose_style.xmi"))
+        self.browser.find_element(By.CSS_SELECTOR, "form.import button[type=submit]").click()
+        report = self.wait_for(".report pre", "XMI 1.1, UML 1.3")
+        self.assertIn("imported", report.text)
+        self.keep("imported")
+        self.click(".report a[data-number]")
+        self.wait_for("main h1 .name", "Orders")
 
     def test_search_by_name(self) -> None:
         self.open("/")

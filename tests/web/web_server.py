@@ -27,6 +27,10 @@ class WebView:
     """A qovixd holding the demo model, and the web view of it."""
 
     def __init__(self, *server_options: str, store: str = "memory") -> None:
+        # A document folder of its own, through which imports and exports travel.
+        self.documents = tempfile.TemporaryDirectory()
+        if "--documents" not in server_options:
+            server_options += ("--documents", self.documents.name)
         self.server = Server(*server_options, store=store)
         tool = os.environ["QOVIX_TOOL"]
         subprocess.run([tool, "--port", str(self.server.port), "demo"], check=True,
@@ -79,4 +83,5 @@ class WebView:
         said = self.log.read()
         self.log.close()
         self.server.stop()
+        self.documents.cleanup()
         return said

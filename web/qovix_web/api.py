@@ -12,6 +12,7 @@ import subprocess
 from typing import Any, AsyncIterator, Callable, Iterator, Literal
 
 from fastapi import APIRouter, Depends, HTTPException, Query, Request
+from fastapi.concurrency import run_in_threadpool
 from fastapi.responses import Response, StreamingResponse
 from pydantic import BaseModel, Field
 
@@ -107,6 +108,11 @@ def commit_json(commit: qovix.Commit) -> dict[str, Any]:
                          "before": elements.plain(c.before), "after": elements.plain(c.after),
                          "position": c.position} for c in commit.changes]}
 
+
+# The largest document an import takes, in bytes; qovixd has its own bound.
+MOST_UPLOAD_BYTES = 256 << 20
+# The formats an export writes, and the file name's ending for each.
+EXPORT_FORMATS = {"xmi": ".xmi", "xmi 1.0": ".xmi", "xmi 2.5": ".uml.xmi", "qovix": ".qovix"}
 
 # A stream of changes ends after this many seconds (the browser opens the
 # next at once), so that no connection outlives a stopping server for long.
@@ -253,6 +259,66 @@ def make_router(diagram_command: Callable[[int], list[str]]) -> APIRouter:
                 if len(listed) == limit:
                     break
             return {"commits": listed}
+
+    @api.post("/commits/{seq}/undo", dependencies=[Depends(from_the_page)],
+              summary="Takes a commit back, as a new commit")
+    def undo(request: Request, seq: int) -> dict[str, Any]:
+        with repository(request) as repo:
+            try:
+                return {"commit": repo.undo(seq)}
+            except qovix.UndoRefused as refused:
+                raise HTTPException(409, str(refused)) from refused
+
+    @api.post("/import", status_code=201, dependencies=[Depends(from_the_page)],
+              summary="Imports a document (XMI 1.x or 2.x, a project archive, or the repository's "
+                      "own format), sent as the request's body, into the package `into` or on "
+                      "its own; answers its package and the import's report")
+    async def import_document(request: Request, name: str = Query("model.xmi", max_length=200),
+                              into: int = Query(0, ge=0)) -> dict[str, Any]:
+        declared = request.headers.get("content-length", "")
+        if not declared.isdigit() or int(declared) > MOST_UPLOAD_BYTES:
+            raise HTTPException(413, f"a document of at most {MOST_UPLOAD_BYTES >> 20} MiB, "
+                                     "with its Content-Length, is imported")
+        received = bytearray()
+        async for piece in request.stream():
+            received += piece
+            if len(received) > MOST_UPLOAD_BYTES:
+                raise HTTPException(413, f"a document of at most {MOST_UPLOAD_BYTES >> 20} MiB "
+                                         "is imported")
+
+        def imported() -> dict[str, Any]:
+            with repository(request) as repo:
+                owner = element(repo, into) if into else None
+                if owner is not None and not isinstance(owner, qovix.Package):
+                    raise HTTPException(400, f"a document is imported into a package, not into "
+                                             f"{elements.a(elements.class_name(owner))}")
+                try:
+                    package, report = repo.import_model(bytes(received), into=owner, title=name)
+                except qovix.DocumentRefused as refused:
+                    raise HTTPException(422, str(refused)) from refused
+                return {"package": elements.summary(package), "report": report}
+
+        return await run_in_threadpool(imported)
+
+    @api.get("/elements/{number}/export", summary="A package as a document to download",
+             response_class=Response)
+    def export(request: Request, number: int,
+               format: str = Query("xmi", description="xmi, xmi 1.0, xmi 2.5 or qovix")) -> Response:
+        if format not in EXPORT_FORMATS:
+            raise HTTPException(400, f"the formats are {', '.join(EXPORT_FORMATS)}")
+        with repository(request) as repo:
+            package = element(repo, number)
+            if not isinstance(package, qovix.Package):
+                raise HTTPException(400, f"{elements.a(elements.class_name(package))} is not "
+                                         "exported; a package is")
+            try:
+                data = package.export(None, format=format)
+            except qovix.DocumentRefused as refused:
+                raise HTTPException(422, str(refused)) from refused
+            stem = "".join(c if c.isalnum() or c in "-_" else "_" for c in package.name or "")
+        filename = (stem or f"package-{number}") + EXPORT_FORMATS[format]
+        return Response(data, media_type="application/xml" if format != "qovix" else "text/plain",
+                        headers={"Content-Disposition": f'attachment; filename="{filename}"'})
 
     @api.get("/changes/stream", summary="Server-sent events: each new commit's number and the "
                                         "objects it touched", response_class=StreamingResponse)

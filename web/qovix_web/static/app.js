@@ -218,6 +218,10 @@ async function showElement(number) {
   if (element.features.some((f) => f.name === "name")) actions.append(...renameForm(element));
   const kinds = MADE_IN[element.class];
   if (kinds) actions.append(...createForm(element, kinds));
+  if (MADE_IN[element.class] === CONTAINERS) {
+    actions.append(make("a", { class: "button quiet", href: `/api/elements/${number}/export?format=xmi`,
+      download: "", "data-action": "export" }, "Export XMI"), ...importForm(element.number));
+  }
   actions.append(...deleteControls(element));
   const parts = [heading, owner, actions, features];
   if (element.class === "Package" || element.class === "Model" || element.class === "Subsystem") {
@@ -283,6 +287,28 @@ function createForm(element, kinds) {
   });
 }
 
+// Importing a document from this computer: the file travels as the
+// request's body; the report says what was read and what was skipped.
+function importForm(into) {
+  const file = make("input", { type: "file", name: "document", "aria-label": "The document",
+    accept: ".xmi,.xml,.uml,.zargo,.zuml,.mdzip,.zip", required: "" });
+  const report = make("div", { class: "report" });
+  const [open, form] = formBehind("Import…", "import", "import", [file], "Import", async () => {
+    const chosen = file.files[0];
+    const answer = await fetch(`/api/import?${new URLSearchParams({ name: chosen.name, into })}`, {
+      method: "POST", body: chosen,
+      headers: { "Content-Type": "application/octet-stream", "X-Qovix-Request": "1" },
+    });
+    const said = await answer.json();
+    if (!answer.ok) throw new Error(said.detail || answer.statusText);
+    form.hidden = true;
+    open.hidden = false;
+    report.replaceChildren(make("p", {}, "Imported ", link(said.package), ":"),
+      make("pre", {}, said.report));
+  });
+  return [open, form, report];
+}
+
 // Deleting: what goes with the element is shown first, as a dry run, and
 // nothing goes until that is confirmed.
 function deleteControls(element) {
@@ -326,9 +352,23 @@ function historyCard(number) {
   const show = make("button", { class: "quiet", type: "button" }, "Show the commits");
   show.addEventListener("click", async () => {
     const answer = await api(`/api/elements/${number}/history`);
-    list.replaceChildren(...answer.commits.map((commit) => make("li", {},
-      `commit ${commit.seq}, ${commit.time} by ${commit.principal || "(nobody)"}: `,
-      commit.changes.map((c) => `${c.slot} ${c.kind}`).join(", "))));
+    list.replaceChildren(...answer.commits.map((commit) => {
+      const undo = make("button", { type: "button", class: "quiet", "data-action": "undo",
+        "data-commit": commit.seq }, "Undo");
+      const said = make("span", { class: "error", role: "alert" });
+      undo.addEventListener("click", async () => {
+        try {
+          const made = await api(`/api/commits/${commit.seq}/undo`, { method: "POST", body: {} });
+          said.textContent = "";
+          undo.replaceWith(make("span", { class: "none" }, `undone by commit ${made.commit}`));
+        } catch (error) {
+          said.textContent = ` ${error.message}`;
+        }
+      });
+      return make("li", {},
+        `commit ${commit.seq}, ${commit.time} by ${commit.principal || "(nobody)"}: `,
+        commit.changes.map((c) => `${c.slot} ${c.kind}`).join(", "), " ", undo, said);
+    }));
     show.remove();
   });
   card.append(show, list);
@@ -418,6 +458,7 @@ async function showHome() {
   const repository = await api("/api/repository");
   return { title: "QOVIX repository", parts: [make("h1", {}, "The repository"),
     make("p", {}, `Last commit: ${repository.lastCommit}. Open a package in the tree, or search by name.`),
+    make("div", { class: "actions" }, ...importForm(0)),
     make("section", { class: "card" }, make("h2", {}, "Top-level packages"),
       linkList(repository.roots, repository.roots.length))] };
 }
@@ -452,7 +493,8 @@ async function changed(event) {
   const shownHere = [...view.querySelectorAll("[data-number]")].map((a) => a.dataset.number);
   const current = location.pathname.match(/^\/element\/(\d+)$/);
   if (current) shownHere.push(current[1]);
-  const editing = view.querySelector("form:not([hidden]), .confirm:not([hidden])");
+  // Not while the reader is at something: a form, a confirmation, a report.
+  const editing = view.querySelector("form:not([hidden]), .confirm:not([hidden]), .report:not(:empty)");
   if (!editing && shownHere.some((number) => touched.has(number))) await route(true);
   for (const anchor of document.querySelectorAll("#tree a[data-number]")) {
     if (!touched.has(anchor.dataset.number)) continue;
