@@ -146,6 +146,13 @@ class Api(unittest.TestCase):
         status, refused = self.change(f"/api/commits/{last}/undo", "POST", {})
         self.assertEqual(status, 409, refused)
 
+    def test_another_sites_name_for_it_is_refused(self) -> None:
+        # A site whose name it made resolve to 127.0.0.1 (DNS rebinding)
+        # would otherwise be the web view's own origin.
+        for host, status in (("evil.example", 400), ("localhost", 200), ("127.0.0.1", 200)):
+            got, _, _ = self.web.request("/api/repository", headers={"Host": host})
+            self.assertEqual(got, status, host)
+
     def test_every_answer_keeps_scripts_and_frames_out(self) -> None:
         for path in ("/", "/api/repository", "/api/docs", "/element/1", "/api/elements/999999"):
             _, headers, _ = self.web.request(path)

@@ -11,6 +11,7 @@ from fastapi import FastAPI, Request
 from fastapi.responses import FileResponse, HTMLResponse
 from fastapi.staticfiles import StaticFiles
 from starlette.exceptions import HTTPException
+from starlette.middleware.trustedhost import TrustedHostMiddleware
 from starlette.responses import Response
 from starlette.types import Scope
 
@@ -43,6 +44,12 @@ class StaticFolder(StaticFiles):
         return await super().get_response(path, scope)
 
 
+# The names a browser on this machine reaches a loopback web view by. Any
+# other Host is refused: a page of another site that has its name resolve
+# to 127.0.0.1 (DNS rebinding) would otherwise be the web view's own origin.
+LOOPBACK_NAMES = ["127.0.0.1", "localhost", "::1", "[::1]"]
+
+
 def create_app(pool: ConnectionPool, feed: ChangesFeed,
                diagram_command: Callable[[int], list[str]]) -> FastAPI:
     app = FastAPI(title="QOVIX repository API", version="1",
@@ -54,6 +61,7 @@ def create_app(pool: ConnectionPool, feed: ChangesFeed,
     app.state.feed = feed
     app.include_router(make_router(diagram_command))
     app.mount("/static", StaticFolder(directory=STATIC), name="static")
+    app.add_middleware(TrustedHostMiddleware, allowed_hosts=LOOPBACK_NAMES)
 
     @app.middleware("http")
     async def secured(request: Request, call_next):  # type: ignore[no-untyped-def]
