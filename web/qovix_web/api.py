@@ -215,7 +215,7 @@ def make_router(diagram_command: Callable[[int], list[str]]) -> APIRouter:
             if isinstance(answer, qovix.ModelObject) or answer is None:
                 return {"query": query, "object": elements.summary(answer)}
             if isinstance(answer, qovix.Collection):
-                return {"query": query, **elements.page(answer, 0, len(answer))}
+                return {"query": query, **elements.page(answer, 0, MOST_PER_PAGE)}
             return {"query": query, "value": elements.plain(answer)}
 
     @api.get("/elements/{number}/history", summary="The commits that touched an element, newest first")
