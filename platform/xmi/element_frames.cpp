@@ -28,15 +28,6 @@ void* StackArena::take(std::size_t bytes, std::size_t alignment) {
   return chunk.bytes.get();
 }
 
-std::string_view NameTable::intern(std::string_view name) {
-  if (name.empty()) return {};
-  if (const auto found = names_.find(name); found != names_.end()) return *found;
-  char* kept = text_.take(name.size() + 1);
-  std::memcpy(kept, name.data(), name.size());
-  kept[name.size()] = '\0';
-  return *names_.emplace(kept, name.size()).first;
-}
-
 namespace {
 
 // A copy of `text` in `take`'s memory, followed by a NUL.

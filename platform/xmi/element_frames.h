@@ -12,7 +12,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 #include "platform/xmi/xml_document.h"
@@ -43,16 +42,6 @@ class StackArena {
   std::vector<Chunk> chunks_;
   std::size_t current_ = 0;
   std::size_t used_ = 0;
-};
-
-// Names and namespaces, each kept once, NUL-terminated, for the reading's life.
-class NameTable {
- public:
-  std::string_view intern(std::string_view name);
-
- private:
-  std::unordered_set<std::string_view> names_;
-  Blocks<char, std::size_t{1} << 16> text_;
 };
 
 class ElementFrames {

@@ -33,8 +33,8 @@ std::string lastSegment(const std::string& tag) { return tag.substr(tag.rfind('.
 
 // XMI names metaclasses (Foundation.Core.Class, UML:Class) with a capital
 // and properties (Foundation.Core.ModelElement.name) after their owner.
-bool isMetaclassTag(const std::string& tag) {
-  const std::string last = lastSegment(tag);
+bool isMetaclassTag(std::string_view tag) {
+  const std::string_view last = tag.substr(tag.rfind('.') + 1);
   return !last.empty() && last[0] >= 'A' && last[0] <= 'Z';
 }
 
@@ -46,9 +46,7 @@ std::pair<std::string, std::string> propertyParts(const std::string& tag) {
   return {tag.substr(start, dot - start), tag.substr(dot + 1)};
 }
 
-bool endsWith(const std::string& text, std::string_view end) {
-  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
+bool endsWith(std::string_view text, std::string_view end) { return text.ends_with(end); }
 
 std::string className(ClassId id) { return std::string(classInfo(id).name).substr(5); }
 
@@ -80,11 +78,9 @@ struct Repeat {
 // whose digests match are taken to be the same (FNV-1a, 64 bits).
 class Digest {
  public:
+  // A name or value, ended so that the next cannot run into it.
   void add(std::string_view bytes) {
-    for (const unsigned char byte : bytes) {
-      value_ ^= byte;
-      value_ *= 1099511628211u;
-    }
+    addText(bytes);
     add('\0');
   }
   void add(char byte) {
@@ -92,10 +88,7 @@ class Digest {
     value_ *= 1099511628211u;
   }
   void addText(std::string_view bytes) {
-    for (const unsigned char byte : bytes) {
-      value_ ^= byte;
-      value_ *= 1099511628211u;
-    }
+    for (const char byte : bytes) add(byte);
   }
   void addChild(std::uint64_t digest) {
     add('\1');
@@ -138,7 +131,7 @@ bool isStreamReference(const XmlStart& start) {
 // reference, or what is not read, such as a diagram) by its start tag, but
 // an expression, a value, whole; a tool's extension not at all.
 ElementFrames::Keep keepFor(const XmlStart& start) {
-  const std::string tag(withoutPrefix(start.name));
+  const std::string_view tag = withoutPrefix(start.name);
   if (tag == "XMI.extension") {
     return streamAttribute(start, "xmi.extender") == "QOVIX" ? ElementFrames::Keep::Whole
                                                              : ElementFrames::Keep::Nothing;

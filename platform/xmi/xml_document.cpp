@@ -51,11 +51,7 @@ class XmlBuilder final : public XmlEvents {
     std::string text;  // so far
   };
 
-  // Names and namespaces are kept once, NUL-terminated.
-  std::string_view intern(std::string_view name) {
-    if (name.empty()) return {};
-    return *document_.names_.emplace(name).first;
-  }
+  std::string_view intern(std::string_view name) { return document_.names_.intern(name); }
 
   // A copy of `text` in the document's blocks; `terminated`, followed by
   // a NUL.
@@ -74,6 +70,15 @@ class XmlBuilder final : public XmlEvents {
   XmlDocument& document_;
   std::vector<Open> open_;
 };
+
+std::string_view NameTable::intern(std::string_view name) {
+  if (name.empty()) return {};
+  if (const auto found = names_.find(name); found != names_.end()) return *found;
+  char* kept = text_.take(name.size() + 1);
+  std::memcpy(kept, name.data(), name.size());
+  kept[name.size()] = '\0';
+  return *names_.emplace(kept, name.size()).first;
+}
 
 XmlDocument parseXml(const XmlSource& source, const std::string& name, std::size_t mostDepth) {
   XmlDocument document;

@@ -72,6 +72,16 @@ class Blocks {
   std::size_t left_ = 0;
 };
 
+// Names and namespaces, each kept once, NUL-terminated, for the table's life.
+class NameTable {
+ public:
+  std::string_view intern(std::string_view name);
+
+ private:
+  std::unordered_set<std::string_view> names_;
+  Blocks<char, std::size_t{1} << 16> text_;
+};
+
 class XmlDocument {
  public:
   const XmlElement* root() const { return root_; }
@@ -84,7 +94,7 @@ class XmlDocument {
   const XmlElement* root_ = nullptr;
   std::size_t capitalised_ = 0;
   std::deque<XmlElement> elements_;
-  std::unordered_set<std::string> names_;
+  NameTable names_;
   Blocks<char, std::size_t{1} << 20> text_;  // the values and texts
   Blocks<XmlAttribute, std::size_t{1} << 14> attributes_;
 };
