@@ -38,7 +38,11 @@ void launchWeb(const WebLaunch& launch) {
   }
   setenv("PYTHONPATH", path.c_str(), 1);
 
-  std::vector<std::string> words = {"python3",
+  // QOVIX_PYTHON names another interpreter; by default, the one the build
+  // found with the web view's packages.
+  const char* chosen = std::getenv("QOVIX_PYTHON");
+  const std::string python = chosen != nullptr && *chosen != '\0' ? chosen : QOVIX_WEB_PYTHON;
+  std::vector<std::string> words = {python,
                                     "-m",
                                     "qovix_web",
                                     "--host",
@@ -57,8 +61,8 @@ void launchWeb(const WebLaunch& launch) {
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
-  execvp("python3", argv.data());
-  throw std::runtime_error(std::string("qovix web cannot run python3: ") + std::strerror(errno));
+  execvp(python.c_str(), argv.data());
+  throw std::runtime_error("qovix web cannot run " + python + ": " + std::strerror(errno));
 }
 
 }  // namespace qovix::tool

@@ -18,7 +18,8 @@ struct WebLaunch {
   std::string listen;  // ADDRESS:PORT; empty: the web view's default
 };
 
-// Never returns: runs python3 -m qovix_web, or throws std::runtime_error
+// Never returns: runs python3 -m qovix_web (the python3 that QOVIX_PYTHON
+// names, or else the one the build chose), or throws std::runtime_error
 // saying what is missing.
 [[noreturn]] void launchWeb(const WebLaunch& launch);
 

@@ -48,8 +48,8 @@ class WebView:
                 break
             except (urllib.error.URLError, ConnectionError):
                 if time.monotonic() > deadline or self.process.poll() is not None:
-                    self.stop()
-                    raise RuntimeError("the web view did not start")
+                    said = self.stop()
+                    raise RuntimeError(f"the web view did not start; it said:\n{said}")
                 time.sleep(0.1)
 
     def connect(self):
