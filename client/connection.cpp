@@ -278,6 +278,15 @@ Outcome Connection::discardDocument(const std::string& name) {
   return hostRecord<Outcome>(kHostDiscard, {Field::of(name)}, &X_Outcome);
 }
 
+Outcome Connection::actFor(const std::string& user) {
+  return hostRecord<Outcome>(kHostActFor, {Field::of(user)}, &X_Outcome);
+}
+
+std::int32_t Connection::access() {
+  return static_cast<std::int32_t>(
+      invoke(kHostProgram, kHostVersion, kHostAccess, {}, ResultKind::Long).number);
+}
+
 std::uint32_t Connection::objectByNumber(std::uint32_t number) {
   return invoke(kHostProgram, kHostVersion, kHostObject,
                 {Field::number(static_cast<std::int32_t>(number))}, ResultKind::Handle)

@@ -169,6 +169,13 @@ class Connection {
                          const std::string& document);
   Outcome discardDocument(const std::string& name);
 
+  // Makes this connection's later calls for the user `user`, on the word of
+  // its client certificate, which qovixd's access file must trust with a
+  // `vouch` line; the user's access (1 read, 2 write), or 0 and why not.
+  Outcome actFor(const std::string& user);
+  // What the caller may do: 0 nothing, 1 read, 2 write.
+  std::int32_t access();
+
   Transport transport() const { return transport_; }
   // How long a call waits for its reply (10 s unless set): an import or
   // export of a large document takes longer.

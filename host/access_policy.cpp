@@ -42,12 +42,20 @@ AccessPolicy AccessPolicy::parse(std::string_view text, const std::string& name)
     const std::string_view word = line.substr(0, gap);
     const std::string principal(gap == std::string_view::npos ? "" : trimmed(line.substr(gap)));
     Access access = Access::None;
+    if (word == "vouch") {
+      if (principal.empty() || principal == "*") fail("'vouch' names no one certificate");
+      if (!policy.vouchers_.insert(principal).second) {
+        fail("'vouch " + principal + "' is given twice");
+      }
+      continue;
+    }
     if (word == "write") {
       access = Access::Write;
     } else if (word == "read") {
       access = Access::Read;
     } else if (word != "none") {
-      fail("expected 'none', 'read' or 'write' and a principal, not '" + std::string(word) + "'");
+      fail("expected 'none', 'read', 'write' or 'vouch' and a principal, not '" +
+           std::string(word) + "'");
     }
     if (principal.empty()) fail("'" + std::string(word) + "' names no principal");
     if (principal.find('\0') != std::string::npos) fail("a principal holds a NUL byte");

@@ -19,6 +19,14 @@ class CallSite {
   // The principal of the call the transport carries now. May throw
   // std::bad_alloc.
   virtual Principal principal() const = 0;
+  // Makes the transport's later calls for `user`, whom its certificate
+  // vouches for; false when it cannot: a transport with no certificate or
+  // no connection of its own (a datagram's), or one acting for a user
+  // already. May throw std::bad_alloc.
+  virtual bool actFor(const Principal& user) {
+    (void)user;
+    return false;
+  }
 
  protected:
   ~CallSite() = default;
@@ -27,4 +35,7 @@ class CallSite {
 // The call site of a transport qovixd dispatches (see above).
 inline const CallSite& callSiteOf(const SVCXPRT* transport) {
   return *static_cast<const CallSite*>(transport->xp_p1);
+}
+inline CallSite& callSiteOf(SVCXPRT* transport) {
+  return *static_cast<CallSite*>(transport->xp_p1);
 }

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "host/principals.h"
 #include "xdr/primitive_filters.h"
 #include "xdr/xdr_filter.h"
 
@@ -14,11 +15,17 @@ class ServingContext;
 
 class HostCall {
  public:
-  HostCall(SVCXPRT* transport, ServingContext& serving, const std::string& principalKey)
-      : transport_(transport), serving_(serving), principalKey_(principalKey) {}
+  HostCall(SVCXPRT* transport, ServingContext& serving, const Principal& principal,
+           const std::string& principalKey)
+      : transport_(transport),
+        serving_(serving),
+        principal_(principal),
+        principalKey_(principalKey) {}
 
   ServingContext& serving() const { return serving_; }
+  const Principal& principal() const { return principal_; }
   const std::string& principalKey() const { return principalKey_; }
+  SVCXPRT* transport() const { return transport_; }
 
   // Decodes the arguments; answers garbage-arguments when they do not.
   template <class T>
@@ -43,5 +50,6 @@ class HostCall {
  private:
   SVCXPRT* transport_;
   ServingContext& serving_;
+  const Principal& principal_;
   const std::string& principalKey_;
 };

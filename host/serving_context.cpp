@@ -195,7 +195,7 @@ void ServingContext::serveHost(svc_req* rqstp, SVCXPRT* transp, const Caller& ca
     return;
   }
   if (!beginTransaction(transp, caller, row->access == Access::Write)) return;
-  HostCall call(transp, *this, caller.key);
+  HostCall call(transp, *this, caller.principal, caller.key);
   answeringExceptions(
       log_, transp, [&] { row->serve(call); },
       [&] { return std::string("host procedure ").append(row->name); });

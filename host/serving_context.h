@@ -83,6 +83,7 @@ class ServingContext {
   // the one every client shares; 0 when none can be had.
   InteropHandle repositoryHandleFor(const std::string& principalKey);
   bool handlesScoped() const { return handlesScoped_; }
+  const AccessPolicy& accessPolicy() const { return accessPolicy_; }
   CallLog& log() { return log_; }
 
   // Runs `then` once the call's changes are kept (not when they are undone):

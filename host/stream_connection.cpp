@@ -47,8 +47,20 @@ StreamConnection::~StreamConnection() {
 }
 
 Principal StreamConnection::principal() const {
-  if (!subject_.empty()) return {subject_, true};
+  if (!actingFor_.name.empty()) return actingFor_;
+  if (!subject_.empty()) return {subject_, Principal::Kind::Certificate};
   return peerPrincipal(transport_.get());
+}
+
+bool StreamConnection::actFor(const Principal& user) {
+  if (subject_.empty() || !actingFor_.name.empty()) return false;
+  // The user's handles now live as long as its connections; the
+  // certificate's, as long as its others.
+  Principal acting = user;
+  host_.principals().connected(acting);
+  host_.principals().disconnected(principal(), Clock::now());
+  actingFor_ = std::move(acting);
+  return true;
 }
 
 bool StreamConnection::readSome() {

@@ -65,9 +65,10 @@ class StreamConnection final : public CallSite {
   bool releaseHeld(bool kept);
 
   // Its calls are made for the certificate's subject once its TLS session
-  // named one, else for the peer address.
+  // named one, else for the peer address; after actFor, for the user.
   ServingContext* serving() const override { return host_.serving(); }
   Principal principal() const override;
+  bool actFor(const Principal& user) override;
 
  private:
   friend class TransportOperationsOf<StreamConnection>;
@@ -126,6 +127,7 @@ class StreamConnection final : public CallSite {
   Stage stage_ = Stage::Plain;
   std::unique_ptr<TlsSession> tls_;
   std::string subject_;           // the client certificate's, once its TLS session named one
+  Principal actingFor_;           // the user it acts for; none while its name is empty
   bool handshakeWrites_ = false;  // the handshake waits for room to write
   Clock::time_point handshakeDeadline_;
   BorrowedTransport transport_;

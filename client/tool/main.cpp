@@ -42,6 +42,7 @@ struct Options {
   std::string output = "-";    // diagram
   std::string links;           // diagram: the prefix of each box's link
   std::string listen;          // web: where the web view is served
+  std::string actingFor;       // the user the connection acts for
   std::string into;            // import
   std::string xmi = "1.2";     // export
   bool dryRun = false;         // delete
@@ -93,6 +94,10 @@ const ToolOption kOptions[] = {
     {"--cert", "FILE", "present this client certificate (PEM; implies --tls); its",
      &setTlsFile<&qovix::client::TlsOptions::certificate>, true},
     {"--key", "FILE", "private key", &setTlsFile<&qovix::client::TlsOptions::key>, true},
+    {"--acting-for", "USER",
+     "make the calls for user:USER, on the word of --cert, which qovixd's access file trusts "
+     "with a 'vouch' line",
+     [](Options& o, const std::string& v) { o.actingFor = v; }, true},
     {"--json", "", "print call, ls, tree and procedures as JSON",
      [](Options& o, const std::string&) { o.json = true; }},
     {"--keep", "",
@@ -175,6 +180,9 @@ Options parse(int argc, char** argv) {
   if (options.tls.certificate.empty() != options.tls.key.empty()) {
     throw UsageError("--cert and --key go together");
   }
+  if (!options.actingFor.empty() && options.tls.certificate.empty()) {
+    throw UsageError("--acting-for needs the certificate that vouches for the user (--cert)");
+  }
   return options;
 }
 
@@ -235,6 +243,15 @@ class Session {
     return {text, options_.port};
   }
 
+  void actFor(qovix::client::Connection& connection, const std::string& host) const {
+    const qovix::Outcome granted = connection.actFor(options_.actingFor);
+    if (granted.value == 0) {
+      throw qovix::client::Error(qovix::client::ErrorKind::AccessDenied,
+                                 "qovixd at " + host + " does not let this client act for " +
+                                     options_.actingFor + ": " + granted.text);
+    }
+  }
+
   // Tries up to `tries` servers from the next, in turn.
   void connectToNext(std::size_t tries) {
     using qovix::client::Connection;
@@ -245,6 +262,7 @@ class Session {
                           ? std::make_unique<Connection>(host, port, options_.tls)
                           : std::make_unique<Connection>(host, port, options_.transport);
         connection_->setChecked(options_.check);
+        if (!options_.actingFor.empty()) actFor(*connection_, host);
         return;
       } catch (const qovix::client::Error& error) {
         if (!serverGone(error) || tried + 1 >= tries) throw;

@@ -16,6 +16,7 @@
 #include "xdr/data_value.h"
 #include "xdr/document_filters.h"
 #include "xdr/primitive_filters.h"
+#include "xdr/principal_filters.h"
 #include "xdr/xdr_filter.h"
 
 namespace {
@@ -109,7 +110,7 @@ void roundTrip(bool_t (*filter)(XDR*, T*), const std::uint8_t* bytes, std::size_
 }
 
 void historyRecord(std::uint8_t which, const std::uint8_t* bytes, std::size_t size) {
-  switch (which % 10) {
+  switch (which % 11) {
     case 0:
       roundTrip(&X_CommitPage, bytes, size);
       break;
@@ -138,8 +139,11 @@ void historyRecord(std::uint8_t which, const std::uint8_t* bytes, std::size_t si
     case 8:
       roundTrip(&X_Outcome, bytes, size);
       break;
-    default:
+    case 9:
       roundTrip(&X_DocumentName, bytes, size);
+      break;
+    default:
+      roundTrip(&X_UserName, bytes, size);
       break;
   }
 }

@@ -20,6 +20,14 @@ TEST(AccessPolicy, ExactNamesWinOverTheStarAndTheUnnamedHaveNone) {
   EXPECT_EQ(policy.of("192.0.2.7"), Access::None);
   EXPECT_EQ(policy.of("CN=eve"), Access::Read);
   EXPECT_EQ(AccessPolicy::parse("write CN=alice\n", "access").of("CN=eve"), Access::None);
+  // Trust to vouch for users is no access, and access is no trust.
+  const AccessPolicy web =
+      AccessPolicy::parse("vouch CN=web\nwrite CN=alice\nwrite user:carol\n", "access");
+  EXPECT_TRUE(web.vouches("CN=web"));
+  EXPECT_FALSE(web.vouches("CN=alice"));
+  EXPECT_EQ(web.of("CN=web"), Access::None);
+  EXPECT_EQ(web.of("user:carol"), Access::Write);
+  EXPECT_FALSE(AccessPolicy().vouches("CN=web")) << "no file: no one is trusted so";
 }
 
 TEST(AccessPolicy, AMalformedFileNamesItsLine) {
@@ -27,7 +35,9 @@ TEST(AccessPolicy, AMalformedFileNamesItsLine) {
     const char* text;
     const char* says;
   } cases[] = {
-      {"write a\nowner b\n", "access:2: expected 'none', 'read' or 'write'"},
+      {"write a\nowner b\n", "access:2: expected 'none', 'read', 'write' or 'vouch'"},
+      {"vouch *\n", "access:1: 'vouch' names no one certificate"},
+      {"vouch a\nvouch a\n", "access:2: 'vouch a' is given twice"},
       {"\n\nread\n", "access:3: 'read' names no principal"},
       {"read a\nwrite a\n", "access:2: 'a' is given twice"},
       {"read *\nnone *\n", "access:2: '*' is given twice"},

@@ -16,9 +16,10 @@ from pathlib import Path
 
 import qovix
 from qovix import _rpc
+from qovix._protocol import HOST_ACT_FOR
 
 HERE = Path(__file__).resolve().parent
-ALICE, BOB = "CN=alice,O=Modelling", "CN=bob,O=Modelling"
+ALICE, BOB, WEB = "CN=alice,O=Modelling", "CN=bob,O=Modelling", "CN=qovix-web,O=Modelling"
 
 
 def setUpModule() -> None:
@@ -27,7 +28,8 @@ def setUpModule() -> None:
     certificates = Path(folder.name)
     subprocess.run([sys.executable, str(HERE.parent / "tls" / "make_certificates.py"),
                     str(certificates)], check=True)
-    (certificates / "access").write_text(f"write {ALICE}\nread  {BOB}\n")
+    (certificates / "access").write_text(f"write {ALICE}\nread  {BOB}\nvouch {WEB}\n"
+                                         "write user:carol\nread user:dave\n")
     server = subprocess.Popen(
         [os.environ["QOVIXD"], "--bind", "127.0.0.1", "--port", "0", "--store", "memory",
          "--tls-cert", str(certificates / "server.pem"), "--tls-key",
@@ -171,6 +173,33 @@ class PrincipalsTest(unittest.TestCase):
                                          _rpc.value_result)])
             self.assertEqual(alice._make([get_tag])[0].payload, "alice's")
             self.assertEqual(tagged.tag, "alice's")
+
+    def test_a_vouched_for_user_has_its_own_access_and_name_and_no_one_else_vouches(self) -> None:
+        with connect("web", acting_for="carol") as carol, \
+                connect("web", acting_for="dave") as dave, connect("alice") as alice:
+            self.assertEqual((carol.access(), dave.access(), alice.access()),
+                             ("write", "read", "write"))
+            tagged = carol.TaggedValue.create()
+            tagged.tag = "by carol"
+            self.assertEqual({c.principal for c in tagged.history()}, {"user:carol"})
+            self.assertIn("by carol", [t.tag for t in dave.TaggedValue.all()])
+            with self.assertRaises(qovix.AccessDenied):
+                dave.TaggedValue.create()
+            with self.assertRaises(qovix.InvalidHandle):
+                dave.TaggedValue.from_handle(tagged.handle)
+            # One user per connection: a second word changes nothing.
+            again = carol._host_call(HOST_ACT_FOR, (("b", b"dave"),), _rpc.outcome_result)
+            self.assertEqual(again[0], 0)
+            self.assertEqual(carol.access(), "write")
+        refusals = [("web", "erin", "user:erin has no access"),
+                    ("web", "carol dave", "1 to 64"),
+                    ("web", "x" * 65, "1 to 64"),
+                    ("alice", "carol", "'vouch' line")]
+        for who, user, says in refusals:
+            with self.subTest(who=who, user=user), self.assertRaisesRegex(qovix.AccessDenied, says):
+                connect(who, acting_for=user)
+        with self.assertRaises(qovix.AccessDenied, msg="vouching gives no access of its own"):
+            connect("web")
 
     def test_handles_outlast_a_reconnect_within_the_grace_and_go_after_it(self) -> None:
         alice = connect("alice")

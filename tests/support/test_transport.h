@@ -55,7 +55,7 @@ class TestTransport final : public CallSite {
 
   void serveBy(ServingContext* serving) { serving_ = serving; }
   ServingContext* serving() const override { return serving_; }
-  Principal principal() const override { return {"?", false}; }
+  Principal principal() const override { return {"?", Principal::Kind::Address}; }
 
   // Makes the next calls decode `bytes` as their arguments.
   void setArguments(std::vector<std::uint8_t> bytes);

@@ -6,6 +6,7 @@ folder:
     server.pem server-key.pem     qovixd, for localhost and 127.0.0.1
     alice.pem alice-key.pem       CN=alice,O=Modelling
     bob.pem bob-key.pem           CN=bob,O=Modelling
+    web.pem web-key.pem           CN=qovix-web,O=Modelling (a web server)
     stranger.pem stranger-key.pem CN=stranger, signed by another CA
     expired.pem expired-key.pem   CN=late, valid until yesterday
     future.pem future-key.pem     CN=early, valid from tomorrow
@@ -54,6 +55,7 @@ def main(folder: Path) -> None:
          "tls_www_server\nsigning_key\nencryption_key\nexpiration_days = 30\n", "ca")
     make(folder, "alice", f'cn = "alice"\norganization = "Modelling"\n{client}', "ca")
     make(folder, "bob", f'cn = "bob"\norganization = "Modelling"\n{client}', "ca")
+    make(folder, "web", f'cn = "qovix-web"\norganization = "Modelling"\n{client}', "ca")
     make(folder, "stranger", f'cn = "stranger"\n{client}', "other-ca")
     make(folder, "expired", 'cn = "late"\ntls_www_client\nsigning_key\n'
          f'activation_date = "{when(-10)}"\nexpiration_date = "{when(-1)}"\n', "ca")

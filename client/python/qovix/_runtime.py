@@ -30,8 +30,8 @@ from typing import (TYPE_CHECKING, Any, Callable, ClassVar, Generic, Iterator, S
                     overload)
 
 from . import _rpc
-from ._protocol import (CAST_PROCEDURE, CAST_PROGRAM, DEFAULT_PORT, HOST_CLASS_NAME,
-                        HOST_CHANGES, HOST_COMMIT, HOST_DELETE, HOST_DELETION, HOST_ELEMENT,
+from ._protocol import (CAST_PROCEDURE, CAST_PROGRAM, DEFAULT_PORT, HOST_ACCESS, HOST_ACT_FOR,
+                        HOST_CLASS_NAME, HOST_CHANGES, HOST_COMMIT, HOST_DELETE, HOST_DELETION, HOST_ELEMENT,
                         HOST_HANDLE_COUNT, HOST_HISTORY,
                         HOST_IDENTITY, HOST_NULL, HOST_OBJECT, HOST_PROGRAM, HOST_RELEASE,
                         HOST_REPOSITORY, HOST_SIZE, HOST_UNDO, HOST_VERSION, MODEL_PROGRAM)
@@ -118,8 +118,9 @@ class Repository:
 
     def __init__(self, host: str, port: int, udp: bool, timeout: float, checked: bool,
                  tls: ssl.SSLContext | None = None,
-                 others: Sequence[tuple[str, int]] = ()):
+                 others: Sequence[tuple[str, int]] = (), acting_for: str | None = None):
         self._host, self._port, self._timeout, self._tls = host, port, timeout, tls
+        self.acting_for = acting_for
         self._udp = udp
         # The servers it may move to (fail-over), this one first; and how
         # often it moved, which makes the handles computed before stale.
@@ -140,6 +141,8 @@ class Repository:
                     raise
                 raise AccessDenied(f"qovixd at {self._transport.endpoint} refuses plain "
                                    "connections: it requires TLS (connect with tls=True)") from None
+            if acting_for is not None:
+                self._act_for(self._transport)
             self.handle: int = self._host_call(HOST_REPOSITORY, (), _rpc.handle_result)
         except BaseException:
             self._transport.close()
@@ -150,7 +153,7 @@ class Repository:
                 hosts: Sequence[str] | None = None,
                 timeout: float = 10.0, checked: bool = True, tls: bool = False,
                 ca: str | None = None, cert: str | None = None,
-                key: str | None = None) -> Repository:
+                key: str | None = None, acting_for: str | None = None) -> Repository:
         """Connects to the qovixd at host:port (over UDP with `udp`); by
         default $QOVIX_HOST and $QOVIX_PORT, else 127.0.0.1 and 20241. With
         `checked` (the default), calls that could fail silently are checked
@@ -162,7 +165,15 @@ class Repository:
         or in `host` with commas ("a,b:20252,[::1]:20253"; a server without
         a port has `port`). The first that answers serves; when it stops
         answering, the next takes over, and the objects this client holds
-        are found again there by their persistent numbers."""
+        are found again there by their persistent numbers.
+
+        With `acting_for`, the connection's calls are made for that user, on
+        the word of `cert`, which qovixd's access file must trust to vouch
+        for users (a web server passing on who signed in to it); refused
+        with AccessDenied, saying why, when it is not or the user has no
+        access."""
+        if acting_for is not None and (udp or not (tls or ca or cert)):
+            raise ValueError("acting for a user takes a TLS connection with a certificate")
         port = port or int(os.environ.get("QOVIX_PORT") or DEFAULT_PORT)
         names = list(hosts) if hosts else \
             (host or os.environ.get("QOVIX_HOST") or "127.0.0.1").split(",")
@@ -174,7 +185,7 @@ class Repository:
         for at, (name, number) in enumerate(servers):
             try:
                 return cls(name, number, udp, timeout, checked, context,
-                           servers[at + 1:] + servers[:at])
+                           servers[at + 1:] + servers[:at], acting_for)
             except ServerUnreachable as error:
                 unreachable = error
         assert unreachable is not None
@@ -231,6 +242,8 @@ class Repository:
                 try:
                     transport.call_many([Call(HOST_PROGRAM, HOST_VERSION, HOST_NULL, (),
                                               _rpc.no_result)])
+                    if self.acting_for is not None:
+                        self._act_for(transport)
                     handle = transport.call_many([Call(HOST_PROGRAM, HOST_VERSION,
                                                        HOST_REPOSITORY, (),
                                                        _rpc.handle_result)])[0]
@@ -253,6 +266,21 @@ class Repository:
             raise ServerUnreachable("no server of "
                                     + ", ".join(f"{h}:{p}" for h, p in self._servers)
                                     + " answers") from unreachable
+
+    def _act_for(self, transport: _rpc.Transport) -> None:
+        """Makes the connection's calls for the user it acts for."""
+        assert self.acting_for is not None
+        access, why = transport.call_many([Call(HOST_PROGRAM, HOST_VERSION, HOST_ACT_FOR,
+                                                (("b", self.acting_for.encode()),),
+                                                _rpc.outcome_result)])[0]
+        if access == 0:
+            raise AccessDenied(f"qovixd at {transport.endpoint} does not let this client act for "
+                               f"{self.acting_for}: {why}")
+
+    def access(self) -> str:
+        """What this client may do: "none", "read" or "write"."""
+        level = self._host_call(HOST_ACCESS, (), _rpc.number_result)
+        return {2: "write", 1: "read"}.get(level, "none")
 
     def _handle_of(self, number: int, class_number: int) -> int:
         """A handle of this server to object `number` as `class_number`."""

@@ -98,7 +98,7 @@ def host_table(protocol: Protocol, catalogue: Catalogue, numbered: list[Numbered
     answers. A record without a handler does not link."""
     lines = [_banner(protocol, "//").rstrip(), '#include "host/host_procedures.h"', "",
              '#include "host/host_call.h"', '#include "xdr/commit_filters.h"',
-             '#include "xdr/document_filters.h"', "",
+             '#include "xdr/document_filters.h"', '#include "xdr/principal_filters.h"', "",
              "namespace host_procedures {", "namespace {", ""]
     for p in protocol.host:
         argument, result = p.argument, p.result

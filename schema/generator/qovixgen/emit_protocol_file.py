@@ -151,6 +151,8 @@ struct X_UndoAnswer {{
 const QOVIX_DOCUMENT_CHUNK_BYTES = {chunk};
 /* A document's name in the folder. */
 typedef X_String X_DocumentName;
+/* The user a trusted client's connection acts for. */
+typedef X_String X_UserName;
 /* A chunk of a document: last puts the whole in place. */
 struct X_DocumentChunk {{
     X_String name;

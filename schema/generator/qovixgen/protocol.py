@@ -48,6 +48,7 @@ WIRE_TYPES = {
                                "document_bytes_result"),
     "import_request": WireType("import_request", "X_ImportRequest", "qovix::ImportRequest", ""),
     "export_request": WireType("export_request", "X_ExportRequest", "qovix::ExportRequest", ""),
+    "user_name": WireType("user_name", "X_UserName", "std::string", ""),
     "outcome": WireType("outcome", "X_Outcome", "qovix::Outcome", "outcome_result"),
 }
 
