@@ -397,8 +397,12 @@ void runTree(const std::vector<std::string>&, const Options& options, Session& s
   }
 }
 
-void runWeb(const std::vector<std::string>&, const Options& options, Session&) {
-  qovix::tool::launchWeb({options.host, options.port, options.tls, options.listen});
+void runWeb(const std::vector<std::string>& command, const Options& options, Session&) {
+  qovix::tool::launchWeb({options.host,
+                          options.port,
+                          options.tls,
+                          options.listen,
+                          {command.begin() + 1, command.end()}});
 }
 
 void runDiagram(const std::vector<std::string>& command, const Options& options, Session& session) {
@@ -591,9 +595,13 @@ const Command kCommands[] = {
      "the instances of a class: object, class, name (with --keep, a handle to each as well)",
      &runLs, true},
     {"tree", "", 0, 0, "packages with what they contain", &runTree, true},
-    {"web", "[--listen ADDRESS:PORT]", 0, 0,
+    {"web", "[--listen ADDRESS:PORT] [WEB OPTIONS]", 0, 12,
      "serve the repository in a browser: a web view and its JSON API (/api/, documented at "
-     "/api/docs), as a client of qovixd with these --host, --port and TLS options",
+     "/api/docs), as a client of qovixd with these --host, --port and TLS options. WEB "
+     "OPTIONS: --passwords FILE signs people in by name and password (--set-password NAME "
+     "adds one and stops); --user-header NAME [--proxy ADDRESS] knows them by a reverse "
+     "proxy's header; --tls-cert FILE --tls-key FILE serves HTTPS. Off loopback, people must "
+     "sign in",
      &runWeb},
     {"diagram", "PACKAGE [--format svg|png|dot] [-o FILE] [--links PREFIX]", 1, 1,
      "a UML class diagram of the package (by name, or #NUMBER by object number), drawn by "

@@ -58,6 +58,7 @@ void launchWeb(const WebLaunch& launch) {
     if (!value->empty()) words.insert(words.end(), {option, *value});
   }
   if (!launch.listen.empty()) words.insert(words.end(), {"--listen", launch.listen});
+  words.insert(words.end(), launch.more.begin(), launch.more.end());
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);

@@ -6,6 +6,7 @@
 // and TLS options.
 
 #include <string>
+#include <vector>
 
 #include "client/tls_options.h"
 
@@ -16,6 +17,8 @@ struct WebLaunch {
   std::uint16_t port = 0;
   client::TlsOptions tls;
   std::string listen;  // ADDRESS:PORT; empty: the web view's default
+  // The web view's own options (sign-in, HTTPS), which it checks itself.
+  std::vector<std::string> more;
 };
 
 // Never returns: runs python3 -m qovix_web (the python3 that QOVIX_PYTHON

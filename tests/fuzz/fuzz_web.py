@@ -10,8 +10,10 @@ still answer at the end.
 
 from __future__ import annotations
 
+import json
 import os
 import socket
+import subprocess
 import string
 import sys
 import time
@@ -26,7 +28,8 @@ from web_server import WebView  # noqa: E402
 WORDS = ["api", "elements", "static/%00", "static/a%00.js", "element", "search", "contents", "features", "queries", "history",
          "diagram.svg", "commits", "repository", "docs", "openapi.json", "static", "app.js",
          "style.css", "..", "%2e%2e", "", "0", "1", "2", "4", "-1", "4294967296",
-         "99999999999999999999", "ownedElement", "allSupertypes", "name", "%00", "\u00e9"]
+         "99999999999999999999", "ownedElement", "allSupertypes", "name", "%00", "\u00e9",
+         "session"]
 segments = st.one_of(st.sampled_from(WORDS), st.text(max_size=12),
                      st.integers(-2**40, 2**40).map(str))
 paths = st.lists(segments, min_size=1, max_size=6).map(
@@ -39,7 +42,11 @@ methods = st.sampled_from(["GET", "GET", "GET", "POST", "PUT", "PATCH", "DELETE"
 header_values = st.text(alphabet=string.printable.strip("\r\n\x0b\x0c"), max_size=40)
 headers = st.dictionaries(st.sampled_from(["Content-Type", "Cookie", "Accept", "Origin",
                                            "X-Qovix-Request", "Range", "Transfer-Encoding"]),
-                          header_values, max_size=3)
+                          header_values | st.just("qovix_session=x") | st.just("1"), max_size=3)
+# Bodies: any bytes, or sign-in credentials of every shape.
+credentials = st.fixed_dictionaries({"user": st.one_of(st.text(max_size=80), st.integers()),
+                                     "password": st.one_of(st.text(max_size=2000), st.none())})
+bodies = st.one_of(st.binary(max_size=256), credentials.map(lambda c: json.dumps(c).encode()))
 
 
 def exchange(port: int, request: bytes, half_close: bool) -> bytes:
@@ -63,7 +70,11 @@ def exchange(port: int, request: bytes, half_close: bool) -> bytes:
 def main() -> int:
     seconds = float(sys.argv[1]) if len(sys.argv) > 1 else 30
     web = WebView()
-    port = web.port
+    # And one that signs people in by a password file.
+    passwords = os.path.join(web.documents.name, "passwords")
+    subprocess.run([os.environ["QOVIX_TOOL"], "web", "--passwords", passwords, "--set-password",
+                    "carol"], input="secret\n", text=True, check=True, capture_output=True)
+    signing_in = WebView(web_options=("--passwords", passwords))
     sent = [0]
 
     def check(answer: bytes, request: bytes, well_formed: bool) -> None:
@@ -78,22 +89,23 @@ def main() -> int:
 
     @settings(max_examples=200, deadline=None, database=None,
               suppress_health_check=list(HealthCheck))
-    @given(method=methods, path=paths, query=queries, headers=headers,
-           body=st.binary(max_size=256))
-    def requests(method: str, path: str, query: str, headers: dict[str, str], body: bytes) -> None:
+    @given(method=methods, path=paths, query=queries, headers=headers, body=bodies,
+           signed=st.booleans())
+    def requests(method: str, path: str, query: str, headers: dict[str, str], body: bytes,
+                 signed: bool) -> None:
         lines = [f"{method} {path}{'?' + query if query else ''} HTTP/1.1", "Host: 127.0.0.1",
                  "Connection: close", f"Content-Length: {len(body)}"]
         lines += [f"{name}: {value}" for name, value in headers.items()
                   if name != "Transfer-Encoding"]
         request = ("\r\n".join(lines) + "\r\n\r\n").encode() + body
-        check(exchange(port, request, False), request, True)
+        check(exchange((signing_in if signed else web).port, request, False), request, True)
 
     @settings(max_examples=100, deadline=None, database=None,
               suppress_health_check=list(HealthCheck))
     @given(raw=st.one_of(st.binary(max_size=512),
                          st.text(max_size=300).map(lambda t: ("GET /" + t).encode())))
     def garbage(raw: bytes) -> None:
-        check(exchange(port, raw, True), raw, False)
+        check(exchange(web.port, raw, True), raw, False)
 
     deadline = time.monotonic() + seconds
     try:
@@ -101,8 +113,9 @@ def main() -> int:
             requests()
             garbage()
         assert "lastCommit" in web.get("/api/repository"), "it no longer answers"
+        assert signing_in.get("/api/session")["signIn"] == "password", "it no longer answers"
     finally:
-        said = web.stop()
+        said = web.stop() + signing_in.stop()
     print(f"web: {sent[0]} requests in {seconds:.0f} s, every answer below 500 but 502")
     # uvicorn logs what no HTTP parser takes (with the parser's trace) as a
     # warning; a fault of the application is an "Exception in ASGI application".

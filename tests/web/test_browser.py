@@ -23,10 +23,16 @@ SAMPLES = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "platfor
 HOSTILE = '<script>window.pwned=1</script><img src=x onerror="window.pwned=2">'
 
 
-class Browser(unittest.TestCase):
+class BrowserCase(unittest.TestCase):
+    """Headless Chromium on a web view that make_web starts."""
+
+    @classmethod
+    def make_web(cls) -> WebView:
+        return WebView()
+
     @classmethod
     def setUpClass(cls) -> None:
-        cls.web = WebView()
+        cls.web = cls.make_web()
         options = webdriver.ChromeOptions()
         for argument in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage",
                          "--window-size=1280,900"):
@@ -81,6 +87,8 @@ class Browser(unittest.TestCase):
         toggle = link.find_element(By.XPATH, "preceding-sibling::button")
         toggle.click()
 
+
+class Browser(BrowserCase):
     def test_the_tree_leads_to_account_whose_page_has_an_address_of_its_own(self) -> None:
         self.open("/")
         self.wait_for("main h1", "The repository")

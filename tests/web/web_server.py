@@ -6,6 +6,7 @@ from __future__ import annotations
 import json
 import os
 import socket
+import ssl
 import subprocess
 import sys
 import tempfile
@@ -26,25 +27,33 @@ def free_port() -> int:
 class WebView:
     """A qovixd holding the demo model, and the web view of it."""
 
-    def __init__(self, *server_options: str, store: str = "memory") -> None:
+    def __init__(self, *server_options: str, store: str = "memory",
+                 demo_options: tuple[str, ...] = (), client_options: tuple[str, ...] = (),
+                 web_options: tuple[str, ...] = (), https_ca: str | None = None) -> None:
+        """`demo_options` are qovix's options for loading the demo model,
+        `client_options` those `qovix web` reaches qovixd with, and
+        `web_options` the web view's own; with `https_ca` it serves HTTPS,
+        verified by that CA."""
         # A document folder of its own, through which imports and exports travel.
         self.documents = tempfile.TemporaryDirectory()
         if "--documents" not in server_options:
             server_options += ("--documents", self.documents.name)
         self.server = Server(*server_options, store=store)
         tool = os.environ["QOVIX_TOOL"]
-        subprocess.run([tool, "--port", str(self.server.port), "demo"], check=True,
+        subprocess.run([tool, "--port", str(self.server.port), *demo_options, "demo"], check=True,
                        capture_output=True)
         self.port = free_port()
-        self.url = f"http://127.0.0.1:{self.port}"
+        self.https = ssl.create_default_context(cafile=https_ca) if https_ca else None
+        self.url = f"{'https' if https_ca else 'http'}://127.0.0.1:{self.port}"
         self.log = tempfile.TemporaryFile("w+", encoding="utf-8")
         self.process = subprocess.Popen(
-            [tool, "--port", str(self.server.port), "web", "--listen", f"127.0.0.1:{self.port}"],
+            [tool, "--port", str(self.server.port), *client_options, "web", "--listen",
+             f"127.0.0.1:{self.port}", *web_options],
             stdout=self.log, stderr=subprocess.STDOUT)
         deadline = time.monotonic() + 30
         while True:
             try:
-                self.get("/api/repository")
+                self.get("/api/session")
                 break
             except (urllib.error.URLError, ConnectionError):
                 if time.monotonic() > deadline or self.process.poll() is not None:
@@ -61,13 +70,13 @@ class WebView:
         asked = urllib.request.Request(self.url + path, data=body, method=method,
                                        headers=headers or {})
         try:
-            with urllib.request.urlopen(asked, timeout=30) as answer:
+            with urllib.request.urlopen(asked, timeout=30, context=self.https) as answer:
                 return answer.status, dict(answer.headers), answer.read()
         except urllib.error.HTTPError as refused:
             return refused.code, dict(refused.headers), refused.read()
 
-    def get(self, path: str) -> dict:
-        status, _, body = self.request(path)
+    def get(self, path: str, headers: dict[str, str] | None = None) -> dict:
+        status, _, body = self.request(path, headers=headers)
         if status != 200:
             raise urllib.error.URLError(f"{path}: {status} {body[:200]!r}")
         return json.loads(body)

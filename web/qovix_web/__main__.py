@@ -1,10 +1,15 @@
 """python3 -m qovix_web [--host H] [--port P] [--tls] [--ca F] [--cert F --key F]
-[--listen ADDRESS:PORT] [--qovix PATH]: the web view of the repository the
-qovixd at H:P serves, on ADDRESS:PORT (127.0.0.1:8080 by default)."""
+[--listen ADDRESS:PORT] [--passwords FILE | --user-header NAME [--proxy ADDRESS]...]
+[--tls-cert F --tls-key F] [--qovix PATH]: the web view of the repository the
+qovixd at H:P serves, on ADDRESS:PORT (127.0.0.1:8080 by default).
+
+With --passwords FILE --set-password NAME it adds NAME to the password file
+(or gives them a new password), read from standard input, and stops."""
 
 from __future__ import annotations
 
 import argparse
+import getpass
 import ipaddress
 import os
 import shutil
@@ -14,7 +19,8 @@ import uvicorn
 
 from .app import create_app
 from .changes_feed import ChangesFeed
-from .connections import ConnectionPool, Target
+from .connections import ConnectionPools, Target
+from .signin import PasswordFile, SignIn, set_password
 
 
 def listen_address(text: str) -> tuple[str, int]:
@@ -41,10 +47,50 @@ def main(arguments: list[str] | None = None) -> int:
                         help="where the web view is served (default 127.0.0.1:8080)")
     parser.add_argument("--qovix", default=shutil.which("qovix") or "qovix",
                         help="the qovix tool, which draws class diagrams")
+    parser.add_argument("--passwords", metavar="FILE",
+                        help="sign people in with the names and Argon2 hashes of FILE")
+    parser.add_argument("--set-password", metavar="NAME",
+                        help="add NAME to --passwords FILE (or change their password), reading "
+                             "the password from standard input, and stop")
+    parser.add_argument("--user-header", metavar="NAME",
+                        help="know people by this header, which the reverse proxy in front sets "
+                             "once it has authenticated them")
+    parser.add_argument("--proxy", metavar="ADDRESS", action="append",
+                        help="an address --user-header is believed from (default: loopback)")
+    parser.add_argument("--tls-cert", metavar="FILE", help="serve HTTPS with this certificate")
+    parser.add_argument("--tls-key", metavar="FILE", help="and its private key")
     options = parser.parse_args(arguments)
-    if not ipaddress.ip_address(options.listen[0]).is_loopback:
+
+    if options.set_password:
+        if not options.passwords:
+            parser.error("--set-password needs --passwords FILE")
+        try:
+            password = getpass.getpass(f"password for {options.set_password}: ") \
+                if sys.stdin.isatty() else sys.stdin.readline().rstrip("\n")
+            set_password(options.passwords, options.set_password, password)
+        except (OSError, ValueError) as wrong:
+            print(f"qovix web: {wrong}", file=sys.stderr)
+            return 1
+        print(f"qovix web: {options.set_password} is in {options.passwords}")
+        return 0
+    if options.passwords and options.user_header:
+        parser.error("--passwords and --user-header are two ways to sign in: choose one")
+    if bool(options.tls_cert) != bool(options.tls_key):
+        parser.error("--tls-cert and --tls-key go together")
+    loopback = ipaddress.ip_address(options.listen[0]).is_loopback
+    if not loopback and not (options.passwords or options.user_header):
         parser.error("without sign-in the web view serves on a loopback address alone "
-                     f"(127.0.0.1 or ::1), not {options.listen[0]}")
+                     f"(127.0.0.1 or ::1), not {options.listen[0]}: give --passwords FILE or "
+                     "--user-header NAME")
+    if not loopback and options.passwords and not options.tls_cert:
+        parser.error("passwords travel over HTTPS alone off this machine: give --tls-cert and "
+                     "--tls-key")
+    try:
+        sign_in = SignIn(passwords=PasswordFile(options.passwords) if options.passwords else None,
+                         user_header=options.user_header,
+                         proxies=frozenset(options.proxy or ("127.0.0.1", "::1")))
+    except (OSError, ValueError) as wrong:
+        parser.error(str(wrong))
 
     tls = {k: v for k, v in (("ca", options.ca), ("cert", options.cert), ("key", options.key)) if v}
     if options.tls:
@@ -54,19 +100,23 @@ def main(arguments: list[str] | None = None) -> int:
         if getattr(options, word):
             tls_words += [f"--{word}", getattr(options, word)]
 
-    def diagram_command(number: int) -> list[str]:
+    def diagram_command(number: int, user: str | None) -> list[str]:
+        acting = ["--acting-for", user] if user is not None else []
         return [options.qovix, "--host", options.host, "--port", str(options.port), *tls_words,
-                "diagram", f"#{number}", "--links", "/element/"]
+                *acting, "diagram", f"#{number}", "--links", "/element/"]
 
     target = Target(options.host, options.port, tls)
     feed = ChangesFeed(target)
-    app = create_app(ConnectionPool(target), feed, diagram_command)
+    app = create_app(ConnectionPools(target), feed, diagram_command, sign_in)
     host, port = options.listen
     shown = f"[{host}]" if ":" in host else host
-    print(f"qovix web: http://{shown}:{port}/ shows the repository at {options.host}:{options.port}",
-          flush=True)
+    scheme = "https" if options.tls_cert else "http"
+    print(f"qovix web: {scheme}://{shown}:{port}/ shows the repository at "
+          f"{options.host}:{options.port}", flush=True)
     server = uvicorn.Server(uvicorn.Config(app, host=host, port=port, log_level="warning",
-                                           access_log=False))
+                                           access_log=False, proxy_headers=False,
+                                           ssl_certfile=options.tls_cert,
+                                           ssl_keyfile=options.tls_key))
     stop_serving = server.handle_exit
 
     def stop(signal_number: int, frame: object) -> None:

@@ -9,6 +9,7 @@ import asyncio
 import contextlib
 import json
 import subprocess
+import threading
 from typing import Any, AsyncIterator, Callable, Iterator, Literal
 
 from fastapi import APIRouter, Depends, HTTPException, Query, Request
@@ -20,7 +21,8 @@ import qovix
 
 from . import elements
 from .changes_feed import ChangesFeed
-from .connections import ConnectionPool
+from .connections import ConnectionPools
+from .signin import COOKIE, LONGEST_NAME, LONGEST_PASSWORD, SignIn
 
 # The most members one page of an answer lists.
 MOST_PER_PAGE = 500
@@ -30,10 +32,11 @@ MOST_PER_PAGE = 500
 def repository(request: Request) -> Iterator[qovix.Repository]:
     """A connection for the request's work, given back however it ends: the
     work runs in a thread of its own, which ends even when the browser has
-    gone. qovixd's refusals and failures become answers that say why."""
-    pool: ConnectionPool = request.app.state.pool
+    gone. qovixd's refusals and failures become answers that say why. A
+    signed-in person's work goes over connections acting for them."""
+    pools: ConnectionPools = request.app.state.pools
     try:
-        with pool.repository() as repo:
+        with pools.of(request.state.user).repository() as repo:
             yield repo
     except TimeoutError as busy:
         raise HTTPException(503, str(busy)) from busy
@@ -50,6 +53,16 @@ def from_the_page(request: Request) -> None:
     the API allows no cross-origin requests). So no site forges one."""
     if request.headers.get("x-qovix-request") != "1":
         raise HTTPException(403, "a change needs the header X-Qovix-Request: 1")
+
+
+class Credentials(BaseModel):
+    user: str = Field(..., max_length=LONGEST_NAME)
+    password: str = Field(..., max_length=LONGEST_PASSWORD)
+
+
+# Passwords are checked (slowly, by design) at most so many at once; a
+# crowd of sign-ins waits its turn, and past a few seconds is turned away.
+PASSWORD_CHECKS = threading.BoundedSemaphore(2)
 
 
 class Change(BaseModel):
@@ -119,10 +132,49 @@ EXPORT_FORMATS = {"xmi": ".xmi", "xmi 1.0": ".xmi", "xmi 2.5": ".uml.xmi", "qovi
 STREAM_SECONDS = 30.0
 
 
-def make_router(diagram_command: Callable[[int], list[str]]) -> APIRouter:
-    """The API; `diagram_command(number)` is the command that prints the
-    class diagram of package `number` as SVG."""
+def make_router(diagram_command: Callable[[int, str | None], list[str]]) -> APIRouter:
+    """The API; `diagram_command(number, user)` is the command that prints
+    the class diagram of package `number` as SVG, acting for `user`."""
     api = APIRouter(prefix="/api")
+
+    @api.get("/session", summary="Who is signed in, how, and what they may do")
+    def the_session(request: Request) -> dict[str, Any]:
+        sign_in: SignIn = request.app.state.sign_in
+        user = request.state.user
+        if sign_in.required and user is None:
+            return {"user": None, "signIn": sign_in.way, "access": "none"}
+        with repository(request) as repo:
+            return {"user": user, "signIn": sign_in.way, "access": repo.access()}
+
+    @api.post("/session", summary="Signs in with a name and password (a password file's)",
+              dependencies=[Depends(from_the_page)])
+    def sign_in_with(request: Request, credentials: Credentials, response: Response) -> dict[str, Any]:
+        sign_in: SignIn = request.app.state.sign_in
+        if sign_in.passwords is None:
+            raise HTTPException(404, "this web view takes no passwords")
+        if not PASSWORD_CHECKS.acquire(timeout=5):
+            raise HTTPException(429, "too many sign-ins at once; try again")
+        try:
+            known = sign_in.passwords.check(credentials.user, credentials.password)
+        finally:
+            PASSWORD_CHECKS.release()
+        if not known:
+            raise HTTPException(401, "that name and password are not known here")
+        # qovixd must take this web view's word for the person.
+        request.state.user = credentials.user
+        with repository(request) as repo:
+            access = repo.access()
+        token = sign_in.sessions.begin(credentials.user)
+        response.set_cookie(COOKIE, token, httponly=True, secure=True, samesite="strict",
+                            path="/")
+        return {"user": credentials.user, "signIn": sign_in.way, "access": access}
+
+    @api.delete("/session", summary="Signs out", dependencies=[Depends(from_the_page)])
+    def sign_out(request: Request, response: Response) -> dict[str, Any]:
+        sign_in: SignIn = request.app.state.sign_in
+        sign_in.sessions.end(request.cookies.get(COOKIE))
+        response.delete_cookie(COOKIE, path="/", secure=True, httponly=True, samesite="strict")
+        return {"user": None, "signIn": sign_in.way, "access": "none"}
 
     @api.get("/repository", summary="The repository: its last commit and its top-level packages")
     def the_repository(request: Request) -> dict[str, Any]:
@@ -232,7 +284,8 @@ def make_router(diagram_command: Callable[[int], list[str]]) -> APIRouter:
             if not isinstance(found, qovix.Package):
                 raise HTTPException(404, f"element {number} is a {elements.class_name(found)}, "
                                          "which has no class diagram")
-        drawn = subprocess.run(diagram_command(number), capture_output=True, timeout=60)
+        drawn = subprocess.run(diagram_command(number, request.state.user), capture_output=True,
+                               timeout=60)
         if drawn.returncode != 0:
             raise HTTPException(502, drawn.stderr.decode(errors="replace").strip())
         return Response(drawn.stdout, media_type="image/svg+xml")

@@ -8,7 +8,7 @@ import pathlib
 from typing import Callable
 
 from fastapi import FastAPI, Request
-from fastapi.responses import FileResponse, HTMLResponse
+from fastapi.responses import FileResponse, HTMLResponse, JSONResponse
 from fastapi.staticfiles import StaticFiles
 from starlette.exceptions import HTTPException
 from starlette.middleware.trustedhost import TrustedHostMiddleware
@@ -18,7 +18,8 @@ from starlette.types import Scope
 from .api import make_router
 from .api_docs import docs_page
 from .changes_feed import ChangesFeed
-from .connections import ConnectionPool
+from .connections import ConnectionPools
+from .signin import SignIn
 
 STATIC = pathlib.Path(__file__).parent / "static"
 
@@ -50,22 +51,39 @@ class StaticFolder(StaticFiles):
 LOOPBACK_NAMES = ["127.0.0.1", "localhost", "::1", "[::1]"]
 
 
-def create_app(pool: ConnectionPool, feed: ChangesFeed,
-               diagram_command: Callable[[int], list[str]]) -> FastAPI:
+# What answers without sign-in: the pages (their script asks who is signed
+# in), their files, the API's description, and signing in.
+OPEN_PATHS = ("/api/session", "/api/docs", "/api/openapi.json")
+
+
+def create_app(pools: ConnectionPools, feed: ChangesFeed,
+               diagram_command: Callable[[int, str | None], list[str]],
+               sign_in: SignIn | None = None) -> FastAPI:
     app = FastAPI(title="QOVIX repository API", version="1",
                   description="The model repository a qovixd serves: elements by persistent "
                               "object number, their features and contents, search by name, "
                               "class diagrams and commits.",
                   docs_url=None, redoc_url=None, openapi_url="/api/openapi.json")
-    app.state.pool = pool
+    sign_in = sign_in or SignIn()
+    app.state.pools = pools
     app.state.feed = feed
+    app.state.sign_in = sign_in
     app.include_router(make_router(diagram_command))
     app.mount("/static", StaticFolder(directory=STATIC), name="static")
-    app.add_middleware(TrustedHostMiddleware, allowed_hosts=LOOPBACK_NAMES)
+    if not sign_in.required:
+        # Whoever reaches it acts as the web view: only this machine may.
+        app.add_middleware(TrustedHostMiddleware, allowed_hosts=LOOPBACK_NAMES)
 
     @app.middleware("http")
     async def secured(request: Request, call_next):  # type: ignore[no-untyped-def]
-        response = await call_next(request)
+        request.state.user = sign_in.user_of(request.headers, request.cookies,
+                                             request.client.host if request.client else None)
+        path = request.url.path
+        if (sign_in.required and request.state.user is None and path.startswith("/api/")
+                and path not in OPEN_PATHS):
+            response: Response = JSONResponse({"detail": "sign in first"}, status_code=401)
+        else:
+            response = await call_next(request)
         for header, value in SECURITY_HEADERS.items():
             response.headers.setdefault(header, value)
         return response
@@ -88,6 +106,6 @@ def create_app(pool: ConnectionPool, feed: ChangesFeed,
     @app.on_event("shutdown")
     def closed() -> None:
         feed.stop()
-        pool.close()
+        pools.close()
 
     return app

@@ -6,6 +6,12 @@
 const view = document.getElementById("view");
 const PAGE = 100;
 
+// Who is signed in, how they sign in here, and what they may do: the page
+// shows its edit controls to writers alone (qovixd refuses anyone else's
+// changes all the same).
+let me = { user: null, signIn: null, access: "none" };
+const canWrite = () => me.access === "write";
+
 // An element made with its attributes and children (strings become text).
 function make(tag, attributes = {}, ...children) {
   const made = document.createElement(tag);
@@ -30,6 +36,10 @@ async function api(path, change) {
     asked.body = JSON.stringify(change.body);
   }
   const answer = await fetch(path, asked);
+  if (answer.status === 401 && me.signIn && path !== "/api/session") {
+    showSignIn();  // the session ended
+    throw new Error("sign in first");
+  }
   if (!answer.ok) {
     let why = answer.statusText;
     try { why = (await answer.json()).detail || why; } catch (ignored) { /* not JSON */ }
@@ -126,6 +136,17 @@ async function loadChildren(number, into, offset) {
 async function start() {
   const tree = document.getElementById("tree");
   try {
+    me = await api("/api/session");
+  } catch (error) {
+    view.replaceChildren(...errorView(error).parts);
+    return;
+  }
+  showWho();
+  if (me.signIn && !me.user) {
+    showSignIn();
+    return;
+  }
+  try {
     const repository = await api("/api/repository");
     followChanges(repository.lastCommit);
     tree.replaceChildren(...repository.roots.map(treeItem));
@@ -133,6 +154,58 @@ async function start() {
     tree.replaceChildren(make("li", { class: "error" }, String(error.message)));
   }
   await route();
+}
+
+// Signing in --------------------------------------------------------------
+
+// The header names who is signed in, and whether they only read.
+function showWho() {
+  const who = document.getElementById("who");
+  // Nobody signed in yet, or nothing to say of the web view's own access.
+  if (!me.user && (me.signIn || me.access === "write")) return who.replaceChildren();
+  const parts = [make("span", { class: "user" }, me.user || "this machine")];
+  if (me.access !== "write") parts.push(make("span", { class: "badge" }, me.access === "read" ? "read only" : "no access"));
+  if (me.signIn === "password" && me.user) {
+    const out = make("button", { type: "button", class: "quiet", "data-action": "sign-out" }, "Sign out");
+    out.addEventListener("click", async () => {
+      await api("/api/session", { method: "DELETE", body: {} });
+      location.assign("/");
+    });
+    parts.push(out);
+  }
+  who.replaceChildren(...parts);
+}
+
+function showSignIn() {
+  document.getElementById("tree").replaceChildren();
+  document.title = "Sign in · QOVIX";
+  if (me.signIn !== "password") {
+    view.replaceChildren(make("h1", {}, "Not signed in"), make("p", { class: "error", role: "alert" },
+      "The proxy in front of this web view did not say who you are."));
+    return;
+  }
+  const name = make("input", { type: "text", name: "user", id: "signin-user", autocomplete: "username",
+    required: "", maxlength: "64" });
+  const password = make("input", { type: "password", name: "password", id: "signin-password",
+    autocomplete: "current-password", required: "" });
+  const said = make("p", { class: "error", role: "alert" });
+  const form = make("form", { class: "card signin" }, make("h1", {}, "Sign in"),
+    make("label", { for: "signin-user" }, "Name"), name,
+    make("label", { for: "signin-password" }, "Password"), password,
+    make("button", { type: "submit" }, "Sign in"), said);
+  form.addEventListener("submit", async (event) => {
+    event.preventDefault();
+    try {
+      await api("/api/session", { method: "POST", body: { user: name.value, password: password.value } });
+      location.reload();
+    } catch (error) {
+      said.textContent = String(error.message);
+      password.value = "";
+      password.focus();
+    }
+  });
+  view.replaceChildren(form);
+  name.focus();
 }
 
 // Views -------------------------------------------------------------------
@@ -189,7 +262,7 @@ async function showElement(number) {
   const filled = element.features.filter((f) => f.kind !== "members" || f.count > 0);
   for (const feature of filled) {
     rows.append(make("tr", { "data-feature": feature.name }, make("th", { scope: "row" }, feature.name),
-      make("td", {}, editableValue(element, feature) || featureValue(feature))));
+      make("td", {}, (canWrite() && editableValue(element, feature)) || featureValue(feature))));
   }
   const features = make("section", { class: "card", "aria-labelledby": "features-title" },
     make("h2", { id: "features-title" }, "Features"), make("table", { class: "features" }, rows));
@@ -215,14 +288,17 @@ async function showElement(number) {
     }), answers);
 
   const actions = make("div", { class: "actions" });
-  if (element.features.some((f) => f.name === "name")) actions.append(...renameForm(element));
   const kinds = MADE_IN[element.class];
-  if (kinds) actions.append(...createForm(element, kinds));
-  if (MADE_IN[element.class] === CONTAINERS) {
-    actions.append(make("a", { class: "button quiet", href: `/api/elements/${number}/export?format=xmi`,
-      download: "", "data-action": "export" }, "Export XMI"), ...importForm(element.number));
+  if (canWrite()) {
+    if (element.features.some((f) => f.name === "name")) actions.append(...renameForm(element));
+    if (kinds) actions.append(...createForm(element, kinds));
   }
-  actions.append(...deleteControls(element));
+  if (kinds === CONTAINERS) {
+    actions.append(make("a", { class: "button quiet", href: `/api/elements/${number}/export?format=xmi`,
+      download: "", "data-action": "export" }, "Export XMI"));
+    if (canWrite()) actions.append(...importForm(element.number));
+  }
+  if (canWrite()) actions.append(...deleteControls(element));
   const parts = [heading, owner, actions, features];
   if (element.class === "Package" || element.class === "Model" || element.class === "Subsystem") {
     parts.push(await diagramCard(number));
@@ -353,10 +429,10 @@ function historyCard(number) {
   show.addEventListener("click", async () => {
     const answer = await api(`/api/elements/${number}/history`);
     list.replaceChildren(...answer.commits.map((commit) => {
-      const undo = make("button", { type: "button", class: "quiet", "data-action": "undo",
-        "data-commit": commit.seq }, "Undo");
+      const undo = canWrite() ? make("button", { type: "button", class: "quiet", "data-action": "undo",
+        "data-commit": commit.seq }, "Undo") : null;
       const said = make("span", { class: "error", role: "alert" });
-      undo.addEventListener("click", async () => {
+      undo?.addEventListener("click", async () => {
         try {
           const made = await api(`/api/commits/${commit.seq}/undo`, { method: "POST", body: {} });
           said.textContent = "";
@@ -458,7 +534,7 @@ async function showHome() {
   const repository = await api("/api/repository");
   return { title: "QOVIX repository", parts: [make("h1", {}, "The repository"),
     make("p", {}, `Last commit: ${repository.lastCommit}. Open a package in the tree, or search by name.`),
-    make("div", { class: "actions" }, ...importForm(0)),
+    make("div", { class: "actions" }, ...(canWrite() ? importForm(0) : [])),
     make("section", { class: "card" }, make("h2", {}, "Top-level packages"),
       linkList(repository.roots, repository.roots.length))] };
 }
