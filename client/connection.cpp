@@ -282,6 +282,11 @@ Outcome Connection::actFor(const std::string& user) {
   return hostRecord<Outcome>(kHostActFor, {Field::of(user)}, &X_Outcome);
 }
 
+Outcome Connection::setMultiplicity(std::uint32_t element, const std::string& text) {
+  return hostRecord<Outcome>(kHostSetMultiplicity, {Field::handle(element), Field::of(text)},
+                             &X_Outcome);
+}
+
 std::int32_t Connection::access() {
   return static_cast<std::int32_t>(
       invoke(kHostProgram, kHostVersion, kHostAccess, {}, ResultKind::Long).number);

@@ -175,6 +175,9 @@ class Connection {
   Outcome actFor(const std::string& user);
   // What the caller may do: 0 nothing, 1 read, 2 write.
   std::int32_t access();
+  // Sets the multiplicity of the attribute or association end `element`
+  // ("0..*"; "" removes it); 1, or 0 and why not.
+  Outcome setMultiplicity(std::uint32_t element, const std::string& text);
 
   Transport transport() const { return transport_; }
   // How long a call waits for its reply (10 s unless set): an import or

@@ -46,7 +46,14 @@ struct ExportRequest {
   std::string document;
 };
 
-// What a service of documents answers: a number (a size, a handle), and a
+// Set the multiplicity of the attribute or association end `element` from
+// its text ("0..*", "1", "1..3,5"); an empty text removes it.
+struct MultiplicityRequest {
+  std::uint32_t element = 0;
+  std::string text;
+};
+
+// What a service of documents (or an edit) answers: a number (a size, a handle), and a
 // text (a report; when the number is 0, why it was refused).
 struct Outcome {
   std::uint64_t value = 0;

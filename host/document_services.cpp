@@ -8,6 +8,7 @@
 #include <string>
 
 #include "host/host_call.h"
+#include "host/host_refusal.h"
 #include "host/model_handles.h"
 #include "host/serving_context.h"
 #include "host_handlers.h"
@@ -34,20 +35,6 @@ const std::filesystem::path& folderOf(HostCall& call) {
     throw std::runtime_error("this server has no document folder (qovixd --documents)");
   }
   return folder;
-}
-
-// Runs `serve`; what it throws (but memory running out) is answered as the
-// refusal, and whatever the call changed is undone.
-template <class Serve>
-Outcome refusing(HostCall& call, Serve serve) {
-  try {
-    return serve();
-  } catch (const std::bad_alloc&) {
-    throw;
-  } catch (const std::exception& error) {
-    call.serving().undoWhenReplying();
-    return {0, error.what()};
-  }
 }
 
 // The package a handle names; throws when it names none.

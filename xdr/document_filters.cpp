@@ -52,6 +52,11 @@ bool_t X_ExportRequest(XDR* xdrs, ExportRequest* record) {
          text(xdrs, &record->document);
 }
 
+bool_t X_MultiplicityRequest(XDR* xdrs, MultiplicityRequest* record) {
+  if (xdrs->x_op == XDR_FREE) return TRUE;
+  return xdr_u_int32_t(xdrs, &record->element) && text(xdrs, &record->text);
+}
+
 bool_t X_Outcome(XDR* xdrs, Outcome* record) {
   if (xdrs->x_op == XDR_FREE) return TRUE;
   return hyper(xdrs, &record->value) && text(xdrs, &record->text);

@@ -16,3 +16,4 @@ bool_t X_DocumentBytes(XDR* xdrs, qovix::DocumentBytes* bytes);
 bool_t X_ImportRequest(XDR* xdrs, qovix::ImportRequest* request);
 bool_t X_ExportRequest(XDR* xdrs, qovix::ExportRequest* request);
 bool_t X_Outcome(XDR* xdrs, qovix::Outcome* outcome);
+bool_t X_MultiplicityRequest(XDR* xdrs, qovix::MultiplicityRequest* request);

@@ -9,6 +9,7 @@
 #include <unordered_set>
 
 #include "model_classes.h"
+#include "platform/qovix_srv/deletion.h"
 #include "platform/qovix_srv/members.h"
 #include "platform/qovix_srv/model_metadata.h"
 #include "platform/qovix_srv/store_view.h"
@@ -93,7 +94,6 @@ void placeIn(PersistentStore& store, ObjectId owner, FeatureId feature, ObjectId
     store.appendMember(owner, feature, element);
   }
 }
-
 
 }  // namespace
 
@@ -190,6 +190,10 @@ void setMultiplicityText(const VornPersistentObject& self, const TextValue& text
     start = comma + 1;
   }
   PersistentStore& store = *ref.store;
+  // The multiplicity owns its ranges: the old ones go with their place.
+  const std::vector<ObjectId> old =
+      StoreView(store).members(ref.id, feature::QOVIXMultiplicity_ranges);
+  model::deleteObjects(store, old);
   store.clearMembers(ref.id, feature::QOVIXMultiplicity_ranges);
   for (const auto& [lower, upper] : ranges) {
     const ObjectId range = store.create(QOVIXMultiplicityRange::kClassId);
@@ -230,8 +234,7 @@ ObjectId firstMemberId(const VornPersistentObject& self, FeatureId feature) {
 ObjectRef taggedValueNamed(const VornPersistentObject& self, const TextValue& tag) {
   const ObjectRef ref = named(self);
   const StoreView view(*ref.store);
-  for (ObjectId tagged :
-       view.related(ref.id, feature::QOVIXModelElement_taggedValue)) {
+  for (ObjectId tagged : view.related(ref.id, feature::QOVIXModelElement_taggedValue)) {
     if (view.text(tagged, feature::QOVIXTaggedValue_tag) == tag.text()) {
       return ObjectRef{ref.store, tagged};
     }
@@ -432,8 +435,7 @@ bool packageIsWellFormed(const StoreView& view, const VornPersistentObject& self
     }
   }
   std::set<std::u16string> importedNames;
-  for (ObjectId reference :
-       view.related(id, feature::QOVIXPackage_modelElementReference)) {
+  for (ObjectId reference : view.related(id, feature::QOVIXPackage_modelElementReference)) {
     const ObjectId element = view.reference(reference, feature::QOVIXElementReference_modelElement);
     if (element == 0 || view.is(element, QOVIXAssociation::kClassId)) continue;
     std::u16string name = view.text(reference, feature::QOVIXElementReference_alias);
@@ -449,8 +451,7 @@ bool packageIsWellFormed(const StoreView& view, const VornPersistentObject& self
 // the subsystem or of a classifier it contains.
 bool subsystemIsWellFormed(const StoreView& view, const VornPersistentObject& self, ObjectId id) {
   Ids offered;
-  for (ObjectId specifier :
-       view.related(id, feature::QOVIXClassifier_specification)) {
+  for (ObjectId specifier : view.related(id, feature::QOVIXClassifier_specification)) {
     if (!view.is(specifier, QOVIXInterface::kClassId)) continue;
     const Ids operations =
         allOperations(QOVIXClassifier(refOf(self, specifier)), QOVIXClassifier::kClassId);
@@ -492,8 +493,7 @@ bool checkWellFormedness(const VornPersistentObject& self) {
   const StoreView view(*ref.store);
   const ObjectId id = ref.id;
   if (view.is(id, QOVIXModelElement::kClassId) &&
-      namesRepeat(view,
-                  view.related(id, feature::QOVIXModelElement_taggedValue),
+      namesRepeat(view, view.related(id, feature::QOVIXModelElement_taggedValue),
                   feature::QOVIXTaggedValue_tag)) {
     return false;
   }
@@ -516,8 +516,7 @@ bool checkWellFormedness(const VornPersistentObject& self) {
     return false;
   }
   if (view.is(id, QOVIXParameter::kClassId) &&
-      view.related(id, feature::QOVIXParameter_behavioralFeature)
-              .size() > 1) {
+      view.related(id, feature::QOVIXParameter_behavioralFeature).size() > 1) {
     return false;
   }
   if (view.is(id, QOVIXPackage::kClassId) && !packageIsWellFormed(view, self, id)) return false;

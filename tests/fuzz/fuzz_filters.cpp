@@ -110,7 +110,7 @@ void roundTrip(bool_t (*filter)(XDR*, T*), const std::uint8_t* bytes, std::size_
 }
 
 void historyRecord(std::uint8_t which, const std::uint8_t* bytes, std::size_t size) {
-  switch (which % 11) {
+  switch (which % 12) {
     case 0:
       roundTrip(&X_CommitPage, bytes, size);
       break;
@@ -141,6 +141,9 @@ void historyRecord(std::uint8_t which, const std::uint8_t* bytes, std::size_t si
       break;
     case 9:
       roundTrip(&X_DocumentName, bytes, size);
+      break;
+    case 10:
+      roundTrip(&X_MultiplicityRequest, bytes, size);
       break;
     default:
       roundTrip(&X_UserName, bytes, size);

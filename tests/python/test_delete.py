@@ -132,5 +132,31 @@ class DeleteTest(unittest.TestCase):
         finally:
             server.stop()
 
+    def test_a_multiplicity_set_anew_or_removed_leaves_nothing_behind(self) -> None:
+        server = Server()
+        try:
+            with server.connect() as repo:
+                made = build(repo)
+                for text, shown in (("0..*", "0..*"), ("1..3, 5", "1..3,5"), ("1", "1")):
+                    repo.set_multiplicity(made["loan"], text)
+                    self.assertEqual(made["loan"].multiplicity.getValue(), shown)
+                    self.assertEqual(len(repo.MultiplicityRange.all()), shown.count(",") + 1,
+                                     "the ranges it replaced are gone")
+                repo.set_multiplicity(made["amount"], "0..1")
+                refusals = (("amount", "3..1", "no multiplicity range"),
+                            ("amount", "x", "no multiplicity bound"),
+                            ("Loan", "1", "a Class has no multiplicity"))
+                for name, text, says in refusals:
+                    with self.subTest(text), self.assertRaisesRegex(ValueError, says):
+                        repo.set_multiplicity(made[name], text)
+                self.assertEqual(made["amount"].multiplicity.getValue(), "0..1")
+                repo.set_multiplicity(made["loan"], "")
+                self.assertIsNone(made["loan"].multiplicity)
+                self.assertEqual((len(repo.Multiplicity.all()), len(repo.MultiplicityRange.all())),
+                                 (1, 1), "amount's alone")
+        finally:
+            server.stop()
+
+
 if __name__ == "__main__":
     unittest.main()

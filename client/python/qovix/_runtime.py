@@ -31,6 +31,7 @@ from typing import (TYPE_CHECKING, Any, Callable, ClassVar, Generic, Iterator, S
 
 from . import _rpc
 from ._protocol import (CAST_PROCEDURE, CAST_PROGRAM, DEFAULT_PORT, HOST_ACCESS, HOST_ACT_FOR,
+                        HOST_SET_MULTIPLICITY,
                         HOST_CLASS_NAME, HOST_CHANGES, HOST_COMMIT, HOST_DELETE, HOST_DELETION, HOST_ELEMENT,
                         HOST_HANDLE_COUNT, HOST_HISTORY,
                         HOST_IDENTITY, HOST_NULL, HOST_OBJECT, HOST_PROGRAM, HOST_RELEASE,
@@ -276,6 +277,16 @@ class Repository:
         if access == 0:
             raise AccessDenied(f"qovixd at {transport.endpoint} does not let this client act for "
                                f"{self.acting_for}: {why}")
+
+    def set_multiplicity(self, element: "ModelObject", text: str) -> None:
+        """Sets the multiplicity of an attribute or association end ("0..*",
+        "1", "1..3,5"), which the model's procedures only read; "" removes
+        it. Raises ValueError, saying why, when refused."""
+        done, why = self._host_call(HOST_SET_MULTIPLICITY,
+                                    (("h", element.handle),
+                                     ("b", text.encode())), _rpc.outcome_result)
+        if done == 0:
+            raise ValueError(why)
 
     def access(self) -> str:
         """What this client may do: "none", "read" or "write"."""

@@ -183,6 +183,11 @@ struct X_ExportRequest {{
     X_String format;
     X_String document;
 }};
+/* Set an attribute's or association end's multiplicity ("" removes it). */
+struct X_MultiplicityRequest {{
+    X_InteropHandle element;
+    X_String text;
+}};
 /* A number (a size, a handle) and a text (a report; when 0, why refused). */
 struct X_Outcome {{
     unsigned hyper value;

@@ -48,6 +48,8 @@ WIRE_TYPES = {
                                "document_bytes_result"),
     "import_request": WireType("import_request", "X_ImportRequest", "qovix::ImportRequest", ""),
     "export_request": WireType("export_request", "X_ExportRequest", "qovix::ExportRequest", ""),
+    "multiplicity_request": WireType("multiplicity_request", "X_MultiplicityRequest",
+                                     "qovix::MultiplicityRequest", ""),
     "user_name": WireType("user_name", "X_UserName", "std::string", ""),
     "outcome": WireType("outcome", "X_Outcome", "qovix::Outcome", "outcome_result"),
 }
