@@ -386,10 +386,15 @@ void runDemo(Connection& connection, std::ostream& out) {
   Package::construct(connection, accounts, "Accounts",
                      kept.keep(Package::cast(connection, bank, true)));
   const auto space = kept.keep(Namespace::cast(connection, accounts, true));
+  // Each element names its namespace too, as an import links them: pages
+  // and tools may read either end.
+  ModelElement::add_namespace1(connection, asElement(accounts),
+                               kept.keep(Namespace::cast(connection, bank, true)));
 
   auto makeClass = [&](const char* name) {
     const auto made = kept.keep(Class::create(connection, repository));
     Class::construct(connection, made, space, name);
+    ModelElement::add_namespace1(connection, asElement(made), space);
     return made;
   };
   const auto customer = makeClass("Customer");
@@ -417,6 +422,7 @@ void runDemo(Connection& connection, std::ostream& out) {
   }
   const auto holds = kept.keep(Association::create(connection, repository));
   Association::construct(connection, holds, space, "holds");
+  ModelElement::add_namespace1(connection, asElement(holds), space);
   for (auto [name, type] : {std::pair{"holder", customer}, {"held", account}}) {
     const auto end = kept.keep(AssociationEnd::create(connection, repository));
     AssociationEnd::construct(connection, end, holds, name);

@@ -117,6 +117,49 @@ class Api(unittest.TestCase):
         self.assertEqual(self.change(f"/api/elements/{number}", "DELETE", {}), (200, {"deleted": 3}))
         self.assertEqual(self.web.request(f"/api/elements/{made['number']}")[0], 404)
 
+    def test_classes_are_generalized_and_associated_with_their_multiplicities(self) -> None:
+        account, customer = self.number_of("Account"), self.number_of("Customer")
+        savings = self.number_of("Savings")
+        refusals = [(account, {"supertype": savings}, 400, "may not go round"),
+                    (account, {"supertype": account}, 400, "may not go round"),
+                    (savings, {"supertype": account}, 409, "already"),
+                    (account, {"supertype": self.number_of("Accounts")}, 400, "its own kind"),
+                    (account, {"supertype": self.number_of("balance")}, 400, "no supertypes")]
+        for below, body, status, says in refusals:
+            got, said = self.change(f"/api/elements/{below}/generalizations", "POST", body)
+            self.assertEqual(got, status, said)
+            self.assertIn(says, said["detail"])
+        status, link = self.change(f"/api/elements/{customer}/generalizations", "POST",
+                                   {"supertype": account})
+        self.assertEqual(status, 201, link)
+        features = {f["name"]: f for f in self.web.get(f"/api/elements/{customer}")["features"]}
+        self.assertEqual([m["number"] for m in features["generalization"]["members"]],
+                         [link["number"]])
+        supertypes = self.web.get(f"/api/elements/{customer}/queries/allSupertypes")
+        self.assertEqual([m["name"] for m in supertypes["members"]], ["Account"])
+
+        made = {"other": account, "name": "owns", "ends": [{"name": "owner", "multiplicity": "1"},
+                                                           {"name": "", "multiplicity": "0..*"}]}
+        for wrong in ("*..3", "3..1", "x", "1,,2"):
+            bad = {**made, "ends": [made["ends"][0], {"name": "", "multiplicity": wrong}]}
+            self.assertEqual(self.change(f"/api/elements/{customer}/associations", "POST",
+                                         bad)[0], 400, wrong)
+        status, association = self.change(f"/api/elements/{customer}/associations", "POST", made)
+        self.assertEqual((status, association.get("name"), association.get("owner", {}).get("name")),
+                         (201, "owns", "Accounts"), association)
+        ends = next(f for f in association["features"] if f["name"] == "connection")["members"]
+        texts = []
+        for end in ends:
+            shown = {f["name"]: f for f in self.web.get(f"/api/elements/{end['number']}")["features"]}
+            texts.append((shown["type"]["object"]["name"], shown["multiplicity"]["text"]))
+        self.assertEqual(texts, [("Customer", "1"), ("Account", "0..*")])
+        status, changed = self.change(f"/api/elements/{ends[1]['number']}", "PATCH",
+                                      {"multiplicity": "1..3, 5"})
+        self.assertEqual([f["text"] for f in changed["features"] if f["name"] == "multiplicity"],
+                         ["1..3,5"])
+        self.assertEqual(self.change(f"/api/elements/{account}", "PATCH",
+                                     {"multiplicity": "1"})[0], 400, "a class has none")
+
     def test_documents_come_in_and_go_out_and_commits_are_undone(self) -> None:
         with open(os.path.join(SAMPLES, "uml14_xmi12_magicdraw_style.xmi"), "rb") as sample:
             document = sample.read()

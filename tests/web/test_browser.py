@@ -134,6 +134,16 @@ class Browser(BrowserCase):
             finally:
                 savings.name = "Savings"
             self.wait_for("main h1 .name", "Savings")
+            # A new top-level package joins the tree, and leaves it for an owner.
+            arrived = repo.Package.create()
+            arrived.name = "Arrived"
+            self.tree_link("Arrived")
+            self.assertTrue(self.browser.execute_script("return window.notReloaded"))
+            arrived.construct("Arrived", repo.Model.find(name="Bank")[0])
+            arrived.namespace1.add(repo.Model.find(name="Bank")[0])
+            WebDriverWait(self.browser, 5).until(lambda b: not [
+                a for a in b.find_elements(By.CSS_SELECTOR, "#tree > li > a .name")
+                if a.text == "Arrived"])
 
     def test_a_class_renamed_in_the_browser_is_renamed_for_qovix(self) -> None:
         customer = self.web.get("/api/search?name=Customer&class=Class")["members"][0]["number"]
@@ -206,10 +216,38 @@ class Browser(BrowserCase):
         WebDriverWait(self.browser, 15).until(lambda b: next(
             f["value"] for f in self.web.get(f"/api/elements/{attribute}")["features"]
             if f["name"] == "visibility") == "private")
+        self.assertEqual(self.browser.find_elements(By.CSS_SELECTOR, "[data-action=generalize]"),
+                         [], "an attribute takes no supertype")
+        self.wait_for("input[name=multiplicity]").send_keys("0..*", Keys.ENTER)
+        WebDriverWait(self.browser, 15).until(lambda b: next(
+            f["text"] for f in self.web.get(f"/api/elements/{attribute}")["features"]
+            if f["name"] == "multiplicity") == "0..*")
         self.keep("made")
         owner = self.web.get(f"/api/elements/{made}")
         features = {f["name"]: f for f in owner["features"]}
         self.assertEqual([m["name"] for m in features["feature"]["members"]], ["size"])
+
+        # A supertype by name, an association with a class by number.
+        self.open(f"/element/{made}")
+        self.click("[data-action=generalize]")
+        self.wait_for("form.generalize input[name=supertype]").send_keys("Account", Keys.ENTER)
+        WebDriverWait(self.browser, 15).until(lambda b: [
+            m["name"] for m in self.web.get(f"/api/elements/{made}/queries/allSupertypes")["members"]
+        ] == ["Account"])
+        savings = self.web.get("/api/search?name=Savings&class=Class")["members"][0]["number"]
+        self.click("[data-action=associate]")
+        form = self.wait_for("form.associate")
+        form.find_element(By.NAME, "other").send_keys(f"#{savings}")
+        form.find_element(By.NAME, "association").send_keys("keeps")
+        form.find_element(By.NAME, "there").send_keys("0..1", Keys.ENTER)
+        self.wait_for("main h1 .name", "keeps")
+        self.keep("association")
+        ends = next(f for f in self.web.get(self.browser.current_url.replace(
+            self.web.url + "/element/", "/api/elements/"))["features"] if f["name"] == "connection")
+        shown = [{f["name"]: f for f in self.web.get(f"/api/elements/{m['number']}")["features"]}
+                 for m in ends["members"]]
+        self.assertEqual([(e["type"]["object"]["number"], e["multiplicity"]["text"]) for e in shown],
+                         [(made, ""), (savings, "0..1")])
 
     def test_a_document_uploaded_is_imported_and_its_report_shown(self) -> None:
         self.open("/")

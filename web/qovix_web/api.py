@@ -8,6 +8,7 @@ from __future__ import annotations
 import asyncio
 import contextlib
 import json
+import re
 import subprocess
 import threading
 from typing import Any, AsyncIterator, Callable, Iterator, Literal
@@ -66,10 +67,42 @@ PASSWORD_CHECKS = threading.BoundedSemaphore(2)
 
 
 class Change(BaseModel):
-    """What a change sets; what it leaves out stays."""
+    """What a change sets; what it leaves out stays. A multiplicity is
+    written "1", "0..*", "1..3,5"; "" removes it."""
     name: str | None = Field(None, max_length=131072)
     visibility: Literal["public", "protected", "private"] | None = None
     isAbstract: bool | None = None
+    multiplicity: str | None = Field(None, max_length=200)
+
+
+# A multiplicity as qovixd reads it: ranges LOWER..UPPER (UPPER at least
+# LOWER, or *) or single bounds, separated by commas.
+RANGE = re.compile(r"\*|(\d{1,9})(?:\.\.(\d{1,9}|\*))?")
+
+
+def check_multiplicity(text: str) -> None:
+    """Refuses a text qovixd would refuse, before anything is made."""
+    squeezed = text.replace(" ", "")
+    for part in squeezed.split(",") if squeezed else []:
+        bounds = RANGE.fullmatch(part)
+        if not bounds or (bounds[2] not in (None, "*") and int(bounds[2]) < int(bounds[1])):
+            raise HTTPException(400, f"'{text}' is no multiplicity: write 1, 0..*, 1..3,5")
+
+
+class NewGeneralization(BaseModel):
+    supertype: int = Field(..., ge=0, description="the supertype's number")
+
+
+class NewEnd(BaseModel):
+    name: str = Field("", max_length=131072)
+    multiplicity: str = Field("", max_length=200)
+
+
+class NewAssociation(BaseModel):
+    other: int = Field(..., ge=0, description="the number of the classifier at the other end")
+    name: str = Field("", max_length=131072)
+    ends: list[NewEnd] = Field(default_factory=lambda: [NewEnd(), NewEnd()], min_items=2,
+                               max_items=2, description="this classifier's end, then the other's")
 
 
 class NewElement(BaseModel):
@@ -192,7 +225,7 @@ def make_router(diagram_command: Callable[[int, str | None], list[str]]) -> APIR
             return elements.detail(element(repo, number))
 
     @api.patch("/elements/{number}",
-               summary="Changes an element's name, visibility or abstractness",
+               summary="Changes an element's name, visibility, abstractness or multiplicity",
                dependencies=[Depends(from_the_page)])
     def change(request: Request, number: int, change: Change) -> dict[str, Any]:
         with repository(request) as repo:
@@ -200,8 +233,15 @@ def make_router(diagram_command: Callable[[int, str | None], list[str]]) -> APIR
             shown = dict(elements.shown_features(found))
             asked = change.dict(exclude_none=True)
             for feature in asked:
-                if shown.get(feature) != "value":
+                kind = "object" if feature == "multiplicity" else "value"
+                if shown.get(feature) != kind:
                     raise HTTPException(400, f"a {elements.class_name(found)} has no {feature}")
+            if change.multiplicity is not None:
+                check_multiplicity(change.multiplicity)
+                try:
+                    repo.set_multiplicity(found, change.multiplicity)
+                except ValueError as refused:
+                    raise HTTPException(400, str(refused)) from refused
             if change.name is not None:
                 found.name = change.name
             if change.visibility is not None:
@@ -224,6 +264,67 @@ def make_router(diagram_command: Callable[[int, str | None], list[str]]) -> APIR
             made = getattr(repo, new.class_).create()
             place(made, owner, new.name)
             return elements.detail(made)
+
+    @api.post("/elements/{number}/generalizations", status_code=201,
+              dependencies=[Depends(from_the_page)],
+              summary="Makes element `supertype` a supertype of this one (a generalization)")
+    def generalize(request: Request, number: int, new: NewGeneralization) -> dict[str, Any]:
+        with repository(request) as repo:
+            subtype, supertype = element(repo, number), element(repo, new.supertype)
+            for each in (subtype, supertype):
+                if not isinstance(each, qovix.GeneralizableElement):
+                    raise HTTPException(400, f"{elements.a(elements.class_name(each))} has no "
+                                             "supertypes")
+            # UML: an element is a child of an element of its own kind alone.
+            if not (isinstance(subtype, type(supertype)) or isinstance(supertype, type(subtype))):
+                raise HTTPException(400, f"{elements.a(elements.class_name(subtype))} is "
+                                         f"generalized by its own kind, not by "
+                                         f"{elements.a(elements.class_name(supertype))}")
+            above = {s.object_number for s in supertype.allSupertypes()}
+            if subtype.object_number == supertype.object_number or subtype.object_number in above:
+                raise HTTPException(400, f"{elements.name_of(supertype)!r} is "
+                                         f"{elements.name_of(subtype)!r} or below it: a "
+                                         "generalization may not go round")
+            if supertype.object_number in {s.object_number for s in subtype.allSupertypes()}:
+                raise HTTPException(409, f"{elements.name_of(supertype)!r} is a supertype of "
+                                         f"{elements.name_of(subtype)!r} already")
+            link = repo.Generalization.create()
+            link.subtype, link.supertype = subtype, supertype
+            # Both ends, as a document's import links them: pages show them.
+            subtype.generalization.add(link)
+            supertype.specialization.add(link)
+            return elements.detail(link)
+
+    @api.post("/elements/{number}/associations", status_code=201,
+              dependencies=[Depends(from_the_page)],
+              summary="Makes an association between this classifier and another, in this one's "
+                      "namespace, with its two ends' names and multiplicities")
+    def associate(request: Request, number: int, new: NewAssociation) -> dict[str, Any]:
+        for end in new.ends:
+            check_multiplicity(end.multiplicity)
+        with repository(request) as repo:
+            mine, other = element(repo, number), element(repo, new.other)
+            for each in (mine, other):
+                if not isinstance(each, qovix.Classifier):
+                    raise HTTPException(400, f"{elements.a(elements.class_name(each))} takes no "
+                                             "part in an association")
+            homes = [each.namespace1[0] for each in (mine, other) if len(each.namespace1) > 0]
+            if not homes:
+                raise HTTPException(400, f"{elements.name_of(mine)!r} and "
+                                         f"{elements.name_of(other)!r} are in no namespace to "
+                                         "hold the association")
+            association = repo.Association.create()
+            in_namespace(association, homes[0], new.name)
+            for wanted, typed in zip(new.ends, (mine, other)):
+                end = repo.AssociationEnd.create()
+                end.construct(association, wanted.name)
+                end.type = typed
+                if len(end.association) == 0:
+                    end.association.add(association)
+                typed.associationEnd.add(end)
+                if wanted.multiplicity.strip():
+                    repo.set_multiplicity(end, wanted.multiplicity)
+            return elements.detail(association)
 
     @api.get("/elements/{number}/deletion",
              summary="What deleting an element would delete, deleting nothing")

@@ -23,6 +23,7 @@ POLL_SECONDS = 0.25
 # many of the latest the feed keeps for a page that comes (back) to listen
 # after it drew what it shows.
 MOST_WAITING = 256
+PACKAGE_CLASSES = ("Package", "Model", "Subsystem")
 
 
 class ChangesFeed:
@@ -81,8 +82,12 @@ class ChangesFeed:
                         since = repo.last_commit()
                     for commit in repo.changes(since, follow=True, poll=POLL_SECONDS):
                         since = commit.seq
+                        # Packages are named apart: a page's tree takes in
+                        # new top-level ones.
                         event = {"seq": commit.seq,
-                                 "objects": [number for number, _, _ in commit.objects]}
+                                 "objects": [number for number, _, _ in commit.objects],
+                                 "packages": [number for number, kind, how in commit.objects
+                                              if kind in PACKAGE_CLASSES and how != "deleted"]}
                         assert self._loop is not None
                         self._loop.call_soon_threadsafe(self._publish, event)
                         if self._stopping.is_set():

@@ -80,7 +80,10 @@ def detail(obj: qovix.ModelObject) -> dict[str, Any]:
         if kind == "value":
             features.append({"name": name, "kind": kind, "value": plain(value)})
         elif kind == "object":
-            features.append({"name": name, "kind": kind, "object": summary(value)})
+            shown = {"name": name, "kind": kind, "object": summary(value)}
+            if name == "multiplicity":  # as people write it
+                shown["text"] = value.getValue() if value is not None else ""
+            features.append(shown)
         else:
             features.append({"name": name, "kind": kind, **page(value, 0, MEMBERS_SHOWN)})
     owner = None

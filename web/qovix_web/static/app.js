@@ -231,6 +231,16 @@ function editableValue(element, feature) {
     select.addEventListener("change", () => change({ visibility: select.value }, select));
     return select;
   }
+  if (feature.name === "multiplicity" && feature.kind === "object") {
+    const field = make("input", { type: "text", name: "multiplicity", value: feature.text,
+      "aria-label": "Multiplicity", placeholder: "1, 0..*, 1..3,5", size: "10" });
+    const form = make("form", { class: "inline" }, field, make("button", { type: "submit", class: "quiet" }, "Set"));
+    form.addEventListener("submit", (event) => {
+      event.preventDefault();
+      change({ multiplicity: field.value }, field);
+    });
+    return form;
+  }
   if (feature.name === "isAbstract" && typeof feature.value === "boolean") {
     const box = make("input", feature.value ? { type: "checkbox", checked: "", name: "isAbstract",
       "aria-label": "Abstract" } : { type: "checkbox", name: "isAbstract", "aria-label": "Abstract" });
@@ -245,6 +255,9 @@ function featureValue(feature) {
     return feature.value === null || feature.value === ""
       ? make("span", { class: "none" }, "unset")
       : document.createTextNode(String(feature.value));
+  }
+  if (feature.name === "multiplicity" && feature.kind === "object") {
+    return feature.text ? document.createTextNode(feature.text) : make("span", { class: "none" }, "unset");
   }
   if (feature.kind === "object") return link(feature.object);
   if (feature.count === 0) return make("span", { class: "none" }, "empty");
@@ -292,6 +305,10 @@ async function showElement(number) {
   if (canWrite()) {
     if (element.features.some((f) => f.name === "name")) actions.append(...renameForm(element));
     if (kinds) actions.append(...createForm(element, kinds));
+    // A classifier (what features are typed by) takes both.
+    if (element.features.some((f) => f.name === "typedFeature")) {
+      actions.append(...supertypeForm(element), ...associationForm(element));
+    }
   }
   if (kinds === CONTAINERS) {
     actions.append(make("a", { class: "button quiet", href: `/api/elements/${number}/export?format=xmi`,
@@ -359,6 +376,45 @@ function createForm(element, kinds) {
   return formBehind("New…", "create", "create", [kind, name], "Make", async () => {
     const made = await api(`/api/elements/${element.number}/elements`,
       { method: "POST", body: { class: kind.value, name: name.value } });
+    go(`/element/${made.number}`);
+  });
+}
+
+// The classifier a person names: "#12" by its number, or by its name when
+// one alone is so named.
+async function classifierNamed(text) {
+  const number = text.trim().match(/^#(\d+)$/);
+  if (number) return Number(number[1]);
+  const found = await api(`/api/search?${new URLSearchParams({ name: text.trim(), class: "Classifier" })}`);
+  if (found.count === 0) throw new Error(`no classifier is named “${text}”`);
+  if (found.count > 1) throw new Error(`${found.count} classifiers are named “${text}”: give #NUMBER`);
+  return found.members[0].number;
+}
+
+function supertypeForm(element) {
+  const name = make("input", { type: "text", name: "supertype", "aria-label": "The supertype's name or #number",
+    placeholder: "supertype", required: "" });
+  return formBehind("Add supertype…", "generalize", "generalize", [name], "Add", async () => {
+    const supertype = await classifierNamed(name.value);
+    await api(`/api/elements/${element.number}/generalizations`, { method: "POST", body: { supertype } });
+    await route(true);
+  });
+}
+
+function associationForm(element) {
+  const other = make("input", { type: "text", name: "other", "aria-label": "The other classifier's name or #number",
+    placeholder: "other classifier", required: "" });
+  const name = make("input", { type: "text", name: "association", "aria-label": "The association's name",
+    placeholder: "association name" });
+  const here = make("input", { type: "text", name: "here", "aria-label": `Multiplicity at ${element.name || "this end"}`,
+    placeholder: "1", size: "6" });
+  const there = make("input", { type: "text", name: "there", "aria-label": "Multiplicity at the other end",
+    placeholder: "0..*", size: "6" });
+  return formBehind("Associate…", "associate", "associate", [other, name, here, there], "Make", async () => {
+    const number = await classifierNamed(other.value);
+    const made = await api(`/api/elements/${element.number}/associations`, { method: "POST", body: {
+      other: number, name: name.value,
+      ends: [{ name: "", multiplicity: here.value }, { name: "", multiplicity: there.value }] } });
     go(`/element/${made.number}`);
   });
 }
@@ -566,6 +622,7 @@ async function route(refresh = false) {
 // the tree's links to them take their new names.
 async function changed(event) {
   const touched = new Set(event.objects.map(String));
+  await rootsChanged(event.packages || []);
   const shownHere = [...view.querySelectorAll("[data-number]")].map((a) => a.dataset.number);
   const current = location.pathname.match(/^\/element\/(\d+)$/);
   if (current) shownHere.push(current[1]);
@@ -583,16 +640,37 @@ async function changed(event) {
   }
 }
 
+// Packages a commit made or changed: one standing alone joins the tree's
+// top level, and one that has found an owner leaves it. A package that
+// takes in another may be all the commit names, so every top-level one is
+// looked at again.
+async function rootsChanged(packages) {
+  if (packages.length === 0) return;
+  const tree = document.getElementById("tree");
+  const roots = new Map([...tree.children].map((item) => [item.querySelector(":scope > a")?.dataset.number, item]));
+  for (const number of new Set([...packages.map(String), ...roots.keys()])) {
+    try {
+      const element = await api(`/api/elements/${number}`);
+      if (!element.owner && !roots.has(number)) tree.append(treeItem(element));
+      if (element.owner && roots.has(number)) roots.get(number).remove();
+    } catch (gone) {
+      roots.get(number)?.remove();
+    }
+  }
+}
+
 // The changes after commit `since`: from the stream this browser's pages
 // share (changes_worker.js), or a stream of the page's own where a browser
 // has no shared workers. A page put away (the back-forward cache keeps it)
 // lets its stream go, and takes up from where it was when it is back.
 function followChanges(since) {
   let seen = since;
+  // One commit at a time, in order: each looks at what the one before drew.
+  let drawn = Promise.resolve();
   const take = (event) => {
     if (event.seq <= seen) return;  // drawn already: the shared stream may be behind this page
     seen = event.seq;
-    changed(event);
+    drawn = drawn.then(() => changed(event)).catch(() => {});
   };
   let leave = () => {};
   const join = () => {
