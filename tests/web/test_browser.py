@@ -126,7 +126,9 @@ class Browser(BrowserCase):
             self.open(f"/element/{savings.object_number}")
             self.wait_for("main h1 .name", "Savings")
             self.browser.execute_script("window.notReloaded = true")
-            savings.name = "Saver"
+            subprocess.run([os.environ["QOVIX_TOOL"], "--port", str(self.web.server.port), "call",
+                            "ModelElement", "set_name_0", f"#{savings.object_number}", "Saver"],
+                           check=True, capture_output=True)
             try:
                 WebDriverWait(self.browser, 2).until(
                     lambda b: b.find_element(By.CSS_SELECTOR, "main h1 .name").text == "Saver")
