@@ -144,6 +144,9 @@ class ProxyAndHttps(unittest.TestCase):
             self.assertEqual(web.request("/api/repository", headers=dave)[0], 200)
             self.assertEqual(web.request("/api/repository",
                                          headers={"X-Remote-User": "not a name"})[0], 401)
+            # Named, but given no access: not even the stream of changes.
+            self.assertEqual(web.request("/api/changes/stream",
+                                         headers={"X-Remote-User": "erin"})[0], 403)
         finally:
             web.stop()
 

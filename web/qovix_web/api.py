@@ -478,6 +478,14 @@ def make_router(diagram_command: Callable[[int, str | None], list[str]]) -> APIR
                                         "objects it touched", response_class=StreamingResponse)
     async def changes_stream(request: Request, since: int = Query(0, ge=0)) -> StreamingResponse:
         feed: ChangesFeed = request.app.state.feed
+
+        def may_read() -> None:  # the stream is followed as the web view: ask as the person
+            with repository(request) as repo:
+                if repo.access() == "none":
+                    raise HTTPException(403, "you may not read this repository")
+
+        if request.state.user is not None:
+            await run_in_threadpool(may_read)
         # A browser coming back says where it was in the header; a page
         # says from which commit it drew what it shows.
         resumed = request.headers.get("last-event-id", "")

@@ -8,6 +8,7 @@ from __future__ import annotations
 import asyncio
 import collections
 import contextlib
+import sys
 import threading
 import time
 from typing import Any
@@ -35,6 +36,7 @@ class ChangesFeed:
         self._loop: asyncio.AbstractEventLoop | None = None
         self._stopping = threading.Event()
         self._thread: threading.Thread | None = None
+        self._refused = False
 
     def start(self, loop: asyncio.AbstractEventLoop) -> None:
         self._loop = loop
@@ -92,5 +94,12 @@ class ChangesFeed:
                         self._loop.call_soon_threadsafe(self._publish, event)
                         if self._stopping.is_set():
                             return
+            except qovix.AccessDenied as refused:
+                # Said once: pages then show changes only when drawn again.
+                if not self._refused:
+                    print(f"qovix web: the changes feed cannot follow qovixd's commits: {refused}",
+                          file=sys.stderr, flush=True)
+                    self._refused = True
+                time.sleep(5)
             except qovix.QovixError:
                 time.sleep(1)  # qovixd is away: try again
