@@ -146,6 +146,13 @@ def element(repo: qovix.Repository, number: int) -> qovix.ModelObject:
     return found
 
 
+def each_a(kind: type, found: tuple[Any, ...], otherwise: str) -> None:
+    """Refuses, saying what it is, one of `found` that is no `kind`."""
+    for each in found:
+        if not isinstance(each, kind):
+            raise HTTPException(400, f"{elements.a(elements.class_name(each))} {otherwise}")
+
+
 def commit_json(commit: qovix.Commit) -> dict[str, Any]:
     return {"seq": commit.seq, "time": commit.time.isoformat(), "principal": commit.principal,
             "server": commit.server,
@@ -271,10 +278,7 @@ def make_router(diagram_command: Callable[[int, str | None], list[str]]) -> APIR
     def generalize(request: Request, number: int, new: NewGeneralization) -> dict[str, Any]:
         with repository(request) as repo:
             subtype, supertype = element(repo, number), element(repo, new.supertype)
-            for each in (subtype, supertype):
-                if not isinstance(each, qovix.GeneralizableElement):
-                    raise HTTPException(400, f"{elements.a(elements.class_name(each))} has no "
-                                             "supertypes")
+            each_a(qovix.GeneralizableElement, (subtype, supertype), "has no supertypes")
             # UML: an element is a child of an element of its own kind alone.
             if not (isinstance(subtype, type(supertype)) or isinstance(supertype, type(subtype))):
                 raise HTTPException(400, f"{elements.a(elements.class_name(subtype))} is "
@@ -304,10 +308,7 @@ def make_router(diagram_command: Callable[[int, str | None], list[str]]) -> APIR
             check_multiplicity(end.multiplicity)
         with repository(request) as repo:
             mine, other = element(repo, number), element(repo, new.other)
-            for each in (mine, other):
-                if not isinstance(each, qovix.Classifier):
-                    raise HTTPException(400, f"{elements.a(elements.class_name(each))} takes no "
-                                             "part in an association")
+            each_a(qovix.Classifier, (mine, other), "takes no part in an association")
             homes = [each.namespace1[0] for each in (mine, other) if len(each.namespace1) > 0]
             if not homes:
                 raise HTTPException(400, f"{elements.name_of(mine)!r} and "
