@@ -29,6 +29,11 @@ udt_integer accessNumber(Access access) {
 qovix::Outcome serveActFor(HostCall& call, std::string name) {
   const AccessPolicy& policy = call.serving().accessPolicy();
   const Principal& voucher = call.principal();
+  if (voucher.kind == Principal::Kind::User) {
+    return {0, "this connection acts for " + voucher.name +
+                   " already; a connection acts for one "
+                   "user"};
+  }
   if (!voucher.certified() || !policy.vouches(voucher.name)) {
     return {0,
             "the access file does not trust this client to act for users: it takes a 'vouch' "
@@ -41,8 +46,7 @@ qovix::Outcome serveActFor(HostCall& call, std::string name) {
   const Access access = policy.of(user.name);
   if (access == Access::None) return {0, user.name + " has no access"};
   if (!callSiteOf(call.transport()).actFor(user)) {
-    return {0, "this connection acts for " + call.principal().name +
-                   " already; a connection acts for one user"};
+    return {0, "this connection cannot act for a user"};
   }
   call.serving().log().record(call.principalKey() + " acts for " + user.name);
   return {static_cast<std::uint64_t>(accessNumber(access)), {}};

@@ -189,7 +189,8 @@ class PrincipalsTest(unittest.TestCase):
                 dave.TaggedValue.from_handle(tagged.handle)
             # One user per connection: a second word changes nothing.
             again = carol._host_call(HOST_ACT_FOR, (("b", b"dave"),), _rpc.outcome_result)
-            self.assertEqual(again[0], 0)
+            self.assertEqual(again, (0, "this connection acts for user:carol already; a "
+                                        "connection acts for one user"))
             self.assertEqual(carol.access(), "write")
         refusals = [("web", "erin", "user:erin has no access"),
                     ("web", "carol dave", "1 to 64"),
