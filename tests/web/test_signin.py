@@ -110,6 +110,21 @@ class Passwords(unittest.TestCase):
                          200)
         self.assertEqual(self.web.request("/api/repository", headers=cookie)[0], 401)
 
+    def test_the_file_is_read_again_and_a_spoilt_one_keeps_what_was_read(self) -> None:
+        path = certificates / "passwords"
+        kept = path.read_text()
+        dave = self.cookie_of("dave")
+        try:
+            path.write_text(kept + "not a line\n")
+            self.assertEqual(self.sign_in("carol", "carol's secret")[0], 200)
+            path.write_text("".join(line for line in kept.splitlines(True)
+                                    if not line.startswith("dave:")))
+            self.assertEqual(self.web.request("/api/repository", headers=dave)[0], 401,
+                             "taken out of the file: signed out")
+        finally:
+            path.write_text(kept)
+        self.assertEqual(self.sign_in("dave", "dave's secret")[0], 200)
+
     def test_each_person_acts_as_themselves_and_a_reader_cannot_write(self) -> None:
         carol, dave = self.cookie_of("carol"), self.cookie_of("dave")
         found = json.loads(self.web.request("/api/search?name=Customer", headers=dave)[2])

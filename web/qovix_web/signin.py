@@ -16,6 +16,7 @@ from __future__ import annotations
 import collections
 import os
 import secrets
+import sys
 import threading
 import time
 from dataclasses import dataclass
@@ -54,15 +55,25 @@ class PasswordFile:
         self._stand_in = self._hasher.hash(secrets.token_urlsafe(16))
         self._lock = threading.Lock()
         self._seen: tuple[int, int] | None = None
-        self._hashes: dict[str, str] = {}
-        self.hashes()  # a missing or malformed file stops the start
+        self._said = ""
+        status = os.stat(path)  # a missing or malformed file stops the start
+        self._hashes = read_password_file(path)
+        self._seen = (status.st_mtime_ns, status.st_size)
 
     def hashes(self) -> dict[str, str]:
+        """The names and hashes, read again when the file changed. A file
+        gone or malformed meanwhile keeps the last good ones, and says so."""
         with self._lock:
-            status = os.stat(self.path)
-            if self._seen != (status.st_mtime_ns, status.st_size):
-                self._hashes = read_password_file(self.path)
-                self._seen = (status.st_mtime_ns, status.st_size)
+            try:
+                status = os.stat(self.path)
+                if self._seen != (status.st_mtime_ns, status.st_size):
+                    self._seen = (status.st_mtime_ns, status.st_size)
+                    self._hashes = read_password_file(self.path)
+            except (OSError, ValueError) as wrong:
+                if str(wrong) != self._said:  # once, not at every request
+                    self._said = str(wrong)
+                    print(f"qovix web: keeping the passwords read before: {wrong}",
+                          file=sys.stderr, flush=True)
             return self._hashes
 
     def check(self, name: str, password: str) -> bool:
