@@ -19,7 +19,7 @@ import secrets
 import sys
 import threading
 import time
-from dataclasses import dataclass
+from dataclasses import dataclass, field
 
 try:
     import argon2
@@ -173,10 +173,7 @@ class SignIn:
     passwords: PasswordFile | None = None
     user_header: str | None = None
     proxies: frozenset[str] = frozenset({"127.0.0.1", "::1"})
-    sessions: Sessions = None  # type: ignore[assignment]
-
-    def __post_init__(self) -> None:
-        self.sessions = Sessions()
+    sessions: Sessions = field(default_factory=Sessions)
 
     @property
     def required(self) -> bool:
