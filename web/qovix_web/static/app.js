@@ -26,14 +26,16 @@ function make(tag, attributes = {}, ...children) {
   return made;
 }
 
+// Asks the API; a change sends `body` as JSON, or `bytes` (a file) as they are.
 async function api(path, change) {
   const asked = { headers: { Accept: "application/json" } };
   if (change) {
     // A change says it comes from this page's script: no other site can.
     asked.method = change.method;
-    asked.headers["Content-Type"] = "application/json";
     asked.headers["X-Qovix-Request"] = "1";
-    asked.body = JSON.stringify(change.body);
+    const raw = change.bytes !== undefined;
+    asked.headers["Content-Type"] = raw ? "application/octet-stream" : "application/json";
+    asked.body = raw ? change.bytes : JSON.stringify(change.body);
   }
   const answer = await fetch(path, asked);
   if (answer.status === 401 && me.signIn && path !== "/api/session") {
@@ -427,12 +429,8 @@ function importForm(into) {
   const report = make("div", { class: "report" });
   const [open, form] = formBehind("Import…", "import", "import", [file], "Import", async () => {
     const chosen = file.files[0];
-    const answer = await fetch(`/api/import?${new URLSearchParams({ name: chosen.name, into })}`, {
-      method: "POST", body: chosen,
-      headers: { "Content-Type": "application/octet-stream", "X-Qovix-Request": "1" },
-    });
-    const said = await answer.json();
-    if (!answer.ok) throw new Error(said.detail || answer.statusText);
+    const said = await api(`/api/import?${new URLSearchParams({ name: chosen.name, into })}`,
+      { method: "POST", bytes: chosen });
     form.hidden = true;
     open.hidden = false;
     report.replaceChildren(make("p", {}, "Imported ", link(said.package), ":"),
