@@ -222,8 +222,10 @@ class SharedRepositoryTest(unittest.TestCase):
         latencies.sort()
         p99 = latencies[int(len(latencies) * 0.99)]
         self.assertGreater(took, 0.1, "the long call was not long")
-        self.assertLess(p99, 0.005 * SLOWER, f"p99 {p99 * 1000:.2f} ms over {len(latencies)} calls "
-                                    f"while a call of {took:.2f} s ran")
+        # A stalled reader waits for the whole long call (over 0.1 s); a
+        # busy 2-core machine alone puts some milliseconds on a read.
+        self.assertLess(p99, 0.025 * SLOWER, f"p99 {p99 * 1000:.2f} ms over {len(latencies)} calls "
+                                     f"while a call of {took:.2f} s ran")
 
 
     def test_a_script_goes_on_through_another_server_when_its_server_is_killed(self):
