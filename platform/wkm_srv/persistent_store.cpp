@@ -105,6 +105,12 @@ void PersistentStore::setReference(ObjectId id, FeatureId feature, ObjectId targ
 
 bool PersistentStore::insertMember(ObjectId id, FeatureId feature, ObjectId member,
                                    VornLong position) {
+  // The place is checked first, as for any list: a member already there,
+  // added at no place the list has, is refused like any other.
+  if (const VornLong size = memberCount(id, feature); position < 0 || position > size) {
+    throw std::out_of_range("position " + std::to_string(position) + " is outside 0.." +
+                            std::to_string(size));
+  }
   if (hasMember(id, feature, member)) return false;  // no change, and none noted
   noteChanged(id);
   if (!addMemberAt(id, feature, member, position)) return false;

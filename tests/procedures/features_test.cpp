@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "model_classes.h"
+#include "platform/qovix_srv/model_metadata.h"
 #include "platform/vorn_os/handle_registry.h"
 #include "tests/support/library_calls.h"
 
@@ -136,6 +137,35 @@ TEST_F(Features, CollectionsThroughTheirTenProcedures) {
   EXPECT_EQ(calls.integer("QOVIXClassifier_isNull_feature_0", words({classifier})), 1);
   EXPECT_THROW(calls.call("QOVIXClassifier_get_feature_1", words({classifier, 5})),
                std::out_of_range);
+}
+
+// Every ordered collection refuses a place outside 0..size, whether the
+// member is new or already in the list, and keeps what it held.
+TEST_F(Features, EveryListRefusesAPlaceOutsideItself) {
+  std::size_t lists = 0;
+  for (const FeatureInfo& feature : modelFeatures()) {
+    if (feature.kind != FeatureKind::List) continue;
+    ++lists;
+    const std::string owner = classInfo(feature.owner).name;
+    const std::string add = owner + "_add_" + feature.name + "_0";
+    const std::string size = owner + "_size_" + feature.name + "_0";
+    const std::string memberClass = classInfo(feature.elementClass).name;
+    const InteropHandle object = make(owner);
+    const InteropHandle held = make(memberClass);
+    const InteropHandle other = make(memberClass);
+    calls.call(add, words({object, held, 0}));
+    ASSERT_EQ(calls.integer(size, words({object})), 1) << add;
+    for (const std::int32_t outside : {7, 2, -1}) {
+      EXPECT_THROW(calls.call(add, words({object, other, static_cast<std::uint32_t>(outside)})),
+                   std::out_of_range)
+          << add << " at " << outside;
+      EXPECT_THROW(calls.call(add, words({object, held, static_cast<std::uint32_t>(outside)})),
+                   std::out_of_range)
+          << add << " of a member already there, at " << outside;
+    }
+    EXPECT_EQ(calls.integer(size, words({object})), 1) << add;
+  }
+  EXPECT_EQ(lists, 14u);
 }
 
 TEST_F(Features, TheListOfValues) {
