@@ -106,6 +106,10 @@ class PostgresTables final : public RepositoryTables {
     return version.size() == 1 ? std::stoi(version[0][0]) : 0;
   }
   int expectedSchemaVersion() const override { return kPostgresSchemaVersion; }
+  std::string shapeFault() override {
+    const auto faults = query(postgresShapeFaults());
+    return faults.empty() ? "" : faults[0][0];
+  }
 
   void beginReading() override { execute("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"); }
   void endReading() override { execute("COMMIT"); }
@@ -255,15 +259,19 @@ class PostgresTables final : public RepositoryTables {
       skipped = "the indexes were not checked: PostgreSQL's amcheck extension is not installed";
       return found;
     }
+    // Each index goes to the check by its number, as a parameter: its name
+    // is whatever the role that made it chose, and never becomes SQL.
     for (const auto& index :
-         query("SELECT c.relname FROM pg_index i JOIN pg_class c ON c.oid = i.indexrelid "
+         query("SELECT c.oid, c.relname FROM pg_index i JOIN pg_class c ON c.oid = i.indexrelid "
                "JOIN pg_am a ON a.oid = c.relam JOIN pg_namespace n ON n.oid = c.relnamespace "
-               "WHERE a.amname = 'btree' AND n.nspname = current_schema() ORDER BY 1")) {
-      const Result checked(
-          PQexec(connection_.get(), ("SELECT bt_index_check('" + index[0] + "', true)").c_str()),
-          &PQclear);
+               "WHERE a.amname = 'btree' AND n.nspname = current_schema() ORDER BY 2")) {
+      const char* values[] = {index[0].c_str()};
+      const Result checked(PQexecParams(connection_.get(),
+                                        "SELECT bt_index_check($1::oid::regclass, true)", 1,
+                                        nullptr, values, nullptr, nullptr, 0),
+                           &PQclear);
       if (PQresultStatus(checked.get()) != PGRES_TUPLES_OK) {
-        found.push_back("index " + index[0] + ": " + PQresultErrorMessage(checked.get()));
+        found.push_back("index " + index[1] + ": " + PQresultErrorMessage(checked.get()));
       }
     }
     return found;

@@ -10,6 +10,7 @@
 #include "platform/store/database.h"
 #include "platform/store/file_lock.h"
 #include "platform/store/sqlite_store.h"
+#include "platform/store/store_schema.h"
 #include "values/utf.h"
 
 namespace qovix::admin {
@@ -49,6 +50,7 @@ class SqliteTables final : public RepositoryTables {
     return answer.empty() ? 0 : std::stoi(answer[0][0]);
   }
   int expectedSchemaVersion() const override { return kStoreSchemaVersion; }
+  std::string shapeFault() override { return repositoryShapeFault(database_); }
 
   // One read transaction: a snapshot, which holds up no writer.
   void beginReading() override {

@@ -23,6 +23,10 @@ void requireVersion(RepositoryTables& tables) {
                              ", not " + std::to_string(tables.expectedSchemaVersion()) +
                              ": serve it with this qovixd once, which brings it up to date");
   }
+  if (const std::string fault = tables.shapeFault(); !fault.empty()) {
+    throw std::runtime_error(tables.describe() + " is not of the schema qovixd makes: " + fault +
+                             "; nothing was read from it");
+  }
 }
 
 std::int64_t number(RepositoryTables& tables, const std::string& sql) {
@@ -229,6 +233,12 @@ bool checkStore(const std::string& store, std::ostream& out) {
     out << "1 fault found; nothing else was checked\n";
     return false;
   }
+  if (const std::string fault = tables->shapeFault(); !fault.empty()) {
+    faults.add("schema", tables->describe() + " is not of the schema qovixd makes: " + fault);
+    out << "1 fault found; nothing else was checked: its rows cannot be read as a "
+           "repository's\n";
+    return false;
+  }
   tables->beginReading();
   for (const Question& question : kDangling) {
     for (const auto& row : tables->query(question.sql))
@@ -292,6 +302,10 @@ void printInfo(const std::string& store, std::ostream& out) {
       << "schema version: " << version << " (this qovix-store reads "
       << tables->expectedSchemaVersion() << ")\n";
   if (version != tables->expectedSchemaVersion()) return;
+  if (const std::string fault = tables->shapeFault(); !fault.empty()) {
+    out << "schema: not the one qovixd makes: " << fault << "; nothing more was read\n";
+    return;
+  }
   tables->beginReading();
   out << "objects: " << number(*tables, "SELECT count(*) FROM object") << '\n';
   for (const auto& row : tables->query(
@@ -331,7 +345,14 @@ void backupStore(const std::string& store, const std::string& file, std::ostream
   if (!std::filesystem::is_regular_file(store, error)) {
     throw std::runtime_error("there is no repository file '" + store + "'");
   }
-  if (std::filesystem::exists(file, error)) {
+  // A link is refused wherever it leads, even to nothing yet: backup writes
+  // only the file it names.
+  const auto named = std::filesystem::symlink_status(file, error);
+  if (std::filesystem::is_symlink(named)) {
+    throw std::runtime_error("'" + file + "' is a symbolic link; backup writes a new file, named "
+                             "by its own path");
+  }
+  if (std::filesystem::exists(named)) {
     throw std::runtime_error("'" + file + "' exists: backup writes a new file");
   }
   const auto tables = openTables(store, false);
@@ -343,7 +364,8 @@ void backupStore(const std::string& store, const std::string& file, std::ostream
     sqlite3_close_v2(target);
   };
   if (sqlite3_open_v2(store.c_str(), &source, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK ||
-      sqlite3_open_v2(file.c_str(), &target, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+      sqlite3_open_v2(file.c_str(), &target,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW, nullptr) !=
           SQLITE_OK) {
     const std::string why = sqlite3_errmsg(source != nullptr ? source : target);
     close();

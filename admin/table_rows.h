@@ -49,6 +49,11 @@ class RepositoryTables {
   virtual std::string describe() const = 0;
   virtual int schemaVersion() = 0;
   virtual int expectedSchemaVersion() const = 0;
+  // How the tables of a store of the expected version differ from the ones
+  // qovixd makes (a view in a table's place, a trigger); "" when they do
+  // not. Nothing reads a store's rows before it has asked: a view may run
+  // whatever it says, and never end.
+  virtual std::string shapeFault() = 0;
 
   virtual void beginReading() = 0;
   virtual void endReading() = 0;

@@ -123,6 +123,29 @@ void writeNames(PgConnection& connection, const StoreOptions& options) {
 
 }  // namespace
 
+const char* postgresShapeFaults() {
+  return "SELECT CASE WHEN c.oid IS NULL THEN 'it has no table ' || t.name "
+         "  ELSE t.name || ' is ' || CASE c.relkind WHEN 'v' THEN 'a view' "
+         "    WHEN 'm' THEN 'a materialized view' WHEN 'f' THEN 'a foreign table' "
+         "    WHEN 'p' THEN 'a partitioned table' "
+         "    ELSE 'a relation of kind ' || c.relkind::text END || ', not a table' END "
+         "FROM unnest(ARRAY['qovix_repository', 'commit_state', 'object', 'attribute', "
+         "  'reference', 'member', 'value_item', 'commit_log', 'commit_object', 'class', "
+         "  'feature']) AS t(name) "
+         "LEFT JOIN pg_class c ON c.relname = t.name "
+         "  AND c.relnamespace = to_regnamespace(current_schema()) "
+         "WHERE c.oid IS NULL OR c.relkind <> 'r' "
+         "UNION ALL "
+         "SELECT 'table ' || c.relname || ' has the trigger ' || g.tgname || "
+         "  ', which no repository has' "
+         "FROM pg_trigger g JOIN pg_class c ON c.oid = g.tgrelid "
+         "WHERE c.relnamespace = to_regnamespace(current_schema()) AND NOT g.tgisinternal "
+         "UNION ALL "
+         "SELECT 'table ' || tablename || ' has the rule ' || rulename || "
+         "  ', which no repository has' "
+         "FROM pg_rules WHERE schemaname = current_schema()";
+}
+
 void preparePostgresRepository(PgConnection& connection, const StoreOptions& options) {
   const std::string database = connection.description();
   connection.execute("BEGIN", "beginning");
@@ -169,6 +192,13 @@ void preparePostgresRepository(PgConnection& connection, const StoreOptions& opt
                                std::to_string(kPostgresSchemaVersion),
                            "adding the history");
       }
+    }
+    // What follows reads and writes the tables as ours: a view or a rule in
+    // one's place would run whatever it says.
+    const PgResult faults = connection.query(postgresShapeFaults(), "checking the schema");
+    if (faults.rows() != 0) {
+      throw StoreError(database + " is not of the schema this qovixd makes: " +
+                       std::string(faults.text(0, 0)) + "; it was left as it is");
     }
     writeNames(connection, options);
     connection.execute("COMMIT", "keeping the schema");

@@ -17,3 +17,10 @@ inline constexpr const char* kPostgresApplication = "QOVIX repository";
 // schema, the others wait for it. Throws StoreError, leaving a database
 // that is not ours untouched.
 void preparePostgresRepository(PgConnection& connection, const StoreOptions& options);
+
+// A query that answers one row for each way the current schema's tables
+// differ from what this build makes (a table missing, or a view, foreign
+// table or other relation in its place; a trigger or rule on one), saying
+// how; none when they do not. Whatever reads a repository's rows asks it
+// first: a view or a rule runs whatever it says.
+const char* postgresShapeFaults();

@@ -1,6 +1,7 @@
 #include "platform/store/store_schema.h"
 
 #include <string>
+#include <vector>
 
 #include "platform/store/named_views.h"
 
@@ -90,6 +91,86 @@ std::int64_t pragmaNumber(Database& database, const char* sql) {
   Statement statement(database, sql);
   return statement.step() ? statement.integer(0) : 0;
 }
+
+// The first column of every row `sql` answers, with `parameter` as ?1, as
+// UTF-8 text.
+std::vector<std::string> texts(sqlite3* database, const char* sql, const std::string& parameter) {
+  sqlite3_stmt* statement = nullptr;
+  std::vector<std::string> rows;
+  if (sqlite3_prepare_v2(database, sql, -1, &statement, nullptr) != SQLITE_OK) {
+    throw StoreError(std::string("cannot read the schema: ") + sqlite3_errmsg(database));
+  }
+  sqlite3_bind_text(statement, 1, parameter.c_str(), -1, SQLITE_TRANSIENT);
+  int code;
+  while ((code = sqlite3_step(statement)) == SQLITE_ROW) {
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+    rows.emplace_back(text != nullptr ? text : "");
+  }
+  sqlite3_finalize(statement);
+  if (code != SQLITE_DONE) {
+    throw StoreError(std::string("cannot read the schema: ") + sqlite3_errmsg(database));
+  }
+  return rows;
+}
+
+std::string joined(const std::vector<std::string>& words) {
+  std::string text;
+  for (const std::string& word : words) text += (text.empty() ? "" : ", ") + word;
+  return text;
+}
+
+// How `name` (a table or an index of the schema) differs in `file` from
+// `ours`; "" when it does not.
+std::string difference(sqlite3* file, sqlite3* ours, const std::string& type,
+                       const std::string& name) {
+  constexpr const char* kEntry = "SELECT type || ' ' || tbl_name || ' ' || "
+                                 "(sql LIKE 'CREATE VIRTUAL%') FROM sqlite_schema WHERE name = ?1";
+  const std::vector<std::string> theirs = texts(file, kEntry, name);
+  if (theirs.empty()) return "it has no " + type + " " + name;
+  const std::string entry = texts(ours, kEntry, name)[0];
+  if (theirs[0] != entry) {
+    const std::string kind = theirs[0].substr(0, theirs[0].find(' '));
+    if (theirs[0].ends_with(" 1")) return name + " is a virtual table, not an ordinary table";
+    if (kind != type) return name + " is " + (kind == "index" ? "an " : "a ") + kind + ", not " +
+                             (type == "index" ? "an " : "a ") + type;
+    return "index " + name + " is on another table";
+  }
+  const char* columns = type == "table"
+                            ? "SELECT name || ' ' || type FROM pragma_table_info(?1) ORDER BY cid"
+                            : "SELECT coalesce(name, 'an expression') FROM pragma_index_info(?1) "
+                              "ORDER BY seqno";
+  const std::vector<std::string> had = texts(file, columns, name);
+  const std::vector<std::string> wanted = texts(ours, columns, name);
+  if (had != wanted) {
+    return type + " " + name + " has the columns (" + joined(had) + "), not (" + joined(wanted) +
+           ")";
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string repositoryShapeFault(Database& database) {
+  Database ours(":memory:", true);
+  ours.execute(kSchema);
+  for (const char* type : {"table", "index"}) {
+    for (const std::string& name :
+         texts(ours.get(), "SELECT name FROM sqlite_schema WHERE type = ?1 AND sql IS NOT NULL "
+                           "ORDER BY rowid",
+               type)) {
+      if (std::string found = difference(database.get(), ours.get(), type, name); !found.empty()) {
+        return found;
+      }
+    }
+  }
+  const std::vector<std::string> triggers =
+      texts(database.get(), "SELECT name FROM sqlite_schema WHERE type = ?1 ORDER BY name",
+            "trigger");
+  if (!triggers.empty()) return "it has triggers (" + joined(triggers) + "), which no repository has";
+  return "";
+}
+
+namespace {
 
 void writeNames(Database& database, const SqliteStoreOptions& options) {
   if (options.classNames.empty() && options.featureNames.empty()) return;
@@ -198,6 +279,12 @@ CREATE INDEX IF NOT EXISTS commit_object_by_object ON commit_object (object, seq
   }
   if (!empty && version < kStoreSchemaVersion) {
     database.execute(("PRAGMA user_version = " + std::to_string(kStoreSchemaVersion)).c_str());
+  }
+  // What follows reads the file's rows as ours: a table that is a view, or
+  // a trigger, would run whatever it says.
+  if (const std::string fault = repositoryShapeFault(database); !fault.empty()) {
+    throw StoreError(file + " is not of the schema this qovixd makes: " + fault +
+                     "; it was left as it is");
   }
   writeNames(database, options);
   database.execute("COMMIT");

@@ -136,8 +136,20 @@ TEST_F(StoreTool, CheckFindsEachKindOfDamageAndNoneInAHealthyStore) {
       {"schema", "PRAGMA user_version = 4", "has schema version 4, not 5"},
       {"index",
        "PRAGMA writable_schema = ON; UPDATE sqlite_schema SET sql = "
-       "'CREATE INDEX object_by_class ON object (id, class)' WHERE name = 'object_by_class'",
+       "'CREATE INDEX object_by_class ON object (class DESC, id)' WHERE name = 'object_by_class'",
        "SQLite's integrity check"},
+      {"index columns",
+       "PRAGMA writable_schema = ON; UPDATE sqlite_schema SET sql = "
+       "'CREATE INDEX object_by_class ON object (id, class)' WHERE name = 'object_by_class'",
+       "index object_by_class has the columns (id, class), not (class, id)"},
+      // A view that never ends in a table's place: nothing reads it.
+      {"endless view",
+       "DROP TABLE object; CREATE VIEW object (id, class) AS WITH RECURSIVE n(i) AS "
+       "(SELECT 1 UNION ALL SELECT i + 1 FROM n) SELECT i, 3 FROM n",
+       "object is a view, not a table"},
+      {"trigger",
+       "CREATE TRIGGER spy AFTER INSERT ON attribute BEGIN DELETE FROM object; END",
+       "it has triggers (spy)"},
   };
   for (const Damage& damage : damages) {
     const std::string copy = (folder_.path() / (std::string(damage.name) + ".sqlite3")).string();
@@ -147,6 +159,54 @@ TEST_F(StoreTool, CheckFindsEachKindOfDamageAndNoneInAHealthyStore) {
     EXPECT_EQ(found.status, 1) << damage.name << ": " << found.out << found.err;
     EXPECT_NE(found.out.find(damage.found), std::string::npos) << damage.name << ": " << found.out;
   }
+  // What check refuses to read, copy and qovixd refuse too, at once.
+  const std::string endless = (folder_.path() / "endless view.sqlite3").string();
+  const ProgramRun copied = qovixStore({"copy", endless, (folder_.path() / "c.sqlite3").string()});
+  EXPECT_EQ(copied.status, 1);
+  EXPECT_NE(copied.err.find("object is a view, not a table; nothing was read"), std::string::npos)
+      << copied.err;
+  EXPECT_FALSE(std::filesystem::exists(folder_.path() / "c.sqlite3"));
+  const ProgramRun served = runProgram(QOVIXD_PATH, {"--bind", "127.0.0.1", "--port", "0", "--store", endless},
+                                       std::chrono::seconds(60));
+  EXPECT_EQ(served.status, 1);
+  EXPECT_NE(served.err.find("object is a view, not a table; it was left as it is"),
+            std::string::npos)
+      << served.err;
+}
+
+// A backup writes the file its path names, never through a symbolic link,
+// even one that leads nowhere yet.
+TEST_F(StoreTool, BackupRefusesALink) {
+  const std::filesystem::path aim = folder_.path() / "elsewhere.sqlite3";
+  const std::filesystem::path link = folder_.path() / "link.sqlite3";
+  std::filesystem::create_symlink(aim, link);
+  const ProgramRun refused = qovixStore({"backup", file_, link.string()});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("is a symbolic link"), std::string::npos) << refused.err;
+  EXPECT_FALSE(std::filesystem::exists(aim));
+}
+
+// Whatever names a PostgreSQL repository's indexes were given, check sends
+// them as parameters, never as SQL; and it reads no tables with a trigger.
+TEST_F(StoreTool, CheckOnPostgresRunsNoSqlOfTheDatabasesNames) {
+  if (!testPostgres()) GTEST_SKIP() << "no test PostgreSQL (QOVIX_TEST_POSTGRES)";
+  const std::string database = freshPostgresDatabase();
+  ASSERT_EQ(qovixStore({"copy", file_, database}).status, 0);
+  postgresAnswer(database,
+                 "CREATE INDEX \"x', true); CREATE TABLE planted (); "
+                 "SELECT bt_index_check('object_by_class\" ON object (class)");
+  const ProgramRun checked = qovixStore({"check", database});
+  EXPECT_EQ(checked.status, 0) << checked.out << checked.err;
+  EXPECT_EQ(postgresAnswer(database, "SELECT to_regclass('planted') IS NULL"), "t");
+
+  postgresAnswer(database,
+                 "CREATE FUNCTION spy() RETURNS trigger LANGUAGE plpgsql AS "
+                 "'BEGIN RETURN NEW; END'; "
+                 "CREATE TRIGGER spy BEFORE INSERT ON attribute FOR EACH ROW EXECUTE FUNCTION spy()");
+  const ProgramRun refused = qovixStore({"check", database});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.out.find("table attribute has the trigger spy"), std::string::npos)
+      << refused.out;
 }
 
 // A writer pipelines changes while the backup is taken; the backup checks
