@@ -11,6 +11,7 @@
 #include "admin/table_rows.h"
 #include "cli/utc_time.h"
 #include "platform/store/postgres_store.h"
+#include "platform/store/sqlite_store.h"
 
 namespace qovix::admin {
 
@@ -39,12 +40,6 @@ const Table& tableNamed(const std::string& name) {
     if (table.name == name) return table;
   }
   throw std::logic_error("no table " + name);
-}
-
-void removeFile(const std::string& path) {
-  std::error_code ignored;
-  for (const char* suffix : {"", "-wal", "-shm", ".lock"})
-    std::filesystem::remove(path + suffix, ignored);
 }
 
 // The faults one check finds, printed as they are found, at most 20 of a kind.
@@ -218,7 +213,7 @@ void copyStore(const std::string& from, const std::string& to, std::ostream& out
   } catch (...) {
     if (target) target->rollback();
     target.reset();
-    if (madeFile) removeFile(to);
+    if (madeFile) removeRepositoryFile(to);
     throw;
   }
 }
@@ -369,7 +364,7 @@ void backupStore(const std::string& store, const std::string& file, std::ostream
           SQLITE_OK) {
     const std::string why = sqlite3_errmsg(source != nullptr ? source : target);
     close();
-    removeFile(file);
+    removeRepositoryFile(file);
     throw std::runtime_error("cannot open the files to back up: " + why);
   }
   sqlite3_busy_timeout(source, 5000);
@@ -382,7 +377,7 @@ void backupStore(const std::string& store, const std::string& file, std::ostream
   const std::string why = sqlite3_errmsg(target);
   close();
   if (code != SQLITE_DONE || finished != SQLITE_OK) {
-    removeFile(file);
+    removeRepositoryFile(file);
     throw std::runtime_error("the backup of '" + store + "' failed: " + why);
   }
   out << "backed up " << tables->describe() << " (" << pages << " pages) to '" << file << "'\n";

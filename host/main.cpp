@@ -10,6 +10,7 @@
 #include "host/connection_limits.h"
 #include "host/host_error.h"
 #include "host/loaded_library.h"
+#include "host/new_store_file.h"
 #include "host/options.h"
 #include "host/rpc_endpoints.h"
 #include "host/serve_loop.h"
@@ -37,9 +38,12 @@ int serve(const HostOptions& options) {
   const SignalWatch signals{SIGINT, SIGTERM};
   const LoadedLibrary library(options.libraryPath.empty() ? LoadedLibrary::defaultPath()
                                                           : options.libraryPath);
+  // Before the repository, so that a failed start closes the file first.
+  NewStoreFile newFile(options);
   // Declared after the library, so it goes first: the objects clients still
   // hold are released while the library that made them is loaded.
   ServedRepository repository(options);
+  newFile.opened();
   ServingContext serving(library.entry(), repository.handle(), &repository.repository().store(),
                          policy, options.principalsInForce());
   {
@@ -57,6 +61,7 @@ int serve(const HostOptions& options) {
     }
     std::printf("qovixd keeps the repository in %s\n", repository.storeDescription().c_str());
     std::fflush(stdout);
+    newFile.keep();
     const int signal = serveUntilSignalled(signals, endpoints.connections());
     std::fprintf(stderr, "qovixd: %s, stopping\n", strsignal(signal));
     endpoints.connections().closeAll();

@@ -568,3 +568,9 @@ std::unique_ptr<PersistentStore> openSqliteStore(const std::filesystem::path& pa
                                                  const SqliteStoreOptions& options) {
   return makeCachedStore(std::make_unique<SqliteRows>(path, options));
 }
+
+void removeRepositoryFile(const std::filesystem::path& path) {
+  std::error_code ignored;
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"})
+    std::filesystem::remove(path.string() + suffix, ignored);
+}

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 
 #include "qovix_protocol.h"
@@ -19,6 +20,7 @@
 #include "tests/support/raw_connection.h"
 #include "tests/support/rpc_client.h"
 #include "tests/support/server_process.h"
+#include "tests/support/temporary_folder.h"
 #include "xdr/primitive_filters.h"
 
 namespace {
@@ -219,16 +221,28 @@ TEST(HostLifecycle, RegistersWithRpcbindWhenAskedAndWithdrawsOnStop) {
   EXPECT_FALSE(registeredWithRpcbind(kHostProgram, kHostVersion, "udp"));
 }
 
-TEST(HostLifecycle, PortInUseIsAClearErrorNotACrash) {
+TEST(HostLifecycle, PortInUseIsAClearErrorNotACrashAndLeavesNoNewFile) {
   ServerProcess first({"--library", PROBE_LIBRARY_PATH});
-  const ProgramRun second =
-      runProgram(QOVIXD_PATH, {"--bind", "127.0.0.1", "--port", std::to_string(first.port()),
-                               "--library", PROBE_LIBRARY_PATH, "--store", "memory"});
+  const TemporaryFolder folder;
+  const auto startSecond = [&](const std::filesystem::path& store) {
+    return runProgram(QOVIXD_PATH, {"--bind", "127.0.0.1", "--port", std::to_string(first.port()),
+                                    "--library", PROBE_LIBRARY_PATH, "--store", store.string()});
+  };
+  const auto fresh = folder.path() / "new.sqlite3";
+  const ProgramRun second = startSecond(fresh);
   EXPECT_EQ(second.status, 1);
   EXPECT_NE(second.err.find("cannot serve TCP on 127.0.0.1:" + std::to_string(first.port()) +
                             ": Address already in use"),
             std::string::npos)
       << second.err;
+  EXPECT_TRUE(std::filesystem::is_empty(folder.path())) << "the failed start made its file and left it";
+
+  // A repository that was there before the failed start is kept as it was.
+  const auto kept = folder.path() / "kept.sqlite3";
+  ServerProcess maker({"--library", PROBE_LIBRARY_PATH, "--store", kept.string()});
+  ASSERT_EQ(maker.stop(SIGTERM), 0);
+  EXPECT_EQ(startSecond(kept).status, 1);
+  EXPECT_TRUE(std::filesystem::exists(kept));
 }
 
 TEST(HostLifecycle, DocumentFolderMustBeAFolder) {
