@@ -247,7 +247,12 @@ class PostgresTables final : public RepositoryTables {
   }
 
   void commit() override { execute("COMMIT"); }
-  void rollback() override { PQclear(PQexec(connection_.get(), "ROLLBACK")); }
+  void rollback() override {
+    // Only a transaction that is open: a ROLLBACK outside one has the
+    // server print a warning the user cannot act on.
+    if (PQtransactionStatus(connection_.get()) == PQTRANS_IDLE) return;
+    PQclear(PQexec(connection_.get(), "ROLLBACK"));
+  }
 
   // PostgreSQL's B-tree checks (amcheck), where the extension is there or
   // may be made.
