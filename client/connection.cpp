@@ -2,6 +2,7 @@
 
 #include <rpc/rpc.h>
 
+#include "client/procedure_listing.h"
 #include "client/rpc_port.h"
 #include "qovix_protocol.h"
 #include "xdr/argument_records.h"
@@ -42,11 +43,24 @@ ErrorKind kindOf(clnt_stat status) {
   }
 }
 
+// How a message names the call: "ModelElement.set_name", "the cast to
+// Class", "the host service changes"; by numbers only where the listing
+// has no such procedure.
 std::string describe(std::uint32_t program, std::uint32_t version, std::uint32_t procedure) {
-  std::string what = program == kModelProgram  ? "class " + std::to_string(version)
-                     : program == kCastProgram ? "cast to class " + std::to_string(version)
-                                               : "host";
-  return what + " procedure " + std::to_string(procedure);
+  if (program == kHostProgram) {
+    const char* name = hostProcedureName(procedure);
+    return name != nullptr ? std::string("the host service ") + name
+                           : "host procedure " + std::to_string(procedure);
+  }
+  const ProcedureListing* row = findProcedure(version, program == kCastProgram ? 1 : procedure);
+  if (row == nullptr) {
+    return "class " + std::to_string(version) + " procedure " + std::to_string(procedure);
+  }
+  if (program == kCastProgram) {
+    const std::string_view name = row->className;
+    return "the cast to " + std::string(name.substr(name.rfind("QOVIX", 0) == 0 ? 5 : 0));
+  }
+  return row->title;
 }
 
 }  // namespace

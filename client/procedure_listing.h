@@ -19,6 +19,7 @@ struct ProcedureListing {
   const char* member;     // the model-library member, "QOVIXName get_tag() const"
   const char* argument;   // argument filter: xdr_void, X_InteropHandle or a record shape
   const char* result;     // result filter
+  const char* title;      // how messages name it: "TaggedValue.get_tag"
 };
 
 extern const ProcedureListing kProcedureListing[];
@@ -27,3 +28,6 @@ extern const std::size_t kProcedureListingSize;
 // The procedure labelled `label` ("QOVIXTaggedValue_get_tag_0"); null when
 // there is none.
 const ProcedureListing* findProcedureByLabel(std::string_view label);
+
+// Procedure `number` of class `classNumber`; null when there is none.
+const ProcedureListing* findProcedure(std::uint32_t classNumber, std::uint32_t number);

@@ -32,7 +32,8 @@ namespace {
 const std::filesystem::path& folderOf(HostCall& call) {
   const std::filesystem::path& folder = storeOf(call).settings().documentFolder;
   if (folder.empty()) {
-    throw std::runtime_error("this server has no document folder (qovixd --documents)");
+    throw std::runtime_error("this qovixd keeps no document folder: start it with --documents FOLDER "
+                             "to send, import and export documents");
   }
   return folder;
 }

@@ -120,7 +120,7 @@ void sendDocument(Connection& connection, const std::string& path, const std::st
     const bool last = file.eof();
     const Outcome sent = connection.upload(name, offset, chunk.substr(0, got), last);
     if (!sent.text.empty()) {
-      throw std::runtime_error(refusedBy(std::string("qovixd took not '") + path + "'", sent.text));
+      throw std::runtime_error(refusedBy(std::string("qovixd refused the document '") + path + "'", sent.text));
     }
     offset += got;
     if (last) return;
@@ -140,7 +140,7 @@ void fetchDocument(Connection& connection, const std::string& name, const std::s
       if (!read.refusal.empty()) {
         std::filesystem::remove(partial);
         throw std::runtime_error(
-            refusedBy(std::string("qovixd sent not '") + name + "'", read.refusal));
+            refusedBy(std::string("qovixd could not send the document '") + name + "'", read.refusal));
       }
       file.write(read.bytes.data(), static_cast<std::streamsize>(read.bytes.size()));
       offset += read.bytes.size();

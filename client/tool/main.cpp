@@ -459,6 +459,28 @@ const qovix::tool::Instance& theOne(const std::vector<qovix::tool::Instance>& in
   throw std::runtime_error(message);
 }
 
+// "1 Operation", "2 Operations", "3 Dependencies", "2 Classes".
+std::string countOf(std::int32_t count, const std::string& noun) {
+  std::string spelled = noun;
+  if (count != 1) {
+    const auto endsWith = [&](std::string_view tail) {
+      return spelled.size() >= tail.size() &&
+             spelled.compare(spelled.size() - tail.size(), tail.size(), tail) == 0;
+    };
+    if (endsWith("s") || endsWith("x") || endsWith("ch") || endsWith("sh")) {
+      spelled += "es";
+    } else if (endsWith("y") && spelled.size() > 1 &&
+               std::string_view("aeiou").find(spelled[spelled.size() - 2]) ==
+                   std::string_view::npos) {
+      spelled.back() = 'i';
+      spelled += "es";
+    } else {
+      spelled += "s";
+    }
+  }
+  return std::to_string(count) + " " + spelled;
+}
+
 // Deletes the one instance of the class with that name (or object number,
 // written #N), with what it owns and what cannot stand without it.
 void runDelete(const std::vector<std::string>& command, const Options& options, Session& session) {
@@ -478,23 +500,32 @@ void runDelete(const std::vector<std::string>& command, const Options& options, 
     throw;
   }
   // What goes, by class: asked first, since afterwards nothing is left to ask.
+  // The report counts the element itself, in its class's line, which comes
+  // first; what the user reads is what goes with it.
   std::istringstream report(connection.deletion(doomed->handle));
-  std::string byClass;
-  std::int32_t count = 0;
+  std::string withIt;
+  std::int32_t others = 0;
   std::int32_t each = 0;
-  for (std::string name; report >> each >> name; count += each) {
-    byClass.append(byClass.empty() ? "  " : ", ")
-        .append(qovix::client::displayClassName(name))
-        .append(" ")
-        .append(std::to_string(each));
+  bool itself = true;
+  for (std::string name; report >> each >> name;) {
+    if (itself) --each, itself = false;
+    if (each <= 0) continue;
+    others += each;
+    withIt.append(withIt.empty() ? "  " : ", ")
+        .append(countOf(each, qovix::client::displayClassName(name)));
   }
-  if (!options.dryRun) count = connection.deleteObject(doomed->handle);
+  if (!options.dryRun) others = connection.deleteObject(doomed->handle) - 1;
   releaseAll();  // the deleted one's is gone already; releasing it again answers 0
   std::cout << (options.dryRun ? "would delete " : "deleted ")
             << qovix::client::displayClassName(qovix::tool::className(classNumber)) << " '"
             << doomed->name << "' (object " << doomed->object << ")";
-  if (count > 1) std::cout << " and " << count - 1 << " more objects with it";
-  std::cout << ":\n" << byClass << '\n';
+  if (others <= 0) {
+    std::cout << ", and nothing else with it\n";
+    return;
+  }
+  std::cout << ", and with it " << countOf(others, "object")
+            << " it owns or that cannot stand without it:\n"
+            << withIt << '\n';
 }
 
 // The object `qovix log --name CLASS NAME` means: the one instance of the

@@ -162,7 +162,8 @@ DocumentFormat formatOf(const std::string& format, bool writing) {
 // A document name is a plain file name inside the document folder.
 std::filesystem::path documentPath(const PersistentStore& store, const std::u16string& name) {
   if (store.settings().documentFolder.empty()) {
-    throw std::runtime_error("the repository has no document folder");
+    throw std::runtime_error("this qovixd keeps no document folder: start it with --documents FOLDER "
+                             "to import and export documents");
   }
   const std::string text = utf::toUtf8(name);
   if (!isDocumentName(text) || name.size() != text.size()) {

@@ -67,6 +67,13 @@ TEST_F(OverTls, TypedCallsTravelInsideTlsAndOnlyTheCertifiedGetIn) {
             ErrorKind::AccessDenied);
   EXPECT_EQ(failure([&] { TaggedValue::get_tag(bob, tagged); }), ErrorKind::AccessDenied)
       << "alice's handle is not bob's";
+  try {
+    TaggedValue::set_tag(bob, tagged, "by bob");
+    ADD_FAILURE() << "a reader wrote";
+  } catch (const Error& error) {
+    EXPECT_EQ(std::string(error.what()).rfind("TaggedValue.set_tag: refused", 0), 0u)
+        << error.what();
+  }
   EXPECT_EQ(failure([&] { Connection("127.0.0.1", server->port()); }), ErrorKind::AccessDenied);
   for (const char* who : {"stranger", "expired", "future"}) {
     EXPECT_EQ(failure([&] { Connection("127.0.0.1", server->port(), as(who)); }),

@@ -39,7 +39,7 @@ def _send(repo: "Repository", name: str, data: bytes) -> None:
             HOST_UPLOAD, (("b", name.encode()), ("q", offset), ("l", int(last)), ("b", chunk)),
             _rpc.outcome_result)
         if refusal:
-            raise DocumentRefused(f"qovixd took not the document: {refusal}")
+            raise DocumentRefused(f"qovixd refused the document: {refusal}")
         offset += len(chunk)
         if last:
             return
@@ -52,7 +52,7 @@ def _fetch(repo: "Repository", name: str) -> bytes:
         size, data, refusal = repo._host_call(
             HOST_DOWNLOAD, (("b", name.encode()), ("q", offset)), _rpc.document_bytes_result)
         if refusal:
-            raise DocumentRefused(f"qovixd sent not the document: {refusal}")
+            raise DocumentRefused(f"qovixd could not send the document: {refusal}")
         parts.append(data)
         offset += len(data)
         if offset >= size or not data:

@@ -17,8 +17,9 @@ import struct
 from dataclasses import dataclass
 from typing import Callable, Iterator, Sequence
 
-from ._protocol import (AUTH_TLS, CAST_PROGRAM, HOST_PROGRAM, HOST_VERSION, LAST_FRAGMENT,
-                        MODEL_PROGRAM, MOST_TEXT_UNITS, START_TLS, TLS_ALPN)
+from ._protocol import (AUTH_TLS, CAST_PROGRAM, HOST_NAMES, HOST_PROGRAM, HOST_VERSION,
+                        LAST_FRAGMENT, MODEL_PROGRAM, MOST_TEXT_UNITS, PROCEDURE_TITLES, START_TLS,
+                        TLS_ALPN)
 from .errors import (AccessDenied, QovixError, DecodeError, ProtocolError, ServerSystemError,
                      ServerUnreachable, Timeout, TlsError)
 
@@ -230,9 +231,17 @@ class Call:
     quiet: bool = False  # a failure gives None, not an exception
 
     def describe(self) -> str:
-        what = {MODEL_PROGRAM: f"class {self.version}", CAST_PROGRAM: f"cast to class {self.version}",
-                HOST_PROGRAM: "host"}.get(self.program, f"program {self.program:#x}")
-        return f"{what} procedure {self.procedure}"
+        """How a message names the call: "ModelElement.set_name", "the cast
+        to Class", "the host service changes"."""
+        if self.program == HOST_PROGRAM and self.procedure in HOST_NAMES:
+            return f"the host service {HOST_NAMES[self.procedure]}"
+        titles = PROCEDURE_TITLES.get(self.version, ()) if self.program in (
+            MODEL_PROGRAM, CAST_PROGRAM) else ()
+        if self.program == CAST_PROGRAM and titles and titles[0]:
+            return f"the cast to {titles[0].partition('.')[0]}"
+        if 0 < self.procedure <= len(titles) and titles[self.procedure - 1]:
+            return titles[self.procedure - 1]
+        return f"program {self.program:#x} version {self.version} procedure {self.procedure}"
 
 
 def _accepted_error(call: Call, status: int, reader: Reader) -> Exception:

@@ -132,6 +132,11 @@ RESULT_KINDS = {VOID: "Void", HANDLE: "Handle", BOOLEAN: "Int", INTEGER: "Long",
                 OPTIONAL_STRING: "OptionalString", DATA_VALUE: "DataValue"}
 
 
+def procedure_title(procedure: Procedure) -> str:
+    """How messages name a procedure: "ModelElement.set_name"."""
+    return f"{short(procedure.class_name)}.{call_name(procedure)}"
+
+
 def call_name(procedure: Procedure) -> str:
     suffix = procedure.suffix
     if procedure.family == "operation":

@@ -5,6 +5,7 @@ write clients."""
 from __future__ import annotations
 
 from .catalogue import Catalogue
+from .emit_client import procedure_title
 from .emit_dispatch import banner
 from .emit_protocol_file import SPELLING_NOTES
 from .emit_values import payload_of, value_class_ids
@@ -26,7 +27,7 @@ def listing_source(catalogue: Catalogue, numbered: list[NumberedClass]) -> str:
             lines.append(f"    {{{p.class_number}, {p.number}, {_quoted(p.class_name)}, "
                          f"{_quoted(p.label)}, {_quoted(p.family)}, {_quoted(p.feature or '')}, "
                          f"{_quoted(p.member_text)}, {_quoted(p.argument)}, "
-                         f"{_quoted(p.result)}}},")
+                         f"{_quoted(p.result)}, {_quoted(procedure_title(p))}}},")
     lines += ["};", "// clang-format on", "",
               "const std::size_t kProcedureListingSize = std::size(kProcedureListing);"]
     lines.insert(1, "#include <iterator>\n")

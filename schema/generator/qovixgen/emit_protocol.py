@@ -10,6 +10,7 @@ from __future__ import annotations
 import textwrap
 
 from .catalogue import Catalogue, CatalogueError
+from .emit_client import procedure_title
 from .numbering import NumberedClass
 from .protocol import Constant, Protocol, camel
 
@@ -68,7 +69,13 @@ def cpp_constants(protocol: Protocol, catalogue: Catalogue, numbered: list[Numbe
     lines += ["", "// The services of the host program (the protocol reference says what each",
               "// does).", "enum HostProcedure : std::uint32_t {"]
     lines += [f"  kHost{p.camel} = {p.number}," for p in protocol.host]
-    lines += ["};", "", "}  // namespace qovix::protocol", ""]
+    lines += ["};", "", "// How messages name a host service: hostProcedureName(kHostChanges) is",
+              '// "changes"; null for a number the program does not serve.',
+              "inline const char* hostProcedureName(std::uint32_t procedure) {",
+              "  switch (procedure) {"]
+    lines += [f'    case {p.number}: return "{p.name}";' for p in protocol.host]
+    lines += ["    default: return nullptr;", "  }", "}", "",
+              "}  // namespace qovix::protocol", ""]
     return "\n".join(lines)
 
 
@@ -89,6 +96,15 @@ def python_constants(protocol: Protocol, catalogue: Catalogue,
         lines.append(f"{constant.name.upper()} = {spelled}")
     lines += ["", "# The host program's services: procedure numbers."]
     lines += [f"HOST_{p.name.upper()} = {p.number}" for p in protocol.host]
+    lines += ["", "# How messages name a host service, by its number.", "HOST_NAMES = {"]
+    lines += [f"    {p.number}: {p.name!r}," for p in protocol.host]
+    lines += ["}", "", "# How messages name a model procedure: PROCEDURE_TITLES[class][number - 1],",
+              "# None for a number the class does not serve.", "PROCEDURE_TITLES = {"]
+    for numbered_class in numbered:
+        titles = ", ".join("None" if p is None else repr(procedure_title(p))
+                           for p in numbered_class.slots)
+        lines.append(f"    {numbered_class.model_class.number}: ({titles},),")
+    lines += ["}"]
     return "\n".join(lines) + "\n"
 
 
