@@ -65,6 +65,24 @@ std::optional<std::string> conflict(const PersistentStore& store, const CommitRe
              " made";
     }
   }
+  // What the undo writes back must be there to refer to: an object the
+  // commit deleted comes back with it, one deleted since does not.
+  std::unordered_set<ObjectId> restored;
+  for (const SlotChange& change : commit.changes) {
+    if (change.kind == SlotChange::Deleted) restored.insert(change.object);
+  }
+  for (const SlotChange& change : commit.changes) {
+    const bool refers = (change.kind == SlotChange::Reference && change.beforeTarget != 0) ||
+                        change.kind == SlotChange::Removed;
+    const ObjectId target = change.beforeTarget;
+    if (!refers || restored.count(target) != 0 || store.exists(target)) continue;
+    const std::uint64_t later = store.nextChangeOf(target, std::nullopt, commit.sequence);
+    return (later != 0 ? "commit " + std::to_string(later) : std::string("a later commit")) +
+           " deleted object " + std::to_string(target) + " after " + undoing +
+           ", and undoing it would make " +
+           describeSlot(change.object, classIn(commit, store, change.object), change.feature) +
+           " refer to it again";
+  }
   return std::nullopt;
 }
 

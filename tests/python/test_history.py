@@ -182,6 +182,32 @@ class HistoryTest(unittest.TestCase):
             with self.assertRaisesRegex(qovix.UndoRefused, "there is no commit"):
                 repo.undo(last + 100)
 
+            # Nor may an undo bring back a member or a reference to an object
+            # deleted since: it names that object, and changes nothing.
+            orphan, stranger = repo.Attribute.create(), repo.Class.create()
+            account.feature.insert(0, orphan)
+            account.feature.remove(orphan)
+            removed = repo.last_commit()
+            link = the(repo, "link")
+            party = link.supertype
+            link.supertype = stranger
+            link.supertype = party
+            retargeted = repo.last_commit()
+            targets = {removed: orphan.object_number, retargeted: stranger.object_number}
+            orphan.delete()
+            stranger.delete()
+            before = store.rows() if store.kind != "file" else None
+            last = repo.last_commit()
+            for undone, target in targets.items():
+                with self.subTest(undo=undone), self.assertRaisesRegex(
+                        qovix.UndoRefused, f"commit \\d+ deleted object {target} after commit "
+                                           f"{undone}, and undoing it would make .* refer to it"):
+                    repo.undo(undone)
+            self.assertEqual(repo.last_commit(), last, "nothing was committed")
+            self.assertIs(the(repo, "link").supertype, party)
+            if before is not None:
+                self.assertEqual(store.rows(), before)
+
     def test_a_history_of_long_values_comes_in_pages_within_every_bound(self):
         server = Server()
         try:
