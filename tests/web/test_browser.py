@@ -10,7 +10,8 @@ import subprocess
 import unittest
 
 from selenium import webdriver
-from selenium.common.exceptions import StaleElementReferenceException
+from selenium.common.exceptions import (ElementNotInteractableException, InvalidElementStateException,
+                                        NoSuchElementException, StaleElementReferenceException)
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
@@ -18,6 +19,10 @@ from selenium.webdriver.support import expected_conditions as shown
 from selenium.webdriver.support.ui import Select, WebDriverWait
 
 from web_server import WebView
+
+# What a field found a moment before a change drew the page anew answers.
+REDRAWN = (StaleElementReferenceException, NoSuchElementException, ElementNotInteractableException,
+           InvalidElementStateException)
 
 SAMPLES = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "platform", "xmi"))
 HOSTILE = '<script>window.pwned=1</script><img src=x onerror="window.pwned=2">'
@@ -71,6 +76,31 @@ class BrowserCase(unittest.TestCase):
         page anew under it."""
         WebDriverWait(self.browser, 15, ignored_exceptions=(StaleElementReferenceException,)).until(
             lambda b: b.find_element(By.CSS_SELECTOR, css).click() or True)
+
+    def type_into(self, css: str, text: str) -> None:
+        """Types `text` and Enter into the field `css` finds, found again
+        while a change just drew the page anew (a field then is briefly
+        detached or not yet shown)."""
+        def typed(browser) -> bool:
+            browser.find_element(By.CSS_SELECTOR, css).send_keys(text, Keys.ENTER)
+            return True
+        WebDriverWait(self.browser, 15, ignored_exceptions=REDRAWN).until(typed)
+
+    def create_here(self, kind: str, name: str) -> None:
+        """Makes a `kind` named `name` in the element shown, by its form,
+        filled again from the start when a change draws the page anew."""
+        def fill(browser) -> bool:
+            forms = [f for f in browser.find_elements(By.CSS_SELECTOR, "form.create")
+                     if f.is_displayed()]
+            if not forms:
+                browser.find_element(By.CSS_SELECTOR, "[data-action=create]").click()
+                forms = [browser.find_element(By.CSS_SELECTOR, "form.create")]
+            Select(forms[0].find_element(By.NAME, "class")).select_by_value(kind)
+            field = forms[0].find_element(By.NAME, "name")
+            field.clear()
+            field.send_keys(name, Keys.ENTER)
+            return True
+        WebDriverWait(self.browser, 15, ignored_exceptions=REDRAWN).until(fill)
 
     def keep(self, name: str) -> None:
         if self.screenshots:
@@ -198,20 +228,14 @@ class Browser(BrowserCase):
             package = self.make_scratch(repo, "Workshop").object_number
         self.open(f"/element/{package}")
         self.wait_for("main h1 .name", "Workshop")
-        self.browser.find_element(By.CSS_SELECTOR, "[data-action=create]").click()
-        form = self.browser.find_element(By.CSS_SELECTOR, "form.create")
-        Select(form.find_element(By.NAME, "class")).select_by_value("Class")
-        form.find_element(By.NAME, "name").send_keys("Made", Keys.ENTER)
+        self.create_here("Class", "Made")
         self.wait_for("main h1 .name", "Made")
         made = int(self.browser.current_url.rsplit("/", 1)[1])
         self.browser.find_element(By.CSS_SELECTOR, "input[name=isAbstract]").click()
         WebDriverWait(self.browser, 15).until(lambda b: next(
             f["value"] for f in self.web.get(f"/api/elements/{made}")["features"]
             if f["name"] == "isAbstract"))
-        self.click("[data-action=create]")
-        form = self.browser.find_element(By.CSS_SELECTOR, "form.create")
-        Select(form.find_element(By.NAME, "class")).select_by_value("Attribute")
-        form.find_element(By.NAME, "name").send_keys("size", Keys.ENTER)
+        self.create_here("Attribute", "size")
         self.wait_for("main h1 .name", "size")
         attribute = int(self.browser.current_url.rsplit("/", 1)[1])
         Select(self.wait_for("select[name=visibility]")).select_by_value("private")
@@ -220,7 +244,7 @@ class Browser(BrowserCase):
             if f["name"] == "visibility") == "private")
         self.assertEqual(self.browser.find_elements(By.CSS_SELECTOR, "[data-action=generalize]"),
                          [], "an attribute takes no supertype")
-        self.wait_for("input[name=multiplicity]").send_keys("0..*", Keys.ENTER)
+        self.type_into("input[name=multiplicity]", "0..*")
         WebDriverWait(self.browser, 15).until(lambda b: next(
             f["text"] for f in self.web.get(f"/api/elements/{attribute}")["features"]
             if f["name"] == "multiplicity") == "0..*")

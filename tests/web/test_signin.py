@@ -8,6 +8,7 @@ from __future__ import annotations
 
 import json
 import os
+import socket
 import subprocess
 import sys
 import tempfile
@@ -157,6 +158,15 @@ class ProxyAndHttps(unittest.TestCase):
             dave = {"X-Remote-User": "dave"}
             self.assertEqual(web.get("/api/session", dave)["user"], "dave")
             self.assertEqual(web.request("/api/repository", headers=dave)[0], 200)
+            # A rebound name's page sends the header too: the Host tells it.
+            for header, value in (("X-Remote-User", "carol"), ("X-Qovix-Request", "1")):
+                dave[header] = value
+            rebound = {**dave, "Host": "evil.example"}
+            self.assertEqual(web.request("/api/repository", headers=rebound)[0], 400)
+            self.assertEqual(web.request("/api/elements/1/elements", "POST",
+                                         b'{"kind": "Package", "name": "Planted"}',
+                                         {**dave, "Host": "evil.example",
+                                          "Content-Type": "application/json"})[0], 400)
             self.assertEqual(web.request("/api/repository",
                                          headers={"X-Remote-User": "not a name"})[0], 401)
             # Named, but given no access: not even the stream of changes.
@@ -174,6 +184,33 @@ class ProxyAndHttps(unittest.TestCase):
                                      capture_output=True, text=True, timeout=60)
                 self.assertEqual(ran.returncode, 2)
                 self.assertIn(says, ran.stderr)
+
+
+class Starting(unittest.TestCase):
+    def web(self, *options: str) -> subprocess.CompletedProcess:
+        return subprocess.run([TOOL, "web", *options], capture_output=True, text=True, timeout=60)
+
+    def test_what_cannot_work_is_refused_at_start_saying_why(self) -> None:
+        passwords = ("--passwords", str(certificates / "passwords"))
+        cases = [(passwords, "acting for a user takes a TLS connection with a certificate"),
+                 (("--user-header", "X-Remote-User", "--ca", pem("ca")), "--cert FILE"),
+                 (("--listen", "0.0.0.0:1", "--user-header", "X-Remote-User", "--cert", pem("web"),
+                   "--key", pem("web-key")), "give --name HOST")]
+        for options, says in cases:
+            with self.subTest(options=options):
+                ran = self.web(*options)
+                self.assertEqual(ran.returncode, 2, ran.stderr)
+                self.assertIn(says, ran.stderr)
+                self.assertNotIn("Traceback", ran.stderr)
+
+    def test_a_port_taken_is_said_so_and_no_line_says_it_serves(self) -> None:
+        with socket.create_server(("127.0.0.1", 0)) as taken:
+            port = taken.getsockname()[1]
+            ran = self.web("--listen", f"127.0.0.1:{port}")
+        self.assertEqual(ran.returncode, 1)
+        self.assertIn(f"cannot serve on 127.0.0.1:{port}: the port is taken", ran.stderr)
+        self.assertNotIn("shows the repository", ran.stdout)
+        self.assertNotIn("Errno", ran.stderr)
 
 
 class SigningInInTheBrowser(BrowserCase):

@@ -1,6 +1,6 @@
 """python3 -m qovix_web [--host H] [--port P] [--tls] [--ca F] [--cert F --key F]
 [--listen ADDRESS:PORT] [--passwords FILE | --user-header NAME [--proxy ADDRESS]...]
-[--tls-cert F --tls-key F] [--qovix PATH]: the web view of the repository the
+[--name HOST]... [--tls-cert F --tls-key F] [--qovix PATH]: the web view of the repository the
 qovixd at H:P serves, on ADDRESS:PORT (127.0.0.1:8080 by default).
 
 With --passwords FILE --set-password NAME it adds NAME to the password file
@@ -9,10 +9,12 @@ With --passwords FILE --set-password NAME it adds NAME to the password file
 from __future__ import annotations
 
 import argparse
+import errno
 import getpass
 import ipaddress
 import os
 import shutil
+import socket
 import sys
 
 import uvicorn
@@ -57,6 +59,10 @@ def main(arguments: list[str] | None = None) -> int:
                              "once it has authenticated them")
     parser.add_argument("--proxy", metavar="ADDRESS", action="append",
                         help="an address --user-header is believed from (default: loopback)")
+    parser.add_argument("--name", metavar="HOST", action="append", default=[],
+                        help="a name people reach the web view by off this machine (its host "
+                             "name, or the proxy's); loopback names are always taken, and a "
+                             "request naming any other host is refused")
     parser.add_argument("--tls-cert", metavar="FILE", help="serve HTTPS with this certificate")
     parser.add_argument("--tls-key", metavar="FILE", help="and its private key")
     options = parser.parse_args(arguments)
@@ -85,6 +91,19 @@ def main(arguments: list[str] | None = None) -> int:
     if not loopback and options.passwords and not options.tls_cert:
         parser.error("passwords travel over HTTPS alone off this machine: give --tls-cert and "
                      "--tls-key")
+    if (options.passwords or options.user_header) and not (options.cert and options.key):
+        parser.error("signing people in means acting for them towards qovixd, and acting for a "
+                     "user takes a TLS connection with a certificate: give --cert FILE and "
+                     "--key FILE (and --ca FILE), a certificate qovixd's access file trusts to "
+                     "vouch")
+    served_names = list(options.name)
+    listen_host = options.listen[0]
+    if not loopback and not ipaddress.ip_address(listen_host).is_unspecified:
+        served_names.append(f"[{listen_host}]" if ":" in listen_host else listen_host)
+    if not loopback and not served_names:
+        parser.error(f"serving on {listen_host}, give --name HOST for each name people reach "
+                     "the web view by: a request naming another host is refused (a page of "
+                     "another site that makes its name point here would otherwise reach it)")
     try:
         sign_in = SignIn(passwords=PasswordFile(options.passwords) if options.passwords else None,
                          user_header=options.user_header,
@@ -107,10 +126,21 @@ def main(arguments: list[str] | None = None) -> int:
 
     target = Target(options.host, options.port, tls)
     feed = ChangesFeed(target)
-    app = create_app(ConnectionPools(target), feed, diagram_command, sign_in)
+    app = create_app(ConnectionPools(target), feed, diagram_command, sign_in, served_names)
     host, port = options.listen
     shown = f"[{host}]" if ":" in host else host
     scheme = "https" if options.tls_cert else "http"
+    # Bound before anything is said: a port taken is told as such, and no
+    # line says the web view serves when it does not.
+    try:
+        listening = socket.create_server(
+            (host, port), family=socket.AF_INET6 if ":" in host else socket.AF_INET)
+    except OSError as refused:
+        why = ("the port is taken: another program serves on it; stop it, or give --listen "
+               f"{shown}:PORT with another port") if refused.errno == errno.EADDRINUSE \
+            else refused.strerror or str(refused)
+        print(f"qovix web: cannot serve on {shown}:{port}: {why}", file=sys.stderr)
+        return 1
     print(f"qovix web: {scheme}://{shown}:{port}/ shows the repository at "
           f"{options.host}:{options.port}", flush=True)
     server = uvicorn.Server(uvicorn.Config(app, host=host, port=port, log_level="warning",
@@ -124,7 +154,7 @@ def main(arguments: list[str] | None = None) -> int:
         stop_serving(signal_number, frame)
 
     server.handle_exit = stop  # type: ignore[method-assign]
-    server.run()
+    server.run(sockets=[listening])
     return 0
 
 

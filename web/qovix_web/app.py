@@ -5,7 +5,7 @@ from __future__ import annotations
 
 import asyncio
 import pathlib
-from typing import Callable
+from typing import Callable, Sequence
 
 from fastapi import FastAPI, Request
 from fastapi.responses import FileResponse, HTMLResponse, JSONResponse
@@ -58,7 +58,11 @@ OPEN_PATHS = ("/api/session", "/api/docs", "/api/openapi.json")
 
 def create_app(pools: ConnectionPools, feed: ChangesFeed,
                diagram_command: Callable[[int, str | None], list[str]],
-               sign_in: SignIn | None = None) -> FastAPI:
+               sign_in: SignIn | None = None, served_names: Sequence[str] = ()) -> FastAPI:
+    """`served_names`: the names, beside the loopback ones, that people
+    reach the web view by; a request naming any other host is refused,
+    signed in or not (a proxy's header, a cookie and the page's header all
+    travel with a rebound name's requests too)."""
     app = FastAPI(title="QOVIX repository API", version="1",
                   description="The model repository a qovixd serves: elements by persistent "
                               "object number, their features and contents, search by name, "
@@ -70,9 +74,7 @@ def create_app(pools: ConnectionPools, feed: ChangesFeed,
     app.state.sign_in = sign_in
     app.include_router(make_router(diagram_command))
     app.mount("/static", StaticFolder(directory=STATIC), name="static")
-    if not sign_in.required:
-        # Whoever reaches it acts as the web view: only this machine may.
-        app.add_middleware(TrustedHostMiddleware, allowed_hosts=LOOPBACK_NAMES)
+    app.add_middleware(TrustedHostMiddleware, allowed_hosts=[*LOOPBACK_NAMES, *served_names])
 
     @app.middleware("http")
     async def secured(request: Request, call_next):  # type: ignore[no-untyped-def]
