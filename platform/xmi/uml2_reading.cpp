@@ -283,11 +283,16 @@ class Translator {
     for (const XmlElement* application : applications_) {
       const std::string stereotype = local(application);
       const auto definition = definitions.find(stereotype);
+      // Each base_ attribute names the element one metaclass's extension
+      // reaches, and they name the same element (SysML's base_Class and
+      // base_Element); one that names several is not UML 2, and is read
+      // once, not once per element, whatever its shape.
       std::vector<std::string> bases;
+      std::set<std::string_view> seen;
       for (std::size_t i = 0; i < application->attributeCount; ++i) {
         const XmlAttribute& each = application->attributes[i];
         if (each.space.empty() && std::string_view(each.name).starts_with("base_") &&
-            byId_.count(each.value) != 0) {
+            byId_.count(each.value) != 0 && seen.insert(each.value).second) {
           bases.emplace_back(each.value);
         }
       }
@@ -297,17 +302,20 @@ class Translator {
             bases.empty() ? "to no element of the document" : "its profile is not in the document");
         continue;
       }
-      for (const std::string& base : bases) {
-        extended_[definition->second].push_back(base);
-        for (std::size_t i = 0; i < application->attributeCount; ++i) {
-          const XmlAttribute& each = application->attributes[i];
-          if (each.space.empty() && !std::string_view(each.name).starts_with("base_")) {
-            tags_.push_back({base, each.name, each.value});
-          }
+      if (bases.size() > 1) {
+        report_.skip("«" + stereotype.substr(0, 60) + "» applied to several elements at once",
+                     "applied to the first alone, with its tagged values");
+      }
+      const std::string& base = bases.front();
+      extended_[definition->second].push_back(base);
+      for (std::size_t i = 0; i < application->attributeCount; ++i) {
+        const XmlAttribute& each = application->attributes[i];
+        if (each.space.empty() && !std::string_view(each.name).starts_with("base_")) {
+          tags_.push_back({base, each.name, each.value});
         }
-        for (const XmlElement* child = application->firstChild; child; child = child->nextSibling) {
-          if (child->firstChild == nullptr) tags_.push_back({base, local(child), textOf(child)});
-        }
+      }
+      for (const XmlElement* child = application->firstChild; child; child = child->nextSibling) {
+        if (child->firstChild == nullptr) tags_.push_back({base, local(child), textOf(child)});
       }
     }
   }

@@ -254,6 +254,40 @@ TEST_F(Uml2, LooseElementsGoIntoAPackageOfTheirOwn) {
             std::vector<ObjectId>{named(QOVIXClass::kClassId, "A")});
 }
 
+// A stereotype application is read once, whatever its shape: one that names
+// many elements at once gives its tagged values to one element, not to each
+// (which grew as elements times tags), and says so.
+TEST_F(Uml2, AStereotypeApplicationIsReadOnceWhateverItNames) {
+  constexpr int kElements = 300;
+  std::ostringstream document;
+  document << "<xmi:XMI xmlns:xmi=\"http://www.omg.org/spec/XMI/20131001\" "
+              "xmlns:uml=\"http://www.omg.org/spec/UML/20161101\" xmlns:P=\"http:///P\">"
+              "<uml:Model xmi:id=\"m\" name=\"M\">"
+              "<packagedElement xmi:type=\"uml:Profile\" xmi:id=\"p\" name=\"P\">"
+              "<packagedElement xmi:type=\"uml:Stereotype\" xmi:id=\"s\" name=\"Entity\"/>"
+              "</packagedElement>";
+  for (int i = 0; i < kElements; ++i) {
+    document << "<packagedElement xmi:type=\"uml:Class\" xmi:id=\"c" << i << "\" name=\"C" << i
+             << "\"/>";
+  }
+  document << "</uml:Model><P:Entity xmi:id=\"once\" base_Class=\"c0\" base_Element=\"c0\" "
+              "table=\"T\"/><P:Entity xmi:id=\"many\"";
+  for (int i = 1; i < kElements; ++i) document << " base_E" << i << "=\"c" << i << "\"";
+  for (int i = 0; i < kElements; ++i) document << " tag" << i << "=\"v\"";
+  document << "/></xmi:XMI>";
+  std::ofstream(folder / "many.xmi") << document.str();
+  const QOVIXPackage read = anchor.internalize(kXmi, QOVIXString(u"many.xmi"));
+  const std::string report =
+      text(QOVIXModelElement::cast(read, 1).getTaggedValue(QOVIXName(u"qovix.import")).objectId(),
+           feature::QOVIXTaggedValue_umlValue);
+  says(report, {"«Entity» applied to several elements at once"});
+  const auto tags = store().instancesOf(conformingClasses(QOVIXTaggedValue::kClassId));
+  EXPECT_LE(tags.size(), static_cast<std::size_t>(kElements + 10)) << report;
+  std::size_t onFirst = 0;
+  for (ObjectId tag : tags) onFirst += text(tag, feature::QOVIXTaggedValue_tag) == "table";
+  EXPECT_EQ(onFirst, 1u) << "two base_ attributes naming one element apply it once";
+}
+
 // The UML 2.5.1 metamodel's metaclasses with their properties, from the
 // list taken from the published metamodel.
 std::map<std::string, std::set<std::string>> metamodel() {
