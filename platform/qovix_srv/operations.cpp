@@ -472,6 +472,41 @@ bool subsystemIsWellFormed(const StoreView& view, const VornPersistentObject& se
   });
 }
 
+// The features of a `classId` object that name what owns it: the other ends
+// of the composite features (a namespace, an owner).
+const std::vector<FeatureId>& ownerEnds(ClassId classId) {
+  static std::map<ClassId, std::vector<FeatureId>> found;
+  if (const auto cached = found.find(classId); cached != found.end()) return cached->second;
+  std::vector<FeatureId> ends;
+  for (const FeatureInfo& feature : modelFeatures()) {
+    if (feature.owner != 0 && feature.opposite != 0 && featureInfo(feature.opposite).owns &&
+        conformsTo(classId, feature.owner)) {
+      ends.push_back(feature.id);
+    }
+  }
+  return found[classId] = std::move(ends);
+}
+
+// Whether `id` is among its own owners, however far up: an ownership circle,
+// which hides it from every walk down from the repository. Each step reads
+// an object's owners from both ends of the relation, so the walk costs the
+// chain of owners, not the repository.
+bool ownsItself(const StoreView& view, ObjectId id) {
+  std::unordered_set<ObjectId> seen{id};
+  std::vector<ObjectId> next{id};
+  while (!next.empty()) {
+    const ObjectId at = next.back();
+    next.pop_back();
+    for (const FeatureId end : ownerEnds(view.store().classOf(at))) {
+      for (const ObjectId owner : view.ends(at, end)) {
+        if (owner == id) return true;
+        if (owner != 0 && seen.insert(owner).second) next.push_back(owner);
+      }
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 // The well-formedness rules of the public UML 1.4 specification that the
@@ -479,7 +514,8 @@ bool subsystemIsWellFormed(const StoreView& view, const VornPersistentObject& se
 // "Well-Formedness Rules"), each checked when the object is of the class it
 // concerns. Names compare only when given: unnamed ends and elements do
 // not clash.
-//   ModelElement          no two of its tagged values share a tag;
+//   ModelElement          no two of its tagged values share a tag, and it is
+//                         not among its own owners (an ownership circle);
 //   Namespace             see namespaceIsWellFormed;
 //   GeneralizableElement  see generalizableIsWellFormed;
 //   Classifier            see classifierIsWellFormed;
@@ -493,8 +529,9 @@ bool checkWellFormedness(const VornPersistentObject& self) {
   const StoreView view(*ref.store);
   const ObjectId id = ref.id;
   if (view.is(id, QOVIXModelElement::kClassId) &&
-      namesRepeat(view, view.related(id, feature::QOVIXModelElement_taggedValue),
-                  feature::QOVIXTaggedValue_tag)) {
+      (namesRepeat(view, view.related(id, feature::QOVIXModelElement_taggedValue),
+                   feature::QOVIXTaggedValue_tag) ||
+       ownsItself(view, id))) {
     return false;
   }
   if (view.is(id, QOVIXNamespace::kClassId) && !namespaceIsWellFormed(view, self, id)) {

@@ -11,12 +11,14 @@
 #include <stdexcept>
 #include <tuple>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "model_classes.h"
 #include "platform/qovix_srv/operations.h"
 #include "platform/xmi/element_frames.h"
 #include "platform/xmi/model_archive.h"
+#include "platform/xmi/ownership_circles.h"
 #include "platform/xmi/uml2_reading.h"
 #include "platform/xmi/xmi_names.h"
 #include "platform/xmi/xml_document.h"
@@ -173,6 +175,16 @@ class Reader {
     if (ordinal_ != elements || nextNode_ != nodes_.size()) changedWhileRead();
     applyNested();
     applyRealizations();
+    std::vector<ObjectId> made;
+    for (const Node& node : nodes_) {
+      if (node.role == Role::Object && node.object != 0) made.push_back(node.object);
+    }
+    if (const std::size_t cut = cutOwnershipCircles(store_, made); cut != 0) {
+      skip("an element inside itself",
+           "an id given to an element and to what it holds, or owners named in a circle: "
+           "the link that closes the circle is left out",
+           static_cast<int>(cut));
+    }
     const ObjectId package = placeInPackage();
     attachReport(package);
     return package;
@@ -1108,8 +1120,11 @@ class Reader {
                       StoredValue{QOVIXName::kValueClassId, 0, utf::toUtf16(stem)});
       ++report_.imported["Package"];
     }
+    // The one package may be inside a loose element (held by an ownership
+    // other than a namespace's): that element stays where it is.
+    const std::unordered_set<ObjectId> above = ownersUpFrom(store_, package);
     for (ObjectId element : loose) {
-      if (element == package) continue;
+      if (above.count(element) != 0) continue;
       store_.appendMember(package, feature::QOVIXNamespace_ownedElement, element);
       store_.appendMember(element, feature::QOVIXModelElement_namespace1, package);
     }

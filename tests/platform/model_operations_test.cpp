@@ -249,6 +249,17 @@ TEST_F(BankingModel, WellFormedness) {
   back.set_subtype(assetGeneral);
   back.set_supertype(savingsGeneral);
   EXPECT_EQ(accountClassifier.checkWellFormedness().number(), 0) << "a generalization cycle";
+
+  // Banking holds Vault, which is made to hold the package that holds Banking.
+  QOVIXPackage vault(repository);
+  vault.construct(QOVIXName(u"Vault"), banking);
+  EXPECT_EQ(QOVIXPackage::cast(vault, 1).checkWellFormedness().number(), 1);
+  QOVIXModelElement topElement = QOVIXModelElement::cast(top, 1);
+  QOVIXNamespace::cast(vault, 1).add_ownedElement(topElement);
+  EXPECT_EQ(QOVIXModelElement::cast(vault, 1).checkWellFormedness().number(), 0)
+      << "an element among its own owners";
+  EXPECT_EQ(QOVIXModelElement::cast(banking, 1).checkWellFormedness().number(), 0)
+      << "an element among its own owners";
 }
 
 TEST_F(BankingModel, SignaturesTaggedValuesAndTemplates) {

@@ -5,6 +5,7 @@
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -252,6 +253,22 @@ TEST_F(Uml2, LooseElementsGoIntoAPackageOfTheirOwn) {
                 .allSupertypes()
                 .ids(),
             std::vector<ObjectId>{named(QOVIXClass::kClassId, "A")});
+}
+
+TEST_F(Uml2, AnElementUnderItsOwnersIdIsNotImportedInsideIt) {
+  std::ofstream(folder / "again.uml")
+      << "<xmi:XMI xmlns:xmi=\"http://www.omg.org/spec/XMI/20131001\" "
+         "xmlns:uml=\"http://www.omg.org/spec/UML/20161101\">"
+         "<uml:Model xmi:id=\"m\" name=\"M\">"
+         "<packagedElement xmi:type=\"uml:Package\" xmi:id=\"m\" name=\"Again\"/>"
+         "<packagedElement xmi:type=\"uml:Class\" xmi:id=\"c\" name=\"C\"/>"
+         "</uml:Model></xmi:XMI>";
+  anchor.internalize(kXmi, QOVIXString(u"again.uml"));
+  const ObjectId model = named(QOVIXModel::kClassId, "M");
+  const auto owned = store().members(model, feature::QOVIXNamespace_ownedElement);
+  EXPECT_EQ(std::count(owned.begin(), owned.end(), model), 0) << "the model inside itself";
+  EXPECT_EQ(std::count(owned.begin(), owned.end(), named(QOVIXClass::kClassId, "C")), 1);
+  EXPECT_EQ(QOVIXModelElement(ObjectRef{&store(), model}).checkWellFormedness().number(), 1);
 }
 
 // A stereotype application is read once, whatever its shape: one that names

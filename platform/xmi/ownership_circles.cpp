@@ -1,0 +1,120 @@
+#include "platform/xmi/ownership_circles.h"
+
+#include <set>
+#include <tuple>
+#include <unordered_map>
+
+#include "platform/qovix_srv/model_metadata.h"
+
+namespace model::xmi {
+
+namespace {
+
+struct Link {
+  ObjectId owned;
+  FeatureId owns;  // the owner's composite feature
+};
+
+bool single(const FeatureInfo& feature) {
+  return feature.kind == FeatureKind::Single || feature.kind == FeatureKind::ReadOnly;
+}
+
+std::vector<ObjectId> held(const PersistentStore& store, ObjectId id, const FeatureInfo& feature) {
+  if (!single(feature)) return store.members(id, feature.id);
+  const ObjectId target = store.reference(id, feature.id);
+  return target != 0 ? std::vector<ObjectId>{target} : std::vector<ObjectId>{};
+}
+
+// The ownership links `objects` take part in, read at either end (the
+// document may give one end alone), by owner.
+std::unordered_map<ObjectId, std::vector<Link>> linksOf(const PersistentStore& store,
+                                                         const std::vector<ObjectId>& objects) {
+  std::set<std::tuple<ObjectId, ObjectId, FeatureId>> seen;
+  std::unordered_map<ObjectId, std::vector<Link>> links;
+  const auto add = [&](ObjectId owner, ObjectId owned, FeatureId owns) {
+    if (seen.emplace(owner, owned, owns).second) links[owner].push_back({owned, owns});
+  };
+  for (const ObjectId object : objects) {
+    for (const FeatureId slot : store.writtenFeatures(object)) {
+      const FeatureInfo& feature = featureInfo(slot);
+      if (feature.owns) {
+        for (const ObjectId owned : held(store, object, feature)) add(object, owned, slot);
+      } else if (feature.opposite != 0 && featureInfo(feature.opposite).owns) {
+        for (const ObjectId owner : held(store, object, feature)) {
+          add(owner, object, feature.opposite);
+        }
+      }
+    }
+  }
+  return links;
+}
+
+void removeFrom(PersistentStore& store, ObjectId id, FeatureId slot, ObjectId target) {
+  const FeatureInfo& feature = featureInfo(slot);
+  if (!single(feature)) {
+    store.removeMember(id, slot, target);
+  } else if (store.reference(id, slot) == target) {
+    store.setReference(id, slot, 0);
+  }
+}
+
+}  // namespace
+
+std::size_t cutOwnershipCircles(PersistentStore& store, const std::vector<ObjectId>& objects) {
+  const auto links = linksOf(store, objects);
+  enum class Mark { Unseen, Open, Done };
+  std::unordered_map<ObjectId, Mark> marks;
+  std::size_t cut = 0;
+  // A walk down from each object in turn, without recursion: a link to an
+  // object whose walk is still open closes a circle.
+  struct Step {
+    ObjectId owner;
+    std::size_t next;
+  };
+  for (const ObjectId start : objects) {
+    if (marks[start] != Mark::Unseen) continue;
+    std::vector<Step> path{{start, 0}};
+    marks[start] = Mark::Open;
+    while (!path.empty()) {
+      Step& step = path.back();
+      const auto found = links.find(step.owner);
+      if (found == links.end() || step.next == found->second.size()) {
+        marks[step.owner] = Mark::Done;
+        path.pop_back();
+        continue;
+      }
+      const Link link = found->second[step.next++];
+      Mark& mark = marks[link.owned];
+      if (mark == Mark::Open) {
+        removeFrom(store, step.owner, link.owns, link.owned);
+        if (const FeatureId back = featureInfo(link.owns).opposite; back != 0) {
+          removeFrom(store, link.owned, back, step.owner);
+        }
+        ++cut;
+      } else if (mark == Mark::Unseen) {
+        mark = Mark::Open;
+        path.push_back({link.owned, 0});
+      }
+    }
+  }
+  return cut;
+}
+
+std::unordered_set<ObjectId> ownersUpFrom(const PersistentStore& store, ObjectId object) {
+  std::unordered_set<ObjectId> found{object};
+  std::vector<ObjectId> next{object};
+  while (!next.empty()) {
+    const ObjectId at = next.back();
+    next.pop_back();
+    for (const FeatureId slot : store.writtenFeatures(at)) {
+      const FeatureInfo& feature = featureInfo(slot);
+      if (feature.opposite == 0 || !featureInfo(feature.opposite).owns) continue;
+      for (const ObjectId owner : held(store, at, feature)) {
+        if (found.insert(owner).second) next.push_back(owner);
+      }
+    }
+  }
+  return found;
+}
+
+}  // namespace model::xmi
