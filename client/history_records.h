@@ -49,9 +49,13 @@ struct WireCommit {
 };
 
 // `last`: the repository's last commit when the page was read.
+// `changesLeft`: how many changes of its commits the page leaves out (a
+// commit of more than a page holds); 0 when it carries them all. The
+// history of each object a commit lists has that object's changes.
 struct CommitPage {
   std::uint64_t last = 0;
   std::vector<WireCommit> commits;
+  std::uint64_t changesLeft = 0;
 };
 
 // An object's history, before commit `before` (0: from the newest).

@@ -28,6 +28,9 @@ namespace {
 constexpr std::size_t kMostFeedCommits = 1000;
 constexpr std::size_t kMostHistoryCommits = 100;
 constexpr std::size_t kPageBytes = 1u << 20;
+// The objects a feed page reads: what fits in its bytes (12 a touched
+// object), so that no page reads what it will not send.
+constexpr std::size_t kMostFeedObjects = kPageBytes / 12;
 constexpr std::size_t kMostChangesShown = 10'000;
 constexpr std::size_t kMostChangeBytes = 4u << 20;
 
@@ -55,8 +58,10 @@ std::string slotName(const SlotChange& change) {
 
 // The commit as it travels, and about how many bytes it takes. Its changes
 // stop where they would take the page past kMostChangeBytes (texts of a
-// value each may be long): a reply stays within every client's bound.
-std::size_t addWireCommit(CommitPage& page, const CommitRecord& record, std::size_t pageBytes) {
+// value each may be long): a reply stays within every client's bound, and
+// `left` counts the changes it leaves out.
+std::size_t addWireCommit(CommitPage& page, const CommitRecord& record, std::size_t pageBytes,
+                          std::size_t& left) {
   WireCommit& wire = page.commits.emplace_back();
   wire.sequence = record.sequence;
   wire.timeMicros = record.timeMicros;
@@ -76,7 +81,10 @@ std::size_t addWireCommit(CommitPage& page, const CommitRecord& record, std::siz
     for (const auto* values : {&change.before, &change.after}) {
       for (const StoredValue& value : *values) changeBytes += 16 + 4 * value.text.size();
     }
-    if (pageBytes + bytes + changeBytes > kMostChangeBytes) break;
+    if (pageBytes + bytes + changeBytes > kMostChangeBytes) {
+      left = record.changes.size() - wire.changes.size();
+      break;
+    }
     wire.changes.push_back(
         {change.object, change.feature, slotName(change), static_cast<std::int32_t>(change.kind),
          static_cast<std::int32_t>(change.position), change.beforeTarget, change.afterTarget,
@@ -86,13 +94,24 @@ std::size_t addWireCommit(CommitPage& page, const CommitRecord& record, std::siz
   return bytes;
 }
 
-CommitPage pageOf(const PersistentStore& store, const std::vector<CommitRecord>& records) {
+// `cut`: the changes the records themselves leave out (a commit read with
+// at most kMostChangesShown), which the page counts as left out too.
+CommitPage pageOf(const PersistentStore& store, const std::vector<CommitRecord>& records,
+                  std::size_t cut = 0) {
   CommitPage page;
   page.last = store.lastCommit();
+  page.changesLeft = cut;
   std::size_t bytes = 0;
   for (const CommitRecord& record : records) {
     if (!page.commits.empty() && bytes >= kPageBytes) break;
-    bytes += addWireCommit(page, record, bytes);
+    std::size_t left = 0;
+    bytes += addWireCommit(page, record, bytes, left);
+    if (left != 0 && page.commits.size() > 1) {
+      // The next page begins with this commit, with all the room it has.
+      page.commits.pop_back();
+      break;
+    }
+    page.changesLeft += left;
   }
   return page;
 }
@@ -101,7 +120,7 @@ CommitPage pageOf(const PersistentStore& store, const std::vector<CommitRecord>&
 
 CommitPage serveChanges(HostCall& call, std::uint64_t since) {
   const PersistentStore& store = storeOf(call);
-  return pageOf(store, store.commitsSince(since, kMostFeedCommits));
+  return pageOf(store, store.commitsSince(since, kMostFeedCommits, kMostFeedObjects));
 }
 
 CommitPage serveHistory(HostCall& call, HistoryQuery query) {
@@ -112,11 +131,15 @@ CommitPage serveHistory(HostCall& call, HistoryQuery query) {
 CommitPage serveCommit(HostCall& call, std::uint64_t sequence) {
   const PersistentStore& store = storeOf(call);
   std::vector<CommitRecord> found;
+  std::size_t cut = 0;
   if (std::optional<CommitRecord> commit = store.commitAt(sequence)) {
-    if (commit->changes.size() > kMostChangesShown) commit->changes.resize(kMostChangesShown);
+    if (commit->changes.size() > kMostChangesShown) {
+      cut = commit->changes.size() - kMostChangesShown;
+      commit->changes.resize(kMostChangesShown);
+    }
     found.push_back(std::move(*commit));
   }
-  return pageOf(store, found);
+  return pageOf(store, found, cut);
 }
 
 UndoAnswer serveUndo(HostCall& call, std::uint64_t sequence) {

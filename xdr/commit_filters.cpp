@@ -96,7 +96,8 @@ bool_t X_HistoryQuery(XDR* xdrs, HistoryQuery* query) {
 
 bool_t X_CommitPage(XDR* xdrs, CommitPage* page) {
   if (xdrs->x_op == XDR_FREE) return TRUE;
-  return xdr_uint64_t(xdrs, &page->last) && list(xdrs, &page->commits, &commit);
+  return xdr_uint64_t(xdrs, &page->last) && list(xdrs, &page->commits, &commit) &&
+         xdr_uint64_t(xdrs, &page->changesLeft);
 }
 
 bool_t X_UndoAnswer(XDR* xdrs, UndoAnswer* answer) {

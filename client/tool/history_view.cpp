@@ -52,6 +52,13 @@ void printChanges(const WireCommit& commit, std::ostream& out) {
   for (const WireChange& change : commit.changes) out << "  " << describeChange(change) << '\n';
 }
 
+// What a page left out of a commit too large for it, and where it is.
+void printLeftOut(std::uint64_t left, std::ostream& out) {
+  if (left == 0) return;
+  out << "  ... and " << left << (left == 1 ? " more change" : " more changes")
+      << ", not shown: `qovix log --object N` shows each object's own\n";
+}
+
 bool touches(const WireCommit& commit, std::uint32_t object) {
   return std::any_of(commit.objects.begin(), commit.objects.end(),
                      [&](const WireTouched& touched) { return touched.object == object; });
@@ -67,6 +74,7 @@ void printHistory(client::Connection& connection, std::uint32_t object, std::uin
       if (commit.sequence <= since) return;
       printHeader(commit, out);
       printChanges(commit, out);
+      if (&commit == &page.commits.front()) printLeftOut(page.changesLeft, out);
     }
     if (page.commits.empty() || page.commits.back().sequence <= 1) return;
     before = page.commits.back().sequence;
@@ -133,6 +141,7 @@ void printLog(client::Connection& connection, LogRequest& request, std::ostream&
           out << "  " << describeChange(change) << '\n';
         }
       }
+      if (request.object == 0) printLeftOut(whole.changesLeft, out);
       if (commit.changes.empty()) {
         for (const WireTouched& touched : commit.objects) {
           static constexpr const char* kTouches[] = {"created", "changed", "deleted"};

@@ -317,8 +317,9 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
 
   std::uint64_t lastCommit() const override { return lastCommit_; }
 
-  std::vector<CommitRecord> commitsSince(std::uint64_t sequence, std::size_t most) const override {
-    return rows_->commitsSince(sequence, most);
+  std::vector<CommitRecord> commitsSince(std::uint64_t sequence, std::size_t most,
+                                         std::size_t mostObjects) const override {
+    return rows_->commitsSince(sequence, most, mostObjects);
   }
 
   std::vector<CommitRecord> historyOf(ObjectId object, std::uint64_t before,

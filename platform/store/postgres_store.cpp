@@ -91,7 +91,7 @@ const std::vector<PgStatement>& statements() {
        "FROM commit_log WHERE sequence > $1 ORDER BY sequence LIMIT $2"},
       {"commit_objects",
        "SELECT sequence, object, change, class FROM commit_object "
-       "WHERE sequence BETWEEN $1 AND $2 ORDER BY sequence, object"},
+       "WHERE sequence BETWEEN $1 AND $2 ORDER BY sequence, object LIMIT $3"},
       // An object whole, one row a part, as the repository file's statement;
       // the features it holds members or values of are found a step at a
       // time down the primary keys.
@@ -406,7 +406,8 @@ class PostgresRows final : public StoreRows {
     }
   }
 
-  std::vector<CommitRecord> commitsSince(std::uint64_t sequence, std::size_t most) override {
+  std::vector<CommitRecord> commitsSince(std::uint64_t sequence, std::size_t most,
+                                         std::size_t mostObjects) override {
     std::vector<CommitRecord> found;
     const PgResult rows = connection_.fetch(
         "commits_since",
@@ -421,10 +422,40 @@ class PostgresRows final : public StoreRows {
       record.server = rows.text(row, 3);
     }
     if (found.empty()) return found;
+    // The first commit whole, then the others' objects only while the page
+    // has room: one row past the room says the commit it falls in is cut,
+    // and that commit and those after it are left to the next page.
+    readTouched(found, 0, 0, SIZE_MAX);
+    const std::size_t first = touchedBy(found.front());
+    if (found.size() > 1) {
+      const std::size_t room = first >= mostObjects ? 0 : mostObjects - first;
+      const std::size_t past = readTouched(found, 1, found.size() - 1, room + 1);
+      if (past > room) {
+        std::size_t kept = first, at = 1;
+        while (at < found.size() && kept + touchedBy(found[at]) <= mostObjects) {
+          kept += touchedBy(found[at++]);
+        }
+        found.resize(at);
+      }
+    }
+    return found;
+  }
+
+  static std::size_t touchedBy(const CommitRecord& record) {
+    return record.created.size() + record.changed.size() + record.deleted.size();
+  }
+
+  // Reads the objects commits found[from..to] touched, at most `most` rows;
+  // answers how many rows came.
+  std::size_t readTouched(std::vector<CommitRecord>& found, std::size_t from, std::size_t to,
+                          std::size_t most) {
     const PgResult objects = connection_.fetch(
-        "commit_objects", PgParams() << static_cast<std::int64_t>(found.front().sequence)
-                                     << static_cast<std::int64_t>(found.back().sequence));
-    std::size_t at = 0;
+        "commit_objects",
+        PgParams() << static_cast<std::int64_t>(found[from].sequence)
+                   << static_cast<std::int64_t>(found[to].sequence)
+                   << static_cast<std::int64_t>(
+                          std::min<std::size_t>(most, static_cast<std::size_t>(INT64_MAX))));
+    std::size_t at = from;
     for (int row = 0; row < objects.rows(); ++row) {
       const auto of = static_cast<std::uint64_t>(objects.integer(row, 0));
       while (at < found.size() && found[at].sequence < of) ++at;
@@ -437,7 +468,7 @@ class PostgresRows final : public StoreRows {
                              : found[at].changed)
           .push_back(touched);
     }
-    return found;
+    return static_cast<std::size_t>(objects.rows());
   }
 
   std::vector<CommitRecord> historyOf(ObjectId object, std::uint64_t before,

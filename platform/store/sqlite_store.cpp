@@ -253,7 +253,8 @@ class SqliteRows final : public StoreRows {
     }
   }
 
-  std::vector<CommitRecord> commitsSince(std::uint64_t sequence, std::size_t most) override {
+  std::vector<CommitRecord> commitsSince(std::uint64_t sequence, std::size_t most,
+                                         std::size_t mostObjects) override {
     batches_.flush();
     std::vector<CommitRecord> found;
     {
@@ -268,7 +269,19 @@ class SqliteRows final : public StoreRows {
         record.server = utf::toUtf8(use->text(3));
       }
     }
-    for (CommitRecord& record : found) readTouched(record, 0);
+    // A commit's objects are read only while the page has room for them.
+    std::size_t objects = 0;
+    for (std::size_t i = 0; i < found.size(); ++i) {
+      readTouched(found[i], 0,
+                  i == 0 ? SIZE_MAX : (objects >= mostObjects ? 0 : mostObjects - objects));
+      const std::size_t touched =
+          found[i].created.size() + found[i].changed.size() + found[i].deleted.size();
+      if (i > 0 && objects + touched > mostObjects) {
+        found.resize(i);
+        break;
+      }
+      objects += touched;
+    }
     return found;
   }
 
@@ -469,10 +482,12 @@ class SqliteRows final : public StoreRows {
   }
 
   // The touched objects of a commit (of `object` alone, when not 0).
-  void readTouched(CommitRecord& record, ObjectId object) {
+  // The objects the commit touched (that one alone, when not 0), at most
+  // `most` and one: one more than `most` says there are more.
+  void readTouched(CommitRecord& record, ObjectId object, std::size_t most = SIZE_MAX) {
     const Use use(statements_.commitObjects);
     use->bind(1, static_cast<std::int64_t>(record.sequence)).bind(2, object);
-    while (use->step()) {
+    for (std::size_t read = 0; read <= most && use->step(); ++read) {
       const TouchedObject touched{static_cast<ObjectId>(use->integer(0)),
                                   static_cast<ClassId>(use->integer(2))};
       const std::u16string change = use->text(1);

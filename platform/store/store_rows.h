@@ -122,7 +122,8 @@ class StoreRows {
 
   // The commit log, and its history (as PersistentStore has them). The
   // records commit() writes carry their changes.
-  virtual std::vector<CommitRecord> commitsSince(std::uint64_t sequence, std::size_t most) = 0;
+  virtual std::vector<CommitRecord> commitsSince(std::uint64_t sequence, std::size_t most,
+                                                 std::size_t mostObjects) = 0;
   virtual std::vector<CommitRecord> historyOf(ObjectId object, std::uint64_t before,
                                               std::size_t most) = 0;
   virtual std::optional<CommitRecord> commitAt(std::uint64_t sequence) = 0;

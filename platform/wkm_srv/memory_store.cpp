@@ -267,12 +267,16 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
 
   std::uint64_t lastCommit() const override { return lastCommit_; }
 
-  std::vector<CommitRecord> commitsSince(std::uint64_t sequence, std::size_t most) const override {
+  std::vector<CommitRecord> commitsSince(std::uint64_t sequence, std::size_t most,
+                                         std::size_t mostObjects) const override {
     std::vector<CommitRecord> found;
     const auto from = std::upper_bound(
         log_.begin(), log_.end(), sequence,
         [](std::uint64_t after, const CommitRecord& row) { return after < row.sequence; });
+    std::size_t objects = 0;
     for (auto row = from; row != log_.end() && found.size() < most; ++row) {
+      objects += row->created.size() + row->changed.size() + row->deleted.size();
+      if (!found.empty() && objects > mostObjects) break;
       found.push_back(partOf(*row, std::nullopt));
     }
     return found;

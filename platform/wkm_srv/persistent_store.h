@@ -288,9 +288,12 @@ class WKM_SRV_API PersistentStore {
   // something: after the last commit and the calls held.
   std::uint64_t commitOfCall() const { return lastCommit() + held_.size() + 1; }
   // The commits after `sequence`, oldest first, at most `most` of them,
-  // without their changes.
-  virtual std::vector<CommitRecord> commitsSince(std::uint64_t sequence,
-                                                 std::size_t most) const = 0;
+  // without their changes; and no more than the objects they touched fit in
+  // `mostObjects` (the first is there whole, however many it touched). What
+  // is read stays within what a page holds: the commits past the budget are
+  // not read at all.
+  virtual std::vector<CommitRecord> commitsSince(std::uint64_t sequence, std::size_t most,
+                                                 std::size_t mostObjects) const = 0;
 
   // History (where settings().history keeps it) ------------------------------
 

@@ -146,8 +146,9 @@ class FaultyStore final : public PersistentStore {
     return faulty().writtenFeatures(id);
   }
   std::uint64_t lastCommit() const override { return faulty().lastCommit(); }
-  std::vector<CommitRecord> commitsSince(std::uint64_t sequence, std::size_t most) const override {
-    return faulty().commitsSince(sequence, most);
+  std::vector<CommitRecord> commitsSince(std::uint64_t sequence, std::size_t most,
+                                         std::size_t mostObjects) const override {
+    return faulty().commitsSince(sequence, most, mostObjects);
   }
   std::vector<CommitRecord> historyOf(ObjectId object, std::uint64_t before,
                                       std::size_t most) const override {

@@ -61,6 +61,19 @@ class DocumentsTravel(unittest.TestCase):
         self.repo.undo(commit.seq)
         self.assertEqual(self.repo.Package.find(), [])
 
+    def test_a_commit_larger_than_its_page_says_what_it_leaves_out(self) -> None:
+        classes = "".join(f'<UML:Class xmi.id="c{i}" name="C{i}"/>' for i in range(10_010))
+        self.repo.import_model(
+            ('<XMI xmi.version="1.2" xmlns:UML="org.omg.xmi.namespace.UML"><XMI.content>'
+             f'<UML:Model xmi.id="m" name="M"><UML:Namespace.ownedElement>{classes}'
+             '</UML:Namespace.ownedElement></UML:Model></XMI.content></XMI>').encode(),
+            title="many.xmi")
+        commit = self.repo.commit(self.repo.last_commit())
+        self.assertEqual(len(commit.changes), 10_000)
+        self.assertEqual(len(commit.changes) + commit.changes_left, len(commit.objects))
+        self.repo.Package.create()
+        self.assertEqual(self.repo.commit(self.repo.last_commit()).changes_left, 0)
+
     def test_a_refusal_says_why_and_leaves_nothing(self) -> None:
         before = len(self.repo.Package.find())
         with self.assertRaisesRegex(qovix.DocumentRefused,

@@ -71,7 +71,7 @@ TEST_F(PostgresStore, EachCallSeesWhatOtherServersCommittedBeforeItBegan) {
   two->beginCall({"bob", true});
   EXPECT_EQ(two->create(kPlain), c + 1);
   two->commit();
-  const auto log = one->commitsSince(0, 10);
+  const auto log = one->commitsSince(0, 10, SIZE_MAX);
   ASSERT_EQ(log.size(), 3u);
   ASSERT_EQ(log[1].deleted.size(), 1u);
   EXPECT_EQ(log[1].deleted[0].id, b);

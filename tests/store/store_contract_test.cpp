@@ -341,7 +341,7 @@ TEST_P(StoreContract, EachCommitThatChangedSomethingIsOneRowOfTheLog) {
   EXPECT_FALSE(s.value(b, kName));
 
   EXPECT_EQ(s.lastCommit(), 2u);
-  const auto log = s.commitsSince(0, 10);
+  const auto log = s.commitsSince(0, 10, SIZE_MAX);
   ASSERT_EQ(log.size(), 2u);
   EXPECT_EQ(log[0].sequence, 1u);
   EXPECT_EQ(log[0].principal, "CN=alice");
@@ -356,9 +356,14 @@ TEST_P(StoreContract, EachCommitThatChangedSomethingIsOneRowOfTheLog) {
   EXPECT_EQ(log[1].deleted, (Touched{{a, kPlain}}));
   EXPECT_LE(log[0].timeMicros, log[1].timeMicros);
   EXPECT_GT(log[0].timeMicros, 1'600'000'000'000'000);
-  EXPECT_EQ(s.commitsSince(1, 10), (std::vector<CommitRecord>{log[1]}));
-  EXPECT_EQ(s.commitsSince(0, 1).size(), 1u);
-  EXPECT_TRUE(s.commitsSince(2, 10).empty());
+  EXPECT_EQ(s.commitsSince(1, 10, SIZE_MAX), (std::vector<CommitRecord>{log[1]}));
+  EXPECT_EQ(s.commitsSince(0, 1, SIZE_MAX).size(), 1u);
+  EXPECT_TRUE(s.commitsSince(2, 10, SIZE_MAX).empty());
+  // A budget of objects: the first commit comes whole whatever it touched,
+  // and no commit past the budget comes at all.
+  EXPECT_EQ(s.commitsSince(0, 10, 1), (std::vector<CommitRecord>{log[0]}));
+  EXPECT_EQ(s.commitsSince(0, 10, 4), (std::vector<CommitRecord>{log[0]}));
+  EXPECT_EQ(s.commitsSince(0, 10, 5), log);
 }
 
 // Calls held for a group commit: each is undone alone when it fails, later
@@ -400,7 +405,7 @@ TEST_P(StoreContract, HeldCallsAreUndoneAloneAndKeptTogether) {
   EXPECT_FALSE(s.holding());
 
   EXPECT_EQ(s.lastCommit(), 2u);
-  const auto log = s.commitsSince(0, 10);
+  const auto log = s.commitsSince(0, 10, SIZE_MAX);
   ASSERT_EQ(log.size(), 2u);
   EXPECT_EQ(log[0].principal, "CN=alice");
   EXPECT_EQ(log[0].created, (Touched{{a, kPlain}, {b, kPlain}}));

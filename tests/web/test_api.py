@@ -189,6 +189,25 @@ class Api(unittest.TestCase):
         status, refused = self.change(f"/api/commits/{last}/undo", "POST", {})
         self.assertEqual(status, 409, refused)
 
+    def test_a_history_comes_a_page_at_a_time_and_whole(self) -> None:
+        with self.web.connect() as repo:
+            renamed = repo.Package.create()
+            for i in range(7):
+                renamed.name = f"Paged{i}"
+            number = renamed.object_number
+            whole = [c.seq for c in repo.history_of(number)]
+        seen: list[int] = []
+        before = 0
+        while True:
+            page = self.web.get(f"/api/elements/{number}/history?limit=3&before={before}")
+            self.assertLessEqual(len(page["commits"]), 3)
+            seen += [c["seq"] for c in page["commits"]]
+            if page["next"] is None:
+                break
+            before = page["next"]
+        self.assertEqual(seen, whole)
+        self.assertGreaterEqual(len(whole), 8)
+
     def test_another_sites_name_for_it_is_refused(self) -> None:
         # A site whose name it made resolve to 127.0.0.1 (DNS rebinding)
         # would otherwise be the web view's own origin.

@@ -159,7 +159,8 @@ def commit_json(commit: qovix.Commit) -> dict[str, Any]:
             "objects": [{"number": n, "class": c, "change": how} for n, c, how in commit.objects],
             "changes": [{"object": c.object, "slot": c.slot, "kind": c.kind,
                          "before": elements.plain(c.before), "after": elements.plain(c.after),
-                         "position": c.position} for c in commit.changes]}
+                         "position": c.position} for c in commit.changes],
+            "changesLeft": commit.changes_left}
 
 
 # The largest document an import takes, in bytes; qovixd has its own bound.
@@ -372,11 +373,23 @@ def make_router(diagram_command: Callable[[int, str | None], list[str]]) -> APIR
                 return {"query": query, **elements.page(answer, 0, MOST_PER_PAGE)}
             return {"query": query, "value": elements.plain(answer)}
 
-    @api.get("/elements/{number}/history", summary="The commits that touched an element, newest first")
-    def history(request: Request, number: int) -> dict[str, Any]:
+    @api.get("/elements/{number}/history",
+             summary="The commits that touched an element, newest first, a page at a time: "
+                     "`next` is the `before` that asks for the next page (null: none)")
+    def history(request: Request, number: int, before: int = Query(0, ge=0),
+                limit: int = Query(50, ge=1, le=MOST_PER_PAGE)) -> dict[str, Any]:
         with repository(request) as repo:
             element(repo, number)
-            return {"commits": [commit_json(c) for c in repo.history_of(number)]}
+            commits: list[qovix.Commit] = []
+            asking = before
+            while len(commits) < limit:
+                page, after = repo.history_page(number, asking)
+                room = limit - len(commits)
+                commits.extend(page[:room])
+                asking = page[room - 1].seq if len(page) > room else after
+                if asking == 0:
+                    break
+            return {"commits": [commit_json(c) for c in commits], "next": asking or None}
 
     @api.get("/elements/{number}/diagram.svg", summary="The class diagram of a package, as SVG",
              response_class=Response, responses={200: {"content": {"image/svg+xml": {}}}})

@@ -61,13 +61,16 @@ class Commit:
     """A commit of the log: its sequence number, when it was made (UTC),
     for whom (the principal) and by which server; `objects` the (object
     number, class name, "created"|"changed"|"deleted") it touched; `changes`
-    its changes, where read with them (an object's history)."""
+    its changes, where read with them (an object's history); `changes_left`
+    how many of its changes were left out of the page that carried it (a
+    commit larger than a page): each object's history holds its own."""
     seq: int
     time: datetime.datetime
     principal: str
     server: str
     objects: tuple[tuple[int, str, str], ...]
     changes: tuple[Change, ...]
+    changes_left: int = 0
 
     def __str__(self) -> str:
         who = self.principal or "(nobody)"
@@ -93,7 +96,7 @@ def _change(wire: tuple) -> Change:
     return Change(obj, slot, name, values_before, values_after)
 
 
-def commit_of(wire: tuple) -> Commit:
+def commit_of(wire: tuple, changes_left: int = 0) -> Commit:
     sequence, micros, principal, server, touched, changes = wire
     time = datetime.datetime(1970, 1, 1, tzinfo=datetime.timezone.utc) + \
         datetime.timedelta(microseconds=micros)
@@ -101,4 +104,4 @@ def commit_of(wire: tuple) -> Commit:
                      TOUCHES[change] if 0 <= change < len(TOUCHES) else str(change))
                     for number, class_number, change in touched)
     return Commit(sequence, time, principal, server, objects,
-                  tuple(_change(c) for c in changes))
+                  tuple(_change(c) for c in changes), changes_left)

@@ -202,9 +202,11 @@ def _wire_commit(reader: Reader) -> tuple:
             reader.items(_wire_change))
 
 
-def commit_page_result(reader: Reader) -> tuple[int, list[tuple]]:
+def commit_page_result(reader: Reader) -> tuple[int, list[tuple], int]:
+    """(last commit, commits, changes the page leaves out)."""
     last = reader.hyper()
-    return last, reader.items(_wire_commit)
+    commits = reader.items(_wire_commit)
+    return last, commits, reader.hyper()
 
 
 def undo_result(reader: Reader) -> tuple[int, str]:

@@ -430,7 +430,7 @@ class Repository:
         ones, asking every `poll` seconds, and never ends by itself."""
         from ._history import commit_of
         while True:
-            _, page = self._host_call(HOST_CHANGES, (("q", since),), _rpc.commit_page_result)
+            _, page, _ = self._host_call(HOST_CHANGES, (("q", since),), _rpc.commit_page_result)
             for wire in page:
                 commit = commit_of(wire)
                 since = commit.seq
@@ -443,22 +443,31 @@ class Repository:
     def history_of(self, number: int) -> list[Commit]:
         """The commits that touched the object with that persistent number,
         newest first, each with its changes to it."""
-        from ._history import commit_of
         commits: list[Commit] = []
         before = 0
         while True:
-            _, page = self._host_call(HOST_HISTORY, (("l", number), ("q", before)),
-                                      _rpc.commit_page_result)
-            commits.extend(commit_of(wire) for wire in page)
-            if not page or page[-1][0] <= 1:
+            page, before = self.history_page(number, before)
+            commits.extend(page)
+            if before == 0:
                 return commits
-            before = page[-1][0]
+
+    def history_page(self, number: int, before: int = 0) -> tuple[list[Commit], int]:
+        """One page of the object's history (at most 100 commits), newest
+        first, before commit `before` (0: from the newest); and the `before`
+        that asks for the next page, 0 when there is none."""
+        from ._history import commit_of
+        _, page, _ = self._host_call(HOST_HISTORY, (("l", number), ("q", before)),
+                                     _rpc.commit_page_result)
+        commits = [commit_of(wire) for wire in page]
+        return commits, (commits[-1].seq if commits and commits[-1].seq > 1 else 0)
 
     def commit(self, seq: int) -> Commit | None:
-        """Commit `seq` with its changes (at most 10,000); None for none."""
+        """Commit `seq` with its changes, at most 10,000 and about 4 MiB of
+        them: `changes_left` says how many it leaves out, which the history
+        of each object it lists holds. None for no such commit."""
         from ._history import commit_of
-        _, page = self._host_call(HOST_COMMIT, (("q", seq),), _rpc.commit_page_result)
-        return commit_of(page[0]) if page else None
+        _, page, left = self._host_call(HOST_COMMIT, (("q", seq),), _rpc.commit_page_result)
+        return commit_of(page[0], left) if page else None
 
     def undo(self, seq: int) -> int:
         """Takes commit `seq` back, as a new commit by this client; its

@@ -136,10 +136,13 @@ struct X_WireCommit {{
     X_WireTouched objects<>;
     X_WireChange changes<>;
 }};
-/* A page of commits, and the repository's last commit. */
+/* A page of commits, and the repository's last commit; changesLeft: how
+   many changes of its commits it leaves out (0: none), which the history of
+   each object a commit lists holds. */
 struct X_CommitPage {{
     X_Sequence last;
     X_WireCommit commits<>;
+    unsigned hyper changesLeft;
 }};
 /* An undo's own commit; 0 when refused, with the reason. */
 struct X_UndoAnswer {{

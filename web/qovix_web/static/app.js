@@ -480,9 +480,11 @@ function historyCard(number) {
   const list = make("ol");
   const card = make("section", { class: "card" }, make("h2", {}, "History"));
   const show = make("button", { class: "quiet", type: "button" }, "Show the commits");
+  // A page at a time, newest first; the button then asks for older ones.
+  let before = 0;
   show.addEventListener("click", async () => {
-    const answer = await api(`/api/elements/${number}/history`);
-    list.replaceChildren(...answer.commits.map((commit) => {
+    const answer = await api(`/api/elements/${number}/history?before=${before}`);
+    list.append(...answer.commits.map((commit) => {
       const undo = canWrite() ? make("button", { type: "button", class: "quiet", "data-action": "undo",
         "data-commit": commit.seq }, "Undo") : null;
       const said = make("span", { class: "error", role: "alert" });
@@ -495,11 +497,17 @@ function historyCard(number) {
           said.textContent = ` ${error.message}`;
         }
       });
+      const left = commit.changesLeft ? ` and ${commit.changesLeft} more not shown` : "";
       return make("li", {},
         `commit ${commit.seq}, ${commit.time} by ${commit.principal || "(nobody)"}: `,
-        commit.changes.map((c) => `${c.slot} ${c.kind}`).join(", "), " ", undo, said);
+        commit.changes.map((c) => `${c.slot} ${c.kind}`).join(", "), left, " ", undo, said);
     }));
-    show.remove();
+    if (answer.next) {
+      before = answer.next;
+      show.textContent = "Show older commits";
+    } else {
+      show.remove();
+    }
   });
   card.append(show, list);
   return card;
