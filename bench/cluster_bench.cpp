@@ -55,7 +55,7 @@ std::string numbered(const char* prefix, std::size_t n) {
 
 // The database, with a package P of N classes built through a first server.
 struct Repository {
-  OwnPostgres postgres;
+  OwnPostgres postgres{OwnPostgres::Settings::AsInstalled};
   TemporaryFolder documents;
   std::string store = postgres.freshDatabase();
   std::size_t classes = setting("QOVIX_CLUSTER_CLASSES", 2000);

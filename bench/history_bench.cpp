@@ -144,7 +144,7 @@ struct Fixture {
   Served fileOn{{"--store", withHistory, "--history", "all"}};
   Served fileOff{{"--store", withoutHistory, "--history", "none"}};
   std::unique_ptr<OwnPostgres> postgres =
-      withPostgres() ? std::make_unique<OwnPostgres>() : nullptr;
+      withPostgres() ? std::make_unique<OwnPostgres>(OwnPostgres::Settings::AsInstalled) : nullptr;
   std::unique_ptr<Served> pgOn, pgOff;
   Fixture() {
     if (postgres) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host/connection_limits.h"
+#include "platform/store/store_options.h"
 #include "platform/wkm_srv/persistent_store.h"
 #include "qovix_protocol.h"
 
@@ -23,11 +24,11 @@ struct HostOptions {
   std::uint16_t port = qovix::protocol::kDefaultPort;  // 0: pick a free port
   std::string libraryPath;                             // empty: libQOVIX_os.so beside qovixd
   std::string repositoryName = "repository";
-  std::string documentFolder;                 // empty: no documents
-  std::size_t maxDocumentMib = 1024;          // the document bound, in MiB
-  std::string storePath = kDefaultStorePath;  // kMemoryStore: kept in memory only
-  bool syncFull = false;                      // --sync full: flushed to the disk per commit
-  HistoryRetention history;                   // --history: how long each commit's changes stay
+  std::string documentFolder;                            // empty: no documents
+  std::size_t maxDocumentMib = 1024;                     // the document bound, in MiB
+  std::string storePath = kDefaultStorePath;             // kMemoryStore: kept in memory only
+  StoreOptions::Sync sync = StoreOptions::Sync::Normal;  // --sync: how durable a commit is
+  HistoryRetention history;  // --history: how long each commit's changes stay
   std::size_t maxObjects = StoreLimits{}.mostObjects;
   std::size_t maxHandlesPerClient = 1'000'000;  // live handles one client address may hold
   bool registerWithRpcbind = false;

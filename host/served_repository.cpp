@@ -18,7 +18,7 @@ bool inMemory(const HostOptions& options) { return options.storePath == kMemoryS
 std::unique_ptr<PersistentStore> openStore(const HostOptions& options) {
   if (inMemory(options)) return makeMemoryStore();
   StoreOptions store;
-  store.sync = options.syncFull ? StoreOptions::Sync::Full : StoreOptions::Sync::Normal;
+  store.sync = options.sync;
   for (const ClassInfo& each : modelClasses()) store.classNames.push_back({each.id, each.name});
   for (const FeatureInfo& each : modelFeatures()) {
     store.featureNames.push_back({each.id, each.owner, each.name});
@@ -31,14 +31,28 @@ std::unique_ptr<PersistentStore> openStore(const HostOptions& options) {
   }
 }
 
+std::string syncNote(const HostOptions& options) {
+  switch (options.sync) {
+    case StoreOptions::Sync::Full:
+      return " (sync full)";
+    case StoreOptions::Sync::Relaxed:
+      return namesPostgres(options.storePath)
+                 ? " (sync relaxed: the last changes acknowledged may be lost if PostgreSQL "
+                   "stops at once)"
+                 : "";
+    case StoreOptions::Sync::Normal:
+      break;
+  }
+  return "";
+}
+
 std::string describe(const HostOptions& options) {
   if (inMemory(options)) return "memory (not kept when qovixd stops)";
-  if (namesPostgres(options.storePath)) {
-    return describePostgres(options.storePath) + (options.syncFull ? " (sync full)" : "");
-  }
+  if (namesPostgres(options.storePath))
+    return describePostgres(options.storePath) + syncNote(options);
   std::error_code error;
   const auto path = std::filesystem::absolute(options.storePath, error);
-  return (error ? options.storePath : path.string()) + (options.syncFull ? " (sync full)" : "");
+  return (error ? options.storePath : path.string()) + syncNote(options);
 }
 
 }  // namespace

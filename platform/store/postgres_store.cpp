@@ -180,14 +180,15 @@ Ids column(const PgResult& rows) {
 }
 
 std::string sessionSetup(const StoreOptions& options) {
-  // A commit with --sync normal is acknowledged before the server's WAL
-  // reaches its disk: PostgreSQL killed, or the machine losing power, may
-  // lose the last commits, never a part of one. Every statement is a short
-  // lookup along an index: compiling one (JIT) would cost more than running
-  // it, and a planner misled about the commit state's size would do so.
+  // A commit is acknowledged once the database's log holds it on its disk,
+  // unless --sync relaxed asks otherwise: then PostgreSQL killed, or the
+  // machine losing power, may lose the last commits, never a part of one.
+  // Every statement is a short lookup along an index: compiling one (JIT)
+  // would cost more than running it, and a planner misled about the commit
+  // state's size would do so.
   return std::string("SET client_encoding = 'UTF8'; SET application_name = 'qovixd'; ") +
          "SET jit = off; SET synchronous_commit = " +
-         (options.sync == StoreOptions::Sync::Full ? "on" : "off");
+         (options.sync == StoreOptions::Sync::Relaxed ? "off" : "on");
 }
 
 class PostgresRows final : public StoreRows {
@@ -450,11 +451,10 @@ class PostgresRows final : public StoreRows {
   std::size_t readTouched(std::vector<CommitRecord>& found, std::size_t from, std::size_t to,
                           std::size_t most) {
     const PgResult objects = connection_.fetch(
-        "commit_objects",
-        PgParams() << static_cast<std::int64_t>(found[from].sequence)
-                   << static_cast<std::int64_t>(found[to].sequence)
-                   << static_cast<std::int64_t>(
-                          std::min<std::size_t>(most, static_cast<std::size_t>(INT64_MAX))));
+        "commit_objects", PgParams() << static_cast<std::int64_t>(found[from].sequence)
+                                     << static_cast<std::int64_t>(found[to].sequence)
+                                     << static_cast<std::int64_t>(std::min<std::size_t>(
+                                            most, static_cast<std::size_t>(INT64_MAX))));
     std::size_t at = from;
     for (int row = 0; row < objects.rows(); ++row) {
       const auto of = static_cast<std::uint64_t>(objects.integer(row, 0));

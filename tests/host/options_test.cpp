@@ -42,13 +42,14 @@ TEST(HostOptions, ConnectionLimits) {
 TEST(HostOptions, StoreOptions) {
   const auto defaults = std::get<HostOptions>(parse({}));
   EXPECT_EQ(defaults.storePath, "qovix-repository.sqlite3");
-  EXPECT_FALSE(defaults.syncFull);
+  EXPECT_EQ(defaults.sync, StoreOptions::Sync::Normal);
   EXPECT_EQ(defaults.maxObjects, 10'000'000u);
   const auto parsed = parse({"--store=memory", "--sync", "full", "--max-objects", "5"});
   ASSERT_TRUE(std::holds_alternative<HostOptions>(parsed));
   const auto& options = std::get<HostOptions>(parsed);
   EXPECT_EQ(options.storePath, "memory");
-  EXPECT_TRUE(options.syncFull);
+  EXPECT_EQ(options.sync, StoreOptions::Sync::Full);
+  EXPECT_EQ(std::get<HostOptions>(parse({"--sync", "relaxed"})).sync, StoreOptions::Sync::Relaxed);
   EXPECT_EQ(options.maxObjects, 5u);
 }
 

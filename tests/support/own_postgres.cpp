@@ -5,6 +5,7 @@
 
 #include <array>
 #include <filesystem>
+#include <sstream>
 #include <stdexcept>
 
 #include "tests/support/test_postgres.h"
@@ -27,11 +28,20 @@ std::string script() { return std::string(QOVIX_POSTGRES_SERVER); }
 
 }  // namespace
 
-OwnPostgres::OwnPostgres() {
+OwnPostgres::OwnPostgres(Settings settings) {
   // PostgreSQL runs as its own user, who must reach the folder.
   std::filesystem::permissions(folder_.path(), std::filesystem::perms::others_exec,
                                std::filesystem::perm_options::add);
-  conninfo_ = run(script() + " start " + (folder_.path() / "postgres").string());
+  const std::string as = settings == Settings::AsInstalled ? "QOVIX_POSTGRES_AS_INSTALLED=1 " : "";
+  conninfo_ = run(as + script() + " start " + (folder_.path() / "postgres").string());
+}
+
+std::vector<pid_t> OwnPostgres::qovixdBackends() {
+  std::vector<pid_t> pids;
+  std::istringstream listed(
+      run(script() + " backends " + (folder_.path() / "postgres").string() + " qovixd"));
+  for (long pid = 0; listed >> pid;) pids.push_back(static_cast<pid_t>(pid));
+  return pids;
 }
 
 OwnPostgres::~OwnPostgres() {
