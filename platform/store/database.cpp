@@ -47,7 +47,12 @@ void Database::fail(int code, std::string_view doing) const {
   switch (code & 0xFF) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-      what += " is in use by another process";
+      // Other servers are kept out by the file's lock: what holds it is a
+      // program that has the file open, or a lock qovixd's own checkpoint
+      // held past every bound.
+      what +=
+          " is locked by another connection to it (a program that has it open) longer "
+          "than qovixd waits";
       break;
     case SQLITE_NOTADB:
       what += " is not a repository (not an SQLite database)";

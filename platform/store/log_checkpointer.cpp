@@ -4,7 +4,25 @@
 #include <memory>
 
 LogCheckpointer::LogCheckpointer(const std::filesystem::path& path, sqlite3* writer, bool full)
-    : path_(path), writer_(writer), full_(full) {}
+    : path_(path), writer_(writer), full_(full) {
+  sqlite3_busy_handler(writer_, &LogCheckpointer::writerBusy, this);
+}
+
+int LogCheckpointer::writerBusy(void* self, int tries) {
+  // A millisecond a try, or less when the thread's pass ends first: the
+  // writer takes its turn as soon as the lock is free.
+  constexpr std::chrono::milliseconds kStep{1};
+  if (tries >= kMostWriterWait / kStep) return 0;
+  auto& checkpointer = *static_cast<LogCheckpointer*>(self);
+  std::unique_lock lock(checkpointer.mutex_);
+  if (checkpointer.checkpointing_) {
+    checkpointer.passEnded_.wait_for(lock, kStep, [&] { return !checkpointer.checkpointing_; });
+  } else {
+    lock.unlock();
+    std::this_thread::sleep_for(kStep);
+  }
+  return 1;
+}
 
 LogCheckpointer::~LogCheckpointer() {
   {

@@ -27,10 +27,15 @@ class LogCheckpointer {
   static constexpr int kBusyPages = 1000;
   // The writer checkpoints the log itself past this many.
   static constexpr int kMostPages = 8000;
+  // How long the writer waits, at most, for a lock the thread's connection
+  // holds a moment (its checkpoint, its opening): no other server has the
+  // file, its lock says so, and the thread's pass takes milliseconds.
+  static constexpr std::chrono::milliseconds kMostWriterWait{10'000};
 
   // For the file `path` that `writer` writes; `full`: synced as
   // PRAGMA synchronous = FULL says, else NORMAL. The thread starts when the
-  // log first needs it.
+  // log first needs it. The writer's busy handler is the checkpointer's
+  // from now on: it waits for the thread's locks, within kMostWriterWait.
   LogCheckpointer(const std::filesystem::path& path, sqlite3* writer, bool full);
   // Stops the thread; what the log holds stays in it, as safe as in the file.
   ~LogCheckpointer();
@@ -44,6 +49,8 @@ class LogCheckpointer {
   void run();
   // One passive checkpoint on `database`; whether it copied all there was.
   static bool checkpoint(sqlite3* database);
+  // SQLite's busy handler of the writer: whether to try again.
+  static int writerBusy(void* self, int tries);
 
   std::filesystem::path path_;
   sqlite3* writer_;

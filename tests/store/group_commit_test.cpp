@@ -167,4 +167,33 @@ TEST_F(GroupCommit, AFullDiskFailsTheHeldCallsTogetherAndLosesNoAcknowledgedOne)
   }
 }
 
+// A client pipelines 100,000 writes in windows of 1,000, each a value of
+// a few hundred bytes, so that the log's checkpoint runs on its thread again and
+// again beside the writer: every call succeeds, and what was written last
+// is what a restart reads.
+TEST_F(GroupCommit, PipelinedWritesNeverFailBecauseTheCheckpointHoldsTheFile) {
+  constexpr int kWindows = 100, kWindow = 1000, kValues = 8;
+  std::vector<std::string> last(kValues);
+  ServerProcess server({"--store", file_});
+  Connection connection("127.0.0.1", server.port());
+  const std::vector<std::uint32_t> tagged = makeTagged(connection, kValues);
+  CallPipeline pipeline(server.port());
+  std::size_t failed = 0;
+  for (int window = 0; window < kWindows; ++window) {
+    std::vector<PipelinedCall> calls;
+    for (int i = 0; i < kWindow; ++i) {
+      const int n = (window * kWindow + i) % kValues;
+      last[n] = std::string(300, static_cast<char>('a' + i % 26)) + std::to_string(window);
+      calls.push_back(setValue(tagged[n], last[n]));
+    }
+    for (const PipelinedReply& reply : pipeline.send(calls)) failed += reply.status != 0;
+  }
+  EXPECT_EQ(failed, 0u) << "writes failed while the log was checkpointed";
+  EXPECT_EQ(server.standardError().find("locked"), std::string::npos) << server.standardError();
+  ASSERT_EQ(server.stop(SIGTERM), 0);
+  ServerProcess again({"--store", file_});
+  Connection reader("127.0.0.1", again.port());
+  for (int n = 0; n < kValues; ++n) EXPECT_EQ(valueAfterRestart(reader, n), last[n]) << n;
+}
+
 }  // namespace

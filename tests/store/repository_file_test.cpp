@@ -171,8 +171,9 @@ TEST_F(RepositoryFile, IsOneStoresAloneWhileItIsOpenAndSeesWhatOthersWrite) {
   first->beginCall({"", false});
   EXPECT_EQ(first->value(made, 1)->text, u"before");
   first->commit();
-  runSql(file_, "UPDATE attribute SET text = 'after'; INSERT INTO object VALUES (9, 10); "
-                "UPDATE object_number SET next = 10");
+  runSql(file_,
+         "UPDATE attribute SET text = 'after'; INSERT INTO object VALUES (9, 10); "
+         "UPDATE object_number SET next = 10");
   first->beginCall({"", true});
   EXPECT_EQ(first->value(made, 1)->text, u"after");
   EXPECT_EQ(first->objectCount(), 2u);
@@ -263,6 +264,28 @@ TEST_F(RepositoryFile, TheLogIsCheckpointedBesideTheWriterAndStaysBounded) {
   EXPECT_EQ(store->objectCount(), static_cast<std::size_t>(kMade));
   EXPECT_EQ(store->value(1, 1)->text, u"after");
   EXPECT_EQ(store->value(static_cast<ObjectId>(kMade), 1)->text, page);
+}
+
+// The writer waits for a lock another connection of this process holds a
+// moment, as the log's checkpoint does, instead of failing at once.
+TEST_F(RepositoryFile, TheWriterWaitsForALockHeldAMoment) {
+  auto store = openSqliteStore(file_);
+  store->setValue(store->create(10), 1, {7, 0, u"first"});
+  store->commit();
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(file_.c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  std::thread release([other] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+  });
+  EXPECT_NO_THROW({
+    store->setValue(1, 1, {7, 0, u"second"});
+    store->commit();
+  });
+  release.join();
+  sqlite3_close(other);
+  EXPECT_EQ(store->value(1, 1)->text, u"second");
 }
 
 }  // namespace
