@@ -219,13 +219,14 @@ class SharedRepositoryTest(unittest.TestCase):
                 latencies.append(time.perf_counter() - before)
             runner.join()
             took = time.monotonic() - started
-        latencies.sort()
-        p99 = latencies[int(len(latencies) * 0.99)]
         self.assertGreater(took, 0.1, "the long call was not long")
-        # A stalled reader waits for the whole long call (over 0.1 s); a
-        # busy 2-core machine alone puts some milliseconds on a read.
-        self.assertLess(p99, 0.025 * SLOWER, f"p99 {p99 * 1000:.2f} ms over {len(latencies)} calls "
-                                     f"while a call of {took:.2f} s ran")
+        # Counted, not timed: a reader stalled by the long call gets one or
+        # two reads done while it runs; one that is not gets many, whatever
+        # else keeps the machine busy.
+        self.assertGreaterEqual(len(latencies), 20,
+                                f"{len(latencies)} reads while a call of {took:.2f} s ran")
+        self.assertLess(sorted(latencies)[len(latencies) // 2], took / 4,
+                        "the typical read waited for a good part of the long call")
 
 
     def test_a_script_goes_on_through_another_server_when_its_server_is_killed(self):

@@ -145,10 +145,10 @@ TEST_F(Host, StalledHalfRecordDoesNotDelayOtherConnections) {
   // well-formed call, so a server that decoded as bytes came would wait.
   ASSERT_TRUE(stalled.send(words({0x80000064, 1, 0, 2, kHostProgram, kHostVersion})));
 
-  RpcClient other(Transport::Tcp, server->port(), kHostProgram, kHostVersion, 2s);
-  const auto started = std::chrono::steady_clock::now();
+  // A server that waited for the stalled record would never answer: the
+  // answer itself, within a timeout a loaded machine cannot reach, shows it.
+  RpcClient other(Transport::Tcp, server->port(), kHostProgram, kHostVersion, 30s);
   EXPECT_EQ(other.call(kHostNull).status, RPC_SUCCESS);
-  EXPECT_LT(std::chrono::steady_clock::now() - started, 1s);
   EXPECT_FALSE(stalled.closedByServer(100ms)) << "a slow client is not a bad one";
 }
 
@@ -235,7 +235,8 @@ TEST(HostLifecycle, PortInUseIsAClearErrorNotACrashAndLeavesNoNewFile) {
                             ": Address already in use"),
             std::string::npos)
       << second.err;
-  EXPECT_TRUE(std::filesystem::is_empty(folder.path())) << "the failed start made its file and left it";
+  EXPECT_TRUE(std::filesystem::is_empty(folder.path()))
+      << "the failed start made its file and left it";
 
   // A repository that was there before the failed start is kept as it was.
   const auto kept = folder.path() / "kept.sqlite3";
@@ -246,9 +247,9 @@ TEST(HostLifecycle, PortInUseIsAClearErrorNotACrashAndLeavesNoNewFile) {
 }
 
 TEST(HostLifecycle, DocumentFolderMustBeAFolder) {
-  const ProgramRun run = runProgram(
-      QOVIXD_PATH, {"--port", "0", "--library", PROBE_LIBRARY_PATH, "--store", "memory",
-                    "--documents", "/nonexistent"});
+  const ProgramRun run =
+      runProgram(QOVIXD_PATH, {"--port", "0", "--library", PROBE_LIBRARY_PATH, "--store", "memory",
+                               "--documents", "/nonexistent"});
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.err.find("--documents: '/nonexistent' is no folder"), std::string::npos) << run.err;
 }

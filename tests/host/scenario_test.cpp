@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <string>
 
-#include "qovix_protocol.h"
 #include "model_values.h"
+#include "qovix_protocol.h"
 #include "tests/support/remote_calls.h"
 #include "tests/support/server_process.h"
 

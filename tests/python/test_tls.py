@@ -22,6 +22,13 @@ HERE = Path(__file__).resolve().parent
 ALICE, BOB, WEB = "CN=alice,O=Modelling", "CN=bob,O=Modelling", "CN=qovix-web,O=Modelling"
 
 
+# Long enough for a reconnect on a busy machine. A connection within the
+# grace takes the handles up again, so the release can only be seen by
+# connecting after it: the test waits well past it (RELEASE_WAIT).
+GRACE_SECONDS = 4
+RELEASE_WAIT = GRACE_SECONDS + 6
+
+
 def setUpModule() -> None:
     global folder, certificates, server
     folder = tempfile.TemporaryDirectory()
@@ -35,7 +42,7 @@ def setUpModule() -> None:
          "--tls-cert", str(certificates / "server.pem"), "--tls-key",
          str(certificates / "server-key.pem"), "--tls-ca", str(certificates / "ca.pem"),
          "--tls-require", "--access", str(certificates / "access"),
-         "--principal-grace-seconds", "2"],
+         "--principal-grace-seconds", str(GRACE_SECONDS)],
         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
     server.ready = server.stdout.readline()
     server.port = int(re.search(r":(\d+) ", server.ready).group(1))
@@ -103,12 +110,10 @@ class HandshakeTest(unittest.TestCase):
             stalled[-1].sendall(b"\x16\x03\x01\x02")  # the start of a ClientHello, no more
         with connect("alice") as repo:  # one more from the same address: its oldest goes
             self.assertEqual(stalled[0].recv(4), b"")
-            started = time.monotonic()
-            for _ in range(50):
+            for _ in range(50):  # each within the client's timeout, stalled ones or not
                 repo.TaggedValue.all()
-            self.assertLess(time.monotonic() - started, 5)
-        time.sleep(10.5)  # a handshake may take 10 s
-        for hanging in stalled[1:]:
+        for hanging in stalled[1:]:  # a handshake may take 10 s, then it ends
+            hanging.settimeout(60)
             self.assertEqual(hanging.recv(4), b"", "ended for taking too long")
         for hanging in stalled:
             hanging.close()
@@ -215,7 +220,7 @@ class PrincipalsTest(unittest.TestCase):
         gone.TaggedValue.create()
         count = gone.handle_count()
         gone._transport.close()
-        time.sleep(3)
+        time.sleep(RELEASE_WAIT)
         with connect("alice") as later:
             self.assertLess(later.handle_count(), count, "released after the grace")
             with self.assertRaises(qovix.InvalidHandle):

@@ -27,13 +27,17 @@ bool RawConnection::send(const Bytes& bytes) {
 }
 
 bool RawConnection::closedByServer(std::chrono::milliseconds timeout) {
+  // At least one look, so that a timeout of 0 asks without waiting.
   const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (std::chrono::steady_clock::now() < deadline) {
+  do {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
     pollfd entry{fd_, POLLIN, 0};
-    if (poll(&entry, 1, 50) <= 0) continue;
+    if (poll(&entry, 1, static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, 50))) <= 0)
+      continue;
     char buffer[4096];
     if (recv(fd_, buffer, sizeof buffer, 0) <= 0) return true;
-  }
+  } while (std::chrono::steady_clock::now() < deadline);
   return false;
 }
 
