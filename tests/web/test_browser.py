@@ -74,8 +74,18 @@ class BrowserCase(unittest.TestCase):
     def click(self, css: str) -> None:
         """Clicks what `css` finds, found again when a change just drew the
         page anew under it."""
-        WebDriverWait(self.browser, 15, ignored_exceptions=(StaleElementReferenceException,)).until(
+        WebDriverWait(self.browser, 15, ignored_exceptions=REDRAWN).until(
             lambda b: b.find_element(By.CSS_SELECTOR, css).click() or True)
+
+    def settle(self) -> None:
+        """Waits until the page has drawn every commit made so far and is
+        drawing nothing: a change (this page's own, or the stream's) draws
+        the view anew, and what was found before it is gone."""
+        with self.web.connect() as repo:
+            last = repo.last_commit()
+        WebDriverWait(self.browser, 15).until(lambda browser: browser.execute_script(
+            "const page = document.documentElement.dataset;"
+            "return !page.drawing && Number(page.commit || 0) >= arguments[0];", last))
 
     def type_into(self, css: str, text: str) -> None:
         """Types `text` and Enter into the field `css` finds, found again
@@ -84,6 +94,7 @@ class BrowserCase(unittest.TestCase):
         def typed(browser) -> bool:
             browser.find_element(By.CSS_SELECTOR, css).send_keys(text, Keys.ENTER)
             return True
+        self.settle()
         WebDriverWait(self.browser, 15, ignored_exceptions=REDRAWN).until(typed)
 
     def create_here(self, kind: str, name: str) -> None:
@@ -100,6 +111,7 @@ class BrowserCase(unittest.TestCase):
             field.clear()
             field.send_keys(name, Keys.ENTER)
             return True
+        self.settle()
         WebDriverWait(self.browser, 15, ignored_exceptions=REDRAWN).until(fill)
 
     def keep(self, name: str) -> None:
@@ -231,13 +243,15 @@ class Browser(BrowserCase):
         self.create_here("Class", "Made")
         self.wait_for("main h1 .name", "Made")
         made = int(self.browser.current_url.rsplit("/", 1)[1])
-        self.browser.find_element(By.CSS_SELECTOR, "input[name=isAbstract]").click()
+        self.settle()
+        self.click("input[name=isAbstract]")
         WebDriverWait(self.browser, 15).until(lambda b: next(
             f["value"] for f in self.web.get(f"/api/elements/{made}")["features"]
             if f["name"] == "isAbstract"))
         self.create_here("Attribute", "size")
         self.wait_for("main h1 .name", "size")
         attribute = int(self.browser.current_url.rsplit("/", 1)[1])
+        self.settle()
         Select(self.wait_for("select[name=visibility]")).select_by_value("private")
         WebDriverWait(self.browser, 15).until(lambda b: next(
             f["value"] for f in self.web.get(f"/api/elements/{attribute}")["features"]
@@ -294,7 +308,7 @@ class Browser(BrowserCase):
         field.send_keys("Checking", Keys.ENTER)
         self.wait_for("main h1", "Checking")
         self.keep("search")
-        self.browser.find_element(By.CSS_SELECTOR, "main a[data-number]").click()
+        self.click("main a[data-number]")
         self.wait_for("main h1", "Checking")
         self.assertRegex(self.browser.current_url, r"/element/\d+$")
 

@@ -608,6 +608,9 @@ let drawing = 0;
 async function route(refresh = false) {
   const path = location.pathname;
   const mine = ++drawing;
+  // The page says while it draws (and, below, which commit it has drawn):
+  // a script that drives it waits for both before it acts.
+  document.documentElement.dataset.drawing = "yes";
   let drawn;
   try {
     const element = path.match(/^\/element\/(\d+)$/);
@@ -618,6 +621,7 @@ async function route(refresh = false) {
     drawn = errorView(error);
   }
   if (mine !== drawing) return;
+  delete document.documentElement.dataset.drawing;
   document.title = drawn.title;
   view.replaceChildren(...drawn.parts);
   if (refresh !== true) view.focus({ preventScroll: true });
@@ -671,12 +675,15 @@ async function rootsChanged(packages) {
 // lets its stream go, and takes up from where it was when it is back.
 function followChanges(since) {
   let seen = since;
+  document.documentElement.dataset.commit = String(since);
   // One commit at a time, in order: each looks at what the one before drew.
   let drawn = Promise.resolve();
   const take = (event) => {
     if (event.seq <= seen) return;  // drawn already: the shared stream may be behind this page
     seen = event.seq;
-    drawn = drawn.then(() => changed(event)).catch(() => {});
+    drawn = drawn.then(() => changed(event)).catch(() => {}).then(() => {
+      document.documentElement.dataset.commit = String(event.seq);
+    });
   };
   let leave = () => {};
   const join = () => {
