@@ -59,8 +59,14 @@ double build(std::uint16_t port, std::size_t window) {
                     words({made.result}) + textValue(QOVIXName::kValueClassId, u"generated")));
       releases.push_back({kHostProgram, kHostVersion, kHostRelease, words({made.result})});
     }
-    pipeline.send(tags);
-    pipeline.send(releases);
+    // A setter or release that failed would count as fast: none may.
+    for (const PipelinedReply& tagged : pipeline.send(tags)) {
+      if (tagged.status != 0) throw std::runtime_error("a set_tag failed");
+    }
+    for (const PipelinedReply& released : pipeline.send(releases)) {
+      if (released.status != 0 || released.result != 1)
+        throw std::runtime_error("a release failed");
+    }
   }
   const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
   return static_cast<double>(kElements) / seconds;
