@@ -1,6 +1,6 @@
 #include "platform/xmi/ownership_circles.h"
 
-#include <set>
+#include <algorithm>
 #include <tuple>
 #include <unordered_map>
 
@@ -29,10 +29,10 @@ std::vector<ObjectId> held(const PersistentStore& store, ObjectId id, const Feat
 // document may give one end alone), by owner.
 std::unordered_map<ObjectId, std::vector<Link>> linksOf(const PersistentStore& store,
                                                          const std::vector<ObjectId>& objects) {
-  std::set<std::tuple<ObjectId, ObjectId, FeatureId>> seen;
-  std::unordered_map<ObjectId, std::vector<Link>> links;
+  // Each link is usually met at both of its ends: sorted, it is kept once.
+  std::vector<std::tuple<ObjectId, ObjectId, FeatureId>> met;
   const auto add = [&](ObjectId owner, ObjectId owned, FeatureId owns) {
-    if (seen.emplace(owner, owned, owns).second) links[owner].push_back({owned, owns});
+    met.emplace_back(owner, owned, owns);
   };
   for (const ObjectId object : objects) {
     for (const FeatureId slot : store.writtenFeatures(object)) {
@@ -46,6 +46,10 @@ std::unordered_map<ObjectId, std::vector<Link>> linksOf(const PersistentStore& s
       }
     }
   }
+  std::sort(met.begin(), met.end());
+  met.erase(std::unique(met.begin(), met.end()), met.end());
+  std::unordered_map<ObjectId, std::vector<Link>> links;
+  for (const auto& [owner, owned, owns] : met) links[owner].push_back({owned, owns});
   return links;
 }
 
