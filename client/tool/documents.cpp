@@ -206,7 +206,7 @@ void exportDocument(Connection& connection, const std::string& package, const st
       connection.exportDocument(exported.handle, std::string("xmi ") + version, document);
   if (written.value == 0) {
     throw std::runtime_error(
-        refusedBy(std::string("qovixd exported not '") + package + "'", written.text));
+        refusedBy(std::string("qovixd could not export '") + package + "'", written.text));
   }
   if (travelling) fetchDocument(connection, document, name);
   out << "exported '" << package << "' to " << name

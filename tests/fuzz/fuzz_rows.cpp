@@ -116,7 +116,9 @@ class FuzzedRows final : public StoreRows {
   void clearMembers(ObjectId, FeatureId) override {}
   void setValues(ObjectId, FeatureId, const std::vector<StoredValue>&) override {}
   void clearAttribute(ObjectId, FeatureId) override {}
-  std::vector<CommitRecord> commitsSince(std::uint64_t, std::size_t) override { return {}; }
+  std::vector<CommitRecord> commitsSince(std::uint64_t, std::size_t, std::size_t) override {
+    return {};
+  }
   // The history: commits whose changes name anything, in any order.
   std::vector<CommitRecord> historyOf(ObjectId, std::uint64_t, std::size_t) override {
     std::vector<CommitRecord> found;

@@ -96,7 +96,7 @@ def export_package(package: "ModelObject", path: str | os.PathLike | None,
                 HOST_EXPORT, (("h", package.handle), ("b", format.encode()), ("b", name.encode())),
                 _rpc.outcome_result)
         if size == 0:
-            raise DocumentRefused(f"qovixd exported not {package!r}: {refusal}")
+            raise DocumentRefused(f"qovixd could not export {package!r}: {refusal}")
         data = _fetch(repo, name)
     finally:
         _discard(repo, name)

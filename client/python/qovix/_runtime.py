@@ -174,13 +174,15 @@ class Repository:
         with AccessDenied, saying why, when it is not or the user has no
         access."""
         if acting_for is not None and (udp or not (tls or ca or cert)):
-            raise ValueError("acting for a user takes a TLS connection with a certificate")
+            raise ValueError("acting for a user takes a TLS connection with a certificate: "
+                             "give cert= and key= (and ca=), a certificate qovixd's access "
+                             "file trusts to vouch")
         port = port or int(os.environ.get("QOVIX_PORT") or DEFAULT_PORT)
         names = list(hosts) if hosts else \
             (host or os.environ.get("QOVIX_HOST") or "127.0.0.1").split(",")
         servers = [_server(name.strip(), port) for name in names if name.strip()]
         if not servers:
-            raise ValueError("no server named")
+            raise ValueError("no server named: give host= (or hosts=), or set QOVIX_HOST")
         context = _rpc.tls_context(ca, cert, key) if tls or ca or cert else None
         unreachable: ServerUnreachable | None = None
         for at, (name, number) in enumerate(servers):
