@@ -21,6 +21,9 @@ struct WireValue {
 
 // One change a commit made. `kind`: 0 created, 1 deleted (`feature` is then
 // the object's class), 2 value, 3 reference, 4 added, 5 removed, 6 values.
+// On the wire, kind kChangesLeftKind ends a commit's changes where the page
+// leaves some out, `position` of them: the client reads it into
+// CommitPage::changesLeft, and the commit's changes hold no such entry.
 struct WireChange {
   std::uint32_t object = 0;
   std::uint32_t feature = 0;
@@ -48,10 +51,14 @@ struct WireCommit {
   std::vector<WireChange> changes;
 };
 
+inline constexpr std::int32_t kChangesLeftKind = 7;
+
 // `last`: the repository's last commit when the page was read.
 // `changesLeft`: how many changes of its commits the page leaves out (a
 // commit of more than a page holds); 0 when it carries them all. The
-// history of each object a commit lists has that object's changes.
+// history of each object a commit lists has that object's changes. It
+// travels as a last change of kind kChangesLeftKind, which every client,
+// of any release, decodes as a change.
 struct CommitPage {
   std::uint64_t last = 0;
   std::vector<WireCommit> commits;

@@ -1,5 +1,7 @@
 #include "xdr/commit_filters.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <limits>
 
 #include "xdr/byte_strings.h"
@@ -94,10 +96,33 @@ bool_t X_HistoryQuery(XDR* xdrs, HistoryQuery* query) {
   return word(xdrs, &query->object) && xdr_uint64_t(xdrs, &query->before);
 }
 
+// changesLeft travels in the page's commits, as a last change of kind
+// kChangesLeftKind (a reader of an earlier release decodes it as a change):
+// the filter writes it there, and takes it out again as it reads.
 bool_t X_CommitPage(XDR* xdrs, CommitPage* page) {
   if (xdrs->x_op == XDR_FREE) return TRUE;
-  return xdr_uint64_t(xdrs, &page->last) && list(xdrs, &page->commits, &commit) &&
-         xdr_uint64_t(xdrs, &page->changesLeft);
+  if (xdrs->x_op == XDR_ENCODE && page->changesLeft != 0 && !page->commits.empty()) {
+    WireChange left;
+    left.kind = kChangesLeftKind;
+    left.position = static_cast<std::int32_t>(
+        std::min<std::uint64_t>(page->changesLeft, static_cast<std::uint64_t>(INT32_MAX)));
+    std::vector<WireChange>& changes = page->commits.front().changes;
+    changes.push_back(left);
+    const bool_t written = xdr_uint64_t(xdrs, &page->last) && list(xdrs, &page->commits, &commit);
+    changes.pop_back();
+    return written;
+  }
+  if (!(xdr_uint64_t(xdrs, &page->last) && list(xdrs, &page->commits, &commit))) return FALSE;
+  if (xdrs->x_op == XDR_DECODE) {
+    page->changesLeft = 0;
+    for (WireCommit& each : page->commits) {
+      while (!each.changes.empty() && each.changes.back().kind == kChangesLeftKind) {
+        page->changesLeft += static_cast<std::uint32_t>(std::max(each.changes.back().position, 0));
+        each.changes.pop_back();
+      }
+    }
+  }
+  return TRUE;
 }
 
 bool_t X_UndoAnswer(XDR* xdrs, UndoAnswer* answer) {

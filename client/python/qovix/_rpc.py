@@ -202,11 +202,21 @@ def _wire_commit(reader: Reader) -> tuple:
             reader.items(_wire_change))
 
 
+# A last change of this kind says how many changes of its commit the page
+# leaves out (its position): it is read into that count, not as a change.
+CHANGES_LEFT_KIND = 7
+
+
 def commit_page_result(reader: Reader) -> tuple[int, list[tuple], int]:
     """(last commit, commits, changes the page leaves out)."""
     last = reader.hyper()
-    commits = reader.items(_wire_commit)
-    return last, commits, reader.hyper()
+    commits, left = [], 0
+    for wire in reader.items(_wire_commit):
+        changes = list(wire[5])
+        while changes and changes[-1][3] == CHANGES_LEFT_KIND:
+            left += max(changes.pop()[4], 0)
+        commits.append((*wire[:5], changes))
+    return last, commits, left
 
 
 def undo_result(reader: Reader) -> tuple[int, str]:

@@ -458,9 +458,10 @@ class Repository:
         first, before commit `before` (0: from the newest); and the `before`
         that asks for the next page, 0 when there is none."""
         from ._history import commit_of
-        _, page, _ = self._host_call(HOST_HISTORY, (("l", number), ("q", before)),
-                                     _rpc.commit_page_result)
-        commits = [commit_of(wire) for wire in page]
+        _, page, left = self._host_call(HOST_HISTORY, (("l", number), ("q", before)),
+                                        _rpc.commit_page_result)
+        # Only a page's first commit may be larger than the page.
+        commits = [commit_of(wire, left if i == 0 else 0) for i, wire in enumerate(page)]
         return commits, (commits[-1].seq if commits and commits[-1].seq > 1 else 0)
 
     def commit(self, seq: int) -> Commit | None:

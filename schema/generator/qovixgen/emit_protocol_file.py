@@ -109,7 +109,9 @@ struct X_WireValue {{
     X_stringUTF16 text;
 }};
 /* A change: kind 0 created, 1 deleted (feature: the object's class),
-   2 value, 3 reference, 4 added, 5 removed, 6 values. */
+   2 value, 3 reference, 4 added, 5 removed, 6 values; kind 7 ends a
+   commit's changes where a page leaves some out: `position` of them,
+   which the history of each object the commit lists holds. */
 struct X_WireChange {{
     unsigned int object;
     unsigned int feature;
@@ -136,13 +138,10 @@ struct X_WireCommit {{
     X_WireTouched objects<>;
     X_WireChange changes<>;
 }};
-/* A page of commits, and the repository's last commit; changesLeft: how
-   many changes of its commits it leaves out (0: none), which the history of
-   each object a commit lists holds. */
+/* A page of commits, and the repository's last commit. */
 struct X_CommitPage {{
     X_Sequence last;
     X_WireCommit commits<>;
-    unsigned hyper changesLeft;
 }};
 /* An undo's own commit; 0 when refused, with the reason. */
 struct X_UndoAnswer {{
