@@ -16,13 +16,15 @@ import socket
 import subprocess
 import string
 import sys
+import tempfile
 import time
 import urllib.parse
 
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "web"))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "web"))
 from web_server import WebView  # noqa: E402
 
 WORDS = ["api", "elements", "static/%00", "static/a%00.js", "element", "search", "contents", "features", "queries", "history",
@@ -67,14 +69,37 @@ def exchange(port: int, request: bytes, half_close: bool) -> bytes:
         return answer
 
 
+def signing_in_web(folder: str) -> WebView:
+    """A web view that signs people in by a password file, and acts for
+    them towards a qovixd requiring TLS, on its certificate's word."""
+    subprocess.run([sys.executable, os.path.join(HERE, "..", "tls", "make_certificates.py"), folder],
+                   check=True, capture_output=True)
+
+    def pem(name: str) -> str:
+        return os.path.join(folder, f"{name}.pem")
+
+    access = os.path.join(folder, "access")
+    with open(access, "w", encoding="utf-8") as written:
+        written.write("vouch CN=qovix-web,O=Modelling\nread CN=qovix-web,O=Modelling\n"
+                      "write CN=alice,O=Modelling\nwrite user:carol\n")
+    passwords = os.path.join(folder, "passwords")
+    subprocess.run([os.environ["QOVIX_TOOL"], "web", "--passwords", passwords, "--set-password",
+                    "carol"], input="secret\n", text=True, check=True, capture_output=True)
+    return WebView("--tls-cert", pem("server"), "--tls-key", pem("server-key"), "--tls-ca",
+                   pem("ca"), "--tls-require", "--access", access,
+                   demo_options=("--ca", pem("ca"), "--cert", pem("alice"), "--key",
+                                 pem("alice-key")),
+                   client_options=("--ca", pem("ca"), "--cert", pem("web"), "--key",
+                                   pem("web-key")),
+                   web_options=("--passwords", passwords))
+
+
 def main() -> int:
     seconds = float(sys.argv[1]) if len(sys.argv) > 1 else 30
     web = WebView()
     # And one that signs people in by a password file.
-    passwords = os.path.join(web.documents.name, "passwords")
-    subprocess.run([os.environ["QOVIX_TOOL"], "web", "--passwords", passwords, "--set-password",
-                    "carol"], input="secret\n", text=True, check=True, capture_output=True)
-    signing_in = WebView(web_options=("--passwords", passwords))
+    certificates = tempfile.TemporaryDirectory()
+    signing_in = signing_in_web(certificates.name)
     sent = [0]
 
     def check(answer: bytes, request: bytes, well_formed: bool) -> None:
@@ -116,6 +141,7 @@ def main() -> int:
         assert signing_in.get("/api/session")["signIn"] == "password", "it no longer answers"
     finally:
         said = web.stop() + signing_in.stop()
+        certificates.cleanup()
     print(f"web: {sent[0]} requests in {seconds:.0f} s, every answer below 500 but 502")
     # uvicorn logs what no HTTP parser takes (with the parser's trace) as a
     # warning; a fault of the application is an "Exception in ASGI application".
