@@ -1,7 +1,6 @@
 #include "platform/xmi/ownership_circles.h"
 
 #include <algorithm>
-#include <tuple>
 #include <unordered_map>
 
 #include "platform/qovix_srv/model_metadata.h"
@@ -25,34 +24,6 @@ std::vector<ObjectId> held(const PersistentStore& store, ObjectId id, const Feat
   return target != 0 ? std::vector<ObjectId>{target} : std::vector<ObjectId>{};
 }
 
-// The ownership links `objects` take part in, read at either end (the
-// document may give one end alone), by owner.
-std::unordered_map<ObjectId, std::vector<Link>> linksOf(const PersistentStore& store,
-                                                         const std::vector<ObjectId>& objects) {
-  // Each link is usually met at both of its ends: sorted, it is kept once.
-  std::vector<std::tuple<ObjectId, ObjectId, FeatureId>> met;
-  const auto add = [&](ObjectId owner, ObjectId owned, FeatureId owns) {
-    met.emplace_back(owner, owned, owns);
-  };
-  for (const ObjectId object : objects) {
-    for (const FeatureId slot : store.writtenFeatures(object)) {
-      const FeatureInfo& feature = featureInfo(slot);
-      if (feature.owns) {
-        for (const ObjectId owned : held(store, object, feature)) add(object, owned, slot);
-      } else if (feature.opposite != 0 && featureInfo(feature.opposite).owns) {
-        for (const ObjectId owner : held(store, object, feature)) {
-          add(owner, object, feature.opposite);
-        }
-      }
-    }
-  }
-  std::sort(met.begin(), met.end());
-  met.erase(std::unique(met.begin(), met.end()), met.end());
-  std::unordered_map<ObjectId, std::vector<Link>> links;
-  for (const auto& [owner, owned, owns] : met) links[owner].push_back({owned, owns});
-  return links;
-}
-
 void removeFrom(PersistentStore& store, ObjectId id, FeatureId slot, ObjectId target) {
   const FeatureInfo& feature = featureInfo(slot);
   if (!single(feature)) {
@@ -64,8 +35,22 @@ void removeFrom(PersistentStore& store, ObjectId id, FeatureId slot, ObjectId ta
 
 }  // namespace
 
-std::size_t cutOwnershipCircles(PersistentStore& store, const std::vector<ObjectId>& objects) {
-  const auto links = linksOf(store, objects);
+bool ownsAtSomeEnd(FeatureId feature, bool& ownerHere) {
+  const FeatureInfo& info = featureInfo(feature);
+  ownerHere = info.owns;
+  return info.owns || (info.opposite != 0 && featureInfo(info.opposite).owns);
+}
+
+std::size_t cutOwnershipCircles(PersistentStore& store, std::vector<OwnershipLink> made) {
+  // A link noted at both of its ends is kept once.
+  std::sort(made.begin(), made.end());
+  made.erase(std::unique(made.begin(), made.end()), made.end());
+  std::unordered_map<ObjectId, std::vector<Link>> links;
+  std::vector<ObjectId> objects;
+  for (const OwnershipLink& link : made) {
+    if (links.find(link.owner) == links.end()) objects.push_back(link.owner);
+    links[link.owner].push_back({link.owned, link.owns});
+  }
   enum class Mark { Unseen, Open, Done };
   std::unordered_map<ObjectId, Mark> marks;
   std::size_t cut = 0;

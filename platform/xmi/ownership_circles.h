@@ -14,11 +14,25 @@
 
 namespace model::xmi {
 
-// Takes out of `objects`' slots each ownership link that closes a circle
-// (at both of its ends), so that what remains owns without circles; answers
-// how many links went. One walk over the links: its cost grows with the
-// objects and their links, however deep the ownership.
-std::size_t cutOwnershipCircles(PersistentStore& store, const std::vector<ObjectId>& objects);
+// A link an import made in which `owner` holds `owned` in `owns`, one of
+// its composite features (made at either end: the reader notes each).
+struct OwnershipLink {
+  ObjectId owner;
+  ObjectId owned;
+  FeatureId owns;
+  friend auto operator<=>(const OwnershipLink&, const OwnershipLink&) = default;
+};
+
+// Whether a link of `feature` (at either of its ends) is one of ownership,
+// and which end owns: `owner` is set to whether `feature`'s object does.
+bool ownsAtSomeEnd(FeatureId feature, bool& ownerHere);
+
+// Takes out of the store each of `links` that closes a circle (at both of
+// its ends), so that what remains owns without circles; answers how many
+// went. One walk over the links, read from what the import noted rather
+// than from the store: its cost grows with the links, however deep the
+// ownership.
+std::size_t cutOwnershipCircles(PersistentStore& store, std::vector<OwnershipLink> links);
 
 // `object` and everything that owns it, however far up.
 std::unordered_set<ObjectId> ownersUpFrom(const PersistentStore& store, ObjectId object);

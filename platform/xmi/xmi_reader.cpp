@@ -175,11 +175,7 @@ class Reader {
     if (ordinal_ != elements || nextNode_ != nodes_.size()) changedWhileRead();
     applyNested();
     applyRealizations();
-    std::vector<ObjectId> made;
-    for (const Node& node : nodes_) {
-      if (node.role == Role::Object && node.object != 0) made.push_back(node.object);
-    }
-    if (const std::size_t cut = cutOwnershipCircles(store_, made); cut != 0) {
+    if (const std::size_t cut = cutOwnershipCircles(store_, std::move(ownershipLinks_)); cut != 0) {
       skip("an element inside itself",
            "an id given to an element and to what it holds, or owners named in a circle: "
            "the link that closes the circle is left out",
@@ -587,6 +583,7 @@ class Reader {
       } else if (!store_.appendMember(from.object, feature, to.object)) {
         continue;
       }
+      noteOwnership(from.object, feature, to.object);
       made.push_back({owner, child, feature});
     }
     // Their other ends, after every link the document gives.
@@ -994,8 +991,18 @@ class Reader {
       } else if (!store_.appendMember(node.object, info.id, linked)) {
         continue;
       }
+      noteOwnership(node.object, info.id, linked);
       completeOppositeEnd(index, info.id, linked, end, linkedClass);
     }
+  }
+
+  // Notes a link of `from`'s `feature` to `to` when it is one of ownership
+  // (at either end), for the walk that takes circles apart at the end.
+  void noteOwnership(ObjectId from, FeatureId feature, ObjectId to) {
+    bool ownerHere = false;
+    if (!ownsAtSomeEnd(feature, ownerHere)) return;
+    ownershipLinks_.push_back(ownerHere ? OwnershipLink{from, to, feature}
+                                        : OwnershipLink{to, from, featureInfo(feature).opposite});
   }
 
   // A new ActionSequence of the one action.
@@ -1162,7 +1169,8 @@ class Reader {
   // inside a frame stands for is noted on it (XmlElement::reading).
   std::unordered_map<std::string_view, std::uint32_t> byId_;
   Blocks<char, std::size_t{1} << 20> ids_;
-  std::vector<Repeat> repeats_;  // by ordinal
+  std::vector<Repeat> repeats_;                // by ordinal
+  std::vector<OwnershipLink> ownershipLinks_;  // what each link made owns
   ElementFrames frames_;
   KeptElements kept_;
   std::vector<Open> open_;  // while surveying
