@@ -6,6 +6,7 @@ Screenshots of the main pages go to QOVIX_SCREENSHOTS."""
 from __future__ import annotations
 
 import os
+import re
 import subprocess
 import unittest
 
@@ -65,7 +66,8 @@ class BrowserCase(unittest.TestCase):
         self.browser.get(self.web.url + path)
 
     def wait_for(self, css: str, text: str | None = None):
-        wait = WebDriverWait(self.browser, 15)
+        # Generous: a bound on an event, which a busy machine may take long to see.
+        wait = WebDriverWait(self.browser, 30)
         if text is None:
             return wait.until(shown.visibility_of_element_located((By.CSS_SELECTOR, css)))
         wait.until(shown.text_to_be_present_in_element((By.CSS_SELECTOR, css), text))
@@ -308,9 +310,17 @@ class Browser(BrowserCase):
         field.send_keys("Checking", Keys.ENTER)
         self.wait_for("main h1", "Checking")
         self.keep("search")
-        self.click("main a[data-number]")
+        # The hit named so, found again while the list may still be drawn.
+        def open_the_hit(browser) -> bool:
+            for link in browser.find_elements(By.CSS_SELECTOR, "main a[data-number]"):
+                if "Checking" in link.text:
+                    link.click()
+                    return True
+            return False
+        WebDriverWait(self.browser, 30, ignored_exceptions=REDRAWN).until(open_the_hit)
+        WebDriverWait(self.browser, 30).until(
+            lambda browser: re.search(r"/element/\d+$", browser.current_url))
         self.wait_for("main h1", "Checking")
-        self.assertRegex(self.browser.current_url, r"/element/\d+$")
 
     def test_a_name_holding_markup_is_shown_as_text(self) -> None:
         with self.web.connect() as repo:
