@@ -97,9 +97,15 @@ def signing_in_web(folder: str) -> WebView:
 def main() -> int:
     seconds = float(sys.argv[1]) if len(sys.argv) > 1 else 30
     web = WebView()
-    # And one that signs people in by a password file.
+    # And one that signs people in by a password file; should it not start,
+    # the first goes too.
     certificates = tempfile.TemporaryDirectory()
-    signing_in = signing_in_web(certificates.name)
+    try:
+        signing_in = signing_in_web(certificates.name)
+    except BaseException:
+        web.stop()
+        certificates.cleanup()
+        raise
     sent = [0]
 
     def check(answer: bytes, request: bytes, well_formed: bool) -> None:
