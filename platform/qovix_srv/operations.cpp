@@ -12,6 +12,7 @@
 #include "platform/qovix_srv/deletion.h"
 #include "platform/qovix_srv/members.h"
 #include "platform/qovix_srv/model_metadata.h"
+#include "platform/qovix_srv/ownership.h"
 #include "platform/qovix_srv/store_view.h"
 #include "values/utf.h"
 
@@ -472,41 +473,6 @@ bool subsystemIsWellFormed(const StoreView& view, const VornPersistentObject& se
   });
 }
 
-// The features of a `classId` object that name what owns it: the other ends
-// of the composite features (a namespace, an owner).
-const std::vector<FeatureId>& ownerEnds(ClassId classId) {
-  static std::map<ClassId, std::vector<FeatureId>> found;
-  if (const auto cached = found.find(classId); cached != found.end()) return cached->second;
-  std::vector<FeatureId> ends;
-  for (const FeatureInfo& feature : modelFeatures()) {
-    if (feature.owner != 0 && feature.opposite != 0 && featureInfo(feature.opposite).owns &&
-        conformsTo(classId, feature.owner)) {
-      ends.push_back(feature.id);
-    }
-  }
-  return found[classId] = std::move(ends);
-}
-
-// Whether `id` is among its own owners, however far up: an ownership circle,
-// which hides it from every walk down from the repository. Each step reads
-// an object's owners from both ends of the relation, so the walk costs the
-// chain of owners, not the repository.
-bool ownsItself(const StoreView& view, ObjectId id) {
-  std::unordered_set<ObjectId> seen{id};
-  std::vector<ObjectId> next{id};
-  while (!next.empty()) {
-    const ObjectId at = next.back();
-    next.pop_back();
-    for (const FeatureId end : ownerEnds(view.store().classOf(at))) {
-      for (const ObjectId owner : view.ends(at, end)) {
-        if (owner == id) return true;
-        if (owner != 0 && seen.insert(owner).second) next.push_back(owner);
-      }
-    }
-  }
-  return false;
-}
-
 }  // namespace
 
 // The well-formedness rules of the public UML 1.4 specification that the
@@ -531,7 +497,7 @@ bool checkWellFormedness(const VornPersistentObject& self) {
   if (view.is(id, QOVIXModelElement::kClassId) &&
       (namesRepeat(view, view.related(id, feature::QOVIXModelElement_taggedValue),
                    feature::QOVIXTaggedValue_tag) ||
-       ownsItself(view, id))) {
+       ownersAbove(*ref.store, id).count(id) != 0)) {
     return false;
   }
   if (view.is(id, QOVIXNamespace::kClassId) && !namespaceIsWellFormed(view, self, id)) {

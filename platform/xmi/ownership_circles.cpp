@@ -18,12 +18,6 @@ bool single(const FeatureInfo& feature) {
   return feature.kind == FeatureKind::Single || feature.kind == FeatureKind::ReadOnly;
 }
 
-std::vector<ObjectId> held(const PersistentStore& store, ObjectId id, const FeatureInfo& feature) {
-  if (!single(feature)) return store.members(id, feature.id);
-  const ObjectId target = store.reference(id, feature.id);
-  return target != 0 ? std::vector<ObjectId>{target} : std::vector<ObjectId>{};
-}
-
 void removeFrom(PersistentStore& store, ObjectId id, FeatureId slot, ObjectId target) {
   const FeatureInfo& feature = featureInfo(slot);
   if (!single(feature)) {
@@ -35,10 +29,13 @@ void removeFrom(PersistentStore& store, ObjectId id, FeatureId slot, ObjectId ta
 
 }  // namespace
 
-bool ownsAtSomeEnd(FeatureId feature, bool& ownerHere) {
+std::optional<OwnershipLink> ownershipLinkOf(ObjectId from, FeatureId feature, ObjectId to) {
   const FeatureInfo& info = featureInfo(feature);
-  ownerHere = info.owns;
-  return info.owns || (info.opposite != 0 && featureInfo(info.opposite).owns);
+  if (info.owns) return OwnershipLink{from, to, feature};
+  if (info.opposite != 0 && featureInfo(info.opposite).owns) {
+    return OwnershipLink{to, from, info.opposite};
+  }
+  return std::nullopt;
 }
 
 std::size_t cutOwnershipCircles(PersistentStore& store, std::vector<OwnershipLink> made) {
@@ -87,23 +84,6 @@ std::size_t cutOwnershipCircles(PersistentStore& store, std::vector<OwnershipLin
     }
   }
   return cut;
-}
-
-std::unordered_set<ObjectId> ownersUpFrom(const PersistentStore& store, ObjectId object) {
-  std::unordered_set<ObjectId> found{object};
-  std::vector<ObjectId> next{object};
-  while (!next.empty()) {
-    const ObjectId at = next.back();
-    next.pop_back();
-    for (const FeatureId slot : store.writtenFeatures(at)) {
-      const FeatureInfo& feature = featureInfo(slot);
-      if (feature.opposite == 0 || !featureInfo(feature.opposite).owns) continue;
-      for (const ObjectId owner : held(store, at, feature)) {
-        if (found.insert(owner).second) next.push_back(owner);
-      }
-    }
-  }
-  return found;
 }
 
 }  // namespace model::xmi

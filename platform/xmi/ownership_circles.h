@@ -7,7 +7,7 @@
 // repository then misses.
 
 #include <cstddef>
-#include <unordered_set>
+#include <optional>
 #include <vector>
 
 #include "platform/wkm_srv/persistent_store.h"
@@ -23,9 +23,9 @@ struct OwnershipLink {
   friend auto operator<=>(const OwnershipLink&, const OwnershipLink&) = default;
 };
 
-// Whether a link of `feature` (at either of its ends) is one of ownership,
-// and which end owns: `owner` is set to whether `feature`'s object does.
-bool ownsAtSomeEnd(FeatureId feature, bool& ownerHere);
+// The ownership link that linking `from`'s `feature` to `to` makes, if the
+// feature owns at either of its ends.
+std::optional<OwnershipLink> ownershipLinkOf(ObjectId from, FeatureId feature, ObjectId to);
 
 // Takes out of the store each of `links` that closes a circle (at both of
 // its ends), so that what remains owns without circles; answers how many
@@ -33,8 +33,5 @@ bool ownsAtSomeEnd(FeatureId feature, bool& ownerHere);
 // than from the store: its cost grows with the links, however deep the
 // ownership.
 std::size_t cutOwnershipCircles(PersistentStore& store, std::vector<OwnershipLink> links);
-
-// `object` and everything that owns it, however far up.
-std::unordered_set<ObjectId> ownersUpFrom(const PersistentStore& store, ObjectId object);
 
 }  // namespace model::xmi

@@ -16,6 +16,7 @@
 
 #include "model_classes.h"
 #include "platform/qovix_srv/operations.h"
+#include "platform/qovix_srv/ownership.h"
 #include "platform/xmi/element_frames.h"
 #include "platform/xmi/model_archive.h"
 #include "platform/xmi/ownership_circles.h"
@@ -999,10 +1000,7 @@ class Reader {
   // Notes a link of `from`'s `feature` to `to` when it is one of ownership
   // (at either end), for the walk that takes circles apart at the end.
   void noteOwnership(ObjectId from, FeatureId feature, ObjectId to) {
-    bool ownerHere = false;
-    if (!ownsAtSomeEnd(feature, ownerHere)) return;
-    ownershipLinks_.push_back(ownerHere ? OwnershipLink{from, to, feature}
-                                        : OwnershipLink{to, from, featureInfo(feature).opposite});
+    if (const auto link = ownershipLinkOf(from, feature, to)) ownershipLinks_.push_back(*link);
   }
 
   // A new ActionSequence of the one action.
@@ -1129,9 +1127,9 @@ class Reader {
     }
     // The one package may be inside a loose element (held by an ownership
     // other than a namespace's): that element stays where it is.
-    const std::unordered_set<ObjectId> above = ownersUpFrom(store_, package);
+    const std::unordered_set<ObjectId> above = ownersAbove(store_, package);
     for (ObjectId element : loose) {
-      if (above.count(element) != 0) continue;
+      if (element == package || above.count(element) != 0) continue;
       store_.appendMember(package, feature::QOVIXNamespace_ownedElement, element);
       store_.appendMember(element, feature::QOVIXModelElement_namespace1, package);
     }
