@@ -402,56 +402,51 @@ void restart(benchmark::State& state) {
   }
 }
 
+// `operation` on `baseline` and on `other` in turn, each first every other
+// time, on models of 1,000 elements: the microseconds of each, as counters
+// named NAME_us, and the speed of `other` against `baseline`.
+void compareTwo(benchmark::State& state, const Operation& operation, ServedModel& baseline,
+                const char* baselineName, ServedModel& other, const char* otherName) {
+  baseline.growTo(1000);
+  other.growTo(1000);
+  double baselineTime = 0, otherTime = 0;
+  std::size_t n = 0;
+  for (auto _ : state) {
+    const bool otherFirst = n % 2 == 1;
+    if (otherFirst) otherTime += microseconds(operation, other, n);
+    baselineTime += microseconds(operation, baseline, n);
+    if (!otherFirst) otherTime += microseconds(operation, other, n);
+    ++n;
+  }
+  state.counters[std::string(baselineName) + "_us"] = baselineTime / static_cast<double>(n);
+  state.counters[std::string(otherName) + "_us"] = otherTime / static_cast<double>(n);
+  state.counters[std::string(otherName) + "/" + baselineName + " speed"] = baselineTime / otherTime;
+}
+
 // The writes with --sync full (a flush to the disk per reply) against
-// --sync normal, on a small model.
+// --sync normal.
 void syncFull(benchmark::State& state, Operation operation) {
   const TemporaryFolder folder;
   ServedModel normal({"--store", (folder.path() / "normal.sqlite3").string()});
   ServedModel full({"--store", (folder.path() / "full.sqlite3").string(), "--sync", "full"});
-  normal.growTo(1000);
-  full.growTo(1000);
-  double normalTime = 0, fullTime = 0;
-  std::size_t n = 0;
-  for (auto _ : state) {
-    const bool fullFirst = n % 2 == 1;
-    if (fullFirst) fullTime += microseconds(operation, full, n);
-    normalTime += microseconds(operation, normal, n);
-    if (!fullFirst) fullTime += microseconds(operation, full, n);
-    ++n;
-  }
-  state.counters["normal_us"] = normalTime / static_cast<double>(n);
-  state.counters["full_us"] = fullTime / static_cast<double>(n);
-  state.counters["full/normal speed"] = normalTime / fullTime;
+  compareTwo(state, operation, normal, "normal", full, "full");
 }
 
 // The writes on PostgreSQL with --sync normal (the default: each commit on
-// the database's disk before its reply) against --sync relaxed, on a small
-// model; both qovixd and their PostgreSQL processes pinned as above.
+// the database's disk before its reply) against --sync relaxed; both qovixd
+// and their PostgreSQL processes pinned as above.
 void syncOnPostgres(benchmark::State& state, Operation operation) {
   if (!stores->server) {
     state.SkipWithError("no PostgreSQL (QOVIX_STORE_BENCH_POSTGRES=0)");
     return;
   }
-  ServedModel normal({"--store", stores->server->freshDatabase()});
   ServedModel relaxed({"--store", stores->server->freshDatabase(), "--sync", "relaxed"});
-  normal.growTo(1000);
-  relaxed.growTo(1000);
+  ServedModel normal({"--store", stores->server->freshDatabase()});
   pin(normal.server().pid(), 0);
   pin(relaxed.server().pid(), 0);
   for (pid_t backend : stores->server->qovixdBackends()) pin(backend, 0);
   pin(0, clientCpu());
-  double normalTime = 0, relaxedTime = 0;
-  std::size_t n = 0;
-  for (auto _ : state) {
-    const bool relaxedFirst = n % 2 == 1;
-    if (relaxedFirst) relaxedTime += microseconds(operation, relaxed, n);
-    normalTime += microseconds(operation, normal, n);
-    if (!relaxedFirst) relaxedTime += microseconds(operation, relaxed, n);
-    ++n;
-  }
-  state.counters["normal_us"] = normalTime / static_cast<double>(n);
-  state.counters["relaxed_us"] = relaxedTime / static_cast<double>(n);
-  state.counters["normal/relaxed speed"] = relaxedTime / normalTime;
+  compareTwo(state, operation, relaxed, "relaxed", normal, "normal");
 }
 
 }  // namespace

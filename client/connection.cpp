@@ -56,10 +56,7 @@ std::string describe(std::uint32_t program, std::uint32_t version, std::uint32_t
   if (row == nullptr) {
     return "class " + std::to_string(version) + " procedure " + std::to_string(procedure);
   }
-  if (program == kCastProgram) {
-    const std::string_view name = row->className;
-    return "the cast to " + std::string(name.substr(name.rfind("QOVIX", 0) == 0 ? 5 : 0));
-  }
+  if (program == kCastProgram) return "the cast to " + displayClassName(row->className);
   return row->title;
 }
 

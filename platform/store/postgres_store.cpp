@@ -427,23 +427,19 @@ class PostgresRows final : public StoreRows {
     // has room: one row past the room says the commit it falls in is cut,
     // and that commit and those after it are left to the next page.
     readTouched(found, 0, 0, SIZE_MAX);
-    const std::size_t first = touchedBy(found.front());
+    const std::size_t first = touchedCount(found.front());
     if (found.size() > 1) {
       const std::size_t room = first >= mostObjects ? 0 : mostObjects - first;
       const std::size_t past = readTouched(found, 1, found.size() - 1, room + 1);
       if (past > room) {
         std::size_t kept = first, at = 1;
-        while (at < found.size() && kept + touchedBy(found[at]) <= mostObjects) {
-          kept += touchedBy(found[at++]);
+        while (at < found.size() && kept + touchedCount(found[at]) <= mostObjects) {
+          kept += touchedCount(found[at++]);
         }
         found.resize(at);
       }
     }
     return found;
-  }
-
-  static std::size_t touchedBy(const CommitRecord& record) {
-    return record.created.size() + record.changed.size() + record.deleted.size();
   }
 
   // Reads the objects commits found[from..to] touched, at most `most` rows;

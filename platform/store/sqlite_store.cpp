@@ -274,8 +274,7 @@ class SqliteRows final : public StoreRows {
     for (std::size_t i = 0; i < found.size(); ++i) {
       readTouched(found[i], 0,
                   i == 0 ? SIZE_MAX : (objects >= mostObjects ? 0 : mostObjects - objects));
-      const std::size_t touched =
-          found[i].created.size() + found[i].changed.size() + found[i].deleted.size();
+      const std::size_t touched = touchedCount(found[i]);
       if (i > 0 && objects + touched > mostObjects) {
         found.resize(i);
         break;

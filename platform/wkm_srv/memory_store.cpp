@@ -275,7 +275,7 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
         [](std::uint64_t after, const CommitRecord& row) { return after < row.sequence; });
     std::size_t objects = 0;
     for (auto row = from; row != log_.end() && found.size() < most; ++row) {
-      objects += row->created.size() + row->changed.size() + row->deleted.size();
+      objects += touchedCount(*row);
       if (!found.empty() && objects > mostObjects) break;
       found.push_back(partOf(*row, std::nullopt));
     }

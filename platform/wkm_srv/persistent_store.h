@@ -165,6 +165,11 @@ struct CommitRecord {
   friend bool operator==(const CommitRecord&, const CommitRecord&) = default;
 };
 
+// How many objects the commit touched: made, changed and removed.
+inline std::size_t touchedCount(const CommitRecord& record) {
+  return record.created.size() + record.changed.size() + record.deleted.size();
+}
+
 // The record with each object made briefly given its Created change.
 WKM_SRV_API CommitRecord withMadeChanges(CommitRecord record);
 
