@@ -25,7 +25,7 @@ from hypothesis import strategies as st
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "web"))
-from web_server import WebView  # noqa: E402
+from web_server import WebView, make_certificates, vouched_web  # noqa: E402
 
 WORDS = ["api", "elements", "static/%00", "static/a%00.js", "element", "search", "contents", "features", "queries", "history",
          "diagram.svg", "commits", "repository", "docs", "openapi.json", "static", "app.js",
@@ -72,12 +72,7 @@ def exchange(port: int, request: bytes, half_close: bool) -> bytes:
 def signing_in_web(folder: str) -> WebView:
     """A web view that signs people in by a password file, and acts for
     them towards a qovixd requiring TLS, on its certificate's word."""
-    subprocess.run([sys.executable, os.path.join(HERE, "..", "tls", "make_certificates.py"), folder],
-                   check=True, capture_output=True)
-
-    def pem(name: str) -> str:
-        return os.path.join(folder, f"{name}.pem")
-
+    make_certificates(folder)
     access = os.path.join(folder, "access")
     with open(access, "w", encoding="utf-8") as written:
         written.write("vouch CN=qovix-web,O=Modelling\nread CN=qovix-web,O=Modelling\n"
@@ -85,13 +80,7 @@ def signing_in_web(folder: str) -> WebView:
     passwords = os.path.join(folder, "passwords")
     subprocess.run([os.environ["QOVIX_TOOL"], "web", "--passwords", passwords, "--set-password",
                     "carol"], input="secret\n", text=True, check=True, capture_output=True)
-    return WebView("--tls-cert", pem("server"), "--tls-key", pem("server-key"), "--tls-ca",
-                   pem("ca"), "--tls-require", "--access", access,
-                   demo_options=("--ca", pem("ca"), "--cert", pem("alice"), "--key",
-                                 pem("alice-key")),
-                   client_options=("--ca", pem("ca"), "--cert", pem("web"), "--key",
-                                   pem("web-key")),
-                   web_options=("--passwords", passwords))
+    return vouched_web(folder, access, "--passwords", passwords)
 
 
 def main() -> int:

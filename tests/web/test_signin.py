@@ -10,16 +10,14 @@ import json
 import os
 import socket
 import subprocess
-import sys
 import tempfile
 import unittest
 from pathlib import Path
 
 from selenium.webdriver.common.by import By
 from test_browser import BrowserCase
-from web_server import WebView
+from web_server import WebView, make_certificates, vouched_web
 
-HERE = Path(__file__).resolve().parent
 TOOL = os.environ.get("QOVIX_TOOL", "qovix")
 WEB = "CN=qovix-web,O=Modelling"
 ACCESS = f"""vouch {WEB}
@@ -34,8 +32,7 @@ def setUpModule() -> None:
     global folder, certificates
     folder = tempfile.TemporaryDirectory()
     certificates = Path(folder.name)
-    subprocess.run([sys.executable, str(HERE.parent / "tls" / "make_certificates.py"),
-                    str(certificates)], check=True)
+    make_certificates(certificates)
     (certificates / "access").write_text(ACCESS)
     for user, password in (("carol", "carol's secret"), ("dave", "dave's secret")):
         subprocess.run([TOOL, "web", "--passwords", str(certificates / "passwords"),
@@ -54,15 +51,7 @@ def pem(name: str) -> str:
 def signed_in_web(*web_options: str, https: bool = False) -> WebView:
     """A qovixd requiring TLS, with the access file above, and `qovix web`
     reaching it with the web view's certificate."""
-    served = ("--tls-cert", pem("server"), "--tls-key", pem("server-key"), "--tls-ca", pem("ca"),
-              "--tls-require", "--access", str(certificates / "access"))
-    client = ("--ca", pem("ca"), "--cert", pem("web"), "--key", pem("web-key"))
-    if https:
-        web_options += ("--tls-cert", pem("server"), "--tls-key", pem("server-key"))
-    return WebView(*served, demo_options=("--ca", pem("ca"), "--cert", pem("alice"), "--key",
-                                          pem("alice-key")),
-                   client_options=client, web_options=web_options,
-                   https_ca=pem("ca") if https else None)
+    return vouched_web(certificates, certificates / "access", *web_options, https=https)
 
 
 PAGE = {"X-Qovix-Request": "1", "Content-Type": "application/json"}

@@ -94,3 +94,32 @@ class WebView:
         self.server.stop()
         self.documents.cleanup()
         return said
+
+
+def make_certificates(folder: str | os.PathLike) -> None:
+    """A CA and the certificates the tests use (server, alice, bob, web, ...)
+    in `folder`, made by tests/tls/make_certificates.py."""
+    subprocess.run([sys.executable, os.path.join(os.path.dirname(__file__), "..", "tls",
+                                                 "make_certificates.py"), str(folder)],
+                   check=True, capture_output=True)
+
+
+def vouched_web(folder: str | os.PathLike, access: str | os.PathLike, *web_options: str,
+                https: bool = False) -> WebView:
+    """A qovixd requiring TLS with the certificates of `folder` and the
+    access file `access`, the demo model loaded as alice, and `qovix web`
+    reaching it with the web view's certificate (which the access file must
+    trust to vouch); with `https` it serves HTTPS too."""
+    def pem(name: str) -> str:
+        return os.path.join(folder, f"{name}.pem")
+
+    served = ("--tls-cert", pem("server"), "--tls-key", pem("server-key"), "--tls-ca", pem("ca"),
+              "--tls-require", "--access", str(access))
+    if https:
+        web_options += ("--tls-cert", pem("server"), "--tls-key", pem("server-key"))
+    return WebView(*served,
+                   demo_options=("--ca", pem("ca"), "--cert", pem("alice"), "--key",
+                                 pem("alice-key")),
+                   client_options=("--ca", pem("ca"), "--cert", pem("web"), "--key",
+                                   pem("web-key")),
+                   web_options=web_options, https_ca=pem("ca") if https else None)
