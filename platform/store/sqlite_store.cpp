@@ -480,7 +480,6 @@ class SqliteRows final : public StoreRows {
     }
   }
 
-  // The touched objects of a commit (of `object` alone, when not 0).
   // The objects the commit touched (that one alone, when not 0), at most
   // `most` and one: one more than `most` says there are more.
   void readTouched(CommitRecord& record, ObjectId object, std::size_t most = SIZE_MAX) {
