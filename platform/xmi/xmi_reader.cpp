@@ -524,6 +524,7 @@ class Reader {
   }
 
   std::string_view keepId(std::string_view id) {
+    if (id.empty()) return {};  // an empty xmi.id: nothing to copy, and no block to take
     char* kept = ids_.take(id.size());
     std::memcpy(kept, id.data(), id.size());
     return {kept, id.size()};
