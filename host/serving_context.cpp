@@ -264,7 +264,7 @@ bool ServingContext::commitNow() {
 }
 
 void ServingContext::openRound() {
-  roundOpen_ = store_ != nullptr && store_->holdsCommits();
+  roundOpen_ = store_ != nullptr;
   heldUndone_ = false;
 }
 
@@ -279,7 +279,9 @@ bool ServingContext::closeRound() {
 ServingContext::Settlement ServingContext::settleBeforeReply(rpc_msg* reply, bool mayHold) {
   const bool refused = std::exchange(undoWhenReplying_, false);
   if (store_ == nullptr) return Settlement::Settled;
-  mayHold = mayHold && roundOpen_;
+  // Asked before the call is undone: a store that others change too holds
+  // a call only within the transaction held calls keep open.
+  mayHold = mayHold && roundOpen_ && store_->holdsCommits();
   const bool succeeded =
       reply->rm_reply.rp_stat == MSG_ACCEPTED && reply->acpted_rply.ar_stat == SUCCESS && !refused;
   if (!succeeded) {

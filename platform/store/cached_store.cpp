@@ -337,18 +337,23 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
   }
 
   // A store of its own begins when it first writes; a shared one begins
-  // every call, and drops what others changed since its last.
+  // every call, and drops what others changed since its last. Calls held
+  // on shared rows go on in the writing transaction the first of them
+  // began: its lock has kept every other writer out since.
   void beginTransaction(bool writes) override {
     if (rows_->shared()) {
-      begin(writes);
+      if (!holding()) begin(writes);
     } else if (!inTransaction_ && rows_->othersWrote()) {
       forgetWhatOthersWrote();
     }
   }
 
-  // Others change shared rows between any two calls: each call is its own
-  // transaction there.
-  bool holdsCommits() const override { return !rows_->shared(); }
+  // Others change shared rows between any two transactions: there, a call
+  // is held only in a writing one, whose lock keeps them out until the
+  // held calls commit. A reading call alone commits at once.
+  bool holdsCommits() const override {
+    return !rows_->shared() || (inTransaction_ && writing_);
+  }
 
   void commitChanges(std::span<CommitRecord> records) override {
     if (inTransaction_) {

@@ -38,6 +38,9 @@ const std::vector<PgStatement>& statements() {
       {"begin_write", "BEGIN ISOLATION LEVEL READ COMMITTED READ WRITE"},
       {"commit", "COMMIT"},
       {"rollback", "ROLLBACK"},
+      {"mark", "SAVEPOINT held_call"},
+      {"rollback_to_mark", "ROLLBACK TO SAVEPOINT held_call"},
+      {"release_mark", "RELEASE SAVEPOINT held_call"},
       // The state, and the objects others changed or deleted since $1: one
       // row each, or one row with a null object.
       // (Its one row is said to be one: a row updated at every commit
@@ -243,6 +246,20 @@ class PostgresRows final : public StoreRows {
     } catch (const StoreError&) {
       // the connection went: the server undoes the transaction itself
     }
+  }
+
+  // Taken and forgotten without waiting: a failure there comes out of the
+  // commit, which then keeps none of the calls held.
+  void mark() override { connection_.send("mark"); }
+  void releaseMark() override { connection_.send("release_mark"); }
+  // Waited for: the savepoint also mends a transaction a failed statement
+  // aborted, and when it cannot (the failure came before it), the caller
+  // must know that the held calls are lost.
+  void rollbackToMark() override {
+    connection_.quietSoFar();
+    connection_.send("rollback_to_mark");
+    connection_.send("release_mark");
+    connection_.wait();
   }
 
   RowsState current() override {

@@ -60,7 +60,8 @@ class StoreRows {
   virtual void rollback() = 0;
   // A savepoint in the transaction, where a call held for a group commit
   // ends and the next begins: taking it, undoing what was written since,
-  // and forgetting it. Only rows that are not shared hold calls.
+  // and forgetting it. Shared rows hold calls only in a writing
+  // transaction, whose lock keeps every other writer out until it commits.
   virtual void mark() { throw StoreError(describe() + " holds no calls for a later commit"); }
   virtual void rollbackToMark() { mark(); }
   virtual void releaseMark() { mark(); }

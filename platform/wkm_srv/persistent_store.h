@@ -275,10 +275,12 @@ class WKM_SRV_API PersistentStore {
   // transaction, and its row of the commit log waits for the next commit(),
   // which keeps it with the calls after it, in one write to disk (a group
   // commit). The next beginCall begins the next call in the same
-  // transaction, so that rollback() undoes that call alone. A store that
-  // others change too cannot hold calls: for it, this commits.
+  // transaction, so that rollback() undoes that call alone. When the store
+  // cannot hold the call, this commits.
   void commitLater();
-  // Whether commitLater holds calls, and whether some are held.
+  // Whether commitLater would hold the call in progress (a store that
+  // others change too holds calls only while it keeps them out), and
+  // whether some are held.
   virtual bool holdsCommits() const { return true; }
   bool holding() const { return holding_; }
   // Undoes the call's changes: every change since the last commit, or,
