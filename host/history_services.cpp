@@ -132,11 +132,8 @@ CommitPage serveCommit(HostCall& call, std::uint64_t sequence) {
   const PersistentStore& store = storeOf(call);
   std::vector<CommitRecord> found;
   std::size_t cut = 0;
-  if (std::optional<CommitRecord> commit = store.commitAt(sequence)) {
-    if (commit->changes.size() > kMostChangesShown) {
-      cut = commit->changes.size() - kMostChangesShown;
-      commit->changes.resize(kMostChangesShown);
-    }
+  if (std::optional<CommitRecord> commit = store.commitAt(sequence, kMostChangesShown)) {
+    cut = commit->changesLeftOut;
     found.push_back(std::move(*commit));
   }
   return pageOf(store, found, cut);

@@ -138,7 +138,7 @@ UndoOutcome undoCommit(PersistentStore& store, std::uint64_t sequence) {
     outcome.refusal = "this repository keeps no history (qovixd --history none)";
     return outcome;
   }
-  const std::optional<CommitRecord> commit = store.commitAt(sequence);
+  const std::optional<CommitRecord> commit = store.commitAt(sequence, SIZE_MAX);  // all of it is undone
   if (!commit) {
     outcome.refusal = "there is no " + which;
     return outcome;

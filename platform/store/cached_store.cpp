@@ -327,8 +327,9 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
     return rows_->historyOf(object, before, most);
   }
 
-  std::optional<CommitRecord> commitAt(std::uint64_t sequence) const override {
-    return rows_->commitAt(sequence);
+  std::optional<CommitRecord> commitAt(std::uint64_t sequence,
+                                       std::size_t mostChanges) const override {
+    return rows_->commitAt(sequence, mostChanges);
   }
 
   std::uint64_t nextKeptChangeOf(ObjectId object, std::optional<FeatureId> feature,

@@ -133,6 +133,26 @@ bool changesSlot(ObjectId object, std::optional<FeatureId> feature, const std::s
   return false;
 }
 
+void FirstChanges::add(std::vector<NumberedChange> changes) {
+  for (NumberedChange& each : changes) kept_.push_back(std::move(each));
+  if (kept_.size() > most_ && kept_.size() - most_ > most_) keepFirst();
+}
+
+void FirstChanges::keepFirst() {
+  if (kept_.size() <= most_) return;
+  const auto bound = kept_.begin() + static_cast<std::ptrdiff_t>(most_);
+  std::nth_element(kept_.begin(), bound, kept_.end(),
+                   [](const NumberedChange& a, const NumberedChange& b) { return a.step < b.step; });
+  leftOut_ += kept_.size() - most_;
+  kept_.erase(bound, kept_.end());
+}
+
+void FirstChanges::into(CommitRecord& record) && {
+  keepFirst();
+  record.changes = inCommitOrder(std::move(kept_));
+  record.changesLeftOut = leftOut_;
+}
+
 std::vector<SlotChange> inCommitOrder(std::vector<NumberedChange> changes) {
   std::stable_sort(
       changes.begin(), changes.end(),

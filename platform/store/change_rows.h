@@ -52,6 +52,24 @@ std::vector<NumberedChange> decodeChanges(ObjectId object, std::string_view byte
 // Changes read object by object, in the commit's order.
 std::vector<SlotChange> inCommitOrder(std::vector<NumberedChange> changes);
 
+// The first `most` changes of a commit, in its order, gathered from its
+// objects' changes read one object at a time: it holds no more than twice
+// `most` of them at once, whatever the commit's size, and counts the rest.
+class FirstChanges {
+ public:
+  explicit FirstChanges(std::size_t most) : most_(most) {}
+  void add(std::vector<NumberedChange> changes);
+  // The record's changes, in commit order, and the count of the rest.
+  void into(CommitRecord& record) &&;
+
+ private:
+  void keepFirst();
+
+  std::size_t most_;
+  std::vector<NumberedChange> kept_;
+  std::size_t leftOut_ = 0;
+};
+
 // Whether an object's changes in one commit (its bytes; null where not
 // kept) change its slot `feature`, or for nothing anything of it. Changes
 // not kept might have.

@@ -18,6 +18,8 @@ using Ids = std::vector<ObjectId>;
 // More objects changed by others than this since a server's last call, and
 // it drops its whole cache rather than each.
 constexpr int kMostStaleListed = 10'000;
+// The rows of a commit's changes read at a time.
+constexpr int kChangeRowsPage = 1'000;
 
 // The text in `column`, or in the raw column after it when that is set.
 std::u16string textAt(const PgResult& rows, int row, int column) {
@@ -75,11 +77,12 @@ const std::vector<PgStatement>& statements() {
       {"commit_objects_at",
        "SELECT object, change, class FROM commit_object WHERE sequence = $1 "
        "AND ($2 = 0 OR object = $2) ORDER BY object"},
+      // A page of a commit's objects' changes, after object $2 (of object
+      // $3 alone, when not 0), along the primary key.
       {"changes_at",
-       "SELECT object, encode(changes, 'hex') FROM commit_object WHERE sequence = $1"},
-      {"changes_of_object_at",
        "SELECT object, encode(changes, 'hex') FROM commit_object "
-       "WHERE sequence = $1 AND object = $2"},
+       "WHERE sequence = $1 AND object > $2 AND ($3 = 0 OR object = $3) "
+       "ORDER BY object LIMIT $4"},
       // The object's later commits, along its index, never through the log.
       {"next_change",
        "SELECT sequence, encode(changes, 'hex') FROM commit_object WHERE object = $1 "
@@ -496,15 +499,15 @@ class PostgresRows final : public StoreRows {
     std::vector<CommitRecord> found;
     for (int row = 0; row < rows.rows(); ++row) {
       if (std::optional<CommitRecord> record =
-              readCommit(static_cast<std::uint64_t>(rows.integer(row, 0)), object)) {
+              readCommit(static_cast<std::uint64_t>(rows.integer(row, 0)), object, SIZE_MAX)) {
         found.push_back(std::move(*record));
       }
     }
     return found;
   }
 
-  std::optional<CommitRecord> commitAt(std::uint64_t sequence) override {
-    return readCommit(sequence, 0);
+  std::optional<CommitRecord> commitAt(std::uint64_t sequence, std::size_t mostChanges) override {
+    return readCommit(sequence, 0, mostChanges);
   }
 
   std::uint64_t nextChangeOf(ObjectId object, std::optional<FeatureId> feature,
@@ -597,8 +600,11 @@ class PostgresRows final : public StoreRows {
                                                << classes + "}" << kept + "}");
   }
 
-  // A commit with its changes (those of `object` alone, when not 0).
-  std::optional<CommitRecord> readCommit(std::uint64_t sequence, ObjectId object) {
+  // A commit with its first `mostChanges` changes (those of `object` alone,
+  // when not 0). Its objects' changes are read a page of rows at a time,
+  // so that what is held stays within the bound.
+  std::optional<CommitRecord> readCommit(std::uint64_t sequence, ObjectId object,
+                                         std::size_t mostChanges) {
     const auto at = static_cast<std::int64_t>(sequence);
     const PgResult head = connection_.fetch("commit_row", PgParams() << at);
     if (head.rows() == 0) return std::nullopt;
@@ -618,19 +624,18 @@ class PostgresRows final : public StoreRows {
                              : record.changed)
           .push_back(touched);
     }
-    const PgResult changes =
-        object == 0
-            ? connection_.fetch("changes_at", PgParams() << at)
-            : connection_.fetch("changes_of_object_at", PgParams() << at << std::int64_t{object});
-    std::vector<NumberedChange> read;
-    for (int row = 0; row < changes.rows(); ++row) {
-      if (changes.isNull(row, 1)) continue;
-      for (NumberedChange& each : decodeChanges(static_cast<ObjectId>(changes.integer(row, 0)),
-                                                bytesOfHex(changes.text(row, 1)))) {
-        read.push_back(std::move(each));
+    FirstChanges read(mostChanges);
+    for (std::int64_t after = object == 0 ? 0 : object - 1;;) {
+      const PgResult changes = connection_.fetch(
+          "changes_at", PgParams() << at << after << std::int64_t{object} << std::int64_t{kChangeRowsPage});
+      for (int row = 0; row < changes.rows(); ++row) {
+        after = changes.integer(row, 0);
+        if (changes.isNull(row, 1)) continue;
+        read.add(decodeChanges(static_cast<ObjectId>(after), bytesOfHex(changes.text(row, 1))));
       }
+      if (changes.rows() < kChangeRowsPage) break;
     }
-    record.changes = inCommitOrder(std::move(read));
+    std::move(read).into(record);
     return record;
   }
 

@@ -298,16 +298,16 @@ class SqliteRows final : public StoreRows {
     }
     std::vector<CommitRecord> found;
     for (std::uint64_t sequence : sequences) {
-      if (std::optional<CommitRecord> record = readCommit(sequence, object)) {
+      if (std::optional<CommitRecord> record = readCommit(sequence, object, SIZE_MAX)) {
         found.push_back(std::move(*record));
       }
     }
     return found;
   }
 
-  std::optional<CommitRecord> commitAt(std::uint64_t sequence) override {
+  std::optional<CommitRecord> commitAt(std::uint64_t sequence, std::size_t mostChanges) override {
     batches_.flush();
-    return readCommit(sequence, 0);
+    return readCommit(sequence, 0, mostChanges);
   }
 
   std::uint64_t nextChangeOf(ObjectId object, std::optional<FeatureId> feature,
@@ -497,7 +497,10 @@ class SqliteRows final : public StoreRows {
   }
 
   // A commit with its changes (those of `object` alone, when not 0).
-  std::optional<CommitRecord> readCommit(std::uint64_t sequence, ObjectId object) {
+  // A commit with its first `mostChanges` changes (those of `object` alone,
+  // when not 0).
+  std::optional<CommitRecord> readCommit(std::uint64_t sequence, ObjectId object,
+                                         std::size_t mostChanges) {
     CommitRecord record;
     record.sequence = sequence;
     {
@@ -513,14 +516,9 @@ class SqliteRows final : public StoreRows {
     const Use use(changes);
     use->bind(1, static_cast<std::int64_t>(sequence));
     if (object != 0) use->bind(2, object);
-    std::vector<NumberedChange> read;
-    while (use->step()) {
-      for (NumberedChange& each :
-           decodeChanges(static_cast<ObjectId>(use->integer(0)), use->bytes(1))) {
-        read.push_back(std::move(each));
-      }
-    }
-    record.changes = inCommitOrder(std::move(read));
+    FirstChanges read(mostChanges);
+    while (use->step()) read.add(decodeChanges(static_cast<ObjectId>(use->integer(0)), use->bytes(1)));
+    std::move(read).into(record);
     return record;
   }
 

@@ -127,7 +127,7 @@ class StoreRows {
                                                  std::size_t mostObjects) = 0;
   virtual std::vector<CommitRecord> historyOf(ObjectId object, std::uint64_t before,
                                               std::size_t most) = 0;
-  virtual std::optional<CommitRecord> commitAt(std::uint64_t sequence) = 0;
+  virtual std::optional<CommitRecord> commitAt(std::uint64_t sequence, std::size_t mostChanges) = 0;
   virtual std::uint64_t nextChangeOf(ObjectId object, std::optional<FeatureId> feature,
                                      std::uint64_t after) = 0;
   // Forgets the changes of the commits made before `timeMicros`, in the

@@ -298,9 +298,23 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
     return found;
   }
 
-  std::optional<CommitRecord> commitAt(std::uint64_t sequence) const override {
+  std::optional<CommitRecord> commitAt(std::uint64_t sequence,
+                                       std::size_t mostChanges) const override {
     const CommitRecord* row = logged(sequence);
-    return row != nullptr ? std::optional(*row) : std::nullopt;
+    if (row == nullptr) return std::nullopt;
+    // The changes are copied up to the bound, and no further.
+    const auto copied = static_cast<std::ptrdiff_t>(std::min(mostChanges, row->changes.size()));
+    CommitRecord found{.sequence = row->sequence,
+                       .timeMicros = row->timeMicros,
+                       .principal = row->principal,
+                       .server = row->server,
+                       .created = row->created,
+                       .changed = row->changed,
+                       .deleted = row->deleted,
+                       .madeBriefly = row->madeBriefly,
+                       .changes = {row->changes.begin(), row->changes.begin() + copied},
+                       .changesLeftOut = row->changes.size() - static_cast<std::size_t>(copied)};
+    return found;
   }
 
   std::uint64_t nextKeptChangeOf(ObjectId object, std::optional<FeatureId> feature,

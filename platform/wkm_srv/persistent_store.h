@@ -161,6 +161,9 @@ struct CommitRecord {
   // takes a few bytes an object. withMadeChanges spells them out.
   IdRuns madeBriefly;
   std::vector<SlotChange> changes;
+  // Read with a bound (commitAt): how many changes came after `changes`
+  // and were not read.
+  std::size_t changesLeftOut = 0;
 
   friend bool operator==(const CommitRecord&, const CommitRecord&) = default;
 };
@@ -318,9 +321,12 @@ class WKM_SRV_API PersistentStore {
   // alone. Found by the object, never by reading the log through.
   virtual std::vector<CommitRecord> historyOf(ObjectId object, std::uint64_t before,
                                               std::size_t most) const = 0;
-  // One commit with all its changes; nothing for no such commit. Its changes
-  // are empty when its history was not kept.
-  virtual std::optional<CommitRecord> commitAt(std::uint64_t sequence) const = 0;
+  // One commit with its first `mostChanges` changes, and the count of the
+  // rest, holding no more than twice that many in memory at any time;
+  // nothing for no such commit. Its changes are empty when its history was
+  // not kept.
+  virtual std::optional<CommitRecord> commitAt(std::uint64_t sequence,
+                                               std::size_t mostChanges) const = 0;
   // The first commit after `after` that changed slot `feature` of `object`
   // (or, for nothing, any slot of it, or made or removed it); 0 for none. A
   // commit that touched the object without its changes kept counts: it

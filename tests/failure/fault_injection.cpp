@@ -154,8 +154,9 @@ class FaultyStore final : public PersistentStore {
                                       std::size_t most) const override {
     return faulty().historyOf(object, before, most);
   }
-  std::optional<CommitRecord> commitAt(std::uint64_t sequence) const override {
-    return faulty().commitAt(sequence);
+  std::optional<CommitRecord> commitAt(std::uint64_t sequence,
+                                       std::size_t mostChanges) const override {
+    return faulty().commitAt(sequence, mostChanges);
   }
   std::uint64_t nextKeptChangeOf(ObjectId object, std::optional<FeatureId> feature,
                                  std::uint64_t after) const override {

@@ -125,7 +125,7 @@ class FuzzedRows final : public StoreRows {
     for (std::uint32_t n = in_.small(3); n > 0; --n) found.push_back(commit(in_.small(6)));
     return found;
   }
-  std::optional<CommitRecord> commitAt(std::uint64_t sequence) override {
+  std::optional<CommitRecord> commitAt(std::uint64_t sequence, std::size_t) override {
     if (in_.byte() % 4 == 0) return std::nullopt;
     return commit(sequence);
   }

@@ -47,7 +47,7 @@ void readAndWrite(PersistentStore& store) {
     }
   }
   for (ObjectId id = 1; id <= count; ++id) store.historyOf(id, 0, 4);
-  store.commitAt(store.lastCommit());
+  store.commitAt(store.lastCommit(), 4);
   const ObjectId made = store.create(1);
   store.setValue(made, 1, {1, 2, u"fuzz"});
   store.insertMember(made, 2, 1, 0);

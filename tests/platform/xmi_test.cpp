@@ -814,7 +814,7 @@ TEST_F(Xmi, AnImportsHistoryNamesWhatItMadeAndUndoingItTakesItAllBack) {
       folder / "shop.xmi");
   anchor.internalize(QOVIXUninterpreted(u"xmi into"), QOVIXString(u"shop.xmi"));
   store().commit();
-  const std::optional<CommitRecord> commit = store().commitAt(store().lastCommit());
+  const std::optional<CommitRecord> commit = store().commitAt(store().lastCommit(), SIZE_MAX);
   ASSERT_TRUE(commit);
   std::size_t made = 0;
   for (const SlotChange& change : commit->changes) {

@@ -505,7 +505,7 @@ TEST_P(StoreContract, HistoryKeepsEachChangeWithWhatItReplaced) {
     EXPECT_EQ(ofC[0].created, (Touched{{c, kOther}})) << "brought back";
     EXPECT_EQ(sequencesOf(store.historyOf(a, 3, 1)), (std::vector<std::uint64_t>{2}));
 
-    const auto second = store.commitAt(2);
+    const auto second = store.commitAt(2, SIZE_MAX);
     ASSERT_TRUE(second);
     EXPECT_EQ(second->principal, "bob");
     EXPECT_EQ(second->changes.size(), 6u);
@@ -513,7 +513,7 @@ TEST_P(StoreContract, HistoryKeepsEachChangeWithWhatItReplaced) {
         second->changes[4],
         (SlotChange{
             .kind = SlotChange::Reference, .object = b, .feature = kOwner, .afterTarget = a}));
-    EXPECT_FALSE(store.commitAt(5));
+    EXPECT_FALSE(store.commitAt(5, SIZE_MAX));
     EXPECT_EQ(store.nextChangeOf(a, kName, 1), 2u);
     EXPECT_EQ(store.nextChangeOf(a, kName, 2), 4u);
     EXPECT_EQ(store.nextChangeOf(a, kItems, 2), 0u);
@@ -556,11 +556,38 @@ TEST_P(StoreContract, HistoryCanBeOff) {
   const ObjectId a = s.create(kPlain);
   s.setValue(a, kName, text(u"A"));
   s.commit();
-  const auto commit = s.commitAt(1);
+  const auto commit = s.commitAt(1, SIZE_MAX);
   ASSERT_TRUE(commit);
   EXPECT_EQ(commit->created, (Touched{{a, kPlain}}));
   EXPECT_TRUE(commit->changes.empty());
   EXPECT_EQ(s.nextChangeOf(a, kName, 0), 1u) << "a commit without its history might have";
+}
+
+// A commit read with a bound holds the first changes in commit order,
+// across objects and across the rows read at a time, and counts the rest.
+TEST_P(StoreContract, ACommitReadWithABoundHoldsItsFirstChangesAndCountsTheRest) {
+  PersistentStore& s = *store_;
+  s.beginCall({"alice", true});
+  Ids made;
+  for (int i = 0; i < 1500; ++i) made.push_back(s.create(kPlain));
+  // Named from the last made to the first: commit order is not object order.
+  for (auto id = made.rbegin(); id != made.rend(); ++id) s.setValue(*id, kName, text(u"n"));
+  s.commit();
+  const auto whole = s.commitAt(1, SIZE_MAX);
+  ASSERT_TRUE(whole);
+  ASSERT_EQ(whole->changes.size(), 3000u);
+  EXPECT_EQ(whole->changesLeftOut, 0u);
+  for (const std::size_t most : {std::size_t{0}, std::size_t{1}, std::size_t{1501},
+                                 std::size_t{2999}, std::size_t{3000}}) {
+    const auto first = s.commitAt(1, most);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->changes, std::vector<SlotChange>(whole->changes.begin(),
+                                                      whole->changes.begin() +
+                                                          static_cast<std::ptrdiff_t>(most)))
+        << most;
+    EXPECT_EQ(first->changesLeftOut, 3000 - most);
+    EXPECT_EQ(first->created.size(), 1500u);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
