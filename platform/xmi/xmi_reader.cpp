@@ -474,6 +474,9 @@ class Reader {
     }
     bool identified = false;
     const std::string_view id = streamAttribute(element, "xmi.id", &identified);
+    // An empty id names nothing: tools write them on elements that nothing
+    // refers to, and they are not the same element however many there are.
+    identified = identified && !id.empty();
     if (identified) {
       if (const auto first = byId_.find(id); first != byId_.end()) {
         repeats_.push_back(Repeat{ordinal, first->second});
@@ -524,7 +527,6 @@ class Reader {
   }
 
   std::string_view keepId(std::string_view id) {
-    if (id.empty()) return {};  // an empty xmi.id: nothing to copy, and no block to take
     char* kept = ids_.take(id.size());
     std::memcpy(kept, id.data(), id.size());
     return {kept, id.size()};

@@ -571,6 +571,20 @@ TEST_F(Xmi, ReferencesInValuesAreReplaced) {
   EXPECT_NE(named(QOVIXClass::kClassId, "x & <y>&z"), 0u);
 }
 
+// Tools write empty ids: each element is read, none is taken for another,
+// and nothing inside itself.
+TEST_F(Xmi, EmptyIdsAreReadAndNameNothing) {
+  write("empty.xmi",
+        "<XMI xmi.version=\"1.2\" xmlns:UML=\"org.omg.xmi.namespace.UML\"><XMI.content>"
+        "<UML:Model xmi.id=\"\" name=\"M\"><UML:Namespace.ownedElement>"
+        "<UML:Class xmi.id=\"\" name=\"A\"/><UML:Class xmi.id=\"\" name=\"B\"/>"
+        "</UML:Namespace.ownedElement></UML:Model></XMI.content></XMI>");
+  const QOVIXPackage read = anchor.internalize(kXmi, QOVIXString(u"empty.xmi"));
+  EXPECT_NE(named(QOVIXClass::kClassId, "A"), 0u) << report(read);
+  EXPECT_NE(named(QOVIXClass::kClassId, "B"), 0u) << report(read);
+  EXPECT_NE(report(read).find("skipped nothing"), std::string::npos) << report(read);
+}
+
 // An element given the id of what holds it, or owners named in a circle,
 // is never imported inside itself: the link closing the circle is left out
 // and reported, and the model stays a tree a walk from the top reaches.
