@@ -3,6 +3,9 @@
 #include <netdb.h>
 
 #include <algorithm>
+#include <string_view>
+
+#include "qovix_protocol.h"
 
 Principal peerPrincipal(const SVCXPRT* transport) {
   char address[NI_MAXHOST] = "?";
@@ -15,12 +18,10 @@ Principal peerPrincipal(const SVCXPRT* transport) {
 }
 
 Principal userPrincipal(std::string_view name) {
-  constexpr std::size_t kLongestUserName = 64;
   const auto allowed = [](char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
-           c == '_' || c == '-' || c == '@' || c == '+';
+    return std::string_view(qovix::protocol::kUserNameCharacters).find(c) != std::string_view::npos;
   };
-  if (name.empty() || name.size() > kLongestUserName ||
+  if (name.empty() || name.size() > qovix::protocol::kLongestUserName ||
       !std::all_of(name.begin(), name.end(), allowed)) {
     return {"", Principal::Kind::User};
   }

@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cctype>
 #include <map>
+#include <regex>
 #include <set>
 #include <stdexcept>
 #include <string>
 #include <unordered_set>
 
 #include "model_classes.h"
+#include "qovix_protocol.h"
 #include "platform/qovix_srv/deletion.h"
 #include "platform/qovix_srv/members.h"
 #include "platform/qovix_srv/model_metadata.h"
@@ -155,13 +157,24 @@ std::u16string multiplicityText(const VornPersistentObject& self) {
 
 namespace {
 
-std::int32_t parseBound(const std::string& text, bool upper) {
-  if (upper && text == "*") return -1;
-  if (text.empty() || text.size() > 9 ||
-      text.find_first_not_of("0123456789") != std::string::npos) {
-    throw std::invalid_argument("'" + text + "' is no multiplicity bound");
+// One range of a multiplicity's text, by the protocol's pattern, which the
+// clients judge by too: (lower, upper), -1 for '*'.
+std::pair<std::int32_t, std::int32_t> parseRange(const std::string& part) {
+  static const std::regex pattern(qovix::protocol::kMultiplicityRange);
+  std::smatch bounds;
+  if (!std::regex_match(part, bounds, pattern)) {
+    throw std::invalid_argument("'" + part +
+                                "' is no multiplicity bound or range: write 1, 0..*, 1..3,5");
   }
-  return std::stoi(text);
+  if (!bounds[1].matched) return {-1, -1};  // '*'
+  const std::int32_t lower = std::stoi(bounds[1].str());
+  if (!bounds[3].matched) return {lower, lower};
+  const std::int32_t upper = bounds[3].str() == "*" ? -1 : std::stoi(bounds[3].str());
+  if (upper >= 0 && upper < lower) {
+    throw std::invalid_argument("'" + part + "' is no multiplicity range: its upper bound is "
+                                "below its lower");
+  }
+  return {lower, upper};
 }
 
 }  // namespace
@@ -177,16 +190,7 @@ void setMultiplicityText(const VornPersistentObject& self, const TextValue& text
   std::size_t start = 0;
   while (start <= all.size() && !all.empty()) {
     const std::size_t comma = all.find(',', start);
-    const std::string part = all.substr(start, comma - start);
-    const std::size_t dots = part.find("..");
-    const std::int32_t lower = parseBound(dots == std::string::npos ? part : part.substr(0, dots),
-                                          dots == std::string::npos);
-    const std::int32_t upper =
-        dots == std::string::npos ? lower : parseBound(part.substr(dots + 2), true);
-    if (upper >= 0 && (lower < 0 || upper < lower)) {
-      throw std::invalid_argument("'" + part + "' is no multiplicity range");
-    }
-    ranges.emplace_back(lower, upper);
+    ranges.push_back(parseRange(all.substr(start, comma - start)));
     if (comma == std::string::npos) break;
     start = comma + 1;
   }

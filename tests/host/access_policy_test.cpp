@@ -2,9 +2,30 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <string>
+
 #include "host/host_error.h"
+#include "host/principals.h"
 
 namespace {
+
+// The user names of tests/rules/user_names.txt, which the Python client is
+// held to as well: each is taken for user:NAME, or refused.
+TEST(UserNames, AreJudgedByTheTableBothLanguagesKeep) {
+  std::ifstream rows(std::string(QOVIX_RULES) + "/user_names.txt");
+  ASSERT_TRUE(rows) << QOVIX_RULES;
+  int judged = 0;
+  for (std::string line; std::getline(rows, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    const std::size_t tab = line.find('\t');
+    ASSERT_NE(tab, std::string::npos) << line;
+    const std::string verdict = line.substr(0, tab), name = line.substr(tab + 1);
+    EXPECT_EQ(userPrincipal(name).name, verdict == "good" ? "user:" + name : "") << name;
+    ++judged;
+  }
+  EXPECT_GT(judged, 5);
+}
 
 TEST(AccessPolicy, ExactNamesWinOverTheStarAndTheUnnamedHaveNone) {
   EXPECT_EQ(AccessPolicy().of("anyone"), Access::Write) << "no file: everyone writes";

@@ -144,7 +144,7 @@ class DeleteTest(unittest.TestCase):
                                      "the ranges it replaced are gone")
                 repo.set_multiplicity(made["amount"], "0..1")
                 refusals = (("amount", "3..1", "no multiplicity range"),
-                            ("amount", "x", "no multiplicity bound"),
+                            ("amount", "x", "no multiplicity bound or range"),
                             ("Loan", "1", "a Class has no multiplicity"))
                 for name, text, says in refusals:
                     with self.subTest(text), self.assertRaisesRegex(ValueError, says):

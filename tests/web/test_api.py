@@ -140,10 +140,15 @@ class Api(unittest.TestCase):
 
         made = {"other": account, "name": "owns", "ends": [{"name": "owner", "multiplicity": "1"},
                                                            {"name": "", "multiplicity": "0..*"}]}
-        for wrong in ("*..3", "3..1", "x", "1,,2"):
+        def made_so_far() -> int:
+            return self.web.get("/api/repository")["lastCommit"]
+
+        before = made_so_far()
+        for wrong in ("*..3", "3..1", "x", "1,,2", "1..\u0665"):
             bad = {**made, "ends": [made["ends"][0], {"name": "", "multiplicity": wrong}]}
             self.assertEqual(self.change(f"/api/elements/{customer}/associations", "POST",
                                          bad)[0], 400, wrong)
+        self.assertEqual(made_so_far(), before, "nothing of a refused association stays")
         status, association = self.change(f"/api/elements/{customer}/associations", "POST", made)
         self.assertEqual((status, association.get("name"), association.get("owner", {}).get("name")),
                          (201, "owns", "Accounts"), association)

@@ -19,6 +19,8 @@ import sys
 
 import uvicorn
 
+import qovix
+
 from .app import create_app
 from .changes_feed import ChangesFeed
 from .connections import ConnectionPools, Target
@@ -40,7 +42,8 @@ def listen_address(text: str) -> tuple[str, int]:
 def main(arguments: list[str] | None = None) -> int:
     parser = argparse.ArgumentParser(prog="qovix web", description=__doc__.split("\n\n")[0])
     parser.add_argument("--host", default=os.environ.get("QOVIX_HOST", "127.0.0.1"))
-    parser.add_argument("--port", type=int, default=int(os.environ.get("QOVIX_PORT", "20241")))
+    parser.add_argument("--port", type=int,
+                        default=int(os.environ.get("QOVIX_PORT") or qovix.DEFAULT_PORT))
     parser.add_argument("--tls", action="store_true")
     parser.add_argument("--ca")
     parser.add_argument("--cert")

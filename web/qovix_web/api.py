@@ -8,7 +8,6 @@ from __future__ import annotations
 import asyncio
 import contextlib
 import json
-import re
 import subprocess
 import threading
 from typing import Any, AsyncIterator, Callable, Iterator, Literal
@@ -75,18 +74,13 @@ class Change(BaseModel):
     multiplicity: str | None = Field(None, max_length=200)
 
 
-# A multiplicity as qovixd reads it: ranges LOWER..UPPER (UPPER at least
-# LOWER, or *) or single bounds, separated by commas.
-RANGE = re.compile(r"\*|(\d{1,9})(?:\.\.(\d{1,9}|\*))?")
-
-
 def check_multiplicity(text: str) -> None:
-    """Refuses a text qovixd would refuse, before anything is made."""
-    squeezed = text.replace(" ", "")
-    for part in squeezed.split(",") if squeezed else []:
-        bounds = RANGE.fullmatch(part)
-        if not bounds or (bounds[2] not in (None, "*") and int(bounds[2]) < int(bounds[1])):
-            raise HTTPException(400, f"'{text}' is no multiplicity: write 1, 0..*, 1..3,5")
+    """Refuses a text qovixd would refuse, by the protocol's own rule,
+    before anything is made."""
+    try:
+        qovix.multiplicity_ranges(text)
+    except ValueError as wrong:
+        raise HTTPException(400, str(wrong)) from wrong
 
 
 class NewGeneralization(BaseModel):
@@ -316,16 +310,25 @@ def make_router(diagram_command: Callable[[int, str | None], list[str]]) -> APIR
                                          f"{elements.name_of(other)!r} are in no namespace to "
                                          "hold the association")
             association = repo.Association.create()
-            in_namespace(association, homes[0], new.name)
-            for wanted, typed in zip(new.ends, (mine, other)):
-                end = repo.AssociationEnd.create()
-                end.construct(association, wanted.name)
-                end.type = typed
-                if len(end.association) == 0:
-                    end.association.add(association)
-                typed.associationEnd.add(end)
-                if wanted.multiplicity.strip():
-                    repo.set_multiplicity(end, wanted.multiplicity)
+            try:
+                in_namespace(association, homes[0], new.name)
+                for wanted, typed in zip(new.ends, (mine, other)):
+                    end = repo.AssociationEnd.create()
+                    end.construct(association, wanted.name)
+                    end.type = typed
+                    if len(end.association) == 0:
+                        end.association.add(association)
+                    typed.associationEnd.add(end)
+                    if wanted.multiplicity.strip():
+                        repo.set_multiplicity(end, wanted.multiplicity)
+            except BaseException as failed:
+                # It takes several calls: whatever stopped them, nothing half
+                # made stays (its ends go with it, and every link to them).
+                with contextlib.suppress(qovix.QovixError):
+                    association.delete()
+                if isinstance(failed, ValueError):  # a multiplicity qovixd refused
+                    raise HTTPException(400, str(failed)) from failed
+                raise
             return elements.detail(association)
 
     @api.get("/elements/{number}/deletion",

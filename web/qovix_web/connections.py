@@ -20,7 +20,7 @@ import qovix
 class Target:
     """Where qovixd is, and how to reach it."""
     host: str = "127.0.0.1"
-    port: int = 20241
+    port: int = qovix.DEFAULT_PORT
     tls: dict[str, object] = field(default_factory=dict)  # Repository.connect's TLS keywords
 
 

@@ -21,6 +21,8 @@ import threading
 import time
 from dataclasses import dataclass, field
 
+import qovix
+
 try:
     import argon2
 except ImportError:  # only signing in by passwords needs it
@@ -32,13 +34,9 @@ COOKIE = "qovix_session"
 IDLE_SECONDS = 8 * 3600
 MOST_SESSIONS = 10_000
 # What a name may be: as qovixd takes it for user:NAME.
-NAME_CHARACTERS = frozenset("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._-@+")
-LONGEST_NAME = 64
+LONGEST_NAME = qovix.LONGEST_USER_NAME
 LONGEST_PASSWORD = 1024
-
-
-def is_user_name(name: str) -> bool:
-    return 0 < len(name) <= LONGEST_NAME and set(name) <= NAME_CHARACTERS
+is_user_name = qovix.is_user_name
 
 
 class PasswordFile:

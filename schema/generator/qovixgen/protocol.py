@@ -207,7 +207,8 @@ class _Reader:
                           f"its number is program {numbers[program.number]}'s too")
             numbers[program.number] = program.name
         for needed in ("default_port", "most_text_units", "last_fragment", "auth_tls",
-                       "start_tls", "tls_alpn", "tls_priorities"):
+                       "start_tls", "tls_alpn", "tls_priorities", "multiplicity_range",
+                       "user_name_characters", "longest_user_name"):
             if needed not in self.protocol.constants:
                 self.fail(0, "", f"no constant {needed}")
         seen: dict[int, HostProcedure] = {}
