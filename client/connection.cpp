@@ -5,10 +5,9 @@
 #include "client/procedure_listing.h"
 #include "client/rpc_port.h"
 #include "qovix_protocol.h"
+#include "wire_filters.h"
 #include "xdr/argument_records.h"
-#include "xdr/commit_filters.h"
 #include "xdr/data_value.h"
-#include "xdr/document_filters.h"
 #include "xdr/primitive_filters.h"
 #include "xdr/xdr_filter.h"
 

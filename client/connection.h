@@ -17,10 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "document_records.h"
 #include "error.h"
-#include "history_records.h"
 #include "tls_options.h"
+#include "wire_records.h"
 
 namespace qovix::client {
 

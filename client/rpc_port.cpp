@@ -10,9 +10,9 @@
 #include <cstring>
 
 #include "client/error.h"
+#include "wire/wire_primitives.h"
+#include "wire_filters.h"
 #include "xdr/argument_records.h"
-#include "xdr/byte_strings.h"
-#include "xdr/commit_filters.h"
 #include "xdr/data_value.h"
 #include "xdr/primitive_filters.h"
 #include "xdr/xdr_filter.h"
@@ -42,7 +42,7 @@ bool_t encodeFields(XDR* xdrs, const std::vector<Field>* fields) {
       }
       case Field::Kind::Bytes: {
         // Encoding only reads the bytes: a chunk is not copied to be sent.
-        if (!xdrByteString(xdrs, const_cast<std::string*>(&field.bytes), kMaxCallRecordBytes)) {
+        if (!wire::byteString(xdrs, const_cast<std::string*>(&field.bytes), kMaxCallRecordBytes)) {
           return FALSE;
         }
         break;

@@ -6,9 +6,9 @@
 #include <new>
 #include <stdexcept>
 
-#include "client/document_records.h"
 #include "host/host_call.h"
 #include "host/serving_context.h"
+#include "wire_records.h"
 
 namespace host_procedures {
 

@@ -27,7 +27,8 @@ CATALOGUE = HERE.parent.parent / "schema" / "catalogue.txt"
 
 
 # The generated modules of the package, by the generator's name for them.
-GENERATED = {"_model.py": "python_model.py", "_protocol.py": "python_protocol.py"}
+GENERATED = {"_model.py": "python_model.py", "_protocol.py": "python_protocol.py",
+             "_records.py": "python_records.py"}
 
 
 def _generated_sources() -> dict[str, str]:

@@ -78,28 +78,33 @@ def filter_seeds():
             out.append(bytes([index]) + record(SHAPE_FIELDS[name], 7, value))
     out.append(bytes([7]) + words(7, 2))  # element 2 of object 7
     out.append(bytes([9]) + words(9, 10, 0, 2, ord("A"), 0))
-    # The history's records (first byte 0xF0 and up): a page of one commit
-    # with a value change and a member added, an undo's answer, a sequence.
+    # The host services' records (first byte 0xF0, then the record's place
+    # in the generated list): a page of one commit with a value change and
+    # a member added, an undo's answer, a sequence; a chunk, a range, bytes
+    # read, an import, an export, an outcome, a name.
     def string8(text: bytes) -> bytes:
         return words(len(text)) + text + bytes(-len(text) % 4)
+
+    def host_record(name: str, payload: bytes) -> bytes:
+        return bytes([0xF0, records().RECORDS.index(name)]) + payload
+
     value = words(1, 0, 3, ord("A"), ord("b"), 0)
     change = words(4, 12) + string8(b"*.name") + words(2, 0xFFFFFFFF, 0, 0, 0, 1) + value
     added = words(4, 34) + string8(b"QOVIXNamespace.ownedElement") + words(4, 0, 0, 5, 0, 0)
     commit = (words(0, 9, 0, 1_700_000_000) + string8(b"CN=alice") + string8(b"vm:20241") +
               words(1, 4, 25, 1) + words(2) + change + added)
-    out.append(bytes([0xF0]) + words(0, 9, 1) + commit)
-    out.append(bytes([0xF1]) + words(0, 0) + string8(b"commit 12 changed *.name of object 4"))
-    out.append(bytes([0xF2]) + words(0, 42))
-    # The documents' records (0xF3 to 0xF9): a chunk, a range, bytes read,
-    # an import, an export, an outcome, a name.
     name = string8(b"model.xmi")
-    out.append(bytes([0xF3]) + name + words(0, 0, 1) + string8(b"<XMI/>"))
-    out.append(bytes([0xF4]) + name + words(0, 512))
-    out.append(bytes([0xF5]) + words(0, 6) + string8(b"<XMI/>") + string8(b""))
-    out.append(bytes([0xF6]) + name + words(7) + string8(b"model.zargo"))
-    out.append(bytes([0xF7]) + words(7) + string8(b"xmi 1.0") + name)
-    out.append(bytes([0xF8]) + words(0, 0) + string8(b"XMI document 'm' line 2: refused"))
-    out.append(bytes([0xF9]) + name)
+    out += [host_record("commit_page", words(0, 9, 1) + commit),
+            host_record("undo_answer",
+                        words(0, 0) + string8(b"commit 12 changed *.name of object 4")),
+            host_record("sequence", words(0, 42)),
+            host_record("document_chunk", name + words(0, 0, 1) + string8(b"<XMI/>")),
+            host_record("document_range", name + words(0, 512)),
+            host_record("document_bytes", words(0, 6) + string8(b"<XMI/>") + string8(b"")),
+            host_record("import_request", name + words(7) + string8(b"model.zargo")),
+            host_record("export_request", words(7) + string8(b"xmi 1.0") + name),
+            host_record("outcome", words(0, 0) + string8(b"XMI document 'm' line 2: refused")),
+            host_record("document_name", name)]
     return out
 
 
@@ -130,6 +135,14 @@ def protocol():
     sys.path.insert(0, str(Path(sys.argv[1]).parent))
     import python_protocol
     return python_protocol
+
+
+def records():
+    """The host services' records, from the generated module beside the
+    procedure listing."""
+    sys.path.insert(0, str(Path(sys.argv[1]).parent))
+    import python_records
+    return python_records
 
 
 def record_seeds():

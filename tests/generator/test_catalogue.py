@@ -264,6 +264,22 @@ class EveryFeatureKind(unittest.TestCase):
             ("constant auth_tls 7", "constant auth_tls seven", "'seven' is no number"),
             ("host 0 null void -> void anyone", "host 0 null handle -> void anyone",
              "host procedure 0 must be the null procedure"),
+            # Records and their fields.
+            ("  before wire_value[]\n", "  before wire_valu[]\n",
+             "record wire_change: before: 'wire_valu' is no record or alias"),
+            ("opaque<document_chunk_bytes>", "opaque<chunk_bytes>",
+             "'chunk_bytes' is no constant of this file"),
+            ("opaque<document_chunk_bytes>", "opaque<1024>", "opaque takes the constant"),
+            ("  changes wire_change[]\n", "  changes wire_change[]\n  again wire_commit[]\n",
+             "wire_commit would hold itself"),
+            ("  kind int\n", "  kind int\n  kind int\n", "the field kind is there twice"),
+            ("  kind int\n", "  switch int\n", "switch is a word of rpcgen's language"),
+            ("  position int = -1\n", "  position int = minus one\n", "expected: FIELD TYPE"),
+            ("  | An undo's own commit; 0 when refused, with the reason.\n", "",
+             "record undo_answer: says nothing of what it is"),
+            ("record outcome\n", "record wire_value\n", "the name wire_value is taken"),
+            ("host 14 commit sequence -> commit_page read", "host 14 commit sequence -> page read",
+             "'page' is none of"),
         ]
         for sound, broken, message in cases:
             with self.subTest(broken):
@@ -274,6 +290,30 @@ class EveryFeatureKind(unittest.TestCase):
         with self.assertRaises(CatalogueError) as caught:
             parse_protocol(PROTOCOL_TEXT.replace("  | Is the server there? An empty reply.\n", ""))
         self.assertIn("host 0 null: says nothing of what it does", str(caught.exception))
+
+    def test_a_records_field_is_spelled_alike_in_every_language(self):
+        records = parse_protocol(PROTOCOL_TEXT.replace(
+            "record outcome\n", "record outcome\n  extra_count word\n"))
+        spelled = {name: protocol_emit(name, self.catalogue, self.classes, records)
+                   for name in ("wire_records.h", "wire_filters.cpp", "python_records.py",
+                                "qovix.x", "protocol-reference.md")}
+        self.assertIn("struct Outcome {\n  std::uint32_t extraCount = 0;\n  std::uint64_t value = 0;",
+                      spelled["wire_records.h"])
+        self.assertIn("bool_t X_Outcome(XDR* xdrs, qovix::Outcome* value) {\n"
+                      "  if (xdrs->x_op == XDR_FREE) return TRUE;\n"
+                      "  return xdr_u_int32_t(xdrs, &value->extraCount) &&\n"
+                      "         xdr_uint64_t(xdrs, &value->value) &&",
+                      spelled["wire_filters.cpp"])
+        self.assertIn("return (reader.word(), reader.hyper(), reader.string(),)",
+                      spelled["python_records.py"])
+        self.assertIn("struct X_Outcome {\n    unsigned int extraCount;\n    unsigned hyper value;",
+                      spelled["qovix.x"])
+        self.assertIn("| `extraCount` | unsigned word |", spelled["protocol-reference.md"])
+        # A local field is in the C++ record alone, and its filter is the record's own.
+        self.assertIn("std::uint64_t changesLeft = 0;  // not on the wire",
+                      spelled["wire_records.h"])
+        self.assertIn("bool_t X_CommitPageFields(", spelled["wire_filters.cpp"])
+        self.assertNotIn("changesLeft", spelled["qovix.x"])
 
     def test_generated_files_say_they_are_generated_and_from_what(self):
         for name, emit in EMITTERS.items():

@@ -15,7 +15,7 @@ import unittest
 from pathlib import Path
 
 import qovix
-from qovix import _rpc
+from qovix import _records, _rpc
 from qovix._protocol import HOST_ACT_FOR
 
 HERE = Path(__file__).resolve().parent
@@ -193,7 +193,7 @@ class PrincipalsTest(unittest.TestCase):
             with self.assertRaises(qovix.InvalidHandle):
                 dave.TaggedValue.from_handle(tagged.handle)
             # One user per connection: a second word changes nothing.
-            again = carol._host_call(HOST_ACT_FOR, (("b", b"dave"),), _rpc.outcome_result)
+            again = carol._host_call(HOST_ACT_FOR, (("b", b"dave"),), _records.read_outcome)
             self.assertEqual(again, (0, "this connection acts for user:carol already; a "
                                         "connection acts for one user"))
             self.assertEqual(carol.access(), "write")

@@ -11,7 +11,7 @@ import secrets
 from pathlib import Path
 from typing import TYPE_CHECKING, NamedTuple
 
-from . import _rpc
+from . import _records
 from ._protocol import (DOCUMENT_CHUNK_BYTES, HOST_DISCARD, HOST_DOWNLOAD, HOST_EXPORT,
                         HOST_IMPORT, HOST_UPLOAD)
 from .errors import DocumentRefused
@@ -36,8 +36,8 @@ def _send(repo: "Repository", name: str, data: bytes) -> None:
         chunk = data[offset:offset + DOCUMENT_CHUNK_BYTES]
         last = offset + len(chunk) >= len(data)
         _, refusal = repo._host_call(
-            HOST_UPLOAD, (("b", name.encode()), ("q", offset), ("l", int(last)), ("b", chunk)),
-            _rpc.outcome_result)
+            HOST_UPLOAD, _records.document_chunk_fields(name, offset, last, chunk),
+            _records.read_outcome)
         if refusal:
             raise DocumentRefused(f"qovixd refused the document: {refusal}")
         offset += len(chunk)
@@ -50,7 +50,8 @@ def _fetch(repo: "Repository", name: str) -> bytes:
     offset = 0
     while True:
         size, data, refusal = repo._host_call(
-            HOST_DOWNLOAD, (("b", name.encode()), ("q", offset)), _rpc.document_bytes_result)
+            HOST_DOWNLOAD, _records.document_range_fields(name, offset),
+            _records.read_document_bytes)
         if refusal:
             raise DocumentRefused(f"qovixd could not send the document: {refusal}")
         parts.append(data)
@@ -61,7 +62,7 @@ def _fetch(repo: "Repository", name: str) -> bytes:
 
 def _discard(repo: "Repository", name: str) -> None:
     try:
-        repo._host_call(HOST_DISCARD, (("b", name.encode()),), _rpc.outcome_result)
+        repo._host_call(HOST_DISCARD, _records.document_name_fields(name), _records.read_outcome)
     except Exception:  # noqa: BLE001 - the call that used it said what went wrong
         pass
 
@@ -77,8 +78,9 @@ def import_model(repo: "Repository", source: bytes | str | os.PathLike,
     try:
         with repo._patient():
             handle, text = repo._host_call(
-                HOST_IMPORT, (("b", name.encode()), ("h", into.handle if into is not None else 0),
-                              ("b", title.encode())), _rpc.outcome_result)
+                HOST_IMPORT,
+                _records.import_request_fields(name, into.handle if into is not None else 0, title),
+                _records.read_outcome)
     finally:
         _discard(repo, name)
     if handle == 0:
@@ -93,8 +95,8 @@ def export_package(package: "ModelObject", path: str | os.PathLike | None,
     try:
         with repo._patient():
             size, refusal = repo._host_call(
-                HOST_EXPORT, (("h", package.handle), ("b", format.encode()), ("b", name.encode())),
-                _rpc.outcome_result)
+                HOST_EXPORT, _records.export_request_fields(package.handle, format, name),
+                _records.read_outcome)
         if size == 0:
             raise DocumentRefused(f"qovixd could not export {package!r}: {refusal}")
         data = _fetch(repo, name)

@@ -17,9 +17,10 @@ import struct
 from dataclasses import dataclass
 from typing import Callable, Iterator, Sequence
 
-from ._protocol import (AUTH_TLS, CAST_PROGRAM, HOST_NAMES, HOST_PROGRAM, HOST_VERSION,
-                        LAST_FRAGMENT, MODEL_PROGRAM, MOST_TEXT_UNITS, PROCEDURE_TITLES, START_TLS,
-                        TLS_ALPN)
+from ._protocol import (AUTH_TLS, CAST_PROGRAM, CHANGES_LEFT_KIND, HOST_NAMES, HOST_PROGRAM,
+                        HOST_VERSION, LAST_FRAGMENT, MODEL_PROGRAM, MOST_TEXT_UNITS,
+                        PROCEDURE_TITLES, START_TLS, TLS_ALPN)
+from ._records import read_commit_page
 from .errors import (AccessDenied, QovixError, DecodeError, ProtocolError, ServerSystemError,
                      ServerUnreachable, Timeout, TlsError)
 
@@ -115,6 +116,10 @@ class Reader:
         high = self.word()
         return (high << 32) | self.word()
 
+    def signed_hyper(self) -> int:
+        number = self.hyper()
+        return number - (1 << 64) if number & (1 << 63) else number
+
     def string(self) -> str:
         return self.opaque(self.word()).decode("utf-8", "replace")
 
@@ -180,57 +185,18 @@ def pair_result(reader: Reader) -> tuple[int, int]:
     return reader.word(), reader.signed()
 
 
-# The history's records, as tuples in wire order (X_CommitPage, X_UndoAnswer).
-def _wire_value(reader: Reader) -> tuple[int, int, str]:
-    return reader.signed(), reader.signed(), reader.units()
-
-
-def _wire_change(reader: Reader) -> tuple:
-    return (reader.word(), reader.word(), reader.string(), reader.signed(), reader.signed(),
-            reader.word(), reader.word(), reader.items(_wire_value), reader.items(_wire_value))
-
-
-def _wire_touched(reader: Reader) -> tuple[int, int, int]:
-    return reader.word(), reader.word(), reader.signed()
-
-
-def _wire_commit(reader: Reader) -> tuple:
-    sequence = reader.hyper()
-    time = reader.hyper()
-    time = time - (1 << 64) if time & (1 << 63) else time
-    return (sequence, time, reader.string(), reader.string(), reader.items(_wire_touched),
-            reader.items(_wire_change))
-
-
-# A last change of this kind says how many changes of its commit the page
-# leaves out (its position): it is read into that count, not as a change.
-CHANGES_LEFT_KIND = 7
-
-
 def commit_page_result(reader: Reader) -> tuple[int, list[tuple], int]:
-    """(last commit, commits, changes the page leaves out)."""
-    last = reader.hyper()
+    """(last commit, commits, changes the page leaves out). A last change of
+    kind CHANGES_LEFT_KIND says how many changes of its commit the page
+    leaves out (its position): it is read into that count, not as a change."""
+    last, wires = read_commit_page(reader)
     commits, left = [], 0
-    for wire in reader.items(_wire_commit):
+    for wire in wires:
         changes = list(wire[5])
         while changes and changes[-1][3] == CHANGES_LEFT_KIND:
             left += max(changes.pop()[4], 0)
         commits.append((*wire[:5], changes))
     return last, commits, left
-
-
-def undo_result(reader: Reader) -> tuple[int, str]:
-    return reader.hyper(), reader.string()
-
-
-# The documents' records (X_Outcome, X_DocumentBytes).
-def outcome_result(reader: Reader) -> tuple[int, str]:
-    return reader.hyper(), reader.string()
-
-
-def document_bytes_result(reader: Reader) -> tuple[int, bytes, str]:
-    size = reader.hyper()
-    return size, reader.opaque(reader.word()), reader.string()
 
 
 @dataclass(frozen=True)

@@ -29,13 +29,13 @@ from dataclasses import dataclass
 from typing import (TYPE_CHECKING, Any, Callable, ClassVar, Generic, Iterator, Sequence, TypeVar,
                     overload)
 
-from . import _rpc
+from . import _records, _rpc
 from ._protocol import (CAST_PROCEDURE, CAST_PROGRAM, DEFAULT_PORT, HOST_ACCESS, HOST_ACT_FOR,
-                        HOST_SET_MULTIPLICITY,
-                        HOST_CLASS_NAME, HOST_CHANGES, HOST_COMMIT, HOST_DELETE, HOST_DELETION, HOST_ELEMENT,
-                        HOST_HANDLE_COUNT, HOST_HISTORY,
-                        HOST_IDENTITY, HOST_NULL, HOST_OBJECT, HOST_PROGRAM, HOST_RELEASE,
-                        HOST_REPOSITORY, HOST_SIZE, HOST_UNDO, HOST_VERSION, MODEL_PROGRAM)
+                        HOST_CHANGES, HOST_CLASS_NAME, HOST_COMMIT, HOST_DELETE, HOST_DELETION,
+                        HOST_ELEMENT, HOST_HANDLE_COUNT, HOST_HISTORY, HOST_IDENTITY, HOST_NULL,
+                        HOST_OBJECT, HOST_PROGRAM, HOST_RELEASE, HOST_REPOSITORY,
+                        HOST_SET_MULTIPLICITY, HOST_SIZE, HOST_UNDO,
+                        HOST_VERSION, MODEL_PROGRAM)
 from ._rpc import Call, Value
 from .errors import (AccessDenied, InvalidHandle, ProtocolError, QovixError, ServerSystemError,
                      ServerUnreachable, UndoRefused)
@@ -274,8 +274,8 @@ class Repository:
         """Makes the connection's calls for the user it acts for."""
         assert self.acting_for is not None
         access, why = transport.call_many([Call(HOST_PROGRAM, HOST_VERSION, HOST_ACT_FOR,
-                                                (("b", self.acting_for.encode()),),
-                                                _rpc.outcome_result)])[0]
+                                                _records.user_name_fields(self.acting_for),
+                                                _records.read_outcome)])[0]
         if access == 0:
             raise AccessDenied(f"qovixd at {transport.endpoint} does not let this client act for "
                                f"{self.acting_for}: {why}")
@@ -285,8 +285,8 @@ class Repository:
         "1", "1..3,5"), which the model's procedures only read; "" removes
         it. Raises ValueError, saying why, when refused."""
         done, why = self._host_call(HOST_SET_MULTIPLICITY,
-                                    (("h", element.handle),
-                                     ("b", text.encode())), _rpc.outcome_result)
+                                    _records.multiplicity_request_fields(element.handle, text),
+                                    _records.read_outcome)
         if done == 0:
             raise ValueError(why)
 
@@ -423,7 +423,8 @@ class Repository:
 
     def last_commit(self) -> int:
         """The sequence number of the repository's last commit."""
-        return self._host_call(HOST_CHANGES, (("q", 2**64 - 1),), _rpc.commit_page_result)[0]
+        return self._host_call(HOST_CHANGES, _records.sequence_fields(2**64 - 1),
+                               _rpc.commit_page_result)[0]
 
     def changes(self, since: int = 0, *, follow: bool = False,
                 poll: float = 0.5) -> Iterator[Commit]:
@@ -432,7 +433,8 @@ class Repository:
         ones, asking every `poll` seconds, and never ends by itself."""
         from ._history import commit_of
         while True:
-            _, page, _ = self._host_call(HOST_CHANGES, (("q", since),), _rpc.commit_page_result)
+            _, page, _ = self._host_call(HOST_CHANGES, _records.sequence_fields(since),
+                                         _rpc.commit_page_result)
             for wire in page:
                 commit = commit_of(wire)
                 since = commit.seq
@@ -458,7 +460,7 @@ class Repository:
         first, before commit `before` (0: from the newest); and the `before`
         that asks for the next page, 0 when there is none."""
         from ._history import commit_of
-        _, page, left = self._host_call(HOST_HISTORY, (("l", number), ("q", before)),
+        _, page, left = self._host_call(HOST_HISTORY, _records.history_query_fields(number, before),
                                         _rpc.commit_page_result)
         # Only a page's first commit may be larger than the page.
         commits = [commit_of(wire, left if i == 0 else 0) for i, wire in enumerate(page)]
@@ -469,14 +471,16 @@ class Repository:
         them: `changes_left` says how many it leaves out, which the history
         of each object it lists holds. None for no such commit."""
         from ._history import commit_of
-        _, page, left = self._host_call(HOST_COMMIT, (("q", seq),), _rpc.commit_page_result)
+        _, page, left = self._host_call(HOST_COMMIT, _records.sequence_fields(seq),
+                                        _rpc.commit_page_result)
         return commit_of(page[0], left) if page else None
 
     def undo(self, seq: int) -> int:
         """Takes commit `seq` back, as a new commit by this client; its
         number. UndoRefused, changing nothing, when a later commit changed
         what it changed (the message names it) or its history is not kept."""
-        commit, refusal = self._host_call(HOST_UNDO, (("q", seq),), _rpc.undo_result)
+        commit, refusal = self._host_call(HOST_UNDO, _records.sequence_fields(seq),
+                                          _records.read_undo_answer)
         if commit == 0:
             raise UndoRefused(f"commit {seq} cannot be undone: {refusal}")
         return commit

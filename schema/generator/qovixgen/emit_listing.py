@@ -8,6 +8,7 @@ from .catalogue import Catalogue
 from .emit_client import procedure_title
 from .emit_dispatch import banner
 from .emit_protocol_file import SPELLING_NOTES
+from .emit_records import records_reference
 from .emit_values import payload_of, value_class_ids
 from .numbering import NumberedClass, Procedure
 from .protocol import Protocol
@@ -90,6 +91,7 @@ def protocol_reference(protocol: Protocol, catalogue: Catalogue,
              "# QOVIX protocol reference", ""]
     lines += _programs(protocol, len(numbered))
     lines += _host_services(protocol)
+    lines += records_reference(protocol)
     lines += ["## Model procedures", "",
              f"Every procedure of the {len(numbered)} classes ({total} in all), by class number.",
              f"Call a class's procedure on the model program `0x{model:08x}` with the class",

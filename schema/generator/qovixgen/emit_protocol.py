@@ -113,8 +113,7 @@ def host_table(protocol: Protocol, catalogue: Catalogue, numbered: list[Numbered
     the argument, calls the handler the host defines and encodes what it
     answers. A record without a handler does not link."""
     lines = [_banner(protocol, "//").rstrip(), '#include "host/host_procedures.h"', "",
-             '#include "host/host_call.h"', '#include "xdr/commit_filters.h"',
-             '#include "xdr/document_filters.h"', '#include "xdr/principal_filters.h"', "",
+             '#include "host/host_call.h"', '#include "wire_filters.h"', "",
              "namespace host_procedures {", "namespace {", ""]
     for p in protocol.host:
         argument, result = p.argument, p.result
@@ -150,9 +149,9 @@ def host_handlers(protocol: Protocol, catalogue: Catalogue, numbered: list[Numbe
     lines = [_banner(protocol, "//").rstrip(), "#pragma once", "",
              "// The handler of every host procedure, typed by its record; the host",
              "// defines them (host/host_services.cpp), and the generated table calls them.",
-             "", "#include <string>", "", '#include "xdr/argument_records.h"',
-             '#include "client/document_records.h"', '#include "client/history_records.h"',
-             '#include "xdr/wire_types.h"', "", "class HostCall;", "",
+             "", "#include <string>", "", '#include "wire_records.h"',
+             '#include "xdr/argument_records.h"', '#include "xdr/wire_types.h"', "",
+             "class HostCall;", "",
              "namespace host_procedures {", ""]
     for p in protocol.host:
         result = "void" if p.result.name == "void" else p.result.cpp

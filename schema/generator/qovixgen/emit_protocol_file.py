@@ -15,6 +15,7 @@ import textwrap
 
 from .catalogue import Catalogue, CatalogueError
 from .numbering import NumberedClass, Procedure
+from .emit_records import xdr_declarations
 from .protocol import Protocol
 from .wire import BOOLEAN, DATA_VALUE, HANDLE, INTEGER, VOID, argument_filter
 
@@ -95,106 +96,6 @@ typedef unsigned short X_stringUTF16<>;
 typedef string X_String<>;
 typedef X_String *X_OptionalString;
 
-/* The history's records. A commit's sequence number. */
-typedef unsigned hyper X_Sequence;
-/* An object's history, before commit `before` (0: from the newest). */
-struct X_HistoryQuery {{
-    unsigned int object;
-    X_Sequence before;
-}};
-/* A value a slot held: its value class and number, its text. */
-struct X_WireValue {{
-    int valueClass;
-    int number;
-    X_stringUTF16 text;
-}};
-/* A change: kind 0 created, 1 deleted (feature: the object's class),
-   2 value, 3 reference, 4 added, 5 removed, 6 values; kind 7 ends a
-   commit's changes where a page leaves some out: `position` of them,
-   which the history of each object the commit lists holds. */
-struct X_WireChange {{
-    unsigned int object;
-    unsigned int feature;
-    X_String slot;
-    int kind;
-    int position;
-    unsigned int beforeTarget;
-    unsigned int afterTarget;
-    X_WireValue before<>;
-    X_WireValue after<>;
-}};
-/* An object a commit touched: change 0 created, 1 changed, 2 deleted. */
-struct X_WireTouched {{
-    unsigned int object;
-    unsigned int classNumber;
-    int change;
-}};
-/* A commit: when (microseconds since the Unix epoch), by whom, where. */
-struct X_WireCommit {{
-    X_Sequence sequence;
-    hyper timeMicros;
-    X_String principal;
-    X_String server;
-    X_WireTouched objects<>;
-    X_WireChange changes<>;
-}};
-/* A page of commits, and the repository's last commit. */
-struct X_CommitPage {{
-    X_Sequence last;
-    X_WireCommit commits<>;
-}};
-/* An undo's own commit; 0 when refused, with the reason. */
-struct X_UndoAnswer {{
-    X_Sequence commit;
-    X_String refusal;
-}};
-
-/* The documents' records. The most bytes a chunk holds. */
-const QOVIX_DOCUMENT_CHUNK_BYTES = {chunk};
-/* A document's name in the folder. */
-typedef X_String X_DocumentName;
-/* The user a trusted client's connection acts for. */
-typedef X_String X_UserName;
-/* A chunk of a document: last puts the whole in place. */
-struct X_DocumentChunk {{
-    X_String name;
-    unsigned hyper offset;
-    bool last;
-    opaque bytes<QOVIX_DOCUMENT_CHUNK_BYTES>;
-}};
-/* Which stretch of a document to read. */
-struct X_DocumentRange {{
-    X_String name;
-    unsigned hyper offset;
-}};
-/* A stretch read, the document's whole size, or why none was. */
-struct X_DocumentBytes {{
-    unsigned hyper size;
-    opaque bytes<QOVIX_DOCUMENT_CHUNK_BYTES>;
-    X_String refusal;
-}};
-/* Import a document of the folder into a package (0: standing alone). */
-struct X_ImportRequest {{
-    X_String document;
-    X_InteropHandle into;
-    X_String title;
-}};
-/* Export a package as a document of the folder. */
-struct X_ExportRequest {{
-    X_InteropHandle package;
-    X_String format;
-    X_String document;
-}};
-/* Set an attribute's or association end's multiplicity ("" removes it). */
-struct X_MultiplicityRequest {{
-    X_InteropHandle element;
-    X_String text;
-}};
-/* A number (a size, a handle) and a text (a report; when 0, why refused). */
-struct X_Outcome {{
-    unsigned hyper value;
-    X_String text;
-}};
 """
 
 
@@ -260,8 +161,8 @@ def protocol_file(protocol: Protocol, catalogue: Catalogue, numbered: list[Numbe
                     {c.cast.fields for c in numbered} | {"HL"}, key=lambda s: (len(s), s))
     notes = "\n".join(textwrap.fill(note, 76, initial_indent=" *  - ",
                                      subsequent_indent=" *    ") for note in SPELLING_NOTES)
-    chunk = protocol.constants["document_chunk_bytes"].value
-    lines = HEADER.format(source=catalogue.source_name, notes=notes, chunk=chunk).splitlines()
+    lines = HEADER.format(source=catalogue.source_name, notes=notes).splitlines()
+    lines += ["", "/* The host services' records. */"] + xdr_declarations(protocol)
     lines += _data_value() + _records(shapes)
 
     lines += ["", "program QOVIX_MODEL_PROGRAM {"]

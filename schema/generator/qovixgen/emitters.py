@@ -12,8 +12,9 @@ from .emit_model import EMITTERS as MODEL
 from .emit_protocol import EMITTERS as PROTOCOL
 from .emit_protocol_file import PROTOCOL_EMITTERS as PROTOCOL_FILE
 from .emit_python import EMITTERS as PYTHON
+from .emit_records import EMITTERS as RECORDS
 from .emit_routines import EMITTERS as ROUTINES
 from .emit_values import EMITTERS as VALUES
 
 EMITTERS = {**DISPATCH, **LISTING, **VALUES, **MODEL, **ROUTINES, **CLIENT, **PYTHON}
-PROTOCOL_EMITTERS = {**PROTOCOL, **PROTOCOL_FILE, **LISTING_PROTOCOL}
+PROTOCOL_EMITTERS = {**PROTOCOL, **PROTOCOL_FILE, **LISTING_PROTOCOL, **RECORDS}

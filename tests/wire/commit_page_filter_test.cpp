@@ -2,7 +2,7 @@
 // kind 7, which a reader of an earlier release decodes as a change: the
 // bytes, and the count read back out of them.
 
-#include "xdr/commit_filters.h"
+#include "wire_filters.h"
 
 #include <gtest/gtest.h>
 
