@@ -65,6 +65,20 @@ std::string serveClassName(HostCall&, InteropHandle handle) {
 }
 
 // Scoped, a principal counts only its own.
+qovix::ServerInfo serveServerInfo(HostCall& call) {
+  qovix::ServerInfo info;
+  info.release = QOVIX_VERSION;
+  if (const PersistentStore* store = call.serving().store()) {
+    info.lastCommit = store->lastCommit();
+    info.objects = store->objectCount();
+    const HistoryRetention& history = store->settings().history;
+    info.historyDays = history.mode == HistoryRetention::None   ? -1
+                       : history.mode == HistoryRetention::Days ? static_cast<int>(history.days)
+                                                                : 0;
+  }
+  return info;
+}
+
 udt_integer serveHandleCount(HostCall& call) {
   return static_cast<udt_integer>(call.serving().handlesScoped() ? vorn_os::handleCountOfCaller()
                                                                  : vorn_os::handleCount());

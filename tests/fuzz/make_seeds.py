@@ -104,7 +104,8 @@ def filter_seeds():
             host_record("import_request", name + words(7) + string8(b"model.zargo")),
             host_record("export_request", words(7) + string8(b"xmi 1.0") + name),
             host_record("outcome", words(0, 0) + string8(b"XMI document 'm' line 2: refused")),
-            host_record("document_name", name)]
+            host_record("document_name", name),
+            host_record("server_info", string8(b"1.0.0") + words(0, 12, 0, 40, 30))]
     return out
 
 

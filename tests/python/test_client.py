@@ -3,6 +3,8 @@
 from __future__ import annotations
 
 import gc
+import os
+import subprocess
 import unittest
 
 import qovix
@@ -62,6 +64,22 @@ class BuildAndReadTest(unittest.TestCase):
             self.assertEqual(repo.Class.from_handle(account.handle), account)
             bank.ownedElement.remove(savings)
             self.assertEqual(list(bank.ownedElement), [account])
+
+    def test_the_server_says_what_it_is(self) -> None:
+        kept = Server("--history", "30-days")
+        try:
+            with kept.connect() as repo:
+                before = repo.server_info()
+                repo.Class.create().name = "Loan"
+                after = repo.server_info()
+        finally:
+            kept.stop()
+        version = subprocess.run([os.environ["QOVIXD"], "--version"], capture_output=True,
+                                 text=True, check=True).stdout.split()[-1]
+        self.assertEqual(after, {"release": version, "last_commit": before["last_commit"] + 2,
+                                 "objects": before["objects"] + 1, "history_days": 30})
+        with connect() as repo:
+            self.assertEqual(repo.server_info()["history_days"], 0, "all of it, by default")
 
     def test_wrong_python_values_are_refused_before_sending(self) -> None:
         with connect() as repo:

@@ -34,7 +34,7 @@ from ._protocol import (CAST_PROCEDURE, CAST_PROGRAM, DEFAULT_PORT, HOST_ACCESS,
                         HOST_CHANGES, HOST_CLASS_NAME, HOST_COMMIT, HOST_DELETE, HOST_DELETION,
                         HOST_ELEMENT, HOST_HANDLE_COUNT, HOST_HISTORY, HOST_IDENTITY, HOST_NULL,
                         HOST_OBJECT, HOST_PROGRAM, HOST_RELEASE, HOST_REPOSITORY,
-                        HOST_SET_MULTIPLICITY, HOST_SIZE, HOST_UNDO,
+                        HOST_SERVER_INFO, HOST_SET_MULTIPLICITY, HOST_SIZE, HOST_UNDO,
                         HOST_VERSION, MODEL_PROGRAM)
 from ._rpc import Call, Value
 from .errors import (AccessDenied, InvalidHandle, ProtocolError, QovixError, ServerSystemError,
@@ -289,6 +289,14 @@ class Repository:
                                     _records.read_outcome)
         if done == 0:
             raise ValueError(why)
+
+    def server_info(self) -> dict[str, Any]:
+        """What this client reached: {"release", "last_commit", "objects",
+        "history_days"} (history_days 0: all of it kept; -1: none)."""
+        release, last_commit, objects, history_days = self._host_call(
+            HOST_SERVER_INFO, (), _records.read_server_info)
+        return {"release": release, "last_commit": last_commit, "objects": objects,
+                "history_days": history_days}
 
     def access(self) -> str:
         """What this client may do: "none", "read" or "write"."""
