@@ -137,7 +137,7 @@ TlsChannel::TlsChannel(const addrinfo& where, const std::string& host, const std
     gnutls_transport_set_int(session_, fd_);
     // A server gone must not be the program's SIGPIPE.
     gnutls_transport_set_push_function(
-        session_, [](gnutls_transport_ptr_t socket, const void* data, std::size_t size) {
+        session_, [](gnutls_transport_ptr_t socket, const void* data, std::size_t size) noexcept {
           return ::send(static_cast<int>(reinterpret_cast<std::intptr_t>(socket)), data, size,
                         MSG_NOSIGNAL);
         });

@@ -46,16 +46,39 @@ Owner& ownerOf(SVCXPRT* xprt) {
 //   bool_t getArguments(xdrproc_t filter, void* record);
 //   bool_t reply(rpc_msg* message);
 //   void endedByRuntime();                     // the runtime destroys it
+//
+// The runtime is C: nothing may unwind through it. What a member function
+// throws fails the operation, as the runtime's own failures do (the call is
+// not received, its arguments not decoded, its reply not sent).
 template <class Owner>
 class TransportOperationsOf {
   static Owner& of(SVCXPRT* xprt) { return ownerOf<Owner>(xprt); }
-  static bool_t receive(SVCXPRT* xprt, rpc_msg* message) { return of(xprt).receive(message); }
-  static xprt_stat status(SVCXPRT* xprt) { return of(xprt).status(); }
-  static bool_t getArguments(SVCXPRT* xprt, xdrproc_t filter, void* record) {
-    return of(xprt).getArguments(filter, record);
+  template <class Result, class Operation>
+  static Result failing(Result failed, Operation operation) noexcept {
+    try {
+      return operation();
+    } catch (...) {
+      return failed;
+    }
   }
-  static bool_t reply(SVCXPRT* xprt, rpc_msg* message) { return of(xprt).reply(message); }
-  static void destroy(SVCXPRT* xprt) { of(xprt).endedByRuntime(); }
+  static bool_t receive(SVCXPRT* xprt, rpc_msg* message) noexcept {
+    return failing<bool_t>(FALSE, [&] { return of(xprt).receive(message); });
+  }
+  static xprt_stat status(SVCXPRT* xprt) noexcept {
+    return failing<xprt_stat>(XPRT_DIED, [&] { return of(xprt).status(); });
+  }
+  static bool_t getArguments(SVCXPRT* xprt, xdrproc_t filter, void* record) noexcept {
+    return failing<bool_t>(FALSE, [&] { return of(xprt).getArguments(filter, record); });
+  }
+  static bool_t reply(SVCXPRT* xprt, rpc_msg* message) noexcept {
+    return failing<bool_t>(FALSE, [&] { return of(xprt).reply(message); });
+  }
+  static void destroy(SVCXPRT* xprt) noexcept {
+    failing<bool>(false, [&] {
+      of(xprt).endedByRuntime();
+      return true;
+    });
+  }
 
  public:
   static constexpr TransportOperations kTable = {

@@ -37,7 +37,7 @@ TlsSession::TlsSession(int fd, const TlsCredentials& credentials) {
   gnutls_transport_set_int(session_, fd);
   // A client gone is its connection's end, never a SIGPIPE.
   gnutls_transport_set_push_function(
-      session_, [](gnutls_transport_ptr_t socket, const void* data, std::size_t size) {
+      session_, [](gnutls_transport_ptr_t socket, const void* data, std::size_t size) noexcept {
         return ::send(static_cast<int>(reinterpret_cast<std::intptr_t>(socket)), data, size,
                       MSG_NOSIGNAL | MSG_DONTWAIT);
       });

@@ -8,18 +8,22 @@ LogCheckpointer::LogCheckpointer(const std::filesystem::path& path, sqlite3* wri
   sqlite3_busy_handler(writer_, &LogCheckpointer::writerBusy, this);
 }
 
-int LogCheckpointer::writerBusy(void* self, int tries) {
+int LogCheckpointer::writerBusy(void* self, int tries) noexcept {
   // A millisecond a try, or less when the thread's pass ends first: the
   // writer takes its turn as soon as the lock is free.
   constexpr std::chrono::milliseconds kStep{1};
   if (tries >= kMostWriterWait / kStep) return 0;
   auto& checkpointer = *static_cast<LogCheckpointer*>(self);
-  std::unique_lock lock(checkpointer.mutex_);
-  if (checkpointer.checkpointing_) {
-    checkpointer.passEnded_.wait_for(lock, kStep, [&] { return !checkpointer.checkpointing_; });
-  } else {
-    lock.unlock();
-    std::this_thread::sleep_for(kStep);
+  try {
+    std::unique_lock lock(checkpointer.mutex_);
+    if (checkpointer.checkpointing_) {
+      checkpointer.passEnded_.wait_for(lock, kStep, [&] { return !checkpointer.checkpointing_; });
+    } else {
+      lock.unlock();
+      std::this_thread::sleep_for(kStep);
+    }
+  } catch (...) {
+    return 0;  // the writer's statement fails as busy, and says so
   }
   return 1;
 }

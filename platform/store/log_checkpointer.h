@@ -49,8 +49,9 @@ class LogCheckpointer {
   void run();
   // One passive checkpoint on `database`; whether it copied all there was.
   static bool checkpoint(sqlite3* database);
-  // SQLite's busy handler of the writer: whether to try again.
-  static int writerBusy(void* self, int tries);
+  // SQLite's busy handler of the writer: whether to try again. Nothing may
+  // unwind through SQLite: what fails here gives up the wait.
+  static int writerBusy(void* self, int tries) noexcept;
 
   std::filesystem::path path_;
   sqlite3* writer_;

@@ -556,8 +556,14 @@ class SqliteRows final : public StoreRows {
     write();
   }
 
-  static int logGrew(void* rows, sqlite3*, const char*, int pages) {
-    static_cast<SqliteRows*>(rows)->checkpointer_.logGrew(pages);
+  // SQLite's hook after each commit, which nothing may unwind through: a
+  // checkpointer that fails here leaves the log longer, and the next commit
+  // looks at it again.
+  static int logGrew(void* rows, sqlite3*, const char*, int pages) noexcept {
+    try {
+      static_cast<SqliteRows*>(rows)->checkpointer_.logGrew(pages);
+    } catch (...) {
+    }
     return SQLITE_OK;
   }
 

@@ -110,10 +110,12 @@ struct ParserContextFree {
   }
 };
 
-xmlParserCtxt* parserOf(void* context) { return static_cast<xmlParserCtxt*>(context); }
-Relay& relayOf(void* context) { return *static_cast<Relay*>(parserOf(context)->_private); }
+xmlParserCtxt* parserOf(void* context) noexcept { return static_cast<xmlParserCtxt*>(context); }
+Relay& relayOf(void* context) noexcept {
+  return *static_cast<Relay*>(parserOf(context)->_private);
+}
 
-void stop(void* context) {
+void stop(void* context) noexcept {
   relayOf(context).stopped = true;
   xmlStopParser(parserOf(context));
 }
@@ -121,7 +123,7 @@ void stop(void* context) {
 // Runs one event for the reader; what it throws stops the parse and is
 // thrown again past libxml2, which is C and must not be unwound through.
 template <class Event>
-void guarded(void* context, Event&& event) {
+void guarded(void* context, Event&& event) noexcept {
   Relay& relay = relayOf(context);
   if (relay.stopped) return;
   try {
@@ -135,31 +137,33 @@ void guarded(void* context, Event&& event) {
 // Stops the parse at the first entity declaration: an XMI document needs
 // none, and refusing them all rules out external entities and expansion
 // bombs alike, whatever the parser would do with them.
-void refuseEntity(void* context, const xmlChar*, int, const xmlChar*, const xmlChar*, xmlChar*) {
+void refuseEntity(void* context, const xmlChar*, int, const xmlChar*, const xmlChar*,
+                  xmlChar*) noexcept {
   relayOf(context).entityDeclared = true;
   stop(context);
 }
 
 void refuseUnparsedEntity(void* context, const xmlChar*, const xmlChar*, const xmlChar*,
-                          const xmlChar*) {
+                          const xmlChar*) noexcept {
   refuseEntity(context, nullptr, 0, nullptr, nullptr, nullptr);
 }
 
 void startElement(void* context, const xmlChar* localName, const xmlChar*, const xmlChar* space,
-                  int, const xmlChar**, int attributeCount, int, const xmlChar** attributes) {
+                  int, const xmlChar**, int attributeCount, int,
+                  const xmlChar** attributes) noexcept {
   guarded(context, [&](Relay& relay) {
     return relay.start(localName, space, xmlSAX2GetLineNumber(context), attributeCount, attributes);
   });
 }
 
-void endElement(void* context, const xmlChar*, const xmlChar*, const xmlChar*) {
+void endElement(void* context, const xmlChar*, const xmlChar*, const xmlChar*) noexcept {
   guarded(context, [](Relay& relay) {
     relay.end();
     return true;
   });
 }
 
-void characters(void* context, const xmlChar* text, int length) {
+void characters(void* context, const xmlChar* text, int length) noexcept {
   guarded(context, [&](Relay& relay) {
     relay.text(text, length);
     return true;
@@ -173,7 +177,7 @@ struct Reading {
   std::exception_ptr failure = nullptr;
 };
 
-int readPiece(void* context, char* buffer, int length) {
+int readPiece(void* context, char* buffer, int length) noexcept {
   auto& reading = *static_cast<Reading*>(context);
   try {
     const std::size_t got =
@@ -191,8 +195,8 @@ int readPiece(void* context, char* buffer, int length) {
 // Its errors are read back from the parser instead, and the one that fails
 // a document travels in the exception, which the server logs as it logs
 // every failed call.
-void keepQuiet(void*, xmlError*) {}
-void keepQuietGeneric(void*, const char*, ...) {}
+void keepQuiet(void*, xmlError*) noexcept {}
+void keepQuietGeneric(void*, const char*, ...) noexcept {}
 
 }  // namespace
 

@@ -11,7 +11,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
+#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "client/procedure_listing.h"
@@ -288,46 +291,72 @@ TEST_P(FailurePaths, EveryFamilyAndHostServiceAnswersAndKeepsItsSlot) {
 INSTANTIATE_TEST_SUITE_P(EveryStore, FailurePaths, ::testing::Bool(),
                          [](const auto& each) { return each.param ? "file" : "memory"; });
 
-// Replies held for the round's commit, as a TCP connection holds them.
-bool_t replyHeld(SVCXPRT* xprt, rpc_msg* message) {
-  const auto settled = callSiteOf(xprt).serving()->settleBeforeReply(message, true);
-  EXPECT_EQ(settled, ServingContext::Settlement::Held);
+// Replies settled as a TCP connection settles them: held for the round's
+// commit; and what a test does just before (arm a fault, say).
+std::function<void()> beforeSettling;
+bool_t replySettled(SVCXPRT* xprt, rpc_msg* message) {
+  if (beforeSettling) std::exchange(beforeSettling, nullptr)();
+  callSiteOf(xprt).serving()->settleBeforeReply(message, true);
+  const faults::Suspended quiet;
   return transportOperations->xp_reply(xprt, message);
 }
+
+// A repository on `store`, served through the test transport as a TCP
+// connection's calls are.
+class Served {
+ public:
+  explicit Served(std::unique_ptr<PersistentStore> store)
+      : repository_("served", std::move(store)),
+        handle_(static_cast<InteropHandle>(
+            getHandle(&repository_, static_cast<VornObject*>(&repository_), nullptr))),
+        serving_(&QOVIX_server_1, handle_, &repository_.store()) {
+    transportOperations = transport_.xprt()->xp_ops;
+    operations_ = *transportOperations;
+    operations_.xp_reply = &replySettled;
+    transport_.xprt()->xp_ops = &operations_;
+    transport_.serveBy(&serving_);
+  }
+  ~Served() { deleteHandle(handle_); }
+
+  PersistentStore& store() { return repository_.store(); }
+  ServingContext& serving() { return serving_; }
+  InteropHandle handle() const { return handle_; }
+
+  Reply call(const char* label, const Bytes& arguments) {
+    const ProcedureListing* procedure = findProcedureByLabel(label);
+    transport_.clear();
+    transport_.setArguments(arguments);
+    svc_req request{};
+    request.rq_prog = kModelProgram;
+    request.rq_vers = procedure->classNumber;
+    request.rq_proc = procedure->number;
+    request.rq_xprt = transport_.xprt();
+    dispatchModelProgram(&request, transport_.xprt());
+    EXPECT_EQ(transport_.replies().size(), 1u) << label;
+    return transport_.replies().at(0);
+  }
+
+ private:
+  VORN repository_;
+  InteropHandle handle_;
+  ServingContext serving_;
+  TestTransport transport_;
+  TransportOperations operations_{};
+};
 
 // The calls of a round are committed together: when that commit fails,
 // every held call is undone and its handles released; a later round is
 // kept, with a row of the log for each call.
 TEST(GroupCommit, AFailedRoundUndoesEveryHeldCallAndALaterRoundIsKept) {
-  VORN repository{"held", makeMemoryStore()};
-  PersistentStore& store = repository.store();
-  const auto handle = static_cast<InteropHandle>(
-      getHandle(&repository, static_cast<VornObject*>(&repository), nullptr));
-  ServingContext serving{&QOVIX_server_1, handle, &store};
-  TestTransport transport;
-  transportOperations = transport.xprt()->xp_ops;
-  TransportOperations operations = *transportOperations;
-  operations.xp_reply = &replyHeld;
-  transport.xprt()->xp_ops = &operations;
-  transport.serveBy(&serving);
-  const auto call = [&](const char* label, const Bytes& arguments) {
-    const ProcedureListing* procedure = findProcedureByLabel(label);
-    transport.clear();
-    transport.setArguments(arguments);
-    svc_req request{};
-    request.rq_prog = kModelProgram;
-    request.rq_vers = procedure->classNumber;
-    request.rq_proc = procedure->number;
-    request.rq_xprt = transport.xprt();
-    dispatchModelProgram(&request, transport.xprt());
-    EXPECT_EQ(transport.replies().size(), 1u) << label;
-    return transport.replies().at(0);
-  };
+  Served served(makeMemoryStore());
+  PersistentStore& store = served.store();
+  ServingContext& serving = served.serving();
   const std::size_t handlesBefore = vorn_os::handleCount();
 
   serving.openRound();
-  const InteropHandle undone = handleOf(call("QOVIXTaggedValue_create_1", words({handle})));
-  call("QOVIXTaggedValue_set_tag_0", words({undone}) + textValue(1, u"undone"));
+  const InteropHandle undone =
+      handleOf(served.call("QOVIXTaggedValue_create_1", words({served.handle()})));
+  served.call("QOVIXTaggedValue_set_tag_0", words({undone}) + textValue(1, u"undone"));
   EXPECT_EQ(store.lastCommit(), 0u) << "held, not committed";
   faults::arm(faults::Kind::Allocation, 1);
   EXPECT_FALSE(serving.closeRound());
@@ -337,14 +366,52 @@ TEST(GroupCommit, AFailedRoundUndoesEveryHeldCallAndALaterRoundIsKept) {
   EXPECT_EQ(vorn_os::handleCount(), handlesBefore);
 
   serving.openRound();
-  const InteropHandle kept = handleOf(call("QOVIXTaggedValue_create_1", words({handle})));
-  call("QOVIXTaggedValue_set_tag_0", words({kept}) + textValue(1, u"kept"));
+  const InteropHandle kept =
+      handleOf(served.call("QOVIXTaggedValue_create_1", words({served.handle()})));
+  served.call("QOVIXTaggedValue_set_tag_0", words({kept}) + textValue(1, u"kept"));
   EXPECT_TRUE(serving.closeRound());
   EXPECT_EQ(store.lastCommit(), 2u) << "one row for each call";
   EXPECT_EQ(store.objectCount(), 1u);
   EXPECT_NE(okHandle(kept), 0);
   vorn_os::releaseHandle(kept);
-  deleteHandle(handle);
+}
+
+// What qovixd says when a call cannot begin, when what was to follow a
+// kept call fails, and when a call cannot be held for its round: each says
+// so in the log, answers as it must, and keeps or undoes the call whole.
+TEST(HostMessages, SayWhatFailedAndAnswerAsTheyMust) {
+  Served served(makeFaultyStore(makeMemoryStore()));
+  testing::internal::CaptureStderr();
+  faults::arm(faults::Kind::StoreOperation, 1);  // beginning the call
+  const Reply refused = served.call("QOVIXTaggedValue_create_1", words({served.handle()}));
+  EXPECT_TRUE(faults::disarm());
+  EXPECT_EQ(refused.status, ReplyStatus::SystemError);
+  EXPECT_EQ(served.store().objectCount(), 0u);
+
+  served.serving().afterCommit([] { throw std::runtime_error("no notice could be sent"); });
+  const Reply kept = served.call("QOVIXTaggedValue_create_1", words({served.handle()}));
+  EXPECT_EQ(kept.status, ReplyStatus::Success) << "kept, whatever followed";
+  EXPECT_EQ(served.store().objectCount(), 1u);
+
+  vorn_os::releaseHandle(handleOf(kept));
+
+  // A store that holds calls for its round (the faulty one commits each).
+  Served holding(makeMemoryStore());
+  holding.serving().openRound();
+  beforeSettling = [] { faults::arm(faults::Kind::Allocation, 1); };
+  const Reply unheld = holding.call("QOVIXTaggedValue_create_1", words({holding.handle()}));
+  EXPECT_TRUE(faults::disarm());
+  EXPECT_TRUE(holding.serving().closeRound());
+  EXPECT_EQ(unheld.status, ReplyStatus::SystemError);
+  EXPECT_EQ(holding.store().objectCount(), 0u) << "the call that could not be held is undone";
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_NE(said.find("qovixd: a call could not begin: "), std::string::npos) << said;
+  EXPECT_NE(said.find("qovixd: after a call's changes were kept: no notice could be sent"),
+            std::string::npos)
+      << said;
+  EXPECT_NE(said.find("qovixd: a call's changes could not be held for the round's commit: "),
+            std::string::npos)
+      << said;
 }
 
 }  // namespace
