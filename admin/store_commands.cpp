@@ -12,6 +12,7 @@
 #include "cli/utc_time.h"
 #include "platform/store/postgres_store.h"
 #include "platform/store/sqlite_store.h"
+#include "qovix_protocol.h"
 
 namespace qovix::admin {
 
@@ -306,9 +307,8 @@ void printInfo(const std::string& store, std::ostream& out) {
   for (const auto& row : tables->query(
            "SELECT o.class, c.name, count(*) FROM object o LEFT JOIN class c ON c.id = o.class "
            "GROUP BY o.class, c.name ORDER BY count(*) DESC, o.class")) {
-    std::string name = row[1].empty() ? "class " + row[0] : row[1];
-    if (name.rfind("QOVIX", 0) == 0) name = name.substr(5);
-    out << "  " << name << ' ' << row[2] << '\n';
+    const std::string name = row[1].empty() ? "class " + row[0] : row[1];
+    out << "  " << qovix::protocol::shortClassName(name) << ' ' << row[2] << '\n';
   }
   const std::int64_t commits = number(*tables, "SELECT count(*) FROM commit_log");
   out << "commits: " << commits << '\n';

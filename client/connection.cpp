@@ -309,12 +309,14 @@ std::uint32_t Connection::objectByNumber(std::uint32_t number) {
 }
 
 std::string displayClassName(const std::string& name) {
-  return name.rfind("QOVIX", 0) == 0 && name.size() > 5 ? name.substr(5) : name;
+  return std::string(qovix::protocol::shortClassName(name));
 }
 
 namespace {
 
-bool namesModelObject(const std::string& className) { return className.rfind("QOVIX", 0) == 0; }
+bool namesModelObject(const std::string& className) {
+  return className.starts_with(qovix::protocol::kClassPrefix);
+}
 
 Error noObject(const Field& field, const std::string& why) {
   return Error(ErrorKind::InvalidHandle, "no object of class " +

@@ -33,9 +33,8 @@ qovix::Outcome serveSetMultiplicity(HostCall& call, qovix::MultiplicityRequest r
     } else if (conformsTo(classId, QOVIXAssociationEnd::kClassId)) {
       feature = feature::QOVIXAssociationEnd_multiplicity;
     } else {
-      std::string name(classInfo(classId).name);
-      if (name.starts_with("QOVIX")) name.erase(0, 5);
-      throw std::invalid_argument("a " + name + " has no multiplicity");
+      throw std::invalid_argument(std::string("a ") + classInfo(classId).shortName +
+                                  " has no multiplicity");
     }
     ObjectId multiplicity = store.reference(element, feature);
     if (request.text.find_first_not_of(' ') == std::string::npos) {

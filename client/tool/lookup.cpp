@@ -10,6 +10,7 @@
 #include "client/text.h"
 #include "client/tool/suggestions.h"
 #include "client_model.h"
+#include "qovix_protocol.h"
 
 namespace qovix::tool {
 namespace {
@@ -21,10 +22,8 @@ std::string lower(std::string text) {
 }
 
 std::string withoutPrefix(const std::string& name) {
-  for (const char* prefix : {"QOVIX", "Vorn"}) {
-    if (name.rfind(prefix, 0) == 0 && name.size() > std::string(prefix).size()) {
-      return name.substr(std::string(prefix).size());
-    }
+  for (const std::string_view prefix : {qovix::protocol::kClassPrefix, std::string_view("Vorn")}) {
+    if (name.starts_with(prefix) && name.size() > prefix.size()) return name.substr(prefix.size());
   }
   return name;
 }
@@ -115,7 +114,8 @@ std::vector<std::string> parameterTypes(const ProcedureListing& procedure) {
 const char* expectedClassOf(const std::string& type) {
   static std::set<std::string, std::less<>> interned;
   std::string name = type.substr(0, type.find_first_of(" &"));
-  if (name.rfind("QOVIX", 0) != 0 && name != "VORN" && name.rfind("VornSet<", 0) != 0 &&
+  if (!name.starts_with(qovix::protocol::kClassPrefix) && name != "VORN" &&
+      name.rfind("VornSet<", 0) != 0 &&
       name.rfind("VornList<", 0) != 0 && name.rfind("VornArray<", 0) != 0) {
     return nullptr;
   }
@@ -285,7 +285,7 @@ std::vector<std::uint32_t> resolveObjectNumbers(client::Connection& connection,
       made.push_back(handle);
       const std::string created = connection.className(handle);
       if (field.expectedClass != nullptr && created != field.expectedClass &&
-          std::string_view(field.expectedClass).rfind("QOVIX", 0) == 0) {
+          std::string_view(field.expectedClass).starts_with(qovix::protocol::kClassPrefix)) {
         handle = connection.cast(findClass(field.expectedClass), handle, true);
         made.push_back(handle);
         if (connection.identity(handle).object == 0) {

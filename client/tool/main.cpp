@@ -318,7 +318,8 @@ void printProcedures(std::uint32_t classNumber, bool json) {
 // A handle any cast may take: one that names something.
 void checkCastHandle(qovix::client::Connection& connection, std::uint32_t handle) {
   const std::string named = connection.className(handle);
-  if (named.empty() || (named.rfind("QOVIX", 0) == 0 && connection.identity(handle).object == 0)) {
+  if (named.empty() ||
+      (named.starts_with(qovix::protocol::kClassPrefix) && connection.identity(handle).object == 0)) {
     throw qovix::client::Error(qovix::client::ErrorKind::InvalidHandle,
                                "no object has handle " + std::to_string(handle));
   }

@@ -8,6 +8,7 @@
 #include "client/tool/suggestions.h"
 #include "client/tool/table.h"
 #include "client_model.h"
+#include "qovix_protocol.h"
 
 namespace qovix::tool {
 namespace {
@@ -227,7 +228,7 @@ void printElement(const ElementView& element, int depth, std::ostream& out) {
 }  // namespace
 
 std::string kindOf(std::uint32_t classNumber) {
-  return std::string(className(classNumber)).substr(5);  // without QOVIX
+  return std::string(qovix::protocol::shortClassName(className(classNumber)));
 }
 
 KeptHandles::~KeptHandles() {

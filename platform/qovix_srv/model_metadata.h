@@ -37,7 +37,8 @@ struct FeatureInfo {
 
 struct ClassInfo {
   ClassId id;
-  const char* name;
+  const char* name;       // "QOVIXClass"
+  const char* shortName;  // "Class": the name without the catalogue's prefix, as people read it
   std::span<const ClassId> superclasses;
   std::span<const FeatureId> features;  // declared, in catalogue order
   const char* xmiName;     // the metaclass name UML 1.3 and 1.4 give it

@@ -65,7 +65,7 @@ std::string lowerFirst(std::string text) {
 // The single reference of a `classId` object named after `declaredClass`
 // ("package" for QOVIXPackage) that can hold it; 0 when there is none.
 FeatureId backReference(ClassId classId, ClassId declaredClass) {
-  const std::string wanted = lowerFirst(std::string(classInfo(declaredClass).name).substr(5));
+  const std::string wanted = lowerFirst(classInfo(declaredClass).shortName);
   for (const FeatureInfo& feature : modelFeatures()) {
     if (feature.kind != FeatureKind::Single || feature.owner == 0) continue;
     if (wanted == feature.name && conformsTo(classId, feature.owner) &&

@@ -14,8 +14,6 @@
 namespace model::xmi {
 namespace {
 
-std::string withoutPrefix(const char* name) { return std::string(name).substr(5); }
-
 std::pair<std::string, std::string> split(std::string_view qualified) {
   const std::size_t dot = qualified.rfind('.');
   return {std::string(qualified.substr(0, dot)), std::string(qualified.substr(dot + 1))};
@@ -65,7 +63,7 @@ ClassId classForMetaclass(std::string_view name) {
   static const std::map<std::string, ClassId, std::less<>> byName = [] {
     std::map<std::string, ClassId, std::less<>> made;
     for (const ClassInfo& info : modelClasses()) {
-      made[withoutPrefix(info.name)] = info.id;
+      made[info.shortName] = info.id;
       made[info.xmiName] = info.id;
     }
     for (const XmiReading& each : xmiMetaclassReadings()) made[each.written] = each.ours;

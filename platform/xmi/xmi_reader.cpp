@@ -51,7 +51,7 @@ std::pair<std::string, std::string> propertyParts(const std::string& tag) {
 
 bool endsWith(std::string_view text, std::string_view end) { return text.ends_with(end); }
 
-std::string className(ClassId id) { return std::string(classInfo(id).name).substr(5); }
+std::string className(ClassId id) { return classInfo(id).shortName; }
 
 enum class Role : std::uint8_t { Object, Realization, TagDefinition, ExtensionPoint, Skipped };
 

@@ -4,27 +4,42 @@
 
 #include <fstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "host/host_error.h"
 #include "host/principals.h"
+#include "qovix_protocol.h"
 
 namespace {
 
-// The user names of tests/rules/user_names.txt, which the Python client is
-// held to as well: each is taken for user:NAME, or refused.
-TEST(UserNames, AreJudgedByTheTableBothLanguagesKeep) {
-  std::ifstream rows(std::string(QOVIX_RULES) + "/user_names.txt");
-  ASSERT_TRUE(rows) << QOVIX_RULES;
-  int judged = 0;
+// A table of tests/rules/, which the Python client is held to as well: its
+// rows, each split at its tab.
+std::vector<std::pair<std::string, std::string>> rulesTable(const std::string& name) {
+  std::ifstream rows(std::string(QOVIX_RULES) + "/" + name);
+  EXPECT_TRUE(rows) << QOVIX_RULES << "/" << name;
+  std::vector<std::pair<std::string, std::string>> table;
   for (std::string line; std::getline(rows, line);) {
     if (line.empty() || line[0] == '#') continue;
     const std::size_t tab = line.find('\t');
-    ASSERT_NE(tab, std::string::npos) << line;
-    const std::string verdict = line.substr(0, tab), name = line.substr(tab + 1);
-    EXPECT_EQ(userPrincipal(name).name, verdict == "good" ? "user:" + name : "") << name;
-    ++judged;
+    EXPECT_NE(tab, std::string::npos) << line;
+    table.emplace_back(line.substr(0, tab), line.substr(tab + 1));
   }
-  EXPECT_GT(judged, 5);
+  EXPECT_GT(table.size(), 5u) << name;
+  return table;
+}
+
+// Each user name is taken for user:NAME, or refused.
+TEST(SharedRules, UserNamesAreJudgedByTheTableBothLanguagesKeep) {
+  for (const auto& [verdict, name] : rulesTable("user_names.txt")) {
+    EXPECT_EQ(userPrincipal(name).name, verdict == "good" ? "user:" + name : "") << name;
+  }
+}
+
+TEST(SharedRules, ClassNamesReadWithoutTheModelsPrefix) {
+  for (const auto& [name, shortName] : rulesTable("class_names.txt")) {
+    EXPECT_EQ(qovix::protocol::shortClassName(name), shortName) << name;
+  }
 }
 
 TEST(AccessPolicy, ExactNamesWinOverTheStarAndTheUnnamedHaveNone) {

@@ -45,6 +45,10 @@ class RulesTest(unittest.TestCase):
             with self.subTest(name=name):
                 self.assertEqual(qovix.is_user_name(name), verdict == "good")
 
+    def test_a_class_name_reads_without_the_models_prefix(self) -> None:
+        for name, short in table("class_names.txt"):
+            self.assertEqual(qovix.short_class_name(name), short, name)
+
 
 if __name__ == "__main__":
     unittest.main()

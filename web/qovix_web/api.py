@@ -337,7 +337,7 @@ def make_router(diagram_command: Callable[[int, str | None], list[str]]) -> APIR
         with repository(request) as repo:
             would = element(repo, number).deletion()
             return {"count": sum(would.values()),
-                    "classes": {name.removeprefix("QOVIX"): n for name, n in would.items()}}
+                    "classes": {qovix.short_class_name(name): n for name, n in would.items()}}
 
     @api.delete("/elements/{number}", dependencies=[Depends(from_the_page)],
                 summary="Deletes an element, with what it owns and what cannot stand without it")

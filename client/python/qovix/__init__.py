@@ -21,7 +21,7 @@ from .errors import (AccessDenied, DecodeError, DocumentRefused, InvalidHandle, 
 from ._history import Change, Commit
 from ._documents import Imported, export_package as _export_package
 from ._protocol import DEFAULT_PORT, LONGEST_USER_NAME
-from ._rules import is_user_name, multiplicity_ranges
+from ._rules import is_user_name, multiplicity_ranges, short_class_name
 
 # A package writes itself as a document: package.export(path, format="xmi").
 Package.export = _export_package  # type: ignore[name-defined]  # noqa: F405

@@ -10,6 +10,7 @@ from typing import Any
 
 from . import _runtime
 from ._rpc import Value
+from ._rules import short_class_name
 
 KINDS = ("created", "deleted", "value", "reference", "added", "removed", "values")
 TOUCHES = ("created", "changed", "deleted")
@@ -43,7 +44,7 @@ class Change:
     position: int | None = None
 
     def __str__(self) -> str:
-        slot = self.slot[5:] if self.slot.startswith("QOVIX") else self.slot
+        slot = short_class_name(self.slot)
         slot = slot[2:] if slot.startswith("*.") else slot
         if self.kind in ("created", "deleted"):
             return f"{self.kind} #{self.object} ({slot})"

@@ -5,7 +5,7 @@ from __future__ import annotations
 
 import re
 
-from ._protocol import LONGEST_USER_NAME, MULTIPLICITY_RANGE, USER_NAME_CHARACTERS
+from ._protocol import CLASS_PREFIX, LONGEST_USER_NAME, MULTIPLICITY_RANGE, USER_NAME_CHARACTERS
 
 _RANGE = re.compile(MULTIPLICITY_RANGE)
 _NAME_CHARACTERS = frozenset(USER_NAME_CHARACTERS)
@@ -31,6 +31,14 @@ def multiplicity_ranges(text: str) -> list[tuple[int, int]]:
                              "lower")
         ranges.append((lower, upper))
     return ranges
+
+
+def short_class_name(name: str) -> str:
+    """A class's name as people read it: without the model's prefix when it
+    begins with it ("Class"), other names ("VORN") as they are."""
+    if name.startswith(CLASS_PREFIX) and len(name) > len(CLASS_PREFIX):
+        return name[len(CLASS_PREFIX):]
+    return name
 
 
 def is_user_name(name: str) -> bool:

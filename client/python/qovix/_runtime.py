@@ -30,12 +30,12 @@ from typing import (TYPE_CHECKING, Any, Callable, ClassVar, Generic, Iterator, S
                     overload)
 
 from . import _records, _rpc
-from ._protocol import (CAST_PROCEDURE, CAST_PROGRAM, DEFAULT_PORT, HOST_ACCESS, HOST_ACT_FOR,
-                        HOST_CHANGES, HOST_CLASS_NAME, HOST_COMMIT, HOST_DELETE, HOST_DELETION,
-                        HOST_ELEMENT, HOST_HANDLE_COUNT, HOST_HISTORY, HOST_IDENTITY, HOST_NULL,
-                        HOST_OBJECT, HOST_PROGRAM, HOST_RELEASE, HOST_REPOSITORY,
-                        HOST_SERVER_INFO, HOST_SET_MULTIPLICITY, HOST_SIZE, HOST_UNDO,
-                        HOST_VERSION, MODEL_PROGRAM)
+from ._protocol import (CAST_PROCEDURE, CAST_PROGRAM, CLASS_PREFIX, DEFAULT_PORT, HOST_ACCESS,
+                        HOST_ACT_FOR, HOST_CHANGES, HOST_CLASS_NAME, HOST_COMMIT, HOST_DELETE,
+                        HOST_DELETION, HOST_ELEMENT, HOST_HANDLE_COUNT, HOST_HISTORY,
+                        HOST_IDENTITY, HOST_NULL, HOST_OBJECT, HOST_PROGRAM, HOST_RELEASE,
+                        HOST_REPOSITORY, HOST_SERVER_INFO, HOST_SET_MULTIPLICITY, HOST_SIZE,
+                        HOST_UNDO, HOST_VERSION, MODEL_PROGRAM)
 from ._rpc import Call, Value
 from .errors import (AccessDenied, InvalidHandle, ProtocolError, QovixError, ServerSystemError,
                      ServerUnreachable, UndoRefused)
@@ -536,7 +536,7 @@ class Repository:
         name = self._host_call(HOST_CLASS_NAME, (("h", handle),), _rpc.string_result)
         object_number, created = self._identity(handle)
         wanted = CLASSES[class_number].__name__ if class_number else "any model class"
-        view = next((n for n, c in CLASSES.items() if name == "QOVIX" + c.__name__), None)
+        view = next((n for n, c in CLASSES.items() if name == CLASS_PREFIX + c.__name__), None)
         if object_number == 0 or view is None or (class_number and not conforms(created, class_number)):
             raise InvalidHandle(f"no object of class {wanted} has handle {handle}")
         known = self._objects.get(object_number)

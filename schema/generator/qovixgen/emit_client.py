@@ -10,7 +10,7 @@ from __future__ import annotations
 
 from collections import Counter
 
-from .catalogue import Catalogue
+from .catalogue import CLASS_PREFIX, Catalogue
 from .emit_dispatch import banner
 from .emit_values import value_class_ids
 from .numbering import NumberedClass, Procedure
@@ -22,7 +22,7 @@ TRUTH_TYPES = ("QOVIXBoolean", "VornBoolean")
 
 
 def short(name: str) -> str:
-    return name.removeprefix("QOVIX").removeprefix("Vorn")
+    return name.removeprefix(CLASS_PREFIX).removeprefix("Vorn")
 
 
 def enum_name(name: str) -> str:
@@ -116,7 +116,7 @@ class Types:
 def checked_class(use: TypeUse) -> str | None:
     """The class a handle of this type names, as the host's class-name
     service writes it; None where the host names no such class."""
-    if use.name.startswith("QOVIX") or use.name == "VORN":
+    if use.name.startswith(CLASS_PREFIX) or use.name == "VORN":
         return use.name
     if use.name in COLLECTION_REFS:
         return f"{use.name}<{use.element}>"

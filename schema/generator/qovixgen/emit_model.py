@@ -10,7 +10,7 @@ body the catalogue gives the operation.
 
 from __future__ import annotations
 
-from .catalogue import (Catalogue, Feature, ModelClass, Operation, XmiName, ancestors,
+from .catalogue import (CLASS_PREFIX, Catalogue, Feature, ModelClass, Operation, XmiName, ancestors,
                         hidden_slot, is_truth, opposite_ends, xmi_metaclass)
 from .emit_dispatch import banner
 from .numbering import NumberedClass, Procedure
@@ -330,6 +330,7 @@ def metadata_source(catalogue: Catalogue, numbered: list[NumberedClass]) -> str:
         supers = len(model_class.superclasses)
         features = len(model_class.features)
         lines.append(f'    {{{model_class.number}, "{model_class.name}", '
+                     f'"{model_class.name.removeprefix(CLASS_PREFIX)}", '
                      f"std::span<const ClassId>(k{model_class.name}Supers, {supers}), "
                      f"std::span<const FeatureId>(k{model_class.name}Features, {features}), "
                      f'"{xmi_metaclass(model_class)}", "{model_class.xmi_package}"}},')

@@ -9,7 +9,7 @@ from __future__ import annotations
 
 import textwrap
 
-from .catalogue import Catalogue, CatalogueError
+from .catalogue import CLASS_PREFIX, Catalogue, CatalogueError
 from .emit_client import procedure_title
 from .numbering import NumberedClass
 from .protocol import Constant, Protocol, camel
@@ -44,7 +44,8 @@ def cpp_constants(protocol: Protocol, catalogue: Catalogue, numbered: list[Numbe
              "// The model and cast programs serve one version per class (the class",
              "// number); a version outside the range gets the program-version-mismatch",
              "// reply, and their procedure 0 is answered procedure-unavailable.", "",
-             "#include <cstdint>", "", "namespace qovix::protocol {", ""]
+             "#include <cstdint>", "#include <string_view>", "", "namespace qovix::protocol {",
+             ""]
     for program in protocol.programs.values():
         lines.append(f"inline constexpr std::uint32_t k{camel(program.name)}Program = "
                      f"0x{program.number:08X}u;")
@@ -58,7 +59,19 @@ def cpp_constants(protocol: Protocol, catalogue: Catalogue, numbered: list[Numbe
               "inline constexpr std::uint32_t kCastProcedure = 1u;",
               "// Every class's destroy_0: its handle names nothing after it.",
               "inline constexpr std::uint32_t kDestroyProcedure = "
-              f"{destroy_procedure(catalogue, numbered)}u;", ""]
+              f"{destroy_procedure(catalogue, numbered)}u;",
+              "// Every model class's name begins with it (\"QOVIXClass\"); people read",
+              "// the name without it.",
+              f'inline constexpr std::string_view kClassPrefix = "{CLASS_PREFIX}";',
+              "// A class's name as people read it: without kClassPrefix when it begins",
+              "// with it (\"Class\"), other names (\"VORN\", \"VornSet<QOVIXClass>\") as",
+              "// they are.",
+              "inline std::string_view shortClassName(std::string_view name) {",
+              "  return name.size() > kClassPrefix.size() &&",
+              "                 name.substr(0, kClassPrefix.size()) == kClassPrefix",
+              "             ? name.substr(kClassPrefix.size())",
+              "             : name;",
+              "}", ""]
     for constant in protocol.constants.values():
         kind, literal = _cpp_literal(constant)
         name = f"k{camel(constant.name)}"
@@ -89,7 +102,9 @@ def python_constants(protocol: Protocol, catalogue: Catalogue,
             lines.append(f"{program.name.upper()}_VERSION = {program.version}")
     lines += ["FIRST_CLASS_NUMBER = 1", f"LAST_CLASS_NUMBER = {len(numbered)}",
               "CAST_PROCEDURE = 1",
-              f"DESTROY_PROCEDURE = {destroy_procedure(catalogue, numbered)}"]
+              f"DESTROY_PROCEDURE = {destroy_procedure(catalogue, numbered)}",
+              "# Every model class's name begins with it; people read the name without it.",
+              f"CLASS_PREFIX = {CLASS_PREFIX!r}"]
     for constant in protocol.constants.values():
         value = constant.value
         spelled = repr(value) if isinstance(value, str) else constant.spelled

@@ -11,7 +11,7 @@ from __future__ import annotations
 
 import keyword
 
-from .catalogue import Catalogue, CatalogueError, ModelClass, ancestors
+from .catalogue import CLASS_PREFIX, Catalogue, CatalogueError, ModelClass, ancestors
 from .emit_client import TRUTH_TYPES, Types, call_name, short
 from .numbering import NumberedClass, Procedure
 from .signature import TypeUse
@@ -43,7 +43,7 @@ class _Types(Types):
                 "enum": short(name)}[self.value_kind(name)]
 
     def model_class(self, name: str) -> ModelClass | None:
-        return self.catalogue.class_named(name) if name.startswith("QOVIX") else None
+        return self.catalogue.class_named(name) if name.startswith(CLASS_PREFIX) else None
 
     def argument(self, use: TypeUse, name: str) -> tuple[str, str] | None:
         """(hint, expression) of a parameter; None when Python cannot pass it."""
