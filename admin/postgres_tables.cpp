@@ -9,10 +9,10 @@
 #include <stdexcept>
 
 #include "cli/utc_time.h"
-#include "platform/store/pg_connection.h"
-#include "platform/store/pg_text.h"
-#include "platform/store/postgres_schema.h"
-#include "platform/store/postgres_store.h"
+#include "store/pg_connection.h"
+#include "store/pg_text.h"
+#include "store/postgres_schema.h"
+#include "store/postgres_store.h"
 
 namespace qovix::admin {
 

@@ -7,11 +7,11 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "platform/store/database.h"
-#include "platform/store/file_lock.h"
-#include "platform/store/sqlite_store.h"
-#include "platform/store/store_schema.h"
-#include "values/utf.h"
+#include "store/database.h"
+#include "store/file_lock.h"
+#include "store/sqlite_store.h"
+#include "store/store_schema.h"
+#include "utf/utf.h"
 
 namespace qovix::admin {
 

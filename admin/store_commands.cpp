@@ -10,8 +10,8 @@
 
 #include "admin/table_rows.h"
 #include "cli/utc_time.h"
-#include "platform/store/postgres_store.h"
-#include "platform/store/sqlite_store.h"
+#include "store/postgres_store.h"
+#include "store/sqlite_store.h"
 #include "qovix_protocol.h"
 
 namespace qovix::admin {

@@ -2,7 +2,7 @@
 
 #include "admin/postgres_tables.h"
 #include "admin/sqlite_tables.h"
-#include "platform/store/postgres_store.h"
+#include "store/open_store.h"
 
 namespace qovix::admin {
 
@@ -50,8 +50,18 @@ const std::vector<Table>& repositoryTables() {
   return tables;
 }
 
+// qovix-store reads and writes a store's rows, not its objects: each kind
+// of store that keeps rows has its tables.
 std::unique_ptr<RepositoryTables> openTables(const std::string& store, bool create) {
-  if (namesPostgres(store)) return openPostgresTables(store, create);
+  switch (storeKindOf(store)) {
+    case StoreKind::Memory:
+      throw StoreError("'" + store + "' is the store qovixd keeps in memory alone: there is "
+                       "nothing of it to read");
+    case StoreKind::Postgres:
+      return openPostgresTables(store, create);
+    case StoreKind::File:
+      break;
+  }
   return openSqliteTables(store, create);
 }
 

@@ -13,7 +13,7 @@
 #include "client/procedure_listing.h"
 #include "dispatch/entry_point.h"
 #include "model_classes.h"
-#include "platform/vorn_os/handle_registry.h"
+#include "model/vorn_os/handle_registry.h"
 #include "tests/support/reply_values.h"
 #include "tests/support/test_transport.h"
 #include "xdr/primitive_filters.h"

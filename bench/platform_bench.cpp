@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "model_classes.h"
-#include "platform/store/sqlite_store.h"
-#include "platform/vorn_os/handle_registry.h"
+#include "store/sqlite_store.h"
+#include "model/vorn_os/handle_registry.h"
 #include "tests/support/temporary_folder.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "client/text.h"
 
-#include "values/utf.h"
+#include "utf/utf.h"
 
 namespace qovix::client {
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "client/text.h"
-#include "values/utf.h"
+#include "utf/utf.h"
 
 namespace qovix::client {
 namespace {

@@ -13,9 +13,9 @@
 #include "host/serving_context.h"
 #include "host_handlers.h"
 #include "model_classes.h"
-#include "platform/packages/document_files.h"
-#include "platform/packages/package_documents.h"
-#include "platform/qovix_srv/model_metadata.h"
+#include "interchange/packages/document_files.h"
+#include "interchange/packages/package_documents.h"
+#include "model/qovix_srv/model_metadata.h"
 #include "qovix_protocol.h"
 
 namespace host_procedures {

@@ -10,10 +10,10 @@
 #include "host_handlers.h"
 #include "model_classes.h"
 #include "model_features.h"
-#include "platform/qovix_srv/deletion.h"
-#include "platform/qovix_srv/model_metadata.h"
-#include "platform/qovix_srv/operations.h"
-#include "values/utf.h"
+#include "model/qovix_srv/deletion.h"
+#include "model/qovix_srv/model_metadata.h"
+#include "model/qovix_srv/operations.h"
+#include "utf/utf.h"
 
 namespace host_procedures {
 

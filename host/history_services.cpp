@@ -9,9 +9,9 @@
 #include "host/serving_context.h"
 #include "host_handlers.h"
 #include "model_classes.h"
-#include "platform/qovix_srv/model_metadata.h"
-#include "platform/qovix_srv/undo.h"
-#include "platform/vorn_os/handle_registry.h"
+#include "model/qovix_srv/model_metadata.h"
+#include "model/qovix_srv/undo.h"
+#include "model/vorn_os/handle_registry.h"
 
 namespace host_procedures {
 

@@ -11,10 +11,10 @@
 #include "host/model_handles.h"
 #include "host/serving_context.h"
 #include "host_handlers.h"
-#include "platform/qovix_srv/deletion.h"
-#include "platform/qovix_srv/model_metadata.h"
-#include "platform/vorn_os/handle_registry.h"
-#include "platform/wkm_srv/VORN.h"
+#include "model/qovix_srv/deletion.h"
+#include "model/qovix_srv/model_metadata.h"
+#include "model/vorn_os/handle_registry.h"
+#include "model/wkm_srv/VORN.h"
 
 namespace host_procedures {
 

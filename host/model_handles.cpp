@@ -4,7 +4,7 @@
 
 #include "host/serving_context.h"
 #include "model_classes.h"
-#include "platform/vorn_os/handle_registry.h"
+#include "model/vorn_os/handle_registry.h"
 
 namespace host_procedures {
 

@@ -5,11 +5,11 @@
 #include <filesystem>
 #include <system_error>
 
-#include "platform/store/postgres_store.h"
-#include "platform/store/sqlite_store.h"
+#include "store/open_store.h"
+#include "store/sqlite_store.h"
 
 NewStoreFile::NewStoreFile(const HostOptions& options) {
-  if (options.storePath == kMemoryStore || namesPostgres(options.storePath)) return;
+  if (storeKindOf(options.storePath) != StoreKind::File) return;
   std::error_code error;
   // symlink_status: a link, even to nothing, is something that was there.
   const auto status = std::filesystem::symlink_status(options.storePath, error);

@@ -10,14 +10,14 @@
 #include <vector>
 
 #include "host/connection_limits.h"
-#include "platform/store/store_options.h"
-#include "platform/wkm_srv/persistent_store.h"
+#include "store/open_store.h"
+#include "store/store_options.h"
+#include "model/wkm_srv/persistent_store.h"
 #include "qovix_protocol.h"
 
 // The repository file qovixd keeps when --store names none, in the folder it
 // was started in; and the --store value that keeps the repository in memory.
 inline constexpr const char* kDefaultStorePath = "qovix-repository.sqlite3";
-inline constexpr const char* kMemoryStore = "memory";
 
 struct HostOptions {
   std::string bindAddress = "127.0.0.1";               // a numeric IPv4 or IPv6 address

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/vorn_os/handle_registry.h"
+#include "model/vorn_os/handle_registry.h"
 
 void PrincipalGrace::connected(const Principal& principal) {
   const std::string key = principal.key();

@@ -6,17 +6,18 @@
 #include <filesystem>
 
 #include "host/host_error.h"
-#include "platform/qovix_srv/model_metadata.h"
-#include "platform/store/postgres_store.h"
-#include "platform/store/sqlite_store.h"
-#include "platform/vorn_os/handle_registry.h"
+#include "model/qovix_srv/model_metadata.h"
+#include "model/vorn_os/handle_registry.h"
+#include "store/open_store.h"
+#include "store/postgres_store.h"
 
 namespace {
 
-bool inMemory(const HostOptions& options) { return options.storePath == kMemoryStore; }
+bool inMemory(const HostOptions& options) {
+  return storeKindOf(options.storePath) == StoreKind::Memory;
+}
 
-std::unique_ptr<PersistentStore> openStore(const HostOptions& options) {
-  if (inMemory(options)) return makeMemoryStore();
+std::unique_ptr<PersistentStore> openServedStore(const HostOptions& options) {
   StoreOptions store;
   store.sync = options.sync;
   for (const ClassInfo& each : modelClasses()) store.classNames.push_back({each.id, each.name});
@@ -24,8 +25,7 @@ std::unique_ptr<PersistentStore> openStore(const HostOptions& options) {
     store.featureNames.push_back({each.id, each.owner, each.name});
   }
   try {
-    if (namesPostgres(options.storePath)) return openPostgresStore(options.storePath, store);
-    return openSqliteStore(options.storePath, store);
+    return openStore(options.storePath, store);
   } catch (const StoreError& error) {
     throw HostError(error.what());
   }
@@ -59,7 +59,7 @@ std::string describe(const HostOptions& options) {
 
 ServedRepository::ServedRepository(const HostOptions& options)
     : storeDescription_(describe(options)),
-      repository_(options.repositoryName, openStore(options)) {
+      repository_(options.repositoryName, openServedStore(options)) {
   if (!options.documentFolder.empty()) {
     std::error_code error;
     const auto folder = std::filesystem::canonical(options.documentFolder, error);

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "host/options.h"
-#include "platform/wkm_srv/VORN.h"
+#include "model/wkm_srv/VORN.h"
 
 class ServedRepository {
  public:

@@ -15,8 +15,8 @@
 #include <utility>
 
 #include "model_classes.h"
-#include "platform/vorn_os/handle_registry.h"
-#include "platform/wkm_os/value_converter.h"
+#include "model/vorn_os/handle_registry.h"
+#include "model/wkm_os/value_converter.h"
 #include "xdr/argument_records.h"
 
 namespace qovix {

@@ -2,7 +2,7 @@
 // operand's `comparison` exactly once and maps its answer; nothing else about
 // either operand is looked at.
 
-#include "platform/wkm_srv/VornDataType.h"
+#include "model/wkm_srv/VornDataType.h"
 
 int VornDataType::operator==(VornDataType const& other) const {
   return comparison(other) == Equal ? 1 : 0;

@@ -1,6 +1,6 @@
 // The repository object's handle index.
 
-#include "platform/wkm_srv/VORN.h"
+#include "model/wkm_srv/VORN.h"
 
 VornLong VORN::get_handleIndex() const { return handleIndex_; }
 

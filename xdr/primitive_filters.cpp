@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "values/utf.h"
+#include "utf/utf.h"
 #include "xdr/decode_bound.h"
 #include "xdr/union_filter.h"
 

@@ -14,7 +14,7 @@
 #include "client/text.h"
 #include "client_model.h"
 #include "tests/support/server_process.h"
-#include "values/utf.h"
+#include "utf/utf.h"
 
 namespace {
 

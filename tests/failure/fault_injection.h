@@ -13,7 +13,7 @@
 #include <cstddef>
 #include <memory>
 
-#include "platform/wkm_srv/persistent_store.h"
+#include "model/wkm_srv/persistent_store.h"
 
 namespace faults {
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "model_classes.h"
-#include "platform/qovix_srv/model_metadata.h"
+#include "model/qovix_srv/model_metadata.h"
 #include "tests/failure/fault_injection.h"
 #include "tests/support/temporary_folder.h"
 

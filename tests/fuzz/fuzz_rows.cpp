@@ -15,10 +15,10 @@
 #include <stdexcept>
 #include <string>
 
-#include "platform/qovix_srv/undo.h"
-#include "platform/store/cached_store.h"
-#include "platform/store/change_rows.h"
-#include "platform/store/pg_text.h"
+#include "model/qovix_srv/undo.h"
+#include "store/cached_store.h"
+#include "store/change_rows.h"
+#include "store/pg_text.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 
 #include "client/procedure_listing.h"
 #include "dispatch/entry_point.h"
-#include "platform/vorn_os/handle_registry.h"
-#include "platform/wkm_srv/VORN.h"
+#include "model/vorn_os/handle_registry.h"
+#include "model/wkm_srv/VORN.h"
 #include "tests/support/test_transport.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #include <string>
 
 #include "admin/store_commands.h"
-#include "platform/store/sqlite_store.h"
+#include "store/sqlite_store.h"
 
 namespace {
 

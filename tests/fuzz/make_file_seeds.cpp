@@ -14,7 +14,7 @@
 #include <string>
 
 #include "model_classes.h"
-#include "platform/store/sqlite_store.h"
+#include "store/sqlite_store.h"
 
 namespace {
 

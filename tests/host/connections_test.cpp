@@ -21,7 +21,7 @@
 #include "tests/support/remote_calls.h"
 #include "tests/support/rpc_client.h"
 #include "tests/support/server_process.h"
-#include "values/utf.h"
+#include "utf/utf.h"
 #include "xdr/primitive_filters.h"
 
 namespace {

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "dispatch/entry_point.h"
-#include "platform/wkm_srv/VORN.h"
-#include "platform/wkm_srv/VornDataType.h"
+#include "model/wkm_srv/VORN.h"
+#include "model/wkm_srv/VornDataType.h"
 #include "tests/support/test_transport.h"
 #include "tests/support/wire_bytes.h"
 

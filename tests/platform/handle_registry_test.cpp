@@ -1,4 +1,4 @@
-#include "platform/vorn_os/handle_registry.h"
+#include "model/vorn_os/handle_registry.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Project archives: each tool's kind is read by its content, and hostile
 // archives are refused or their hostile entries left unread.
 
-#include "platform/xmi/model_archive.h"
+#include "interchange/xmi/model_archive.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -14,7 +14,7 @@
 
 #include "model_classes.h"
 #include "tests/support/temporary_folder.h"
-#include "values/utf.h"
+#include "utf/utf.h"
 
 namespace {
 

@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "model_classes.h"
-#include "platform/qovix_srv/deletion.h"
-#include "values/utf.h"
+#include "model/qovix_srv/deletion.h"
+#include "utf/utf.h"
 
 namespace {
 

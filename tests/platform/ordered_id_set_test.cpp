@@ -1,4 +1,4 @@
-#include "platform/wkm_srv/ordered_id_set.h"
+#include "model/wkm_srv/ordered_id_set.h"
 
 #include <gtest/gtest.h>
 

@@ -18,9 +18,9 @@
 #include <vector>
 
 #include "model_classes.h"
-#include "platform/qovix_srv/model_metadata.h"
+#include "model/qovix_srv/model_metadata.h"
 #include "tests/support/temporary_folder.h"
-#include "values/utf.h"
+#include "utf/utf.h"
 
 namespace {
 

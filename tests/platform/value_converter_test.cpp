@@ -1,4 +1,4 @@
-#include "platform/wkm_os/value_converter.h"
+#include "model/wkm_os/value_converter.h"
 
 #include <gtest/gtest.h>
 

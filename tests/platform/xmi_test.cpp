@@ -19,11 +19,11 @@
 #include <string>
 
 #include "model_classes.h"
-#include "platform/qovix_srv/model_metadata.h"
-#include "platform/qovix_srv/undo.h"
-#include "platform/wkm_srv/value_class_info.h"
-#include "platform/xmi/xmi_reader.h"
-#include "values/utf.h"
+#include "model/qovix_srv/model_metadata.h"
+#include "model/qovix_srv/undo.h"
+#include "model/wkm_srv/value_class_info.h"
+#include "interchange/xmi/xmi_reader.h"
+#include "utf/utf.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "model_classes.h"
-#include "platform/qovix_srv/model_metadata.h"
-#include "platform/vorn_os/handle_registry.h"
+#include "model/qovix_srv/model_metadata.h"
+#include "model/vorn_os/handle_registry.h"
 #include "tests/support/library_calls.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "model_classes.h"
-#include "platform/vorn_os/handle_registry.h"
+#include "model/vorn_os/handle_registry.h"
 #include "tests/support/library_calls.h"
 
 namespace {

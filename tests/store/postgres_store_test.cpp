@@ -1,14 +1,14 @@
 // The PostgreSQL store as several servers share it: each store here stands
 // for one server on the same database.
 
-#include "platform/store/postgres_store.h"
+#include "store/postgres_store.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <future>
 
-#include "platform/store/postgres_schema.h"
+#include "store/postgres_schema.h"
 #include "tests/support/test_postgres.h"
 
 namespace {

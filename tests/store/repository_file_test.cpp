@@ -13,8 +13,8 @@
 #include <sstream>
 #include <thread>
 
-#include "platform/store/log_checkpointer.h"
-#include "platform/store/sqlite_store.h"
+#include "store/log_checkpointer.h"
+#include "store/sqlite_store.h"
 #include "tests/support/temporary_folder.h"
 
 namespace {

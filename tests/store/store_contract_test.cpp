@@ -10,8 +10,8 @@
 #include <functional>
 #include <random>
 
-#include "platform/store/postgres_store.h"
-#include "platform/store/sqlite_store.h"
+#include "store/postgres_store.h"
+#include "store/sqlite_store.h"
 #include "tests/support/temporary_folder.h"
 #include "tests/support/test_postgres.h"
 

@@ -187,6 +187,15 @@ TEST_F(StoreTool, BackupRefusesALink) {
   EXPECT_FALSE(std::filesystem::exists(aim));
 }
 
+// qovixd's name for its store in memory names no file: the tool says there
+// is nothing to read, and makes no file of that name.
+TEST_F(StoreTool, TheStoreInMemoryHasNothingToRead) {
+  const ProgramRun refused = qovixStore({"check", "memory"});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("keeps in memory alone"), std::string::npos) << refused.err;
+  EXPECT_FALSE(std::filesystem::exists("memory"));
+}
+
 // Whatever names a PostgreSQL repository's indexes were given, check sends
 // them as parameters, never as SQL; and it reads no tables with a trigger.
 TEST_F(StoreTool, CheckOnPostgresRunsNoSqlOfTheDatabasesNames) {

@@ -8,7 +8,7 @@
 #include "client/procedure_listing.h"
 #include "qovix_protocol.h"
 #include "dispatch/entry_point.h"
-#include "platform/vorn_os/handle_registry.h"
+#include "model/vorn_os/handle_registry.h"
 #include "xdr/primitive_filters.h"
 
 namespace {

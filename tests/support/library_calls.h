@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/wkm_srv/VORN.h"
+#include "model/wkm_srv/VORN.h"
 #include "tests/support/reply_values.h"
 #include "tests/support/test_transport.h"
 #include "tests/support/wire_bytes.h"

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/vorn_os/handle_registry.h"
+#include "model/vorn_os/handle_registry.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "tests/support/wire_bytes.h"
-#include "values/utf.h"
+#include "utf/utf.h"
 
 namespace {
 

@@ -201,11 +201,11 @@ def model_header(catalogue: Catalogue, numbered: list[NumberedClass]) -> str:
              "// persistent object, with the members the catalogue lists.", "",
              '#include "model_features.h"',
              '#include "model_values.h"',
-             '#include "platform/qovix_srv/qovix_srv_api.h"',
-             '#include "platform/wkm_srv/VORN.h"',
-             '#include "platform/wkm_srv/VornMetaModel.h"',
-             '#include "platform/wkm_srv/VornPersistentObject.h"',
-             '#include "platform/wkm_srv/collections.h"', "",
+             '#include "model/qovix_srv/qovix_srv_api.h"',
+             '#include "model/wkm_srv/VORN.h"',
+             '#include "model/wkm_srv/VornMetaModel.h"',
+             '#include "model/wkm_srv/VornPersistentObject.h"',
+             '#include "model/wkm_srv/collections.h"', "",
              "// A VornReferenceProcessing that makes duplicate copy references too.",
              "inline constexpr std::int32_t kCopyReferences = 1;", "",
              "// clang-format off"]
@@ -231,8 +231,8 @@ def model_header(catalogue: Catalogue, numbered: list[NumberedClass]) -> str:
 
 def model_source(catalogue: Catalogue, numbered: list[NumberedClass]) -> str:
     lines = [banner(catalogue), '#include "model_classes.h"', "", "#include <new>", "",
-             '#include "platform/qovix_srv/members.h"',
-             '#include "platform/qovix_srv/operations.h"', "",
+             '#include "model/qovix_srv/members.h"',
+             '#include "model/qovix_srv/operations.h"', "",
              "// clang-format off"]
     for numbered_class in numbered:
         name = numbered_class.model_class.name
@@ -300,7 +300,7 @@ def _xmi_readings(catalogue: Catalogue, rows) -> list[str]:
 
 def features_header(catalogue: Catalogue, numbered: list[NumberedClass]) -> str:
     lines = [banner(catalogue), "#pragma once", "",
-             '#include "platform/wkm_srv/vorn_types.h"', "",
+             '#include "model/wkm_srv/vorn_types.h"', "",
              "// Every feature of the model, numbered from 1.", "namespace feature {",
              "// clang-format off"]
     for number, row in enumerate(_feature_rows(catalogue), start=1):
@@ -311,7 +311,7 @@ def features_header(catalogue: Catalogue, numbered: list[NumberedClass]) -> str:
 
 def metadata_source(catalogue: Catalogue, numbered: list[NumberedClass]) -> str:
     rows = _feature_rows(catalogue)
-    lines = [banner(catalogue), '#include "platform/qovix_srv/model_metadata.h"', "",
+    lines = [banner(catalogue), '#include "model/qovix_srv/model_metadata.h"', "",
              "#include <array>", "", '#include "model_features.h"', "", "namespace {",
              "// clang-format off",
              "const FeatureInfo kFeatures[] = {"]

@@ -7,7 +7,7 @@ from __future__ import annotations
 from .catalogue import VALUE_BASES, Catalogue, DataType
 from .emit_dispatch import banner
 
-# Hand-written payload bases (platform/wkm_srv/value_bases.h), by payload.
+# Hand-written payload bases (model/wkm_srv/value_bases.h), by payload.
 PAYLOAD_BASES = {"TextValue": "Text", "VornInteger": "Number", "VornEnumeration": "Ordinal"}
 assert set(PAYLOAD_BASES) == set(VALUE_BASES)
 
@@ -63,8 +63,8 @@ def values_header(catalogue: Catalogue, numbered) -> str:
     ids = value_class_ids(catalogue)
     lines = [banner(catalogue), "#pragma once", "",
              "#include <cstdint>", "#include <span>", "#include <string>", "#include <utility>", "",
-             '#include "platform/wkm_srv/value_bases.h"',
-             '#include "platform/wkm_srv/value_class_info.h"', ""]
+             '#include "model/wkm_srv/value_bases.h"',
+             '#include "model/wkm_srv/value_class_info.h"', ""]
     for datatype in _in_base_order(catalogue):
         base = base_of(catalogue, datatype)
         payload = payload_of(catalogue, datatype)
