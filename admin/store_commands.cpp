@@ -8,6 +8,7 @@
 #include <set>
 #include <stdexcept>
 
+#include "admin/open_tables.h"
 #include "admin/table_rows.h"
 #include "cli/utc_time.h"
 #include "store/postgres_store.h"

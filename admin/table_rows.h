@@ -85,9 +85,4 @@ class RepositoryTables {
   virtual std::vector<std::string> engineCheck(std::string& skipped) = 0;
 };
 
-// Opens a repository file or a PostgreSQL database (a --store value).
-// `create`: make the repository (an empty one) when there is none. Throws
-// std::runtime_error saying why it cannot.
-std::unique_ptr<RepositoryTables> openTables(const std::string& store, bool create);
-
 }  // namespace qovix::admin

@@ -18,8 +18,9 @@
 #include <utility>
 #include <vector>
 
-#include "client/connection.h"
+#include "client/call_fields.h"
 #include "client/tls_channel.h"
+#include "client/tls_options.h"
 
 namespace qovix::client {
 

@@ -33,11 +33,6 @@ using SqliteStoreOptions = StoreOptions;
 std::unique_ptr<PersistentStore> openSqliteStore(const std::filesystem::path& path,
                                                  const SqliteStoreOptions& options = {});
 
-// The schema version this build reads and writes (PRAGMA user_version).
-inline constexpr int kStoreSchemaVersion = 5;
-// Marks the file as a QOVIX repository (PRAGMA application_id): "QVXR".
-inline constexpr std::int32_t kStoreApplicationId = 0x51565852;
-
 // Removes a repository file and the files SQLite keeps beside it (its log,
 // the log's index, a rollback journal), ignoring those that are not there:
 // what a tool or a server that made a new file and then failed leaves

@@ -172,7 +172,7 @@ std::string repositoryShapeFault(Database& database) {
 
 namespace {
 
-void writeNames(Database& database, const SqliteStoreOptions& options) {
+void writeNames(Database& database, const StoreOptions& options) {
   if (options.classNames.empty() && options.featureNames.empty()) return;
   database.execute("DELETE FROM class; DELETE FROM feature;");
   Statement addClass(database, "INSERT INTO class (id, name) VALUES (?1, ?2)");
@@ -190,7 +190,7 @@ void writeNames(Database& database, const SqliteStoreOptions& options) {
 
 }  // namespace
 
-void prepareRepositoryFile(Database& database, const SqliteStoreOptions& options) {
+void prepareRepositoryFile(Database& database, const StoreOptions& options) {
   const std::string file = "the repository file '" + database.path().string() + "'";
   // The file is this server's alone while it runs (its file lock keeps other
   // servers out): no other connection writes it, so the cache is never out
@@ -219,7 +219,7 @@ void prepareRepositoryFile(Database& database, const SqliteStoreOptions& options
   // The encoding holds from the file's first page, which WAL mode writes.
   if (empty) database.execute("PRAGMA encoding = 'UTF-16le'");
   database.execute("PRAGMA journal_mode = WAL");
-  database.execute(options.sync == SqliteStoreOptions::Sync::Full ? "PRAGMA synchronous = FULL"
+  database.execute(options.sync == StoreOptions::Sync::Full ? "PRAGMA synchronous = FULL"
                                                                   : "PRAGMA synchronous = NORMAL");
   // Pages are read into a page cache of 16 MiB, and no further: memory-
   // mapped pages would count to the server's resident memory, as much as

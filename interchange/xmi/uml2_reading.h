@@ -12,7 +12,7 @@
 
 #include <string>
 
-#include "interchange/xmi/xmi_reader.h"
+#include "interchange/xmi/import_report.h"
 #include "interchange/xmi/xml_document.h"
 
 namespace model::xmi {

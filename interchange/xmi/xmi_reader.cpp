@@ -1201,69 +1201,6 @@ class Reader {
 
 namespace {
 
-// Counts a line of a report, kMostSkippedLines kinds at most.
-void countLine(std::map<std::string, int>& lines, int& beyond, const std::string& what,
-               const std::string& why, int count) {
-  // A name from the document may be long: it is cut, where no character is.
-  constexpr std::size_t kMostWhatBytes = 120;
-  std::string line = what;
-  if (line.size() > kMostWhatBytes) {
-    std::size_t cut = kMostWhatBytes;
-    while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) --cut;
-    line.resize(cut);
-    line += "...";
-  }
-  line.append(": ").append(why);
-  if (const auto found = lines.find(line); found != lines.end()) {
-    found->second += count;
-  } else if (lines.size() < kMostSkippedLines) {
-    lines.emplace(std::move(line), count);
-  } else {
-    beyond += count;
-  }
-}
-
-}  // namespace
-
-void ImportReport::skip(const std::string& what, const std::string& why, int count) {
-  countLine(skipped, skippedBeyond, what, why, count);
-}
-
-void ImportReport::deviate(const std::string& what, const std::string& how, int count) {
-  countLine(deviations, deviationsBeyond, what, how, count);
-}
-
-std::string ImportReport::text() const {
-  std::ostringstream out;
-  out << (translatedFrom.empty() ? format : translatedFrom + " (read as UML 1.4)");
-  if (!exporter.empty()) out << ", written by " << exporter;
-  if (!archiveEntry.empty()) out << ", read from the archive's entry '" << archiveEntry << "'";
-  int total = 0;
-  for (const auto& [what, count] : imported) total += count;
-  out << "\nimported " << total << (total == 1 ? " element" : " elements") << ":\n";
-  for (const auto& [what, count] : imported) out << "  " << count << ' ' << what << '\n';
-  if (!deviations.empty()) {
-    out << "read despite deviations from the standard:\n";
-    for (const auto& [what, count] : deviations) out << "  " << count << ' ' << what << '\n';
-    if (deviationsBeyond > 0) {
-      out << "  " << deviationsBeyond << " more, of kinds past the " << kMostSkippedLines
-          << " listed\n";
-    }
-  }
-  if (skipped.empty()) {
-    out << "skipped nothing\n";
-    return out.str();
-  }
-  out << "skipped:\n";
-  for (const auto& [what, count] : skipped) out << "  " << count << ' ' << what << '\n';
-  if (skippedBeyond > 0) {
-    out << "  " << skippedBeyond << " more, of kinds past the " << kMostSkippedLines << " listed\n";
-  }
-  return out.str();
-}
-
-namespace {
-
 // Gives a text's memory back: once parsed, a document's text is not read
 // again, and an import holds no more than it must.
 void release(std::string& text) { std::string().swap(text); }

@@ -28,9 +28,10 @@
 #include <string>
 #include <string_view>
 
+#include "interchange/xmi/import_report.h"
+#include "interchange/xmi/xml_stream.h"
 #include "model/qovix_srv/qovix_srv_api.h"
 #include "model/wkm_srv/persistent_store.h"
-#include "interchange/xmi/xml_stream.h"
 
 namespace model::xmi {
 
@@ -43,30 +44,6 @@ inline constexpr std::size_t kMostXmiElements = 10'000'000;
 // levels down (the object, then its property), so a package's contents may
 // nest about 125 deep.
 inline constexpr std::size_t kMostXmiDepth = 256;
-
-// The most kinds of skipped element an import report lists, each one line;
-// what is skipped past them is counted on one more line. So a document of
-// any number of unknown names makes a report of a few kilobytes.
-inline constexpr std::size_t kMostSkippedLines = 100;
-
-struct ImportReport {
-  std::string format;                   // "XMI 1.2, UML 1.4"
-  std::string exporter;                 // the writing tool, when the header names it
-  std::string archiveEntry;             // the entry read, when the document was an archive
-  std::string translatedFrom;           // "XMI 2.5.1, UML 2" for a UML 2 document
-  std::map<std::string, int> imported;  // objects by class
-  std::map<std::string, int> skipped;   // "WHAT: WHY" -> how many, kMostSkippedLines at most
-  int skippedBeyond = 0;                // skipped past those lines
-  // What the document does against the standard and was read all the same,
-  // and how: "WHAT: HOW" -> how many, kMostSkippedLines at most.
-  std::map<std::string, int> deviations;
-  int deviationsBeyond = 0;
-  // Counts `count` skipped as `what` for `why`.
-  void skip(const std::string& what, const std::string& why, int count = 1);
-  // Counts `count` deviations `what`, read as `how`.
-  void deviate(const std::string& what, const std::string& how, int count = 1);
-  std::string text() const;
-};
 
 // Reads the document named `name` into `store`; returns the package. It
 // is read as a stream, twice (xml_stream.h): what the reading holds follows

@@ -15,6 +15,7 @@
 
 #include "store/log_checkpointer.h"
 #include "store/sqlite_store.h"
+#include "store/store_schema.h"
 #include "tests/support/temporary_folder.h"
 
 namespace {
