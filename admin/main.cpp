@@ -2,11 +2,15 @@
 // holds, a repository file or a PostgreSQL database.
 
 #include <iostream>
+#include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "admin/store_commands.h"
+#include "cli/command_line.h"
 #include "cli/help_text.h"
 
 namespace {
@@ -82,8 +86,9 @@ int run(const std::vector<std::string>& words) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> words(argv + 1, argv + argc);
-  for (const std::string& word : words) {
+  // --help and --version win wherever they stand.
+  const std::span<const char* const> arguments(argv + 1, argv + argc);
+  for (const std::string_view word : arguments) {
     if (word == "--help" || word == "-h") {
       std::cout << helpText();
       return 0;
@@ -93,10 +98,17 @@ int main(int argc, char** argv) {
       return 0;
     }
   }
+  // The other options are the commands' own.
+  std::vector<std::string> words;
+  const cli::CommandLine line{
+      .find = [](std::string_view) -> std::optional<cli::OptionSpec> { return std::nullopt; },
+      .apply = nullptr,
+      .word = [&](std::string word) { words.push_back(std::move(word)); }};
   try {
+    if (const cli::Refusal refused = cli::readCommandLine(arguments, line)) {
+      throw std::invalid_argument(*refused);
+    }
     if (words.empty()) throw std::invalid_argument("no command given");
-    if (words[0].rfind("--", 0) == 0)
-      throw std::invalid_argument("unknown option '" + words[0] + "'");
     return run(words);
   } catch (const std::invalid_argument& error) {
     std::cerr << "qovix-store: " << error.what()

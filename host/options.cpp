@@ -4,8 +4,10 @@
 
 #include <charconv>
 #include <optional>
+#include <span>
 #include <string_view>
 
+#include "cli/command_line.h"
 #include "cli/help_text.h"
 #include "qovix_protocol.h"
 
@@ -361,29 +363,18 @@ std::variant<HostOptions, CommandLineExit> parseHostOptions(int argc, const char
     const HostOption* option = findOption(argv[i]);
     if (option != nullptr && option->exit != nullptr) return option->exit();
   }
-  for (int i = 1; i < argc; ++i) {
-    std::string_view argument = argv[i];
-    if (!argument.starts_with("--")) {
-      return usageError("unexpected argument '" + std::string(argument) + "'");
-    }
-    std::string_view name = argument;
-    std::optional<std::string> value;
-    if (const auto equals = argument.find('='); equals != std::string_view::npos) {
-      name = argument.substr(0, equals);
-      value = std::string(argument.substr(equals + 1));
-    }
-    const HostOption* option = findOption(name);
-    if (option == nullptr || option->apply == nullptr) {
-      return usageError("unknown option '" + std::string(name) + "'");
-    }
-    if (option->argument.empty()) {
-      if (value) return usageError("option '" + std::string(name) + "' takes no value");
-      value = std::string();
-    } else if (!value) {
-      if (i + 1 >= argc) return usageError("option '" + std::string(name) + "' needs a value");
-      value = argv[++i];
-    }
-    if (auto refused = option->apply(options, *value)) return usageError(*refused);
+  const cli::CommandLine line{
+      .find = [](std::string_view name) -> std::optional<cli::OptionSpec> {
+        const HostOption* option = findOption(name);
+        if (option == nullptr || option->apply == nullptr) return std::nullopt;
+        return cli::OptionSpec{.takesValue = !option->argument.empty()};
+      },
+      .apply = [&](std::string_view name, const std::string& value) {
+        return findOption(name)->apply(options, value);
+      },
+      .word = nullptr};
+  if (auto refused = cli::readCommandLine(std::span(argv + 1, argv + argc), line)) {
+    return usageError(*refused);
   }
   if (options.tlsCertificate.empty() != options.tlsKey.empty()) {
     return usageError("--tls-cert and --tls-key go together");

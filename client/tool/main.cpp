@@ -6,11 +6,14 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
+#include <span>
 #include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "cli/command_line.h"
 #include "cli/help_text.h"
 #include "client/connection.h"
 #include "client/tool/diagram.h"
@@ -157,22 +160,23 @@ Options parse(int argc, char** argv) {
   if (const char* port = std::getenv("QOVIX_PORT"); port != nullptr && *port != '\0') {
     options.port = readPort(port);
   }
-  for (int i = 1; i < argc; ++i) {
-    const std::string argument = argv[i];
-    const bool beforeCommand = options.command.empty();
-    const ToolOption* option = findOption(argument);
-    if (option != nullptr && (beforeCommand || !option->beforeCommandOnly)) {
-      std::string value;
-      if (!option->argument.empty()) {
-        if (i + 1 >= argc) throw UsageError("option '" + argument + "' needs a value");
-        value = argv[++i];
-      }
-      option->apply(options, value);
-    } else if (argument.rfind("--", 0) == 0 && beforeCommand) {
-      throw UsageError("unknown option '" + argument + "'");
-    } else {
-      options.command.push_back(argument);
-    }
+  // An option's own check throws its UsageError; the reading's refusals are
+  // said as one too.
+  const cli::CommandLine line{
+      .find = [](std::string_view name) -> std::optional<cli::OptionSpec> {
+        const ToolOption* option = findOption(name);
+        if (option == nullptr) return std::nullopt;
+        return cli::OptionSpec{.takesValue = !option->argument.empty(),
+                               .beforeWordsOnly = option->beforeCommandOnly};
+      },
+      .apply = [&](std::string_view name, const std::string& value) -> cli::Refusal {
+        findOption(name)->apply(options, value);
+        return std::nullopt;
+      },
+      .word = [&](std::string word) { options.command.push_back(std::move(word)); }};
+  if (auto refused = cli::readCommandLine(std::span<const char* const>(argv + 1, argv + argc),
+                                          line)) {
+    throw UsageError(*refused);
   }
   if (options.tls.enabled && options.transport == qovix::client::Transport::Udp) {
     throw UsageError("RPC-with-TLS runs over TCP: --tls and --udp do not go together");
