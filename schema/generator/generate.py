@@ -19,7 +19,8 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
-from qovixgen.catalogue import CatalogueError, load  # noqa: E402
+from qovixgen.catalogue import load  # noqa: E402
+from qovixgen.catalogue_records import CatalogueError  # noqa: E402
 from qovixgen.emitters import EMITTERS, PROTOCOL_EMITTERS  # noqa: E402
 from qovixgen.numbering import number_classes  # noqa: E402
 from qovixgen.protocol import load as load_protocol  # noqa: E402

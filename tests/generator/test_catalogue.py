@@ -10,7 +10,8 @@ import tempfile
 import unittest
 from pathlib import Path
 
-from qovixgen.catalogue import CatalogueError, parse
+from qovixgen.catalogue import parse
+from qovixgen.catalogue_records import CatalogueError
 from qovixgen.emitters import EMITTERS, PROTOCOL_EMITTERS
 from qovixgen.numbering import number_classes
 from qovixgen.protocol import load as load_protocol

@@ -10,7 +10,7 @@ from __future__ import annotations
 
 from collections import Counter
 
-from .catalogue import CLASS_PREFIX, Catalogue
+from .catalogue_records import CLASS_PREFIX, Catalogue
 from .emit_dispatch import banner
 from .emit_values import value_class_ids
 from .numbering import NumberedClass, Procedure

@@ -7,7 +7,7 @@ templates in dispatch/ (procedureRow, serveClass, VornCast).
 
 from __future__ import annotations
 
-from .catalogue import Catalogue, ModelClass
+from .catalogue_records import Catalogue, ModelClass
 from .numbering import NumberedClass, Procedure
 from .wire import VOID
 

@@ -4,7 +4,7 @@ write clients."""
 
 from __future__ import annotations
 
-from .catalogue import Catalogue
+from .catalogue_records import Catalogue
 from .emit_client import procedure_title
 from .emit_dispatch import banner
 from .emit_protocol_file import SPELLING_NOTES

@@ -10,8 +10,8 @@ body the catalogue gives the operation.
 
 from __future__ import annotations
 
-from .catalogue import (CLASS_PREFIX, Catalogue, Feature, ModelClass, Operation, XmiName, ancestors,
-                        hidden_slot, is_truth, opposite_ends, xmi_metaclass)
+from .catalogue_checks import ancestors, hidden_slot, is_truth, opposite_ends, xmi_metaclass
+from .catalogue_records import CLASS_PREFIX, Catalogue, Feature, ModelClass, Operation, XmiName
 from .emit_dispatch import banner
 from .numbering import NumberedClass, Procedure
 from .signature import CONST_POINTER, CONST_REFERENCE, REFERENCE, Signature, TypeUse

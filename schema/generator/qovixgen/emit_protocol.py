@@ -9,7 +9,7 @@ from __future__ import annotations
 
 import textwrap
 
-from .catalogue import CLASS_PREFIX, Catalogue, CatalogueError
+from .catalogue_records import CLASS_PREFIX, Catalogue, CatalogueError
 from .emit_client import procedure_title
 from .numbering import NumberedClass
 from .protocol import Constant, Protocol, camel

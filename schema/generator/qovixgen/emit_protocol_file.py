@@ -13,7 +13,7 @@ from __future__ import annotations
 
 import textwrap
 
-from .catalogue import Catalogue, CatalogueError
+from .catalogue_records import Catalogue, CatalogueError
 from .numbering import NumberedClass, Procedure
 from .emit_records import xdr_declarations
 from .protocol import Protocol

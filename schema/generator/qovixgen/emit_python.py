@@ -11,7 +11,8 @@ from __future__ import annotations
 
 import keyword
 
-from .catalogue import CLASS_PREFIX, Catalogue, CatalogueError, ModelClass, ancestors
+from .catalogue_checks import ancestors
+from .catalogue_records import CLASS_PREFIX, Catalogue, CatalogueError, ModelClass
 from .emit_client import TRUTH_TYPES, Types, call_name, short
 from .numbering import NumberedClass, Procedure
 from .signature import TypeUse

@@ -13,7 +13,7 @@ import builtins
 import keyword
 import textwrap
 
-from .catalogue import Catalogue, CatalogueError
+from .catalogue_records import Catalogue, CatalogueError
 from .numbering import NumberedClass
 from .protocol import FieldType, Protocol, Record, RecordField, camel, cpp_field_type
 

@@ -12,7 +12,7 @@ from __future__ import annotations
 
 from collections import Counter
 
-from .catalogue import Catalogue
+from .catalogue_records import Catalogue
 from .emit_dispatch import banner
 from .emit_model import cpp_type
 from .emit_values import payload_of

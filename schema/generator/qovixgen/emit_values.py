@@ -4,7 +4,7 @@ kind, and the table of value classes the converter consumes."""
 
 from __future__ import annotations
 
-from .catalogue import VALUE_BASES, Catalogue, DataType
+from .catalogue_records import VALUE_BASES, Catalogue, DataType
 from .emit_dispatch import banner
 
 # Hand-written payload bases (model/wkm_srv/value_bases.h), by payload.

@@ -14,7 +14,8 @@ from __future__ import annotations
 
 from dataclasses import dataclass
 
-from .catalogue import Catalogue, CatalogueError, Feature, Gap, MemberTemplate, ModelClass, Operation
+from .catalogue_records import (Catalogue, CatalogueError, Feature, Gap, MemberTemplate,
+                                ModelClass, Operation)
 from .signature import Signature, SignatureError, parse_signature, with_constant_references
 from .wire import WireError, argument_fields, argument_filter, result_filter
 

@@ -11,7 +11,7 @@ import re
 from dataclasses import dataclass, field, replace
 from pathlib import Path
 
-from .catalogue import CatalogueError
+from .catalogue_records import CatalogueError
 
 NAME = re.compile(r"[a-z][a-z0-9_]*\Z")
 NUMBER = re.compile(r"(0x[0-9A-Fa-f]+|[0-9]+)\Z")

@@ -12,7 +12,7 @@ shape named after its fields, such as `X_HandleValueLongInt`.
 
 from __future__ import annotations
 
-from .catalogue import COLLECTIONS, PLATFORM_OBJECTS, Catalogue
+from .catalogue_records import COLLECTIONS, PLATFORM_OBJECTS, Catalogue
 from .signature import CONST_POINTER, CONST_REFERENCE, REFERENCE, VALUE, Signature, TypeUse
 
 VOID = "xdr_void"
