@@ -2,18 +2,13 @@
 
 #include <charconv>
 #include <cstdint>
-#include <cstdlib>
 #include <fstream>
 #include <iostream>
-#include <memory>
-#include <optional>
-#include <span>
 #include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "cli/command_line.h"
 #include "cli/help_text.h"
 #include "client/connection.h"
 #include "client/tool/diagram.h"
@@ -21,6 +16,8 @@
 #include "client/tool/history_view.h"
 #include "client/tool/lookup.h"
 #include "client/tool/model_view.h"
+#include "client/tool/options.h"
+#include "client/tool/session.h"
 #include "client/tool/suggestions.h"
 #include "client/tool/table.h"
 #include "client/tool/web_launch.h"
@@ -28,257 +25,10 @@
 
 namespace {
 
+using qovix::tool::Options;
+using qovix::tool::Session;
 using qovix::tool::UsageError;
-
-struct Options {
-  std::string host = "127.0.0.1";
-  std::uint16_t port = qovix::protocol::kDefaultPort;
-  qovix::client::Transport transport = qovix::client::Transport::Tcp;
-  std::vector<std::string> command;
-  bool help = false;
-  bool version = false;
-  bool json = false;
-  bool keep = false;
-  bool check = true;
-  qovix::client::TlsOptions tls;
-  std::string format = "svg";  // diagram
-  std::string output = "-";    // diagram
-  std::string links;           // diagram: the prefix of each box's link
-  std::string listen;          // web: where the web view is served
-  std::string actingFor;       // the user the connection acts for
-  std::string into;            // import
-  std::string xmi = "1.2";     // export
-  bool dryRun = false;         // delete
-};
-
-std::uint16_t readPort(const std::string& value) {
-  unsigned port = 0;
-  const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), port);
-  if (error != std::errc() || end != value.data() + value.size() || port == 0 || port > 65535) {
-    throw UsageError("--port needs a number from 1 to 65535, not '" + value + "'");
-  }
-  return static_cast<std::uint16_t>(port);
-}
-
-// One option: its name, the value it takes (empty: none), what it does, and
-// how it sets the options. Options that address the server are taken only
-// before the command; the rest anywhere.
-struct ToolOption {
-  std::string_view name;
-  std::string_view argument;
-  std::string_view help;
-  void (*apply)(Options& options, const std::string& value);
-  bool beforeCommandOnly = false;
-};
-
-// A TLS file option: it implies --tls.
-template <std::string qovix::client::TlsOptions::*file>
-void setTlsFile(Options& options, const std::string& value) {
-  options.tls.*file = value;
-  options.tls.enabled = true;
-}
-
-const ToolOption kOptions[] = {
-    {"--host", "HOST[,HOST...]",
-     "the server's name, IPv4 or IPv6 address (default $QOVIX_HOST, else 127.0.0.1); several "
-     "servers of one shared repository, each HOST[:PORT], the next taking over when one stops "
-     "answering",
-     [](Options& o, const std::string& v) { o.host = v; }, true},
-    {"--port", "PORT", "its port (default $QOVIX_PORT, else 20241)",
-     [](Options& o, const std::string& v) { o.port = readPort(v); }, true},
-    {"--udp", "", "call over UDP instead of TCP",
-     [](Options& o, const std::string&) { o.transport = qovix::client::Transport::Udp; }},
-    {"--tls", "",
-     "call over RPC-with-TLS (RFC 9289), verifying the server with the system's CAs; never "
-     "in plain text",
-     [](Options& o, const std::string&) { o.tls.enabled = true; }},
-    {"--ca", "FILE", "verify the server with this CA instead (implies --tls)",
-     &setTlsFile<&qovix::client::TlsOptions::authority>, true},
-    {"--cert", "FILE", "present this client certificate (PEM; implies --tls); its",
-     &setTlsFile<&qovix::client::TlsOptions::certificate>, true},
-    {"--key", "FILE", "private key", &setTlsFile<&qovix::client::TlsOptions::key>, true},
-    {"--acting-for", "USER",
-     "make the calls for user:USER, on the word of --cert, which qovixd's access file trusts "
-     "with a 'vouch' line",
-     [](Options& o, const std::string& v) { o.actingFor = v; }, true},
-    {"--json", "", "print call, ls, tree and procedures as JSON",
-     [](Options& o, const std::string&) { o.json = true; }},
-    {"--keep", "",
-     "ls and tree keep the handles they list registered (they release them otherwise)",
-     [](Options& o, const std::string&) { o.keep = true; }},
-    {"--no-check", "",
-     "send calls without first checking their handles with the server (the wire cannot "
-     "report a handle that names nothing: such a call answers the procedure's previous result)",
-     [](Options& o, const std::string&) { o.check = false; }},
-    {"--format", "FORMAT", "diagram: svg (the default), png or dot",
-     [](Options& o, const std::string& v) {
-       if (v != "svg" && v != "png" && v != "dot") {
-         throw UsageError("--format is svg, png or dot, not '" + v + "'");
-       }
-       o.format = v;
-     }},
-    {"--output", "FILE", "diagram: the file to write (also -o; default: standard output)",
-     [](Options& o, const std::string& v) { o.output = v; }},
-    {"--links", "PREFIX",
-     "diagram: make each class and package a link to PREFIX followed by its object number",
-     [](Options& o, const std::string& v) { o.links = v; }},
-    {"--listen", "ADDRESS:PORT",
-     "web: serve the web view there (default 127.0.0.1:8080; a loopback address)",
-     [](Options& o, const std::string& v) { o.listen = v; }},
-    {"--into", "PACKAGE", "import: the package to import into",
-     [](Options& o, const std::string& v) { o.into = v; }},
-    {"--xmi", "VERSION", "export: 1.2 (the default), 1.0 or 2.5",
-     [](Options& o, const std::string& v) {
-       if (v != "1.2" && v != "1.0" && v != "2.5") {
-         throw UsageError("--xmi is 1.2, 1.0 or 2.5, not '" + v + "'");
-       }
-       o.xmi = v;
-     }},
-    {"--dry-run", "", "delete: say what would be deleted, and delete nothing",
-     [](Options& o, const std::string&) { o.dryRun = true; }},
-    {"--help", "", "show this help (also -h)",
-     [](Options& o, const std::string&) { o.help = true; }},
-    {"--version", "", "show the version", [](Options& o, const std::string&) { o.version = true; },
-     true},
-};
-
-const ToolOption* findOption(std::string_view name) {
-  if (name == "-o") name = "--output";
-  if (name == "-h") name = "--help";
-  for (const ToolOption& option : kOptions) {
-    if (option.name == name) return &option;
-  }
-  return nullptr;
-}
-
-Options parse(int argc, char** argv) {
-  Options options;
-  // Defaults from the environment, as for other servers' tools.
-  if (const char* host = std::getenv("QOVIX_HOST"); host != nullptr && *host != '\0') {
-    options.host = host;
-  }
-  if (const char* port = std::getenv("QOVIX_PORT"); port != nullptr && *port != '\0') {
-    options.port = readPort(port);
-  }
-  // An option's own check throws its UsageError; the reading's refusals are
-  // said as one too.
-  const cli::CommandLine line{
-      .find = [](std::string_view name) -> std::optional<cli::OptionSpec> {
-        const ToolOption* option = findOption(name);
-        if (option == nullptr) return std::nullopt;
-        return cli::OptionSpec{.takesValue = !option->argument.empty(),
-                               .beforeWordsOnly = option->beforeCommandOnly};
-      },
-      .apply = [&](std::string_view name, const std::string& value) -> cli::Refusal {
-        findOption(name)->apply(options, value);
-        return std::nullopt;
-      },
-      .word = [&](std::string word) { options.command.push_back(std::move(word)); }};
-  if (auto refused = cli::readCommandLine(std::span<const char* const>(argv + 1, argv + argc),
-                                          line)) {
-    throw UsageError(*refused);
-  }
-  if (options.tls.enabled && options.transport == qovix::client::Transport::Udp) {
-    throw UsageError("RPC-with-TLS runs over TCP: --tls and --udp do not go together");
-  }
-  if (options.tls.certificate.empty() != options.tls.key.empty()) {
-    throw UsageError("--cert and --key go together");
-  }
-  if (!options.actingFor.empty() && options.tls.certificate.empty()) {
-    throw UsageError("--acting-for needs the certificate that vouches for the user (--cert)");
-  }
-  return options;
-}
-
-// Whether an error says the server stopped answering (rather than that it
-// answered no).
-bool serverGone(const qovix::client::Error& error) {
-  using qovix::client::ErrorKind;
-  return error.kind() == ErrorKind::CannotConnect || error.kind() == ErrorKind::Timeout ||
-         error.kind() == ErrorKind::ConnectionLost;
-}
-
-// The connection of one run of the tool, made when a command first needs it:
-// a command checks its arguments before, so bad usage needs no server.
-// --host may name several servers of one shared repository (a,b:20252):
-// the first that answers serves, and failOver moves to the next.
-class Session {
- public:
-  explicit Session(const Options& options) : options_(options) {
-    std::string hosts = options.host;
-    for (std::size_t at = 0; at <= hosts.size();) {
-      const std::size_t comma = std::min(hosts.find(',', at), hosts.size());
-      if (comma > at) servers_.push_back(serverOf(hosts.substr(at, comma - at)));
-      at = comma + 1;
-    }
-    if (servers_.empty()) throw UsageError("--host names no server");
-  }
-
-  qovix::client::Connection& connection() {
-    if (!connection_) connectToNext(servers_.size());
-    return *connection_;
-  }
-
-  // Moves to the next server that answers; false when no other is named.
-  bool failOver() {
-    if (servers_.size() < 2) return false;
-    connection_.reset();
-    ++next_;
-    connectToNext(servers_.size() - 1);
-    return true;
-  }
-
-  bool severalServers() const { return servers_.size() > 1; }
-
- private:
-  // "host", "host:port" or "[v6]:port"; --port for a server without one.
-  std::pair<std::string, std::uint16_t> serverOf(const std::string& text) const {
-    if (text.starts_with('[')) {
-      const std::size_t close = text.find(']');
-      if (close == std::string::npos) throw UsageError("--host: no ']' in '" + text + "'");
-      const std::string rest = text.substr(close + 1);
-      return {text.substr(1, close - 1),
-              rest.starts_with(':') ? readPort(rest.substr(1)) : options_.port};
-    }
-    const std::size_t colon = text.find(':');
-    if (colon != std::string::npos && text.find(':', colon + 1) == std::string::npos) {
-      return {text.substr(0, colon), readPort(text.substr(colon + 1))};
-    }
-    return {text, options_.port};
-  }
-
-  void actFor(qovix::client::Connection& connection, const std::string& host) const {
-    const qovix::Outcome granted = connection.actFor(options_.actingFor);
-    if (granted.value == 0) {
-      throw qovix::client::Error(qovix::client::ErrorKind::AccessDenied,
-                                 "qovixd at " + host + " does not let this client act for " +
-                                     options_.actingFor + ": " + granted.text);
-    }
-  }
-
-  // Tries up to `tries` servers from the next, in turn.
-  void connectToNext(std::size_t tries) {
-    using qovix::client::Connection;
-    for (std::size_t tried = 0;; ++tried, ++next_) {
-      const auto& [host, port] = servers_[next_ % servers_.size()];
-      try {
-        connection_ = options_.tls.enabled
-                          ? std::make_unique<Connection>(host, port, options_.tls)
-                          : std::make_unique<Connection>(host, port, options_.transport);
-        connection_->setChecked(options_.check);
-        if (!options_.actingFor.empty()) actFor(*connection_, host);
-        return;
-      } catch (const qovix::client::Error& error) {
-        if (!serverGone(error) || tried + 1 >= tries) throw;
-      }
-    }
-  }
-
-  const Options& options_;
-  std::vector<std::pair<std::string, std::uint16_t>> servers_;
-  std::size_t next_ = 0;
-  std::unique_ptr<qovix::client::Connection> connection_;
-};
+using qovix::tool::serverGone;
 
 // One command: its name, its arguments after the name as usage shows them,
 // how many it takes, what it does, and its handler, which is given the
@@ -450,7 +200,8 @@ const qovix::tool::Instance& theOne(const std::vector<qovix::tool::Instance>& in
                                     bool byNumber, const char* hint) {
   std::vector<const qovix::tool::Instance*> found;
   for (const auto& each : instances) {
-    if (byNumber ? "#" + std::to_string(each.object) == wanted : each.name == wanted) {
+    if (byNumber ? std::string("#").append(std::to_string(each.object)) == wanted
+                 : each.name == wanted) {
       found.push_back(&each);
     }
   }
@@ -679,12 +430,7 @@ std::string helpText() {
     if (!command.usage.empty()) left.append(" ").append(command.usage);
     commands.push_back({std::move(left), std::string(command.help)});
   }
-  std::vector<cli::HelpEntry> options;
-  for (const ToolOption& option : kOptions) {
-    std::string left(option.name);
-    if (!option.argument.empty()) left.append(" ").append(option.argument);
-    options.push_back({std::move(left), std::string(option.help)});
-  }
+  const std::vector<cli::HelpEntry> options = qovix::tool::optionHelp();
   return "Usage: qovix [OPTIONS] COMMAND [ARGUMENTS]\n"
          "Work on the model repository a qovixd serves.\n"
          "\n"
@@ -736,7 +482,7 @@ int run(const Options& options) {
 
 int main(int argc, char** argv) {
   try {
-    const Options options = parse(argc, argv);
+    const Options options = qovix::tool::parseOptions(argc, argv);
     if (options.help) {
       std::cout << helpText();
       return 0;
