@@ -23,22 +23,20 @@ import enum
 import os
 import ssl
 import threading
-import time
 import weakref
 from dataclasses import dataclass
 from typing import (TYPE_CHECKING, Any, Callable, ClassVar, Generic, Iterator, Sequence, TypeVar,
                     overload)
 
 from . import _records, _rpc
-from ._protocol import (CAST_PROCEDURE, CAST_PROGRAM, CLASS_PREFIX, DEFAULT_PORT, HOST_ACCESS,
-                        HOST_ACT_FOR, HOST_CHANGES, HOST_CLASS_NAME, HOST_COMMIT, HOST_DELETE,
-                        HOST_DELETION, HOST_ELEMENT, HOST_HANDLE_COUNT, HOST_HISTORY,
-                        HOST_IDENTITY, HOST_NULL, HOST_OBJECT, HOST_PROGRAM, HOST_RELEASE,
-                        HOST_REPOSITORY, HOST_SERVER_INFO, HOST_SET_MULTIPLICITY, HOST_SIZE,
-                        HOST_UNDO, HOST_VERSION, MODEL_PROGRAM)
+from ._host_services import HostServices
+from ._protocol import (CAST_PROCEDURE, CAST_PROGRAM, CLASS_PREFIX, DEFAULT_PORT, HOST_ACT_FOR,
+                        HOST_CLASS_NAME, HOST_DELETE, HOST_DELETION, HOST_ELEMENT, HOST_IDENTITY,
+                        HOST_NULL, HOST_OBJECT, HOST_PROGRAM, HOST_RELEASE, HOST_REPOSITORY,
+                        HOST_SIZE, HOST_VERSION, MODEL_PROGRAM)
 from ._rpc import Call, Value
 from .errors import (AccessDenied, InvalidHandle, ProtocolError, QovixError, ServerSystemError,
-                     ServerUnreachable, UndoRefused)
+                     ServerUnreachable)
 
 if TYPE_CHECKING:
     from ._documents import Imported
@@ -109,7 +107,7 @@ def conforms(actual: int, wanted: int) -> bool:
     return issubclass(CLASSES[actual], CLASSES[wanted])
 
 
-class Repository:
+class Repository(HostServices):
     """A connection to qovixd and the repository it serves.
 
         with qovix.Repository.connect("127.0.0.1", 20241) as repo:
@@ -280,29 +278,6 @@ class Repository:
             raise AccessDenied(f"qovixd at {transport.endpoint} does not let this client act for "
                                f"{self.acting_for}: {why}")
 
-    def set_multiplicity(self, element: "ModelObject", text: str) -> None:
-        """Sets the multiplicity of an attribute or association end ("0..*",
-        "1", "1..3,5"), which the model's procedures only read; "" removes
-        it. Raises ValueError, saying why, when refused."""
-        done, why = self._host_call(HOST_SET_MULTIPLICITY,
-                                    _records.multiplicity_request_fields(element.handle, text),
-                                    _records.read_outcome)
-        if done == 0:
-            raise ValueError(why)
-
-    def server_info(self) -> dict[str, Any]:
-        """What this client reached: {"release", "last_commit", "objects",
-        "history_days"} (history_days 0: all of it kept; -1: none)."""
-        release, last_commit, objects, history_days = self._host_call(
-            HOST_SERVER_INFO, (), _records.read_server_info)
-        return {"release": release, "last_commit": last_commit, "objects": objects,
-                "history_days": history_days}
-
-    def access(self) -> str:
-        """What this client may do: "none", "read" or "write"."""
-        level = self._host_call(HOST_ACCESS, (), _rpc.number_result)
-        return {2: "write", 1: "read"}.get(level, "none")
-
     def _handle_of(self, number: int, class_number: int) -> int:
         """A handle of this server to object `number` as `class_number`."""
         found = self.by_number(number)
@@ -410,88 +385,6 @@ class Repository:
         made._bind(self, object_number, {view_class: handle})
         self._objects[object_number] = made
         return made
-
-    # -- host services ---------------------------------------------------------
-
-    def handle_count(self) -> int:
-        """How many handles the server holds, for all its clients."""
-        return self._host_call(HOST_HANDLE_COUNT, (), _rpc.number_result)
-
-    def release_handle(self, handle: int) -> bool:
-        """Releases a handle registered elsewhere (by the qovix tool, say);
-        whether it named something."""
-        self._owned.discard(handle)
-        return self._host_call(HOST_RELEASE, (("h", handle),), _rpc.number_result) != 0
-
-    def handles_held(self) -> int:
-        """How many handles this client holds."""
-        return len(self._owned)
-
-    # -- history ---------------------------------------------------------------
-
-    def last_commit(self) -> int:
-        """The sequence number of the repository's last commit."""
-        return self._host_call(HOST_CHANGES, _records.sequence_fields(2**64 - 1),
-                               _rpc.commit_page_result)[0]
-
-    def changes(self, since: int = 0, *, follow: bool = False,
-                poll: float = 0.5) -> Iterator[Commit]:
-        """The commits after `since`, oldest first (without their changes),
-        read a page at a time. With `follow`, it goes on waiting for new
-        ones, asking every `poll` seconds, and never ends by itself."""
-        from ._history import commit_of
-        while True:
-            _, page, _ = self._host_call(HOST_CHANGES, _records.sequence_fields(since),
-                                         _rpc.commit_page_result)
-            for wire in page:
-                commit = commit_of(wire)
-                since = commit.seq
-                yield commit
-            if not page:
-                if not follow:
-                    return
-                time.sleep(poll)
-
-    def history_of(self, number: int) -> list[Commit]:
-        """The commits that touched the object with that persistent number,
-        newest first, each with its changes to it."""
-        commits: list[Commit] = []
-        before = 0
-        while True:
-            page, before = self.history_page(number, before)
-            commits.extend(page)
-            if before == 0:
-                return commits
-
-    def history_page(self, number: int, before: int = 0) -> tuple[list[Commit], int]:
-        """One page of the object's history (at most 100 commits), newest
-        first, before commit `before` (0: from the newest); and the `before`
-        that asks for the next page, 0 when there is none."""
-        from ._history import commit_of
-        _, page, left = self._host_call(HOST_HISTORY, _records.history_query_fields(number, before),
-                                        _rpc.commit_page_result)
-        # Only a page's first commit may be larger than the page.
-        commits = [commit_of(wire, left if i == 0 else 0) for i, wire in enumerate(page)]
-        return commits, (commits[-1].seq if commits and commits[-1].seq > 1 else 0)
-
-    def commit(self, seq: int) -> Commit | None:
-        """Commit `seq` with its changes, at most 10,000 and about 4 MiB of
-        them: `changes_left` says how many it leaves out, which the history
-        of each object it lists holds. None for no such commit."""
-        from ._history import commit_of
-        _, page, left = self._host_call(HOST_COMMIT, _records.sequence_fields(seq),
-                                        _rpc.commit_page_result)
-        return commit_of(page[0], left) if page else None
-
-    def undo(self, seq: int) -> int:
-        """Takes commit `seq` back, as a new commit by this client; its
-        number. UndoRefused, changing nothing, when a later commit changed
-        what it changed (the message names it) or its history is not kept."""
-        commit, refusal = self._host_call(HOST_UNDO, _records.sequence_fields(seq),
-                                          _records.read_undo_answer)
-        if commit == 0:
-            raise UndoRefused(f"commit {seq} cannot be undone: {refusal}")
-        return commit
 
     @contextlib.contextmanager
     def _patient(self, seconds: float = 3600.0) -> Iterator[None]:
