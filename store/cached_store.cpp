@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <chrono>
-#include <list>
 #include <map>
 #include <unordered_map>
 #include <unordered_set>
 
 #include "store/kept_answers.h"
+#include "store/object_cache.h"
 #include "model/wkm_srv/collection_reads.h"
 #include "model/wkm_srv/index_keys.h"
 
@@ -15,43 +15,8 @@ namespace {
 
 using Ids = std::vector<ObjectId>;
 
-// What the cache holds of one object: its class, its value and reference
-// slots and which of its collections and value lists the file holds rows
-// of, all read at once on first use; and the collections and value lists
-// read or written so far. A collection the file holds nothing of is never
-// asked of the file, nor kept.
-struct CachedObject {
-  ClassId classId = 0;
-  std::vector<std::pair<FeatureId, StoredValue>> values;
-  std::vector<std::pair<FeatureId, ObjectId>> references;
-  std::vector<FeatureId> filedCollections;
-  std::vector<FeatureId> filedValueLists;
-  std::unordered_map<FeatureId, OrderedIdSet> collections;
-  std::unordered_map<FeatureId, std::vector<StoredValue>> valueLists;
-  // What refers to it (feature, referrer), sorted, when read with it: valid
-  // while incomingEpoch is the store's epoch.
-  std::vector<std::pair<FeatureId, ObjectId>> incoming;
-  std::uint64_t incomingEpoch = 0;
-  bool created = false;   // made by this process: nothing of it is in the file unread
-  std::size_t bytes = 0;  // about how much memory all this takes
-  std::list<ObjectId>::iterator recency;  // its place among the cached, latest used first
-};
-
 bool holds(const std::vector<FeatureId>& features, FeatureId feature) {
   return std::find(features.begin(), features.end(), feature) != features.end();
-}
-
-// How much memory the cache's parts take, their containers' nodes and the
-// allocator's overhead included, as measured with mallinfo2 on glibc: an
-// object's entry (its hash table node and place in the recency list), a
-// value, a feature the file holds rows of, a collection's own allocations,
-// and a member.
-constexpr std::size_t kObjectBytes = sizeof(CachedObject) + 64;
-constexpr std::size_t kFiledFeatureBytes = 24;
-constexpr std::size_t kCollectionBytes = sizeof(OrderedIdSet) + 300;
-constexpr std::size_t kMemberBytes = 48;
-std::size_t bytesOf(const StoredValue& value) {
-  return sizeof(std::pair<FeatureId, StoredValue>) + 40 + value.text.capacity() * sizeof(char16_t);
 }
 
 template <class Slots>
@@ -135,7 +100,7 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
     // Every kept answer may name it, or what it referred to.
     forgetAnswers();
     rows_->removeObject(id);
-    forget(cache_.find(id));
+    objects_.forget(id);
     --objectCount_;
   }
 
@@ -169,12 +134,12 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
     holders_.forget(ValueKey{feature, value});
     if (StoredValue* slot = slotOf(object.values, feature)) {
       holders_.forget(ValueKey{feature, *slot});
-      shrink(object, bytesOf(*slot));
+      objects_.shrink(object, bytesOf(*slot));
       *slot = value;
     } else {
       object.values.emplace_back(feature, value);
     }
-    grow(object, bytesOf(value));
+    objects_.grow(object, bytesOf(value));
   }
 
   void eraseValue(ObjectId id, FeatureId feature) override {
@@ -183,7 +148,7 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
     if (slot == nullptr) return;
     rows_->clearAttribute(id, feature);
     holders_.forget(ValueKey{feature, *slot});
-    shrink(object, bytesOf(*slot));
+    objects_.shrink(object, bytesOf(*slot));
     std::erase_if(object.values, [&](const auto& each) { return each.first == feature; });
   }
 
@@ -235,7 +200,7 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
     if (before != 0) relink(id, feature, before, member);
     forgetReferrers(feature, member);
     members.insertAt(member, position);
-    grow(cache_.find(id)->second, kMemberBytes);
+    objects_.grow(*objects_.find(id), kMemberBytes);
     return true;
   }
 
@@ -261,13 +226,13 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
   Ids referrers(FeatureId feature, ObjectId target) const override {
     reading();
     if (const Ids* kept = referrers_.find(referenceKey(feature, target))) return *kept;
-    if (const auto found = cache_.find(target);
-        found != cache_.end() && found->second.incomingEpoch != epoch_) {
+    if (const CachedObject* found = objects_.find(target);
+        found != nullptr && found->incomingEpoch != epoch_) {
       readIncoming(target, target + std::min<ObjectId>(kMostReadAhead - 1, UINT32_MAX - target));
     }
-    if (const auto found = cache_.find(target);
-        found != cache_.end() && found->second.incomingEpoch == epoch_) {
-      const auto& incoming = found->second.incoming;
+    if (const CachedObject* found = objects_.find(target);
+        found != nullptr && found->incomingEpoch == epoch_) {
+      const auto& incoming = found->incoming;
       Ids referring;
       for (auto at = std::lower_bound(incoming.begin(), incoming.end(), std::pair(feature, 0u));
            at != incoming.end() && at->first == feature; ++at) {
@@ -295,9 +260,9 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
       holders_.forget(ValueKey{feature, old});
     for (const StoredValue& value : values) holders_.forget(ValueKey{feature, value});
     rows_->setValues(id, feature, values);
-    for (const StoredValue& value : values) grow(object, bytesOf(value));
+    for (const StoredValue& value : values) objects_.grow(object, bytesOf(value));
     auto [list, made] = object.valueLists.try_emplace(feature);
-    if (made) grow(object, kCollectionBytes);
+    if (made) objects_.grow(object, kCollectionBytes);
     list->second = std::move(values);
   }
 
@@ -453,12 +418,8 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
   // Until it ends, they stay noted as touched: undoing it whole forgets
   // them again, read back meanwhile.
   void forgetTouched() {
-    for (ObjectId id : touched_) {
-      if (const auto found = cache_.find(id); found != cache_.end()) forget(found);
-    }
-    for (ObjectId id = numberAtBegin_; id < nextNumber_; ++id) {
-      if (const auto found = cache_.find(id); found != cache_.end()) forget(found);
-    }
+    for (ObjectId id : touched_) objects_.forget(id);
+    for (ObjectId id = numberAtBegin_; id < nextNumber_; ++id) objects_.forget(id);
     forgetAnswers();
   }
 
@@ -473,36 +434,16 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
   // What holds `target` in `feature` is to be asked anew.
   void forgetReferrers(FeatureId feature, ObjectId target) {
     referrers_.forget(referenceKey(feature, target));
-    if (const auto found = cache_.find(target); found != cache_.end()) {
-      found->second.incomingEpoch = 0;
-    }
+    if (CachedObject* found = objects_.find(target)) found->incomingEpoch = 0;
   }
 
   // Only a damaged database makes an object whose number is cached already:
   // its next number is below one in use.
   void keep(ObjectId id, CachedObject object, std::size_t bytes) const {
-    if (cache_.count(id) != 0) {
+    if (!objects_.keep(id, std::move(object), bytes)) {
       throw StoreError(rows_->describe() + " is damaged: object " + std::to_string(id) +
                        " is made again");
     }
-    recency_.push_front(id);
-    object.recency = recency_.begin();
-    object.bytes = bytes;
-    cachedBytes_ += bytes;
-    cache_.emplace(id, std::move(object));
-  }
-  void forget(std::unordered_map<ObjectId, CachedObject>::iterator entry) const {
-    cachedBytes_ -= entry->second.bytes;
-    recency_.erase(entry->second.recency);
-    cache_.erase(entry);
-  }
-  void grow(CachedObject& object, std::size_t bytes) const {
-    object.bytes += bytes;
-    cachedBytes_ += bytes;
-  }
-  void shrink(CachedObject& object, std::size_t bytes) const {
-    object.bytes -= bytes;
-    cachedBytes_ -= bytes;
   }
 
   // Makes room when the cache has outgrown `bound`: the kept answers go
@@ -516,11 +457,9 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
     const auto answerBytes = [&] {
       return instances_.bytes() + holders_.bytes() + referrers_.bytes();
     };
-    if (cachedBytes_ + answerBytes() <= bound) return;
+    if (objects_.bytes() + answerBytes() <= bound) return;
     if (answerBytes() > bound / 4) forgetAnswers();
-    while (!recency_.empty() && cachedBytes_ + answerBytes() > bound / 4 * 3) {
-      forget(cache_.find(recency_.back()));
-    }
+    objects_.trimTo(bound / 4 * 3, answerBytes());
   }
 
   void begin(bool writes) {
@@ -568,12 +507,10 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
   void forgetChangedByOthers(const RowsState& state) {
     forgetAnswers();
     if (state.allStale) {
-      while (!recency_.empty()) forget(cache_.find(recency_.back()));
+      objects_.forgetAll();
       return;
     }
-    for (ObjectId id : state.stale) {
-      if (const auto found = cache_.find(id); found != cache_.end()) forget(found);
-    }
+    for (ObjectId id : state.stale) objects_.forget(id);
   }
 
   // The object as cached, read from the file first when it is not; null
@@ -581,10 +518,7 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
   const CachedObject* cached(ObjectId id) const {
     if (id == 0) return nullptr;
     reading();
-    if (const auto found = cache_.find(id); found != cache_.end()) {
-      recency_.splice(recency_.begin(), recency_, found->second.recency);
-      return &found->second;
-    }
+    if (const CachedObject* found = objects_.use(id)) return found;
     // Objects are often read in the order they were made (a walk over a
     // package's contents, a copy, an export), or every so many of them in
     // that order (the classes of a package, each after its features): a
@@ -599,8 +533,7 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
     } else {
       readRange(id, id + std::min<ObjectId>(readAhead_ - 1, UINT32_MAX - id));
     }
-    const auto found = cache_.find(id);
-    return found != cache_.end() ? &found->second : nullptr;
+    return objects_.find(id);
   }
 
   static constexpr ObjectId kMostReadAhead = 256;
@@ -656,7 +589,7 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
     // Kept last first, so that the object asked for is the latest used.
     for (std::size_t at = objects.size(); at-- > 0;) {
       const ObjectId id = first + static_cast<ObjectId>(at);
-      if (objects[at].classId != 0 && cache_.count(id) == 0) {
+      if (objects[at].classId != 0 && !objects_.holds(id)) {
         keep(id, std::move(objects[at]), partBytes[at]);
       }
     }
@@ -671,17 +604,17 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
     if (!rows_->readIncoming(from, last, incoming)) return;
     std::vector<CachedObject*> stale(last - from + 1, nullptr);
     for (ObjectId id = from; id <= last && id != 0; ++id) {
-      const auto found = cache_.find(id);
-      if (found == cache_.end() || found->second.incomingEpoch == epoch_) continue;
-      CachedObject& object = found->second;
-      shrink(object, object.incoming.size() * sizeof(std::pair<FeatureId, ObjectId>));
+      CachedObject* found = objects_.find(id);
+      if (found == nullptr || found->incomingEpoch == epoch_) continue;
+      CachedObject& object = *found;
+      objects_.shrink(object, object.incoming.size() * sizeof(std::pair<FeatureId, ObjectId>));
       object.incoming.clear();
       stale[id - from] = &object;
     }
     for (const auto& [target, feature, referrer] : incoming) {
       if (target < from || target > last || stale[target - from] == nullptr) continue;
       stale[target - from]->incoming.emplace_back(feature, referrer);
-      grow(*stale[target - from], sizeof(std::pair<FeatureId, ObjectId>));
+      objects_.grow(*stale[target - from], sizeof(std::pair<FeatureId, ObjectId>));
     }
     for (CachedObject* object : stale) {
       if (object == nullptr) continue;
@@ -736,13 +669,13 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
     }
     if (object.created || !holds(object.filedCollections, feature)) return nullptr;
     OrderedIdSet members = readChain(id, feature);
-    grow(object, kCollectionBytes + kMemberBytes * static_cast<std::size_t>(members.size()));
+    objects_.grow(object, kCollectionBytes + kMemberBytes * static_cast<std::size_t>(members.size()));
     return &object.collections.emplace(feature, std::move(members)).first->second;
   }
 
   OrderedIdSet& changingCollection(ObjectId id, FeatureId feature) {
     CachedObject& object = changing(id);
-    if (collection(id, feature) == nullptr) grow(object, kCollectionBytes);
+    if (collection(id, feature) == nullptr) objects_.grow(object, kCollectionBytes);
     return object.collections[feature];  // read by collection() when the file has members
   }
 
@@ -792,15 +725,13 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
     }
     if (object.created || !holds(object.filedValueLists, feature)) return nullptr;
     std::vector<StoredValue> values = rows_->readValues(id, feature);
-    grow(object, kCollectionBytes);
-    for (const StoredValue& value : values) grow(object, bytesOf(value));
+    objects_.grow(object, kCollectionBytes);
+    for (const StoredValue& value : values) objects_.grow(object, bytesOf(value));
     return &object.valueLists.emplace(feature, std::move(values)).first->second;
   }
 
   std::unique_ptr<StoreRows> rows_;
-  mutable std::unordered_map<ObjectId, CachedObject> cache_;
-  mutable std::list<ObjectId> recency_;  // the cached objects, latest used first
-  mutable std::size_t cachedBytes_ = 0;  // about how much memory the cached objects take
+  mutable ObjectCache objects_;
   mutable ObjectId readAhead_ = 1;       // how many objects the last miss read
   mutable ObjectId nextAhead_ = 0;       // the first object past them
   // Answers from the file's indexes: by class, by value held, by target.
