@@ -3,7 +3,7 @@
 // Model objects and their handles, as the host's services meet them.
 
 #include "host/host_call.h"
-#include "model/wkm_srv/persistent_store.h"
+#include "store/persistent_store.h"
 #include "xdr/wire_types.h"
 
 class VornPersistentObject;

@@ -12,7 +12,7 @@
 #include "host/connection_limits.h"
 #include "store/open_store.h"
 #include "store/store_options.h"
-#include "model/wkm_srv/persistent_store.h"
+#include "store/persistent_store.h"
 #include "qovix_protocol.h"
 
 // The repository file qovixd keeps when --store names none, in the folder it

@@ -13,7 +13,7 @@
 #include "host/host_procedures.h"
 #include "host/procedure_access.h"
 #include "model/vorn_os/handle_registry.h"
-#include "model/wkm_srv/persistent_store.h"
+#include "store/persistent_store.h"
 #include "xdr/argument_records.h"
 #include "xdr/primitive_filters.h"
 #include "xdr/xdr_filter.h"

@@ -8,8 +8,8 @@
 
 #include "store/kept_answers.h"
 #include "store/object_cache.h"
-#include "model/wkm_srv/collection_reads.h"
-#include "model/wkm_srv/index_keys.h"
+#include "store/collection_reads.h"
+#include "store/index_keys.h"
 
 namespace {
 

@@ -20,7 +20,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "model/wkm_srv/persistent_store.h"
+#include "store/persistent_store.h"
 
 // One change with its place in the commit.
 struct NumberedChange {

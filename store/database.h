@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "model/wkm_srv/persistent_store.h"
+#include "store/persistent_store.h"
 
 class Database {
  public:

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "model/wkm_srv/persistent_store.h"
+#include "store/persistent_store.h"
 
 FileLock::FileLock(const std::filesystem::path& path) {
   const std::string file = "the repository file '" + path.string() + "'";

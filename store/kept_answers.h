@@ -8,7 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "model/wkm_srv/vorn_types.h"
+#include "store/vorn_types.h"
 
 template <class Question, class Hash = std::hash<Question>>
 class KeptAnswers {

@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "model/wkm_srv/ordered_id_set.h"
-#include "model/wkm_srv/persistent_store.h"
+#include "store/ordered_id_set.h"
+#include "store/persistent_store.h"
 
 // What the cache holds of one object: its class, its value and reference
 // slots and which of its collections and value lists the file holds rows

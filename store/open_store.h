@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "model/wkm_srv/persistent_store.h"
+#include "store/persistent_store.h"
 #include "store/store_options.h"
 
 // The name of the store kept in memory alone.

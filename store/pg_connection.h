@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "model/wkm_srv/persistent_store.h"
+#include "store/persistent_store.h"
 
 // A statement's parameters, in text form; a null parameter is SQL NULL.
 class PgParams {

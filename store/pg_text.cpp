@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "model/wkm_srv/persistent_store.h"
+#include "store/persistent_store.h"
 #include "utf/utf.h"
 
 namespace {

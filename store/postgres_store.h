@@ -14,7 +14,7 @@
 #include <string>
 
 #include "store/store_options.h"
-#include "model/wkm_srv/persistent_store.h"
+#include "store/persistent_store.h"
 
 // Whether `store` (a --store value) names a PostgreSQL database: a
 // postgresql:// or postgres:// URI, or "postgresql:" and a conninfo string.

@@ -12,7 +12,7 @@
 
 #include "store/database.h"
 #include "store/many_rows.h"
-#include "model/wkm_srv/persistent_store.h"
+#include "store/persistent_store.h"
 
 class RowBatches {
  public:

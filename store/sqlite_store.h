@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "store/store_options.h"
-#include "model/wkm_srv/persistent_store.h"
+#include "store/persistent_store.h"
 
 using SqliteStoreOptions = StoreOptions;
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "model/wkm_srv/vorn_types.h"
+#include "store/vorn_types.h"
 
 struct StoreOptions {
   // Normal: an acknowledged commit outlasts qovixd being killed, and on

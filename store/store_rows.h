@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "model/wkm_srv/persistent_store.h"
+#include "store/persistent_store.h"
 
 // One part of an object, as the rows give it: its class (Class: `feature`
 // is the class), a value (Value), a single reference (Reference: `a` is the

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "model/qovix_srv/qovix_srv_api.h"
-#include "model/wkm_srv/persistent_store.h"
+#include "store/persistent_store.h"
 
 namespace model {
 

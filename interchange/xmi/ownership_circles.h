@@ -10,7 +10,7 @@
 #include <optional>
 #include <vector>
 
-#include "model/wkm_srv/persistent_store.h"
+#include "store/persistent_store.h"
 
 namespace model::xmi {
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "model/wkm_srv/persistent_store.h"
+#include "store/persistent_store.h"
 
 namespace model::xmi {
 

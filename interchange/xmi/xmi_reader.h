@@ -31,7 +31,7 @@
 #include "interchange/xmi/import_report.h"
 #include "interchange/xmi/xml_stream.h"
 #include "model/qovix_srv/qovix_srv_api.h"
-#include "model/wkm_srv/persistent_store.h"
+#include "store/persistent_store.h"
 
 namespace model::xmi {
 

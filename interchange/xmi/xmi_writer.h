@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "model/wkm_srv/persistent_store.h"
+#include "store/persistent_store.h"
 #include "interchange/xmi/xmi_names.h"
 
 namespace model::xmi {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "model/qovix_srv/qovix_srv_api.h"
-#include "model/wkm_srv/persistent_store.h"
+#include "store/persistent_store.h"
 
 namespace model {
 

@@ -13,7 +13,7 @@
 #include "model/qovix_srv/qovix_srv_api.h"
 #include "model/wkm_srv/VornPersistentObject.h"
 #include "model/wkm_srv/collections.h"
-#include "model/wkm_srv/persistent_store.h"
+#include "store/persistent_store.h"
 
 namespace model {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "model/qovix_srv/qovix_srv_api.h"
-#include "model/wkm_srv/vorn_types.h"
+#include "store/vorn_types.h"
 
 enum class FeatureKind { Attribute, Single, ReadOnly, Set, List, Array, Values, Hidden };
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "model/qovix_srv/model_metadata.h"
-#include "model/wkm_srv/persistent_store.h"
+#include "store/persistent_store.h"
 
 namespace model {
 

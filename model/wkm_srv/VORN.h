@@ -4,8 +4,8 @@
 #include <string>
 
 #include "model/wkm_srv/VornObject.h"
-#include "model/wkm_srv/persistent_store.h"
-#include "model/wkm_srv/vorn_types.h"
+#include "store/persistent_store.h"
+#include "store/vorn_types.h"
 #include "model/wkm_srv/wkm_srv_api.h"
 
 // The repository object: a named repository and the store that holds its

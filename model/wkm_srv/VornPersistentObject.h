@@ -1,8 +1,8 @@
 #pragma once
 
 #include "model/wkm_srv/VornObject.h"
-#include "model/wkm_srv/persistent_store.h"
-#include "model/wkm_srv/vorn_types.h"
+#include "store/persistent_store.h"
+#include "store/vorn_types.h"
 #include "model/wkm_srv/wkm_srv_api.h"
 
 // Names one persistent object: which store, which object.

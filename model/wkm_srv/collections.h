@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "model/wkm_srv/VornPersistentObject.h"
-#include "model/wkm_srv/vorn_types.h"
+#include "store/vorn_types.h"
 #include "model/wkm_srv/wkm_srv_api.h"
 
 // What every collection offers without knowing its element class: enough to

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "model/wkm_srv/VornDataType.h"
-#include "model/wkm_srv/vorn_types.h"
+#include "store/vorn_types.h"
 #include "model/wkm_srv/wkm_srv_api.h"
 
 // A value holding UTF-16 text. The default value is the empty text.

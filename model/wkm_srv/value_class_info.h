@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "model/wkm_srv/VornDataType.h"
-#include "model/wkm_srv/vorn_types.h"
+#include "store/vorn_types.h"
 #include "model/wkm_srv/wkm_srv_api.h"
 
 enum class ValuePayload {

@@ -13,7 +13,7 @@
 #include <cstddef>
 #include <memory>
 
-#include "model/wkm_srv/persistent_store.h"
+#include "store/persistent_store.h"
 
 namespace faults {
 

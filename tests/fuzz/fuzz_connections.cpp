@@ -21,7 +21,7 @@
 #include "host/serving_context.h"
 #include "host/serve_loop.h"
 #include "host/stream_listener.h"
-#include "model/wkm_srv/persistent_store.h"
+#include "store/persistent_store.h"
 #include "qovix_protocol.h"
 
 namespace {

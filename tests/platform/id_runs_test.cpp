@@ -1,7 +1,7 @@
 // Sets of object numbers kept as runs: numbers given in any order are
 // held once each, and ranked by how many of the set are below them.
 
-#include "model/wkm_srv/id_runs.h"
+#include "store/id_runs.h"
 
 #include <gtest/gtest.h>
 

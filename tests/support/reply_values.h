@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "model/wkm_srv/vorn_types.h"
+#include "store/vorn_types.h"
 #include "tests/support/test_transport.h"
 #include "tests/support/wire_bytes.h"
 #include "xdr/data_value.h"

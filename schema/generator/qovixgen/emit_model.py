@@ -300,7 +300,7 @@ def _xmi_readings(catalogue: Catalogue, rows) -> list[str]:
 
 def features_header(catalogue: Catalogue, numbered: list[NumberedClass]) -> str:
     lines = [banner(catalogue), "#pragma once", "",
-             '#include "model/wkm_srv/vorn_types.h"', "",
+             '#include "store/vorn_types.h"', "",
              "// Every feature of the model, numbered from 1.", "namespace feature {",
              "// clang-format off"]
     for number, row in enumerate(_feature_rows(catalogue), start=1):

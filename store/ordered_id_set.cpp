@@ -1,4 +1,4 @@
-#include "model/wkm_srv/ordered_id_set.h"
+#include "store/ordered_id_set.h"
 
 #include <sys/random.h>
 

@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-#include "model/wkm_srv/persistent_store.h"
+#include "store/persistent_store.h"
 
 struct ValueKey {
   FeatureId feature;

@@ -10,8 +10,8 @@
 
 #include <vector>
 
-#include "model/wkm_srv/ordered_id_set.h"
-#include "model/wkm_srv/persistent_store.h"
+#include "store/ordered_id_set.h"
+#include "store/persistent_store.h"
 
 template <class Store>
 class CollectionReadsOf : public PersistentStore {

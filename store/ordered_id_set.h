@@ -15,10 +15,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "model/wkm_srv/vorn_types.h"
-#include "model/wkm_srv/wkm_srv_api.h"
+#include "store/vorn_types.h"
+#include "store/store_api.h"
 
-class WKM_SRV_API OrderedIdSet {
+class STORE_API OrderedIdSet {
  public:
   OrderedIdSet();
 

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "model/wkm_srv/vorn_types.h"
+#include "store/vorn_types.h"
 
 class IdRuns {
  public:

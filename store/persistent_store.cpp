@@ -1,4 +1,4 @@
-#include "model/wkm_srv/persistent_store.h"
+#include "store/persistent_store.h"
 
 #include <algorithm>
 #include <chrono>

@@ -30,9 +30,9 @@
 #include <string>
 #include <vector>
 
-#include "model/wkm_srv/id_runs.h"
-#include "model/wkm_srv/vorn_types.h"
-#include "model/wkm_srv/wkm_srv_api.h"
+#include "store/id_runs.h"
+#include "store/vorn_types.h"
+#include "store/store_api.h"
 
 // A data value at rest: its class and its payload (text or number).
 struct StoredValue {
@@ -174,9 +174,9 @@ inline std::size_t touchedCount(const CommitRecord& record) {
 }
 
 // The record with each object made briefly given its Created change.
-WKM_SRV_API CommitRecord withMadeChanges(CommitRecord record);
+STORE_API CommitRecord withMadeChanges(CommitRecord record);
 
-class WKM_SRV_API PersistentStore {
+class STORE_API PersistentStore {
  public:
   virtual ~PersistentStore();
 
@@ -421,7 +421,7 @@ class WKM_SRV_API PersistentStore {
 // those of every store; rollback undoes from a log of the changes made since
 // the last commit, so an owner commits after each call (as qovixd does) or
 // the log grows with every change.
-WKM_SRV_API std::unique_ptr<PersistentStore> makeMemoryStore();
+STORE_API std::unique_ptr<PersistentStore> makeMemoryStore();
 
 // Merges lists that are each in creation order into one, without sorting.
-WKM_SRV_API std::vector<ObjectId> mergeInCreationOrder(std::vector<std::vector<ObjectId>> lists);
+STORE_API std::vector<ObjectId> mergeInCreationOrder(std::vector<std::vector<ObjectId>> lists);

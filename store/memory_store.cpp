@@ -8,9 +8,9 @@
 #include <unordered_map>
 #include <variant>
 
-#include "model/wkm_srv/collection_reads.h"
-#include "model/wkm_srv/index_keys.h"
-#include "model/wkm_srv/persistent_store.h"
+#include "store/collection_reads.h"
+#include "store/index_keys.h"
+#include "store/persistent_store.h"
 
 std::vector<ObjectId> mergeInCreationOrder(std::vector<std::vector<ObjectId>> lists) {
   std::erase_if(lists, [](const std::vector<ObjectId>& list) { return list.empty(); });
