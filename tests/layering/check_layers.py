@@ -1,6 +1,8 @@
-"""Holds the tree to its layers: no two folders of the product include each
-other, directly or round a ring, and no two modules (a header with its
-source) do either. Prints each ring it finds, and exits 1 when there is one.
+"""Holds the tree to its layers: each folder of the product includes only
+the folders its row below names (the layers under it, so the server never
+includes the client), no two folders include each other, directly or round
+a ring, and no two modules (a header with its source) do either. Prints
+each fault it finds, and exits 1 when there is one.
 
     python3 tests/layering/check_layers.py SOURCE_ROOT
 """
@@ -11,9 +13,24 @@ import re
 import sys
 from pathlib import Path
 
-# The product's folders; tests and benchmarks may reach into any of them.
-FOLDERS = ("admin", "cli", "client", "dispatch", "host", "interchange", "model", "procedures",
-           "store", "utf", "values", "wire", "xdr")
+# The product's folders, each with the folders it may include: the layers
+# under it. Tests and benchmarks may reach into any of them.
+BELOW = {
+    "utf": (),
+    "wire": (),
+    "cli": (),
+    "xdr": ("utf", "wire"),
+    "store": ("utf",),
+    "model": ("store", "utf", "xdr"),
+    "interchange": ("model", "store", "utf", "xdr"),
+    "dispatch": ("utf", "xdr"),
+    "procedures": ("dispatch", "model", "store", "utf", "xdr"),
+    "values": ("dispatch", "model", "store", "utf", "xdr"),
+    "admin": ("cli", "store", "utf"),
+    "host": ("cli", "dispatch", "interchange", "model", "store", "utf", "wire", "xdr"),
+    "client": ("cli", "utf", "wire", "xdr"),
+}
+FOLDERS = tuple(BELOW)
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)
 
 
@@ -87,13 +104,19 @@ def main(argv: list[str]) -> int:
     if len(argv) != 2:
         sys.exit(__doc__)
     graph = modules(Path(argv[1]))
+    wrong_way = False
+    for folder, included in sorted(folders_of(graph).items()):
+        for other in sorted(included - set(BELOW[folder])):
+            print(f"{folder} includes {other}, which is no layer under it")
+            wrong_way = True
     faults = [("modules", ring) for ring in rings(graph)]
     faults += [("folders", ring) for ring in rings(folders_of(graph))]
     for kind, ring in faults:
         print(f"{kind} that include one another: {' <-> '.join(ring)}")
     print(f"{len(graph)} modules, {len(folders_of(graph))} folders: "
-          f"{'no ring' if not faults else f'{len(faults)} rings'}")
-    return 1 if faults else 0
+          f"{'no ring' if not faults else f'{len(faults)} rings'}"
+          f"{', an include the wrong way' if wrong_way else ''}")
+    return 1 if faults or wrong_way else 0
 
 
 if __name__ == "__main__":
