@@ -281,7 +281,9 @@ ServingContext::Settlement ServingContext::settleBeforeReply(rpc_msg* reply, boo
   if (store_ == nullptr) return Settlement::Settled;
   // Asked before the call is undone: a store that others change too holds
   // a call only within the transaction held calls keep open.
-  mayHold = mayHold && roundOpen_ && store_->holdsCommits();
+  const bool storeHolds = store_->holdsCommits();
+  const bool roundGoesOn = mayHold && roundOpen_;
+  mayHold = roundGoesOn && storeHolds;
   const bool succeeded =
       reply->rm_reply.rp_stat == MSG_ACCEPTED && reply->acpted_rply.ar_stat == SUCCESS && !refused;
   if (!succeeded) {
@@ -313,9 +315,10 @@ ServingContext::Settlement ServingContext::settleBeforeReply(rpc_msg* reply, boo
     afterCommit_.clear();
     return Settlement::Held;
   }
-  // Held calls, if any, are committed with it; the rest of the round
-  // commits call by call.
-  roundOpen_ = false;
+  // A call the store cannot hold (on shared rows, a reading one before any
+  // writing one) commits alone, and the round goes on. Else the held calls
+  // are committed with it, and the rest of the round commits call by call.
+  if (!(roundGoesOn && !storeHolds && heldCalls_ == 0)) roundOpen_ = false;
   if (commitNow()) return Settlement::Settled;
   reply->acpted_rply.ar_stat = SYSTEM_ERR;
   return Settlement::Failed;
