@@ -6,10 +6,10 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "store/kept_answers.h"
-#include "store/object_cache.h"
 #include "store/collection_reads.h"
 #include "store/index_keys.h"
+#include "store/kept_answers.h"
+#include "store/object_cache.h"
 
 namespace {
 
