@@ -5,7 +5,7 @@
 // indexes: no question it answers needs a walk over the whole repository.
 // Three stores stand behind it: one in memory (makeMemoryStore), one in a
 // database file and one in a PostgreSQL database that several servers share
-// (platform/store).
+// (store/).
 //
 // Objects are numbered from 1 in creation order; a removed object's number
 // is never given again. (A surrogate that is destroyed releases only itself:

@@ -86,7 +86,7 @@ def filter_seeds():
         return words(len(text)) + text + bytes(-len(text) % 4)
 
     def host_record(name: str, payload: bytes) -> bytes:
-        return bytes([0xF0, records().RECORDS.index(name)]) + payload
+        return bytes([0xF0, generated("python_records").RECORDS.index(name)]) + payload
 
     value = words(1, 0, 3, ord("A"), ord("b"), 0)
     change = words(4, 12) + string8(b"*.name") + words(2, 0xFFFFFFFF, 0, 0, 0, 1) + value
@@ -130,20 +130,11 @@ def server_seeds(tsv):
     return out
 
 
-def protocol():
-    """The protocol's constants, from the generated module beside the
-    procedure listing."""
+def generated(module: str):
+    """A generated Python module beside the procedure listing: the
+    protocol's constants, or the host services' records."""
     sys.path.insert(0, str(Path(sys.argv[1]).parent))
-    import python_protocol
-    return python_protocol
-
-
-def records():
-    """The host services' records, from the generated module beside the
-    procedure listing."""
-    sys.path.insert(0, str(Path(sys.argv[1]).parent))
-    import python_records
-    return python_records
+    return __import__(module)
 
 
 def record_seeds():
@@ -151,7 +142,7 @@ def record_seeds():
     fragments, a record at the bound and one past it."""
     def fragment(data, last):
         return words((0x80000000 if last else 0) | len(data)) + data
-    wire = protocol()
+    wire = generated("python_protocol")
     call = words(1, 0, 2, wire.HOST_PROGRAM, wire.HOST_VERSION, wire.HOST_NULL, 0, 0, 0, 0)
     streams = [
         fragment(call, True),

@@ -104,16 +104,17 @@ def main(argv: list[str]) -> int:
     if len(argv) != 2:
         sys.exit(__doc__)
     graph = modules(Path(argv[1]))
+    folders = folders_of(graph)
     wrong_way = False
-    for folder, included in sorted(folders_of(graph).items()):
+    for folder, included in sorted(folders.items()):
         for other in sorted(included - set(BELOW[folder])):
             print(f"{folder} includes {other}, which is no layer under it")
             wrong_way = True
     faults = [("modules", ring) for ring in rings(graph)]
-    faults += [("folders", ring) for ring in rings(folders_of(graph))]
+    faults += [("folders", ring) for ring in rings(folders)]
     for kind, ring in faults:
         print(f"{kind} that include one another: {' <-> '.join(ring)}")
-    print(f"{len(graph)} modules, {len(folders_of(graph))} folders: "
+    print(f"{len(graph)} modules, {len(folders)} folders: "
           f"{'no ring' if not faults else f'{len(faults)} rings'}"
           f"{', an include the wrong way' if wrong_way else ''}")
     return 1 if faults or wrong_way else 0

@@ -32,8 +32,7 @@ def in_use_order(protocol: Protocol) -> list[Record]:
         if record.name in placed:
             return
         placed.add(record.name)
-        kinds = [record.alias] if record.alias else [f.type for f in record.fields]
-        for kind in kinds:
+        for kind in record.held_types:
             if kind.kind == "record":
                 place(protocol.records[kind.record])
         ordered.append(record)
@@ -189,8 +188,7 @@ def _held(protocol: Protocol, names: set[str]) -> set[str]:
             continue
         found.add(name)
         record = protocol.records[name]
-        kinds = [record.alias] if record.alias else [f.type for f in record.fields]
-        todo += [k.record for k in kinds if k.kind == "record"]
+        todo += [k.record for k in record.held_types if k.kind == "record"]
     return found
 
 

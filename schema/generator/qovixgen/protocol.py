@@ -95,6 +95,11 @@ class Record:
         return [f for f in self.fields if not f.local]
 
     @property
+    def held_types(self) -> list[FieldType]:
+        """What it holds: the alias's type, or each field's (on the wire or not)."""
+        return [self.alias] if self.alias else [f.type for f in self.fields]
+
+    @property
     def folded(self) -> bool:
         """Whether a filter of its own carries local fields."""
         return any(f.local for f in self.fields)
@@ -298,8 +303,8 @@ class _Reader:
             return False
         seen.add(name)
         record = self.protocol.records[name]
-        kinds = [record.alias] if record.alias else [f.type for f in record.fields]
-        return any(k.kind == "record" and self._holds(k.record, wanted, seen) for k in kinds)
+        return any(k.kind == "record" and self._holds(k.record, wanted, seen)
+                   for k in record.held_types)
 
     def _program(self, line: int, record: str, words: list[str]) -> None:
         if len(words) != 5 or words[3] != "versions":
