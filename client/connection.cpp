@@ -252,6 +252,23 @@ CommitPage Connection::commit(std::uint64_t commit) {
   return hostRecord<CommitPage>(kHostCommit, {Field::hyper(commit)}, &X_CommitPage);
 }
 
+ObjectPage Connection::readObjects(const std::vector<std::uint32_t>& objects,
+                                   std::uint32_t members) {
+  std::vector<Field> fields{Field::number(static_cast<std::int32_t>(objects.size()))};
+  for (std::uint32_t object : objects)
+    fields.push_back(Field::number(static_cast<std::int32_t>(object)));
+  fields.push_back(Field::number(static_cast<std::int32_t>(members)));
+  return hostRecord<ObjectPage>(kHostReadObjects, fields, &X_ObjectPage);
+}
+
+MemberPage Connection::contents(std::uint32_t owner, std::uint64_t offset, std::uint32_t most) {
+  return hostRecord<MemberPage>(
+      kHostContents,
+      {Field::number(static_cast<std::int32_t>(owner)), Field::hyper(offset),
+       Field::number(static_cast<std::int32_t>(most))},
+      &X_MemberPage);
+}
+
 UndoAnswer Connection::undo(std::uint64_t commit) {
   return hostRecord<UndoAnswer>(kHostUndo, {Field::hyper(commit)}, &X_UndoAnswer);
 }

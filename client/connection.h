@@ -108,6 +108,14 @@ class Connection {
   // it was created as; 0 for none.
   std::uint32_t objectByNumber(std::uint32_t number);
 
+  // Many objects in one call, by persistent number: each one's class and
+  // slots, naming at most `members` of each collection. As many as fit one
+  // reply (at most kMostObjectsRead): ask again for those it leaves out.
+  ObjectPage readObjects(const std::vector<std::uint32_t>& objects, std::uint32_t members);
+  // A page of the namespace's contents (owner 0: the top-level packages),
+  // from `offset`, at most `most`, with how many there are in all.
+  MemberPage contents(std::uint32_t owner, std::uint64_t offset, std::uint32_t most);
+
   // Documents of qovixd's document folder (--documents), which travel in
   // chunks of at most kDocumentChunkBytes. Each answers a refusal as an
   // Outcome of 0 with its reason (a DocumentBytes' refusal).

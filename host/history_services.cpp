@@ -47,10 +47,7 @@ std::string slotName(const SlotChange& change) {
     if (change.changesWholeObject()) {
       return classInfo(change.feature).name;
     }
-    const FeatureInfo& feature = featureInfo(change.feature);
-    return std::string(feature.owner != 0 ? classInfo(feature.owner).name : "*")
-        .append(".")
-        .append(feature.name);
+    return ::slotName(change.feature);
   } catch (const std::out_of_range&) {
     return {};  // a number this model does not know
   }

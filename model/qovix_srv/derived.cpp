@@ -275,6 +275,10 @@ Ids allContentsOf(const StoreView& view, ObjectId namespaceId) {
 
 }  // namespace
 
+Ids namespaceContents(const StoreView& view, ObjectId namespaceId) {
+  return contentsOf(view, namespaceId);
+}
+
 // UML redefines contents and allContents for packages and classifiers; the
 // answer follows what the object is, through whichever class a client asks.
 Ids allContents(const VornPersistentObject& self, ClassId) {

@@ -16,6 +16,13 @@ const FeatureInfo& featureInfo(FeatureId id) {
   return features[id - 1];
 }
 
+std::string slotName(FeatureId id) {
+  const FeatureInfo& feature = featureInfo(id);
+  return std::string(feature.owner != 0 ? classInfo(feature.owner).name : "*")
+      .append(".")
+      .append(feature.name);
+}
+
 namespace {
 
 // Whether `actual` is `wanted` or inherits from it, by walking up.

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -67,6 +68,9 @@ QOVIX_SRV_API std::span<const XmiLiteral> xmiLiteralReadings();
 // Throw std::out_of_range for an unknown id.
 QOVIX_SRV_API const ClassInfo& classInfo(ClassId id);
 QOVIX_SRV_API const FeatureInfo& featureInfo(FeatureId id);
+// How the model names a feature's slot: "QOVIXModelElement.namespace1", and
+// "*.name" for a hidden slot every class shares. Throws as featureInfo.
+QOVIX_SRV_API std::string slotName(FeatureId id);
 
 // Whether an object of class `actual` is also a `wanted`: the same class or
 // one of its descendants.

@@ -15,6 +15,8 @@
 
 namespace model {
 
+class StoreView;
+
 // A constructor argument naming the object's owner, with the class the
 // parameter declares.
 struct Owner {
@@ -78,6 +80,8 @@ QOVIX_SRV_API Ids allSuppliers(const VornPersistentObject& self, ClassId declari
 QOVIX_SRV_API Ids model(const VornPersistentObject& self, ClassId declaringClass);
 QOVIX_SRV_API Ids templateArguments(const VornPersistentObject& self, ClassId declaringClass);
 QOVIX_SRV_API Ids allContents(const VornPersistentObject& self, ClassId declaringClass);
+// A namespace's contents, as contents() reads them, from a view of the store.
+QOVIX_SRV_API Ids namespaceContents(const StoreView& view, ObjectId namespaceId);
 // Whether allContents(namespace) holds `target`, at the cost of what the
 // target relates to.
 QOVIX_SRV_API bool allContentsHold(const VornPersistentObject& namespaceObject, ObjectId target);

@@ -81,6 +81,33 @@ class BuildAndReadTest(unittest.TestCase):
         with connect() as repo:
             self.assertEqual(repo.server_info()["history_days"], 0, "all of it, by default")
 
+    def test_many_objects_are_read_in_one_call_and_contents_a_page_at_a_time(self) -> None:
+        with connect() as repo:
+            shelf = repo.Package.create()
+            shelf.name = "Shelf"
+            books = [repo.Class.create() for _ in range(3)]
+            for index, book in enumerate(books):
+                book.construct(shelf, f"Book{index}")
+            books[0].isAbstract = True
+            made = repo.calls_made
+            first, *_, none = repo.read_objects(
+                [book.object_number for book in books] + [2**32 - 1], members=0)
+            self.assertEqual(repo.calls_made, made + 1)
+            self.assertEqual((first["class"], first["complete"]), ("Class", True))
+            self.assertEqual(first["slots"]["*.name"]["values"], ["Book0"])
+            self.assertEqual(first["slots"]["QOVIXGeneralizableElement.isAbstract"]["values"], [True])
+            self.assertEqual(none, {"object": 2**32 - 1, "class": None, "complete": True,
+                                    "slots": {}})
+            (owned,) = repo.read_objects([shelf.object_number], members=2)
+            slot = owned["slots"]["QOVIXNamespace.ownedElement"]
+            self.assertEqual((slot["size"], [t["name"] for t in slot["targets"]]),
+                             (3, ["Book0", "Book1"]))
+            size, page = repo.contents(shelf.object_number, offset=1, most=5)
+            self.assertEqual((size, [m["name"] for m in page]), (3, ["Book1", "Book2"]))
+            self.assertEqual([m["name"] for m in repo.all_contents_pages(shelf.object_number, 2)],
+                             ["Book0", "Book1", "Book2"])
+            self.assertIn(shelf.object_number, [m["object"] for m in repo.all_contents_pages(0)])
+
     def test_wrong_python_values_are_refused_before_sending(self) -> None:
         with connect() as repo:
             cls, attribute = repo.Class.create(), repo.Attribute.create()

@@ -20,7 +20,7 @@ from .errors import (AccessDenied, DecodeError, DocumentRefused, InvalidHandle, 
                      UndoRefused)
 from ._history import Change, Commit
 from ._documents import Imported, export_package as _export_package
-from ._protocol import DEFAULT_PORT, LONGEST_USER_NAME
+from ._protocol import DEFAULT_PORT, LONGEST_USER_NAME, MOST_MEMBERS_NAMED, MOST_OBJECTS_READ
 from ._rules import is_user_name, multiplicity_ranges, short_class_name
 
 # A package writes itself as a document: package.export(path, format="xmi").

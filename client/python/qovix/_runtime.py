@@ -30,6 +30,7 @@ from typing import (TYPE_CHECKING, Any, Callable, ClassVar, Generic, Iterator, S
 
 from . import _records, _rpc
 from ._host_services import HostServices
+from ._reading import Reading
 from ._protocol import (CAST_PROCEDURE, CAST_PROGRAM, CLASS_PREFIX, DEFAULT_PORT, HOST_ACT_FOR,
                         HOST_CLASS_NAME, HOST_DELETE, HOST_DELETION, HOST_ELEMENT, HOST_IDENTITY,
                         HOST_NULL, HOST_OBJECT, HOST_PROGRAM, HOST_RELEASE, HOST_REPOSITORY,
@@ -107,7 +108,7 @@ def conforms(actual: int, wanted: int) -> bool:
     return issubclass(CLASSES[actual], CLASSES[wanted])
 
 
-class Repository(HostServices):
+class Repository(HostServices, Reading):
     """A connection to qovixd and the repository it serves.
 
         with qovix.Repository.connect("127.0.0.1", 20241) as repo:

@@ -172,10 +172,13 @@ PYTHON_WRITES = {"word": '("h", {})', "handle": '("h", {})', "int": '("l", {})',
 def _python_write(protocol: Protocol, kind: FieldType, value: str, where: str) -> str:
     while kind.kind == "record" and protocol.records[kind.record].alias is not None:
         kind = protocol.records[kind.record].alias
-    if kind.repeated or kind.kind not in PYTHON_WRITES:
+    if kind.kind not in PYTHON_WRITES or (kind.repeated and kind.kind not in ("word", "int")):
         raise CatalogueError(protocol.path, 0, where,
                              f"a {kind.kind} field in an argument is not written yet")
-    return PYTHON_WRITES[kind.kind].format(value)
+    one = PYTHON_WRITES[kind.kind]
+    if kind.repeated:  # a count, then each item: XDR's variable-length array
+        return f'("h", len({value})), *({one.format("each")} for each in {value})'
+    return one.format(value)
 
 
 def _held(protocol: Protocol, names: set[str]) -> set[str]:

@@ -1,0 +1,87 @@
+#include "model/qovix_srv/reading.h"
+
+#include <map>
+#include <unordered_set>
+
+#include "model/qovix_srv/model_metadata.h"
+#include "model/qovix_srv/operations.h"
+#include "model/qovix_srv/store_view.h"
+#include "model_classes.h"
+
+namespace model {
+namespace {
+
+bool isSingle(FeatureKind kind) {
+  return kind == FeatureKind::Single || kind == FeatureKind::ReadOnly;
+}
+
+bool holdsValues(FeatureKind kind) {
+  return kind == FeatureKind::Attribute || kind == FeatureKind::Hidden ||
+         kind == FeatureKind::Values;
+}
+
+}  // namespace
+
+std::vector<ReadSlot> slotsOf(const PersistentStore& store, ObjectId id) {
+  const ClassId classId = store.classOf(id);
+  if (classId == 0) return {};
+  std::map<FeatureId, ReadSlot> slots;
+  for (FeatureId feature : store.writtenFeatures(id)) {
+    const FeatureInfo& info = featureInfo(feature);
+    ReadSlot slot{feature, {}, {}, holdsValues(info.kind)};
+    if (info.kind == FeatureKind::Values) {
+      slot.values = store.values(id, feature);
+    } else if (slot.isValue) {
+      if (auto value = store.value(id, feature)) slot.values.push_back(std::move(*value));
+    } else if (isSingle(info.kind)) {
+      if (const ObjectId target = store.reference(id, feature)) slot.targets.push_back(target);
+    } else {
+      slot.targets = store.members(id, feature);
+    }
+    slots.emplace(feature, std::move(slot));
+  }
+  // What the other ends give, as StoreView::ends reads a relation: after
+  // what the slot itself holds, each once.
+  std::map<FeatureId, std::unordered_set<ObjectId>> seen;
+  for (const auto& [feature, source] : store.referencesTo(id)) {
+    const FeatureId back = featureInfo(feature).opposite;
+    if (back == 0) continue;
+    const FeatureInfo& info = featureInfo(back);
+    if (!conformsTo(classId, info.owner) || holdsValues(info.kind)) continue;
+    ReadSlot& slot = slots.try_emplace(back, ReadSlot{back, {}, {}, false}).first->second;
+    auto [known, fresh] = seen.try_emplace(back);
+    if (fresh) known->second.insert(slot.targets.begin(), slot.targets.end());
+    if (isSingle(info.kind) && !slot.targets.empty()) continue;
+    if (known->second.insert(source).second) slot.targets.push_back(source);
+  }
+  // An unwritten attribute reads as its default, the empty text or 0, as
+  // its getter answers it.
+  for (const FeatureInfo& info : modelFeatures()) {
+    const bool attribute = info.kind == FeatureKind::Attribute && conformsTo(classId, info.owner);
+    const bool named = info.id == feature::name && conformsTo(classId, QOVIXModelElement::kClassId);
+    if ((attribute || named) && slots.count(info.id) == 0) {
+      slots.emplace(info.id, ReadSlot{info.id, {StoredValue{info.valueClass, 0, {}}}, {}, true});
+    }
+  }
+  std::vector<ReadSlot> found;
+  found.reserve(slots.size());
+  for (auto& [feature, slot] : slots) found.push_back(std::move(slot));
+  return found;
+}
+
+std::vector<ObjectId> contentsOf(const PersistentStore& store, ObjectId id) {
+  if (!conformsTo(store.classOf(id), QOVIXNamespace::kClassId)) return {};
+  return namespaceContents(StoreView(store), id);
+}
+
+std::vector<ObjectId> topLevelPackages(const PersistentStore& store) {
+  const StoreView view(store);
+  std::vector<ObjectId> found;
+  for (ObjectId package : store.instancesOf(conformingClasses(QOVIXPackage::kClassId))) {
+    if (view.related(package, feature::QOVIXModelElement_namespace1).empty())
+      found.push_back(package);
+  }
+  return found;
+}
+
+}  // namespace model
