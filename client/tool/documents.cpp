@@ -18,27 +18,11 @@ namespace {
 
 using namespace client;
 
-// The first package named `name`, kept; 0 when there is none.
-std::uint32_t packageNamed(Connection& connection, KeptHandles& kept, const std::string& name) {
-  const RepositoryRef repository{connection.repository()};
-  const auto named = kept.keep(ModelElement::find_myName(connection, repository, name));
-  for (std::int32_t i = 0, size = connection.size(named.handle); i < size; ++i) {
-    const std::uint32_t handle = kept.keep(connection.element(named.handle, i));
-    if (conformsTo(connection.identity(handle).classNumber, Package::kClassNumber)) {
-      return kept.keep(Package::cast(connection, AnyRef(handle), true)).handle;
-    }
-  }
-  return 0;
-}
-
+// The one package named `name` (or numbered, #N), as a kept handle; throws
+// when there is none, or several.
 PackageRef requirePackage(Connection& connection, KeptHandles& kept, const std::string& name) {
-  const std::uint32_t handle = packageNamed(connection, kept, name);
-  if (handle == 0) {
-    // The tree's lookup names the packages there are.
-    findPackage(readTree(connection), name);
-    throw std::runtime_error("there is no package '" + name + "'");
-  }
-  return PackageRef{handle};
+  const std::uint32_t handle = kept.keep(connection.objectByNumber(findPackage(connection, name)));
+  return kept.keep(Package::cast(connection, AnyRef(handle), true));
 }
 
 // Whether the tool's argument names a file here rather than a document of
@@ -120,7 +104,8 @@ void sendDocument(Connection& connection, const std::string& path, const std::st
     const bool last = file.eof();
     const Outcome sent = connection.upload(name, offset, chunk.substr(0, got), last);
     if (!sent.text.empty()) {
-      throw std::runtime_error(refusedBy(std::string("qovixd refused the document '") + path + "'", sent.text));
+      throw std::runtime_error(
+          refusedBy(std::string("qovixd refused the document '") + path + "'", sent.text));
     }
     offset += got;
     if (last) return;
@@ -139,8 +124,8 @@ void fetchDocument(Connection& connection, const std::string& name, const std::s
       const DocumentBytes read = connection.download(name, offset);
       if (!read.refusal.empty()) {
         std::filesystem::remove(partial);
-        throw std::runtime_error(
-            refusedBy(std::string("qovixd could not send the document '") + name + "'", read.refusal));
+        throw std::runtime_error(refusedBy(
+            std::string("qovixd could not send the document '") + name + "'", read.refusal));
       }
       file.write(read.bytes.data(), static_cast<std::streamsize>(read.bytes.size()));
       offset += read.bytes.size();

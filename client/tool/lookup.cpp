@@ -115,8 +115,8 @@ const char* expectedClassOf(const std::string& type) {
   static std::set<std::string, std::less<>> interned;
   std::string name = type.substr(0, type.find_first_of(" &"));
   if (!name.starts_with(qovix::protocol::kClassPrefix) && name != "VORN" &&
-      name.rfind("VornSet<", 0) != 0 &&
-      name.rfind("VornList<", 0) != 0 && name.rfind("VornArray<", 0) != 0) {
+      name.rfind("VornSet<", 0) != 0 && name.rfind("VornList<", 0) != 0 &&
+      name.rfind("VornArray<", 0) != 0) {
     return nullptr;
   }
   return interned.insert(std::move(name)).first->c_str();

@@ -26,9 +26,9 @@
 namespace {
 
 using qovix::tool::Options;
+using qovix::tool::serverGone;
 using qovix::tool::Session;
 using qovix::tool::UsageError;
-using qovix::tool::serverGone;
 
 // One command: its name, its arguments after the name as usage shows them,
 // how many it takes, what it does, and its handler, which is given the
@@ -72,8 +72,8 @@ void printProcedures(std::uint32_t classNumber, bool json) {
 // A handle any cast may take: one that names something.
 void checkCastHandle(qovix::client::Connection& connection, std::uint32_t handle) {
   const std::string named = connection.className(handle);
-  if (named.empty() ||
-      (named.starts_with(qovix::protocol::kClassPrefix) && connection.identity(handle).object == 0)) {
+  if (named.empty() || (named.starts_with(qovix::protocol::kClassPrefix) &&
+                        connection.identity(handle).object == 0)) {
     throw qovix::client::Error(qovix::client::ErrorKind::InvalidHandle,
                                "no object has handle " + std::to_string(handle));
   }
@@ -144,7 +144,17 @@ void runLs(const std::vector<std::string>& command, const Options& options, Sess
 }
 
 void runTree(const std::vector<std::string>&, const Options& options, Session& session) {
-  const auto roots = qovix::tool::readTree(session.connection(), options.keep);
+  qovix::client::Connection& connection = session.connection();
+  const std::uint32_t package =
+      options.package.empty() ? 0 : qovix::tool::findPackage(connection, options.package);
+  if (!options.json && !options.keep) {
+    qovix::tool::streamTree(connection, package, options.depth, std::cout);
+    return;
+  }
+  const auto roots = package == 0
+                         ? qovix::tool::readTree(connection, options.keep, options.depth)
+                         : std::vector{qovix::tool::readPackage(
+                               connection, package, options.depth < 0 ? -1 : options.depth - 1)};
   if (options.json) {
     std::cout << qovix::tool::treeJson(roots).dump() << '\n';
   } else {
@@ -161,16 +171,10 @@ void runWeb(const std::vector<std::string>& command, const Options& options, Ses
 }
 
 void runDiagram(const std::vector<std::string>& command, const Options& options, Session& session) {
-  // A package by its number (#42) is read alone; by name, found in the tree.
-  const std::string& named = command[1];
-  std::uint32_t number = 0;
-  const bool byNumber =
-      named.size() > 1 && named[0] == '#' &&
-      std::from_chars(named.data() + 1, named.data() + named.size(), number).ptr ==
-          named.data() + named.size();
+  // A package by its name, through the name index, or by its number (#42).
+  qovix::client::Connection& connection = session.connection();
   const std::string dot = qovix::tool::diagramDot(
-      byNumber ? qovix::tool::readPackage(session.connection(), number)
-               : qovix::tool::findPackage(qovix::tool::readTree(session.connection()), named),
+      qovix::tool::readPackage(connection, qovix::tool::findPackage(connection, command[1])),
       options.links);
   if (options.format != "dot") {
     qovix::tool::renderDot(dot, options.format, options.output);
@@ -190,29 +194,6 @@ void runImport(const std::vector<std::string>& command, const Options& options, 
 
 void runExport(const std::vector<std::string>& command, const Options& options, Session& session) {
   qovix::tool::exportDocument(session.connection(), command[1], command[2], options.xmi, std::cout);
-}
-
-// The one instance with that name (or, `byNumber`, that object number
-// written #N); when there is none or several, an error that lists them and
-// says to name one as `hint` does.
-const qovix::tool::Instance& theOne(const std::vector<qovix::tool::Instance>& instances,
-                                    std::uint32_t classNumber, const std::string& wanted,
-                                    bool byNumber, const char* hint) {
-  std::vector<const qovix::tool::Instance*> found;
-  for (const auto& each : instances) {
-    if (byNumber ? std::string("#").append(std::to_string(each.object)) == wanted
-                 : each.name == wanted) {
-      found.push_back(&each);
-    }
-  }
-  if (found.size() == 1) return *found.front();
-  std::string message = found.empty() ? "no " : std::to_string(found.size()) + " ";
-  message.append(qovix::client::displayClassName(qovix::tool::className(classNumber)))
-      .append(" named '")
-      .append(wanted)
-      .append(found.empty() ? "'" : std::string("': name one by its number (") + hint + "):");
-  for (const auto* each : found) message.append(" #").append(std::to_string(each->object));
-  throw std::runtime_error(message);
 }
 
 // "1 Operation", "2 Operations", "3 Dependencies", "2 Classes".
@@ -237,6 +218,30 @@ std::string countOf(std::int32_t count, const std::string& noun) {
   return std::to_string(count) + " " + spelled;
 }
 
+// The one instance with that name (or, `byNumber`, that object number
+// written #N); when there is none or several, an error that lists them and
+// says to name one as `hint` does.
+const qovix::tool::Instance& theOne(const std::vector<qovix::tool::Instance>& instances,
+                                    std::uint32_t classNumber, const std::string& wanted,
+                                    bool byNumber, const char* hint) {
+  std::vector<const qovix::tool::Instance*> found;
+  for (const auto& each : instances) {
+    if (byNumber ? std::string("#").append(std::to_string(each.object)) == wanted
+                 : each.name == wanted) {
+      found.push_back(&each);
+    }
+  }
+  if (found.size() == 1) return *found.front();
+  const std::string kind = qovix::client::displayClassName(qovix::tool::className(classNumber));
+  std::string message =
+      found.empty() ? "no " + kind : countOf(static_cast<std::int32_t>(found.size()), kind);
+  message.append(" named '")
+      .append(wanted)
+      .append(found.empty() ? "'" : std::string("': name one by its number (") + hint + "):");
+  for (const auto* each : found) message.append(" #").append(std::to_string(each->object));
+  throw std::runtime_error(message);
+}
+
 // Deletes the one instance of the class with that name (or object number,
 // written #N), with what it owns and what cannot stand without it.
 void runDelete(const std::vector<std::string>& command, const Options& options, Session& session) {
@@ -244,7 +249,7 @@ void runDelete(const std::vector<std::string>& command, const Options& options, 
   const std::string& wanted = command[2];
   const bool byNumber = wanted.size() > 1 && wanted[0] == '#';
   qovix::client::Connection& connection = session.connection();
-  const auto instances = qovix::tool::listInstances(connection, classNumber, true);
+  const auto instances = qovix::tool::instancesNamed(connection, classNumber, wanted, true);
   const auto releaseAll = [&] {
     for (const auto& each : instances) connection.release(each.handle);
   };
@@ -289,8 +294,8 @@ void runDelete(const std::vector<std::string>& command, const Options& options, 
 std::uint32_t objectNamed(qovix::client::Connection& connection, const std::string& classText,
                           const std::string& name) {
   const std::uint32_t classNumber = qovix::tool::findClass(classText);
-  return theOne(qovix::tool::listInstances(connection, classNumber, false), classNumber, name,
-                false, "--object N")
+  return theOne(qovix::tool::instancesNamed(connection, classNumber, name, false), classNumber,
+                name, false, "--object N")
       .object;
 }
 
@@ -381,7 +386,11 @@ const Command kCommands[] = {
     {"ls", "CLASS", 1, 1,
      "the instances of a class: object, class, name (with --keep, a handle to each as well)",
      &runLs, true},
-    {"tree", "", 0, 0, "packages with what they contain", &runTree, true},
+    {"tree", "[--depth N] [--package PACKAGE]", 0, 0,
+     "packages with what they contain, printed as they are read, a page at a time: N "
+     "levels (1: the top-level packages alone), of them all or of one PACKAGE (by name, or "
+     "#NUMBER)",
+     &runTree, true},
     {"web", "[--listen ADDRESS:PORT] [WEB OPTIONS]", 0, 12,
      "serve the repository in a browser: a web view and its JSON API (/api/, documented at "
      "/api/docs), as a client of qovixd with these --host, --port and TLS options. WEB "

@@ -1,12 +1,14 @@
 #include "client/tool/model_view.h"
 
 #include <algorithm>
-#include <set>
+#include <charconv>
+#include <cstdlib>
 #include <string>
 
 #include "client/tool/lookup.h"
 #include "client/tool/suggestions.h"
 #include "client/tool/table.h"
+#include "client/tool/tree_reader.h"
 #include "client_model.h"
 #include "qovix_protocol.h"
 
@@ -45,117 +47,6 @@ std::string joined(const std::vector<std::string>& parts) {
   for (const std::string& part : parts) text.append(text.empty() ? "" : ", ").append(part);
   return text;
 }
-
-// Reads elements and what they hold, keeping every handle it makes until
-// it goes.
-class TreeReader {
- public:
-  TreeReader(Connection& connection, bool keepHandles)
-      : connection_(connection), kept_(connection), keepHandles_(keepHandles) {}
-
-  // A handle to the object as `Class`.
-  template <class Class>
-  auto as(const Node& node) -> decltype(Class::cast(std::declval<Connection&>(), AnyRef(), false)) {
-    return kept_.keep(Class::cast(connection_, AnyRef(node.handle), false));
-  }
-
-  ElementView read(const Node& node) {
-    ElementView view;
-    if (keepHandles_) {
-      kept_.spare(node.handle);
-      view.handle = node.handle;
-    }
-    view.object = node.identity.object;
-    view.classNumber = node.identity.classNumber;
-    view.name = nameOf(connection_, kept_, node);
-    const std::uint32_t classNumber = view.classNumber;
-    if (conformsTo(classNumber, GeneralizableElement::kClassNumber)) {
-      const auto general = as<GeneralizableElement>(node);
-      view.isAbstract = GeneralizableElement::get_isAbstract(connection_, general);
-      for (const Node& parent : members(GeneralizableElement::supertype(connection_, general))) {
-        view.supertypes.push_back({parent.identity.object, nameOf(connection_, kept_, parent)});
-      }
-    }
-    if (conformsTo(classNumber, Association::kClassNumber)) view.ends = endsOf(node);
-    if (conformsTo(classNumber, Classifier::kClassNumber)) {
-      for (const Node& feature :
-           members(Classifier::get_feature(connection_, as<Classifier>(node)))) {
-        view.features.push_back(featureOf(feature));
-      }
-    }
-    if (conformsTo(classNumber, Namespace::kClassNumber)) {
-      for (const Node& child : members(Namespace::contents(connection_, as<Namespace>(node)))) {
-        view.contents.push_back(read(child));
-      }
-    }
-    return view;
-  }
-
-  template <class Collection>
-  std::vector<Node> members(Collection collection) {
-    return membersOf(connection_, kept_, collection);
-  }
-
-  KeptHandles& kept() { return kept_; }
-
- private:
-  // The classifier a single reference names; object 0 for none.
-  template <class Ref>
-  NamedRef typeOf(Ref type) {
-    kept_.keep(type.handle);
-    const Node node{type.handle, connection_.identity(type.handle)};
-    return {node.identity.object, nameOf(connection_, kept_, node)};
-  }
-
-  FeatureView featureOf(const Node& node) {
-    FeatureView view;
-    view.classNumber = node.identity.classNumber;
-    view.name = nameOf(connection_, kept_, node);
-    view.visibility = formatValue(Value::ofNumber(
-        value_class::QOVIXVisibilityKind,
-        static_cast<std::int32_t>(Feature::get_visibility(connection_, as<Feature>(node)))));
-    if (conformsTo(view.classNumber, StructuralFeature::kClassNumber)) {
-      view.type =
-          typeOf(StructuralFeature::get_type(connection_, as<StructuralFeature>(node))).name;
-    }
-    if (conformsTo(view.classNumber, Attribute::kClassNumber)) {
-      view.initialValue = Attribute::get_initialValue(connection_, as<Attribute>(node));
-    }
-    if (conformsTo(view.classNumber, BehavioralFeature::kClassNumber)) {
-      for (const Node& parameter :
-           members(BehavioralFeature::get_parameter(connection_, as<BehavioralFeature>(node)))) {
-        const auto typed = as<Parameter>(parameter);
-        const std::string type = typeOf(Parameter::get_type(connection_, typed)).name;
-        if (Parameter::get_kind(connection_, typed) == ParameterDirectionKind::Return) {
-          view.type = type;
-        } else {
-          view.parameters.emplace_back(nameOf(connection_, kept_, parameter), type);
-        }
-      }
-    }
-    return view;
-  }
-
-  std::vector<EndView> endsOf(const Node& node) {
-    std::vector<EndView> ends;
-    for (const Node& end :
-         members(Association::allConnections(connection_, as<Association>(node)))) {
-      const auto typed = as<AssociationEnd>(end);
-      EndView view{nameOf(connection_, kept_, end),
-                   typeOf(AssociationEnd::get_type(connection_, typed)), ""};
-      const auto multiplicity = kept_.keep(AssociationEnd::get_multiplicity(connection_, typed));
-      if (connection_.identity(multiplicity.handle).object != 0) {
-        view.multiplicity = Multiplicity::getValue(connection_, multiplicity);
-      }
-      ends.push_back(std::move(view));
-    }
-    return ends;
-  }
-
-  Connection& connection_;
-  KeptHandles kept_;
-  bool keepHandles_;
-};
 
 json elementJson(const ElementView& element) {
   json made = {{"object", element.object},
@@ -295,60 +186,96 @@ json instancesJson(const std::vector<Instance>& instances) {
   return made;
 }
 
-std::vector<ElementView> readTree(Connection& connection, bool keepHandles) {
-  TreeReader reader(connection, keepHandles);
-  const RepositoryRef repository{connection.repository()};
-  const std::vector<Node> packages = reader.members(Package::find(connection, repository, 1));
-  std::set<std::uint32_t> contained;
-  for (const Node& package : packages) {
-    const auto asPackage =
-        reader.kept().keep(Package::cast(connection, AnyRef(package.handle), false));
-    for (const Node& member : reader.members(Package::contents(connection, asPackage))) {
-      contained.insert(member.identity.object);
-    }
-  }
-  std::vector<ElementView> roots;
-  for (const Node& package : packages) {
-    if (contained.count(package.identity.object) == 0) roots.push_back(reader.read(package));
-  }
-  return roots;
+std::vector<ElementView> readTree(Connection& connection, bool keepHandles, int depth) {
+  return TreeReader(connection, keepHandles).readRoots(depth);
 }
 
-ElementView readPackage(Connection& connection, std::uint32_t object) {
+void streamTree(Connection& connection, std::uint32_t package, int depth, std::ostream& out) {
   TreeReader reader(connection, false);
-  const std::uint32_t handle = connection.objectByNumber(object);
-  if (handle == 0) throw std::runtime_error("there is no object " + std::to_string(object));
-  const Node node{reader.kept().keep(handle), connection.identity(handle)};
-  if (!conformsTo(node.identity.classNumber, Package::kClassNumber)) {
-    throw std::runtime_error("object " + std::to_string(object) + " is a " +
-                             kindOf(node.identity.classNumber) + ", not a package");
+  const auto print = [&](const ElementView& element, int level) {
+    printElement(element, level, out);
+    out.flush();
+  };
+  if (package == 0) {
+    reader.walk(0, depth < 0 ? depth : depth - 1, print);
+    return;
   }
-  return reader.read(node);
+  print(reader.read(package, 0), 0);
+  if (depth != 1) reader.walk(package, depth < 0 ? depth : depth - 2, print, 1);
+}
+
+ElementView readPackage(Connection& connection, std::uint32_t object, int depth) {
+  ElementView package = TreeReader(connection, false).read(object, depth);
+  if (package.classNumber == 0)
+    throw std::runtime_error("there is no object " + std::to_string(object));
+  if (!conformsTo(package.classNumber, Package::kClassNumber)) {
+    throw std::runtime_error("object " + std::to_string(object) + " is a " +
+                             kindOf(package.classNumber) + ", not a package");
+  }
+  return package;
 }
 
 void printTree(const std::vector<ElementView>& roots, std::ostream& out) {
   for (const ElementView& root : roots) printElement(root, 0, out);
 }
 
-namespace {
-
-const ElementView* packageNamed(const std::vector<ElementView>& elements, const std::string& name,
-                                std::vector<std::string>& seen) {
-  for (const ElementView& element : elements) {
-    if (!conformsTo(element.classNumber, Package::kClassNumber)) continue;
-    if (element.name == name) return &element;
-    seen.push_back(element.name);
-    if (const ElementView* found = packageNamed(element.contents, name, seen)) return found;
+std::vector<Instance> instancesNamed(Connection& connection, std::uint32_t classNumber,
+                                     const std::string& wanted, bool keepHandles) {
+  KeptHandles kept(connection);
+  std::vector<Instance> found;
+  const auto take = [&](std::uint32_t handle) {
+    if (!keepHandles) kept.keep(handle);
+    const Node node{handle, connection.identity(handle)};
+    if (node.identity.object == 0 || !conformsTo(node.identity.classNumber, classNumber)) {
+      if (keepHandles) kept.keep(handle);
+      return;
+    }
+    found.push_back({keepHandles ? handle : 0, node.identity.object, node.identity.classNumber,
+                     nameOf(connection, kept, node)});
+  };
+  std::uint32_t number = 0;
+  if (wanted.size() > 1 && wanted[0] == '#' &&
+      std::from_chars(wanted.data() + 1, wanted.data() + wanted.size(), number).ptr ==
+          wanted.data() + wanted.size()) {
+    if (const std::uint32_t handle = connection.objectByNumber(number)) take(handle);
+    return found;
   }
-  return nullptr;
+  const RepositoryRef repository{connection.repository()};
+  const auto named = kept.keep(ModelElement::find_myName(connection, repository, wanted));
+  for (std::int32_t i = 0, size = connection.size(named.handle); i < size; ++i) {
+    take(connection.element(named.handle, i));
+  }
+  return found;
 }
 
-}  // namespace
-
-const ElementView& findPackage(const std::vector<ElementView>& roots, const std::string& name) {
-  std::vector<std::string> seen;
-  if (const ElementView* found = packageNamed(roots, name, seen)) return *found;
-  throw std::runtime_error("there is no package '" + name + "'" + didYouMean(name, seen));
+std::uint32_t findPackage(Connection& connection, const std::string& wanted) {
+  const std::vector<Instance> found =
+      instancesNamed(connection, Package::kClassNumber, wanted, false);
+  if (found.size() == 1) return found.front().object;
+  if (found.empty() && wanted[0] == '#') {
+    // Say what the number names instead.
+    const ElementView other =
+        TreeReader(connection, false)
+            .read(static_cast<std::uint32_t>(std::strtoul(wanted.c_str() + 1, nullptr, 10)), 0);
+    if (other.classNumber == 0) throw std::runtime_error("there is no object " + wanted.substr(1));
+    throw std::runtime_error("object " + wanted.substr(1) + " is a " + kindOf(other.classNumber) +
+                             ", not a package");
+  }
+  if (found.empty()) {
+    // The names near the top of the tree, to suggest from.
+    std::vector<std::string> seen;
+    for (const MemberView& top : contentsOf(connection, 0)) {
+      seen.push_back(top.name);
+      for (const MemberView& inner : contentsOf(connection, top.object)) {
+        if (conformsTo(inner.classNumber, Package::kClassNumber)) seen.push_back(inner.name);
+      }
+    }
+    throw std::runtime_error("there is no package '" + wanted + "'" + didYouMean(wanted, seen));
+  }
+  std::string message =
+      std::to_string(found.size()) + " packages named '" + wanted + "': name one by its number:";
+  for (const Instance& each : found) message.append(" #").append(std::to_string(each.object));
+  throw std::runtime_error(message);
 }
 
 json treeJson(const std::vector<ElementView>& roots) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "client/connection.h"
+#include "client/tool/element_view.h"
 
 namespace qovix::tool {
 
@@ -54,55 +55,28 @@ std::vector<Instance> listInstances(client::Connection& connection, std::uint32_
 void printInstances(const std::vector<Instance>& instances, bool withHandles, std::ostream& out);
 nlohmann::json instancesJson(const std::vector<Instance>& instances);
 
-// An element named from another: its object number and name.
-struct NamedRef {
-  std::uint32_t object = 0;  // 0 for none
-  std::string name;
-};
-
-// A feature of a classifier: an attribute (with its type and initial
-// value) or an operation (with its parameters).
-struct FeatureView {
-  std::uint32_t classNumber = 0;
-  std::string name;
-  std::string visibility;  // public, protected, private
-  std::string type;        // an attribute's type; an operation's return type
-  std::string initialValue;
-  std::vector<std::pair<std::string, std::string>> parameters;  // name, type
-};
-
-// An association's end: its name, the classifier at it, its multiplicity.
-struct EndView {
-  std::string name;
-  NamedRef type;
-  std::string multiplicity;  // "" when the model gives none
-};
-
-// One element of the containment tree.
-struct ElementView {
-  std::uint32_t handle = 0;  // 0 unless the handles were kept
-  std::uint32_t object = 0;
-  std::uint32_t classNumber = 0;
-  std::string name;
-  bool isAbstract = false;
-  std::vector<NamedRef> supertypes;
-  std::vector<FeatureView> features;
-  std::vector<EndView> ends;
-  std::vector<ElementView> contents;
-};
-
-// The packages no other package contains, each with what it contains at
-// any depth: classifiers with their supertypes and features, associations
-// with their ends.
-// With `keepHandles`, each element has a handle that stays registered.
-std::vector<ElementView> readTree(client::Connection& connection, bool keepHandles = false);
+// The packages no namespace owns, each with what it contains down to
+// `depth` levels (negative: all; 1: the packages alone): classifiers with
+// their supertypes and features, associations with their ends. With
+// `keepHandles`, each element has a handle that stays registered.
+std::vector<ElementView> readTree(client::Connection& connection, bool keepHandles = false,
+                                  int depth = -1);
 void printTree(const std::vector<ElementView>& roots, std::ostream& out);
-// The package of that name at any depth; throws std::runtime_error, with
-// the nearest names, when there is none.
-const ElementView& findPackage(const std::vector<ElementView>& roots, const std::string& name);
-// The package with that persistent object number, read alone with what it
-// contains; throws std::runtime_error when it is no package.
-ElementView readPackage(client::Connection& connection, std::uint32_t object);
+// Prints the tree as it reads it, a page at a time: the top-level packages,
+// or (`package` not 0) that package, down to `depth` levels.
+void streamTree(client::Connection& connection, std::uint32_t package, int depth,
+                std::ostream& out);
+// The package with that persistent object number, with what it contains
+// down to `depth` levels; throws std::runtime_error when it is no package.
+ElementView readPackage(client::Connection& connection, std::uint32_t object, int depth = -1);
+// The instances of the class (subclasses included) named `wanted`, from
+// the repository's name index, or the one numbered N for `#N`.
+std::vector<Instance> instancesNamed(client::Connection& connection, std::uint32_t classNumber,
+                                     const std::string& wanted, bool keepHandles);
+// The persistent number of the one package named `wanted` (or numbered,
+// `#N`); throws std::runtime_error, with the nearest names, when there is
+// none, and with their numbers when there are several.
+std::uint32_t findPackage(client::Connection& connection, const std::string& wanted);
 nlohmann::json treeJson(const std::vector<ElementView>& roots);
 
 // Builds a small banking model, prints its tree and a few derived answers;

@@ -87,7 +87,18 @@ const ToolOption kOptions[] = {
     {"--listen", "ADDRESS:PORT",
      "web: serve the web view there (default 127.0.0.1:8080; a loopback address)",
      [](Options& o, const std::string& v) { o.listen = v; }},
-    {"--into", "PACKAGE", "import: the package to import into",
+    {"--depth", "N", "tree: show N levels (1: the top-level packages alone; default: all)",
+     [](Options& o, const std::string& v) {
+       int depth = 0;
+       const auto [end, error] = std::from_chars(v.data(), v.data() + v.size(), depth);
+       if (error != std::errc() || end != v.data() + v.size() || depth < 1) {
+         throw UsageError("--depth is a number of levels from 1, not '" + v + "'");
+       }
+       o.depth = depth;
+     }},
+    {"--package", "PACKAGE", "tree: show that package (a name, or #N) instead of them all",
+     [](Options& o, const std::string& v) { o.package = v; }},
+    {"--into", "PACKAGE", "import: the package to import into (by name, or #NUMBER)",
      [](Options& o, const std::string& v) { o.into = v; }},
     {"--xmi", "VERSION", "export: 1.2 (the default), 1.0 or 2.5",
      [](Options& o, const std::string& v) {
@@ -138,8 +149,8 @@ Options parseOptions(int argc, char** argv) {
         return std::nullopt;
       },
       .word = [&](std::string word) { options.command.push_back(std::move(word)); }};
-  if (auto refused = cli::readCommandLine(std::span<const char* const>(argv + 1, argv + argc),
-                                          line)) {
+  if (auto refused =
+          cli::readCommandLine(std::span<const char* const>(argv + 1, argv + argc), line)) {
     throw UsageError(*refused);
   }
   if (options.tls.enabled && options.transport == qovix::client::Transport::Udp) {

@@ -30,6 +30,8 @@ struct Options {
   std::string links;           // diagram: the prefix of each box's link
   std::string listen;          // web: where the web view is served
   std::string actingFor;       // the user the connection acts for
+  int depth = -1;              // tree: the levels shown; all when negative
+  std::string package;         // tree: the package shown
   std::string into;            // import
   std::string xmi = "1.2";     // export
   bool dryRun = false;         // delete

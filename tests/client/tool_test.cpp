@@ -121,7 +121,7 @@ TEST_F(Tool, DeleteTakesAnElementWithWhatItOwnsAndWhatNeedsIt) {
   call({"Class", "create_1", repository()});
   const ProgramRun several = qovix({"delete", "Class", ""});
   EXPECT_EQ(several.status, 1);
-  EXPECT_NE(several.err.find("2 Class named '': name one by its number (#N): #"), std::string::npos)
+  EXPECT_NE(several.err.find("2 Classes named '': name one by its number (#N): #"), std::string::npos)
       << several.err;
   const ProgramRun dryRun = qovix({"delete", "Class", "Account", "--dry-run"});
   ASSERT_EQ(dryRun.status, 0) << dryRun.err;
@@ -566,8 +566,15 @@ TEST(ToolDocuments, ImportExportAndAFailedImportChangesNothing) {
       << broken.err;
   EXPECT_EQ(qovix({"tree"}).out, tree);
 
+  // Imported again, Library's name is no longer one package's: it is
+  // exported by its number.
+  std::string libraryNumber;
+  for (const auto& model : nlohmann::json::parse(qovix({"--json", "ls", "Model"}).out)) {
+    if (model["name"] == "Library")
+      libraryNumber = std::string("#").append(std::to_string(model["object"].get<int>()));
+  }
   for (const char* version : {"1.2", "1.0", "2.5"}) {
-    const ProgramRun exported = qovix({"export", "Library", "library.xmi", "--xmi", version});
+    const ProgramRun exported = qovix({"export", libraryNumber, "library.xmi", "--xmi", version});
     ASSERT_EQ(exported.status, 0) << exported.err;
     const ProgramRun again = qovix({"import", "library.xmi", "--into", "Shop"});
     ASSERT_EQ(again.status, 0) << again.err;
@@ -579,6 +586,25 @@ TEST(ToolDocuments, ImportExportAndAFailedImportChangesNothing) {
       EXPECT_NE(again.out.find("skipped nothing"), std::string::npos) << again.out;
     }
   }
+  // Every command that takes a package by name refuses an ambiguous one,
+  // naming their numbers.
+  for (const std::vector<std::string>& ambiguous :
+       {std::vector<std::string>{"export", "Library", "x.xmi"},
+        {"import", "library.xmi", "--into", "Library"},
+        {"diagram", "Library", "--format", "dot"},
+        {"tree", "--package", "Library"}}) {
+    const ProgramRun refused = qovix(ambiguous);
+    EXPECT_EQ(refused.status, 1) << ambiguous[0];
+    EXPECT_NE(refused.err.find(
+                  "4 packages named 'Library': name one by its number: " + libraryNumber + " #"),
+              std::string::npos)
+        << refused.err;
+  }
+  const ProgramRun deleted = qovix({"delete", "Model", "Library"});
+  EXPECT_NE(deleted.err.find(
+                "4 Models named 'Library': name one by its number (#N): " + libraryNumber + " #"),
+            std::string::npos)
+      << deleted.err;
   EXPECT_EQ(qovix({"export", "Nowhere", "x.xmi"}).status, 1);
   EXPECT_EQ(qovix({"export", "Library", "x.xmi", "--xmi", "2.1"}).status, 2);
   const ProgramRun missing = qovix({"import", "absent.xmi"});

@@ -214,12 +214,11 @@ def make_router(diagram_command: Callable[[int, str | None], list[str]]) -> APIR
     @api.get("/repository", summary="The repository: its last commit and its top-level packages")
     def the_repository(request: Request) -> dict[str, Any]:
         with repository(request) as repo:
-            # As `qovix tree` finds them: the packages no package contains.
-            packages = repo.Package.all()
-            contained = {member.object_number for p in packages for member in p.contents()}
-            roots = [p for p in packages if p.object_number not in contained]
-            return {"lastCommit": repo.last_commit(),
-                    "roots": [elements.summary(p) for p in roots]}
+            # As `qovix tree` finds them: the packages no namespace owns,
+            # from the server, a page at a time.
+            roots = [{"number": m["object"], "class": m["class"], "name": m["name"]}
+                     for m in repo.all_contents_pages(0, qovix.MOST_MEMBERS_NAMED)]
+            return {"lastCommit": repo.last_commit(), "roots": roots}
 
     @api.get("/elements/{number}", summary="An element with every feature and its value")
     def an_element(request: Request, number: int) -> dict[str, Any]:

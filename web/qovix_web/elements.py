@@ -71,27 +71,52 @@ def page(members: Any, offset: int, limit: int) -> dict[str, Any]:
     return {"count": count, "offset": offset, "members": shown}
 
 
+def _link(target: dict[str, Any]) -> dict[str, Any]:
+    """A slot's target (as read_objects names it) as a link."""
+    return {"number": target["object"], "class": target["class"], "name": target["name"]}
+
+
+def _features_read(read: dict[str, Any]) -> dict[str, dict[str, Any]]:
+    """The slots read_objects gave, by feature name ("*.name" is "name")."""
+    return {slot.rsplit(".", 1)[-1]: value for slot, value in read["slots"].items()}
+
+
+NO_SLOT: dict[str, Any] = {"values": [], "targets": [], "size": 0}
+
+
 def detail(obj: qovix.ModelObject) -> dict[str, Any]:
     """Every feature of the object with its value; collections' first
-    MEMBERS_SHOWN members."""
+    MEMBERS_SHOWN members. Read in one call (and one more for a
+    multiplicity's text), however many features the object has."""
+    repo = obj.repository
+    (read,) = repo.read_objects([obj.object_number], members=MEMBERS_SHOWN)
+    slots = _features_read(read)
     features = []
     for name, kind in shown_features(obj):
-        value = getattr(obj, name)
+        slot = slots.get(name, NO_SLOT)
         if kind == "value":
+            value = slot["values"][0] if slot["values"] else getattr(obj, name)
             features.append({"name": name, "kind": kind, "value": plain(value)})
         elif kind == "object":
-            shown = {"name": name, "kind": kind, "object": summary(value)}
+            target = _link(slot["targets"][0]) if slot["targets"] else None
+            shown = {"name": name, "kind": kind, "object": target}
             if name == "multiplicity":  # as people write it
-                shown["text"] = value.getValue() if value is not None else ""
+                multiplicity = repo.by_number(target["number"]) if target else None
+                shown["text"] = multiplicity.getValue() if multiplicity is not None else ""
             features.append(shown)
         else:
-            features.append({"name": name, "kind": kind, **page(value, 0, MEMBERS_SHOWN)})
+            members = ([plain(v) for v in slot["values"]] if slot["values"]
+                       else [_link(t) for t in slot["targets"]])
+            features.append({"name": name, "kind": kind, "count": slot["size"], "offset": 0,
+                             "members": members})
     owner = None
-    if isinstance(obj, qovix.ModelElement) and len(obj.namespace1) > 0:
-        owner = summary(obj.namespace1[0])
-    elif isinstance(obj, qovix.Feature) and len(obj.UMLowner) > 0:
-        owner = summary(obj.UMLowner[0])
-    return {**summary(obj), "owner": owner, "features": features, "queries": queries_of(obj)}
+    for held in ("namespace1", "UMLowner"):
+        if slots.get(held, NO_SLOT)["targets"]:
+            owner = _link(slots[held]["targets"][0])
+            break
+    return {"number": obj.object_number, "class": class_name(obj),
+            "name": slots.get("name", NO_SLOT)["values"][0] if "name" in slots else name_of(obj),
+            "owner": owner, "features": features, "queries": queries_of(obj)}
 
 
 def containing(obj: qovix.ModelObject) -> list[str]:
@@ -101,8 +126,32 @@ def containing(obj: qovix.ModelObject) -> list[str]:
 
 def contents(obj: qovix.ModelObject, offset: int, limit: int) -> dict[str, Any]:
     """What the object contains, a page at a time across its containing
-    collections, each member with whether it contains anything itself."""
-    collections = [getattr(obj, name) for name in containing(obj)]
+    collections, each member with whether it contains anything itself: two
+    calls for a page within the first qovix.MOST_MEMBERS_NAMED members."""
+    repo = obj.repository
+    names = containing(obj)
+    wanted = offset + limit
+    if wanted > qovix.MOST_MEMBERS_NAMED:
+        return _contents_by_members(obj, names, offset, limit)
+    (read,) = repo.read_objects([obj.object_number], members=wanted)
+    slots = _features_read(read)
+    held = [target for name in names for target in slots.get(name, NO_SLOT)["targets"]]
+    count = sum(slots.get(name, NO_SLOT)["size"] for name in names)
+    shown = held[offset:wanted]
+    inner = repo.read_objects([t["object"] for t in shown], members=0) if shown else []
+    members = []
+    for target, read_member in zip(shown, inner):
+        member_slots = _features_read(read_member)
+        link = _link(target)
+        link["contains"] = sum(member_slots.get(name, NO_SLOT)["size"] for name in CONTAINING)
+        members.append(link)
+    return {"count": count, "offset": offset, "members": members}
+
+
+def _contents_by_members(obj: qovix.ModelObject, names: list[str], offset: int,
+                         limit: int) -> dict[str, Any]:
+    """The same, past the members one read names: through each collection."""
+    collections = [getattr(obj, name) for name in names]
     counts = [len(c) for c in collections]
     members: list[dict[str, Any]] = []
     skipped = offset

@@ -1,0 +1,160 @@
+// Reading a large repository through the reading services costs what is
+// read, not what the repository holds: the same package's tree, the
+// top-level page and a lookup by name take the same calls before and after
+// a hundred thousand other elements arrive.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+#include "client/connection.h"
+#include "client/tool/model_view.h"
+#include "client/tool/tree_reader.h"
+#include "qovix_protocol.h"
+#include "tests/support/server_process.h"
+#include "tests/support/temporary_folder.h"
+
+namespace {
+
+using qovix::client::Connection;
+using qovix::tool::ElementView;
+
+// A UML 1.4 document in XMI 1.2 of `packages` packages (one top-level one
+// when there is a single), each of `classes` classes with two attributes
+// and an operation with a parameter, each class but the first a subtype of
+// the first.
+std::string generatedModel(const std::string& prefix, int packages, int classes) {
+  std::string xmi =
+      "<?xml version=\"1.0\"?>\n<XMI xmi.version=\"1.2\" xmlns:UML=\"org.omg.xmi.namespace.UML\">"
+      "<XMI.header><XMI.metamodel xmi.name=\"UML\" xmi.version=\"1.4\"/></XMI.header>"
+      "<XMI.content>";
+  for (int p = 0; p < packages; ++p) {
+    const std::string pkg = prefix + std::to_string(p);
+    xmi += "<UML:Package xmi.id=\"" + pkg + "\" name=\"" + (packages == 1 ? prefix : pkg) +
+           "\"><UML:Namespace.ownedElement>";
+    for (int c = 0; c < classes; ++c) {
+      const std::string id = pkg + "c" + std::to_string(c);
+      xmi += "<UML:Class xmi.id=\"" + id + "\" name=\"C" + std::to_string(c) + "\" isAbstract=\"" +
+             (c == 0 ? "true" : "false") + "\"><UML:Classifier.feature>" +
+             "<UML:Attribute xmi.id=\"" + id + "a\" name=\"size\" visibility=\"private\"/>" +
+             "<UML:Attribute xmi.id=\"" + id + "b\" name=\"label\"/>" + "<UML:Operation xmi.id=\"" +
+             id + "o\" name=\"resize\"><UML:BehavioralFeature.parameter><UML:Parameter xmi.id=\"" +
+             id + "p\" name=\"by\" kind=\"in\"/></UML:BehavioralFeature.parameter>" +
+             "</UML:Operation></UML:Classifier.feature>";
+      if (c > 0) {
+        xmi += "<UML:GeneralizableElement.generalization><UML:Generalization xmi.idref=\"" + id +
+               "g\"/></UML:GeneralizableElement.generalization>";
+      }
+      xmi += "</UML:Class>";
+      if (c > 0) {
+        xmi += "<UML:Generalization xmi.id=\"" + id + "g\"><UML:Generalization.child>" +
+               "<UML:Class xmi.idref=\"" + id + "\"/></UML:Generalization.child>" +
+               "<UML:Generalization.parent><UML:Class xmi.idref=\"" + pkg +
+               "c0\"/></UML:Generalization.parent></UML:Generalization>";
+      }
+    }
+    xmi += "</UML:Namespace.ownedElement></UML:Package>";
+  }
+  return xmi + "</XMI.content></XMI>\n";
+}
+
+struct Costs {
+  std::uint64_t lookup = 0;
+  std::uint64_t tree = 0;
+  std::uint64_t topPage = 0;
+  ElementView package;
+};
+
+Costs readTarget(Connection& connection) {
+  Costs costs;
+  std::uint64_t before = connection.callsMade();
+  const std::uint32_t target = qovix::tool::findPackage(connection, "Target");
+  costs.lookup = connection.callsMade() - before;
+  before = connection.callsMade();
+  costs.package = qovix::tool::readPackage(connection, target);
+  costs.tree = connection.callsMade() - before;
+  before = connection.callsMade();
+  qovix::tool::TreeReader(connection, false).walk(0, 0, [](const ElementView&, int) {});
+  costs.topPage = connection.callsMade() - before;
+  return costs;
+}
+
+TEST(Reading, APackageATopPageAndALookupCostTheSameCallsAmongAHundredThousandElements) {
+  TemporaryFolder documents;
+  std::ofstream(documents.path() / "target.xmi") << generatedModel("Target", 1, 30);
+  // 800 packages of 25 classes, each class with five objects of its own
+  // and a generalization: 800 * (1 + 25 * 6) - 800 = 120,000 objects.
+  std::ofstream(documents.path() / "large.xmi") << generatedModel("P", 800, 25);
+  ServerProcess server({"--documents", documents.path().string(), "--store", "memory"});
+  Connection connection("127.0.0.1", server.port());
+  connection.setTimeout(std::chrono::minutes(2));
+  ASSERT_NE(connection.importDocument("target.xmi", 0, "").value, 0u);
+
+  const Costs small = readTarget(connection);
+  ASSERT_EQ(small.package.contents.size(), 59u);  // 30 classes, 29 generalizations
+  const ElementView& last = small.package.contents[55];  // each class before its generalization
+  EXPECT_EQ(last.name, "C28");
+  ASSERT_EQ(last.supertypes.size(), 1u);
+  EXPECT_EQ(last.supertypes.front().name, "C0");
+  ASSERT_EQ(last.features.size(), 3u);
+  EXPECT_EQ(last.features[0].visibility, "private");
+  ASSERT_EQ(last.features[2].parameters.size(), 1u);
+  EXPECT_EQ(last.features[2].parameters.front().first, "by");
+  EXPECT_TRUE(small.package.contents[0].isAbstract);
+  EXPECT_LE(small.tree, 8u) << "a package of 59 elements is read a level at a time";
+
+  const auto imported = connection.importDocument("large.xmi", 0, "");
+  ASSERT_NE(imported.value, 0u) << imported.text;
+  EXPECT_EQ(connection.contents(connection.identity(imported.value).object, 0, 0).size, 800u);
+  const Costs large = readTarget(connection);
+  EXPECT_EQ(large.lookup, small.lookup);
+  EXPECT_EQ(large.tree, small.tree);
+  EXPECT_EQ(large.topPage, small.topPage);
+  EXPECT_EQ(qovix::tool::treeJson({large.package}), qovix::tool::treeJson({small.package}));
+}
+
+TEST(Reading, ARepliesBoundsAreKeptAndAnAmbiguousNameIsRefusedWithItsNumbers) {
+  TemporaryFolder documents;
+  std::ofstream(documents.path() / "target.xmi") << generatedModel("Target", 1, 3);
+  ServerProcess server({"--documents", documents.path().string(), "--store", "memory"});
+  Connection connection("127.0.0.1", server.port());
+  const std::uint32_t first =
+      connection.identity(connection.importDocument("target.xmi", 0, "").value).object;
+  const std::uint32_t second =
+      connection.identity(connection.importDocument("target.xmi", 0, "").value).object;
+  try {
+    qovix::tool::findPackage(connection, "Target");
+    ADD_FAILURE() << "two packages named Target";
+  } catch (const std::runtime_error& error) {
+    EXPECT_EQ(std::string(error.what()), "2 packages named 'Target': name one by its number: #" +
+                                             std::to_string(first) + " #" + std::to_string(second));
+  }
+  EXPECT_EQ(qovix::tool::findPackage(connection, "#" + std::to_string(second)), second);
+
+  // More objects than one call reads are answered in part, in order; a
+  // collection names no more members than asked, and says its size.
+  std::vector<std::uint32_t> many(qovix::protocol::kMostObjectsRead + 5, first);
+  many.back() = 999'999;
+  const qovix::ObjectPage page = connection.readObjects(many, 1);
+  ASSERT_EQ(page.objects.size(), qovix::protocol::kMostObjectsRead);
+  const auto members = connection.contents(first, 1, 2);
+  EXPECT_EQ(members.size, 5u);  // three classes and two generalizations
+  ASSERT_EQ(members.members.size(), 2u);
+  EXPECT_EQ(members.members[0].name, u"C1");
+  const qovix::WireObject& package = page.objects.front();
+  bool sawContents = false;
+  for (const qovix::WireSlot& slot : package.slots) {
+    if (slot.slot != "QOVIXNamespace.ownedElement") continue;
+    sawContents = true;
+    EXPECT_EQ(slot.size, 5u);
+    EXPECT_EQ(slot.targets.size(), 1u);
+  }
+  EXPECT_TRUE(sawContents);
+  const qovix::ObjectPage none = connection.readObjects({999'999}, 1);
+  ASSERT_EQ(none.objects.size(), 1u);
+  EXPECT_EQ(none.objects.front().classNumber, 0u);
+  EXPECT_TRUE(none.objects.front().slots.empty());
+}
+
+}  // namespace
