@@ -133,6 +133,57 @@ class BrowserCase(unittest.TestCase):
 
 
 class Browser(BrowserCase):
+    def focused_name(self) -> str:
+        return self.browser.switch_to.active_element.get_attribute("data-name")
+
+    def press(self, *keys: str) -> None:
+        self.browser.switch_to.active_element.send_keys(*keys)
+
+    def test_arrows_home_end_and_typing_move_in_the_tree_as_its_pattern_says(self) -> None:
+        self.open("/")
+        self.wait_for("main h1", "The repository")
+        top = self.wait_for("#tree > [role=treeitem][data-name=Bank]")
+        self.browser.execute_script("arguments[0].focus()", top)
+        self.press(Keys.ARROW_RIGHT)  # opens Bank
+        WebDriverWait(self.browser, 15).until(lambda b: top.get_attribute("aria-expanded") == "true")
+        self.tree_link("Accounts")
+        self.press(Keys.ARROW_DOWN)
+        self.assertEqual(self.focused_name(), "Accounts")
+        self.press(Keys.ARROW_RIGHT)
+        self.tree_link("Savings")
+        self.press(Keys.ARROW_RIGHT)  # open: to its first child
+        self.assertEqual(self.focused_name(), "Customer")
+        self.press("sa")  # type-ahead: the next whose name begins so
+        self.assertEqual(self.focused_name(), "Savings")
+        self.press(Keys.END)
+        self.assertEqual(self.focused_name(), "holds")
+        self.press(Keys.ARROW_LEFT)  # a leaf: to its parent
+        self.assertEqual(self.focused_name(), "Accounts")
+        self.press(Keys.HOME)
+        self.assertEqual(self.focused_name(), "Bank")
+        self.press(Keys.ARROW_LEFT)  # open: closes
+        self.assertEqual(top.get_attribute("aria-expanded"), "false")
+        self.press(Keys.ENTER)  # its page
+        self.wait_for("main h1 .name", "Bank")
+
+    def test_the_history_shows_each_change_before_and_after(self) -> None:
+        with self.web.connect() as repo:
+            package = self.make_scratch(repo, "Drafts")
+            package.name = "Plans"
+            number = package.object_number
+        self.open(f"/element/{number}")
+        self.wait_for("main h1 .name", "Plans")
+        self.click("[data-action=history]")
+        row = self.wait_for("ol.history li.commit .change .after", '"Plans"')
+        change = row.find_element(By.XPATH, "..")
+        self.assertEqual(change.text, 'name "Drafts" → "Plans"')
+        commits = self.browser.find_elements(By.CSS_SELECTOR, "ol.history li.commit")
+        self.assertEqual(len(commits[0].find_elements(By.CSS_SELECTOR, "[data-action=undo]")), 1)
+        # The commit before changed the same name: its undo cannot apply.
+        naming = [c for c in commits if '→ "Drafts"' in c.text]
+        self.assertEqual(len(naming), 1)
+        self.assertEqual(naming[0].find_elements(By.CSS_SELECTOR, "[data-action=undo]"), [])
+
     def test_the_tree_leads_to_account_whose_page_has_an_address_of_its_own(self) -> None:
         self.open("/")
         self.wait_for("main h1", "The repository")
@@ -142,9 +193,20 @@ class Browser(BrowserCase):
         self.tree_link("Account").click()
         heading = self.wait_for("main h1 .name", "Account")
         self.assertEqual(heading.text, "Account")
-        features = self.browser.find_element(By.CSS_SELECTOR, "tr[data-feature='feature']")
-        self.assertEqual([n.text for n in features.find_elements(By.CSS_SELECTOR, "a .name")],
-                         ["balance", "deposit", "withdraw"])
+        def named(label: str) -> list[str]:
+            row = self.browser.find_element(By.CSS_SELECTOR, f"tr[data-property='{label}']")
+            return [n.text for n in row.find_elements(By.CSS_SELECTOR, "a .name")]
+        self.assertEqual(named("Attributes"), ["balance"])
+        self.assertEqual(named("Operations"), ["deposit", "withdraw"])
+        self.assertEqual(self.browser.find_element(By.CSS_SELECTOR, "nav.breadcrumb").text,
+                         f"Bank › Accounts · object {self.browser.current_url.rsplit('/', 1)[1]}")
+        # Every feature of the metamodel is a toggle away.
+        every = self.browser.find_element(By.CSS_SELECTOR, "details.all-features")
+        self.assertIsNone(every.get_attribute("open"))
+        self.click("details.all-features summary")
+        self.assertIsNotNone(every.get_attribute("open"))
+        self.assertTrue(self.browser.find_element(
+            By.CSS_SELECTOR, "tr[data-feature='elemOwnershipVisibility']").is_displayed())
         self.keep("element")
         address = self.browser.current_url
         self.assertRegex(address, r"/element/\d+$")

@@ -84,6 +84,85 @@ def _features_read(read: dict[str, Any]) -> dict[str, dict[str, Any]]:
 NO_SLOT: dict[str, Any] = {"values": [], "targets": [], "size": 0}
 
 
+# The deepest the owners of an element are followed, for its breadcrumb.
+MOST_OWNERS_SHOWN = 64
+
+
+def _owners(repo: qovix.Repository, owner: dict[str, Any] | None) -> list[dict[str, Any]]:
+    """The owners above an element, outermost first: a call an owner."""
+    path: list[dict[str, Any]] = []
+    seen: set[int] = set()
+    while owner is not None and owner["number"] not in seen and len(path) < MOST_OWNERS_SHOWN:
+        path.insert(0, owner)
+        seen.add(owner["number"])
+        (read,) = repo.read_objects([owner["number"]], members=1)
+        slots = _features_read(read)
+        owner = next((_link(slots[held]["targets"][0]) for held in ("namespace1", "UMLowner")
+                      if slots.get(held, NO_SLOT)["targets"]), None)
+    return path
+
+
+# What a modeller reads on an element's page, in this order: a label and
+# the features it shows, and, for members, the classes of those it lists.
+PROPERTIES = (
+    ("Visibility", ("visibility", "elemOwnershipVisibility"), None),
+    ("Abstract", ("isAbstract",), None),
+    ("Type", ("type",), None),
+    ("Multiplicity", ("multiplicity",), None),
+    ("Initial value", ("initialValue",), None),
+    ("Kind", ("kind",), None),
+    ("Attributes", ("feature",), ("Attribute",)),
+    ("Operations", ("feature",), ("Operation", "Method", "Reception")),
+    ("Parameters", ("parameter",), None),
+    ("Ends", ("connection",), None),
+    ("Literals", ("literal",), None),
+    ("Stereotypes", ("stereotype",), None),
+)
+
+
+def _properties(repo: qovix.Repository, features: list[dict[str, Any]],
+                slots: dict[str, dict[str, Any]]) -> list[dict[str, Any]]:
+    """The element's properties under the labels a modeller reads; the
+    supertypes and tagged values take a call each, the rest none."""
+    by_name = {f["name"]: f for f in features}
+    shown: list[dict[str, Any]] = []
+    for label, names, classes in PROPERTIES:
+        feature = next((by_name[n] for n in names if n in by_name), None)
+        if feature is None:
+            continue
+        entry = {"label": label, "feature": feature["name"], "kind": feature["kind"]}
+        if feature["kind"] == "members":
+            members = [m for m in feature["members"]
+                       if classes is None or (isinstance(m, dict) and m.get("class") in classes)]
+            if not members:
+                continue
+            entry.update(members=members, count=feature["count"] if classes is None else len(members))
+        elif feature["kind"] == "object":
+            if feature["object"] is None and label != "Multiplicity":  # set in place when unset
+                continue
+            entry.update(object=feature["object"], text=feature.get("text"))
+        else:
+            entry["value"] = feature["value"]
+        shown.append(entry)
+    generalizations = [t["object"] for t in slots.get("generalization", NO_SLOT)["targets"]]
+    if generalizations:
+        parents = [_link(slot["targets"][0]) for read in repo.read_objects(generalizations, 1)
+                   if (slot := _features_read(read).get("supertype")) and slot["targets"]]
+        shown.insert(2, {"label": "Supertypes", "feature": "generalization", "kind": "members",
+                         "members": parents, "count": len(parents)})
+    tagged = [t["object"] for t in slots.get("taggedValue", NO_SLOT)["targets"]]
+    if tagged:
+        texts = []
+        for read in repo.read_objects(tagged, 0):
+            values = _features_read(read)
+            tag = values.get("tag", NO_SLOT)["values"]
+            value = values.get("umlValue", NO_SLOT)["values"]
+            texts.append(f"{tag[0] if tag else ''} = {value[0] if value else ''}")
+        shown.append({"label": "Tagged values", "feature": "taggedValue", "kind": "texts",
+                      "texts": texts, "count": len(texts)})
+    return shown
+
+
 def detail(obj: qovix.ModelObject) -> dict[str, Any]:
     """Every feature of the object with its value; collections' first
     MEMBERS_SHOWN members. Read in one call (and one more for a
@@ -114,9 +193,10 @@ def detail(obj: qovix.ModelObject) -> dict[str, Any]:
         if slots.get(held, NO_SLOT)["targets"]:
             owner = _link(slots[held]["targets"][0])
             break
-    return {"number": obj.object_number, "class": class_name(obj),
+    return {"number": obj.object_number, "class": class_name(obj), "path": _owners(repo, owner),
             "name": slots.get("name", NO_SLOT)["values"][0] if "name" in slots else name_of(obj),
-            "owner": owner, "features": features, "queries": queries_of(obj)}
+            "owner": owner, "properties": _properties(repo, features, slots),
+            "features": features, "queries": queries_of(obj)}
 
 
 def containing(obj: qovix.ModelObject) -> list[str]:

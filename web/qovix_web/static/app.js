@@ -98,23 +98,93 @@ document.getElementById("search").addEventListener("submit", (event) => {
 // The model tree ----------------------------------------------------------
 
 function treeItem(element) {
-  const item = make("li", { role: "treeitem" });
+  const item = make("li", { role: "treeitem", tabindex: "-1", "data-name": element.name || "" });
   const children = make("ul", { role: "group", hidden: "" });
   let loaded = 0;
   let toggle = null;
   if (element.contains === undefined || element.contains > 0) {
-    toggle = make("button", { class: "toggle", "aria-expanded": "false",
+    item.setAttribute("aria-expanded", "false");
+    toggle = make("button", { class: "toggle", "aria-expanded": "false", tabindex: "-1",
       "aria-label": `Open ${element.name || element.class}` }, "▸");
     toggle.addEventListener("click", async () => {
       const open = toggle.getAttribute("aria-expanded") === "true";
       toggle.setAttribute("aria-expanded", String(!open));
+      item.setAttribute("aria-expanded", String(!open));
       toggle.textContent = open ? "▸" : "▾";
       children.hidden = open;
       if (!open && loaded === 0) loaded = await loadChildren(element.number, children, 0);
     });
   }
-  item.append(toggle || make("span", { class: "leaf" }), link(element), children);
+  const shown = link(element);
+  shown.tabIndex = -1;  // the item takes the focus, as the tree pattern has it
+  item.append(toggle || make("span", { class: "leaf" }), shown, children);
   return item;
+}
+
+// The tree as WAI-ARIA's tree pattern moves in it: one item takes the
+// focus (the others are reached by keys), arrows move and open, Home and
+// End go to the ends, and typing a name's first letters goes to it.
+const treeKeys = { typed: "", at: 0 };
+
+function visibleItems(tree) {
+  return [...tree.querySelectorAll('[role="treeitem"]')].filter((item) => item.offsetParent !== null);
+}
+
+function focusItem(tree, item) {
+  if (!item) return;
+  for (const each of tree.querySelectorAll('[role="treeitem"][tabindex="0"]')) each.tabIndex = -1;
+  item.tabIndex = 0;
+  item.focus();
+}
+
+function treeKey(event) {
+  const tree = event.currentTarget;
+  const item = event.target.closest('[role="treeitem"]');
+  if (!item || event.altKey || event.ctrlKey || event.metaKey) return;
+  const items = visibleItems(tree);
+  const at = items.indexOf(item);
+  const toggle = item.querySelector(":scope > button.toggle");
+  const open = item.getAttribute("aria-expanded") === "true";
+  const parent = item.parentElement.closest('[role="treeitem"]');
+  let handled = true;
+  switch (event.key) {
+    case "ArrowDown": focusItem(tree, items[at + 1]); break;
+    case "ArrowUp": focusItem(tree, items[at - 1]); break;
+    case "Home": focusItem(tree, items[0]); break;
+    case "End": focusItem(tree, items[items.length - 1]); break;
+    case "ArrowRight":
+      if (toggle && !open) toggle.click();
+      else if (open) focusItem(tree, item.querySelector(':scope > ul > [role="treeitem"]'));
+      break;
+    case "ArrowLeft":
+      if (toggle && open) toggle.click();
+      else focusItem(tree, parent);
+      break;
+    case "Enter":
+      if (event.target === item) item.querySelector(":scope > a").click();
+      else handled = false;
+      break;
+    default:
+      handled = event.key.length === 1 && event.key !== " " && typeAhead(tree, items, at, event.key);
+  }
+  if (handled) event.preventDefault();
+}
+
+// The next visible item after the focused one whose name begins with what
+// was typed in the last half second.
+function typeAhead(tree, items, at, key) {
+  const now = Date.now();
+  treeKeys.typed = (now - treeKeys.at < 500 ? treeKeys.typed : "") + key.toLowerCase();
+  treeKeys.at = now;
+  const start = treeKeys.typed.length > 1 ? at : at + 1;
+  for (let i = 0; i < items.length; i++) {
+    const each = items[(start + i) % items.length];
+    if (each.dataset.name.toLowerCase().startsWith(treeKeys.typed)) {
+      focusItem(tree, each);
+      return true;
+    }
+  }
+  return false;
 }
 
 async function loadChildren(number, into, offset) {
@@ -137,6 +207,7 @@ async function loadChildren(number, into, offset) {
 // made while it draws goes unseen.
 async function start() {
   const tree = document.getElementById("tree");
+  tree.addEventListener("keydown", treeKey);
   try {
     me = await api("/api/session");
   } catch (error) {
@@ -152,6 +223,8 @@ async function start() {
     const repository = await api("/api/repository");
     followChanges(repository.lastCommit);
     tree.replaceChildren(...repository.roots.map(treeItem));
+    const first = tree.querySelector('[role="treeitem"]');
+    if (first) first.tabIndex = 0;
   } catch (error) {
     tree.replaceChildren(make("li", { class: "error" }, String(error.message)));
   }
@@ -271,16 +344,34 @@ async function showElement(number) {
   const title = `${element.name || "#" + element.number} · ${element.class} · QOVIX`;
   const heading = make("h1", {}, make("span", { class: "kind" }, element.class),
     make("span", { class: "name" }, element.name || `#${element.number}`));
-  const owner = make("p", { class: "owner" }, element.owner ? "in " : null,
-    element.owner ? link(element.owner) : null, `${element.owner ? " · " : ""}object ${element.number}`);
+  const path = element.path || (element.owner ? [element.owner] : []);
+  const owner = make("nav", { class: "owner breadcrumb", "aria-label": "Where it is" },
+    ...path.flatMap((each, i) => [i > 0 ? " › " : null, link(each)]),
+    `${path.length ? " · " : ""}object ${element.number}`);
+  // The properties a modeller reads, with the common ones edited in place;
+  // every feature of the metamodel behind a toggle.
+  const byName = Object.fromEntries(element.features.map((f) => [f.name, f]));
+  const propertyRows = make("tbody");
+  for (const property of element.properties || []) {
+    const feature = byName[property.feature];
+    const editor = canWrite() && feature && property.kind !== "members" ? editableValue(element, feature) : null;
+    const shown = editor || (property.kind === "texts"
+      ? make("ul", { class: "links" }, ...property.texts.map((text) => make("li", {}, text)))
+      : property.kind === "members" ? linkList(property.members, property.count)
+      : featureValue(feature || property));
+    propertyRows.append(make("tr", { "data-property": property.label },
+      make("th", { scope: "row" }, property.label), make("td", {}, shown)));
+  }
+  const properties = make("section", { class: "card", "aria-labelledby": "properties-title" },
+    make("h2", { id: "properties-title" }, "Properties"), make("table", { class: "features" }, propertyRows));
   const rows = make("tbody");
   const filled = element.features.filter((f) => f.kind !== "members" || f.count > 0);
   for (const feature of filled) {
     rows.append(make("tr", { "data-feature": feature.name }, make("th", { scope: "row" }, feature.name),
-      make("td", {}, (canWrite() && editableValue(element, feature)) || featureValue(feature))));
+      make("td", {}, featureValue(feature))));
   }
-  const features = make("section", { class: "card", "aria-labelledby": "features-title" },
-    make("h2", { id: "features-title" }, "Features"), make("table", { class: "features" }, rows));
+  const features = make("details", { class: "card all-features" },
+    make("summary", {}, "Show all features"), make("table", { class: "features" }, rows));
   const empty = element.features.length - filled.length;
   if (empty > 0) features.append(make("p", { class: "none" }, `${empty} empty collections not shown`));
 
@@ -318,7 +409,7 @@ async function showElement(number) {
     if (canWrite()) actions.append(...importForm(element.number));
   }
   if (canWrite()) actions.append(...deleteControls(element));
-  const parts = [heading, owner, actions, features];
+  const parts = [heading, owner, actions, properties, features];
   if (element.class === "Package" || element.class === "Model" || element.class === "Subsystem") {
     parts.push(await diagramCard(number));
   }
@@ -476,16 +567,43 @@ function deleteControls(element) {
   return [open, panel];
 }
 
+// A value a change held, as a person reads it.
+function changeValue(value) {
+  if (value === null || value === undefined || value === "") return "unset";
+  if (Array.isArray(value)) return `[${value.map(changeValue).join(", ")}]`;
+  return typeof value === "number" && Number.isInteger(value) ? String(value) : JSON.stringify(value);
+}
+
+// One change of a commit: the slot, then before → after.
+function changeRow(change) {
+  const slot = change.slot.replace(/^(\*|QOVIX)/, "").replace(/^\./, "");
+  const row = make("li", { class: "change" }, make("span", { class: "slot" }, slot), " ");
+  if (change.kind === "created" || change.kind === "deleted") {
+    row.append(make("span", { class: "kind" }, change.kind));
+  } else if (change.kind === "added" || change.kind === "removed") {
+    row.append(`${change.kind} #${change.kind === "added" ? change.after : change.before}`);
+  } else {
+    row.append(make("span", { class: "before" }, changeValue(change.before)), " → ",
+      make("span", { class: "after" }, changeValue(change.after)));
+  }
+  return row;
+}
+
 function historyCard(number) {
-  const list = make("ol");
+  const list = make("ol", { class: "history" });
   const card = make("section", { class: "card" }, make("h2", {}, "History"));
-  const show = make("button", { class: "quiet", type: "button" }, "Show the commits");
+  const show = make("button", { class: "quiet", type: "button", "data-action": "history" }, "Show the commits");
   // A page at a time, newest first; the button then asks for older ones.
+  // A commit shows Undo while no newer one changed a slot it changed.
   let before = 0;
+  const laterSlots = new Set();
   show.addEventListener("click", async () => {
     const answer = await api(`/api/elements/${number}/history?before=${before}`);
     list.append(...answer.commits.map((commit) => {
-      const undo = canWrite() ? make("button", { type: "button", class: "quiet", "data-action": "undo",
+      const slots = commit.changes.map((c) => `${c.object}:${c.slot}`);
+      const undoable = canWrite() && !slots.some((slot) => laterSlots.has(slot));
+      for (const slot of slots) laterSlots.add(slot);
+      const undo = undoable ? make("button", { type: "button", class: "quiet", "data-action": "undo",
         "data-commit": commit.seq }, "Undo") : null;
       const said = make("span", { class: "error", role: "alert" });
       undo?.addEventListener("click", async () => {
@@ -497,10 +615,13 @@ function historyCard(number) {
           said.textContent = ` ${error.message}`;
         }
       });
-      const left = commit.changesLeft ? ` and ${commit.changesLeft} more not shown` : "";
-      return make("li", {},
-        `commit ${commit.seq}, ${commit.time} by ${commit.principal || "(nobody)"}: `,
-        commit.changes.map((c) => `${c.slot} ${c.kind}`).join(", "), left, " ", undo, said);
+      const when = new Date(commit.time);
+      const left = commit.changesLeft ? make("li", { class: "none" }, `and ${commit.changesLeft} more not shown`) : null;
+      return make("li", { class: "commit", "data-commit": commit.seq },
+        make("div", { class: "said" }, make("strong", {}, `Commit ${commit.seq}`), " · ",
+          make("time", { datetime: commit.time, title: commit.time }, when.toLocaleString()),
+          ` · ${commit.principal || "nobody"}`, " ", undo, said),
+        make("ul", { class: "changes" }, ...commit.changes.map(changeRow), left));
     }));
     if (answer.next) {
       before = answer.next;
