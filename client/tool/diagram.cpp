@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -89,6 +90,7 @@ class DotWriter {
          << "  node [shape=plain, fontname=\"Helvetica\", fontsize=11];\n"
          << "  edge [fontname=\"Helvetica\", fontsize=10];\n";
     frame(package, 1);
+    stagger();
     for (const std::string& edge : edges_) out_ << "  " << edge << '\n';
     // Classifiers named from the package but kept elsewhere: by name only.
     for (const auto& [object, name] : outside_) {
@@ -114,6 +116,7 @@ class DotWriter {
            << "; target=\"_top\";\n";
     }
     for (const ElementView& element : package.contents) {
+      framing_ = package.object;
       if (conformsTo(element.classNumber, Package::kClassNumber)) {
         frame(element, depth + 1);
       } else if (conformsTo(element.classNumber, Association::kClassNumber)) {
@@ -147,11 +150,47 @@ class DotWriter {
          << " [label=<<table border=\"0\" cellborder=\"1\" cellspacing=\"0\" cellpadding=\"4\">"
          << "<tr><td>" << stereotype << "<b>" << name << "</b></td></tr>" << compartment(attributes)
          << compartment(operations) << "</table>>" << link(element.object, element.name) << "];\n";
+    framed_[framing_].push_back(element.object);
     for (const NamedRef& parent : element.supertypes) {
       if (parent.object == 0) continue;
       outside_[parent.object] = parent.name;
-      edges_.push_back(nodeId(element.object) + " -> " + nodeId(parent.object) +
-                       " [arrowhead=empty, arrowsize=1.2];");
+      generalizations_.push_back({element.object, parent.object});
+    }
+  }
+
+  // A large package is laid out to be read, as Graphviz's unflatten does
+  // it: classes that no generalization links stand in rows of at most
+  // kColumns, and the many subclasses of one class in as many rows, so no
+  // package is drawn as one strip too wide to read.
+  static constexpr std::size_t kColumns = 6;
+
+  void stagger() {
+    std::map<std::uint32_t, std::vector<std::uint32_t>> children;
+    std::set<std::uint32_t> related;
+    for (const auto& [child, parent] : generalizations_) {
+      children[parent].push_back(child);
+      related.insert(child);
+      related.insert(parent);
+    }
+    for (const auto& [child, parent] : generalizations_) {
+      const std::vector<std::uint32_t>& siblings = children[parent];
+      const std::size_t rows = (siblings.size() + kColumns - 1) / kColumns;
+      const std::size_t place = static_cast<std::size_t>(
+          std::find(siblings.begin(), siblings.end(), child) - siblings.begin());
+      std::string edge =
+          nodeId(child) + " -> " + nodeId(parent) + " [arrowhead=empty, arrowsize=1.2";
+      if (rows > 1) edge.append(", minlen=").append(std::to_string(1 + place % rows));
+      edges_.push_back(edge + "];");
+    }
+    for (const auto& [package, classes] : framed_) {
+      std::vector<std::uint32_t> alone;
+      for (std::uint32_t each : classes) {
+        if (related.count(each) == 0) alone.push_back(each);
+      }
+      for (std::size_t i = 0; i + kColumns < alone.size(); ++i) {
+        edges_.push_back(nodeId(alone[i]) + " -> " + nodeId(alone[i + kColumns]) +
+                         " [style=invis];");
+      }
     }
   }
 
@@ -185,6 +224,9 @@ class DotWriter {
   std::vector<std::string> edges_;
   std::set<std::uint32_t> drawn_;
   std::map<std::uint32_t, std::string> outside_;
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> generalizations_;  // child, parent
+  std::map<std::uint32_t, std::vector<std::uint32_t>> framed_;  // each package's classifiers
+  std::uint32_t framing_ = 0;  // the package whose contents are being drawn
 };
 
 }  // namespace

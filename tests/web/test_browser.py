@@ -166,6 +166,27 @@ class Browser(BrowserCase):
         self.press(Keys.ENTER)  # its page
         self.wait_for("main h1 .name", "Bank")
 
+    def test_a_large_packages_diagram_opens_with_boxes_one_can_read(self) -> None:
+        with self.web.connect() as repo:
+            package = self.make_scratch(repo, "Warehouse")
+            for index in range(300):
+                made = repo.Class.create()
+                made.construct(package, f"Item{index:03}")
+                if index % 3 == 0:
+                    repo.Attribute.create().construct(made, "weight")
+            number = package.object_number
+        self.open(f"/element/{number}")
+        self.wait_for("main h1 .name", "Warehouse")
+        WebDriverWait(self.browser, 60).until(
+            lambda b: b.find_elements(By.CSS_SELECTOR, ".diagram svg g.node text"))
+        self.keep("large-diagram")
+        # The rendered size of a class's name, at the frame's width.
+        size = self.browser.execute_script("""
+            const text = [...document.querySelectorAll('.diagram svg g.node text')]
+              .find((t) => t.textContent === 'Item150');
+            return parseFloat(text.getAttribute('font-size')) * text.getScreenCTM().a;""")
+        self.assertGreaterEqual(size, 8.0)
+
     def test_the_history_shows_each_change_before_and_after(self) -> None:
         with self.web.connect() as repo:
             package = self.make_scratch(repo, "Drafts")

@@ -673,6 +673,17 @@ async function diagramCard(number) {
 function panAndZoom(frame, svg) {
   const box = svg.viewBox.baseVal;
   if (!box || box.width === 0) return;
+  // It opens fitted to the frame's width, its top in view: a tall diagram
+  // is panned down rather than shrunk to fit whole.
+  svg.setAttribute("preserveAspectRatio", "xMidYMin meet");
+  const drawn = { x: box.x, y: box.y, width: box.width };
+  const fitted = new ResizeObserver(() => {
+    if (frame.clientWidth === 0 || frame.clientHeight === 0) return;
+    fitted.disconnect();
+    box.x = drawn.x; box.y = drawn.y; box.width = drawn.width;
+    box.height = drawn.width * frame.clientHeight / frame.clientWidth;
+  });
+  fitted.observe(frame);
   const zoom = (factor) => {
     const cx = box.x + box.width / 2, cy = box.y + box.height / 2;
     box.width *= factor; box.height *= factor;
