@@ -269,6 +269,15 @@ MemberPage Connection::contents(std::uint32_t owner, std::uint64_t offset, std::
       &X_MemberPage);
 }
 
+SearchPage Connection::search(const std::string& text, std::uint32_t classNumber,
+                              std::uint32_t most) {
+  return hostRecord<SearchPage>(
+      kHostSearch,
+      {Field::of(text), Field::number(static_cast<std::int32_t>(classNumber)),
+       Field::number(static_cast<std::int32_t>(most))},
+      &X_SearchPage);
+}
+
 UndoAnswer Connection::undo(std::uint64_t commit) {
   return hostRecord<UndoAnswer>(kHostUndo, {Field::hyper(commit)}, &X_UndoAnswer);
 }

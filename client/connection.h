@@ -115,6 +115,10 @@ class Connection {
   // A page of the namespace's contents (owner 0: the top-level packages),
   // from `offset`, at most `most`, with how many there are in all.
   MemberPage contents(std::uint32_t owner, std::uint64_t offset, std::uint32_t most);
+  // Model elements by name, in any letter case, best first: named `text`,
+  // then beginning with it, then holding it; of the class `classNumber` or
+  // a subclass (0: any element); at most `most`.
+  SearchPage search(const std::string& text, std::uint32_t classNumber, std::uint32_t most);
 
   // Documents of qovixd's document folder (--documents), which travel in
   // chunks of at most kDocumentChunkBytes. Each answers a refusal as an

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "host/host_error.h"
+#include "model_classes.h"
 #include "model/qovix_srv/model_metadata.h"
 #include "model/vorn_os/handle_registry.h"
 #include "store/open_store.h"
@@ -24,6 +25,7 @@ std::unique_ptr<PersistentStore> openServedStore(const HostOptions& options) {
   for (const FeatureInfo& each : modelFeatures()) {
     store.featureNames.push_back({each.id, each.owner, each.name});
   }
+  store.searchedName = feature::name;  // what search by name finds
   try {
     return openStore(options.storePath, store);
   } catch (const StoreError& error) {

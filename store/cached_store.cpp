@@ -152,6 +152,12 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
     std::erase_if(object.values, [&](const auto& each) { return each.first == feature; });
   }
 
+  Ids namesMatching(name_search::Match match, std::u16string_view folded,
+                    std::size_t most) const override {
+    reading();
+    return rows_->namesMatching(match, folded, most);
+  }
+
   Ids holdingValue(FeatureId feature, const StoredValue& value) const override {
     reading();
     const ValueKey question{feature, value};

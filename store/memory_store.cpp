@@ -83,6 +83,8 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
   friend class CollectionReadsOf<MemoryStore>;
 
  public:
+  explicit MemoryStore(FeatureId searchedName) : searchedName_(searchedName) {}
+
   ObjectId createObject(ClassId classId) override {
     if (objects_.size() >= UINT32_MAX - 1) throw std::length_error("the repository is full");
     if (classId >= byClass_.size()) byClass_.resize(classId + 1);
@@ -187,6 +189,11 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
   void eraseValue(ObjectId id, FeatureId feature) override {
     std::optional<StoredValue> before = putValue(id, feature, std::nullopt);
     keepUndo([this, id, feature, before = std::move(before)] { putValue(id, feature, before); });
+  }
+
+  Ids namesMatching(name_search::Match match, std::u16string_view folded,
+                    std::size_t most) const override {
+    return names_.matching(match, folded, most);
   }
 
   Ids holdingValue(FeatureId feature, const StoredValue& value) const override {
@@ -486,6 +493,13 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
     } else {
       written.content = ObjectId{0};
     }
+    if (feature == searchedName_ && searchedName_ != 0) {
+      if (value) {
+        names_.add(id, value->text);
+      } else {
+        names_.remove(id);
+      }
+    }
     return before;
   }
 
@@ -552,6 +566,8 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
   std::size_t removed_ = 0;
   std::vector<Ids> byClass_;  // removed objects included
   std::unordered_map<ValueKey, std::set<ObjectId>, ValueKeyHash> holders_;
+  FeatureId searchedName_;
+  name_search::NameIndex names_;
   std::unordered_map<std::uint64_t, std::set<ObjectId>> referrers_;
   std::unordered_map<ObjectId, std::set<FeatureId>> referredBy_;  // features with referrers
   std::vector<std::function<void()>> undo_;
@@ -564,4 +580,6 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
 
 }  // namespace
 
-std::unique_ptr<PersistentStore> makeMemoryStore() { return std::make_unique<MemoryStore>(); }
+std::unique_ptr<PersistentStore> makeMemoryStore(FeatureId searchedName) {
+  return std::make_unique<MemoryStore>(searchedName);
+}

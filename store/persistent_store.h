@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "store/id_runs.h"
+#include "store/name_search.h"
 #include "store/vorn_types.h"
 #include "store/store_api.h"
 
@@ -215,6 +216,14 @@ class STORE_API PersistentStore {
   // holds the payload of `value` (its number and text, whatever its value
   // class), in creation order.
   virtual std::vector<ObjectId> holdingValue(FeatureId feature, const StoredValue& value) const = 0;
+
+  // The objects whose searched name (StoreOptions::searchedName), folded as
+  // search folds it (store/name_search.h), matches the folded text so, in
+  // the folded names' order: at most `most`. From the store's index of
+  // names, at the cost of what matches; nothing where it indexes no name.
+  virtual std::vector<ObjectId> namesMatching(name_search::Match match,
+                                              std::u16string_view folded,
+                                              std::size_t most) const = 0;
 
   // References and collections ----------------------------------------------
 
@@ -421,7 +430,9 @@ class STORE_API PersistentStore {
 // those of every store; rollback undoes from a log of the changes made since
 // the last commit, so an owner commits after each call (as qovixd does) or
 // the log grows with every change.
-STORE_API std::unique_ptr<PersistentStore> makeMemoryStore();
+// With `searchedName`, it keeps an index of that value slot's text for
+// namesMatching.
+STORE_API std::unique_ptr<PersistentStore> makeMemoryStore(FeatureId searchedName = 0);
 
 // Merges lists that are each in creation order into one, without sorting.
 STORE_API std::vector<ObjectId> mergeInCreationOrder(std::vector<std::vector<ObjectId>> lists);

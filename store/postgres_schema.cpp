@@ -2,11 +2,14 @@
 
 #include <string>
 
+#include "store/name_search.h"
 #include "store/named_views.h"
+#include "store/pg_text.h"
 
 namespace {
 
-// Version 1. The same model as the repository file's (docs/store.md): text
+// Version 3 (version 2 had no index of names for search; version 1 no
+// history). The same model as the repository file's (docs/store.md): text
 // is UTF-8, and a text that UTF-8 cannot hold unit for unit (an unpaired
 // surrogate, a NUL) is also kept whole in `raw`, as UTF-16LE; finds by
 // value compare both. The commit log's one state row is what every writing
@@ -96,6 +99,24 @@ CREATE TABLE feature (
 
 )sql";
 
+// The index of names for search (name_search.h), made with the schema, or
+// added to a database of an older one.
+constexpr const char* kSearchTables = R"sql(
+CREATE TABLE IF NOT EXISTS search_name (  -- each named object's name, folded for search
+  object bigint PRIMARY KEY,
+  folded text COLLATE "C" NOT NULL
+);
+CREATE INDEX IF NOT EXISTS search_name_by_folded ON search_name (folded, object);
+CREATE TABLE IF NOT EXISTS search_gram (  -- the grams of each folded name
+  gram   bigint NOT NULL,
+  object bigint NOT NULL,
+  PRIMARY KEY (gram, object)
+);
+CREATE INDEX IF NOT EXISTS search_gram_by_object ON search_gram (object);
+CREATE TABLE IF NOT EXISTS search_state (feature integer NOT NULL);  -- one row: the feature indexed
+INSERT INTO search_state SELECT 0 WHERE NOT EXISTS (SELECT 1 FROM search_state);
+)sql";
+
 // Keeps servers that open one database at once from making its schema twice.
 constexpr const char* kSchemaLock = "SELECT pg_advisory_xact_lock(1364613202)";  // "QVXR"
 
@@ -121,6 +142,51 @@ void writeNames(PgConnection& connection, const StoreOptions& options) {
   connection.execute(sql, "writing the model's names");
 }
 
+// Indexes every name anew when the index is of another feature, or of
+// none (a database of an older schema, or a copy): a page of names at a
+// time, folded here, as the store folds them.
+void indexNames(PgConnection& connection, FeatureId searched) {
+  if (searched == 0) return;
+  const PgResult state = connection.query("SELECT feature FROM search_state", "reading the index");
+  if (state.rows() == 1 && state.integer(0, 0) == searched) return;
+  connection.execute("DELETE FROM search_name; DELETE FROM search_gram", "indexing the names");
+  const std::string feature = std::to_string(searched);
+  for (std::string after = "0";;) {
+    const PgResult page =
+        connection.query("SELECT object, text, raw FROM attribute WHERE feature = " + feature +
+                             " AND object > " + after + " ORDER BY object LIMIT 5000",
+                         "indexing the names");
+    if (page.rows() == 0) break;
+    std::string names, grams;
+    for (int row = 0; row < page.rows(); ++row) {
+      const std::string object = std::to_string(page.integer(row, 0));
+      const std::string_view raw = page.text(row, 2);
+      const std::u16string folded =
+          name_search::folded(fromPg(page.text(row, 1), page.isNull(row, 2) ? nullptr : &raw));
+      names.append(names.empty() ? "(" : ",(")
+          .append(object)
+          .append(", ")
+          .append(quoted(toPg(folded).text))
+          .append(")");
+      for (std::int64_t gram : name_search::gramsOf(folded)) {
+        grams.append(grams.empty() ? "(" : ",(")
+            .append(std::to_string(gram))
+            .append(", ")
+            .append(object)
+            .append(")");
+      }
+      after = object;
+    }
+    connection.execute("INSERT INTO search_name (object, folded) VALUES " + names,
+                       "indexing the names");
+    if (!grams.empty()) {
+      connection.execute("INSERT INTO search_gram (gram, object) VALUES " + grams,
+                         "indexing the names");
+    }
+  }
+  connection.execute("UPDATE search_state SET feature = " + feature, "indexing the names");
+}
+
 }  // namespace
 
 const char* postgresShapeFaults() {
@@ -131,7 +197,7 @@ const char* postgresShapeFaults() {
          "    ELSE 'a relation of kind ' || c.relkind::text END || ', not a table' END "
          "FROM unnest(ARRAY['qovix_repository', 'commit_state', 'object', 'attribute', "
          "  'reference', 'member', 'value_item', 'commit_log', 'commit_object', 'class', "
-         "  'feature']) AS t(name) "
+         "  'feature', 'search_name', 'search_gram', 'search_state']) AS t(name) "
          "LEFT JOIN pg_class c ON c.relname = t.name "
          "  AND c.relnamespace = to_regnamespace(current_schema()) "
          "WHERE c.oid IS NULL OR c.relkind <> 'r' "
@@ -156,6 +222,7 @@ void preparePostgresRepository(PgConnection& connection, const StoreOptions& opt
     const bool empty = tables.integer(0, 0) == 0;
     if (empty) {
       connection.execute(kSchema, "making the schema");
+      connection.execute(kSearchTables, "making the schema");
       connection.execute(kNamedViews, "making the schema");
       connection.execute("INSERT INTO qovix_repository VALUES (" + quoted(kPostgresApplication) +
                              ", " + std::to_string(kPostgresSchemaVersion) + ")",
@@ -181,6 +248,14 @@ void preparePostgresRepository(PgConnection& connection, const StoreOptions& opt
                          ", newer than this qovixd reads (" +
                          std::to_string(kPostgresSchemaVersion) + "); it was left as it is");
       }
+      if (version < 3) {
+        // Versions 1 and 2 gain the index of names, empty: it is filled
+        // below, once the store is opened for a feature.
+        connection.execute(kSearchTables, "adding the index of names");
+        connection.execute("UPDATE qovix_repository SET schema_version = " +
+                               std::to_string(kPostgresSchemaVersion),
+                           "adding the index of names");
+      }
       if (version < 2) {
         // Version 1 gains the history, empty, and the class of what each
         // commit touched, 0 for the commits before.
@@ -201,6 +276,7 @@ void preparePostgresRepository(PgConnection& connection, const StoreOptions& opt
                        std::string(faults.text(0, 0)) + "; it was left as it is");
     }
     writeNames(connection, options);
+    indexNames(connection, options.searchedName);
     connection.execute("COMMIT", "keeping the schema");
   } catch (...) {
     try {

@@ -172,6 +172,25 @@ const std::vector<PgStatement>& statements() {
       {"add_value",
        "INSERT INTO value_item (object, feature, position, value_class, number, text, raw) "
        "VALUES ($1, $2, $3, $4, $5, $6, $7::bytea)"},
+      // The index of names (name_search.h), in step with the searched value.
+      {"set_search_name",
+       "INSERT INTO search_name (object, folded) VALUES ($1, $2) "
+       "ON CONFLICT (object) DO UPDATE SET folded = excluded.folded"},
+      {"remove_search_name", "DELETE FROM search_name WHERE object = $1"},
+      {"clear_search_grams", "DELETE FROM search_gram WHERE object = $1"},
+      {"add_search_grams",
+       "INSERT INTO search_gram (gram, object) SELECT DISTINCT g, $1::bigint FROM unnest($2::bigint[]) g"},
+      {"search_exact",
+       "SELECT object FROM search_name WHERE folded = $1 ORDER BY folded, object LIMIT $2"},
+      {"search_prefix",
+       "SELECT object FROM search_name WHERE folded > $1 AND folded < $2 "
+       "ORDER BY folded, object LIMIT $3"},
+      {"search_containing",
+       "SELECT s.object FROM search_name s WHERE s.object IN ("
+       "  SELECT object FROM search_gram WHERE gram = $1 INTERSECT "
+       "  SELECT object FROM search_gram WHERE gram = $2 INTERSECT "
+       "  SELECT object FROM search_gram WHERE gram = $3) "
+       "AND strpos(s.folded, $4) > 1 ORDER BY s.folded, s.object LIMIT $5"},
   };
   return all;
 }
@@ -200,7 +219,8 @@ std::string sessionSetup(const StoreOptions& options) {
 class PostgresRows final : public StoreRows {
  public:
   PostgresRows(const std::string& conninfo, const StoreOptions& options)
-      : connection_(conninfo, statements(), sessionSetup(options),
+      : searched_(options.searchedName),
+        connection_(conninfo, statements(), sessionSetup(options),
                     [options](PgConnection& connection) {
                       preparePostgresRepository(connection, options);
                     }) {}
@@ -375,6 +395,7 @@ class PostgresRows final : public StoreRows {
                                "remove_values", "remove_object"}) {
       write(remove, PgParams() << std::int64_t{id});
     }
+    unindexName(id);
   }
 
   void setAttribute(ObjectId id, FeatureId feature, const StoredValue& value) override {
@@ -382,10 +403,32 @@ class PostgresRows final : public StoreRows {
     params << std::int64_t{id} << std::int64_t{feature} << std::int64_t{value.valueClass}
            << std::int64_t{value.number} << toPg(value.text);
     write("set_attribute", params);
+    if (feature == searched_ && feature != 0) indexName(id, value.text);
   }
 
   void clearAttribute(ObjectId id, FeatureId feature) override {
     write("clear_attribute", PgParams() << std::int64_t{id} << std::int64_t{feature});
+    if (feature == searched_ && feature != 0) unindexName(id);
+  }
+
+  Ids namesMatching(name_search::Match match, std::u16string_view folded,
+                    std::size_t most) override {
+    const std::string text = toPg(std::u16string(folded)).text;
+    const auto limit = static_cast<std::int64_t>(std::min<std::size_t>(most, INT32_MAX));
+    switch (match) {
+      case name_search::Match::Exact:
+        return column(connection_.fetch("search_exact", PgParams() << text << limit));
+      case name_search::Match::Prefix:
+        return column(connection_.fetch("search_prefix",
+                                        PgParams() << text << text + "\xF4\x8F\xBF\xBF" << limit));
+      case name_search::Match::Containing:
+        break;
+    }
+    std::vector<std::int64_t> grams = name_search::lookupGrams(folded);
+    if (grams.empty()) return {};
+    grams.resize(3, grams.front());  // the same gram again narrows nothing
+    return column(connection_.fetch(
+        "search_containing", PgParams() << grams[0] << grams[1] << grams[2] << text << limit));
   }
 
   void setReference(ObjectId id, FeatureId feature, ObjectId target) override {
@@ -567,6 +610,23 @@ class PostgresRows final : public StoreRows {
     allStale_ = true;  // whatever happened meanwhile is not known
   }
 
+  void indexName(ObjectId id, const std::u16string& name) {
+    const std::u16string folded = name_search::folded(name);
+    std::string grams = "{";
+    for (std::int64_t gram : name_search::gramsOf(folded)) {
+      grams.append(grams.size() > 1 ? "," : "").append(std::to_string(gram));
+    }
+    write("set_search_name", PgParams() << std::int64_t{id} << toPg(folded).text);
+    write("clear_search_grams", PgParams() << std::int64_t{id});
+    write("add_search_grams", PgParams() << std::int64_t{id} << grams + "}");
+  }
+
+  void unindexName(ObjectId id) {
+    if (searched_ == 0) return;
+    write("remove_search_name", PgParams() << std::int64_t{id});
+    write("clear_search_grams", PgParams() << std::int64_t{id});
+  }
+
   void write(const char* statement, const PgParams& params) {
     wrote_ = true;
     connection_.send(statement, params);
@@ -626,8 +686,9 @@ class PostgresRows final : public StoreRows {
     }
     FirstChanges read(mostChanges);
     for (std::int64_t after = object == 0 ? 0 : object - 1;;) {
-      const PgResult changes = connection_.fetch(
-          "changes_at", PgParams() << at << after << std::int64_t{object} << std::int64_t{kChangeRowsPage});
+      const PgResult changes =
+          connection_.fetch("changes_at", PgParams() << at << after << std::int64_t{object}
+                                                     << std::int64_t{kChangeRowsPage});
       for (int row = 0; row < changes.rows(); ++row) {
         after = changes.integer(row, 0);
         if (changes.isNull(row, 1)) continue;
@@ -651,6 +712,7 @@ class PostgresRows final : public StoreRows {
     return part;
   }
 
+  FeatureId searched_;  // the value whose text the index of names holds; 0 none
   PgConnection connection_;
   std::uint64_t lastSeen_ = 0;  // the last commit this store has seen
   bool allStale_ = false;       // the next begin drops the whole cache

@@ -9,6 +9,7 @@
 #include "store/file_lock.h"
 #include "store/log_checkpointer.h"
 #include "store/row_batches.h"
+#include "store/sqlite_name_index.h"
 #include "store/store_rows.h"
 #include "store/store_schema.h"
 #include "utf/utf.h"
@@ -26,6 +27,7 @@ class SqliteRows final : public StoreRows {
       : lock_(path),
         database_(path, true),
         statements_(prepared(database_, options)),
+        names_(database_, options.searchedName),
         checkpointer_(path, database_.get(), options.sync == SqliteStoreOptions::Sync::Full) {
     // The log's size after each commit, in place of SQLite's own hook,
     // which checkpoints inside whichever commit takes the log past 1,000
@@ -189,6 +191,7 @@ class SqliteRows final : public StoreRows {
 
   void removeObject(ObjectId id) override {
     batches_.flush();
+    names_.remove(id);
     for (Statement* remove :
          {&statements_.removeAttributes, &statements_.removeReferences, &statements_.removeMembers,
           &statements_.removeValues, &statements_.removeObject}) {
@@ -201,10 +204,17 @@ class SqliteRows final : public StoreRows {
     batches_.flush();
     const Use use(statements_.clearAttribute);
     use->bind(1, id).bind(2, feature).run();
+    if (feature == names_.searched() && feature != 0) names_.remove(id);
   }
 
   void setAttribute(ObjectId id, FeatureId feature, const StoredValue& value) override {
     batches_.setAttribute(id, feature, value);
+    if (feature == names_.searched() && feature != 0) names_.set(id, value.text);
+  }
+
+  Ids namesMatching(name_search::Match match, std::u16string_view folded,
+                    std::size_t most) override {
+    return names_.matching(match, folded, most);
   }
 
   void setReference(ObjectId id, FeatureId feature, ObjectId target) override {
@@ -517,7 +527,8 @@ class SqliteRows final : public StoreRows {
     use->bind(1, static_cast<std::int64_t>(sequence));
     if (object != 0) use->bind(2, object);
     FirstChanges read(mostChanges);
-    while (use->step()) read.add(decodeChanges(static_cast<ObjectId>(use->integer(0)), use->bytes(1)));
+    while (use->step())
+      read.add(decodeChanges(static_cast<ObjectId>(use->integer(0)), use->bytes(1)));
     std::move(read).into(record);
     return record;
   }
@@ -570,6 +581,7 @@ class SqliteRows final : public StoreRows {
   FileLock lock_;  // first made, last gone
   Database database_;
   Statements statements_;
+  SqliteNameIndex names_;
   RowBatches batches_{database_};  // new rows not yet written
   ManyRows touchedRows_{
       "INSERT INTO commit_object (sequence, object, change, class, changes) VALUES ",

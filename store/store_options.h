@@ -31,4 +31,8 @@ struct StoreOptions {
   };
   std::vector<ClassName> classNames;
   std::vector<FeatureName> featureNames;
+  // The value slot whose text the store indexes for search by name
+  // (namesMatching): the model's name; 0 for none. A store opened with
+  // another indexes its names anew, once.
+  FeatureId searchedName = 0;
 };

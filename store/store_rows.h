@@ -103,6 +103,8 @@ class StoreRows {
   // The indexes; each answer in creation order.
   virtual std::vector<ObjectId> instances(ClassId classId) = 0;
   virtual std::vector<ObjectId> holding(FeatureId feature, const StoredValue& value) = 0;
+  virtual std::vector<ObjectId> namesMatching(name_search::Match match,
+                                              std::u16string_view folded, std::size_t most) = 0;
   // What holds `target` in its single reference or collection `feature`.
   virtual std::vector<ObjectId> referring(FeatureId feature, ObjectId target) = 0;
   virtual std::vector<std::pair<FeatureId, ObjectId>> referencesTo(ObjectId target) = 0;

@@ -7,12 +7,11 @@
 
 namespace {
 
-// Version 5 (version 4 had no history, nor the class of what a commit
-// touched; version 1 lacked the index of values in lists; version 2 the
-// next object number and the indexes by target alone, which removing
-// objects needs; version 3 the commit log). Text is UTF-16
-// as the model holds it (the file's encoding), so every text comes back unit
-// for unit.
+// Version 6 (version 5 had no index of names for search; version 4 had no history, nor the class of
+// what a commit touched; version 1 lacked the index of values in lists; version 2 the next object
+// number and the indexes by target alone, which removing objects needs; version 3 the commit log).
+// Text is UTF-16 as the model holds it (the file's encoding), so every text comes back unit for
+// unit.
 constexpr const char* kSchema = R"sql(
 CREATE TABLE object (
   id    INTEGER PRIMARY KEY,        -- the persistent object number, from 1
@@ -78,6 +77,19 @@ CREATE TABLE commit_object (        -- what each commit touched
 ) WITHOUT ROWID;
 CREATE INDEX commit_object_by_object ON commit_object (object, sequence);
 
+CREATE TABLE search_name (          -- each named object's name, folded for search (name_search.h)
+  object INTEGER PRIMARY KEY,
+  folded TEXT NOT NULL
+);
+CREATE INDEX search_name_by_folded ON search_name (folded, object);
+CREATE TABLE search_gram (          -- the grams of each folded name, for names that hold a text
+  gram   INTEGER NOT NULL,
+  object INTEGER NOT NULL,
+  PRIMARY KEY (gram, object)
+) WITHOUT ROWID;
+CREATE TABLE search_state (feature INTEGER NOT NULL);  -- one row: the feature indexed; 0 none
+INSERT INTO search_state VALUES (0);
+
 CREATE TABLE class (id INTEGER PRIMARY KEY, name TEXT NOT NULL);
 CREATE TABLE feature (
   id    INTEGER PRIMARY KEY,
@@ -123,16 +135,18 @@ std::string joined(const std::vector<std::string>& words) {
 // `ours`; "" when it does not.
 std::string difference(sqlite3* file, sqlite3* ours, const std::string& type,
                        const std::string& name) {
-  constexpr const char* kEntry = "SELECT type || ' ' || tbl_name || ' ' || "
-                                 "(sql LIKE 'CREATE VIRTUAL%') FROM sqlite_schema WHERE name = ?1";
+  constexpr const char* kEntry =
+      "SELECT type || ' ' || tbl_name || ' ' || "
+      "(sql LIKE 'CREATE VIRTUAL%') FROM sqlite_schema WHERE name = ?1";
   const std::vector<std::string> theirs = texts(file, kEntry, name);
   if (theirs.empty()) return "it has no " + type + " " + name;
   const std::string entry = texts(ours, kEntry, name)[0];
   if (theirs[0] != entry) {
     const std::string kind = theirs[0].substr(0, theirs[0].find(' '));
     if (theirs[0].ends_with(" 1")) return name + " is a virtual table, not an ordinary table";
-    if (kind != type) return name + " is " + (kind == "index" ? "an " : "a ") + kind + ", not " +
-                             (type == "index" ? "an " : "a ") + type;
+    if (kind != type)
+      return name + " is " + (kind == "index" ? "an " : "a ") + kind + ", not " +
+             (type == "index" ? "an " : "a ") + type;
     return "index " + name + " is on another table";
   }
   const char* columns = type == "table"
@@ -155,18 +169,19 @@ std::string repositoryShapeFault(Database& database) {
   ours.execute(kSchema);
   for (const char* type : {"table", "index"}) {
     for (const std::string& name :
-         texts(ours.get(), "SELECT name FROM sqlite_schema WHERE type = ?1 AND sql IS NOT NULL "
-                           "ORDER BY rowid",
+         texts(ours.get(),
+               "SELECT name FROM sqlite_schema WHERE type = ?1 AND sql IS NOT NULL "
+               "ORDER BY rowid",
                type)) {
       if (std::string found = difference(database.get(), ours.get(), type, name); !found.empty()) {
         return found;
       }
     }
   }
-  const std::vector<std::string> triggers =
-      texts(database.get(), "SELECT name FROM sqlite_schema WHERE type = ?1 ORDER BY name",
-            "trigger");
-  if (!triggers.empty()) return "it has triggers (" + joined(triggers) + "), which no repository has";
+  const std::vector<std::string> triggers = texts(
+      database.get(), "SELECT name FROM sqlite_schema WHERE type = ?1 ORDER BY name", "trigger");
+  if (!triggers.empty())
+    return "it has triggers (" + joined(triggers) + "), which no repository has";
   return "";
 }
 
@@ -220,7 +235,7 @@ void prepareRepositoryFile(Database& database, const StoreOptions& options) {
   if (empty) database.execute("PRAGMA encoding = 'UTF-16le'");
   database.execute("PRAGMA journal_mode = WAL");
   database.execute(options.sync == StoreOptions::Sync::Full ? "PRAGMA synchronous = FULL"
-                                                                  : "PRAGMA synchronous = NORMAL");
+                                                            : "PRAGMA synchronous = NORMAL");
   // Pages are read into a page cache of 16 MiB, and no further: memory-
   // mapped pages would count to the server's resident memory, as much as
   // a call had read, and stay there.
@@ -276,6 +291,18 @@ CREATE INDEX IF NOT EXISTS commit_object_by_object ON commit_object (object, seq
         database.execute(("ALTER TABLE commit_object ADD COLUMN " + std::string(column)).c_str());
       }
     }
+  }
+  if (!empty && version < 6) {
+    // Version 5 files gain the index of names, empty: the store indexes
+    // them once it is opened for a feature.
+    database.execute(R"sql(
+CREATE TABLE IF NOT EXISTS search_name (object INTEGER PRIMARY KEY, folded TEXT NOT NULL);
+CREATE INDEX IF NOT EXISTS search_name_by_folded ON search_name (folded, object);
+CREATE TABLE IF NOT EXISTS search_gram (
+  gram INTEGER NOT NULL, object INTEGER NOT NULL, PRIMARY KEY (gram, object)) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS search_state (feature INTEGER NOT NULL);
+INSERT INTO search_state SELECT 0 WHERE NOT EXISTS (SELECT 1 FROM search_state);
+)sql");
   }
   if (!empty && version < kStoreSchemaVersion) {
     database.execute(("PRAGMA user_version = " + std::to_string(kStoreSchemaVersion)).c_str());

@@ -1,5 +1,6 @@
 // qovix: work on a qovixd repository from the shell.
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <fstream>
@@ -22,6 +23,7 @@
 #include "client/tool/table.h"
 #include "client/tool/web_launch.h"
 #include "qovix_protocol.h"
+#include "utf/utf.h"
 
 namespace {
 
@@ -130,6 +132,37 @@ void runCast(const std::vector<std::string>& command, const Options& options, Se
 
 void runProcedures(const std::vector<std::string>& command, const Options& options, Session&) {
   printProcedures(qovix::tool::findClass(command[1]), options.json);
+}
+
+// Elements by name, best first, each with where it is.
+void runSearch(const std::vector<std::string>& command, const Options& options, Session& session) {
+  const std::uint32_t classNumber =
+      options.searchClass.empty() ? 0 : qovix::tool::findClass(options.searchClass);
+  const qovix::SearchPage found = session.connection().search(
+      command[1], classNumber, static_cast<std::uint32_t>(qovix::protocol::kMostSearchHits));
+  static constexpr const char* kMatches[] = {"exact", "prefix", "within"};
+  if (options.json) {
+    nlohmann::json hits = nlohmann::json::array();
+    for (const qovix::SearchHit& hit : found.hits) {
+      hits.push_back({{"object", hit.object},
+                      {"class", qovix::tool::className(hit.classNumber)},
+                      {"name", utf::toUtf8(hit.name)},
+                      {"path", utf::toUtf8(hit.path)},
+                      {"match", kMatches[std::clamp(hit.match, 0, 2)]}});
+    }
+    std::cout << hits.dump() << '\n';
+    return;
+  }
+  if (found.hits.empty()) {
+    std::cout << "nothing is named so\n";
+    return;
+  }
+  std::vector<qovix::tool::TableRow> rows{{"OBJECT", "CLASS", "NAME", "WHERE"}};
+  for (const qovix::SearchHit& hit : found.hits) {
+    rows.push_back({std::to_string(hit.object), qovix::tool::kindOf(hit.classNumber),
+                    utf::toUtf8(hit.name), utf::toUtf8(hit.path)});
+  }
+  qovix::tool::printTable(rows, std::cout);
 }
 
 void runLs(const std::vector<std::string>& command, const Options& options, Session& session) {
@@ -424,6 +457,11 @@ const Command kCommands[] = {
      "each change, before -> after; after commit N, or the history of one object (newest "
      "first); with --follow, then every new commit as it comes",
      &runLog, true},
+    {"search", "TEXT [--class CLASS]", 1, 1,
+     "model elements whose name holds TEXT, in any letter case, from the repository's index: "
+     "those named TEXT first, then those beginning with it, then those holding it elsewhere (a "
+     "TEXT of three letters or more); each with its class and where it is",
+     &runSearch, true},
     {"undo", "COMMIT", 1, 1,
      "take a commit back, as a new commit: refused, changing nothing, when a later commit "
      "changed what it changed",

@@ -98,6 +98,8 @@ const ToolOption kOptions[] = {
      }},
     {"--package", "PACKAGE", "tree: show that package (a name, or #N) instead of them all",
      [](Options& o, const std::string& v) { o.package = v; }},
+    {"--class", "CLASS", "search: only elements of CLASS or a subclass",
+     [](Options& o, const std::string& v) { o.searchClass = v; }},
     {"--into", "PACKAGE", "import: the package to import into (by name, or #NUMBER)",
      [](Options& o, const std::string& v) { o.into = v; }},
     {"--xmi", "VERSION", "export: 1.2 (the default), 1.0 or 2.5",

@@ -32,6 +32,7 @@ struct Options {
   std::string actingFor;       // the user the connection acts for
   int depth = -1;              // tree: the levels shown; all when negative
   std::string package;         // tree: the package shown
+  std::string searchClass;     // search: the class of what is found
   std::string into;            // import
   std::string xmi = "1.2";     // export
   bool dryRun = false;         // delete

@@ -84,4 +84,19 @@ std::vector<ObjectId> topLevelPackages(const PersistentStore& store) {
   return found;
 }
 
+std::vector<ObjectId> ownersOf(const PersistentStore& store, ObjectId id) {
+  constexpr std::size_t kMostOwners = 64;
+  const StoreView view(store);
+  std::vector<ObjectId> owners;
+  std::unordered_set<ObjectId> seen{id};
+  for (ObjectId at = id; owners.size() < kMostOwners;) {
+    if (!conformsTo(store.classOf(at), QOVIXModelElement::kClassId)) break;
+    const std::vector<ObjectId> above = view.related(at, feature::QOVIXModelElement_namespace1);
+    if (above.empty() || !seen.insert(above.front()).second) break;
+    at = above.front();
+    owners.insert(owners.begin(), at);
+  }
+  return owners;
+}
+
 }  // namespace model

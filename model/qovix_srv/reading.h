@@ -37,4 +37,8 @@ QOVIX_SRV_API std::vector<ObjectId> contentsOf(const PersistentStore& store, Obj
 // creation order.
 QOVIX_SRV_API std::vector<ObjectId> topLevelPackages(const PersistentStore& store);
 
+// The namespaces around the element, outermost first (each its owner's
+// owner), as far as 64 levels and never round a circle.
+QOVIX_SRV_API std::vector<ObjectId> ownersOf(const PersistentStore& store, ObjectId id);
+
 }  // namespace model

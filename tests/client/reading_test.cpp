@@ -112,6 +112,14 @@ TEST(Reading, APackageATopPageAndALookupCostTheSameCallsAmongAHundredThousandEle
   EXPECT_EQ(large.tree, small.tree);
   EXPECT_EQ(large.topPage, small.topPage);
   EXPECT_EQ(qovix::tool::treeJson({large.package}), qovix::tool::treeJson({small.package}));
+  // Search answers from the index: exact first, in one call.
+  const std::uint64_t before = connection.callsMade();
+  const qovix::SearchPage found = connection.search("TARGET", 0, 3);
+  EXPECT_EQ(connection.callsMade(), before + 1);
+  ASSERT_EQ(found.hits.size(), 1u);
+  EXPECT_EQ(found.hits[0].name, u"Target");
+  EXPECT_EQ(found.hits[0].match, 0);
+  EXPECT_EQ(connection.search("c2", 0, 1000).hits.size(), qovix::protocol::kMostSearchHits);
 }
 
 TEST(Reading, ARepliesBoundsAreKeptAndAnAmbiguousNameIsRefusedWithItsNumbers) {

@@ -102,6 +102,18 @@ TEST_F(Tool, DemoBuildsAModelThatTreeAndLsShow) {
             "5       Class  Savings\n"
             "6       Class  Checking\n");
 
+  // Search, in any letter case: named so, then beginning so, then holding it.
+  const ProgramRun search = qovix({"search", "ACCOUNT"});
+  ASSERT_EQ(search.status, 0) << search.err;
+  EXPECT_EQ(search.out,
+            "OBJECT  CLASS    NAME      WHERE\n"
+            "4       Class    Account   Bank::Accounts\n"
+            "2       Package  Accounts  Bank\n");
+  EXPECT_EQ(qovix({"search", "ings", "--class", "Class"}).out,
+            "OBJECT  CLASS  NAME     WHERE\n"
+            "5       Class  Savings  Bank::Accounts\n");
+  EXPECT_EQ(qovix({"search", "nowhere"}).out, "nothing is named so\n");
+
   // Run again on a repository that keeps it, the demo shows the model it has.
   const ProgramRun again = qovix({"demo"});
   ASSERT_EQ(again.status, 0) << again.err;
@@ -514,7 +526,7 @@ TEST(ToolUsage, HelpAndProceduresNeedNoServer) {
     EXPECT_EQ(tooMany.status, 2) << name;
     EXPECT_NE(tooMany.err.find("usage: qovix " + name), std::string::npos) << tooMany.err;
   }
-  EXPECT_EQ(checked, 14);
+  EXPECT_EQ(checked, 15);
 
   const ProgramRun procedures = runProgram(QOVIX_TOOL_PATH, {"procedures", "TaggedValue"});
   ASSERT_EQ(procedures.status, 0) << procedures.err;

@@ -99,6 +99,10 @@ class FaultyStore final : public PersistentStore {
     faulty().setValue(id, feature, value);
   }
   void eraseValue(ObjectId id, FeatureId feature) override { faulty().clearValue(id, feature); }
+  std::vector<ObjectId> namesMatching(name_search::Match match, std::u16string_view folded,
+                                      std::size_t most) const override {
+    return faulty().namesMatching(match, folded, most);
+  }
   std::vector<ObjectId> holdingValue(FeatureId feature, const StoredValue& value) const override {
     return faulty().holdingValue(feature, value);
   }

@@ -98,6 +98,10 @@ class FuzzedRows final : public StoreRows {
   }
   std::vector<ObjectId> instances(ClassId) override { return ids(); }
   std::vector<ObjectId> holding(FeatureId, const StoredValue&) override { return ids(); }
+  std::vector<ObjectId> namesMatching(name_search::Match, std::u16string_view,
+                                      std::size_t) override {
+    return ids();
+  }
   std::vector<ObjectId> referring(FeatureId, ObjectId) override { return ids(); }
   std::vector<std::pair<FeatureId, ObjectId>> referencesTo(ObjectId) override {
     std::vector<std::pair<FeatureId, ObjectId>> found;

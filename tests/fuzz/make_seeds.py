@@ -105,7 +105,14 @@ def filter_seeds():
             host_record("export_request", words(7) + string8(b"xmi 1.0") + name),
             host_record("outcome", words(0, 0) + string8(b"XMI document 'm' line 2: refused")),
             host_record("document_name", name),
-            host_record("server_info", string8(b"1.0.0") + words(0, 12, 0, 40, 30))]
+            host_record("server_info", string8(b"1.0.0") + words(0, 12, 0, 40, 30)),
+            host_record("object_query", words(3, 1, 2, 0xFFFFFFFF, 50)),
+            host_record("contents_query", words(0, 0, 5, 200)),
+            host_record("search_query", string8(b"acc") + words(0, 50)),
+            host_record("object_page", words(1, 4, 12, 1, 1, 235) + string8(b"*.name") +
+                        words(1) + value + words(0, 0, 1)),
+            host_record("member_page", words(0, 1, 1, 4, 12, 2, 0x00410062, 0, 3)),
+            host_record("search_page", words(1, 4, 12, 1, 0x00410000, 1, 0x00420000, 0))]
     return out
 
 

@@ -26,6 +26,13 @@ constexpr ClassId kPlain = 10, kOther = 11;
 StoredValue text(std::u16string value) { return {7, 0, std::move(value)}; }
 StoredValue number(std::int32_t value) { return {8, value, {}}; }
 
+// Each store indexes kName's text for search by name.
+StoreOptions searchingNames() {
+  StoreOptions options;
+  options.searchedName = kName;
+  return options;
+}
+
 // A kind of store, opened on a file in a fresh folder or on a fresh
 // PostgreSQL database (a --store value), as it uses.
 struct StoreKind {
@@ -577,28 +584,109 @@ TEST_P(StoreContract, ACommitReadWithABoundHoldsItsFirstChangesAndCountsTheRest)
   ASSERT_TRUE(whole);
   ASSERT_EQ(whole->changes.size(), 3000u);
   EXPECT_EQ(whole->changesLeftOut, 0u);
-  for (const std::size_t most : {std::size_t{0}, std::size_t{1}, std::size_t{1501},
-                                 std::size_t{2999}, std::size_t{3000}}) {
+  for (const std::size_t most :
+       {std::size_t{0}, std::size_t{1}, std::size_t{1501}, std::size_t{2999}, std::size_t{3000}}) {
     const auto first = s.commitAt(1, most);
     ASSERT_TRUE(first);
-    EXPECT_EQ(first->changes, std::vector<SlotChange>(whole->changes.begin(),
-                                                      whole->changes.begin() +
-                                                          static_cast<std::ptrdiff_t>(most)))
+    EXPECT_EQ(first->changes,
+              std::vector<SlotChange>(whole->changes.begin(),
+                                      whole->changes.begin() + static_cast<std::ptrdiff_t>(most)))
         << most;
     EXPECT_EQ(first->changesLeftOut, 3000 - most);
     EXPECT_EQ(first->created.size(), 1500u);
   }
 }
 
+TEST_P(StoreContract, NamesAreFoundByIndexInAnyCaseExactThenByPrefixThenWithin) {
+  using name_search::Match;
+  PersistentStore& s = *store_;
+  s.beginCall({});
+  std::vector<ObjectId> made;
+  for (const char16_t* name : {u"Account", u"accountant", u"SavingsAccount", u"ACCOUNT", u"Acc",
+                               u"Ärger", u"Überweisung", u"Konto", u"CountAccount"}) {
+    made.push_back(s.create(kPlain));
+    s.setValue(made.back(), kName, text(name));
+  }
+  const ObjectId other = s.create(kPlain);
+  s.setValue(other, kSize, text(u"Account"));  // not the searched slot
+  s.commit();
+  const auto found = [&](Match match, const char16_t* wanted, std::size_t most = 100) {
+    return s.namesMatching(match, name_search::folded(wanted), most);
+  };
+  // In the folded names' order, then by number.
+  EXPECT_EQ(found(Match::Exact, u"aCCount"), (Ids{made[0], made[3]}));
+  EXPECT_EQ(found(Match::Prefix, u"acc"), (Ids{made[0], made[3], made[1]}));
+  EXPECT_EQ(found(Match::Prefix, u"acc", 2), (Ids{made[0], made[3]}));
+  EXPECT_EQ(found(Match::Containing, u"ACCOUNT"), (Ids{made[8], made[2]}));
+  EXPECT_EQ(found(Match::Containing, u"ko"), Ids{}) << "shorter than a gram";
+  EXPECT_EQ(found(Match::Prefix, u"ä"), (Ids{made[5]}));
+  EXPECT_EQ(found(Match::Exact, u"überweisung"), (Ids{made[6]}));
+  // Renamed, cleared and removed names leave the index in step, and an
+  // undone change leaves it as it was.
+  s.beginCall({});
+  s.setValue(made[0], kName, text(u"Ledger"));
+  s.clearValue(made[3], kName);
+  s.removeObject(made[8]);
+  s.commit();
+  EXPECT_EQ(found(Match::Exact, u"account"), Ids{});
+  EXPECT_EQ(found(Match::Containing, u"edge"), (Ids{made[0]}));
+  EXPECT_EQ(found(Match::Containing, u"account"), (Ids{made[2]}));
+  s.beginCall({});
+  s.setValue(made[1], kName, text(u"Clerk"));
+  s.rollback();
+  EXPECT_EQ(found(Match::Prefix, u"acc"), (Ids{made[1]}));
+  EXPECT_EQ(found(Match::Exact, u"clerk"), Ids{});
+  // A store opened again finds the same (a file or database indexes its
+  // names once, when it is first opened for the feature).
+  store_.reset();
+  if (GetParam().name == std::string("memory")) return;
+  store_ = open();
+  EXPECT_EQ(store_->namesMatching(Match::Containing, u"account", 10), (Ids{made[2]}));
+}
+
+// A file or database written by a store that indexed no names (an older
+// one, or a copy) has them indexed once it is opened for search.
+TEST(NameIndex, ARepositoryOpenedForSearchIndexesTheNamesItHolds) {
+  TemporaryFolder folder;
+  const auto file = folder.path() / "r.sqlite3";
+  std::vector<
+      std::pair<std::function<std::unique_ptr<PersistentStore>(const StoreOptions&)>, const char*>>
+      stores = {{[&](const StoreOptions& o) { return openSqliteStore(file, o); }, "file"}};
+  std::string database;
+  if (testPostgres()) {
+    database = freshPostgresDatabase();
+    stores.push_back(
+        {[&](const StoreOptions& o) { return openPostgresStore(database, o); }, "database"});
+  }
+  for (const auto& [open, what] : stores) {
+    {
+      const auto unindexed = open(StoreOptions{});
+      unindexed->beginCall({});
+      for (const char16_t* name : {u"Ledger", u"GeneralLedger"})
+        unindexed->setValue(unindexed->create(kPlain), kName, text(name));
+      unindexed->commit();
+      EXPECT_EQ(unindexed->namesMatching(name_search::Match::Exact, u"ledger", 5), Ids{}) << what;
+    }
+    const auto searched = open(searchingNames());
+    EXPECT_EQ(searched->namesMatching(name_search::Match::Exact, u"ledger", 5), Ids{1}) << what;
+    EXPECT_EQ(searched->namesMatching(name_search::Match::Containing, u"ledger", 5), Ids{2})
+        << what;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     EveryStore, StoreContract,
-    ::testing::Values(StoreKind{"memory", [](const std::filesystem::path&,
-                                             const std::string&) { return makeMemoryStore(); }},
-                      StoreKind{"sqlite", [](const std::filesystem::path& file,
-                                             const std::string&) { return openSqliteStore(file); }},
+    ::testing::Values(StoreKind{"memory",
+                                [](const std::filesystem::path&, const std::string&) {
+                                  return makeMemoryStore(kName);
+                                }},
+                      StoreKind{"sqlite",
+                                [](const std::filesystem::path& file, const std::string&) {
+                                  return openSqliteStore(file, searchingNames());
+                                }},
                       StoreKind{"postgres",
                                 [](const std::filesystem::path&, const std::string& database) {
-                                  return openPostgresStore(database);
+                                  return openPostgresStore(database, searchingNames());
                                 },
                                 true}),
     [](const auto& each) { return std::string(each.param.name); });

@@ -407,18 +407,21 @@ def make_router(diagram_command: Callable[[int, str | None], list[str]]) -> APIR
             raise HTTPException(502, drawn.stderr.decode(errors="replace").strip())
         return Response(drawn.stdout, media_type="image/svg+xml")
 
-    @api.get("/search", summary="Model elements by name, of a class (ModelElement: any)")
+    @api.get("/search", summary="Model elements by name, in any letter case, best first: named so, "
+                                "then beginning so, then holding it; of a class (ModelElement: any)")
     def search(request: Request, name: str = Query(..., min_length=1, max_length=1000),
                class_: str = Query("ModelElement", alias="class")) -> dict[str, Any]:
         with repository(request) as repo:
             access = getattr(repo, class_, None) if class_.isidentifier() else None
             if not isinstance(access, qovix.ClassAccess):
                 raise HTTPException(404, f"there is no model class '{class_}'")
-            try:
-                found = access.find(name=name)
-            except TypeError as unsearchable:
-                raise HTTPException(400, str(unsearchable)) from unsearchable
-            return {"count": len(found), "members": [elements.summary(f) for f in found[:MOST_PER_PAGE]]}
+            kind = getattr(qovix, class_)
+            if not issubclass(kind, qovix.ModelElement):
+                raise HTTPException(400, f"a {class_} has no name to search by")
+            found = repo.search(name, kind, most=MOST_PER_PAGE)
+            return {"count": len(found),
+                    "members": [{"number": hit["object"], "class": hit["class"], "name": hit["name"],
+                                 "path": hit["path"], "match": hit["match"]} for hit in found]}
 
     @api.get("/commits", summary="The commits after `since`, oldest first")
     def commits(request: Request, since: int = Query(0, ge=0), limit: int = Query(100, ge=1, le=MOST_PER_PAGE)) -> dict[str, Any]:

@@ -8,7 +8,11 @@ from typing import Any, Iterable, Iterator
 
 from . import _records
 from ._history import _class_name, _value
-from ._protocol import HOST_CONTENTS, HOST_READ_OBJECTS, MOST_MEMBERS_NAMED, MOST_OBJECTS_READ
+from ._protocol import (HOST_CONTENTS, HOST_READ_OBJECTS, HOST_SEARCH, MOST_MEMBERS_NAMED,
+                        MOST_OBJECTS_READ, MOST_SEARCH_HITS)
+
+# How a search hit's name matched the text.
+MATCHES = ("exact", "prefix", "within")
 
 
 def _target(wire: tuple) -> dict[str, Any]:
@@ -72,3 +76,21 @@ class Reading:
             offset += len(members)
             if not members or offset >= size:
                 return
+
+    def search(self, text: str, class_: type | None = None,
+               most: int = 50) -> list[dict[str, Any]]:
+        """Model elements whose name holds `text`, in any letter case, best
+        first: named so, then beginning so, then holding it elsewhere (for
+        a text of three characters or more); of `class_` (a model class,
+        qovix.Class) or a subclass, any element by default; at most `most`.
+        Each is {"object", "class", "name", "path", "match"}: "path" the
+        names of its owners, outermost first, joined by "::"; "match"
+        "exact", "prefix" or "within". One call, answered from an index."""
+        class_number = getattr(class_, "_class_number", 0) if class_ is not None else 0
+        (hits,) = self._host_call(
+            HOST_SEARCH,
+            _records.search_query_fields(text, class_number, max(0, min(most, MOST_SEARCH_HITS))),
+            _records.read_search_page)
+        return [{"object": number, "class": _class_name(class_number), "name": name,
+                 "path": path, "match": MATCHES[match]}
+                for number, class_number, name, path, match in hits]

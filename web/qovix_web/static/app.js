@@ -719,9 +719,13 @@ async function showSearch(parameters) {
   document.getElementById("search-name").value = name;
   document.getElementById("search-class").value = kind;
   const answer = await api(`/api/search?${new URLSearchParams({ name, class: kind })}`);
-  return { title: `Search: ${name} · QOVIX`, parts: [make("h1", {}, `Named “${name}”`),
-    answer.count === 0 ? make("p", { class: "none" }, "Nothing is named so.")
-      : make("section", { class: "card" }, linkList(answer.members, answer.count))] };
+  // Each hit says where it is: its owners, outermost first.
+  const hits = make("ul", { class: "links hits" }, ...answer.members.map((hit) =>
+    make("li", { "data-match": hit.match }, link(hit),
+      hit.path ? make("span", { class: "where" }, ` in ${hit.path}`) : null)));
+  return { title: `Search: ${name} · QOVIX`, parts: [make("h1", {}, `Names holding “${name}”`),
+    answer.count === 0 ? make("p", { class: "none" }, "No name holds it.")
+      : make("section", { class: "card" }, hits)] };
 }
 
 async function showHome() {
