@@ -12,6 +12,7 @@
 #include "client/tool/model_view.h"
 #include "client/tool/tree_reader.h"
 #include "qovix_protocol.h"
+#include "tests/support/generated_model.h"
 #include "tests/support/server_process.h"
 #include "tests/support/temporary_folder.h"
 
@@ -19,45 +20,6 @@ namespace {
 
 using qovix::client::Connection;
 using qovix::tool::ElementView;
-
-// A UML 1.4 document in XMI 1.2 of `packages` packages (one top-level one
-// when there is a single), each of `classes` classes with two attributes
-// and an operation with a parameter, each class but the first a subtype of
-// the first.
-std::string generatedModel(const std::string& prefix, int packages, int classes) {
-  std::string xmi =
-      "<?xml version=\"1.0\"?>\n<XMI xmi.version=\"1.2\" xmlns:UML=\"org.omg.xmi.namespace.UML\">"
-      "<XMI.header><XMI.metamodel xmi.name=\"UML\" xmi.version=\"1.4\"/></XMI.header>"
-      "<XMI.content>";
-  for (int p = 0; p < packages; ++p) {
-    const std::string pkg = prefix + std::to_string(p);
-    xmi += "<UML:Package xmi.id=\"" + pkg + "\" name=\"" + (packages == 1 ? prefix : pkg) +
-           "\"><UML:Namespace.ownedElement>";
-    for (int c = 0; c < classes; ++c) {
-      const std::string id = pkg + "c" + std::to_string(c);
-      xmi += "<UML:Class xmi.id=\"" + id + "\" name=\"C" + std::to_string(c) + "\" isAbstract=\"" +
-             (c == 0 ? "true" : "false") + "\"><UML:Classifier.feature>" +
-             "<UML:Attribute xmi.id=\"" + id + "a\" name=\"size\" visibility=\"private\"/>" +
-             "<UML:Attribute xmi.id=\"" + id + "b\" name=\"label\"/>" + "<UML:Operation xmi.id=\"" +
-             id + "o\" name=\"resize\"><UML:BehavioralFeature.parameter><UML:Parameter xmi.id=\"" +
-             id + "p\" name=\"by\" kind=\"in\"/></UML:BehavioralFeature.parameter>" +
-             "</UML:Operation></UML:Classifier.feature>";
-      if (c > 0) {
-        xmi += "<UML:GeneralizableElement.generalization><UML:Generalization xmi.idref=\"" + id +
-               "g\"/></UML:GeneralizableElement.generalization>";
-      }
-      xmi += "</UML:Class>";
-      if (c > 0) {
-        xmi += "<UML:Generalization xmi.id=\"" + id + "g\"><UML:Generalization.child>" +
-               "<UML:Class xmi.idref=\"" + id + "\"/></UML:Generalization.child>" +
-               "<UML:Generalization.parent><UML:Class xmi.idref=\"" + pkg +
-               "c0\"/></UML:Generalization.parent></UML:Generalization>";
-      }
-    }
-    xmi += "</UML:Namespace.ownedElement></UML:Package>";
-  }
-  return xmi + "</XMI.content></XMI>\n";
-}
 
 struct Costs {
   std::uint64_t lookup = 0;
@@ -92,7 +54,7 @@ TEST(Reading, APackageATopPageAndALookupCostTheSameCallsAmongAHundredThousandEle
   ASSERT_NE(connection.importDocument("target.xmi", 0, "").value, 0u);
 
   const Costs small = readTarget(connection);
-  ASSERT_EQ(small.package.contents.size(), 59u);  // 30 classes, 29 generalizations
+  ASSERT_EQ(small.package.contents.size(), 59u);         // 30 classes, 29 generalizations
   const ElementView& last = small.package.contents[55];  // each class before its generalization
   EXPECT_EQ(last.name, "C28");
   ASSERT_EQ(last.supertypes.size(), 1u);
@@ -138,7 +100,8 @@ TEST(Reading, ARepliesBoundsAreKeptAndAnAmbiguousNameIsRefusedWithItsNumbers) {
     EXPECT_EQ(std::string(error.what()), "2 packages named 'Target': name one by its number: #" +
                                              std::to_string(first) + " #" + std::to_string(second));
   }
-  EXPECT_EQ(qovix::tool::findPackage(connection, "#" + std::to_string(second)), second);
+  EXPECT_EQ(qovix::tool::findPackage(connection, std::string("#").append(std::to_string(second))),
+            second);
 
   // More objects than one call reads are answered in part, in order; a
   // collection names no more members than asked, and says its size.
