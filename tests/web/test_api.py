@@ -56,6 +56,37 @@ class Api(unittest.TestCase):
         collection = self.web.get(f"/api/elements/{number}/features/ownedElement?offset=240")
         self.assertEqual([m["name"] for m in collection["members"]], [f"C{i}" for i in range(240, 250)])
 
+    def test_pages_cost_the_same_calls_however_large_the_repository_grows(self) -> None:
+        from qovix_web import elements
+
+        account = self.repo.by_number(self.number_of("Account"))
+        accounts = self.repo.by_number(self.number_of("Accounts"))
+
+        def calls() -> list[int]:
+            made = []
+            for page in (lambda: elements.detail(account), lambda: elements.detail(accounts),
+                         lambda: elements.contents(accounts, 0, 100),
+                         lambda: list(self.repo.all_contents_pages(0)),
+                         lambda: self.repo.search("acc")):
+                before = self.repo.calls_made
+                page()
+                made.append(self.repo.calls_made - before)
+            return made
+
+        calls()  # the client's own first calls (releases it owes) out of the way
+        small = calls()
+        # 300 packages of 20 classes: 6,300 elements more, none near these.
+        classes = "".join(f'<UML:Class xmi.id="p{{p}}c{c}" name="C{c}"/>' for c in range(20))
+        packages = "".join(f'<UML:Package xmi.id="p{p}" name="Shelf{p}"><UML:Namespace.ownedElement>'
+                           + classes.replace("{p}", str(p)) + "</UML:Namespace.ownedElement>"
+                           "</UML:Package>" for p in range(300))
+        imported = self.repo.import_model(  # kept: releasing it would be a call of its own
+            ('<XMI xmi.version="1.2" xmlns:UML="org.omg.xmi.namespace.UML"><XMI.content>'
+             f"{packages}</XMI.content></XMI>").encode())
+        self.assertEqual(calls(), small)
+        self.assertLessEqual(max(small), 8, small)
+        del imported
+
     def test_refusals_say_why(self) -> None:
         for path, status, said in [
                 ("/api/elements/999999", 404, "there is no element 999999"),
