@@ -478,10 +478,15 @@ function createForm(element, kinds) {
 async function classifierNamed(text) {
   const number = text.trim().match(/^#(\d+)$/);
   if (number) return Number(number[1]);
-  const found = await api(`/api/search?${new URLSearchParams({ name: text.trim(), class: "Classifier" })}`);
-  if (found.count === 0) throw new Error(`no classifier is named “${text}”`);
-  if (found.count > 1) throw new Error(`${found.count} classifiers are named “${text}”: give #NUMBER`);
-  return found.members[0].number;
+  const name = text.trim();
+  const found = await api(`/api/search?${new URLSearchParams({ name, class: "Classifier" })}`);
+  // Those named so, in the same letter case where any is.
+  const named = found.members.filter((m) => m.match === "exact");
+  const same = named.filter((m) => m.name === name);
+  const chosen = same.length > 0 ? same : named;
+  if (chosen.length === 0) throw new Error(`no classifier is named “${text}”`);
+  if (chosen.length > 1) throw new Error(`${chosen.length} classifiers are named “${text}”: give #NUMBER`);
+  return chosen[0].number;
 }
 
 function supertypeForm(element) {
