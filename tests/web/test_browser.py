@@ -257,7 +257,9 @@ class Browser(BrowserCase):
                             "ModelElement", "set_name_0", f"#{savings.object_number}", "Saver"],
                            check=True, capture_output=True)
             try:
-                WebDriverWait(self.browser, 2).until(
+                # The page draws the change anew: a heading found just before
+                # it goes is found again.
+                WebDriverWait(self.browser, 10, ignored_exceptions=REDRAWN).until(
                     lambda b: b.find_element(By.CSS_SELECTOR, "main h1 .name").text == "Saver")
                 self.assertTrue(self.browser.execute_script("return window.notReloaded"))
             finally:
@@ -270,7 +272,7 @@ class Browser(BrowserCase):
             self.assertTrue(self.browser.execute_script("return window.notReloaded"))
             arrived.construct("Arrived", repo.Model.find(name="Bank")[0])
             arrived.namespace1.add(repo.Model.find(name="Bank")[0])
-            WebDriverWait(self.browser, 5).until(lambda b: not [
+            WebDriverWait(self.browser, 10, ignored_exceptions=REDRAWN).until(lambda b: not [
                 a for a in b.find_elements(By.CSS_SELECTOR, "#tree > li > a .name")
                 if a.text == "Arrived"])
 
