@@ -26,11 +26,6 @@ namespace {
 // slots cut to fit): every client reads replies of 64 MiB.
 constexpr std::size_t kReplyBytes = 4u << 20;
 
-std::u16string nameOf(const PersistentStore& store, ObjectId id) {
-  const auto name = store.value(id, feature::name);
-  return name ? name->text : std::u16string();
-}
-
 std::size_t bytesOf(const std::u16string& text) { return 4 + 2 * text.size(); }
 
 // The slot as it travels, naming at most `members` of what it holds, and
@@ -53,7 +48,7 @@ std::size_t addSlot(const PersistentStore& store, WireObject& object, const mode
   const std::size_t named = std::min<std::size_t>(read.targets.size(), members);
   for (std::size_t i = 0; i < named; ++i) {
     const ObjectId target = read.targets[i];
-    slot.targets.push_back({target, store.classOf(target), nameOf(store, target)});
+    slot.targets.push_back({target, store.classOf(target), model::nameOf(store, target)});
     bytes += 8 + bytesOf(slot.targets.back().name);
   }
   return bytes;
@@ -98,7 +93,7 @@ MemberPage serveContents(HostCall& call, qovix::ContentsQuery query) {
   std::size_t bytes = 12;
   for (std::uint64_t i = query.offset; i < all.size() && i - query.offset < most; ++i) {
     const ObjectId id = all[i];
-    std::u16string name = nameOf(store, id);
+    std::u16string name = model::nameOf(store, id);
     bytes += 20 + 2 * name.size();
     if (bytes > kReplyBytes && !page.members.empty()) break;
     page.members.push_back(

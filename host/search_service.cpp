@@ -18,15 +18,10 @@ namespace host_procedures {
 
 namespace {
 
-std::u16string nameOf(const PersistentStore& store, ObjectId id) {
-  const auto name = store.value(id, feature::name);
-  return name ? name->text : std::u16string();
-}
-
 std::u16string pathOf(const PersistentStore& store, ObjectId id) {
   std::u16string path;
   for (ObjectId owner : model::ownersOf(store, id)) {
-    path.append(path.empty() ? u"" : u"::").append(nameOf(store, owner));
+    path.append(path.empty() ? u"" : u"::").append(model::nameOf(store, owner));
   }
   return path;
 }
@@ -54,8 +49,8 @@ qovix::SearchPage serveSearch(HostCall& call, qovix::SearchQuery query) {
     for (ObjectId id : store.namesMatching(match, folded, asked)) {
       const ClassId classId = store.classOf(id);
       if (!conformsTo(classId, wanted) || page.hits.size() == most) continue;
-      page.hits.push_back(
-          {id, classId, nameOf(store, id), pathOf(store, id), static_cast<std::int32_t>(match)});
+      page.hits.push_back({id, classId, model::nameOf(store, id), pathOf(store, id),
+                           static_cast<std::int32_t>(match)});
     }
     if (page.hits.size() == most) break;
   }

@@ -77,19 +77,6 @@ CREATE TABLE commit_object (        -- what each commit touched
 ) WITHOUT ROWID;
 CREATE INDEX commit_object_by_object ON commit_object (object, sequence);
 
-CREATE TABLE search_name (          -- each named object's name, folded for search (name_search.h)
-  object INTEGER PRIMARY KEY,
-  folded TEXT NOT NULL
-);
-CREATE INDEX search_name_by_folded ON search_name (folded, object);
-CREATE TABLE search_gram (          -- the grams of each folded name, for names that hold a text
-  gram   INTEGER NOT NULL,
-  object INTEGER NOT NULL,
-  PRIMARY KEY (gram, object)
-) WITHOUT ROWID;
-CREATE TABLE search_state (feature INTEGER NOT NULL);  -- one row: the feature indexed; 0 none
-INSERT INTO search_state VALUES (0);
-
 CREATE TABLE class (id INTEGER PRIMARY KEY, name TEXT NOT NULL);
 CREATE TABLE feature (
   id    INTEGER PRIMARY KEY,
@@ -97,6 +84,23 @@ CREATE TABLE feature (
   name  TEXT NOT NULL
 );
 
+)sql";
+
+// The index of names for search (name_search.h), made with the schema, or
+// added to a file of an older one.
+constexpr const char* kSearchTables = R"sql(
+CREATE TABLE IF NOT EXISTS search_name (  -- each named object's name, folded for search
+  object INTEGER PRIMARY KEY,
+  folded TEXT NOT NULL
+);
+CREATE INDEX IF NOT EXISTS search_name_by_folded ON search_name (folded, object);
+CREATE TABLE IF NOT EXISTS search_gram (  -- the grams of each folded name
+  gram   INTEGER NOT NULL,
+  object INTEGER NOT NULL,
+  PRIMARY KEY (gram, object)
+) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS search_state (feature INTEGER NOT NULL);  -- one row: the feature indexed
+INSERT INTO search_state SELECT 0 WHERE NOT EXISTS (SELECT 1 FROM search_state);
 )sql";
 
 std::int64_t pragmaNumber(Database& database, const char* sql) {
@@ -167,6 +171,7 @@ std::string difference(sqlite3* file, sqlite3* ours, const std::string& type,
 std::string repositoryShapeFault(Database& database) {
   Database ours(":memory:", true);
   ours.execute(kSchema);
+  ours.execute(kSearchTables);
   for (const char* type : {"table", "index"}) {
     for (const std::string& name :
          texts(ours.get(),
@@ -243,6 +248,7 @@ void prepareRepositoryFile(Database& database, const StoreOptions& options) {
   database.execute("BEGIN IMMEDIATE");
   if (empty) {
     database.execute(kSchema);
+    database.execute(kSearchTables);
     database.execute(kNamedViews);
     database.execute(("PRAGMA application_id = " + std::to_string(kStoreApplicationId)).c_str());
     database.execute(("PRAGMA user_version = " + std::to_string(kStoreSchemaVersion)).c_str());
@@ -295,14 +301,7 @@ CREATE INDEX IF NOT EXISTS commit_object_by_object ON commit_object (object, seq
   if (!empty && version < 6) {
     // Version 5 files gain the index of names, empty: the store indexes
     // them once it is opened for a feature.
-    database.execute(R"sql(
-CREATE TABLE IF NOT EXISTS search_name (object INTEGER PRIMARY KEY, folded TEXT NOT NULL);
-CREATE INDEX IF NOT EXISTS search_name_by_folded ON search_name (folded, object);
-CREATE TABLE IF NOT EXISTS search_gram (
-  gram INTEGER NOT NULL, object INTEGER NOT NULL, PRIMARY KEY (gram, object)) WITHOUT ROWID;
-CREATE TABLE IF NOT EXISTS search_state (feature INTEGER NOT NULL);
-INSERT INTO search_state SELECT 0 WHERE NOT EXISTS (SELECT 1 FROM search_state);
-)sql");
+    database.execute(kSearchTables);
   }
   if (!empty && version < kStoreSchemaVersion) {
     database.execute(("PRAGMA user_version = " + std::to_string(kStoreSchemaVersion)).c_str());

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string_view>
+#include <unordered_set>
 
 #include "client/tool/lookup.h"
 #include "client_model.h"
@@ -58,27 +59,32 @@ std::vector<std::uint32_t> targetsIn(const std::vector<const WireObject*>& objec
   return found;
 }
 
+// A page's members as views; how many there are in all.
+std::uint64_t readPage(Connection& connection, std::uint32_t owner, std::uint64_t offset,
+                       std::vector<MemberView>& members) {
+  const MemberPage page = connection.contents(owner, offset, protocol::kMostMembersNamed);
+  for (const WireMember& member : page.members) {
+    members.push_back({member.object, member.classNumber, text(member.name), member.children});
+  }
+  return page.size;
+}
+
 }  // namespace
 
 std::vector<MemberView> contentsOf(Connection& connection, std::uint32_t owner) {
   std::vector<MemberView> members;
-  for (std::uint64_t offset = 0;;) {
-    const MemberPage page = connection.contents(owner, offset, protocol::kMostMembersNamed);
-    for (const WireMember& member : page.members) {
-      members.push_back({member.object, member.classNumber, text(member.name), member.children});
-    }
-    offset += page.members.size();
-    if (page.members.empty() || offset >= page.size) return members;
+  for (;;) {
+    const std::size_t had = members.size();
+    const std::uint64_t size = readPage(connection, owner, had, members);
+    if (members.size() == had || members.size() >= size) return members;
   }
 }
 
 void TreeReader::fetch(const std::vector<std::uint32_t>& objects) {
   std::vector<std::uint32_t> wanted;
+  std::unordered_set<std::uint32_t> asked;
   for (std::uint32_t each : objects) {
-    if (each != 0 && read_.count(each) == 0 &&
-        std::find(wanted.begin(), wanted.end(), each) == wanted.end()) {
-      wanted.push_back(each);
-    }
+    if (each != 0 && read_.count(each) == 0 && asked.insert(each).second) wanted.push_back(each);
   }
   for (std::size_t done = 0; done < wanted.size();) {
     const std::size_t batch =
@@ -203,11 +209,8 @@ void TreeReader::walk(std::uint32_t owner, int depth, const Visit& visit, int le
   // A page of members at a time, each shown before the next is read, so
   // that the first lines come at once however many there are.
   for (std::uint64_t offset = 0;;) {
-    const MemberPage page = connection_.contents(owner, offset, protocol::kMostMembersNamed);
     std::vector<MemberView> members;
-    for (const WireMember& member : page.members) {
-      members.push_back({member.object, member.classNumber, text(member.name), member.children});
-    }
+    const std::uint64_t size = readPage(connection_, owner, offset, members);
     const std::vector<ElementView> views = viewsOf(members);
     read_.clear();  // what a page read is not asked about again
     for (std::size_t i = 0; i < views.size(); ++i) {
@@ -216,7 +219,7 @@ void TreeReader::walk(std::uint32_t owner, int depth, const Visit& visit, int le
         walk(members[i].object, depth - 1, visit, level + 1);
     }
     offset += members.size();
-    if (members.empty() || offset >= page.size) return;
+    if (members.empty() || offset >= size) return;
   }
 }
 

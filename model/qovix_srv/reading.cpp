@@ -20,7 +20,31 @@ bool holdsValues(FeatureKind kind) {
          kind == FeatureKind::Values;
 }
 
+// The attributes an object of each class reads as their defaults while
+// unwritten (and its name, for a model element): found once a class.
+const std::vector<const FeatureInfo*>& defaultedFeatures(ClassId classId) {
+  static const std::vector<std::vector<const FeatureInfo*>> table = [] {
+    std::vector<std::vector<const FeatureInfo*>> made(modelClasses().size() + 1);
+    for (ClassId each = 1; each < made.size(); ++each) {
+      for (const FeatureInfo& info : modelFeatures()) {
+        const bool attribute = info.kind == FeatureKind::Attribute && conformsTo(each, info.owner);
+        const bool named =
+            info.id == feature::name && conformsTo(each, QOVIXModelElement::kClassId);
+        if (attribute || named) made[each].push_back(&info);
+      }
+    }
+    return made;
+  }();
+  static const std::vector<const FeatureInfo*> none;
+  return classId < table.size() ? table[classId] : none;
+}
+
 }  // namespace
+
+std::u16string nameOf(const PersistentStore& store, ObjectId id) {
+  const auto name = store.value(id, feature::name);
+  return name ? name->text : std::u16string();
+}
 
 std::vector<ReadSlot> slotsOf(const PersistentStore& store, ObjectId id) {
   const ClassId classId = store.classOf(id);
@@ -56,11 +80,9 @@ std::vector<ReadSlot> slotsOf(const PersistentStore& store, ObjectId id) {
   }
   // An unwritten attribute reads as its default, the empty text or 0, as
   // its getter answers it.
-  for (const FeatureInfo& info : modelFeatures()) {
-    const bool attribute = info.kind == FeatureKind::Attribute && conformsTo(classId, info.owner);
-    const bool named = info.id == feature::name && conformsTo(classId, QOVIXModelElement::kClassId);
-    if ((attribute || named) && slots.count(info.id) == 0) {
-      slots.emplace(info.id, ReadSlot{info.id, {StoredValue{info.valueClass, 0, {}}}, {}, true});
+  for (const FeatureInfo* info : defaultedFeatures(classId)) {
+    if (slots.count(info->id) == 0) {
+      slots.emplace(info->id, ReadSlot{info->id, {StoredValue{info->valueClass, 0, {}}}, {}, true});
     }
   }
   std::vector<ReadSlot> found;

@@ -6,6 +6,7 @@
 // Each costs what the object relates to, never a walk of the repository
 // (the top-level packages excepted: a look at each package).
 
+#include <string>
 #include <vector>
 
 #include "model/qovix_srv/qovix_srv_api.h"
@@ -21,6 +22,9 @@ struct ReadSlot {
   std::vector<ObjectId> targets;
   bool isValue = false;  // values, not targets
 };
+
+// The model element's name; empty for none, or an object that is no element.
+QOVIX_SRV_API std::u16string nameOf(const PersistentStore& store, ObjectId id);
 
 // Every slot the object has, in feature order: those it wrote, those the
 // other end of a relation gives it (an element whose namespace names a

@@ -216,8 +216,7 @@ def make_router(diagram_command: Callable[[int, str | None], list[str]]) -> APIR
         with repository(request) as repo:
             # As `qovix tree` finds them: the packages no namespace owns,
             # from the server, a page at a time.
-            roots = [{"number": m["object"], "class": m["class"], "name": m["name"]}
-                     for m in repo.all_contents_pages(0, qovix.MOST_MEMBERS_NAMED)]
+            roots = [elements.link(m) for m in repo.all_contents_pages(0, qovix.MOST_MEMBERS_NAMED)]
             return {"lastCommit": repo.last_commit(), "roots": roots}
 
     @api.get("/elements/{number}", summary="An element with every feature and its value")
@@ -420,8 +419,8 @@ def make_router(diagram_command: Callable[[int, str | None], list[str]]) -> APIR
                 raise HTTPException(400, f"a {class_} has no name to search by")
             found = repo.search(name, kind, most=MOST_PER_PAGE)
             return {"count": len(found),
-                    "members": [{"number": hit["object"], "class": hit["class"], "name": hit["name"],
-                                 "path": hit["path"], "match": hit["match"]} for hit in found]}
+                    "members": [{**elements.link(hit), "path": hit["path"], "match": hit["match"]}
+                                for hit in found]}
 
     @api.get("/commits", summary="The commits after `since`, oldest first")
     def commits(request: Request, since: int = Query(0, ge=0), limit: int = Query(100, ge=1, le=MOST_PER_PAGE)) -> dict[str, Any]:

@@ -71,8 +71,9 @@ def page(members: Any, offset: int, limit: int) -> dict[str, Any]:
     return {"count": count, "offset": offset, "members": shown}
 
 
-def _link(target: dict[str, Any]) -> dict[str, Any]:
-    """A slot's target (as read_objects names it) as a link."""
+def link(target: dict[str, Any]) -> dict[str, Any]:
+    """What the client's reads name (a slot's target, a member of contents, a
+    search hit: "object", "class", "name") as a link."""
     return {"number": target["object"], "class": target["class"], "name": target["name"]}
 
 
@@ -97,7 +98,7 @@ def _owners(repo: qovix.Repository, owner: dict[str, Any] | None) -> list[dict[s
         seen.add(owner["number"])
         (read,) = repo.read_objects([owner["number"]], members=1)
         slots = _features_read(read)
-        owner = next((_link(slots[held]["targets"][0]) for held in ("namespace1", "UMLowner")
+        owner = next((link(slots[held]["targets"][0]) for held in ("namespace1", "UMLowner")
                       if slots.get(held, NO_SLOT)["targets"]), None)
     return path
 
@@ -146,7 +147,7 @@ def _properties(repo: qovix.Repository, features: list[dict[str, Any]],
         shown.append(entry)
     generalizations = [t["object"] for t in slots.get("generalization", NO_SLOT)["targets"]]
     if generalizations:
-        parents = [_link(slot["targets"][0]) for read in repo.read_objects(generalizations, 1)
+        parents = [link(slot["targets"][0]) for read in repo.read_objects(generalizations, 1)
                    if (slot := _features_read(read).get("supertype")) and slot["targets"]]
         shown.insert(2, {"label": "Supertypes", "feature": "generalization", "kind": "members",
                          "members": parents, "count": len(parents)})
@@ -177,7 +178,7 @@ def detail(obj: qovix.ModelObject) -> dict[str, Any]:
             value = slot["values"][0] if slot["values"] else getattr(obj, name)
             features.append({"name": name, "kind": kind, "value": plain(value)})
         elif kind == "object":
-            target = _link(slot["targets"][0]) if slot["targets"] else None
+            target = link(slot["targets"][0]) if slot["targets"] else None
             shown = {"name": name, "kind": kind, "object": target}
             if name == "multiplicity":  # as people write it
                 multiplicity = repo.by_number(target["number"]) if target else None
@@ -185,13 +186,13 @@ def detail(obj: qovix.ModelObject) -> dict[str, Any]:
             features.append(shown)
         else:
             members = ([plain(v) for v in slot["values"]] if slot["values"]
-                       else [_link(t) for t in slot["targets"]])
+                       else [link(t) for t in slot["targets"]])
             features.append({"name": name, "kind": kind, "count": slot["size"], "offset": 0,
                              "members": members})
     owner = None
     for held in ("namespace1", "UMLowner"):
         if slots.get(held, NO_SLOT)["targets"]:
-            owner = _link(slots[held]["targets"][0])
+            owner = link(slots[held]["targets"][0])
             break
     return {"number": obj.object_number, "class": class_name(obj), "path": _owners(repo, owner),
             "name": slots.get("name", NO_SLOT)["values"][0] if "name" in slots else name_of(obj),
@@ -222,9 +223,9 @@ def contents(obj: qovix.ModelObject, offset: int, limit: int) -> dict[str, Any]:
     members = []
     for target, read_member in zip(shown, inner):
         member_slots = _features_read(read_member)
-        link = _link(target)
-        link["contains"] = sum(member_slots.get(name, NO_SLOT)["size"] for name in CONTAINING)
-        members.append(link)
+        shown_member = link(target)
+        shown_member["contains"] = sum(member_slots.get(name, NO_SLOT)["size"] for name in CONTAINING)
+        members.append(shown_member)
     return {"count": count, "offset": offset, "members": members}
 
 
@@ -243,8 +244,8 @@ def _contents_by_members(obj: qovix.ModelObject, names: list[str], offset: int,
             if len(members) == limit:
                 break
             member = collection[i]
-            link = summary(member)
-            link["contains"] = sum(len(getattr(member, n)) for n in containing(member))
-            members.append(link)
+            shown_member = summary(member)
+            shown_member["contains"] = sum(len(getattr(member, n)) for n in containing(member))
+            members.append(shown_member)
         skipped = 0
     return {"count": sum(counts), "offset": offset, "members": members}
