@@ -178,6 +178,7 @@ void expectSize(ServedModel& model, Collection collection, std::int32_t size) {
 
 std::vector<std::pair<const char*, Operation>> operations() {
   return {
+      {"null call", [](ServedModel& m, std::size_t) { m.connection().ping(); }},
       {"getter",
        [](ServedModel& m, std::size_t n) { Class::get_isActive(m.connection(), m.someClass(n)); }},
       {"setter",
@@ -470,7 +471,7 @@ int main(int argc, char** argv) {
             compareStores(state, elements, operation);
           });
       registered->MinTime(0.3)->UseRealTime();
-      if (std::string(name) == "getter" || std::string(name) == "setter" ||
+      if (std::string(name) == "null call" || std::string(name) == "getter" || std::string(name) == "setter" ||
           std::string(name) == "create_1") {
         const std::string same = label + " same core";
         benchmark::RegisterBenchmark(same.c_str(),

@@ -35,6 +35,7 @@ class CallInProgress {
     }
     vorn_os::endCall();
     vorn_os::setCaller({});
+    serving_.storeUntouched_ = false;  // a call that sent no reply settles nothing
   }
   CallInProgress(const CallInProgress&) = delete;
   CallInProgress& operator=(const CallInProgress&) = delete;
@@ -194,7 +195,11 @@ void ServingContext::serveHost(svc_req* rqstp, SVCXPRT* transp, const Caller& ca
     svcerr_noproc(transp);
     return;
   }
-  if (!beginTransaction(transp, caller, row->access == Access::Write)) return;
+  // What anyone may call (null, access, act_for) reads no repository: the
+  // store is left alone, unless calls held for a commit keep a transaction
+  // open that this call's reply must follow.
+  storeUntouched_ = row->access == Access::None && heldCalls_ == 0;
+  if (!storeUntouched_ && !beginTransaction(transp, caller, row->access == Access::Write)) return;
   HostCall call(transp, *this, caller.principal, caller.key);
   answeringExceptions(
       log_, transp, [&] { row->serve(call); },
@@ -278,7 +283,7 @@ bool ServingContext::closeRound() {
 
 ServingContext::Settlement ServingContext::settleBeforeReply(rpc_msg* reply, bool mayHold) {
   const bool refused = std::exchange(undoWhenReplying_, false);
-  if (store_ == nullptr) return Settlement::Settled;
+  if (store_ == nullptr || std::exchange(storeUntouched_, false)) return Settlement::Settled;
   // Asked before the call is undone: a store that others change too holds
   // a call only within the transaction held calls keep open.
   const bool storeHolds = store_->holdsCommits();

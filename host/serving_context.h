@@ -122,6 +122,9 @@ class ServingContext {
   std::unordered_map<std::string, InteropHandle> repositoryHandles_;
   std::vector<std::function<void()>> afterCommit_;  // the call's, until it is settled
   bool undoWhenReplying_ = false;
+  // The call in progress began no transaction: it reads and writes nothing
+  // the store holds (a call open to anyone, while no calls are held).
+  bool storeUntouched_ = false;
   // The round: whether calls may be held, how many are, what they asked for
   // after their commit, and whether held ones were undone (their replies
   // become the system error).

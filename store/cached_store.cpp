@@ -27,14 +27,17 @@ auto* slotOf(Slots& slots, FeatureId feature) {
   return static_cast<decltype(&slots.front().second)>(nullptr);
 }
 
-// While a call runs, the cache may grow to kCallCacheBytes: a copy or an
-// export of a large package works on all of it, and what it made or read
-// is not read again. Past that, and after each call past
-// kRestingCacheBytes, the objects used least lately leave it (down to
-// three quarters of the bound). So no call makes the server hold more than
-// the first, and none leaves it holding more than the second.
+// While a call runs, the cache may grow to kCallCacheBytes (or the
+// settings' cacheBytes, when more): a copy or an export of a large package
+// works on all of it, and what it made or read is not read again. Past
+// that, and after each call past settings().cacheBytes, the objects used
+// least lately leave it (down to three quarters of the bound). So no call
+// makes the server hold more than the first, and none leaves it holding
+// more than the second. A call that reads a document, which writes its
+// objects and seldom reads one back, keeps within kDocumentCallCacheBytes.
 constexpr std::size_t kCallCacheBytes = 256u << 20;
-constexpr std::size_t kRestingCacheBytes = 24u << 20;
+constexpr std::size_t kDocumentCallCacheBytes = 48u << 20;
+constexpr std::chrono::milliseconds kForeignWritesSeenWithin{1};
 
 class CachedStore final : public CollectionReadsOf<CachedStore> {
   friend class CollectionReadsOf<CachedStore>;
@@ -315,7 +318,7 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
   void beginTransaction(bool writes) override {
     if (rows_->shared()) {
       if (!holding()) begin(writes);
-    } else if (!inTransaction_ && rows_->othersWrote()) {
+    } else if (!inTransaction_ && othersMayHaveWritten(writes) && rows_->othersWrote()) {
       forgetWhatOthersWrote();
     }
   }
@@ -345,13 +348,13 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
       countAtBegin_ = objectCount_;
       numberAtBegin_ = nextNumber_;
     }
-    trimCache(kRestingCacheBytes);
+    trimCache(settings().cacheBytes);
   }
 
   void rollbackChanges() override {
     savepoint_ = false;
     if (!inTransaction_) {
-      trimCache(kRestingCacheBytes);
+      trimCache(settings().cacheBytes);
       return;
     }
     // The rows' rollback undoes the database; the cache forgets the objects
@@ -362,7 +365,7 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
     touched_.clear();
     objectCount_ = countAtBegin_;
     nextNumber_ = numberAtBegin_;
-    trimCache(kRestingCacheBytes);
+    trimCache(settings().cacheBytes);
   }
 
   // Held calls that wrote left a transaction open: the mark is a savepoint
@@ -396,6 +399,18 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
   }
 
  private:
+  // Asking whether another program wrote costs a look at the file, as much
+  // as a call's own work on the cache: a reading call asks at most once in
+  // kForeignWritesSeenWithin, so what a person writes with the sqlite3 tool
+  // is read that much later; a writing call always asks, and never writes
+  // over what it has not seen.
+  bool othersMayHaveWritten(bool writes) const {
+    const auto now = std::chrono::steady_clock::now();
+    if (!writes && now - othersAsked_ < kForeignWritesSeenWithin) return false;
+    othersAsked_ = now;
+    return true;
+  }
+
   // Another program wrote rows this store has to itself (a person with the
   // sqlite3 tool): the cache, every kept answer and the counts are read anew.
   void forgetWhatOthersWrote() {
@@ -457,7 +472,8 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
   // lately. Only ever called where no part of the cache is in use: before
   // an object is read in or made, and after a call.
   void trimCache() const {
-    trimCache(settings().smallCallCache ? kRestingCacheBytes * 2 : kCallCacheBytes);
+    trimCache(settings().smallCallCache ? std::min(kDocumentCallCacheBytes, settings().cacheBytes * 2)
+                                        : std::max(kCallCacheBytes, settings().cacheBytes));
   }
   void trimCache(std::size_t bound) const {
     const auto answerBytes = [&] {
@@ -757,6 +773,7 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
   std::size_t countAtMark_ = 0;
   ObjectId numberAtMark_ = 1;
   bool writing_ = false;         // the transaction may write
+  mutable std::chrono::steady_clock::time_point othersAsked_{};  // last othersWrote
   bool readingUnasked_ = false;  // it was begun by a read, without beginCall
 };
 

@@ -336,6 +336,19 @@ class Served {
     return transport_.replies().at(0);
   }
 
+  Reply hostCall(std::uint32_t procedure) {
+    transport_.clear();
+    transport_.setArguments({});
+    svc_req request{};
+    request.rq_prog = kHostProgram;
+    request.rq_vers = kHostVersion;
+    request.rq_proc = procedure;
+    request.rq_xprt = transport_.xprt();
+    dispatchHostProgram(&request, transport_.xprt());
+    EXPECT_EQ(transport_.replies().size(), 1u) << "host procedure " << procedure;
+    return transport_.replies().at(0);
+  }
+
  private:
   VORN repository_;
   InteropHandle handle_;
@@ -374,6 +387,20 @@ TEST(GroupCommit, AFailedRoundUndoesEveryHeldCallAndALaterRoundIsKept) {
   EXPECT_EQ(store.objectCount(), 1u);
   EXPECT_NE(okHandle(kept), 0);
   vorn_os::releaseHandle(kept);
+}
+
+// What anyone may call (the null call, the caller's access) reads no
+// repository: it answers with every store operation failing, where a
+// call that reads one is refused.
+TEST(HostCalls, ThoseOpenToAnyoneLeaveTheStoreAlone) {
+  Served served(makeFaultyStore(makeMemoryStore()));
+  testing::internal::CaptureStderr();
+  faults::arm(faults::Kind::StoreOperation, 1);
+  EXPECT_EQ(served.hostCall(kHostNull).status, ReplyStatus::Success);
+  EXPECT_EQ(served.hostCall(kHostAccess).status, ReplyStatus::Success);
+  EXPECT_EQ(served.hostCall(kHostRepository).status, ReplyStatus::SystemError);
+  EXPECT_TRUE(faults::disarm()) << "the repository's call met the fault";
+  testing::internal::GetCapturedStderr();
 }
 
 // What qovixd says when a call cannot begin, when what was to follow a
