@@ -227,6 +227,16 @@ const HostOption kOptions[] = {
      [](HostOptions& o, const std::string& v) {
        return readCount("--max-document-mib", v, 1, 4096, o.maxDocumentMib);
      }},
+    {"--cache-mib", "N",
+     [] {
+       return "keep at most N MiB of the repository's objects in memory between calls (default " +
+              number(HostOptions{}.cacheMib) +
+              ", 1 to 65536): what is read again soon is read from memory, not the file or the "
+              "database. A call may use up to 256 MiB, or N when that is more";
+     },
+     [](HostOptions& o, const std::string& v) {
+       return readCount("--cache-mib", v, 1, 65536, o.cacheMib);
+     }},
     {"--max-connections", "N",
      [] {
        return "keep at most N TCP connections (default " +

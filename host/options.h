@@ -26,6 +26,7 @@ struct HostOptions {
   std::string repositoryName = "repository";
   std::string documentFolder;                            // empty: no documents
   std::size_t maxDocumentMib = 1024;                     // the document bound, in MiB
+  std::size_t cacheMib = 256;                            // what the store's cache keeps between calls
   std::string storePath = kDefaultStorePath;             // kMemoryStore: kept in memory only
   StoreOptions::Sync sync = StoreOptions::Sync::Normal;  // --sync: how durable a commit is
   HistoryRetention history;  // --history: how long each commit's changes stay

@@ -73,6 +73,7 @@ ServedRepository::ServedRepository(const HostOptions& options)
   StoreSettings& settings = repository_.store().settings();
   settings.limits.mostObjects = options.maxObjects;
   settings.mostDocumentBytes = std::uint64_t{options.maxDocumentMib} << 20;
+  settings.cacheBytes = options.cacheMib << 20;
   settings.history = options.history;
   vorn_os::setMostHandlesPerCaller(options.maxHandlesPerClient);
   handle_ = getHandle(&repository_, static_cast<VornObject*>(&repository_), nullptr);

@@ -81,6 +81,10 @@ struct StoreSettings {
   // times its document at its peak, a UML 2 one about 5 times
   // (docs/development.md has the figures).
   std::uint64_t mostDocumentBytes = std::uint64_t{1} << 30;
+  // How much of the repository a store that caches objects over rows keeps
+  // between calls (a call may hold up to 256 MiB, or this when more): a
+  // model's working set, read again and again, stays in memory.
+  std::size_t cacheBytes = std::size_t{256} << 20;
   // While set (a document is read), a cache in front of the store keeps
   // what a quiet server keeps, not what a call may: an import writes its
   // objects and seldom reads one back.

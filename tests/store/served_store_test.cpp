@@ -206,7 +206,9 @@ TEST_F(ServedStore, NoCallKeepsTheMemoryItUsed) {
   }
   std::ofstream(documents / "big.xmi") << model << "</UML:Namespace.ownedElement></UML:Model>"
                                        << "</XMI.content></XMI>";
-  const std::vector<std::string> arguments{"--store", file_, "--documents", documents.string()};
+  // A cache kept small, below what a call of this model reads.
+  const std::vector<std::string> arguments{"--store", file_, "--documents", documents.string(),
+                                           "--cache-mib", "8"};
   {
     ServerProcess server(arguments);
     Connection connection("127.0.0.1", server.port());
