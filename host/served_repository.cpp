@@ -8,6 +8,7 @@
 #include "host/host_error.h"
 #include "model_classes.h"
 #include "model/qovix_srv/model_metadata.h"
+#include "model/qovix_srv/reading.h"
 #include "model/vorn_os/handle_registry.h"
 #include "store/open_store.h"
 #include "store/postgres_store.h"
@@ -26,6 +27,7 @@ std::unique_ptr<PersistentStore> openServedStore(const HostOptions& options) {
     store.featureNames.push_back({each.id, each.owner, each.name});
   }
   store.searchedName = feature::name;  // what search by name finds
+  store.roots = model::packageRoots();   // the top-level packages
   try {
     return openStore(options.storePath, store);
   } catch (const StoreError& error) {

@@ -44,6 +44,7 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
 
  public:
   explicit CachedStore(std::unique_ptr<StoreRows> rows) : rows_(std::move(rows)) {
+    keepRoots(rows_->rootsKept());
     const RowsState state = rows_->current();
     objectCount_ = state.objectCount;
     nextNumber_ = state.nextNumber;
@@ -159,6 +160,21 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
                     std::size_t most) const override {
     reading();
     return rows_->namesMatching(match, folded, most);
+  }
+
+  // Kept until a commit writes the index, or others commit.
+  Ids roots() const override {
+    reading();
+    if (!rootsRead_) {
+      roots_ = rows_->readRoots();
+      rootsRead_ = true;
+    }
+    return roots_;
+  }
+  void writeRoot(ObjectId id, bool root) override {
+    beginWriting();
+    rows_->writeRoot(id, root);
+    rootsRead_ = false;
   }
 
   Ids holdingValue(FeatureId feature, const StoredValue& value) const override {
@@ -449,6 +465,7 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
     instances_.clear();
     holders_.clear();
     referrers_.clear();
+    rootsRead_ = false;
     ++epoch_;
   }
 
@@ -774,6 +791,8 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
   ObjectId numberAtMark_ = 1;
   bool writing_ = false;         // the transaction may write
   mutable std::chrono::steady_clock::time_point othersAsked_{};  // last othersWrote
+  mutable Ids roots_;  // as rows_->readRoots read them, while rootsRead_
+  mutable bool rootsRead_ = false;
   bool readingUnasked_ = false;  // it was begun by a read, without beginCall
 };
 

@@ -83,7 +83,9 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
   friend class CollectionReadsOf<MemoryStore>;
 
  public:
-  explicit MemoryStore(FeatureId searchedName) : searchedName_(searchedName) {}
+  explicit MemoryStore(const StoreOptions& options) : searchedName_(options.searchedName) {
+    keepRoots(options.roots);
+  }
 
   ObjectId createObject(ClassId classId) override {
     if (objects_.size() >= UINT32_MAX - 1) throw std::length_error("the repository is full");
@@ -194,6 +196,18 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
   Ids namesMatching(name_search::Match match, std::u16string_view folded,
                     std::size_t most) const override {
     return names_.matching(match, folded, most);
+  }
+
+  std::vector<ObjectId> roots() const override { return {roots_.begin(), roots_.end()}; }
+  void writeRoot(ObjectId id, bool root) override {
+    if (root == roots_.contains(id)) return;
+    if (root) {
+      roots_.insert(id);
+      keepUndo([this, id] { roots_.erase(id); });
+    } else {
+      roots_.erase(id);
+      keepUndo([this, id] { roots_.insert(id); });
+    }
   }
 
   Ids holdingValue(FeatureId feature, const StoredValue& value) const override {
@@ -568,6 +582,7 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
   std::unordered_map<ValueKey, std::set<ObjectId>, ValueKeyHash> holders_;
   FeatureId searchedName_;
   name_search::NameIndex names_;
+  std::set<ObjectId> roots_;
   std::unordered_map<std::uint64_t, std::set<ObjectId>> referrers_;
   std::unordered_map<ObjectId, std::set<FeatureId>> referredBy_;  // features with referrers
   std::vector<std::function<void()>> undo_;
@@ -580,6 +595,6 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
 
 }  // namespace
 
-std::unique_ptr<PersistentStore> makeMemoryStore(FeatureId searchedName) {
-  return std::make_unique<MemoryStore>(searchedName);
+std::unique_ptr<PersistentStore> makeMemoryStore(const StoreOptions& options) {
+  return std::make_unique<MemoryStore>(options);
 }

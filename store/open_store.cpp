@@ -12,7 +12,7 @@ StoreKind storeKindOf(const std::string& name) {
 std::unique_ptr<PersistentStore> openStore(const std::string& name, const StoreOptions& options) {
   switch (storeKindOf(name)) {
     case StoreKind::Memory:
-      return makeMemoryStore(options.searchedName);
+      return makeMemoryStore(options);
     case StoreKind::Postgres:
       return openPostgresStore(name, options);
     case StoreKind::File:

@@ -36,6 +36,7 @@ ObjectId PersistentStore::create(ClassId classId) {
   const ObjectId made = createObject(classId);
   ++createdInTransaction_;
   note(made, classId, Touch::Created);
+  noteOwned(made);
   madeInCall_.insert(made);
   if (brief_ && keepsHistory()) {
     // Its `created` change is written when the call ends, from the notes:
@@ -51,6 +52,8 @@ void PersistentStore::removeObject(ObjectId id) {
   const ClassId classId = classOf(id);
   if (classId == 0) throw std::invalid_argument("no object " + std::to_string(id) + " to remove");
   note(id, classId, Touch::Deleted);
+  noteOwned(id);
+  noteOwnedMembers(id);
   const std::size_t remembered = changes_.size();
   try {
     if (recordsSlotsOf(id)) rememberSlotsOf(id);
@@ -68,6 +71,7 @@ void PersistentStore::restoreObject(ObjectId id, ClassId classId) {
   }
   note(id, classId, Touch::Created);
   reviveObject(id, classId);
+  noteOwned(id);
   remember({.kind = SlotChange::Created, .object = id, .feature = classId});
 }
 
@@ -96,6 +100,7 @@ void PersistentStore::setReference(ObjectId id, FeatureId feature, ObjectId targ
   noteChanged(id);
   const ObjectId before = recordsSlotsOf(id) ? reference(id, feature) : 0;
   writeReference(id, feature, target);
+  if (feature == roots_.reference) noteOwned(id);
   remember({.kind = SlotChange::Reference,
             .object = id,
             .feature = feature,
@@ -114,6 +119,7 @@ bool PersistentStore::insertMember(ObjectId id, FeatureId feature, ObjectId memb
   if (hasMember(id, feature, member)) return false;  // no change, and none noted
   noteChanged(id);
   if (!addMemberAt(id, feature, member, position)) return false;
+  if (feature == roots_.collection) noteOwned(member);
   remember({.kind = SlotChange::Added,
             .object = id,
             .feature = feature,
@@ -127,6 +133,7 @@ bool PersistentStore::removeMember(ObjectId id, FeatureId feature, ObjectId memb
   if (position < 0) return false;
   noteChanged(id);
   dropMember(id, feature, member);
+  if (feature == roots_.collection) noteOwned(member);
   remember({.kind = SlotChange::Removed,
             .object = id,
             .feature = feature,
@@ -140,6 +147,9 @@ void PersistentStore::clearMembers(ObjectId id, FeatureId feature) {
   if (before.empty()) return;
   noteChanged(id);
   dropMembers(id, feature);
+  if (feature == roots_.collection) {
+    for (ObjectId member : before) noteOwned(member);
+  }
   // Each leaves from the front, so that undoing, in reverse, puts each back
   // at the front.
   for (ObjectId member : before) {
@@ -258,6 +268,7 @@ void PersistentStore::commit() {
   try {
     holdRecordOfCall();
     endCall();
+    settleRoots();
     commitChanges(held_);
   } catch (...) {
     abandonHeld();
@@ -290,6 +301,7 @@ void PersistentStore::commitLater() {
 void PersistentStore::rollback() {
   endCall();
   if (!holding_) {
+    ownershipChanged_.clear();
     rollbackChanges();
     return;
   }
@@ -308,7 +320,37 @@ void PersistentStore::abandonHeld() {
   heldLost_ = heldLost_ || !held_.empty();
   held_.clear();
   holding_ = marked_ = false;
+  ownershipChanged_.clear();
   rollbackChanges();
+}
+
+void PersistentStore::noteOwned(ObjectId id) {
+  if (!roots_.kept()) return;
+  const ClassId classId = classOf(id);
+  if (std::find(roots_.classes.begin(), roots_.classes.end(), classId) != roots_.classes.end())
+    ownershipChanged_.push_back(id);
+}
+
+void PersistentStore::noteOwnedMembers(ObjectId id) {
+  if (!roots_.kept() || roots_.collection == 0) return;
+  for (ObjectId member : members(id, roots_.collection)) noteOwned(member);
+}
+
+// A noted object may since have been removed, or owned and let go again:
+// its place is read as the commit leaves it. An undone call's notes stay
+// with the held calls' until their commit, and read what is there then.
+void PersistentStore::settleRoots() {
+  if (ownershipChanged_.empty()) return;
+  std::sort(ownershipChanged_.begin(), ownershipChanged_.end());
+  ownershipChanged_.erase(std::unique(ownershipChanged_.begin(), ownershipChanged_.end()),
+                          ownershipChanged_.end());
+  for (ObjectId id : ownershipChanged_) {
+    const bool owned = !exists(id) ||
+                       (roots_.reference != 0 && reference(id, roots_.reference) != 0) ||
+                       (roots_.collection != 0 && !referrers(roots_.collection, id).empty());
+    writeRoot(id, !owned);
+  }
+  ownershipChanged_.clear();
 }
 
 void PersistentStore::note(ObjectId id, ClassId classId, Touch touch) {

@@ -32,6 +32,7 @@
 
 #include "store/id_runs.h"
 #include "store/name_search.h"
+#include "store/store_options.h"
 #include "store/vorn_types.h"
 #include "store/store_api.h"
 
@@ -229,6 +230,14 @@ class STORE_API PersistentStore {
                                               std::u16string_view folded,
                                               std::size_t most) const = 0;
 
+  // The objects of StoreOptions::roots' classes that nothing owns, in
+  // creation order: from the store's index of them, at the cost of what it
+  // answers; nothing where it keeps none. What a transaction changes shows
+  // once it commits.
+  virtual std::vector<ObjectId> roots() const = 0;
+  // Which roots those are: the store's StoreOptions::roots.
+  const StoreOptions::Roots& rootsKept() const { return roots_; }
+
   // References and collections ----------------------------------------------
 
   // A single reference; 0 when unset.
@@ -384,6 +393,11 @@ class STORE_API PersistentStore {
   virtual void markCall() = 0;
   virtual void rollbackToMark() = 0;
   virtual void releaseMark() = 0;
+  // The roots the store keeps (its constructor says), and what its index
+  // holds of one object: written at each commit, in its transaction, for
+  // every object whose ownership the commit's changes may have changed.
+  void keepRoots(StoreOptions::Roots roots) { roots_ = std::move(roots); }
+  virtual void writeRoot(ObjectId id, bool root) = 0;
 
  private:
   enum class Touch { Created, Changed, Deleted };
@@ -414,6 +428,13 @@ class STORE_API PersistentStore {
   // Undoes every change since the last commit, held calls' too; the next
   // commit() says they were lost.
   void abandonHeld();
+  // Notes an object whose ownership a change may alter, when it is of a
+  // root's class; the members of a collection `collection` of `id` too.
+  void noteOwned(ObjectId id);
+  void noteOwnedMembers(ObjectId id);
+  // Writes each noted object's place in the index of roots, as the store
+  // reads it now.
+  void settleRoots();
 
   StoreSettings settings_;
   CallInfo call_;
@@ -428,15 +449,16 @@ class STORE_API PersistentStore {
   bool holding_ = false;            // calls are held for the next commit
   bool marked_ = false;             // the call in progress began at a mark
   bool heldLost_ = false;           // held calls were undone before their commit
+  StoreOptions::Roots roots_;
+  std::vector<ObjectId> ownershipChanged_;  // since the last commit, for settleRoots
 };
 
 // Keeps every object in memory for the life of the process. Its indexes are
 // those of every store; rollback undoes from a log of the changes made since
 // the last commit, so an owner commits after each call (as qovixd does) or
 // the log grows with every change.
-// With `searchedName`, it keeps an index of that value slot's text for
-// namesMatching.
-STORE_API std::unique_ptr<PersistentStore> makeMemoryStore(FeatureId searchedName = 0);
+// Of the options, it keeps the index of names (searchedName) and of roots.
+STORE_API std::unique_ptr<PersistentStore> makeMemoryStore(const StoreOptions& options = {});
 
 // Merges lists that are each in creation order into one, without sorting.
 STORE_API std::vector<ObjectId> mergeInCreationOrder(std::vector<std::vector<ObjectId>> lists);

@@ -5,6 +5,7 @@
 #include "store/name_search.h"
 #include "store/named_views.h"
 #include "store/pg_text.h"
+#include "store/root_index.h"
 
 namespace {
 
@@ -117,6 +118,14 @@ CREATE TABLE IF NOT EXISTS search_state (feature integer NOT NULL);  -- one row:
 INSERT INTO search_state SELECT 0 WHERE NOT EXISTS (SELECT 1 FROM search_state);
 )sql";
 
+// The index of roots (root_index.h), made with the schema, or added to a
+// database of an older one.
+constexpr const char* kRootTables = R"sql(
+CREATE TABLE IF NOT EXISTS root_object (object bigint PRIMARY KEY);  -- the objects nothing owns
+CREATE TABLE IF NOT EXISTS root_state (roots text NOT NULL);  -- one row: which roots are indexed
+INSERT INTO root_state SELECT '' WHERE NOT EXISTS (SELECT 1 FROM root_state);
+)sql";
+
 // Keeps servers that open one database at once from making its schema twice.
 constexpr const char* kSchemaLock = "SELECT pg_advisory_xact_lock(1364613202)";  // "QVXR"
 
@@ -187,6 +196,14 @@ void indexNames(PgConnection& connection, FeatureId searched) {
   connection.execute("UPDATE search_state SET feature = " + feature, "indexing the names");
 }
 
+// Finds the roots anew when the index is of others, or of none.
+void indexRoots(PgConnection& connection, const StoreOptions::Roots& roots) {
+  if (!roots.kept()) return;
+  const PgResult state = connection.query("SELECT roots FROM root_state", "reading the roots");
+  if (state.rows() == 1 && state.text(0, 0) == root_index::signature(roots)) return;
+  connection.execute(root_index::rebuildStatements(roots), "finding the roots");
+}
+
 }  // namespace
 
 const char* postgresShapeFaults() {
@@ -197,7 +214,8 @@ const char* postgresShapeFaults() {
          "    ELSE 'a relation of kind ' || c.relkind::text END || ', not a table' END "
          "FROM unnest(ARRAY['qovix_repository', 'commit_state', 'object', 'attribute', "
          "  'reference', 'member', 'value_item', 'commit_log', 'commit_object', 'class', "
-         "  'feature', 'search_name', 'search_gram', 'search_state']) AS t(name) "
+         "  'feature', 'search_name', 'search_gram', 'search_state', 'root_object', "
+         "  'root_state']) AS t(name) "
          "LEFT JOIN pg_class c ON c.relname = t.name "
          "  AND c.relnamespace = to_regnamespace(current_schema()) "
          "WHERE c.oid IS NULL OR c.relkind <> 'r' "
@@ -223,6 +241,7 @@ void preparePostgresRepository(PgConnection& connection, const StoreOptions& opt
     if (empty) {
       connection.execute(kSchema, "making the schema");
       connection.execute(kSearchTables, "making the schema");
+      connection.execute(kRootTables, "making the schema");
       connection.execute(kNamedViews, "making the schema");
       connection.execute("INSERT INTO qovix_repository VALUES (" + quoted(kPostgresApplication) +
                              ", " + std::to_string(kPostgresSchemaVersion) + ")",
@@ -247,6 +266,14 @@ void preparePostgresRepository(PgConnection& connection, const StoreOptions& opt
         throw StoreError(database + " has schema version " + std::to_string(version) +
                          ", newer than this qovixd reads (" +
                          std::to_string(kPostgresSchemaVersion) + "); it was left as it is");
+      }
+      if (version < 4) {
+        // Versions 1 to 3 gain the index of roots, empty: it is filled
+        // below, once the store is opened for its roots.
+        connection.execute(kRootTables, "adding the index of roots");
+        connection.execute("UPDATE qovix_repository SET schema_version = " +
+                               std::to_string(kPostgresSchemaVersion),
+                           "adding the index of roots");
       }
       if (version < 3) {
         // Versions 1 and 2 gain the index of names, empty: it is filled
@@ -277,6 +304,7 @@ void preparePostgresRepository(PgConnection& connection, const StoreOptions& opt
     }
     writeNames(connection, options);
     indexNames(connection, options.searchedName);
+    indexRoots(connection, options.roots);
     connection.execute("COMMIT", "keeping the schema");
   } catch (...) {
     try {

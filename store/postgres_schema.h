@@ -7,7 +7,7 @@
 #include "store/store_options.h"
 
 // The schema version this build reads and writes (qovix_repository.schema_version).
-inline constexpr int kPostgresSchemaVersion = 3;
+inline constexpr int kPostgresSchemaVersion = 4;
 // What qovix_repository.application holds in a repository of ours.
 inline constexpr const char* kPostgresApplication = "QOVIX repository";
 

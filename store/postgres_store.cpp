@@ -177,6 +177,9 @@ const std::vector<PgStatement>& statements() {
        "INSERT INTO search_name (object, folded) VALUES ($1, $2) "
        "ON CONFLICT (object) DO UPDATE SET folded = excluded.folded"},
       {"remove_search_name", "DELETE FROM search_name WHERE object = $1"},
+      {"read_roots", "SELECT object FROM root_object ORDER BY object"},
+      {"add_root", "INSERT INTO root_object (object) VALUES ($1) ON CONFLICT DO NOTHING"},
+      {"drop_root", "DELETE FROM root_object WHERE object = $1"},
       {"clear_search_grams", "DELETE FROM search_gram WHERE object = $1"},
       {"add_search_grams",
        "INSERT INTO search_gram (gram, object) SELECT DISTINCT g, $1::bigint FROM unnest($2::bigint[]) g"},
@@ -220,6 +223,7 @@ class PostgresRows final : public StoreRows {
  public:
   PostgresRows(const std::string& conninfo, const StoreOptions& options)
       : searched_(options.searchedName),
+        roots_(options.roots),
         connection_(conninfo, statements(), sessionSetup(options),
                     [options](PgConnection& connection) {
                       preparePostgresRepository(connection, options);
@@ -346,6 +350,12 @@ class PostgresRows final : public StoreRows {
   Ids referring(FeatureId feature, ObjectId target) override {
     return column(connection_.fetch("referring",
                                     PgParams() << std::int64_t{feature} << std::int64_t{target}));
+  }
+
+  StoreOptions::Roots rootsKept() const override { return roots_; }
+  Ids readRoots() override { return column(connection_.fetch("read_roots", PgParams())); }
+  void writeRoot(ObjectId id, bool root) override {
+    write(root ? "add_root" : "drop_root", PgParams() << std::int64_t{id});
   }
 
   // Each question is a round trip: what refers to the objects read ahead
@@ -713,6 +723,7 @@ class PostgresRows final : public StoreRows {
   }
 
   FeatureId searched_;  // the value whose text the index of names holds; 0 none
+  StoreOptions::Roots roots_;  // what the index of roots holds
   PgConnection connection_;
   std::uint64_t lastSeen_ = 0;  // the last commit this store has seen
   bool allStale_ = false;       // the next begin drops the whole cache

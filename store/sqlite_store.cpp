@@ -8,6 +8,7 @@
 #include "store/database.h"
 #include "store/file_lock.h"
 #include "store/log_checkpointer.h"
+#include "store/root_index.h"
 #include "store/row_batches.h"
 #include "store/sqlite_name_index.h"
 #include "store/store_rows.h"
@@ -28,7 +29,12 @@ class SqliteRows final : public StoreRows {
         database_(path, true),
         statements_(prepared(database_, options)),
         names_(database_, options.searchedName),
+        roots_(options.roots),
+        readRoots_(database_, "SELECT object FROM root_object ORDER BY object"),
+        addRoot_(database_, "INSERT OR IGNORE INTO root_object (object) VALUES (?1)"),
+        dropRoot_(database_, "DELETE FROM root_object WHERE object = ?1"),
         checkpointer_(path, database_.get(), options.sync == SqliteStoreOptions::Sync::Full) {
+    indexRoots();
     // The log's size after each commit, in place of SQLite's own hook,
     // which checkpoints inside whichever commit takes the log past 1,000
     // pages: a thread of the checkpointer's does it instead.
@@ -217,6 +223,16 @@ class SqliteRows final : public StoreRows {
     return names_.matching(match, folded, most);
   }
 
+  StoreOptions::Roots rootsKept() const override { return roots_; }
+  Ids readRoots() override {
+    const Use use(readRoots_);
+    return column(use.statement());
+  }
+  void writeRoot(ObjectId id, bool root) override {
+    const Use use(root ? addRoot_ : dropRoot_);
+    use->bind(1, id).run();
+  }
+
   void setReference(ObjectId id, FeatureId feature, ObjectId target) override {
     batches_.setReference(id, feature, target);
   }
@@ -354,6 +370,26 @@ class SqliteRows final : public StoreRows {
         forgetHistory, dataVersion;
     Statement begin, commit, rollback, mark, rollbackToMark, releaseMark;
   };
+
+  // Finds the roots anew, in one transaction, when the file indexes other
+  // roots or none (a file of an older schema, or a copy).
+  void indexRoots() {
+    if (!roots_.kept()) return;
+    const std::string signature = root_index::signature(roots_);
+    {
+      Statement state(database_, "SELECT count(*) FROM root_state WHERE roots = ?1");
+      state.bind(1, std::u16string(signature.begin(), signature.end()));
+      if (state.step() && state.integer(0) > 0) return;
+    }
+    database_.execute("BEGIN IMMEDIATE");
+    try {
+      database_.execute(root_index::rebuildStatements(roots_).c_str());
+      database_.execute("COMMIT");
+    } catch (...) {
+      database_.execute("ROLLBACK");
+      throw;
+    }
+  }
 
   static Statements prepared(Database& database, const SqliteStoreOptions& options) {
     prepareRepositoryFile(database, options);
@@ -582,6 +618,8 @@ class SqliteRows final : public StoreRows {
   Database database_;
   Statements statements_;
   SqliteNameIndex names_;
+  StoreOptions::Roots roots_;
+  Statement readRoots_, addRoot_, dropRoot_;
   RowBatches batches_{database_};  // new rows not yet written
   ManyRows touchedRows_{
       "INSERT INTO commit_object (sequence, object, change, class, changes) VALUES ",

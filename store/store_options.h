@@ -35,4 +35,19 @@ struct StoreOptions {
   // (namesMatching): the model's name; 0 for none. A store opened with
   // another indexes its names anew, once.
   FeatureId searchedName = 0;
+  // The objects the store keeps an index of while nothing owns them
+  // (PersistentStore::roots): those of `classes` whose single reference
+  // `reference` names no owner and that no collection `collection` holds;
+  // for the model, its packages, with an element's namespace and a
+  // namespace's owned elements. No classes: none. A store opened with
+  // other roots than before finds them anew, once.
+  struct Roots {
+    std::vector<ClassId> classes;
+    FeatureId reference = 0;
+    FeatureId collection = 0;
+
+    bool kept() const { return !classes.empty(); }
+    friend bool operator==(const Roots&, const Roots&) = default;
+  };
+  Roots roots;
 };

@@ -107,6 +107,11 @@ class StoreRows {
                                               std::u16string_view folded, std::size_t most) = 0;
   // What holds `target` in its single reference or collection `feature`.
   virtual std::vector<ObjectId> referring(FeatureId feature, ObjectId target) = 0;
+  // The index of roots (StoreOptions::roots), the rows were opened with:
+  // every object in it, and, written in a transaction, one object's place.
+  virtual StoreOptions::Roots rootsKept() const = 0;
+  virtual std::vector<ObjectId> readRoots() = 0;
+  virtual void writeRoot(ObjectId id, bool root) = 0;
   virtual std::vector<std::pair<FeatureId, ObjectId>> referencesTo(ObjectId target) = 0;
 
   // Writing.

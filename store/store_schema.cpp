@@ -7,7 +7,7 @@
 
 namespace {
 
-// Version 6 (version 5 had no index of names for search; version 4 had no history, nor the class of
+// Version 7 (version 6 had no index of roots; version 5 no index of names for search; version 4 had no history, nor the class of
 // what a commit touched; version 1 lacked the index of values in lists; version 2 the next object
 // number and the indexes by target alone, which removing objects needs; version 3 the commit log).
 // Text is UTF-16 as the model holds it (the file's encoding), so every text comes back unit for
@@ -103,6 +103,14 @@ CREATE TABLE IF NOT EXISTS search_state (feature INTEGER NOT NULL);  -- one row:
 INSERT INTO search_state SELECT 0 WHERE NOT EXISTS (SELECT 1 FROM search_state);
 )sql";
 
+// The index of roots (root_index.h), made with the schema, or added to a
+// file of an older one.
+constexpr const char* kRootTables = R"sql(
+CREATE TABLE IF NOT EXISTS root_object (object INTEGER PRIMARY KEY);  -- the objects nothing owns
+CREATE TABLE IF NOT EXISTS root_state (roots TEXT NOT NULL);  -- one row: which roots are indexed
+INSERT INTO root_state SELECT '' WHERE NOT EXISTS (SELECT 1 FROM root_state);
+)sql";
+
 std::int64_t pragmaNumber(Database& database, const char* sql) {
   Statement statement(database, sql);
   return statement.step() ? statement.integer(0) : 0;
@@ -172,6 +180,7 @@ std::string repositoryShapeFault(Database& database) {
   Database ours(":memory:", true);
   ours.execute(kSchema);
   ours.execute(kSearchTables);
+  ours.execute(kRootTables);
   for (const char* type : {"table", "index"}) {
     for (const std::string& name :
          texts(ours.get(),
@@ -249,6 +258,7 @@ void prepareRepositoryFile(Database& database, const StoreOptions& options) {
   if (empty) {
     database.execute(kSchema);
     database.execute(kSearchTables);
+    database.execute(kRootTables);
     database.execute(kNamedViews);
     database.execute(("PRAGMA application_id = " + std::to_string(kStoreApplicationId)).c_str());
     database.execute(("PRAGMA user_version = " + std::to_string(kStoreSchemaVersion)).c_str());
@@ -302,6 +312,11 @@ CREATE INDEX IF NOT EXISTS commit_object_by_object ON commit_object (object, seq
     // Version 5 files gain the index of names, empty: the store indexes
     // them once it is opened for a feature.
     database.execute(kSearchTables);
+  }
+  if (!empty && version < 7) {
+    // Version 6 files gain the index of roots, empty: the store finds them
+    // once it is opened for its roots.
+    database.execute(kRootTables);
   }
   if (!empty && version < kStoreSchemaVersion) {
     database.execute(("PRAGMA user_version = " + std::to_string(kStoreSchemaVersion)).c_str());

@@ -96,7 +96,13 @@ std::vector<ObjectId> contentsOf(const PersistentStore& store, ObjectId id) {
   return namespaceContents(StoreView(store), id);
 }
 
+StoreOptions::Roots packageRoots() {
+  return {conformingClasses(QOVIXPackage::kClassId), feature::QOVIXModelElement_namespace1,
+          feature::QOVIXNamespace_ownedElement};
+}
+
 std::vector<ObjectId> topLevelPackages(const PersistentStore& store) {
+  if (store.rootsKept() == packageRoots()) return store.roots();
   const StoreView view(store);
   std::vector<ObjectId> found;
   for (ObjectId package : store.instancesOf(conformingClasses(QOVIXPackage::kClassId))) {

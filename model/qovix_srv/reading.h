@@ -3,8 +3,7 @@
 // What a view of many elements reads in one go, straight from the store as
 // the model reads it: an object's slots with each relation taken from both
 // of its ends, a namespace's contents, and the packages no namespace owns.
-// Each costs what the object relates to, never a walk of the repository
-// (the top-level packages excepted: a look at each package).
+// Each costs what the object relates to, never a walk of the repository.
 
 #include <string>
 #include <vector>
@@ -38,8 +37,12 @@ QOVIX_SRV_API std::vector<ReadSlot> slotsOf(const PersistentStore& store, Object
 QOVIX_SRV_API std::vector<ObjectId> contentsOf(const PersistentStore& store, ObjectId id);
 
 // The packages (models and subsystems too) that no namespace owns, in
-// creation order.
+// creation order: from the store's index of roots where it keeps
+// packageRoots(), else a look at each package.
 QOVIX_SRV_API std::vector<ObjectId> topLevelPackages(const PersistentStore& store);
+// The roots a store keeps for topLevelPackages: packages, owned through an
+// element's namespace or a namespace's owned elements.
+QOVIX_SRV_API StoreOptions::Roots packageRoots();
 
 // The namespaces around the element, outermost first (each its owner's
 // owner), as far as 64 levels and never round a circle.

@@ -106,6 +106,9 @@ class FaultyStore final : public PersistentStore {
   std::vector<ObjectId> holdingValue(FeatureId feature, const StoredValue& value) const override {
     return faulty().holdingValue(feature, value);
   }
+  // It keeps no roots of its own; the store it wraps keeps its own.
+  std::vector<ObjectId> roots() const override { return faulty().roots(); }
+  void writeRoot(ObjectId, bool) override {}
   ObjectId reference(ObjectId id, FeatureId feature) const override {
     return faulty().reference(id, feature);
   }

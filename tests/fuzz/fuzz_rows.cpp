@@ -103,6 +103,9 @@ class FuzzedRows final : public StoreRows {
     return ids();
   }
   std::vector<ObjectId> referring(FeatureId, ObjectId) override { return ids(); }
+  StoreOptions::Roots rootsKept() const override { return {{1, 2}, 3, 4}; }
+  std::vector<ObjectId> readRoots() override { return ids(); }
+  void writeRoot(ObjectId, bool) override {}
   std::vector<std::pair<FeatureId, ObjectId>> referencesTo(ObjectId) override {
     std::vector<std::pair<FeatureId, ObjectId>> found;
     for (ObjectId each : ids()) found.emplace_back(in_.small(kRange), each);

@@ -21,15 +21,17 @@ using Ids = std::vector<ObjectId>;
 using Touched = std::vector<TouchedObject>;
 
 constexpr FeatureId kName = 1, kSize = 2, kOwner = 3, kMembers = 4, kItems = 5;
-constexpr ClassId kPlain = 10, kOther = 11;
+constexpr ClassId kPlain = 10, kOther = 11, kPackage = 12;
 
 StoredValue text(std::u16string value) { return {7, 0, std::move(value)}; }
 StoredValue number(std::int32_t value) { return {8, value, {}}; }
 
-// Each store indexes kName's text for search by name.
-StoreOptions searchingNames() {
+// Each store indexes kName's text for search by name, and the packages
+// that no kOwner reference and no kMembers collection own.
+StoreOptions indexing() {
   StoreOptions options;
   options.searchedName = kName;
+  options.roots = {{kPackage}, kOwner, kMembers};
   return options;
 }
 
@@ -644,8 +646,53 @@ TEST_P(StoreContract, NamesAreFoundByIndexInAnyCaseExactThenByPrefixThenWithin) 
   EXPECT_EQ(store_->namesMatching(Match::Containing, u"account", 10), (Ids{made[2]}));
 }
 
-// A file or database written by a store that indexed no names (an older
-// one, or a copy) has them indexed once it is opened for search.
+// The packages nothing owns, through either end, are indexed as each
+// commit leaves them: made, owned, let go, freed by their owner's removal;
+// an undone call, held or not, leaves the index as it was.
+TEST_P(StoreContract, RootsAreThePackagesNothingOwnsAsEachCommitLeavesThem) {
+  PersistentStore& s = *store_;
+  s.beginCall({});
+  const ObjectId a = s.create(kPackage), b = s.create(kPackage), c = s.create(kPackage);
+  const ObjectId plain = s.create(kPlain);  // of no class the roots are
+  s.setReference(b, kOwner, a);
+  s.appendMember(a, kMembers, c);
+  EXPECT_EQ(s.roots(), Ids{}) << "nothing shows before the commit";
+  s.commit();
+  EXPECT_EQ(s.roots(), Ids{a});
+  s.beginCall({});
+  s.setReference(b, kOwner, 0);
+  s.removeMember(a, kMembers, c);
+  s.commit();
+  EXPECT_EQ(s.roots(), (Ids{a, b, c}));
+  s.beginCall({});
+  s.setReference(a, kOwner, plain);
+  s.rollback();
+  EXPECT_EQ(s.roots(), (Ids{a, b, c}));
+  s.beginCall({});
+  s.appendMember(a, kMembers, b);
+  s.appendMember(a, kMembers, c);
+  s.commit();
+  EXPECT_EQ(s.roots(), Ids{a});
+  s.beginCall({});
+  s.removeObject(a);
+  s.commit();
+  EXPECT_EQ(s.roots(), (Ids{b, c})) << "what the removed package held is free";
+  s.beginCall({});
+  s.setReference(b, kOwner, c);
+  s.commitLater();
+  s.beginCall({});
+  s.setReference(c, kOwner, b);
+  s.rollback();  // the second call alone
+  s.commit();
+  EXPECT_EQ(s.roots(), Ids{c});
+  store_.reset();
+  if (GetParam().name == std::string("memory")) return;
+  store_ = open();
+  EXPECT_EQ(store_->roots(), Ids{c});
+}
+
+// A file or database written by a store that indexed no names nor roots
+// (an older one, or a copy) has them indexed once it is opened for them.
 TEST(NameIndex, ARepositoryOpenedForSearchIndexesTheNamesItHolds) {
   TemporaryFolder folder;
   const auto file = folder.path() / "r.sqlite3";
@@ -664,13 +711,18 @@ TEST(NameIndex, ARepositoryOpenedForSearchIndexesTheNamesItHolds) {
       unindexed->beginCall({});
       for (const char16_t* name : {u"Ledger", u"GeneralLedger"})
         unindexed->setValue(unindexed->create(kPlain), kName, text(name));
+      const ObjectId top = unindexed->create(kPackage), inner = unindexed->create(kPackage);
+      unindexed->appendMember(top, kMembers, inner);
+      unindexed->setReference(unindexed->create(kPackage), kOwner, inner);
       unindexed->commit();
       EXPECT_EQ(unindexed->namesMatching(name_search::Match::Exact, u"ledger", 5), Ids{}) << what;
+      EXPECT_EQ(unindexed->roots(), Ids{}) << what;
     }
-    const auto searched = open(searchingNames());
+    const auto searched = open(indexing());
     EXPECT_EQ(searched->namesMatching(name_search::Match::Exact, u"ledger", 5), Ids{1}) << what;
     EXPECT_EQ(searched->namesMatching(name_search::Match::Containing, u"ledger", 5), Ids{2})
         << what;
+    EXPECT_EQ(searched->roots(), Ids{3}) << what;
   }
 }
 
@@ -678,15 +730,15 @@ INSTANTIATE_TEST_SUITE_P(
     EveryStore, StoreContract,
     ::testing::Values(StoreKind{"memory",
                                 [](const std::filesystem::path&, const std::string&) {
-                                  return makeMemoryStore(kName);
+                                  return makeMemoryStore(indexing());
                                 }},
                       StoreKind{"sqlite",
                                 [](const std::filesystem::path& file, const std::string&) {
-                                  return openSqliteStore(file, searchingNames());
+                                  return openSqliteStore(file, indexing());
                                 }},
                       StoreKind{"postgres",
                                 [](const std::filesystem::path&, const std::string& database) {
-                                  return openPostgresStore(database, searchingNames());
+                                  return openPostgresStore(database, indexing());
                                 },
                                 true}),
     [](const auto& each) { return std::string(each.param.name); });
