@@ -29,8 +29,10 @@ constexpr std::size_t kMostFeedCommits = 1000;
 constexpr std::size_t kMostHistoryCommits = 100;
 constexpr std::size_t kPageBytes = 1u << 20;
 // The objects a feed page reads: what fits in its bytes (12 a touched
-// object), so that no page reads what it will not send.
+// object), so that no page reads what it will not send; and the most a
+// page lists of one commit, which may have touched millions (an import).
 constexpr std::size_t kMostFeedObjects = kPageBytes / 12;
+constexpr std::size_t kMostObjectsListed = kMostFeedObjects;
 constexpr std::size_t kMostChangesShown = 10'000;
 constexpr std::size_t kMostChangeBytes = 4u << 20;
 
@@ -58,7 +60,7 @@ std::string slotName(const SlotChange& change) {
 // value each may be long): a reply stays within every client's bound, and
 // `left` counts the changes it leaves out.
 std::size_t addWireCommit(CommitPage& page, const CommitRecord& record, std::size_t pageBytes,
-                          std::size_t& left) {
+                          std::size_t& left, std::size_t& objectsLeft) {
   WireCommit& wire = page.commits.emplace_back();
   wire.sequence = record.sequence;
   wire.timeMicros = record.timeMicros;
@@ -69,9 +71,13 @@ std::size_t addWireCommit(CommitPage& page, const CommitRecord& record, std::siz
       {&record.created, 0}, {&record.changed, 1}, {&record.deleted, 2}};
   for (const auto& [objects, change] : lists) {
     for (const TouchedObject& touched : *objects) {
+      if (wire.objects.size() == kMostObjectsListed) {
+        ++objectsLeft;
+        continue;
+      }
       wire.objects.push_back({touched.id, touched.classId, change});
+      bytes += 12;
     }
-    bytes += 12 * objects->size();
   }
   for (const SlotChange& change : record.changes) {
     std::size_t changeBytes = 64;
@@ -101,14 +107,15 @@ CommitPage pageOf(const PersistentStore& store, const std::vector<CommitRecord>&
   std::size_t bytes = 0;
   for (const CommitRecord& record : records) {
     if (!page.commits.empty() && bytes >= kPageBytes) break;
-    std::size_t left = 0;
-    bytes += addWireCommit(page, record, bytes, left);
-    if (left != 0 && page.commits.size() > 1) {
+    std::size_t left = 0, objectsLeft = 0;
+    bytes += addWireCommit(page, record, bytes, left, objectsLeft);
+    if ((left != 0 || objectsLeft != 0) && page.commits.size() > 1) {
       // The next page begins with this commit, with all the room it has.
       page.commits.pop_back();
       break;
     }
     page.changesLeft += left;
+    page.objectsLeft += objectsLeft;
   }
   return page;
 }

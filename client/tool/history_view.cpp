@@ -58,6 +58,11 @@ void printLeftOut(std::uint64_t left, std::ostream& out) {
   out << "  ... and " << left << (left == 1 ? " more change" : " more changes")
       << ", not shown: `qovix log --object N` shows each object's own\n";
 }
+void printObjectsLeftOut(std::uint64_t left, std::ostream& out) {
+  if (left == 0) return;
+  out << "  ... and " << left << (left == 1 ? " more object" : " more objects")
+      << " it touched, not listed\n";
+}
 
 bool touches(const WireCommit& commit, std::uint32_t object) {
   return std::any_of(commit.objects.begin(), commit.objects.end(),
@@ -150,6 +155,7 @@ void printLog(client::Connection& connection, LogRequest& request, std::ostream&
               << " #" << touched.object << " " << displayClassName(className(touched.classNumber))
               << '\n';
         }
+        printObjectsLeftOut(whole.objectsLeft, out);
       }
       request.since = listed.sequence;
     }

@@ -82,6 +82,16 @@ TEST(Reading, APackageATopPageAndALookupCostTheSameCallsAmongAHundredThousandEle
   EXPECT_EQ(found.hits[0].name, u"Target");
   EXPECT_EQ(found.hits[0].match, 0);
   EXPECT_EQ(connection.search("c2", 0, 1000).hits.size(), qovix::protocol::kMostSearchHits);
+  // The import's commit touched more objects than a page lists: the feed
+  // and the commit itself list the first ones and count the rest.
+  std::vector<std::uint64_t> touched;
+  for (const qovix::CommitPage& page : {connection.changes(1), connection.commit(2)}) {
+    ASSERT_EQ(page.commits.size(), 1u);
+    EXPECT_GT(page.objectsLeft, 0u);
+    touched.push_back(page.commits.front().objects.size() + page.objectsLeft);
+  }
+  EXPECT_EQ(touched[0], touched[1]);
+  EXPECT_GT(touched[0], 120'000u) << "the objects made and what they were put in";
 }
 
 TEST(Reading, ARepliesBoundsAreKeptAndAnAmbiguousNameIsRefusedWithItsNumbers) {

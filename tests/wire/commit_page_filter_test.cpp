@@ -33,6 +33,19 @@ TEST(CommitFilters, ChangesLeftOutTravelAsALastChangeEveryReaderDecodes) {
   ASSERT_EQ(read.commits.size(), 1u);
   EXPECT_TRUE(read.commits.front().changes.empty());
 
+  // Objects left out travel in the same change, as its after_target.
+  page.changesLeft = 0;
+  page.objectsLeft = 5;
+  const auto objects = encodeWith(toXdrProc(&X_CommitPage), &page);
+  ASSERT_TRUE(objects);
+  EXPECT_EQ(*objects, words({0, 9, 1, 0, 9, 0, 0, 0, 0, 0, 1,  // the page, its commit, one change:
+                             0, 0, 0, 7, 0, 0, 5,          // kind 7, position 0, after_target 5
+                             0, 0}));
+  ASSERT_TRUE(decodeWith(toXdrProc(&X_CommitPage), &read, *objects).decoded);
+  EXPECT_EQ(read.objectsLeft, 5u);
+  EXPECT_EQ(read.changesLeft, 0u);
+  page.objectsLeft = 0;
+
   // A page that leaves nothing out is as it always was.
   page.changesLeft = 0;
   const auto whole = encodeWith(toXdrProc(&X_CommitPage), &page);

@@ -154,7 +154,7 @@ def commit_json(commit: qovix.Commit) -> dict[str, Any]:
             "changes": [{"object": c.object, "slot": c.slot, "kind": c.kind,
                          "before": elements.plain(c.before), "after": elements.plain(c.after),
                          "position": c.position} for c in commit.changes],
-            "changesLeft": commit.changes_left}
+            "changesLeft": commit.changes_left, "objectsLeft": commit.objects_left}
 
 
 # The largest document an import takes, in bytes; qovixd has its own bound.

@@ -86,7 +86,7 @@ class ChangesFeed:
                         since = commit.seq
                         # Packages are named apart: a page's tree takes in
                         # new top-level ones.
-                        event = {"seq": commit.seq,
+                        event = {"seq": commit.seq, "objectsLeft": commit.objects_left,
                                  "objects": [number for number, _, _ in commit.objects],
                                  "packages": [number for number, kind, how in commit.objects
                                               if kind in PACKAGE_CLASSES and how != "deleted"]}

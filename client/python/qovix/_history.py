@@ -64,7 +64,9 @@ class Commit:
     number, class name, "created"|"changed"|"deleted") it touched; `changes`
     its changes, where read with them (an object's history); `changes_left`
     how many of its changes were left out of the page that carried it (a
-    commit larger than a page): each object's history holds its own."""
+    commit larger than a page): each object's history holds its own; and
+    `objects_left` how many objects it touched that the page did not list
+    (an import of a large model)."""
     seq: int
     time: datetime.datetime
     principal: str
@@ -72,6 +74,7 @@ class Commit:
     objects: tuple[tuple[int, str, str], ...]
     changes: tuple[Change, ...]
     changes_left: int = 0
+    objects_left: int = 0
 
     def __str__(self) -> str:
         who = self.principal or "(nobody)"
@@ -97,7 +100,7 @@ def _change(wire: tuple) -> Change:
     return Change(obj, slot, name, values_before, values_after)
 
 
-def commit_of(wire: tuple, changes_left: int = 0) -> Commit:
+def commit_of(wire: tuple, changes_left: int = 0, objects_left: int = 0) -> Commit:
     sequence, micros, principal, server, touched, changes = wire
     time = datetime.datetime(1970, 1, 1, tzinfo=datetime.timezone.utc) + \
         datetime.timedelta(microseconds=micros)
@@ -105,4 +108,4 @@ def commit_of(wire: tuple, changes_left: int = 0) -> Commit:
                      TOUCHES[change] if 0 <= change < len(TOUCHES) else str(change))
                     for number, class_number, change in touched)
     return Commit(sequence, time, principal, server, objects,
-                  tuple(_change(c) for c in changes), changes_left)
+                  tuple(_change(c) for c in changes), changes_left, objects_left)

@@ -72,10 +72,10 @@ class HostServices:
         ones, asking every `poll` seconds, and never ends by itself."""
         from ._history import commit_of
         while True:
-            _, page, _ = self._host_call(HOST_CHANGES, _records.sequence_fields(since),
-                                         _rpc.commit_page_result)
-            for wire in page:
-                commit = commit_of(wire)
+            _, page, _, objects_left = self._host_call(HOST_CHANGES, _records.sequence_fields(since),
+                                                       _rpc.commit_page_result)
+            for i, wire in enumerate(page):
+                commit = commit_of(wire, objects_left=objects_left if i == 0 else 0)
                 since = commit.seq
                 yield commit
             if not page:
@@ -99,10 +99,11 @@ class HostServices:
         first, before commit `before` (0: from the newest); and the `before`
         that asks for the next page, 0 when there is none."""
         from ._history import commit_of
-        _, page, left = self._host_call(HOST_HISTORY, _records.history_query_fields(number, before),
-                                        _rpc.commit_page_result)
+        _, page, left, objects_left = self._host_call(
+            HOST_HISTORY, _records.history_query_fields(number, before), _rpc.commit_page_result)
         # Only a page's first commit may be larger than the page.
-        commits = [commit_of(wire, left if i == 0 else 0) for i, wire in enumerate(page)]
+        commits = [commit_of(wire, left, objects_left) if i == 0 else commit_of(wire)
+                   for i, wire in enumerate(page)]
         return commits, (commits[-1].seq if commits and commits[-1].seq > 1 else 0)
 
     def commit(self, seq: int) -> Commit | None:
@@ -110,9 +111,9 @@ class HostServices:
         them: `changes_left` says how many it leaves out, which the history
         of each object it lists holds. None for no such commit."""
         from ._history import commit_of
-        _, page, left = self._host_call(HOST_COMMIT, _records.sequence_fields(seq),
-                                        _rpc.commit_page_result)
-        return commit_of(page[0], left) if page else None
+        _, page, left, objects_left = self._host_call(HOST_COMMIT, _records.sequence_fields(seq),
+                                                      _rpc.commit_page_result)
+        return commit_of(page[0], left, objects_left) if page else None
 
     def undo(self, seq: int) -> int:
         """Takes commit `seq` back, as a new commit by this client; its

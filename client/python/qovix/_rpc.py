@@ -185,18 +185,21 @@ def pair_result(reader: Reader) -> tuple[int, int]:
     return reader.word(), reader.signed()
 
 
-def commit_page_result(reader: Reader) -> tuple[int, list[tuple], int]:
-    """(last commit, commits, changes the page leaves out). A last change of
-    kind CHANGES_LEFT_KIND says how many changes of its commit the page
-    leaves out (its position): it is read into that count, not as a change."""
+def commit_page_result(reader: Reader) -> tuple[int, list[tuple], int, int]:
+    """(last commit, commits, changes the page leaves out, objects its first
+    commit touched that it leaves unlisted). A last change of kind
+    CHANGES_LEFT_KIND says both (its position and its after_target): it is
+    read into those counts, not as a change."""
     last, wires = read_commit_page(reader)
-    commits, left = [], 0
+    commits, left, objects_left = [], 0, 0
     for wire in wires:
         changes = list(wire[5])
         while changes and changes[-1][3] == CHANGES_LEFT_KIND:
-            left += max(changes.pop()[4], 0)
+            marker = changes.pop()
+            left += max(marker[4], 0)
+            objects_left += marker[6]
         commits.append((*wire[:5], changes))
-    return last, commits, left
+    return last, commits, left, objects_left
 
 
 @dataclass(frozen=True)

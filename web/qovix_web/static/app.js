@@ -770,18 +770,20 @@ async function route(refresh = false) {
 
 // Live changes: each commit's touched objects arrive as they are made; a
 // view showing one of them is drawn again (not while a form is open), and
-// the tree's links to them take their new names.
+// the tree's links to them take their new names. A commit too large to
+// list (an import of a large model) may have touched anything shown.
 async function changed(event) {
   const touched = new Set(event.objects.map(String));
-  await rootsChanged(event.packages || []);
+  const unlisted = event.objectsLeft > 0;
+  await rootsChanged(event.packages || [], unlisted);
   const shownHere = [...view.querySelectorAll("[data-number]")].map((a) => a.dataset.number);
   const current = location.pathname.match(/^\/element\/(\d+)$/);
   if (current) shownHere.push(current[1]);
   // Not while the reader is at something: a form, a confirmation, a report.
   const editing = view.querySelector("form:not([hidden]), .confirm:not([hidden]), .report:not(:empty)");
-  if (!editing && shownHere.some((number) => touched.has(number))) await route(true);
+  if (!editing && (unlisted || shownHere.some((number) => touched.has(number)))) await route(true);
   for (const anchor of document.querySelectorAll("#tree a[data-number]")) {
-    if (!touched.has(anchor.dataset.number)) continue;
+    if (!unlisted && !touched.has(anchor.dataset.number)) continue;
     try {
       const element = await api(`/api/elements/${anchor.dataset.number}`);
       anchor.querySelector(".name").textContent = element.name || `#${element.number}`;
@@ -791,23 +793,23 @@ async function changed(event) {
   }
 }
 
-// Packages a commit made or changed: one standing alone joins the tree's
-// top level, and one that has found an owner leaves it. A package that
-// takes in another may be all the commit names, so every top-level one is
-// looked at again.
-async function rootsChanged(packages) {
-  if (packages.length === 0) return;
+// Packages a commit made or changed (or a commit too large to list them):
+// the tree's top level is read again, in one request that the repository's
+// index of top-level packages answers. One standing alone joins it, and
+// one that has found an owner, or is gone, leaves it.
+async function rootsChanged(packages, unlisted) {
+  if (packages.length === 0 && !unlisted) return;
   const tree = document.getElementById("tree");
-  const roots = new Map([...tree.children].map((item) => [item.querySelector(":scope > a")?.dataset.number, item]));
-  for (const number of new Set([...packages.map(String), ...roots.keys()])) {
-    try {
-      const element = await api(`/api/elements/${number}`);
-      if (!element.owner && !roots.has(number)) tree.append(treeItem(element));
-      if (element.owner && roots.has(number)) roots.get(number).remove();
-    } catch (gone) {
-      roots.get(number)?.remove();
-    }
+  const { roots } = await api("/api/repository");
+  const standing = new Set(roots.map((root) => String(root.number)));
+  const shown = new Set();
+  for (const item of [...tree.children]) {
+    const number = item.querySelector(":scope > a")?.dataset.number;
+    if (number === undefined) continue;
+    if (standing.has(number)) shown.add(number);
+    else item.remove();
   }
+  for (const root of roots) if (!shown.has(String(root.number))) tree.append(treeItem(root));
 }
 
 // The changes after commit `since`: from the stream this browser's pages
