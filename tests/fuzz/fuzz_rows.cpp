@@ -225,7 +225,7 @@ void useStore(Input& in) {
             store->referrers(feature, id), store->referencesTo(id);
             break;
           case 4:
-            store->values(id, feature);
+            store->values(id, feature), store->roots();
             break;
           case 5: {
             const ClassId c = in.small(kRange);
