@@ -76,12 +76,16 @@ const std::vector<PgStatement>& statements() {
        "FROM commit_log WHERE sequence = $1"},
       {"commit_objects_at",
        "SELECT object, change, class FROM commit_object WHERE sequence = $1 "
-       "AND ($2 = 0 OR object = $2) ORDER BY object"},
+       "AND object BETWEEN (CASE WHEN $2 = 0 THEN 0 ELSE $2 END) "
+       "AND (CASE WHEN $2 = 0 THEN 9223372036854775807 ELSE $2 END) ORDER BY object"},
       // A page of a commit's objects' changes, after object $2 (of object
-      // $3 alone, when not 0), along the primary key.
+      // $3 alone, when not 0), along the primary key: a range of it, which
+      // an "or" would not let a generic plan read along.
       {"changes_at",
        "SELECT object, encode(changes, 'hex') FROM commit_object "
-       "WHERE sequence = $1 AND object > $2 AND ($3 = 0 OR object = $3) "
+       "WHERE sequence = $1 AND object > $2 "
+       "AND object BETWEEN (CASE WHEN $3 = 0 THEN 0 ELSE $3 END) "
+       "AND (CASE WHEN $3 = 0 THEN 9223372036854775807 ELSE $3 END) "
        "ORDER BY object LIMIT $4"},
       // The object's later commits, along its index, never through the log.
       {"next_change",

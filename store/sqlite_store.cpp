@@ -465,8 +465,11 @@ class SqliteRows final : public StoreRows {
          "SELECT sequence, time_us, principal, server FROM commit_log WHERE sequence > ?1 "
          "ORDER BY sequence LIMIT ?2"},
         {database,
+         // Of object ?2 alone when not 0: a range of the key, which an
+         // "or" would not let SQLite read along it (a commit of a million).
          "SELECT object, change, class FROM commit_object WHERE sequence = ?1 "
-         "AND (?2 = 0 OR object = ?2) ORDER BY object"},
+         "AND object BETWEEN (CASE WHEN ?2 = 0 THEN 0 ELSE ?2 END) "
+         "AND (CASE WHEN ?2 = 0 THEN 9223372036854775807 ELSE ?2 END) ORDER BY object"},
         {database, "SELECT coalesce(max(sequence), 0) FROM commit_log"},
         {database, "DELETE FROM attribute WHERE object = ?1 AND feature = ?2"},
         {database,
