@@ -6,6 +6,7 @@ the browser view uses it, so scripts in any language get the same."""
 from __future__ import annotations
 
 import asyncio
+import collections
 import contextlib
 import json
 import subprocess
@@ -147,20 +148,54 @@ def each_a(kind: type, found: tuple[Any, ...], otherwise: str) -> None:
             raise HTTPException(400, f"{elements.a(elements.class_name(each))} {otherwise}")
 
 
+# The most objects of one commit a page lists (an import may touch millions);
+# "objectsLeft" counts the rest.
+MOST_OBJECTS_LISTED = 1000
+
+
 def commit_json(commit: qovix.Commit) -> dict[str, Any]:
+    listed = commit.objects[:MOST_OBJECTS_LISTED]
     return {"seq": commit.seq, "time": commit.time.isoformat(), "principal": commit.principal,
             "server": commit.server,
-            "objects": [{"number": n, "class": c, "change": how} for n, c, how in commit.objects],
+            "objects": [{"number": n, "class": c, "change": how} for n, c, how in listed],
             "changes": [{"object": c.object, "slot": c.slot, "kind": c.kind,
                          "before": elements.plain(c.before), "after": elements.plain(c.after),
                          "position": c.position} for c in commit.changes],
-            "changesLeft": commit.changes_left, "objectsLeft": commit.objects_left}
+            "changesLeft": commit.changes_left,
+            "objectsLeft": commit.objects_left + len(commit.objects) - len(listed)}
 
 
 # The largest document an import takes, in bytes; qovixd has its own bound.
 MOST_UPLOAD_BYTES = 256 << 20
 # The formats an export writes, and the file name's ending for each.
 EXPORT_FORMATS = {"xmi": ".xmi", "xmi 1.0": ".xmi", "xmi 2.5": ".uml.xmi", "qovix": ".qovix"}
+
+class DrawnDiagrams:
+    """The diagrams drawn lately, by package, reader and the repository's
+    last commit: one asked again before anything is committed is the same
+    drawing, and Graphviz's layout, most of a diagram's time, is not done
+    again. Any commit makes every drawing before it one never asked for."""
+
+    MOST_KEPT = 32
+
+    def __init__(self) -> None:
+        self._kept: collections.OrderedDict[tuple[int, str | None, int], bytes] = \
+            collections.OrderedDict()
+        self._lock = threading.Lock()
+
+    def find(self, key: tuple[int, str | None, int]) -> bytes | None:
+        with self._lock:
+            drawn = self._kept.get(key)
+            if drawn is not None:
+                self._kept.move_to_end(key)
+            return drawn
+
+    def keep(self, key: tuple[int, str | None, int], drawn: bytes) -> None:
+        with self._lock:
+            self._kept[key] = drawn
+            while len(self._kept) > self.MOST_KEPT:
+                self._kept.popitem(last=False)
+
 
 # A stream of changes ends after this many seconds (the browser opens the
 # next at once), so that no connection outlives a stopping server for long.
@@ -171,6 +206,7 @@ def make_router(diagram_command: Callable[[int, str | None], list[str]]) -> APIR
     """The API; `diagram_command(number, user)` is the command that prints
     the class diagram of package `number` as SVG, acting for `user`."""
     api = APIRouter(prefix="/api")
+    diagrams = DrawnDiagrams()
 
     @api.get("/session", summary="Who is signed in, how, and what they may do")
     def the_session(request: Request) -> dict[str, Any]:
@@ -400,10 +436,14 @@ def make_router(diagram_command: Callable[[int, str | None], list[str]]) -> APIR
             if not isinstance(found, qovix.Package):
                 raise HTTPException(404, f"element {number} is a {elements.class_name(found)}, "
                                          "which has no class diagram")
+            key = (number, request.state.user, repo.last_commit())
+        if (kept := diagrams.find(key)) is not None:
+            return Response(kept, media_type="image/svg+xml")
         drawn = subprocess.run(diagram_command(number, request.state.user), capture_output=True,
                                timeout=60)
         if drawn.returncode != 0:
             raise HTTPException(502, drawn.stderr.decode(errors="replace").strip())
+        diagrams.keep(key, drawn.stdout)
         return Response(drawn.stdout, media_type="image/svg+xml")
 
     @api.get("/search", summary="Model elements by name, in any letter case, best first: named so, "

@@ -25,6 +25,8 @@ POLL_SECONDS = 0.25
 # after it drew what it shows.
 MOST_WAITING = 256
 PACKAGE_CLASSES = ("Package", "Model", "Subsystem")
+# The most objects of one commit an event names.
+MOST_OBJECTS_SENT = 1000
 
 
 class ChangesFeed:
@@ -86,9 +88,13 @@ class ChangesFeed:
                         since = commit.seq
                         # Packages are named apart: a page's tree takes in
                         # new top-level ones.
-                        event = {"seq": commit.seq, "objectsLeft": commit.objects_left,
-                                 "objects": [number for number, _, _ in commit.objects],
-                                 "packages": [number for number, kind, how in commit.objects
+                        # A commit of more (an import) is sent as touching
+                        # anything: every page draws itself again.
+                        listed = commit.objects[:MOST_OBJECTS_SENT]
+                        event = {"seq": commit.seq,
+                                 "objectsLeft": commit.objects_left + len(commit.objects) - len(listed),
+                                 "objects": [number for number, _, _ in listed],
+                                 "packages": [number for number, kind, how in listed
                                               if kind in PACKAGE_CLASSES and how != "deleted"]}
                         assert self._loop is not None
                         self._loop.call_soon_threadsafe(self._publish, event)
