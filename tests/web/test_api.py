@@ -43,18 +43,23 @@ class Api(unittest.TestCase):
     def test_contents_come_a_page_at_a_time_in_order(self) -> None:
         package = self.repo.Package.create()
         package.name = "Many"
-        for i in range(250):
+        for i in range(1010):
             made = self.repo.Class.create()
-            made.name = f"C{i:03}"
+            made.name = f"C{i:04}"
             package.ownedElement.add(made)
+        self.repo.Attribute.create().construct(made, "weight")  # the last holds something
         number = package.object_number
+        # Past the first thousand, pages are read another way, alike.
         pages = [self.web.get(f"/api/elements/{number}/contents?offset={o}&limit=100")
-                 for o in (0, 100, 200)]
-        self.assertEqual([p["count"] for p in pages], [250] * 3)
+                 for o in (0, 100, 900, 1000)]
+        self.assertEqual([p["count"] for p in pages], [1010] * 4)
         names = [m["name"] for p in pages for m in p["members"]]
-        self.assertEqual(names, [f"C{i:03}" for i in range(250)])
-        collection = self.web.get(f"/api/elements/{number}/features/ownedElement?offset=240")
-        self.assertEqual([m["name"] for m in collection["members"]], [f"C{i}" for i in range(240, 250)])
+        self.assertEqual(names, [f"C{i:04}" for i in (*range(200), *range(900, 1010))])
+        self.assertEqual([m["class"] for m in pages[3]["members"]], ["Class"] * 10)
+        self.assertEqual([m["contains"] for m in pages[3]["members"]], [0] * 9 + [1])
+        collection = self.web.get(f"/api/elements/{number}/features/ownedElement?offset=1000")
+        self.assertEqual([m["name"] for m in collection["members"]],
+                         [f"C{i}" for i in range(1000, 1010)])
 
     def test_pages_cost_the_same_calls_however_large_the_repository_grows(self) -> None:
         from qovix_web import elements

@@ -231,21 +231,26 @@ def contents(obj: qovix.ModelObject, offset: int, limit: int) -> dict[str, Any]:
 
 def _contents_by_members(obj: qovix.ModelObject, names: list[str], offset: int,
                          limit: int) -> dict[str, Any]:
-    """The same, past the members one read names: through each collection."""
+    """The same, past the members one read names: each member's number from
+    its collection, then what each holds in one read, whatever the offset."""
+    repo = obj.repository
     collections = [getattr(obj, name) for name in names]
     counts = [len(c) for c in collections]
-    members: list[dict[str, Any]] = []
+    numbers: list[int] = []
     skipped = offset
     for collection, count in zip(collections, counts):
         if skipped >= count:
             skipped -= count
             continue
-        for i in range(skipped, count):
-            if len(members) == limit:
-                break
-            member = collection[i]
-            shown_member = summary(member)
-            shown_member["contains"] = sum(len(getattr(member, n)) for n in containing(member))
-            members.append(shown_member)
+        for i in range(skipped, min(count, skipped + limit - len(numbers))):
+            numbers.append(collection[i].object_number)
         skipped = 0
+    members: list[dict[str, Any]] = []
+    for read_member in repo.read_objects(numbers, members=0) if numbers else []:
+        member_slots = _features_read(read_member)
+        names_slot = member_slots.get("name", NO_SLOT)["values"]
+        members.append({"number": read_member["object"], "class": read_member["class"],
+                        "name": names_slot[0] if names_slot else "",
+                        "contains": sum(member_slots.get(name, NO_SLOT)["size"]
+                                        for name in CONTAINING)})
     return {"count": sum(counts), "offset": offset, "members": members}
