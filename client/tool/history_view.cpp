@@ -69,6 +69,13 @@ bool touches(const WireCommit& commit, std::uint32_t object) {
                      [&](const WireTouched& touched) { return touched.object == object; });
 }
 
+// Whether commit `sequence` touched the object: its history's newest
+// commit up to it.
+bool touchedBy(client::Connection& connection, std::uint32_t object, std::uint64_t sequence) {
+  const CommitPage page = connection.history(object, sequence + 1);
+  return !page.commits.empty() && page.commits.front().sequence == sequence;
+}
+
 // An object's history, newest first, a page at a time.
 void printHistory(client::Connection& connection, std::uint32_t object, std::uint64_t since,
                   std::ostream& out) {
@@ -134,7 +141,11 @@ void printLog(client::Connection& connection, LogRequest& request, std::ostream&
   for (;;) {
     const CommitPage page = connection.changes(request.since);
     for (const WireCommit& listed : page.commits) {
-      if (request.object != 0 && !touches(listed, request.object)) {
+      // A commit listed in part may touch the object among those left out:
+      // the object's own history says.
+      const bool inPart = &listed == &page.commits.front() && page.objectsLeft > 0;
+      if (request.object != 0 && !touches(listed, request.object) &&
+          !(inPart && touchedBy(connection, request.object, listed.sequence))) {
         request.since = listed.sequence;
         continue;
       }

@@ -231,13 +231,19 @@ def contents(obj: qovix.ModelObject, offset: int, limit: int) -> dict[str, Any]:
 
 def _contents_by_members(obj: qovix.ModelObject, names: list[str], offset: int,
                          limit: int) -> dict[str, Any]:
-    """The same, past the members one read names: each member's number from
-    its collection, then what each holds in one read, whatever the offset."""
+    """The same, past the members one read names: the members' numbers, then
+    what each holds in one read, whatever the offset. A namespace that owns
+    all it contains (and imports nothing) has them from the server's page of
+    its contents, in one call; else each from its collection."""
     repo = obj.repository
     collections = [getattr(obj, name) for name in names]
     counts = [len(c) for c in collections]
     numbers: list[int] = []
-    skipped = offset
+    if names == ["ownedElement"]:
+        size, page = repo.contents(obj.object_number, offset, limit)
+        if size == counts[0]:
+            numbers = [member["object"] for member in page]
+    skipped = offset if not numbers else sum(counts)
     for collection, count in zip(collections, counts):
         if skipped >= count:
             skipped -= count
