@@ -28,12 +28,12 @@ namespace {
 constexpr std::size_t kMostFeedCommits = 1000;
 constexpr std::size_t kMostHistoryCommits = 100;
 constexpr std::size_t kPageBytes = 1u << 20;
-// The objects a feed page reads: what fits in its bytes (12 a touched
-// object), so that no page reads what it will not send; and the most a
-// page lists of one commit, which may have touched millions (an import):
-// what a follower redraws by, not a copy of the import.
-constexpr std::size_t kMostFeedObjects = kPageBytes / 12;
-constexpr std::size_t kMostObjectsListed = 10'000;
+// The objects a feed page reads (12 bytes each on the wire), so that no
+// page reads what it will not send; and so the most a page lists of one
+// commit, which may have touched millions (an import): what a follower
+// redraws by, not a copy of the import.
+constexpr std::size_t kMostFeedObjects = 10'000;
+constexpr std::size_t kMostObjectsListed = kMostFeedObjects;
 constexpr std::size_t kMostChangesShown = 10'000;
 constexpr std::size_t kMostChangeBytes = 4u << 20;
 
