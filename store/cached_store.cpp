@@ -489,8 +489,9 @@ class CachedStore final : public CollectionReadsOf<CachedStore> {
   // lately. Only ever called where no part of the cache is in use: before
   // an object is read in or made, and after a call.
   void trimCache() const {
-    trimCache(settings().smallCallCache ? std::min(kDocumentCallCacheBytes, settings().cacheBytes * 2)
-                                        : std::max(kCallCacheBytes, settings().cacheBytes));
+    const std::size_t resting = settings().cacheBytes;
+    trimCache(settings().smallCallCache ? std::min(kDocumentCallCacheBytes, resting * 2)
+                                        : std::max(kCallCacheBytes, resting));
   }
   void trimCache(std::size_t bound) const {
     const auto answerBytes = [&] {

@@ -6,7 +6,9 @@ namespace {
 
 std::string classList(const StoreOptions::Roots& roots) {
   std::string list;
-  for (ClassId each : roots.classes) list.append(list.empty() ? "" : ",").append(std::to_string(each));
+  for (ClassId each : roots.classes) {
+    list.append(list.empty() ? "" : ",").append(std::to_string(each));
+  }
   return list;
 }
 

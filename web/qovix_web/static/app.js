@@ -783,7 +783,8 @@ async function changed(event) {
   const editing = view.querySelector("form:not([hidden]), .confirm:not([hidden]), .report:not(:empty)");
   if (!editing && (unlisted || shownHere.some((number) => touched.has(number)))) await route(true);
   for (const anchor of document.querySelectorAll("#tree a[data-number]")) {
-    if (!unlisted && !touched.has(anchor.dataset.number)) continue;
+    // Of a commit not listed whole, the links a reader sees.
+    if (unlisted ? anchor.closest("[hidden]") !== null : !touched.has(anchor.dataset.number)) continue;
     try {
       const element = await api(`/api/elements/${anchor.dataset.number}`);
       anchor.querySelector(".name").textContent = element.name || `#${element.number}`;
