@@ -35,6 +35,9 @@ std::string xmiAttribute(const XmlElement* element, const char* name) {
 
 std::string local(const XmlElement* element) { return std::string(element->name); }
 
+// XML Schema's instance namespace, whose `type` EMF writes for xmi:type.
+constexpr std::string_view kSchemaInstanceSpace = "http://www.w3.org/2001/XMLSchema-instance";
+
 // An XMI 2 version as people know it: 20131001 is 2.5.1.
 std::string versionName(const std::string& version) {
   static const std::map<std::string, std::string> dated = {
@@ -196,8 +199,15 @@ class Translator {
     return {};
   }
 
+  // An element's metaclass: its xmi:type, or the xsi:type EMF's writers
+  // give it instead (XMI 2.0), as "uml:Class"; else its own name in the UML
+  // namespace, else what its property holds.
   std::string kindOf(const XmlElement* element, const std::string& property) const {
-    const std::string type = xmiAttribute(element, "type");
+    std::string type = xmiAttribute(element, "type");
+    if (type.empty()) {
+      const char* schemaType = attributeIn(element, kSchemaInstanceSpace, "type");
+      if (schemaType != nullptr) type = schemaType;
+    }
     if (!type.empty()) return type.substr(type.find(':') + 1);
     if (inUmlSpace(element->space)) return local(element);
     return defaultKind(property);

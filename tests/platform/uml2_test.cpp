@@ -240,6 +240,29 @@ TEST_F(Uml2, ModelioStarUmlAndVisualParadigmModels) {
 
 // A document of loose elements, no model around them: a package named after
 // the document holds them, their relations included.
+// XMI 2.0 as EMF writes it names each metaclass in xsi:type.
+TEST_F(Uml2, MetaclassesNamedByXsiTypeAreRead) {
+  const std::string report = import("uml20_emf_xsi_style.uml");
+  const ObjectId order = named(QOVIXClass::kClassId, "Order");
+  EXPECT_EQ(names(store().members(order, feature::QOVIXClassifier_feature)),
+            (std::vector<std::string>{"total", "place"}));
+  EXPECT_EQ(number(named(QOVIXAttribute::kClassId, "total"), feature::QOVIXFeature_visibility), 2);
+  EXPECT_EQ(number(named(QOVIXClass::kClassId, "Item"), feature::QOVIXGeneralizableElement_isAbstract),
+            1);
+  named(QOVIXInterface::kClassId, "Priced");
+  const std::vector<ObjectId> literals =
+      store().members(named(QOVIXEnumeration::kClassId, "State"), feature::QOVIXEnumeration_literal);
+  ASSERT_EQ(literals.size(), 1u);
+  EXPECT_EQ(text(literals.front(), feature::QOVIXEnumerationLiteral_name), "open");
+  const ObjectId invoice = named(QOVIXClass::kClassId, "Invoice");
+  const std::vector<ObjectId> billing =
+      store().members(named(QOVIXPackage::kClassId, "Billing"), feature::QOVIXNamespace_ownedElement);
+  EXPECT_NE(std::find(billing.begin(), billing.end(), invoice), billing.end()) << report;
+  EXPECT_EQ(QOVIXGeneralizableElement(ObjectRef{&store(), invoice}).allSupertypes().ids(),
+            std::vector<ObjectId>{order});
+  says(report, {"skipped nothing"});
+}
+
 TEST_F(Uml2, LooseElementsGoIntoAPackageOfTheirOwn) {
   std::ofstream(folder / "loose.xmi")
       << "<xmi:XMI xmlns:xmi=\"http://www.omg.org/spec/XMI/20131001\" "
