@@ -32,9 +32,28 @@ std::string shown(const char* entry) {
   return out;
 }
 
+// Where what the prolog's markup at the start of `text` ends: a comment at
+// its "-->", whatever it holds (a tool's comment may quote a <!DOCTYPE>), a
+// processing instruction at its "?>", a document type past its internal
+// subset; npos when it does not end.
+std::size_t prologMarkupEnd(std::string_view text) {
+  const auto past = [&](std::string_view close, std::size_t from) {
+    const std::size_t at = text.find(close, from);
+    return at == std::string_view::npos ? at : at + close.size();
+  };
+  if (text.starts_with("<!--")) return past("-->", 4);
+  if (text.starts_with("<?")) return past("?>", 2);
+  const std::size_t subset = text.find('[');
+  if (subset != std::string_view::npos && subset < text.find('>')) {
+    const std::size_t closed = past("]", subset);
+    return closed == std::string_view::npos ? closed : past(">", closed);
+  }
+  return past(">", 0);
+}
+
 // Whether the text begins as an XMI document: past a byte-order mark, the
-// XML declaration, comments and whitespace, its root is <XMI>, <xmi:XMI>
-// or a UML 2 <uml:Model> or <uml:Package>.
+// XML declaration, comments, a document type and whitespace, its root is
+// <XMI>, <xmi:XMI> or a UML 2 <uml:Model> or <uml:Package>.
 bool looksLikeXmi(std::string_view text) {
   if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
   for (int steps = 0; steps < 64 && !text.empty(); ++steps) {
@@ -42,9 +61,9 @@ bool looksLikeXmi(std::string_view text) {
     if (start == std::string_view::npos) return false;
     text.remove_prefix(start);
     if (text.starts_with("<?") || text.starts_with("<!--") || text.starts_with("<!DOCTYPE")) {
-      const std::size_t end = text.find('>');
+      const std::size_t end = prologMarkupEnd(text);
       if (end == std::string_view::npos) return false;
-      text.remove_prefix(end + 1);
+      text.remove_prefix(end);
       continue;
     }
     if (!text.starts_with("<")) return false;

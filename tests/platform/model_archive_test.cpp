@@ -95,6 +95,10 @@ TEST_F(Archives, EachToolsArchiveIsReadByItsContent) {
         {"shop.todo", "<todo/>"}}},
       {"shop.zuml", {{"shop.proj", "<project/>"}, {"shop.xmi", model}}},
       {"shop.xml.zip", {{"shop.xml", model}}},
+      // A comment that quotes markup before the root, as MagicDraw's may.
+      {"quoted.xml.zip",
+       {{"quoted.xml", "<?xml version=\"1.0\"?>\n<!-- <!DOCTYPE XMI SYSTEM \"UML1.4.dtd\"> -->\n" +
+                           model.substr(model.find("<XMI"))}}},
       // Named for nothing a reader knows: the content decides.
       {"shop.mdzip",
        {{"com.nomagic.ci.metamodel.project", "<project/>"},
