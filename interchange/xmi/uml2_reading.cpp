@@ -80,7 +80,10 @@ const std::map<std::string, std::string>& classifierKinds() {
                                                            {"Stereotype", "Stereotype"},
                                                            {"Signal", "Signal"},
                                                            {"Component", "Component"},
-                                                           {"Node", "Node"}};
+                                                           {"Artifact", "Component"},
+                                                           {"Node", "Node"},
+                                                           {"Device", "Node"},
+                                                           {"ExecutionEnvironment", "Node"}};
   return kinds;
 }
 

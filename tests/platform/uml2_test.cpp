@@ -263,6 +263,28 @@ TEST_F(Uml2, MetaclassesNamedByXsiTypeAreRead) {
   says(report, {"skipped nothing"});
 }
 
+// UML 2's kinds of node and its artifacts are UML 1.x's nodes and
+// components, and the report says each was read so.
+TEST_F(Uml2, DevicesEnvironmentsAndArtifactsAreReadAsNodesAndComponents) {
+  std::ofstream(folder / "deployment.xmi")
+      << "<xmi:XMI xmlns:xmi=\"http://www.omg.org/spec/XMI/20131001\" "
+         "xmlns:uml=\"http://www.omg.org/spec/UML/20161101\">"
+         "<uml:Package xmi:id=\"p\" name=\"Deployment\">"
+         "<packagedElement xmi:type=\"uml:Device\" xmi:id=\"d\" name=\"Server\"/>"
+         "<packagedElement xmi:type=\"uml:ExecutionEnvironment\" xmi:id=\"e\" name=\"Tomcat\"/>"
+         "<packagedElement xmi:type=\"uml:Artifact\" xmi:id=\"a\" name=\"shop.war\"/>"
+         "</uml:Package></xmi:XMI>";
+  const QOVIXPackage read = anchor.internalize(kXmi, QOVIXString(u"deployment.xmi"));
+  const std::string report = text(
+      QOVIXModelElement::cast(read, 1).getTaggedValue(QOVIXName(u"qovix.import")).objectId(),
+      feature::QOVIXTaggedValue_umlValue);
+  named(QOVIXNode::kClassId, "Server");
+  named(QOVIXNode::kClassId, "Tomcat");
+  named(QOVIXComponent::kClassId, "shop.war");
+  says(report, {"  2 Node", "  1 Component", "Device", "ExecutionEnvironment", "Artifact",
+                "read as a Node", "read as a Component", "skipped nothing"});
+}
+
 TEST_F(Uml2, LooseElementsGoIntoAPackageOfTheirOwn) {
   std::ofstream(folder / "loose.xmi")
       << "<xmi:XMI xmlns:xmi=\"http://www.omg.org/spec/XMI/20131001\" "
