@@ -88,17 +88,10 @@ def drawn_in_chromium(url: str, paths: list[str]) -> list[float]:
     """Each page opened afresh, from navigation start to the end of the last
     request it made (the changes feed, which stays open, aside), once the
     page says it has drawn."""
-    from selenium import webdriver
-    from selenium.webdriver.chrome.service import Service
     from selenium.webdriver.support.ui import WebDriverWait
+    from headless_chromium import headless_chromium
 
-    options = webdriver.ChromeOptions()
-    for argument in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage",
-                     "--window-size=1280,900"):
-        options.add_argument(argument)
-    options.binary_location = os.environ.get("CHROMIUM", "/usr/bin/chromium")
-    browser = webdriver.Chrome(service=Service(os.environ.get("CHROMEDRIVER", "/usr/bin/chromedriver")),
-                               options=options)
+    browser = headless_chromium()
     spent = []
     try:
         browser.get(url + "/")  # the static files cached, as a returning modeller has them

@@ -28,12 +28,11 @@ namespace {
 constexpr std::size_t kMostFeedCommits = 1000;
 constexpr std::size_t kMostHistoryCommits = 100;
 constexpr std::size_t kPageBytes = 1u << 20;
-// The objects a feed page reads (12 bytes each on the wire), so that no
-// page reads what it will not send; and so the most a page lists of one
-// commit, which may have touched millions (an import): what a follower
-// redraws by, not a copy of the import.
-constexpr std::size_t kMostFeedObjects = 10'000;
-constexpr std::size_t kMostObjectsListed = kMostFeedObjects;
+// The most touched objects a page lists, of one commit (which may have
+// touched millions: an import) or of all, 12 bytes each on the wire: what a
+// follower redraws by, not a copy of the import. A feed page reads no more
+// than it lists.
+constexpr std::size_t kMostObjectsListed = 10'000;
 constexpr std::size_t kMostChangesShown = 10'000;
 constexpr std::size_t kMostChangeBytes = 4u << 20;
 
@@ -125,7 +124,7 @@ CommitPage pageOf(const PersistentStore& store, const std::vector<CommitRecord>&
 
 CommitPage serveChanges(HostCall& call, std::uint64_t since) {
   const PersistentStore& store = storeOf(call);
-  return pageOf(store, store.commitsSince(since, kMostFeedCommits, kMostFeedObjects));
+  return pageOf(store, store.commitsSince(since, kMostFeedCommits, kMostObjectsListed));
 }
 
 CommitPage serveHistory(HostCall& call, HistoryQuery query) {

@@ -378,7 +378,7 @@ class SqliteRows final : public StoreRows {
     const std::string signature = root_index::signature(roots_);
     {
       Statement state(database_, "SELECT count(*) FROM root_state WHERE roots = ?1");
-      state.bind(1, std::u16string(signature.begin(), signature.end()));
+      state.bind(1, utf::toUtf16(signature));
       if (state.step() && state.integer(0) > 0) return;
     }
     database_.execute("BEGIN IMMEDIATE");

@@ -10,15 +10,14 @@ import re
 import subprocess
 import unittest
 
-from selenium import webdriver
 from selenium.common.exceptions import (ElementNotInteractableException, InvalidElementStateException,
                                         NoSuchElementException, StaleElementReferenceException)
-from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support import expected_conditions as shown
 from selenium.webdriver.support.ui import Select, WebDriverWait
 
+from headless_chromium import headless_chromium
 from web_server import WebView
 
 # What a field found a moment before a change drew the page anew answers.
@@ -39,14 +38,8 @@ class BrowserCase(unittest.TestCase):
     @classmethod
     def setUpClass(cls) -> None:
         cls.web = cls.make_web()
-        options = webdriver.ChromeOptions()
-        for argument in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage",
-                         "--window-size=1280,900"):
-            options.add_argument(argument)
-        options.binary_location = os.environ.get("CHROMIUM", "/usr/bin/chromium")
-        service = Service(os.environ.get("CHROMEDRIVER", "/usr/bin/chromedriver"))
         try:
-            cls.browser = webdriver.Chrome(service=service, options=options)
+            cls.browser = headless_chromium()
         except Exception:
             cls.web.stop()
             raise

@@ -21,7 +21,7 @@ from pydantic import BaseModel, Field
 import qovix
 
 from . import elements
-from .changes_feed import ChangesFeed
+from .changes_feed import ChangesFeed, listed_objects
 from .connections import ConnectionPools
 from .signin import COOKIE, LONGEST_NAME, LONGEST_PASSWORD, SignIn
 
@@ -148,21 +148,15 @@ def each_a(kind: type, found: tuple[Any, ...], otherwise: str) -> None:
             raise HTTPException(400, f"{elements.a(elements.class_name(each))} {otherwise}")
 
 
-# The most objects of one commit a page lists (an import may touch millions);
-# "objectsLeft" counts the rest.
-MOST_OBJECTS_LISTED = 1000
-
-
 def commit_json(commit: qovix.Commit) -> dict[str, Any]:
-    listed = commit.objects[:MOST_OBJECTS_LISTED]
+    listed, left = listed_objects(commit)
     return {"seq": commit.seq, "time": commit.time.isoformat(), "principal": commit.principal,
             "server": commit.server,
             "objects": [{"number": n, "class": c, "change": how} for n, c, how in listed],
             "changes": [{"object": c.object, "slot": c.slot, "kind": c.kind,
                          "before": elements.plain(c.before), "after": elements.plain(c.after),
                          "position": c.position} for c in commit.changes],
-            "changesLeft": commit.changes_left,
-            "objectsLeft": commit.objects_left + len(commit.objects) - len(listed)}
+            "changesLeft": commit.changes_left, "objectsLeft": left}
 
 
 # The largest document an import takes, in bytes; qovixd has its own bound.

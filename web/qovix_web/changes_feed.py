@@ -25,8 +25,16 @@ POLL_SECONDS = 0.25
 # after it drew what it shows.
 MOST_WAITING = 256
 PACKAGE_CLASSES = ("Package", "Model", "Subsystem")
-# The most objects of one commit an event names.
-MOST_OBJECTS_SENT = 1000
+# The most objects of one commit an event or a page names (an import may
+# touch millions).
+MOST_OBJECTS_LISTED = 1000
+
+
+def listed_objects(commit: qovix.Commit) -> tuple[tuple[tuple[int, str, str], ...], int]:
+    """The commit's objects an event or a page names, and how many more it
+    touched."""
+    listed = commit.objects[:MOST_OBJECTS_LISTED]
+    return listed, commit.objects_left + len(commit.objects) - len(listed)
 
 
 class ChangesFeed:
@@ -87,12 +95,11 @@ class ChangesFeed:
                     for commit in repo.changes(since, follow=True, poll=POLL_SECONDS):
                         since = commit.seq
                         # Packages are named apart: a page's tree takes in
-                        # new top-level ones.
-                        # A commit of more (an import) is sent as touching
-                        # anything: every page draws itself again.
-                        listed = commit.objects[:MOST_OBJECTS_SENT]
-                        event = {"seq": commit.seq,
-                                 "objectsLeft": commit.objects_left + len(commit.objects) - len(listed),
+                        # new top-level ones. A commit of more than is
+                        # listed (an import) touches anything: every page
+                        # draws itself again.
+                        listed, left = listed_objects(commit)
+                        event = {"seq": commit.seq, "objectsLeft": left,
                                  "objects": [number for number, _, _ in listed],
                                  "packages": [number for number, kind, how in listed
                                               if kind in PACKAGE_CLASSES and how != "deleted"]}

@@ -221,12 +221,15 @@ def contents(obj: qovix.ModelObject, offset: int, limit: int) -> dict[str, Any]:
     shown = held[offset:wanted]
     inner = repo.read_objects([t["object"] for t in shown], members=0) if shown else []
     members = []
-    for target, read_member in zip(shown, inner):
-        member_slots = _features_read(read_member)
-        shown_member = link(target)
-        shown_member["contains"] = sum(member_slots.get(name, NO_SLOT)["size"] for name in CONTAINING)
-        members.append(shown_member)
+    members = [{**link(target), "contains": _contained(read_member)}
+               for target, read_member in zip(shown, inner)]
     return {"count": count, "offset": offset, "members": members}
+
+
+def _contained(read: dict[str, Any]) -> int:
+    """How many elements an object read_objects read contains."""
+    slots = _features_read(read)
+    return sum(slots.get(name, NO_SLOT)["size"] for name in CONTAINING)
 
 
 def _contents_by_members(obj: qovix.ModelObject, names: list[str], offset: int,
@@ -238,12 +241,27 @@ def _contents_by_members(obj: qovix.ModelObject, names: list[str], offset: int,
     repo = obj.repository
     collections = [getattr(obj, name) for name in names]
     counts = [len(c) for c in collections]
-    numbers: list[int] = []
+    numbers = None
     if names == ["ownedElement"]:
         size, page = repo.contents(obj.object_number, offset, limit)
         if size == counts[0]:
             numbers = [member["object"] for member in page]
-    skipped = offset if not numbers else sum(counts)
+    if numbers is None:
+        numbers = _numbers_in(collections, counts, offset, limit)
+    members: list[dict[str, Any]] = []
+    for read_member in repo.read_objects(numbers, members=0) if numbers else []:
+        names_read = _features_read(read_member).get("name", NO_SLOT)["values"]
+        members.append({"number": read_member["object"], "class": read_member["class"],
+                        "name": names_read[0] if names_read else "",
+                        "contains": _contained(read_member)})
+    return {"count": sum(counts), "offset": offset, "members": members}
+
+
+def _numbers_in(collections: list[Any], counts: list[int], offset: int, limit: int) -> list[int]:
+    """The numbers of the members from `offset` of the collections one after
+    another, at most `limit`: a call or two each."""
+    numbers: list[int] = []
+    skipped = offset
     for collection, count in zip(collections, counts):
         if skipped >= count:
             skipped -= count
@@ -251,12 +269,4 @@ def _contents_by_members(obj: qovix.ModelObject, names: list[str], offset: int,
         for i in range(skipped, min(count, skipped + limit - len(numbers))):
             numbers.append(collection[i].object_number)
         skipped = 0
-    members: list[dict[str, Any]] = []
-    for read_member in repo.read_objects(numbers, members=0) if numbers else []:
-        member_slots = _features_read(read_member)
-        names_slot = member_slots.get("name", NO_SLOT)["values"]
-        members.append({"number": read_member["object"], "class": read_member["class"],
-                        "name": names_slot[0] if names_slot else "",
-                        "contains": sum(member_slots.get(name, NO_SLOT)["size"]
-                                        for name in CONTAINING)})
-    return {"count": sum(counts), "offset": offset, "members": members}
+    return numbers
