@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <map>
 #include <string>
+#include <string_view>
 
 namespace model::xmi {
 
@@ -14,6 +15,13 @@ namespace model::xmi {
 // what is skipped past them is counted on one more line. So a document of
 // any number of unknown names makes a report of a few kilobytes.
 inline constexpr std::size_t kMostSkippedLines = 100;
+
+// "an Attribute", "a Class": a metaclass as a report's line names one.
+inline std::string withArticle(std::string_view noun) {
+  const bool vowel =
+      !noun.empty() && std::string_view("AEIOUaeiou").find(noun[0]) != std::string_view::npos;
+  return std::string(vowel ? "an " : "a ").append(noun);
+}
 
 struct ImportReport {
   std::string format;                   // "XMI 1.2, UML 1.4"

@@ -389,12 +389,16 @@ class Translator {
       emitClassifier(element, kind);
     } else if (kind == "Association") {
       emitAssociation(element);
+      emitCommentsWithin(element, kind);
     } else if (kind == "Dependency" || kind == "Usage" || kind == "Abstraction") {
       emitDependency(element, kind);
+      emitCommentsWithin(element, kind);
     } else if (kind == "Realization" || kind == "InterfaceRealization" || kind == "Substitution") {
       emitRealization(element, refs(element, "client"), refs(element, "supplier"));
+      emitCommentsWithin(element, kind);
     } else if (kind == "StateMachine") {
       emitStateMachine(element, "");
+      emitCommentsWithin(element, kind);
     } else if (kind == "Comment") {
       emitComment(element);
     } else {
@@ -444,7 +448,8 @@ class Translator {
           pending_.back().push_back({"Realization", xmiAttribute(child, "id"), id, supplier.id});
         }
       } else if (property == "nestedClassifier" || property == "ownedBehavior" ||
-                 property == "ownedComment" || property == "packagedElement") {
+                 property == "ownedComment" || property == "packagedElement" ||
+                 property == "ownedMember") {
         owned.push_back(child);
       } else if (property == "extensionPoint") {
         extensionPoints.push_back(child);
@@ -452,6 +457,15 @@ class Translator {
         report_.skip("uml:" + defaultKind(property), "UML 1.1 has no counterpart");
       } else {
         skipProperty(kind, property);
+      }
+    }
+    // Comments on what a classifier holds (attributes, operations,
+    // parameters, literals, its generalizations) are UML 1.x's comments in
+    // it; what it owns as a namespace writes its own.
+    for (const XmlElement* child = classifier->firstChild; child; child = child->nextSibling) {
+      if (!inXmiSpace(child->space) &&
+          std::find(owned.begin(), owned.end(), child) == owned.end()) {
+        hoistComments(child, kind, owned);
       }
     }
     if (!features.empty()) {
@@ -473,7 +487,8 @@ class Translator {
         const std::string ownedKind = kindOf(each, local(each));
         if (ownedKind == "StateMachine") {
           emitStateMachine(each, id);
-        } else if (local(each) == "ownedComment") {
+          emitCommentsWithin(each, ownedKind);
+        } else if (local(each) == "ownedComment" || ownedKind == "Comment") {
           emitComment(each);
         } else {
           emitPackaged(each, local(each));
@@ -482,6 +497,53 @@ class Translator {
       out_.end();
     }
     out_.end();
+  }
+
+  // Whether the property holds a package or classifier, which writes the
+  // comments inside it itself.
+  bool isNamespaceHolder(const XmlElement* property) const {
+    const std::string kind = kindOf(property, local(property));
+    return isPackage(kind) || classifierKinds().count(kind) != 0;
+  }
+
+  // The comments anywhere inside `element` (a property, a parameter, a
+  // literal, a state), up to the packages and classifiers it holds, which
+  // write theirs: UML 1.1's comments are owned by namespaces alone, so they
+  // go to the namespace around, and the report says so.
+  void hoistComments(const XmlElement* element, const std::string& ownerKind,
+                     std::vector<const XmlElement*>& into) {
+    std::vector<const XmlElement*> next{element};
+    while (!next.empty()) {
+      const XmlElement* at = next.back();
+      next.pop_back();
+      for (const XmlElement* child = at->firstChild; child; child = child->nextSibling) {
+        if (inXmiSpace(child->space) || isNamespaceHolder(child)) continue;
+        if (local(child) == "ownedComment") {
+          const std::string owner = kindOf(at, local(at));
+          report_.deviate("Comment owned by " + withArticle(owner.empty() ? ownerKind : owner),
+                          "placed in the namespace around it, as UML 1.x owns comments");
+          into.push_back(child);
+        } else {
+          next.push_back(child);
+        }
+      }
+    }
+  }
+
+  // The comments inside an element written in a namespace's owned elements,
+  // written after it there.
+  void emitCommentsWithin(const XmlElement* element, const std::string& kind) {
+    std::vector<const XmlElement*> comments;
+    for (const XmlElement* child = element->firstChild; child; child = child->nextSibling) {
+      if (local(child) == "ownedComment") {
+        report_.deviate("Comment owned by " + withArticle(kind),
+                        "placed in the namespace around it, as UML 1.x owns comments");
+        comments.push_back(child);
+      } else if (!inXmiSpace(child->space) && !isNamespaceHolder(child)) {
+        hoistComments(child, kind, comments);
+      }
+    }
+    for (const XmlElement* comment : comments) emitComment(comment);
   }
 
   // Elements that are their id and name alone, under `property`.
@@ -499,7 +561,8 @@ class Translator {
   bool isAssociationEnd(const XmlElement* property) {
     bool present = false;
     attribute(property, "association", &present);
-    return present || ends_.count(xmiAttribute(property, "id")) != 0;
+    const std::string id = xmiAttribute(property, "id");
+    return present || (!id.empty() && ends_.count(id) != 0);
   }
 
   // A multiplicity as UML 1.x writes it as text, from lowerValue and
@@ -576,7 +639,8 @@ class Translator {
       const std::string property = local(child);
       if (property == "ownedParameter" || property == "returnResult") {
         parameters.push_back(child);
-      } else if (property != "type" && property != "lowerValue" && property != "upperValue") {
+      } else if (property != "type" && property != "lowerValue" && property != "upperValue" &&
+                 property != "ownedComment") {  // its comments go to its classifier
         skipProperty("Operation", property);
       }
     }
@@ -608,7 +672,12 @@ class Translator {
   void emitAssociation(const XmlElement* association) {
     std::vector<const XmlElement*> ends;
     for (const Ref& end : refs(association, "memberEnd")) {
-      if (const XmlElement* found = element(end.id)) ends.push_back(found);
+      if (const XmlElement* found = element(end.id)) {
+        ends.push_back(found);
+      } else {
+        report_.skip("Association.memberEnd '" + end.name.substr(0, 60) + "'",
+                     "names no element of the document");
+      }
     }
     std::set<const XmlElement*> ownedEnds;
     for (const XmlElement* child = association->firstChild; child; child = child->nextSibling) {
@@ -772,12 +841,27 @@ class Translator {
     out_.end();
   }
 
-  // The substates of what holds `regions`, and the transitions in them.
-  void emitRegions(const XmlElement* owner, std::vector<const XmlElement*>& transitions) {
+  static bool isVertexKind(const std::string& kind) {
+    return kind == "State" || kind == "Pseudostate" || kind == "FinalState";
+  }
+
+  // A machine's or a state's regions: under `region`, or as some tools
+  // write them, any property whose element is a uml:Region (ownedMember).
+  std::vector<const XmlElement*> regionsOf(const XmlElement* owner) const {
     std::vector<const XmlElement*> regions;
     for (const XmlElement* child = owner->firstChild; child; child = child->nextSibling) {
-      if (local(child) == "region") regions.push_back(child);
+      if (!inXmiSpace(child->space) && kindOf(child, local(child)) == "Region") {
+        regions.push_back(child);
+      }
     }
+    return regions;
+  }
+
+  // The substates of what holds the regions, and the transitions in them:
+  // a region's vertices and transitions by their kind, whatever property
+  // holds them (subvertex and transition, or ownedMember).
+  void emitRegions(const XmlElement* owner, std::vector<const XmlElement*>& transitions) {
+    const std::vector<const XmlElement*> regions = regionsOf(owner);
     if (regions.size() > 1) out_.attribute("isConcurrent", "true");
     if (regions.empty()) return;
     report_.deviate("Region", "flattened into the state that holds it",
@@ -785,8 +869,15 @@ class Translator {
     out_.start("UML:CompositeState.subvertex");
     for (const XmlElement* region : regions) {
       for (const XmlElement* child = region->firstChild; child; child = child->nextSibling) {
-        if (local(child) == "subvertex") emitVertex(child, transitions);
-        if (local(child) == "transition") transitions.push_back(child);
+        if (inXmiSpace(child->space)) continue;
+        const std::string kind = kindOf(child, local(child) == "subvertex" ? "" : local(child));
+        if (local(child) == "subvertex" || isVertexKind(kind)) {
+          emitVertex(child, transitions);
+        } else if (kind == "Transition") {
+          transitions.push_back(child);
+        } else if (kind != "Comment") {
+          report_.skip("Region." + local(child), "UML 1.1 has no counterpart");
+        }
       }
     }
     out_.end();
@@ -801,7 +892,7 @@ class Translator {
     } else if (kind == "FinalState") {
       startElement("FinalState", vertex);
     } else if (kind == "State") {
-      const bool composite = hasRegion(vertex);
+      const bool composite = !regionsOf(vertex).empty();
       startElement(composite ? "CompositeState" : "SimpleState", vertex);
       for (const XmlElement* child = vertex->firstChild; child; child = child->nextSibling) {
         const std::string property = local(child);
@@ -815,13 +906,6 @@ class Translator {
       return;
     }
     out_.end();
-  }
-
-  static bool hasRegion(const XmlElement* vertex) {
-    for (const XmlElement* child = vertex->firstChild; child; child = child->nextSibling) {
-      if (std::string_view(child->name) == "region") return true;
-    }
-    return false;
   }
 
   void emitTransition(const XmlElement* transition) {
@@ -862,7 +946,9 @@ class Translator {
   void findEnds() {
     for (const auto& [id, each] : byId_) {
       if (kindOf(each, "") != "Association") continue;
-      for (const Ref& end : refs(each, "memberEnd")) ends_.insert(end.id);
+      for (const Ref& end : refs(each, "memberEnd")) {
+        if (!end.id.empty()) ends_.insert(end.id);  // a property outside the document is none
+      }
     }
   }
 };

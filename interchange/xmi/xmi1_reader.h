@@ -50,6 +50,11 @@ inline bool endsWith(std::string_view text, std::string_view end) { return text.
 
 inline std::string className(ClassId id) { return classInfo(id).shortName; }
 
+// The one composite feature of an `ownerClass` object that holds a
+// `childClass` object, the most specific where several do; 0 for none, or
+// no one most specific.
+FeatureId holdingFeature(ClassId ownerClass, ClassId childClass);
+
 enum class Role : std::uint8_t { Object, Realization, TagDefinition, ExtensionPoint, Skipped };
 
 // An element of the document the reader makes something of: an object
@@ -58,9 +63,10 @@ struct Node {
   // Its element while the reader works on it; kept for the whole reading
   // for the few kinds other elements ask about (keptWhole).
   const XmlElement* element = nullptr;
-  const char* metaclass = "";  // as the document names it, without package or prefix
-  std::uint64_t digest = 0;    // of all it holds, once it has ended (digested)
-  std::uint32_t ordinal = 0;   // its place among the document's elements, from 0
+  const char* metaclass = "";      // as the document names it, without package or prefix
+  std::uint64_t digest = 0;        // of all it holds, once it has ended (digested)
+  std::uint32_t ordinal = 0;       // its place among the document's elements, from 0
+  std::uint32_t parent = kUnread;  // the definition the document writes it inside, if any
   ObjectId object = 0;
   ClassId classId = 0;
   Role role = Role::Object;
@@ -288,6 +294,7 @@ class Reader {
 
   // The end (xmi_reader.cpp): what the document defines outside a package
   // is placed in one, and the report goes on it.
+  void placeUnowned();
   ObjectId placeInPackage();
   void attachReport(ObjectId package);
 

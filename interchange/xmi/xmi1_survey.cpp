@@ -161,6 +161,7 @@ std::uint32_t Reader::define(const XmlStart& element, const std::string& tag, st
   node.metaclass = interned.data() + (interned.size() - metaclass.size());
   node.ordinal = ordinal;
   node.topLevel = topLevel;
+  if (!open_.empty()) node.parent = open_.back().node;
   open.within = Within::Definition;
   open.ours = ours;
   if (metaclass == "Diagram" && !ours) {
@@ -180,7 +181,7 @@ std::uint32_t Reader::define(const XmlStart& element, const std::string& tag, st
     node.role = Role::Skipped;
     skip(metaclass, "UML 1.1 has no such metaclass");
     open.within = Within::Counting;
-    open.what = "elements inside a " + metaclass;
+    open.what = "elements inside " + withArticle(metaclass);
     open.why = "what a skipped element holds";
   }
   bool identified = false;
@@ -243,6 +244,26 @@ std::string_view Reader::keepId(std::string_view id) {
   return {kept, id.size()};
 }
 
+FeatureId holdingFeature(ClassId ownerClass, ClassId childClass) {
+  std::vector<const FeatureInfo*> candidates;
+  for (const FeatureInfo& feature : modelFeatures()) {
+    if (feature.owns && feature.owner != 0 && conformsTo(ownerClass, feature.owner) &&
+        conformsTo(childClass, feature.elementClass)) {
+      candidates.push_back(&feature);
+    }
+  }
+  FeatureId found = 0;
+  for (const FeatureInfo* each : candidates) {
+    if (std::all_of(candidates.begin(), candidates.end(), [&](const FeatureInfo* other) {
+          return conformsTo(each->elementClass, other->elementClass);
+        })) {
+      if (found != 0) return 0;
+      found = each->id;
+    }
+  }
+  return found;
+}
+
 // An element written directly inside its owner, outside any property (as
 // some tools write an enumeration's literals): it goes into the owner's
 // composite feature for its kind, the most specific one (a class's
@@ -253,25 +274,10 @@ std::uint32_t Reader::defineNested(std::uint32_t owner, const XmlStart& child,
                                    Open& open) {
   const std::string metaclass = lastSegment(tag);
   const ClassId childClass = classForMetaclass(metaclass);
-  std::vector<const FeatureInfo*> candidates;
-  if (childClass != 0 && nodes_[owner].role == Role::Object) {
-    for (const FeatureInfo& feature : modelFeatures()) {
-      if (feature.owns && feature.owner != 0 && conformsTo(nodes_[owner].classId, feature.owner) &&
-          conformsTo(childClass, feature.elementClass)) {
-        candidates.push_back(&feature);
-      }
-    }
-  }
-  FeatureId found = 0;
-  for (const FeatureInfo* each : candidates) {
-    if (std::all_of(candidates.begin(), candidates.end(), [&](const FeatureInfo* other) {
-          return conformsTo(each->elementClass, other->elementClass);
-        })) {
-      found = found == 0 ? each->id : FeatureId{0};
-      if (found == 0) break;
-    }
-  }
-  const std::string where = metaclass + " directly inside a " + nodes_[owner].metaclass;
+  const FeatureId found = childClass != 0 && nodes_[owner].role == Role::Object
+                              ? holdingFeature(nodes_[owner].classId, childClass)
+                              : FeatureId{0};
+  const std::string where = metaclass + " directly inside " + withArticle(nodes_[owner].metaclass);
   if (found == 0 || isStreamReference(child)) {
     skip(where, "outside any property, and no one feature of its owner holds it");
     return kUnread;

@@ -54,9 +54,55 @@ ObjectId Reader::read(const XmlSource& source) {
          "the link that closes the circle is left out",
          static_cast<int>(cut));
   }
+  placeUnowned();
   const ObjectId package = placeInPackage();
   attachReport(package);
   return package;
+}
+
+// An element written inside another that owns nothing of its kind there (a
+// comment in an attribute's ModelElement.comment, a tagged value in a
+// namespace's owned elements whose element is not in the document) would be
+// imported and reached by nothing: it goes into the nearest element around
+// it that can own it, and the report says where.
+void Reader::placeUnowned() {
+  for (Node& node : nodes_) {
+    if (node.role != Role::Object || node.topLevel || node.parent == kUnread) continue;
+    if (node.classId == QOVIXGeneralization::kClassId) continue;  // its subtype holds it
+    if (isOwned(store_, node.object)) continue;
+    const std::string what = std::string(node.metaclass)
+                                 .append(" inside ")
+                                 .append(withArticle(nodes_[node.parent].metaclass));
+    bool placed = false;
+    for (std::uint32_t at = node.parent; at != kUnread && !placed; at = nodes_[at].parent) {
+      const Node& around = nodes_[at];
+      if (around.role != Role::Object) continue;
+      const FeatureId holding = holdingFeature(around.classId, node.classId);
+      if (holding == 0) continue;
+      const FeatureInfo& info = featureInfo(holding);
+      if (info.kind == FeatureKind::Single || info.kind == FeatureKind::ReadOnly) {
+        if (store_.reference(around.object, holding) != 0) continue;
+        store_.setReference(around.object, holding, node.object);
+      } else {
+        store_.appendMember(around.object, holding, node.object);
+      }
+      if (info.opposite != 0) {
+        const FeatureInfo& back = featureInfo(info.opposite);
+        if (back.kind == FeatureKind::Single || back.kind == FeatureKind::ReadOnly) {
+          store_.setReference(node.object, back.id, around.object);
+        } else {
+          store_.appendMember(node.object, back.id, around.object);
+        }
+      }
+      report_.deviate(what + ", which owns none there", std::string("placed in the ")
+                                                            .append(info.name)
+                                                            .append(" of the ")
+                                                            .append(around.metaclass)
+                                                            .append(" around it"));
+      placed = true;
+    }
+    if (!placed) skip(what, "no element around it can own it, and nothing else does");
+  }
 }
 
 // The document's one top-level package receives the other top-level

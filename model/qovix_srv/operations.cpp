@@ -35,8 +35,10 @@ int distance(ClassId classId, ClassId ancestor) {
 
 // The feature of an `ownerClass` object (declared by the class or an
 // ancestor) that contains objects of `elementClass`: among the composite
-// features, the one whose element class is nearest above `elementClass`;
-// on a tie, the one declared nearest the owner's class. 0 when there is none.
+// features, the one declared nearest the owner's class; on a tie, the one
+// whose element class is nearest above `elementClass`. So a namespace given
+// a state machine holds it among its owned elements, not as its behavior,
+// which every model element has. 0 when there is none.
 FeatureId containingFeature(ClassId ownerClass, ClassId elementClass) {
   static std::map<std::pair<ClassId, ClassId>, FeatureId> found;
   const auto key = std::make_pair(ownerClass, elementClass);
@@ -48,7 +50,7 @@ FeatureId containingFeature(ClassId ownerClass, ClassId elementClass) {
     const int ownerDistance = distance(ownerClass, feature.owner);
     const int elementDistance = distance(elementClass, feature.elementClass);
     if (ownerDistance < 0 || elementDistance < 0) continue;
-    const std::pair<int, int> rank{elementDistance, ownerDistance};
+    const std::pair<int, int> rank{ownerDistance, elementDistance};
     if (best == 0 || rank < bestRank) {
       best = feature.id;
       bestRank = rank;

@@ -33,8 +33,9 @@ class Uml2 : public ::testing::Test {
   // Imports the sample; its report.
   std::string import(const char* name) {
     std::filesystem::copy_file(std::filesystem::path(QOVIX_XMI_SAMPLES) / name, folder / name);
-    const QOVIXPackage package =
-        anchor.internalize(kXmi, QOVIXString(utf::toUtf16(std::string(name))));
+    return reportOf(anchor.internalize(kXmi, QOVIXString(utf::toUtf16(std::string(name)))));
+  }
+  std::string reportOf(const QOVIXPackage& package) {
     return text(
         QOVIXModelElement::cast(package, 1).getTaggedValue(QOVIXName(u"qovix.import")).objectId(),
         feature::QOVIXTaggedValue_umlValue);
@@ -247,16 +248,17 @@ TEST_F(Uml2, MetaclassesNamedByXsiTypeAreRead) {
   EXPECT_EQ(names(store().members(order, feature::QOVIXClassifier_feature)),
             (std::vector<std::string>{"total", "place"}));
   EXPECT_EQ(number(named(QOVIXAttribute::kClassId, "total"), feature::QOVIXFeature_visibility), 2);
-  EXPECT_EQ(number(named(QOVIXClass::kClassId, "Item"), feature::QOVIXGeneralizableElement_isAbstract),
-            1);
+  EXPECT_EQ(
+      number(named(QOVIXClass::kClassId, "Item"), feature::QOVIXGeneralizableElement_isAbstract),
+      1);
   named(QOVIXInterface::kClassId, "Priced");
-  const std::vector<ObjectId> literals =
-      store().members(named(QOVIXEnumeration::kClassId, "State"), feature::QOVIXEnumeration_literal);
+  const std::vector<ObjectId> literals = store().members(named(QOVIXEnumeration::kClassId, "State"),
+                                                         feature::QOVIXEnumeration_literal);
   ASSERT_EQ(literals.size(), 1u);
   EXPECT_EQ(text(literals.front(), feature::QOVIXEnumerationLiteral_name), "open");
   const ObjectId invoice = named(QOVIXClass::kClassId, "Invoice");
-  const std::vector<ObjectId> billing =
-      store().members(named(QOVIXPackage::kClassId, "Billing"), feature::QOVIXNamespace_ownedElement);
+  const std::vector<ObjectId> billing = store().members(named(QOVIXPackage::kClassId, "Billing"),
+                                                        feature::QOVIXNamespace_ownedElement);
   EXPECT_NE(std::find(billing.begin(), billing.end(), invoice), billing.end()) << report;
   EXPECT_EQ(QOVIXGeneralizableElement(ObjectRef{&store(), invoice}).allSupertypes().ids(),
             std::vector<ObjectId>{order});
@@ -274,15 +276,92 @@ TEST_F(Uml2, DevicesEnvironmentsAndArtifactsAreReadAsNodesAndComponents) {
          "<packagedElement xmi:type=\"uml:ExecutionEnvironment\" xmi:id=\"e\" name=\"Tomcat\"/>"
          "<packagedElement xmi:type=\"uml:Artifact\" xmi:id=\"a\" name=\"shop.war\"/>"
          "</uml:Package></xmi:XMI>";
-  const QOVIXPackage read = anchor.internalize(kXmi, QOVIXString(u"deployment.xmi"));
-  const std::string report = text(
-      QOVIXModelElement::cast(read, 1).getTaggedValue(QOVIXName(u"qovix.import")).objectId(),
-      feature::QOVIXTaggedValue_umlValue);
+  const std::string report =
+      reportOf(anchor.internalize(kXmi, QOVIXString(u"deployment.xmi")));
   named(QOVIXNode::kClassId, "Server");
   named(QOVIXNode::kClassId, "Tomcat");
   named(QOVIXComponent::kClassId, "shop.war");
   says(report, {"  2 Node", "  1 Component", "Device", "ExecutionEnvironment", "Artifact",
                 "read as a Node", "read as a Component", "skipped nothing"});
+}
+
+// Comments a UML 2 tool gives any element go to the namespace around it,
+// as UML 1.x owns comments; an attribute without an id is read, though an
+// association names an end the document lacks.
+TEST_F(Uml2, CommentsOnAnyElementAndAttributesWithoutIdsAreKept) {
+  std::ofstream(folder / "notes.uml")
+      << "<xmi:XMI xmlns:xmi=\"http://www.omg.org/spec/XMI/20131001\" "
+         "xmlns:uml=\"http://www.omg.org/spec/UML/20161101\"><uml:Model xmi:id=\"m\" name=\"M\">"
+         "<packagedElement xmi:type=\"uml:Class\" xmi:id=\"c\" name=\"C\">"
+         "<ownedComment xmi:id=\"k0\" body=\"class\"/>"
+         "<ownedAttribute xmi:id=\"\" name=\"kept\"><ownedComment body=\"attribute\"/>"
+         "</ownedAttribute>"
+         "<ownedOperation xmi:id=\"o\" name=\"o\"><ownedComment><body>operation</body>"
+         "</ownedComment><ownedParameter xmi:id=\"p\" name=\"p\">"
+         "<ownedComment body=\"parameter\"/></ownedParameter></ownedOperation>"
+         "</packagedElement>"
+         "<packagedElement xmi:type=\"uml:Enumeration\" xmi:id=\"e\" name=\"E\">"
+         "<ownedLiteral xmi:id=\"l\" name=\"x\"><ownedComment body=\"literal\"/></ownedLiteral>"
+         "</packagedElement>"
+         "<packagedElement xmi:type=\"uml:Association\" xmi:id=\"a\" name=\"A\" "
+         "memberEnd=\"gone a.end\"><ownedComment body=\"association\"/>"
+         "<ownedEnd xmi:id=\"a.end\" name=\"end\" type=\"c\"><ownedComment body=\"end\"/>"
+         "</ownedEnd></packagedElement></uml:Model></xmi:XMI>";
+  const QOVIXPackage read = anchor.internalize(kXmi, QOVIXString(u"notes.uml"));
+  const std::string report = reportOf(read);
+  const ObjectId c = named(QOVIXClass::kClassId, "C");
+  EXPECT_EQ(names(store().members(c, feature::QOVIXClassifier_feature)),
+            (std::vector<std::string>{"kept", "o"}));
+  const auto commentsIn = [&](ObjectId id) {
+    std::vector<std::string> found;
+    for (ObjectId each : store().members(id, feature::QOVIXNamespace_ownedElement)) {
+      if (store().classOf(each) == QOVIXComment::kClassId)
+        found.push_back(text(each, feature::name));
+    }
+    return found;
+  };
+  EXPECT_EQ(commentsIn(c),
+            (std::vector<std::string>{"class", "attribute", "operation", "parameter"}));
+  EXPECT_EQ(commentsIn(named(QOVIXEnumeration::kClassId, "E")),
+            std::vector<std::string>{"literal"});
+  EXPECT_EQ(commentsIn(read.objectId()), (std::vector<std::string>{"association", "end"}));
+  says(report, {"  2 Comment owned by a Property: placed in the namespace around it",
+                "  1 Comment owned by a Parameter", "  1 Comment owned by an EnumerationLiteral",
+                "  1 Association.memberEnd 'gone': names no element of the document"});
+  EXPECT_EQ(report.find("ownedComment"), std::string::npos) << report;
+}
+
+// States as tools write them in regions under ownedMember, and a region of
+// a state under region: each vertex by its kind, whatever holds it.
+TEST_F(Uml2, StatesInRegionsAreReadWhateverPropertyHoldsThem) {
+  std::ofstream(folder / "door.uml")
+      << "<xmi:XMI xmlns:xmi=\"http://www.omg.org/spec/XMI/20131001\" "
+         "xmlns:uml=\"http://www.omg.org/spec/UML/20161101\"><uml:Model xmi:id=\"m\" name=\"M\">"
+         "<packagedElement xmi:type=\"uml:Class\" xmi:id=\"c\" name=\"Door\">"
+         "<ownedMember xmi:type=\"uml:StateMachine\" xmi:id=\"sm\" name=\"life\">"
+         "<ownedMember xmi:type=\"uml:Region\" xmi:id=\"r\">"
+         "<ownedMember xmi:type=\"uml:Pseudostate\" xmi:id=\"i\" kind=\"initial\"/>"
+         "<ownedMember xmi:type=\"uml:State\" xmi:id=\"s1\" name=\"Open\"/>"
+         "<ownedMember xmi:type=\"uml:State\" xmi:id=\"s2\" name=\"Shut\"><region xmi:id=\"r2\">"
+         "<subvertex xmi:type=\"uml:State\" xmi:id=\"s3\" name=\"Locked\"/></region></ownedMember>"
+         "<ownedMember xmi:type=\"uml:Transition\" xmi:id=\"t\" source=\"s1\" target=\"s2\"/>"
+         "</ownedMember></ownedMember></packagedElement></uml:Model></xmi:XMI>";
+  anchor.internalize(kXmi, QOVIXString(u"door.uml"));
+  const ObjectId machine = named(QOVIXStateMachine::kClassId, "life");
+  EXPECT_EQ(store().reference(machine, feature::QOVIXStateMachine_context),
+            named(QOVIXClass::kClassId, "Door"));
+  const ObjectId top = store().reference(machine, feature::QOVIXStateMachine_top);
+  ASSERT_NE(top, 0u);
+  EXPECT_EQ(store().members(top, feature::QOVIXCompositeState_substate).size(), 3u);
+  const ObjectId shut = named(QOVIXCompositeState::kClassId, "Shut");
+  EXPECT_EQ(names(store().members(shut, feature::QOVIXCompositeState_substate)),
+            std::vector<std::string>{"Locked"});
+  const std::vector<ObjectId> transitions =
+      store().members(machine, feature::QOVIXStateMachine_transitions);
+  ASSERT_EQ(transitions.size(), 1u);
+  EXPECT_EQ(store().reference(transitions.front(), feature::QOVIXTransition_source),
+            named(QOVIXSimpleState::kClassId, "Open"));
+  EXPECT_EQ(store().reference(transitions.front(), feature::QOVIXTransition_target), shut);
 }
 
 TEST_F(Uml2, LooseElementsGoIntoAPackageOfTheirOwn) {
