@@ -94,9 +94,9 @@ Outcome serveImport(HostCall& call, ImportRequest request) {
 Outcome serveExport(HostCall& call, ExportRequest request) {
   return refusing(call, [&] {
     const ObjectId package = packageOf(call, request.package, "export");
-    const std::uint64_t size =
+    model::WrittenDocument written =
         model::writePackageDocument(storeOf(call), package, request.format, request.document);
-    return Outcome{size, {}};
+    return Outcome{written.size, std::move(written.report)};
   });
 }
 

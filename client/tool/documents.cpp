@@ -200,6 +200,7 @@ void exportDocument(Connection& connection, const std::string& package, const st
           : version == "1.0" ? "UML 1.3, XMI 1.0"
                              : "UML 2.5.1, XMI 2.5.1")
       << ", " << written.value << " bytes)\n";
+  out << written.text;  // what was written and left out; empty from an older qovixd
 }
 
 }  // namespace qovix::tool

@@ -533,17 +533,18 @@ void externalize(const VornPersistentObject& package, const TextValue& format,
                        utf::toUtf8(document.text()));
 }
 
-std::uint64_t writePackageDocument(const PersistentStore& store, ObjectId package,
-                                   const std::string& format, const std::string& document) {
+WrittenDocument writePackageDocument(const PersistentStore& store, ObjectId package,
+                                     const std::string& format, const std::string& document) {
   const DocumentFormat written = formatOf(format, true);
   const std::filesystem::path path = documentPath(store, utf::toUtf16(document));
   const std::vector<ObjectId> ids = subtreeOf(store, package);
   if (written.xmi) {
-    const std::string text =
-        written.uml25 ? xmi::writeUml25(store, ids) : xmi::writeXmi(store, ids, written.uml);
+    xmi::ExportReport report;
+    const std::string text = written.uml25 ? xmi::writeUml25(store, ids, report)
+                                           : xmi::writeXmi(store, ids, written.uml, report);
     writeDocumentFile(path.parent_path(), path.filename().string(), text,
                       store.settings().mostDocumentBytes);
-    return text.size();
+    return {text.size(), report.text()};
   }
   std::map<ObjectId, std::size_t> number;
   for (ObjectId id : ids) number[id] = number.size() + 1;
@@ -576,7 +577,7 @@ std::uint64_t writePackageDocument(const PersistentStore& store, ObjectId packag
   const std::string text = std::string(body).append(endLine(body)).append("\n");
   writeDocumentFile(path.parent_path(), path.filename().string(), text,
                     store.settings().mostDocumentBytes);
-  return text.size();
+  return {text.size(), {}};
 }
 
 // A new package, with everything it contains, read from the document.

@@ -26,10 +26,15 @@ struct ReadDocument {
 QOVIX_SRV_API ReadDocument readPackageDocument(PersistentStore& store, const std::string& document,
                                                const std::string& title, ObjectId into);
 
+struct WrittenDocument {
+  std::uint64_t size = 0;  // in bytes
+  std::string report;      // for XMI: what was written and left out, with why
+};
+
 // Writes the package as the document `document` of the folder in `format`
-// ("qovix", "xmi", "xmi 1.2", "xmi 1.0"); returns its size in bytes.
-QOVIX_SRV_API std::uint64_t writePackageDocument(const PersistentStore& store, ObjectId package,
-                                                 const std::string& format,
-                                                 const std::string& document);
+// ("qovix", "xmi", "xmi 1.2", "xmi 1.0", "xmi 2.5").
+QOVIX_SRV_API WrittenDocument writePackageDocument(const PersistentStore& store, ObjectId package,
+                                                   const std::string& format,
+                                                   const std::string& document);
 
 }  // namespace model

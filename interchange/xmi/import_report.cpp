@@ -4,10 +4,7 @@
 
 namespace model::xmi {
 
-namespace {
-
-// Counts a line of a report, kMostSkippedLines kinds at most.
-void countLine(std::map<std::string, int>& lines, int& beyond, const std::string& what,
+void countReportLine(std::map<std::string, int>& lines, int& beyond, const std::string& what,
                const std::string& why, int count) {
   // A name from the document may be long: it is cut, where no character is.
   constexpr std::size_t kMostWhatBytes = 120;
@@ -28,14 +25,12 @@ void countLine(std::map<std::string, int>& lines, int& beyond, const std::string
   }
 }
 
-}  // namespace
-
 void ImportReport::skip(const std::string& what, const std::string& why, int count) {
-  countLine(skipped, skippedBeyond, what, why, count);
+  countReportLine(skipped, skippedBeyond, what, why, count);
 }
 
 void ImportReport::deviate(const std::string& what, const std::string& how, int count) {
-  countLine(deviations, deviationsBeyond, what, how, count);
+  countReportLine(deviations, deviationsBeyond, what, how, count);
 }
 
 std::string ImportReport::text() const {

@@ -23,6 +23,11 @@ inline std::string withArticle(std::string_view noun) {
   return std::string(vowel ? "an " : "a ").append(noun);
 }
 
+// Counts `count` under the line "WHAT: WHY" of `lines`, kMostSkippedLines
+// kinds at most; past them, into `beyond`. A long `what` is cut.
+void countReportLine(std::map<std::string, int>& lines, int& beyond, const std::string& what,
+                     const std::string& why, int count);
+
 struct ImportReport {
   std::string format;                   // "XMI 1.2, UML 1.4"
   std::string exporter;                 // the writing tool, when the header names it

@@ -733,9 +733,20 @@ class Translator {
     out_.end();
   }
 
+  // «realize»: the document's own stereotype of that name (as an export of
+  // a model read so writes it), else one made for the reading.
   std::string realizeStereotype() {
     realizes_ = true;
-    return "qovix.stereotype.realize";
+    if (realizeId_.empty()) {
+      realizeId_ = "qovix.stereotype.realize";
+      for (const auto& [id, defined] : byId_) {
+        if (kindOf(defined, "") == "Stereotype" && attribute(defined, "name") == "realize") {
+          realizeId_ = id;
+          break;
+        }
+      }
+    }
+    return realizeId_;
   }
 
   void emitComment(const XmlElement* comment) {
@@ -796,7 +807,7 @@ class Translator {
       out_.attribute("name", name);
       out_.end();
     }
-    if (realizes_) {
+    if (realizes_ && realizeId_ == "qovix.stereotype.realize") {
       out_.start("UML:Stereotype");
       out_.attribute("xmi.id", "qovix.stereotype.realize");
       out_.attribute("name", "realize");
@@ -939,6 +950,7 @@ class Translator {
   std::set<std::string> ends_;                        // association ends' ids
   std::vector<std::vector<Pending>> pending_;
   bool realizes_ = false;
+  std::string realizeId_;  // the stereotype «realize», once asked for
 
  private:
   // Every property an association names as its end (memberEnd), so that a

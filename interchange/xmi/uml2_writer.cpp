@@ -1,5 +1,6 @@
 #include "interchange/xmi/uml2_writer.h"
 
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -19,17 +20,26 @@ namespace {
 constexpr char kXmiSpace[] = "http://www.omg.org/spec/XMI/20131001";
 constexpr char kUmlSpace[] = "http://www.omg.org/spec/UML/20161101";
 
-// The UML 2.5.1 metaclass a catalogue class is written as; empty for one
-// the class-model subset does not hold.
+// The UML 2.5.1 metaclass a catalogue class is written as, the nearest
+// ancestor's where the class has none of its own (a subsystem is a package,
+// an exception a signal); empty for one the export does not write.
 std::string metaclassOf(ClassId classId) {
   static const std::map<ClassId, std::string> kinds = {
       {QOVIXModel::kClassId, "Model"},
       {QOVIXPackage::kClassId, "Package"},
+      {QOVIXSubsystem::kClassId, "Package"},
       {QOVIXClass::kClassId, "Class"},
+      {QOVIXAssociationClass::kClassId, "Class"},
+      {QOVIXComponent::kClassId, "Component"},
+      {QOVIXNode::kClassId, "Node"},
       {QOVIXInterface::kClassId, "Interface"},
       {QOVIXDataType::kClassId, "DataType"},
+      {QOVIXStructure::kClassId, "DataType"},
       {QOVIXPrimitive::kClassId, "PrimitiveType"},
       {QOVIXEnumeration::kClassId, "Enumeration"},
+      {QOVIXSignal::kClassId, "Signal"},
+      {QOVIXException::kClassId, "Signal"},
+      {QOVIXStereotype::kClassId, "Stereotype"},
       {QOVIXUseCase::kClassId, "UseCase"},
       {QOVIXActor::kClassId, "Actor"},
       {QOVIXAssociation::kClassId, "Association"},
@@ -42,35 +52,125 @@ std::string metaclassOf(ClassId classId) {
   return found != kinds.end() ? found->second : std::string();
 }
 
+bool isPackageKind(const std::string& kind) { return kind == "Model" || kind == "Package"; }
+// UML 2.5's classifiers that own behaviors (ownedBehavior) and nested
+// classifiers (nestedClassifier), and those that own packaged elements.
+bool ownsBehaviors(const std::string& kind) {
+  return kind == "Class" || kind == "Component" || kind == "Node" || kind == "Stereotype" ||
+         kind == "UseCase" || kind == "Actor";
+}
+bool nestsClassifiers(const std::string& kind) {
+  return kind == "Class" || kind == "Component" || kind == "Node" || kind == "Stereotype" ||
+         kind == "Interface";
+}
+
+// Why the export leaves an object of `classId` out.
+std::string whyNotWritten(ClassId classId) {
+  const auto is = [&](ClassId ancestor) { return conformsTo(classId, ancestor); };
+  if (is(QOVIXTaggedValue::kClassId)) {
+    return "UML 2 holds tagged values in stereotype applications, which this export does not "
+           "write; XMI 1.2 keeps them";
+  }
+  if (is(QOVIXAction::kClassId) || is(QOVIXGuard::kClassId) || is(QOVIXEvent::kClassId) ||
+      is(QOVIXConstraint::kClassId) || is(QOVIXArgument::kClassId)) {
+    return "a UML 2 behavior, event or constraint, which this export does not write; XMI 1.2 "
+           "keeps it";
+  }
+  if (is(QOVIXCollaboration::kClassId) || is(QOVIXClassifierRole::kClassId) ||
+      is(QOVIXInteraction::kClassId) || is(QOVIXMessage::kClassId) ||
+      is(QOVIXAssociationRole::kClassId) || is(QOVIXAssociationEndRole::kClassId)) {
+    return "collaborations and interactions are not written in XMI 2.5; XMI 1.2 keeps them";
+  }
+  if (is(QOVIXInstance::kClassId) || is(QOVIXLink::kClassId) || is(QOVIXLinkEnd::kClassId) ||
+      is(QOVIXAttributeLink::kClassId) || is(QOVIXMessageInstance::kClassId)) {
+    return "instances and links are not written in XMI 2.5; XMI 1.2 keeps them";
+  }
+  if (is(QOVIXStateVertex::kClassId) || is(QOVIXTransition::kClassId)) {
+    return "not where UML 2 has a place for it (an internal transition, a state outside a "
+           "state machine's top state); XMI 1.2 keeps it";
+  }
+  static const std::vector<ClassId> writtenInside = {
+      QOVIXAttribute::kClassId,    QOVIXOperation::kClassId,          QOVIXParameter::kClassId,
+      QOVIXAssociationEnd::kClassId, QOVIXComment::kClassId,          QOVIXStateMachine::kClassId,
+      QOVIXGeneralization::kClassId, QOVIXEnumerationLiteral::kClassId,
+      QOVIXMultiplicity::kClassId, QOVIXMultiplicityRange::kClassId};
+  if (metaclassOf(classId).empty() &&
+      std::find(writtenInside.begin(), writtenInside.end(), classId) == writtenInside.end()) {
+    return "not written in XMI 2.5; XMI 1.2 keeps it";
+  }
+  return "owned where UML 2.5 holds no such element (inside a data type, an interface or a "
+         "use case); XMI 1.2 keeps it";
+}
+
+// UML 1.1's pseudostate kinds as UML 2.5 names them; final is a FinalState.
+std::string pseudostateKind(int kind) {
+  const std::string name = literalName(QOVIXPseudostateKind::kValueClassId, kind);
+  return name == "branch" ? "choice" : name;
+}
+
+// Writes the document twice over the same walk: first without output, to
+// learn which objects it writes, so that the second writes a reference only
+// to an element the document holds, and reports every other one it leaves
+// out.
 class Writer {
  public:
-  Writer(const PersistentStore& store, const std::vector<ObjectId>& objects)
-      : store_(store),
-        exported_(objects.begin(), objects.end()),
-        out_(store.settings().mostDocumentBytes, true) {}
+  Writer(const PersistentStore& store, const std::vector<ObjectId>& objects, ExportReport& report)
+      : store_(store), objects_(objects), exported_(objects.begin(), objects.end()),
+        report_(report) {}
 
   std::string write(ObjectId package) {
-    out_.start("xmi:XMI");
-    out_.attribute("xmlns:xmi", kXmiSpace);
-    out_.attribute("xmlns:uml", kUmlSpace);
-    out_.start("xmi:Documentation");
-    out_.start("exporter");
-    out_.text("QOVIX_os");
-    out_.end();
-    out_.end();
-    const std::string kind = metaclassOf(store_.classOf(package));
-    out_.start(kind == "Model" ? "uml:Model" : "uml:Package");
-    identify(package, kind == "Model" ? "Model" : "Package");
-    packageContents(package, 1);
-    out_.end();
-    out_.end();
-    return out_.finish();
+    document(package);
+    XmlWriter out(store_.settings().mostDocumentBytes, true);
+    out_ = &out;
+    machines_.clear();
+    report_.format = "XMI 2.5.1, UML 2.5.1";
+    report_.written.clear();
+    document(package);
+    for (ObjectId id : objects_) {
+      if (written_.count(id) == 0 && folded_.count(id) == 0) {
+        report_.leave(classInfo(store_.classOf(id)).shortName, whyNotWritten(store_.classOf(id)));
+      }
+    }
+    return out.finish();
   }
 
  private:
-  // Text -----------------------------------------------------------------
+  // Output, none on the first walk --------------------------------------
 
-  std::string text(ObjectId id, FeatureId feature) const {
+  void start(const std::string& name) {
+    if (out_ != nullptr) out_->start(name);
+  }
+  void attribute(const std::string& name, const std::string& value) {
+    if (out_ != nullptr) out_->attribute(name, value);
+  }
+  void text(const std::string& value) {
+    if (out_ != nullptr) out_->text(value);
+  }
+  void end() {
+    if (out_ != nullptr) out_->end();
+  }
+  bool planning() const { return out_ == nullptr; }
+
+  void document(ObjectId package) {
+    start("xmi:XMI");
+    attribute("xmlns:xmi", kXmiSpace);
+    attribute("xmlns:uml", kUmlSpace);
+    start("xmi:Documentation");
+    start("exporter");
+    text("QOVIX_os");
+    end();
+    end();
+    const std::string kind = metaclassOf(store_.classOf(package));
+    start(kind == "Model" ? "uml:Model" : "uml:Package");
+    identify(package, kind == "Model" ? "Model" : "Package");
+    packageContents(package, 1);
+    end();
+    end();
+  }
+
+  // Values ----------------------------------------------------------------
+
+  std::string textOf(ObjectId id, FeatureId feature) const {
     const auto value = store_.value(id, feature);
     return value ? utf::toUtf8(value->text) : std::string();
   }
@@ -85,29 +185,56 @@ class Writer {
     return conformsTo(store_.classOf(object), classId);
   }
 
+  // An element that stands for `object`: its type, id and name, and, on the
+  // first walk, that the document holds it.
   void identify(ObjectId object, const std::string& metaclass) {
-    out_.attribute("xmi:type", std::string("uml:").append(metaclass));
-    out_.attribute("xmi:id", id(object));
+    if (planning()) written_.insert(object);
+    ++report_.written[metaclass];
+    attribute("xmi:type", std::string("uml:").append(metaclass));
+    attribute("xmi:id", id(object));
     if (is(object, QOVIXModelElement::kClassId) && store_.value(object, feature::name)) {
-      out_.attribute("name", text(object, feature::name));
+      attribute("name", textOf(object, feature::name));
     }
+  }
+  // An element of the document made of what `object` held, where UML 2 has
+  // no element of its own for it (a multiplicity's ranges, a top state).
+  void fold(ObjectId object) {
+    if (planning()) folded_.insert(object);
+  }
+  // A UML 2 element no object stands for (a region, a multiplicity's
+  // bounds), identified by what it comes of.
+  void identifyPart(const std::string& metaclass, const std::string& part) {
+    ++report_.written[metaclass];
+    attribute("xmi:type", std::string("uml:").append(metaclass));
+    attribute("xmi:id", part);
   }
 
   void visibility(ObjectId object, FeatureId feature) {
     if (const auto visible = number(object, feature)) {
-      out_.attribute("visibility", literalName(QOVIXVisibilityKind::kValueClassId, *visible));
+      attribute("visibility", literalName(QOVIXVisibilityKind::kValueClassId, *visible));
     }
   }
 
-  // A reference's ids, those the document holds; nothing when none.
-  void references(const char* name, const std::vector<ObjectId>& targets) {
+  // A reference's ids, those the document holds; nothing when none. On the
+  // second walk, each other target is reported: `where` names the property.
+  void references(const std::string& where, const char* name,
+                  const std::vector<ObjectId>& targets) {
     std::string ids;
     for (ObjectId target : targets) {
-      if (inside(target)) ids.append(ids.empty() ? "" : " ").append(id(target));
+      if (target == 0) continue;
+      if (written_.count(target) != 0) {
+        ids.append(ids.empty() ? "" : " ").append(id(target));
+      } else if (!planning()) {
+        report_.leave(std::string("reference ").append(where).append(".").append(name),
+                      inside(target) ? "names an element the export does not write"
+                                     : "names an element outside the package");
+      }
     }
-    if (!ids.empty()) out_.attribute(name, ids);
+    if (!ids.empty()) attribute(name, ids);
   }
-  void reference(const char* name, ObjectId target) { references(name, {target}); }
+  void reference(const std::string& where, const char* name, ObjectId target) {
+    references(where, name, {target});
+  }
 
   // Packages --------------------------------------------------------------
 
@@ -119,80 +246,82 @@ class Writer {
     }
     std::vector<ObjectId> realizations;  // of classifiers that are no interfaces
     for (ObjectId member : store_.members(package, feature::QOVIXNamespace_ownedElement)) {
-      if (!inside(member)) continue;
-      if (is(member, QOVIXComment::kClassId)) {
-        comment(member);
-        continue;
-      }
-      const std::string kind = metaclassOf(store_.classOf(member));
-      if (kind.empty()) continue;  // outside the class-model subset
-      out_.start("packagedElement");
-      identify(member, kind);
-      if (kind == "Model" || kind == "Package") {
-        packageContents(member, depth + 1);
-      } else if (kind == "Association") {
-        association(member);
-      } else if (is(member, QOVIXDependency::kClassId)) {
-        references("client", store_.members(member, feature::QOVIXDependency_client));
-        references("supplier", store_.members(member, feature::QOVIXDependency_supplier));
-      } else {
-        classifier(member, realizations);
-      }
-      out_.end();
+      packaged(member, depth, realizations);
     }
+    writeRealizations(realizations);
+  }
+
+  // A package's (or a component's) member, as packagedElement.
+  void packaged(ObjectId member, std::size_t depth, std::vector<ObjectId>& realizations) {
+    if (!inside(member)) return;
+    if (is(member, QOVIXComment::kClassId)) {
+      comment(member);
+      return;
+    }
+    if (is(member, QOVIXStateMachine::kClassId)) {
+      stateMachine(member, "packagedElement");
+      return;
+    }
+    const std::string kind = metaclassOf(store_.classOf(member));
+    if (kind.empty()) return;  // reported as not written
+    start("packagedElement");
+    identify(member, kind);
+    if (isPackageKind(kind)) {
+      packageContents(member, depth + 1);
+    } else if (kind == "Association") {
+      association(member);
+    } else if (is(member, QOVIXDependency::kClassId)) {
+      references(kind, "client", store_.members(member, feature::QOVIXDependency_client));
+      references(kind, "supplier", store_.members(member, feature::QOVIXDependency_supplier));
+    } else {
+      classifier(member, kind, depth, realizations);
+    }
+    end();
+  }
+
+  void writeRealizations(const std::vector<ObjectId>& realizations) {
     for (ObjectId client : realizations) {
       for (ObjectId supplier : store_.members(client, feature::QOVIXClassifier_specification)) {
-        if (!inside(supplier) || is(supplier, QOVIXInterface::kClassId)) continue;
-        out_.start("packagedElement");
-        out_.attribute("xmi:type", "uml:Realization");
-        out_.attribute("xmi:id", id(client).append("-realizes-").append(id(supplier)));
-        reference("client", client);
-        reference("supplier", supplier);
-        out_.end();
+        if (written_.count(supplier) == 0 || is(supplier, QOVIXInterface::kClassId)) continue;
+        start("packagedElement");
+        identifyPart("Realization", id(client).append("-realizes-").append(id(supplier)));
+        reference("Realization", "client", client);
+        reference("Realization", "supplier", supplier);
+        end();
       }
     }
   }
 
   void comment(ObjectId object) {
-    out_.start("ownedComment");
-    out_.attribute("xmi:type", "uml:Comment");
-    out_.attribute("xmi:id", id(object));
-    out_.attribute("body", text(object, feature::name));
-    out_.end();
+    start("ownedComment");
+    identifyPart("Comment", id(object));
+    if (planning()) written_.insert(object);
+    attribute("body", textOf(object, feature::name));
+    end();
   }
 
   // Classifiers -------------------------------------------------------------
 
-  void classifier(ObjectId object, std::vector<ObjectId>& realizations) {
+  void classifier(ObjectId object, const std::string& kind, std::size_t depth,
+                  std::vector<ObjectId>& realizations) {
     visibility(object, feature::QOVIXModelElement_elemOwnershipVisibility);
     if (number(object, feature::QOVIXGeneralizableElement_isAbstract).value_or(0) != 0) {
-      out_.attribute("isAbstract", "true");
+      attribute("isAbstract", "true");
     }
-    for (ObjectId generalization :
-         store_.members(object, feature::QOVIXGeneralizableElement_generalization)) {
-      const ObjectId general =
-          store_.reference(generalization, feature::QOVIXGeneralization_supertype);
-      if (!inside(generalization) || !inside(general)) continue;
-      out_.start("generalization");
-      out_.attribute("xmi:type", "uml:Generalization");
-      out_.attribute("xmi:id", id(generalization));
-      reference("general", general);
-      out_.end();
-    }
+    generalizations(object, kind);
     for (ObjectId supplier : store_.members(object, feature::QOVIXClassifier_specification)) {
       if (!inside(supplier)) continue;
       if (!is(supplier, QOVIXInterface::kClassId)) {
         realizations.push_back(object);
         continue;
       }
-      out_.start("interfaceRealization");
-      out_.attribute("xmi:type", "uml:InterfaceRealization");
-      out_.attribute("xmi:id", id(object).append("-realizes-").append(id(supplier)));
-      reference("client", object);
-      reference("supplier", supplier);
-      reference("contract", supplier);
-      reference("implementingClassifier", object);
-      out_.end();
+      start("interfaceRealization");
+      identifyPart("InterfaceRealization", id(object).append("-realizes-").append(id(supplier)));
+      reference("InterfaceRealization", "client", object);
+      reference("InterfaceRealization", "supplier", supplier);
+      reference("InterfaceRealization", "contract", supplier);
+      reference("InterfaceRealization", "implementingClassifier", object);
+      end();
     }
     for (ObjectId feature : store_.members(object, feature::QOVIXClassifier_feature)) {
       if (!inside(feature)) continue;
@@ -202,21 +331,65 @@ class Writer {
     if (is(object, QOVIXEnumeration::kClassId)) {
       for (ObjectId literal : store_.members(object, feature::QOVIXEnumeration_literal)) {
         if (!inside(literal)) continue;
-        out_.start("ownedLiteral");
-        out_.attribute("xmi:type", "uml:EnumerationLiteral");
-        out_.attribute("xmi:id", id(literal));
-        out_.attribute("name", text(literal, feature::QOVIXEnumerationLiteral_name));
-        out_.end();
+        start("ownedLiteral");
+        identifyPart("EnumerationLiteral", id(literal));
+        if (planning()) written_.insert(literal);
+        attribute("name", textOf(literal, feature::QOVIXEnumerationLiteral_name));
+        end();
       }
     }
-    for (ObjectId nested : store_.members(object, feature::QOVIXNamespace_ownedElement)) {
-      if (!inside(nested) || !is(nested, QOVIXClassifier::kClassId)) continue;
-      const std::string kind = metaclassOf(store_.classOf(nested));
-      if (kind.empty()) continue;
-      out_.start("nestedClassifier");
-      identify(nested, kind);
-      classifier(nested, realizations);
-      out_.end();
+    ownedMembers(object, kind, depth, realizations);
+  }
+
+  void generalizations(ObjectId object, const std::string& kind) {
+    for (ObjectId generalization :
+         store_.members(object, feature::QOVIXGeneralizableElement_generalization)) {
+      const ObjectId general =
+          store_.reference(generalization, feature::QOVIXGeneralization_supertype);
+      if (!inside(generalization)) continue;
+      if (planning() ? !inside(general) : written_.count(general) == 0) {
+        if (!planning()) {
+          report_.leave(kind + "'s Generalization",
+                        inside(general) ? "its general is not written"
+                                        : "its general is outside the package");
+        }
+        continue;
+      }
+      start("generalization");
+      identifyPart("Generalization", id(generalization));  // UML 2's has no name
+      if (planning()) written_.insert(generalization);
+      reference("Generalization", "general", general);
+      end();
+    }
+  }
+
+  // What a classifier owns as a namespace, and its behaviors: comments
+  // (any classifier), state machines (those that own behaviors), nested
+  // classifiers (classes and interfaces), and a component's packaged
+  // elements. The rest is reported as not written.
+  void ownedMembers(ObjectId object, const std::string& kind, std::size_t depth,
+                    std::vector<ObjectId>& realizations) {
+    std::vector<ObjectId> members = store_.members(object, feature::QOVIXNamespace_ownedElement);
+    for (ObjectId behavior : store_.members(object, feature::QOVIXModelElement_behavior)) {
+      if (std::find(members.begin(), members.end(), behavior) == members.end())
+        members.push_back(behavior);
+    }
+    for (ObjectId member : members) {
+      if (!inside(member)) continue;
+      if (is(member, QOVIXComment::kClassId)) {
+        comment(member);
+      } else if (is(member, QOVIXStateMachine::kClassId)) {
+        if (ownsBehaviors(kind)) stateMachine(member, "ownedBehavior");
+      } else if (kind == "Component") {
+        packaged(member, depth + 1, realizations);
+      } else if (nestsClassifiers(kind) && is(member, QOVIXClassifier::kClassId)) {
+        const std::string nestedKind = metaclassOf(store_.classOf(member));
+        if (nestedKind.empty() || isPackageKind(nestedKind)) continue;
+        start("nestedClassifier");
+        identify(member, nestedKind);
+        classifier(member, nestedKind, depth + 1, realizations);
+        end();
+      }
     }
   }
 
@@ -226,65 +399,64 @@ class Writer {
     if (!inside(made)) return;
     const std::vector<ObjectId> ranges = store_.members(made, feature::QOVIXMultiplicity_ranges);
     if (ranges.empty()) return;
+    fold(made);
+    for (ObjectId range : ranges) fold(range);
     const int lower = number(ranges.front(), feature::QOVIXMultiplicityRange_lower).value_or(0);
     const int upper = number(ranges.back(), feature::QOVIXMultiplicityRange_upper).value_or(1);
-    out_.start("lowerValue");
-    out_.attribute("xmi:type", "uml:LiteralInteger");
-    out_.attribute("xmi:id", id(owner).append("-lower"));
-    out_.attribute("value", std::to_string(lower));
-    out_.end();
-    out_.start("upperValue");
-    out_.attribute("xmi:type", "uml:LiteralUnlimitedNatural");
-    out_.attribute("xmi:id", id(owner).append("-upper"));
-    out_.attribute("value", upper < 0 ? "*" : std::to_string(upper));
-    out_.end();
+    start("lowerValue");
+    identifyPart("LiteralInteger", id(owner).append("-lower"));
+    attribute("value", std::to_string(lower));
+    end();
+    start("upperValue");
+    identifyPart("LiteralUnlimitedNatural", id(owner).append("-upper"));
+    attribute("value", upper < 0 ? "*" : std::to_string(upper));
+    end();
   }
 
   void attribute(ObjectId object) {
-    out_.start("ownedAttribute");
+    start("ownedAttribute");
     identify(object, "Property");
     visibility(object, feature::QOVIXFeature_visibility);
     if (number(object, feature::QOVIXFeature_ownerScope).value_or(0) == 1) {
-      out_.attribute("isStatic", "true");
+      attribute("isStatic", "true");
     }
     if (number(object, feature::QOVIXStructuralFeature_changeable).value_or(0) == 1) {
-      out_.attribute("isReadOnly", "true");
+      attribute("isReadOnly", "true");
     }
-    reference("type", store_.reference(object, feature::QOVIXStructuralFeature_type));
+    reference("Property", "type", store_.reference(object, feature::QOVIXStructuralFeature_type));
     multiplicity(object, store_.reference(object, feature::QOVIXStructuralFeature_multiplicity));
     if (store_.value(object, feature::QOVIXAttribute_initialValue)) {
-      out_.start("defaultValue");
-      out_.attribute("xmi:type", "uml:OpaqueExpression");
-      out_.attribute("xmi:id", id(object).append("-default"));
-      out_.start("body");
-      out_.text(text(object, feature::QOVIXAttribute_initialValue));
-      out_.end();
-      out_.end();
+      start("defaultValue");
+      identifyPart("OpaqueExpression", id(object).append("-default"));
+      start("body");
+      text(textOf(object, feature::QOVIXAttribute_initialValue));
+      end();
+      end();
     }
-    out_.end();
+    end();
   }
 
   void operation(ObjectId object) {
-    out_.start("ownedOperation");
+    start("ownedOperation");
     identify(object, "Operation");
     visibility(object, feature::QOVIXFeature_visibility);
     if (number(object, feature::QOVIXFeature_ownerScope).value_or(0) == 1) {
-      out_.attribute("isStatic", "true");
+      attribute("isStatic", "true");
     }
     if (number(object, feature::QOVIXBehavioralFeature_isQuery).value_or(0) != 0) {
-      out_.attribute("isQuery", "true");
+      attribute("isQuery", "true");
     }
     for (ObjectId parameter : store_.members(object, feature::QOVIXBehavioralFeature_parameter)) {
       if (!inside(parameter)) continue;
-      out_.start("ownedParameter");
+      start("ownedParameter");
       identify(parameter, "Parameter");
       if (const auto kind = number(parameter, feature::QOVIXParameter_kind)) {
-        out_.attribute("direction", literalName(QOVIXParameterDirectionKind::kValueClassId, *kind));
+        attribute("direction", literalName(QOVIXParameterDirectionKind::kValueClassId, *kind));
       }
-      reference("type", store_.reference(parameter, feature::QOVIXParameter_type));
-      out_.end();
+      reference("Parameter", "type", store_.reference(parameter, feature::QOVIXParameter_type));
+      end();
     }
-    out_.end();
+    end();
   }
 
   // An association's ends are its own (ownedEnd), the navigable ones
@@ -292,49 +464,119 @@ class Writer {
   // end from where UML 1.x marks it.
   void association(ObjectId object) {
     std::vector<ObjectId> ends;
-    for (ObjectId end : store_.members(object, feature::QOVIXAssociation_connection)) {
-      if (inside(end)) ends.push_back(end);
+    for (ObjectId each : store_.members(object, feature::QOVIXAssociation_connection)) {
+      if (inside(each)) ends.push_back(each);
     }
-    references("memberEnd", ends);
+    // The ends are the association's own elements: written with it.
+    if (planning()) written_.insert(ends.begin(), ends.end());
+    references("Association", "memberEnd", ends);
     std::vector<ObjectId> navigable;
-    for (ObjectId end : ends) {
-      if (number(end, feature::QOVIXAssociationEnd_isNavigable).value_or(0) != 0) {
-        navigable.push_back(end);
+    for (ObjectId each : ends) {
+      if (number(each, feature::QOVIXAssociationEnd_isNavigable).value_or(0) != 0) {
+        navigable.push_back(each);
       }
     }
-    references("navigableOwnedEnd", navigable);
+    references("Association", "navigableOwnedEnd", navigable);
     for (std::size_t i = 0; i < ends.size(); ++i) {
-      const ObjectId end = ends[i];
-      out_.start("ownedEnd");
-      identify(end, "Property");
-      visibility(end, feature::QOVIXModelElement_elemOwnershipVisibility);
-      reference("type", store_.reference(end, feature::QOVIXAssociationEnd_type));
-      reference("association", object);
+      const ObjectId endId = ends[i];
+      start("ownedEnd");
+      identify(endId, "Property");
+      visibility(endId, feature::QOVIXModelElement_elemOwnershipVisibility);
+      reference("Property", "type", store_.reference(endId, feature::QOVIXAssociationEnd_type));
+      reference("Property", "association", object);
       if (ends.size() == 2) {
         const int aggregation =
             number(ends[1 - i], feature::QOVIXAssociationEnd_aggregation).value_or(0);
-        if (aggregation != 0)
-          out_.attribute("aggregation", aggregation == 1 ? "shared" : "composite");
+        if (aggregation != 0) attribute("aggregation", aggregation == 1 ? "shared" : "composite");
       }
-      if (number(end, feature::QOVIXAssociationEnd_isOrdered).value_or(0) != 0) {
-        out_.attribute("isOrdered", "true");
+      if (number(endId, feature::QOVIXAssociationEnd_isOrdered).value_or(0) != 0) {
+        attribute("isOrdered", "true");
       }
-      multiplicity(end, store_.reference(end, feature::QOVIXAssociationEnd_multiplicity));
-      out_.end();
+      multiplicity(endId, store_.reference(endId, feature::QOVIXAssociationEnd_multiplicity));
+      end();
+    }
+  }
+
+  // State machines ----------------------------------------------------------
+
+  // A state machine: its top state is its region, whose vertices are the
+  // top state's substates, a composite state's region holding its own; the
+  // machine's transitions are the top region's. Guards, triggers, effects
+  // and entry and exit actions are UML 2 behaviors, reported as not written.
+  void stateMachine(ObjectId machine, const char* property) {
+    if (!machines_.insert(machine).second) return;  // listed by two owners
+    start(property);
+    identify(machine, "StateMachine");
+    const ObjectId top = store_.reference(machine, feature::QOVIXStateMachine_top);
+    if (inside(top)) {
+      fold(top);
+      start("region");
+      identifyPart("Region", id(top));
+      vertices(top);
+      for (ObjectId transition :
+           store_.members(machine, feature::QOVIXStateMachine_transitions)) {
+        if (!inside(transition)) continue;
+        start("transition");
+        identify(transition, "Transition");
+        reference("Transition", "source",
+                  store_.reference(transition, feature::QOVIXTransition_source));
+        reference("Transition", "target",
+                  store_.reference(transition, feature::QOVIXTransition_target));
+        end();
+      }
+      end();
+    }
+    end();
+  }
+
+  void vertices(ObjectId composite) {
+    for (ObjectId vertex : store_.members(composite, feature::QOVIXCompositeState_substate)) {
+      if (!inside(vertex)) continue;
+      start("subvertex");
+      if (is(vertex, QOVIXPseudostate::kClassId)) {
+        const int kind = number(vertex, feature::QOVIXPseudostate_kind).value_or(0);
+        const std::string name = pseudostateKind(kind);
+        if (name == "final") {
+          identify(vertex, "FinalState");
+        } else {
+          identify(vertex, "Pseudostate");
+          attribute("kind", name);
+        }
+      } else {
+        identify(vertex, "State");
+        if (is(vertex, QOVIXSubmachineState::kClassId)) {
+          reference("State", "submachine",
+                    store_.reference(vertex, feature::QOVIXSubmachineState_submachine));
+        }
+        if (is(vertex, QOVIXCompositeState::kClassId) &&
+            store_.memberCount(vertex, feature::QOVIXCompositeState_substate) > 0) {
+          start("region");
+          identifyPart("Region", id(vertex).append("-region"));
+          vertices(vertex);
+          end();
+        }
+      }
+      end();
     }
   }
 
   const PersistentStore& store_;
+  const std::vector<ObjectId>& objects_;
   std::unordered_set<ObjectId> exported_;
-  XmlWriter out_;
+  std::unordered_set<ObjectId> written_;  // what the first walk found the document holds
+  std::unordered_set<ObjectId> folded_;   // written as part of another element
+  std::unordered_set<ObjectId> machines_;  // the state machines written on this walk
+  ExportReport& report_;
+  XmlWriter* out_ = nullptr;  // none on the first walk
 };
 
 }  // namespace
 
-std::string writeUml25(const PersistentStore& store, const std::vector<ObjectId>& objects) {
+std::string writeUml25(const PersistentStore& store, const std::vector<ObjectId>& objects,
+                       ExportReport& report) {
   if (objects.empty()) throw std::invalid_argument("no package to write");
   try {
-    return Writer(store, objects).write(objects.front());
+    return Writer(store, objects, report).write(objects.front());
   } catch (const std::runtime_error& error) {
     if (std::string_view(error.what()).find("XML cannot carry") != std::string_view::npos) {
       throw std::invalid_argument(error.what());

@@ -52,8 +52,9 @@ bool xmlCarries(std::u16string_view text) {
 
 class Writer {
  public:
-  Writer(const PersistentStore& store, const std::vector<ObjectId>& objects, Uml uml)
-      : store_(store), objects_(objects), uml_(uml) {
+  Writer(const PersistentStore& store, const std::vector<ObjectId>& objects, Uml uml,
+         ExportReport& report)
+      : store_(store), objects_(objects), uml_(uml), report_(report) {
     for (ObjectId id : objects)
       ids_.emplace(id, std::string("a").append(std::to_string(ids_.size() + 1)));
   }
@@ -66,6 +67,7 @@ class Writer {
     xmlTextWriterSetIndent(writer_.get(), 1);
     xmlTextWriterSetIndentString(writer_.get(), chars("  "));
     check(xmlTextWriterStartDocument(writer_.get(), "1.0", "UTF-8", nullptr));
+    report_.format = uml_ == Uml::V14 ? "XMI 1.2, UML 1.4" : "XMI 1.0, UML 1.3";
     start("XMI");
     attribute("xmi.version", uml_ == Uml::V14 ? "1.2" : "1.0");
     if (uml_ == Uml::V14) attribute("xmlns:UML", "org.omg.xmi.namespace.UML");
@@ -220,6 +222,7 @@ class Writer {
   void object(ObjectId id) {
     written_.insert(id);
     const ClassId classId = store_.classOf(id);
+    ++report_.written[metaclassName(classId)];
     start(metaclassTag(classId));
     attribute("xmi.id", ids_.at(id));
     std::vector<std::pair<const FeatureInfo*, PropertyName>> standard;
@@ -292,6 +295,7 @@ class Writer {
         values(id, feature, tag, standard);
         return;
       default: {
+        leftOutside(id, feature, name);
         start(tag);
         std::vector<Step> steps;
         for (ObjectId target : targets(id, feature)) {
@@ -309,6 +313,22 @@ class Writer {
         push(std::move(steps));
         return;
       }
+    }
+  }
+
+  // Reports the targets of a reference or collection outside the package,
+  // which the document leaves out.
+  void leftOutside(ObjectId id, const FeatureInfo& feature, const PropertyName& name) {
+    std::size_t held = 0;
+    if (feature.kind == FeatureKind::Single || feature.kind == FeatureKind::ReadOnly) {
+      held = store_.reference(id, feature.id) != 0 ? 1 : 0;
+    } else {
+      held = store_.memberCount(id, feature.id);
+    }
+    const std::size_t written = targets(id, feature).size();
+    if (held > written) {
+      report_.leave(std::string("reference ").append(name.owner).append(".").append(name.name),
+                    "names an element outside the package", static_cast<int>(held - written));
     }
   }
 
@@ -359,6 +379,7 @@ class Writer {
   std::map<ObjectId, std::string> ids_;
   std::set<ObjectId> written_;
   std::map<std::pair<FeatureId, ClassId>, PropertyName> names_;
+  ExportReport& report_;
   std::vector<Step> pending_;
   std::size_t depth_ = 0;  // of the element being written
   // The writer flushes into the buffer when it goes, so it goes first.
@@ -368,8 +389,9 @@ class Writer {
 
 }  // namespace
 
-std::string writeXmi(const PersistentStore& store, const std::vector<ObjectId>& objects, Uml uml) {
-  return Writer(store, objects, uml).write();
+std::string writeXmi(const PersistentStore& store, const std::vector<ObjectId>& objects, Uml uml,
+                     ExportReport& report) {
+  return Writer(store, objects, uml, report).write();
 }
 
 }  // namespace model::xmi
