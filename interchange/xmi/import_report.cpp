@@ -33,11 +33,21 @@ void ImportReport::deviate(const std::string& what, const std::string& how, int 
   countReportLine(deviations, deviationsBeyond, what, how, count);
 }
 
+int ImportReport::heldCount() const {
+  int total = 0;
+  for (const auto& [what, count] : held) total += count;
+  return total;
+}
+
 std::string ImportReport::text() const {
   std::ostringstream out;
   out << (translatedFrom.empty() ? format : translatedFrom + " (read as UML 1.4)");
   if (!exporter.empty()) out << ", written by " << exporter;
   if (!archiveEntry.empty()) out << ", read from the archive's entry '" << archiveEntry << "'";
+  const int holds = heldCount();
+  out << "\nthe document holds " << holds << (holds == 1 ? " element" : " elements") << ": "
+      << readAsObjects << " read as objects, " << readInto << " read into others, "
+      << skippedElements << " skipped";
   int total = 0;
   for (const auto& [what, count] : imported) total += count;
   out << "\nimported " << total << (total == 1 ? " element" : " elements") << ":\n";

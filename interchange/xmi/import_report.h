@@ -34,6 +34,14 @@ struct ImportReport {
   std::string archiveEntry;             // the entry read, when the document was an archive
   std::string translatedFrom;           // "XMI 2.5.1, UML 2" for a UML 2 document
   std::map<std::string, int> imported;  // objects by class
+  // The document's elements (its object definitions, not references or
+  // values) by metaclass as it names them, and what became of them: each is
+  // read as an object, read into another (a realization, a region, a
+  // multiplicity's bounds), or skipped; the three add up to them all.
+  std::map<std::string, int> held;
+  int readAsObjects = 0;
+  int readInto = 0;
+  int skippedElements = 0;
   std::map<std::string, int> skipped;   // "WHAT: WHY" -> how many, kMostSkippedLines at most
   int skippedBeyond = 0;                // skipped past those lines
   // What the document does against the standard and was read all the same,
@@ -44,6 +52,7 @@ struct ImportReport {
   void skip(const std::string& what, const std::string& why, int count = 1);
   // Counts `count` deviations `what`, read as `how`.
   void deviate(const std::string& what, const std::string& how, int count = 1);
+  int heldCount() const;
   std::string text() const;
 };
 

@@ -5,6 +5,7 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <unordered_set>
 #include <vector>
 
 #include "interchange/xmi/xml_writer.h"
@@ -153,6 +154,7 @@ class Translator {
     emitTags();
     out_.end();
     out_.end();
+    countElements();
     return out_.finish();
   }
 
@@ -313,8 +315,10 @@ class Translator {
         report_.skip(
             "«" + stereotype.substr(0, 60) + "» applied",
             bases.empty() ? "to no element of the document" : "its profile is not in the document");
+        skippedAt_.insert(application);
         continue;
       }
+      folded_.insert(application);  // into the stereotype's elements and tagged values
       if (bases.size() > 1) {
         report_.skip("«" + stereotype.substr(0, 60) + "» applied to several elements at once",
                      "applied to the first alone, with its tagged values");
@@ -337,8 +341,16 @@ class Translator {
 
   void startElement(const std::string& metaclass, const XmlElement* from) {
     out_.start("UML:" + metaclass);
+    emitted_.insert(from);
     if (const std::string id = xmiAttribute(from, "id"); !id.empty()) {
-      out_.attribute("xmi.id", id);
+      if (element(id) == from) {
+        out_.attribute("xmi.id", id);
+      } else {
+        // A second element under an id in use is an element of its own;
+        // references to the id name the first, by position.
+        report_.deviate(metaclass + " under an xmi:id in use",
+                        "read as an element of its own; references to the id name the first");
+      }
     }
     bool named = false;
     const std::string name = attribute(from, "name", &named);
@@ -368,7 +380,7 @@ class Translator {
       } else if (property == "ownedComment") {
         emitComment(child);
       } else {
-        skipProperty(kind, property);
+        skipProperty(kind, child);
       }
     }
     emitPending();
@@ -377,8 +389,9 @@ class Translator {
     out_.end();
   }
 
-  void skipProperty(const std::string& kind, const std::string& property) {
-    report_.skip(kind + "." + property, "UML 1.1 has no counterpart");
+  void skipProperty(const std::string& kind, const XmlElement* property) {
+    report_.skip(kind + "." + local(property), "UML 1.1 has no counterpart");
+    skippedAt_.insert(property);
   }
 
   void emitPackaged(const XmlElement* element, const std::string& property) {
@@ -403,6 +416,7 @@ class Translator {
       emitComment(element);
     } else {
       report_.skip("uml:" + (kind.empty() ? property : kind), "UML 1.1 has no counterpart");
+      skippedAt_.insert(element);
     }
   }
 
@@ -430,6 +444,7 @@ class Translator {
         readXmiPart(child);
       } else if (property == "ownedAttribute" && kind == "Stereotype") {
         report_.skip("Stereotype.ownedAttribute", "a tag's definition: its values are read");
+        skippedAt_.insert(child);
       } else if (property == "ownedAttribute") {
         if (!isAssociationEnd(child)) features.push_back(child);
       } else if (property == "ownedOperation") {
@@ -439,13 +454,14 @@ class Translator {
       } else if (property == "generalization") {
         for (const Ref& general : refs(child, "general")) {
           pending_.back().push_back(
-              {"Generalization", xmiAttribute(child, "id"), id, typeId(general)});
+              {"Generalization", xmiAttribute(child, "id"), id, typeId(general), child});
         }
       } else if (property == "interfaceRealization") {
         std::vector<Ref> contract = refs(child, "contract");
         if (contract.empty()) contract = refs(child, "supplier");
         for (const Ref& supplier : contract) {
-          pending_.back().push_back({"Realization", xmiAttribute(child, "id"), id, supplier.id});
+          pending_.back().push_back(
+              {"Realization", xmiAttribute(child, "id"), id, supplier.id, child});
         }
       } else if (property == "nestedClassifier" || property == "ownedBehavior" ||
                  property == "ownedComment" || property == "packagedElement" ||
@@ -455,8 +471,9 @@ class Translator {
         extensionPoints.push_back(child);
       } else if (property == "include" || property == "extend") {
         report_.skip("uml:" + defaultKind(property), "UML 1.1 has no counterpart");
+        skippedAt_.insert(child);
       } else {
-        skipProperty(kind, property);
+        skipProperty(kind, child);
       }
     }
     // Comments on what a classifier holds (attributes, operations,
@@ -594,6 +611,9 @@ class Translator {
   void emitMultiplicity(const XmlElement* from, const char* property) {
     const std::string multiplicity = multiplicityOf(from);
     if (multiplicity.empty()) return;
+    for (const XmlElement* child = from->firstChild; child; child = child->nextSibling) {
+      if (local(child) == "lowerValue" || local(child) == "upperValue") folded_.insert(child);
+    }
     out_.start(property);
     out_.text(multiplicity);
     out_.end();
@@ -613,6 +633,7 @@ class Translator {
     emitMultiplicity(property, "UML:StructuralFeature.multiplicity");
     for (const XmlElement* child = property->firstChild; child; child = child->nextSibling) {
       if (local(child) != "defaultValue") continue;
+      folded_.insert(child);  // the attribute's initial value
       bool given = false;
       std::string value = attribute(child, "value", &given);
       if (!given) {
@@ -641,7 +662,7 @@ class Translator {
         parameters.push_back(child);
       } else if (property != "type" && property != "lowerValue" && property != "upperValue" &&
                  property != "ownedComment") {  // its comments go to its classifier
-        skipProperty("Operation", property);
+        skipProperty("Operation", child);
       }
     }
     const std::vector<Ref> returned = refs(operation, "type");  // UML 2.0's Operation.type
@@ -772,14 +793,17 @@ class Translator {
   struct Pending {
     std::string kind;  // Generalization or Realization
     std::string id, client, supplier;
+    const XmlElement* from = nullptr;  // the document's element
   };
 
   void emitPending() {
     for (const Pending& each : pending_.back()) {
       if (each.supplier.empty()) {
         report_.skip(each.kind, "names no element of the document");
+        skippedAt_.insert(each.from);
         continue;
       }
+      emitted_.insert(each.from);
       if (each.kind == "Generalization") {
         out_.start("UML:Generalization");
         if (!each.id.empty()) out_.attribute("xmi.id", each.id);
@@ -877,6 +901,7 @@ class Translator {
     if (regions.empty()) return;
     report_.deviate("Region", "flattened into the state that holds it",
                     static_cast<int>(regions.size()));
+    folded_.insert(regions.begin(), regions.end());
     out_.start("UML:CompositeState.subvertex");
     for (const XmlElement* region : regions) {
       for (const XmlElement* child = region->firstChild; child; child = child->nextSibling) {
@@ -888,6 +913,7 @@ class Translator {
           transitions.push_back(child);
         } else if (kind != "Comment") {
           report_.skip("Region." + local(child), "UML 1.1 has no counterpart");
+          skippedAt_.insert(child);
         }
       }
     }
@@ -909,11 +935,13 @@ class Translator {
         const std::string property = local(child);
         if (property == "entry" || property == "exit" || property == "doActivity") {
           report_.skip("State." + property, "a UML 2 behavior, no UML 1.1 action");
+          skippedAt_.insert(child);
         }
       }
       if (composite) emitRegions(vertex, transitions);
     } else {
       report_.skip("uml:" + kind, "UML 1.1 has no counterpart");
+      skippedAt_.insert(vertex);
       return;
     }
     out_.end();
@@ -929,6 +957,7 @@ class Translator {
       const std::string property = local(child);
       if (property == "effect" || property == "guard" || property == "trigger") {
         report_.skip("Transition." + property, "a UML 2 behavior or constraint, not read");
+        skippedAt_.insert(child);
       }
     }
     out_.end();
@@ -950,9 +979,78 @@ class Translator {
   std::set<std::string> ends_;                        // association ends' ids
   std::vector<std::vector<Pending>> pending_;
   bool realizes_ = false;
+  // The document's elements the translation wrote, read into another, or
+  // skipped with a word in the report.
+  std::unordered_set<const XmlElement*> emitted_, folded_, skippedAt_;
   std::string realizeId_;  // the stereotype «realize», once asked for
 
  private:
+  // The document's elements (those with an xmi:id or a type, not references
+  // and not XMI's own) by metaclass as the document names them, and what
+  // became of each: written into the UML 1.4 model, read into another
+  // (bounds, default values, regions, stereotype applications), or skipped.
+  // One the translation passed over without a word is skipped and named
+  // here, so that nothing is lost silently.
+  void countElements() {
+    struct Step {
+      const XmlElement* element;
+      const XmlElement* owner;  // the nearest element of the model around it
+      bool skipped;             // inside a skipped element
+    };
+    std::vector<Step> next{{root_, nullptr, false}};
+    int inside = 0;
+    while (!next.empty()) {
+      const Step at = next.back();
+      next.pop_back();
+      const XmlElement* element = at.element;
+      bool skipped = at.skipped;
+      const XmlElement* owner = at.owner;
+      if (isHeld(element)) {
+        std::string type = xmiAttribute(element, "type");
+        if (type.empty()) {
+          const char* schemaType = attributeIn(element, kSchemaInstanceSpace, "type");
+          if (schemaType != nullptr) type = schemaType;
+        }
+        ++report_.held[type.empty() ? local(element) : type.substr(type.find(':') + 1)];
+        if (skipped) {
+          ++report_.skippedElements;
+          ++inside;
+        } else if (emitted_.count(element) != 0) {
+          ++report_.readAsObjects;
+        } else if (folded_.count(element) != 0) {
+          ++report_.readInto;
+        } else {
+          ++report_.skippedElements;
+          skipped = true;
+          if (skippedAt_.count(element) == 0) {
+            report_.skip("uml:" + kindOf(element, local(element)) + " in " +
+                             (owner != nullptr ? withArticle(kindOf(owner, local(owner))) + "'s "
+                                               : std::string()) +
+                             local(element),
+                         "not read");
+          }
+        }
+        owner = element;
+      }
+      for (const XmlElement* child = element->firstChild; child; child = child->nextSibling) {
+        if (!inXmiSpace(child->space)) next.push_back({child, owner, skipped});
+      }
+    }
+    if (inside > 0)
+      report_.skip("elements inside skipped elements", "what a skipped element holds", inside);
+  }
+
+  // An element of the model: one with an xmi:id, an xmi:type or an
+  // xsi:type, and no reference (xmi:idref, href).
+  bool isHeld(const XmlElement* element) const {
+    if (inXmiSpace(element->space)) return false;
+    if (!xmiAttribute(element, "idref").empty() || attributeText(element, "href") != nullptr) {
+      return false;
+    }
+    return !xmiAttribute(element, "id").empty() || !xmiAttribute(element, "type").empty() ||
+           attributeIn(element, kSchemaInstanceSpace, "type") != nullptr;
+  }
+
   // Every property an association names as its end (memberEnd), so that a
   // classifier's ownedAttribute among them is written with the association.
   void findEnds() {

@@ -193,13 +193,19 @@ class Reader {
     Counting,    // nothing inside is defined, and the definitions inside are counted
     Repeated,    // an object defined again under an id in use
   };
+  // What becomes of the document's elements inside an open element: each
+  // decides its own (a definition, an object's property), or all are
+  // skipped with it, read into it, or follow an element defined again.
+  enum class Fate : std::uint8_t { None, Decide, Skip, Into, Repeat };
   struct Open {
     Within within;
+    Fate fate = Fate::None;     // None: outside the model (the header, a tool's extension)
+    std::size_t repeatAt = 0;   // for Repeat: the open element defined again
     bool ours = false;  // inside QOVIX's own extension
     bool frame = false;
     std::uint32_t node = kUnread;  // for Definition, Extension, Property and Repeated
     FeatureId given = 0;    // for Property: the end it gives, until an element inside gives it
-    int counted = 0;        // for Counting
+    int counted = 0;        // for Counting; for Repeated, the elements it holds, itself too
     std::string what = {};  // for Counting and Repeated: what the report names
     std::string why = {};   // for Counting: why what it counts is skipped
     Digest digest = {};
@@ -223,6 +229,8 @@ class Reader {
   void surveyStart(const XmlStart& element);
   void surveyText(std::string_view characters);
   void surveyEnd();
+  void decideFate(Open& open, Fate inherited, bool held, std::uint32_t reading);
+  void countFates();
   void skipExtension(const XmlStart& extension);
   std::uint32_t define(const XmlStart& element, const std::string& tag, std::uint32_t ordinal,
                        bool topLevel, bool ours, Open& open);

@@ -19,6 +19,21 @@ void Reader::surveyStart(const XmlStart& element) {
   if (countingAt_ != kNotCounting && isMetaclassTag(tag) && !isStreamReference(element)) {
     ++open_[countingAt_].counted;
   }
+  // An element of the model: an object definition, not a reference or an
+  // expression (a value), inside the content and outside tools' extensions.
+  const Fate inherited = open_.empty() ? Fate::None : open_.back().fate;
+  const bool held = inherited != Fate::None && isMetaclassTag(tag) &&
+                    !isStreamReference(element) && !endsWith(lastSegment(tag), "Expression");
+  if (held) {
+    ++report_.held[lastSegment(tag)];
+    if (inherited == Fate::Skip) ++report_.skippedElements;
+    if (inherited == Fate::Into) ++report_.readInto;
+    if (inherited == Fate::Repeat) ++open_[open_.back().repeatAt].counted;
+  }
+  if (!open_.empty()) {
+    open.fate = inherited;
+    open.repeatAt = open_.back().repeatAt;
+  }
   if (open_.empty()) {
     readRoot(element, tag);
   } else {
@@ -30,6 +45,7 @@ void Reader::surveyStart(const XmlStart& element) {
           open.within = Within::Content;
         } else if (tag.rfind("XMI.extension", 0) == 0) {
           skipExtension(element);  // XMI.extension, or XMI.extensions as some tools write it
+          open.fate = Fate::None;
         } else if (tag == "XMI.header") {
           open.within = Within::Header;
           open.frame = true;
@@ -40,6 +56,7 @@ void Reader::surveyStart(const XmlStart& element) {
       case Within::Content:
         if (tag == "XMI.extension") {
           skipExtension(element);
+          open.fate = Fate::None;
         } else if (isMetaclassTag(tag)) {
           reading = define(element, tag, ordinal, true, false, open);
         } else {
@@ -50,6 +67,7 @@ void Reader::surveyStart(const XmlStart& element) {
         if (tag == "XMI.extension") {
           if (streamAttribute(element, "xmi.extender") != "QOVIX") {
             skipExtension(element);
+            open.fate = Fate::None;
           } else {
             open.within = Within::Extension;
             open.ours = true;
@@ -81,6 +99,7 @@ void Reader::surveyStart(const XmlStart& element) {
         break;
     }
   }
+  decideFate(open, inherited, held, reading);
   if (open.within == Within::Counting) countingAt_ = open_.size();
   open.digest.add(element.name);
   open.digest.add(element.space);
@@ -97,6 +116,65 @@ void Reader::surveyStart(const XmlStart& element) {
     frames_.enter(element, keepFor(element));
   }
   open_.push_back(std::move(open));
+}
+
+// The fate of what the element opened holds, and of the element itself
+// when it is one of the model (`held`) whose fate is its own to decide: a
+// definition's is its node's, counted at the end (countFates); one defined
+// again follows the first; one skipped (a diagram, a tool's metaclass, one
+// nested where nothing holds it) is skipped with all it holds.
+void Reader::decideFate(Open& open, Fate inherited, bool held, std::uint32_t reading) {
+  if (open.within == Within::Content) {
+    open.fate = Fate::Decide;
+    return;
+  }
+  if (open.within == Within::Header) open.fate = Fate::None;
+  if (open.within == Within::Header || inherited != Fate::Decide) return;
+  if (open.within == Within::Repeated) {
+    open.fate = Fate::Repeat;
+    open.repeatAt = open_.size();
+    open.counted = 1;
+    return;
+  }
+  if (open.fate == Fate::None) return;  // a tool's extension
+  if (!held) {
+    // A property where none belongs, a reference, an expression: nothing
+    // inside is read.
+    if (open.within == Within::Opaque) open.fate = Fate::Skip;
+    return;
+  }
+  switch (open.within) {
+    case Within::Definition:
+      return;
+    case Within::Counting:
+      open.fate = Fate::Skip;
+      if (reading == kUnread) ++report_.skippedElements;  // a diagram; else its node's
+      return;
+    default:
+      if (reading != kUnread) {
+        open.fate = Fate::Into;  // a tag definition, an extension point
+      } else {
+        open.fate = Fate::Skip;
+        ++report_.skippedElements;
+      }
+      return;
+  }
+}
+
+// What each definition became, once the classes are decided.
+void Reader::countFates() {
+  for (const Node& node : nodes_) {
+    switch (node.role) {
+      case Role::Object:
+        ++report_.readAsObjects;
+        break;
+      case Role::Skipped:
+        ++report_.skippedElements;
+        break;
+      default:
+        ++report_.readInto;
+    }
+  }
 }
 
 void Reader::surveyText(std::string_view characters) {
@@ -121,9 +199,11 @@ void Reader::surveyEnd() {
     const Node& first = nodes_[open.node];
     if (first.digested && first.digest == digest) {
       report_.deviate(open.what + " defined again, identically, under its xmi.id", "read once");
+      report_.readInto += open.counted;
     } else {
       skip(open.what + " under an xmi.id in use",
            "differs from the element defined first, which is kept");
+      report_.skippedElements += open.counted;
     }
   } else if (open.within == Within::Counting) {
     countingAt_ = kNotCounting;

@@ -42,6 +42,7 @@ ObjectId Reader::read(const XmlSource& source) {
   std::sort(given_.begin(), given_.end());
   given_.erase(std::unique(given_.begin(), given_.end()), given_.end());
   decideClasses();
+  countFates();
   ordinal_ = 0;
   Application application(*this);
   streamXml(source, name_, kMostXmiDepth, application);
@@ -202,7 +203,15 @@ ObjectId readDocument(PersistentStore& store, const XmlSource& source, const std
     const XmlDocument document = parseXml(source, name, kMostXmiDepth);
     uml14 = uml14Of(document.root(), report, report.translatedFrom);
   }
-  return xmi1::Reader(store, name, report).read(TextSource(uml14));
+  // The document's elements are the UML 2 document's, as the translation
+  // counted them, not those of the model it stands for.
+  ImportReport counted = report;
+  const ObjectId package = xmi1::Reader(store, name, report).read(TextSource(uml14));
+  report.held = std::move(counted.held);
+  report.readAsObjects = counted.readAsObjects;
+  report.readInto = counted.readInto;
+  report.skippedElements = counted.skippedElements;
+  return package;
 }
 
 // The XMI document inside a project archive.

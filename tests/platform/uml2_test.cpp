@@ -332,6 +332,24 @@ TEST_F(Uml2, CommentsOnAnyElementAndAttributesWithoutIdsAreKept) {
   EXPECT_EQ(report.find("ownedComment"), std::string::npos) << report;
 }
 
+// Two elements under one id are two elements; a reference to the id names
+// the first, by position.
+TEST_F(Uml2, AnElementUnderAnIdInUseIsKeptAndReferencesNameTheFirst) {
+  std::ofstream(folder / "twice.uml")
+      << "<xmi:XMI xmlns:xmi=\"http://www.omg.org/spec/XMI/20131001\" "
+         "xmlns:uml=\"http://www.omg.org/spec/UML/20161101\"><uml:Model xmi:id=\"m\" name=\"M\">"
+         "<packagedElement xmi:type=\"uml:Class\" xmi:id=\"c\" name=\"First\"/>"
+         "<packagedElement xmi:type=\"uml:Class\" xmi:id=\"c\" name=\"Second\">"
+         "<ownedAttribute xmi:id=\"a\" name=\"a\" type=\"c\"/></packagedElement>"
+         "</uml:Model></xmi:XMI>";
+  const std::string report = reportOf(anchor.internalize(kXmi, QOVIXString(u"twice.uml")));
+  named(QOVIXClass::kClassId, "Second");
+  EXPECT_EQ(store().reference(named(QOVIXAttribute::kClassId, "a"),
+                              feature::QOVIXStructuralFeature_type),
+            named(QOVIXClass::kClassId, "First"));
+  says(report, {"  1 Class under an xmi:id in use: read as an element of its own"});
+}
+
 // States as tools write them in regions under ownedMember, and a region of
 // a state under region: each vertex by its kind, whatever holds it.
 TEST_F(Uml2, StatesInRegionsAreReadWhateverPropertyHoldsThem) {
@@ -577,7 +595,8 @@ TEST_F(Uml2, ExportsAreUml251ThatReadsBackWhole) {
   }
   ASSERT_EQ(reports.size(), 11u);
   says(reports["uml13_xmi11_rose_style.xmi"],
-       {"XMI 2.5.1, UML 2.5.1\nwrote ", "  1 StateMachine\n", "  1 Pseudostate\n", "  1 FinalState\n",
+       {"XMI 2.5.1, UML 2.5.1\nwrote ", "  1 StateMachine\n", "  1 Pseudostate\n",
+        "  1 FinalState\n",
         "  1 Collaboration: collaborations and interactions are not written in XMI 2.5",
         "  1 TaggedValue: UML 2 holds tagged values in stereotype applications"});
   says(reports["uml14_xmi12_nested_literals_style.xmi"],
