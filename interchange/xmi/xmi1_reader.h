@@ -15,6 +15,7 @@
 #include <string_view>
 #include <tuple>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "interchange/xmi/element_frames.h"
@@ -302,7 +303,7 @@ class Reader {
 
   // The end (xmi_reader.cpp): what the document defines outside a package
   // is placed in one, and the report goes on it.
-  void placeUnowned();
+  void placeUnowned(const std::unordered_set<ObjectId>& owned);
   ObjectId placeInPackage();
   void attachReport(ObjectId package);
 

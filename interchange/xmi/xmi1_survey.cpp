@@ -59,6 +59,10 @@ void Reader::surveyStart(const XmlStart& element) {
           open.fate = Fate::None;
         } else if (isMetaclassTag(tag)) {
           reading = define(element, tag, ordinal, true, false, open);
+        } else if (tag == "umlobjects") {
+          // Umbrello 1.x lists the model's elements in an element of its own.
+          open.within = Within::Content;
+          report_.deviate("umlobjects", "Umbrello's list of the model's elements: read as content");
         } else {
           skip(tag, "a property outside any element");
         }

@@ -43,17 +43,28 @@ void Reader::readHeader(const XmlElement* header) {
 }
 
 // The metamodel the header names must be UML; a draft's, a UML the
-// catalogue's names are clear for (1.1 to 1.4).
+// catalogue's names are clear for (1.1 to 1.4). The earliest drafts name it
+// in `name` and `version`, or as the element's text, or not at all: a
+// header that names no metamodel is read as UML's, and said so.
 void Reader::readMetamodel(const XmlElement* item) {
-  std::string name = attribute(item, "xmi.name");
+  bool given = false;
+  std::string named = attribute(item, "xmi.name", &given);
+  if (!given) named = attribute(item, "name", &given);
+  if (!given) named = textOf(item);
+  std::string name = named;
+  name.erase(std::remove_if(name.begin(), name.end(),
+                            [](unsigned char c) { return std::isspace(c); }),
+             name.end());
   std::transform(name.begin(), name.end(), name.begin(),
                  [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  if (name != "UML") {
-    failAt(item, "is a document of the metamodel '" + attribute(item, "xmi.name").substr(0, 40) +
+  if (name.empty()) {
+    report_.deviate("XMI.metamodel naming no metamodel", "read as UML's, as the drafts wrote it");
+  } else if (name != "UML") {
+    failAt(item, "is a document of the metamodel '" + named.substr(0, 40) +
                      "': UML models are read");
   }
-  bool given = false;
-  const std::string version = attribute(item, "xmi.version", &given);
+  std::string version = attribute(item, "xmi.version", &given);
+  if (!given) version = attribute(item, "version", &given);
   if (!given) return;
   if (!versioned_ && version != "1.1" && version != "1.3" && version != "1.4") {
     failAt(item, "is a draft XMI document of UML '" + version.substr(0, 20) +

@@ -49,13 +49,19 @@ ObjectId Reader::read(const XmlSource& source) {
   if (ordinal_ != elements || nextNode_ != nodes_.size()) changedWhileRead();
   applyNested();
   applyRealizations();
-  if (const std::size_t cut = cutOwnershipCircles(store_, std::move(ownershipLinks_)); cut != 0) {
+  // What the links made own, as the reading noted them: only the rest are
+  // asked of the store, whether anything owns them.
+  std::unordered_set<ObjectId> owned;
+  owned.reserve(ownershipLinks_.size());
+  for (const OwnershipLink& link : ownershipLinks_) owned.insert(link.owned);
+  const std::size_t cut = cutOwnershipCircles(store_, std::move(ownershipLinks_));
+  if (cut != 0) {
     skip("an element inside itself",
          "an id given to an element and to what it holds, or owners named in a circle: "
          "the link that closes the circle is left out",
          static_cast<int>(cut));
   }
-  placeUnowned();
+  placeUnowned(cut == 0 ? owned : std::unordered_set<ObjectId>{});
   const ObjectId package = placeInPackage();
   attachReport(package);
   return package;
@@ -65,12 +71,14 @@ ObjectId Reader::read(const XmlSource& source) {
 // comment in an attribute's ModelElement.comment, a tagged value in a
 // namespace's owned elements whose element is not in the document) would be
 // imported and reached by nothing: it goes into the nearest element around
-// it that can own it, and the report says where.
-void Reader::placeUnowned() {
+// it that can own it, and the report says where. `owned` holds what the
+// reading's links own, which no store need be asked about (none after a
+// circle was cut).
+void Reader::placeUnowned(const std::unordered_set<ObjectId>& owned) {
   for (Node& node : nodes_) {
     if (node.role != Role::Object || node.topLevel || node.parent == kUnread) continue;
     if (node.classId == QOVIXGeneralization::kClassId) continue;  // its subtype holds it
-    if (isOwned(store_, node.object)) continue;
+    if (owned.count(node.object) != 0 || isOwned(store_, node.object)) continue;
     const std::string what = std::string(node.metaclass)
                                  .append(" inside ")
                                  .append(withArticle(nodes_[node.parent].metaclass));

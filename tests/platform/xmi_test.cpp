@@ -673,6 +673,40 @@ TEST_F(Xmi, ElementsWrittenWhereNothingOwnsThemGoToTheNearestOwner) {
   }
 }
 
+// Umbrello 1.x keeps the model's elements in <umlobjects>; the earliest
+// drafts name their metamodel in `name`, or not at all.
+TEST_F(Xmi, UmbrelloListsAndTheEarliestDraftHeadersAreRead) {
+  write("umbrello.xmi",
+        "<XMI xmi.version=\"1.2\" xmlns:UML=\"http://schema.omg.org/spec/UML/1.3\"><XMI.header>"
+        "<XMI.metamodel href=\"UML.xml\" version=\"1.3\" name=\"UML\"/></XMI.header><XMI.content>"
+        "<docsettings viewid=\"1\"/><umlobjects>"
+        "<UML:Class xmi.id=\"3\" name=\"Account\"><UML:Attribute xmi.id=\"4\" name=\"balance\"/>"
+        "</UML:Class><UML:Class xmi.id=\"6\" name=\"Savings\"/></umlobjects>"
+        "<diagrams><diagram name=\"d\"/></diagrams></XMI.content></XMI>");
+  const QOVIXPackage umbrello = anchor.internalize(kXmi, QOVIXString(u"umbrello.xmi"));
+  EXPECT_EQ(store().members(named(QOVIXClass::kClassId, "Account"),
+                            feature::QOVIXClassifier_feature),
+            std::vector<ObjectId>{named(QOVIXAttribute::kClassId, "balance")});
+  EXPECT_EQ(store().members(umbrello.objectId(), feature::QOVIXNamespace_ownedElement).size(), 2u);
+  EXPECT_NE(report(umbrello).find("1 umlobjects: Umbrello's list"), std::string::npos)
+      << report(umbrello);
+  for (const auto& [header, said] :
+       std::map<std::string, std::string>{
+           {"<XMI.metamodel name=\"UML\" version=\"1.1\"/>", "XMI 1.0, UML 1.1\n"},
+           {"<XMI.metamodel/>", "1 XMI.metamodel naming no metamodel: read as UML's"}}) {
+    write("argo.xmi", std::string("<XMI><XMI.header>") + header +
+                          "</XMI.header><XMI.content><Foundation.Core.Class XMI.id=\"a\">"
+                          "<Foundation.Core.ModelElement.name>Early</Foundation.Core.ModelElement."
+                          "name></Foundation.Core.Class></XMI.content></XMI>");
+    const QOVIXPackage argo = anchor.internalize(kXmi, QOVIXString(u"argo.xmi"));
+    EXPECT_NE(report(argo).find(said), std::string::npos) << report(argo);
+  }
+  named(QOVIXClass::kClassId, "Early");
+  write("other.xmi", "<XMI><XMI.header><XMI.metamodel name=\"MOF\"/></XMI.header>"
+                     "<XMI.content/></XMI>");
+  EXPECT_THROW(anchor.internalize(kXmi, QOVIXString(u"other.xmi")), std::exception);
+}
+
 // An element given the id of what holds it, or owners named in a circle,
 // is never imported inside itself: the link closing the circle is left out
 // and reported, and the model stays a tree a walk from the top reaches.
