@@ -15,10 +15,9 @@ std::u16string pastPrefix(std::u16string_view folded) {
 SqliteNameIndex::SqliteNameIndex(Database& database, FeatureId searched)
     : database_(database),
       searched_(searched),
-      setName_(database, "INSERT OR REPLACE INTO search_name (object, folded) VALUES (?1, ?2)"),
-      addGram_(database, "INSERT OR IGNORE INTO search_gram (gram, object) VALUES (?1, ?2)"),
       removeName_(database, "DELETE FROM search_name WHERE object = ?1 RETURNING folded"),
       removeGrams_(database, "DELETE FROM search_gram WHERE gram = ?1 AND object = ?2"),
+      highest_(database, "SELECT max(object) FROM search_name"),
       exact_(database,
              "SELECT object FROM search_name WHERE folded = ?1 ORDER BY folded, object LIMIT ?2"),
       prefix_(database,
@@ -36,19 +35,23 @@ SqliteNameIndex::SqliteNameIndex(Database& database, FeatureId searched)
 }
 
 void SqliteNameIndex::set(ObjectId id, std::u16string_view name) {
-  remove(id);
-  const std::u16string made = name_search::folded(name);
-  {
-    const Use use(setName_);
-    use->bind(1, id).bind(2, made).run();
+  std::u16string folded = name_search::folded(name);
+  if (const auto at = waitingAt_.find(id); at != waitingAt_.end()) {
+    waiting_[at->second].second = std::move(folded);
+    return;
   }
-  for (std::int64_t gram : name_search::gramsOf(made)) {
-    const Use use(addGram_);
-    use->bind(1, gram).bind(2, id).run();
-  }
+  waitingAt_.emplace(id, waiting_.size());
+  waiting_.emplace_back(id, std::move(folded));
+  if (waiting_.size() >= kBatchNames) flush();
 }
 
 void SqliteNameIndex::remove(ObjectId id) {
+  if (const auto at = waitingAt_.find(id); at != waitingAt_.end()) waiting_[at->second].second.reset();
+  removeFiled(id);
+}
+
+// Takes the object's name and grams out of the file, when it has them.
+void SqliteNameIndex::removeFiled(ObjectId id) {
   std::u16string was;
   {
     const Use use(removeName_);
@@ -64,9 +67,41 @@ void SqliteNameIndex::remove(ObjectId id) {
   }
 }
 
+void SqliteNameIndex::flush() {
+  if (waiting_.empty()) return;
+  // An object past the highest the file names has no name there to replace:
+  // the objects a transaction makes, whose names are most of what waits.
+  ObjectId highest = 0;
+  {
+    const Use use(highest_);
+    if (use->step()) highest = static_cast<ObjectId>(use->integer(0));
+  }
+  std::vector<std::pair<ObjectId, const std::u16string*>> names;
+  std::vector<std::pair<std::int64_t, ObjectId>> grams;
+  for (const auto& [id, folded] : waiting_) {
+    if (id <= highest) removeFiled(id);
+    if (!folded) continue;
+    names.emplace_back(id, &*folded);
+    for (std::int64_t gram : name_search::gramsOf(*folded)) grams.emplace_back(gram, id);
+  }
+  names_.write(database_, names, [](Statement& statement, int at, const auto& row) {
+    statement.bind(at + 1, row.first).bind(at + 2, *row.second);
+  });
+  grams_.write(database_, grams, [](Statement& statement, int at, const auto& row) {
+    statement.bind(at + 1, row.first).bind(at + 2, row.second);
+  });
+  discard();
+}
+
+void SqliteNameIndex::discard() {
+  waiting_.clear();
+  waitingAt_.clear();
+}
+
 std::vector<ObjectId> SqliteNameIndex::matching(name_search::Match match,
                                                 std::u16string_view folded, std::size_t most) {
   std::vector<ObjectId> found;
+  flush();
   const auto limit = static_cast<std::int64_t>(std::min<std::size_t>(most, INT32_MAX));
   Statement* query = nullptr;
   std::u16string past;
@@ -104,6 +139,7 @@ void SqliteNameIndex::reindex() {
     Statement names(database_, "SELECT object, text FROM attribute WHERE feature = ?1");
     names.bind(1, searched_);
     while (names.step()) set(static_cast<ObjectId>(names.integer(0)), names.text(1));
+    flush();
     Statement state(database_, "UPDATE search_state SET feature = ?1");
     state.bind(1, searched_).run();
     database_.execute("COMMIT");

@@ -48,13 +48,13 @@ class SqliteRows final : public StoreRows {
   bool shared() const override { return false; }
 
   RowsState begin(bool) override {
-    batches_.flush();
+    flushRows();
     Use(statements_.begin)->run();
     return {};
   }
 
   void commit(ObjectId nextNumber, std::size_t, std::span<const CommitRecord> records) override {
-    batches_.flush();
+    flushRows();
     // After some errors (a full disk, an I/O error) SQLite undoes the whole
     // transaction by itself: what the calls held is gone, and nothing of
     // what follows may be committed as if it were whole.
@@ -71,7 +71,7 @@ class SqliteRows final : public StoreRows {
   }
 
   void rollback() override {
-    batches_.discard();
+    discardRows();
     try {
       Use(statements_.rollback)->run();
     } catch (const StoreError&) {
@@ -80,11 +80,11 @@ class SqliteRows final : public StoreRows {
   }
 
   void mark() override {
-    batches_.flush();
+    flushRows();
     Use(statements_.mark)->run();
   }
   void rollbackToMark() override {
-    batches_.discard();  // written since the mark, which wrote out what came before
+    discardRows();  // written since the mark, which wrote out what came before
     Use(statements_.rollbackToMark)->run();
     Use(statements_.releaseMark)->run();
   }
@@ -101,7 +101,7 @@ class SqliteRows final : public StoreRows {
   }
 
   RowsState current() override {
-    batches_.flush();
+    flushRows();
     RowsState state;
     {
       const Use use(statements_.countObjects);
@@ -117,14 +117,14 @@ class SqliteRows final : public StoreRows {
   }
 
   void readObject(ObjectId id, std::vector<ObjectPart>& parts) override {
-    batches_.flush();
+    flushRows();
     const Use use(statements_.readObject);
     use->bind(1, id);
     while (use->step()) parts.push_back(part(id, use.statement(), 0));
   }
 
   void readObjects(ObjectId first, ObjectId last, std::vector<ObjectPart>& parts) override {
-    batches_.flush();
+    flushRows();
     const Use use(statements_.readObjects);
     use->bind(1, first).bind(2, last);
     while (use->step()) {
@@ -133,7 +133,7 @@ class SqliteRows final : public StoreRows {
   }
 
   std::vector<std::pair<ObjectId, ObjectId>> readChain(ObjectId id, FeatureId feature) override {
-    batches_.flush();
+    flushRows();
     std::vector<std::pair<ObjectId, ObjectId>> links;
     const Use use(statements_.readMembers);
     use->bind(1, id).bind(2, feature);
@@ -145,7 +145,7 @@ class SqliteRows final : public StoreRows {
   }
 
   std::vector<StoredValue> readValues(ObjectId id, FeatureId feature) override {
-    batches_.flush();
+    flushRows();
     std::vector<StoredValue> values;
     const Use use(statements_.readValues);
     use->bind(1, id).bind(2, feature);
@@ -157,21 +157,21 @@ class SqliteRows final : public StoreRows {
   }
 
   Ids instances(ClassId classId) override {
-    batches_.flush();
+    flushRows();
     const Use use(statements_.instances);
     use->bind(1, classId);
     return column(use.statement());
   }
 
   Ids holding(FeatureId feature, const StoredValue& value) override {
-    batches_.flush();
+    flushRows();
     const Use use(statements_.holding);
     use->bind(1, feature).bind(2, value.text).bind(3, value.number);
     return column(use.statement());
   }
 
   Ids referring(FeatureId feature, ObjectId target) override {
-    batches_.flush();
+    flushRows();
     const Use use(statements_.referring);
     use->bind(1, feature).bind(2, target);
     return column(use.statement());
@@ -182,7 +182,7 @@ class SqliteRows final : public StoreRows {
   bool readChains(ObjectId, ObjectId, std::size_t, std::vector<Link>&) override { return false; }
 
   std::vector<std::pair<FeatureId, ObjectId>> referencesTo(ObjectId target) override {
-    batches_.flush();
+    flushRows();
     std::vector<std::pair<FeatureId, ObjectId>> found;
     const Use use(statements_.referencesTo);
     use->bind(1, target);
@@ -193,10 +193,20 @@ class SqliteRows final : public StoreRows {
     return found;
   }
 
+  // Every row and name that waits, written; or forgotten with the transaction.
+  void flushRows() {
+    batches_.flush();
+    names_.flush();
+  }
+  void discardRows() {
+    batches_.discard();
+    names_.discard();
+  }
+
   void addObject(ObjectId id, ClassId classId) override { batches_.addObject(id, classId); }
 
   void removeObject(ObjectId id) override {
-    batches_.flush();
+    flushRows();
     names_.remove(id);
     for (Statement* remove :
          {&statements_.removeAttributes, &statements_.removeReferences, &statements_.removeMembers,
@@ -207,7 +217,7 @@ class SqliteRows final : public StoreRows {
   }
 
   void clearAttribute(ObjectId id, FeatureId feature) override {
-    batches_.flush();
+    flushRows();
     const Use use(statements_.clearAttribute);
     use->bind(1, id).bind(2, feature).run();
     if (feature == names_.searched() && feature != 0) names_.remove(id);
@@ -238,7 +248,7 @@ class SqliteRows final : public StoreRows {
   }
 
   void clearReference(ObjectId id, FeatureId feature) override {
-    batches_.flush();
+    flushRows();
     const Use use(statements_.clearReference);
     use->bind(1, id).bind(2, feature).run();
   }
@@ -248,7 +258,7 @@ class SqliteRows final : public StoreRows {
   }
 
   void removeMember(ObjectId id, FeatureId feature, ObjectId member) override {
-    batches_.flush();
+    flushRows();
     const Use use(statements_.removeMember);
     use->bind(1, id).bind(2, feature).bind(3, member).run();
   }
@@ -261,13 +271,13 @@ class SqliteRows final : public StoreRows {
   }
 
   void clearMembers(ObjectId id, FeatureId feature) override {
-    batches_.flush();
+    flushRows();
     const Use use(statements_.clearMembers);
     use->bind(1, id).bind(2, feature).run();
   }
 
   void setValues(ObjectId id, FeatureId feature, const std::vector<StoredValue>& values) override {
-    batches_.flush();
+    flushRows();
     {
       const Use use(statements_.clearValues);
       use->bind(1, id).bind(2, feature).run();
@@ -281,7 +291,7 @@ class SqliteRows final : public StoreRows {
 
   std::vector<CommitRecord> commitsSince(std::uint64_t sequence, std::size_t most,
                                          std::size_t mostObjects) override {
-    batches_.flush();
+    flushRows();
     std::vector<CommitRecord> found;
     {
       const Use use(statements_.commitsSince);
@@ -312,7 +322,7 @@ class SqliteRows final : public StoreRows {
 
   std::vector<CommitRecord> historyOf(ObjectId object, std::uint64_t before,
                                       std::size_t most) override {
-    batches_.flush();
+    flushRows();
     std::vector<std::uint64_t> sequences;
     {
       const Use use(statements_.historyCommits);
@@ -332,13 +342,13 @@ class SqliteRows final : public StoreRows {
   }
 
   std::optional<CommitRecord> commitAt(std::uint64_t sequence, std::size_t mostChanges) override {
-    batches_.flush();
+    flushRows();
     return readCommit(sequence, 0, mostChanges);
   }
 
   std::uint64_t nextChangeOf(ObjectId object, std::optional<FeatureId> feature,
                              std::uint64_t after) override {
-    batches_.flush();
+    flushRows();
     const Use use(statements_.nextChange);
     use->bind(1, object);
     use->bind(2, static_cast<std::int64_t>(std::min<std::uint64_t>(after, INT64_MAX)));
@@ -353,7 +363,7 @@ class SqliteRows final : public StoreRows {
   }
 
   void forgetHistoryBefore(std::int64_t timeMicros) override {
-    batches_.flush();
+    flushRows();
     const Use use(statements_.forgetHistory);
     use->bind(1, timeMicros).run();
   }

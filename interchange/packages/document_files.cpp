@@ -46,7 +46,7 @@ class Descriptor {
   int fd_;
 };
 
-void writeAll(int fd, const std::string& text, const std::string& what) {
+void writeAll(int fd, std::string_view text, const std::string& what) {
   std::size_t done = 0;
   while (done < text.size()) {
     const ssize_t wrote = write(fd, text.data() + done, text.size() - done);
@@ -246,29 +246,61 @@ bool removeDocumentFile(const std::filesystem::path& folder, const std::string& 
 
 void writeDocumentFile(const std::filesystem::path& folder, const std::string& name,
                        const std::string& text, std::uint64_t most) {
-  const std::string what = "the document '" + name + "'";
-  if (text.size() > most)
-    throw std::runtime_error(what + " would be larger than " + sizeText(most));
-  const Descriptor folderFd = openFolder(folder);
-  // A name of our own beside the document: a dot first, so that it is never
-  // a document name itself, and the process id, so that two never meet.
-  const std::string temporary = "." + name + "." + std::to_string(getpid()) + ".new";
-  Descriptor file(openat(folderFd.get(), temporary.c_str(),
+  if (text.size() > most) {
+    throw std::runtime_error("the document '" + name + "' would be larger than " + sizeText(most));
+  }
+  DocumentFileWriter file(folder, name, most);
+  file.write(text);
+  file.finish();
+}
+
+// A name of our own beside the document: a dot first, so that it is never a
+// document name itself, and the process id, so that two never meet.
+DocumentFileWriter::DocumentFileWriter(const std::filesystem::path& folder,
+                                       const std::string& name, std::uint64_t most)
+    : name_(name),
+      temporary_("." + name + "." + std::to_string(getpid()) + ".new"),
+      what_("the document '" + name + "'"),
+      most_(most) {
+  Descriptor folderFd = openFolder(folder);
+  Descriptor file(openat(folderFd.get(), temporary_.c_str(),
                          O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
-  if (file.get() < 0) failWith("cannot write " + what, errno);
-  try {
-    writeAll(file.get(), text, what);
-    if (fsync(file.get()) != 0) failWith("cannot write " + what, errno);
-    if (!file.closeNow()) failWith("cannot write " + what, errno);
-    if (renameat(folderFd.get(), temporary.c_str(), folderFd.get(), name.c_str()) != 0) {
-      failWith("cannot write " + what, errno);
-    }
-  } catch (...) {
-    unlinkat(folderFd.get(), temporary.c_str(), 0);
-    throw;
+  if (file.get() < 0) failWith("cannot write " + what_, errno);
+  folder_ = folderFd.release();
+  file_ = file.release();
+}
+
+DocumentFileWriter::~DocumentFileWriter() {
+  if (file_ >= 0) {
+    close(file_);
+    unlinkat(folder_, temporary_.c_str(), 0);
+  }
+  if (folder_ >= 0) close(folder_);
+}
+
+void DocumentFileWriter::write(std::string_view bytes) {
+  if (size_ + bytes.size() > most_) {
+    throw std::runtime_error(what_ + " would be larger than " + sizeText(most_));
+  }
+  writeAll(file_, bytes, what_);
+  size_ += bytes.size();
+}
+
+void DocumentFileWriter::finish() {
+  if (fsync(file_) != 0) failWith("cannot write " + what_, errno);
+  const int file = file_;
+  file_ = -1;
+  if (close(file) != 0) {
+    unlinkat(folder_, temporary_.c_str(), 0);
+    failWith("cannot write " + what_, errno);
+  }
+  if (renameat(folder_, temporary_.c_str(), folder_, name_.c_str()) != 0) {
+    const int error = errno;
+    unlinkat(folder_, temporary_.c_str(), 0);
+    failWith("cannot write " + what_, error);
   }
   // The rename is kept once the folder is on the disk.
-  if (fsync(folderFd.get()) != 0) failWith("cannot write " + what, errno);
+  if (fsync(folder_) != 0) failWith("cannot write " + what_, errno);
 }
 
 }  // namespace model

@@ -81,4 +81,30 @@ QOVIX_SRV_API bool removeDocumentFile(const std::filesystem::path& folder, const
 QOVIX_SRV_API void writeDocumentFile(const std::filesystem::path& folder, const std::string& name,
                                      const std::string& text, std::uint64_t most);
 
+// The same, a piece at a time, for a document made as it is written (an
+// export), which is then never held whole: `finish` puts it in place; one
+// dropped unfinished, or grown past `most`, is removed and the old document
+// stays. Throws std::runtime_error.
+class QOVIX_SRV_API DocumentFileWriter {
+ public:
+  DocumentFileWriter(const std::filesystem::path& folder, const std::string& name,
+                     std::uint64_t most);
+  ~DocumentFileWriter();
+  DocumentFileWriter(const DocumentFileWriter&) = delete;
+  DocumentFileWriter& operator=(const DocumentFileWriter&) = delete;
+
+  void write(std::string_view bytes);
+  void finish();
+  std::uint64_t size() const { return size_; }
+
+ private:
+  std::string name_;
+  std::string temporary_;
+  std::string what_;
+  std::uint64_t most_;
+  std::uint64_t size_ = 0;
+  int folder_ = -1;
+  int file_ = -1;
+};
+
 }  // namespace model

@@ -539,12 +539,18 @@ WrittenDocument writePackageDocument(const PersistentStore& store, ObjectId pack
   const std::filesystem::path path = documentPath(store, utf::toUtf16(document));
   const std::vector<ObjectId> ids = subtreeOf(store, package);
   if (written.xmi) {
+    // Written to the file as it is made: an export never holds its document.
+    DocumentFileWriter file(path.parent_path(), path.filename().string(),
+                            store.settings().mostDocumentBytes);
+    const xmi::XmlSink sink = [&file](std::string_view piece) { file.write(piece); };
     xmi::ExportReport report;
-    const std::string text = written.uml25 ? xmi::writeUml25(store, ids, report)
-                                           : xmi::writeXmi(store, ids, written.uml, report);
-    writeDocumentFile(path.parent_path(), path.filename().string(), text,
-                      store.settings().mostDocumentBytes);
-    return {text.size(), report.text()};
+    if (written.uml25) {
+      xmi::writeUml25(store, ids, report, sink);
+    } else {
+      xmi::writeXmi(store, ids, written.uml, report, sink);
+    }
+    file.finish();
+    return {file.size(), report.text()};
   }
   std::map<ObjectId, std::size_t> number;
   for (ObjectId id : ids) number[id] = number.size() + 1;

@@ -118,9 +118,9 @@ class Writer {
       : store_(store), objects_(objects), exported_(objects.begin(), objects.end()),
         report_(report) {}
 
-  std::string write(ObjectId package) {
+  void write(ObjectId package, const XmlSink& sink) {
     document(package);
-    XmlWriter out(store_.settings().mostDocumentBytes, true);
+    XmlWriter out(store_.settings().mostDocumentBytes, true, sink);
     out_ = &out;
     machines_.clear();
     report_.format = "XMI 2.5.1, UML 2.5.1";
@@ -131,7 +131,7 @@ class Writer {
         report_.leave(classInfo(store_.classOf(id)).shortName, whyNotWritten(store_.classOf(id)));
       }
     }
-    return out.finish();
+    out.finish();
   }
 
  private:
@@ -572,11 +572,11 @@ class Writer {
 
 }  // namespace
 
-std::string writeUml25(const PersistentStore& store, const std::vector<ObjectId>& objects,
-                       ExportReport& report) {
+void writeUml25(const PersistentStore& store, const std::vector<ObjectId>& objects,
+                ExportReport& report, const XmlSink& sink) {
   if (objects.empty()) throw std::invalid_argument("no package to write");
   try {
-    return Writer(store, objects, report).write(objects.front());
+    Writer(store, objects, report).write(objects.front(), sink);
   } catch (const std::runtime_error& error) {
     if (std::string_view(error.what()).find("XML cannot carry") != std::string_view::npos) {
       throw std::invalid_argument(error.what());

@@ -17,14 +17,15 @@
 #include <vector>
 
 #include "interchange/xmi/export_report.h"
+#include "interchange/xmi/xml_writer.h"
 #include "store/persistent_store.h"
 
 namespace model::xmi {
 
-// The document for `objects`, the package first and then everything it
-// contains. Throws std::invalid_argument for text XML cannot carry, and
+// Gives `sink` the document for `objects`, the package first and then
+// everything it contains, a piece at a time. Throws std::invalid_argument for text XML cannot carry, and
 // std::runtime_error past the document bound.
-std::string writeUml25(const PersistentStore& store, const std::vector<ObjectId>& objects,
-                       ExportReport& report);
+void writeUml25(const PersistentStore& store, const std::vector<ObjectId>& objects,
+                ExportReport& report, const XmlSink& sink);
 
 }  // namespace model::xmi

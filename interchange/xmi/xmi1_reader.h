@@ -156,8 +156,11 @@ inline ElementFrames::Keep keepFor(const XmlStart& start) {
 // element has ended, and gives the element back.
 class Reader {
  public:
-  Reader(PersistentStore& store, std::string name, ImportReport& report)
-      : store_(store), name_(std::move(name)), report_(report) {}
+  // `counted`: the elements of the document this one was translated from,
+  // which the report counts instead of this one's.
+  Reader(PersistentStore& store, std::string name, ImportReport& report,
+         const ImportReport* counted = nullptr)
+      : store_(store), name_(std::move(name)), report_(report), counted_(counted) {}
   ObjectId read(const XmlSource& source);
 
  private:
@@ -310,6 +313,7 @@ class Reader {
   PersistentStore& store_;
   std::string name_;
   ImportReport& report_;
+  const ImportReport* counted_;
   std::deque<Node> nodes_;  // grown without copying
   // An object's slot as one number, for the sets of slots below.
   static std::uint64_t slotKey(ObjectId object, FeatureId feature) {

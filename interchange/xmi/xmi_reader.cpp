@@ -62,6 +62,12 @@ ObjectId Reader::read(const XmlSource& source) {
          static_cast<int>(cut));
   }
   placeUnowned(cut == 0 ? owned : std::unordered_set<ObjectId>{});
+  if (counted_ != nullptr) {
+    report_.held = counted_->held;
+    report_.readAsObjects = counted_->readAsObjects;
+    report_.readInto = counted_->readInto;
+    report_.skippedElements = counted_->skippedElements;
+  }
   const ObjectId package = placeInPackage();
   attachReport(package);
   return package;
@@ -213,13 +219,8 @@ ObjectId readDocument(PersistentStore& store, const XmlSource& source, const std
   }
   // The document's elements are the UML 2 document's, as the translation
   // counted them, not those of the model it stands for.
-  ImportReport counted = report;
-  const ObjectId package = xmi1::Reader(store, name, report).read(TextSource(uml14));
-  report.held = std::move(counted.held);
-  report.readAsObjects = counted.readAsObjects;
-  report.readInto = counted.readInto;
-  report.skippedElements = counted.skippedElements;
-  return package;
+  const ImportReport counted = report;
+  return xmi1::Reader(store, name, report, &counted).read(TextSource(uml14));
 }
 
 // The XMI document inside a project archive.

@@ -53,13 +53,13 @@ bool xmlCarries(std::u16string_view text) {
 class Writer {
  public:
   Writer(const PersistentStore& store, const std::vector<ObjectId>& objects, Uml uml,
-         ExportReport& report)
-      : store_(store), objects_(objects), uml_(uml), report_(report) {
+         ExportReport& report, const XmlSink& sink)
+      : store_(store), objects_(objects), uml_(uml), report_(report), sink_(sink) {
     for (ObjectId id : objects)
       ids_.emplace(id, std::string("a").append(std::to_string(ids_.size() + 1)));
   }
 
-  std::string write() {
+  void write() {
     buffer_.reset(xmlBufferCreate());
     if (!buffer_) throw std::bad_alloc();
     writer_.reset(xmlNewTextWriterMemory(buffer_.get(), 0));
@@ -90,10 +90,12 @@ class Writer {
     end();
     check(xmlTextWriterEndDocument(writer_.get()));
     writer_.reset();  // flushes into the buffer
-    const auto size = static_cast<std::size_t>(xmlBufferLength(buffer_.get()));
     // A document the reader would refuse is no export.
-    if (size > store_.settings().mostDocumentBytes) tooLarge();
-    return std::string(reinterpret_cast<const char*>(xmlBufferContent(buffer_.get())), size);
+    if (drained_ + static_cast<std::size_t>(xmlBufferLength(buffer_.get())) >
+        store_.settings().mostDocumentBytes) {
+      tooLarge();
+    }
+    drain();
   }
 
  private:
@@ -266,14 +268,21 @@ class Writer {
     }
     steps.emplace_back([this] {
       end();
-      // Stop as soon as the document is too large to be read back.
+      // Stop as soon as the document is too large to be read back; give
+      // on what is written a MiB at a time, never holding it whole.
       check(xmlTextWriterFlush(writer_.get()));
-      if (static_cast<std::size_t>(xmlBufferLength(buffer_.get())) >
-          store_.settings().mostDocumentBytes) {
-        tooLarge();
-      }
+      const auto held = static_cast<std::size_t>(xmlBufferLength(buffer_.get()));
+      if (drained_ + held > store_.settings().mostDocumentBytes) tooLarge();
+      if (held > (std::size_t{1} << 20)) drain();
     });
     push(std::move(steps));
+  }
+
+  void drain() {
+    const auto length = static_cast<std::size_t>(xmlBufferLength(buffer_.get()));
+    sink_(std::string_view(reinterpret_cast<const char*>(xmlBufferContent(buffer_.get())), length));
+    drained_ += length;
+    xmlBufferEmpty(buffer_.get());
   }
 
   [[noreturn]] void tooLarge() const {
@@ -380,6 +389,8 @@ class Writer {
   std::set<ObjectId> written_;
   std::map<std::pair<FeatureId, ClassId>, PropertyName> names_;
   ExportReport& report_;
+  const XmlSink& sink_;
+  std::size_t drained_ = 0;  // bytes given to the sink
   std::vector<Step> pending_;
   std::size_t depth_ = 0;  // of the element being written
   // The writer flushes into the buffer when it goes, so it goes first.
@@ -389,9 +400,9 @@ class Writer {
 
 }  // namespace
 
-std::string writeXmi(const PersistentStore& store, const std::vector<ObjectId>& objects, Uml uml,
-                     ExportReport& report) {
-  return Writer(store, objects, uml, report).write();
+void writeXmi(const PersistentStore& store, const std::vector<ObjectId>& objects, Uml uml,
+              ExportReport& report, const XmlSink& sink) {
+  Writer(store, objects, uml, report, sink).write();
 }
 
 }  // namespace model::xmi

@@ -11,17 +11,18 @@
 #include <vector>
 
 #include "interchange/xmi/export_report.h"
+#include "interchange/xmi/xml_writer.h"
 #include "store/persistent_store.h"
 #include "interchange/xmi/xmi_names.h"
 
 namespace model::xmi {
 
-// The document for `objects`, the package first and then everything it
-// contains; references to objects outside them are not written, and
-// `report` counts them with what was written. Throws
+// Gives `sink` the document for `objects`, the package first and then
+// everything it contains, a piece at a time; references to objects outside
+// them are not written, and `report` counts them with what was written. Throws
 // std::invalid_argument for text XML cannot carry (control characters,
 // unpaired surrogates).
-std::string writeXmi(const PersistentStore& store, const std::vector<ObjectId>& objects, Uml uml,
-                     ExportReport& report);
+void writeXmi(const PersistentStore& store, const std::vector<ObjectId>& objects, Uml uml,
+              ExportReport& report, const XmlSink& sink);
 
 }  // namespace model::xmi

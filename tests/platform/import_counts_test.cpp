@@ -149,13 +149,24 @@ void expectEveryElementAccounted(const std::string& text, const std::string& nam
   SCOPED_TRACE(name);
   VORN repository{"counted"};
   model::xmi::ImportReport report;
-  model::xmi::readXmi(repository.store(), StringSource(text), name, report);
+  const ObjectId package =
+      model::xmi::readXmi(repository.store(), StringSource(text), name, report);
   const std::map<std::string, int> counted = elementsOf(text);
   EXPECT_EQ(report.held, counted) << said(report);
   int total = 0;
   for (const auto& [metaclass, count] : counted) total += count;
   EXPECT_GT(total, 0);
   EXPECT_EQ(report.readAsObjects + report.readInto + report.skippedElements, total) << said(report);
+  // The report the package keeps says the same.
+  const PersistentStore& store = repository.store();
+  std::u16string kept;
+  for (ObjectId tag : store.members(package, feature::QOVIXModelElement_taggedValue)) {
+    if (store.value(tag, feature::QOVIXTaggedValue_tag)->text == u"qovix.import")
+      kept = store.value(tag, feature::QOVIXTaggedValue_umlValue)->text;
+  }
+  EXPECT_NE(utf::toUtf8(kept).find("\nthe document holds " + std::to_string(total) + " element"),
+            std::string::npos)
+      << utf::toUtf8(kept);
 }
 
 // Every sample as its tool wrote it, and each written back out in every

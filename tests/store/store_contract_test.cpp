@@ -638,6 +638,26 @@ TEST_P(StoreContract, NamesAreFoundByIndexInAnyCaseExactThenByPrefixThenWithin) 
   s.rollback();
   EXPECT_EQ(found(Match::Prefix, u"acc"), (Ids{made[1]}));
   EXPECT_EQ(found(Match::Exact, u"clerk"), Ids{});
+  // Names set in one call, more than wait at once and one renamed twice,
+  // are found within the call, and none once it is undone.
+  s.beginCall({});
+  std::vector<ObjectId> many;
+  for (int i = 0; i < 300; ++i) {
+    many.push_back(s.create(kPlain));
+    std::u16string name = u"Item ";
+    name += static_cast<char16_t>(u'a' + i % 26);
+    for (const char digit : std::to_string(i)) name += static_cast<char16_t>(digit);
+    s.setValue(many.back(), kName, text(name));
+  }
+  s.setValue(many[5], kName, text(u"Draft"));
+  s.setValue(many[5], kName, text(u"Final"));
+  EXPECT_EQ(found(Match::Exact, u"item z259"), (Ids{many[259]}));
+  EXPECT_EQ(found(Match::Exact, u"final"), (Ids{many[5]}));
+  EXPECT_EQ(found(Match::Exact, u"draft"), Ids{});
+  EXPECT_EQ(found(Match::Prefix, u"item", 1000).size(), 299u);
+  s.rollback();
+  EXPECT_EQ(found(Match::Prefix, u"item", 1000), Ids{});
+  EXPECT_EQ(found(Match::Exact, u"final"), Ids{});
   // A store opened again finds the same (a file or database indexes its
   // names once, when it is first opened for the feature).
   store_.reset();
