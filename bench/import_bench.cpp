@@ -1,16 +1,20 @@
-// Importing a large XMI document into qovixd on the repository file, against
-// the floor this benchmark measures in the same run: libxml2 reading the
-// same document and doing nothing with it.
+// Importing and exporting a large model on qovixd's repository file,
+// against the floor this benchmark measures in the same run: libxml2
+// reading the same document and doing nothing with it.
 //
-// The document is generated: a model of packages of 100 classes, each with
-// three attributes, an operation with a parameter and a generalization, of
-// QOVIX_IMPORT_BENCH_ELEMENTS elements (default 1,000,000, about 92 MB).
-// For --history all and none, the benchmark reports elements imported a
-// second, the import's time over the floor's, and qovixd's peak resident
-// memory over the document's size.
+// The documents are generated, one model in two formats: packages of 100
+// classes, each with three attributes, an operation with a parameter and a
+// generalization, of QOVIX_IMPORT_BENCH_ELEMENTS elements (default
+// 1,000,000: about 92 MB as XMI 1.2, 90 MB as UML 2.5). The XMI 1.2 one is
+// imported with --history all and none, the UML 2.5 one with --history all;
+// then the model is exported as XMI 1.2 and as XMI 2.5. Each reports
+// elements a second, the time over the floor's (for an export, libxml2
+// reading what it wrote), and qovixd's peak resident memory over the
+// document's size: for an import the whole process's, for an export what it
+// added to the peak.
 //
 //   build/bench/qovix_import_bench
-//   QOVIX_IMPORT_BENCH_ELEMENTS=100000 build/bench/qovix_import_bench
+//   QOVIX_IMPORT_BENCH_ELEMENTS=200000 build/bench/qovix_import_bench
 
 #include <benchmark/benchmark.h>
 #include <libxml/parser.h>
@@ -19,6 +23,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -76,6 +81,45 @@ std::size_t writeDocument(const std::filesystem::path& path, std::size_t wanted)
   return count;
 }
 
+// The same model as UML 2.5 in XMI 2.5.1, as today's tools write it.
+std::size_t writeUml25Document(const std::filesystem::path& path, std::size_t wanted) {
+  std::ofstream out(path, std::ios::binary);
+  out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+         "<xmi:XMI xmlns:xmi=\"http://www.omg.org/spec/XMI/20131001\" "
+         "xmlns:uml=\"http://www.omg.org/spec/UML/20161101\">\n"
+         "<uml:Model xmi:type=\"uml:Model\" xmi:id=\"m\" name=\"Large\">\n"
+         "<packagedElement xmi:type=\"uml:DataType\" xmi:id=\"t\" name=\"int\"/>\n";
+  std::size_t count = 2;
+  for (std::size_t package = 0; count < wanted; ++package) {
+    out << "<packagedElement xmi:type=\"uml:Package\" xmi:id=\"p" << package << "\" name=\"package"
+        << package << "\">\n";
+    ++count;
+    for (int c = 0; c < 100 && count < wanted; ++c) {
+      const std::string id =
+          std::string("c").append(std::to_string(package)).append("_").append(std::to_string(c));
+      out << "<packagedElement xmi:type=\"uml:Class\" xmi:id=\"" << id << "\" name=\"Class"
+          << package << "_" << c << "\" visibility=\"public\">";
+      for (int a = 0; a < 3; ++a) {
+        out << "<ownedAttribute xmi:type=\"uml:Property\" xmi:id=\"" << id << "a" << a
+            << "\" name=\"attribute" << a << "\" visibility=\"private\" type=\"t\"/>";
+      }
+      out << "<ownedOperation xmi:type=\"uml:Operation\" xmi:id=\"" << id
+          << "o\" name=\"operation\"><ownedParameter xmi:type=\"uml:Parameter\" xmi:id=\"" << id
+          << "p\" name=\"x\" direction=\"in\" type=\"t\"/></ownedOperation>";
+      count += 6;
+      if (c > 0) {
+        out << "<generalization xmi:type=\"uml:Generalization\" xmi:id=\"g" << id
+            << "\" general=\"c" << package << "_0\"/>";
+        ++count;
+      }
+      out << "</packagedElement>\n";
+    }
+    out << "</packagedElement>\n";
+  }
+  out << "</uml:Model>\n</xmi:XMI>\n";
+  return count;
+}
+
 double secondsOf(Clock::time_point started) {
   return std::chrono::duration<double>(Clock::now() - started).count();
 }
@@ -98,24 +142,33 @@ double peakBytes(pid_t pid) {
   return 0;
 }
 
+// Sets the process's peak resident memory back to what it holds now.
+void resetPeak(pid_t pid) {
+  std::ofstream(std::string("/proc/").append(std::to_string(pid)).append("/clear_refs")) << "5";
+}
+
 struct Document {
   TemporaryFolder folder;
   std::size_t elements = 0;
-  double bytes = 0;
-  double parse = 0;
+  std::map<std::string, double> bytes;  // by document name
+  std::map<std::string, double> parse;
 };
 
 Document* document = nullptr;
 
-void import(benchmark::State& state, const std::string& history) {
+ServerProcess serve(const TemporaryFolder& store, const std::string& history) {
+  return ServerProcess({"--store", (store.path() / "repository.sqlite3").string(), "--documents",
+                        document->folder.path().string(), "--history", history,
+                        "--max-document-mib", "4096"});
+}
+
+void import(benchmark::State& state, const std::string& name, const std::string& history) {
   for (auto _ : state) {
     TemporaryFolder store;
-    ServerProcess server({"--store", (store.path() / "repository.sqlite3").string(), "--documents",
-                          document->folder.path().string(), "--history", history,
-                          "--max-document-mib", "4096"});
+    ServerProcess server = serve(store, history);
     Connection connection("127.0.0.1", server.port(), TlsOptions{}, std::chrono::hours(1));
     const auto started = Clock::now();
-    const qovix::Outcome imported = connection.importDocument("large.xmi", 0, "");
+    const qovix::Outcome imported = connection.importDocument(name, 0, "");
     const double seconds = secondsOf(started);
     if (imported.value == 0) {
       state.SkipWithError(imported.text.c_str());
@@ -137,9 +190,40 @@ void import(benchmark::State& state, const std::string& history) {
     }
     state.counters["elements"] = static_cast<double>(document->elements);
     state.counters["elements/s"] = static_cast<double>(document->elements) / seconds;
-    state.counters["x parse"] = seconds / document->parse;
+    state.counters["x parse"] = seconds / document->parse.at(name);
     state.counters["peak MiB"] = peakBytes(server.pid()) / (1 << 20);
-    state.counters["peak/document"] = peakBytes(server.pid()) / document->bytes;
+    state.counters["peak/document"] = peakBytes(server.pid()) / document->bytes.at(name);
+  }
+}
+
+// The model, read from the XMI 1.2 document, written out in `format`.
+void exportAs(benchmark::State& state, const std::string& format) {
+  for (auto _ : state) {
+    TemporaryFolder store;
+    ServerProcess server = serve(store, "all");
+    Connection connection("127.0.0.1", server.port(), TlsOptions{}, std::chrono::hours(1));
+    const qovix::Outcome imported = connection.importDocument("large.xmi", 0, "");
+    if (imported.value == 0) {
+      state.SkipWithError(imported.text.c_str());
+      return;
+    }
+    resetPeak(server.pid());
+    const double before = peakBytes(server.pid());
+    const auto started = Clock::now();
+    const qovix::Outcome exported =
+        connection.exportDocument(static_cast<std::uint32_t>(imported.value), format, "out.xmi");
+    const double seconds = secondsOf(started);
+    if (exported.value == 0) {
+      state.SkipWithError(exported.text.c_str());
+      return;
+    }
+    const auto written = static_cast<double>(exported.value);
+    const double floor = parseSeconds(document->folder.path() / "out.xmi");
+    state.counters["elements/s"] = static_cast<double>(document->elements) / seconds;
+    state.counters["x parse"] = seconds / floor;
+    state.counters["MB"] = written / 1e6;
+    state.counters["peak added MiB"] = (peakBytes(server.pid()) - before) / (1 << 20);
+    state.counters["added/document"] = (peakBytes(server.pid()) - before) / written;
   }
 }
 
@@ -149,22 +233,38 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   Document made;
   made.elements = writeDocument(made.folder.path() / "large.xmi", elementsWanted());
-  made.bytes = static_cast<double>(std::filesystem::file_size(made.folder.path() / "large.xmi"));
-  made.parse = parseSeconds(made.folder.path() / "large.xmi");
+  writeUml25Document(made.folder.path() / "large.uml", elementsWanted());
+  for (const char* name : {"large.xmi", "large.uml"}) {
+    made.bytes[name] = static_cast<double>(std::filesystem::file_size(made.folder.path() / name));
+    made.parse[name] = parseSeconds(made.folder.path() / name);
+  }
   document = &made;
-  benchmark::RegisterBenchmark("libxml2 reads the document (the floor)",
-                               [](benchmark::State& state) {
-                                 for (auto _ : state) {
-                                   state.counters["MB"] = document->bytes / 1e6;
-                                   state.counters["seconds"] =
-                                       parseSeconds(document->folder.path() / "large.xmi");
-                                 }
-                               })
+  for (const char* name : {"large.xmi", "large.uml"}) {
+    benchmark::RegisterBenchmark(
+        std::string("libxml2 reads ").append(name).append(" (the floor)").c_str(),
+        [name](benchmark::State& state) {
+          for (auto _ : state) {
+            state.counters["MB"] = document->bytes.at(name) / 1e6;
+            state.counters["seconds"] = parseSeconds(document->folder.path() / name);
+          }
+        })
+        ->Iterations(1)
+        ->UseRealTime();
+  }
+  for (const char* history : {"all", "none"}) {
+    benchmark::RegisterBenchmark(
+        std::string("import XMI 1.2, --history ").append(history).c_str(),
+        [history](benchmark::State& state) { import(state, "large.xmi", history); })
+        ->Iterations(1)
+        ->UseRealTime();
+  }
+  benchmark::RegisterBenchmark("import UML 2.5, --history all",
+                               [](benchmark::State& state) { import(state, "large.uml", "all"); })
       ->Iterations(1)
       ->UseRealTime();
-  for (const char* history : {"all", "none"}) {
-    benchmark::RegisterBenchmark(std::string("import, --history ").append(history).c_str(),
-                                 [history](benchmark::State& state) { import(state, history); })
+  for (const char* format : {"xmi", "xmi 2.5"}) {
+    benchmark::RegisterBenchmark(std::string("export ").append(format).c_str(),
+                                 [format](benchmark::State& state) { exportAs(state, format); })
         ->Iterations(1)
         ->UseRealTime();
   }
