@@ -1012,13 +1012,15 @@ class Translator {
           if (schemaType != nullptr) type = schemaType;
         }
         ++report_.held[type.empty() ? local(element) : type.substr(type.find(':') + 1)];
-        if (skipped) {
-          ++report_.skippedElements;
-          ++inside;
-        } else if (emitted_.count(element) != 0) {
+        // An element written (a comment inside a skipped constraint goes to
+        // the namespace around) is read, whatever holds it.
+        if (emitted_.count(element) != 0) {
           ++report_.readAsObjects;
         } else if (folded_.count(element) != 0) {
           ++report_.readInto;
+        } else if (skipped) {
+          ++report_.skippedElements;
+          ++inside;
         } else {
           ++report_.skippedElements;
           skipped = true;

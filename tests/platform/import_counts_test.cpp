@@ -194,7 +194,8 @@ TEST(ImportCounts, EveryElementOfEveryDocumentIsReadOrSkippedAndCounted) {
 }
 
 // What the reading of UML 2 passes over is named, never dropped without a
-// word: a parameter's multiplicity, which UML 1.1 has no place for.
+// word: a parameter's multiplicity, which UML 1.1 has no place for. A
+// comment inside a skipped constraint is read all the same, and counted so.
 TEST(ImportCounts, AnElementPassedOverIsNamedInTheReport) {
   const std::string text =
       "<xmi:XMI xmlns:xmi=\"http://www.omg.org/spec/XMI/20131001\" "
@@ -202,12 +203,15 @@ TEST(ImportCounts, AnElementPassedOverIsNamedInTheReport) {
       "<packagedElement xmi:type=\"uml:Class\" xmi:id=\"c\" name=\"C\">"
       "<ownedOperation xmi:id=\"o\" name=\"o\"><ownedParameter xmi:id=\"p\" name=\"p\">"
       "<upperValue xmi:type=\"uml:LiteralUnlimitedNatural\" xmi:id=\"u\" value=\"*\"/>"
-      "</ownedParameter></ownedOperation></packagedElement></uml:Model></xmi:XMI>";
+      "</ownedParameter></ownedOperation>"
+      "<ownedRule xmi:type=\"uml:Constraint\" xmi:id=\"r\"><ownedComment xmi:id=\"k\" "
+      "body=\"why\"/></ownedRule></packagedElement></uml:Model></xmi:XMI>";
   expectEveryElementAccounted(text, "passed.uml");
   VORN repository{"passed"};
   model::xmi::ImportReport report;
   model::xmi::readXmi(repository.store(), StringSource(text), "passed.uml", report);
-  EXPECT_EQ(report.skippedElements, 1);
+  EXPECT_EQ(report.skippedElements, 2);  // the bound and the constraint
+  EXPECT_EQ(report.readAsObjects, 5);    // the comment among them
   EXPECT_EQ(
       report.skipped.count("uml:LiteralUnlimitedNatural in a Parameter's upperValue: not read"), 1u)
       << said(report);
