@@ -7,6 +7,8 @@
 #include <memory>
 #include <set>
 #include <stdexcept>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "model_classes.h"
 #include "interchange/xmi/xmi_reader.h"
@@ -56,7 +58,8 @@ class Writer {
          ExportReport& report, const XmlSink& sink)
       : store_(store), objects_(objects), uml_(uml), report_(report), sink_(sink) {
     for (ObjectId id : objects)
-      ids_.emplace(id, std::string("a").append(std::to_string(ids_.size() + 1)));
+      numbers_.emplace(id, static_cast<std::uint32_t>(numbers_.size() + 1));
+    written_.reserve(objects.size());
   }
 
   void write() {
@@ -136,6 +139,10 @@ class Writer {
       pending_.push_back(std::move(*each));
     }
   }
+  std::string idOf(ObjectId id) const {
+    return std::string("a").append(std::to_string(numbers_.at(id)));
+  }
+
   void objectUnlessWritten(ObjectId id) {
     if (written_.count(id) == 0) object(id);
   }
@@ -194,7 +201,7 @@ class Writer {
     } else {
       held = store_.members(id, feature.id);
     }
-    std::erase_if(held, [&](ObjectId each) { return ids_.count(each) == 0; });
+    std::erase_if(held, [&](ObjectId each) { return numbers_.count(each) == 0; });
     return held;
   }
 
@@ -207,10 +214,14 @@ class Writer {
         return !store_.values(id, feature.id).empty();
       case FeatureKind::Single:
       case FeatureKind::ReadOnly:
-        return ids_.count(store_.reference(id, feature.id)) != 0;
-      default:
+        return numbers_.count(store_.reference(id, feature.id)) != 0;
+      default: {
         // Most collections are empty: count before looking at the members.
-        return store_.memberCount(id, feature.id) > 0 && !targets(id, feature).empty();
+        if (store_.memberCount(id, feature.id) == 0) return false;
+        const std::vector<ObjectId> members = store_.members(id, feature.id);
+        return std::any_of(members.begin(), members.end(),
+                           [&](ObjectId each) { return numbers_.count(each) != 0; });
+      }
     }
   }
 
@@ -226,7 +237,7 @@ class Writer {
     const ClassId classId = store_.classOf(id);
     ++report_.written[metaclassName(classId)];
     start(metaclassTag(classId));
-    attribute("xmi.id", ids_.at(id));
+    attribute("xmi.id", idOf(id));
     std::vector<std::pair<const FeatureInfo*, PropertyName>> standard;
     std::vector<std::pair<const FeatureInfo*, PropertyName>> extension;
     for (const FeatureId slot : store_.writtenFeatures(id)) {
@@ -304,16 +315,17 @@ class Writer {
         values(id, feature, tag, standard);
         return;
       default: {
-        leftOutside(id, feature, name);
+        const std::vector<ObjectId> inside = targets(id, feature);
+        leftOutside(id, feature, name, inside.size());
         start(tag);
         std::vector<Step> steps;
-        for (ObjectId target : targets(id, feature)) {
+        for (ObjectId target : inside) {
           steps.emplace_back([this, target, owns = feature.owns] {
             if (owns && written_.count(target) == 0) {
               object(target);
             } else {
               start(metaclassTag(store_.classOf(target)));
-              attribute("xmi.idref", ids_.at(target));
+              attribute("xmi.idref", idOf(target));
               end();
             }
           });
@@ -327,14 +339,14 @@ class Writer {
 
   // Reports the targets of a reference or collection outside the package,
   // which the document leaves out.
-  void leftOutside(ObjectId id, const FeatureInfo& feature, const PropertyName& name) {
+  void leftOutside(ObjectId id, const FeatureInfo& feature, const PropertyName& name,
+                   std::size_t written) {
     std::size_t held = 0;
     if (feature.kind == FeatureKind::Single || feature.kind == FeatureKind::ReadOnly) {
       held = store_.reference(id, feature.id) != 0 ? 1 : 0;
     } else {
       held = store_.memberCount(id, feature.id);
     }
-    const std::size_t written = targets(id, feature).size();
     if (held > written) {
       report_.leave(std::string("reference ").append(name.owner).append(".").append(name.name),
                     "names an element outside the package", static_cast<int>(held - written));
@@ -368,7 +380,7 @@ class Writer {
       start(tag);
       for (std::size_t i = 0; i < all.size(); ++i) {
         start("UML:ExtensionPoint");
-        attribute("xmi.id", std::string(ids_.at(id)).append(".").append(std::to_string(i + 1)));
+        attribute("xmi.id", idOf(id).append(".").append(std::to_string(i + 1)));
         attribute("location", valueText(all[i], feature, id, true));
         end();
       }
@@ -385,8 +397,8 @@ class Writer {
   const PersistentStore& store_;
   const std::vector<ObjectId>& objects_;
   Uml uml_;
-  std::map<ObjectId, std::string> ids_;
-  std::set<ObjectId> written_;
+  std::unordered_map<ObjectId, std::uint32_t> numbers_;  // a1, a2, ... in document order
+  std::unordered_set<ObjectId> written_;
   std::map<std::pair<FeatureId, ClassId>, PropertyName> names_;
   ExportReport& report_;
   const XmlSink& sink_;
