@@ -498,14 +498,25 @@ class Translator {
     }
     emitNamedElements("UML:Enumeration.literal", "EnumerationLiteral", literals);
     emitNamedElements("UML:UseCase.extensionPoint", "ExtensionPoint", extensionPoints);
+    // Its state machines are its behavior, which every UML 1.x element owns
+    // (a stereotype is no namespace); their comments go to its own.
+    std::vector<const XmlElement*> machines;
+    std::erase_if(owned, [&](const XmlElement* each) {
+      if (kindOf(each, local(each)) != "StateMachine") return false;
+      machines.push_back(each);
+      return true;
+    });
+    if (!machines.empty()) {
+      out_.start("UML:ModelElement.behavior");
+      for (const XmlElement* machine : machines) emitStateMachine(machine, id);
+      out_.end();
+      for (const XmlElement* machine : machines) hoistComments(machine, "StateMachine", owned);
+    }
     if (!owned.empty()) {
       out_.start("UML:Namespace.ownedElement");
       for (const XmlElement* each : owned) {
         const std::string ownedKind = kindOf(each, local(each));
-        if (ownedKind == "StateMachine") {
-          emitStateMachine(each, id);
-          emitCommentsWithin(each, ownedKind);
-        } else if (local(each) == "ownedComment" || ownedKind == "Comment") {
+        if (local(each) == "ownedComment" || ownedKind == "Comment") {
           emitComment(each);
         } else {
           emitPackaged(each, local(each));

@@ -123,6 +123,7 @@ class Writer {
     XmlWriter out(store_.settings().mostDocumentBytes, true, sink);
     out_ = &out;
     machines_.clear();
+    tops_.clear();
     report_.format = "XMI 2.5.1, UML 2.5.1";
     report_.written.clear();
     document(package);
@@ -312,7 +313,7 @@ class Writer {
     for (ObjectId supplier : store_.members(object, feature::QOVIXClassifier_specification)) {
       if (!inside(supplier)) continue;
       if (!is(supplier, QOVIXInterface::kClassId)) {
-        realizations.push_back(object);
+        if (realizations.empty() || realizations.back() != object) realizations.push_back(object);
         continue;
       }
       start("interfaceRealization");
@@ -347,6 +348,10 @@ class Writer {
       const ObjectId general =
           store_.reference(generalization, feature::QOVIXGeneralization_supertype);
       if (!inside(generalization)) continue;
+      // UML 2's generalization is its specific classifier's, written once.
+      const ObjectId specific =
+          store_.reference(generalization, feature::QOVIXGeneralization_subtype);
+      if (specific != 0 && specific != object) continue;
       if (planning() ? !inside(general) : written_.count(general) == 0) {
         if (!planning()) {
           report_.leave(kind + "'s Generalization",
@@ -508,7 +513,8 @@ class Writer {
     start(property);
     identify(machine, "StateMachine");
     const ObjectId top = store_.reference(machine, feature::QOVIXStateMachine_top);
-    if (inside(top)) {
+    // A top state two machines share is the first's region.
+    if (inside(top) && tops_.insert(top).second) {
       fold(top);
       start("region");
       identifyPart("Region", id(top));
@@ -566,6 +572,7 @@ class Writer {
   std::unordered_set<ObjectId> written_;  // what the first walk found the document holds
   std::unordered_set<ObjectId> folded_;   // written as part of another element
   std::unordered_set<ObjectId> machines_;  // the state machines written on this walk
+  std::unordered_set<ObjectId> tops_;      // and their top states
   ExportReport& report_;
   XmlWriter* out_ = nullptr;  // none on the first walk
 };
