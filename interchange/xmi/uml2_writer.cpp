@@ -124,6 +124,7 @@ class Writer {
     out_ = &out;
     machines_.clear();
     tops_.clear();
+    vertices_.clear();
     report_.format = "XMI 2.5.1, UML 2.5.1";
     report_.written.clear();
     document(package);
@@ -239,12 +240,19 @@ class Writer {
 
   // Packages --------------------------------------------------------------
 
-  void packageContents(ObjectId package, std::size_t depth) {
+  // Packages, components and nested classifiers nest each other at most
+  // so deep: deeper, no reader takes the document, and the walk would run
+  // out of stack.
+  static void checkDepth(std::size_t depth) {
     if (depth > kMostXmiDepth / 4) {
       throw std::runtime_error(std::string("the package's contents nest deeper than ")
                                    .append(std::to_string(kMostXmiDepth / 4))
-                                   .append(" packages"));
+                                   .append(" packages and classifiers"));
     }
+  }
+
+  void packageContents(ObjectId package, std::size_t depth) {
+    checkDepth(depth);
     std::vector<ObjectId> realizations;  // of classifiers that are no interfaces
     for (ObjectId member : store_.members(package, feature::QOVIXNamespace_ownedElement)) {
       packaged(member, depth, realizations);
@@ -305,6 +313,7 @@ class Writer {
 
   void classifier(ObjectId object, const std::string& kind, std::size_t depth,
                   std::vector<ObjectId>& realizations) {
+    checkDepth(depth);
     visibility(object, feature::QOVIXModelElement_elemOwnershipVisibility);
     if (number(object, feature::QOVIXGeneralizableElement_isAbstract).value_or(0) != 0) {
       attribute("isAbstract", "true");
@@ -517,8 +526,9 @@ class Writer {
     if (inside(top) && tops_.insert(top).second) {
       fold(top);
       start("region");
-      identifyPart("Region", id(top));
-      vertices(top);
+      identifyPart("Region", id(top).append("-region"));
+      vertices_.insert(top);  // the region: no vertex of its own
+      vertices(top, 1);
       for (ObjectId transition :
            store_.members(machine, feature::QOVIXStateMachine_transitions)) {
         if (!inside(transition)) continue;
@@ -535,9 +545,10 @@ class Writer {
     end();
   }
 
-  void vertices(ObjectId composite) {
+  void vertices(ObjectId composite, std::size_t depth) {
+    checkDepth(depth);
     for (ObjectId vertex : store_.members(composite, feature::QOVIXCompositeState_substate)) {
-      if (!inside(vertex)) continue;
+      if (!inside(vertex) || !vertices_.insert(vertex).second) continue;  // each once
       start("subvertex");
       if (is(vertex, QOVIXPseudostate::kClassId)) {
         const int kind = number(vertex, feature::QOVIXPseudostate_kind).value_or(0);
@@ -558,7 +569,7 @@ class Writer {
             store_.memberCount(vertex, feature::QOVIXCompositeState_substate) > 0) {
           start("region");
           identifyPart("Region", id(vertex).append("-region"));
-          vertices(vertex);
+          vertices(vertex, depth + 1);
           end();
         }
       }
@@ -573,6 +584,7 @@ class Writer {
   std::unordered_set<ObjectId> folded_;   // written as part of another element
   std::unordered_set<ObjectId> machines_;  // the state machines written on this walk
   std::unordered_set<ObjectId> tops_;      // and their top states
+  std::unordered_set<ObjectId> vertices_;  // and their states
   ExportReport& report_;
   XmlWriter* out_ = nullptr;  // none on the first walk
 };

@@ -659,4 +659,37 @@ TEST_F(Uml2, AnExportWritesComponentsNodesAndCommentsAndNoReferenceDangles) {
   only(QOVIXStereotype::kClassId);
 }
 
+// States that hold each other in a circle, or nest deeper than any reader
+// takes, are written once each, or refused with why: the walk neither loops
+// nor runs out of stack.
+TEST_F(Uml2, AnExportOfStatesInACircleOrNestedTooDeepEnds) {
+  PersistentStore& model = store();
+  const ObjectId root = model.create(QOVIXModel::kClassId);
+  const ObjectId machine = model.create(QOVIXStateMachine::kClassId);
+  model.appendMember(root, feature::QOVIXNamespace_ownedElement, machine);
+  ObjectId top = model.create(QOVIXCompositeState::kClassId);
+  model.setReference(machine, feature::QOVIXStateMachine_top, top);
+  const ObjectId inner = model.create(QOVIXCompositeState::kClassId);
+  model.appendMember(top, feature::QOVIXCompositeState_substate, inner);
+  model.appendMember(inner, feature::QOVIXCompositeState_substate, top);
+  const model::WrittenDocument circle =
+      model::writePackageDocument(model, root, "xmi 2.5", "circle.xmi");
+  EXPECT_NE(circle.report.find("  1 State\n"), std::string::npos) << circle.report;
+  std::ifstream written(folder / "circle.xmi", std::ios::binary);
+  checkStructure(std::string(std::istreambuf_iterator<char>(written), {}));  // ids once each
+  for (int i = 0; i < 10000; ++i) {
+    const ObjectId deeper = model.create(QOVIXCompositeState::kClassId);
+    model.appendMember(top, feature::QOVIXCompositeState_substate, deeper);
+    top = deeper;
+  }
+  try {
+    model::writePackageDocument(model, root, "xmi 2.5", "deep.xmi");
+    ADD_FAILURE() << "written";
+  } catch (const std::runtime_error& error) {
+    EXPECT_NE(std::string(error.what()).find("nest deeper than"), std::string::npos)
+        << error.what();
+  }
+  EXPECT_FALSE(std::filesystem::exists(folder / "deep.xmi"));
+}
+
 }  // namespace
