@@ -211,6 +211,7 @@ class Reader {
     FeatureId given = 0;    // for Property: the end it gives, until an element inside gives it
     int counted = 0;        // for Counting; for Repeated, the elements it holds, itself too
     std::string what = {};  // for Counting and Repeated: what the report names
+    std::uint32_t again = kUnread;  // for Repeated: its node, kept should it differ
     std::string why = {};   // for Counting: why what it counts is skipped
     Digest digest = {};
   };
@@ -236,6 +237,7 @@ class Reader {
   void decideFate(Open& open, Fate inherited, bool held, std::uint32_t reading);
   void countFates();
   void skipExtension(const XmlStart& extension);
+  void keepAgain(const Open& open);
   std::uint32_t define(const XmlStart& element, const std::string& tag, std::uint32_t ordinal,
                        bool topLevel, bool ours, Open& open);
   FeatureId endGiven(std::uint32_t index, const std::string& tag);
@@ -324,6 +326,7 @@ class Reader {
   std::unordered_map<std::string_view, std::uint32_t> byId_;
   Blocks<char, std::size_t{1} << 20> ids_;
   std::vector<Repeat> repeats_;                // by ordinal
+  std::vector<Node> againNodes_;               // an element defined again, as its own
   std::vector<OwnershipLink> ownershipLinks_;  // what each link made owns
   ElementFrames frames_;
   KeptElements kept_;

@@ -205,9 +205,7 @@ void Reader::surveyEnd() {
       report_.deviate(open.what + " defined again, identically, under its xmi.id", "read once");
       report_.readInto += open.counted;
     } else {
-      skip(open.what + " under an xmi.id in use",
-           "differs from the element defined first, which is kept");
-      report_.skippedElements += open.counted;
+      keepAgain(open);
     }
   } else if (open.within == Within::Counting) {
     countingAt_ = kNotCounting;
@@ -215,6 +213,28 @@ void Reader::surveyEnd() {
   }
   open_.pop_back();
   if (!open_.empty()) open_.back().digest.addChild(digest);
+}
+
+// An element defined under an id in use that differs from the first is an
+// element of its own, by its place in the document: references to the id
+// name the first. What it holds is not read (the first reading defined
+// nothing inside it), and is counted as skipped.
+void Reader::keepAgain(const Open& open) {
+  const Node& again = againNodes_[open.again];
+  repeats_.pop_back();  // its own node now: no stand-in for the first
+  if (again.role != Role::Object) {
+    skip(open.what + " under an xmi.id in use", "differs from the element defined first");
+    report_.skippedElements += open.counted;
+    return;
+  }
+  nodes_.push_back(again);  // in document order: nothing inside it was defined
+  report_.deviate(open.what + " defined again, differently, under an xmi.id in use",
+                  "read as an element of its own; references to the id name the first");
+  if (open.counted > 1) {
+    skip("elements inside " + withArticle(open.what) + " defined again",
+         "not read: the first reading of its id read the first element's", open.counted - 1);
+    report_.skippedElements += open.counted - 1;
+  }
 }
 
 void Reader::skipExtension(const XmlStart& extension) {
@@ -279,6 +299,9 @@ std::uint32_t Reader::define(const XmlStart& element, const std::string& tag, st
       open = Open{Within::Repeated};
       open.node = first->second;
       open.what = metaclass;
+      // Kept, should it differ from the first: an element of its own.
+      open.again = static_cast<std::uint32_t>(againNodes_.size());
+      againNodes_.push_back(node);
       return first->second;
     }
     if (std::any_of(id.begin(), id.end(), [](unsigned char c) { return std::isspace(c); })) {

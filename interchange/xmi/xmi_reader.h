@@ -15,7 +15,8 @@
 // Tools of two decades bend the standard; what a reading is clear for is
 // read, and named in the report as a deviation: an id holding spaces
 // (an attribute value that is exactly an id is that one reference), an
-// element defined twice under one id (the first is kept), a single action
+// element defined twice under one id (read once when the same, else as an
+// element of its own; references name the first), a single action
 // where an ActionSequence belongs (wrapped in one), elements nested
 // directly in their owner (placed in its one feature that owns their
 // kind), and the drafts before XMI 1.0 (no xmi.version, XMI.id).
