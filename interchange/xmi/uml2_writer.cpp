@@ -411,9 +411,9 @@ class Writer {
   // lower, the last's upper.
   void multiplicity(ObjectId owner, ObjectId made) {
     if (!inside(made)) return;
+    fold(made);  // an empty one is no bounds at all
     const std::vector<ObjectId> ranges = store_.members(made, feature::QOVIXMultiplicity_ranges);
     if (ranges.empty()) return;
-    fold(made);
     for (ObjectId range : ranges) fold(range);
     const int lower = number(ranges.front(), feature::QOVIXMultiplicityRange_lower).value_or(0);
     const int upper = number(ranges.back(), feature::QOVIXMultiplicityRange_upper).value_or(1);
