@@ -5,7 +5,7 @@
 namespace model::xmi {
 
 void countReportLine(std::map<std::string, int>& lines, int& beyond, const std::string& what,
-               const std::string& why, int count) {
+                     const std::string& why, int count) {
   // A name from the document may be long: it is cut, where no character is.
   constexpr std::size_t kMostWhatBytes = 120;
   std::string line = what;
@@ -25,6 +25,18 @@ void countReportLine(std::map<std::string, int>& lines, int& beyond, const std::
   }
 }
 
+void writeReportLines(std::ostream& out, const std::map<std::string, int>& lines, int beyond) {
+  for (const auto& [what, count] : lines) out << "  " << count << ' ' << what << '\n';
+  if (beyond > 0)
+    out << "  " << beyond << " more, of kinds past the " << kMostSkippedLines << " listed\n";
+}
+
+std::string elementCountText(const std::map<std::string, int>& lines) {
+  int total = 0;
+  for (const auto& [what, count] : lines) total += count;
+  return std::to_string(total).append(total == 1 ? " element" : " elements");
+}
+
 void ImportReport::skip(const std::string& what, const std::string& why, int count) {
   countReportLine(skipped, skippedBeyond, what, why, count);
 }
@@ -33,42 +45,25 @@ void ImportReport::deviate(const std::string& what, const std::string& how, int 
   countReportLine(deviations, deviationsBeyond, what, how, count);
 }
 
-int ImportReport::heldCount() const {
-  int total = 0;
-  for (const auto& [what, count] : held) total += count;
-  return total;
-}
-
 std::string ImportReport::text() const {
   std::ostringstream out;
   out << (translatedFrom.empty() ? format : translatedFrom + " (read as UML 1.4)");
   if (!exporter.empty()) out << ", written by " << exporter;
   if (!archiveEntry.empty()) out << ", read from the archive's entry '" << archiveEntry << "'";
-  const int holds = heldCount();
-  out << "\nthe document holds " << holds << (holds == 1 ? " element" : " elements") << ": "
-      << readAsObjects << " read as objects, " << readInto << " read into others, "
-      << skippedElements << " skipped";
-  int total = 0;
-  for (const auto& [what, count] : imported) total += count;
-  out << "\nimported " << total << (total == 1 ? " element" : " elements") << ":\n";
-  for (const auto& [what, count] : imported) out << "  " << count << ' ' << what << '\n';
+  out << "\nthe document holds " << elementCountText(held) << ": " << readAsObjects
+      << " read as objects, " << readInto << " read into others, " << skippedElements << " skipped";
+  out << "\nimported " << elementCountText(imported) << ":\n";
+  writeReportLines(out, imported);
   if (!deviations.empty()) {
     out << "read despite deviations from the standard:\n";
-    for (const auto& [what, count] : deviations) out << "  " << count << ' ' << what << '\n';
-    if (deviationsBeyond > 0) {
-      out << "  " << deviationsBeyond << " more, of kinds past the " << kMostSkippedLines
-          << " listed\n";
-    }
+    writeReportLines(out, deviations, deviationsBeyond);
   }
   if (skipped.empty()) {
     out << "skipped nothing\n";
     return out.str();
   }
   out << "skipped:\n";
-  for (const auto& [what, count] : skipped) out << "  " << count << ' ' << what << '\n';
-  if (skippedBeyond > 0) {
-    out << "  " << skippedBeyond << " more, of kinds past the " << kMostSkippedLines << " listed\n";
-  }
+  writeReportLines(out, skipped, skippedBeyond);
   return out.str();
 }
 

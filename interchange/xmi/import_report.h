@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <map>
+#include <ostream>
 #include <string>
 #include <string_view>
 
@@ -27,6 +28,10 @@ inline std::string withArticle(std::string_view noun) {
 // kinds at most; past them, into `beyond`. A long `what` is cut.
 void countReportLine(std::map<std::string, int>& lines, int& beyond, const std::string& what,
                      const std::string& why, int count);
+// Writes `lines`, each "  COUNT WHAT", and then how many are past them.
+void writeReportLines(std::ostream& out, const std::map<std::string, int>& lines, int beyond = 0);
+// The count of `lines`, as "1 element" or "N elements".
+std::string elementCountText(const std::map<std::string, int>& lines);
 
 struct ImportReport {
   std::string format;                   // "XMI 1.2, UML 1.4"
@@ -52,7 +57,6 @@ struct ImportReport {
   void skip(const std::string& what, const std::string& why, int count = 1);
   // Counts `count` deviations `what`, read as `how`.
   void deviate(const std::string& what, const std::string& how, int count = 1);
-  int heldCount() const;
   std::string text() const;
 };
 

@@ -208,14 +208,19 @@ class Translator {
   // give it instead (XMI 2.0), as "uml:Class"; else its own name in the UML
   // namespace, else what its property holds.
   std::string kindOf(const XmlElement* element, const std::string& property) const {
-    std::string type = xmiAttribute(element, "type");
-    if (type.empty()) {
-      const char* schemaType = attributeIn(element, kSchemaInstanceSpace, "type");
-      if (schemaType != nullptr) type = schemaType;
+    if (const std::string type = typeOf(element); !type.empty()) {
+      return type.substr(type.find(':') + 1);
     }
-    if (!type.empty()) return type.substr(type.find(':') + 1);
     if (inUmlSpace(element->space)) return local(element);
     return defaultKind(property);
+  }
+
+  // The type an element names itself by, as "uml:Class"; empty for none.
+  static std::string typeOf(const XmlElement* element) {
+    const std::string type = xmiAttribute(element, "type");
+    if (!type.empty()) return type;
+    const char* schemaType = attributeIn(element, kSchemaInstanceSpace, "type");
+    return schemaType != nullptr ? schemaType : "";
   }
 
   static bool isPackage(const std::string& kind) {
@@ -562,15 +567,7 @@ class Translator {
   // written after it there.
   void emitCommentsWithin(const XmlElement* element, const std::string& kind) {
     std::vector<const XmlElement*> comments;
-    for (const XmlElement* child = element->firstChild; child; child = child->nextSibling) {
-      if (local(child) == "ownedComment") {
-        report_.deviate("Comment owned by " + withArticle(kind),
-                        "placed in the namespace around it, as UML 1.x owns comments");
-        comments.push_back(child);
-      } else if (!inXmiSpace(child->space) && !isNamespaceHolder(child)) {
-        hoistComments(child, kind, comments);
-      }
-    }
+    hoistComments(element, kind, comments);
     for (const XmlElement* comment : comments) emitComment(comment);
   }
 
@@ -1017,11 +1014,7 @@ class Translator {
       bool skipped = at.skipped;
       const XmlElement* owner = at.owner;
       if (isHeld(element)) {
-        std::string type = xmiAttribute(element, "type");
-        if (type.empty()) {
-          const char* schemaType = attributeIn(element, kSchemaInstanceSpace, "type");
-          if (schemaType != nullptr) type = schemaType;
-        }
+        const std::string type = typeOf(element);
         ++report_.held[type.empty() ? local(element) : type.substr(type.find(':') + 1)];
         // An element written (a comment inside a skipped constraint goes to
         // the namespace around) is read, whatever holds it.
@@ -1060,8 +1053,7 @@ class Translator {
     if (!xmiAttribute(element, "idref").empty() || attributeText(element, "href") != nullptr) {
       return false;
     }
-    return !xmiAttribute(element, "id").empty() || !xmiAttribute(element, "type").empty() ||
-           attributeIn(element, kSchemaInstanceSpace, "type") != nullptr;
+    return !xmiAttribute(element, "id").empty() || !typeOf(element).empty();
   }
 
   // Every property an association names as its end (memberEnd), so that a

@@ -190,13 +190,16 @@ class Writer {
   // An element that stands for `object`: its type, id and name, and, on the
   // first walk, that the document holds it.
   void identify(ObjectId object, const std::string& metaclass) {
-    if (planning()) written_.insert(object);
-    ++report_.written[metaclass];
-    attribute("xmi:type", std::string("uml:").append(metaclass));
-    attribute("xmi:id", id(object));
+    identifyUnnamed(object, metaclass);
     if (is(object, QOVIXModelElement::kClassId) && store_.value(object, feature::name)) {
       attribute("name", textOf(object, feature::name));
     }
+  }
+  // The same for an element whose UML 2 metaclass has no name, or holds it
+  // elsewhere (a comment's body, a literal's own name).
+  void identifyUnnamed(ObjectId object, const std::string& metaclass) {
+    if (planning()) written_.insert(object);
+    identifyPart(metaclass, id(object));
   }
   // An element of the document made of what `object` held, where UML 2 has
   // no element of its own for it (a multiplicity's ranges, a top state).
@@ -303,8 +306,7 @@ class Writer {
 
   void comment(ObjectId object) {
     start("ownedComment");
-    identifyPart("Comment", id(object));
-    if (planning()) written_.insert(object);
+    identifyUnnamed(object, "Comment");
     attribute("body", textOf(object, feature::name));
     end();
   }
@@ -342,8 +344,7 @@ class Writer {
       for (ObjectId literal : store_.members(object, feature::QOVIXEnumeration_literal)) {
         if (!inside(literal)) continue;
         start("ownedLiteral");
-        identifyPart("EnumerationLiteral", id(literal));
-        if (planning()) written_.insert(literal);
+        identifyUnnamed(literal, "EnumerationLiteral");
         attribute("name", textOf(literal, feature::QOVIXEnumerationLiteral_name));
         end();
       }
@@ -370,8 +371,7 @@ class Writer {
         continue;
       }
       start("generalization");
-      identifyPart("Generalization", id(generalization));  // UML 2's has no name
-      if (planning()) written_.insert(generalization);
+      identifyUnnamed(generalization, "Generalization");
       reference("Generalization", "general", general);
       end();
     }

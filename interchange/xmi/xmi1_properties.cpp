@@ -15,24 +15,30 @@ namespace model::xmi::xmi1 {
 void Reader::applyNested() {
   std::vector<Nested> made;
   for (const auto& [owner, child, feature] : nested_) {
-    const Node& from = nodes_[owner];
-    const Node& to = nodes_[child];
-    if (to.role != Role::Object) continue;
-    const FeatureInfo& info = featureInfo(feature);
-    if (info.kind == FeatureKind::Single || info.kind == FeatureKind::ReadOnly) {
-      if (store_.reference(from.object, feature) != 0) continue;
-      store_.setReference(from.object, feature, to.object);
-    } else if (!store_.appendMember(from.object, feature, to.object)) {
-      continue;
-    }
-    noteOwnership(from.object, feature, to.object);
-    made.push_back({owner, child, feature});
+    if (nodes_[child].role != Role::Object) continue;
+    if (linkOwned(owner, child, feature)) made.push_back({owner, child, feature});
   }
   // Their other ends, after every link the document gives.
   for (const auto& [owner, child, feature] : made) {
     completeOppositeEnd(static_cast<std::uint32_t>(owner), feature, nodes_[child].object,
                         static_cast<std::uint32_t>(child), nodes_[child].classId);
   }
+}
+
+// Puts `child` into `owner`'s composite `feature`; false when it holds one
+// already (a single reference) or holds it already.
+bool Reader::linkOwned(std::size_t owner, std::size_t child, FeatureId feature) {
+  const ObjectId from = nodes_[owner].object;
+  const ObjectId to = nodes_[child].object;
+  const FeatureInfo& info = featureInfo(feature);
+  if (info.kind == FeatureKind::Single || info.kind == FeatureKind::ReadOnly) {
+    if (store_.reference(from, feature) != 0) return false;
+    store_.setReference(from, feature, to);
+  } else if (!store_.appendMember(from, feature, to)) {
+    return false;
+  }
+  noteOwnership(from, feature, to);
+  return true;
 }
 
 void Reader::applicationStart(const XmlStart& element) {

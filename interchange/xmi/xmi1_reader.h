@@ -281,6 +281,7 @@ class Reader {
 
   // xmi1_properties.cpp
   void applyNested();
+  bool linkOwned(std::size_t owner, std::size_t child, FeatureId feature);
   void applicationStart(const XmlStart& element);
   void applyFrame(const XmlElement* element);
   std::string nameOf(const Node& node) const;

@@ -81,7 +81,8 @@ ObjectId Reader::read(const XmlSource& source) {
 // reading's links own, which no store need be asked about (none after a
 // circle was cut).
 void Reader::placeUnowned(const std::unordered_set<ObjectId>& owned) {
-  for (Node& node : nodes_) {
+  for (std::size_t index = 0; index < nodes_.size(); ++index) {
+    const Node& node = nodes_[index];
     if (node.role != Role::Object || node.topLevel || node.parent == kUnread) continue;
     if (node.classId == QOVIXGeneralization::kClassId) continue;  // its subtype holds it
     if (owned.count(node.object) != 0 || isOwned(store_, node.object)) continue;
@@ -93,24 +94,12 @@ void Reader::placeUnowned(const std::unordered_set<ObjectId>& owned) {
       const Node& around = nodes_[at];
       if (around.role != Role::Object) continue;
       const FeatureId holding = holdingFeature(around.classId, node.classId);
-      if (holding == 0) continue;
-      const FeatureInfo& info = featureInfo(holding);
-      if (info.kind == FeatureKind::Single || info.kind == FeatureKind::ReadOnly) {
-        if (store_.reference(around.object, holding) != 0) continue;
-        store_.setReference(around.object, holding, node.object);
-      } else {
-        store_.appendMember(around.object, holding, node.object);
-      }
-      if (info.opposite != 0) {
-        const FeatureInfo& back = featureInfo(info.opposite);
-        if (back.kind == FeatureKind::Single || back.kind == FeatureKind::ReadOnly) {
-          store_.setReference(node.object, back.id, around.object);
-        } else {
-          store_.appendMember(node.object, back.id, around.object);
-        }
-      }
+      if (holding == 0 || !linkOwned(at, index, holding)) continue;
+      // Its own end too, whatever the document gives there: that named
+      // nothing it holds.
+      completeOppositeEnd(at, holding, node.object, kUnread, node.classId);
       report_.deviate(what + ", which owns none there", std::string("placed in the ")
-                                                            .append(info.name)
+                                                            .append(featureInfo(holding).name)
                                                             .append(" of the ")
                                                             .append(around.metaclass)
                                                             .append(" around it"));
