@@ -7,7 +7,8 @@
 
 namespace {
 
-// Version 7 (version 6 had no index of roots; version 5 no index of names for search; version 4 had no history, nor the class of
+// Version 8 (version 7 led the indexes by target and by member with the
+// feature, and kept a second index of each by target alone; version 6 had no index of roots; version 5 no index of names for search; version 4 had no history, nor the class of
 // what a commit touched; version 1 lacked the index of values in lists; version 2 the next object
 // number and the indexes by target alone, which removing objects needs; version 3 the commit log).
 // Text is UTF-16 as the model holds it (the file's encoding), so every text comes back unit for
@@ -37,8 +38,7 @@ CREATE TABLE reference (            -- single references that are set
   target  INTEGER NOT NULL,
   PRIMARY KEY (object, feature)
 ) WITHOUT ROWID;
-CREATE INDEX reference_by_target ON reference (feature, target, object);
-CREATE INDEX reference_to ON reference (target);  -- whatever the feature
+CREATE INDEX reference_by_target ON reference (target, feature, object);  -- whatever the feature too
 
 CREATE TABLE member (               -- collections, each a chain: member, then next
   object  INTEGER NOT NULL,
@@ -47,8 +47,7 @@ CREATE TABLE member (               -- collections, each a chain: member, then n
   next    INTEGER NOT NULL,         -- the member after this one; 0 for the last
   PRIMARY KEY (object, feature, member)
 ) WITHOUT ROWID;
-CREATE INDEX member_by_member ON member (feature, member, object);
-CREATE INDEX member_to ON member (member);        -- whatever the feature
+CREATE INDEX member_by_member ON member (member, feature, object);     -- whatever the feature too
 
 CREATE TABLE value_item (           -- lists of values
   object      INTEGER NOT NULL,
@@ -317,6 +316,16 @@ CREATE INDEX IF NOT EXISTS commit_object_by_object ON commit_object (object, seq
     // Version 6 files gain the index of roots, empty: the store finds them
     // once it is opened for its roots.
     database.execute(kRootTables);
+  }
+  if (!empty && version < 8) {
+    // Version 7 files kept two indexes of each by target: one led by the
+    // feature, one by the target alone. One led by the target serves both,
+    // and an import writes each reference and member into one index less.
+    database.execute(
+        "DROP INDEX IF EXISTS reference_to; DROP INDEX IF EXISTS member_to;"
+        "DROP INDEX IF EXISTS reference_by_target; DROP INDEX IF EXISTS member_by_member;"
+        "CREATE INDEX reference_by_target ON reference (target, feature, object);"
+        "CREATE INDEX member_by_member ON member (member, feature, object)");
   }
   if (!empty && version < kStoreSchemaVersion) {
     database.execute(("PRAGMA user_version = " + std::to_string(kStoreSchemaVersion)).c_str());

@@ -10,7 +10,7 @@
 #include "store/store_options.h"
 
 // The schema version this build reads and writes (PRAGMA user_version).
-inline constexpr int kStoreSchemaVersion = 7;
+inline constexpr int kStoreSchemaVersion = 8;
 // Marks the file as a QOVIX repository (PRAGMA application_id): "QVXR".
 inline constexpr std::int32_t kStoreApplicationId = 0x51565852;
 

@@ -131,6 +131,39 @@ TEST_F(RepositoryFile, AVersionOneFileGainsTheIndexOfListsOfValues) {
       "1");
 }
 
+// A version 7 file's two indexes by target, one led by the feature and one
+// by the target alone, become one led by the target, which answers both.
+TEST_F(RepositoryFile, AVersionSevenFileHasItsIndexesByTargetMadeAnew) {
+  {
+    auto store = openSqliteStore(file_);
+    const ObjectId a = store->create(10), b = store->create(10), c = store->create(10);
+    store->setReference(a, 4, c);
+    store->appendMember(b, 5, c);
+    store->appendMember(b, 5, a);
+    store->commit();
+  }
+  runSql(file_,
+         "DROP INDEX reference_by_target; DROP INDEX member_by_member;"
+         "CREATE INDEX reference_by_target ON reference (feature, target, object);"
+         "CREATE INDEX reference_to ON reference (target);"
+         "CREATE INDEX member_by_member ON member (feature, member, object);"
+         "CREATE INDEX member_to ON member (member); PRAGMA user_version = 7");
+  auto store = openSqliteStore(file_);
+  EXPECT_EQ(store->referrers(4, 3), (std::vector<ObjectId>{1}));
+  EXPECT_EQ(store->referrers(5, 3), (std::vector<ObjectId>{2}));
+  EXPECT_EQ(store->referencesTo(3), (std::vector<std::pair<FeatureId, ObjectId>>{{4, 1}, {5, 2}}));
+  store.reset();
+  EXPECT_EQ(firstAnswer(file_, "PRAGMA user_version"), std::to_string(kStoreSchemaVersion));
+  EXPECT_EQ(firstAnswer(file_,
+                        "SELECT group_concat(name) FROM (SELECT name FROM "
+                        "pragma_index_info('member_by_member') ORDER BY seqno)"),
+            "member,feature,object");
+  EXPECT_EQ(firstAnswer(file_,
+                        "SELECT count(*) FROM sqlite_schema WHERE name IN "
+                        "('reference_to', 'member_to')"),
+            "0");
+}
+
 // A removed object's rows are gone from the file, and its number is not
 // given again after a restart, nor after an upgrade from version 2.
 TEST_F(RepositoryFile, RemovedObjectsLeaveNoRowsAndTheirNumbersStayUsed) {

@@ -134,7 +134,7 @@ TEST_F(StoreTool, CheckFindsEachKindOfDamageAndNoneInAHealthyStore) {
        "(SELECT object, feature, member FROM member LIMIT 1)",
        "first members, not one"},
       {"log gap", "DELETE FROM commit_log WHERE sequence = 5", "the commit log skips commit 5"},
-      {"schema", "PRAGMA user_version = 4", "has schema version 4, not 7"},
+      {"schema", "PRAGMA user_version = 4", "has schema version 4, not 8"},
       {"index",
        "PRAGMA writable_schema = ON; UPDATE sqlite_schema SET sql = "
        "'CREATE INDEX object_by_class ON object (class DESC, id)' WHERE name = 'object_by_class'",
