@@ -1,7 +1,5 @@
 #include "host/serving_context.h"
 
-#include <malloc.h>
-
 #include <chrono>
 #include <exception>
 #include <new>
@@ -9,6 +7,7 @@
 #include <utility>
 
 #include "dispatch/model_call.h"
+#include "host/freed_memory.h"
 #include "host/host_call.h"
 #include "host/host_procedures.h"
 #include "host/procedure_access.h"
@@ -99,7 +98,7 @@ void answeringExceptions(CallLog& log, SVCXPRT* transp, Serve serve, Where where
 constexpr std::chrono::milliseconds kLongCall{50};
 
 void giveBackMemoryAfter(std::chrono::steady_clock::time_point started) {
-  if (std::chrono::steady_clock::now() - started >= kLongCall) malloc_trim(0);
+  if (std::chrono::steady_clock::now() - started >= kLongCall) giveBackFreedMemory();
 }
 
 }  // namespace
