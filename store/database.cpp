@@ -35,9 +35,13 @@ Database::Database(const std::filesystem::path& path, bool create) : path_(path)
   sqlite3_extended_result_codes(db_, 1);
 }
 
-Database::~Database() { sqlite3_close_v2(db_); }
+Database::~Database() {
+  behind_.reset();
+  sqlite3_close_v2(db_);
+}
 
 void Database::execute(const char* sql) {
+  settle();
   const int code = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
   if (code != SQLITE_OK) fail(code, sql);
 }
@@ -75,6 +79,7 @@ void Database::fail(int code, std::string_view doing) const {
 }
 
 Statement::Statement(Database& database, const char* sql) : database_(database) {
+  database.settle();
   const int code =
       sqlite3_prepare_v3(database.get(), sql, -1, SQLITE_PREPARE_PERSISTENT, &statement_, nullptr);
   if (code != SQLITE_OK) database.fail(code, sql);
@@ -83,12 +88,14 @@ Statement::Statement(Database& database, const char* sql) : database_(database) 
 Statement::~Statement() { sqlite3_finalize(statement_); }
 
 Statement& Statement::bind(int index, std::int64_t number) {
+  database_.settle();
   const int code = sqlite3_bind_int64(statement_, index, number);
   if (code != SQLITE_OK) database_.fail(code, sqlite3_sql(statement_));
   return *this;
 }
 
 Statement& Statement::bind(int index, std::u16string_view text) {
+  database_.settle();
   // Bytes, not characters: text16 takes its length in bytes. Empty text is
   // bound as empty text, never as NULL.
   static const char16_t empty = 0;
@@ -100,6 +107,7 @@ Statement& Statement::bind(int index, std::u16string_view text) {
 }
 
 bool Statement::step() {
+  database_.settle();
   const int code = sqlite3_step(statement_);
   if (code == SQLITE_ROW) return true;
   if (code == SQLITE_DONE) return false;
@@ -112,6 +120,7 @@ void Statement::run() {
 }
 
 Statement& Statement::bindBytes(int index, std::string_view bytes) {
+  database_.settle();
   // Empty bytes are SQL NULL: the history keeps an empty list so.
   const int code = bytes.empty() ? sqlite3_bind_null(statement_, index)
                                  : sqlite3_bind_blob64(statement_, index, bytes.data(),
@@ -121,6 +130,7 @@ Statement& Statement::bindBytes(int index, std::string_view bytes) {
 }
 
 std::string Statement::bytes(int column) const {
+  database_.waitWritten();
   const void* data = sqlite3_column_blob(statement_, column);
   const int size = sqlite3_column_bytes(statement_, column);
   if (data == nullptr && size > 0) throw std::bad_alloc();
@@ -130,10 +140,12 @@ std::string Statement::bytes(int column) const {
 }
 
 std::int64_t Statement::integer(int column) const {
+  database_.waitWritten();
   return sqlite3_column_int64(statement_, column);
 }
 
 std::u16string Statement::text(int column) const {
+  database_.waitWritten();
   const auto* units = static_cast<const char16_t*>(sqlite3_column_text16(statement_, column));
   if (units == nullptr && sqlite3_column_type(statement_, column) != SQLITE_NULL) {
     throw std::bad_alloc();  // SQLite could not convert the text
@@ -144,6 +156,7 @@ std::u16string Statement::text(int column) const {
 }
 
 void Statement::reset() {
+  database_.waitWritten();
   sqlite3_reset(statement_);
   sqlite3_clear_bindings(statement_);
 }

@@ -8,10 +8,13 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "store/persistent_store.h"
+#include "store/write_behind.h"
 
 class Database {
  public:
@@ -28,9 +31,35 @@ class Database {
   // Throws the StoreError for SQLite's result `code`, saying what was being done.
   [[noreturn]] void fail(int code, std::string_view doing) const;
 
+  // Writes handed to a thread of the connection's own (write_behind.h),
+  // from start to stop; else run at once. Every statement of the
+  // connection settles first, off that thread.
+  void startWritingBehind() { behind_ = std::make_unique<WriteBehind>(); }
+  void stopWritingBehind() { behind_.reset(); }
+  void writeBehind(std::function<void()> job) {
+    if (behind_) {
+      behind_->post(std::move(job));
+    } else {
+      job();
+    }
+  }
+  // What was handed on is written: its failure is thrown.
+  void settle() const {
+    if (behind_) behind_->settle();
+  }
+  // What was handed on is written, or failed with the transaction that is
+  // being undone.
+  void dropWritten() const noexcept {
+    if (behind_) behind_->drop();
+  }
+  void waitWritten() const noexcept {
+    if (behind_) behind_->wait();
+  }
+
  private:
   std::filesystem::path path_;
   sqlite3* db_ = nullptr;
+  std::unique_ptr<WriteBehind> behind_;
 };
 
 // One prepared statement, kept for the life of the connection.

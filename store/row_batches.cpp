@@ -1,56 +1,79 @@
 #include "store/row_batches.h"
 
+#include <memory>
+#include <utility>
+
 void RowBatches::addObject(ObjectId id, ClassId classId) {
-  objects_.push_back({id, classId});
-  flushIfFull(objects_.size());
+  waiting_.objects.push_back({id, classId});
+  sendIfFull(waiting_.objects.size());
 }
 
 void RowBatches::setAttribute(ObjectId id, FeatureId feature, const StoredValue& value) {
-  attributes_.push_back({id, feature, value});
-  flushIfFull(attributes_.size());
+  waiting_.attributes.push_back({id, feature, value});
+  sendIfFull(waiting_.attributes.size());
 }
 
 void RowBatches::setReference(ObjectId id, FeatureId feature, ObjectId target) {
-  references_.push_back({id, feature, target});
-  flushIfFull(references_.size());
+  waiting_.references.push_back({id, feature, target});
+  sendIfFull(waiting_.references.size());
 }
 
 void RowBatches::addMember(ObjectId id, FeatureId feature, ObjectId member, ObjectId next) {
-  members_.push_back({id, feature, member, next});
-  flushIfFull(members_.size());
+  waiting_.members.push_back({id, feature, member, next});
+  sendIfFull(waiting_.members.size());
 }
 
-bool RowBatches::relinkWaiting(ObjectId id, FeatureId feature, ObjectId member, ObjectId next) {
-  for (auto row = members_.rbegin(); row != members_.rend(); ++row) {
+void RowBatches::relink(ObjectId id, FeatureId feature, ObjectId member, ObjectId next) {
+  // The last rows are the likeliest: a collection grows at its end.
+  for (auto row = waiting_.members.rbegin(); row != waiting_.members.rend(); ++row) {
     if (row->id == id && row->feature == feature && row->member == member) {
       row->next = next;
-      return true;
+      return;
     }
   }
-  return false;
+  waiting_.relinks.push_back({id, feature, member, next});
+  sendIfFull(waiting_.relinks.size());
+}
+
+void RowBatches::sendIfFull(std::size_t rows) {
+  if (rows < kBatchRows) return;
+  // Shared, since a job is copied; this batch is the job's alone.
+  auto batch = std::make_shared<Batch>(std::exchange(waiting_, Batch{}));
+  database_.writeBehind([this, batch] { write(*batch); });
+}
+
+void RowBatches::write(Batch& batch) {
+  objectInserts_.write(database_, batch.objects,
+                       [](Statement& statement, int at, const ObjectRow& row) {
+                         statement.bind(at + 1, row.id).bind(at + 2, row.classId);
+                       });
+  attributeInserts_.write(
+      database_, batch.attributes, [](Statement& statement, int at, const AttributeRow& row) {
+        statement.bind(at + 1, row.id).bind(at + 2, row.feature);
+        statement.bind(at + 3, row.value.valueClass).bind(at + 4, row.value.number);
+        statement.bind(at + 5, row.value.text);
+      });
+  referenceInserts_.write(
+      database_, batch.references, [](Statement& statement, int at, const ReferenceRow& row) {
+        statement.bind(at + 1, row.id).bind(at + 2, row.feature).bind(at + 3, row.target);
+      });
+  memberInserts_.write(database_, batch.members,
+                       [](Statement& statement, int at, const MemberRow& row) {
+                         statement.bind(at + 1, row.id).bind(at + 2, row.feature);
+                         statement.bind(at + 3, row.member).bind(at + 4, row.next);
+                       });
+  // Each names a row of a batch before, or of the file.
+  for (const MemberRow& row : batch.relinks) {
+    const Use use(relink_);
+    use->bind(1, row.id).bind(2, row.feature).bind(3, row.member).bind(4, row.next).run();
+  }
+  batch.relinks.clear();
 }
 
 void RowBatches::flush() {
   try {
-    objectInserts_.write(database_, objects_,
-                         [](Statement& statement, int at, const ObjectRow& row) {
-                           statement.bind(at + 1, row.id).bind(at + 2, row.classId);
-                         });
-    attributeInserts_.write(
-        database_, attributes_, [](Statement& statement, int at, const AttributeRow& row) {
-          statement.bind(at + 1, row.id).bind(at + 2, row.feature);
-          statement.bind(at + 3, row.value.valueClass).bind(at + 4, row.value.number);
-          statement.bind(at + 5, row.value.text);
-        });
-    referenceInserts_.write(
-        database_, references_, [](Statement& statement, int at, const ReferenceRow& row) {
-          statement.bind(at + 1, row.id).bind(at + 2, row.feature).bind(at + 3, row.target);
-        });
-    memberInserts_.write(database_, members_,
-                         [](Statement& statement, int at, const MemberRow& row) {
-                           statement.bind(at + 1, row.id).bind(at + 2, row.feature);
-                           statement.bind(at + 3, row.member).bind(at + 4, row.next);
-                         });
+    database_.settle();
+    write(waiting_);
   } catch (...) {
     discard();
     throw;
@@ -58,12 +81,6 @@ void RowBatches::flush() {
 }
 
 void RowBatches::discard() {
-  objects_.clear();
-  attributes_.clear();
-  references_.clear();
-  members_.clear();
-}
-
-bool RowBatches::empty() const {
-  return objects_.empty() && attributes_.empty() && references_.empty() && members_.empty();
+  database_.dropWritten();
+  waiting_ = Batch{};
 }

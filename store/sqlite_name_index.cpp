@@ -1,6 +1,8 @@
 #include "store/sqlite_name_index.h"
 
 #include <algorithm>
+#include <memory>
+#include <utility>
 
 namespace {
 
@@ -42,7 +44,12 @@ void SqliteNameIndex::set(ObjectId id, std::u16string_view name) {
   }
   waitingAt_.emplace(id, waiting_.size());
   waiting_.emplace_back(id, std::move(folded));
-  if (waiting_.size() >= kBatchNames) flush();
+  if (waiting_.size() < kBatchNames) return;
+  // To the connection's writing thread, while the next names wait here. A
+  // name set again later goes in after this one, and replaces it.
+  auto names = std::make_shared<Waiting>(std::exchange(waiting_, Waiting{}));
+  waitingAt_.clear();
+  database_.writeBehind([this, names] { write(*names); });
 }
 
 void SqliteNameIndex::remove(ObjectId id) {
@@ -68,7 +75,13 @@ void SqliteNameIndex::removeFiled(ObjectId id) {
 }
 
 void SqliteNameIndex::flush() {
-  if (waiting_.empty()) return;
+  database_.settle();
+  write(waiting_);
+  discard();
+}
+
+void SqliteNameIndex::write(const Waiting& waiting) {
+  if (waiting.empty()) return;
   // An object past the highest the file names has no name there to replace:
   // the objects a transaction makes, whose names are most of what waits.
   ObjectId highest = 0;
@@ -78,7 +91,7 @@ void SqliteNameIndex::flush() {
   }
   std::vector<std::pair<ObjectId, const std::u16string*>> names;
   std::vector<std::pair<std::int64_t, ObjectId>> grams;
-  for (const auto& [id, folded] : waiting_) {
+  for (const auto& [id, folded] : waiting) {
     if (id <= highest) removeFiled(id);
     if (!folded) continue;
     names.emplace_back(id, &*folded);
@@ -90,10 +103,10 @@ void SqliteNameIndex::flush() {
   grams_.write(database_, grams, [](Statement& statement, int at, const auto& row) {
     statement.bind(at + 1, row.first).bind(at + 2, row.second);
   });
-  discard();
 }
 
 void SqliteNameIndex::discard() {
+  database_.dropWritten();
   waiting_.clear();
   waitingAt_.clear();
 }

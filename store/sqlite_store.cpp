@@ -39,7 +39,10 @@ class SqliteRows final : public StoreRows {
     // which checkpoints inside whichever commit takes the log past 1,000
     // pages: a thread of the checkpointer's does it instead.
     sqlite3_wal_hook(database_.get(), &SqliteRows::logGrew, this);
+    database_.startWritingBehind();
   }
+  // Nothing handed on outlives the batches and statements it writes with.
+  ~SqliteRows() override { database_.stopWritingBehind(); }
 
   std::string describe() const override {
     return "the repository file '" + database_.path().string() + "'";
@@ -264,10 +267,7 @@ class SqliteRows final : public StoreRows {
   }
 
   void relink(ObjectId id, FeatureId feature, ObjectId member, ObjectId next) override {
-    // A row not waiting is in the file, where no waiting row can change it.
-    if (batches_.relinkWaiting(id, feature, member, next)) return;
-    const Use use(statements_.relink);
-    use->bind(1, id).bind(2, feature).bind(3, member).bind(4, next).run();
+    batches_.relink(id, feature, member, next);
   }
 
   void clearMembers(ObjectId id, FeatureId feature) override {
@@ -371,7 +371,7 @@ class SqliteRows final : public StoreRows {
  private:
   struct Statements {
     Statement readObject, readObjects, readMembers, readValues;
-    Statement clearReference, removeMember, relink, clearMembers, clearValues, addValue;
+    Statement clearReference, removeMember, clearMembers, clearValues, addValue;
     Statement instances, holding, referring, countObjects;
     Statement nextNumber, setNextNumber, removeAttributes, removeReferences, removeMembers,
         removeValues, removeObject, referencesTo;
@@ -440,8 +440,6 @@ class SqliteRows final : public StoreRows {
          "ORDER BY position"},
         {database, "DELETE FROM reference WHERE object = ?1 AND feature = ?2"},
         {database, "DELETE FROM member WHERE object = ?1 AND feature = ?2 AND member = ?3"},
-        {database,
-         "UPDATE member SET next = ?4 WHERE object = ?1 AND feature = ?2 AND member = ?3"},
         {database, "DELETE FROM member WHERE object = ?1 AND feature = ?2"},
         {database, "DELETE FROM value_item WHERE object = ?1 AND feature = ?2"},
         {database,

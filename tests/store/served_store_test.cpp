@@ -24,6 +24,8 @@ using namespace qovix::client;
 
 class ServedStore : public ::testing::Test {
  protected:
+  std::filesystem::path bigDocument(int classes) const;
+
   TemporaryFolder folder_;
   std::string file_ = (folder_.path() / "repository.sqlite3").string();
 };
@@ -43,6 +45,22 @@ ModelElementRef findNamed(Connection& connection, const std::string& name) {
   EXPECT_EQ(connection.size(found.handle), 1) << name;
   return ModelElementRef{connection.size(found.handle) > 0 ? connection.element(found.handle, 0)
                                                            : 0};
+}
+
+// The folder `documents` beside the file, holding big.xmi: the model Big of
+// `classes` classes, named by tagOf.
+std::filesystem::path ServedStore::bigDocument(int classes) const {
+  const std::filesystem::path documents = folder_.path() / "documents";
+  std::filesystem::create_directory(documents);
+  std::string model =
+      "<XMI xmi.version=\"1.2\" xmlns:UML=\"org.omg.xmi.namespace.UML\"><XMI.content>"
+      "<UML:Model xmi.id=\"m\" name=\"Big\"><UML:Namespace.ownedElement>";
+  for (int i = 0; i < classes; ++i) {
+    model += "<UML:Class xmi.id=\"c" + std::to_string(i) + "\" name=\"" + tagOf(i) + "\"/>";
+  }
+  std::ofstream(documents / "big.xmi") << model << "</UML:Namespace.ownedElement></UML:Model>"
+                                       << "</XMI.content></XMI>";
+  return documents;
 }
 
 // qovixd checkpoints its file's log in a pause between calls, not inside a
@@ -191,21 +209,37 @@ TEST_F(ServedStore, AFullDiskFailsTheCallAndLosesNothingCommitted) {
   }
 }
 
+// A large import's rows are written while it reads on: a disk that fills
+// under them (past SQLite's cache, so before the commit) fails the import
+// whole, as one that fills under a setter.
+TEST_F(ServedStore, AFullDiskUnderALargeImportFailsItWhole) {
+  const std::filesystem::path documents = bigDocument(90000);
+  {
+    ServerProcess server =
+        fileSizeLimitedServer({"--store", file_, "--documents", documents.string()}, 1024);
+    Connection connection("127.0.0.1", server.port());
+    const RepositoryRef repository{connection.repository()};
+    named(connection, "before");
+    EXPECT_THROW(
+        Package::internalize(connection, Package::create(connection, repository), "xmi", "big.xmi"),
+        Error);
+    connection.ping();  // still serving
+    EXPECT_EQ(server.stop(SIGTERM), 0) << server.standardError();
+  }
+  ServerProcess server({"--store", file_});
+  Connection connection("127.0.0.1", server.port());
+  findNamed(connection, "before");
+  const auto found =
+      ModelElement::find(connection, RepositoryRef{connection.repository()}, "name", "t7", 1);
+  EXPECT_EQ(connection.size(found.handle), 0) << "part of the import was kept";
+}
+
 // No call leaves qovixd holding much more memory than before it: the
 // cache counts all it holds and keeps within its budget, and what a long
 // call used goes back to the system.
 TEST_F(ServedStore, NoCallKeepsTheMemoryItUsed) {
   if (kUnderAddressSanitizer) GTEST_SKIP() << "the sanitizer keeps freed memory in quarantine";
-  const std::filesystem::path documents = folder_.path() / "documents";
-  std::filesystem::create_directory(documents);
-  std::string model =
-      "<XMI xmi.version=\"1.2\" xmlns:UML=\"org.omg.xmi.namespace.UML\"><XMI.content>"
-      "<UML:Model xmi.id=\"m\" name=\"Big\"><UML:Namespace.ownedElement>";
-  for (int i = 0; i < 20000; ++i) {
-    model += "<UML:Class xmi.id=\"c" + std::to_string(i) + "\" name=\"" + tagOf(i) + "\"/>";
-  }
-  std::ofstream(documents / "big.xmi") << model << "</UML:Namespace.ownedElement></UML:Model>"
-                                       << "</XMI.content></XMI>";
+  const std::filesystem::path documents = bigDocument(20000);
   // A cache kept small, below what a call of this model reads.
   const std::vector<std::string> arguments{"--store", file_, "--documents", documents.string(),
                                            "--cache-mib", "8"};
