@@ -501,7 +501,10 @@ class MemoryStore final : public CollectionReadsOf<MemoryStore> {
     std::optional<StoredValue> before;
     if (const StoredValue* old = held<StoredValue>(&written)) before = *old;
     if (value) holders_[ValueKey{feature, *value}].insert(id);  // may throw: nothing changed yet
-    if (before) unindex(holders_, ValueKey{feature, *before}, id);
+    // Set to what it held, it stays where the line above found it.
+    if (before && !(value && ValueKey{feature, *before} == ValueKey{feature, *value})) {
+      unindex(holders_, ValueKey{feature, *before}, id);
+    }
     if (value) {
       written.content = *value;
     } else {

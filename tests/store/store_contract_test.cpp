@@ -9,9 +9,11 @@
 #include <filesystem>
 #include <functional>
 #include <random>
+#include <tuple>
 
 #include "store/postgres_store.h"
 #include "store/sqlite_store.h"
+#include "store/store_at_commit.h"
 #include "tests/support/temporary_folder.h"
 #include "tests/support/test_postgres.h"
 
@@ -92,6 +94,8 @@ TEST_P(StoreContract, ValuesAreFoundByWhatTheyHoldAndNoLongerByWhatTheyHeld) {
   EXPECT_EQ(s.holdingValue(kName, text(u"Account")), (Ids{c}));
   EXPECT_EQ(s.holdingValue(kName, text(u"Bank")), (Ids{a, b}));
   EXPECT_TRUE(s.holdingValue(kSize, text(u"Bank")).empty()) << "another feature";
+  s.setValue(b, kName, text(u"Bank"));
+  EXPECT_EQ(s.holdingValue(kName, text(u"Bank")), (Ids{a, b})) << "set to what it held";
 }
 
 TEST_P(StoreContract, ReferrersFollowReferencesAndCollections) {
@@ -595,6 +599,175 @@ TEST_P(StoreContract, HeldCallsCountAsLaterChanges) {
 }
 
 // Without history, the log keeps its rows and no changes.
+// What a read at a commit must give: every slot of every object ever made,
+// and every find, as the store answered them right after that commit.
+struct Snapshot {
+  std::size_t objects = 0;
+  std::vector<std::tuple<bool, ClassId, std::optional<StoredValue>, std::optional<StoredValue>,
+                         ObjectId, Ids, std::vector<StoredValue>>>
+      slots;
+  std::vector<Ids> finds;
+
+  friend bool operator==(const Snapshot&, const Snapshot&) = default;
+};
+
+// Where two snapshots differ first, for a failure's message.
+std::string firstDifference(const Snapshot& got, const Snapshot& wanted) {
+  if (got.objects != wanted.objects) {
+    return "the count of objects: " + std::to_string(got.objects) + "/" +
+           std::to_string(wanted.objects);
+  }
+  for (std::size_t i = 0; i < std::min(got.slots.size(), wanted.slots.size()); ++i) {
+    if (got.slots[i] != wanted.slots[i]) {
+      const auto& [e1, c1, n1, z1, o1, m1, v1] = got.slots[i];
+      const auto& [e2, c2, n2, z2, o2, m2, v2] = wanted.slots[i];
+      return "object " + std::to_string(i + 1) + ": exists " + std::to_string(e1) + "/" +
+             std::to_string(e2) + ", class " + std::to_string(c1) + "/" + std::to_string(c2) +
+             ", name " + std::to_string(n1 != n2) + ", size " + std::to_string(z1 != z2) +
+             ", owner " + std::to_string(o1) + "/" + std::to_string(o2) + ", members " +
+             std::to_string(m1.size()) + "/" + std::to_string(m2.size()) + ", items " +
+             std::to_string(v1 != v2);
+    }
+  }
+  for (std::size_t i = 0; i < std::min(got.finds.size(), wanted.finds.size()); ++i) {
+    if (got.finds[i] != wanted.finds[i]) {
+      std::string ids;
+      for (ObjectId id : got.finds[i]) ids += " " + std::to_string(id);
+      ids += " /";
+      for (ObjectId id : wanted.finds[i]) ids += " " + std::to_string(id);
+      return "find " + std::to_string(i) + ":" + ids;
+    }
+  }
+  return "their lengths";
+}
+
+Snapshot snapshotOf(const PersistentStore& s, ObjectId highest,
+                    const std::vector<std::u16string>& names) {
+  Snapshot shot;
+  shot.objects = s.objectCount();
+  for (ObjectId id = 1; id <= highest; ++id) {
+    shot.slots.emplace_back(s.exists(id), s.classOf(id), s.value(id, kName), s.value(id, kSize),
+                            s.reference(id, kOwner), s.members(id, kMembers), s.values(id, kItems));
+    shot.finds.push_back(s.referrers(kOwner, id));
+    shot.finds.push_back(s.referrers(kMembers, id));
+    if (s.exists(id) && s.memberCount(id, kMembers) > 0) {
+      const Ids all = s.members(id, kMembers);
+      EXPECT_EQ(s.memberAt(id, kMembers, 0), all.front());
+      EXPECT_EQ(s.memberIndex(id, kMembers, all.back()), static_cast<VornLong>(all.size()) - 1);
+    }
+  }
+  for (ClassId each : {kPlain, kOther, kPackage}) {
+    shot.finds.push_back(s.instancesOf(std::vector<ClassId>{each}));
+  }
+  for (const std::u16string& name : names) {
+    shot.finds.push_back(s.holdingValue(kName, text(name)));
+    shot.finds.push_back(s.namesMatching(name_search::Match::Exact, name, 100));
+    shot.finds.push_back(s.namesMatching(name_search::Match::Prefix, name.substr(0, 1), 100));
+  }
+  shot.finds.push_back(s.holdingValue(kItems, number(3)));
+  shot.finds.push_back(s.roots());
+  return shot;
+}
+
+// A random run of changes of every kind, each call committed; then the
+// repository read at each commit is exactly as it was then, however much
+// changed since, and nothing can be written there.
+TEST_P(StoreContract, EveryCommitIsReadBackAsItWas) {
+  PersistentStore& s = *store_;
+  std::mt19937 random(11);
+  const std::vector<std::u16string> names{u"ant", u"bee", u"anthill", u"beetle", u"cat"};
+  std::vector<Snapshot> shots{snapshotOf(s, 0, names)};
+  std::vector<ObjectId> highestAt{0};
+  ObjectId highest = 0;
+  std::vector<std::pair<ObjectId, ClassId>> removed;
+  const auto pick = [&]() -> ObjectId {
+    for (int tries = 0; tries < 20 && highest > 0; ++tries) {
+      const ObjectId id = 1 + random() % highest;
+      if (s.exists(id)) return id;
+    }
+    return 0;
+  };
+  for (int call = 0; call < 120; ++call) {
+    s.beginCall({"", true});
+    const bool brief = call % 17 == 5;  // as an import makes them
+    s.recordMadeObjectsBriefly(brief);
+    for (int step = 0; step < (brief ? 30 : 4); ++step) {
+      const ObjectId a = pick(), b = pick();
+      switch (brief || a == 0 ? 0 : random() % 9) {
+        case 0: {
+          const ClassId classes[] = {kPlain, kOther, kPackage};
+          highest = s.create(classes[random() % 3]);
+          s.setValue(highest, kName, text(names[random() % names.size()]));
+          if (a != 0) s.setReference(highest, kOwner, a);
+          break;
+        }
+        case 1:
+          s.setValue(a, kName, text(names[random() % names.size()]));
+          break;
+        case 2:
+          s.setValue(a, kSize, number(static_cast<std::int32_t>(random() % 5)));
+          if (random() % 3 == 0) s.clearValue(a, kSize);
+          break;
+        case 3:
+          s.setReference(a, kOwner, random() % 4 == 0 ? 0 : b);
+          break;
+        case 4:
+          if (b != 0) {
+            s.insertMember(a, kMembers, b,
+                           static_cast<VornLong>(random() % (s.memberCount(a, kMembers) + 1)));
+          }
+          break;
+        case 5:
+          if (s.memberCount(a, kMembers) > 0) {
+            s.removeMember(a, kMembers, s.memberAt(a, kMembers, 0));
+          }
+          break;
+        case 6:
+          s.setValues(a, kItems, {number(static_cast<std::int32_t>(random() % 4)), number(3)});
+          break;
+        case 7:
+          if (random() % 2 == 0) s.clearMembers(a, kMembers);
+          break;
+        case 8: {
+          for (const auto& [feature, holder] : s.referencesTo(a)) {
+            if (feature == kOwner) s.setReference(holder, kOwner, 0);
+            if (feature == kMembers) s.removeMember(holder, kMembers, a);
+          }
+          removed.emplace_back(a, s.classOf(a));
+          s.removeObject(a);
+          break;
+        }
+      }
+    }
+    if (!removed.empty() && call % 11 == 10) {  // as an undo brings one back
+      s.restoreObject(removed.back().first, removed.back().second);
+      s.setValue(removed.back().first, kName, text(u"back"));
+      removed.pop_back();
+    }
+    s.recordMadeObjectsBriefly(false);
+    s.commit();
+    while (shots.size() <= s.lastCommit()) {
+      shots.push_back(snapshotOf(s, highest, names));
+      highestAt.push_back(highest);
+    }
+  }
+  ASSERT_GT(s.lastCommit(), 100u);
+  for (std::uint64_t commit = 0; commit <= s.lastCommit(); ++commit) {
+    const StoreAtCommit then(s, commit, kName);
+    const Snapshot read = snapshotOf(then, highestAt[commit], names);
+    ASSERT_EQ(read, shots[commit])
+        << "at commit " << commit << ", " << firstDifference(read, shots[commit]);
+    EXPECT_FALSE(then.exists(highestAt[commit] + 1)) << "made after commit " << commit;
+  }
+
+  const StoreAtCommit then(s, 3, kName);
+  StoreAtCommit& view = const_cast<StoreAtCommit&>(then);
+  EXPECT_THROW(view.setValue(1, kName, text(u"late")), StoreError);
+  EXPECT_THROW(view.create(kPlain), StoreError);
+  EXPECT_EQ(snapshotOf(s, highest, names), shots.back()) << "the refused writes changed nothing";
+  EXPECT_THROW(StoreAtCommit(s, s.lastCommit() + 1, kName), StoreError);
+}
+
 TEST_P(StoreContract, HistoryCanBeOff) {
   PersistentStore& s = *store_;
   s.settings().history.mode = HistoryRetention::None;
