@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
 #include <stdexcept>
 #include <vector>
 
@@ -22,8 +23,15 @@ TEST(WriteBehind, RunsJobsInOrderAndThrowsAFailureOnceWritingNothingAfterIt) {
   for (std::size_t i = 0; i < ran.size(); ++i) EXPECT_EQ(ran[i], static_cast<int>(i));
 
   ran.clear();
-  behind.post([] { throw std::runtime_error("the disk is full"); });
+  // The job fails once the next is handed on too, so that the next is
+  // waiting when it does.
+  std::promise<void> bothPosted;
+  behind.post([posted = bothPosted.get_future().share()] {
+    posted.wait();
+    throw std::runtime_error("the disk is full");
+  });
   behind.post([&ran] { ran.push_back(1); });
+  bothPosted.set_value();
   behind.wait();  // keeps the failure for settle
   EXPECT_THROW(behind.settle(), std::runtime_error);
   EXPECT_TRUE(ran.empty()) << "a job after the failure was written";
