@@ -25,28 +25,32 @@ void WriteBehind::post(std::function<void()> job) {
     changed_.wait(lock, [&] { return jobs_.size() < kMostJobs; });
     if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
     jobs_.push_back(std::move(job));
+    unsettled_.store(true, std::memory_order_relaxed);
   }
   changed_.notify_all();
 }
 
 void WriteBehind::settle() {
-  if (onWorker()) return;
+  if (settled() || onWorker()) return;
   std::unique_lock lock(mutex_);
   waitIdle(lock);
+  unsettled_.store(false, std::memory_order_release);
   if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
 }
 
 void WriteBehind::wait() noexcept {
-  if (onWorker()) return;
+  if (settled() || onWorker()) return;
   std::unique_lock lock(mutex_);
   waitIdle(lock);
+  if (!failure_) unsettled_.store(false, std::memory_order_release);
 }
 
 void WriteBehind::drop() noexcept {
-  if (onWorker()) return;
+  if (settled() || onWorker()) return;
   std::unique_lock lock(mutex_);
   waitIdle(lock);
   failure_ = nullptr;
+  unsettled_.store(false, std::memory_order_release);
 }
 
 void WriteBehind::work() {

@@ -11,6 +11,7 @@
 // statement of the connection settles before it runs (database.h), so no
 // read ever misses a row handed on.
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -43,6 +44,9 @@ class WriteBehind {
 
  private:
   bool onWorker() const { return std::this_thread::get_id() == worker_.get_id(); }
+  // Nothing handed on since the caller last waited for it all, and no
+  // failure to throw: what every statement asks first, without the lock.
+  bool settled() const { return !unsettled_.load(std::memory_order_acquire); }
   void waitIdle(std::unique_lock<std::mutex>& lock);
   void work();
 
@@ -50,6 +54,9 @@ class WriteBehind {
   std::condition_variable changed_;
   std::deque<std::function<void()>> jobs_;  // the first is under way
   std::exception_ptr failure_;              // the first; the jobs after it are not run
+  // Set by the caller as it hands a job on, cleared only once it has seen
+  // every job done (and the failure thrown): so the caller alone writes it.
+  std::atomic<bool> unsettled_{false};
   bool stopping_ = false;
   std::thread worker_;  // last: started once the rest is ready
 };
