@@ -251,6 +251,7 @@ void PersistentStore::holdRecordOfCall() {
 }
 
 void PersistentStore::endCall() {
+  ++uncommittedVersion_;
   createdInTransaction_ = 0;
   touches_.clear();
   changes_.clear();
@@ -276,7 +277,20 @@ void PersistentStore::commit() {
     throw;
   }
   held_.clear();
+  ++uncommittedVersion_;
   holding_ = marked_ = false;
+}
+
+std::vector<CommitRecord> PersistentStore::uncommitted() const {
+  std::vector<CommitRecord> records = held_;
+  CommitRecord current = recordOfTouches();
+  if (touchedCount(current) > 0) {
+    current.madeBriefly = madeBriefly_;
+    current.changes = changes_;
+    records.push_back(std::move(current));
+  }
+  for (std::size_t i = 0; i < records.size(); ++i) records[i].sequence = lastCommit() + 1 + i;
+  return records;
 }
 
 void PersistentStore::commitLater() {
@@ -355,6 +369,7 @@ void PersistentStore::settleRoots() {
 
 void PersistentStore::note(ObjectId id, ClassId classId, Touch touch) {
   if (!call_.writes) throw StoreError("a call that only reads cannot change the repository");
+  ++uncommittedVersion_;
   touches_.push_back({id, classId, touch});
 }
 

@@ -319,6 +319,13 @@ class STORE_API PersistentStore {
   // The number the call in progress will commit as, when it changes
   // something: after the last commit and the calls held.
   std::uint64_t commitOfCall() const { return lastCommit() + held_.size() + 1; }
+  // What is changed and not committed yet: the held calls' rows, then the
+  // call in progress's, oldest first, numbered as their commits will be,
+  // each with its changes where the history keeps them. What reading at an
+  // earlier commit undoes before the log's own commits.
+  std::vector<CommitRecord> uncommitted() const;
+  // Another number whenever what uncommitted() answers may have changed.
+  std::uint64_t uncommittedVersion() const { return uncommittedVersion_; }
   // The commits after `sequence`, oldest first, at most `most` of them,
   // without their changes; and no more than the objects they touched fit in
   // `mostObjects` (the first is there whole, however many it touched). What
@@ -446,6 +453,7 @@ class STORE_API PersistentStore {
   IdRuns madeInCall_;
   std::size_t createdInTransaction_ = 0;
   std::vector<CommitRecord> held_;  // the held calls' rows, oldest first
+  std::uint64_t uncommittedVersion_ = 0;
   bool holding_ = false;            // calls are held for the next commit
   bool marked_ = false;             // the call in progress began at a mark
   bool heldLost_ = false;           // held calls were undone before their commit

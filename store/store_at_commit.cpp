@@ -19,6 +19,16 @@ bool changesKept(const CommitRecord& record) {
 
 std::string commitName(std::uint64_t sequence) { return "commit " + std::to_string(sequence); }
 
+// Whether the commit touched the object: each list is in number order.
+bool touches(const CommitRecord& record, ObjectId id) {
+  const auto byId = [](const TouchedObject& object, ObjectId wanted) { return object.id < wanted; };
+  for (const auto* objects : {&record.created, &record.changed, &record.deleted}) {
+    const auto at = std::lower_bound(objects->begin(), objects->end(), id, byId);
+    if (at != objects->end() && at->id == id) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::uint64_t oldestReadableCommit(const PersistentStore& store) {
@@ -40,9 +50,6 @@ std::uint64_t oldestReadableCommit(const PersistentStore& store) {
 StoreAtCommit::StoreAtCommit(const PersistentStore& now, std::uint64_t commit,
                              FeatureId searchedName)
     : now_(now), commit_(commit), searchedName_(searchedName), seen_(commit) {
-  if (now.holding()) {
-    throw StoreError("the repository cannot be read at a commit while calls wait for theirs");
-  }
   if (commit > now.lastCommit()) {
     throw StoreError("there is no " + commitName(commit) + ": the last is " +
                      std::to_string(now.lastCommit()));
@@ -61,7 +68,8 @@ StoreAtCommit::~StoreAtCommit() = default;
 
 void StoreAtCommit::catchUp() const {
   const std::uint64_t last = now_.lastCommit();
-  if (last == seen_) return;
+  const std::uint64_t version = now_.uncommittedVersion();
+  if (last == seen_ && version == seenVersion_) return;
   for (std::uint64_t after = seen_; after < last;) {
     const std::vector<CommitRecord> page = now_.commitsSince(after, kCommitsAPage, kObjectsAPage);
     if (page.empty()) break;
@@ -76,6 +84,25 @@ void StoreAtCommit::catchUp() const {
     }
   }
   seen_ = last;
+  // What is not committed yet is undone first, as if committed last; what
+  // it touched then, and touches now, is read anew.
+  for (ObjectId id : pendingTouched_) pasts_.erase(id);
+  pendingTouched_.clear();
+  pending_.clear();
+  for (CommitRecord& record : now_.uncommitted()) {
+    for (const auto* objects : {&record.created, &record.changed, &record.deleted}) {
+      for (const TouchedObject& object : *objects) {
+        pendingTouched_.insert(object.id);
+        pasts_.erase(object.id);
+      }
+    }
+    pending_.push_back(withMadeChanges(std::move(record)));
+  }
+  seenVersion_ = version;
+}
+
+bool StoreAtCommit::touched(ObjectId id) const {
+  return touched_.contains(id) || pendingTouched_.contains(id);
 }
 
 StoreAtCommit::Past StoreAtCommit::undone(ObjectId id) const {
@@ -105,7 +132,53 @@ StoreAtCommit::Past StoreAtCommit::undone(ObjectId id) const {
     if (fresh && past.restAsNow) slot->second = now_.values(id, feature);
     return slot->second;
   };
-  // Newest first: the commits after this one, a page at a time.
+  // Each commit's changes of the object, last first.
+  const auto undo = [&](const CommitRecord& record) {
+    if (!changesKept(record)) {
+      throw StoreError("the changes of " + commitName(record.sequence) +
+                       " are not kept (qovixd --history)");
+    }
+    for (auto change = record.changes.rbegin(); change != record.changes.rend(); ++change) {
+      if (change->object != id) continue;
+      switch (change->kind) {
+        case SlotChange::Created:
+          past = Past{};  // before it was made it held nothing
+          past.restAsNow = false;
+          break;
+        case SlotChange::Deleted:
+          past.existed = true;
+          past.classId = static_cast<ClassId>(change->feature);
+          break;
+        case SlotChange::Value:
+          valueSlot(change->feature) =
+              change->before.empty() ? std::nullopt : std::optional(change->before.front());
+          break;
+        case SlotChange::Reference:
+          referenceSlot(change->feature) = change->beforeTarget;
+          break;
+        case SlotChange::Added: {
+          std::vector<ObjectId>& members = collection(change->feature);
+          std::erase(members, change->afterTarget);
+          break;
+        }
+        case SlotChange::Removed: {
+          std::vector<ObjectId>& members = collection(change->feature);
+          const auto at = static_cast<std::size_t>(
+              std::clamp<VornLong>(change->position, 0, static_cast<VornLong>(members.size())));
+          members.insert(members.begin() + static_cast<std::ptrdiff_t>(at), change->beforeTarget);
+          break;
+        }
+        case SlotChange::Values:
+          list(change->feature) = change->before;
+          break;
+      }
+    }
+  };
+  // What is not committed yet, newest first; then the commits after this
+  // one, newest first, a page at a time.
+  for (auto record = pending_.rbegin(); record != pending_.rend(); ++record) {
+    if (touches(*record, id)) undo(*record);
+  }
   for (std::uint64_t before = 0;;) {
     const std::vector<CommitRecord> page = now_.historyOf(id, before, kHistoryAPage);
     bool done = page.size() < kHistoryAPage;
@@ -114,47 +187,8 @@ StoreAtCommit::Past StoreAtCommit::undone(ObjectId id) const {
         done = true;
         break;
       }
-      const CommitRecord record = withMadeChanges(kept);
-      if (!changesKept(record)) {
-        throw StoreError("the changes of " + commitName(record.sequence) +
-                         " are no longer kept (qovixd --history)");
-      }
-      for (auto change = record.changes.rbegin(); change != record.changes.rend(); ++change) {
-        if (change->object != id) continue;
-        switch (change->kind) {
-          case SlotChange::Created:
-            past = Past{};  // before it was made it held nothing
-            past.restAsNow = false;
-            break;
-          case SlotChange::Deleted:
-            past.existed = true;
-            past.classId = static_cast<ClassId>(change->feature);
-            break;
-          case SlotChange::Value:
-            valueSlot(change->feature) =
-                change->before.empty() ? std::nullopt : std::optional(change->before.front());
-            break;
-          case SlotChange::Reference:
-            referenceSlot(change->feature) = change->beforeTarget;
-            break;
-          case SlotChange::Added: {
-            std::vector<ObjectId>& members = collection(change->feature);
-            std::erase(members, change->afterTarget);
-            break;
-          }
-          case SlotChange::Removed: {
-            std::vector<ObjectId>& members = collection(change->feature);
-            const auto at = static_cast<std::size_t>(
-                std::clamp<VornLong>(change->position, 0, static_cast<VornLong>(members.size())));
-            members.insert(members.begin() + static_cast<std::ptrdiff_t>(at), change->beforeTarget);
-            break;
-          }
-          case SlotChange::Values:
-            list(change->feature) = change->before;
-            break;
-        }
-      }
-      before = record.sequence;
+      undo(withMadeChanges(kept));
+      before = kept.sequence;
     }
     if (done) break;
   }
@@ -167,7 +201,7 @@ StoreAtCommit::Past StoreAtCommit::undone(ObjectId id) const {
 
 const StoreAtCommit::Past* StoreAtCommit::pastOf(ObjectId id) const {
   catchUp();
-  if (!touched_.contains(id)) return nullptr;
+  if (!touched(id)) return nullptr;
   auto [slot, fresh] = pasts_.try_emplace(id);
   if (fresh) {
     try {
@@ -183,6 +217,9 @@ const StoreAtCommit::Past* StoreAtCommit::pastOf(ObjectId id) const {
 std::vector<ObjectId> StoreAtCommit::touchedSince() const {
   catchUp();
   std::vector<ObjectId> found(touched_.begin(), touched_.end());
+  for (ObjectId id : pendingTouched_) {
+    if (!touched_.contains(id)) found.push_back(id);
+  }
   std::sort(found.begin(), found.end());
   return found;
 }
@@ -190,7 +227,7 @@ std::vector<ObjectId> StoreAtCommit::touchedSince() const {
 template <class Keep>
 std::vector<ObjectId> StoreAtCommit::corrected(std::vector<ObjectId> found, Keep keep) const {
   catchUp();
-  std::erase_if(found, [&](ObjectId id) { return touched_.contains(id); });
+  std::erase_if(found, [&](ObjectId id) { return touched(id); });
   for (ObjectId id : touchedSince()) {
     const Past* past = pastOf(id);
     if (past->existed && keep(id)) found.push_back(id);
@@ -218,7 +255,7 @@ std::vector<ObjectId> StoreAtCommit::instancesOf(std::span<const ClassId> classe
 std::size_t StoreAtCommit::objectCount() const {
   catchUp();
   std::size_t count = now_.objectCount();
-  for (ObjectId id : touched_) {
+  for (ObjectId id : touchedSince()) {
     const bool there = pastOf(id)->existed;
     const bool isNow = now_.exists(id);
     if (isNow && !there) --count;
@@ -273,8 +310,8 @@ std::vector<ObjectId> StoreAtCommit::namesMatching(name_search::Match match,
   // Enough of the store's answer that the touched objects it may lose
   // leave `most`.
   catchUp();
-  std::vector<ObjectId> found =
-      corrected(now_.namesMatching(match, folded, most + touched_.size()), matches);
+  std::vector<ObjectId> found = corrected(
+      now_.namesMatching(match, folded, most + touched_.size() + pendingTouched_.size()), matches);
   std::vector<std::pair<std::u16string, ObjectId>> ordered;
   ordered.reserve(found.size());
   for (ObjectId id : found) ordered.emplace_back(foldedName(id), id);
@@ -379,7 +416,7 @@ std::vector<ObjectId> StoreAtCommit::referrers(FeatureId feature, ObjectId targe
 std::vector<std::pair<FeatureId, ObjectId>> StoreAtCommit::referencesTo(ObjectId target) const {
   catchUp();
   std::vector<std::pair<FeatureId, ObjectId>> found = now_.referencesTo(target);
-  std::erase_if(found, [&](const auto& each) { return touched_.contains(each.second); });
+  std::erase_if(found, [&](const auto& each) { return touched(each.second); });
   for (ObjectId id : touchedSince()) {
     if (!pastOf(id)->existed) continue;
     for (FeatureId feature : writtenFeatures(id)) {

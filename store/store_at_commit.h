@@ -9,10 +9,9 @@
 // the commit. So what a read costs follows what changed since the commit,
 // not the size of the repository. Nothing can be written there.
 //
-// The store must have no calls held for a group commit while the view is
-// read: what they changed is in no commit yet, and would be taken for the
-// state at the commit. A commit made meanwhile is taken into account at the
-// next read.
+// What the store has changed and not committed yet (calls held for a group
+// commit, the call in progress) is undone first, as if committed last; a
+// commit made meanwhile is taken into account at the next read.
 
 #include <cstdint>
 #include <map>
@@ -106,8 +105,10 @@ class STORE_API StoreAtCommit final : public PersistentStore {
     std::map<FeatureId, std::vector<StoredValue>> lists;
   };
 
-  // Takes in the commits made since the view last looked.
+  // Takes in the commits made, and what is not committed yet, since the
+  // view last looked.
   void catchUp() const;
+  bool touched(ObjectId id) const;
   // The object as it was, when a commit since touched it; null otherwise.
   const Past* pastOf(ObjectId id) const;
   Past undone(ObjectId id) const;
@@ -123,7 +124,10 @@ class STORE_API StoreAtCommit final : public PersistentStore {
   const PersistentStore& now_;
   std::uint64_t commit_;
   FeatureId searchedName_;
-  mutable std::uint64_t seen_ = 0;  // the store's last commit when last looked
-  mutable std::unordered_set<ObjectId> touched_;
+  mutable std::uint64_t seen_ = 0;                // the store's last commit when last looked
+  mutable std::unordered_set<ObjectId> touched_;  // by the commits since
+  mutable std::uint64_t seenVersion_ = 0;         // of what is not committed yet
+  mutable std::vector<CommitRecord> pending_;     // that, with its changes spelled out
+  mutable std::unordered_set<ObjectId> pendingTouched_;
   mutable std::unordered_map<ObjectId, std::unique_ptr<Past>> pasts_;
 };

@@ -760,11 +760,35 @@ TEST_P(StoreContract, EveryCommitIsReadBackAsItWas) {
     EXPECT_FALSE(then.exists(highestAt[commit] + 1)) << "made after commit " << commit;
   }
 
+  // A call held for a group commit, and the call in progress, are in no
+  // commit yet: read at a commit, they are undone too.
+  const StoreAtCommit atLast(s, s.lastCommit(), kName);
+  EXPECT_EQ(snapshotOf(atLast, highestAt.back(), names), shots.back());  // read before they came
+  for (int held = 0; held < 2; ++held) {
+    s.beginCall({"", true});
+    const ObjectId a = pick(), b = s.create(kPackage);
+    s.setValue(a, kName, text(u"anthill"));
+    s.setValue(b, kName, text(u"bee"));
+    s.insertMember(a, kMembers, b, 0);
+    if (held == 0) s.commitLater();
+  }
+  for (std::uint64_t commit : {std::uint64_t{0}, s.lastCommit() / 2, s.lastCommit()}) {
+    const StoreAtCommit before(s, commit, kName);
+    const Snapshot read = snapshotOf(before, highestAt[commit], names);
+    EXPECT_EQ(read, shots[commit]) << "at commit " << commit << " with changes not committed, "
+                                   << firstDifference(read, shots[commit]);
+  }
+  EXPECT_EQ(snapshotOf(atLast, highestAt.back(), names), shots.back()) << "a view made before";
+  s.rollback();
+  if (s.holding()) s.commit();
+
   const StoreAtCommit then(s, 3, kName);
   StoreAtCommit& view = const_cast<StoreAtCommit&>(then);
   EXPECT_THROW(view.setValue(1, kName, text(u"late")), StoreError);
   EXPECT_THROW(view.create(kPlain), StoreError);
-  EXPECT_EQ(snapshotOf(s, highest, names), shots.back()) << "the refused writes changed nothing";
+  EXPECT_EQ(snapshotOf(s, highestAt.back(), names),
+            snapshotOf(StoreAtCommit(s, s.lastCommit(), kName), highestAt.back(), names))
+      << "the refused writes changed nothing";
   EXPECT_THROW(StoreAtCommit(s, s.lastCommit() + 1, kName), StoreError);
 }
 
