@@ -282,6 +282,10 @@ UndoAnswer Connection::undo(std::uint64_t commit) {
   return hostRecord<UndoAnswer>(kHostUndo, {Field::hyper(commit)}, &X_UndoAnswer);
 }
 
+Outcome Connection::repositoryAt(std::uint64_t commit) {
+  return hostRecord<Outcome>(kHostAt, {Field::hyper(commit)}, &X_Outcome);
+}
+
 void Connection::setTimeout(std::chrono::milliseconds timeout) { port_->setTimeout(timeout); }
 std::chrono::milliseconds Connection::timeout() const { return port_->timeout(); }
 

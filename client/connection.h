@@ -104,6 +104,11 @@ class Connection {
   CommitPage commit(std::uint64_t commit);
   // Takes commit `commit` back as a new commit; its refusal says why not.
   UndoAnswer undo(std::uint64_t commit);
+  // A new handle to the repository as it was at commit `commit`: what is
+  // read through it, and through the handles it gives, is that state, and a
+  // write through them is refused (Error(SystemError)). Outcome 0 and why
+  // for a commit that cannot be read.
+  Outcome repositoryAt(std::uint64_t commit);
   // A new handle to the object with that persistent number, of the class
   // it was created as; 0 for none.
   std::uint32_t objectByNumber(std::uint32_t number);

@@ -17,6 +17,7 @@ namespace host_procedures {
 
 using qovix::CommitPage;
 using qovix::HistoryQuery;
+using qovix::Outcome;
 using qovix::UndoAnswer;
 using qovix::WireCommit;
 using qovix::WireValue;
@@ -141,6 +142,16 @@ CommitPage serveCommit(HostCall& call, std::uint64_t sequence) {
     found.push_back(std::move(*commit));
   }
   return pageOf(store, found, cut);
+}
+
+Outcome serveAt(HostCall& call, std::uint64_t sequence) {
+  try {
+    const InteropHandle handle = call.serving().repositoryAt(sequence, feature::name);
+    if (handle == 0) return {0, "no handle can be made: the caller holds its most"};
+    return {handle, {}};
+  } catch (const StoreError& refused) {
+    return {0, refused.what()};
+  }
 }
 
 UndoAnswer serveUndo(HostCall& call, std::uint64_t sequence) {

@@ -12,7 +12,9 @@
 #include "host/host_procedures.h"
 #include "host/procedure_access.h"
 #include "model/vorn_os/handle_registry.h"
+#include "model/wkm_srv/VORN.h"
 #include "store/persistent_store.h"
+#include "store/store_at_commit.h"
 #include "xdr/argument_records.h"
 #include "xdr/primitive_filters.h"
 #include "xdr/xdr_filter.h"
@@ -203,6 +205,23 @@ void ServingContext::serveHost(svc_req* rqstp, SVCXPRT* transp, const Caller& ca
   answeringExceptions(
       log_, transp, [&] { row->serve(call); },
       [&] { return std::string("host procedure ").append(row->name); });
+}
+
+InteropHandle ServingContext::repositoryAt(std::uint64_t commit, FeatureId searchedName) {
+  if (store_ == nullptr) throw StoreError("this server keeps no repository store");
+  PastRepository& past = pastRepositories_[commit];
+  if (past.repository == nullptr) {
+    try {
+      past.store = std::make_unique<StoreAtCommit>(*store_, commit, searchedName);
+      past.repository =
+          std::make_unique<VORN>("repository at commit " + std::to_string(commit), *past.store);
+    } catch (...) {
+      pastRepositories_.erase(commit);
+      throw;
+    }
+  }
+  return static_cast<InteropHandle>(vorn_os::borrowedHandle(
+      past.repository.get(), static_cast<VornObject*>(past.repository.get())));
 }
 
 InteropHandle ServingContext::repositoryHandleFor(const std::string& principalKey) {

@@ -12,6 +12,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -21,9 +23,12 @@
 #include "host/call_log.h"
 #include "host/principals.h"
 #include "host/procedure_access.h"
+#include "store/vorn_types.h"
 #include "xdr/wire_types.h"
 
 class PersistentStore;
+class StoreAtCommit;
+class VORN;
 
 // Whom a call is made for, and the registry's name for it.
 struct Caller {
@@ -83,6 +88,12 @@ class ServingContext {
   // the one every client shares; 0 when none can be had.
   InteropHandle repositoryHandleFor(const std::string& principalKey);
   bool handlesScoped() const { return handlesScoped_; }
+  // A new handle, for the caller, to the repository as it was at `commit`
+  // (store_at_commit.h), whose store indexes the names of `searchedName`.
+  // Each commit asked for is read through one repository, kept while
+  // qovixd serves: the objects found through it name its store. Throws
+  // StoreError for a commit that cannot be read.
+  InteropHandle repositoryAt(std::uint64_t commit, FeatureId searchedName);
   const AccessPolicy& accessPolicy() const { return accessPolicy_; }
   CallLog& log() { return log_; }
 
@@ -120,6 +131,11 @@ class ServingContext {
   void* repositoryObject_;
   void* repositoryPart_;
   std::unordered_map<std::string, InteropHandle> repositoryHandles_;
+  struct PastRepository {
+    std::unique_ptr<StoreAtCommit> store;
+    std::unique_ptr<VORN> repository;
+  };
+  std::map<std::uint64_t, PastRepository> pastRepositories_;  // by commit
   std::vector<std::function<void()>> afterCommit_;  // the call's, until it is settled
   bool undoWhenReplying_ = false;
   // The call in progress began no transaction: it reads and writes nothing

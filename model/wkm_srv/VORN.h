@@ -15,13 +15,16 @@ class WKM_SRV_API VORN : public VornObject {
  public:
   // A repository named `name` over `store` (in memory when none is given).
   explicit VORN(std::string name = "repository", std::unique_ptr<PersistentStore> store = nullptr);
+  // A repository over a store someone else keeps, as long as it lasts: the
+  // repository as it was at a commit.
+  VORN(std::string name, PersistentStore& borrowed);
   ~VORN() override;
   VORN(const VORN&) = delete;
   VORN& operator=(const VORN&) = delete;
 
   const std::string& name() const { return name_; }
-  PersistentStore& store() { return *store_; }
-  const PersistentStore& store() const { return *store_; }
+  PersistentStore& store() { return *reading_; }
+  const PersistentStore& store() const { return *reading_; }
 
   VornLong get_handleIndex() const;
   void set_handleIndex(VornLong index);
@@ -35,6 +38,7 @@ class WKM_SRV_API VORN : public VornObject {
 
  private:
   std::string name_;
-  std::unique_ptr<PersistentStore> store_;
+  std::unique_ptr<PersistentStore> store_;  // its own, unless borrowed
+  PersistentStore* reading_;
   VornLong handleIndex_ = 0;
 };
