@@ -105,6 +105,10 @@ void giveBackMemoryAfter(std::chrono::steady_clock::time_point started) {
 
 }  // namespace
 
+void ServingContext::forgetPastReads() {
+  for (auto& [commit, past] : pastRepositories_) past.store->forget();
+}
+
 ServingContext::ServingContext(QovixServerEntry entry, unsigned long repository,
                                PersistentStore* store, AccessPolicy policy, bool scopeHandles)
     : entry_(entry),
@@ -172,6 +176,7 @@ void ServingContext::callLibrary(svc_req* rqstp, SVCXPRT* transp, const Caller& 
                (call.templateId == kCastTemplateId ? " (cast)" : "") +
                ": exception from the library";
       });
+  forgetPastReads();
   giveBackMemoryAfter(started);
 }
 
@@ -205,6 +210,7 @@ void ServingContext::serveHost(svc_req* rqstp, SVCXPRT* transp, const Caller& ca
   answeringExceptions(
       log_, transp, [&] { row->serve(call); },
       [&] { return std::string("host procedure ").append(row->name); });
+  forgetPastReads();
 }
 
 InteropHandle ServingContext::repositoryAt(std::uint64_t commit, FeatureId searchedName) {

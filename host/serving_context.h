@@ -122,6 +122,8 @@ class ServingContext {
   bool commitNow();
   // The held calls' changes were kept, or undone.
   void settleHeld(bool kept);
+  // After each call: what the repositories at a commit read is forgotten.
+  void forgetPastReads();
 
   QovixServerEntry entry_;
   InteropHandle repositoryHandle_;

@@ -66,6 +66,15 @@ StoreAtCommit::StoreAtCommit(const PersistentStore& now, std::uint64_t commit,
 
 StoreAtCommit::~StoreAtCommit() = default;
 
+void StoreAtCommit::forget() {
+  std::unordered_set<ObjectId>().swap(touched_);
+  std::unordered_set<ObjectId>().swap(pendingTouched_);
+  std::unordered_map<ObjectId, std::unique_ptr<Past>>().swap(pasts_);
+  pending_.clear();
+  seen_ = commit_;
+  seenVersion_ = 0;
+}
+
 void StoreAtCommit::catchUp() const {
   const std::uint64_t last = now_.lastCommit();
   const std::uint64_t version = now_.uncommittedVersion();

@@ -762,7 +762,7 @@ TEST_P(StoreContract, EveryCommitIsReadBackAsItWas) {
 
   // A call held for a group commit, and the call in progress, are in no
   // commit yet: read at a commit, they are undone too.
-  const StoreAtCommit atLast(s, s.lastCommit(), kName);
+  StoreAtCommit atLast(s, s.lastCommit(), kName);
   EXPECT_EQ(snapshotOf(atLast, highestAt.back(), names), shots.back());  // read before they came
   for (int held = 0; held < 2; ++held) {
     s.beginCall({"", true});
@@ -779,6 +779,8 @@ TEST_P(StoreContract, EveryCommitIsReadBackAsItWas) {
                                    << firstDifference(read, shots[commit]);
   }
   EXPECT_EQ(snapshotOf(atLast, highestAt.back(), names), shots.back()) << "a view made before";
+  atLast.forget();
+  EXPECT_EQ(snapshotOf(atLast, highestAt.back(), names), shots.back()) << "read anew";
   s.rollback();
   if (s.holding()) s.commit();
 
