@@ -774,10 +774,16 @@ class ClassAccess(Generic[T]):
     def create(self) -> T:
         """A new object of the class, made in this repository."""
         number = self._class._class_number
-        handle = self._repository._with_failover(lambda: self._repository._checked_call(
-            Call(MODEL_PROGRAM, number, 2, (("h", self._repository.handle),), _rpc.handle_result),
-            []))
-        made = self._repository._wrap(handle, number)
+
+        # Made and named (its number asked) on one server: one that dies
+        # between the two leaves the next server to make it again, as it
+        # does one that dies before the reply.
+        def attempt() -> ModelObject | None:
+            handle = self._repository._checked_call(
+                Call(MODEL_PROGRAM, number, 2, (("h", self._repository.handle),),
+                     _rpc.handle_result), [])
+            return self._repository._wrap(handle, number)
+        made = self._repository._with_failover(attempt)
         if made is None:
             raise QovixError(f"the server made no {self._class.__name__}")
         return made  # type: ignore[return-value]
