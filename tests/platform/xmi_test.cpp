@@ -704,7 +704,8 @@ TEST_F(Xmi, UmbrelloListsAndTheEarliestDraftHeadersAreRead) {
         "<XMI xmi.version=\"1.2\" xmlns:UML=\"http://schema.omg.org/spec/UML/1.3\"><XMI.header>"
         "<XMI.metamodel href=\"UML.xml\" version=\"1.3\" name=\"UML\"/></XMI.header><XMI.content>"
         "<docsettings viewid=\"1\"/><umlobjects>"
-        "<UML:Class xmi.id=\"3\" name=\"Account\"><UML:Attribute xmi.id=\"4\" name=\"balance\"/>"
+        "<UML:Class xmi.id=\"3\" name=\"Account\" scope=\"202\" abstract=\"1\">"
+        "<UML:Attribute xmi.id=\"4\" name=\"balance\" scope=\"201\" static=\"1\"/>"
         "</UML:Class><UML:Class xmi.id=\"6\" name=\"Savings\"/></umlobjects>"
         "<diagrams><diagram name=\"d\"/></diagrams></XMI.content></XMI>");
   const QOVIXPackage umbrello = anchor.internalize(kXmi, QOVIXString(u"umbrello.xmi"));
@@ -714,6 +715,13 @@ TEST_F(Xmi, UmbrelloListsAndTheEarliestDraftHeadersAreRead) {
   EXPECT_EQ(store().members(umbrello.objectId(), feature::QOVIXNamespace_ownedElement).size(), 2u);
   EXPECT_NE(report(umbrello).find("1 umlobjects: Umbrello's list"), std::string::npos)
       << report(umbrello);
+  // Umbrello 1.1's abstract, static and scope (200 public, 201 private, 202 protected).
+  const ObjectId account = named(QOVIXClass::kClassId, "Account");
+  const ObjectId balance = named(QOVIXAttribute::kClassId, "balance");
+  EXPECT_EQ(store().value(account, feature::QOVIXGeneralizableElement_isAbstract)->number, 1);
+  EXPECT_EQ(store().value(account, feature::QOVIXModelElement_elemOwnershipVisibility)->number, 1);
+  EXPECT_EQ(store().value(balance, feature::QOVIXFeature_visibility)->number, 2);
+  EXPECT_EQ(store().value(balance, feature::QOVIXFeature_ownerScope)->number, 1);
   for (const auto& [header, said] :
        std::map<std::string, std::string>{
            {"<XMI.metamodel name=\"UML\" version=\"1.1\"/>", "XMI 1.0, UML 1.1\n"},
