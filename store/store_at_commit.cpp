@@ -61,6 +61,7 @@ StoreAtCommit::StoreAtCommit(const PersistentStore& now, std::uint64_t commit,
                      std::to_string(oldest));
   }
   settings() = now.settings();
+  keepRoots(now.rootsKept());  // answered from the store's, corrected
   catchUp();
 }
 
@@ -331,7 +332,7 @@ std::vector<ObjectId> StoreAtCommit::namesMatching(name_search::Match match,
 }
 
 std::vector<ObjectId> StoreAtCommit::roots() const {
-  const StoreOptions::Roots& kept = now_.rootsKept();
+  const StoreOptions::Roots& kept = rootsKept();
   if (kept.classes.empty()) return {};
   // A root lost or gained its place through its own reference, or through
   // a collection of another object touched since: each such member is a
