@@ -225,6 +225,8 @@ InteropHandle ServingContext::repositoryAt(std::uint64_t commit, FeatureId searc
       pastRepositories_.erase(commit);
       throw;
     }
+  } else {
+    past.store->checkReadable();  // the history kept may have shrunk since
   }
   return static_cast<InteropHandle>(vorn_os::borrowedHandle(
       past.repository.get(), static_cast<VornObject*>(past.repository.get())));

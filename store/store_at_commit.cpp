@@ -54,18 +54,22 @@ StoreAtCommit::StoreAtCommit(const PersistentStore& now, std::uint64_t commit,
     throw StoreError("there is no " + commitName(commit) + ": the last is " +
                      std::to_string(now.lastCommit()));
   }
-  if (const std::uint64_t oldest = oldestReadableCommit(now); commit < oldest) {
-    throw StoreError("the changes after " + commitName(commit) +
-                     " are no longer kept (qovixd --history): the oldest commit that can be "
-                     "read is " +
-                     std::to_string(oldest));
-  }
+  checkReadable();
   settings() = now.settings();
   keepRoots(now.rootsKept());  // answered from the store's, corrected
   catchUp();
 }
 
 StoreAtCommit::~StoreAtCommit() = default;
+
+void StoreAtCommit::checkReadable() const {
+  if (const std::uint64_t oldest = oldestReadableCommit(now_); commit_ < oldest) {
+    throw StoreError("the changes after " + commitName(commit_) +
+                     " are no longer kept (qovixd --history): the oldest commit that can be "
+                     "read is " +
+                     std::to_string(oldest));
+  }
+}
 
 void StoreAtCommit::forget() {
   std::unordered_set<ObjectId>().swap(touched_);

@@ -38,6 +38,10 @@ class STORE_API StoreAtCommit final : public PersistentStore {
   ~StoreAtCommit() override;
 
   std::uint64_t commit() const { return commit_; }
+  // Throws StoreError when the changes after its commit are no longer all
+  // kept (they are forgotten as time goes on), naming the oldest commit
+  // that can be read.
+  void checkReadable() const;
   // Forgets what it read (the objects touched since, each one's state), to
   // be read anew when next asked: a view kept for long holds no more than
   // its commit's number between its uses.

@@ -805,6 +805,24 @@ TEST_P(StoreContract, HistoryCanBeOff) {
   EXPECT_EQ(commit->created, (Touched{{a, kPlain}}));
   EXPECT_TRUE(commit->changes.empty());
   EXPECT_EQ(s.nextChangeOf(a, kName, 0), 1u) << "a commit without its history might have";
+
+  // Only the commits after which every change is kept can be read back.
+  s.settings().history.mode = HistoryRetention::All;
+  for (int i = 0; i < 3; ++i) {
+    s.beginCall({"alice", true});
+    s.setValue(a, kName, text(u"B"));
+    s.commit();
+  }
+  EXPECT_EQ(oldestReadableCommit(s), 1u);
+  EXPECT_EQ(StoreAtCommit(s, 1, kName).value(a, kName), text(u"A"));
+  try {
+    StoreAtCommit(s, 0, kName);
+    ADD_FAILURE() << "read at a commit whose next one's changes are not kept";
+  } catch (const StoreError& refused) {
+    EXPECT_NE(std::string(refused.what()).find("the oldest commit that can be read is 1"),
+              std::string::npos)
+        << refused.what();
+  }
 }
 
 // A commit read with a bound holds the first changes in commit order,
