@@ -250,6 +250,22 @@ std::vector<ObjectId> StoreAtCommit::corrected(std::vector<ObjectId> found, Keep
   return found;
 }
 
+template <class Slots, class ReadNow>
+typename Slots::mapped_type StoreAtCommit::slotAt(ObjectId id, FeatureId feature,
+                                                  Slots Past::*slots, ReadNow readNow) const {
+  const Past* past = pastOf(id);
+  if (past == nullptr) return readNow();
+  if (!past->existed) return {};
+  const auto slot = (past->*slots).find(feature);
+  if (slot != (past->*slots).end()) return slot->second;
+  return past->restAsNow ? readNow() : typename Slots::mapped_type{};
+}
+
+bool StoreAtCommit::collectionAsNow(const Past* past, FeatureId feature) {
+  return past == nullptr ||
+         (past->existed && past->restAsNow && !past->collections.contains(feature));
+}
+
 bool StoreAtCommit::exists(ObjectId id) const {
   const Past* past = pastOf(id);
   return past != nullptr ? past->existed : now_.exists(id);
@@ -279,12 +295,7 @@ std::size_t StoreAtCommit::objectCount() const {
 }
 
 std::optional<StoredValue> StoreAtCommit::value(ObjectId id, FeatureId feature) const {
-  const Past* past = pastOf(id);
-  if (past == nullptr) return now_.value(id, feature);
-  if (!past->existed) return std::nullopt;
-  const auto slot = past->values.find(feature);
-  if (slot != past->values.end()) return slot->second;
-  return past->restAsNow ? now_.value(id, feature) : std::nullopt;
+  return slotAt(id, feature, &Past::values, [&] { return now_.value(id, feature); });
 }
 
 std::vector<ObjectId> StoreAtCommit::holdingValue(FeatureId feature,
@@ -367,29 +378,15 @@ std::vector<ObjectId> StoreAtCommit::roots() const {
 }
 
 ObjectId StoreAtCommit::reference(ObjectId id, FeatureId feature) const {
-  const Past* past = pastOf(id);
-  if (past == nullptr) return now_.reference(id, feature);
-  if (!past->existed) return 0;
-  const auto slot = past->references.find(feature);
-  if (slot != past->references.end()) return slot->second;
-  return past->restAsNow ? now_.reference(id, feature) : 0;
+  return slotAt(id, feature, &Past::references, [&] { return now_.reference(id, feature); });
 }
 
 std::vector<ObjectId> StoreAtCommit::members(ObjectId id, FeatureId feature) const {
-  const Past* past = pastOf(id);
-  if (past == nullptr) return now_.members(id, feature);
-  if (!past->existed) return {};
-  const auto slot = past->collections.find(feature);
-  if (slot != past->collections.end()) return slot->second;
-  return past->restAsNow ? now_.members(id, feature) : std::vector<ObjectId>{};
+  return slotAt(id, feature, &Past::collections, [&] { return now_.members(id, feature); });
 }
 
 VornLong StoreAtCommit::memberCount(ObjectId id, FeatureId feature) const {
-  const Past* past = pastOf(id);
-  if (past == nullptr ||
-      (past->existed && past->restAsNow && !past->collections.contains(feature))) {
-    return now_.memberCount(id, feature);
-  }
+  if (collectionAsNow(pastOf(id), feature)) return now_.memberCount(id, feature);
   return static_cast<VornLong>(members(id, feature).size());
 }
 
@@ -398,11 +395,7 @@ bool StoreAtCommit::hasMember(ObjectId id, FeatureId feature, ObjectId member) c
 }
 
 ObjectId StoreAtCommit::memberAt(ObjectId id, FeatureId feature, VornLong index) const {
-  const Past* past = pastOf(id);
-  if (past == nullptr ||
-      (past->existed && past->restAsNow && !past->collections.contains(feature))) {
-    return now_.memberAt(id, feature, index);
-  }
+  if (collectionAsNow(pastOf(id), feature)) return now_.memberAt(id, feature, index);
   const std::vector<ObjectId> all = members(id, feature);
   if (index < 0 || index >= static_cast<VornLong>(all.size())) {
     throw std::out_of_range("no member " + std::to_string(index));
@@ -411,11 +404,7 @@ ObjectId StoreAtCommit::memberAt(ObjectId id, FeatureId feature, VornLong index)
 }
 
 VornLong StoreAtCommit::memberIndex(ObjectId id, FeatureId feature, ObjectId member) const {
-  const Past* past = pastOf(id);
-  if (past == nullptr ||
-      (past->existed && past->restAsNow && !past->collections.contains(feature))) {
-    return now_.memberIndex(id, feature, member);
-  }
+  if (collectionAsNow(pastOf(id), feature)) return now_.memberIndex(id, feature, member);
   const std::vector<ObjectId> all = members(id, feature);
   const auto at = std::find(all.begin(), all.end(), member);
   return at == all.end() ? -1 : static_cast<VornLong>(at - all.begin());
@@ -444,12 +433,7 @@ std::vector<std::pair<FeatureId, ObjectId>> StoreAtCommit::referencesTo(ObjectId
 }
 
 std::vector<StoredValue> StoreAtCommit::values(ObjectId id, FeatureId feature) const {
-  const Past* past = pastOf(id);
-  if (past == nullptr) return now_.values(id, feature);
-  if (!past->existed) return {};
-  const auto slot = past->lists.find(feature);
-  if (slot != past->lists.end()) return slot->second;
-  return past->restAsNow ? now_.values(id, feature) : std::vector<StoredValue>{};
+  return slotAt(id, feature, &Past::lists, [&] { return now_.values(id, feature); });
 }
 
 std::vector<FeatureId> StoreAtCommit::writtenFeatures(ObjectId id) const {

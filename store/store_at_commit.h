@@ -127,6 +127,13 @@ class STORE_API StoreAtCommit final : public PersistentStore {
   // commit, with those of them that existed at it and `keep` says hold.
   template <class Keep>
   std::vector<ObjectId> corrected(std::vector<ObjectId> found, Keep keep) const;
+  // One slot as it was: from the object's past where a change since wrote
+  // it, else (`readNow`) as the store holds it now, else empty.
+  template <class Slots, class ReadNow>
+  typename Slots::mapped_type slotAt(ObjectId id, FeatureId feature, Slots Past::*slots,
+                                     ReadNow readNow) const;
+  // Whether the collection reads as the store holds it now.
+  static bool collectionAsNow(const Past* past, FeatureId feature);
   [[noreturn]] void refuseWrite() const;
 
   const PersistentStore& now_;
